@@ -1,0 +1,37 @@
+// Windows device-independent bitmaps: BMP files, bare DIB streams and the
+// OS/2 core-header form. Writing dumps the image's own DIB block.
+#pragma once
+
+#include "CRaster.h"
+#include "ImageType.h"
+
+class ImageStream;
+
+class BmpCodec : public CRaster {
+public:
+    BmpCodec() : CRaster(kTypeBmp) {}
+    bool Decode(ImageStream* stream);
+    bool Encode(ImageStream* stream);
+    // Reads and normalises a 40-, 64-, 12-byte or longer info header. Headers of
+    // version 2 to 5 carry the red, green and blue masks, stored into masks.
+    static bool ReadInfoHeader(ImageStream* stream, BITMAPINFOHEADER* header,
+                               uint32_t* masks = nullptr);
+
+private:
+    struct Layout {
+        BITMAPINFOHEADER bih;
+        bool core;
+        int32_t start;
+        uint32_t pixelOffset;
+        bool headerMasks;
+        uint32_t masks[3];
+    };
+    bool DecodeEmbedded(ImageStream* stream, const Layout& layout);
+    bool ReadPalette(ImageStream* stream, const Layout& layout);
+    bool ReadPixels(ImageStream* stream, Layout& layout);
+    void SeekToPixels(ImageStream* stream, const Layout& layout);
+    void Read16(ImageStream* stream, const Layout& layout);
+    void Read32(ImageStream* stream, const Layout& layout);
+    void DecodeRle8(ImageStream* stream);
+    void DecodeRle4(ImageStream* stream);
+};

@@ -1,0 +1,155 @@
+#include "ImageStream.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+bool FileImageStream::Open(const char* path, const char* mode) {
+    Close();
+    file_ = std::fopen(path, mode);
+    closeOnDestruction_ = true;
+    return file_ != nullptr;
+}
+
+bool FileImageStream::Close() {
+    if (!file_ || !closeOnDestruction_) return true;
+    const bool ok = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return ok;
+}
+
+size_t FileImageStream::Read(void* buffer, size_t size, size_t count) {
+    return file_ ? std::fread(buffer, size, count, file_) : 0;
+}
+
+size_t FileImageStream::Write(const void* buffer, size_t size, size_t count) {
+    return file_ ? std::fwrite(buffer, size, count, file_) : 0;
+}
+
+bool FileImageStream::Seek(int32_t offset, int origin) {
+    return file_ && std::fseek(file_, offset, origin) == 0;
+}
+
+int32_t FileImageStream::Tell() { return file_ ? int32_t(std::ftell(file_)) : -1; }
+
+int32_t FileImageStream::Size() {
+    if (!file_) return -1;
+    const long pos = std::ftell(file_);
+    std::fseek(file_, 0, SEEK_END);
+    const long size = std::ftell(file_);
+    std::fseek(file_, pos, SEEK_SET);
+    return int32_t(size);
+}
+
+bool FileImageStream::Flush() { return file_ && std::fflush(file_) == 0; }
+
+bool FileImageStream::Eof() { return !file_ || std::feof(file_) != 0; }
+
+int32_t FileImageStream::Error() { return file_ ? std::ferror(file_) : -1; }
+
+bool FileImageStream::PutC(uint8_t c) { return file_ && std::fputc(c, file_) == c; }
+
+int32_t FileImageStream::GetC() { return file_ ? std::fgetc(file_) : -1; }
+
+bool MemoryImageStream::Open() {
+    if (buffer_) return false;
+    position_ = size_ = 0;
+    capacity_ = 0;
+    buffer_ = static_cast<uint8_t*>(std::malloc(1));
+    freeOnClose_ = true;
+    return buffer_ != nullptr;
+}
+
+uint8_t* MemoryImageStream::GetBuffer(bool detach) {
+    if (detach) freeOnClose_ = false;
+    return buffer_;
+}
+
+bool MemoryImageStream::Close() {
+    if (buffer_ && freeOnClose_) {
+        std::free(buffer_);
+        buffer_ = nullptr;
+        size_ = 0;
+    }
+    return true;
+}
+
+// Capacity grows in whole 4 KiB pages, always strictly past the length asked.
+// A length beyond the 32-bit positions, or a failed reallocation, fails the write.
+bool MemoryImageStream::Grow(uint64_t length) {
+    if (length <= capacity_) return true;
+    const uint64_t capacity = (length & ~uint64_t(4095)) + 4096;
+    if (capacity > uint64_t(INT32_MAX)) return false;
+    uint8_t* grown;
+    if (freeOnClose_) {
+        grown = static_cast<uint8_t*>(std::realloc(buffer_, size_t(capacity)));
+    } else {
+        // A buffer the caller still owns is copied, never reallocated under it.
+        grown = static_cast<uint8_t*>(std::malloc(size_t(capacity)));
+        if (grown && buffer_) std::memcpy(grown, buffer_, size_t(std::max(size_, 0)));
+    }
+    if (!grown) return false;
+    buffer_ = grown;
+    freeOnClose_ = true;
+    capacity_ = uint32_t(capacity);
+    return true;
+}
+
+size_t MemoryImageStream::Read(void* buffer, size_t size, size_t count) {
+    if (!buffer || !buffer_ || position_ >= size_ || size == 0 || count == 0) return 0;
+    if (count > SIZE_MAX / size) return 0;
+    const size_t bytes = std::min(size * count, size_t(size_ - position_));
+    std::memcpy(buffer, buffer_ + position_, bytes);
+    position_ += int32_t(bytes);
+    return bytes / size;
+}
+
+size_t MemoryImageStream::Write(const void* buffer, size_t size, size_t count) {
+    if (!buffer || !buffer_ || size == 0 || count == 0) return 0;
+    if (count > SIZE_MAX / size) return 0;
+    const uint64_t bytes = uint64_t(size) * count;
+    const uint64_t end = uint64_t(position_) + bytes;
+    if (!Grow(end)) return 0;
+    std::memcpy(buffer_ + position_, buffer, size_t(bytes));
+    position_ = int32_t(end);
+    size_ = std::max(size_, position_);
+    return count;
+}
+
+bool MemoryImageStream::Seek(int32_t offset, int origin) {
+    if (!buffer_) return false;
+    int64_t pos;
+    switch (origin) {
+    case SEEK_SET: pos = offset; break;
+    case SEEK_CUR: pos = int64_t(position_) + offset; break;
+    case SEEK_END: pos = int64_t(size_) + offset; break;
+    default: return false;
+    }
+    position_ = int32_t(std::clamp<int64_t>(pos, 0, INT32_MAX));
+    return true;
+}
+
+int32_t MemoryImageStream::Tell() { return buffer_ ? position_ : -1; }
+
+int32_t MemoryImageStream::Size() { return buffer_ ? size_ : -1; }
+
+bool MemoryImageStream::Flush() { return buffer_ != nullptr; }
+
+bool MemoryImageStream::Eof() { return !buffer_ || position_ >= size_; }
+
+int32_t MemoryImageStream::Error() {
+    if (!buffer_) return -1;
+    return position_ > size_ ? 1 : 0;
+}
+
+bool MemoryImageStream::PutC(uint8_t c) {
+    if (!buffer_ || !Grow(uint64_t(position_) + 1)) return false;
+    buffer_[position_++] = c;
+    size_ = std::max(size_, position_);
+    return true;
+}
+
+int32_t MemoryImageStream::GetC() {
+    if (Eof()) return -1;
+    return buffer_[position_++];
+}

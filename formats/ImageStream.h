@@ -1,0 +1,88 @@
+// The byte stream every codec reads and writes through. Codecs rely on the
+// exact conventions: Read and Write count whole items, Tell and Size give -1
+// without a stream, GetC gives -1 at the end.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+class ImageStream {
+public:
+    virtual ~ImageStream() = default;
+    virtual bool Close() = 0;
+    virtual size_t Read(void* buffer, size_t size, size_t count) = 0;
+    virtual size_t Write(const void* buffer, size_t size, size_t count) = 0;
+    virtual bool Seek(int32_t offset, int origin) = 0;
+    virtual int32_t Tell() = 0;
+    virtual int32_t Size() = 0;
+    virtual bool Flush() = 0;
+    virtual bool Eof() = 0;
+    virtual int32_t Error() = 0;
+    virtual bool PutC(uint8_t c) { return Write(&c, 1, 1) == 1; }
+    virtual int32_t GetC() = 0;
+};
+
+class FileImageStream : public ImageStream {
+public:
+    FileImageStream() = default;
+    // Adopts an open file; it is closed only when closeOnDestruction is set.
+    explicit FileImageStream(FILE* file, bool closeOnDestruction = false)
+        : file_(file), closeOnDestruction_(closeOnDestruction) {}
+    ~FileImageStream() override { Close(); }
+    FileImageStream(const FileImageStream&) = delete;
+    FileImageStream& operator=(const FileImageStream&) = delete;
+
+    bool Open(const char* path, const char* mode);
+    bool Close() override;
+    size_t Read(void* buffer, size_t size, size_t count) override;
+    size_t Write(const void* buffer, size_t size, size_t count) override;
+    bool Seek(int32_t offset, int origin) override;
+    int32_t Tell() override;
+    int32_t Size() override;
+    bool Flush() override;
+    bool Eof() override;
+    int32_t Error() override;
+    bool PutC(uint8_t c) override;
+    int32_t GetC() override;
+    FILE* Handle() const { return file_; }
+
+private:
+    FILE* file_ = nullptr;
+    bool closeOnDestruction_ = false;
+};
+
+class MemoryImageStream : public ImageStream {
+public:
+    MemoryImageStream() = default;
+    // Adopts the caller's buffer without taking ownership.
+    MemoryImageStream(uint8_t* buffer, int32_t size)
+        : buffer_(buffer), size_(size), position_(0), capacity_(uint32_t(size)) {}
+    ~MemoryImageStream() override { Close(); }
+    MemoryImageStream(const MemoryImageStream&) = delete;
+    MemoryImageStream& operator=(const MemoryImageStream&) = delete;
+
+    bool Open();
+    uint8_t* GetBuffer(bool detach = true);
+    uint32_t Capacity() const { return capacity_; }
+
+    bool Close() override;
+    size_t Read(void* buffer, size_t size, size_t count) override;
+    size_t Write(const void* buffer, size_t size, size_t count) override;
+    bool Seek(int32_t offset, int origin) override;
+    int32_t Tell() override;
+    int32_t Size() override;
+    bool Flush() override;
+    bool Eof() override;
+    int32_t Error() override;
+    bool PutC(uint8_t c) override;
+    int32_t GetC() override;
+
+private:
+    bool Grow(uint64_t length);
+
+    uint8_t* buffer_ = nullptr;
+    int32_t size_ = 0;
+    bool freeOnClose_ = false;
+    int32_t position_ = 0;
+    uint32_t capacity_ = 0;
+};

@@ -1,0 +1,84 @@
+// Format dispatch: CRaster's load, save, decode and encode entry points.
+// They are members of CRaster but live here, beside the codecs they reach.
+#include "CodecTable.h"
+#include "ImageStream.h"
+#include "ImageType.h"
+
+#include <cstring>
+
+CRaster::CRaster(const std::string& path, ImageType type) {
+    Initialize(type);
+    LoadFile(path, type);
+}
+
+bool CRaster::CheckEncodable(ImageStream* stream) {
+    if (!stream) {
+        SetLastError("null file handler");
+        return true;
+    }
+    if (!block_) {
+        SetLastError("null image!!!");
+        return true;
+    }
+    return false;
+}
+
+bool CRaster::Decode(ImageStream* stream, ImageType type) {
+    if (type >= 1 && type < kTypeCount) return DecodeWithCodec(*this, stream, type);
+    if (type == 0 && stream) {
+        const int32_t start = stream->Tell();
+        for (ImageType t : kUntypedDecodeOrder) {
+            if (DecodeWithCodec(*this, stream, t, /*quiet=*/true)) return true;
+            stream->Seek(start, SEEK_SET);
+        }
+    }
+    SetLastError("Decode: Unknown or wrong format");
+    return false;
+}
+
+bool CRaster::Encode(ImageStream* stream, ImageType type) {
+    if (type >= 1 && type < kTypeCount) return EncodeWithCodec(*this, stream, type);
+    SetLastError("Encode: Unknown format");
+    return false;
+}
+
+bool CRaster::Decode(FILE* file, ImageType type) {
+    FileImageStream stream(file, false);
+    return Decode(&stream, type);
+}
+
+bool CRaster::Encode(FILE* file, ImageType type) {
+    FileImageStream stream(file, false);
+    return Encode(&stream, type);
+}
+
+bool CRaster::LoadFile(const std::string& path, ImageType type) {
+    if (type >= 1 && type < kTypeCount) {
+        FileImageStream file;
+        if (!file.Open(path.c_str(), "rb")) return false;
+        if (Decode(&file, type)) return true;
+    }
+    char kept[sizeof info_.lastError];
+    std::memcpy(kept, info_.lastError, sizeof kept);
+    FileImageStream file;
+    if (!file.Open(path.c_str(), "rb")) return false;
+    const bool ok = Decode(&file, 0);
+    if (!ok && type != 0) SetLastError(kept);
+    return ok;
+}
+
+bool CRaster::SaveFile(const std::string& path, ImageType type) {
+    FileImageStream file;
+    if (!file.Open(path.c_str(), "wb")) return false;
+    bool ok = Encode(&file, type);
+    // Data still in the file buffer can fail to reach the disk.
+    if (!file.Flush() || file.Error()) {
+        if (ok) SetLastError("write error");
+        ok = false;
+    }
+    if (!file.Close() && ok) {
+        SetLastError("write error");
+        ok = false;
+    }
+    return ok;
+}

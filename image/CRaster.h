@@ -1,0 +1,191 @@
+// The in-memory image: one bitmap block laid out as a device-independent
+// bitmap (40-byte header, RGBQUAD palette, rows bottom-up padded to 4 bytes),
+// a settings block and an optional alpha plane. Codecs derive from it.
+#pragma once
+
+#include "WinTypes.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+class ImageStream;
+
+using ImageType = uint32_t;
+
+// Pixel data may not exceed this after (width x height x depth) / 256.
+constexpr uint64_t RASTER_MAX_MEMORY = 256000000;
+
+class CRaster;
+
+// Copied as a unit by InheritSettings, Duplicate, ShareFrom and TakeOver.
+struct RasterSettings {
+    uint32_t stride = 0;
+    uint8_t* pixels = nullptr;
+    CRaster* owner = nullptr;
+    ImageType imageType = 0;
+    char lastError[256] = {};
+    int32_t progress = 0;
+    int32_t escape = 0;
+    int32_t transparentIndex = 0;
+    RGBQUAD transparentColor{};
+    uint8_t jpegQuality = 0;
+    uint8_t jpegScale = 0;
+    int32_t frame = 0;
+    int32_t numFrames = 0;
+    uint32_t frameDelay = 0;
+    int32_t xDpi = 0;
+    int32_t yDpi = 0;
+    uint8_t alphaMax = 0;
+    bool paletteAlpha = false;
+    bool drawEnabled = false;
+    int32_t xOffset = 0;
+    int32_t yOffset = 0;
+    uint32_t formatOptions[16] = {};
+    RGBQUAD cacheColor{};
+    uint8_t cacheIndex = 0;
+    bool cacheValid = false;
+};
+
+class CRaster {
+public:
+    explicit CRaster(ImageType type = 0);
+    CRaster(uint32_t width, uint32_t height, uint32_t bpp, ImageType type = 0);
+    CRaster(const CRaster& source, bool copyPixels = true, bool copySelection = true,
+            bool copyAlpha = true);
+    CRaster(const std::string& path, ImageType type);
+    CRaster& operator=(const CRaster&) = delete;
+    virtual ~CRaster();
+
+    // Lifecycle.
+    void Initialize(ImageType type);
+    uint8_t* Create(uint32_t width, uint32_t height, uint32_t bpp, ImageType type = 0);
+    bool Discard();
+    bool TakeOver(CRaster& source);
+    bool Duplicate(const CRaster& source, bool copyPixels = true, bool copySelection = true,
+                   bool copyAlpha = true);
+    void ShareFrom(CRaster& source);
+    void InheritSettings(const CRaster& source);
+
+    // Queries.
+    bool HasPixels() const { return block_ != nullptr; }
+    uint32_t GetWidth() const { return uint32_t(head_.biWidth); }
+    uint32_t GetHeight() const { return uint32_t(head_.biHeight); }
+    uint32_t GetBitsPerPixel() const { return head_.biBitCount; }
+    uint32_t GetStride() const { return info_.stride; }
+    uint32_t GetPaletteCount() const { return head_.biClrUsed; }
+    ImageType GetImageType() const { return info_.imageType; }
+    const char* LastErrorText() const { return info_.lastError; }
+    void SetLastError(const char* text);
+    uint8_t* RowPointer(uint32_t y) const;
+    uint8_t* Pixels() const { return info_.pixels; }
+    uint8_t* Block() const { return block_; }
+    RGBQUAD* Palette() const;
+    const BITMAPINFOHEADER& Header() const { return head_; }
+    uint64_t PixelBytes() const { return uint64_t(info_.stride) * head_.biHeight; }
+    bool IsSharedView() const { return info_.owner != nullptr; }
+    const RasterSettings& Settings() const { return info_; }
+
+    // Resolution, quality, progress.
+    void SetResolutionX(int32_t dpi);
+    void SetResolutionY(int32_t dpi);
+    int32_t GetResolutionX() const { return info_.xDpi; }
+    int32_t GetResolutionY() const { return info_.yDpi; }
+    void SetQuality(uint32_t q) { info_.jpegQuality = uint8_t(q); }
+    uint8_t GetQuality() const { return info_.jpegQuality; }
+    void SetJpegScale(uint8_t scale) { info_.jpegScale = scale; }
+    uint8_t GetJpegScale() const { return info_.jpegScale; }
+    int32_t GetEscape() const { return info_.escape; }
+    void SetEscape(int32_t e) { info_.escape = e; }
+    void SetProgress(int32_t p) { info_.progress = p; }
+    int32_t GetProgress() const { return info_.progress; }
+
+    // Frames (GIF, TIFF, ICO).
+    int32_t GetFrame() const { return info_.frame; }
+    void SetFrame(int32_t f) { info_.frame = f; }
+    int32_t GetNumFrames() const { return info_.numFrames; }
+    void SetNumFrames(int32_t n) { info_.numFrames = n; }
+    uint32_t GetFrameDelay() const { return info_.frameDelay; }
+    void SetFrameDelay(uint32_t d) { info_.frameDelay = d; }
+    int32_t GetXOffset() const { return info_.xOffset; }
+    int32_t GetYOffset() const { return info_.yOffset; }
+    void SetOffset(int32_t x, int32_t y) { info_.xOffset = x, info_.yOffset = y; }
+
+    // Transparency and options.
+    int32_t GetTransparentIndex() const { return info_.transparentIndex; }
+    void SetTransparentIndex(int32_t i) { info_.transparentIndex = i; }
+    void SetTransparentColor(RGBQUAD c);
+    RGBQUAD GetTransparentColor() const;
+    uint32_t GetFormatOption(ImageType type = 0) const;
+    bool SetFormatOption(uint32_t value, ImageType type = 0);
+    uint8_t GetAlphaMax() const { return info_.alphaMax; }
+    void SetAlphaMax(uint8_t m) { info_.alphaMax = m; }
+    bool GetPaletteAlphaEnabled() const { return info_.paletteAlpha; }
+    void SetPaletteAlphaEnabled(bool on) { info_.paletteAlpha = on; }
+    bool GetDrawingEnabled() const { return info_.drawEnabled; }
+    void SetDrawingEnabled(bool on) { info_.drawEnabled = on; }
+
+    // Palette.
+    RGBQUAD ReadPaletteEntry(uint32_t i) const;
+    bool ReadPaletteEntry(uint32_t i, uint8_t* r, uint8_t* g, uint8_t* b) const;
+    void WritePaletteEntry(uint32_t i, RGBQUAD c);
+    void WritePaletteEntry(uint32_t i, uint8_t r, uint8_t g, uint8_t b, uint8_t alpha = 0);
+    void LoadPalette(const RGBQUAD* entries, uint32_t n);
+    void LoadPaletteTriples(const uint8_t* rgb, uint32_t n);
+    void LoadPaletteChannels(uint32_t n, const uint8_t* red, const uint8_t* green,
+                             const uint8_t* blue);
+    void FillGrayRamp();
+    bool HasGrayRamp() const;
+    bool PaletteHasAlpha() const;
+    void SwapPaletteEntries(uint8_t a, uint8_t b);
+    uint8_t NearestPaletteIndex(RGBQUAD c);
+
+    // Pixels. y counts from the bottom row.
+    bool InsideImage(int64_t x, int64_t y) const {
+        return x >= 0 && y >= 0 && x < head_.biWidth && y < head_.biHeight;
+    }
+    uint8_t ReadIndex(int64_t x, int64_t y) const;
+    void WriteIndex(int64_t x, int64_t y, uint8_t i);
+    RGBQUAD ReadColor(int64_t x, int64_t y, bool withAlpha = true) const;
+    void WriteColor(int64_t x, int64_t y, RGBQUAD c, bool withAlpha = false);
+    void FillBytes(uint8_t v);
+
+    // Alpha plane: width x height bytes, bottom row first, no padding.
+    bool HasAlpha() const { return alpha_ != nullptr; }
+    uint8_t* AlphaPlane() const { return alpha_; }
+    void AddAlpha();
+    void DropAlpha();
+    uint8_t ReadAlpha(int64_t x, int64_t y) const;
+    void WriteAlpha(int64_t x, int64_t y, uint8_t a);
+
+    // Whole-image operations.
+    bool FlipVertical();
+    bool MirrorHorizontal();
+    bool Negate();
+    void SwapRedBlue(uint8_t* row, uint32_t length) const;
+
+    // Format dispatch; defined in the formats library.
+    bool LoadFile(const std::string& path, ImageType type);
+    bool SaveFile(const std::string& path, ImageType type);
+    bool Decode(ImageStream* stream, ImageType type);
+    bool Encode(ImageStream* stream, ImageType type);
+    bool Decode(FILE* file, ImageType type);
+    bool Encode(FILE* file, ImageType type);
+    // True when encoding must not start (no stream, or no bitmap).
+    bool CheckEncodable(ImageStream* stream);
+
+protected:
+    uint8_t* block_ = nullptr;
+    BITMAPINFOHEADER head_{};
+    RasterSettings info_{};
+    uint8_t* alpha_ = nullptr;
+
+private:
+    void InvalidateCache() { info_.cacheValid = false; }
+    void ResetAll();
+};
+
+// Stride of a row of width pixels at bpp bits, padded to 4 bytes.
+constexpr uint64_t RasterStride(uint64_t width, uint32_t bpp) {
+    return (width * bpp + 31) / 32 * 4;
+}

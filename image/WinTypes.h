@@ -1,0 +1,49 @@
+// The few Windows record layouts the image core keeps as they are on disk and
+// in memory: a device-independent bitmap header, palette entries and colours.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+static_assert(std::endian::native == std::endian::little,
+              "bitmap blocks are stored little-endian in memory");
+
+struct RGBQUAD {
+    uint8_t rgbBlue = 0;
+    uint8_t rgbGreen = 0;
+    uint8_t rgbRed = 0;
+    uint8_t rgbReserved = 0;
+    friend bool operator==(const RGBQUAD&, const RGBQUAD&) = default;
+};
+static_assert(sizeof(RGBQUAD) == 4);
+
+// Red in the low byte, then green, then blue.
+using COLORREF = uint32_t;
+
+constexpr COLORREF MakeColorRef(uint8_t r, uint8_t g, uint8_t b) {
+    return uint32_t(r) | (uint32_t(g) << 8) | (uint32_t(b) << 16);
+}
+constexpr uint8_t RedOf(COLORREF c) { return uint8_t(c); }
+constexpr uint8_t GreenOf(COLORREF c) { return uint8_t(c >> 8); }
+constexpr uint8_t BlueOf(COLORREF c) { return uint8_t(c >> 16); }
+
+#pragma pack(push, 1)
+struct BITMAPINFOHEADER {
+    uint32_t biSize;
+    int32_t biWidth;
+    int32_t biHeight;
+    uint16_t biPlanes;
+    uint16_t biBitCount;
+    uint32_t biCompression;
+    uint32_t biSizeImage;
+    int32_t biXPelsPerMeter;
+    int32_t biYPelsPerMeter;
+    uint32_t biClrUsed;
+    uint32_t biClrImportant;
+};
+#pragma pack(pop)
+static_assert(sizeof(BITMAPINFOHEADER) == 40);
+
+inline RGBQUAD ColorRefToQuad(COLORREF c) {
+    return RGBQUAD{BlueOf(c), GreenOf(c), RedOf(c), 0};
+}
