@@ -47,3 +47,24 @@ static_assert(sizeof(BITMAPINFOHEADER) == 40);
 inline RGBQUAD ColorRefToQuad(COLORREF c) {
     return RGBQUAD{BlueOf(c), GreenOf(c), RedOf(c), 0};
 }
+
+constexpr int LF_FACESIZE = 32;
+
+// The single-byte font description record, as stored in settings files.
+struct LOGFONT {
+    int32_t lfHeight;
+    int32_t lfWidth;
+    int32_t lfEscapement;
+    int32_t lfOrientation;
+    int32_t lfWeight;
+    uint8_t lfItalic;
+    uint8_t lfUnderline;
+    uint8_t lfStrikeOut;
+    uint8_t lfCharSet;
+    uint8_t lfOutPrecision;
+    uint8_t lfClipPrecision;
+    uint8_t lfQuality;
+    uint8_t lfPitchAndFamily;
+    char lfFaceName[LF_FACESIZE];
+};
+static_assert(sizeof(LOGFONT) == 60);
