@@ -5,6 +5,7 @@
 
 #include "WinTypes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
