@@ -10,7 +10,7 @@
 # process on a fresh copy each time. ImageMagick's: one command applying the
 # operation REPEAT times to clones of the image, minus the same command with
 # no operation (reading the BMP, writing to null:), over REPEAT. All times are
-# processor time (user + system, from wait4), median of RUNS, so a busy
+# processor time (user + system), median of RUNS, so a busy
 # machine distorts them less than wall time. The resize is also set against
 # djpeg decoding the same JPEG in full.
 #   bench/transforms.sh [PHOTO.jpg]     (BUILD_DIR, RUNS, REPEAT may be set)
@@ -33,14 +33,9 @@ trap 'rm -rf "$TMP"' EXIT
 
 # median_cpu CMD...: median over RUNS of the command's user + system time, ms.
 median_cpu() {
+  local TIMEFORMAT='%3U %3S'
   for ((i = 0; i < RUNS; i++)); do
-    python3 -c '
-import os, subprocess, sys
-p = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-_, status, ru = os.wait4(p.pid, 0)
-if status:
-    sys.exit("failed: " + " ".join(sys.argv[1:]))
-print("%.3f" % ((ru.ru_utime + ru.ru_stime) * 1000))' "$@"
+    { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%.3f\n", ($1 + $2) * 1000 }'
   done | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
 }
 
