@@ -2,10 +2,11 @@
 
 #include "BmpCodec.h"
 #include "ImageType.h"
+#include "JpegCodec.h"
 
 namespace {
 
-constexpr ImageType kOrder[] = {kTypeBmp};
+constexpr ImageType kOrder[] = {kTypeBmp, kTypeJpeg};
 
 template <class Codec, class DecodeCall>
 bool DecodeAs(CRaster& target, ImageType type, bool quiet, DecodeCall decode) {
@@ -39,6 +40,7 @@ const std::span<const ImageType> kUntypedDecodeOrder(kOrder);
 bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet) {
     switch (type) {
     case kTypeBmp: return DecodeAs<BmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeJpeg: return DecodeAs<JpegCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     default: break;
     }
     if (!quiet) target.SetLastError("Decode: Unknown or wrong format");
@@ -48,6 +50,7 @@ bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet
 bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
     switch (type) {
     case kTypeBmp: return EncodeAs<BmpCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeJpeg: return EncodeAs<JpegCodec>(source, [&](auto& c) { return c.Encode(s); });
     default: break;
     }
     source.SetLastError("Encode: Unknown format");
