@@ -1,11 +1,13 @@
 #include "CodecTable.h"
 
 #include "BmpCodec.h"
+#include "GifCodec.h"
+#include "PcxCodec.h"
 #include "ImageType.h"
 
 namespace {
 
-constexpr ImageType kOrder[] = {kTypeBmp};
+constexpr ImageType kOrder[] = {kTypeBmp, kTypeGif, kTypePcx};
 
 template <class Codec, class DecodeCall>
 bool DecodeAs(CRaster& target, ImageType type, bool quiet, DecodeCall decode) {
@@ -39,6 +41,8 @@ const std::span<const ImageType> kUntypedDecodeOrder(kOrder);
 bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet) {
     switch (type) {
     case kTypeBmp: return DecodeAs<BmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeGif: return DecodeAs<GifCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypePcx: return DecodeAs<PcxCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     default: break;
     }
     if (!quiet) target.SetLastError("Decode: Unknown or wrong format");
@@ -48,6 +52,8 @@ bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet
 bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
     switch (type) {
     case kTypeBmp: return EncodeAs<BmpCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeGif: return EncodeAs<GifCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypePcx: return EncodeAs<PcxCodec>(source, [&](auto& c) { return c.Encode(s); });
     default: break;
     }
     source.SetLastError("Encode: Unknown format");
