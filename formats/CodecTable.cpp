@@ -1,12 +1,15 @@
 #include "CodecTable.h"
 
 #include "BmpCodec.h"
+#include "GifCodec.h"
+#include "PcxCodec.h"
 #include "ImageType.h"
 #include "JpegCodec.h"
 
 namespace {
 
-constexpr ImageType kOrder[] = {kTypeBmp, kTypeJpeg};
+constexpr ImageType kOrder[] = {kTypeBmp, kTypeJpeg, kTypeIco, kTypeGif, kTypePng, kTypeTiff,
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
 
 template <class Codec, class DecodeCall>
 bool DecodeAs(CRaster& target, ImageType type, bool quiet, DecodeCall decode) {
@@ -41,6 +44,8 @@ bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet
     switch (type) {
     case kTypeBmp: return DecodeAs<BmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     case kTypeJpeg: return DecodeAs<JpegCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeGif: return DecodeAs<GifCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypePcx: return DecodeAs<PcxCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     default: break;
     }
     if (!quiet) target.SetLastError("Decode: Unknown or wrong format");
@@ -51,6 +56,8 @@ bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
     switch (type) {
     case kTypeBmp: return EncodeAs<BmpCodec>(source, [&](auto& c) { return c.Encode(s); });
     case kTypeJpeg: return EncodeAs<JpegCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeGif: return EncodeAs<GifCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypePcx: return EncodeAs<PcxCodec>(source, [&](auto& c) { return c.Encode(s); });
     default: break;
     }
     source.SetLastError("Encode: Unknown format");
