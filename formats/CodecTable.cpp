@@ -2,10 +2,12 @@
 
 #include "BmpCodec.h"
 #include "ImageType.h"
+#include "PngCodec.h"
+#include "TiffCodec.h"
 
 namespace {
 
-constexpr ImageType kOrder[] = {kTypeBmp};
+constexpr ImageType kOrder[] = {kTypeBmp, kTypePng, kTypeTiff};
 
 template <class Codec, class DecodeCall>
 bool DecodeAs(CRaster& target, ImageType type, bool quiet, DecodeCall decode) {
@@ -32,6 +34,11 @@ bool EncodeAs(CRaster& source, EncodeCall encode) {
     return ok;
 }
 
+bool KeepIndex(CRaster& source, const CRaster& codec, bool result) {
+    source.SetTransparentIndex(codec.GetTransparentIndex());
+    return result;
+}
+
 } // namespace
 
 const std::span<const ImageType> kUntypedDecodeOrder(kOrder);
@@ -39,6 +46,8 @@ const std::span<const ImageType> kUntypedDecodeOrder(kOrder);
 bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet) {
     switch (type) {
     case kTypeBmp: return DecodeAs<BmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypePng: return DecodeAs<PngCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeTiff: return DecodeAs<CRasterTIF>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     default: break;
     }
     if (!quiet) target.SetLastError("Decode: Unknown or wrong format");
@@ -48,6 +57,10 @@ bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet
 bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
     switch (type) {
     case kTypeBmp: return EncodeAs<BmpCodec>(source, [&](auto& c) { return c.Encode(s); });
+    // Both writers may renumber the palette and move the transparent index
+    // with it; the palette is shared, the index must be carried back.
+    case kTypePng: return EncodeAs<PngCodec>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s)); });
+    case kTypeTiff: return EncodeAs<CRasterTIF>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s, false)); });
     default: break;
     }
     source.SetLastError("Encode: Unknown format");
