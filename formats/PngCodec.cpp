@@ -181,6 +181,10 @@ static void ReadRows(png_structp png, PngContext& ctx, int passes, bool twoBit) 
 
 static bool ReadImage(png_structp png, png_infop info, PngContext& ctx) {
     CRaster& image = *ctx.image;
+    // Chunks we never use are skipped unread: compressed text can inflate
+    // to many megabytes from a few bytes of file.
+    static const png_byte kUnused[] = "zTXt\0iTXt\0tEXt\0iCCP\0sPLT";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kUnused, 5);
     png_read_info(png, info);
     const uint32_t pixelDepth = PixelDepth(png, info);
     const int colorType = png_get_color_type(png, info);
