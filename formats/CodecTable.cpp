@@ -10,6 +10,9 @@ namespace {
 
 constexpr ImageType kOrder[] = {kTypeBmp, kTypeJpeg, kTypeIco, kTypeGif, kTypePng, kTypeTiff,
                                 kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+#include "PngCodec.h"
+#include "TiffCodec.h"
 
 template <class Codec, class DecodeCall>
 bool DecodeAs(CRaster& target, ImageType type, bool quiet, DecodeCall decode) {
@@ -36,6 +39,11 @@ bool EncodeAs(CRaster& source, EncodeCall encode) {
     return ok;
 }
 
+bool KeepIndex(CRaster& source, const CRaster& codec, bool result) {
+    source.SetTransparentIndex(codec.GetTransparentIndex());
+    return result;
+}
+
 } // namespace
 
 const std::span<const ImageType> kUntypedDecodeOrder(kOrder);
@@ -46,6 +54,8 @@ bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet
     case kTypeJpeg: return DecodeAs<JpegCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     case kTypeGif: return DecodeAs<GifCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     case kTypePcx: return DecodeAs<PcxCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypePng: return DecodeAs<PngCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeTiff: return DecodeAs<CRasterTIF>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     default: break;
     }
     if (!quiet) target.SetLastError("Decode: Unknown or wrong format");
@@ -58,6 +68,10 @@ bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
     case kTypeJpeg: return EncodeAs<JpegCodec>(source, [&](auto& c) { return c.Encode(s); });
     case kTypeGif: return EncodeAs<GifCodec>(source, [&](auto& c) { return c.Encode(s); });
     case kTypePcx: return EncodeAs<PcxCodec>(source, [&](auto& c) { return c.Encode(s); });
+    // Both writers may renumber the palette and move the transparent index
+    // with it; the palette is shared, the index must be carried back.
+    case kTypePng: return EncodeAs<PngCodec>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s)); });
+    case kTypeTiff: return EncodeAs<CRasterTIF>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s, false)); });
     default: break;
     }
     source.SetLastError("Encode: Unknown format");
