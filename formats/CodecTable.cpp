@@ -11,8 +11,13 @@ namespace {
 constexpr ImageType kOrder[] = {kTypeBmp, kTypeJpeg, kTypeIco, kTypeGif, kTypePng, kTypeTiff,
                                 kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
                                 kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
 #include "PngCodec.h"
 #include "TiffCodec.h"
+#include "IcoCodec.h"
+#include "Jpeg2000FamilyCodec.h"
+#include "TgaCodec.h"
+#include "WbmpCodec.h"
 
 template <class Codec, class DecodeCall>
 bool DecodeAs(CRaster& target, ImageType type, bool quiet, DecodeCall decode) {
@@ -30,8 +35,7 @@ bool DecodeAs(CRaster& target, ImageType type, bool quiet, DecodeCall decode) {
     return false;
 }
 
-template <class Codec, class EncodeCall>
-bool EncodeAs(CRaster& source, EncodeCall encode) {
+template <class Codec, class EncodeCall> bool EncodeAs(CRaster& source, EncodeCall encode) {
     Codec codec;
     codec.ShareFrom(source);
     const bool ok = encode(codec);
@@ -57,6 +61,24 @@ bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet
     case kTypePng: return DecodeAs<PngCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     case kTypeTiff: return DecodeAs<CRasterTIF>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     default: break;
+    case kTypeBmp:
+        return DecodeAs<BmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeIco:
+        return DecodeAs<IcoCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeTga:
+        return DecodeAs<TgaCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeWbmp:
+        return DecodeAs<WbmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    // The untyped attempt (quiet) lets the family detect the format and type 0.
+    case kTypeJp2:
+    case kTypeJpc:
+    case kTypePgx:
+    case kTypePnm:
+    case kTypeRas:
+        return DecodeAs<Jpeg2000FamilyCodec>(
+            target, type, quiet, [&](auto& c) { return c.Decode(s, quiet ? 0 : type); });
+    default:
+        break;
     }
     if (!quiet) target.SetLastError("Decode: Unknown or wrong format");
     return false;
@@ -73,6 +95,22 @@ bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
     case kTypePng: return EncodeAs<PngCodec>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s)); });
     case kTypeTiff: return EncodeAs<CRasterTIF>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s, false)); });
     default: break;
+    case kTypeBmp:
+        return EncodeAs<BmpCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeIco:
+        return EncodeAs<IcoCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeTga:
+        return EncodeAs<TgaCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeWbmp:
+        return EncodeAs<WbmpCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeJp2:
+    case kTypeJpc:
+    case kTypePgx:
+    case kTypePnm:
+    case kTypeRas:
+        return EncodeAs<Jpeg2000FamilyCodec>(source, [&](auto& c) { return c.Encode(s, type); });
+    default:
+        break;
     }
     source.SetLastError("Encode: Unknown format");
     return false;
