@@ -24,7 +24,8 @@ bool DecodeAs(CRaster& target, ImageType type, bool quiet, DecodeCall decode) {
     return false;
 }
 
-template <class Codec, class EncodeCall> bool EncodeAs(CRaster& source, EncodeCall encode) {
+template <class Codec, class EncodeCall>
+bool EncodeAs(CRaster& source, EncodeCall encode) {
     Codec codec;
     codec.ShareFrom(source);
     const bool ok = encode(codec);
@@ -38,13 +39,9 @@ const std::span<const ImageType> kUntypedDecodeOrder(kOrder);
 
 bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet) {
     switch (type) {
-    case kTypeBmp:
-        return DecodeAs<BmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
-    case kTypeMetafile:
-        return DecodeAs<MetafileCodec>(target, type, quiet,
-                                       [&](auto& c) { return c.Decode(s, 0, 0); });
-    default:
-        break;
+    case kTypeBmp: return DecodeAs<BmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeMetafile: return DecodeAs<MetafileCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s, 0, 0); });
+    default: break;
     }
     if (!quiet) target.SetLastError("Decode: Unknown or wrong format");
     return false;
@@ -52,12 +49,9 @@ bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet
 
 bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
     switch (type) {
-    case kTypeBmp:
-        return EncodeAs<BmpCodec>(source, [&](auto& c) { return c.Encode(s); });
-    case kTypeMetafile:
-        return EncodeAs<MetafileCodec>(source, [&](auto& c) { return c.Encode(s); });
-    default:
-        break;
+    case kTypeBmp: return EncodeAs<BmpCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeMetafile: return EncodeAs<MetafileCodec>(source, [&](auto& c) { return c.Encode(s); });
+    default: break;
     }
     source.SetLastError("Encode: Unknown format");
     return false;
