@@ -12,12 +12,14 @@ constexpr ImageType kOrder[] = {kTypeBmp, kTypeJpeg, kTypeIco, kTypeGif, kTypePn
                                 kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
                                 kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
                                 kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
 #include "PngCodec.h"
 #include "TiffCodec.h"
 #include "IcoCodec.h"
 #include "Jpeg2000FamilyCodec.h"
 #include "TgaCodec.h"
 #include "WbmpCodec.h"
+#include "MetafileCodec.h"
 
 template <class Codec, class DecodeCall>
 bool DecodeAs(CRaster& target, ImageType type, bool quiet, DecodeCall decode) {
@@ -60,6 +62,7 @@ bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet
     case kTypePcx: return DecodeAs<PcxCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     case kTypePng: return DecodeAs<PngCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     case kTypeTiff: return DecodeAs<CRasterTIF>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeMetafile: return DecodeAs<MetafileCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s, 0, 0); });
     default: break;
     case kTypeBmp:
         return DecodeAs<BmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
@@ -94,6 +97,7 @@ bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
     // with it; the palette is shared, the index must be carried back.
     case kTypePng: return EncodeAs<PngCodec>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s)); });
     case kTypeTiff: return EncodeAs<CRasterTIF>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s, false)); });
+    case kTypeMetafile: return EncodeAs<MetafileCodec>(source, [&](auto& c) { return c.Encode(s); });
     default: break;
     case kTypeBmp:
         return EncodeAs<BmpCodec>(source, [&](auto& c) { return c.Encode(s); });
