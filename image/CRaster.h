@@ -10,6 +10,8 @@
 #include <string>
 
 class ImageStream;
+class CMemoryDevice;
+struct TextStampSpec;
 
 using ImageType = uint32_t;
 
@@ -163,6 +165,12 @@ public:
     bool MirrorHorizontal();
     bool Negate();
     void SwapRedBlue(uint8_t* row, uint32_t length) const;
+
+    // Text stamp: draws spec's text with its bottom row on picture row y
+    // (counted from the top), anchored at column x by the alignment. -1 when
+    // there is no bitmap, else 1.
+    static void DefaultTextSpec(TextStampSpec* spec);
+    int StampText(const CMemoryDevice* dc, int x, int y, TextStampSpec* spec, bool setAlpha);
 
     // Format dispatch; defined in the formats library.
     bool LoadFile(const std::string& path, ImageType type);
