@@ -193,8 +193,16 @@ std::unique_ptr<FontFace> FontFace::Open(const std::string& file, int index, int
     f->family = face->family_name ? face->family_name : "";
     f->pixelSize = pixels;
     const double scale = pixels / upem;
-    f->ascent = std::max(1, CeilPixels(asc * scale));
-    f->descent = std::max(0, CeilPixels(desc * scale));
+    if (lfHeight >= 0) {
+        // A cell height is kept exactly, split as the face splits its own.
+        const int cell =
+            lfHeight == 0 ? kDefaultCellHeight : std::min(lfHeight, 4 * kMaxFontPixels);
+        f->ascent = std::clamp(int(std::lround(cell * asc / (asc + desc))), 1, cell);
+        f->descent = cell - f->ascent;
+    } else {
+        f->ascent = std::max(1, CeilPixels(asc * scale));
+        f->descent = std::max(0, CeilPixels(desc * scale));
+    }
     f->underlineThickness = std::max(1, int(std::lround(face->underline_thickness * scale)));
     f->underlinePos = std::clamp(int(std::lround(-face->underline_position * scale)), 1,
                                  std::max(1, f->descent - f->underlineThickness + 1));

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Text format flags, with the platform's values. Prefixes are never
 // processed, so DT_NOPREFIX is accepted and implied.
@@ -78,6 +79,7 @@ std::string SubstituteFaceName(const std::string& face);
 // Text is single-byte in the system code page; here that is UTF-8, and a
 // byte that is not part of a valid UTF-8 sequence is read as Windows-1252.
 // Lines break at CR LF, a lone CR or a lone LF.
+std::vector<uint32_t> DecodeText(const char* text, size_t length);
 
 // Lays out and draws text into rect with the device's font (SYSTEM_FONT when
 // none is selected). With DT_CALCRECT only the rectangle is computed: its

@@ -58,6 +58,3 @@ private:
     std::unordered_map<uint32_t, GlyphImage> cache_;
     size_t cacheBytes_ = 0;
 };
-
-// Decodes text as UTF-8, taking bytes outside valid sequences as Windows-1252.
-std::vector<uint32_t> DecodeText(const char* text, size_t length);
