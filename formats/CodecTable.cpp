@@ -13,6 +13,7 @@ constexpr ImageType kOrder[] = {kTypeBmp, kTypeJpeg, kTypeIco, kTypeGif, kTypePn
                                 kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
                                 kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
                                 kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
 #include "PngCodec.h"
 #include "TiffCodec.h"
 #include "IcoCodec.h"
