@@ -1,4 +1,5 @@
 #include "BatchTestSupport.h"
+#include "CorpusSupport.h"
 #include "SettingsFile.h"
 
 #include <fcntl.h>
@@ -152,6 +153,7 @@ TEST(CliBatch, ValuesOutOfRangeAreUsageErrors) {
         {{"--out", "/" + std::string(300, 'd')}, "--out: the folder path is longer than 259"},
         {{"--bogus"}, "unknown option: --bogus"},
         {{"--no-rename=1"}, "--no-rename takes no value"},
+        {{"--save-settings=yes"}, "--save-settings takes no value"},
     };
     Inputs in;
     for (const Case& c : cases) {
@@ -248,4 +250,46 @@ TEST(CliBatch, ProgressBarOnATerminal) {
     EXPECT_NE(text.find("] 3/3"), std::string::npos) << text;
     EXPECT_NE(text.find("save resized image to: " + in.dir.path() + "/t/photo2.bmp"),
               std::string::npos);
+}
+
+TEST(CliBatch, RealJpegsWrittenAsJpegAndBmp) {
+    if (!corpus::Present()) GTEST_SKIP() << "no corpus";
+    if (!HaveIdentify()) GTEST_SKIP() << "no ImageMagick";
+    std::vector<corpus::Entry> jpegs;
+    for (const corpus::Entry& e : corpus::Entries({".jpg", ".jpeg"}))
+        if (e.AnyReferenceOk() && e.path.rfind("jpeg/", 0) == 0) jpegs.push_back(e);
+    ASSERT_FALSE(jpegs.empty());
+    if (!CRaster(jpegs[0].Full().string(), kTypeJpeg).HasPixels())
+        GTEST_SKIP() << "this build reads no JPEG";
+    TempDir dir;
+    std::vector<std::string> files, before;
+    for (const corpus::Entry& e : jpegs) {
+        files.push_back(e.Full().string());
+        before.push_back(ReadWholeFile(files.back()));
+    }
+    struct Case {
+        const char* format;
+        const char* extension;
+    };
+    for (const Case c : {Case{"jpg", ".jpg"}, Case{"bmp", ".bmp"}}) {
+        const std::string out = dir / (std::string("out-") + c.format);
+        for (const char* suffix : {"", "_001"}) {
+            std::vector<std::string> args = {"--settings", dir / "s.ini", "--format", c.format,
+                                             "--quality",  "90",          "--out",    out};
+            args.insert(args.end(), files.begin(), files.end());
+            const Result r = RunBatch(dir, args);
+            ASSERT_EQ(r.status, 0) << r.out << r.err;
+            for (const corpus::Entry& e : jpegs) {
+                const std::string name = std::filesystem::path(e.path).stem().string();
+                const std::string output = out + "/" + name + suffix + c.extension;
+                EXPECT_NE(r.out.find("save resized image to: " + output + "\n"), std::string::npos)
+                    << output;
+                EXPECT_EQ(Identify(output),
+                          std::to_string(e.width) + "x" + std::to_string(e.height))
+                    << output;
+            }
+        }
+    }
+    for (size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(ReadWholeFile(files[i]), before[i]) << files[i];
 }

@@ -140,6 +140,10 @@ TEST(SettingsFile, UnreadableFileIsNotOverwritten) {
     EXPECT_FALSE(SaveSettings(dir / "adir.ini", SampleSettings()));
     EXPECT_TRUE(std::filesystem::is_directory(dir / "adir.ini"));
     EXPECT_FALSE(SaveSettings(dir / "no/such/folder.ini", SampleSettings()));
+    // An endless device is given up on, not read into memory without end.
+    OperationSettings loaded;
+    EXPECT_FALSE(LoadSettings("/dev/zero", loaded));
+    EXPECT_EQ(loaded.useDefaults, 1);
 }
 
 TEST(SettingsLocation, CompanionFileOfTheProgram) {
