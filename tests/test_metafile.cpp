@@ -4,6 +4,8 @@
 #include "ImageType.h"
 #include "MetafileCodec.h"
 
+#include <cairo.h>
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,6 +21,16 @@
 #include <vector>
 
 namespace {
+
+// Text drawing fills process-wide font caches; empty them once all tests ran.
+class FontCaches : public testing::Environment {
+public:
+    void TearDown() override {
+        cairo_debug_reset_static_data();
+        FcFini();
+    }
+};
+const testing::Environment* const kFontCaches = testing::AddGlobalTestEnvironment(new FontCaches);
 
 using Bytes = std::vector<uint8_t>;
 
@@ -419,6 +431,37 @@ TEST(WmfPicture, HatchedBrushAndOpaqueBackground) {
     }
     EXPECT_EQ(blue, 6) << "one hatch line in every 8 rows";
     EXPECT_EQ(green, 42);
+}
+
+TEST(WmfPicture, DeviceBitmapBlits) {
+    // A 2 x 1 device bitmap (24 bits, top-down, rows of 8 bytes): red, blue.
+    Bytes bm;
+    for (int v : {0, 2, 1, 8})
+        Put16(bm, v);
+    bm.push_back(1), bm.push_back(24);
+    for (int v : {0, 0, 255, 255, 0, 0, 0, 0})
+        bm.push_back(uint8_t(v));
+    Wmf w(0, 0, 40, 20, 96);
+    Bytes blt; // BITBLT copies 1:1: 2 x 1 pixels at 5,5
+    Put32(blt, 0x00CC0020);
+    for (int v : {0, 0, 1, 2, 5, 5})
+        Put16(blt, v);
+    blt.insert(blt.end(), bm.begin(), bm.end());
+    Bytes sb; // STRETCHBLT onto 20,0 - 40,20
+    Put32(sb, 0x00CC0020);
+    for (int v : {1, 2, 0, 0, 20, 20, 0, 20})
+        Put16(sb, v);
+    sb.insert(sb.end(), bm.begin(), bm.end());
+    w.Raw(0x0922, blt).Raw(0x0B23, sb);
+    Decoded d;
+    Decode(w.Build(), &d);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.At(5, 5), kRed);
+    EXPECT_EQ(d.At(6, 5), kBlue);
+    EXPECT_EQ(d.At(7, 5), kWhite);
+    EXPECT_EQ(d.At(5, 6), kWhite);
+    EXPECT_EQ(d.At(25, 10), kRed);
+    EXPECT_EQ(d.At(35, 10), kBlue);
 }
 
 // EMF records in the 96-dpi reference device: logical units are pixels by default.
