@@ -1,15 +1,26 @@
 #include "CodecTable.h"
 
 #include "BmpCodec.h"
-#include "IcoCodec.h"
+#include "GifCodec.h"
+#include "PcxCodec.h"
 #include "ImageType.h"
-#include "Jpeg2000FamilyCodec.h"
-#include "TgaCodec.h"
-#include "WbmpCodec.h"
+#include "JpegCodec.h"
 
 namespace {
 
-constexpr ImageType kOrder[] = {kTypeBmp, kTypeIco, kTypeTga, kTypeWbmp, kTypeJp2};
+constexpr ImageType kOrder[] = {kTypeBmp, kTypeJpeg, kTypeIco, kTypeGif, kTypePng, kTypeTiff,
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+#include "PngCodec.h"
+#include "TiffCodec.h"
+#include "IcoCodec.h"
+#include "Jpeg2000FamilyCodec.h"
+#include "TgaCodec.h"
+#include "WbmpCodec.h"
+#include "MetafileCodec.h"
 
 template <class Codec, class DecodeCall>
 bool DecodeAs(CRaster& target, ImageType type, bool quiet, DecodeCall decode) {
@@ -35,12 +46,25 @@ template <class Codec, class EncodeCall> bool EncodeAs(CRaster& source, EncodeCa
     return ok;
 }
 
+bool KeepIndex(CRaster& source, const CRaster& codec, bool result) {
+    source.SetTransparentIndex(codec.GetTransparentIndex());
+    return result;
+}
+
 } // namespace
 
 const std::span<const ImageType> kUntypedDecodeOrder(kOrder);
 
 bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet) {
     switch (type) {
+    case kTypeBmp: return DecodeAs<BmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeJpeg: return DecodeAs<JpegCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeGif: return DecodeAs<GifCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypePcx: return DecodeAs<PcxCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypePng: return DecodeAs<PngCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeTiff: return DecodeAs<CRasterTIF>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeMetafile: return DecodeAs<MetafileCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s, 0, 0); });
+    default: break;
     case kTypeBmp:
         return DecodeAs<BmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     case kTypeIco:
@@ -66,6 +90,16 @@ bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet
 
 bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
     switch (type) {
+    case kTypeBmp: return EncodeAs<BmpCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeJpeg: return EncodeAs<JpegCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeGif: return EncodeAs<GifCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypePcx: return EncodeAs<PcxCodec>(source, [&](auto& c) { return c.Encode(s); });
+    // Both writers may renumber the palette and move the transparent index
+    // with it; the palette is shared, the index must be carried back.
+    case kTypePng: return EncodeAs<PngCodec>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s)); });
+    case kTypeTiff: return EncodeAs<CRasterTIF>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s, false)); });
+    case kTypeMetafile: return EncodeAs<MetafileCodec>(source, [&](auto& c) { return c.Encode(s); });
+    default: break;
     case kTypeBmp:
         return EncodeAs<BmpCodec>(source, [&](auto& c) { return c.Encode(s); });
     case kTypeIco:
