@@ -1,11 +1,26 @@
 #include "CodecTable.h"
 
 #include "BmpCodec.h"
+#include "GifCodec.h"
+#include "PcxCodec.h"
 #include "ImageType.h"
+#include "JpegCodec.h"
 
 namespace {
 
-constexpr ImageType kOrder[] = {kTypeBmp};
+constexpr ImageType kOrder[] = {kTypeBmp, kTypeJpeg, kTypeIco, kTypeGif, kTypePng, kTypeTiff,
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
+#include "PngCodec.h"
+#include "TiffCodec.h"
+#include "IcoCodec.h"
+#include "Jpeg2000FamilyCodec.h"
+#include "TgaCodec.h"
+#include "WbmpCodec.h"
+#include "MetafileCodec.h"
 
 template <class Codec, class DecodeCall>
 bool DecodeAs(CRaster& target, ImageType type, bool quiet, DecodeCall decode) {
@@ -23,13 +38,17 @@ bool DecodeAs(CRaster& target, ImageType type, bool quiet, DecodeCall decode) {
     return false;
 }
 
-template <class Codec, class EncodeCall>
-bool EncodeAs(CRaster& source, EncodeCall encode) {
+template <class Codec, class EncodeCall> bool EncodeAs(CRaster& source, EncodeCall encode) {
     Codec codec;
     codec.ShareFrom(source);
     const bool ok = encode(codec);
     if (!ok) source.SetLastError(codec.LastErrorText());
     return ok;
+}
+
+bool KeepIndex(CRaster& source, const CRaster& codec, bool result) {
+    source.SetTransparentIndex(codec.GetTransparentIndex());
+    return result;
 }
 
 } // namespace
@@ -39,7 +58,31 @@ const std::span<const ImageType> kUntypedDecodeOrder(kOrder);
 bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet) {
     switch (type) {
     case kTypeBmp: return DecodeAs<BmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeJpeg: return DecodeAs<JpegCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeGif: return DecodeAs<GifCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypePcx: return DecodeAs<PcxCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypePng: return DecodeAs<PngCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeTiff: return DecodeAs<CRasterTIF>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeMetafile: return DecodeAs<MetafileCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s, 0, 0); });
     default: break;
+    case kTypeBmp:
+        return DecodeAs<BmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeIco:
+        return DecodeAs<IcoCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeTga:
+        return DecodeAs<TgaCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    case kTypeWbmp:
+        return DecodeAs<WbmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
+    // The untyped attempt (quiet) lets the family detect the format and type 0.
+    case kTypeJp2:
+    case kTypeJpc:
+    case kTypePgx:
+    case kTypePnm:
+    case kTypeRas:
+        return DecodeAs<Jpeg2000FamilyCodec>(
+            target, type, quiet, [&](auto& c) { return c.Decode(s, quiet ? 0 : type); });
+    default:
+        break;
     }
     if (!quiet) target.SetLastError("Decode: Unknown or wrong format");
     return false;
@@ -48,7 +91,31 @@ bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet
 bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
     switch (type) {
     case kTypeBmp: return EncodeAs<BmpCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeJpeg: return EncodeAs<JpegCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeGif: return EncodeAs<GifCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypePcx: return EncodeAs<PcxCodec>(source, [&](auto& c) { return c.Encode(s); });
+    // Both writers may renumber the palette and move the transparent index
+    // with it; the palette is shared, the index must be carried back.
+    case kTypePng: return EncodeAs<PngCodec>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s)); });
+    case kTypeTiff: return EncodeAs<CRasterTIF>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s, false)); });
+    case kTypeMetafile: return EncodeAs<MetafileCodec>(source, [&](auto& c) { return c.Encode(s); });
     default: break;
+    case kTypeBmp:
+        return EncodeAs<BmpCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeIco:
+        return EncodeAs<IcoCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeTga:
+        return EncodeAs<TgaCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeWbmp:
+        return EncodeAs<WbmpCodec>(source, [&](auto& c) { return c.Encode(s); });
+    case kTypeJp2:
+    case kTypeJpc:
+    case kTypePgx:
+    case kTypePnm:
+    case kTypeRas:
+        return EncodeAs<Jpeg2000FamilyCodec>(source, [&](auto& c) { return c.Encode(s, type); });
+    default:
+        break;
     }
     source.SetLastError("Encode: Unknown format");
     return false;
