@@ -12,6 +12,7 @@
 class ImageStream;
 class CDeviceBitmap;
 class CMemoryDevice;
+struct TextStampSpec;
 
 using ImageType = uint32_t;
 
@@ -190,6 +191,11 @@ public:
     // Reduction to 1, 4 or 8 bits per pixel (ReduceColors.cpp).
     bool ReduceColors(uint32_t bpp, bool diffuse, const RGBQUAD* palette, uint32_t important);
     void FillStandardPalette();
+    // Text stamp: draws spec's text with its bottom row on picture row y
+    // (counted from the top), anchored at column x by the alignment. -1 when
+    // there is no bitmap, else 1.
+    static void DefaultTextSpec(TextStampSpec* spec);
+    int StampText(const CMemoryDevice* dc, int x, int y, TextStampSpec* spec, bool setAlpha);
 
     // Format dispatch; defined in the formats library.
     bool LoadFile(const std::string& path, ImageType type);
