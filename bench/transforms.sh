@@ -10,9 +10,11 @@
 # process on a fresh copy each time. ImageMagick's: one command applying the
 # operation REPEAT times to clones of the image, minus the same command with
 # no operation (reading the BMP, writing to null:), over REPEAT. All times are
-# processor time (user + system), median of RUNS, so a busy
-# machine distorts them less than wall time. The resize is also set against
-# djpeg decoding the same JPEG in full.
+# processor time (user + system), median of RUNS, so a busy machine distorts
+# them less than wall time. The resize is also set against djpeg decoding the
+# same JPEG in full. ImageMagick's -sample and -rotate give exactly our pixels;
+# its convolution rounds where we truncate; its dithering differs from ours,
+# so the reduction compares work of the same kind, not the same result.
 #   bench/transforms.sh [PHOTO.jpg]     (BUILD_DIR, RUNS, REPEAT may be set)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -13,7 +13,7 @@ CPaletteSearch::Cell CPaletteSearch::Build(uint32_t cell) {
     entry.start = uint32_t(pool_.size());
     if (n_ == 0) {
         // Nothing to search: index 0, as the exhaustive search gives.
-        pool_.push_back(0);
+        entry.start = 0;
         entry.count = 1;
         return entry;
     }
@@ -43,5 +43,9 @@ CPaletteSearch::Cell CPaletteSearch::Build(uint32_t cell) {
             pool_.push_back(uint32_t(pal_[i].rgbBlue) | uint32_t(pal_[i].rgbGreen) << 8 |
                             uint32_t(pal_[i].rgbRed) << 16 | i << 24);
     entry.count = uint32_t(pool_.size() - entry.start);
+    if (entry.count == 1) {
+        entry.start = pool_.back();
+        pool_.pop_back();
+    }
     return entry;
 }

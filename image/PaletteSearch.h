@@ -26,6 +26,7 @@ public:
                               uint32_t(green >> kShift) << kBits | uint32_t(red >> kShift);
         Cell entry = cells_[cell];
         if (entry.count == 0) entry = Build(cell);
+        if (entry.count == 1) return entry.start;
         // Candidates are packed entries in index order; the least (distance,
         // index) pair is the answer, so ties go to the lowest index.
         const uint32_t* list = pool_.data() + entry.start;
@@ -45,8 +46,9 @@ private:
     static constexpr int kBits = 8 - kShift;
     static constexpr uint32_t kCellCount = 1u << (3 * kBits);
 
-    // A cube's candidates: pool_[start .. start + count - 1]; count 0 until
-    // the cube is first asked for (every built list holds one entry or more).
+    // A cube's candidates: pool_[start .. start + count - 1], or with count 1
+    // the packed entry itself in start; count 0 until the cube is first asked
+    // for (every built list holds one entry or more).
     struct Cell {
         uint32_t start = 0;
         uint32_t count = 0;
