@@ -319,7 +319,6 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     if (operation_) operation_->CollectSettings(settings_);
     SaveSettings(settingsWritePath_.toStdString(), settings_);
     // The run finishes the row in hand; the loader stops after its tile.
-    closing_ = true;
     run_->WaitForBatchEnd(PumpEvents);
     view_->StopThumbnailLoader();
     event->accept();

@@ -91,7 +91,6 @@ private:
     OperationSettings settings_;
     StampFont stampFont_;
     std::unique_ptr<BatchRun> run_;
-    bool closing_ = false;
 
     CDockManager* docks_ = nullptr;
     CTessalineDoc* doc_ = nullptr;
