@@ -80,6 +80,12 @@ void SetBackground(png_structp png, png_infop info, CRaster& image) {
         } else {
             png_color_16 grey{};
             grey.red = grey.green = grey.blue = grey.gray = 192;
+            // This background is taken in the file's own sample scale: for
+            // grey below 8 bits 192 would spill into the neighbouring pixels
+            // of a keyed one, so the nearest grey the depth can hold is used.
+            const int bitDepth = png_get_bit_depth(png, info);
+            if (png_get_color_type(png, info) == PNG_COLOR_TYPE_GRAY && bitDepth < 8)
+                grey.gray = png_uint_16((192 * ((1 << bitDepth) - 1) + 127) / 255);
             png_set_background(png, &grey, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
         }
     } else if (hasBackground) {

@@ -8,7 +8,8 @@ TEST(RasterCreate, RoundsDepthAndPadsRows) {
     EXPECT_EQ(img.GetBitsPerPixel(), 4u);
     EXPECT_EQ(img.GetPaletteCount(), 16u);
     EXPECT_EQ(img.GetStride(), 4u);
-    for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(img.ReadPaletteEntry(i), RGBQUAD{});
+    for (uint32_t i = 0; i < 16; ++i)
+        EXPECT_EQ(img.ReadPaletteEntry(i), RGBQUAD{});
     ASSERT_NE(img.Create(3, 2, 16), nullptr);
     EXPECT_EQ(img.GetBitsPerPixel(), 24u);
     EXPECT_EQ(img.GetStride(), 12u);
@@ -20,7 +21,8 @@ TEST(RasterCreate, RoundsDepthAndPadsRows) {
 TEST(RasterCreate, RefusesEmptyAndHugeSizes) {
     CRaster img;
     EXPECT_EQ(img.Create(0, 10, 24), nullptr);
-    EXPECT_STREQ(img.LastErrorText(), "CRaster::Create : width and height must be greater than zero");
+    EXPECT_STREQ(img.LastErrorText(),
+                 "CRaster::Create : width and height must be greater than zero");
     EXPECT_FALSE(img.HasPixels());
     EXPECT_EQ(img.Create(0xFFFFFFFF, 0xFFFFFFFF, 24), nullptr);
     EXPECT_STREQ(img.LastErrorText(), "RASTER_MAX_MEMORY exceeded");
