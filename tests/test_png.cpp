@@ -323,6 +323,10 @@ TEST(PngRead, InterlacedMatchesProgressiveAndIsRemembered) {
             Bytes out;
             ASSERT_TRUE(EncodeBytes(interlaced, kTypePng, &out));
             EXPECT_EQ(Find(Chunks(out), "IHDR")->data[12], 1);
+            // A rotation carries the settings, and the interlacing with them.
+            ASSERT_TRUE(interlaced.Rotate90());
+            ASSERT_TRUE(EncodeBytes(interlaced, kTypePng, &out));
+            EXPECT_EQ(Find(Chunks(out), "IHDR")->data[12], 1);
             ASSERT_TRUE(EncodeBytes(plain, kTypePng, &out));
             EXPECT_EQ(Find(Chunks(out), "IHDR")->data[12], 0);
             CRaster again = Decoded(out);
