@@ -3,6 +3,7 @@
 #include "ImageStream.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -379,6 +380,10 @@ static void WriteImage(png_structp png, png_infop info, PngContext& ctx) {
     const bool rgba =
         image.HasAlpha() || (image.GetBitsPerPixel() == 24 && image.GetTransparentIndex() != -1);
     WriteHeader(png, info, image, rgba);
+    // True-colour rows after adaptive filtering compress about as well with
+    // run-length matching alone, several times faster; palette rows repeat
+    // over longer distances and keep the full search.
+    if (rgba || !image.GetPaletteCount()) png_set_compression_strategy(png, Z_RLE);
     png_write_info(png, info);
     const int passes = png_set_interlace_handling(png);
     const uint32_t h = image.GetHeight();
