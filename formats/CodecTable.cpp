@@ -2,25 +2,21 @@
 
 #include "BmpCodec.h"
 #include "GifCodec.h"
-#include "PcxCodec.h"
+#include "IcoCodec.h"
 #include "ImageType.h"
+#include "Jpeg2000FamilyCodec.h"
 #include "JpegCodec.h"
+#include "MetafileCodec.h"
+#include "PcxCodec.h"
+#include "PngCodec.h"
+#include "TgaCodec.h"
+#include "TiffCodec.h"
+#include "WbmpCodec.h"
 
 namespace {
 
 constexpr ImageType kOrder[] = {kTypeBmp, kTypeJpeg, kTypeIco, kTypeGif, kTypePng, kTypeTiff,
                                 kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
-                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
-                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
-                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
-                                kTypeTga, kTypePcx, kTypeWbmp, kTypeMetafile, kTypeJp2};
-#include "PngCodec.h"
-#include "TiffCodec.h"
-#include "IcoCodec.h"
-#include "Jpeg2000FamilyCodec.h"
-#include "TgaCodec.h"
-#include "WbmpCodec.h"
-#include "MetafileCodec.h"
 
 template <class Codec, class DecodeCall>
 bool DecodeAs(CRaster& target, ImageType type, bool quiet, DecodeCall decode) {
@@ -64,9 +60,6 @@ bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet
     case kTypePng: return DecodeAs<PngCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     case kTypeTiff: return DecodeAs<CRasterTIF>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     case kTypeMetafile: return DecodeAs<MetafileCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s, 0, 0); });
-    default: break;
-    case kTypeBmp:
-        return DecodeAs<BmpCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     case kTypeIco:
         return DecodeAs<IcoCodec>(target, type, quiet, [&](auto& c) { return c.Decode(s); });
     case kTypeTga:
@@ -99,9 +92,6 @@ bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
     case kTypePng: return EncodeAs<PngCodec>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s)); });
     case kTypeTiff: return EncodeAs<CRasterTIF>(source, [&](auto& c) { return KeepIndex(source, c, c.Encode(s, false)); });
     case kTypeMetafile: return EncodeAs<MetafileCodec>(source, [&](auto& c) { return c.Encode(s); });
-    default: break;
-    case kTypeBmp:
-        return EncodeAs<BmpCodec>(source, [&](auto& c) { return c.Encode(s); });
     case kTypeIco:
         return EncodeAs<IcoCodec>(source, [&](auto& c) { return c.Encode(s); });
     case kTypeTga:

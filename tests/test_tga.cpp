@@ -1,4 +1,4 @@
-#include "codec_test_util.h"
+#include "codec6_support.h"
 
 #include "TgaCodec.h"
 
