@@ -106,7 +106,9 @@ inline std::optional<Rgba> MagickDecode(const std::string& path, const std::stri
     if (options.find("-auto-orient") != std::string::npos ||
         options.find("-rotate") != std::string::npos) {
         Bytes dims;
-        Capture("/usr/bin/convert '" + path + "[0]' " + options + " -format '%w %h' info:-", &dims);
+        Capture("/usr/bin/convert '" + path + "[0]' " + options +
+                    " -format '%w %h' info:- 2>/dev/null",
+                &dims);
         std::istringstream(std::string(dims.begin(), dims.end())) >> result.width >> result.height;
     }
     if (result.pixels.size() != size_t(result.width) * result.height * 4) return std::nullopt;

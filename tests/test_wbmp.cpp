@@ -1,4 +1,4 @@
-#include "codec6_support.h"
+#include "format_test_util.h"
 
 #include "WbmpCodec.h"
 
