@@ -5,6 +5,8 @@
 #   batch        tessaline-batch --format jpg --quality 90 --out DIR FILES...
 #   convert      tessaline-batch --convert IN OUT.jpg, one process per file
 #   djpeg+cjpeg  djpeg IN | cjpeg -quality 90 > OUT, per file
+#   djpeg,cjpeg  the same one after the other through a PPM in /dev/shm, which
+#                like tessaline-batch uses one core at a time
 #   mogrify      MAGICK_THREAD_LIMIT=1 mogrify -path DIR -quality 90 FILES...
 # and prints milliseconds per image (wall clock and user+system CPU), the peak
 # resident memory of the largest process, and the ratios to djpeg+cjpeg.
@@ -47,7 +49,9 @@ trap 'rm -rf "$WORK"' EXIT
 
 METHODS=()
 if "$BATCH" --help 2>&1 | grep -q -- '--format'; then METHODS+=(batch); fi
-METHODS+=(convert djpeg+cjpeg mogrify)
+METHODS+=(convert djpeg+cjpeg djpeg,cjpeg mogrify)
+SHM=/dev/shm
+[ -d "$SHM" ] && [ -w "$SHM" ] || SHM=$WORK
 
 # run METHOD OUTDIR TIMEFILE: one method over all files, under /usr/bin/time.
 # The per-file loops run in dash, whose own few hundred KiB stay below the tools'.
@@ -60,6 +64,9 @@ run() {
              sh "$BATCH" "$2" "${FILES[@]}" ;;
   djpeg+cjpeg) "${t[@]}" sh -c 'o=$1; shift; for f; do djpeg "$f" | cjpeg -quality 90 >"$o/${f##*/}"; done' \
                  sh "$2" "${FILES[@]}" ;;
+  djpeg,cjpeg) "${t[@]}" sh -c 'o=$1 p=$2; shift 2; for f; do djpeg -outfile "$p" "$f" &&
+                 cjpeg -quality 90 -outfile "$o/${f##*/}" "$p"; done; rm -f "$p"' \
+                 sh "$2" "$SHM/reencode-$$.ppm" "${FILES[@]}" ;;
   mogrify) MAGICK_THREAD_LIMIT=1 "${t[@]}" mogrify -path "$2" -quality 90 "${FILES[@]}" ;;
   esac
 }
@@ -92,7 +99,8 @@ while read -r m wall cpu peak; do
     'BEGIN { printf "%-12s %10.1f %10.1f %10.1f %8.2f %8.2f\n", m, w, c, p, w / rw, c / rc }'
 done <"$WORK/summary"
 echo
-echo "djpeg+cjpeg run as a pipeline: its wall time overlaps decode and encode on two cores."
+echo "Ratios are to djpeg+cjpeg, a pipeline: its wall time overlaps decode and encode on two"
+echo "cores (and gets two shares of a busy machine); cpu ms is the work done per image."
 echo "Peak memory target for tessaline-batch: ${image_mib} MiB decoded image + 32 MiB" \
   "= $(awk -v i="$image_mib" 'BEGIN { print i + 32 }') MiB."
 for m in batch convert; do

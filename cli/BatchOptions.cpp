@@ -166,7 +166,11 @@ bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLin
             }
             continue;
         }
-        if (name == "--save-settings" && !inlineValue) {
+        if (name == "--save-settings") {
+            if (inlineValue) {
+                error = name + " takes no value";
+                return false;
+            }
             line.saveSettings = true;
             continue;
         }

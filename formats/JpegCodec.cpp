@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/mman.h>
+
 #include <jerror.h>
 #include <jpeglib.h>
 
@@ -177,6 +179,19 @@ long LibraryMemoryLimit(j_decompress_ptr cinfo) {
                              (uint64_t(cinfo->image_height) + 64) * uint64_t(cinfo->num_components);
     const uint64_t limit = std::min<uint64_t>(2 * samples + (64u << 20), uint64_t(4) << 30);
     return long(limit);
+}
+
+// A fresh multi-megabyte block is faulted in page by page as the rows are
+// written: some 9000 faults for 12 megapixels. Huge pages make that a few dozen.
+void PreferHugePages(uint8_t* start, uint64_t bytes) {
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+    const uintptr_t first = (uintptr_t(start) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t end = (uintptr_t(start) + bytes) & ~(kHuge - 1);
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+    (void)start, (void)bytes;
+#endif
 }
 
 // ---- Exif -----------------------------------------------------------------------
@@ -405,6 +420,7 @@ bool JpegCodec::Decode(ImageStream* stream) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
+    PreferHugePages(Pixels(), PixelBytes());
     jpeg_start_decompress(&cinfo);
     ApplyResolution(cinfo.density_unit, cinfo.X_density, cinfo.Y_density);
     if (grey) FillGrayRamp();

@@ -289,15 +289,21 @@ bool CRasterTIF::ReadRgba(TIFF* tif, const Page& page) {
         Fail("Corrupted TIFF file!");
         return false;
     }
+    // libtiff hands out colours multiplied by alpha; the image keeps them
+    // apart from its alpha plane, as the writers expect.
     uint8_t* alpha = AlphaPlane();
+    auto straight = [](uint32_t c, uint32_t a) {
+        return uint8_t(a == 255 ? c : a == 0 ? 0 : std::min<uint32_t>(255, (c * 255 + a / 2) / a));
+    };
     for (uint32_t y = 0; y < page.height; ++y) {
         uint8_t* dst = RowPointer(y);
         const uint32_t* src = raster + size_t(y) * page.width;
         for (uint32_t x = 0; x < page.width; ++x) {
-            dst[3 * x] = uint8_t(TIFFGetB(src[x]));
-            dst[3 * x + 1] = uint8_t(TIFFGetG(src[x]));
-            dst[3 * x + 2] = uint8_t(TIFFGetR(src[x]));
-            if (alpha) alpha[size_t(y) * page.width + x] = uint8_t(TIFFGetA(src[x]));
+            const uint32_t a = alpha ? TIFFGetA(src[x]) : 255;
+            dst[3 * x] = straight(TIFFGetB(src[x]), a);
+            dst[3 * x + 1] = straight(TIFFGetG(src[x]), a);
+            dst[3 * x + 2] = straight(TIFFGetR(src[x]), a);
+            if (alpha) alpha[size_t(y) * page.width + x] = uint8_t(a);
         }
     }
     std::free(raster);

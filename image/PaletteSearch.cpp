@@ -2,21 +2,20 @@
 
 #include <algorithm>
 
-CPaletteSearch::CPaletteSearch(const RGBQUAD* palette, uint32_t count)
-    : built_(kCellCount, 0), start_(kCellCount, 0), count_(kCellCount, 0) {
+CPaletteSearch::CPaletteSearch(const RGBQUAD* palette, uint32_t count) : cells_(kCellCount) {
     n_ = palette ? std::min<uint32_t>(count, 256) : 0;
     for (uint32_t i = 0; i < n_; ++i)
         pal_[i] = palette[i];
 }
 
-void CPaletteSearch::Build(uint32_t cell) {
-    built_[cell] = 1;
-    start_[cell] = uint32_t(pool_.size());
+CPaletteSearch::Cell CPaletteSearch::Build(uint32_t cell) {
+    Cell& entry = cells_[cell];
+    entry.start = uint32_t(pool_.size());
     if (n_ == 0) {
         // Nothing to search: index 0, as the exhaustive search gives.
         pool_.push_back(0);
-        count_[cell] = 1;
-        return;
+        entry.count = 1;
+        return entry;
     }
     const int lo[3] = {int(cell >> (2 * kBits)) << kShift,
                        int((cell >> kBits) & ((1u << kBits) - 1)) << kShift,
@@ -40,6 +39,9 @@ void CPaletteSearch::Build(uint32_t cell) {
     // Every colour of the cube lies within bound of some entry, so an entry
     // farther than that from the whole cube never wins, nor ties.
     for (uint32_t i = 0; i < n_; ++i)
-        if (nearMin[i] <= bound) pool_.push_back(uint8_t(i));
-    count_[cell] = uint16_t(pool_.size() - start_[cell]);
+        if (nearMin[i] <= bound)
+            pool_.push_back(uint32_t(pal_[i].rgbBlue) | uint32_t(pal_[i].rgbGreen) << 8 |
+                            uint32_t(pal_[i].rgbRed) << 16 | i << 24);
+    entry.count = uint32_t(pool_.size() - entry.start);
+    return entry;
 }

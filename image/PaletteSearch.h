@@ -3,6 +3,7 @@
 
 #include "WinTypes.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -16,24 +17,27 @@ public:
     CPaletteSearch(const RGBQUAD* palette, uint32_t count);
 
     uint8_t Nearest(uint8_t blue, uint8_t green, uint8_t red) {
+        return uint8_t(NearestEntry(blue, green, red) >> 24);
+    }
+
+    // The nearest entry packed as blue | green << 8 | red << 16 | index << 24.
+    uint32_t NearestEntry(uint8_t blue, uint8_t green, uint8_t red) {
         const uint32_t cell = uint32_t(blue >> kShift) << (2 * kBits) |
                               uint32_t(green >> kShift) << kBits | uint32_t(red >> kShift);
-        if (!built_[cell]) Build(cell);
-        const uint8_t* list = pool_.data() + start_[cell];
-        const uint32_t n = count_[cell];
-        if (n == 1) return list[0];
-        uint32_t best = UINT32_MAX;
-        uint8_t index = 0;
-        for (uint32_t i = 0; i < n; ++i) {
-            const RGBQUAD& e = pal_[list[i]];
-            const int db = int(e.rgbBlue) - blue, dg = int(e.rgbGreen) - green;
-            const int dr = int(e.rgbRed) - red;
-            const uint32_t d = uint32_t(db * db + dg * dg + dr * dr);
-            // Lists hold entries in index order: strictly closer keeps the
-            // lowest index of a tie.
-            if (d < best) best = d, index = list[i];
+        Cell entry = cells_[cell];
+        if (entry.count == 0) entry = Build(cell);
+        // Candidates are packed entries in index order; the least (distance,
+        // index) pair is the answer, so ties go to the lowest index.
+        const uint32_t* list = pool_.data() + entry.start;
+        uint64_t best = UINT64_MAX;
+        for (uint32_t i = 0; i < entry.count; ++i) {
+            const uint32_t v = list[i];
+            const int db = int(v & 0xFF) - blue, dg = int((v >> 8) & 0xFF) - green;
+            const int dr = int((v >> 16) & 0xFF) - red;
+            const uint64_t d = uint64_t(db * db + dg * dg + dr * dr);
+            best = std::min(best, d << 32 | v);
         }
-        return index;
+        return uint32_t(best);
     }
 
 private:
@@ -41,12 +45,16 @@ private:
     static constexpr int kBits = 8 - kShift;
     static constexpr uint32_t kCellCount = 1u << (3 * kBits);
 
-    void Build(uint32_t cell);
+    // A cube's candidates: pool_[start .. start + count - 1]; count 0 until
+    // the cube is first asked for (every built list holds one entry or more).
+    struct Cell {
+        uint32_t start = 0;
+        uint32_t count = 0;
+    };
+    Cell Build(uint32_t cell);
 
     RGBQUAD pal_[256] = {};
     uint32_t n_ = 0;
-    std::vector<uint8_t> built_;
-    std::vector<uint32_t> start_;
-    std::vector<uint16_t> count_;
-    std::vector<uint8_t> pool_;
+    std::vector<Cell> cells_;
+    std::vector<uint32_t> pool_;
 };

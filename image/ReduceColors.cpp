@@ -53,7 +53,7 @@ uint8_t AddShare(uint8_t v, int share) {
     return uint8_t(std::clamp(int(v) + share, 0, 255));
 }
 
-void StoreIndex(uint8_t* row, uint32_t bpp, uint32_t x, uint8_t i) {
+inline void StoreIndex(uint8_t* row, uint32_t bpp, uint32_t x, uint8_t i) {
     switch (bpp) {
     case 8:
         row[x] = i;
@@ -68,6 +68,74 @@ void StoreIndex(uint8_t* row, uint32_t bpp, uint32_t x, uint8_t i) {
         row[x >> 3] = (i & 1) ? uint8_t(row[x >> 3] | mask) : uint8_t(row[x >> 3] & ~mask);
         break;
     }
+    }
+}
+
+int Share(int v, int e, int sixteenths) {
+    return std::clamp(v + e * sixteenths / 16, 0, 255);
+}
+
+template <uint32_t kBpp, bool kDiffuse>
+void ReduceRow24(uint8_t* row, uint8_t* up, uint8_t* out, uint32_t width, CPaletteSearch& search) {
+    if constexpr (!kDiffuse) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint8_t* c = row + 3 * size_t(x);
+            StoreIndex(out, kBpp, x, search.Nearest(c[0], c[1], c[2]));
+        }
+        return;
+    }
+    // The pixel in hand and the two pixels of the row above still taking
+    // shares stay in registers; each share is added and clamped in the
+    // order the pixels are visited, as if written back every time.
+    int cur[3] = {row[0], row[1], row[2]};
+    int upLeft[3] = {}, upHere[3] = {};
+    if (up)
+        for (int ch = 0; ch < 3; ++ch)
+            upHere[ch] = up[ch];
+    for (uint32_t x = 0; x < width; ++x) {
+        const uint32_t v = search.NearestEntry(uint8_t(cur[0]), uint8_t(cur[1]), uint8_t(cur[2]));
+        StoreIndex(out, kBpp, x, uint8_t(v >> 24));
+        const int e[3] = {cur[0] - int(v & 0xFF), cur[1] - int((v >> 8) & 0xFF),
+                          cur[2] - int((v >> 16) & 0xFF)};
+        const bool right = x + 1 < width;
+        const uint8_t* next = row + 3 * size_t(x + 1);
+        for (int ch = 0; ch < 3; ++ch)
+            if (right) cur[ch] = Share(next[ch], e[ch], 7);
+        if (!up) continue;
+        uint8_t* u = up + 3 * size_t(x);
+        for (int ch = 0; ch < 3; ++ch) {
+            if (x > 0) u[ch - 3] = uint8_t(Share(upLeft[ch], e[ch], 2));
+            upLeft[ch] = Share(upHere[ch], e[ch], 4);
+            if (right) upHere[ch] = Share(u[ch + 3], e[ch], 1);
+        }
+    }
+    if (up)
+        for (int ch = 0; ch < 3; ++ch)
+            up[3 * size_t(width - 1) + ch] = uint8_t(upLeft[ch]);
+}
+
+// One row of a 24-bit source into indices of bpp bits.
+void ReduceRow24(uint8_t* row, uint8_t* up, uint8_t* out, uint32_t width, uint32_t bpp,
+                 bool diffuse, CPaletteSearch& search) {
+    switch (bpp * 2 + (diffuse ? 1 : 0)) {
+    case 17:
+        ReduceRow24<8, true>(row, up, out, width, search);
+        break;
+    case 16:
+        ReduceRow24<8, false>(row, up, out, width, search);
+        break;
+    case 9:
+        ReduceRow24<4, true>(row, up, out, width, search);
+        break;
+    case 8:
+        ReduceRow24<4, false>(row, up, out, width, search);
+        break;
+    case 3:
+        ReduceRow24<1, true>(row, up, out, width, search);
+        break;
+    default:
+        ReduceRow24<1, false>(row, up, out, width, search);
+        break;
     }
 }
 
@@ -125,30 +193,12 @@ bool CRaster::ReduceColors(uint32_t bpp, bool diffuse, const RGBQUAD* palette, u
     CPaletteSearch search(pal, SearchedEntries(tmp.head_));
 
     if (depth == 24) {
-        // Error is spread in place through this image's own bytes.
+        // Error is spread in place through this image's own bytes: the row
+        // above is written back as it takes its shares.
         for (uint32_t y = 0; y < height; ++y) {
             if (info_.escape) return false;
-            uint8_t* row = RowPointer(y);
             uint8_t* up = y + 1 < height ? RowPointer(y + 1) : nullptr;
-            uint8_t* out = tmp.RowPointer(y);
-            for (uint32_t x = 0; x < width; ++x) {
-                uint8_t* c = row + 3 * size_t(x);
-                const uint8_t i = search.Nearest(c[0], c[1], c[2]);
-                StoreIndex(out, bpp, x, i);
-                if (!diffuse) continue;
-                const int e[3] = {int(c[0]) - pal[i].rgbBlue, int(c[1]) - pal[i].rgbGreen,
-                                  int(c[2]) - pal[i].rgbRed};
-                if (e[0] == 0 && e[1] == 0 && e[2] == 0) continue;
-                const bool right = x + 1 < width;
-                for (int ch = 0; ch < 3; ++ch) {
-                    if (right) c[3 + ch] = AddShare(c[3 + ch], e[ch] * 7 / 16);
-                    if (!up) continue;
-                    uint8_t* u = up + 3 * size_t(x) + ch;
-                    if (x > 0) u[-3] = AddShare(u[-3], e[ch] * 2 / 16);
-                    u[0] = AddShare(u[0], e[ch] * 4 / 16);
-                    if (right) u[3] = AddShare(u[3], e[ch] / 16);
-                }
-            }
+            ReduceRow24(RowPointer(y), up, tmp.RowPointer(y), width, bpp, diffuse, search);
             info_.progress = int32_t(uint64_t(y + 1) * 100 / height);
         }
     } else {

@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 uint8_t Clamp(int64_t v) {
@@ -21,16 +25,38 @@ public:
         for (int32_t i = 0; i < k * k; ++i)
             (kernel[i] < 0 ? lo : hi) += int64_t(kernel[i]) * 255;
         min_ = lo;
-        // int32 sums then cannot overflow.
+        // Every partial sum lies in lo .. hi, so int32 sums cannot overflow.
         narrow_ = lo >= INT32_MIN && hi <= INT32_MAX;
         if (narrow_ && hi - lo < (int64_t(1) << 22)) {
             table_.resize(size_t(hi - lo + 1));
             for (int64_t s = lo; s <= hi; ++s)
                 table_[size_t(s - lo)] = Map(s);
         }
+#ifdef __SSE2__
+        // Vector rows add in 16 bits and divide by multiplying with the
+        // reciprocal in single precision; used only when that gives every
+        // possible sum its exact value.
+        recip_ = float(1.0 / double(divisor_));
+        simd_ = lo >= INT16_MIN && hi <= INT16_MAX && offset >= -(1 << 20) && offset <= (1 << 20);
+        for (int64_t s = lo; simd_ && s <= hi; ++s)
+            simd_ = Clamp(offset_ + int32_t(float(s) * recip_)) == Map(s);
+#endif
     }
-    bool Narrow() const { return narrow_; }
-    uint8_t Map(int64_t sum) const { return Clamp(offset_ + sum / divisor_); }
+    bool Narrow() const {
+        return narrow_;
+    }
+    bool Simd() const {
+        return simd_;
+    }
+    float Reciprocal() const {
+        return recip_;
+    }
+    int32_t Offset() const {
+        return int32_t(offset_);
+    }
+    uint8_t Map(int64_t sum) const {
+        return Clamp(offset_ + sum / divisor_);
+    }
     void MapRow(const int32_t* sums, size_t n, uint8_t* out) const {
         if (!table_.empty()) {
             const uint8_t* t = table_.data() - min_;
@@ -47,8 +73,49 @@ private:
     int64_t offset_;
     int64_t min_ = 0;
     bool narrow_ = false;
+    bool simd_ = false;
+    float recip_ = 1.0f;
     std::vector<uint8_t> table_;
 };
+
+// One weight of the window: the source bytes it reads, relative to the
+// output byte, and its weight.
+struct Tap {
+    const uint8_t* p;
+    int32_t w;
+};
+
+#ifdef __SSE2__
+// Eight output bytes at a time; returns how many bytes were done.
+size_t ConvolveSimd(const std::vector<Tap>& taps, size_t n, const SumMapper& mapper, uint8_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128 recip = _mm_set1_ps(mapper.Reciprocal());
+    const __m128i offset = _mm_set1_epi32(mapper.Offset());
+    struct Weight {
+        __m128i v;
+    };
+    std::vector<Weight> weights;
+    for (const Tap& t : taps)
+        weights.push_back({_mm_set1_epi16(int16_t(t.w))});
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m128i acc = zero;
+        for (size_t t = 0; t < taps.size(); ++t) {
+            const __m128i v = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(taps[t].p + i)), zero);
+            acc = _mm_add_epi16(acc, _mm_mullo_epi16(v, weights[t].v));
+        }
+        __m128i lo = _mm_srai_epi32(_mm_unpacklo_epi16(acc, acc), 16);
+        __m128i hi = _mm_srai_epi32(_mm_unpackhi_epi16(acc, acc), 16);
+        lo = _mm_add_epi32(_mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(lo), recip)), offset);
+        hi = _mm_add_epi32(_mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(hi), recip)), offset);
+        // Saturating packs clamp to 0 .. 255.
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i),
+                         _mm_packus_epi16(_mm_packs_epi32(lo, hi), zero));
+    }
+    return i;
+}
+#endif
 
 // Convolves the interior bytes of row y of a byte-per-channel image (step
 // bytes per pixel) into out: window columns x - h .. x + k - h - 1 must lie
@@ -59,20 +126,29 @@ void ConvolveRowBytes(const CRaster& src, uint32_t y, const int32_t* kernel, int
     const int32_t h = k / 2;
     const size_t first = size_t(h) * step;
     const size_t n = (size_t(src.GetWidth()) - size_t(k) + 1) * step;
-    acc.assign(n, 0);
-    int32_t* a = acc.data();
+    std::vector<Tap> taps;
     for (int32_t r = 0; r < k; ++r) {
         const uint8_t* row = src.RowPointer(y + r - h);
         for (int32_t c = 0; c < k; ++c) {
             const int32_t w = kernel[r * k + c];
-            if (w == 0) continue;
             // Byte i of the output reads byte i + (c - h) * step of each row.
-            const uint8_t* p = row + first + (std::ptrdiff_t(c) - h) * std::ptrdiff_t(step);
-            for (size_t i = 0; i < n; ++i)
-                a[i] += w * int32_t(p[i]);
+            if (w != 0)
+                taps.push_back({row + first + (std::ptrdiff_t(c) - h) * std::ptrdiff_t(step), w});
         }
     }
-    mapper.MapRow(a, n, out + first);
+    out += first;
+    size_t done = 0;
+#ifdef __SSE2__
+    if (mapper.Simd()) done = ConvolveSimd(taps, n, mapper, out);
+#endif
+    acc.assign(n - done, 0);
+    int32_t* a = acc.data();
+    for (const Tap& t : taps) {
+        const uint8_t* p = t.p + done;
+        for (size_t i = 0; i < n - done; ++i)
+            a[i] += t.w * int32_t(p[i]);
+    }
+    mapper.MapRow(a, n - done, out + done);
 }
 
 } // namespace

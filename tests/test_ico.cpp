@@ -1,4 +1,4 @@
-#include "codec_test_util.h"
+#include "format_test_util.h"
 
 #include "ByteOrder.h"
 #include "IcoCodec.h"

@@ -35,6 +35,7 @@ struct Spec {
     J_COLOR_SPACE stored = JCS_UNKNOWN; // colour space in the file; unknown = default
     bool adobe = true;                  // APP14 for CMYK and YCCK
     bool jfif = true;
+    bool progressive = false;
     uint8_t unit = 1;
     uint16_t xDensity = 72, yDensity = 72;
     Bytes app1; // payload of an APP1 segment, when not empty
@@ -58,6 +59,7 @@ Bytes MakeJpeg(const Spec& spec) {
     jpeg_set_defaults(&c);
     if (spec.stored != JCS_UNKNOWN) jpeg_set_colorspace(&c, spec.stored);
     jpeg_set_quality(&c, 100, TRUE);
+    if (spec.progressive) jpeg_simple_progression(&c);
     c.write_Adobe_marker = spec.adobe && c.input_components == 4;
     c.write_JFIF_header = spec.jfif;
     c.density_unit = spec.unit;
@@ -574,6 +576,25 @@ TEST(JpegDecode, DamagedFilesNeverCrash) {
             EXPECT_GT(image.GetWidth() * image.GetHeight(), 0u);
         }
     }
+}
+
+// The last scan repeated endlessly: refused instead of decoded for ever.
+TEST(JpegDecode, EndlessScansAreRefused) {
+    Spec spec;
+    spec.progressive = true;
+    const Bytes file = MakeJpeg(spec);
+    CRaster image;
+    ASSERT_TRUE(DecodeBytes(file, image)) << image.LastErrorText();
+    size_t lastScan = 0;
+    for (size_t i = 0; i + 1 < file.size(); ++i)
+        if (file[i] == 0xFF && file[i + 1] == 0xDA) lastScan = i;
+    const Bytes scan(file.begin() + long(lastScan), file.end() - 2);
+    Bytes endless(file.begin(), file.end() - 2);
+    for (int i = 0; i < 600; ++i)
+        endless.insert(endless.end(), scan.begin(), scan.end());
+    endless.insert(endless.end(), {0xFF, 0xD9});
+    EXPECT_FALSE(DecodeBytes(endless, image));
+    EXPECT_STREQ(image.LastErrorText(), "JPEG file has too many scans");
 }
 
 TEST(JpegDecode, ScaledDecodingFollowsTheImageSetting) {

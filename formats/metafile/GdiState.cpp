@@ -1013,7 +1013,9 @@ void GdiCanvas::Text(double x, double y, const std::u32string& text, uint32_t op
         else
             cairo_new_path(cr_);
     }
-    if (text.empty()) {
+    // Glyph numbers belong to the writer's font, not to the face that stands in for it.
+    constexpr uint32_t kGlyphIndex = 0x10;
+    if (text.empty() || (options & kGlyphIndex)) {
         cairo_restore(cr_);
         return;
     }
@@ -1173,11 +1175,31 @@ bool GdiCanvas::BlitDeviceRect(double dx, double dy, double dw, double dh, int* 
     return *x1 > *x0 && *y1 > *y0;
 }
 
+// Keeps the part of a blit whose source lies inside the bitmap: the platform
+// copies no pixels from outside it.
+static bool ClipToSource(const Dib& dib, double& dx, double& dy, double& dw, double& dh, double& sx,
+                         double& sy, double& sw, double& sh) {
+    auto clip = [](double& d, double& dl, double& s, double& sl, double limit) {
+        const double lo = std::max(std::min(s, s + sl), 0.0);
+        const double hi = std::min(std::max(s, s + sl), limit);
+        if (!(hi > lo)) return false;
+        const double k = dl / sl;
+        const double a = sl > 0 ? lo : hi, b = sl > 0 ? hi : lo;
+        d += (a - s) * k;
+        dl = (b - a) * k;
+        s = a;
+        sl = b - a;
+        return true;
+    };
+    return clip(dx, dw, sx, sw, dib.width) && clip(dy, dh, sy, sh, dib.height);
+}
+
 cairo_pattern_t* GdiCanvas::SourcePattern(const Dib& dib, double dx, double dy, double dw,
                                           double dh, double sx, double sy, double sw,
                                           double sh) const {
     cairo_matrix_t m;
     if (dw == 0 || dh == 0 || sw == 0 || sh == 0 || !LogicalMatrix(&m)) return nullptr;
+    if (!ClipToSource(dib, dx, dy, dw, dh, sx, sy, sw, sh)) return nullptr;
     // Surface pixels to logical units to source pixels.
     cairo_matrix_t pm;
     cairo_matrix_init_translate(&pm, -dx, -dy);
@@ -1223,6 +1245,7 @@ void GdiCanvas::Blit(const Dib* dib, double dx, double dy, double dw, double dh,
     if (inPath_ || code == 0xAA || (usesSrc && !dib) || dw == 0 || dh == 0) return;
     cairo_pattern_t* pattern = nullptr;
     if (usesSrc) {
+        if (sw == 0 || sh == 0 || !ClipToSource(*dib, dx, dy, dw, dh, sx, sy, sw, sh)) return;
         pattern = SourcePattern(*dib, dx, dy, dw, dh, sx, sy, sw, sh);
         if (!pattern) return;
     }
@@ -1321,6 +1344,9 @@ void GdiCanvas::AlphaBlit(const Dib& dib, double dx, double dy, double dw, doubl
             p |= 0xFF000000u;
         use = &opaque;
     }
+    if (dw == 0 || dh == 0 || sw == 0 || sh == 0 ||
+        !ClipToSource(*use, dx, dy, dw, dh, sx, sy, sw, sh))
+        return;
     cairo_pattern_t* pattern = SourcePattern(*use, dx, dy, dw, dh, sx, sy, sw, sh);
     if (!pattern) return;
     cairo_save(cr_);

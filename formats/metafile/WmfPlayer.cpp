@@ -51,6 +51,8 @@ enum : uint16_t {
     META_ARC = 0x0817,
     META_PIE = 0x081A,
     META_CHORD = 0x0830,
+    META_BITBLT = 0x0922,
+    META_STRETCHBLT = 0x0B23,
     META_DIBBITBLT = 0x0940,
     META_EXTTEXTOUT = 0x0A32,
     META_DIBSTRETCHBLT = 0x0B41,
@@ -69,6 +71,7 @@ private:
     GdiObject* NewObject();
     std::vector<PointD> Points(const RecordReader& r, size_t offset, size_t count);
     bool PackedDib(const RecordReader& r, size_t offset, Dib* dib);
+    bool Bitmap16(const RecordReader& r, size_t offset, Dib* dib);
     void TextOut(const RecordReader& r);
     void ExtTextOut(const RecordReader& r);
 
@@ -101,6 +104,41 @@ bool WmfPlayer::PackedDib(const RecordReader& r, size_t offset, Dib* dib) {
     const size_t info = PackedDibInfoSize(p, size);
     if (!info) return false;
     return DecodeDib(p, info, p + info, size - info, dib);
+}
+
+// The old device-dependent bitmap: top-down rows without a colour table, so
+// one bit per pixel means black and white and deeper pixels carry their colour.
+bool WmfPlayer::Bitmap16(const RecordReader& r, size_t at, Dib* dib) {
+    const int w = r.S16(at + 2), h = r.S16(at + 4), rowBytes = r.S16(at + 6);
+    const int bpp = r.U8(at + 9);
+    if (r.Short() || w <= 0 || h <= 0 || rowBytes <= 0 || int64_t(w) * h > (int64_t(1) << 24))
+        return false;
+    if ((bpp != 1 && bpp != 16 && bpp != 24 && bpp != 32) ||
+        int64_t(w) * bpp > int64_t(rowBytes) * 8)
+        return false;
+    const uint8_t* bits = r.Ptr(at + 10, size_t(rowBytes) * size_t(h));
+    if (!bits) return false;
+    dib->width = w, dib->height = h, dib->bottomUp = false, dib->hasAlpha = false;
+    dib->pixels.assign(size_t(w) * size_t(h), 0);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = bits + size_t(y) * size_t(rowBytes);
+        uint32_t* out = &dib->pixels[size_t(y) * size_t(w)];
+        for (int x = 0; x < w; ++x) {
+            uint32_t rgb;
+            if (bpp == 1) {
+                rgb = (row[x / 8] >> (7 - x % 8)) & 1 ? 0xFFFFFF : 0;
+            } else if (bpp == 16) {
+                const uint16_t v = uint16_t(row[2 * x] | (row[2 * x + 1] << 8));
+                const uint32_t r5 = (v >> 10) & 31, g5 = (v >> 5) & 31, b5 = v & 31;
+                rgb = ((r5 * 255 / 31) << 16) | ((g5 * 255 / 31) << 8) | (b5 * 255 / 31);
+            } else {
+                const uint8_t* p = row + size_t(x) * size_t(bpp / 8);
+                rgb = (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+            }
+            out[x] = 0xFF000000u | rgb;
+        }
+    }
+    return true;
 }
 
 void WmfPlayer::TextOut(const RecordReader& r) {
@@ -338,24 +376,26 @@ bool WmfPlayer::Play(uint16_t function, const RecordReader& r) {
     case META_PATBLT:
         c.Blit(nullptr, r.S16(16), r.S16(14), r.S16(12), r.S16(10), 0, 0, 0, 0, r.U32(6));
         break;
+    case META_BITBLT:
     case META_DIBBITBLT: {
         if (words == 12) { // no bitmap
             c.Blit(nullptr, r.S16(18), r.S16(16), r.S16(14), r.S16(12), 0, 0, 0, 0, r.U32(6));
             break;
         }
         Dib dib;
-        if (!PackedDib(r, 22, &dib)) break;
+        if (!(function == META_BITBLT ? Bitmap16(r, 22, &dib) : PackedDib(r, 22, &dib))) break;
         const double w = r.S16(16), h = r.S16(14);
         c.Blit(&dib, r.S16(20), r.S16(18), w, h, r.S16(12), r.S16(10), w, h, r.U32(6));
         break;
     }
+    case META_STRETCHBLT:
     case META_DIBSTRETCHBLT: {
         if (words == 14) {
             c.Blit(nullptr, r.S16(26), r.S16(24), r.S16(22), r.S16(20), 0, 0, 0, 0, r.U32(6));
             break;
         }
         Dib dib;
-        if (!PackedDib(r, 26, &dib)) break;
+        if (!(function == META_STRETCHBLT ? Bitmap16(r, 26, &dib) : PackedDib(r, 26, &dib))) break;
         c.Blit(&dib, r.S16(24), r.S16(22), r.S16(20), r.S16(18), r.S16(16), r.S16(14), r.S16(12),
                r.S16(10), r.U32(6));
         break;
