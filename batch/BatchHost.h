@@ -1,7 +1,8 @@
 // What the batch run needs of the window around it. The worker calls every
 // member except CollectSettings and StopThumbnailLoader from its own thread;
 // the desktop program answers them with blocking queued calls into its GUI
-// thread, the command line directly.
+// thread, the command line directly. SetBatchControlsEnabled(false) comes
+// from the caller's thread (in StartBatch), (true) from the worker's.
 #pragma once
 
 #include "OperationSettings.h"

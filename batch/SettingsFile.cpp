@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,10 +104,16 @@ bool IniFile::Load(const std::string& path) {
     lines_.clear();
     std::ifstream in(path, std::ios::binary);
     if (!in) return !Exists(path);
-    std::ostringstream text;
-    text << in.rdbuf();
+    // Far beyond any settings file; stops a device or a huge file early.
+    constexpr size_t kLimit = size_t(16) << 20;
+    std::string text;
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        text.append(chunk, size_t(in.gcount()));
+        if (text.size() > kLimit) return false;
+    }
     if (in.bad()) return false;
-    Parse(text.str());
+    Parse(text);
     return true;
 }
 

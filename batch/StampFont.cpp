@@ -1,6 +1,13 @@
 #include "StampFont.h"
 
+#include "Device.h"
+#include "Font.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -11,6 +18,26 @@ std::string FitPointSize(const std::string& text) {
     const long points = std::labs(std::strtol(text.c_str(), nullptr, 10));
     if (points > 999) return "999";
     return std::to_string(points);
+}
+
+// The absolute value of the leading decimal integer, 0 when there is none;
+// digits beyond what an int holds saturate.
+int64_t LeadingPoints(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    int64_t points = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+        points = std::min<int64_t>(points * 10 + (text[i] - '0'), INT32_MAX);
+    return points;
+}
+
+// number * numerator / denominator rounded to nearest, halves away from zero.
+int64_t MulDivRounded(int64_t number, int64_t numerator, int64_t denominator) {
+    const int64_t product = number * numerator;
+    const int64_t half = denominator / 2;
+    return product >= 0 ? (product + half) / denominator : -((-product + half) / denominator);
 }
 
 } // namespace
@@ -48,4 +75,19 @@ void StampFont::FromRecord(const OperationSettings& s) {
     charSet = s.fontCharSet;
     faceName = FieldText(s.fontFace);
     pointSize = FieldText(s.fontSize);
+}
+
+bool StampFont::CreateFont(CFont& font) {
+    if (faceName.empty()) ApplyDefaults();
+    font.DeleteObject();
+    LOGFONT lf{};
+    const int64_t pixels = MulDivRounded(LeadingPoints(pointSize), kScreenDpi, 72);
+    lf.lfHeight = int32_t(-std::min<int64_t>(pixels, INT32_MAX));
+    lf.lfWeight = weight;
+    lf.lfItalic = italic;
+    lf.lfUnderline = underline;
+    lf.lfStrikeOut = strikeOut;
+    lf.lfCharSet = charSet;
+    std::strncpy(lf.lfFaceName, faceName.c_str(), LF_FACESIZE - 1);
+    return font.CreateFontIndirect(lf);
 }

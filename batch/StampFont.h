@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+class CFont;
+
 struct StampFont {
     COLORREF colour = 0;
     int32_t weight = 0;
@@ -20,4 +22,9 @@ struct StampFont {
     void ApplyDefaults();
     void ToRecord(OperationSettings& settings) const;
     void FromRecord(const OperationSettings& settings);
+
+    // Makes the stamp font into font (releasing what it held), at the screen's
+    // 96 dpi; applies the defaults first when no face has been chosen. False
+    // when no face could be opened.
+    bool CreateFont(CFont& font);
 };

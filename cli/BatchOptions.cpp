@@ -106,22 +106,27 @@ bool ApplyOriginalFolder(OperationSettings& s, const std::string&, std::string&)
 } // namespace
 
 const std::vector<BatchOption>& BatchOptionTable() {
-    static const std::vector<BatchOption> kTable = {
-        {"--format", "FORMAT",
-         "output format: original (each file in its own type), jpg, gif, bmp, png, tif, pcx",
-         ApplyFormat},
-        {"--quality", "N", "JPEG quality, 1..100", ApplyQuality},
-        {"--out", "DIR",
-         "output folder (created when missing); it heads the folder history, as chosen in the "
-         "window",
-         ApplyOut},
-        {"--original-folder", nullptr, "write each output beside its input", ApplyOriginalFolder},
-        {"--rename", "PREFIX",
-         "name the outputs PREFIX plus a five-digit series number (at most 259 bytes, no '/')",
-         ApplyRename},
-        {"--no-rename", nullptr, "keep the input names", ApplyNoRename},
-        {"--series", "N", "first series number for --rename, 1..30000", ApplySeries},
-    };
+    static const std::vector<BatchOption> kTable = [] {
+        std::vector<BatchOption> table = {
+            {"--format", "FORMAT",
+             "output format: original (each file in its own type), jpg, gif, bmp, png, tif, pcx",
+             ApplyFormat},
+            {"--quality", "N", "JPEG quality, 1..100", ApplyQuality},
+            {"--out", "DIR",
+             "output folder (created when missing); it heads the folder history, as chosen in the "
+             "window",
+             ApplyOut},
+            {"--original-folder", nullptr, "write each output beside its input",
+             ApplyOriginalFolder},
+            {"--rename", "PREFIX",
+             "name the outputs PREFIX plus a five-digit series number (at most 259 bytes, no '/')",
+             ApplyRename},
+            {"--no-rename", nullptr, "keep the input names", ApplyNoRename},
+            {"--series", "N", "first series number for --rename, 1..30000", ApplySeries},
+        };
+        AppendTransformOptions(table);
+        return table;
+    }();
     return kTable;
 }
 
@@ -161,7 +166,11 @@ bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLin
             }
             continue;
         }
-        if (name == "--save-settings" && !inlineValue) {
+        if (name == "--save-settings") {
+            if (inlineValue) {
+                error = name + " takes no value";
+                return false;
+            }
             line.saveSettings = true;
             continue;
         }

@@ -25,6 +25,9 @@ struct BatchOption {
 // All options that change the record, for parsing and for --help.
 const std::vector<BatchOption>& BatchOptionTable();
 
+// Adds the resize, rotate and stamp options (TransformOptions.cpp).
+void AppendTransformOptions(std::vector<BatchOption>& table);
+
 // False with a message for a usage error.
 bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLine& line,
                            std::string& error);

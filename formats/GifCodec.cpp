@@ -1,0 +1,537 @@
+#include "GifCodec.h"
+
+#include "ByteOrder.h"
+#include "ImageStream.h"
+#include "Lzw.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Image data is read through this buffer; the stream is moved back over what
+// the expander did not use once an image is done.
+class InputBuffer : public LzwByteSource {
+public:
+    explicit InputBuffer(ImageStream* stream) : stream_(stream) {}
+    int Next() override {
+        if (pos_ >= kSize) {
+            fill_ = int(stream_->Read(buffer_, 1, kSize));
+            pos_ = 0;
+        }
+        if (pos_ >= fill_) return -1;
+        return buffer_[pos_++];
+    }
+    int32_t Unread() const { return pos_ >= kSize ? 0 : fill_ - pos_; }
+
+private:
+    static constexpr int kSize = 16383;
+    ImageStream* stream_;
+    uint8_t buffer_[kSize];
+    int pos_ = kSize + 1;
+    int fill_ = 0;
+};
+
+// Lines from the top of the picture down, in the four passes when interlaced.
+class FrameSink : public LzwLineSink {
+public:
+    FrameSink(CRaster& image, bool interlaced) : image_(image), interlaced_(interlaced) {}
+    int StoreLine(uint8_t* line, uint32_t length) override {
+        const uint32_t height = image_.GetHeight();
+        const uint32_t bytes = std::min(Pack(line, length), image_.GetStride());
+        if (!interlaced_) {
+            if (row_ >= height) return -1;
+            std::memcpy(image_.RowPointer(height - 1 - row_), line, bytes);
+            ++row_;
+            return 0;
+        }
+        // Passes start at rows 0, 4, 2, 1 with steps 8, 8, 4, 2; a pass that
+        // would start at or below the last row is skipped.
+        static constexpr uint32_t kStart[] = {0, 4, 2, 1};
+        static constexpr uint32_t kStep[] = {8, 8, 4, 2};
+        if (pass_ >= 4) return -1;
+        if (row_ < height) std::memcpy(image_.RowPointer(height - 1 - row_), line, bytes);
+        row_ += kStep[pass_];
+        while (row_ >= height) {
+            if (++pass_ >= 4) break;
+            row_ = kStart[pass_];
+        }
+        return 0;
+    }
+
+private:
+    // One index per byte to the image's depth, in place; returns the packed length.
+    uint32_t Pack(uint8_t* line, uint32_t length) const {
+        switch (image_.GetBitsPerPixel()) {
+        case 1: {
+            const uint32_t n = (length + 7) / 8;
+            for (uint32_t i = 0; i < n; ++i) {
+                uint8_t b = 0;
+                for (uint32_t k = 0; k < 8 && 8 * i + k < length; ++k)
+                    if (line[8 * i + k] & 1) b |= uint8_t(0x80 >> k);
+                line[i] = b;
+            }
+            return n;
+        }
+        case 4: {
+            const uint32_t n = (length + 1) / 2;
+            for (uint32_t i = 0; i < n; ++i) {
+                const uint8_t hi = line[2 * i] & 15;
+                const uint8_t lo = 2 * i + 1 < length ? line[2 * i + 1] & 15 : 0;
+                line[i] = uint8_t(hi << 4 | lo);
+            }
+            return n;
+        }
+        default:
+            return length;
+        }
+    }
+
+    CRaster& image_;
+    bool interlaced_;
+    uint32_t row_ = 0;
+    int pass_ = 0;
+};
+
+// The next byte the block scanner interprets: '!', ',' or ';', or -1 at the end.
+// Only a byte at the start or after a zero byte is interpreted, which steps
+// over junk and over image data left unread.
+int NextIntroducer(ImageStream* stream, bool& previousZero) {
+    for (;;) {
+        const int b = stream->GetC();
+        if (b < 0) return -1;
+        if (!previousZero && b != 0) continue;
+        if (b == '!' || b == ',' || b == ';') return b;
+        previousZero = b == 0;
+    }
+}
+
+void SkipSubBlocks(ImageStream* stream) {
+    for (;;) {
+        const int n = stream->GetC();
+        if (n <= 0) return;
+        if (!stream->Seek(n, SEEK_CUR)) return;
+    }
+}
+
+uint32_t DepthForTable(uint32_t entries) {
+    if (entries <= 2) return 1;
+    if (entries <= 16) return 4;
+    return 8;
+}
+
+// No GIF data can fill more pixels than this: every code (3 bits at least)
+// expands to at most 4096 pixels. Small pictures always pass, so a screen
+// larger than its images stays readable.
+bool DataCanFill(uint64_t pixels, int64_t bytes) {
+    if (bytes < 0) return true;
+    const uint64_t limit = std::max<uint64_t>(uint64_t(1) << 24, uint64_t(bytes) * 8 / 3 * 4096);
+    return pixels <= limit;
+}
+
+constexpr char kTooLargeForData[] = "GIF image larger than its data can fill";
+
+} // namespace
+
+bool GifCodec::ReadDescriptor(ImageStream* stream, Descriptor* d) {
+    uint8_t raw[9];
+    if (stream->Read(raw, 1, 9) != 9) return false;
+    d->left = GetLE16(raw);
+    d->top = GetLE16(raw + 2);
+    d->width = GetLE16(raw + 4);
+    d->height = GetLE16(raw + 6);
+    d->flags = raw[8];
+    return true;
+}
+
+bool GifCodec::ReadTable(ImageStream* stream, uint8_t flags, ColourTable* table) {
+    table->size = 2u << (flags & 7);
+    table->present = true;
+    std::memset(table->rgb, 0, sizeof table->rgb);
+    return stream->Read(table->rgb, 3, table->size) == table->size;
+}
+
+bool GifCodec::Usable(const Descriptor& d, const Screen& screen) const {
+    return d.width > 0 && d.height > 0 && d.left + d.width <= screen.width &&
+           d.top + d.height <= screen.height;
+}
+
+bool GifCodec::ReadExtension(ImageStream* stream) {
+    const int label = stream->GetC();
+    if (label < 0) return false;
+    if (label == 0xF9) {
+        const int n = stream->GetC();
+        uint8_t record[4];
+        if (n < 0 || int(stream->Read(record, 1, 4)) != n) return false;
+        control_.flags = record[0];
+        control_.delay = GetLE16(record + 1);
+        control_.transparent = record[3];
+        control_.seen = true;
+        if (control_.flags & 1) info_.transparentIndex = control_.transparent;
+        info_.frameDelay = control_.delay;
+        disposal_ = (control_.flags >> 2) & 7;
+    } else if (label == 0xFF) {
+        if (stream->GetC() != 11) return false;
+        uint8_t id[11];
+        if (stream->Read(id, 1, 11) != 11) return false;
+        const int m = stream->GetC();
+        if (m <= 0) return m == 0;
+        stream->Seek(m, SEEK_CUR);
+    }
+    // Comments and every other label: only their sub-blocks to step over.
+    SkipSubBlocks(stream);
+    return true;
+}
+
+int32_t GifCodec::CountImages(ImageStream* stream, const Screen& screen) {
+    const int32_t start = stream->Tell();
+    int32_t count = 0;
+    bool previousZero = true;
+    for (;;) {
+        const int b = NextIntroducer(stream, previousZero);
+        if (b < 0 || b == ';') break;
+        if (b == '!') {
+            if (!ReadExtension(stream)) break;
+            continue;
+        }
+        Descriptor d;
+        if (!ReadDescriptor(stream, &d)) break;
+        if (!Usable(d, screen)) continue;
+        ++count;
+        if (d.flags & 0x80) stream->Seek(int32_t(3 * (2u << (d.flags & 7))), SEEK_CUR);
+        if (stream->GetC() < 0) break;
+        SkipSubBlocks(stream);
+    }
+    stream->Seek(start, SEEK_SET);
+    return count;
+}
+
+void GifCodec::Reposition(ImageStream* stream, int32_t dataStart, bool badCodes,
+                          int32_t unreadInBuffer) {
+    if (!badCodes) {
+        stream->Seek(-unreadInBuffer, SEEK_CUR);
+        return;
+    }
+    // The data is garbage: go on at the next "," that follows a zero byte.
+    stream->Seek(dataStart, SEEK_SET);
+    int previous = 0;
+    for (;;) {
+        const int b = stream->GetC();
+        if (b < 0) return;
+        if (b == ',' && previous == 0) {
+            stream->Seek(-1, SEEK_CUR);
+            return;
+        }
+        previous = b;
+    }
+}
+
+bool GifCodec::Decode(ImageStream* stream) {
+    if (!stream) return false;
+    uint8_t head[13];
+    if (stream->Read(head, 1, 13) != 13 || std::memcmp(head, "GIF8", 4) != 0) return false;
+    Screen screen;
+    screen.width = GetLE16(head + 6);
+    screen.height = GetLE16(head + 8);
+    screen.background = head[11];
+    const int32_t streamEnd = stream->Size();
+    auto remaining = [&]() -> int64_t {
+        const int32_t pos = stream->Tell();
+        return streamEnd < 0 || pos < 0 ? -1 : int64_t(streamEnd) - pos;
+    };
+
+    ColourTable global;
+    if (head[10] & 0x80) ReadTable(stream, head[10], &global);
+    int trueColour = global.present ? 0 : 1;
+
+    // The count must not leave the last graphic control of the file in effect
+    // for the first image.
+    const ControlRecord savedControl = control_;
+    const int32_t savedTransparent = info_.transparentIndex;
+    const uint32_t savedDelay = info_.frameDelay;
+    const int savedDisposal = disposal_;
+    const int32_t found = CountImages(stream, screen);
+    control_ = savedControl;
+    info_.transparentIndex = savedTransparent;
+    info_.frameDelay = savedDelay;
+    disposal_ = savedDisposal;
+
+    SetNumFrames(found);
+    int32_t wanted = GetFrame();
+    if (wanted < 0 || wanted >= found) return false;
+    if (found == 1) trueColour = 0;
+    if (!DataCanFill(uint64_t(screen.width) * screen.height, remaining())) {
+        SetLastError(kTooLargeForData);
+        return false;
+    }
+
+    auto decoder = std::make_unique<LzwDecoder>();
+    CRaster background(kTypeGif), picture(kTypeGif), frame(kTypeGif);
+    ColourTable lastLocal;
+    bool composed = false;
+    int32_t firstTransparent = -1;
+    int previousDisposal = 0;
+    int32_t counter = 0;
+    bool previousZero = true;
+    for (;;) {
+        const int b = NextIntroducer(stream, previousZero);
+        if (b < 0 || b == ';') break;
+        if (b == '!') {
+            if (!ReadExtension(stream)) break;
+            continue;
+        }
+        Descriptor d;
+        if (!ReadDescriptor(stream, &d)) break;
+        if (!Usable(d, screen)) continue;
+        if (counter == 0 && d.width != screen.width && d.height != screen.height) ++trueColour;
+
+        // A local table serves its own image; without a global one it also
+        // serves the images after it that have none.
+        ColourTable local;
+        const ColourTable* table = &global;
+        if (d.flags & 0x80) {
+            ReadTable(stream, d.flags, &local);
+            table = &local;
+            if (!global.present) lastLocal = local;
+        } else if (!global.present) {
+            table = &lastLocal;
+        }
+        const uint32_t depth = DepthForTable(table->size);
+        const bool mosaic = trueColour >= 2;
+
+        if (!mosaic) {
+            if (counter == 0) {
+                if (!background.Create(screen.width, screen.height, depth, kTypeGif)) {
+                    SetLastError(background.LastErrorText());
+                    return false;
+                }
+                firstTransparent = info_.transparentIndex;
+                background.FillBytes(control_.seen ? control_.transparent : screen.background);
+            } else if (previousDisposal == 2) {
+                background.FillBytes(uint8_t(firstTransparent));
+            }
+        }
+
+        const int32_t dataStart = stream->Tell();
+        if (!DataCanFill(uint64_t(d.width) * d.height, remaining())) {
+            SetLastError(kTooLargeForData);
+            return false;
+        }
+        if (!frame.Create(d.width, d.height, depth, kTypeGif)) {
+            SetLastError(frame.LastErrorText());
+            return false;
+        }
+        frame.FillBytes(0);
+        frame.SetTransparentIndex(info_.transparentIndex);
+        if (table->present) {
+            if (info_.transparentIndex != -1) {
+                uint8_t rgb[256 * 3];
+                std::memcpy(rgb, table->rgb, sizeof rgb);
+                std::memset(rgb + 3 * table->size, 255, 3 * (256 - table->size));
+                frame.LoadPaletteTriples(rgb, 256);
+            } else {
+                frame.LoadPaletteTriples(table->rgb, table->size);
+            }
+        }
+
+        InputBuffer input(stream);
+        FrameSink sink(frame, (d.flags & 0x40) != 0);
+        const LzwDecoder::Result expanded = decoder->Expand(input, d.width, sink);
+        if (!expanded.badCodes) decoder->SkipRemainingBlocks(input);
+        Reposition(stream, dataStart, expanded.badCodes, input.Unread());
+
+        if (!mosaic) {
+            const uint32_t bh = background.GetHeight(), bw = background.GetWidth();
+            const int64_t firstRow = int64_t(bh) - d.top - d.height;
+            const int32_t skip = frame.GetTransparentIndex();
+            for (int64_t y = std::max<int64_t>(0, firstRow); y < int64_t(bh) - d.top; ++y)
+                for (uint32_t x = d.left; x < std::min(bw, d.left + d.width); ++x) {
+                    const uint8_t v = frame.ReadIndex(x - d.left, y - firstRow);
+                    if (int32_t(v) != skip) background.WriteIndex(x, y, v);
+                }
+            background.SetTransparentIndex(firstTransparent);
+            background.LoadPalette(frame.Palette(), frame.GetPaletteCount());
+        } else {
+            wanted = found - 1;
+            if (!picture.HasPixels()) {
+                if (!picture.Create(screen.width, screen.height, 24, kTypeGif)) {
+                    SetLastError(picture.LastErrorText());
+                    return false;
+                }
+                picture.FillBytes(0);
+            }
+            for (uint32_t y = 0; y < d.height; ++y) {
+                uint8_t* out = picture.RowPointer(screen.height - 1 - d.top - y);
+                for (uint32_t x = 0; x < d.width; ++x) {
+                    const RGBQUAD c = frame.ReadColor(x, d.height - 1 - y, false);
+                    uint8_t* p = out + 3 * size_t(d.left + x);
+                    p[0] = c.rgbBlue, p[1] = c.rgbGreen, p[2] = c.rgbRed;
+                }
+            }
+        }
+        composed = true;
+        previousDisposal = disposal_;
+        if (counter == wanted) break;
+        ++counter;
+    }
+    if (!composed) return false;
+
+    CRaster& result = picture.HasPixels() ? picture : background;
+    if (&result == &picture && (control_.flags & 1)) {
+        picture.SetTransparentColor(frame.ReadPaletteEntry(control_.transparent));
+        picture.SetTransparentIndex(0);
+    }
+    // Keep this codec's settings (frames, delay, error text), take the pixels.
+    RasterSettings kept = info_;
+    kept.transparentIndex = result.GetTransparentIndex();
+    kept.transparentColor = result.Settings().transparentColor;
+    TakeOver(result);
+    kept.stride = info_.stride;
+    kept.pixels = info_.pixels;
+    kept.owner = nullptr;
+    kept.imageType = kTypeGif;
+    kept.cacheValid = false;
+    info_ = kept;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+namespace {
+
+void Put16(std::vector<uint8_t>& out, uint32_t v) {
+    out.push_back(uint8_t(v));
+    out.push_back(uint8_t(v >> 8));
+}
+
+bool WriteAll(ImageStream* stream, const std::vector<uint8_t>& bytes) {
+    return bytes.empty() || stream->Write(bytes.data(), 1, bytes.size()) == bytes.size();
+}
+
+} // namespace
+
+bool GifCodec::WriteControl(ImageStream* stream, const CRaster& image) {
+    const int32_t ti = image.GetTransparentIndex();
+    std::vector<uint8_t> out = {0x21, 0xF9, 0x04};
+    out.push_back(uint8_t(((disposal_ & 7) << 2) | (ti != -1 ? 1 : 0)));
+    Put16(out, image.GetFrameDelay() & 0xFFFF);
+    out.push_back(uint8_t(ti));
+    out.push_back(0);
+    return WriteAll(stream, out);
+}
+
+bool GifCodec::WriteImageBlock(ImageStream* stream, CRaster& image, bool localTable) {
+    const uint32_t w = image.GetWidth(), h = image.GetHeight(), bpp = image.GetBitsPerPixel();
+    std::vector<uint8_t> out = {','};
+    Put16(out, uint32_t(image.GetXOffset()));
+    Put16(out, uint32_t(image.GetYOffset()));
+    Put16(out, w);
+    Put16(out, h);
+    out.push_back(localTable ? 0x87 : 0x00);
+    if (localTable) {
+        for (uint32_t i = 0; i < 256; ++i) {
+            const RGBQUAD c = image.ReadPaletteEntry(i);
+            out.insert(out.end(), {c.rgbRed, c.rgbGreen, c.rgbBlue});
+        }
+    }
+    const int codeSize = std::max<int>(int(bpp), 2);
+    out.push_back(uint8_t(codeSize));
+    if (!WriteAll(stream, out)) return false;
+
+    std::vector<uint8_t> row(w);
+    auto rowAt = [&](uint32_t r) -> const uint8_t* {
+        const uint8_t* src = image.RowPointer(h - 1 - r);
+        if (bpp == 8) return src;
+        for (uint32_t x = 0; x < w; ++x)
+            row[x] = bpp == 4 ? uint8_t((src[x / 2] >> ((x & 1) ? 0 : 4)) & 15)
+                              : uint8_t((src[x / 8] >> (7 - x % 8)) & 1);
+        return row.data();
+    };
+    auto encoder = std::make_unique<LzwEncoder>();
+    if (!encoder->Compress(stream, codeSize + 1, w, h, rowAt)) return false;
+    return stream->PutC(0);
+}
+
+bool GifCodec::WritePaletted(ImageStream* stream) {
+    const uint32_t w = GetWidth(), h = GetHeight(), bpp = GetBitsPerPixel();
+    // The logical screen holds the image at its offset; an offset that cannot
+    // be held is dropped rather than writing an image outside the screen.
+    uint32_t left = uint32_t(std::max(0, GetXOffset())), top = uint32_t(std::max(0, GetYOffset()));
+    if (uint64_t(w) + left > 0xFFFF || uint64_t(h) + top > 0xFFFF) left = top = 0;
+    const int32_t keptX = GetXOffset(), keptY = GetYOffset();
+    SetOffset(int32_t(left), int32_t(top));
+
+    std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
+    Put16(out, w + left);
+    Put16(out, h + top);
+    out.push_back(bpp == 1 ? 0x80 : bpp == 4 ? 0xE3 : 0xE7);
+    out.push_back(0);
+    out.push_back(0);
+    for (uint32_t i = 0; i < GetPaletteCount(); ++i) {
+        const RGBQUAD c = ReadPaletteEntry(i);
+        out.insert(out.end(), {c.rgbRed, c.rgbGreen, c.rgbBlue});
+    }
+    const bool ok = WriteAll(stream, out) && WriteControl(stream, *this) &&
+                    WriteImageBlock(stream, *this, false) && stream->PutC(';');
+    SetOffset(keptX, keptY);
+    return ok;
+}
+
+bool GifCodec::WriteTiles(ImageStream* stream) {
+    const uint32_t w = GetWidth(), h = GetHeight();
+    std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
+    Put16(out, w);
+    Put16(out, h);
+    out.insert(out.end(), {0x11, 0, 0});
+    if (!WriteAll(stream, out)) return false;
+
+    // The reader assembles tiles only when the first is smaller than the screen
+    // both ways; narrow or low pictures get halved tiles to keep it so.
+    uint32_t tileW = 17, tileH = 15;
+    if (w <= 17 && h > 15 && w >= 2) tileW = (w + 1) / 2;
+    if (h <= 15 && w > 17 && h >= 2) tileH = (h + 1) / 2;
+
+    const int32_t ti = GetTransparentIndex();
+    RGBQUAD clear = GetTransparentColor();
+    clear.rgbReserved = 0;
+    CRaster tile(kTypeGif);
+    for (uint32_t ty = 0; ty < h; ty += tileH) {
+        for (uint32_t tx = 0; tx < w; tx += tileW) {
+            const uint32_t tw = std::min(tileW, w - tx), th = std::min(tileH, h - ty);
+            if (!tile.HasPixels() || tile.GetWidth() != tw || tile.GetHeight() != th) {
+                if (!tile.Create(tw, th, 8, kTypeGif)) return false;
+            }
+            if (ti != -1) {
+                tile.SetTransparentIndex(0);
+                tile.WritePaletteEntry(0, clear);
+            }
+            for (uint32_t i = 0; i < th; ++i) {
+                for (uint32_t j = 0; j < tw; ++j) {
+                    RGBQUAD c = ReadColor(tx + j, int64_t(h) - ty - th + i, false);
+                    c.rgbReserved = 0;
+                    tile.WritePaletteEntry(i * 17 + j + 1, c);
+                    tile.WriteIndex(j, i, tile.NearestPaletteIndex(c));
+                }
+            }
+            tile.SetOffset(int32_t(tx), int32_t(ty));
+            if (!WriteControl(stream, tile) || !WriteImageBlock(stream, tile, true)) return false;
+        }
+    }
+    return stream->PutC(';');
+}
+
+bool GifCodec::Encode(ImageStream* stream) {
+    if (CheckEncodable(stream)) return false;
+    if (GetWidth() > 0xFFFF || GetHeight() > 0xFFFF) {
+        SetLastError("Image too large for GIF");
+        return false;
+    }
+    bool ok = GetBitsPerPixel() == 24 ? WriteTiles(stream) : WritePaletted(stream);
+    // A full disk shows only when the buffered data is flushed.
+    if (ok && (!stream->Flush() || stream->Error())) ok = false;
+    if (!ok) SetLastError("Write Error in GIF file");
+    return ok;
+}

@@ -1,0 +1,56 @@
+// GIF87a/89a reader and GIF89a writer with our own LZW coder. The reader gives
+// the first image composed onto the logical screen, or, for the mosaic layout
+// the writer uses for 24-bit images, all images assembled into one picture.
+#pragma once
+
+#include "CRaster.h"
+#include "ImageType.h"
+
+#include <cstdint>
+
+class ImageStream;
+
+class GifCodec : public CRaster {
+public:
+    GifCodec() : CRaster(kTypeGif) {}
+    bool Decode(ImageStream* stream);
+    bool Encode(ImageStream* stream);
+
+private:
+    struct ControlRecord {
+        uint8_t flags = 0;
+        uint16_t delay = 0;
+        uint8_t transparent = 0;
+        bool seen = false;
+    };
+    struct ColourTable {
+        uint8_t rgb[256 * 3] = {};
+        uint32_t size = 0;
+        bool present = false;
+    };
+    struct Descriptor {
+        uint32_t left, top, width, height;
+        uint8_t flags;
+    };
+    struct Screen {
+        uint32_t width = 0, height = 0;
+        uint8_t background = 0;
+        int64_t fileSize = -1;
+    };
+
+    bool ReadExtension(ImageStream* stream);
+    int32_t CountImages(ImageStream* stream, const Screen& screen);
+    bool Usable(const Descriptor& d, const Screen& screen) const;
+    static bool ReadDescriptor(ImageStream* stream, Descriptor* d);
+    static bool ReadTable(ImageStream* stream, uint8_t flags, ColourTable* table);
+    static void Reposition(ImageStream* stream, int32_t dataStart, bool badCodes,
+                           int32_t unreadInBuffer);
+
+    bool WritePaletted(ImageStream* stream);
+    bool WriteTiles(ImageStream* stream);
+    bool WriteControl(ImageStream* stream, const CRaster& image);
+    bool WriteImageBlock(ImageStream* stream, CRaster& image, bool localTable);
+
+    ControlRecord control_;
+    int disposal_ = 0;
+};

@@ -1,0 +1,274 @@
+#include "Lzw.h"
+
+#include "ImageStream.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int kMaxBits = 12;
+constexpr int kTableSize = 1 << kMaxBits;
+constexpr int kStackLimit = kTableSize;
+
+} // namespace
+
+// Data byte of the current sub-block, reading a whole new block when it is used up.
+// -1: end of input; -2: the zero-length block.
+int LzwDecoder::NextByte(LzwByteSource& source) {
+    if (bytesLeft_ <= 0) {
+        const int n = source.Next();
+        if (n < 0) return -1;
+        if (n == 0) {
+            terminator_ = true;
+            return -2;
+        }
+        for (int i = 0; i < n; ++i) {
+            const int x = source.Next();
+            if (x < 0) return -1;
+            block_[i] = uint8_t(x);
+        }
+        bytesLeft_ = n;
+        blockPos_ = 0;
+    }
+    --bytesLeft_;
+    return block_[blockPos_++];
+}
+
+int LzwDecoder::NextCode(LzwByteSource& source) {
+    const int endCode = (1 << (codeSize0_ - 1)) + 1;
+    if (terminator_) return endCode;
+    if (bitsLeft_ == 0) {
+        const int b = NextByte(source);
+        if (b == -1) return -1;
+        if (b == -2) return endCode;
+        byte_ = uint32_t(b);
+        bitsLeft_ = 8;
+    }
+    uint32_t code = byte_ >> (8 - bitsLeft_);
+    while (codeSize_ > bitsLeft_) {
+        const int b = NextByte(source);
+        if (b == -1) return -1;
+        if (b == -2) return endCode;
+        byte_ = uint32_t(b);
+        code |= byte_ << bitsLeft_;
+        bitsLeft_ += 8;
+    }
+    bitsLeft_ -= codeSize_;
+    return int(code & ((1u << codeSize_) - 1));
+}
+
+LzwDecoder::Result LzwDecoder::Expand(LzwByteSource& source, uint32_t lineWidth,
+                                      LzwLineSink& sink) {
+    Result result;
+    bytesLeft_ = bitsLeft_ = 0;
+    terminator_ = false;
+    const int c = source.Next();
+    if (c < 2 || c > 9 || lineWidth == 0) return result;
+    codeSize0_ = c + 1;
+    codeSize_ = codeSize0_;
+    const int clearCode = 1 << c;
+    const int endCode = clearCode + 1;
+    const int newCodes = clearCode + 2;
+    int slot = newCodes;
+    int topSlot = 1 << codeSize_;
+    std::memset(prefix_, 0, sizeof prefix_);
+    std::memset(suffix_, 0, sizeof suffix_);
+
+    std::vector<uint8_t> line(size_t(lineWidth) + 1);
+    uint32_t fill = 0;
+    auto emit = [&](int value) {
+        line[fill++] = uint8_t(value);
+        if (fill < lineWidth) return true;
+        fill = 0;
+        return sink.StoreLine(line.data(), lineWidth) >= 0;
+    };
+
+    int oldCode = 0, firstChar = 0;
+    for (;;) {
+        int code = NextCode(source);
+        if (code < 0) return result;
+        if (code == endCode) {
+            result.reachedEnd = true;
+            break;
+        }
+        if (code == clearCode) {
+            codeSize_ = codeSize0_;
+            slot = newCodes;
+            topSlot = 1 << codeSize_;
+            do {
+                code = NextCode(source);
+            } while (code == clearCode);
+            if (code < 0) return result;
+            if (code == endCode) {
+                result.reachedEnd = true;
+                break;
+            }
+            if (code >= slot) code = 0;
+            oldCode = firstChar = code;
+            if (!emit(code)) return result;
+            continue;
+        }
+        int sp = 0;
+        int walk = code;
+        if (walk >= slot) {
+            if (walk > slot) result.badCodes = true;
+            walk = oldCode;
+            stack_[sp++] = uint8_t(firstChar);
+        }
+        while (walk >= newCodes) {
+            // A damaged table can hold a loop; no real string is this long.
+            if (sp >= kStackLimit) {
+                result.badCodes = true;
+                return result;
+            }
+            stack_[sp++] = suffix_[walk];
+            walk = prefix_[walk];
+        }
+        stack_[sp++] = uint8_t(walk);
+        if (slot < topSlot) {
+            firstChar = walk;
+            suffix_[slot] = uint8_t(walk);
+            prefix_[slot++] = uint16_t(oldCode);
+            oldCode = code;
+        }
+        if (slot >= topSlot && codeSize_ < kMaxBits) {
+            topSlot <<= 1;
+            ++codeSize_;
+        }
+        while (sp > 0)
+            if (!emit(stack_[--sp])) return result;
+    }
+    result.readTerminator = terminator_;
+    if (fill > 0) sink.StoreLine(line.data(), fill);
+    return result;
+}
+
+void LzwDecoder::SkipRemainingBlocks(LzwByteSource& source) {
+    if (terminator_) return;
+    for (;;) {
+        const int n = source.Next();
+        if (n <= 0) return;
+        for (int i = 0; i < n; ++i)
+            if (source.Next() < 0) return;
+    }
+}
+
+void LzwEncoder::PutByte(uint8_t b) {
+    out_[outCount_++] = b;
+    if (outCount_ >= 254) FlushBlock();
+}
+
+void LzwEncoder::FlushBlock() {
+    if (outCount_ == 0) return;
+    if (!stream_->PutC(uint8_t(outCount_)) ||
+        stream_->Write(out_, 1, size_t(outCount_)) != size_t(outCount_))
+        failed_ = true;
+    outCount_ = 0;
+}
+
+void LzwEncoder::ClearTable() {
+    for (int32_t& h : hash_)
+        h = -1;
+}
+
+void LzwEncoder::Output(int code) {
+    static constexpr uint32_t kMasks[] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F,
+                                          0x003F, 0x007F, 0x00FF, 0x01FF, 0x03FF, 0x07FF,
+                                          0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
+    accumulator_ &= kMasks[bits_];
+    if (bits_ > 0)
+        accumulator_ |= uint32_t(code) << bits_;
+    else
+        accumulator_ = uint32_t(code);
+    bits_ += width_;
+    while (bits_ >= 8) {
+        PutByte(uint8_t(accumulator_));
+        accumulator_ >>= 8;
+        bits_ -= 8;
+    }
+    if (freeCode_ > maxCode_ || clearFlag_) {
+        if (clearFlag_) {
+            width_ = initialBits_;
+            maxCode_ = (1 << width_) - 1;
+            clearFlag_ = false;
+        } else {
+            ++width_;
+            maxCode_ = width_ == kMaxBits ? kTableSize : (1 << width_) - 1;
+        }
+    }
+    if (code == endCode_) {
+        while (bits_ > 0) {
+            PutByte(uint8_t(accumulator_));
+            accumulator_ >>= 8;
+            bits_ -= 8;
+        }
+        FlushBlock();
+    }
+}
+
+bool LzwEncoder::Compress(ImageStream* stream, int initialBits, uint32_t width, uint32_t height,
+                          const std::function<const uint8_t*(uint32_t)>& rowAt) {
+    stream_ = stream;
+    failed_ = false;
+    initialBits_ = initialBits;
+    width_ = initialBits;
+    maxCode_ = (1 << width_) - 1;
+    clearCode_ = 1 << (initialBits - 1);
+    endCode_ = clearCode_ + 1;
+    freeCode_ = clearCode_ + 2;
+    clearFlag_ = false;
+    accumulator_ = 0;
+    bits_ = 0;
+    outCount_ = 0;
+    // 5003 slots: four doublings reach 65536, so the shift is 8 - 4.
+    constexpr int kShift = 4;
+
+    int prefix = -1;
+    ClearTable();
+    Output(clearCode_);
+    for (uint32_t r = 0; r < height && !failed_; ++r) {
+        const uint8_t* row = rowAt(r);
+        for (uint32_t x = 0; x < width; ++x) {
+            const int c = row[x];
+            if (prefix < 0) {
+                prefix = c;
+                continue;
+            }
+            const int32_t key = (int32_t(c) << kMaxBits) + prefix;
+            int i = (c << kShift) ^ prefix;
+            if (hash_[i] == key) {
+                prefix = codes_[i];
+                continue;
+            }
+            bool found = false;
+            if (hash_[i] >= 0) {
+                const int displacement = i == 0 ? 1 : kHashSize - i;
+                do {
+                    i -= displacement;
+                    if (i < 0) i += kHashSize;
+                    if (hash_[i] == key) {
+                        prefix = codes_[i];
+                        found = true;
+                        break;
+                    }
+                } while (hash_[i] > 0);
+            }
+            if (found) continue;
+            Output(prefix);
+            prefix = c;
+            if (freeCode_ < kTableSize) {
+                codes_[i] = uint16_t(freeCode_++);
+                hash_[i] = key;
+            } else {
+                ClearTable();
+                freeCode_ = clearCode_ + 2;
+                clearFlag_ = true;
+                Output(clearCode_);
+            }
+        }
+    }
+    if (prefix >= 0) Output(prefix);
+    Output(endCode_);
+    return !failed_;
+}
