@@ -42,8 +42,10 @@ uint32_t ShiftBy(uint32_t v, int n) {
 
 bool BmpCodec::ReadInfoHeader(ImageStream* stream, BITMAPINFOHEADER* header, uint32_t* masks) {
     if (!stream || !header) return false;
-    uint8_t raw[40];
-    if (stream->Read(raw, sizeof raw, 1) != 1) return false;
+    uint8_t raw[40] = {};
+    // A core header needs only 12 bytes: a tiny OS/2 file may end before 40.
+    const size_t got = stream->Read(raw, 1, sizeof raw);
+    if (got < 12 || (got < sizeof raw && GetLE32(raw) != 12)) return false;
     BITMAPINFOHEADER h = ParseInfoHeader(raw);
     if (h.biSize == 40) {
         // as read
@@ -57,7 +59,7 @@ bool BmpCodec::ReadInfoHeader(ImageStream* stream, BITMAPINFOHEADER* header, uin
         core.biPlanes = GetLE16(raw + 8);
         core.biBitCount = GetLE16(raw + 10);
         h = core;
-        stream->Seek(-28, SEEK_CUR);
+        stream->Seek(-int32_t(got - 12), SEEK_CUR);
     } else if (h.biSize == 52 || h.biSize == 56 || h.biSize == 108 || h.biSize == 124) {
         // Version 2 to 5 headers: an info header followed by the channel masks
         // (and colour space data we do not use). Most files written today are like that.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 
 namespace {
 
@@ -20,6 +21,16 @@ uint32_t RoundDepth(uint32_t bpp) {
     if (bpp <= 4) return 4;
     if (bpp <= 8) return 8;
     return 24;
+}
+
+// A photo's block spans thousands of pages; faulting them in one by one costs
+// more than a whole rotation, so large blocks ask for huge pages.
+void AdviseHugePages(void* block, size_t bytes) {
+    constexpr uintptr_t kHuge = uintptr_t(1) << 21;
+    if (bytes < 2 * kHuge) return;
+    const uintptr_t begin = (uintptr_t(block) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t end = (uintptr_t(block) + bytes) & ~(kHuge - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 int32_t PelsPerMeter(int32_t dpi) { return int32_t(double(dpi) * 39.37007874015748 + 0.5); }
@@ -84,6 +95,7 @@ uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageTyp
     uint8_t* block = nullptr;
     if (width <= uint32_t(INT32_MAX) && height <= uint32_t(INT32_MAX) && imageSize <= UINT32_MAX)
         block = static_cast<uint8_t*>(std::calloc(1, size_t(total)));
+    if (block) AdviseHugePages(block, size_t(total));
     if (!block) {
         SetLastError("CRaster::Create can't allocate memory");
         return nullptr;

@@ -10,6 +10,9 @@
 #include <string>
 
 class ImageStream;
+class CDeviceBitmap;
+class CMemoryDevice;
+struct TextStampSpec;
 
 using ImageType = uint32_t;
 
@@ -163,6 +166,36 @@ public:
     bool MirrorHorizontal();
     bool Negate();
     void SwapRedBlue(uint8_t* row, uint32_t length) const;
+
+    // Drawing through the device layer (RasterDraw.cpp). The first form draws
+    // the whole image stretched into the rectangle, honouring the transparent
+    // colour; a negative width or height stands for the image's own. The
+    // second always copies opaquely with rop and replaces no size.
+    bool DrawToDevice(CMemoryDevice* dc, int x, int y, int width, int height);
+    bool DrawToDevice(CMemoryDevice* dc, int x, int y, int width, int height, uint32_t rop);
+    // Replaces the image by the bitmap's pixels in the image format of the
+    // bitmap's depth (32 bits become 24), type 0. Device bitmaps here never
+    // use a palette, so palette changes nothing.
+    bool CreateFromDeviceBitmap(const CDeviceBitmap* bitmap, const void* palette = nullptr);
+
+    // Quarter and half turns in place, or into dest when given (Rotate.cpp).
+    bool Rotate90(CRaster* dest = nullptr);
+    bool Rotate180(CRaster* dest = nullptr);
+    bool Rotate270(CRaster* dest = nullptr);
+
+    // Square-kernel convolution (Sharpen.cpp): weight kernel[r * size + c]
+    // applies to pixel (x + c - size / 2, y + r - size / 2), y counting from
+    // the bottom row like every pixel accessor.
+    bool ApplyKernel(const int32_t* kernel, int32_t size, int32_t divisor, int32_t offset);
+
+    // Reduction to 1, 4 or 8 bits per pixel (ReduceColors.cpp).
+    bool ReduceColors(uint32_t bpp, bool diffuse, const RGBQUAD* palette, uint32_t important);
+    void FillStandardPalette();
+    // Text stamp: draws spec's text with its bottom row on picture row y
+    // (counted from the top), anchored at column x by the alignment. -1 when
+    // there is no bitmap, else 1.
+    static void DefaultTextSpec(TextStampSpec* spec);
+    int StampText(const CMemoryDevice* dc, int x, int y, TextStampSpec* spec, bool setAlpha);
 
     // Format dispatch; defined in the formats library.
     bool LoadFile(const std::string& path, ImageType type);

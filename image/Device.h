@@ -99,3 +99,39 @@ private:
     COLORREF textColor_ = 0;
     int bkMode_ = OPAQUE_MODE;
 };
+
+// Nearest-neighbour stretching maps destination pixel d of a run of dstLen
+// pixels to the source pixel whose span holds the centre of d, so every
+// destination pixel takes exactly one source pixel and 1:1 is the identity.
+constexpr int StretchSource(int64_t d, int64_t dstLen, int64_t srcLen) {
+    return int(((2 * d + 1) * srcLen) / (2 * dstLen));
+}
+
+// Draws a whole device-independent bitmap (header, colour table for 1, 4 and
+// 8 bits, rows bottom-up at bits, each padded to 4 bytes; 24-bit pixels are
+// blue, green, red) stretched into the rectangle x, y, width, height of the
+// device's bitmap, clipped to it. Colour-on-colour stretching: every target
+// pixel takes the colour of exactly one source pixel, nothing is blended.
+// rop is SRCCOPY, SRCINVERT or SRCAND. Returns the number of source rows, 0
+// when nothing could be drawn (no 32-bit bitmap selected, a size of 0 or
+// less, a header we do not handle, an unknown raster operation).
+int StretchDIBits(CMemoryDevice* dc, int x, int y, int width, int height,
+                  const BITMAPINFOHEADER& header, const RGBQUAD* colours, const uint8_t* bits,
+                  uint32_t rop);
+
+// Masked drawing with the net effect of the platform's sequence (a mask of
+// the key colour, then exclusive-or, and, exclusive-or onto the target):
+// source pixels whose colour equals key leave the target's content as it
+// was, all others are copied. Stretched as StretchDIBits does.
+int TransparentStretchDIBits(CMemoryDevice* dc, int x, int y, int width, int height,
+                             const BITMAPINFOHEADER& header, const RGBQUAD* colours,
+                             const uint8_t* bits, COLORREF key);
+
+// Copies rows start .. start + rows - 1 of the bitmap, counted from its
+// bottom row, into bits in the format header describes, bottom row first,
+// each row padded to 4 bytes. A 32-bit bitmap goes into 24 or 32 bits per
+// pixel; a mask also into 1, 4 or 8 bits, with colours (black, white) as its
+// colour table. The header's width must be the bitmap's. Returns the number
+// of rows copied, 0 on failure.
+int GetDIBits(const CDeviceBitmap* bitmap, int start, int rows, uint8_t* bits,
+              const BITMAPINFOHEADER& header, RGBQUAD* colours);

@@ -68,3 +68,15 @@ struct LOGFONT {
     char lfFaceName[LF_FACESIZE];
 };
 static_assert(sizeof(LOGFONT) == 60);
+
+struct RECT {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+};
+
+struct SIZE {
+    int32_t cx;
+    int32_t cy;
+};

@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
 TEST(MemoryStream, GrowsInWholePages) {
     MemoryImageStream s;
     ASSERT_TRUE(s.Open());
+    EXPECT_FALSE(s.Open()) << "already holds a buffer";
     uint8_t byte = 7;
     ASSERT_EQ(s.Write(&byte, 1, 1), 1u);
     EXPECT_EQ(s.Capacity(), 4096u);
@@ -14,4 +19,101 @@ TEST(MemoryStream, GrowsInWholePages) {
     ASSERT_TRUE(s.PutC(2));
     EXPECT_EQ(s.Capacity(), 8192u);
     EXPECT_EQ(s.Size(), 4097);
+
+    MemoryImageStream big;
+    ASSERT_TRUE(big.Open());
+    std::vector<uint8_t> page(4096, 3);
+    ASSERT_EQ(big.Write(page.data(), 4096, 1), 1u);
+    EXPECT_EQ(big.Capacity(), 8192u);
+}
+
+TEST(MemoryStream, ReadCountsWholeItems) {
+    uint8_t data[6] = {1, 2, 3, 4, 5, 6};
+    MemoryImageStream s(data, 6);
+    uint32_t out[10] = {};
+    EXPECT_EQ(s.Read(out, 4, 10), 1u) << "6 bytes copied, one whole item";
+    EXPECT_TRUE(s.Eof());
+    EXPECT_EQ(s.Read(out, 1, 1), 0u);
+    EXPECT_EQ(s.GetC(), -1);
+    ASSERT_TRUE(s.Seek(-5, SEEK_SET));
+    EXPECT_EQ(s.Tell(), 0);
+    EXPECT_EQ(s.GetC(), 1);
+    ASSERT_TRUE(s.Seek(-1, SEEK_END));
+    EXPECT_EQ(s.GetC(), 6);
+    EXPECT_FALSE(s.Seek(0, 7));
+    ASSERT_TRUE(s.Seek(10, SEEK_CUR));
+    EXPECT_EQ(s.Read(out, 1, 1), 0u);
+    EXPECT_TRUE(s.Eof());
+    EXPECT_EQ(s.Error(), 1);
+    EXPECT_EQ(s.Read(nullptr, 1, 1), 0u);
+}
+
+TEST(MemoryStream, NoBufferAndDetach) {
+    MemoryImageStream none;
+    uint8_t b = 0;
+    EXPECT_EQ(none.Tell(), -1);
+    EXPECT_EQ(none.Size(), -1);
+    EXPECT_EQ(none.Error(), -1);
+    EXPECT_TRUE(none.Eof());
+    EXPECT_FALSE(none.Seek(0, SEEK_SET));
+    EXPECT_FALSE(none.PutC(1));
+    EXPECT_EQ(none.Write(&b, 1, 1), 0u);
+    EXPECT_FALSE(none.Flush());
+
+    uint8_t* kept = nullptr;
+    {
+        MemoryImageStream s;
+        ASSERT_TRUE(s.Open());
+        s.Write("abc", 1, 3);
+        kept = s.GetBuffer(true);
+    }
+    EXPECT_EQ(std::memcmp(kept, "abc", 3), 0) << "a detached buffer outlives the stream";
+    std::free(kept);
+}
+
+TEST(MemoryStream, CallerBufferIsNeverReallocated) {
+    std::vector<uint8_t> caller = {1, 2, 3};
+    MemoryImageStream s(caller.data(), 3);
+    s.Seek(0, SEEK_END);
+    std::vector<uint8_t> more(5000, 9);
+    ASSERT_EQ(s.Write(more.data(), 1, more.size()), more.size());
+    EXPECT_EQ(caller.size(), 3u);
+    EXPECT_EQ(caller[0], 1);
+    EXPECT_EQ(s.Size(), 5003);
+    uint8_t first = 0;
+    s.Seek(0, SEEK_SET);
+    s.Read(&first, 1, 1);
+    EXPECT_EQ(first, 1);
+}
+
+TEST(FileStream, ConventionsWithAndWithoutHandle) {
+    FileImageStream none;
+    EXPECT_EQ(none.Tell(), -1);
+    EXPECT_EQ(none.Size(), -1);
+    EXPECT_EQ(none.GetC(), -1);
+    EXPECT_TRUE(none.Eof());
+    EXPECT_EQ(none.Error(), -1);
+    EXPECT_TRUE(none.Close());
+
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    {
+        FileImageStream s(f, false);
+        EXPECT_EQ(s.Write("hello", 1, 5), 5u);
+        EXPECT_TRUE(s.PutC('!'));
+        EXPECT_EQ(s.Size(), 6);
+        EXPECT_EQ(s.Tell(), 6);
+        ASSERT_TRUE(s.Seek(0, SEEK_SET));
+        EXPECT_EQ(s.GetC(), 'h');
+    }
+    // The stream did not own the handle, so it is still open.
+    EXPECT_EQ(std::fseek(f, 0, SEEK_SET), 0);
+    std::fclose(f);
+
+    FileImageStream full;
+    if (full.Open("/dev/full", "wb")) {
+        std::vector<uint8_t> data(1 << 16, 1);
+        full.Write(data.data(), 1, data.size());
+        EXPECT_FALSE(full.Flush() && full.Error() == 0) << "a full disk is seen";
+    }
 }

@@ -1,0 +1,37 @@
+// What the batch run needs of the window around it. The worker calls every
+// member except CollectSettings and StopThumbnailLoader from its own thread;
+// the desktop program answers them with blocking queued calls into its GUI
+// thread, the command line directly. SetBatchControlsEnabled(false) comes
+// from the caller's thread (in StartBatch), (true) from the worker's.
+#pragma once
+
+#include "OperationSettings.h"
+
+#include <cstddef>
+#include <string>
+
+class IBatchHost {
+public:
+    virtual ~IBatchHost() = default;
+
+    // The batch list; rows are only ever appended, so an index stays valid.
+    virtual size_t RowCount() = 0;
+    virtual std::string RowPath(size_t row) = 0;
+
+    // Progress bar: range 0..upper, position, one step forward.
+    virtual void SetProgressRange(int lower, int upper) = 0;
+    virtual void SetProgressPosition(int position) = 0;
+    virtual void StepProgress() = 0;
+
+    // Report: emptied before the first row; each line ends in "\n".
+    virtual void EmptyReport() = 0;
+    virtual void AppendReportText(const std::string& text) = 0;
+
+    virtual void SetBatchControlsEnabled(bool enable) = 0;
+
+    // Called on the caller's thread by StartBatch, before anything else.
+    virtual void StopThumbnailLoader() = 0;
+    // Called on the caller's thread by StartBatch: fill the whole record the
+    // run will use (the pane's values over the window's record).
+    virtual void CollectSettings(OperationSettings& settings) = 0;
+};

@@ -1,0 +1,74 @@
+// The batch run: one worker thread that turns every row of the batch list
+// into one output file, two report lines per row.
+#pragma once
+
+#include "BatchHost.h"
+#include "CRaster.h"
+#include "OperationSettings.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+// How a new output file came out.
+enum class SaveOutcome { kSaved, kNameTaken, kFailed };
+
+// Saves into a file it creates itself, so an existing file is never replaced;
+// on failure the file it created is removed and error holds the reason.
+SaveOutcome SaveToNewFile(CRaster& image, const std::string& path, ImageType type,
+                          std::string& error);
+
+class BatchRun {
+public:
+    // Keeps the caller's event loop turning while a wait lasts; it should
+    // return after handling events or after a short wait for them.
+    using EventPump = std::function<void()>;
+
+    explicit BatchRun(IBatchHost& host) : host_(host) {}
+    // Ends a run still going after its current row. A host whose calls need
+    // the caller's event loop must be waited for with a pump before this.
+    ~BatchRun();
+    BatchRun(const BatchRun&) = delete;
+    BatchRun& operator=(const BatchRun&) = delete;
+
+    // Stops the thumbnail loader and any run, collects the settings and
+    // starts a worker on the first row. Refused (false) while a Start or a
+    // wait is already in progress on this thread, e.g. a Start handled by
+    // the pump of a wait.
+    bool StartBatch(const EventPump& pump = {});
+    // Asks a running worker to stop after its current row and waits for it
+    // to end. Called again from inside the pump, it only asks: the outer
+    // wait is the one that ends the thread.
+    void WaitForBatchEnd(const EventPump& pump = {});
+    // Waits for the run to reach its end without asking it to stop.
+    void WaitForBatchDone(const EventPump& pump = {});
+    // Asks a running worker to stop after its current row; safe to call from
+    // a signal handler.
+    void RequestStop() {
+        if (running_) stopRequested_ = true;
+    }
+
+    bool IsRunning() const { return running_; }
+    bool IsStopRequested() const { return stopRequested_; }
+    // Rows of the last run that were saved or failed; read after it ended.
+    size_t SavedCount() const { return saved_; }
+    size_t FailedCount() const { return failed_; }
+    // The record of the current or last run.
+    const OperationSettings& RunSettings() const { return settings_; }
+
+private:
+    void BatchWorker();
+    bool ProcessRow(size_t index, const std::string& path);
+    void Join(const EventPump& pump);
+
+    IBatchHost& host_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> finished_{true};
+    std::atomic<size_t> saved_{0};
+    std::atomic<size_t> failed_{0};
+    std::thread workerThread_;
+    bool busy_ = false; // a Start or a wait is under way on the caller's thread
+    OperationSettings settings_ = MakeUnsetSettings();
+};

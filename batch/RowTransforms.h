@@ -1,0 +1,13 @@
+// The steps a batch row applies between loading and saving its image.
+#pragma once
+
+#include "CRaster.h"
+#include "OperationSettings.h"
+
+// Rotation and sharpening, then resize, then the text stamp, each only when
+// its group is switched on. Runs after the load, before naming.
+void ApplyRowTransforms(CRaster& image, const OperationSettings& settings);
+
+// After naming, before the save: reduction to 8 bits for GIF and TIFF, the
+// quality for JPEG.
+void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings);

@@ -1,0 +1,68 @@
+// The settings file: INI text in the layout the Windows private-profile
+// functions read and write, so files move between the two programs.
+#pragma once
+
+#include "OperationSettings.h"
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+inline constexpr char kSettingsSection[] = "Quorvel Image Resizer";
+inline constexpr char kSettingsKey[] = "AppSettings";
+
+// Lines of an INI file, kept as they are so that a write changes only the key
+// it sets. Section and key names compare without regard to ASCII case.
+class IniFile {
+public:
+    // False when the file exists but cannot be read; a missing file is empty.
+    bool Load(const std::string& path);
+    void Parse(const std::string& text);
+    std::optional<std::string> Get(std::string_view section, std::string_view key) const;
+    void Set(std::string_view section, std::string_view key, std::string_view value);
+    std::string Text() const;
+    // Replaces the file as a whole, so a failed write leaves the old one.
+    bool Save(const std::string& path) const;
+
+private:
+    std::vector<std::string> lines_;
+    std::string eol_ = "\r\n";
+};
+
+// Bytes as upper-case hex pairs followed by the hex of their sum mod 256.
+std::string EncodeProfileStruct(std::span<const uint8_t> bytes);
+// False for a value of another length, a non-hex digit or a wrong sum.
+bool DecodeProfileStruct(std::string_view text, std::span<uint8_t> bytes);
+
+// On any failure the record is zero-filled with useDefaults set.
+bool LoadSettings(const std::string& path, OperationSettings& settings);
+// Keeps every other section and key of the file.
+bool SaveSettings(const std::string& path, const OperationSettings& settings);
+
+// The program's path cut after its last '.' plus suffix; a file name without
+// an extension gets "." + suffix appended (a dot in a folder name is no
+// extension).
+std::string CompanionFilePath(const std::string& programPath, const std::string& suffix);
+
+struct SettingsLocation {
+    std::string besidePath; // the companion file of the program
+    std::string userPath;   // $XDG_CONFIG_HOME or ~/.config, tessaline/tessaline.ini
+    std::string readPath;
+    std::string writePath;
+};
+
+// The file beside the program while it can be written, else the per-user
+// file. The read follows the write target when that exists, then the file
+// beside the program, then the per-user one.
+SettingsLocation ResolveSettingsLocation(const std::string& programPath,
+                                         const std::string& xdgConfigHome, const std::string& home);
+// The same with this process's environment.
+SettingsLocation ResolveSettingsLocation(const std::string& programPath);
+
+// Writes to writePath (creating the per-user folder when needed) and falls
+// back to the per-user file when the write beside the program fails.
+bool SaveSettingsAt(const SettingsLocation& location, const OperationSettings& settings);
+
+// Full path of the running program, empty when it cannot be read.
+std::string CurrentProgramPath();

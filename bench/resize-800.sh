@@ -1,0 +1,68 @@
+#!/bin/bash
+# The headline benchmark: tessaline-batch turning the 24 photos (4000 x 3000)
+# of the benchmark corpus into 800-pixel-wide JPEGs at quality 90, side by
+# side in one hyperfine run with djpeg decoding the same files in full (the
+# floor for a resizer that decodes fully), vipsthumbnail and ImageMagick's
+# mogrify -sample, each on one thread. Then the peak memory of our run.
+#
+#   bench/resize-800.sh            # uses build/, ../benchcorpus
+#   BUILD_DIR=build RUNS=10 CORPUS=/path bench/resize-800.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+BUILD=${BUILD_DIR:-build}
+CORPUS=${CORPUS:-$(cd .. && pwd)/benchcorpus}
+RUNS=${RUNS:-5}
+BIN="$ROOT/$BUILD/cli/tessaline-batch"
+[ -x "$BIN" ] || { echo "build first: $BIN is missing" >&2; exit 1; }
+for tool in hyperfine djpeg vipsthumbnail mogrify identify /usr/bin/time python3; do
+  command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
+
+shopt -s nullglob
+files=("$CORPUS"/jpeg/photo-*.jpg)
+if [ ${#files[@]} -lt 24 ]; then
+  echo "making the benchmark corpus in $CORPUS (takes minutes)" >&2
+  "$ROOT/../shared/bench/make-corpus" "$CORPUS"
+  files=("$CORPUS"/jpeg/photo-*.jpg)
+fi
+files=("${files[@]:0:24}")
+list=$(printf '%q ' "${files[@]}")
+
+W=$(mktemp -d /tmp/tessaline-bench.XXXXXX)
+trap 'rm -rf "$W"' EXIT
+OUT="$W/out"
+
+ours_args=(--settings "$W/bench.ini" --format jpg --quality 90 --resize-width 800 --no-rename --out "$OUT/ours")
+ours="$BIN $(printf '%q ' "${ours_args[@]}")$list >/dev/null"
+djpeg="for f in $list; do djpeg \"\$f\" >/dev/null; done"
+vips="VIPS_CONCURRENCY=1 vipsthumbnail --size 800x -o '$OUT/vips/%s.jpg[Q=90]' $list"
+magick="MAGICK_THREAD_LIMIT=1 mogrify -path $OUT/magick -sample 800x -quality 90 $list"
+
+echo "== ${#files[@]} photos of $(identify -format '%wx%h' "${files[0]}"), $RUNS runs each"
+hyperfine --style basic --warmup 1 --runs "$RUNS" \
+  --prepare "rm -rf $OUT && mkdir -p $OUT/ours $OUT/vips $OUT/magick" \
+  --export-json "$W/result.json" \
+  -n djpeg "$djpeg" -n tessaline-batch "$ours" -n vipsthumbnail "$vips" -n "mogrify -sample" "$magick"
+
+python3 - "$W/result.json" "${#files[@]}" <<'PY'
+import json, sys
+results = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
+n = int(sys.argv[2])
+base = results["djpeg"]["median"]
+print("\n%-18s %10s %12s %10s" % ("command", "median s", "ms / photo", "x djpeg"))
+for name, r in results.items():
+    print("%-18s %10.3f %12.1f %10.2f" % (name, r["median"], 1000 * r["median"] / n, r["median"] / base))
+PY
+
+# Every output is there, 800 pixels wide.
+count=$(ls "$OUT/ours" | wc -l)
+sizes=$(identify -format '%wx%h\n' "$OUT"/ours/*.jpg | sort | uniq -c | tr -s ' ')
+echo "outputs: $count files,$sizes"
+
+# Peak memory of one run, against one decoded photo plus 32 MiB.
+rm -rf "$OUT" && mkdir -p "$OUT/ours"
+peak_kib=$(/usr/bin/time -f '%M' "$BIN" "${ours_args[@]}" "${files[@]}" 2>&1 >/dev/null | tail -1)
+read -r w h < <(identify -format '%w %h\n' "${files[0]}")
+limit_kib=$(( (w * h * 3 + 32 * 1024 * 1024) / 1024 ))
+echo "peak memory: ${peak_kib} KiB (limit one decoded image + 32 MiB = ${limit_kib} KiB)"

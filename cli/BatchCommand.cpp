@@ -1,0 +1,149 @@
+// tessaline-batch [options] FILE...: one batch run through the engine.
+#include "BatchList.h"
+#include "BatchOptions.h"
+#include "BatchRun.h"
+#include "CliHost.h"
+#include "Commands.h"
+#include "SettingsFile.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+BatchRun* volatile gRun = nullptr;
+
+void OnInterrupt(int) {
+    // Stop after the row in hand; a second interrupt ends the program.
+    if (BatchRun* run = gRun) run->RequestStop();
+}
+
+// The desktop program's settings are the ones a run repeats: it lies beside
+// this program when installed, in ../app in the build tree.
+std::string DesktopProgramPath() {
+    const std::filesystem::path self = CurrentProgramPath();
+    if (self.empty()) return {};
+    const std::filesystem::path installed = self.parent_path() / "tessaline";
+    const std::filesystem::path built = self.parent_path().parent_path() / "app" / "tessaline";
+    std::error_code ec;
+    if (!std::filesystem::exists(installed, ec) && std::filesystem::exists(built, ec))
+        return built.string();
+    return installed.string();
+}
+
+// Absolute, with "." parts and doubled slashes dropped; ".." is kept, since
+// resolving it by text could name another file when a link is involved.
+std::string RowPathOf(const std::string& arg) {
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(arg, ec);
+    if (ec) return arg;
+    std::string path;
+    for (const auto& part : full.relative_path()) {
+        if (part == "." || part.empty()) continue;
+        path += "/" + part.string();
+    }
+    return path.empty() ? "/" : path;
+}
+
+bool LoadRunSettings(const BatchCommandLine& line, const SettingsLocation& where,
+                     OperationSettings& settings) {
+    const std::string& path = line.settingsFile.empty() ? where.readPath : line.settingsFile;
+    const bool loaded = !path.empty() && LoadSettings(path, settings);
+    if (settings.useDefaults) {
+        // What the Operation pane does when it first shows such a record.
+        ApplySettingsDefaults(settings);
+        settings.useDefaults = 0;
+    }
+    return loaded;
+}
+
+bool StoreRunSettings(const BatchCommandLine& line, const SettingsLocation& where,
+                      const OperationSettings& settings) {
+    const bool ok = line.settingsFile.empty() ? SaveSettingsAt(where, settings)
+                                              : SaveSettings(line.settingsFile, settings);
+    if (!ok) {
+        const std::string& path = line.settingsFile.empty() ? where.writePath : line.settingsFile;
+        std::fprintf(stderr, "tessaline-batch: %s: cannot write the settings\n", path.c_str());
+    }
+    return ok;
+}
+
+// Rows in the order given; unknown types and repeats are left out.
+std::vector<std::string> ListRows(const std::vector<std::string>& files, bool& skippedUnknown) {
+    std::vector<std::string> rows;
+    for (const std::string& file : files) {
+        const std::string path = RowPathOf(file);
+        if (BatchPathType(path) == 0) {
+            std::fprintf(stderr, "tessaline-batch: %s: unknown image file type, skipped\n",
+                         file.c_str());
+            skippedUnknown = true;
+            continue;
+        }
+        if (FindBatchItem(
+                rows.size(), [&](size_t i) { return rows[i]; }, path)) {
+            std::fprintf(stderr, "tessaline-batch: %s: already listed, skipped\n", file.c_str());
+            continue;
+        }
+        rows.push_back(path);
+    }
+    return rows;
+}
+
+void MakeOutputFolder(const OperationSettings& settings) {
+    const int32_t k = settings.outputFolderIndex;
+    if (k < 1 || k > kRecentFolderCount) return;
+    const std::string folder = FieldText(settings.recentFolders[k - 1]);
+    std::error_code ec;
+    if (folder.empty() || std::filesystem::is_directory(folder, ec)) return;
+    if (!std::filesystem::create_directories(folder, ec) && ec)
+        std::fprintf(stderr, "tessaline-batch: %s: %s\n", folder.c_str(), ec.message().c_str());
+}
+
+int RunRows(std::vector<std::string> rows, const OperationSettings& settings) {
+    const size_t count = rows.size();
+    CliHost host(std::move(rows), settings, ::isatty(STDERR_FILENO) == 1);
+    BatchRun run(host);
+    gRun = &run;
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    struct sigaction previous;
+    sigaction(SIGINT, &action, &previous);
+    run.StartBatch();
+    run.WaitForBatchDone();
+    sigaction(SIGINT, &previous, nullptr);
+    gRun = nullptr;
+    return run.SavedCount() == count ? kExitOk : kExitFailed;
+}
+
+} // namespace
+
+int RunBatch(const std::vector<std::string>& args) {
+    BatchCommandLine line;
+    std::string error;
+    if (!ParseBatchCommandLine(args, line, error)) return UsageError(error);
+    if (line.files.empty() && !line.saveSettings) return UsageError("no files given");
+
+    const SettingsLocation where = line.settingsFile.empty()
+                                       ? ResolveSettingsLocation(DesktopProgramPath())
+                                       : SettingsLocation{};
+    OperationSettings settings;
+    LoadRunSettings(line, where, settings);
+    if (!ApplyBatchOverrides(line, settings, error)) return UsageError(error);
+
+    int status = kExitOk;
+    if (line.saveSettings && !StoreRunSettings(line, where, settings)) status = kExitFailed;
+    if (line.files.empty()) return status;
+
+    bool skippedUnknown = false;
+    std::vector<std::string> rows = ListRows(line.files, skippedUnknown);
+    if (skippedUnknown) status = kExitFailed;
+    MakeOutputFolder(settings);
+    if (RunRows(std::move(rows), settings) != kExitOk) status = kExitFailed;
+    return status;
+}

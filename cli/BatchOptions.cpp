@@ -1,0 +1,215 @@
+#include "BatchOptions.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+// A whole decimal number in lo..hi, else a message naming the option.
+bool ParseNumber(const std::string& value, const char* option, int32_t lo, int32_t hi, int32_t& out,
+                 std::string& error) {
+    int64_t n = 0;
+    const char* end = value.data() + value.size();
+    const auto result = std::from_chars(value.data(), end, n);
+    if (value.empty() || result.ec == std::errc::invalid_argument || result.ptr != end) {
+        error = std::string(option) + ": '" + value + "' is not a whole number";
+        return false;
+    }
+    if (result.ec == std::errc::result_out_of_range || n < lo || n > hi) {
+        error = std::string(option) + ": " + value + " is out of range " + std::to_string(lo) +
+                ".." + std::to_string(hi);
+        return false;
+    }
+    out = int32_t(n);
+    return true;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool ApplyFormat(OperationSettings& s, const std::string& value, std::string& error) {
+    static const char* const kNames[kFormatCount] = {"original", "jpg", "gif", "bmp",
+                                                     "png",      "tif", "pcx"};
+    const std::string name = Lower(value);
+    for (int i = 0; i < kFormatCount; ++i) {
+        if (name == kNames[i]) {
+            s.outputFormat = i;
+            return true;
+        }
+    }
+    error = "--format: '" + value + "' is not one of original, jpg, gif, bmp, png, tif, pcx";
+    return false;
+}
+
+bool ApplyQuality(OperationSettings& s, const std::string& value, std::string& error) {
+    return ParseNumber(value, "--quality", kQualityMin, kQualityMax, s.jpegQuality, error);
+}
+
+bool ApplySeries(OperationSettings& s, const std::string& value, std::string& error) {
+    return ParseNumber(value, "--series", kSpinMin, kSpinMax, s.seriesStart, error);
+}
+
+bool ApplyRename(OperationSettings& s, const std::string& value, std::string& error) {
+    if (value.size() >= sizeof s.namePrefix) {
+        error = "--rename: the prefix is longer than " + std::to_string(sizeof s.namePrefix - 1) +
+                " bytes";
+        return false;
+    }
+    // A prefix names files inside the output folder, never a path elsewhere.
+    if (value.find('/') != std::string::npos) {
+        error = "--rename: the prefix must not contain '/'";
+        return false;
+    }
+    s.renameEnabled = 1;
+    SetFieldText(s.namePrefix, value);
+    return true;
+}
+
+bool ApplyNoRename(OperationSettings& s, const std::string&, std::string&) {
+    s.renameEnabled = 0;
+    return true;
+}
+
+bool ApplyOut(OperationSettings& s, const std::string& value, std::string& error) {
+    if (value.empty()) {
+        error = "--out: the folder name is empty";
+        return false;
+    }
+    std::error_code ec;
+    std::string folder = std::filesystem::absolute(value, ec).lexically_normal().string();
+    if (ec) {
+        error = "--out: " + value + ": " + ec.message();
+        return false;
+    }
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    if (folder.size() >= kFolderTextSize) {
+        error = "--out: the folder path is longer than " + std::to_string(kFolderTextSize - 1) +
+                " bytes";
+        return false;
+    }
+    ChooseOutputFolder(s, folder);
+    return true;
+}
+
+bool ApplyOriginalFolder(OperationSettings& s, const std::string&, std::string&) {
+    s.outputFolderIndex = 0;
+    return true;
+}
+
+} // namespace
+
+const std::vector<BatchOption>& BatchOptionTable() {
+    static const std::vector<BatchOption> kTable = [] {
+        std::vector<BatchOption> table = {
+            {"--format", "FORMAT",
+             "output format: original (each file in its own type), jpg, gif, bmp, png, tif, pcx",
+             ApplyFormat},
+            {"--quality", "N", "JPEG quality, 1..100", ApplyQuality},
+            {"--out", "DIR",
+             "output folder (created when missing); it heads the folder history, as chosen in the "
+             "window",
+             ApplyOut},
+            {"--original-folder", nullptr, "write each output beside its input",
+             ApplyOriginalFolder},
+            {"--rename", "PREFIX",
+             "name the outputs PREFIX plus a five-digit series number (at most 259 bytes, no '/')",
+             ApplyRename},
+            {"--no-rename", nullptr, "keep the input names", ApplyNoRename},
+            {"--series", "N", "first series number for --rename, 1..30000", ApplySeries},
+        };
+        AppendTransformOptions(table);
+        return table;
+    }();
+    return kTable;
+}
+
+bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLine& line,
+                           std::string& error) {
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-' || arg == "-") {
+            line.files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const size_t eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        const bool inlineValue = eq != std::string::npos;
+        auto takeValue = [&](std::string& value) {
+            if (inlineValue) {
+                value = arg.substr(eq + 1);
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                error = name + " needs a value";
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+        if (name == "--settings") {
+            if (!takeValue(line.settingsFile)) return false;
+            if (line.settingsFile.empty()) {
+                error = "--settings: the file name is empty";
+                return false;
+            }
+            continue;
+        }
+        if (name == "--save-settings") {
+            if (inlineValue) {
+                error = name + " takes no value";
+                return false;
+            }
+            line.saveSettings = true;
+            continue;
+        }
+        const auto& table = BatchOptionTable();
+        const auto option = std::find_if(table.begin(), table.end(),
+                                         [&](const BatchOption& o) { return name == o.name; });
+        if (option == table.end()) {
+            error = "unknown option: " + name;
+            return false;
+        }
+        std::string value;
+        if (option->valueName) {
+            if (!takeValue(value)) return false;
+        } else if (inlineValue) {
+            error = name + " takes no value";
+            return false;
+        }
+        line.overrides.emplace_back(&*option, value);
+    }
+    return true;
+}
+
+bool ApplyBatchOverrides(const BatchCommandLine& line, OperationSettings& settings,
+                         std::string& error) {
+    for (const auto& [option, value] : line.overrides)
+        if (!option->apply(settings, value, error)) return false;
+    return true;
+}
+
+void ChooseOutputFolder(OperationSettings& s, const std::string& folder) {
+    for (int k = 0; k < kRecentFolderCount; ++k) {
+        if (FieldText(s.recentFolders[k]) == folder) {
+            s.outputFolderIndex = k + 1;
+            return;
+        }
+    }
+    // The oldest folder drops out of a full history.
+    std::memmove(s.recentFolders[1], s.recentFolders[0],
+                 sizeof s.recentFolders - sizeof s.recentFolders[0]);
+    SetFieldText(s.recentFolders[0], folder);
+    s.outputFolderIndex = 1;
+}

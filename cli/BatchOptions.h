@@ -1,0 +1,41 @@
+// The options of a batch run from the command line.
+#pragma once
+
+#include "OperationSettings.h"
+
+#include <string>
+#include <vector>
+
+struct BatchCommandLine {
+    std::string settingsFile; // --settings; empty: the desktop program's file
+    bool saveSettings = false;
+    std::vector<std::string> files;
+    // Options that change the record, applied in the order given.
+    std::vector<std::pair<const struct BatchOption*, std::string>> overrides;
+};
+
+struct BatchOption {
+    const char* name;      // "--format"
+    const char* valueName; // "FORMAT", or nullptr for a switch
+    const char* help;
+    // Sets the record's fields; false with a message for a bad value.
+    bool (*apply)(OperationSettings& settings, const std::string& value, std::string& error);
+};
+
+// All options that change the record, for parsing and for --help.
+const std::vector<BatchOption>& BatchOptionTable();
+
+// Adds the resize, rotate and stamp options (TransformOptions.cpp).
+void AppendTransformOptions(std::vector<BatchOption>& table);
+
+// False with a message for a usage error.
+bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLine& line,
+                           std::string& error);
+
+// Applies the overrides in order; false with a message for a bad value.
+bool ApplyBatchOverrides(const BatchCommandLine& line, OperationSettings& settings,
+                         std::string& error);
+
+// Inserts folder at the top of the output-folder history, as the folder
+// chooser does, and selects it; a folder already listed is only selected.
+void ChooseOutputFolder(OperationSettings& settings, const std::string& folder);

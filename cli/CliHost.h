@@ -1,0 +1,35 @@
+// The batch host of the command line: a fixed list of rows, report lines on
+// stdout, and a progress bar on stderr when stderr is a terminal.
+#pragma once
+
+#include "BatchHost.h"
+
+#include <string>
+#include <vector>
+
+class CliHost : public IBatchHost {
+public:
+    CliHost(std::vector<std::string> rows, const OperationSettings& settings, bool showProgress)
+        : rows_(std::move(rows)), settings_(settings), showProgress_(showProgress) {}
+
+    size_t RowCount() override { return rows_.size(); }
+    std::string RowPath(size_t row) override { return rows_[row]; }
+    void SetProgressRange(int lower, int upper) override;
+    void SetProgressPosition(int position) override;
+    void StepProgress() override;
+    void EmptyReport() override {}
+    void AppendReportText(const std::string& text) override;
+    void SetBatchControlsEnabled(bool enable) override;
+    void StopThumbnailLoader() override {}
+    void CollectSettings(OperationSettings& settings) override { settings = settings_; }
+
+private:
+    void DrawBar();
+    void EraseBar();
+
+    std::vector<std::string> rows_;
+    OperationSettings settings_;
+    bool showProgress_;
+    bool barShown_ = false;
+    int lower_ = 0, upper_ = 0, position_ = 0;
+};

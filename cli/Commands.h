@@ -1,0 +1,18 @@
+// The commands of tessaline-batch, one file each.
+#pragma once
+
+#include <string>
+#include <vector>
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// Prints the message (when given) and the usage text to stderr.
+int UsageError(const std::string& message);
+// The whole help text.
+std::string UsageText();
+
+int RunInfo(const std::vector<std::string>& files);
+int RunConvert(const std::string& in, const std::string& out);
+int RunBatch(const std::vector<std::string>& args);

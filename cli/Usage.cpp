@@ -1,0 +1,81 @@
+#include "BatchOptions.h"
+#include "Commands.h"
+
+#include <cstdio>
+
+namespace {
+
+const char kHead[] =
+    "Usage: tessaline-batch [options] FILE...\n"
+    "       tessaline-batch --info FILE...\n"
+    "       tessaline-batch --convert IN OUT\n"
+    "       tessaline-batch --help | --version\n"
+    "\n"
+    "Runs one batch: the FILEs become the rows of the batch list in the order given\n"
+    "(unknown image types and files already listed are skipped with a note on\n"
+    "stderr). Each row is loaded, named and saved as a new file; an existing file is\n"
+    "never replaced: the new name gets _001, _002, ... Two report lines per row go to\n"
+    "stdout; a progress bar goes to stderr when it is a terminal. Ctrl+C stops after\n"
+    "the row in hand.\n"
+    "\n"
+    "The settings come from the desktop program's settings file; the options below\n"
+    "change single fields of them for this run.\n"
+    "\n"
+    "Batch options:\n";
+
+const char kTail[] =
+    "  --settings FILE          read (and with --save-settings write) FILE instead of\n"
+    "                           the desktop program's settings file\n"
+    "  --save-settings          write the resulting settings back; without FILEs\n"
+    "                           nothing else is done\n"
+    "\n"
+    "Other commands:\n"
+    "  --info FILE...           print size, depth, format, resolution and transparency\n"
+    "                           of each file; exit 1 when any fails to load\n"
+    "  --convert IN OUT         load IN (type from its extension) and save OUT (type from\n"
+    "                           its extension); never overwrites an existing OUT\n"
+    "  --help                   show this text\n"
+    "  --version                show the version\n"
+    "\n"
+    "Exit status: 0 when every row was saved, 1 when any row failed, a file was\n"
+    "skipped as of unknown type or the settings could not be written, 2 for usage\n"
+    "errors.\n";
+
+} // namespace
+
+std::string UsageText() {
+    std::string text = kHead;
+    for (const BatchOption& option : BatchOptionTable()) {
+        std::string left = std::string("  ") + option.name;
+        if (option.valueName) left += std::string(" ") + option.valueName;
+        if (left.size() < 27)
+            left.append(27 - left.size(), ' ');
+        else
+            left += "\n" + std::string(27, ' ');
+        // Wrap the help at about 80 columns.
+        std::string help = option.help, lineText = left;
+        size_t pos = 0;
+        while (pos < help.size()) {
+            size_t next = help.find(' ', pos);
+            if (next == std::string::npos) next = help.size();
+            const std::string word = help.substr(pos, next - pos);
+            if (lineText.size() + word.size() > 80 && lineText.size() > 27) {
+                lineText.pop_back();
+                text += lineText + "\n";
+                lineText = std::string(27, ' ');
+            }
+            lineText += word + " ";
+            pos = next + 1;
+        }
+        while (!lineText.empty() && lineText.back() == ' ')
+            lineText.pop_back();
+        text += lineText + "\n";
+    }
+    return text + kTail;
+}
+
+int UsageError(const std::string& message) {
+    if (!message.empty()) std::fprintf(stderr, "tessaline-batch: %s\n", message.c_str());
+    std::fputs("Try 'tessaline-batch --help' for the options.\n", stderr);
+    return kExitUsage;
+}

@@ -1,0 +1,244 @@
+#include "IcoCodec.h"
+
+#include "ByteOrder.h"
+#include "ImageStream.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kMaxIconSide = 256;
+constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+uint32_t MaskRowBytes(uint32_t width) {
+    return (width + 31) / 32 * 4;
+}
+
+bool MaskBit(const uint8_t* mask, uint32_t maskRow, uint32_t x, uint32_t y) {
+    return (mask[size_t(y) * maskRow + x / 8] >> (7 - x % 8)) & 1;
+}
+
+} // namespace
+
+bool IcoCodec::DecodePng(ImageStream* stream, int32_t offset) {
+    if (!stream->Seek(offset, SEEK_SET)) return false;
+    CRaster inner;
+    inner.InheritSettings(*this);
+    if (!inner.Decode(stream, kTypePng)) {
+        SetLastError(inner.LastErrorText());
+        return false;
+    }
+    const int32_t frames = GetNumFrames();
+    TakeOver(inner);
+    info_.imageType = kTypeIco;
+    SetNumFrames(frames);
+    return true;
+}
+
+bool IcoCodec::Decode(ImageStream* stream) {
+    if (!stream) return false;
+    const int32_t start = stream->Tell();
+    uint8_t header[6];
+    if (stream->Read(header, sizeof header, 1) != 1) return false;
+    const uint16_t kind = GetLE16(header + 2);
+    if (GetLE16(header) != 0 || (kind != 1 && kind != 2)) return false;
+    const uint32_t count = GetLE16(header + 4);
+    SetNumFrames(int32_t(count));
+    const int32_t selected = GetFrame();
+    if (selected < 0 || uint32_t(selected) >= count) return false;
+    // Only the entries up to the selected one are needed.
+    uint8_t entry[16];
+    if (!stream->Seek(16 * selected, SEEK_CUR) || stream->Read(entry, sizeof entry, 1) != 1)
+        return false;
+    const uint32_t resourceBytes = GetLE32(entry + 8);
+    const int64_t offset = int64_t(start) + GetLE32(entry + 12);
+    if (offset > INT32_MAX || !stream->Seek(int32_t(offset), SEEK_SET)) return false;
+
+    uint8_t dib[40];
+    if (stream->Read(dib, sizeof dib, 1) != 1) return false;
+    if (std::memcmp(dib, kPngSignature, sizeof kPngSignature) == 0)
+        return DecodePng(stream, int32_t(offset));
+    const uint32_t bitCount = GetLE16(dib + 14);
+    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32)
+        return false;
+
+    // A width or height byte of 0 means 256. The bitmap header's own size
+    // (its height counts colour bitmap and mask) wins when the resource holds
+    // that much data, as real files disagree with their directory now and then.
+    uint32_t width = entry[0] ? entry[0] : 256, height = entry[1] ? entry[1] : 256;
+    const int32_t dibWidth = int32_t(GetLE32(dib + 4)), dibHeight = int32_t(GetLE32(dib + 8)) / 2;
+    if (dibWidth > 0 && dibHeight > 0 && dibWidth <= int32_t(kMaxIconSide) &&
+        dibHeight <= int32_t(kMaxIconSide) &&
+        (uint32_t(dibWidth) != width || uint32_t(dibHeight) != height)) {
+        const uint64_t need = 40 + (bitCount <= 8 ? 4ull << bitCount : 0) +
+                              RasterStride(dibWidth, bitCount) * dibHeight +
+                              uint64_t(MaskRowBytes(dibWidth)) * dibHeight;
+        if (need <= resourceBytes) width = uint32_t(dibWidth), height = uint32_t(dibHeight);
+    }
+    if (!Create(width, height, bitCount, kTypeIco)) return false;
+
+    if (bitCount <= 8) {
+        // A shorter palette is stored when the header says fewer colours are used.
+        const uint32_t used = GetLE32(dib + 32);
+        const uint32_t entries = used && used < GetPaletteCount() ? used : GetPaletteCount();
+        std::vector<RGBQUAD> pal(GetPaletteCount());
+        stream->Read(pal.data(), 4, entries);
+        for (RGBQUAD& c : pal)
+            c.rgbReserved = 0;
+        LoadPalette(pal.data(), GetPaletteCount());
+    }
+    bool realAlpha = false;
+    if (bitCount <= 24) {
+        stream->Read(Pixels(), 1, size_t(PixelBytes()));
+    } else {
+        AddAlpha();
+        if (!HasAlpha()) return false;
+        std::vector<uint8_t> row(size_t(width) * 4);
+        for (uint32_t y = 0; y < height; ++y) {
+            if (stream->Read(row.data(), 4, width) != width) break;
+            uint8_t* d = RowPointer(y);
+            for (uint32_t x = 0; x < width; ++x) {
+                std::memcpy(d + 3 * x, &row[4 * x], 3);
+                WriteAlpha(x, y, row[4 * x + 3]);
+                realAlpha |= row[4 * x + 3] != 0;
+            }
+        }
+        // Old 32-bit icons leave the fourth byte 0: the mask alone says what shows.
+        if (!realAlpha) std::memset(AlphaPlane(), 255, size_t(width) * height);
+    }
+
+    const uint32_t maskRow = MaskRowBytes(width);
+    std::vector<uint8_t> mask(size_t(maskRow) * height);
+    if (stream->Read(mask.data(), 1, mask.size()) != mask.size()) return true;
+    bool allSet = true;
+    for (uint8_t b : mask)
+        allSet &= b == 0xFF;
+    if (allSet) {
+        // With a real alpha channel a 32-bit icon needs no mask to be seen.
+        if (realAlpha) return true;
+        SetTransparentIndex(0);
+        Negate();
+        return true;
+    }
+    ApplyMask(mask.data(), maskRow, bitCount);
+    return true;
+}
+
+void IcoCodec::ApplyMask(const uint8_t* mask, uint32_t maskRow, uint32_t bitCount) {
+    const uint32_t width = GetWidth(), height = GetHeight();
+    bool alphaNeeded = HasAlpha();
+    if (!alphaNeeded) AddAlpha();
+    if (!HasAlpha()) return;
+    bool anyMasked = false;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x)
+            if (MaskBit(mask, maskRow, x, y)) {
+                WriteAlpha(x, y, 0);
+                anyMasked = true;
+            }
+    alphaNeeded |= anyMasked;
+    if (!alphaNeeded) {
+        DropAlpha();
+        return;
+    }
+    if (bitCount == 24) {
+        bool first = true, same = true;
+        RGBQUAD colour{};
+        for (uint32_t y = 0; same && y < height; ++y)
+            for (uint32_t x = 0; same && x < width; ++x) {
+                if (!MaskBit(mask, maskRow, x, y)) continue;
+                const RGBQUAD c = ReadColor(x, y, false);
+                if (first)
+                    colour = c, first = false;
+                else
+                    same = c == colour;
+            }
+        if (same && !first) {
+            SetTransparentColor(colour);
+            SetTransparentIndex(0);
+            DropAlpha();
+        }
+    } else if (bitCount <= 8) {
+        bool used[256] = {};
+        for (uint32_t y = 0; y < height; ++y)
+            for (uint32_t x = 0; x < width; ++x)
+                used[ReadIndex(x, y)] = true;
+        int32_t unused = -1;
+        for (uint32_t i = 0; i < GetPaletteCount() && unused < 0; ++i)
+            if (!used[i]) unused = int32_t(i);
+        if (unused >= 0) {
+            for (uint32_t y = 0; y < height; ++y)
+                for (uint32_t x = 0; x < width; ++x)
+                    if (MaskBit(mask, maskRow, x, y)) WriteIndex(x, y, uint8_t(unused));
+            if (anyMasked) SetTransparentIndex(unused);
+            DropAlpha();
+        }
+    }
+}
+
+bool IcoCodec::Encode(ImageStream* stream) {
+    if (CheckEncodable(stream)) return false;
+    const uint32_t width = GetWidth(), height = GetHeight();
+    if (width > kMaxIconSide || height > kMaxIconSide) {
+        SetLastError("Can't save this image as icon");
+        return false;
+    }
+    const uint32_t depth = GetBitsPerPixel();
+    const uint32_t palEntries = GetPaletteCount();
+    if (depth <= 8 && !palEntries) return false;
+    uint32_t bitCount = depth;
+    uint64_t imageSize = PixelBytes();
+    const bool withAlpha = HasAlpha() && !palEntries;
+    if (withAlpha) bitCount = 32, imageSize = uint64_t(width) * height * 4;
+    const uint32_t maskRow = MaskRowBytes(width);
+    const size_t maskSize = size_t(maskRow) * height;
+
+    uint8_t head[6 + 16 + 40] = {};
+    PutLE16(head + 2, 1);
+    PutLE16(head + 4, 1);
+    uint8_t* e = head + 6;
+    e[0] = uint8_t(width & 0xFF); // 256 is written as 0
+    e[1] = uint8_t(height & 0xFF);
+    e[2] = uint8_t(palEntries & 0xFF);
+    PutLE16(e + 6, uint16_t(bitCount));
+    PutLE32(e + 8, uint32_t(40 + palEntries * 4 + imageSize + maskSize));
+    PutLE32(e + 12, 22);
+    uint8_t* b = head + 22;
+    PutLE32(b, 40);
+    PutLE32(b + 4, width);
+    PutLE32(b + 8, 2 * height);
+    PutLE16(b + 12, 1);
+    PutLE16(b + 14, uint16_t(bitCount));
+    PutLE32(b + 20, uint32_t(imageSize));
+    bool ok = stream->Write(head, sizeof head, 1) == 1;
+    if (ok && palEntries) ok = stream->Write(Palette(), 4 * palEntries, 1) == 1;
+    if (ok && withAlpha) {
+        std::vector<uint8_t> buf(static_cast<size_t>(imageSize));
+        for (uint32_t y = 0; y < height; ++y) {
+            const uint8_t* row = RowPointer(y);
+            uint8_t* d = buf.data() + size_t(y) * width * 4;
+            for (uint32_t x = 0; x < width; ++x) {
+                std::memcpy(d + 4 * x, row + 3 * x, 3);
+                d[4 * x + 3] = ReadAlpha(x, y);
+            }
+        }
+        ok = stream->Write(buf.data(), buf.size(), 1) == 1;
+    } else if (ok) {
+        ok = stream->Write(Pixels(), size_t(imageSize), 1) == 1;
+    }
+    std::vector<uint8_t> mask(maskSize, 0);
+    const bool paletteAlpha = PaletteHasAlpha();
+    const bool transparent = GetTransparentIndex() != -1;
+    const RGBQUAD key = GetTransparentColor();
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            bool hidden = HasAlpha() && ReadAlpha(x, y) == 0;
+            if (!hidden && paletteAlpha) hidden = ReadColor(x, y, false).rgbReserved == 0;
+            if (!hidden && transparent) hidden = ReadColor(x, y, false) == key;
+            if (hidden) mask[size_t(y) * maskRow + x / 8] |= uint8_t(0x80 >> (x % 8));
+        }
+    if (ok) ok = stream->Write(mask.data(), mask.size(), 1) == 1;
+    if (!ok) SetLastError("icon write error");
+    return ok;
+}

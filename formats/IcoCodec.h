@@ -1,0 +1,19 @@
+// Windows icons and cursors: one entry of the directory is read (a bitmap with
+// its AND mask, or a PNG stream); writing produces a single-entry icon.
+#pragma once
+
+#include "CRaster.h"
+#include "ImageType.h"
+
+class ImageStream;
+
+class IcoCodec : public CRaster {
+public:
+    IcoCodec() : CRaster(kTypeIco) {}
+    bool Decode(ImageStream* stream);
+    bool Encode(ImageStream* stream);
+
+private:
+    bool DecodePng(ImageStream* stream, int32_t offset);
+    void ApplyMask(const uint8_t* mask, uint32_t maskRow, uint32_t bitCount);
+};

@@ -1,0 +1,217 @@
+// JPEG-2000 files and code streams through OpenJPEG. Its streams run over the
+// ImageStream; its messages go to a thread-local text, never to stderr.
+#include "InputLimits.h"
+#include "SampleImage.h"
+
+#include <openjpeg.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+thread_local std::string g_libraryError;
+
+void OnError(const char* msg, void*) {
+    if (!g_libraryError.empty()) return; // the first message says what went wrong
+    g_libraryError = msg ? msg : "";
+    while (!g_libraryError.empty() &&
+           (g_libraryError.back() == '\n' || g_libraryError.back() == ' '))
+        g_libraryError.pop_back();
+}
+void OnMessage(const char*, void*) {}
+
+struct Bridge {
+    ImageStream* stream;
+    int32_t start;
+};
+
+OPJ_SIZE_T BridgeRead(void* buffer, OPJ_SIZE_T n, void* user) {
+    auto* b = static_cast<Bridge*>(user);
+    const size_t got = b->stream->Read(buffer, 1, n);
+    return got ? got : OPJ_SIZE_T(-1);
+}
+
+OPJ_SIZE_T BridgeWrite(void* buffer, OPJ_SIZE_T n, void* user) {
+    auto* b = static_cast<Bridge*>(user);
+    return b->stream->Write(buffer, 1, n) == n ? n : OPJ_SIZE_T(-1);
+}
+
+OPJ_OFF_T BridgeSkip(OPJ_OFF_T n, void* user) {
+    auto* b = static_cast<Bridge*>(user);
+    const int64_t target = int64_t(b->stream->Tell()) + n;
+    if (target < 0 || target > INT32_MAX || !b->stream->Seek(int32_t(target), SEEK_SET)) return -1;
+    return n;
+}
+
+OPJ_BOOL BridgeSeek(OPJ_OFF_T pos, void* user) {
+    auto* b = static_cast<Bridge*>(user);
+    const int64_t target = int64_t(b->start) + pos;
+    return target >= 0 && target <= INT32_MAX && b->stream->Seek(int32_t(target), SEEK_SET);
+}
+
+opj_stream_t* OpenBridge(Bridge* bridge, bool input) {
+    opj_stream_t* s = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, input ? OPJ_TRUE : OPJ_FALSE);
+    if (!s) return nullptr;
+    opj_stream_set_user_data(s, bridge, nullptr);
+    if (input) {
+        const int64_t left = StreamBytesLeft(bridge->stream);
+        opj_stream_set_user_data_length(s, OPJ_UINT64(left > 0 ? left : 0));
+        opj_stream_set_read_function(s, BridgeRead);
+    } else {
+        opj_stream_set_write_function(s, BridgeWrite);
+    }
+    opj_stream_set_skip_function(s, BridgeSkip);
+    opj_stream_set_seek_function(s, BridgeSeek);
+    return s;
+}
+
+void SetHandlers(opj_codec_t* codec) {
+    opj_set_error_handler(codec, OnError, nullptr);
+    opj_set_warning_handler(codec, OnMessage, nullptr);
+    opj_set_info_handler(codec, OnMessage, nullptr);
+}
+
+// The fixed text, with the library's own reason before any final newline.
+std::string WithLibraryText(const char* text) {
+    std::string s = text;
+    if (g_libraryError.empty()) return s;
+    const bool newline = !s.empty() && s.back() == '\n';
+    if (newline) s.pop_back();
+    s += ": " + g_libraryError;
+    if (newline) s += '\n';
+    return s;
+}
+
+struct CodecHolder {
+    opj_codec_t* codec = nullptr;
+    opj_stream_t* stream = nullptr;
+    ~CodecHolder() {
+        if (stream) opj_stream_destroy(stream);
+        if (codec) opj_destroy_codec(codec);
+    }
+};
+
+} // namespace
+
+bool ReadJp2(ImageStream* stream, bool codeStream, SampleImage* image, std::string* error) {
+    g_libraryError.clear();
+    Bridge bridge{stream, stream->Tell()};
+    CodecHolder h;
+    h.codec = opj_create_decompress(codeStream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
+    h.stream = h.codec ? OpenBridge(&bridge, true) : nullptr;
+    if (!h.stream) {
+        *error = "error: cannot open standard input";
+        return false;
+    }
+    SetHandlers(h.codec);
+    opj_dparameters_t params;
+    opj_set_default_decoder_parameters(&params);
+    opj_image_t* raw = nullptr;
+    if (!opj_setup_decoder(h.codec, &params) || !opj_read_header(h.stream, h.codec, &raw) || !raw) {
+        if (raw) opj_image_destroy(raw);
+        *error = WithLibraryText("error: cannot load image data");
+        return false;
+    }
+    std::shared_ptr<opj_image_t> img(raw, opj_image_destroy);
+    if (img->numcomps == 0 || img->numcomps > 64 || img->x1 <= img->x0 || img->y1 <= img->y0) {
+        *error =
+            img->numcomps > 64 ? "error: too much components" : "error: cannot load image data";
+        return false;
+    }
+    uint64_t samples = 0;
+    for (OPJ_UINT32 i = 0; i < img->numcomps; ++i) {
+        const opj_image_comp_t& c = img->comps[i];
+        if (c.dx == 0 || c.dy == 0 || c.prec == 0 || c.prec > 31) {
+            *error = "error: cannot load image data";
+            return false;
+        }
+        samples += uint64_t((img->x1 - img->x0 + c.dx - 1) / c.dx) *
+                   ((img->y1 - img->y0 + c.dy - 1) / c.dy);
+    }
+    // Wavelet data compresses blank areas to almost nothing; a picture of more
+    // than this many samples per byte of input is refused as a bomb.
+    if (samples > kMaxSamples || ImplausibleSize(samples, StreamBytesLeft(stream), 2000)) {
+        *error = "error: cannot allocate memory";
+        return false;
+    }
+    if (!opj_decode(h.codec, h.stream, img.get())) {
+        *error = WithLibraryText("error: cannot load image data");
+        return false;
+    }
+    opj_end_decompress(h.codec, h.stream);
+    image->width = img->x1 - img->x0, image->height = img->y1 - img->y0;
+    image->gridX0 = img->x0, image->gridY0 = img->y0;
+    image->ycc = img->color_space == OPJ_CLRSPC_SYCC;
+    for (OPJ_UINT32 i = 0; i < img->numcomps; ++i) {
+        const opj_image_comp_t& c = img->comps[i];
+        if (!c.data || c.w == 0 || c.h == 0) {
+            *error = "error: cannot load image data";
+            return false;
+        }
+        SampleComponent s;
+        s.width = c.w, s.height = c.h, s.dx = c.dx, s.dy = c.dy, s.x0 = c.x0, s.y0 = c.y0;
+        s.precision = c.prec, s.isSigned = c.sgnd != 0, s.isAlpha = c.alpha != 0;
+        s.data = c.data;
+        image->comps.push_back(s);
+    }
+    image->external = img;
+    return true;
+}
+
+bool WriteJp2(ImageStream* stream, bool codeStream, const SampleImage& image, double rate,
+              std::string* error) {
+    g_libraryError.clear();
+    const uint32_t n = uint32_t(image.comps.size());
+    opj_image_cmptparm_t parms[3] = {};
+    for (uint32_t i = 0; i < n && i < 3; ++i) {
+        parms[i].dx = parms[i].dy = 1;
+        parms[i].w = image.width, parms[i].h = image.height;
+        parms[i].prec = 8;
+        parms[i].sgnd = 0;
+    }
+    std::shared_ptr<opj_image_t> img(
+        opj_image_create(n, parms, n == 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY), [](opj_image_t* p) {
+            if (p) opj_image_destroy(p);
+        });
+    if (!img) {
+        *error = "error : jas_image_create";
+        return false;
+    }
+    img->x0 = img->y0 = 0;
+    img->x1 = image.width, img->y1 = image.height;
+    const size_t count = size_t(image.width) * image.height;
+    for (uint32_t i = 0; i < n; ++i)
+        std::memcpy(img->comps[i].data, image.comps[i].data, count * 4);
+
+    opj_cparameters_t p;
+    opj_set_default_encoder_parameters(&p);
+    p.tcp_numlayers = 1;
+    p.cp_disto_alloc = 1;
+    // The rate is the share of the uncompressed size to keep; OpenJPEG takes
+    // the compression ratio, and 0 for lossless.
+    p.tcp_rates[0] = rate >= 1.0 ? 0.0f : float(1.0 / std::max(rate, 0.001));
+    p.irreversible = 0;
+    p.tcp_mct = n == 3 ? 1 : 0;
+    // Each resolution level halves the picture; small pictures need fewer.
+    const uint32_t side = std::min(image.width, image.height);
+    while (p.numresolution > 1 && (uint32_t(1) << (p.numresolution - 1)) > side)
+        --p.numresolution;
+
+    Bridge bridge{stream, stream->Tell()};
+    CodecHolder h;
+    h.codec = opj_create_compress(codeStream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
+    h.stream = h.codec ? OpenBridge(&bridge, false) : nullptr;
+    if (!h.stream) {
+        *error = "error: cannot open standard output";
+        return false;
+    }
+    SetHandlers(h.codec);
+    if (!opj_setup_encoder(h.codec, &p, img.get()) ||
+        !opj_start_compress(h.codec, img.get(), h.stream) || !opj_encode(h.codec, h.stream) ||
+        !opj_end_compress(h.codec, h.stream)) {
+        *error = WithLibraryText("error: cannot encode image\n");
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,271 @@
+#include "Jpeg2000FamilyCodec.h"
+
+#include "ByteOrder.h"
+#include "ImageStream.h"
+#include "SampleImage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+enum class Format { Unknown, Jp2, CodeStream, Pgx, Pnm, Ras };
+
+Format Sniff(const uint8_t* b, size_t n) {
+    static const uint8_t jp2[12] = {0, 0, 0, 0x0C, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+    if (n >= 12 && std::memcmp(b, jp2, 12) == 0) return Format::Jp2;
+    if (n >= 4 && b[0] == 0xFF && b[1] == 0x4F && b[2] == 0xFF && b[3] == 0x51)
+        return Format::CodeStream;
+    if (n >= 2 && b[0] == 'P' && b[1] == 'G') return Format::Pgx;
+    if (n >= 2 && b[0] == 'P' && b[1] >= '1' && b[1] <= '6') return Format::Pnm;
+    if (n >= 4 && GetBE32(b) == 0x59A66A95) return Format::Ras;
+    return Format::Unknown;
+}
+
+// Where each picture column (or row) finds its sample in a component that
+// may be sampled more coarsely than the picture grid.
+std::vector<uint32_t> SampleIndex(uint32_t count, uint32_t gridOrigin, uint32_t step,
+                                  uint32_t compOrigin, uint32_t compSize) {
+    std::vector<uint32_t> index(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const int64_t at = (int64_t(gridOrigin) + i) / step - compOrigin;
+        index[i] = uint32_t(std::clamp<int64_t>(at, 0, int64_t(compSize) - 1));
+    }
+    return index;
+}
+
+// Maps a component's samples to 0-255 by the component's largest value, so
+// that 16-bit samples keep their picture rather than their low byte.
+struct Scale {
+    explicit Scale(const SampleComponent& c)
+        : offset(c.isSigned ? int64_t(1) << (c.precision - 1) : 0),
+          max(c.maxValue ? c.maxValue : (uint64_t(1) << c.precision) - 1) {}
+    uint8_t operator()(int32_t v) const {
+        const int64_t u = std::clamp<int64_t>(int64_t(v) + offset, 0, int64_t(max));
+        return max == 255 ? uint8_t(u) : uint8_t((uint64_t(u) * 255 + max / 2) / max);
+    }
+    uint64_t Raw(int32_t v) const {
+        return uint64_t(std::clamp<int64_t>(int64_t(v) + offset, 0, int64_t(max)));
+    }
+    int64_t offset;
+    uint64_t max;
+};
+
+uint8_t Clamp8(double v) {
+    return uint8_t(std::clamp(std::lround(v), 0l, 255l));
+}
+
+} // namespace
+
+bool Jpeg2000FamilyCodec::FromSamples(const SampleImage& si, ImageType type) {
+    const size_t total = si.comps.size();
+    if (total == 0 || si.width == 0 || si.height == 0) {
+        SetLastError("error: cannot load image data");
+        return false;
+    }
+    if (total > 64) {
+        SetLastError("error: too much components");
+        return false;
+    }
+    std::vector<const SampleComponent*> colour;
+    const SampleComponent* alpha = nullptr;
+    for (const SampleComponent& c : si.comps) {
+        if (c.isAlpha && !alpha)
+            alpha = &c;
+        else if (!c.isAlpha)
+            colour.push_back(&c);
+    }
+    const bool rgb = colour.size() >= 3;
+    // A code stream has no channel definitions: a fourth component of a
+    // colour picture is its alpha.
+    if (rgb && !alpha && colour.size() == 4) alpha = colour[3];
+    const uint32_t width = si.width, height = si.height;
+    auto columns = [&](const SampleComponent& c) {
+        return SampleIndex(width, si.gridX0, c.dx, c.x0, c.width);
+    };
+    auto rows = [&](const SampleComponent& c) {
+        return SampleIndex(height, si.gridY0, c.dy, c.y0, c.height);
+    };
+
+    if (rgb) {
+        if (!Create(width, height, 24, type)) {
+            SetLastError("Can't allocate memory");
+            return false;
+        }
+        std::vector<uint32_t> cx[3], cy[3];
+        const Scale scale[3] = {Scale(*colour[0]), Scale(*colour[1]), Scale(*colour[2])};
+        for (int k = 0; k < 3; ++k)
+            cx[k] = columns(*colour[k]), cy[k] = rows(*colour[k]);
+        for (uint32_t y = 0; y < height; ++y) {
+            uint8_t* d = RowPointer(height - 1 - y);
+            const int32_t* src[3];
+            for (int k = 0; k < 3; ++k)
+                src[k] = colour[k]->data + size_t(cy[k][y]) * colour[k]->width;
+            for (uint32_t x = 0; x < width; ++x) {
+                uint8_t v[3];
+                for (int k = 0; k < 3; ++k)
+                    v[k] = scale[k](src[k][cx[k][x]]);
+                if (si.ycc) {
+                    const double yy = v[0], cb = v[1] - 128.0, cr = v[2] - 128.0;
+                    v[0] = Clamp8(yy + 1.402 * cr);
+                    v[1] = Clamp8(yy - 0.344136 * cb - 0.714136 * cr);
+                    v[2] = Clamp8(yy + 1.772 * cb);
+                }
+                d[3 * x] = v[2], d[3 * x + 1] = v[1], d[3 * x + 2] = v[0];
+            }
+        }
+    } else {
+        // Grey, or separate components: the frame to read picks one.
+        SetNumFrames(int32_t(colour.size()));
+        const int32_t frame = GetFrame();
+        if (frame < 0 || size_t(frame) >= colour.size()) {
+            SetLastError("wrong frame!");
+            return false;
+        }
+        const SampleComponent& c = *colour[size_t(frame)];
+        const Scale scale(c);
+        // 1-, 4- and 8-bit samples are palette indexes into a grey ramp of
+        // their own size; other ranges are scaled to 8 bits.
+        const uint32_t depth = scale.max == 1 ? 1 : scale.max == 15 ? 4 : 8;
+        const bool direct = depth < 8 || scale.max == 255;
+        if (!Create(width, height, depth, type)) {
+            SetLastError("Can't allocate memory");
+            return false;
+        }
+        FillGrayRamp();
+        const std::vector<uint32_t> cx = columns(c), cy = rows(c);
+        for (uint32_t y = 0; y < height; ++y) {
+            const int32_t* src = c.data + size_t(cy[y]) * c.width;
+            const uint32_t row = height - 1 - y;
+            if (depth == 8) {
+                uint8_t* d = RowPointer(row);
+                for (uint32_t x = 0; x < width; ++x)
+                    d[x] = direct ? uint8_t(scale.Raw(src[cx[x]])) : scale(src[cx[x]]);
+            } else {
+                for (uint32_t x = 0; x < width; ++x)
+                    WriteIndex(x, row, uint8_t(scale.Raw(src[cx[x]])));
+            }
+        }
+    }
+    if (alpha) {
+        AddAlpha();
+        if (HasAlpha()) {
+            const Scale scale(*alpha);
+            const std::vector<uint32_t> cx = columns(*alpha), cy = rows(*alpha);
+            for (uint32_t y = 0; y < height; ++y) {
+                const int32_t* src = alpha->data + size_t(cy[y]) * alpha->width;
+                for (uint32_t x = 0; x < width; ++x)
+                    WriteAlpha(x, height - 1 - y, scale(src[cx[x]]));
+            }
+        }
+    }
+    return true;
+}
+
+bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type) {
+    if (!stream) return false;
+    const int32_t start = stream->Tell();
+    uint8_t magic[12] = {};
+    const size_t got = stream->Read(magic, 1, sizeof magic);
+    stream->Seek(start, SEEK_SET);
+    SampleImage samples;
+    std::string error;
+    bool ok = false;
+    switch (Sniff(magic, got)) {
+    case Format::Jp2:
+        ok = ReadJp2(stream, false, &samples, &error);
+        break;
+    case Format::CodeStream:
+        ok = ReadJp2(stream, true, &samples, &error);
+        break;
+    case Format::Pgx:
+        ok = ReadPgx(stream, &samples, &error);
+        break;
+    case Format::Pnm:
+        ok = ReadPnm(stream, &samples, &error);
+        break;
+    case Format::Ras:
+        ok = ReadSunRaster(stream, &samples, &error);
+        break;
+    case Format::Unknown:
+        error = "error: cannot load image data";
+        break;
+    }
+    if (!ok) {
+        SetLastError(error.c_str());
+        return false;
+    }
+    return FromSamples(samples, type);
+}
+
+bool Jpeg2000FamilyCodec::Encode(ImageStream* stream, ImageType type) {
+    if (CheckEncodable(stream)) return false;
+    const bool paletted = GetPaletteCount() != 0;
+    // Any grey palette will do, not only the identity ramp: a 1-bit black
+    // and white picture is grey too.
+    if (paletted && !HasGrayRamp()) {
+        for (uint32_t i = 0; i < GetPaletteCount(); ++i) {
+            const RGBQUAD c = ReadPaletteEntry(i);
+            if (c.rgbRed != c.rgbGreen || c.rgbGreen != c.rgbBlue) {
+                SetLastError("JasPer can save only RGB or GrayScale images");
+                return false;
+            }
+        }
+    }
+    const uint32_t width = GetWidth(), height = GetHeight();
+    SampleImage samples;
+    samples.width = width, samples.height = height;
+    const uint32_t n = paletted ? 1 : 3;
+    int32_t* planes[3] = {};
+    for (uint32_t k = 0; k < n; ++k)
+        if (!(planes[k] = samples.AddComponent(width, height, 8))) {
+            SetLastError("error : can't allocate memory");
+            return false;
+        }
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint32_t row = height - 1 - y;
+        const size_t at = size_t(y) * width;
+        if (paletted) {
+            for (uint32_t x = 0; x < width; ++x)
+                planes[0][at + x] = ReadColor(x, row, false).rgbRed;
+        } else {
+            const uint8_t* s = RowPointer(row);
+            for (uint32_t x = 0; x < width; ++x) {
+                planes[0][at + x] = s[3 * x + 2];
+                planes[1][at + x] = s[3 * x + 1];
+                planes[2][at + x] = s[3 * x];
+            }
+        }
+    }
+    std::string error;
+    bool ok = false;
+    const double rate = GetQuality() / 100.0;
+    switch (type) {
+    case kTypeJp2:
+        ok = WriteJp2(stream, false, samples, rate, &error);
+        break;
+    case kTypeJpc:
+        ok = WriteJp2(stream, true, samples, rate, &error);
+        break;
+    case kTypePgx:
+        if (!paletted) {
+            error = "PGX can save only GrayScale images";
+            break;
+        }
+        ok = WritePgx(stream, samples, &error);
+        break;
+    case kTypePnm:
+        ok = WritePnm(stream, samples, &error);
+        break;
+    case kTypeRas:
+        ok = WriteSunRaster(stream, samples, &error);
+        break;
+    default:
+        error = "error: cannot encode image\n";
+        break;
+    }
+    if (!ok) SetLastError(error.c_str());
+    return ok;
+}

@@ -1,0 +1,21 @@
+// JPEG-2000 files and code streams, PGX, portable anymaps and Sun raster
+// files. The format is found from the content when decoding; the type given
+// becomes the decoded image's type and picks the format when encoding.
+#pragma once
+
+#include "CRaster.h"
+#include "ImageType.h"
+
+class ImageStream;
+struct SampleImage;
+
+class Jpeg2000FamilyCodec : public CRaster {
+public:
+    Jpeg2000FamilyCodec() : CRaster(0) {}
+    // type 0: detect the format and leave the image's type 0.
+    bool Decode(ImageStream* stream, ImageType type);
+    bool Encode(ImageStream* stream, ImageType type);
+
+private:
+    bool FromSamples(const SampleImage& samples, ImageType type);
+};

@@ -1,0 +1,522 @@
+#include "JpegCodec.h"
+
+#include "ByteOrder.h"
+#include "ImageStream.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <sys/mman.h>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace {
+
+constexpr size_t kBufferSize = 4096;
+// Rows handed to the library per call: enough for any MCU row height.
+constexpr JDIMENSION kRowBatch = 16;
+// A progressive file can hold endless tiny scans, each costing a pass over
+// the whole coefficient buffer; real files have a few dozen at most.
+constexpr int kMaxScans = 500;
+
+// ---- error manager ------------------------------------------------------------
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    jmp_buf jump;
+    CRaster* image;
+};
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    char text[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, text);
+    err->image->SetLastError(text);
+    std::longjmp(err->jump, 1);
+}
+
+// Warnings (corrupt data, premature end) are recovered from and never printed.
+void OutputMessage(j_common_ptr) {}
+
+void AttachErrorManager(j_common_ptr cinfo, ErrorManager* err, CRaster* image) {
+    cinfo->err = jpeg_std_error(&err->pub);
+    err->pub.error_exit = ErrorExit;
+    err->pub.output_message = OutputMessage;
+    err->image = image;
+}
+
+struct ScanLimit {
+    jpeg_progress_mgr pub;
+};
+
+void CheckScanCount(j_common_ptr cinfo) {
+    auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (dinfo->input_scan_number > kMaxScans) {
+        auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+        err->image->SetLastError("JPEG file has too many scans");
+        std::longjmp(err->jump, 1);
+    }
+}
+
+// ---- source manager -------------------------------------------------------------
+
+struct StreamSource {
+    jpeg_source_mgr pub;
+    ImageStream* stream;
+    bool startOfFile;
+    JOCTET buffer[kBufferSize];
+};
+
+void InitSource(j_decompress_ptr cinfo) {
+    reinterpret_cast<StreamSource*>(cinfo->src)->startOfFile = true;
+}
+
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
+    auto* src = reinterpret_cast<StreamSource*>(cinfo->src);
+    size_t n = src->stream->Read(src->buffer, 1, kBufferSize);
+    if (n == 0) {
+        if (src->startOfFile) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+        // A short file: end it with an end-of-image marker and let the
+        // library recover what it has.
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->buffer[0] = 0xFF;
+        src->buffer[1] = JPEG_EOI;
+        n = 2;
+    }
+    src->pub.next_input_byte = src->buffer;
+    src->pub.bytes_in_buffer = n;
+    src->startOfFile = false;
+    return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count) {
+    if (count <= 0) return;
+    jpeg_source_mgr* src = cinfo->src;
+    size_t n = size_t(count);
+    while (n > src->bytes_in_buffer) {
+        n -= src->bytes_in_buffer;
+        FillInputBuffer(cinfo);
+    }
+    src->next_input_byte += n;
+    src->bytes_in_buffer -= n;
+}
+
+void TermSource(j_decompress_ptr) {}
+
+void AttachSource(j_decompress_ptr cinfo, StreamSource* src, ImageStream* stream) {
+    src->pub.init_source = InitSource;
+    src->pub.fill_input_buffer = FillInputBuffer;
+    src->pub.skip_input_data = SkipInputData;
+    src->pub.resync_to_restart = jpeg_resync_to_restart;
+    src->pub.term_source = TermSource;
+    src->pub.next_input_byte = nullptr;
+    src->pub.bytes_in_buffer = 0;
+    src->stream = stream;
+    src->startOfFile = true;
+    cinfo->src = &src->pub;
+}
+
+// ---- destination manager -------------------------------------------------------
+
+struct StreamDestination {
+    jpeg_destination_mgr pub;
+    ImageStream* stream;
+    JOCTET buffer[kBufferSize];
+};
+
+void InitDestination(j_compress_ptr cinfo) {
+    auto* dest = reinterpret_cast<StreamDestination*>(cinfo->dest);
+    dest->pub.next_output_byte = dest->buffer;
+    dest->pub.free_in_buffer = kBufferSize;
+}
+
+boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
+    auto* dest = reinterpret_cast<StreamDestination*>(cinfo->dest);
+    if (dest->stream->Write(dest->buffer, 1, kBufferSize) != kBufferSize)
+        ERREXIT(cinfo, JERR_FILE_WRITE);
+    dest->pub.next_output_byte = dest->buffer;
+    dest->pub.free_in_buffer = kBufferSize;
+    return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+    auto* dest = reinterpret_cast<StreamDestination*>(cinfo->dest);
+    const size_t n = kBufferSize - dest->pub.free_in_buffer;
+    if (n > 0 && dest->stream->Write(dest->buffer, 1, n) != n) ERREXIT(cinfo, JERR_FILE_WRITE);
+    if (!dest->stream->Flush() || dest->stream->Error() != 0) ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
+void AttachDestination(j_compress_ptr cinfo, StreamDestination* dest, ImageStream* stream) {
+    dest->pub.init_destination = InitDestination;
+    dest->pub.empty_output_buffer = EmptyOutputBuffer;
+    dest->pub.term_destination = TermDestination;
+    dest->stream = stream;
+    cinfo->dest = &dest->pub;
+}
+
+// ---- pixels ---------------------------------------------------------------------
+
+// Adobe writers store CMYK inverted (255 = no ink); plain CMYK files do not.
+void CmykToBgr(const JSAMPLE* src, uint8_t* dst, JDIMENSION width, bool inverted) {
+    for (JDIMENSION x = 0; x < width; ++x, src += 4, dst += 3) {
+        unsigned c = src[0], m = src[1], y = src[2], k = src[3];
+        if (!inverted) c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+        dst[0] = uint8_t(y * k / 255);
+        dst[1] = uint8_t(m * k / 255);
+        dst[2] = uint8_t(c * k / 255);
+    }
+}
+
+// Libjpeg's own buffers (coefficients of progressive files) stay in
+// proportion to the picture: no more than twice its samples at full size.
+long LibraryMemoryLimit(j_decompress_ptr cinfo) {
+    const uint64_t samples = (uint64_t(cinfo->image_width) + 64) *
+                             (uint64_t(cinfo->image_height) + 64) * uint64_t(cinfo->num_components);
+    const uint64_t limit = std::min<uint64_t>(2 * samples + (64u << 20), uint64_t(4) << 30);
+    return long(limit);
+}
+
+// A fresh multi-megabyte block is faulted in page by page as the rows are
+// written: some 9000 faults for 12 megapixels. Huge pages make that a few dozen.
+void PreferHugePages(uint8_t* start, uint64_t bytes) {
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+    const uintptr_t first = (uintptr_t(start) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t end = (uintptr_t(start) + bytes) & ~(kHuge - 1);
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+    (void)start, (void)bytes;
+#endif
+}
+
+// ---- Exif -----------------------------------------------------------------------
+
+constexpr uint8_t kBytesPerFormat[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+
+float UnitFactor(double unit, float current) {
+    switch (int(unit)) {
+    case 1:
+    case 2:
+        return 1.0f;
+    case 3:
+        return 0.39370078f;
+    case 4:
+        return 0.039370079f;
+    case 5:
+        return 0.000039370079f;
+    default:
+        return current;
+    }
+}
+
+// Dots per inch from an Exif resolution, 0 when it gives none. An absent unit
+// means inches, as in TIFF.
+int32_t ExifDpi(float resolution, float unitFactor) {
+    const float factor = unitFactor != 0 ? unitFactor : 1.0f;
+    const float dpi = resolution / factor;
+    if (!(dpi >= 1.0f && dpi < 1.0e6f)) return 0;
+    return int32_t(dpi);
+}
+
+} // namespace
+
+bool ExifReader::Fail(const char* text) {
+    std::snprintf(error_, sizeof error_, "%s", text);
+    return false;
+}
+
+uint16_t ExifReader::Get16(const uint8_t* p) const {
+    return bigEndian_ ? GetBE16(p) : GetLE16(p);
+}
+
+uint32_t ExifReader::Get32(const uint8_t* p) const {
+    return bigEndian_ ? GetBE32(p) : GetLE32(p);
+}
+
+double ExifReader::Number(const uint8_t* v, uint16_t format) const {
+    switch (format) {
+    case 1:
+        return v[0];
+    case 3:
+        return Get16(v);
+    case 4:
+        return Get32(v);
+    case 5:
+    case 10: {
+        const int32_t num = int32_t(Get32(v)), den = int32_t(Get32(v + 4));
+        return den == 0 ? 0.0 : double(num) / double(den);
+    }
+    case 6:
+        return int8_t(v[0]);
+    case 8:
+        return int16_t(Get16(v));
+    case 9:
+        return int32_t(Get32(v));
+    case 11:
+        return std::bit_cast<float>(Get32(v));
+    case 12: {
+        const uint64_t hi = Get32(bigEndian_ ? v : v + 4), lo = Get32(bigEndian_ ? v + 4 : v);
+        return std::bit_cast<double>((hi << 32) | lo);
+    }
+    default:
+        return 0.0; // text and undefined
+    }
+}
+
+bool ExifReader::ReadEntry(const uint8_t* entry) {
+    const uint16_t tag = Get16(entry), format = Get16(entry + 2);
+    const uint32_t count = Get32(entry + 4);
+    if (format > 12) return Fail("Illegal format code in EXIF dir");
+    const uint64_t bytes = uint64_t(count) * kBytesPerFormat[format];
+    const uint8_t* value = entry + 8;
+    if (bytes > 4) {
+        const uint64_t offset = Get32(entry + 8);
+        if (offset + bytes > size_) return Fail("Illegal pointer offset value in EXIF.");
+        value = tiff_ + offset;
+    }
+    // A number needs its whole value; shorter entries read as absent.
+    if (bytes < kBytesPerFormat[format] || format == 0) return true;
+    switch (tag) {
+    case 0x011A:
+        info_->xResolution = float(Number(value, format));
+        break;
+    case 0x011B:
+        info_->yResolution = float(Number(value, format));
+        break;
+    case 0x0128:
+        info_->unitFactor = UnitFactor(Number(value, format), info_->unitFactor);
+        break;
+    case 0x0112:
+        info_->orientation = uint16_t(Number(value, format));
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+bool ExifReader::ReadDirectory(uint32_t offset) {
+    if (uint64_t(offset) + 2 > size_) return Fail("Illegally sized directory");
+    const uint32_t entries = Get16(tiff_ + offset);
+    if (uint64_t(offset) + 2 + 12ull * entries > size_) return Fail("Illegally sized directory");
+    for (uint32_t i = 0; i < entries; ++i)
+        if (!ReadEntry(tiff_ + offset + 2 + 12 * i)) return false;
+    return true;
+}
+
+bool ExifReader::Process(const uint8_t* data, size_t length) {
+    if (length < 2 + 6 + 8 || std::memcmp(data, "Exif\0\0", 6) != 0)
+        return Fail("Incorrect Exif header");
+    tiff_ = data + 6;
+    size_ = length - 8;
+    if (tiff_[0] == 'I' && tiff_[1] == 'I')
+        bigEndian_ = false;
+    else if (tiff_[0] == 'M' && tiff_[1] == 'M')
+        bigEndian_ = true;
+    else
+        return Fail("Invalid Exif alignment marker.");
+    if (Get16(tiff_ + 2) != 42) return Fail("Invalid Exif start (1)");
+    // The resolution of the picture is in the first directory; the
+    // directories after it describe the thumbnail.
+    const uint32_t first = Get32(tiff_ + 4);
+    if (first < 8) return Fail("Illegal subdirectory link");
+    if (!ReadDirectory(first)) return false;
+    info_->found = true;
+    return true;
+}
+
+// ---- codec ------------------------------------------------------------------------
+
+void JpegCodec::ApplyResolution(uint8_t unit, uint16_t xDensity, uint16_t yDensity) {
+    int32_t x = 0, y = 0;
+    if (exif_.found) {
+        x = ExifDpi(exif_.xResolution, exif_.unitFactor);
+        y = ExifDpi(exif_.yResolution, exif_.unitFactor);
+    }
+    // Unit 0 gives only the pixel aspect ratio, not a resolution.
+    if (unit == 2) {
+        if (!x) x = int32_t(std::floor(xDensity * 2.54 + 0.5));
+        if (!y) y = int32_t(std::floor(yDensity * 2.54 + 0.5));
+    } else if (unit != 0) {
+        if (!x) x = xDensity;
+        if (!y) y = yDensity;
+    }
+    if (x) SetResolutionX(x);
+    if (y) SetResolutionY(y);
+}
+
+namespace {
+
+void ReadExif(j_decompress_ptr cinfo, ExifInfo* exif) {
+    for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1 || m->data_length < 4 || std::memcmp(m->data, "Exif", 4))
+            continue;
+        ExifInfo attempt;
+        ExifReader reader(&attempt);
+        // The reader's length counts the segment's two length bytes.
+        if (reader.Process(m->data, size_t(m->data_length) + 2)) {
+            *exif = attempt;
+            return;
+        }
+    }
+}
+
+// Output colour space: grey stays grey, YCbCr and RGB come out as the image's
+// BGR, four-component files as CMYK converted per row.
+bool ChooseOutput(j_decompress_ptr cinfo) {
+    switch (cinfo->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        cinfo->out_color_space = JCS_GRAYSCALE;
+        return true;
+    case JCS_YCbCr:
+    case JCS_RGB:
+        cinfo->out_color_space = JCS_EXT_BGR;
+        return true;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        cinfo->out_color_space = JCS_CMYK;
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+bool JpegCodec::Decode(ImageStream* stream) {
+    if (!stream) return false;
+    jpeg_decompress_struct cinfo;
+    ErrorManager jerr;
+    StreamSource source;
+    ScanLimit scanLimit;
+    AttachErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), &jerr, this);
+    if (setjmp(jerr.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        Discard();
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    AttachSource(&cinfo, &source, stream);
+    scanLimit.pub.progress_monitor = CheckScanCount;
+    cinfo.progress = &scanLimit.pub;
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_read_header(&cinfo, TRUE);
+    ReadExif(&cinfo, &exif_);
+    if (!ChooseOutput(&cinfo)) ERREXIT(&cinfo, JERR_CONVERSION_NOTIMPL);
+    if (const uint8_t scale = GetJpegScale(); scale > 1) {
+        cinfo.scale_num = 1;
+        cinfo.scale_denom = scale;
+    }
+    jpeg_calc_output_dimensions(&cinfo);
+    cinfo.mem->max_memory_to_use = LibraryMemoryLimit(&cinfo);
+    const bool cmyk = cinfo.out_color_space == JCS_CMYK;
+    const bool grey = cinfo.out_color_space == JCS_GRAYSCALE;
+    if (!Create(cinfo.output_width, cinfo.output_height, grey ? 8 : 24, kTypeJpeg)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    PreferHugePages(Pixels(), PixelBytes());
+    jpeg_start_decompress(&cinfo);
+    ApplyResolution(cinfo.density_unit, cinfo.X_density, cinfo.Y_density);
+    if (grey) FillGrayRamp();
+
+    const JDIMENSION width = cinfo.output_width, height = cinfo.output_height;
+    const uint32_t rowBytes = width * (grey ? 1 : 3);
+    const uint32_t padding = GetStride() - rowBytes;
+    JSAMPARRAY cmykRow = nullptr;
+    if (cmyk)
+        cmykRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                             width * 4, 1);
+    // Top row of the picture first: scanline s lands in row height - 1 - s.
+    while (cinfo.output_scanline < height) {
+        const JDIMENSION first = cinfo.output_scanline;
+        if (cmyk) {
+            if (jpeg_read_scanlines(&cinfo, cmykRow, 1) != 1) break;
+            CmykToBgr(cmykRow[0], RowPointer(height - 1 - first), width, cinfo.saw_Adobe_marker);
+        } else {
+            JSAMPROW rows[kRowBatch];
+            const JDIMENSION n = std::min(kRowBatch, height - first);
+            for (JDIMENSION i = 0; i < n; ++i)
+                rows[i] = RowPointer(height - 1 - (first + i));
+            if (jpeg_read_scanlines(&cinfo, rows, n) == 0) break;
+        }
+        for (JDIMENSION s = first; s < cinfo.output_scanline; ++s)
+            std::memset(RowPointer(height - 1 - s) + rowBytes, 0, padding);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+namespace {
+
+// 16-bit JFIF density fields; larger values are kept at the largest.
+UINT16 Density(int32_t dpi) {
+    return UINT16(std::clamp<int32_t>(dpi, 1, 65535));
+}
+
+// 1- and 4-bit grey images (identity ramp): one sample per pixel, its index.
+void ExpandIndices(const CRaster& image, uint32_t y, JSAMPLE* out) {
+    for (uint32_t x = 0; x < image.GetWidth(); ++x)
+        out[x] = image.ReadIndex(x, y);
+}
+
+} // namespace
+
+bool JpegCodec::Encode(ImageStream* stream) {
+    if (CheckEncodable(stream)) return false;
+    const bool grey = GetPaletteCount() != 0;
+    if (grey && !HasGrayRamp()) {
+        SetLastError("JPEG can save only RGB or GreyScale images");
+        return false;
+    }
+    const bool packed = GetBitsPerPixel() < 8;
+    jpeg_compress_struct cinfo;
+    ErrorManager jerr;
+    StreamDestination dest;
+    AttachErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), &jerr, this);
+    if (setjmp(jerr.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    AttachDestination(&cinfo, &dest, stream);
+    cinfo.image_width = GetWidth();
+    cinfo.image_height = GetHeight();
+    cinfo.input_components = grey ? 1 : 3;
+    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, GetQuality(), FALSE);
+    cinfo.density_unit = 1;
+    cinfo.X_density = Density(GetResolutionX());
+    cinfo.Y_density = Density(GetResolutionY());
+    jpeg_start_compress(&cinfo, TRUE);
+
+    const JDIMENSION height = cinfo.image_height;
+    JSAMPARRAY expanded = nullptr;
+    if (packed)
+        expanded = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                              cinfo.image_width, 1);
+    // The image's rows go to the library as they are, top row first.
+    while (cinfo.next_scanline < height) {
+        const JDIMENSION first = cinfo.next_scanline;
+        if (packed) {
+            ExpandIndices(*this, height - 1 - first, expanded[0]);
+            jpeg_write_scanlines(&cinfo, expanded, 1);
+        } else {
+            JSAMPROW rows[kRowBatch];
+            const JDIMENSION n = std::min(kRowBatch, height - first);
+            for (JDIMENSION i = 0; i < n; ++i)
+                rows[i] = RowPointer(height - 1 - (first + i));
+            jpeg_write_scanlines(&cinfo, rows, n);
+        }
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}

@@ -1,0 +1,58 @@
+// JPEG files through libjpeg (version-62 API). Decodes straight into the
+// image's bottom-up BGR rows and encodes from them; the resolution comes from
+// the Exif block when it has one, else from the JFIF header.
+#pragma once
+
+#include "CRaster.h"
+#include "ImageType.h"
+
+#include <cstddef>
+#include <cstdint>
+
+class ImageStream;
+
+// The fields of an Exif block this system reads. Resolution and unit come
+// from the first directory only: later directories describe the thumbnail.
+struct ExifInfo {
+    float xResolution = 0;
+    float yResolution = 0;
+    float unitFactor = 0; // inches per unit; 0 when unknown
+    uint16_t orientation = 0;
+    bool found = false;
+};
+
+// Parses the payload of an APP1 segment ("Exif\0\0" and a TIFF structure).
+class ExifReader {
+public:
+    explicit ExifReader(ExifInfo* info) : info_(info) {}
+    // data points after the segment's length bytes; length counts those bytes.
+    bool Process(const uint8_t* data, size_t length);
+    const char* ErrorText() const { return error_; }
+
+private:
+    bool Fail(const char* text);
+    bool ReadDirectory(uint32_t offset);
+    bool ReadEntry(const uint8_t* entry);
+    uint16_t Get16(const uint8_t* p) const;
+    uint32_t Get32(const uint8_t* p) const;
+    double Number(const uint8_t* value, uint16_t format) const;
+
+    ExifInfo* info_;
+    const uint8_t* tiff_ = nullptr; // start of the TIFF header
+    size_t size_ = 0;               // usable bytes from tiff_
+    bool bigEndian_ = false;
+    char error_[256] = {};
+};
+
+class JpegCodec : public CRaster {
+public:
+    JpegCodec() : CRaster(kTypeJpeg) {}
+    bool Decode(ImageStream* stream);
+    bool Encode(ImageStream* stream);
+    const ExifInfo& Exif() const { return exif_; }
+
+private:
+    void ApplyResolution(uint8_t unit, uint16_t xDensity, uint16_t yDensity);
+
+    ExifInfo exif_;
+};

@@ -1,0 +1,422 @@
+#include "PngCodec.h"
+
+#include "ImageStream.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+// libpng leaves through longjmp. Each function below that calls the library
+// after a setjmp holds no object with a destructor; what it allocates lives
+// in the call's context and is freed on both ways out.
+
+namespace {
+
+struct PngContext {
+    ImageStream* stream;
+    CRaster* image;
+    // Freed after a library error, so changed behind the setjmp's back.
+    uint8_t* volatile buffer;
+};
+
+PngContext* ContextOf(png_structp png) {
+    return static_cast<PngContext*>(png_get_io_ptr(png));
+}
+
+void ReadData(png_structp png, png_bytep data, size_t length) {
+    if (ContextOf(png)->stream->Read(data, 1, length) != length) png_error(png, "Read Error");
+}
+
+void WriteData(png_structp png, png_bytep data, size_t length) {
+    if (ContextOf(png)->stream->Write(data, 1, length) != length) png_error(png, "Write Error");
+}
+
+void FlushData(png_structp png) {
+    if (!ContextOf(png)->stream->Flush()) png_error(png, "Flush Error");
+}
+
+// Reading: the library's message becomes the image's error text.
+[[noreturn]] void ReadError(png_structp png, png_const_charp message) {
+    static_cast<PngContext*>(png_get_error_ptr(png))->image->SetLastError(message);
+    png_longjmp(png, 1);
+}
+
+// Writing: the caller reports one fixed text whatever went wrong.
+[[noreturn]] void WriteError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+
+// Warnings are not shown (the library's default prints them to stderr).
+void IgnoreWarning(png_structp, png_const_charp) {}
+
+uint32_t PixelDepth(png_structp png, png_infop info) {
+    return uint32_t(png_get_bit_depth(png, info)) * png_get_channels(png, info);
+}
+
+// The 2-bit row in buf becomes 4-bit pixels in place, last pixel first.
+void Widen2To4(uint8_t* buf, uint32_t width) {
+    for (uint32_t j = (width + 1) / 2; j-- > 0;) {
+        const uint8_t in = buf[j / 2];
+        const int shift = (j % 2) ? 2 : 6; // pixels 2j and 2j+1 of byte j/2
+        const uint8_t left = (in >> shift) & 3, right = (in >> (shift - 2)) & 3;
+        buf[j] = uint8_t((left << 4) | right);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Compositing onto a background, or (8-bit RGBA, 16-bit grey with alpha)
+// keeping the alpha and remembering bKGD as the transparent colour.
+void SetBackground(png_structp png, png_infop info, CRaster& image) {
+    png_color_16p fileBackground = nullptr;
+    const bool hasBackground = png_get_bKGD(png, info, &fileBackground) != 0;
+    if (PixelDepth(png, info) != 32) {
+        if (hasBackground) {
+            png_set_background(png, fileBackground, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
+        } else {
+            png_color_16 grey{};
+            grey.red = grey.green = grey.blue = grey.gray = 192;
+            png_set_background(png, &grey, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
+        }
+    } else if (hasBackground) {
+        image.SetTransparentColor(RGBQUAD{uint8_t(fileBackground->blue),
+                                          uint8_t(fileBackground->green),
+                                          uint8_t(fileBackground->red), 0});
+    }
+}
+
+int32_t DpiOf(png_uint_32 value, int unit) {
+    if (unit == PNG_RESOLUTION_METER) return int32_t(double(value) * 0.0254 + 0.5);
+    return int32_t(std::min<png_uint_32>(value, INT32_MAX));
+}
+
+void ReadResolution(png_structp png, png_infop info, CRaster& image) {
+    png_uint_32 x = 0, y = 0;
+    int unit = PNG_RESOLUTION_UNKNOWN;
+    png_get_pHYs(png, info, &x, &y, &unit);
+    image.SetResolutionX(DpiOf(x, unit));
+    image.SetResolutionY(DpiOf(y, unit));
+}
+
+void ReadPalette(png_structp png, png_infop info, CRaster& image) {
+    png_colorp entries = nullptr;
+    int count = 0;
+    if (png_get_PLTE(png, info, &entries, &count) && count > 0) {
+        uint8_t triples[256 * 3];
+        const int n = std::min(count, 256);
+        for (int i = 0; i < n; ++i) {
+            triples[3 * i] = entries[i].red;
+            triples[3 * i + 1] = entries[i].green;
+            triples[3 * i + 2] = entries[i].blue;
+        }
+        image.LoadPaletteTriples(triples, uint32_t(n));
+    } else if (png_get_bit_depth(png, info) == 2) {
+        for (uint8_t i = 0; i < 4; ++i)
+            image.WritePaletteEntry(i, uint8_t(85 * i), uint8_t(85 * i), uint8_t(85 * i));
+    } else {
+        image.FillGrayRamp();
+    }
+}
+
+// Only palette files: a grey or colour key has no palette entry to mark,
+// and the library composites the keyed pixels onto the background anyway.
+void ReadTransparency(png_structp png, png_infop info, CRaster& image) {
+    png_bytep alpha = nullptr;
+    int count = 0;
+    png_color_16p key = nullptr;
+    if (png_get_color_type(png, info) != PNG_COLOR_TYPE_PALETTE) return;
+    if (!png_get_tRNS(png, info, &alpha, &count, &key) || count <= 0 || !alpha) return;
+    RGBQUAD* pal = image.Palette();
+    const uint32_t entries = image.GetPaletteCount();
+    if (!pal) return;
+    const uint32_t n = std::min<uint32_t>(entries, uint32_t(count));
+    for (uint32_t i = 0; i < n; ++i)
+        pal[i].rgbReserved = alpha[i];
+    if (count == 1 && pal[0].rgbReserved == 0) {
+        image.SetTransparentIndex(0);
+        return;
+    }
+    image.SetPaletteAlphaEnabled(true);
+    for (uint32_t i = n; i < entries; ++i)
+        pal[i].rgbReserved = 255;
+}
+
+} // namespace
+
+// The library's row loop. Rows of later interlace passes are merged by the
+// library into what earlier passes left, so the buffer is refilled first.
+static void ReadRows(png_structp png, PngContext& ctx, int passes, bool twoBit) {
+    CRaster& image = *ctx.image;
+    uint8_t* buf = ctx.buffer;
+    const uint32_t w = image.GetWidth(), h = image.GetHeight();
+    uint8_t* alpha = image.AlphaPlane();
+    for (int pass = 0; pass < passes; ++pass) {
+        for (uint32_t row = 0; row < h; ++row) {
+            const uint32_t y = h - 1 - row;
+            uint8_t* dst = image.RowPointer(y);
+            if (alpha) {
+                if (pass > 0)
+                    for (uint32_t x = 0; x < w; ++x) {
+                        std::memcpy(buf + 4 * x, dst + 3 * x, 3);
+                        buf[4 * x + 3] = alpha[size_t(y) * w + x];
+                    }
+                png_read_row(png, buf, nullptr);
+                for (uint32_t x = 0; x < w; ++x) {
+                    std::memcpy(dst + 3 * x, buf + 4 * x, 3);
+                    alpha[size_t(y) * w + x] = buf[4 * x + 3];
+                }
+            } else {
+                if (pass > 0) std::memcpy(buf, dst, image.GetStride());
+                png_read_row(png, buf, nullptr);
+                if (twoBit && pass == passes - 1) Widen2To4(buf, w);
+                std::memcpy(dst, buf, image.GetStride());
+            }
+        }
+    }
+}
+
+static bool ReadImage(png_structp png, png_infop info, PngContext& ctx) {
+    CRaster& image = *ctx.image;
+    // Chunks we never use are skipped unread: compressed text can inflate
+    // to many megabytes from a few bytes of file.
+    static const png_byte kUnused[] = "zTXt\0iTXt\0tEXt\0iCCP\0sPLT";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kUnused, 5);
+    png_read_info(png, info);
+    const uint32_t pixelDepth = PixelDepth(png, info);
+    const int colorType = png_get_color_type(png, info);
+    const int bitDepth = png_get_bit_depth(png, info);
+    SetBackground(png, info, image);
+    if (bitDepth == 16) png_set_strip_16(png);
+    const uint32_t depth = pixelDepth > 16 ? 24 : pixelDepth == 16 ? 8 : pixelDepth;
+    const uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+    if (!image.Create(w, h, depth, kTypePng)) return false;
+    ReadResolution(png, info, image);
+    ReadPalette(png, info, image);
+    ReadTransparency(png, info, image);
+    if (colorType == PNG_COLOR_TYPE_RGB_ALPHA ||
+        (colorType == PNG_COLOR_TYPE_GRAY_ALPHA && pixelDepth == 32)) {
+        if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA) {
+            png_set_gray_to_rgb(png);
+            png_set_expand(png);
+        }
+        png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+        image.AddAlpha();
+        if (!image.HasAlpha()) png_error(png, "CRaster::Create can't allocate memory");
+    }
+    if (colorType & PNG_COLOR_MASK_COLOR) png_set_bgr(png);
+    const int passes = png_set_interlace_handling(png);
+    image.SetFormatOption(passes > 1 ? 1 : 0, kTypePng);
+    png_read_update_info(png, info);
+    // The rows the library hands out must fit the buffer, whatever the file.
+    const size_t rowBytes = png_get_rowbytes(png, info);
+    const size_t size = std::max<size_t>((pixelDepth + 7) / 8 * size_t(w) + 10,
+                                         std::max<size_t>(rowBytes, image.GetStride()));
+    ctx.buffer = static_cast<uint8_t*>(std::calloc(1, size));
+    if (!ctx.buffer) png_error(png, "CRaster::Create can't allocate memory");
+    if (image.HasAlpha() && rowBytes < size_t(w) * 4) png_error(png, "Unexpected row layout");
+    ReadRows(png, ctx, passes, bitDepth == 2 && !image.HasAlpha());
+    png_read_end(png, nullptr);
+    return true;
+}
+
+bool PngCodec::Decode(ImageStream* stream) {
+    if (!stream) {
+        SetLastError("Read Error");
+        return false;
+    }
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!png) {
+        SetLastError("Failed to create PNG structure");
+        return false;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        SetLastError("Failed to initialize PNG info structure");
+        return false;
+    }
+    PngContext ctx{stream, this, nullptr};
+    png_set_error_fn(png, &ctx, ReadError, IgnoreWarning);
+    if (setjmp(png_jmpbuf(png))) {
+        std::free(ctx.buffer);
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_set_read_fn(png, &ctx, ReadData);
+    const bool ok = ReadImage(png, info, ctx);
+    std::free(ctx.buffer);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return ok;
+}
+
+namespace {
+
+// The palette entries a file needs: all of them, or for small images with
+// more than two entries only up to the largest index in use.
+uint32_t ColoursWritten(const CRaster& image) {
+    const uint32_t entries = image.GetPaletteCount();
+    const uint64_t pixels = uint64_t(image.GetWidth()) * image.GetHeight();
+    if (entries <= 2 || pixels >= 65536) return entries;
+    uint32_t largest = 0;
+    for (uint32_t y = 0; y < image.GetHeight(); ++y)
+        for (uint32_t x = 0; x < image.GetWidth(); ++x)
+            largest = std::max<uint32_t>(largest, image.ReadIndex(x, y));
+    return std::min(largest + 1, entries);
+}
+
+// A transparent palette entry is moved to 0, the entry the tRNS chunk marks.
+// An index outside the palette marks nothing.
+bool MoveTransparentToZero(CRaster& image) {
+    const int32_t index = image.GetTransparentIndex();
+    if (index < 0 || uint32_t(index) >= image.GetPaletteCount()) return false;
+    if (index != 0) {
+        image.SwapPaletteEntries(0, uint8_t(index));
+        image.SetTransparentIndex(0);
+    }
+    return true;
+}
+
+uint8_t NearestToWhite(const CRaster& image, uint32_t n) {
+    uint8_t best = 0;
+    int bestSum = -1;
+    for (uint32_t i = 0; i < n; ++i) {
+        const RGBQUAD c = image.ReadPaletteEntry(i);
+        const int sum = c.rgbRed + c.rgbGreen + c.rgbBlue;
+        if (sum > bestSum) bestSum = sum, best = uint8_t(i);
+    }
+    return best;
+}
+
+void WritePaletteChunks(png_structp png, png_infop info, CRaster& image, bool keepPalette) {
+    const bool transparent = MoveTransparentToZero(image);
+    if (!keepPalette) return;
+    const uint32_t n = ColoursWritten(image);
+    png_color colours[256];
+    png_byte alpha[256];
+    for (uint32_t i = 0; i < n; ++i) {
+        const RGBQUAD c = image.ReadPaletteEntry(i);
+        colours[i] = png_color{c.rgbRed, c.rgbGreen, c.rgbBlue};
+        alpha[i] = c.rgbReserved;
+    }
+    png_set_PLTE(png, info, colours, int(n));
+    if (image.GetPaletteAlphaEnabled()) {
+        png_set_tRNS(png, info, alpha, int(n), nullptr);
+    } else if (transparent) {
+        const png_byte zero = 0;
+        png_set_tRNS(png, info, &zero, 1, nullptr);
+    }
+    png_color_16 background{};
+    background.index = transparent ? 0 : NearestToWhite(image, n);
+    png_set_bKGD(png, info, &background);
+}
+
+void WriteHeader(png_structp png, png_infop info, CRaster& image, bool rgba) {
+    const uint32_t w = image.GetWidth(), h = image.GetHeight();
+    const int interlace =
+        image.GetFormatOption(kTypePng) == 1 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
+    const bool palette = image.GetPaletteCount() != 0;
+    const int colorType = rgba      ? PNG_COLOR_TYPE_RGB_ALPHA
+                          : palette ? PNG_COLOR_TYPE_PALETTE
+                                    : PNG_COLOR_TYPE_RGB;
+    const int bitDepth = rgba || !palette ? 8 : int(image.GetBitsPerPixel());
+    png_set_IHDR(png, info, w, h, bitDepth, colorType, interlace, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (palette) WritePaletteChunks(png, info, image, !rgba);
+    if (!palette) {
+        png_color_16 background{};
+        background.red = background.green = background.blue = 255;
+        if (image.GetTransparentIndex() != -1) {
+            const RGBQUAD t = image.GetTransparentColor();
+            background.red = t.rgbRed, background.green = t.rgbGreen, background.blue = t.rgbBlue;
+        }
+        png_set_bKGD(png, info, &background);
+    }
+    // A header without a resolution (zero or negative fields) writes no pHYs.
+    const BITMAPINFOHEADER& head = image.Header();
+    if (head.biXPelsPerMeter > 0 && head.biYPelsPerMeter > 0)
+        png_set_pHYs(png, info, png_uint_32(head.biXPelsPerMeter),
+                     png_uint_32(head.biYPelsPerMeter), PNG_RESOLUTION_METER);
+}
+
+// One row as red, green, blue, alpha. A 24-bit image with transparency marks
+// its transparent colour with alpha 0.
+void BuildRgbaRow(const CRaster& image, uint32_t y, uint8_t* out) {
+    const uint32_t w = image.GetWidth();
+    const bool keyed = image.GetBitsPerPixel() == 24 && image.GetTransparentIndex() != -1;
+    const RGBQUAD key = image.GetTransparentColor();
+    const uint8_t* plane = image.AlphaPlane();
+    const uint32_t alphaMax = image.GetAlphaMax();
+    const uint8_t* row = image.RowPointer(y);
+    for (uint32_t x = 0; x < w; ++x) {
+        RGBQUAD c;
+        if (image.GetPaletteCount())
+            c = image.ReadPaletteEntry(image.ReadIndex(x, y));
+        else
+            c = RGBQUAD{row[3 * x], row[3 * x + 1], row[3 * x + 2], 0};
+        uint32_t a = plane ? plane[size_t(y) * w + x] : 255;
+        if (keyed && c.rgbBlue == key.rgbBlue && c.rgbGreen == key.rgbGreen &&
+            c.rgbRed == key.rgbRed)
+            a = 0;
+        out[4 * x] = c.rgbRed, out[4 * x + 1] = c.rgbGreen, out[4 * x + 2] = c.rgbBlue;
+        out[4 * x + 3] = uint8_t(a * alphaMax / 255);
+    }
+}
+
+} // namespace
+
+static void WriteImage(png_structp png, png_infop info, PngContext& ctx) {
+    CRaster& image = *ctx.image;
+    const bool rgba =
+        image.HasAlpha() || (image.GetBitsPerPixel() == 24 && image.GetTransparentIndex() != -1);
+    WriteHeader(png, info, image, rgba);
+    png_write_info(png, info);
+    const int passes = png_set_interlace_handling(png);
+    const uint32_t h = image.GetHeight();
+    if (rgba) {
+        ctx.buffer = static_cast<uint8_t*>(std::malloc(size_t(image.GetWidth()) * 4));
+        if (!ctx.buffer) png_error(png, "out of memory");
+        for (int pass = 0; pass < passes; ++pass)
+            for (uint32_t row = 0; row < h; ++row) {
+                BuildRgbaRow(image, h - 1 - row, ctx.buffer);
+                png_write_row(png, ctx.buffer);
+            }
+    } else {
+        if (!image.GetPaletteCount()) png_set_bgr(png);
+        for (int pass = 0; pass < passes; ++pass)
+            for (uint32_t row = 0; row < h; ++row)
+                png_write_row(png, image.RowPointer(h - 1 - row));
+    }
+    png_write_end(png, nullptr);
+}
+
+bool PngCodec::Encode(ImageStream* stream) {
+    if (CheckEncodable(stream)) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!png) {
+        SetLastError("Failed to create PNG structure");
+        return false;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        SetLastError("Failed to initialize PNG info structure");
+        return false;
+    }
+    PngContext ctx{stream, this, nullptr};
+    png_set_error_fn(png, &ctx, WriteError, IgnoreWarning);
+    if (setjmp(png_jmpbuf(png))) {
+        std::free(ctx.buffer);
+        png_destroy_write_struct(&png, &info);
+        SetLastError("Error saving PNG file");
+        return false;
+    }
+    png_set_write_fn(png, &ctx, WriteData, FlushData);
+    WriteImage(png, info, ctx);
+    std::free(ctx.buffer);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}

@@ -1,0 +1,222 @@
+#include "TgaCodec.h"
+
+#include "ByteOrder.h"
+#include "ImageStream.h"
+#include "InputLimits.h"
+#include "StreamReader.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr uint8_t kTopToBottom = 0x20;
+constexpr uint8_t kRightToLeft = 0x10;
+
+// Blue in bits 0-4, green 5-9, red 10-14; each channel shifted up to 8 bits.
+RGBQUAD From555(uint16_t w) {
+    return RGBQUAD{uint8_t((w & 0x1F) * 8), uint8_t((w >> 2) & 0xF8), uint8_t((w >> 7) & 0xF8), 0};
+}
+
+} // namespace
+
+// A run-length packet may go on past the end of a row; what is left of it is
+// carried into the next one.
+struct TgaCodec::Packet {
+    uint32_t remaining = 0;
+    bool repeat = false;
+    uint8_t value[4] = {};
+};
+
+bool TgaCodec::ReadColorMap(StreamReader& in, const uint8_t* header) {
+    const uint32_t first = GetLE16(header + 3);
+    const uint32_t length = GetLE16(header + 5);
+    const uint32_t entrySize = header[7];
+    // Entries of 15/16 bits are 5-5-5 words, 32 bits carry a fourth byte; the
+    // rest are read as 3-byte blue, green, red.
+    const uint32_t bytes = (entrySize == 15 || entrySize == 16) ? 2 : entrySize == 32 ? 4 : 3;
+    uint8_t e[4];
+    for (uint32_t i = 0; i < length; ++i) {
+        if (in.Read(e, bytes) != bytes) return false;
+        RGBQUAD c = bytes == 2 ? From555(GetLE16(e)) : RGBQUAD{e[0], e[1], e[2], 0};
+        if (first + i < GetPaletteCount()) WritePaletteEntry(first + i, c);
+    }
+    return true;
+}
+
+void TgaCodec::StorePixel(uint8_t* row, uint32_t x, uint32_t y, const uint8_t* v) {
+    switch (fileDepth_) {
+    case 8:
+        row[x] = v[0];
+        break;
+    case 15:
+    case 16: {
+        const RGBQUAD c = From555(GetLE16(v));
+        row[3 * x] = c.rgbBlue, row[3 * x + 1] = c.rgbGreen, row[3 * x + 2] = c.rgbRed;
+        break;
+    }
+    case 24:
+        std::memcpy(row + 3 * x, v, 3);
+        break;
+    case 32:
+        std::memcpy(row + 3 * x, v, 3);
+        WriteAlpha(x, y, v[3]);
+        break;
+    }
+}
+
+// Expands one row of width pixels into image row y. A short input leaves the
+// rest of the row as it was.
+void TgaCodec::ExpandRow(StreamReader& in, uint8_t* row, uint32_t y, bool rle, Packet& packet) {
+    const uint32_t width = GetWidth();
+    const size_t bpp = (fileDepth_ + 7) / 8;
+    uint8_t value[4];
+    if (!rle) {
+        for (uint32_t x = 0; x < width; ++x) {
+            if (in.Read(value, bpp) != bpp) return;
+            StorePixel(row, x, y, value);
+        }
+        return;
+    }
+    uint32_t x = 0;
+    while (x < width) {
+        if (packet.remaining == 0) {
+            const int h = in.Get();
+            if (h < 0) return;
+            packet.repeat = (h & 0x80) != 0;
+            packet.remaining = packet.repeat ? uint32_t(h - 127) : uint32_t(h + 1);
+            if (packet.repeat && in.Read(packet.value, bpp) != bpp) {
+                packet.remaining = 0;
+                return;
+            }
+        }
+        for (; packet.remaining > 0 && x < width; --packet.remaining, ++x) {
+            if (packet.repeat) {
+                StorePixel(row, x, y, packet.value);
+            } else {
+                if (in.Read(value, bpp) != bpp) {
+                    packet.remaining = 0;
+                    return;
+                }
+                StorePixel(row, x, y, value);
+            }
+        }
+    }
+}
+
+bool TgaCodec::Decode(ImageStream* stream) {
+    if (!stream) return false;
+    uint8_t header[18];
+    if (stream->Read(header, sizeof header, 1) != 1) {
+        SetLastError("Not a TGA");
+        return false;
+    }
+    const uint8_t imageType = header[2];
+    bool rle;
+    if (imageType >= 1 && imageType <= 3) {
+        rle = false;
+    } else if (imageType >= 9 && imageType <= 11) {
+        rle = true;
+    } else {
+        SetLastError("Unknown TGA image type");
+        return false;
+    }
+    const uint32_t mapLength = GetLE16(header + 5);
+    const uint32_t width = GetLE16(header + 12), height = GetLE16(header + 14);
+    fileDepth_ = header[16];
+    const uint8_t descriptor = header[17];
+    if (width == 0 || height == 0 || fileDepth_ == 0 || mapLength > 256 ||
+        (fileDepth_ != 8 && fileDepth_ != 15 && fileDepth_ != 16 && fileDepth_ != 24 &&
+         fileDepth_ != 32)) {
+        SetLastError("bad TGA header");
+        return false;
+    }
+    if (header[0]) stream->Seek(header[0], SEEK_CUR);
+    const uint32_t depth = fileDepth_ == 8 ? 8 : 24;
+    // Run-length data can repeat one pixel 128 times from a two-byte packet.
+    const uint64_t outBytes = RasterStride(width, depth) * height;
+    if (ImplausibleSize(outBytes, StreamBytesLeft(stream), rle ? 3 * 128 : 3)) {
+        SetLastError("corrupted TGA");
+        return false;
+    }
+    if (!Create(width, height, depth, kTypeTga)) {
+        SetLastError("TGA Create failed");
+        return false;
+    }
+    if (fileDepth_ == 32) {
+        AddAlpha();
+        if (!HasAlpha()) {
+            SetLastError("TGA Create failed");
+            return false;
+        }
+    }
+    StreamReader in(stream);
+    if (header[1] != 0 && !ReadColorMap(in, header)) {
+        SetLastError("corrupted TGA");
+        return false;
+    }
+    if (imageType == 3 || imageType == 11) FillGrayRamp();
+    Packet packet;
+    for (uint32_t y = 0; y < height; ++y) {
+        if (in.AtEnd()) {
+            SetLastError("corrupted TGA");
+            return false;
+        }
+        const uint32_t dest = (descriptor & kTopToBottom) ? height - 1 - y : y;
+        ExpandRow(in, RowPointer(dest), dest, rle, packet);
+    }
+    if (descriptor & kRightToLeft) MirrorHorizontal();
+    return true;
+}
+
+bool TgaCodec::Encode(ImageStream* stream) {
+    if (CheckEncodable(stream)) return false;
+    const uint32_t bpp = GetBitsPerPixel();
+    if (bpp < 8) {
+        SetLastError("Bit depth must be 8 or 24");
+        return false;
+    }
+    const uint32_t width = GetWidth(), height = GetHeight();
+    if (width > 0xFFFF || height > 0xFFFF) {
+        SetLastError("Can't save this image as TGA");
+        return false;
+    }
+    const bool paletted = bpp == 8;
+    const bool withAlpha = !paletted && HasAlpha();
+    uint8_t header[18] = {};
+    header[1] = paletted ? 1 : 0;
+    header[2] = paletted ? 1 : 2;
+    PutLE16(header + 5, paletted ? 256 : 0);
+    header[7] = paletted ? 24 : 0;
+    PutLE16(header + 12, uint16_t(width));
+    PutLE16(header + 14, uint16_t(height));
+    header[16] = uint8_t(paletted ? 8 : withAlpha ? 32 : 24);
+    bool ok = stream->Write(header, sizeof header, 1) == 1;
+    if (ok && paletted) {
+        uint8_t map[256 * 3] = {};
+        for (uint32_t i = 0; i < 256; ++i) {
+            const RGBQUAD c = ReadPaletteEntry(i);
+            map[3 * i] = c.rgbBlue, map[3 * i + 1] = c.rgbGreen, map[3 * i + 2] = c.rgbRed;
+        }
+        ok = stream->Write(map, sizeof map, 1) == 1;
+    }
+    std::vector<uint8_t> line(size_t(width) * 4);
+    const uint32_t alphaMax = GetAlphaMax();
+    for (uint32_t y = 0; ok && y < height; ++y) {
+        const uint8_t* row = RowPointer(y);
+        size_t n;
+        if (withAlpha) {
+            for (uint32_t x = 0; x < width; ++x) {
+                std::memcpy(&line[4 * x], row + 3 * x, 3);
+                line[4 * x + 3] = uint8_t(uint32_t(ReadAlpha(x, y)) * alphaMax / 255);
+            }
+            n = size_t(width) * 4;
+        } else {
+            n = size_t(width) * (bpp / 8);
+            std::memcpy(line.data(), row, n);
+        }
+        ok = stream->Write(line.data(), n, 1) == 1;
+    }
+    if (!ok) SetLastError("TGA write error");
+    return ok;
+}

@@ -1,0 +1,24 @@
+// Truevision TGA: colour-mapped, true-colour and grey pictures, raw or
+// run-length encoded. Writing produces uncompressed files.
+#pragma once
+
+#include "CRaster.h"
+#include "ImageType.h"
+
+class ImageStream;
+class StreamReader;
+
+class TgaCodec : public CRaster {
+public:
+    TgaCodec() : CRaster(kTypeTga) {}
+    bool Decode(ImageStream* stream);
+    bool Encode(ImageStream* stream);
+
+private:
+    struct Packet;
+    bool ReadColorMap(StreamReader& in, const uint8_t* header);
+    void StorePixel(uint8_t* row, uint32_t x, uint32_t y, const uint8_t* value);
+    void ExpandRow(StreamReader& in, uint8_t* row, uint32_t y, bool rle, Packet& packet);
+
+    uint32_t fileDepth_ = 0;
+};

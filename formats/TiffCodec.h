@@ -1,0 +1,49 @@
+// TIFF files through libtiff over the image stream. Reading picks one page
+// (the frame to read) and counts them all; writing makes one page, its
+// compression chosen by depth unless the image remembers the one it was read with.
+#pragma once
+
+#include "CRaster.h"
+#include "ImageType.h"
+
+class ImageStream;
+typedef struct tiff TIFF;
+
+class CRasterTIF : public CRaster {
+public:
+    CRasterTIF() : CRaster(kTypeTiff) {}
+    ~CRasterTIF() override;
+    CRasterTIF(const CRasterTIF&) = delete;
+    CRasterTIF& operator=(const CRasterTIF&) = delete;
+
+    bool Decode(ImageStream* stream);
+    // append adds a page to a TIFF the stream already holds.
+    bool Encode(ImageStream* stream, bool append = false);
+    bool WriteDirectoryBody(TIFF* tif);
+    // Copies rows of width bytes, skipping outSkew bytes after each output
+    // row and inSkew bytes after each input row.
+    static void TileToStrip(uint8_t* out, const uint8_t* in, uint32_t rows, uint32_t width,
+                            uint32_t outSkew, uint32_t inSkew);
+    // The last error libtiff reported on this thread (empty when none).
+    static const char* LibraryMessage();
+
+private:
+    struct Page;
+    TIFF* OpenStream(ImageStream* stream, const char* mode);
+    void Fail(const char* text, const char* detail = nullptr);
+    bool ReadPage(TIFF* tif);
+    void ReadPlacement(TIFF* tif);
+    bool ReadRgba(TIFF* tif, const Page& page);
+    void BuildPalette(TIFF* tif, const Page& page);
+    bool ReadBands(TIFF* tif, const Page& page);
+    bool ReadBand(TIFF* tif, const Page& page, uint32_t ys, uint32_t rows, uint8_t* band,
+                  uint8_t* tile);
+    bool StoreRow(const Page& page, const uint8_t* src, uint32_t y, uint8_t* samples);
+    bool ApplyOrientation(uint16_t orientation);
+    bool Transpose(bool transverse);
+    uint16_t ChoosePhotometric();
+    uint16_t ChooseCompression(uint32_t depth, uint16_t photometric, uint32_t samples) const;
+    bool WriteScanlines(TIFF* tif, uint32_t depth, uint32_t samples);
+
+    TIFF* tif_ = nullptr;
+};

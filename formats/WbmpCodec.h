@@ -1,0 +1,18 @@
+// Wireless bitmaps, type 0: one bit per pixel, 1 = white. Width and height
+// are multi-byte integers (7 bits a byte, high bit = more bytes follow).
+#pragma once
+
+#include "CRaster.h"
+#include "ImageType.h"
+
+class ImageStream;
+
+class WbmpCodec : public CRaster {
+public:
+    WbmpCodec() : CRaster(kTypeWbmp) {}
+    bool Decode(ImageStream* stream);
+    bool Encode(ImageStream* stream);
+
+    // Appends the multi-byte form of v to out (1 to 5 bytes); returns the length.
+    static int PutMultiByte(uint8_t* out, uint32_t v);
+};

@@ -1,0 +1,103 @@
+#include "Resize.h"
+
+#include "Device.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+void PutBgr(uint8_t* p, uint32_t c) {
+    p[0] = uint8_t(c), p[1] = uint8_t(c >> 8), p[2] = uint8_t(c >> 16);
+}
+
+// Source pixels as blue | green << 8 | red << 16, with the transparent colour
+// already turned into the black of the fresh bitmap.
+void FillRows(const CRaster& src, CRaster& dst) {
+    const uint32_t srcW = src.GetWidth(), srcH = src.GetHeight();
+    const uint32_t w = dst.GetWidth(), h = dst.GetHeight();
+    const uint32_t bpp = src.GetBitsPerPixel();
+    const bool keyed = src.GetTransparentIndex() != -1;
+    const RGBQUAD k = src.GetTransparentColor();
+    const uint32_t key = uint32_t(k.rgbBlue) | uint32_t(k.rgbGreen) << 8 | uint32_t(k.rgbRed) << 16;
+
+    uint32_t table[256] = {};
+    if (bpp <= 8) {
+        const RGBQUAD* pal = src.Palette();
+        for (uint32_t i = 0; i < src.GetPaletteCount() && i < 256; ++i) {
+            const uint32_t c = uint32_t(pal[i].rgbBlue) | uint32_t(pal[i].rgbGreen) << 8 |
+                               uint32_t(pal[i].rgbRed) << 16;
+            table[i] = keyed && c == key ? 0 : c;
+        }
+    }
+    std::vector<uint32_t> column(w);
+    for (uint32_t x = 0; x < w; ++x) {
+        const uint32_t sx = uint32_t(StretchSource(x, w, srcW));
+        column[x] = bpp == 24 ? 3 * sx : sx;
+    }
+    for (uint32_t y = 0; y < h; ++y) {
+        // Mapped top-down, as the device bitmap's rows are.
+        const uint32_t top = h - 1 - y;
+        const uint32_t sy = srcH - 1 - uint32_t(StretchSource(top, h, srcH));
+        const uint8_t* row = src.RowPointer(sy);
+        uint8_t* out = dst.RowPointer(y);
+        switch (bpp) {
+        case 24:
+            if (!keyed) {
+                for (uint32_t x = 0; x < w; ++x)
+                    std::memcpy(out + 3 * x, row + column[x], 3);
+            } else {
+                for (uint32_t x = 0; x < w; ++x) {
+                    const uint8_t* p = row + column[x];
+                    const uint32_t c = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+                    PutBgr(out + 3 * x, c == key ? 0 : c);
+                }
+            }
+            break;
+        case 8:
+            for (uint32_t x = 0; x < w; ++x)
+                PutBgr(out + 3 * x, table[row[column[x]]]);
+            break;
+        case 4:
+            for (uint32_t x = 0; x < w; ++x) {
+                const uint32_t sx = column[x];
+                const uint8_t b = row[sx >> 1];
+                PutBgr(out + 3 * x, table[(sx & 1) ? (b & 0x0F) : (b >> 4)]);
+            }
+            break;
+        default:
+            for (uint32_t x = 0; x < w; ++x) {
+                const uint32_t sx = column[x];
+                PutBgr(out + 3 * x, table[(row[sx >> 3] >> (7 - (sx & 7))) & 1]);
+            }
+            break;
+        }
+    }
+}
+
+} // namespace
+
+bool ResizeNearest(CRaster& image, uint32_t width, uint32_t height) {
+    CRaster result(0);
+    // The device route keeps sizes in signed ints.
+    if (width > uint32_t(INT32_MAX) || height > uint32_t(INT32_MAX)) {
+        result.SetLastError("RASTER_MAX_MEMORY exceeded");
+        image.TakeOver(result);
+        return false;
+    }
+    if (!result.Create(width, height, 24, 0)) {
+        image.TakeOver(result);
+        return false;
+    }
+    if (image.HasPixels() && image.GetDrawingEnabled()) {
+        FillRows(image, result);
+    } else {
+        std::memset(result.Pixels(), 0, result.PixelBytes());
+    }
+    // The stride's padding bytes are zero, as the import leaves them.
+    const uint32_t used = 3 * width;
+    if (used < result.GetStride())
+        for (uint32_t y = 0; y < height; ++y)
+            std::memset(result.RowPointer(y) + used, 0, result.GetStride() - used);
+    return image.TakeOver(result);
+}

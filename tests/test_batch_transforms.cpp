@@ -1,0 +1,214 @@
+// The batch command's transform options, and what a run does with them.
+#include "CRaster.h"
+#include "ImageType.h"
+#include "OperationSettings.h"
+#include "SettingsFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CommandRun {
+    int status = -1;
+    std::string out;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+CommandRun Exec(const std::string& args) {
+    CommandRun r;
+    const std::string cmd = std::string(TESSALINE_BATCH_EXE) + " " + args + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+class BatchTransforms : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("tessaline-transforms-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "out");
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string P(const std::string& name) const { return (dir_ / name).string(); }
+    // A settings file of its own, so the desktop program's is never touched.
+    std::string Settings() const { return "--settings " + Quote(P("run.ini")); }
+    fs::path dir_;
+};
+
+TEST_F(BatchTransforms, OptionsSetTheirFieldsAndSwitchTheirGroupOn) {
+    struct Case {
+        std::string args;
+        std::function<void(const OperationSettings&)> check;
+    };
+    const Case cases[] = {
+        {"--resize-width 800",
+         [](const OperationSettings& s) {
+             EXPECT_EQ(s.resizeEnabled, 1);
+             EXPECT_EQ(s.resizeMode, kResizeKeepWidth);
+             EXPECT_EQ(s.targetWidth, 800);
+         }},
+        {"--resize-height 30000",
+         [](const OperationSettings& s) {
+             EXPECT_EQ(s.resizeEnabled, 1);
+             EXPECT_EQ(s.resizeMode, kResizeKeepHeight);
+             EXPECT_EQ(s.targetHeight, 30000);
+         }},
+        {"--resize 640x1",
+         [](const OperationSettings& s) {
+             EXPECT_EQ(s.resizeEnabled, 1);
+             EXPECT_EQ(s.resizeMode, kResizeFixed);
+             EXPECT_EQ(s.targetWidth, 640);
+             EXPECT_EQ(s.targetHeight, 1);
+         }},
+        {"--resize 64x48 --no-resize",
+         [](const OperationSettings& s) { EXPECT_EQ(s.resizeEnabled, 0); }},
+        {"--rotate 270 --sharpen",
+         [](const OperationSettings& s) {
+             EXPECT_EQ(s.rotateEnabled, 1);
+             EXPECT_EQ(s.rotation, kRotate270);
+             EXPECT_EQ(s.sharpen, 1);
+         }},
+        {"--rotate 180 --no-sharpen",
+         [](const OperationSettings& s) {
+             EXPECT_EQ(s.rotation, kRotate180);
+             EXPECT_EQ(s.sharpen, 0);
+         }},
+        {"--sharpen",
+         [](const OperationSettings& s) {
+             // The box alone does not switch the rotation on.
+             EXPECT_EQ(s.rotateEnabled, 0);
+             EXPECT_EQ(s.sharpen, 1);
+         }},
+        {"--rotate 90",
+         [](const OperationSettings& s) {
+             EXPECT_EQ(s.rotateEnabled, 1);
+             EXPECT_EQ(s.rotation, kRotate90);
+         }},
+        {"--stamp '(c) 2026 & co\nline two'",
+         [](const OperationSettings& s) {
+             EXPECT_EQ(s.stampEnabled, 1);
+             EXPECT_EQ(FieldText(s.stampText), "(c) 2026 & co\r\nline two");
+         }},
+        {"--font-size 20",
+         [](const OperationSettings& s) {
+             // Without a face the default description is the start.
+             EXPECT_EQ(s.stampEnabled, 1);
+             EXPECT_EQ(FieldText(s.fontFace), "MS Sans Serif");
+             EXPECT_EQ(FieldText(s.fontSize), "20");
+             EXPECT_EQ(s.fontWeight, 400);
+         }},
+        {"--colour 10fFA0 --font 'Times New Roman' --font-weight 700 --italic --underline",
+         [](const OperationSettings& s) {
+             EXPECT_EQ(s.stampEnabled, 1);
+             EXPECT_EQ(s.stampColour, MakeColorRef(0x10, 0xFF, 0xA0));
+             EXPECT_EQ(FieldText(s.fontFace), "Times New Roman");
+             EXPECT_EQ(FieldText(s.fontSize), "8");
+             EXPECT_EQ(s.fontWeight, 700);
+             EXPECT_EQ(s.fontItalic, 1);
+             EXPECT_EQ(s.fontUnderline, 1);
+             EXPECT_EQ(s.fontStrikeOut, 0);
+         }},
+        {"--colour '#000001' --stamp x --no-stamp",
+         [](const OperationSettings& s) {
+             EXPECT_EQ(s.stampEnabled, 0);
+             EXPECT_EQ(s.stampColour, MakeColorRef(0, 0, 1));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        fs::remove(P("run.ini"));
+        const CommandRun r = Exec(Settings() + " --save-settings " + c.args);
+        ASSERT_EQ(r.status, 0) << r.out;
+        OperationSettings s = MakeUnsetSettings();
+        ASSERT_TRUE(LoadSettings(P("run.ini"), s));
+        c.check(s);
+    }
+}
+
+TEST_F(BatchTransforms, BadValuesAreUsageErrors) {
+    const std::string longText(2048, 'a'), longFace(32, 'F');
+    const std::string cases[] = {
+        "--resize-width 0",    "--resize-width 30001", "--resize-width 8e2", "--resize-width",
+        "--resize-height -5",  "--resize 800",         "--resize 800x",      "--resize x600",
+        "--resize 0x600",      "--resize 800x30001",   "--resize 8x6x4",     "--rotate 45",
+        "--rotate -90",        "--rotate ''",          "--font-size 0",      "--font-size 1000",
+        "--font-size 12pt",    "--font-weight 0",      "--font-weight 1001", "--colour FFF",
+        "--colour GG0000",     "--colour FF00000",     "--font ''",          "--font " + longFace,
+        "--stamp " + longText, "--italic=1",           "--sharpen=yes",
+    };
+    for (const std::string& args : cases) {
+        const CommandRun r = Exec(Settings() + " --save-settings " + args);
+        EXPECT_EQ(r.status, 2) << args << "\n" << r.out;
+        EXPECT_FALSE(fs::exists(P("run.ini"))) << args;
+    }
+    // The longest values that fit are taken.
+    EXPECT_EQ(Exec(Settings() + " --save-settings --stamp " + std::string(2047, 'a') + " --font " +
+                   std::string(31, 'F'))
+                  .status,
+              0);
+}
+
+TEST_F(BatchTransforms, HelpListsTheOptions) {
+    const CommandRun r = Exec("--help");
+    ASSERT_EQ(r.status, 0);
+    for (const char* option :
+         {"--resize-width W", "--resize-height H", "--resize WxH", "--rotate DEGREES", "--sharpen",
+          "--no-sharpen", "--stamp TEXT", "--font FACE", "--font-size POINTS", "--font-weight N",
+          "--italic", "--underline", "--colour RRGGBB"})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+}
+
+TEST_F(BatchTransforms, StampedOutputHasTheTextColourNearTheBottomRight) {
+    CRaster input(320, 120, 24);
+    std::memset(input.Pixels(), 0x30, input.PixelBytes());
+    ASSERT_TRUE(input.SaveFile(P("in.bmp"), kTypeBmp));
+    const CommandRun r =
+        Exec(Settings() + " --format bmp --no-rename --out " + Quote(P("out")) +
+             " --stamp 'Quorvel & Co' --font Arial --font-size 14 --colour 00FF00 " +
+             Quote(P("in.bmp")));
+    ASSERT_EQ(r.status, 0) << r.out;
+    CRaster output(P("out/in.bmp"), kTypeBmp);
+    ASSERT_TRUE(output.HasPixels()) << r.out;
+    ASSERT_EQ(output.GetWidth(), 320u);
+    int inLeft = 0, inRight = 0, bottomRows = 0, other = 0;
+    for (uint32_t y = 0; y < 120; ++y)
+        for (uint32_t x = 0; x < 320; ++x) {
+            const RGBQUAD c = output.ReadColor(x, y, false);
+            if (c.rgbGreen == 255 && c.rgbRed == 0 && c.rgbBlue == 0) {
+                (x < 160 ? inLeft : inRight)++;
+                bottomRows += y < 60; // y counts from the bottom
+            } else if (c.rgbGreen != 0x30 || c.rgbRed != 0x30 || c.rgbBlue != 0x30) {
+                ++other;
+            }
+        }
+    EXPECT_GT(inRight, 50);
+    EXPECT_EQ(inLeft, 0);
+    EXPECT_EQ(bottomRows, inLeft + inRight);
+    EXPECT_EQ(other, 0); // no blending
+}
+
+} // namespace

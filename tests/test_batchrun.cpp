@@ -1,0 +1,393 @@
+#include "BatchRun.h"
+#include "BatchTestSupport.h"
+#include "OutputNaming.h"
+#include "RowTransforms.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Records every call; a hook may act when a report line arrives.
+class FakeHost : public IBatchHost {
+public:
+    std::vector<std::string> rows;
+    OperationSettings settings = MakeUnsetSettings();
+    std::vector<std::string> calls;
+    std::vector<std::string> report;
+    std::function<void(const std::string&)> onReport;
+    int collected = 0;
+
+    size_t RowCount() override {
+        std::lock_guard lock(mutex_);
+        return rows.size();
+    }
+    std::string RowPath(size_t row) override {
+        std::lock_guard lock(mutex_);
+        return rows.at(row);
+    }
+    void SetProgressRange(int lo, int hi) override {
+        Record("range " + std::to_string(lo) + " " + std::to_string(hi));
+    }
+    void SetProgressPosition(int p) override { Record("position " + std::to_string(p)); }
+    void StepProgress() override { Record("step"); }
+    void EmptyReport() override {
+        Record("empty");
+        std::lock_guard lock(mutex_);
+        report.clear();
+    }
+    void AppendReportText(const std::string& text) override {
+        {
+            std::lock_guard lock(mutex_);
+            report.push_back(text);
+        }
+        if (onReport) onReport(text);
+    }
+    void SetBatchControlsEnabled(bool on) override { Record(on ? "enable" : "disable"); }
+    void StopThumbnailLoader() override { Record("stop loader"); }
+    void CollectSettings(OperationSettings& s) override {
+        ++collected;
+        s = settings;
+    }
+    void AddRow(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        rows.push_back(path);
+    }
+    int Count(const std::string& call) const {
+        return int(std::count(calls.begin(), calls.end(), call));
+    }
+
+private:
+    void Record(const std::string& call) {
+        std::lock_guard lock(mutex_);
+        calls.push_back(call);
+    }
+    std::mutex mutex_;
+};
+
+// Every call of the worker is handed to the caller's thread and waited for,
+// as the desktop program's queued calls are.
+class QueuedHost : public FakeHost {
+public:
+    std::thread::id uiThread = std::this_thread::get_id();
+    bool allOnUiThread = true;
+
+    void Pump() {
+        std::unique_lock lock(queueMutex_);
+        queued_.wait_for(lock, std::chrono::milliseconds(20), [&] { return !tasks_.empty(); });
+        while (!tasks_.empty()) {
+            auto task = std::move(tasks_.front());
+            tasks_.pop_front();
+            lock.unlock();
+            task();
+            lock.lock();
+        }
+    }
+    size_t RowCount() override {
+        return Call<size_t>([&] { return FakeHost::RowCount(); });
+    }
+    std::string RowPath(size_t r) override {
+        return Call<std::string>([&] { return FakeHost::RowPath(r); });
+    }
+    void StepProgress() override {
+        Call<int>([&] { return FakeHost::StepProgress(), 0; });
+    }
+    void AppendReportText(const std::string& t) override {
+        Call<int>([&] { return FakeHost::AppendReportText(t), 0; });
+    }
+    void SetBatchControlsEnabled(bool on) override {
+        Call<int>([&] { return FakeHost::SetBatchControlsEnabled(on), 0; });
+    }
+
+private:
+    template <class R> R Call(std::function<R()> f) {
+        if (std::this_thread::get_id() == uiThread) return f();
+        R result{};
+        bool done = false;
+        std::unique_lock lock(queueMutex_);
+        tasks_.push_back([&] {
+            if (std::this_thread::get_id() != uiThread) allOnUiThread = false;
+            R r = f();
+            std::lock_guard inner(queueMutex_);
+            result = r;
+            done = true;
+            finished_.notify_all();
+        });
+        queued_.notify_all();
+        finished_.wait(lock, [&] { return done; });
+        return result;
+    }
+    std::mutex queueMutex_;
+    std::condition_variable queued_, finished_;
+    std::deque<std::function<void()>> tasks_;
+};
+
+OperationSettings BmpInto(const std::string& folder) {
+    OperationSettings s = MakeUnsetSettings();
+    ApplySettingsDefaults(s);
+    s.useDefaults = 0;
+    s.outputFormat = kFormatBmp;
+    SetFieldText(s.recentFolders[0], folder);
+    s.outputFolderIndex = 1;
+    return s;
+}
+
+struct Fixture {
+    TempDir dir;
+    FakeHost host;
+    std::string out = dir / "out";
+    explicit Fixture(int rows) {
+        std::filesystem::create_directory(out);
+        for (int i = 0; i < rows; ++i) {
+            const std::string path = dir / ("in" + std::to_string(i) + ".bmp");
+            WriteTestBmp(path, 3 + i, 2);
+            host.rows.push_back(path);
+        }
+        host.settings = BmpInto(out);
+    }
+};
+
+std::vector<std::string> ExpectedLines(const Fixture& f, size_t rows) {
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < rows; ++i) {
+        lines.push_back("resize image: " + f.host.rows[i] + "\n");
+        lines.push_back("save resized image to: " + f.out + "/in" + std::to_string(i) + ".bmp\n");
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(BatchRun, EveryRowGivesTwoLinesAndOneOutput) {
+    Fixture f(3);
+    BatchRun run(f.host);
+    ASSERT_TRUE(run.StartBatch());
+    run.WaitForBatchDone();
+    EXPECT_EQ(f.host.report, ExpectedLines(f, 3));
+    const std::vector<std::string> calls = {"stop loader", "disable", "range 0 3",
+                                            "position 0",  "empty",   "step",
+                                            "step",        "step",    "enable"};
+    EXPECT_EQ(f.host.calls, calls);
+    EXPECT_EQ(run.SavedCount(), 3u);
+    EXPECT_FALSE(run.IsRunning());
+    for (int i = 0; i < 3; ++i) {
+        CRaster back(f.out + "/in" + std::to_string(i) + ".bmp", kTypeBmp);
+        EXPECT_EQ(back.GetWidth(), uint32_t(3 + i));
+        EXPECT_EQ(back.GetHeight(), 2u);
+    }
+}
+
+TEST(BatchRun, EmptyListOnlyTogglesTheControls) {
+    Fixture f(0);
+    BatchRun run(f.host);
+    ASSERT_TRUE(run.StartBatch());
+    run.WaitForBatchDone();
+    EXPECT_EQ(f.host.calls, (std::vector<std::string>{"stop loader", "disable", "enable"}));
+    EXPECT_TRUE(f.host.report.empty());
+}
+
+TEST(BatchRun, StopDuringARowFinishesThatRowOnly) {
+    Fixture f(10);
+    std::mutex m;
+    std::condition_variable cv;
+    bool inRow5 = false, release = false;
+    f.host.onReport = [&](const std::string& line) {
+        if (line != "resize image: " + f.host.rows[4] + "\n") return;
+        std::unique_lock lock(m);
+        inRow5 = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return release; });
+    };
+    BatchRun run(f.host);
+    ASSERT_TRUE(run.StartBatch());
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return inRow5; });
+    }
+    // Stop, as the window's Stop command does; the pump lets the row go on.
+    run.WaitForBatchEnd([&] {
+        std::lock_guard lock(m);
+        release = true;
+        cv.notify_all();
+    });
+    EXPECT_EQ(f.host.report, ExpectedLines(f, 5));
+    EXPECT_EQ(f.host.Count("step"), 5);
+    EXPECT_FALSE(FileExists(f.out + "/in5.bmp"));
+    EXPECT_FALSE(run.IsStopRequested());
+}
+
+TEST(BatchRun, StartDuringARunBeginsAgainWithNewSettings) {
+    Fixture f(4);
+    std::atomic<bool> second{false};
+    std::mutex m;
+    std::condition_variable cv;
+    bool reachedRow2 = false;
+    f.host.onReport = [&](const std::string& line) {
+        if (second || line != "resize image: " + f.host.rows[1] + "\n") return;
+        std::lock_guard lock(m);
+        reachedRow2 = true;
+        cv.notify_all();
+    };
+    BatchRun run(f.host);
+    ASSERT_TRUE(run.StartBatch());
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return reachedRow2; });
+    }
+    f.host.settings.renameEnabled = 1;
+    SetFieldText(f.host.settings.namePrefix, "again");
+    second = true;
+    ASSERT_TRUE(run.StartBatch());
+    run.WaitForBatchDone();
+    EXPECT_EQ(f.host.collected, 2);
+    EXPECT_EQ(f.host.Count("empty"), 2);
+    ASSERT_EQ(f.host.report.size(), 8u);
+    EXPECT_EQ(f.host.report[0], "resize image: " + f.host.rows[0] + "\n");
+    EXPECT_EQ(f.host.report[7], "save resized image to: " + f.out + "/again00004.bmp\n");
+    EXPECT_EQ(run.SavedCount(), 4u);
+}
+
+TEST(BatchRun, RowsAppendedDuringARunAreProcessed) {
+    Fixture f(2);
+    const std::string extra = f.dir / "late.bmp";
+    ASSERT_TRUE(WriteTestBmp(extra, 5, 5));
+    f.host.onReport = [&](const std::string& line) {
+        if (line == "resize image: " + f.host.rows[0] + "\n") f.host.AddRow(extra);
+    };
+    BatchRun run(f.host);
+    ASSERT_TRUE(run.StartBatch());
+    run.WaitForBatchDone();
+    ASSERT_EQ(f.host.report.size(), 6u);
+    EXPECT_EQ(f.host.report[5], "save resized image to: " + f.out + "/late.bmp\n");
+    EXPECT_EQ(f.host.Count("range 0 2"), 1); // the range stays at the count at the start
+    EXPECT_EQ(f.host.Count("step"), 3);
+}
+
+TEST(BatchRun, FailedRowsSayWhyAndLeaveNothingBehind) {
+    Fixture f(0);
+    const std::string missing = f.dir / "missing.bmp";
+    const std::string junk = f.dir / "junk.bmp";
+    WriteWholeFile(junk, "BM but no bitmap at all");
+    const std::string meta = f.dir / "drawing.wmf"; // loads, but cannot be written as such
+    ASSERT_TRUE(WriteTestBmp(meta, 4, 4));
+    const std::string good = f.dir / "good.bmp";
+    ASSERT_TRUE(WriteTestBmp(good, 4, 4));
+    const std::string untyped = f.dir / "notes.txt";
+    f.host.rows = {missing, junk, meta, untyped, good};
+    f.host.settings.outputFormat = kFormatOriginal;
+    BatchRun run(f.host);
+    ASSERT_TRUE(run.StartBatch());
+    run.WaitForBatchDone();
+    const auto& r = f.host.report;
+    ASSERT_EQ(r.size(), 10u);
+    EXPECT_EQ(r[1], "failed to load image: " + missing + ": cannot open file\n");
+    EXPECT_EQ(r[3].rfind("failed to load image: " + junk + ": ", 0), 0u);
+    EXPECT_NE(r[3], "failed to load image: " + junk + ": cannot open file\n");
+    // A metafile cannot be written; the text is the encoder's.
+    EXPECT_EQ(r[5].rfind("failed to save resized image to: " + f.out + "/drawing.wmf: ", 0), 0u);
+    EXPECT_GT(r[5].size(),
+              ("failed to save resized image to: " + f.out + "/drawing.wmf: \n").size());
+    EXPECT_EQ(r[7], "failed to load image: " + untyped + ": unknown file type\n");
+    EXPECT_EQ(r[9], "save resized image to: " + f.out + "/good.bmp\n");
+    EXPECT_EQ(run.SavedCount(), 1u);
+    EXPECT_EQ(run.FailedCount(), 4u);
+    // Only the good row's file was left.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f.out),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+TEST(BatchRun, SaveIntoAMissingFolderIsReported) {
+    Fixture f(1);
+    f.host.settings = BmpInto(f.dir / "no/such/folder");
+    BatchRun run(f.host);
+    ASSERT_TRUE(run.StartBatch());
+    run.WaitForBatchDone();
+    ASSERT_EQ(f.host.report.size(), 2u);
+    EXPECT_EQ(f.host.report[1], "failed to save resized image to: " + f.dir.path() +
+                                    "/no/such/folder/in0.bmp: No such file or directory\n");
+}
+
+TEST(BatchRun, SaveNeverReplacesAFile) {
+    TempDir dir;
+    CRaster image(2, 2, 24);
+    WriteWholeFile(dir / "taken.bmp", "precious");
+    std::string error;
+    EXPECT_EQ(SaveToNewFile(image, dir / "taken.bmp", kTypeBmp, error), SaveOutcome::kNameTaken);
+    EXPECT_EQ(ReadWholeFile(dir / "taken.bmp"), "precious");
+    EXPECT_EQ(SaveToNewFile(image, dir / "new.bmp", kTypeBmp, error), SaveOutcome::kSaved);
+    CRaster empty;
+    EXPECT_EQ(SaveToNewFile(empty, dir / "empty.bmp", kTypeBmp, error), SaveOutcome::kFailed);
+    EXPECT_FALSE(FileExists(dir / "empty.bmp"));
+}
+
+TEST(BatchRun, QueuedHostCallsRunOnTheWaitingThread) {
+    TempDir dir;
+    QueuedHost host;
+    for (int i = 0; i < 3; ++i) {
+        host.rows.push_back(dir / ("q" + std::to_string(i) + ".bmp"));
+        WriteTestBmp(host.rows.back(), 2, 2);
+    }
+    host.settings = BmpInto(dir.path());
+    host.settings.outputFormat = kFormatBmp;
+    BatchRun run(host);
+    ASSERT_TRUE(run.StartBatch());
+    run.WaitForBatchDone([&] { host.Pump(); });
+    EXPECT_EQ(host.report.size(), 6u);
+    EXPECT_EQ(host.Count("enable"), 1);
+    EXPECT_TRUE(host.allOnUiThread);
+}
+
+TEST(BatchRun, StopAndStartArrivingDuringAWaitAreGuarded) {
+    TempDir dir;
+    QueuedHost host;
+    for (int i = 0; i < 6; ++i) {
+        host.rows.push_back(dir / ("g" + std::to_string(i) + ".bmp"));
+        WriteTestBmp(host.rows.back(), 2, 2);
+    }
+    host.settings = BmpInto(dir.path());
+    BatchRun run(host);
+    ASSERT_TRUE(run.StartBatch([&] { host.Pump(); }));
+    int nestedStops = 0, refusedStarts = 0;
+    run.WaitForBatchEnd([&] {
+        host.Pump();
+        // A second Stop and a Start handled while the first Stop waits.
+        run.WaitForBatchEnd([&] { host.Pump(); });
+        ++nestedStops;
+        if (!run.StartBatch([&] { host.Pump(); })) ++refusedStarts;
+    });
+    EXPECT_GT(nestedStops, 0);
+    EXPECT_EQ(refusedStarts, nestedStops);
+    EXPECT_FALSE(run.IsRunning());
+    // Waiting again, or stopping with no run, returns at once.
+    run.WaitForBatchEnd();
+    run.RequestStop();
+    EXPECT_FALSE(run.IsStopRequested());
+    // And the next Start runs every row.
+    host.report.clear();
+    ASSERT_TRUE(run.StartBatch([&] { host.Pump(); }));
+    run.WaitForBatchDone([&] { host.Pump(); });
+    EXPECT_EQ(host.report.size(), 12u);
+}
+
+TEST(RowTransforms, JpegSaveGetsTheQualityWithinRange) {
+    CRaster image(2, 2, 24);
+    OperationSettings s = MakeUnsetSettings();
+    struct Case {
+        int32_t quality;
+        uint8_t expected;
+    };
+    for (const Case c : {Case{75, 75}, Case{300, 100}, Case{0, 1}, Case{-5, 1}}) {
+        s.jpegQuality = c.quality;
+        PrepareForSave(image, kTypeJpeg, s);
+        EXPECT_EQ(image.GetQuality(), c.expected) << c.quality;
+    }
+    image.SetQuality(33);
+    PrepareForSave(image, kTypeBmp, s);
+    EXPECT_EQ(image.GetQuality(), 33);
+}

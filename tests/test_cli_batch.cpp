@@ -1,0 +1,295 @@
+#include "BatchTestSupport.h"
+#include "CorpusSupport.h"
+#include "SettingsFile.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs tessaline-batch with args, stdout and stderr captured in files.
+Result RunBatch(const TempDir& dir, std::vector<std::string> args) {
+    args.insert(args.begin(), TESSALINE_BATCH_EXE);
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string outPath = dir / ".stdout", errPath = dir / ".stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid;
+    Result r;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    r.out = ReadWholeFile(outPath);
+    r.err = ReadWholeFile(errPath);
+    std::filesystem::remove(outPath);
+    std::filesystem::remove(errPath);
+    return r;
+}
+
+bool HaveIdentify() {
+    return ::access("/usr/bin/identify", X_OK) == 0;
+}
+
+// Width x height as ImageMagick reads the file.
+std::string Identify(const std::string& path) {
+    const std::string command = "/usr/bin/identify -format '%wx%h' '" + path + "' 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return {};
+    char text[64] = {};
+    const size_t n = std::fread(text, 1, sizeof text - 1, pipe);
+    ::pclose(pipe);
+    return std::string(text, n);
+}
+
+struct Inputs {
+    TempDir dir;
+    std::vector<std::string> files;
+    std::string settings = dir / "settings.ini";
+    Inputs() {
+        std::filesystem::create_directory(dir / "in");
+        const std::pair<int, int> sizes[] = {{7, 5}, {16, 1}, {3, 9}};
+        int i = 0;
+        for (auto [w, h] : sizes) {
+            files.push_back(dir / ("in/photo" + std::to_string(i++) + ".bmp"));
+            WriteTestBmp(files.back(), w, h);
+        }
+    }
+    std::vector<std::string> Args(std::vector<std::string> options) const {
+        options.insert(options.begin(), {"--settings", settings});
+        options.insert(options.end(), files.begin(), files.end());
+        return options;
+    }
+};
+
+std::string Lines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& l : lines)
+        text += l + "\n";
+    return text;
+}
+
+} // namespace
+
+TEST(CliBatch, WritesEveryFileIntoANewFolderAndVariantsOnTheSecondRun) {
+    Inputs in;
+    std::vector<std::string> before;
+    for (const auto& f : in.files)
+        before.push_back(ReadWholeFile(f));
+    const std::string out = in.dir / "out/new";
+    for (const char* suffix : {"", "_001"}) {
+        const Result r = RunBatch(in.dir, in.Args({"--format", "bmp", "--out", out}));
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<std::string> expected;
+        for (int i = 0; i < 3; ++i) {
+            expected.push_back("resize image: " + in.files[i]);
+            expected.push_back("save resized image to: " + out + "/photo" + std::to_string(i) +
+                               suffix + ".bmp");
+        }
+        EXPECT_EQ(r.out, Lines(expected));
+        EXPECT_EQ(r.err, ""); // no terminal, no progress bar
+    }
+    for (size_t i = 0; i < in.files.size(); ++i)
+        EXPECT_EQ(ReadWholeFile(in.files[i]), before[i]);
+    if (!HaveIdentify()) GTEST_SKIP() << "no ImageMagick";
+    EXPECT_EQ(Identify(out + "/photo0.bmp"), "7x5");
+    EXPECT_EQ(Identify(out + "/photo1_001.bmp"), "16x1");
+    EXPECT_EQ(Identify(out + "/photo2.bmp"), "3x9");
+}
+
+TEST(CliBatch, OriginalFormatBesideTheInputsNeverTouchesThem) {
+    Inputs in;
+    const std::string first = ReadWholeFile(in.files[0]);
+    const Result r = RunBatch(in.dir, in.Args({"--format", "original", "--original-folder"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("save resized image to: " + in.dir.path() + "/in/photo0_001.bmp\n"),
+              std::string::npos);
+    EXPECT_EQ(ReadWholeFile(in.files[0]), first);
+}
+
+TEST(CliBatch, RenameAndSeriesNumberTheOutputs) {
+    Inputs in;
+    const Result r = RunBatch(in.dir, in.Args({"--format=bmp", "--out", in.dir / "o", "--rename",
+                                               "x", "--series", "98"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(FileExists(in.dir / "o/x00098.bmp"));
+    EXPECT_TRUE(FileExists(in.dir / "o/x00100.bmp"));
+}
+
+TEST(CliBatch, ValuesOutOfRangeAreUsageErrors) {
+    struct Case {
+        std::vector<std::string> options;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"--quality", "0"}, "--quality: 0 is out of range 1..100"},
+        {{"--quality", "101"}, "--quality: 101 is out of range 1..100"},
+        {{"--quality", "9x"}, "--quality: '9x' is not a whole number"},
+        {{"--series", "30001"}, "--series: 30001 is out of range 1..30000"},
+        {{"--series", "99999999999999999999"}, "out of range"},
+        {{"--format", "webp"}, "--format: 'webp' is not one of"},
+        {{"--rename", "a/b"}, "--rename: the prefix must not contain '/'"},
+        {{"--rename", std::string(260, 'p')}, "--rename: the prefix is longer than 259 bytes"},
+        {{"--out", "/" + std::string(300, 'd')}, "--out: the folder path is longer than 259"},
+        {{"--bogus"}, "unknown option: --bogus"},
+        {{"--no-rename=1"}, "--no-rename takes no value"},
+        {{"--save-settings=yes"}, "--save-settings takes no value"},
+    };
+    Inputs in;
+    for (const Case& c : cases) {
+        const Result r = RunBatch(in.dir, in.Args(c.options));
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(RunBatch(in.dir, {"--settings", in.settings}).status, 2); // no files
+    EXPECT_EQ(RunBatch(in.dir, {"--quality"}).status, 2);
+    EXPECT_FALSE(FileExists(in.settings));
+}
+
+TEST(CliBatch, SavedSettingsAreTheNextRunsDefaults) {
+    Inputs in;
+    WriteWholeFile(in.settings, "[Shortcuts]\r\nStart=Ctrl+S\r\n");
+    Result r = RunBatch(in.dir, {"--settings", in.settings, "--format", "bmp", "--rename", "kept",
+                                 "--out", in.dir / "saved", "--save-settings"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(ReadWholeFile(in.settings).rfind("[Shortcuts]\r\nStart=Ctrl+S\r\n", 0), 0u);
+    OperationSettings s;
+    ASSERT_TRUE(LoadSettings(in.settings, s));
+    EXPECT_EQ(s.useDefaults, 0);
+    EXPECT_EQ(s.outputFormat, 3);
+    EXPECT_EQ(FieldText(s.recentFolders[0]), in.dir / "saved");
+    r = RunBatch(in.dir, in.Args({}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(FileExists(in.dir / "saved/kept00003.bmp"));
+}
+
+TEST(CliBatch, DamagedSettingsRunWithTheDefaults) {
+    Inputs in;
+    WriteWholeFile(in.settings, "[Quorvel Image Resizer]\r\nAppSettings=0011\r\n");
+    const Result r = RunBatch(in.dir, in.Args({}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    // "Original" beside the input, no renaming.
+    EXPECT_TRUE(FileExists(in.dir / "in/photo1_001.bmp"));
+}
+
+TEST(CliBatch, BadFilesFailTheirRowsAndTheRunGoesOn) {
+    Inputs in;
+    WriteWholeFile(in.dir / "in/broken.bmp", "BM");
+    const Result r = RunBatch(
+        in.dir, {"--settings", in.settings, "--format", "bmp", "--out", in.dir / "o", in.files[0],
+                 "notes.txt", in.dir / "in/broken.bmp", in.files[0], in.dir / "in/./photo1.bmp"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("notes.txt: unknown image file type, skipped"), std::string::npos);
+    EXPECT_NE(r.err.find(in.files[0] + ": already listed, skipped"), std::string::npos);
+    const std::string expected =
+        Lines({"resize image: " + in.files[0],
+               "save resized image to: " + in.dir.path() + "/o/photo0.bmp",
+               "resize image: " + in.dir.path() + "/in/broken.bmp",
+               "failed to load image: " + in.dir.path() + "/in/broken.bmp: Not a BMP",
+               "resize image: " + in.files[1],
+               "save resized image to: " + in.dir.path() + "/o/photo1.bmp"});
+    EXPECT_EQ(r.out, expected);
+}
+
+TEST(CliBatch, HelpListsEveryOptionAndOtherCommandsStillWork) {
+    TempDir dir;
+    const Result help = RunBatch(dir, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* option :
+         {"--format", "--quality", "--out DIR", "--rename PREFIX", "--series N", "--settings FILE",
+          "--save-settings", "--no-rename", "--original-folder", "--info", "--convert", "--version",
+          "Exit status"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    EXPECT_EQ(RunBatch(dir, {"--version"}).out.rfind("tessaline-batch ", 0), 0u);
+    ASSERT_TRUE(WriteTestBmp(dir / "a.bmp", 4, 2));
+    const Result info = RunBatch(dir, {"--info", dir / "a.bmp"});
+    EXPECT_EQ(info.status, 0);
+    EXPECT_NE(info.out.find("4x2, 24 bpp, BMP"), std::string::npos) << info.out;
+    EXPECT_EQ(RunBatch(dir, {"--convert", dir / "a.bmp", dir / "b.bmp"}).status, 0);
+    EXPECT_EQ(RunBatch(dir, {"--convert", dir / "a.bmp", dir / "b.bmp"}).status, 1);
+}
+
+TEST(CliBatch, ProgressBarOnATerminal) {
+    if (::access("/usr/bin/script", X_OK) != 0) GTEST_SKIP() << "no script(1)";
+    Inputs in;
+    std::string command = "/usr/bin/script -qec \"" TESSALINE_BATCH_EXE " --settings " +
+                          in.settings + " --format bmp --out " + in.dir.path() + "/t";
+    for (const auto& f : in.files)
+        command += " " + f;
+    command += "\" /dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_TRUE(pipe);
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        text.append(buffer, n);
+    EXPECT_EQ(::pclose(pipe), 0);
+    EXPECT_NE(text.find("] 3/3"), std::string::npos) << text;
+    EXPECT_NE(text.find("save resized image to: " + in.dir.path() + "/t/photo2.bmp"),
+              std::string::npos);
+}
+
+TEST(CliBatch, RealJpegsWrittenAsJpegAndBmp) {
+    if (!corpus::Present()) GTEST_SKIP() << "no corpus";
+    if (!HaveIdentify()) GTEST_SKIP() << "no ImageMagick";
+    std::vector<corpus::Entry> jpegs;
+    for (const corpus::Entry& e : corpus::Entries({".jpg", ".jpeg"}))
+        if (e.AnyReferenceOk() && e.path.rfind("jpeg/", 0) == 0) jpegs.push_back(e);
+    ASSERT_FALSE(jpegs.empty());
+    if (!CRaster(jpegs[0].Full().string(), kTypeJpeg).HasPixels())
+        GTEST_SKIP() << "this build reads no JPEG";
+    TempDir dir;
+    std::vector<std::string> files, before;
+    for (const corpus::Entry& e : jpegs) {
+        files.push_back(e.Full().string());
+        before.push_back(ReadWholeFile(files.back()));
+    }
+    struct Case {
+        const char* format;
+        const char* extension;
+    };
+    for (const Case c : {Case{"jpg", ".jpg"}, Case{"bmp", ".bmp"}}) {
+        const std::string out = dir / (std::string("out-") + c.format);
+        for (const char* suffix : {"", "_001"}) {
+            std::vector<std::string> args = {"--settings", dir / "s.ini", "--format", c.format,
+                                             "--quality",  "90",          "--out",    out};
+            args.insert(args.end(), files.begin(), files.end());
+            const Result r = RunBatch(dir, args);
+            ASSERT_EQ(r.status, 0) << r.out << r.err;
+            for (const corpus::Entry& e : jpegs) {
+                const std::string name = std::filesystem::path(e.path).stem().string();
+                const std::string output = out + "/" + name + suffix + c.extension;
+                EXPECT_NE(r.out.find("save resized image to: " + output + "\n"), std::string::npos)
+                    << output;
+                EXPECT_EQ(Identify(output),
+                          std::to_string(e.width) + "x" + std::to_string(e.height))
+                    << output;
+            }
+        }
+    }
+    for (size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(ReadWholeFile(files[i]), before[i]) << files[i];
+}

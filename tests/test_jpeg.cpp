@@ -1,0 +1,780 @@
+#include "ByteOrder.h"
+#include "CRaster.h"
+#include "ImageStream.h"
+#include "ImageType.h"
+#include "JpegCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+// ---- files built with libjpeg directly, for what our encoder never writes ----
+
+struct Spec {
+    int width = 16, height = 8;
+    J_COLOR_SPACE input = JCS_RGB;      // JCS_RGB, JCS_GRAYSCALE or JCS_CMYK samples
+    J_COLOR_SPACE stored = JCS_UNKNOWN; // colour space in the file; unknown = default
+    bool adobe = true;                  // APP14 for CMYK and YCCK
+    bool jfif = true;
+    bool progressive = false;
+    uint8_t unit = 1;
+    uint16_t xDensity = 72, yDensity = 72;
+    Bytes app1; // payload of an APP1 segment, when not empty
+    std::function<void(int x, int y, JSAMPLE* px)> pixel = [](int x, int y, JSAMPLE* px) {
+        px[0] = JSAMPLE(x * 8), px[1] = JSAMPLE(y * 16), px[2] = 128;
+    };
+};
+
+Bytes MakeJpeg(const Spec& spec) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = JDIMENSION(spec.width);
+    c.image_height = JDIMENSION(spec.height);
+    c.in_color_space = spec.input;
+    c.input_components = spec.input == JCS_GRAYSCALE ? 1 : spec.input == JCS_CMYK ? 4 : 3;
+    jpeg_set_defaults(&c);
+    if (spec.stored != JCS_UNKNOWN) jpeg_set_colorspace(&c, spec.stored);
+    jpeg_set_quality(&c, 100, TRUE);
+    if (spec.progressive) jpeg_simple_progression(&c);
+    c.write_Adobe_marker = spec.adobe && c.input_components == 4;
+    c.write_JFIF_header = spec.jfif;
+    c.density_unit = spec.unit;
+    c.X_density = spec.xDensity;
+    c.Y_density = spec.yDensity;
+    jpeg_start_compress(&c, TRUE);
+    if (!spec.app1.empty())
+        jpeg_write_marker(&c, JPEG_APP0 + 1, spec.app1.data(), unsigned(spec.app1.size()));
+    std::vector<JSAMPLE> row(size_t(spec.width) * c.input_components);
+    for (int y = 0; y < spec.height; ++y) {
+        for (int x = 0; x < spec.width; ++x)
+            spec.pixel(x, y, &row[size_t(x) * c.input_components]);
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&c, rows, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    Bytes bytes(out, out + size);
+    std::free(out);
+    return bytes;
+}
+
+int ComponentsOf(const Bytes& file) {
+    jpeg_decompress_struct d;
+    jpeg_error_mgr err;
+    d.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, file.data(), file.size());
+    jpeg_read_header(&d, TRUE);
+    const int n = d.num_components;
+    jpeg_destroy_decompress(&d);
+    return n;
+}
+
+// ---- Exif blocks ------------------------------------------------------------------
+
+struct Tag {
+    uint16_t tag, format;
+    uint32_t count;
+    Bytes value; // inline when 4 bytes or less, else placed after the directory
+};
+
+class ExifBuilder {
+public:
+    explicit ExifBuilder(bool bigEndian) : big_(bigEndian) {}
+    Bytes U16(uint16_t v) const {
+        Bytes b(2);
+        big_ ? PutBE16(b.data(), v) : PutLE16(b.data(), v);
+        return b;
+    }
+    Bytes U32(uint32_t v) const {
+        Bytes b(4);
+        big_ ? PutBE32(b.data(), v) : PutLE32(b.data(), v);
+        return b;
+    }
+    Bytes Rational(uint32_t num, uint32_t den) const {
+        Bytes b = U32(num), d = U32(den);
+        b.insert(b.end(), d.begin(), d.end());
+        return b;
+    }
+    Tag Resolution(uint16_t tag, uint32_t num, uint32_t den = 1) const {
+        return {tag, 5, 1, Rational(num, den)};
+    }
+    Tag Short(uint16_t tag, uint16_t v) const { return {tag, 3, 1, U16(v)}; }
+
+    // "Exif\0\0", TIFF header, directories in order (each linking the next)
+    // starting at firstOffset.
+    Bytes Build(const std::vector<std::vector<Tag>>& dirs, uint32_t firstOffset = 8) const {
+        Bytes t = {uint8_t(big_ ? 'M' : 'I'), uint8_t(big_ ? 'M' : 'I')};
+        Append(t, U16(42));
+        Append(t, U32(firstOffset));
+        t.resize(firstOffset, 0xEE); // junk between header and directory
+        for (size_t d = 0; d < dirs.size(); ++d) {
+            const auto& tags = dirs[d];
+            const uint32_t start = uint32_t(t.size());
+            uint32_t data = start + 2 + 12 * uint32_t(tags.size()) + 4;
+            Bytes extra;
+            Append(t, U16(uint16_t(tags.size())));
+            for (const Tag& tag : tags) {
+                Append(t, U16(tag.tag));
+                Append(t, U16(tag.format));
+                Append(t, U32(tag.count));
+                if (tag.value.size() <= 4) {
+                    Bytes v = tag.value;
+                    v.resize(4, 0);
+                    Append(t, v);
+                } else {
+                    Append(t, U32(data + uint32_t(extra.size())));
+                    Append(extra, tag.value);
+                }
+            }
+            const bool last = d + 1 == dirs.size();
+            Append(t, U32(last ? 0 : data + uint32_t(extra.size())));
+            Append(t, extra);
+        }
+        Bytes exif = {'E', 'x', 'i', 'f', 0, 0};
+        Append(exif, t);
+        return exif;
+    }
+
+private:
+    static void Append(Bytes& to, const Bytes& from) {
+        to.insert(to.end(), from.begin(), from.end());
+    }
+    bool big_;
+};
+
+// ---- our codec -----------------------------------------------------------------------
+
+bool DecodeBytes(const Bytes& file, CRaster& image, uint8_t scale = 0) {
+    Bytes copy = file;
+    MemoryImageStream s(copy.data(), int32_t(copy.size()));
+    image.SetJpegScale(scale);
+    return image.Decode(&s, kTypeJpeg);
+}
+
+Bytes EncodeImage(CRaster& image, bool* ok = nullptr) {
+    MemoryImageStream s;
+    s.Open();
+    const bool done = image.Encode(&s, kTypeJpeg);
+    if (ok) *ok = done;
+    const uint8_t* p = s.GetBuffer(false);
+    return Bytes(p, p + s.Size());
+}
+
+// A smooth colour picture, as photographs are (4:2:0 chroma loses sharp edges).
+void FillPattern(CRaster& image) {
+    for (uint32_t y = 0; y < image.GetHeight(); ++y)
+        for (uint32_t x = 0; x < image.GetWidth(); ++x)
+            image.WriteColor(x, y,
+                             RGBQUAD{uint8_t(128 + 100 * std::sin(x * 0.15)),
+                                     uint8_t(128 + 100 * std::cos(y * 0.15)),
+                                     uint8_t(128 + 60 * std::sin((x + y) * 0.1)), 0});
+}
+
+double Psnr(const CRaster& a, const CRaster& b) {
+    double sum = 0;
+    uint64_t n = 0;
+    for (uint32_t y = 0; y < a.GetHeight(); ++y)
+        for (uint32_t x = 0; x < a.GetWidth(); ++x) {
+            const RGBQUAD p = a.ReadColor(x, y, false), q = b.ReadColor(x, y, false);
+            for (int d : {p.rgbBlue - q.rgbBlue, p.rgbGreen - q.rgbGreen, p.rgbRed - q.rgbRed})
+                sum += d * d, ++n;
+        }
+    return sum == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 * n / sum);
+}
+
+void ExpectColor(const CRaster& image, uint32_t x, uint32_t y, int r, int g, int b, int tolerance) {
+    const RGBQUAD c = image.ReadColor(x, y, false);
+    EXPECT_NEAR(c.rgbRed, r, tolerance) << "at " << x << "," << y;
+    EXPECT_NEAR(c.rgbGreen, g, tolerance) << "at " << x << "," << y;
+    EXPECT_NEAR(c.rgbBlue, b, tolerance) << "at " << x << "," << y;
+}
+
+class FailingStream : public MemoryImageStream {
+public:
+    size_t Write(const void*, size_t, size_t) override { return 0; }
+};
+
+} // namespace
+
+// ---- colour spaces -----------------------------------------------------------------------
+
+TEST(JpegDecode, GreyFileGivesIdentityRampAndSavesAsOneComponent) {
+    Spec spec;
+    spec.input = JCS_GRAYSCALE;
+    spec.pixel = [](int x, int, JSAMPLE* px) { px[0] = JSAMPLE(x < 8 ? 40 : 200); };
+    CRaster image;
+    ASSERT_TRUE(DecodeBytes(MakeJpeg(spec), image)) << image.LastErrorText();
+    EXPECT_EQ(image.GetBitsPerPixel(), 8u);
+    EXPECT_TRUE(image.HasGrayRamp());
+    EXPECT_NEAR(image.ReadIndex(2, 3), 40, 2);
+    EXPECT_NEAR(image.ReadIndex(12, 3), 200, 2);
+    bool ok = false;
+    const Bytes saved = EncodeImage(image, &ok);
+    ASSERT_TRUE(ok) << image.LastErrorText();
+    EXPECT_EQ(ComponentsOf(saved), 1);
+}
+
+// Left half red, right half blue: catches swapped channels and flipped rows
+// (the top eight rows are green).
+TEST(JpegDecode, ColourFileLandsInBottomUpBgrRows) {
+    Spec spec;
+    spec.width = 32, spec.height = 16;
+    spec.pixel = [](int x, int y, JSAMPLE* px) {
+        px[0] = JSAMPLE(y < 8 ? 0 : x < 16 ? 255 : 0);
+        px[1] = JSAMPLE(y < 8 ? 255 : 0);
+        px[2] = JSAMPLE(y < 8 ? 0 : x < 16 ? 0 : 255);
+    };
+    CRaster image;
+    ASSERT_TRUE(DecodeBytes(MakeJpeg(spec), image));
+    EXPECT_EQ(image.GetBitsPerPixel(), 24u);
+    EXPECT_EQ(image.GetPaletteCount(), 0u);
+    ExpectColor(image, 3, 3, 255, 0, 0, 6);
+    ExpectColor(image, 28, 3, 0, 0, 255, 6);
+    ExpectColor(image, 10, 13, 0, 255, 0, 6);
+}
+
+TEST(JpegDecode, FourComponentFiles) {
+    struct Case {
+        const char* name;
+        J_COLOR_SPACE stored;
+        bool adobe;
+        uint8_t c, m, y, k; // samples as stored
+    };
+    // Each case stores pure red in its own convention.
+    const Case cases[] = {
+        {"Adobe CMYK (inverted)", JCS_CMYK, true, 255, 0, 0, 255},
+        {"Adobe YCCK (inverted)", JCS_YCCK, true, 255, 0, 0, 255},
+        {"plain CMYK", JCS_CMYK, false, 0, 255, 255, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Spec spec;
+        spec.input = JCS_CMYK;
+        spec.stored = c.stored;
+        spec.adobe = c.adobe;
+        spec.pixel = [&](int x, int, JSAMPLE* px) {
+            if (x < 8)
+                px[0] = c.c, px[1] = c.m, px[2] = c.y, px[3] = c.k;
+            else
+                px[0] = px[1] = px[2] = 0, px[3] = c.adobe ? 0 : 255; // black
+        };
+        CRaster image;
+        ASSERT_TRUE(DecodeBytes(MakeJpeg(spec), image)) << image.LastErrorText();
+        EXPECT_EQ(image.GetBitsPerPixel(), 24u);
+        ExpectColor(image, 2, 4, 255, 0, 0, 4);
+        ExpectColor(image, 13, 4, 0, 0, 0, 4);
+    }
+}
+
+// ---- resolution --------------------------------------------------------------------------
+
+TEST(JpegResolution, FromJfifHeader) {
+    struct Case {
+        bool jfif;
+        uint8_t unit;
+        uint16_t x, y;
+        int32_t dpiX, dpiY;
+    } cases[] = {
+        {true, 1, 300, 300, 300, 300}, {true, 1, 72, 144, 72, 144},
+        {true, 2, 118, 118, 300, 300}, // floor(118 x 2.54 + 0.5)
+        {true, 0, 1, 1, 96, 96},       // an aspect ratio, no resolution
+        {true, 0, 2, 1, 96, 96},       {false, 1, 300, 300, 96, 96},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "unit " << int(c.unit) << " " << c.x << "x" << c.y);
+        Spec spec;
+        spec.jfif = c.jfif, spec.unit = c.unit, spec.xDensity = c.x, spec.yDensity = c.y;
+        CRaster image;
+        ASSERT_TRUE(DecodeBytes(MakeJpeg(spec), image));
+        EXPECT_EQ(image.GetResolutionX(), c.dpiX);
+        EXPECT_EQ(image.GetResolutionY(), c.dpiY);
+        // The header's pixels per metre follow.
+        EXPECT_EQ(image.Header().biXPelsPerMeter, int32_t(c.dpiX * 39.37007874015748 + 0.5));
+    }
+}
+
+TEST(JpegResolution, FromExifInBothByteOrders) {
+    for (bool big : {false, true}) {
+        SCOPED_TRACE(big ? "MM" : "II");
+        const ExifBuilder e(big);
+        struct Case {
+            const char* name;
+            Bytes exif;
+            uint16_t jfifDpi;
+            int32_t dpiX, dpiY;
+        };
+        const Case cases[] = {
+            {"inches over JFIF",
+             e.Build({{e.Resolution(0x011A, 72), e.Resolution(0x011B, 72), e.Short(0x0128, 2)}}), 96,
+             72, 72},
+            {"centimetres",
+             e.Build({{e.Resolution(0x011A, 118), e.Resolution(0x011B, 236), e.Short(0x0128, 3)}}),
+             96, 299, 599},
+            {"rational with denominator",
+             e.Build({{e.Resolution(0x011A, 600, 2), e.Resolution(0x011B, 300), e.Short(0x0128, 2)}}),
+             96, 300, 300},
+            {"no unit means inches",
+             e.Build({{e.Resolution(0x011A, 240), e.Resolution(0x011B, 240)}}), 96, 240, 240},
+            {"first directory not at 8",
+             e.Build({{e.Resolution(0x011A, 150), e.Resolution(0x011B, 150), e.Short(0x0128, 2)}},
+                     24),
+             96, 150, 150},
+            {"thumbnail directory does not override",
+             e.Build({{e.Resolution(0x011A, 300), e.Resolution(0x011B, 300), e.Short(0x0128, 2)},
+                      {e.Resolution(0x011A, 72), e.Resolution(0x011B, 72), e.Short(0x0128, 2)}}),
+             96, 300, 300},
+            {"no resolution tags: JFIF", e.Build({{e.Short(0x0112, 6)}}), 200, 200, 200},
+            {"zero denominator: JFIF",
+             e.Build({{e.Resolution(0x011A, 72, 0), e.Resolution(0x011B, 72, 0)}}), 200, 200, 200},
+            {"illegal format code: JFIF",
+             e.Build({{Tag{0x011A, 13, 1, e.U32(1)}, e.Resolution(0x011B, 72)}}), 200, 200, 200},
+            {"value offset out of the block: JFIF",
+             [&] {
+                 Bytes b = e.Build({{e.Resolution(0x011A, 72)}});
+                 big ? PutBE32(&b[6 + 8 + 2 + 8], 0x7FFFFFF0) : PutLE32(&b[6 + 8 + 2 + 8], 0x7FFFFFF0);
+                 return b;
+             }(),
+             200, 200, 200},
+            {"directory past the end: JFIF",
+             [&] {
+                 Bytes b = e.Build({{e.Resolution(0x011A, 72)}});
+                 big ? PutBE32(&b[6 + 4], 0x1000) : PutLE32(&b[6 + 4], 0x1000);
+                 return b;
+             }(),
+             200, 200, 200},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            Spec spec;
+            spec.xDensity = spec.yDensity = c.jfifDpi;
+            spec.app1 = c.exif;
+            CRaster image;
+            ASSERT_TRUE(DecodeBytes(MakeJpeg(spec), image)) << image.LastErrorText();
+            EXPECT_EQ(image.GetResolutionX(), c.dpiX);
+            EXPECT_EQ(image.GetResolutionY(), c.dpiY);
+        }
+    }
+}
+
+TEST(JpegResolution, OrientationDoesNotTurnThePicture) {
+    const ExifBuilder e(false);
+    Spec spec;
+    spec.width = 24, spec.height = 8;
+    spec.app1 = e.Build({{e.Short(0x0112, 6)}});
+    JpegCodec codec;
+    Bytes file = MakeJpeg(spec);
+    MemoryImageStream s(file.data(), int32_t(file.size()));
+    ASSERT_TRUE(codec.Decode(&s));
+    EXPECT_EQ(codec.Exif().orientation, 6);
+    EXPECT_EQ(codec.GetWidth(), 24u);
+    EXPECT_EQ(codec.GetHeight(), 8u);
+}
+
+TEST(JpegResolution, WrittenAsJfifDotsPerInch) {
+    struct Case {
+        int32_t x, y, readX, readY;
+    } cases[] = {{300, 150, 300, 150}, {70000, 96, 65535, 96}};
+    for (const Case& c : cases) {
+        CRaster image(8, 8, 24, kTypeJpeg);
+        image.FillBytes(90);
+        image.SetResolutionX(c.x);
+        image.SetResolutionY(c.y);
+        CRaster back;
+        ASSERT_TRUE(DecodeBytes(EncodeImage(image), back));
+        EXPECT_EQ(back.GetResolutionX(), c.readX);
+        EXPECT_EQ(back.GetResolutionY(), c.readY);
+    }
+}
+
+// ---- encoding ------------------------------------------------------------------------------
+
+TEST(JpegEncode, RoundTripsOddSizesWithinPsnrBound) {
+    struct Case {
+        uint32_t w, h;
+        uint8_t quality;
+        double minPsnr;
+    } cases[] = {{37, 23, 90, 34}, {1, 1, 90, 34}, {129, 3, 90, 34}, {64, 64, 100, 45}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " q" << int(c.quality));
+        CRaster image(c.w, c.h, 24, kTypeJpeg);
+        FillPattern(image);
+        image.SetQuality(c.quality);
+        bool ok = false;
+        const Bytes file = EncodeImage(image, &ok);
+        ASSERT_TRUE(ok) << image.LastErrorText();
+        EXPECT_EQ(ComponentsOf(file), 3);
+        CRaster back;
+        ASSERT_TRUE(DecodeBytes(file, back));
+        ASSERT_EQ(back.GetWidth(), c.w);
+        ASSERT_EQ(back.GetHeight(), c.h);
+        EXPECT_GE(Psnr(image, back), c.minPsnr);
+        // Row padding is defined, so a BMP written from it is too.
+        const uint32_t padding = back.GetStride() - 3 * c.w;
+        for (uint32_t y = 0; y < c.h; ++y)
+            for (uint32_t i = 0; i < padding; ++i)
+                EXPECT_EQ(back.RowPointer(y)[3 * c.w + i], 0);
+    }
+}
+
+TEST(JpegEncode, GreyRoundTripKeepsGreyAndDepth) {
+    CRaster image(40, 30, 8, kTypeJpeg);
+    image.FillGrayRamp();
+    for (uint32_t y = 0; y < 30; ++y)
+        for (uint32_t x = 0; x < 40; ++x)
+            image.WriteIndex(x, y, uint8_t(x * 6));
+    CRaster back;
+    ASSERT_TRUE(DecodeBytes(EncodeImage(image), back));
+    EXPECT_EQ(back.GetBitsPerPixel(), 8u);
+    EXPECT_GE(Psnr(image, back), 34);
+}
+
+TEST(JpegEncode, PackedGreyRampImagesWriteTheirIndices) {
+    CRaster image(20, 4, 4, kTypeJpeg);
+    for (uint32_t i = 0; i < 16; ++i)
+        image.WritePaletteEntry(i, RGBQUAD{uint8_t(i), uint8_t(i), uint8_t(i), 0});
+    ASSERT_TRUE(image.HasGrayRamp());
+    for (uint32_t y = 0; y < 4; ++y)
+        for (uint32_t x = 0; x < 20; ++x)
+            image.WriteIndex(x, y, x < 10 ? 2 : 14);
+    CRaster back;
+    ASSERT_TRUE(DecodeBytes(EncodeImage(image), back));
+    EXPECT_EQ(back.GetBitsPerPixel(), 8u);
+    EXPECT_NEAR(back.ReadIndex(1, 1), 2, 2);
+    EXPECT_NEAR(back.ReadIndex(18, 1), 14, 2);
+}
+
+TEST(JpegEncode, QualityIsClampedToTheLibraryRange) {
+    CRaster image(48, 32, 24, kTypeJpeg);
+    FillPattern(image);
+    auto at = [&](uint32_t q) {
+        image.SetQuality(q);
+        return EncodeImage(image);
+    };
+    EXPECT_EQ(at(0), at(1));
+    EXPECT_EQ(at(200), at(100));
+    EXPECT_LT(at(1).size(), at(100).size());
+    EXPECT_NE(at(50), at(90));
+}
+
+TEST(JpegEncode, PaletteImagesAreRefusedAndNothingIsWritten) {
+    struct Case {
+        uint32_t bpp;
+        RGBQUAD colour;
+    } cases[] = {
+        {8, RGBQUAD{0, 0, 255, 0}}, {4, RGBQUAD{0, 255, 0, 0}}, {1, RGBQUAD{255, 255, 255, 0}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bpp);
+        CRaster image(10, 10, c.bpp, kTypeGif);
+        image.FillGrayRamp();
+        image.WritePaletteEntry(1, c.colour);
+        image.FillBytes(0);
+        bool ok = true;
+        EXPECT_TRUE(EncodeImage(image, &ok).empty());
+        EXPECT_FALSE(ok);
+        EXPECT_STREQ(image.LastErrorText(), "JPEG can save only RGB or GreyScale images");
+    }
+}
+
+TEST(JpegEncode, FailedWritesAreReported) {
+    CRaster image(64, 64, 24, kTypeJpeg);
+    FillPattern(image);
+    FailingStream failing;
+    failing.Open();
+    EXPECT_FALSE(image.Encode(&failing, kTypeJpeg));
+    EXPECT_STREQ(image.LastErrorText(), "Output file write error --- out of disk space?");
+    if (fs::exists("/dev/full")) {
+        image.SetLastError("");
+        EXPECT_FALSE(image.SaveFile("/dev/full", kTypeJpeg));
+        EXPECT_STRNE(image.LastErrorText(), "");
+    }
+}
+
+// ---- damaged input ------------------------------------------------------------------------
+
+TEST(JpegDecode, EmptyAndForeignStreamsFailWithTheLibraryText) {
+    CRaster image;
+    EXPECT_FALSE(DecodeBytes({}, image));
+    EXPECT_STREQ(image.LastErrorText(), "Empty input file");
+    EXPECT_FALSE(DecodeBytes({'B', 'M', 1, 2, 3, 4}, image));
+    EXPECT_STREQ(image.LastErrorText(), "Not a JPEG file: starts with 0x42 0x4d");
+    EXPECT_FALSE(image.HasPixels());
+}
+
+// Cut after the scan has started: the file loads at its full size with the
+// rows before the cut intact. Cut in the header: a failure with a text.
+TEST(JpegDecode, TruncatedFilesLoadWhatTheyHave) {
+    CRaster image(64, 48, 24, kTypeJpeg);
+    FillPattern(image);
+    const Bytes file = EncodeImage(image);
+    CRaster full;
+    ASSERT_TRUE(DecodeBytes(file, full));
+    size_t scanStart = 0;
+    for (size_t i = 0; i + 1 < file.size(); ++i)
+        if (file[i] == 0xFF && file[i + 1] == 0xDA) scanStart = i;
+    ASSERT_GT(scanStart, 0u);
+    for (size_t cut = 1; cut < file.size(); cut += 3) {
+        SCOPED_TRACE(cut);
+        CRaster part;
+        const bool ok = DecodeBytes(Bytes(file.begin(), file.begin() + cut), part);
+        if (cut <= scanStart) {
+            EXPECT_FALSE(ok);
+            EXPECT_STRNE(part.LastErrorText(), "");
+            continue;
+        }
+        if (cut < scanStart + 14) continue; // inside the scan header
+        ASSERT_TRUE(ok) << part.LastErrorText();
+        EXPECT_EQ(part.GetWidth(), 64u);
+        EXPECT_EQ(part.GetHeight(), 48u);
+    }
+    CRaster most;
+    ASSERT_TRUE(DecodeBytes(Bytes(file.begin(), file.end() - file.size() / 4), most));
+    EXPECT_EQ(std::memcmp(most.RowPointer(47), full.RowPointer(47), 64 * 3), 0);
+}
+
+// Byte damage anywhere, the Exif block included: never a crash (run under
+// the sanitizers), and a success always has the declared size.
+TEST(JpegDecode, DamagedFilesNeverCrash) {
+    Spec spec;
+    spec.width = 40, spec.height = 24;
+    const ExifBuilder e(true);
+    spec.app1 = e.Build({{e.Resolution(0x011A, 300), e.Resolution(0x011B, 300), e.Short(0x0128, 2)},
+                         {e.Short(0x0112, 3)}});
+    const Bytes file = MakeJpeg(spec);
+    std::mt19937 rng(7);
+    for (int round = 0; round < 400; ++round) {
+        Bytes damaged = file;
+        const int hits = 1 + round % 4;
+        for (int i = 0; i < hits; ++i)
+            damaged[rng() % damaged.size()] = uint8_t(rng());
+        CRaster image;
+        if (DecodeBytes(damaged, image)) {
+            EXPECT_GT(image.GetWidth() * image.GetHeight(), 0u);
+        }
+    }
+}
+
+// The last scan repeated endlessly: refused instead of decoded for ever.
+TEST(JpegDecode, EndlessScansAreRefused) {
+    Spec spec;
+    spec.progressive = true;
+    const Bytes file = MakeJpeg(spec);
+    CRaster image;
+    ASSERT_TRUE(DecodeBytes(file, image)) << image.LastErrorText();
+    size_t lastScan = 0;
+    for (size_t i = 0; i + 1 < file.size(); ++i)
+        if (file[i] == 0xFF && file[i + 1] == 0xDA) lastScan = i;
+    const Bytes scan(file.begin() + long(lastScan), file.end() - 2);
+    Bytes endless(file.begin(), file.end() - 2);
+    for (int i = 0; i < 600; ++i)
+        endless.insert(endless.end(), scan.begin(), scan.end());
+    endless.insert(endless.end(), {0xFF, 0xD9});
+    EXPECT_FALSE(DecodeBytes(endless, image));
+    EXPECT_STREQ(image.LastErrorText(), "JPEG file has too many scans");
+}
+
+TEST(JpegDecode, ScaledDecodingFollowsTheImageSetting) {
+    Spec spec;
+    spec.width = 100, spec.height = 75;
+    const Bytes file = MakeJpeg(spec);
+    struct Case {
+        uint8_t scale;
+        uint32_t w, h;
+    } cases[] = {{0, 100, 75}, {1, 100, 75}, {2, 50, 38}, {4, 25, 19}, {8, 13, 10}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.scale));
+        CRaster image;
+        ASSERT_TRUE(DecodeBytes(file, image, c.scale));
+        EXPECT_EQ(image.GetWidth(), c.w);
+        EXPECT_EQ(image.GetHeight(), c.h);
+    }
+}
+
+// Two threads decode, fail and encode at once; each gets exactly what it gets alone.
+TEST(JpegCodec, TwoThreadsCodeAtOnce) {
+    CRaster source(120, 80, 24, kTypeJpeg);
+    FillPattern(source);
+    const Bytes file = EncodeImage(source);
+    CRaster reference;
+    ASSERT_TRUE(DecodeBytes(file, reference));
+    const Bytes reencoded = EncodeImage(reference);
+    auto work = [&](bool* good) {
+        *good = true;
+        for (int i = 0; i < 30; ++i) {
+            CRaster image;
+            if (!DecodeBytes(file, image) ||
+                std::memcmp(image.Pixels(), reference.Pixels(), size_t(image.PixelBytes())) != 0 ||
+                EncodeImage(image) != reencoded)
+                *good = false;
+            CRaster broken;
+            if (DecodeBytes(Bytes(file.begin(), file.begin() + 100), broken) ||
+                !*broken.LastErrorText())
+                *good = false;
+        }
+    };
+    bool a = false, b = false;
+    std::thread ta(work, &a), tb(work, &b);
+    ta.join();
+    tb.join();
+    EXPECT_TRUE(a);
+    EXPECT_TRUE(b);
+}
+
+TEST(JpegDispatch, JpegUnderAnotherNameLoadsThroughTheUntypedPass) {
+    CRaster image(30, 20, 24, kTypeJpeg);
+    FillPattern(image);
+    const fs::path path = fs::temp_directory_path() / "tessaline-jpeg-as.bmp";
+    ASSERT_TRUE(image.SaveFile(path.string(), kTypeJpeg));
+    CRaster loaded(path.string(), kTypeBmp);
+    fs::remove(path);
+    ASSERT_TRUE(loaded.HasPixels());
+    EXPECT_EQ(loaded.GetImageType(), kTypeJpeg);
+    EXPECT_EQ(loaded.GetWidth(), 30u);
+}
+
+// ---- real files ----------------------------------------------------------------------------
+
+namespace {
+
+struct ManifestRow {
+    std::string path, imagemagick, imSize;
+};
+
+std::vector<ManifestRow> CorpusJpegs() {
+    std::vector<ManifestRow> rows;
+    std::ifstream in(fs::path(TESSALINE_CORPUS_DIR) / "MANIFEST.tsv");
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::stringstream ss(line);
+        for (std::string cell; std::getline(ss, cell, '\t');)
+            f.push_back(cell);
+        if (f.size() < 8) continue;
+        const std::string ext = fs::path(f[0]).extension().string();
+        if (ext == ".jpg" || ext == ".jpeg") rows.push_back({f[0], f[6], f[7]});
+    }
+    return rows;
+}
+
+// The picture as ImageMagick decodes it, as 8-bit RGB.
+bool ReferenceDecode(const fs::path& file, uint32_t* w, uint32_t* h, Bytes* rgb) {
+    const fs::path out =
+        fs::temp_directory_path() / ("tessaline-ref-" + file.stem().string() + ".ppm");
+    const std::string cmd = "/usr/bin/convert '" + file.string() +
+                            "' -colorspace sRGB -depth 8 'ppm:" + out.string() + "' 2>/dev/null";
+    if (std::system(cmd.c_str()) != 0) return false;
+    std::ifstream in(out, std::ios::binary);
+    std::string magic;
+    int maxval = 0;
+    in >> magic;
+    while (in >> std::ws && in.peek() == '#')
+        in.ignore(1 << 20, '\n');
+    in >> *w >> *h >> maxval;
+    in.get();
+    rgb->resize(size_t(*w) * *h * 3);
+    in.read(reinterpret_cast<char*>(rgb->data()), std::streamsize(rgb->size()));
+    fs::remove(out);
+    return magic == "P6" && maxval == 255 && in.good();
+}
+
+} // namespace
+
+TEST(JpegCorpus, FilesTheReferenceAcceptsLoadWithItsSize) {
+    if (!fs::exists(fs::path(TESSALINE_CORPUS_DIR) / "MANIFEST.tsv")) GTEST_SKIP() << "no corpus";
+    const auto rows = CorpusJpegs();
+    ASSERT_GE(rows.size(), 10u);
+    for (const ManifestRow& row : rows) {
+        SCOPED_TRACE(row.path);
+        CRaster image((fs::path(TESSALINE_CORPUS_DIR) / row.path).string(), kTypeJpeg);
+        if (row.imagemagick != "ok") continue;
+        ASSERT_TRUE(image.HasPixels()) << image.LastErrorText();
+        EXPECT_EQ(std::to_string(image.GetWidth()) + "x" + std::to_string(image.GetHeight()),
+                  row.imSize);
+        EXPECT_EQ(image.GetImageType(), kTypeJpeg);
+    }
+}
+
+TEST(JpegCorpus, PixelsMatchTheReferenceDecoder) {
+    if (!fs::exists(fs::path(TESSALINE_CORPUS_DIR) / "MANIFEST.tsv")) GTEST_SKIP() << "no corpus";
+    if (!fs::exists("/usr/bin/convert")) GTEST_SKIP() << "no ImageMagick";
+    for (const ManifestRow& row : CorpusJpegs()) {
+        if (row.imagemagick != "ok" || row.path.starts_with("malformed/")) continue;
+        SCOPED_TRACE(row.path);
+        const fs::path file = fs::path(TESSALINE_CORPUS_DIR) / row.path;
+        CRaster image(file.string(), kTypeJpeg);
+        uint32_t w = 0, h = 0;
+        Bytes rgb;
+        ASSERT_TRUE(ReferenceDecode(file, &w, &h, &rgb));
+        ASSERT_EQ(image.GetWidth(), w);
+        ASSERT_EQ(image.GetHeight(), h);
+        int worst = 0;
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) {
+                const RGBQUAD c = image.ReadColor(x, h - 1 - y, false);
+                const uint8_t* r = &rgb[(size_t(y) * w + x) * 3];
+                worst = std::max({worst, std::abs(c.rgbRed - r[0]), std::abs(c.rgbGreen - r[1]),
+                                  std::abs(c.rgbBlue - r[2])});
+            }
+        EXPECT_LE(worst, 2);
+    }
+}
+
+TEST(JpegCorpus, KnownResolutions) {
+    if (!fs::exists(fs::path(TESSALINE_CORPUS_DIR) / "jpeg")) GTEST_SKIP() << "no corpus";
+    const std::map<std::string, int32_t> expected = {
+        {"jpeg/flower.jpg", 180},           // Exif wins over JFIF 72
+        {"jpeg/exif-200dpcm.jpg", 508},     // 200 per centimetre
+        {"jpeg/photoshop-200dpi.jpg", 200}, // Exif, no JFIF
+        {"jpeg/hopper.jpg", 96},
+        {"jpeg/iptc.jpeg", 300},
+    };
+    for (const auto& [path, dpi] : expected) {
+        SCOPED_TRACE(path);
+        CRaster image((fs::path(TESSALINE_CORPUS_DIR) / path).string(), kTypeJpeg);
+        ASSERT_TRUE(image.HasPixels());
+        EXPECT_EQ(image.GetResolutionX(), dpi);
+        EXPECT_EQ(image.GetResolutionY(), dpi);
+    }
+}
+
+// Every damaged file of every format, read as JPEG: no crash, no hang.
+TEST(JpegCorpus, MalformedFilesNeverCrash) {
+    const fs::path dir = fs::path(TESSALINE_CORPUS_DIR) / "malformed";
+    if (!fs::exists(dir)) GTEST_SKIP() << "no corpus";
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        SCOPED_TRACE(entry.path().string());
+        CRaster image;
+        FileImageStream file;
+        ASSERT_TRUE(file.Open(entry.path().c_str(), "rb"));
+        if (image.Decode(&file, kTypeJpeg)) {
+            EXPECT_GT(image.GetWidth(), 0u);
+        } else {
+            EXPECT_STRNE(image.LastErrorText(), "");
+        }
+    }
+}

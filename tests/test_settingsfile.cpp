@@ -1,0 +1,203 @@
+#include "BatchTestSupport.h"
+#include "SettingsFile.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+OperationSettings SampleSettings() {
+    OperationSettings s = MakeUnsetSettings();
+    ApplySettingsDefaults(s);
+    s.useDefaults = 0;
+    s.jpegQuality = 75;
+    s.renameEnabled = 1;
+    SetFieldText(s.namePrefix, "x");
+    SetFieldText(s.recentFolders[0], "/srv/out");
+    SetFieldText(s.recentFolders[1], "/tmp/two");
+    s.outputFolderIndex = 2;
+    s.stampColour = MakeColorRef(1, 2, 3);
+    return s;
+}
+
+// The value as the Windows profile functions write it, spelled out here with
+// printf rather than the code under test.
+std::string WindowsValue(const OperationSettings& s) {
+    const auto* b = reinterpret_cast<const uint8_t*>(&s);
+    std::string text;
+    unsigned sum = 0;
+    char pair[3];
+    for (size_t i = 0; i < sizeof s; ++i) {
+        std::snprintf(pair, sizeof pair, "%02X", b[i]);
+        text += pair;
+        sum += b[i];
+    }
+    std::snprintf(pair, sizeof pair, "%02X", sum % 256);
+    return text + pair;
+}
+
+bool SameRecord(const OperationSettings& a, const OperationSettings& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+} // namespace
+
+TEST(ProfileStruct, EncodesUpperCaseHexWithByteSum) {
+    const uint8_t bytes[] = {0x00, 0xAB, 0xFF, 0x10};
+    EXPECT_EQ(EncodeProfileStruct(bytes), "00ABFF10BA");
+    uint8_t back[4] = {};
+    ASSERT_TRUE(DecodeProfileStruct("00abff10ba", back));
+    EXPECT_EQ(std::memcmp(back, bytes, 4), 0);
+}
+
+TEST(ProfileStruct, DamagedValuesAreRefused) {
+    uint8_t back[4] = {9, 9, 9, 9};
+    for (const char* bad :
+         {"00ABFF10", "00ABFF10BA00", "00ABFF10BB", "00ABFG10BA", "", "00AB FF10B"})
+        EXPECT_FALSE(DecodeProfileStruct(bad, back)) << bad;
+    EXPECT_EQ(back[0], 9); // untouched
+}
+
+TEST(SettingsFile, RoundTripGivesBackEveryByte) {
+    TempDir dir;
+    const OperationSettings s = SampleSettings();
+    ASSERT_TRUE(SaveSettings(dir / "a.ini", s));
+    OperationSettings loaded;
+    ASSERT_TRUE(LoadSettings(dir / "a.ini", loaded));
+    EXPECT_TRUE(SameRecord(loaded, s));
+    const std::string text = ReadWholeFile(dir / "a.ini");
+    EXPECT_EQ(text.rfind("[Quorvel Image Resizer]\r\nAppSettings=", 0), 0u);
+    EXPECT_EQ(text.size(), 23 + 2 + 12 + 5008 * 2 + 2 + 2u);
+}
+
+TEST(SettingsFile, ReadsAFileInTheWindowsLayout) {
+    TempDir dir;
+    const OperationSettings s = SampleSettings();
+    WriteWholeFile(dir / "w.ini", "[Other]\r\nAppSettings=00\r\n\r\n[quorvel image resizer]\r\n"
+                                  "  appsettings = " +
+                                      WindowsValue(s) + "\r\n");
+    OperationSettings loaded;
+    ASSERT_TRUE(LoadSettings(dir / "w.ini", loaded));
+    EXPECT_TRUE(SameRecord(loaded, s));
+    EXPECT_EQ(FieldText(loaded.recentFolders[1]), "/tmp/two");
+}
+
+TEST(SettingsFile, WritingKeepsEveryOtherSectionAndKey) {
+    TempDir dir;
+    const std::string before = "; comment\r\n[Shortcuts]\r\nStart=Ctrl+S\r\n\r\n"
+                               "[Quorvel Image Resizer]\r\nOther=1\r\nAppSettings=00\r\n"
+                               "Later=2\r\n\r\n[Tail]\r\nAppSettings=keep\r\n";
+    WriteWholeFile(dir / "k.ini", before);
+    const OperationSettings s = SampleSettings();
+    ASSERT_TRUE(SaveSettings(dir / "k.ini", s));
+    const std::string expected = "; comment\r\n[Shortcuts]\r\nStart=Ctrl+S\r\n\r\n"
+                                 "[Quorvel Image Resizer]\r\nOther=1\r\nAppSettings=" +
+                                 WindowsValue(s) +
+                                 "\r\nLater=2\r\n\r\n[Tail]\r\nAppSettings=keep\r\n";
+    EXPECT_EQ(ReadWholeFile(dir / "k.ini"), expected);
+}
+
+TEST(SettingsFile, KeyIsAddedToItsSectionOrANewOne) {
+    IniFile ini;
+    ini.Parse("[A]\nx=1\n\n[Quorvel Image Resizer]\ny=2\n\n[B]\nz=3\n");
+    ini.Set(kSettingsSection, kSettingsKey, "V");
+    EXPECT_EQ(ini.Text(), "[A]\nx=1\n\n[Quorvel Image Resizer]\ny=2\nAppSettings=V\n\n[B]\nz=3\n");
+    ini.Parse("[A]\r\nx=1\r\n");
+    ini.Set(kSettingsSection, kSettingsKey, "V");
+    EXPECT_EQ(ini.Text(), "[A]\r\nx=1\r\n\r\n[Quorvel Image Resizer]\r\nAppSettings=V\r\n");
+}
+
+TEST(SettingsFile, DamagedOrMissingValuesLoadAsUseDefaults) {
+    TempDir dir;
+    const std::string good = WindowsValue(SampleSettings());
+    std::string wrongSum = good;
+    wrongSum.back() = wrongSum.back() == '0' ? '1' : '0';
+    std::string nonHex = good;
+    nonHex[100] = 'Z';
+    const std::string texts[] = {
+        "[Quorvel Image Resizer]\r\nAppSettings=" + good.substr(0, good.size() - 4) + "\r\n",
+        "[Quorvel Image Resizer]\r\nAppSettings=" + good + "00\r\n",
+        "[Quorvel Image Resizer]\r\nAppSettings=" + wrongSum + "\r\n",
+        "[Quorvel Image Resizer]\r\nAppSettings=" + nonHex + "\r\n",
+        "[Another Section]\r\nAppSettings=" + good + "\r\n",
+        "",
+    };
+    for (const std::string& text : texts) {
+        WriteWholeFile(dir / "d.ini", text);
+        OperationSettings loaded = SampleSettings();
+        EXPECT_FALSE(LoadSettings(dir / "d.ini", loaded));
+        EXPECT_TRUE(SameRecord(loaded, MakeUnsetSettings()));
+    }
+    OperationSettings loaded = SampleSettings();
+    EXPECT_FALSE(LoadSettings(dir / "missing.ini", loaded));
+    EXPECT_EQ(loaded.useDefaults, 1);
+}
+
+TEST(SettingsFile, UnreadableFileIsNotOverwritten) {
+    TempDir dir;
+    ASSERT_TRUE(std::filesystem::create_directory(dir / "adir.ini"));
+    EXPECT_FALSE(SaveSettings(dir / "adir.ini", SampleSettings()));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "adir.ini"));
+    EXPECT_FALSE(SaveSettings(dir / "no/such/folder.ini", SampleSettings()));
+    // An endless device is given up on, not read into memory without end.
+    OperationSettings loaded;
+    EXPECT_FALSE(LoadSettings("/dev/zero", loaded));
+    EXPECT_EQ(loaded.useDefaults, 1);
+}
+
+TEST(SettingsLocation, CompanionFileOfTheProgram) {
+    struct Case {
+        const char* program;
+        const char* companion;
+    };
+    for (const Case c : {Case{"/opt/tools/resizer.exe", "/opt/tools/resizer.ini"},
+                         Case{"/usr/bin/tessaline", "/usr/bin/tessaline.ini"},
+                         Case{"/my.apps/resizer", "/my.apps/resizer.ini"},
+                         Case{"resizer2.exe", "resizer2.ini"}, Case{"resizer", "resizer.ini"}})
+        EXPECT_EQ(CompanionFilePath(c.program, "ini"), c.companion);
+    EXPECT_EQ(CompanionFilePath("/usr/bin/tessaline", "txt"), "/usr/bin/tessaline.txt");
+}
+
+TEST(SettingsLocation, BesideTheProgramWhileItCanBeWritten) {
+    TempDir dir;
+    const SettingsLocation where =
+        ResolveSettingsLocation(dir / "tessaline", dir / "cfg", "/home/u");
+    EXPECT_EQ(where.besidePath, dir / "tessaline.ini");
+    EXPECT_EQ(where.userPath, dir / "cfg/tessaline/tessaline.ini");
+    EXPECT_EQ(where.writePath, where.besidePath);
+    EXPECT_EQ(where.readPath, where.besidePath);
+}
+
+TEST(SettingsLocation, PerUserFileWhenTheProgramsFolderIsNotWritable) {
+    TempDir dir;
+    const std::string program = dir / "gone/bin/tessaline"; // a folder nobody can write in
+    SettingsLocation where = ResolveSettingsLocation(program, dir / "cfg", "/home/u");
+    EXPECT_EQ(where.writePath, dir / "cfg/tessaline/tessaline.ini");
+    // Without XDG_CONFIG_HOME (or with a relative one) it is ~/.config.
+    where = ResolveSettingsLocation(program, "", dir.path());
+    EXPECT_EQ(where.writePath, dir / ".config/tessaline/tessaline.ini");
+    where = ResolveSettingsLocation(program, "relative/cfg", dir.path());
+    EXPECT_EQ(where.writePath, dir / ".config/tessaline/tessaline.ini");
+
+    // Saving creates the per-user folder; the next start reads it back.
+    const OperationSettings s = SampleSettings();
+    ASSERT_TRUE(SaveSettingsAt(where, s));
+    where = ResolveSettingsLocation(program, "", dir.path());
+    EXPECT_EQ(where.readPath, dir / ".config/tessaline/tessaline.ini");
+    OperationSettings loaded;
+    ASSERT_TRUE(LoadSettings(where.readPath, loaded));
+    EXPECT_TRUE(SameRecord(loaded, s));
+}
+
+TEST(SettingsLocation, ReadsThePerUserFileWhenNoneLiesBesideTheProgram) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "cfg/tessaline");
+    WriteWholeFile(dir / "cfg/tessaline/tessaline.ini", "");
+    SettingsLocation where = ResolveSettingsLocation(dir / "tessaline", dir / "cfg", "");
+    EXPECT_EQ(where.readPath, dir / "cfg/tessaline/tessaline.ini");
+    EXPECT_EQ(where.writePath, dir / "tessaline.ini");
+    WriteWholeFile(dir / "tessaline.ini", "");
+    where = ResolveSettingsLocation(dir / "tessaline", dir / "cfg", "");
+    EXPECT_EQ(where.readPath, dir / "tessaline.ini");
+}
