@@ -66,6 +66,8 @@ CDialogOperation2::CDialogOperation2(OperationSettings& settings, StampFont& fon
     baseY_ = std::max(1, m.height());
     BuildControls();
     resize(DesignedSize());
+    // Narrower panes clip the controls; lower ones would hide them.
+    setMinimumHeight(DesignedSize().height());
 }
 
 QRect CDialogOperation2::DialogRect(int x, int y, int w, int h) const {
@@ -82,6 +84,8 @@ QWidget* CDialogOperation2::Place(QWidget* w, int x, int y, int width, int heigh
 void CDialogOperation2::Label(const char* text, int x, int y, int w, int h) {
     auto* label = new QLabel(tr(text), this);
     Place(label, x, y, w, h);
+    // Faces here run a little wider than the dialog font's design.
+    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
 }
 
 void CDialogOperation2::BuildControls() {

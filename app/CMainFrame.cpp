@@ -212,6 +212,8 @@ void CMainFrame::CreatePanes() {
     docks_->CreatePane(ids::kPaneBatchList, tr("Batch Process List"), initial, DockSide::Bottom);
     docks_->CreatePane(ids::kPaneOperation, tr("Operation"), initial, DockSide::Bottom);
     docks_->CreatePane(ids::kPaneReport, tr("Progress Report"), initial, DockSide::Bottom);
+    // The operation pane under the batch list, so each gets the full width.
+    splitDockWidget(docks_->Pane(ids::kPaneBatchList), docks_->Pane(ids::kPaneOperation), Qt::Vertical);
     connect(docks_, &CDockManager::paneAboutToShow, this, [this](int id, bool attached) {
         if (!attached) AttachPane(id);
     });
@@ -265,6 +267,7 @@ void CMainFrame::RestoreDefaultLayout() {
     docks_->DockPane(ids::kPaneBrowse, DockSide::Left);
     docks_->DockPane(ids::kPaneBatchList, DockSide::Bottom);
     docks_->DockPane(ids::kPaneOperation, DockSide::Bottom);
+    splitDockWidget(docks_->Pane(ids::kPaneBatchList), docks_->Pane(ids::kPaneOperation), Qt::Vertical);
 }
 
 void CMainFrame::OnStart() {
