@@ -307,6 +307,7 @@ TEST(TiffRead, OrientationsShowUpright) {
             SCOPED_TRACE(testing::Message() << (rgb ? "RGB" : "grey") << " orientation " << o);
             TiffPage p = GreyPage(w, h);
             p.orientation = o;
+            p.resolution = true, p.xres = 100, p.yres = 200;
             if (rgb) {
                 p.samples = 3, p.photometric = PHOTOMETRIC_RGB;
                 for (Bytes& row : p.rows) {
@@ -320,6 +321,7 @@ TEST(TiffRead, OrientationsShowUpright) {
             const bool turned = o >= 5;
             ASSERT_EQ(image.GetWidth(), turned ? h : w);
             ASSERT_EQ(image.GetHeight(), turned ? w : h);
+            EXPECT_EQ(image.GetResolutionX(), turned ? 200 : 100); // turned with the picture
             for (uint32_t r = 0; r < h; ++r)
                 for (uint32_t c = 0; c < w; ++c) {
                     uint32_t X = 0, Y = 0;
