@@ -750,6 +750,22 @@ TEST(MetafileHostile, LyingRecordEndsPlayback) {
     EXPECT_EQ(d.At(30, 10), kWhite);
 }
 
+// Painting is bounded: a small file that fills the whole picture over and over
+// stops being played long before it could keep a batch busy.
+TEST(MetafileHostile, EndlessRepaintingStops) {
+    for (int fills : {100, 40000}) {
+        Emf e(0, 0, 64, 64);
+        e.Rec(39, {1, 0, int32_t(kRed), 0}).Rec(37, {1});
+        for (int i = 0; i < fills; ++i)
+            e.Rec(43, {0, 0, 64, 64});
+        e.Rec(39, {2, 0, int32_t(kBlue), 0}).Rec(37, {2}).Rec(43, {0, 0, 64, 64});
+        Decoded d;
+        Decode(e.Build(), &d);
+        ASSERT_TRUE(d.ok);
+        EXPECT_EQ(d.At(32, 32), fills == 100 ? kBlue : kRed) << fills << " fills";
+    }
+}
+
 TEST(MetafileHostile, RandomCorruptionsStayBounded) {
     std::mt19937 rng(6);
     for (const Bytes& file : SampleFiles()) {
