@@ -465,6 +465,9 @@ TEST(GifRead, DamagedCodesEndTheImageOnly) {
         {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
         {0x00, 0x51, 0xFC, 0x1B, 0x28, 0x70, 0xA0, 0xC1, 0x83, 0x01},
         std::vector<uint8_t>(254, 0xAA),
+        // Size 2: clear, 0, 7 (beyond the table), 7, 7: the third makes entry 7
+        // its own prefix, and the fourth would walk that loop for ever.
+        {0xC4, 0x7F, 0x05},
     };
     for (const auto& data : streams)
         for (int codeSize : {2, 8, 9, 1, 12}) {
