@@ -4,8 +4,6 @@
 #include "ImageType.h"
 #include "MetafileCodec.h"
 
-#include <cairo.h>
-#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,16 +19,6 @@
 #include <vector>
 
 namespace {
-
-// Text drawing fills process-wide font caches; empty them once all tests ran.
-class FontCaches : public testing::Environment {
-public:
-    void TearDown() override {
-        cairo_debug_reset_static_data();
-        FcFini();
-    }
-};
-const testing::Environment* const kFontCaches = testing::AddGlobalTestEnvironment(new FontCaches);
 
 using Bytes = std::vector<uint8_t>;
 
