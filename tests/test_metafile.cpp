@@ -483,6 +483,23 @@ TEST(EmfPicture, MappingTransformsAndState) {
     EXPECT_EQ(d.At(20, 70), kWhite);
 }
 
+// Thin lines cover the pixels their coordinates name, one row each, even at the
+// picture's top edge.
+TEST(EmfPicture, HairlinesHitTheirPixels) {
+    Emf e(0, 0, 40, 20);
+    e.Rec(27, {0, 0}).Rec(54, {40, 0}).Rec(27, {0, 10}).Rec(54, {40, 10});
+    Decoded d;
+    Decode(e.Build(), &d);
+    ASSERT_TRUE(d.ok);
+    for (int x : {2, 20, 37}) {
+        EXPECT_EQ(d.At(x, 0), 0u) << x;
+        EXPECT_EQ(d.At(x, 1), kWhite) << x;
+        EXPECT_EQ(d.At(x, 9), kWhite) << x;
+        EXPECT_EQ(d.At(x, 10), 0u) << x;
+        EXPECT_EQ(d.At(x, 11), kWhite) << x;
+    }
+}
+
 TEST(EmfPicture, MetricMappingModeFlipsY) {
     // Lo-metric: 0.1 mm units, y up. 254 units = 1 inch = 96 pixels.
     Emf e(0, 0, 200, 200);
