@@ -390,6 +390,7 @@ bool ChooseOutput(j_decompress_ptr cinfo) {
 
 bool JpegCodec::Decode(ImageStream* stream) {
     if (!stream) return false;
+    exif_ = ExifInfo{};
     jpeg_decompress_struct cinfo;
     ErrorManager jerr;
     StreamSource source;

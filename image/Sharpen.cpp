@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #ifdef __SSE2__
@@ -171,9 +172,12 @@ bool CRaster::ApplyKernel(const int32_t* kernel, int32_t size, int32_t divisor, 
 
     // Colours for palette images are mapped back through the working copy's
     // palette, as WriteColor would.
-    const uint32_t important = work.head_.biClrImportant;
-    CPaletteSearch search(work.Palette(), std::min(important ? important : work.head_.biClrUsed,
-                                                   work.head_.biClrUsed));
+    std::optional<CPaletteSearch> search;
+    if (work.head_.biClrUsed) {
+        const uint32_t important = work.head_.biClrImportant;
+        search.emplace(work.Palette(), std::min(important ? important : work.head_.biClrUsed,
+                                                work.head_.biClrUsed));
+    }
 
     // The window of every pixel through ReadColor, outside pixels included.
     auto colourPixel = [&](uint32_t x, uint32_t y) {
@@ -190,7 +194,7 @@ bool CRaster::ApplyKernel(const int32_t* kernel, int32_t size, int32_t divisor, 
             uint8_t* p = work.RowPointer(y) + 3 * size_t(x);
             p[0] = out.rgbBlue, p[1] = out.rgbGreen, p[2] = out.rgbRed;
         } else {
-            work.WriteIndex(x, y, search.Nearest(out.rgbBlue, out.rgbGreen, out.rgbRed));
+            work.WriteIndex(x, y, search->Nearest(out.rgbBlue, out.rgbGreen, out.rgbRed));
         }
     };
 

@@ -565,3 +565,19 @@ TEST(GifRobustness, TruncatedCorruptedAndMalformedFilesNeverCrash) {
         }
     }
 }
+
+TEST(GifBatchCommand, ConvertedPaletteImagesReadBackExactlyByImageMagick) {
+    if (!HaveMagick()) GTEST_SKIP() << "no ImageMagick";
+    for (uint32_t bpp : {1u, 4u, 8u}) {
+        CRaster img = MakePaletted(211, 97, bpp, bpp + 40);
+        Rgba im;
+        ASSERT_TRUE(ConvertWithBatchCommand(img, "out.gif", &im)) << bpp;
+        ASSERT_EQ(im.width, 211);
+        ASSERT_EQ(im.height, 97);
+        const Rgba us = Dump(img);
+        for (int y = 0; y < im.height; ++y)
+            for (int x = 0; x < im.width; ++x)
+                ASSERT_EQ(0, std::memcmp(us.At(x, y), im.At(x, y), 3))
+                    << bpp << " at " << x << "," << y;
+    }
+}
