@@ -4,8 +4,6 @@
 #include "ImageType.h"
 #include "MetafileCodec.h"
 
-#include <cairo.h>
-#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,16 +19,6 @@
 #include <vector>
 
 namespace {
-
-// Text drawing fills process-wide font caches; empty them once all tests ran.
-class FontCaches : public testing::Environment {
-public:
-    void TearDown() override {
-        cairo_debug_reset_static_data();
-        FcFini();
-    }
-};
-const testing::Environment* const kFontCaches = testing::AddGlobalTestEnvironment(new FontCaches);
 
 using Bytes = std::vector<uint8_t>;
 
@@ -493,6 +481,23 @@ TEST(EmfPicture, MappingTransformsAndState) {
     EXPECT_EQ(d.At(170, 70), kRed);
     EXPECT_EQ(d.At(152, 52), kWhite) << "outside the ellipse";
     EXPECT_EQ(d.At(20, 70), kWhite);
+}
+
+// Thin lines cover the pixels their coordinates name, one row each, even at the
+// picture's top edge.
+TEST(EmfPicture, HairlinesHitTheirPixels) {
+    Emf e(0, 0, 40, 20);
+    e.Rec(27, {0, 0}).Rec(54, {40, 0}).Rec(27, {0, 10}).Rec(54, {40, 10});
+    Decoded d;
+    Decode(e.Build(), &d);
+    ASSERT_TRUE(d.ok);
+    for (int x : {2, 20, 37}) {
+        EXPECT_EQ(d.At(x, 0), 0u) << x;
+        EXPECT_EQ(d.At(x, 1), kWhite) << x;
+        EXPECT_EQ(d.At(x, 9), kWhite) << x;
+        EXPECT_EQ(d.At(x, 10), 0u) << x;
+        EXPECT_EQ(d.At(x, 11), kWhite) << x;
+    }
 }
 
 TEST(EmfPicture, MetricMappingModeFlipsY) {

@@ -575,6 +575,16 @@ void GdiCanvas::StrokeCurrent(bool preserve) {
     default:
         break;
     }
+    // The platform's lines run through pixel centres, cairo's along pixel edges:
+    // lines of odd width move by half a pixel so they stay whole and crisp.
+    cairo_path_t* original = nullptr;
+    if (long(std::lround(width)) % 2 == 1) {
+        original = cairo_copy_path(cr_);
+        cairo_new_path(cr_);
+        cairo_translate(cr_, 0.5, 0.5);
+        cairo_append_path(cr_, original);
+        cairo_identity_matrix(cr_);
+    }
     if (!dashes.empty() && state_.bkMode == 2) {
         // Opaque background: the gaps take the background colour.
         SetColor(cr_, ResolveColor(state_.bkColor));
@@ -584,6 +594,11 @@ void GdiCanvas::StrokeCurrent(bool preserve) {
     SetColor(cr_, ResolveColor(pen.color));
     if (ApplyRop2(cr_, state_.rop2)) cairo_stroke_preserve(cr_);
     cairo_restore(cr_);
+    if (original) {
+        cairo_new_path(cr_);
+        if (preserve) cairo_append_path(cr_, original);
+        cairo_path_destroy(original);
+    }
     if (!preserve) cairo_new_path(cr_);
 }
 
