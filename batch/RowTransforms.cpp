@@ -3,13 +3,62 @@
 #include "Device.h"
 #include "Font.h"
 #include "ImageType.h"
+#include "Resize.h"
 #include "StampFont.h"
 #include "TextStamp.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
+
+// The sharpening kernel; its entries sum to the divisor.
+constexpr int32_t kSharpenKernel[9] = {-1, -1, -1, -1, 15, -1, -1, -1, -1};
+constexpr int32_t kSharpenDivisor = 7;
+
+void RotateRow(CRaster& image, const OperationSettings& settings) {
+    switch (settings.rotation) {
+    case kRotate90:
+        image.Rotate90();
+        break;
+    case kRotate180:
+        image.Rotate180();
+        break;
+    case kRotate270:
+        image.Rotate270();
+        break;
+    default:
+        break;
+    }
+    if (settings.sharpen) image.ApplyKernel(kSharpenKernel, 3, kSharpenDivisor, 0);
+}
+
+// other x single(target / side), truncated toward zero.
+int64_t Follow(int64_t other, int32_t target, uint32_t side) {
+    const float ratio = float(double(target) / double(side));
+    return int64_t(std::trunc(double(other) * double(ratio)));
+}
+
+void ResizeRow(CRaster& image, const OperationSettings& settings) {
+    // A damaged record is read as the spin controls would show it.
+    const int32_t targetW = std::clamp(settings.targetWidth, kSpinMin, kSpinMax);
+    const int32_t targetH = std::clamp(settings.targetHeight, kSpinMin, kSpinMax);
+    const uint32_t w = image.GetWidth(), h = image.GetHeight();
+    int64_t cx = targetW, cy = targetH;
+    if (settings.resizeMode == kResizeKeepWidth) {
+        if (w == 0) return; // no ratio without a source
+        cy = Follow(h, targetW, w);
+    } else if (settings.resizeMode == kResizeKeepHeight) {
+        if (h == 0) return;
+        cx = Follow(w, targetH, h);
+    }
+    // A very wide or tall source keeps at least one row or column.
+    cx = std::clamp<int64_t>(cx, 1, UINT32_MAX);
+    cy = std::clamp<int64_t>(cy, 1, UINT32_MAX);
+    // The same pixels as drawing into a compatible device bitmap and importing it.
+    ResizeNearest(image, uint32_t(cx), uint32_t(cy));
+}
 
 void StampRow(CRaster& image, const OperationSettings& settings) {
     StampFont description;
@@ -43,8 +92,8 @@ void StampRow(CRaster& image, const OperationSettings& settings) {
 } // namespace
 
 void ApplyRowTransforms(CRaster& image, const OperationSettings& settings) {
-    // NOTE: rotation with sharpening and the resize come with the pixel
-    // operations; until then only the stamp is applied.
+    if (settings.rotateEnabled) RotateRow(image, settings);
+    if (settings.resizeEnabled) ResizeRow(image, settings);
     if (settings.stampEnabled) StampRow(image, settings);
 }
 
@@ -54,6 +103,5 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
         // must not wrap (300 would become 44).
         image.SetQuality(uint32_t(std::clamp(settings.jpegQuality, kQualityMin, kQualityMax)));
     }
-    // NOTE: the reduction to 8 bits per pixel before GIF and TIFF comes with
-    // the colour depth conversion.
+    if (saveType == kTypeGif || saveType == kTypeTiff) image.ReduceColors(8, true, nullptr, 0);
 }

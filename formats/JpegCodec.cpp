@@ -69,11 +69,13 @@ struct StreamSource {
     jpeg_source_mgr pub;
     ImageStream* stream;
     bool startOfFile;
+    bool ended; // the stream ran out before the end-of-image marker
     JOCTET buffer[kBufferSize];
 };
 
 void InitSource(j_decompress_ptr cinfo) {
     reinterpret_cast<StreamSource*>(cinfo->src)->startOfFile = true;
+    reinterpret_cast<StreamSource*>(cinfo->src)->ended = false;
 }
 
 boolean FillInputBuffer(j_decompress_ptr cinfo) {
@@ -84,6 +86,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
         // A short file: end it with an end-of-image marker and let the
         // library recover what it has.
         WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->ended = true;
         src->buffer[0] = 0xFF;
         src->buffer[1] = JPEG_EOI;
         n = 2;
@@ -390,6 +393,7 @@ bool ChooseOutput(j_decompress_ptr cinfo) {
 
 bool JpegCodec::Decode(ImageStream* stream) {
     if (!stream) return false;
+    exif_ = ExifInfo{};
     jpeg_decompress_struct cinfo;
     ErrorManager jerr;
     StreamSource source;
@@ -445,10 +449,19 @@ bool JpegCodec::Decode(ImageStream* stream) {
                 rows[i] = RowPointer(height - 1 - (first + i));
             if (jpeg_read_scanlines(&cinfo, rows, n) == 0) break;
         }
+        // Past the end of a cut sequential file the library only invents rows:
+        // stop, so that a tiny file declaring a huge picture costs nothing more.
+        if (source.ended && !cinfo.progressive_mode) {
+            for (JDIMENSION s = first; s < cinfo.output_scanline; ++s)
+                std::memset(RowPointer(height - 1 - s) + rowBytes, 0, padding);
+            break;
+        }
         for (JDIMENSION s = first; s < cinfo.output_scanline; ++s)
             std::memset(RowPointer(height - 1 - s) + rowBytes, 0, padding);
     }
-    jpeg_finish_decompress(&cinfo);
+    // Finishing a picture left short would only read on for nothing.
+    if (cinfo.output_scanline < height) jpeg_abort_decompress(&cinfo);
+    else jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     return true;
 }

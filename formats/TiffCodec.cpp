@@ -477,48 +477,28 @@ bool CRasterTIF::ApplyOrientation(uint16_t orientation) {
     case ORIENTATION_LEFTTOP:
         return Transpose(false);
     case ORIENTATION_RIGHTTOP:
-        return Transpose(false) && MirrorHorizontal();
+        return Rotate90() && SwapResolution();
     case ORIENTATION_RIGHTBOT:
         return Transpose(true);
     case ORIENTATION_LEFTBOT:
-        return Transpose(false) && FlipVertical();
+        return Rotate270() && SwapResolution();
     default:
         return true;
     }
 }
 
-// Swaps rows and columns: pixel (column c, row r from the top) goes to
-// (column r, row c); transverse goes to (height-1-r, width-1-c) instead.
+// Rows become columns: pixel (column c, row r from the top) goes to
+// (column r, row c), or for the transverse to (height-1-r, width-1-c).
 bool CRasterTIF::Transpose(bool transverse) {
-    const uint32_t w = GetWidth(), h = GetHeight();
-    CRaster turned(kTypeTiff);
-    turned.InheritSettings(*this);
-    if (!turned.Create(h, w, GetBitsPerPixel(), kTypeTiff)) return false;
-    if (GetPaletteCount()) turned.LoadPalette(Palette(), GetPaletteCount());
-    if (HasAlpha()) {
-        turned.AddAlpha();
-        if (!turned.HasAlpha()) return false;
-    }
-    const bool palette = GetPaletteCount() != 0;
-    for (uint32_t r = 0; r < h; ++r) {
-        const uint32_t sy = h - 1 - r;
-        const uint8_t* src = RowPointer(sy);
-        for (uint32_t c = 0; c < w; ++c) {
-            const uint32_t dx = transverse ? h - 1 - r : r;
-            const uint32_t dRow = transverse ? w - 1 - c : c;
-            const uint32_t dy = w - 1 - dRow;
-            if (palette) {
-                turned.WriteIndex(dx, dy, ReadIndex(c, sy));
-            } else {
-                std::memcpy(turned.RowPointer(dy) + 3 * size_t(dx), src + 3 * size_t(c), 3);
-            }
-            if (alpha_) turned.WriteAlpha(dx, dy, ReadAlpha(c, sy));
-        }
-    }
+    return (transverse ? Rotate270() : Rotate90()) && MirrorHorizontal() && SwapResolution();
+}
+
+// A quarter turn exchanges the horizontal and vertical resolution.
+bool CRasterTIF::SwapResolution() {
     const int32_t xDpi = GetResolutionX(), yDpi = GetResolutionY();
-    turned.SetResolutionX(yDpi);
-    turned.SetResolutionY(xDpi);
-    return TakeOver(turned);
+    SetResolutionX(yDpi);
+    SetResolutionY(xDpi);
+    return true;
 }
 
 namespace {

@@ -41,6 +41,7 @@ private:
     bool StoreRow(const Page& page, const uint8_t* src, uint32_t y, uint8_t* samples);
     bool ApplyOrientation(uint16_t orientation);
     bool Transpose(bool transverse);
+    bool SwapResolution();
     uint16_t ChoosePhotometric();
     uint16_t ChooseCompression(uint32_t depth, uint16_t photometric, uint32_t samples) const;
     bool WriteScanlines(TIFF* tif, uint32_t depth, uint32_t samples);

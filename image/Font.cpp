@@ -4,17 +4,19 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <list>
 #include <strings.h>
 
 #include <fontconfig/fontconfig.h>
 #include FT_SYNTHESIS_H
+#include FT_OUTLINE_H
 #include FT_TRUETYPE_TABLES_H
 
 namespace {
 
 // Cell height used when a record asks for height 0.
 constexpr int kDefaultCellHeight = 16;
-constexpr size_t kGlyphCacheBytes = size_t(8) << 20;
+constexpr size_t kGlyphCacheBytes = size_t(4) << 20;
 
 struct Substitute {
     const char* face;
@@ -56,8 +58,43 @@ struct Match {
     int slant = FC_SLANT_ROMAN;
 };
 
+struct MatchKey {
+    std::string family;
+    int32_t weight;
+    bool italic;
+    bool operator==(const MatchKey&) const = default;
+};
+
+// Recently opened faces and matches, so a batch that stamps every image
+// neither asks fontconfig nor opens and renders the face again each time.
+constexpr size_t kCachedMatches = 32;
+constexpr size_t kCachedFaces = 4;
+std::list<std::pair<MatchKey, Match>> gMatches; // guarded by FontconfigMutex
+
+struct FaceKey {
+    std::string file;
+    int index;
+    int32_t lfHeight;
+    bool embolden;
+    bool oblique;
+    bool operator==(const FaceKey&) const = default;
+};
+std::list<std::pair<FaceKey, std::shared_ptr<FontFace>>> gFaces; // guarded by FaceCacheMutex
+
+std::mutex& FaceCacheMutex() {
+    static std::mutex m;
+    return m;
+}
+
 bool MatchFace(const std::string& family, int32_t lfWeight, bool italic, Match* out) {
     std::lock_guard<std::mutex> lock(FontconfigMutex());
+    const MatchKey key{family, lfWeight, italic};
+    for (auto it = gMatches.begin(); it != gMatches.end(); ++it) {
+        if (!(it->first == key)) continue;
+        gMatches.splice(gMatches.begin(), gMatches, it);
+        *out = it->second;
+        return true;
+    }
     if (!FcInit()) return false;
     FcPattern* pattern = FcPatternCreate();
     if (!pattern) return false;
@@ -90,6 +127,10 @@ bool MatchFace(const std::string& family, int32_t lfWeight, bool italic, Match* 
         ok = true;
     }
     FcPatternDestroy(match);
+    if (ok) {
+        gMatches.emplace_front(key, *out);
+        if (gMatches.size() > kCachedMatches) gMatches.pop_back();
+    }
     return ok;
 }
 
@@ -224,38 +265,64 @@ void FontFace::TrimCache() {
     cacheBytes_ = 0;
 }
 
-const GlyphImage& FontFace::Glyph(uint32_t codepoint) {
-    auto it = cache_.find(codepoint);
-    if (it != cache_.end()) return it->second;
-    GlyphImage g;
+bool FontFace::LoadOutline(uint32_t codepoint) {
     // Tabs are not expanded; they take a space's room.
     const uint32_t mapped = codepoint == '\t' ? uint32_t(' ') : codepoint;
     const FT_UInt index = FT_Get_Char_Index(face_, mapped);
-    if (FT_Load_Glyph(face_, index, FT_LOAD_DEFAULT | FT_LOAD_NO_BITMAP) == 0) {
+    if (FT_Load_Glyph(face_, index, FT_LOAD_DEFAULT | FT_LOAD_NO_BITMAP) != 0) return false;
+    FT_GlyphSlot slot = face_->glyph;
+    if (slot->format == FT_GLYPH_FORMAT_OUTLINE) {
+        if (embolden_) FT_GlyphSlot_Embolden(slot);
+        if (oblique_) FT_GlyphSlot_Oblique(slot);
+    }
+    return true;
+}
+
+GlyphImage& FontFace::Glyph(uint32_t codepoint) {
+    auto it = cache_.find(codepoint);
+    if (it != cache_.end()) return it->second;
+    GlyphImage g;
+    if (LoadOutline(codepoint)) {
         FT_GlyphSlot slot = face_->glyph;
-        if (slot->format == FT_GLYPH_FORMAT_OUTLINE) {
-            if (embolden_) FT_GlyphSlot_Embolden(slot);
-            if (oblique_) FT_GlyphSlot_Oblique(slot);
-        }
         g.advance = int((slot->advance.x + 32) >> 6);
-        if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) == 0 &&
-            slot->bitmap.pixel_mode == FT_PIXEL_MODE_GRAY) {
-            const FT_Bitmap& bm = slot->bitmap;
-            g.left = slot->bitmap_left;
-            g.top = slot->bitmap_top;
-            g.width = int(bm.width);
-            g.rows = int(bm.rows);
-            g.coverage.resize(size_t(g.width) * g.rows);
-            for (int r = 0; r < g.rows; ++r) {
-                const unsigned char* src =
-                    bm.buffer + (bm.pitch >= 0 ? ptrdiff_t(r) * bm.pitch
-                                               : ptrdiff_t(g.rows - 1 - r) * -bm.pitch);
-                std::memcpy(g.coverage.data() + size_t(r) * g.width, src, size_t(g.width));
-            }
+        if (slot->format == FT_GLYPH_FORMAT_OUTLINE && slot->outline.n_points > 0) {
+            FT_BBox box;
+            FT_Outline_Get_CBox(&slot->outline, &box);
+            // Rounded outward, as the rasteriser sizes its bitmap; one pixel
+            // of slack on every side.
+            g.boxLeft = int(box.xMin >> 6) - 1;
+            g.boxBottom = int(box.yMin >> 6) - 1;
+            g.boxRight = int((box.xMax + 63) >> 6) + 1;
+            g.boxTop = int((box.yMax + 63) >> 6) + 1;
         }
     }
-    cacheBytes_ += g.coverage.size() + 64;
+    cacheBytes_ += 64;
     return cache_.emplace(codepoint, std::move(g)).first->second;
+}
+
+const GlyphImage& FontFace::Rendered(uint32_t codepoint) {
+    GlyphImage& g = Glyph(codepoint);
+    if (g.rendered) return g;
+    g.rendered = true;
+    if (g.boxRight <= g.boxLeft || !LoadOutline(codepoint)) return g;
+    FT_GlyphSlot slot = face_->glyph;
+    if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0 ||
+        slot->bitmap.pixel_mode != FT_PIXEL_MODE_GRAY)
+        return g;
+    const FT_Bitmap& bm = slot->bitmap;
+    g.left = slot->bitmap_left;
+    g.top = slot->bitmap_top;
+    g.width = int(bm.width);
+    g.rows = int(bm.rows);
+    g.coverage.resize(size_t(g.width) * g.rows);
+    for (int r = 0; r < g.rows; ++r) {
+        const unsigned char* src =
+            bm.buffer +
+            (bm.pitch >= 0 ? ptrdiff_t(r) * bm.pitch : ptrdiff_t(g.rows - 1 - r) * -bm.pitch);
+        std::memcpy(g.coverage.data() + size_t(r) * g.width, src, size_t(g.width));
+    }
+    cacheBytes_ += g.coverage.size();
+    return g;
 }
 
 CFont::CFont() = default;
@@ -272,10 +339,21 @@ bool CFont::CreateFontIndirect(const LOGFONT& lf) {
     const bool bold = record.lfWeight >= 600;
     const bool embolden = bold && m.weight < FC_WEIGHT_DEMIBOLD;
     const bool oblique = record.lfItalic && m.slant == FC_SLANT_ROMAN;
-    std::unique_ptr<FontFace> face =
+    const FaceKey key{m.file, m.index, record.lfHeight, embolden, oblique};
+    std::lock_guard<std::mutex> lock(FaceCacheMutex());
+    for (auto it = gFaces.begin(); it != gFaces.end(); ++it) {
+        if (!(it->first == key)) continue;
+        gFaces.splice(gFaces.begin(), gFaces, it);
+        face_ = it->second;
+        log_ = record;
+        return true;
+    }
+    std::shared_ptr<FontFace> face =
         FontFace::Open(m.file, m.index, record.lfHeight, embolden, oblique);
     if (!face) return false;
     if (!m.family.empty()) face->family = m.family;
+    gFaces.emplace_front(key, face);
+    if (gFaces.size() > kCachedFaces) gFaces.pop_back();
     face_ = std::move(face);
     log_ = record;
     return true;

@@ -14,8 +14,12 @@
 
 struct GlyphImage {
     int advance = 0; // pixels to the next glyph
-    int left = 0;    // bitmap's first column relative to the pen
-    int top = 0;     // rows of the bitmap above the baseline
+    // Pixel bounds of the ink relative to the pen on the baseline, y up:
+    // columns boxLeft .. boxRight - 1, rows boxBottom .. boxTop - 1.
+    int boxLeft = 0, boxRight = 0, boxBottom = 0, boxTop = 0;
+    bool rendered = false;
+    int left = 0; // bitmap's first column relative to the pen
+    int top = 0;  // rows of the bitmap above the baseline
     int width = 0;
     int rows = 0;
     std::vector<uint8_t> coverage; // width x rows, 0 = untouched
@@ -42,9 +46,12 @@ public:
     int strikePos = 0; // rows above the baseline
     int strikeThickness = 1;
 
-    // The rendered glyph of a character; call with the mutex held. The
+    // The metrics of a character's glyph; call with the mutex held. The
     // reference stays valid until TrimCache.
-    const GlyphImage& Glyph(uint32_t codepoint);
+    GlyphImage& Glyph(uint32_t codepoint);
+    // The same glyph with its coverage, rendered only when first asked for,
+    // so text measured or drawn off the bitmap costs no rendering.
+    const GlyphImage& Rendered(uint32_t codepoint);
     // Drops cached glyphs when they hold too much memory; mutex held.
     void TrimCache();
 
@@ -53,6 +60,8 @@ private:
 
     FT_Library library_ = nullptr;
     FT_Face face_ = nullptr;
+    bool LoadOutline(uint32_t codepoint);
+
     bool embolden_ = false;
     bool oblique_ = false;
     std::unordered_map<uint32_t, GlyphImage> cache_;

@@ -89,12 +89,16 @@ void DrawRun(FontFace& face, const LOGFONT& lf, Painter& painter, const std::vec
     const int64_t baseline = top + face.ascent;
     int64_t pen = x;
     for (size_t i = line.begin; i < line.end; ++i) {
-        const GlyphImage& g = face.Glyph(cps[i]);
-        const int64_t gx = pen + g.left, gy = baseline - g.top;
-        pen += g.advance;
-        if (gx >= painter.clip.right || gx + g.width <= painter.clip.left ||
-            gy >= painter.clip.bottom || gy + g.rows <= painter.clip.top)
+        const GlyphImage& metrics = face.Glyph(cps[i]);
+        const int64_t origin = pen;
+        pen += metrics.advance;
+        if (origin + metrics.boxLeft >= painter.clip.right ||
+            origin + metrics.boxRight <= painter.clip.left ||
+            baseline - metrics.boxTop >= painter.clip.bottom ||
+            baseline - metrics.boxBottom <= painter.clip.top)
             continue;
+        const GlyphImage& g = face.Rendered(cps[i]);
+        const int64_t gx = origin + g.left, gy = baseline - g.top;
         for (int r = 0; r < g.rows; ++r) {
             const int64_t y = gy + r;
             if (y < painter.clip.top || y >= painter.clip.bottom) continue;

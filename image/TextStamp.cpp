@@ -71,14 +71,19 @@ int CRaster::StampText(const CMemoryDevice* /*dc*/, int x, int y, TextStampSpec*
     memory.SelectBitmap(nullptr);
     memory.SelectFont(nullptr);
 
+    // The mask as an image: rows bottom-up, blue first. A failed import
+    // leaves it empty and nothing is painted.
+    CRaster maskImage(0);
+    if (!maskImage.CreateFromDeviceBitmap(&mask, nullptr)) return 1;
+    const uint32_t maskH = maskImage.GetHeight();
     RGBQUAD colour = ColorRefToQuad(spec->textColor);
     // Stamped pixels stay visible in images with an alpha plane.
     colour.rgbReserved = 255;
-    for (int my = 0; my < mask.Height(); ++my) {
-        const uint8_t* row = mask.Row(my);
-        const int64_t imageY = height - 1 - (r0 + my);
-        for (int mx = 0; mx < mask.Width(); ++mx)
-            if (row[4 * mx]) WriteColor(c0 + mx, imageY, colour, setAlpha);
+    for (uint32_t my = 0; my < maskH; ++my) {
+        const uint8_t* row = maskImage.RowPointer(maskH - 1 - my);
+        const int64_t imageY = height - 1 - (r0 + int64_t(my));
+        for (uint32_t mx = 0; mx < maskImage.GetWidth(); ++mx)
+            if (row[3 * mx]) WriteColor(c0 + mx, imageY, colour, setAlpha);
     }
     return 1;
 }

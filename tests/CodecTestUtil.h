@@ -166,3 +166,21 @@ inline bool DecodeBytes(const std::vector<uint8_t>& bytes, CRaster* img, ImageTy
 }
 
 } // namespace testutil
+
+namespace testutil {
+
+// Saves img as a BMP, has the batch command convert it to out (type from the
+// extension), and decodes the result with ImageMagick.
+inline bool ConvertWithBatchCommand(CRaster& img, const std::string& outName, Rgba* im) {
+    const std::string in = TempPath("in.bmp"), out = TempPath(outName);
+    std::remove(out.c_str());
+    if (!img.SaveFile(in, 1)) return false;
+    const std::string cmd = std::string("'") + TESSALINE_BATCH_EXE + "' --convert '" + in + "' '" +
+                            out + "' >/dev/null 2>&1";
+    const bool ok = std::system(cmd.c_str()) == 0 && MagickDecode(out, im, "[0]", "-coalesce");
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+    return ok;
+}
+
+} // namespace testutil

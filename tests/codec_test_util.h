@@ -6,6 +6,7 @@
 #include "CRaster.h"
 #include "ImageStream.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -176,6 +177,37 @@ template <class Check> void ForEachDamagedVariant(const Bytes& data, size_t coun
             check(damaged);
         }
     }
+}
+
+} // namespace codectest
+
+namespace codectest {
+
+// Runs the batch command's conversion; true when it succeeded.
+inline bool ConvertWithBatch(const std::string& in, const std::string& out) {
+    std::filesystem::remove(out);
+    Bytes ignored;
+    return Capture("'" TESSALINE_BATCH_EXE "' --convert '" + in + "' '" + out + "' 2>&1", &ignored)
+        .empty();
+}
+
+// Largest channel difference and PSNR of two decodes of the same size.
+struct Difference {
+    int worst = 0;
+    double psnr = 0;
+};
+
+inline Difference Compare(const Rgba& a, const Rgba& b) {
+    Difference d;
+    double sum = 0;
+    for (size_t i = 0; i < a.pixels.size() && i < b.pixels.size(); ++i) {
+        const int e = std::abs(int(a.pixels[i]) - int(b.pixels[i]));
+        d.worst = std::max(d.worst, e);
+        sum += double(e) * e;
+    }
+    const double mse = sum / double(std::max<size_t>(1, a.pixels.size()));
+    d.psnr = mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+    return d;
 }
 
 } // namespace codectest

@@ -1,11 +1,15 @@
 // The batch command's transform options, and what a run does with them.
 #include "CRaster.h"
+#include "Font.h"
 #include "ImageType.h"
 #include "OperationSettings.h"
+#include "Resize.h"
+#include "RowTransforms.h"
 #include "SettingsFile.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -209,6 +213,118 @@ TEST_F(BatchTransforms, StampedOutputHasTheTextColourNearTheBottomRight) {
     EXPECT_EQ(inLeft, 0);
     EXPECT_EQ(bottomRows, inLeft + inRight);
     EXPECT_EQ(other, 0); // no blending
+}
+
+std::string CorpusFile(const char* name) {
+    const fs::path p = fs::path(TESSALINE_CORPUS_DIR) / name;
+    return fs::exists(p) ? p.string() : std::string();
+}
+
+bool SamePixels(const CRaster& a, const CRaster& b) {
+    return a.GetWidth() == b.GetWidth() && a.GetHeight() == b.GetHeight() &&
+           a.GetBitsPerPixel() == b.GetBitsPerPixel() && a.PixelBytes() == b.PixelBytes() &&
+           std::memcmp(a.Pixels(), b.Pixels(), a.PixelBytes()) == 0;
+}
+
+TEST_F(BatchTransforms, PhotosResizedToTheirSizes) {
+    const std::string flower = CorpusFile("jpeg/flower.jpg"), iptc = CorpusFile("jpeg/iptc.jpeg");
+    if (flower.empty() || iptc.empty()) GTEST_SKIP() << "corpus photos not present";
+    const CommandRun r =
+        Exec(Settings() + " --format jpg --quality 80 --resize-width 200 " + "--no-rename --out " +
+             Quote(P("out")) + " " + Quote(flower) + " " + Quote(iptc));
+    ASSERT_EQ(r.status, 0) << r.out;
+    struct Expect {
+        const char* name;
+        uint32_t w, h;
+    };
+    // 360 x single(200 / 480) = 149.99999: the single-precision ratio drops a row.
+    for (const Expect& e : {Expect{"out/flower.jpg", 200, 149}, Expect{"out/iptc.jpg", 200, 150}}) {
+        CRaster out(P(e.name), kTypeJpeg);
+        ASSERT_TRUE(out.HasPixels()) << e.name << "\n" << r.out;
+        EXPECT_EQ(out.GetWidth(), e.w) << e.name;
+        EXPECT_EQ(out.GetHeight(), e.h) << e.name;
+    }
+    EXPECT_NE(r.out.find("save resized image to: "), std::string::npos) << r.out;
+}
+
+TEST_F(BatchTransforms, PhotoRotatedSharpenedResizedAndStampedAsInProcess) {
+    const std::string flower = CorpusFile("jpeg/flower.jpg");
+    if (flower.empty()) GTEST_SKIP() << "corpus photo not present";
+    const CommandRun r =
+        Exec(Settings() + " --format bmp --rotate 90 --sharpen --resize-height 100 " +
+             "--stamp 'Q & Co' --font Arial --font-size 9 --font-weight 700 --colour FF00FF " +
+             "--no-rename --out " + Quote(P("out")) + " " + Quote(flower));
+    ASSERT_EQ(r.status, 0) << r.out;
+    CRaster out(P("out/flower.bmp"), kTypeBmp);
+    ASSERT_TRUE(out.HasPixels()) << r.out;
+    // 480 x 360 turned is 360 x 480; at height 100 the single-precision
+    // ratio gives 360 x 0.20833333 = 74.99999, so 74.
+    ASSERT_EQ(out.GetWidth(), 74u);
+    ASSERT_EQ(out.GetHeight(), 100u);
+
+    // The same steps in this process give the same pixels.
+    OperationSettings s = MakeUnsetSettings();
+    ApplySettingsDefaults(s);
+    s.useDefaults = 0;
+    s.rotateEnabled = 1;
+    s.rotation = kRotate90;
+    s.sharpen = 1;
+    s.resizeEnabled = 1;
+    s.resizeMode = kResizeKeepHeight;
+    s.targetHeight = 100;
+    s.stampEnabled = 1;
+    SetFieldText(s.stampText, "Q & Co");
+    SetFieldText(s.fontFace, "Arial");
+    SetFieldText(s.fontSize, "9");
+    s.fontWeight = 700;
+    s.stampColour = MakeColorRef(255, 0, 255);
+    CRaster expected(flower, kTypeJpeg);
+    ASSERT_TRUE(expected.HasPixels());
+    ApplyRowTransforms(expected, s);
+    EXPECT_TRUE(SamePixels(out, expected));
+
+    // The stamp's pixels are in the text colour, centred on the point the
+    // screen font's measure gives, near the bottom right.
+    SIZE extent{};
+    ASSERT_TRUE(GetTextExtentPoint32(CMemoryDevice(), "Q & Co", -1, &extent));
+    int stamped = 0, above = 0, left = 74, right = -1;
+    for (uint32_t y = 0; y < 100; ++y)
+        for (uint32_t x = 0; x < 74; ++x) {
+            const RGBQUAD c = out.ReadColor(x, y, false);
+            if (c.rgbRed != 255 || c.rgbGreen != 0 || c.rgbBlue != 255) continue;
+            ++stamped;
+            above += 99 - int(y) < 100 - extent.cy - 20; // rows counted from the top
+            left = std::min(left, int(x)), right = std::max(right, int(x));
+        }
+    EXPECT_GT(stamped, 15);
+    EXPECT_EQ(above, 0);
+    EXPECT_NEAR((left + right) / 2, 74 - extent.cx, 3);
+}
+
+TEST_F(BatchTransforms, GifAndTiffOutputsAreReducedToEightBits) {
+    std::string photo = CorpusFile("jpeg/iptc.jpeg");
+    if (photo.empty()) {
+        // Without the corpus, a smooth 24-bit picture of our own.
+        CRaster picture(160, 120, 24);
+        for (uint32_t y = 0; y < 120; ++y)
+            for (uint32_t x = 0; x < 160; ++x)
+                picture.WriteColor(x, y, RGBQUAD{uint8_t(x), uint8_t(2 * y), uint8_t(x + y), 0});
+        photo = P("picture.bmp");
+        ASSERT_TRUE(picture.SaveFile(photo, kTypeBmp));
+    }
+    for (const char* format : {"gif", "tif"}) {
+        SCOPED_TRACE(format);
+        const CommandRun r =
+            Exec(Settings() + " --format " + format + " --resize-width 120 --rename out --out " +
+                 Quote(P("out")) + " " + Quote(photo));
+        ASSERT_EQ(r.status, 0) << r.out;
+        const std::string name = P(std::string("out/out00001.") + format);
+        CRaster out(name, std::string(format) == "gif" ? kTypeGif : kTypeTiff);
+        ASSERT_TRUE(out.HasPixels()) << name << "\n" << r.out;
+        EXPECT_EQ(out.GetBitsPerPixel(), 8u);
+        EXPECT_EQ(out.GetWidth(), 120u);
+        EXPECT_GT(out.GetPaletteCount(), 0u);
+    }
 }
 
 } // namespace

@@ -465,6 +465,9 @@ TEST(GifRead, DamagedCodesEndTheImageOnly) {
         {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
         {0x00, 0x51, 0xFC, 0x1B, 0x28, 0x70, 0xA0, 0xC1, 0x83, 0x01},
         std::vector<uint8_t>(254, 0xAA),
+        // Size 2: clear, 0, 7 (beyond the table), 7, 7: the third makes entry 7
+        // its own prefix, and the fourth would walk that loop for ever.
+        {0xC4, 0x7F, 0x05},
     };
     for (const auto& data : streams)
         for (int codeSize : {2, 8, 9, 1, 12}) {
@@ -563,5 +566,21 @@ TEST(GifRobustness, TruncatedCorruptedAndMalformedFilesNeverCrash) {
                 EXPECT_GT(img.GetWidth(), 0u);
             }
         }
+    }
+}
+
+TEST(GifBatchCommand, ConvertedPaletteImagesReadBackExactlyByImageMagick) {
+    if (!HaveMagick()) GTEST_SKIP() << "no ImageMagick";
+    for (uint32_t bpp : {1u, 4u, 8u}) {
+        CRaster img = MakePaletted(211, 97, bpp, bpp + 40);
+        Rgba im;
+        ASSERT_TRUE(ConvertWithBatchCommand(img, "out.gif", &im)) << bpp;
+        ASSERT_EQ(im.width, 211);
+        ASSERT_EQ(im.height, 97);
+        const Rgba us = Dump(img);
+        for (int y = 0; y < im.height; ++y)
+            for (int x = 0; x < im.width; ++x)
+                ASSERT_EQ(0, std::memcmp(us.At(x, y), im.At(x, y), 3))
+                    << bpp << " at " << x << "," << y;
     }
 }

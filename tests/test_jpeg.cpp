@@ -556,6 +556,22 @@ TEST(JpegDecode, TruncatedFilesLoadWhatTheyHave) {
     EXPECT_EQ(std::memcmp(most.RowPointer(47), full.RowPointer(47), 64 * 3), 0);
 }
 
+// Past the cut the library would only invent rows; they stay as created
+// (black), so a tiny file declaring a huge picture does not cost its size.
+TEST(JpegDecode, RowsPastTheCutAreNotInvented) {
+    CRaster image(64, 512, 24, kTypeJpeg);
+    FillPattern(image);
+    const Bytes file = EncodeImage(image);
+    CRaster part;
+    ASSERT_TRUE(DecodeBytes(Bytes(file.begin(), file.begin() + long(file.size() / 3)), part));
+    ASSERT_EQ(part.GetHeight(), 512u);
+    const uint8_t* bottom = part.RowPointer(0);
+    for (int i = 0; i < 64 * 3; ++i) ASSERT_EQ(bottom[i], 0) << i;
+    CRaster full;
+    ASSERT_TRUE(DecodeBytes(file, full));
+    EXPECT_EQ(std::memcmp(part.RowPointer(511), full.RowPointer(511), 64 * 3), 0) << "the top is kept";
+}
+
 // Byte damage anywhere, the Exif block included: never a crash (run under
 // the sanitizers), and a success always has the declared size.
 TEST(JpegDecode, DamagedFilesNeverCrash) {

@@ -4,8 +4,6 @@
 #include "ImageType.h"
 #include "MetafileCodec.h"
 
-#include <cairo.h>
-#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,16 +19,6 @@
 #include <vector>
 
 namespace {
-
-// Text drawing fills process-wide font caches; empty them once all tests ran.
-class FontCaches : public testing::Environment {
-public:
-    void TearDown() override {
-        cairo_debug_reset_static_data();
-        FcFini();
-    }
-};
-const testing::Environment* const kFontCaches = testing::AddGlobalTestEnvironment(new FontCaches);
 
 using Bytes = std::vector<uint8_t>;
 
@@ -495,6 +483,23 @@ TEST(EmfPicture, MappingTransformsAndState) {
     EXPECT_EQ(d.At(20, 70), kWhite);
 }
 
+// Thin lines cover the pixels their coordinates name, one row each, even at the
+// picture's top edge.
+TEST(EmfPicture, HairlinesHitTheirPixels) {
+    Emf e(0, 0, 40, 20);
+    e.Rec(27, {0, 0}).Rec(54, {40, 0}).Rec(27, {0, 10}).Rec(54, {40, 10});
+    Decoded d;
+    Decode(e.Build(), &d);
+    ASSERT_TRUE(d.ok);
+    for (int x : {2, 20, 37}) {
+        EXPECT_EQ(d.At(x, 0), 0u) << x;
+        EXPECT_EQ(d.At(x, 1), kWhite) << x;
+        EXPECT_EQ(d.At(x, 9), kWhite) << x;
+        EXPECT_EQ(d.At(x, 10), 0u) << x;
+        EXPECT_EQ(d.At(x, 11), kWhite) << x;
+    }
+}
+
 TEST(EmfPicture, MetricMappingModeFlipsY) {
     // Lo-metric: 0.1 mm units, y up. 254 units = 1 inch = 96 pixels.
     Emf e(0, 0, 200, 200);
@@ -748,6 +753,22 @@ TEST(MetafileHostile, LyingRecordEndsPlayback) {
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.At(10, 10), kRed);
     EXPECT_EQ(d.At(30, 10), kWhite);
+}
+
+// Painting is bounded: a small file that fills the whole picture over and over
+// stops being played long before it could keep a batch busy.
+TEST(MetafileHostile, EndlessRepaintingStops) {
+    for (int fills : {100, 40000}) {
+        Emf e(0, 0, 64, 64);
+        e.Rec(39, {1, 0, int32_t(kRed), 0}).Rec(37, {1});
+        for (int i = 0; i < fills; ++i)
+            e.Rec(43, {0, 0, 64, 64});
+        e.Rec(39, {2, 0, int32_t(kBlue), 0}).Rec(37, {2}).Rec(43, {0, 0, 64, 64});
+        Decoded d;
+        Decode(e.Build(), &d);
+        ASSERT_TRUE(d.ok);
+        EXPECT_EQ(d.At(32, 32), fills == 100 ? kBlue : kRed) << fills << " fills";
+    }
 }
 
 TEST(MetafileHostile, RandomCorruptionsStayBounded) {

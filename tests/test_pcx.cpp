@@ -362,3 +362,13 @@ TEST(PcxRobustness, TruncatedCorruptedAndMalformedFilesNeverCrash) {
         EXPECT_FALSE(img.HasPixels()) << name;
     }
 }
+
+TEST(PcxBatchCommand, ConvertedFilesReadBackExactlyByImageMagick) {
+    if (!HaveMagick()) GTEST_SKIP() << "no ImageMagick";
+    for (uint32_t bpp : {1u, 4u, 8u, 24u}) {
+        CRaster img = MakeImage(203, 77, bpp, bpp + 90);
+        Rgba im;
+        ASSERT_TRUE(ConvertWithBatchCommand(img, "out.pcx", &im)) << bpp;
+        ExpectSameAsMagick(im, img, bpp == 1, "batch " + std::to_string(bpp));
+    }
+}

@@ -249,6 +249,31 @@ TEST(PngRead, ColourKeyIsComposited) {
     EXPECT_EQ(grey.ReadColor(1, 0).rgbRed, 8);
 }
 
+// Below 8 bits a keyed grey becomes the nearest grey to 192 the depth holds,
+// and its neighbours in the same byte keep their values.
+TEST(PngRead, GreyKeyBelowEightBits) {
+    struct Case {
+        int bitDepth;
+        uint8_t shown; // what a keyed pixel shows
+    };
+    for (const Case& c : {Case{1, 255}, Case{2, 170}, Case{4, 187}}) {
+        PngSpec spec;
+        spec.width = 8, spec.bitDepth = c.bitDepth;
+        const uint32_t top = (1u << c.bitDepth) - 1;
+        const uint32_t values[8] = {top, 0, top, 0, 0, top, 1, top};
+        Bytes row((8 * c.bitDepth + 7) / 8, 0);
+        for (int x = 0; x < 8; ++x)
+            row[x * c.bitDepth / 8] |= uint8_t(values[x] << (8 - c.bitDepth - x * c.bitDepth % 8));
+        spec.rows = {row};
+        spec.hasKey = true, spec.key.gray = 0;
+        CRaster image = Decoded(MakePng(spec));
+        for (int x = 0; x < 8; ++x) {
+            const int expected = values[x] == 0 ? c.shown : int(values[x] * 255 / top);
+            EXPECT_EQ(image.ReadColor(x, 0).rgbRed, expected) << c.bitDepth << " bits, x " << x;
+        }
+    }
+}
+
 TEST(PngRead, Resolution) {
     struct Case {
         bool present;
@@ -296,6 +321,10 @@ TEST(PngRead, InterlacedMatchesProgressiveAndIsRemembered) {
                 }
             // Written again it is interlaced again.
             Bytes out;
+            ASSERT_TRUE(EncodeBytes(interlaced, kTypePng, &out));
+            EXPECT_EQ(Find(Chunks(out), "IHDR")->data[12], 1);
+            // A rotation carries the settings, and the interlacing with them.
+            ASSERT_TRUE(interlaced.Rotate90());
             ASSERT_TRUE(EncodeBytes(interlaced, kTypePng, &out));
             EXPECT_EQ(Find(Chunks(out), "IHDR")->data[12], 1);
             ASSERT_TRUE(EncodeBytes(plain, kTypePng, &out));
@@ -679,5 +708,22 @@ TEST(PngWrite, ImageMagickReadsWhatWeWrite) {
                     ASSERT_EQ(ref->At(x, row)[ch], ours[ch])
                         << bpp << " bpp at " << x << "," << row;
             }
+    }
+}
+
+TEST(PngWrite, BatchCommandOutputMatchesItsSource) {
+    if (!HaveImageMagick() || ReadManifest().empty()) GTEST_SKIP() << "no ImageMagick or corpus";
+    for (const char* source :
+         {"png/basn3p08.png", "png/basn2c08.png", "tiff/hopper_lzw.tif", "png/basn0g04.png"}) {
+        const std::string in = CorpusDir() + "/" + source;
+        const std::string out = TempPath("batch.png");
+        ASSERT_TRUE(ConvertWithBatch(in, out)) << source;
+        const auto theirs = MagickDecode(in, "-set colorspace sRGB");
+        const auto ours = MagickDecode(out);
+        std::filesystem::remove(out);
+        ASSERT_TRUE(theirs && ours) << source;
+        EXPECT_EQ(ours->width, theirs->width) << source;
+        EXPECT_EQ(ours->height, theirs->height) << source;
+        EXPECT_EQ(Compare(*ours, *theirs).worst, 0) << source;
     }
 }

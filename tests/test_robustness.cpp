@@ -62,6 +62,21 @@ INSTANTIATE_TEST_SUITE_P(Folders, CorpusRobustness,
                                            "pcx", "wbmp", "metafile", "jpeg2000", "pgx", "pnm",
                                            "ras", "malformed"));
 
+// Inputs the fuzzer found: the first byte is the image type, as it feeds them.
+TEST(Robustness, FuzzerFindingsDecodeOrFailCleanly) {
+    const std::filesystem::path dir = std::filesystem::path(TESSALINE_SOURCE_DIR) / "tests/data/fuzz";
+    int n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        std::vector<uint8_t> bytes = corpus::ReadFile(entry.path());
+        if (bytes.empty()) continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        const ImageType type = bytes[0] % kTypeCount;
+        DecodeBytes(std::vector<uint8_t>(bytes.begin() + 1, bytes.end()), type);
+        ++n;
+    }
+    EXPECT_GT(n, 0);
+}
+
 TEST(Robustness, TinyAndEmptyStreams) {
     for (ImageType t = 0; t < kTypeCount; ++t) {
         DecodeBytes({}, t);

@@ -1,6 +1,9 @@
 // The stamp font and the transforms a batch row applies.
 #include "Font.h"
+#include "ImageType.h"
 #include "OperationSettings.h"
+#include "RandomImage.h"
+#include "Resize.h"
 #include "RowTransforms.h"
 #include "StampFont.h"
 #include "TextStamp.h"
@@ -8,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
+#include <set>
 #include <string>
 
 namespace {
@@ -49,6 +54,227 @@ Ink RedInk(const CRaster& image) {
             ++ink.count;
         }
     return ink;
+}
+
+OperationSettings Plain() {
+    OperationSettings s = MakeUnsetSettings();
+    ApplySettingsDefaults(s);
+    s.useDefaults = 0;
+    return s;
+}
+
+OperationSettings Resize(int32_t mode, int32_t w, int32_t h) {
+    OperationSettings s = Plain();
+    s.resizeEnabled = 1;
+    s.resizeMode = mode;
+    s.targetWidth = w;
+    s.targetHeight = h;
+    return s;
+}
+
+bool SamePixels(const CRaster& a, const CRaster& b) {
+    return a.GetWidth() == b.GetWidth() && a.GetHeight() == b.GetHeight() &&
+           a.GetBitsPerPixel() == b.GetBitsPerPixel() && a.PixelBytes() == b.PixelBytes() &&
+           std::memcmp(a.Pixels(), b.Pixels(), a.PixelBytes()) == 0;
+}
+
+CRaster Random(uint32_t w, uint32_t h, uint32_t bpp, unsigned seed) {
+    std::mt19937 rng(seed);
+    CRaster image(w, h, bpp);
+    FillRandom(image, rng);
+    return image;
+}
+
+constexpr int32_t kKernel[9] = {-1, -1, -1, -1, 15, -1, -1, -1, -1};
+
+TEST(RowTransforms, ResizeArithmetic) {
+    struct Case {
+        int32_t mode, w, h;
+        uint32_t srcW, srcH, cx, cy;
+    };
+    const Case cases[] = {
+        {kResizeKeepWidth, 800, 600, 1024, 768, 800, 600},
+        {kResizeKeepWidth, 800, 1, 2592, 1944, 800, 599}, // single-precision ratio
+        {kResizeKeepWidth, 800, 1, 640, 480, 800, 600},   // enlarged
+        {kResizeKeepWidth, 7, 1, 10, 10, 7, 6},
+        {kResizeKeepHeight, 1, 800, 1944, 2592, 599, 800},
+        {kResizeKeepHeight, 1, 6, 3, 4, 4, 6},
+        {kResizeFixed, 800, 600, 600, 800, 800, 600},
+        {-1, 80, 60, 600, 800, 80, 60}, // any other mode: fixed size
+        {57, 3, 2, 600, 800, 3, 2},
+        {kResizeKeepWidth, 1, 1, 3000, 1, 1, 1}, // 0 rows kept as 1
+        {kResizeKeepHeight, 1, 1, 1, 3000, 1, 1},
+        {kResizeFixed, 0, -4, 5, 5, 1, 1}, // a damaged record reads as the spins
+        {kResizeFixed, 40000, 2, 5, 5, 30000, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.srcW) + "x" + std::to_string(c.srcH) + " mode " +
+                     std::to_string(c.mode));
+        CRaster image(c.srcW, c.srcH, 8);
+        ApplyRowTransforms(image, Resize(c.mode, c.w, c.h));
+        ASSERT_TRUE(image.HasPixels());
+        EXPECT_EQ(image.GetWidth(), c.cx);
+        EXPECT_EQ(image.GetHeight(), c.cy);
+        EXPECT_EQ(image.GetBitsPerPixel(), 24u);
+        EXPECT_EQ(image.GetImageType(), 0u);
+    }
+}
+
+TEST(RowTransforms, ResizeIsNearestNeighbourWithoutBlending) {
+    CRaster source = Random(37, 23, 24, 1);
+    CRaster viaRow(source);
+    ApplyRowTransforms(viaRow, Resize(kResizeFixed, 50, 11));
+    CRaster direct(source);
+    ASSERT_TRUE(ResizeNearest(direct, 50, 11));
+    EXPECT_TRUE(SamePixels(viaRow, direct));
+    // Every output colour is one of the input's.
+    std::set<uint32_t> colours;
+    for (uint32_t y = 0; y < 23; ++y)
+        for (uint32_t x = 0; x < 37; ++x)
+            colours.insert(PixelValue(source, x, y));
+    for (uint32_t y = 0; y < 11; ++y)
+        for (uint32_t x = 0; x < 50; ++x)
+            ASSERT_TRUE(colours.count(PixelValue(viaRow, x, y)));
+}
+
+TEST(RowTransforms, HugeTargetsFailCleanly) {
+    // 30000 wide from a 1 x 30000 column asks for 30000 x 900000000 pixels.
+    CRaster image(1, 30000, 24);
+    ApplyRowTransforms(image, Resize(kResizeKeepWidth, 30000, 1));
+    EXPECT_FALSE(image.HasPixels());
+    EXPECT_STREQ(image.LastErrorText(), "RASTER_MAX_MEMORY exceeded");
+    // The rest of the row goes on without trouble.
+    OperationSettings s = StampSettings("After", "Arial", "12");
+    ApplyRowTransforms(image, s);
+    EXPECT_FALSE(image.HasPixels());
+}
+
+TEST(RowTransforms, ImagesThatDidNotLoadPassThrough) {
+    OperationSettings all = StampSettings("Text", "Arial", "12");
+    all.rotateEnabled = 1;
+    all.sharpen = 1;
+    all.resizeEnabled = 1;
+    for (int32_t mode : {kResizeKeepWidth, kResizeKeepHeight}) {
+        all.resizeMode = mode;
+        CRaster empty;
+        ApplyRowTransforms(empty, all);
+        EXPECT_FALSE(empty.HasPixels()) << mode;
+    }
+    // Only the fixed size makes an image: of the target size, in one colour.
+    all.resizeMode = kResizeFixed;
+    all.targetWidth = 31;
+    all.targetHeight = 7;
+    all.stampEnabled = 0;
+    CRaster empty;
+    ApplyRowTransforms(empty, all);
+    ASSERT_TRUE(empty.HasPixels());
+    EXPECT_EQ(empty.GetWidth(), 31u);
+    EXPECT_EQ(empty.GetHeight(), 7u);
+    for (uint32_t y = 0; y < 7; ++y)
+        for (uint32_t x = 0; x < 31; ++x)
+            ASSERT_EQ(PixelValue(empty, x, y), PixelValue(empty, 0, 0));
+}
+
+TEST(RowTransforms, RotationAndSharpening) {
+    struct Case {
+        uint8_t enabled;
+        int32_t rotation;
+        uint8_t sharpen;
+        const char* expect; // r: turned, s: sharpened
+    };
+    const Case cases[] = {
+        {1, kRotate90, 0, "90"},
+        {1, kRotate180, 0, "180"},
+        {1, kRotate270, 1, "270s"},
+        {1, -1, 1, "s"},
+        {1, 3, 0, ""},
+        {0, kRotate90, 1, ""},
+    };
+    const CRaster source = Random(13, 6, 24, 7);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expect);
+        OperationSettings s = Plain();
+        s.rotateEnabled = c.enabled;
+        s.rotation = c.rotation;
+        s.sharpen = c.sharpen;
+        CRaster viaRow(source);
+        ApplyRowTransforms(viaRow, s);
+        CRaster expected(source);
+        const std::string e = c.expect;
+        if (e.rfind("90", 0) == 0) expected.Rotate90();
+        if (e.rfind("180", 0) == 0) expected.Rotate180();
+        if (e.rfind("270", 0) == 0) expected.Rotate270();
+        if (e.find('s') != std::string::npos) expected.ApplyKernel(kKernel, 3, 7, 0);
+        EXPECT_TRUE(SamePixels(viaRow, expected));
+        EXPECT_EQ(SamePixels(viaRow, source), e.empty());
+    }
+}
+
+TEST(RowTransforms, FixedOrderRotateSharpenResizeStamp) {
+    const CRaster source = Random(100, 50, 24, 3);
+    OperationSettings s = StampSettings("Order", "Arial", "10");
+    s.rotateEnabled = 1;
+    s.rotation = kRotate90;
+    s.sharpen = 1;
+    s.resizeEnabled = 1;
+    s.resizeMode = kResizeKeepWidth;
+    s.targetWidth = 40;
+    CRaster viaRow(source);
+    ApplyRowTransforms(viaRow, s);
+    // Turned before the resize: 50 x 100 becomes 40 x 80.
+    ASSERT_EQ(viaRow.GetWidth(), 40u);
+    ASSERT_EQ(viaRow.GetHeight(), 80u);
+
+    CRaster expected(source);
+    expected.Rotate90();
+    expected.ApplyKernel(kKernel, 3, 7, 0);
+    ASSERT_TRUE(ResizeNearest(expected, 40, 80));
+    OperationSettings stampOnly = s;
+    stampOnly.rotateEnabled = 0;
+    stampOnly.resizeEnabled = 0;
+    ApplyRowTransforms(expected, stampOnly);
+    EXPECT_TRUE(SamePixels(viaRow, expected));
+
+    // Sharpening after the resize, or stamping before it, would differ.
+    CRaster late(source);
+    late.Rotate90();
+    ASSERT_TRUE(ResizeNearest(late, 40, 80));
+    late.ApplyKernel(kKernel, 3, 7, 0);
+    ApplyRowTransforms(late, stampOnly);
+    EXPECT_FALSE(SamePixels(viaRow, late));
+    EXPECT_GT(RedInk(viaRow).count, 5);
+}
+
+TEST(RowTransforms, PrepareForTheSaveType) {
+    struct Case {
+        ImageType type;
+        uint32_t bpp, expectBpp;
+    };
+    const Case cases[] = {
+        {kTypeGif, 24, 8},  {kTypeTiff, 24, 8}, {kTypeGif, 8, 8},
+        {kTypeTiff, 4, 4},  {kTypeGif, 1, 1},   {kTypeBmp, 24, 24},
+        {kTypePng, 24, 24}, {kTypePcx, 24, 24}, {kTypeJpeg, 24, 24},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(ImageTypeName(c.type)) + " " + std::to_string(c.bpp));
+        CRaster image = Random(21, 9, c.bpp, 5);
+        image.AddAlpha();
+        PrepareForSave(image, c.type, Plain());
+        EXPECT_EQ(image.GetBitsPerPixel(), c.expectBpp);
+        EXPECT_EQ(image.GetWidth(), 21u);
+        EXPECT_TRUE(image.HasAlpha());
+    }
+    OperationSettings s = Plain();
+    for (int32_t q : {1, 75, 100}) {
+        s.jpegQuality = q;
+        CRaster image(4, 4, 24);
+        PrepareForSave(image, kTypeJpeg, s);
+        EXPECT_EQ(image.GetQuality(), q);
+    }
+    // Empty images are left alone.
+    CRaster empty;
+    PrepareForSave(empty, kTypeGif, s);
+    EXPECT_FALSE(empty.HasPixels());
 }
 
 TEST(StampFont, CreateFontHeightFromPoints) {

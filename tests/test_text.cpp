@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -116,6 +117,33 @@ TEST(Font, HeightsGiveCharacterOrCellSize) {
     EXPECT_GT(zero.Height(), 0);
     ASSERT_TRUE(huge.CreateFontIndirect(MakeLogFont("Arial", -2000000000)));
     EXPECT_EQ(huge.PixelSize(), kMaxFontPixels);
+}
+
+TEST(Font, FontsStayThemselvesWhenFacesAreReused) {
+    // More fonts than faces are kept open: each keeps its own size and face.
+    const int heights[] = {-9, -13, 15, -21, -30, 40, -9, 15};
+    std::vector<std::unique_ptr<CFont>> fonts;
+    for (int i = 0; i < 8; ++i) {
+        fonts.push_back(std::make_unique<CFont>());
+        const char* face = i % 2 ? "Times New Roman" : "Arial";
+        ASSERT_TRUE(fonts.back()->CreateFontIndirect(
+            MakeLogFont(face, heights[i], 400 + 300 * (i % 3 == 0))));
+    }
+    for (int i = 0; i < 8; ++i) {
+        SCOPED_TRACE(i);
+        if (heights[i] < 0)
+            EXPECT_EQ(fonts[i]->PixelSize(), -heights[i]);
+        else
+            EXPECT_EQ(fonts[i]->Height(), heights[i]);
+        EXPECT_EQ(fonts[i]->MatchedFamily(), i % 2 ? "Liberation Serif" : "Liberation Sans");
+        EXPECT_EQ(fonts[i]->MatchedFile().find("Bold") != std::string::npos, i % 3 == 0);
+        LOGFONT lf{};
+        ASSERT_TRUE(fonts[i]->GetLogFont(&lf));
+        EXPECT_EQ(lf.lfHeight, heights[i]);
+    }
+    // The same record twice measures the same.
+    EXPECT_EQ(Extent(*fonts[0], "Same").cx, Extent(*fonts[6], "Same").cx);
+    EXPECT_NE(Extent(*fonts[0], "Same").cx, Extent(*fonts[4], "Same").cx);
 }
 
 TEST(Font, RecordReadsBackWithFaceCut) {

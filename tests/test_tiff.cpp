@@ -216,7 +216,8 @@ TEST(TiffRead, PaletteAndGreyLayouts) {
         if (c.photometric == PHOTOMETRIC_PALETTE) {
             const size_t n = size_t(1) << c.bps;
             p.red.assign(n, 0), p.green.assign(n, 0), p.blue.assign(n, 0);
-            p.red[1] = 50 * 257, p.red[2] = 100 * 257, p.red[n - 1] = 65535;
+            p.red[1] = 50 * 257, p.red[n - 1] = 65535;
+            if (n > 2) p.red[2] = 100 * 257;
         }
         CRaster image = Decoded(MakeTiff({p}));
         ASSERT_EQ(image.GetBitsPerPixel(), c.bpp);
@@ -306,6 +307,7 @@ TEST(TiffRead, OrientationsShowUpright) {
             SCOPED_TRACE(testing::Message() << (rgb ? "RGB" : "grey") << " orientation " << o);
             TiffPage p = GreyPage(w, h);
             p.orientation = o;
+            p.resolution = true, p.xres = 100, p.yres = 200;
             if (rgb) {
                 p.samples = 3, p.photometric = PHOTOMETRIC_RGB;
                 for (Bytes& row : p.rows) {
@@ -319,6 +321,7 @@ TEST(TiffRead, OrientationsShowUpright) {
             const bool turned = o >= 5;
             ASSERT_EQ(image.GetWidth(), turned ? h : w);
             ASSERT_EQ(image.GetHeight(), turned ? w : h);
+            EXPECT_EQ(image.GetResolutionX(), turned ? 200 : 100); // turned with the picture
             for (uint32_t r = 0; r < h; ++r)
                 for (uint32_t c = 0; c < w; ++c) {
                     uint32_t X = 0, Y = 0;
@@ -746,6 +749,32 @@ TEST(TiffWrite, ImageMagickReadsWhatWeWrite) {
                         worst = std::max(worst, std::abs(ref->At(x, row)[ch] - ours[ch]));
                 }
             EXPECT_LE(worst, bpp == 24 ? 12 : 0); // 24 bits are written as JPEG
+        }
+    }
+}
+
+TEST(TiffWrite, BatchCommandOutputMatchesItsSource) {
+    if (!HaveImageMagick() || ReadManifest().empty()) GTEST_SKIP() << "no ImageMagick or corpus";
+    struct Case {
+        const char* source;
+        bool exact; // 24-bit pictures are written as JPEG
+    };
+    for (const Case& c : {Case{"png/basn3p08.png", true}, Case{"tiff/hopper_g4.tif", true},
+                          Case{"tiff/hopper_gray_4bpp.tif", true}, Case{"png/hopper.png", false}}) {
+        const std::string in = CorpusDir() + "/" + c.source;
+        const std::string out = TempPath("batch.tif");
+        ASSERT_TRUE(ConvertWithBatch(in, out)) << c.source;
+        const auto theirs = MagickDecode(in, "-set colorspace sRGB");
+        const auto ours = MagickDecode(out);
+        std::filesystem::remove(out);
+        ASSERT_TRUE(theirs && ours) << c.source;
+        EXPECT_EQ(ours->width, theirs->width) << c.source;
+        EXPECT_EQ(ours->height, theirs->height) << c.source;
+        const Difference d = Compare(*ours, *theirs);
+        if (c.exact) {
+            EXPECT_EQ(d.worst, 0) << c.source;
+        } else {
+            EXPECT_GT(d.psnr, 35.0) << c.source;
         }
     }
 }

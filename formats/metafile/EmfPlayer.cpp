@@ -819,6 +819,7 @@ void PlayEmf(const uint8_t* data, size_t size, cairo_surface_t* surface) {
         // A record that claims more than is left, or less than its own header, ends playback.
         if (length < 8 || length > size - offset) break;
         if (!player.Play(type, RecordReader(data + offset, length))) break;
+        if (canvas.Exhausted()) break;
         offset += length;
     }
 }

@@ -212,6 +212,7 @@ bool DecodeDib(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t
 GdiCanvas::GdiCanvas(cairo_surface_t* surface) : surface_(surface) {
     width_ = cairo_image_surface_get_width(surface);
     height_ = cairo_image_surface_get_height(surface);
+    budget_ = 256.0 * width_ * height_ + double(1 << 26);
     cr_ = cairo_create(surface);
     // Crisp edges and exact colours, as the platform's own device draws them.
     cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
@@ -496,7 +497,17 @@ static bool ApplyRop2(cairo_t* cr, int rop2) {
     }
 }
 
+void GdiCanvas::Charge(double margin) {
+    double x1, y1, x2, y2;
+    cairo_path_extents(cr_, &x1, &y1, &x2, &y2);
+    x1 = std::max(x1 - margin, 0.0), y1 = std::max(y1 - margin, 0.0);
+    x2 = std::min(x2 + margin, double(width_)), y2 = std::min(y2 + margin, double(height_));
+    work_ += 64; // each drawing call costs something, even off the surface
+    if (x2 > x1 && y2 > y1) work_ += (x2 - x1) * (y2 - y1);
+}
+
 void GdiCanvas::FillCurrent(const Brush& brush, bool preserve) {
+    Charge();
     cairo_save(cr_);
     cairo_set_fill_rule(cr_, state_.polyFillMode == 2 ? CAIRO_FILL_RULE_WINDING
                                                       : CAIRO_FILL_RULE_EVEN_ODD);
@@ -515,6 +526,7 @@ void GdiCanvas::StrokeCurrent(bool preserve) {
     double width = pen.cosmetic ? 1 : pen.width * DeviceScale();
     if (!std::isfinite(width) || width < 1) width = 1;
     width = std::min(width, 4.0 * (width_ + height_));
+    Charge(width);
     cairo_save(cr_);
     cairo_set_line_width(cr_, width);
     switch (pen.style & 0xF00) {
@@ -563,6 +575,16 @@ void GdiCanvas::StrokeCurrent(bool preserve) {
     default:
         break;
     }
+    // The platform's lines run through pixel centres, cairo's along pixel edges:
+    // lines of odd width move by half a pixel so they stay whole and crisp.
+    cairo_path_t* original = nullptr;
+    if (long(std::lround(width)) % 2 == 1) {
+        original = cairo_copy_path(cr_);
+        cairo_new_path(cr_);
+        cairo_translate(cr_, 0.5, 0.5);
+        cairo_append_path(cr_, original);
+        cairo_identity_matrix(cr_);
+    }
     if (!dashes.empty() && state_.bkMode == 2) {
         // Opaque background: the gaps take the background colour.
         SetColor(cr_, ResolveColor(state_.bkColor));
@@ -572,6 +594,11 @@ void GdiCanvas::StrokeCurrent(bool preserve) {
     SetColor(cr_, ResolveColor(pen.color));
     if (ApplyRop2(cr_, state_.rop2)) cairo_stroke_preserve(cr_);
     cairo_restore(cr_);
+    if (original) {
+        cairo_new_path(cr_);
+        if (preserve) cairo_append_path(cr_, original);
+        cairo_path_destroy(original);
+    }
     if (!preserve) cairo_new_path(cr_);
 }
 
@@ -849,6 +876,7 @@ void GdiCanvas::FillRects(const std::vector<double>& rects, const Brush& brush) 
                                       {rects[i], rects[i + 3]}};
         AddPolygon(pts, 0, 4);
     }
+    Charge();
     cairo_save(cr_);
     cairo_set_fill_rule(cr_, CAIRO_FILL_RULE_WINDING);
     if (SetBrushSource(brush)) cairo_fill(cr_);
@@ -1120,6 +1148,7 @@ void GdiCanvas::Text(double x, double y, const std::u32string& text, uint32_t op
         cairo_fill(cr_);
     }
     SetColor(cr_, ResolveColor(state_.textColor));
+    work_ += 64.0 * count + std::min(em * em, double(width_) * height_) * count;
     cairo_show_glyphs(cr_, glyphs, count);
     cairo_glyph_free(glyphs);
     if (font.underline || font.strikeOut) {
@@ -1243,6 +1272,12 @@ void GdiCanvas::Blit(const Dib* dib, double dx, double dy, double dw, double dh,
     const bool usesSrc = ((code >> 2) ^ code) & 0x33;
     const bool usesDst = ((code >> 1) ^ code) & 0x55;
     if (inPath_ || code == 0xAA || (usesSrc && !dib) || dw == 0 || dh == 0) return;
+    {
+        int x0, y0, x1, y1;
+        work_ += 64;
+        if (BlitDeviceRect(dx, dy, dw, dh, &x0, &y0, &x1, &y1))
+            work_ += double(x1 - x0) * (y1 - y0) * (usesDst ? 4 : 1);
+    }
     cairo_pattern_t* pattern = nullptr;
     if (usesSrc) {
         if (sw == 0 || sh == 0 || !ClipToSource(*dib, dx, dy, dw, dh, sx, sy, sw, sh)) return;
@@ -1336,6 +1371,12 @@ void GdiCanvas::AlphaBlit(const Dib& dib, double dx, double dy, double dw, doubl
                           double sy, double sw, double sh, uint8_t constantAlpha,
                           bool useSourceAlpha) {
     if (inPath_ || constantAlpha == 0) return;
+    {
+        int x0, y0, x1, y1;
+        work_ += 64;
+        if (BlitDeviceRect(dx, dy, dw, dh, &x0, &y0, &x1, &y1))
+            work_ += double(x1 - x0) * (y1 - y0) * 2;
+    }
     Dib opaque;
     const Dib* use = &dib;
     if (!useSourceAlpha && dib.hasAlpha) {

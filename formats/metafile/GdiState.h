@@ -156,6 +156,9 @@ public:
     DcState& State() { return state_; }
     const DcState& State() const { return state_; }
     int Width() const { return width_; }
+    // True once the records have painted far more than any real picture needs;
+    // the players stop there, so hostile files cannot keep a decode busy.
+    bool Exhausted() const { return work_ > budget_; }
     int Height() const { return height_; }
 
     // Device space of the records (the reference device) to the surface's pixels.
@@ -243,6 +246,8 @@ private:
     void StrokeCurrent(bool preserve);
     bool SetBrushSource(const Brush& brush);
     void LineSegment(PointD from, PointD to);
+    // Counts the surface pixels the current path may touch.
+    void Charge(double margin = 0);
     double DeviceScale() const;
     void ApplyClip(int mode);
     bool BlitDeviceRect(double dx, double dy, double dw, double dh, int* x0, int* y0, int* x1,
@@ -263,6 +268,8 @@ private:
     DcState state_;
     std::vector<DcState> stack_;
     bool inPath_ = false;
+    double work_ = 0;
+    double budget_ = 0;
     cairo_path_t* path_ = nullptr; // the closed path, in surface pixels
 };
 

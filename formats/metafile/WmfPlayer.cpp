@@ -445,6 +445,7 @@ void PlayWmf(const uint8_t* data, size_t size, const int16_t box[4], cairo_surfa
         // A record that claims more than is left, or less than its own header, ends playback.
         if (bytes < 6 || bytes > size - offset) break;
         if (!player.Play(head.U16(4), RecordReader(data + offset, size_t(bytes)))) break;
+        if (canvas.Exhausted()) break;
         offset += size_t(bytes);
     }
 }

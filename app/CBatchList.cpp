@@ -1,0 +1,123 @@
+#include "CBatchList.h"
+
+#include "BatchList.h"
+#include "CTessalineDoc.h"
+#include "Ids.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QUrl>
+
+CBatchList::CBatchList(QWidget* parent) : QTreeWidget(parent) {
+    setObjectName(ids::Name(ids::kBatchList));
+    setRootIsDecorated(false);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSortingEnabled(false);
+    setAllColumnsShowFocus(true);
+    setAcceptDrops(true);
+    setDropIndicatorShown(false);
+    setHeaderLabels({tr("File Name"), tr("Image Size"), tr("File Date"), tr("File Size"), tr("Path")});
+    const int widths[] = {150, 90, 80, 80, 260};
+    for (int c = 0; c < 5; ++c) setColumnWidth(c, widths[c]);
+    headerItem()->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+    header()->setSectionsClickable(false);
+    setStyleSheet("QTreeView::item { border-right: 1px solid #d0d0d0; border-bottom: 1px solid #d0d0d0; }");
+}
+
+QString CBatchList::RowPath(int row) const {
+    QTreeWidgetItem* it = topLevelItem(row);
+    return it ? it->text(4) : QString();
+}
+
+bool CBatchList::Contains(const QString& path) const {
+    const std::string p = path.toStdString();
+    return FindBatchItem(size_t(topLevelItemCount()),
+                         [this](size_t row) { return RowPath(int(row)).toStdString(); }, p);
+}
+
+int CBatchList::AddToBatchList(const QStringList& paths) {
+    std::unique_ptr<QProgressDialog> progress;
+    if (paths.size() > kProgressThreshold) {
+        progress = std::make_unique<QProgressDialog>(tr("Adding images to the batch list..."), tr("Cancel"), 0,
+                                                     int(paths.size()), window());
+        progress->setObjectName("add-progress");
+        progress->setWindowModality(Qt::WindowModal);
+        progress->setMinimumDuration(300);
+    }
+    int added = 0;
+    for (int i = 0; i < paths.size(); ++i) {
+        if (progress) {
+            progress->setValue(i);
+            QApplication::processEvents();
+            if (progress->wasCanceled()) break;
+        }
+        const std::optional<BatchItem> row = MakeBatchItem(paths[i].toStdString());
+        if (!row || Contains(QString::fromStdString(row->path))) continue;
+        auto* it = new QTreeWidgetItem(this);
+        it->setText(0, QString::fromStdString(row->fileName));
+        it->setText(1, QString::fromStdString(row->imageSize));
+        it->setText(2, QString::fromStdString(row->fileDate));
+        it->setText(3, QString::fromStdString(row->fileSize));
+        it->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+        it->setText(4, QString::fromStdString(row->path));
+        ++added;
+    }
+    if (progress) progress->setValue(int(paths.size()));
+    return added;
+}
+
+QStringList CBatchList::ExpandDroppedPaths(const QList<QUrl>& urls) {
+    QStringList paths;
+    for (const QUrl& url : urls) {
+        if (!url.isLocalFile()) continue;
+        const QString local = url.toLocalFile();
+        if (QFileInfo(local).isDir()) {
+            const QString folder = QDir::cleanPath(local);
+            for (const QString& name : CTessalineDoc::ListImageFiles(folder))
+                paths.push_back(folder == "/" ? "/" + name : folder + '/' + name);
+        } else {
+            paths.push_back(local);
+        }
+    }
+    return paths;
+}
+
+void CBatchList::RemoveSelectedRows() {
+    if (canEdit && !canEdit()) return;
+    for (QTreeWidgetItem* it : selectedItems()) delete it;
+}
+
+void CBatchList::ClearRows() {
+    if (canEdit && !canEdit()) return;
+    clear();
+}
+
+void CBatchList::dragEnterEvent(QDragEnterEvent* event) {
+    if (isEnabled() && event->mimeData()->hasUrls()) event->acceptProposedAction();
+    else event->ignore();
+}
+
+void CBatchList::dragMoveEvent(QDragMoveEvent* event) {
+    if (isEnabled() && event->mimeData()->hasUrls()) event->acceptProposedAction();
+    else event->ignore();
+}
+
+void CBatchList::dropEvent(QDropEvent* event) {
+    if (!isEnabled() || !event->mimeData()->hasUrls()) return;
+    event->acceptProposedAction();
+    AddToBatchList(ExpandDroppedPaths(event->mimeData()->urls()));
+}
+
+void CBatchList::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete) {
+        RemoveSelectedRows();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}

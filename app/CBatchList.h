@@ -1,0 +1,33 @@
+// The batch process list: five text columns, rows appended by the browse list
+// (context menu or drag) and by drops from the desktop's file manager.
+#pragma once
+
+#include <QTreeWidget>
+
+#include <functional>
+
+class CBatchList : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit CBatchList(QWidget* parent = nullptr);
+
+    // Adds each path by the list's rules; shows a cancellable progress dialog
+    // when many files are added. Returns the number of rows added.
+    int AddToBatchList(const QStringList& paths);
+    // Files as they come from a drop: folders contribute their image files.
+    static QStringList ExpandDroppedPaths(const QList<QUrl>& urls);
+    bool Contains(const QString& path) const;
+    QString RowPath(int row) const;
+    void RemoveSelectedRows();
+    void ClearRows();
+    // False while a run uses the list; removing rows is refused then.
+    std::function<bool()> canEdit;
+
+    static constexpr int kProgressThreshold = 8;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+};

@@ -1,0 +1,297 @@
+#include "CDialogOperation2.h"
+
+#include "CGroupLine.h"
+#include "CSpinButton.h"
+#include "Ids.h"
+#include "StampFontDialog.h"
+
+#include <QCheckBox>
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+
+namespace {
+
+// The dialog's font: "MS Shell Dlg" at 8 points, resolved through the
+// substitutions the application installs.
+QFont DialogFont() {
+    QFont f("MS Shell Dlg");
+    f.setPointSize(8);
+    return f;
+}
+
+} // namespace
+
+void PaneLayout::Record() {
+    children_.clear();
+    for (QObject* o : owner_->children()) {
+        auto* w = qobject_cast<QWidget*>(o);
+        if (!w || w->isWindow()) continue;
+        QRect r = w->geometry();
+        // A drop-down list counts with its dropped-down part.
+        if (auto* combo = qobject_cast<QComboBox*>(w)) r.setHeight(r.height() + combo->view()->sizeHintForRow(0) * std::min(combo->count(), 7));
+        children_.insert(w, r);
+    }
+}
+
+void PaneLayout::Resize(int width, int height) {
+    if (width <= 0 || height <= 0) return;
+    const bool sx = width > kReferenceWidth, sy = height > kReferenceHeight;
+    const double fx = sx ? double(width) / kReferenceWidth : 1.0;
+    const double fy = sy ? double(height) / kReferenceHeight : 1.0;
+    for (auto it = children_.begin(); it != children_.end(); ++it) {
+        QRect r = it.value();
+        int x = r.x(), y = r.y(), w = r.width(), h = r.height();
+        if (sx) x = int(x * fx), w = int(w * fx);
+        if (sy) y = int(y * fy), h = int(h * fy);
+        // The recorded height of a drop-down list includes its list part.
+        if (qobject_cast<QComboBox*>(it.key())) h = it.key()->height();
+        it.key()->setGeometry(x, y, w, h);
+    }
+}
+
+CDialogOperation2::CDialogOperation2(OperationSettings& settings, StampFont& font, QWidget* parent)
+    : QWidget(parent), settings_(settings), font_(font), layout_(this) {
+    setObjectName(ids::Name(ids::kDialogOperation));
+    setFont(DialogFont());
+    // Base units as the platform derives them from the dialog font.
+    const QFontMetrics m(QWidget::font());
+    baseX_ = std::max(1, m.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 52);
+    baseY_ = std::max(1, m.height());
+    BuildControls();
+    resize(DesignedSize());
+    // Narrower panes clip the controls; lower ones would hide them.
+    setMinimumHeight(DesignedSize().height());
+}
+
+QRect CDialogOperation2::DialogRect(int x, int y, int w, int h) const {
+    return QRect(x * baseX_ / 4, y * baseY_ / 8, w * baseX_ / 4, h * baseY_ / 8);
+}
+
+QSize CDialogOperation2::DesignedSize() const { return DialogRect(0, 0, 494, 58).size(); }
+
+QWidget* CDialogOperation2::Place(QWidget* w, int x, int y, int width, int height) {
+    w->setGeometry(DialogRect(x, y, width, height));
+    return w;
+}
+
+void CDialogOperation2::Label(const char* text, int x, int y, int w, int h) {
+    auto* label = new QLabel(tr(text), this);
+    Place(label, x, y, w, h);
+    // Faces here run a little wider than the dialog font's design.
+    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+}
+
+void CDialogOperation2::BuildControls() {
+    auto makeCombo = [this](int id) {
+        auto* c = new QComboBox(this);
+        c->setObjectName(ids::Name(id));
+        return c;
+    };
+    auto makeEdit = [this](int id, bool digits) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(ids::Name(id));
+        if (digits) e->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), e));
+        return e;
+    };
+    // A spin sits at its buddy's right edge, inside the buddy's rectangle.
+    auto attachSpin = [this](int id, QLineEdit* buddy) {
+        auto* spin = new CSpinButton(id, buddy, this);
+        const QRect b = buddy->geometry();
+        const int w = std::max(12, baseX_ * 11 / 4);
+        spin->setGeometry(b.right() - w + 1, b.top(), w, b.height());
+        buddy->setTextMargins(0, 0, w, 0);
+        return spin;
+    };
+
+    auto* output = new QGroupBox(tr("Output"), this);
+    output->setObjectName(ids::Name(ids::kGroupOutput));
+    Place(output, 3, 3, 165, 47);
+    Label("Format:", 7, 16, 24, 8);
+    format_ = makeCombo(ids::kFormatList);
+    Place(format_, 35, 14, 55, 14);
+    Label("Quality:", 97, 15, 24, 8);
+    quality_ = makeEdit(ids::kQualityEdit, true);
+    Place(quality_, 122, 14, 42, 14);
+    qualitySpin_ = attachSpin(ids::kQualitySpin, quality_);
+    Label("Output:", 7, 33, 24, 8);
+    output_ = makeCombo(ids::kOutputList);
+    Place(output_, 35, 32, 113, 14);
+    chooseFolder_ = new QPushButton("...", this);
+    chooseFolder_->setObjectName(ids::Name(ids::kChooseFolder));
+    Place(chooseFolder_, 150, 32, 14, 12);
+
+    rename_ = new CGroupLine(ids::kGroupRename, tr("Rename"), this);
+    Place(rename_, 171, 3, 59, 47);
+    Label("Prefix:", 175, 16, 20, 8);
+    prefix_ = makeEdit(ids::kPrefixEdit, false);
+    prefix_->setMaxLength(259);
+    Place(prefix_, 198, 14, 28, 14);
+    Label("Series:", 175, 33, 23, 12);
+    series_ = makeEdit(ids::kSeriesEdit, true);
+    Place(series_, 197, 32, 28, 14);
+    seriesSpin_ = attachSpin(ids::kSeriesSpin, series_);
+
+    resize_ = new CGroupLine(ids::kGroupResize, tr("Resize"), this);
+    Place(resize_, 233, 3, 109, 47);
+    Label("W:", 237, 16, 10, 8);
+    width_ = makeEdit(ids::kWidthEdit, true);
+    Place(width_, 250, 14, 38, 14);
+    widthSpin_ = attachSpin(ids::kWidthSpin, width_);
+    Label("H:", 289, 16, 8, 8);
+    height_ = makeEdit(ids::kHeightEdit, true);
+    Place(height_, 299, 14, 38, 14);
+    heightSpin_ = attachSpin(ids::kHeightSpin, height_);
+    resizeMode_ = makeCombo(ids::kResizeModeList);
+    Place(resizeMode_, 237, 32, 100, 14);
+
+    rotate_ = new CGroupLine(ids::kGroupRotate, tr("Rotate"), this);
+    Place(rotate_, 345, 3, 80, 47);
+    rotation_ = makeCombo(ids::kRotationList);
+    Place(rotation_, 350, 14, 71, 13);
+    sharpen_ = new QCheckBox(tr("Sharpen images"), this);
+    sharpen_->setObjectName(ids::Name(ids::kSharpen));
+    Place(sharpen_, 350, 33, 70, 10);
+
+    stamp_ = new CGroupLine(ids::kGroupStamp, tr("Stamp"), this);
+    Place(stamp_, 428, 3, 62, 47);
+    stampText_ = makeEdit(ids::kStampEdit, false);
+    stampText_->setMaxLength(2047);
+    Place(stampText_, 433, 14, 52, 14);
+    fontButton_ = new QPushButton(tr("Font"), this);
+    fontButton_->setObjectName(ids::Name(ids::kFontButton));
+    Place(fontButton_, 433, 32, 51, 12);
+
+    // The frames lie behind the controls inside them.
+    for (QWidget* frame : std::initializer_list<QWidget*>{output, rename_, resize_, rotate_, stamp_})
+        frame->lower();
+
+    connect(format_, &QComboBox::currentIndexChanged, this, [this] { ApplyFormatRule(); });
+    connect(resizeMode_, &QComboBox::currentIndexChanged, this, [this] { ApplyResizeModeRule(); });
+    connect(resize_, &CGroupLine::clicked, this, [this] { ApplyResizeModeRule(); });
+    connect(chooseFolder_, &QPushButton::clicked, this, &CDialogOperation2::ChooseOutputFolder);
+    connect(fontButton_, &QPushButton::clicked, this, &CDialogOperation2::ChooseFont);
+}
+
+void CDialogOperation2::InitOperationPane() {
+    layout_.Record();
+    output_->clear();
+    output_->addItem(tr("Original Folder"));
+    if (settings_.useDefaults) ApplySettingsDefaults(settings_);
+    for (int i = 0; i < kRecentFolderCount; ++i) {
+        const std::string folder = FieldText(settings_.recentFolders[i]);
+        if (!folder.empty()) output_->addItem(QString::fromStdString(folder));
+    }
+    format_->clear();
+    for (const char* text : kOutputFormatTexts) format_->addItem(text);
+    auto select = [](QComboBox* c, int line) { c->setCurrentIndex(line >= 0 && line < c->count() ? line : -1); };
+    select(format_, settings_.outputFormat);
+    qualitySpin_->SetRange(kQualityMin, kQualityMax);
+    qualitySpin_->SetPos(settings_.jpegQuality);
+    select(output_, settings_.outputFolderIndex);
+    const std::string prefix = FieldText(settings_.namePrefix);
+    if (!prefix.empty()) prefix_->setText(QString::fromStdString(prefix));
+    seriesSpin_->SetRange(kSpinMin, kSpinMax);
+    seriesSpin_->SetPos(settings_.seriesStart);
+    widthSpin_->SetRange(kSpinMin, kSpinMax);
+    widthSpin_->SetPos(settings_.targetWidth);
+    heightSpin_->SetRange(kSpinMin, kSpinMax);
+    heightSpin_->SetPos(settings_.targetHeight);
+    resizeMode_->clear();
+    for (const char* text : kResizeModeTexts) resizeMode_->addItem(text);
+    select(resizeMode_, settings_.resizeMode);
+    rotation_->clear();
+    for (const char* text : kRotationTexts) rotation_->addItem(text);
+    select(rotation_, settings_.rotation);
+    sharpen_->setChecked(settings_.sharpen != 0);
+    const std::string stamp = FieldText(settings_.stampText);
+    if (!stamp.empty()) stampText_->setText(QString::fromStdString(stamp));
+    if (!settings_.useDefaults) font_.FromRecord(settings_);
+    rename_->SetCheck(settings_.renameEnabled);
+    resize_->SetCheck(settings_.resizeEnabled);
+    rotate_->SetCheck(settings_.rotateEnabled);
+    stamp_->SetCheck(settings_.stampEnabled);
+    settings_.useDefaults = 0;
+    ApplyFormatRule();
+    ApplyResizeModeRule();
+}
+
+void CDialogOperation2::CollectSettings(OperationSettings& s) const {
+    s.outputFormat = format_->currentIndex();
+    s.jpegQuality = qualitySpin_->GetPos();
+    for (int line = 1; line < output_->count() && line <= kRecentFolderCount; ++line)
+        SetFieldText(s.recentFolders[line - 1], output_->itemText(line).toStdString());
+    s.outputFolderIndex = output_->currentIndex();
+    SetFieldText(s.namePrefix, prefix_->text().toStdString());
+    s.seriesStart = seriesSpin_->GetPos();
+    s.targetWidth = widthSpin_->GetPos();
+    s.targetHeight = heightSpin_->GetPos();
+    s.resizeMode = resizeMode_->currentIndex();
+    s.rotation = rotation_->currentIndex();
+    s.sharpen = sharpen_->isChecked() ? 1 : 0;
+    SetFieldText(s.stampText, stampText_->text().toStdString());
+    font_.ToRecord(s);
+    s.renameEnabled = rename_->GetCheck() ? 1 : 0;
+    s.resizeEnabled = resize_->GetCheck() ? 1 : 0;
+    s.rotateEnabled = rotate_->GetCheck() ? 1 : 0;
+    s.stampEnabled = stamp_->GetCheck() ? 1 : 0;
+}
+
+void CDialogOperation2::ApplyFormatRule() {
+    const bool jpg = format_->currentIndex() == kFormatJpg;
+    quality_->setEnabled(jpg);
+    qualitySpin_->setEnabled(jpg);
+}
+
+void CDialogOperation2::ApplyResizeModeRule() {
+    if (!resize_->GetCheck()) return;
+    const int mode = resizeMode_->currentIndex();
+    if (mode < 0) return;
+    const bool w = mode != kResizeKeepHeight, h = mode != kResizeKeepWidth;
+    width_->setEnabled(w);
+    widthSpin_->setEnabled(w);
+    height_->setEnabled(h);
+    heightSpin_->setEnabled(h);
+}
+
+// Paths compare exactly: folder names are case-sensitive here.
+void CDialogOperation2::AddOutputFolder(const QString& path) {
+    if (path.isEmpty()) return;
+    for (int line = 0; line < output_->count(); ++line)
+        if (output_->itemText(line) == path) {
+            output_->setCurrentIndex(line);
+            return;
+        }
+    if (output_->count() >= kRecentFolderCount + 1) output_->removeItem(output_->count() - 1);
+    output_->insertItem(1, path);
+    output_->setCurrentIndex(1);
+}
+
+void CDialogOperation2::ChooseOutputFolder() {
+    const QString path = folderChooser ? folderChooser()
+                                       : QFileDialog::getExistingDirectory(this, tr("Choose folder:"), QDir::homePath());
+    AddOutputFolder(path);
+}
+
+void CDialogOperation2::ChooseFont() { ChooseStampFontWithDialog(font_, this); }
+
+void CDialogOperation2::SetBatchControlsEnabled(bool enable) {
+    for (QWidget* w : std::initializer_list<QWidget*>{format_, quality_, qualitySpin_, output_, chooseFolder_,
+                                                      rename_, resize_, rotate_, stamp_})
+        w->setEnabled(enable);
+    if (enable) {
+        ApplyFormatRule();
+        ApplyResizeModeRule();
+    }
+}
+
+void CDialogOperation2::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layout_.Resize(event->size().width(), event->size().height());
+}

@@ -1,0 +1,97 @@
+// The operation pane: output format and quality, output folder, renaming,
+// resizing, rotation and stamp, shown from and collected into the settings.
+#pragma once
+
+#include "OperationSettings.h"
+#include "StampFont.h"
+
+#include <QMap>
+#include <QRect>
+#include <QWidget>
+#include <functional>
+
+class CGroupLine;
+class CSpinButton;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+// Scales the children's designed rectangles sideways when the pane is wider
+// than the reference width.
+class PaneLayout {
+public:
+    explicit PaneLayout(QWidget* owner) : owner_(owner) {}
+    void Record();
+    void Resize(int width, int height);
+    QRect Recorded(QWidget* child) const { return children_.value(child); }
+
+    static constexpr int kReferenceWidth = 740;
+    static constexpr int kReferenceHeight = 10000;
+
+private:
+    QWidget* owner_;
+    QMap<QWidget*, QRect> children_;
+};
+
+class CDialogOperation2 : public QWidget {
+    Q_OBJECT
+public:
+    // settings and font belong to the main window and outlive the pane.
+    CDialogOperation2(OperationSettings& settings, StampFont& font, QWidget* parent);
+
+    void InitOperationPane();
+    void CollectSettings(OperationSettings& settings) const;
+    void ApplyFormatRule();
+    void ApplyResizeModeRule();
+    // Adds or selects a chosen folder in the Output list.
+    void AddOutputFolder(const QString& path);
+    void ChooseOutputFolder();
+    void ChooseFont();
+    // The controls SetBatchControlsEnabled switches.
+    void SetBatchControlsEnabled(bool enable);
+
+    // Dialog units to pixels with the pane's font.
+    QRect DialogRect(int x, int y, int w, int h) const;
+    QSize DesignedSize() const;
+    PaneLayout& Layout() { return layout_; }
+
+    // Replaces the folder and font dialogs, for tests.
+    std::function<QString()> folderChooser;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void BuildControls();
+    QWidget* Place(QWidget* w, int x, int y, int width, int height);
+    void Label(const char* text, int x, int y, int w, int h);
+
+    OperationSettings& settings_;
+    StampFont& font_;
+    PaneLayout layout_;
+    int baseX_ = 6;
+    int baseY_ = 13;
+
+    QComboBox* format_ = nullptr;
+    QLineEdit* quality_ = nullptr;
+    CSpinButton* qualitySpin_ = nullptr;
+    QComboBox* output_ = nullptr;
+    QPushButton* chooseFolder_ = nullptr;
+    CGroupLine* rename_ = nullptr;
+    QLineEdit* prefix_ = nullptr;
+    QLineEdit* series_ = nullptr;
+    CSpinButton* seriesSpin_ = nullptr;
+    CGroupLine* resize_ = nullptr;
+    QLineEdit* width_ = nullptr;
+    CSpinButton* widthSpin_ = nullptr;
+    QLineEdit* height_ = nullptr;
+    CSpinButton* heightSpin_ = nullptr;
+    QComboBox* resizeMode_ = nullptr;
+    CGroupLine* rotate_ = nullptr;
+    QComboBox* rotation_ = nullptr;
+    QCheckBox* sharpen_ = nullptr;
+    CGroupLine* stamp_ = nullptr;
+    QLineEdit* stampText_ = nullptr;
+    QPushButton* fontButton_ = nullptr;
+};

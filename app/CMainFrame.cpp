@@ -1,0 +1,403 @@
+#include "CMainFrame.h"
+
+#include "CBatchList.h"
+#include "CDialogOperation2.h"
+#include "CDockManager.h"
+#include "CFolderTree.h"
+#include "CTessalineDoc.h"
+#include "CTessalineView.h"
+#include "CustomizeDialog.h"
+#include "Icons.h"
+#include "Ids.h"
+#include "SettingsFile.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDockWidget>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QThread>
+#include <QToolBar>
+#include <QUrl>
+
+namespace {
+
+constexpr char kCommandBarSection[] = "Command Bars";
+
+void PumpEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(1);
+}
+
+QString ProgramPath() { return QCoreApplication::applicationFilePath(); }
+
+} // namespace
+
+CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
+    : QMainWindow(parent), settings_(MakeUnsetSettings()) {
+    setWindowTitle(tr("Quorvel Image Resizer"));
+    setObjectName("main-frame");
+    run_ = std::make_unique<BatchRun>(static_cast<IBatchHost&>(*this));
+    CreateActions();
+    CreateStatusBar();
+    CreateMenus();
+    CreateToolBar();
+
+    doc_ = new CTessalineDoc(this);
+    view_ = new CTessalineView(doc_, this);
+    setCentralWidget(view_);
+    CreatePanes();
+
+    if (settingsPath.isEmpty()) {
+        const SettingsLocation where = ResolveSettingsLocation(ProgramPath().toStdString());
+        settingsReadPath_ = QString::fromStdString(where.readPath);
+        settingsWritePath_ = QString::fromStdString(where.writePath);
+    } else {
+        settingsReadPath_ = settingsWritePath_ = settingsPath;
+    }
+    LoadSettings(settingsReadPath_.toStdString(), settings_);
+    LoadCommandBarSettings();
+    // The operation pane shows now, so its controls exist from the start.
+    docks_->ShowPane(ids::kPaneBrowse);
+    docks_->ShowPane(ids::kPaneBatchList);
+    docks_->ShowPane(ids::kPaneOperation);
+    resize(1100, 760);
+}
+
+CMainFrame::~CMainFrame() {
+    // Neither thread may outlive the widgets it calls into.
+    run_->WaitForBatchEnd(PumpEvents);
+    view_->StopThumbnailLoader();
+}
+
+void CMainFrame::CreateActions() {
+    struct Spec {
+        int id;
+        const char* text;
+        const char* prompt;
+        const char* tooltip;
+    };
+    const Spec specs[] = {
+        {ids::kCmdStart, "&Start\tCtrl+S", "Resize selected images", "Resize"},
+        {ids::kCmdStop, "Stop", "Stop resizing.", "Stop"},
+        {ids::kCmdExit, "E&xit", "Quit the application; prompts to save documents", "Exit"},
+        {ids::kCmdToolbar, "&Toolbar", "Show or hide the toolbar", "Toggle ToolBar"},
+        {ids::kCmdStatusBar, "&Status Bar", "Show or hide the status bar", "Toggle StatusBar"},
+        {ids::kCmdBrowsePane, "Browse Pane", "Show or hide browse pane", "Browse"},
+        {ids::kCmdBatchListPane, "Batch Process List Pane", "Show or hide batch process list pane.",
+         "Batch process list"},
+        {ids::kCmdOperationPane, "Operation Pane", "Show or hide operation pane.", "Operation"},
+        {ids::kCmdRestoreLayout, "Restore Default Layout", "Restore default layout.", "Default"},
+        {ids::kCmdOnlineHelp, "Online Help", "", "Online Help"},
+        {ids::kCmdAbout, "&About...", "Display program information, version number and copyright", "About"},
+        {ids::kCmdClearBatchList, "Clear Batch Process List", "Remove every row of the batch process list.",
+         "Clear"},
+        {ids::kCmdCustomize, "&Customize...", "", "&Customize..."},
+    };
+    for (const Spec& s : specs) {
+        QString text = tr(s.text);
+        const int tab = text.indexOf('\t');
+        if (tab >= 0) text = text.left(tab);
+        auto* a = new QAction(text, this);
+        a->setObjectName(ids::Name(s.id));
+        a->setStatusTip(tr(s.prompt));
+        a->setToolTip(tr(s.tooltip));
+        a->setIcon(CommandIcon(s.id));
+        commands_.insert(s.id, a);
+    }
+    commands_[ids::kCmdStart]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    commands_[ids::kCmdToolbar]->setCheckable(true);
+    commands_[ids::kCmdToolbar]->setChecked(true);
+    commands_[ids::kCmdStatusBar]->setCheckable(true);
+    commands_[ids::kCmdStatusBar]->setChecked(true);
+
+    connect(commands_[ids::kCmdStart], &QAction::triggered, this, &CMainFrame::OnStart);
+    connect(commands_[ids::kCmdStop], &QAction::triggered, this, &CMainFrame::OnStop);
+    connect(commands_[ids::kCmdExit], &QAction::triggered, this, &QWidget::close);
+    connect(commands_[ids::kCmdToolbar], &QAction::toggled, this, [this](bool on) { toolbar_->setVisible(on); });
+    connect(commands_[ids::kCmdStatusBar], &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
+    connect(commands_[ids::kCmdBrowsePane], &QAction::triggered, this, [this] { TogglePane(ids::kPaneBrowse); });
+    connect(commands_[ids::kCmdBatchListPane], &QAction::triggered, this, [this] { TogglePane(ids::kPaneBatchList); });
+    connect(commands_[ids::kCmdOperationPane], &QAction::triggered, this, [this] { TogglePane(ids::kPaneOperation); });
+    connect(commands_[ids::kCmdRestoreLayout], &QAction::triggered, this, &CMainFrame::RestoreDefaultLayout);
+    connect(commands_[ids::kCmdOnlineHelp], &QAction::triggered, this, &CMainFrame::OnOnlineHelp);
+    connect(commands_[ids::kCmdAbout], &QAction::triggered, this, &CMainFrame::OnAbout);
+    connect(commands_[ids::kCmdClearBatchList], &QAction::triggered, this, &CMainFrame::ClearBatchList);
+    connect(commands_[ids::kCmdCustomize], &QAction::triggered, this, &CMainFrame::OnCustomize);
+}
+
+void CMainFrame::CreateMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName("Menu Bar");
+    QMenu* file = bar->addMenu(tr("&File"));
+    file->addAction(commands_[ids::kCmdStart]);
+    file->addAction(commands_[ids::kCmdStop]);
+    file->addSeparator();
+    file->addAction(commands_[ids::kCmdClearBatchList]);
+    file->addSeparator();
+    file->addAction(commands_[ids::kCmdExit]);
+    // The menu shows the shortcut the action carries.
+    commands_[ids::kCmdStart]->setShortcutVisibleInContextMenu(true);
+    QMenu* view = bar->addMenu(tr("&View"));
+    view->addAction(commands_[ids::kCmdToolbar]);
+    view->addAction(commands_[ids::kCmdStatusBar]);
+    view->addSeparator();
+    view->addAction(commands_[ids::kCmdBrowsePane]);
+    view->addAction(commands_[ids::kCmdBatchListPane]);
+    view->addAction(commands_[ids::kCmdOperationPane]);
+    view->addAction(commands_[ids::kCmdRestoreLayout]);
+    QMenu* help = bar->addMenu(tr("&Help"));
+    help->addAction(commands_[ids::kCmdOnlineHelp]);
+    help->addSeparator();
+    help->addAction(commands_[ids::kCmdAbout]);
+    bar->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(bar, &QWidget::customContextMenuRequested, this, [this, bar](const QPoint& p) {
+        QMenu menu(this);
+        menu.addAction(commands_[ids::kCmdCustomize]);
+        menu.exec(bar->mapToGlobal(p));
+    });
+}
+
+void CMainFrame::CreateToolBar() {
+    toolbar_ = addToolBar(tr("Standard"));
+    toolbar_->setObjectName("Standard");
+    toolbar_->setIconSize(QSize(16, 16));
+    const int buttons[] = {ids::kCmdStart, ids::kCmdStop, 0, ids::kCmdBrowsePane, ids::kCmdBatchListPane,
+                           ids::kCmdOperationPane, ids::kCmdRestoreLayout, 0, ids::kCmdAbout};
+    for (int id : buttons) {
+        if (id) toolbar_->addAction(commands_[id]);
+        else toolbar_->addSeparator();
+    }
+    toolbar_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(toolbar_, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
+        QMenu menu(this);
+        menu.addAction(commands_[ids::kCmdCustomize]);
+        menu.exec(toolbar_->mapToGlobal(p));
+    });
+}
+
+void CMainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->showMessage(tr("Ready"));
+    connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& text) {
+        if (text.isEmpty()) bar->showMessage(tr("Ready"));
+    });
+    progress_ = new QProgressBar(bar);
+    progress_->setObjectName(ids::Name(ids::kStringBatchProgress));
+    progress_->setToolTip(tr("Batch Progress"));
+    progress_->setFixedWidth(150);
+    progress_->setTextVisible(false);
+    progress_->setValue(0);
+    bar->addPermanentWidget(progress_);
+    const char* names[3] = {"CAP", "NUM", "SCRL"};
+    for (int i = 0; i < 3; ++i) {
+        indicators_[i] = new QLabel(names[i], bar);
+        indicators_[i]->setObjectName(names[i]);
+        indicators_[i]->setEnabled(false);
+        bar->addPermanentWidget(indicators_[i]);
+    }
+}
+
+void CMainFrame::CreatePanes() {
+    docks_ = new CDockManager(this);
+    const QRect initial(0, 0, 200, 120);
+    docks_->CreatePane(ids::kPaneBrowse, tr("Browse"), initial, DockSide::Left);
+    docks_->CreatePane(ids::kPaneBatchList, tr("Batch Process List"), initial, DockSide::Bottom);
+    docks_->CreatePane(ids::kPaneOperation, tr("Operation"), initial, DockSide::Bottom);
+    docks_->CreatePane(ids::kPaneReport, tr("Progress Report"), initial, DockSide::Bottom);
+    // The operation pane under the batch list, so each gets the full width.
+    splitDockWidget(docks_->Pane(ids::kPaneBatchList), docks_->Pane(ids::kPaneOperation), Qt::Vertical);
+    connect(docks_, &CDockManager::paneAboutToShow, this, [this](int id, bool attached) {
+        if (!attached) AttachPane(id);
+    });
+
+    tree_ = new CFolderTree(this);
+    tree_->hide();
+    tree_->Initialize(QDir::homePath(), "/");
+    tree_->onFolderSelected = [this](const QString& path) { doc_->SetFolder(path); };
+
+    batchList_ = new CBatchList(this);
+    batchList_->hide();
+    batchList_->canEdit = [this] { return !run_->IsRunning(); };
+    view_->addToBatchList = [this](const QStringList& paths) { batchList_->AddToBatchList(paths); };
+
+    report_ = new QTextEdit(this);
+    report_->setObjectName(ids::Name(ids::kReport));
+    report_->setReadOnly(true);
+    report_->setAcceptRichText(false);
+    report_->setLineWrapMode(QTextEdit::NoWrap);
+    report_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont reportFont("MS Sans Serif");
+    reportFont.setPixelSize(8 + 3); // 8 pixels of character height
+    reportFont.setWeight(QFont::Normal);
+    report_->setFont(reportFont);
+    report_->hide();
+    docks_->HidePane(ids::kPaneReport);
+}
+
+void CMainFrame::AttachPane(int id) {
+    switch (id) {
+    case ids::kPaneBrowse: docks_->AttachWindow(id, tree_); break;
+    case ids::kPaneBatchList: docks_->AttachWindow(id, batchList_); break;
+    case ids::kPaneOperation:
+        operation_ = new CDialogOperation2(settings_, stampFont_, this);
+        operation_->InitOperationPane();
+        docks_->AttachWindow(id, operation_);
+        break;
+    case ids::kPaneReport: docks_->AttachWindow(id, report_); break;
+    default: break;
+    }
+}
+
+void CMainFrame::TogglePane(int id) {
+    if (docks_->IsPaneClosed(id)) docks_->ShowPane(id);
+    else docks_->ClosePane(id);
+}
+
+void CMainFrame::RestoreDefaultLayout() {
+    for (int id : {ids::kPaneBrowse, ids::kPaneBatchList, ids::kPaneOperation})
+        if (docks_->IsPaneClosed(id)) docks_->ShowPane(id);
+    docks_->DockPane(ids::kPaneBrowse, DockSide::Left);
+    docks_->DockPane(ids::kPaneBatchList, DockSide::Bottom);
+    docks_->DockPane(ids::kPaneOperation, DockSide::Bottom);
+    splitDockWidget(docks_->Pane(ids::kPaneBatchList), docks_->Pane(ids::kPaneOperation), Qt::Vertical);
+}
+
+void CMainFrame::OnStart() {
+    docks_->ShowPane(ids::kPaneReport);
+    run_->StartBatch(PumpEvents);
+}
+
+void CMainFrame::OnStop() {
+    run_->WaitForBatchEnd(PumpEvents);
+    docks_->HidePane(ids::kPaneReport);
+}
+
+void CMainFrame::WaitForRunDone() { run_->WaitForBatchDone(PumpEvents); }
+
+void CMainFrame::ClearBatchList() { batchList_->ClearRows(); }
+
+void CMainFrame::OnOnlineHelp() {
+    const QString help =
+        QString::fromStdString(CompanionFilePath(ProgramPath().toStdString(), "txt"));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(help));
+}
+
+void CMainFrame::OnAbout() {
+    QMessageBox box(this);
+    box.setObjectName(ids::Name(ids::kDialogAbout));
+    box.setWindowTitle(tr("About Quorvel Image Resizer"));
+    box.setIconPixmap(ProgramIcon().pixmap(32, 32));
+    box.setText(tr("Quorvel Image Resizer 1.0"));
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+void CMainFrame::OnCustomize() {
+    CustomizeDialog dialog(toolbar_, commands_.values(), this);
+    if (dialog.exec() == QDialog::Accepted) SaveCommandBarSettings();
+}
+
+void CMainFrame::LoadCommandBarSettings() {
+    IniFile ini;
+    if (!ini.Load(settingsReadPath_.toStdString())) return;
+    ApplyCommandBarSettings(ini, kCommandBarSection, toolbar_, commands_.values());
+}
+
+void CMainFrame::SaveCommandBarSettings() {
+    IniFile ini;
+    ini.Load(settingsWritePath_.toStdString());
+    StoreCommandBarSettings(ini, kCommandBarSection, toolbar_, commands_.values());
+    ini.Save(settingsWritePath_.toStdString());
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (operation_) operation_->CollectSettings(settings_);
+    SaveSettings(settingsWritePath_.toStdString(), settings_);
+    // The run finishes the row in hand; the loader stops after its tile.
+    run_->WaitForBatchEnd(PumpEvents);
+    view_->StopThumbnailLoader();
+    event->accept();
+}
+
+bool CMainFrame::event(QEvent* e) {
+    if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) UpdateKeyIndicators();
+    return QMainWindow::event(e);
+}
+
+// The platform reports no lock-key states through Qt; the indicators stay
+// greyed, as a keyboard with the locks off shows them.
+void CMainFrame::UpdateKeyIndicators() {}
+
+void CMainFrame::OnGuiThread(const std::function<void()>& fn) {
+    if (QThread::currentThread() == thread()) fn();
+    else QMetaObject::invokeMethod(this, fn, Qt::BlockingQueuedConnection);
+}
+
+size_t CMainFrame::RowCount() {
+    size_t n = 0;
+    OnGuiThread([&] { n = size_t(batchList_->topLevelItemCount()); });
+    return n;
+}
+
+std::string CMainFrame::RowPath(size_t row) {
+    std::string path;
+    OnGuiThread([&] { path = batchList_->RowPath(int(row)).toStdString(); });
+    return path;
+}
+
+void CMainFrame::SetProgressRange(int lower, int upper) {
+    // The upper bound travels as a 16-bit number.
+    OnGuiThread([&] { progress_->setRange(lower, std::min(upper, 65535)); });
+}
+
+void CMainFrame::SetProgressPosition(int position) {
+    OnGuiThread([&] { progress_->setValue(position); });
+}
+
+void CMainFrame::StepProgress() {
+    OnGuiThread([&] { progress_->setValue(std::min(progress_->value() + 1, progress_->maximum())); });
+}
+
+void CMainFrame::EmptyReport() {
+    OnGuiThread([&] { report_->clear(); });
+}
+
+// Appends at the end and gives the user's selection back.
+void CMainFrame::AppendReportText(const std::string& text) {
+    OnGuiThread([&] {
+        QTextCursor keep = report_->textCursor();
+        QTextCursor end(report_->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(QString::fromStdString(text));
+        report_->setTextCursor(keep);
+        if (!keep.hasSelection()) {
+            report_->moveCursor(QTextCursor::End);
+            report_->ensureCursorVisible();
+        }
+    });
+}
+
+void CMainFrame::SetBatchControlsEnabled(bool enable) {
+    OnGuiThread([&] {
+        batchList_->setEnabled(enable);
+        if (operation_) operation_->SetBatchControlsEnabled(enable);
+        commands_[ids::kCmdClearBatchList]->setEnabled(enable);
+    });
+}
+
+void CMainFrame::StopThumbnailLoader() { view_->StopThumbnailLoader(); }
+
+// The pane's values over the window's record; without the pane the record
+// stays as loaded.
+void CMainFrame::CollectSettings(OperationSettings& settings) {
+    if (operation_) operation_->CollectSettings(settings_);
+    settings = settings_;
+}

@@ -1,0 +1,106 @@
+// The main window: menu, toolbar, status bar with the batch progress bar, the
+// browse list in the centre and four docking panes; owns the settings record
+// and the batch run.
+#pragma once
+
+#include "BatchHost.h"
+#include "BatchRun.h"
+#include "OperationSettings.h"
+#include "StampFont.h"
+
+#include <QMainWindow>
+#include <QMap>
+
+#include <memory>
+
+class CBatchList;
+class CDialogOperation2;
+class CDockManager;
+class CFolderTree;
+class CTessalineDoc;
+class CTessalineView;
+class QAction;
+class QLabel;
+class QProgressBar;
+class QTextEdit;
+class QToolBar;
+
+class CMainFrame : public QMainWindow, private IBatchHost {
+    Q_OBJECT
+public:
+    // settingsPath empty: the settings file found from the program's path.
+    explicit CMainFrame(const QString& settingsPath = QString(), QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    CDockManager* Docks() const { return docks_; }
+    CTessalineDoc* Document() const { return doc_; }
+    CTessalineView* View() const { return view_; }
+    CFolderTree* FolderTree() const { return tree_; }
+    CBatchList* BatchList() const { return batchList_; }
+    CDialogOperation2* OperationPane() const { return operation_; }
+    QTextEdit* Report() const { return report_; }
+    QProgressBar* ProgressBar() const { return progress_; }
+    QToolBar* StandardToolBar() const { return toolbar_; }
+    QAction* Command(int id) const { return commands_.value(id); }
+    BatchRun& Run() { return *run_; }
+    OperationSettings& Settings() { return settings_; }
+    const QString& SettingsWritePath() const { return settingsWritePath_; }
+
+    void OnStart();
+    void OnStop();
+    void TogglePane(int id);
+    void RestoreDefaultLayout();
+    void OnOnlineHelp();
+    void OnCustomize();
+    void OnAbout();
+    void ClearBatchList();
+    // Waits for the run to finish its rows (tests, and the command line).
+    void WaitForRunDone();
+
+    // IBatchHost, answered on the GUI thread.
+    size_t RowCount() override;
+    std::string RowPath(size_t row) override;
+    void SetProgressRange(int lower, int upper) override;
+    void SetProgressPosition(int position) override;
+    void StepProgress() override;
+    void EmptyReport() override;
+    void AppendReportText(const std::string& text) override;
+    void SetBatchControlsEnabled(bool enable) override;
+    void StopThumbnailLoader() override;
+    void CollectSettings(OperationSettings& settings) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void CreatePanes();
+    void AttachPane(int id);
+    void LoadCommandBarSettings();
+    void SaveCommandBarSettings();
+    void UpdateKeyIndicators();
+    // Runs fn on the GUI thread; from the worker it waits for the answer.
+    void OnGuiThread(const std::function<void()>& fn);
+
+    QString settingsReadPath_;
+    QString settingsWritePath_;
+    OperationSettings settings_;
+    StampFont stampFont_;
+    std::unique_ptr<BatchRun> run_;
+
+    CDockManager* docks_ = nullptr;
+    CTessalineDoc* doc_ = nullptr;
+    CTessalineView* view_ = nullptr;
+    CFolderTree* tree_ = nullptr;
+    CBatchList* batchList_ = nullptr;
+    CDialogOperation2* operation_ = nullptr;
+    QTextEdit* report_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    QLabel* indicators_[3] = {};
+    QMap<int, QAction*> commands_;
+};

@@ -1,0 +1,417 @@
+// The desktop program on the offscreen platform: panes, commands, the
+// operation pane's rules, the batch list, thumbnails and runs through the window.
+#include "CBatchList.h"
+#include "CDialogOperation2.h"
+#include "CDockManager.h"
+#include "CFolderTree.h"
+#include "CGroupLine.h"
+#include "CMainFrame.h"
+#include "CSpinButton.h"
+#include "CTessalineApp.h"
+#include "CTessalineDoc.h"
+#include "CTessalineView.h"
+#include "Ids.h"
+#include "SettingsFile.h"
+#include "Thumbnail.h"
+
+#include "CRaster.h"
+#include "ImageType.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+namespace {
+
+template <class T> T* Find(QWidget* root, int id) { return root->findChild<T*>(ids::Name(id)); }
+
+// Writes a small BMP (our own encoder) of the given size.
+QString WriteImage(const QString& path, uint32_t w, uint32_t h, uint8_t fill = 0x80) {
+    CRaster img(w, h, 24);
+    img.FillBytes(fill);
+    img.SaveFile(path.toStdString(), kTypeBmp);
+    return path;
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) QTest::qWait(5);
+    return done();
+}
+
+} // namespace
+
+class TestApp : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir dir_;
+    QString Ini() const { return dir_.filePath("settings.ini"); }
+    QString Photos() const { return dir_.filePath("photos"); }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        QDir().mkpath(Photos());
+        WriteImage(Photos() + "/b.bmp", 300, 100);
+        WriteImage(Photos() + "/A.bmp", 100, 300);
+        WriteImage(Photos() + "/10.bmp", 20, 20);
+        WriteImage(Photos() + "/2.bmp", 40, 30);
+        QFile junk(Photos() + "/broken.bmp");
+        junk.open(QIODevice::WriteOnly);
+        junk.write("not an image at all");
+        junk.close();
+        QFile notes(Photos() + "/notes.txt");
+        notes.open(QIODevice::WriteOnly);
+        notes.write("text");
+    }
+
+    void init() { QFile::remove(Ini()); }
+
+    void windowPanesMenusAndToolbar() {
+        CMainFrame frame(Ini());
+        frame.show();
+        QCOMPARE(frame.windowTitle(), QString("Quorvel Image Resizer"));
+        const std::pair<int, const char*> panes[] = {{ids::kPaneBrowse, "Browse"},
+                                                     {ids::kPaneBatchList, "Batch Process List"},
+                                                     {ids::kPaneOperation, "Operation"},
+                                                     {ids::kPaneReport, "Progress Report"}};
+        for (auto [id, title] : panes) QCOMPARE(frame.Docks()->Pane(id)->windowTitle(), QString(title));
+        QVERIFY(!frame.Docks()->IsPaneClosed(ids::kPaneBrowse));
+        QVERIFY(frame.Docks()->IsPaneCollapsed(ids::kPaneReport));
+        QVERIFY(frame.Docks()->CollapsedTab(ids::kPaneReport));
+        QCOMPARE(frame.menuBar()->actions().size(), 3);
+        QCOMPARE(frame.menuBar()->actions()[0]->text(), QString("&File"));
+        QCOMPARE(frame.Command(ids::kCmdStart)->shortcut(), QKeySequence("Ctrl+S"));
+        QCOMPARE(frame.Command(ids::kCmdStart)->statusTip(), QString("Resize selected images"));
+        QCOMPARE(frame.Command(ids::kCmdStop)->toolTip(), QString("Stop"));
+        QStringList tools;
+        for (QAction* a : frame.StandardToolBar()->actions()) tools << (a->isSeparator() ? "|" : a->objectName());
+        QCOMPARE(tools.join(' '), QString("32771 32781 | 32773 32774 32775 32776 | 57664"));
+        QCOMPARE(frame.ProgressBar()->width(), 150);
+
+        // Toggling twice shows the same tree again; restore brings closed panes back.
+        CFolderTree* tree = frame.FolderTree();
+        frame.TogglePane(ids::kPaneBrowse);
+        QVERIFY(frame.Docks()->IsPaneClosed(ids::kPaneBrowse));
+        frame.TogglePane(ids::kPaneBrowse);
+        QCOMPARE(frame.Docks()->Pane(ids::kPaneBrowse)->widget(), tree);
+        frame.TogglePane(ids::kPaneBatchList);
+        frame.TogglePane(ids::kPaneOperation);
+        frame.RestoreDefaultLayout();
+        QVERIFY(!frame.Docks()->IsPaneClosed(ids::kPaneBatchList));
+        QVERIFY(!frame.Docks()->IsPaneClosed(ids::kPaneOperation));
+        QVERIFY2(frame.Docks()->IsPaneCollapsed(ids::kPaneReport), "the report keeps its state");
+
+        // The collapsed report opens over the centre from its tab and docks back.
+        frame.Docks()->TogglePopOut(ids::kPaneReport);
+        QVERIFY(frame.Docks()->IsPanePoppedOut(ids::kPaneReport));
+        QCOMPARE(frame.Report()->isVisible(), true);
+        frame.Docks()->ShowPane(ids::kPaneReport);
+        QVERIFY(!frame.Docks()->IsPaneCollapsed(ids::kPaneReport));
+        QCOMPARE(frame.Docks()->Pane(ids::kPaneReport)->widget(), frame.Report());
+    }
+
+    void operationPaneDefaultsAndRules() {
+        CMainFrame frame(Ini());
+        frame.show();
+        CDialogOperation2* pane = frame.OperationPane();
+        QVERIFY(pane);
+        auto* format = Find<QComboBox>(pane, ids::kFormatList);
+        QCOMPARE(format->currentText(), QString("Original"));
+        QCOMPARE(Find<QLineEdit>(pane, ids::kQualityEdit)->text(), QString("90"));
+        QVERIFY(!Find<QLineEdit>(pane, ids::kQualityEdit)->isEnabled());
+        QCOMPARE(Find<QComboBox>(pane, ids::kOutputList)->currentText(), QString("Original Folder"));
+        QCOMPARE(Find<QLineEdit>(pane, ids::kPrefixEdit)->text(), QString("pic"));
+        QCOMPARE(Find<QLineEdit>(pane, ids::kSeriesEdit)->text(), QString("1"));
+        QCOMPARE(Find<QLineEdit>(pane, ids::kWidthEdit)->text(), QString("800"));
+        QCOMPARE(Find<QLineEdit>(pane, ids::kHeightEdit)->text(), QString("600"));
+        QVERIFY(Find<QCheckBox>(pane, ids::kSharpen)->isChecked());
+        auto* resize = Find<CGroupLine>(pane, ids::kGroupResize);
+        QVERIFY(!resize->GetCheck());
+        QVERIFY(!Find<QLineEdit>(pane, ids::kWidthEdit)->isEnabled());
+
+        format->setCurrentIndex(1);
+        QVERIFY(Find<QLineEdit>(pane, ids::kQualityEdit)->isEnabled());
+        format->setCurrentIndex(2);
+        QVERIFY(!Find<CSpinButton>(pane, ids::kQualitySpin)->isEnabled());
+
+        // A click on the group's box: the inside follows, the pane hears 1011.
+        QSignalSpy clicks(resize, &CGroupLine::clicked);
+        QTest::mouseClick(resize->CheckBox(), Qt::LeftButton, {}, QPoint(4, 8));
+        QCOMPARE(clicks.count(), 1);
+        QCOMPARE(clicks.at(0).at(0).toInt(), ids::kGroupResize);
+        QVERIFY(Find<QLineEdit>(pane, ids::kWidthEdit)->isEnabled());
+        QVERIFY(Find<QComboBox>(pane, ids::kResizeModeList)->isEnabled());
+        QVERIFY(!Find<QLineEdit>(pane, ids::kHeightEdit)->isEnabled());
+        Find<QComboBox>(pane, ids::kResizeModeList)->setCurrentIndex(1);
+        QVERIFY(!Find<QLineEdit>(pane, ids::kWidthEdit)->isEnabled());
+        QVERIFY(Find<QLineEdit>(pane, ids::kHeightEdit)->isEnabled());
+
+        // Disabled with its box cleared and enabled again: the inside stays off.
+        auto* rename = Find<CGroupLine>(pane, ids::kGroupRename);
+        rename->setEnabled(false);
+        QVERIFY(!rename->CheckBox()->isEnabled());
+        rename->setEnabled(true);
+        QVERIFY(rename->CheckBox()->isEnabled());
+        QVERIFY(!Find<QLineEdit>(pane, ids::kPrefixEdit)->isEnabled());
+        rename->SetCheck(true);
+        QVERIFY(Find<QLineEdit>(pane, ids::kPrefixEdit)->isEnabled());
+
+        // Out-of-range text keeps the spin's last valid position.
+        auto* width = Find<QLineEdit>(pane, ids::kWidthEdit);
+        QTest::keyClicks(width, "0");
+        OperationSettings s = MakeUnsetSettings();
+        pane->CollectSettings(s);
+        QCOMPARE(s.targetWidth, 800);
+        QCOMPARE(s.resizeEnabled, uint8_t(1));
+        QCOMPARE(s.resizeMode, 1);
+        QCOMPARE(s.outputFormat, 2);
+    }
+
+    void folderHistory() {
+        CMainFrame frame(Ini());
+        frame.show();
+        CDialogOperation2* pane = frame.OperationPane();
+        auto* output = Find<QComboBox>(pane, ids::kOutputList);
+        for (int i = 1; i <= 11; ++i) pane->AddOutputFolder(QString("/out/%1").arg(i));
+        QCOMPARE(output->count(), 11);
+        QCOMPARE(output->itemText(0), QString("Original Folder"));
+        QCOMPARE(output->itemText(1), QString("/out/11"));
+        QCOMPARE(output->itemText(10), QString("/out/2")); // the oldest folder was dropped
+        pane->AddOutputFolder("/out/5");
+        QCOMPARE(output->count(), 11);
+        QCOMPARE(output->currentText(), QString("/out/5"));
+        pane->AddOutputFolder("/OUT/5");
+        QCOMPARE(output->itemText(1), QString("/OUT/5")); // paths compare exactly
+        pane->folderChooser = [] { return QString(); };
+        pane->ChooseOutputFolder();
+        QCOMPARE(output->currentText(), QString("/OUT/5")); // cancel changes nothing
+    }
+
+    void settingsSavedAtCloseAndShownAtNextStart() {
+        {
+            CMainFrame frame(Ini());
+            frame.show();
+            CDialogOperation2* pane = frame.OperationPane();
+            pane->AddOutputFolder("/first");
+            pane->AddOutputFolder("/second");
+            Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(1);
+            Find<CSpinButton>(pane, ids::kQualitySpin)->SetPos(75);
+            Find<CGroupLine>(pane, ids::kGroupRename)->SetCheck(true);
+            Find<QLineEdit>(pane, ids::kPrefixEdit)->setText("x");
+            frame.close();
+        }
+        QVERIFY(QFile::exists(Ini()));
+        IniFile ini;
+        QVERIFY(ini.Load(Ini().toStdString()));
+        QVERIFY(ini.Get("Quorvel Image Resizer", "AppSettings").has_value());
+        CMainFrame again(Ini());
+        again.show();
+        CDialogOperation2* pane = again.OperationPane();
+        auto* output = Find<QComboBox>(pane, ids::kOutputList);
+        QCOMPARE(output->count(), 3);
+        QCOMPARE(output->itemText(1), QString("/second"));
+        QCOMPARE(Find<QLineEdit>(pane, ids::kQualityEdit)->text(), QString("75"));
+        QVERIFY(Find<CGroupLine>(pane, ids::kGroupRename)->GetCheck());
+        QCOMPARE(Find<QLineEdit>(pane, ids::kPrefixEdit)->text(), QString("x"));
+    }
+
+    void paneLayoutStretchesSideways() {
+        OperationSettings s = MakeUnsetSettings();
+        StampFont font;
+        CDialogOperation2 pane(s, font, nullptr);
+        pane.InitOperationPane();
+        auto* button = Find<QPushButton>(&pane, ids::kFontButton);
+        const QRect designed = pane.Layout().Recorded(button);
+        pane.Layout().Resize(1480, 100);
+        QCOMPARE(button->x(), designed.x() * 2);
+        QCOMPARE(button->width(), designed.width() * 2);
+        pane.Layout().Resize(500, 100);
+        QCOMPARE(button->geometry(), designed);
+    }
+
+    void batchListRowsAndDuplicates() {
+        CBatchList list;
+        const QString a = Photos() + "/A.bmp";
+        QCOMPARE(list.AddToBatchList({a, Photos() + "/broken.bmp", Photos() + "/notes.txt", a}), 1);
+        QCOMPARE(list.topLevelItemCount(), 1);
+        QTreeWidgetItem* row = list.topLevelItem(0);
+        QCOMPARE(row->text(0), QString("A.bmp"));
+        QCOMPARE(row->text(1), QString("100x300")); // width first
+        QCOMPARE(row->text(4), a);
+        QVERIFY(row->text(3).endsWith("KB"));
+        QCOMPARE(list.headerItem()->text(1), QString("Image Size"));
+        // Case matters here: a.bmp is another file.
+        QVERIFY(!list.Contains(Photos() + "/a.bmp"));
+        list.AddToBatchList({Photos() + "/b.bmp"});
+        list.topLevelItem(0)->setSelected(true);
+        list.RemoveSelectedRows();
+        QCOMPARE(list.topLevelItemCount(), 1);
+        QCOMPARE(list.RowPath(0), Photos() + "/b.bmp");
+        list.canEdit = [] { return false; };
+        list.ClearRows();
+        QCOMPARE(list.topLevelItemCount(), 1); // no edits while a run uses the list
+    }
+
+    void dropFilesAndFoldersOnBatchList() {
+        CBatchList list;
+        list.resize(400, 200);
+        list.show();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(Photos()), QUrl::fromLocalFile(Photos() + "/b.bmp")});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list.viewport(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list.viewport(), &drop);
+        QStringList names;
+        for (int i = 0; i < list.topLevelItemCount(); ++i) names << list.topLevelItem(i)->text(0);
+        QCOMPARE(names.join(' '), QString("10.bmp 2.bmp A.bmp b.bmp")); // folder's images, no duplicate
+        list.setEnabled(false);
+        QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list.viewport(), &refused);
+        QVERIFY(!refused.isAccepted());
+    }
+
+    void thumbnailArithmeticAndPlaceholder() {
+        const TileRect wide = ThumbnailRect(300, 100);
+        QCOMPARE(wide.width, 100);
+        QCOMPARE(wide.height, 33);
+        QCOMPARE(wide.top, 28);
+        const TileRect tall = ThumbnailRect(100, 300);
+        QCOMPARE(tall.width, 30);
+        QCOMPARE(tall.height, 90);
+        QCOMPARE(tall.left, 35);
+        const TileRect square = ThumbnailRect(50, 50);
+        QCOMPARE(square.width, 90);
+        QCOMPARE(square.left, 5);
+        const QImage placeholder = CTessalineView::PlaceholderTile();
+        QCOMPARE(placeholder.size(), QSize(100, 90));
+        QCOMPARE(placeholder.pixelColor(0, 0), QColor(Qt::white));
+        bool green = false;
+        for (int y = 0; y < 90 && !green; ++y)
+            for (int x = 0; x < 100 && !green; ++x) green = placeholder.pixelColor(x, y).green() > placeholder.pixelColor(x, y).red() + 60;
+        QVERIFY(green);
+        CRaster img(300, 100, 24);
+        img.FillBytes(0);
+        CDeviceBitmap tile = MakeThumbnailTile(img);
+        QCOMPARE(tile.GetPixel(0, 0), MakeColorRef(192, 192, 192));
+        QCOMPARE(tile.GetPixel(50, 10), MakeColorRef(255, 255, 255));
+        QCOMPARE(tile.GetPixel(50, 45), COLORREF(0));
+    }
+
+    void browseListOrderAndFolderChange() {
+        CMainFrame frame(Ini());
+        frame.show();
+        frame.Document()->SetFolder(Photos());
+        const QStringList names = frame.Document()->Names();
+        QCOMPARE(names.join(' '), QString("10.bmp 2.bmp A.bmp b.bmp broken.bmp"));
+        // A folder change while the loader runs stops it first.
+        frame.Document()->SetFolder(dir_.path());
+        frame.Document()->SetFolder(Photos());
+        QVERIFY(WaitFor([&] { return !frame.View()->IsLoaderRunning(); }));
+        QCOMPARE(frame.View()->count(), 5);
+        QCOMPARE(frame.View()->ThumbnailsDrawn(), 4); // the broken file keeps its placeholder
+        QCOMPARE(frame.View()->item(2)->text(), QString("A.bmp"));
+    }
+
+    void runThroughTheWindow() {
+        CMainFrame frame(Ini());
+        frame.show();
+        const QString out = dir_.filePath("out-run");
+        QDir().mkpath(out);
+        CDialogOperation2* pane = frame.OperationPane();
+        pane->AddOutputFolder(out);
+        Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(4); // PNG
+        frame.BatchList()->AddToBatchList({Photos() + "/2.bmp", Photos() + "/10.bmp", Photos() + "/b.bmp"});
+        frame.OnStart();
+        QVERIFY(frame.Docks()->Pane(ids::kPaneReport)->isVisible());
+        QVERIFY(!frame.BatchList()->isEnabled() || !frame.Run().IsRunning());
+        frame.WaitForRunDone();
+        QVERIFY(frame.BatchList()->isEnabled());
+        QVERIFY(Find<QComboBox>(pane, ids::kFormatList)->isEnabled());
+        const QStringList lines = frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines[0], "resize image: " + Photos() + "/2.bmp");
+        QCOMPARE(lines[1], "save resized image to: " + out + "/2.png");
+        QCOMPARE(frame.ProgressBar()->value(), 3);
+        QCOMPARE(frame.ProgressBar()->maximum(), 3);
+        QVERIFY(QFile::exists(out + "/b.png"));
+        frame.OnStop();
+        QVERIFY(frame.Docks()->IsPaneCollapsed(ids::kPaneReport));
+        QCOMPARE(frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts).size(), 6); // Stop keeps the text
+    }
+
+    void stopAndStartDuringARun() {
+        CMainFrame frame(Ini());
+        frame.show();
+        const QString big = dir_.filePath("big");
+        QDir().mkpath(big);
+        QStringList files;
+        for (int i = 0; i < 12; ++i) files << WriteImage(QString("%1/p%2.bmp").arg(big).arg(i, 2, 10, QChar('0')), 2400, 1800);
+        frame.BatchList()->AddToBatchList(files);
+        CDialogOperation2* pane = frame.OperationPane();
+        pane->AddOutputFolder(dir_.filePath("out-stop"));
+        QDir().mkpath(dir_.filePath("out-stop"));
+        Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(5); // TIF: slow enough to stop
+        frame.OnStart();
+        QVERIFY(WaitFor([&] { return frame.ProgressBar()->value() >= 1; }));
+        // Again: the run stops after its row and begins anew, report emptied. The
+        // bar is reset so that its first step shows the new run has begun.
+        frame.ProgressBar()->reset();
+        frame.OnStart();
+        QVERIFY(WaitFor([&] { return frame.ProgressBar()->value() >= 1; }));
+        frame.OnStop();
+        QVERIFY(!frame.Run().IsRunning());
+        const QStringList lines = frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts);
+        QVERIFY(lines.size() % 2 == 0);
+        QVERIFY(lines.size() < 24);
+        QCOMPARE(lines[0], "resize image: " + files[0]);
+        QCOMPARE(frame.ProgressBar()->value(), lines.size() / 2);
+        QVERIFY(frame.BatchList()->isEnabled());
+        QVERIFY(Find<CGroupLine>(pane, ids::kGroupResize)->isEnabled());
+    }
+
+    void closeDuringARun() {
+        auto* frame = new CMainFrame(Ini());
+        frame->show();
+        const QString big = dir_.filePath("big");
+        QStringList files;
+        for (int i = 0; i < 12; ++i) files << QString("%1/p%2.bmp").arg(big).arg(i, 2, 10, QChar('0'));
+        frame->BatchList()->AddToBatchList(files);
+        QDir().mkpath(dir_.filePath("out-close"));
+        frame->OperationPane()->AddOutputFolder(dir_.filePath("out-close"));
+        Find<QComboBox>(frame->OperationPane(), ids::kFormatList)->setCurrentIndex(5);
+        frame->OnStart();
+        QVERIFY(WaitFor([&] { return frame->ProgressBar()->value() >= 1; }));
+        frame->close();
+        QVERIFY(!frame->Run().IsRunning());
+        delete frame;
+        QVERIFY(QFile::exists(Ini()));
+        const int written = int(QDir(dir_.filePath("out-close")).entryList(QDir::Files).size());
+        QVERIFY(written >= 1 && written < 12);
+    }
+};
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    CTessalineApp app(argc, argv);
+    TestApp test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_app.moc"
