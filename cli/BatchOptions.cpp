@@ -6,9 +6,6 @@
 #include <cstring>
 #include <filesystem>
 
-namespace {
-
-// A whole decimal number in lo..hi, else a message naming the option.
 bool ParseNumber(const std::string& value, const char* option, int32_t lo, int32_t hi, int32_t& out,
                  std::string& error) {
     int64_t n = 0;
@@ -26,6 +23,8 @@ bool ParseNumber(const std::string& value, const char* option, int32_t lo, int32
     out = int32_t(n);
     return true;
 }
+
+namespace {
 
 std::string Lower(std::string text) {
     for (char& c : text)

@@ -22,6 +22,10 @@ struct BatchOption {
     bool (*apply)(OperationSettings& settings, const std::string& value, std::string& error);
 };
 
+// A whole decimal number in lo..hi, else false with a message naming the option.
+bool ParseNumber(const std::string& value, const char* option, int32_t lo, int32_t hi, int32_t& out,
+                 std::string& error);
+
 // All options that change the record, for parsing and for --help.
 const std::vector<BatchOption>& BatchOptionTable();
 

@@ -9,24 +9,6 @@
 
 namespace {
 
-bool ParseNumber(const std::string& value, const char* option, int32_t lo, int32_t hi, int32_t& out,
-                 std::string& error) {
-    int64_t n = 0;
-    const char* end = value.data() + value.size();
-    const auto result = std::from_chars(value.data(), end, n);
-    if (value.empty() || result.ec == std::errc::invalid_argument || result.ptr != end) {
-        error = std::string(option) + ": '" + value + "' is not a whole number";
-        return false;
-    }
-    if (result.ec == std::errc::result_out_of_range || n < lo || n > hi) {
-        error = std::string(option) + ": " + value + " is out of range " + std::to_string(lo) +
-                ".." + std::to_string(hi);
-        return false;
-    }
-    out = int32_t(n);
-    return true;
-}
-
 bool ApplyResizeWidth(OperationSettings& s, const std::string& value, std::string& error) {
     if (!ParseNumber(value, "--resize-width", kSpinMin, kSpinMax, s.targetWidth, error))
         return false;
