@@ -62,7 +62,7 @@ CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
     } else {
         settingsReadPath_ = settingsWritePath_ = settingsPath;
     }
-    LoadSettings(settingsReadPath_.toStdString(), settings_);
+    LoadSettings(settingsReadPath_.toStdString(), settings_, &options_);
     LoadCommandBarSettings();
     // The operation pane shows now, so its controls exist from the start.
     docks_->ShowPane(ids::kPaneBrowse);
@@ -320,7 +320,7 @@ void CMainFrame::SaveCommandBarSettings() {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     if (operation_) operation_->CollectSettings(settings_);
-    SaveSettings(settingsWritePath_.toStdString(), settings_);
+    SaveSettings(settingsWritePath_.toStdString(), settings_, &options_);
     // The run finishes the row in hand; the loader stops after its tile.
     run_->WaitForBatchEnd(PumpEvents);
     view_->StopThumbnailLoader();
@@ -397,7 +397,8 @@ void CMainFrame::StopThumbnailLoader() { view_->StopThumbnailLoader(); }
 
 // The pane's values over the window's record; without the pane the record
 // stays as loaded.
-void CMainFrame::CollectSettings(OperationSettings& settings) {
+void CMainFrame::CollectSettings(OperationSettings& settings, RunOptions& options) {
     if (operation_) operation_->CollectSettings(settings_);
     settings = settings_;
+    options = options_;
 }

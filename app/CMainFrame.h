@@ -44,6 +44,7 @@ public:
     QAction* Command(int id) const { return commands_.value(id); }
     BatchRun& Run() { return *run_; }
     OperationSettings& Settings() { return settings_; }
+    RunOptions& Options() { return options_; }
     const QString& SettingsWritePath() const { return settingsWritePath_; }
 
     void OnStart();
@@ -67,7 +68,7 @@ public:
     void AppendReportText(const std::string& text) override;
     void SetBatchControlsEnabled(bool enable) override;
     void StopThumbnailLoader() override;
-    void CollectSettings(OperationSettings& settings) override;
+    void CollectSettings(OperationSettings& settings, RunOptions& options) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -89,6 +90,7 @@ private:
     QString settingsReadPath_;
     QString settingsWritePath_;
     OperationSettings settings_;
+    RunOptions options_;
     StampFont stampFont_;
     std::unique_ptr<BatchRun> run_;
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "OperationSettings.h"
+#include "RunOptions.h"
 
 #include <cstddef>
 #include <string>
@@ -32,6 +33,7 @@ public:
     // Called on the caller's thread by StartBatch, before anything else.
     virtual void StopThumbnailLoader() = 0;
     // Called on the caller's thread by StartBatch: fill the whole record the
-    // run will use (the pane's values over the window's record).
-    virtual void CollectSettings(OperationSettings& settings) = 0;
+    // run will use (the pane's values over the window's record) and the
+    // options beside it.
+    virtual void CollectSettings(OperationSettings& settings, RunOptions& options) = 0;
 };

@@ -73,7 +73,7 @@ bool BatchRun::StartBatch(const EventPump& pump) {
     busy_ = false;
     WaitForBatchEnd(pump);
     busy_ = true;
-    host_.CollectSettings(settings_);
+    host_.CollectSettings(settings_, options_);
     host_.SetBatchControlsEnabled(false);
     // A stop asked just as the previous run ended must not end this one.
     stopRequested_ = false;
@@ -146,9 +146,9 @@ bool BatchRun::ProcessRow(size_t index, const std::string& path) {
                                    ErrorOr(image, "cannot open file") + "\n");
             return false;
         }
-        ApplyRowTransforms(image, settings_);
+        ApplyRowTransforms(image, settings_, options_);
         OutputTarget target = BuildOutputPath(settings_, path, type, int64_t(index));
-        PrepareForSave(image, target.saveType, settings_);
+        PrepareForSave(image, target.saveType, settings_, options_);
         std::string error;
         SaveOutcome outcome = SaveToNewFile(image, target.path, target.saveType, error);
         for (int attempt = 1; outcome == SaveOutcome::kNameTaken && attempt < kNamingAttempts;

@@ -54,8 +54,9 @@ public:
     // Rows of the last run that were saved or failed; read after it ended.
     size_t SavedCount() const { return saved_; }
     size_t FailedCount() const { return failed_; }
-    // The record of the current or last run.
+    // The record and options of the current or last run.
     const OperationSettings& RunSettings() const { return settings_; }
+    const RunOptions& Options() const { return options_; }
 
 private:
     void BatchWorker();
@@ -71,4 +72,5 @@ private:
     std::thread workerThread_;
     bool busy_ = false; // a Start or a wait is under way on the caller's thread
     OperationSettings settings_ = MakeUnsetSettings();
+    RunOptions options_;
 };

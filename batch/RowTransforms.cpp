@@ -91,13 +91,14 @@ void StampRow(CRaster& image, const OperationSettings& settings) {
 
 } // namespace
 
-void ApplyRowTransforms(CRaster& image, const OperationSettings& settings) {
+void ApplyRowTransforms(CRaster& image, const OperationSettings& settings, const RunOptions&) {
     if (settings.rotateEnabled) RotateRow(image, settings);
     if (settings.resizeEnabled) ResizeRow(image, settings);
     if (settings.stampEnabled) StampRow(image, settings);
 }
 
-void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings) {
+void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
+                    const RunOptions&) {
     if (saveType == kTypeJpeg) {
         // The image keeps the quality in one byte: a damaged record's value
         // must not wrap (300 would become 44).

@@ -3,11 +3,15 @@
 
 #include "CRaster.h"
 #include "OperationSettings.h"
+#include "RunOptions.h"
 
 // Rotation and sharpening, then resize, then the text stamp, each only when
 // its group is switched on. Runs after the load, before naming.
-void ApplyRowTransforms(CRaster& image, const OperationSettings& settings);
+// Options default to the record's described behaviour.
+void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
+                        const RunOptions& options = DescribedRunOptions());
 
 // After naming, before the save: reduction to 8 bits for GIF and TIFF, the
 // quality for JPEG.
-void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings);
+void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
+                    const RunOptions& options = DescribedRunOptions());

@@ -232,10 +232,11 @@ bool DecodeProfileStruct(std::string_view text, std::span<uint8_t> bytes) {
     return true;
 }
 
-bool LoadSettings(const std::string& path, OperationSettings& settings) {
+bool LoadSettings(const std::string& path, OperationSettings& settings, RunOptions* options) {
     IniFile file;
     OperationSettings loaded;
     if (file.Load(path)) {
+        if (options) ReadRunOptions(file, *options);
         const auto value = file.Get(kSettingsSection, kSettingsKey);
         auto bytes = std::span(reinterpret_cast<uint8_t*>(&loaded), sizeof loaded);
         if (value && DecodeProfileStruct(*value, bytes)) {
@@ -247,13 +248,15 @@ bool LoadSettings(const std::string& path, OperationSettings& settings) {
     return false;
 }
 
-bool SaveSettings(const std::string& path, const OperationSettings& settings) {
+bool SaveSettings(const std::string& path, const OperationSettings& settings,
+                  const RunOptions* options) {
     IniFile file;
     // A file that exists but cannot be read is left alone: rewriting it
     // would lose whatever else it holds.
     if (!file.Load(path)) return false;
     auto bytes = std::span(reinterpret_cast<const uint8_t*>(&settings), sizeof settings);
     file.Set(kSettingsSection, kSettingsKey, EncodeProfileStruct(bytes));
+    if (options) WriteRunOptions(file, *options);
     return file.Save(path);
 }
 
@@ -295,13 +298,14 @@ SettingsLocation ResolveSettingsLocation(const std::string& programPath) {
     return ResolveSettingsLocation(programPath, xdg ? xdg : "", home ? home : "");
 }
 
-bool SaveSettingsAt(const SettingsLocation& location, const OperationSettings& settings) {
+bool SaveSettingsAt(const SettingsLocation& location, const OperationSettings& settings,
+                    const RunOptions* options) {
     if (location.writePath.empty()) return false;
     if (location.writePath == location.userPath) MakeFolders(ParentOf(location.userPath));
-    if (SaveSettings(location.writePath, settings)) return true;
+    if (SaveSettings(location.writePath, settings, options)) return true;
     if (location.writePath == location.userPath || location.userPath.empty()) return false;
     MakeFolders(ParentOf(location.userPath));
-    return SaveSettings(location.userPath, settings);
+    return SaveSettings(location.userPath, settings, options);
 }
 
 std::string CurrentProgramPath() {

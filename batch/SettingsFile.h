@@ -3,6 +3,7 @@
 #pragma once
 
 #include "OperationSettings.h"
+#include "RunOptions.h"
 
 #include <optional>
 #include <span>
@@ -35,10 +36,14 @@ std::string EncodeProfileStruct(std::span<const uint8_t> bytes);
 // False for a value of another length, a non-hex digit or a wrong sum.
 bool DecodeProfileStruct(std::string_view text, std::span<uint8_t> bytes);
 
-// On any failure the record is zero-filled with useDefaults set.
-bool LoadSettings(const std::string& path, OperationSettings& settings);
-// Keeps every other section and key of the file.
-bool SaveSettings(const std::string& path, const OperationSettings& settings);
+// On any failure the record is zero-filled with useDefaults set. With
+// options, their section is read too (missing keys keep their defaults).
+bool LoadSettings(const std::string& path, OperationSettings& settings,
+                  RunOptions* options = nullptr);
+// Keeps every other section and key of the file; with options, writes their
+// section beside the record.
+bool SaveSettings(const std::string& path, const OperationSettings& settings,
+                  const RunOptions* options = nullptr);
 
 // The program's path cut after its last '.' plus suffix; a file name without
 // an extension gets "." + suffix appended (a dot in a folder name is no
@@ -62,7 +67,8 @@ SettingsLocation ResolveSettingsLocation(const std::string& programPath);
 
 // Writes to writePath (creating the per-user folder when needed) and falls
 // back to the per-user file when the write beside the program fails.
-bool SaveSettingsAt(const SettingsLocation& location, const OperationSettings& settings);
+bool SaveSettingsAt(const SettingsLocation& location, const OperationSettings& settings,
+                    const RunOptions* options = nullptr);
 
 // Full path of the running program, empty when it cannot be read.
 std::string CurrentProgramPath();

@@ -52,9 +52,9 @@ std::string RowPathOf(const std::string& arg) {
 }
 
 bool LoadRunSettings(const BatchCommandLine& line, const SettingsLocation& where,
-                     OperationSettings& settings) {
+                     OperationSettings& settings, RunOptions& options) {
     const std::string& path = line.settingsFile.empty() ? where.readPath : line.settingsFile;
-    const bool loaded = !path.empty() && LoadSettings(path, settings);
+    const bool loaded = !path.empty() && LoadSettings(path, settings, &options);
     if (settings.useDefaults) {
         // What the Operation pane does when it first shows such a record.
         ApplySettingsDefaults(settings);
@@ -64,9 +64,9 @@ bool LoadRunSettings(const BatchCommandLine& line, const SettingsLocation& where
 }
 
 bool StoreRunSettings(const BatchCommandLine& line, const SettingsLocation& where,
-                      const OperationSettings& settings) {
-    const bool ok = line.settingsFile.empty() ? SaveSettingsAt(where, settings)
-                                              : SaveSettings(line.settingsFile, settings);
+                      const OperationSettings& settings, const RunOptions& options) {
+    const bool ok = line.settingsFile.empty() ? SaveSettingsAt(where, settings, &options)
+                                              : SaveSettings(line.settingsFile, settings, &options);
     if (!ok) {
         const std::string& path = line.settingsFile.empty() ? where.writePath : line.settingsFile;
         std::fprintf(stderr, "tessaline-batch: %s: cannot write the settings\n", path.c_str());
@@ -105,13 +105,14 @@ void MakeOutputFolder(const OperationSettings& settings) {
         std::fprintf(stderr, "tessaline-batch: %s: %s\n", folder.c_str(), ec.message().c_str());
 }
 
-int RunRows(std::vector<std::string> rows, const OperationSettings& settings) {
+int RunRows(std::vector<std::string> rows, const OperationSettings& settings,
+            const RunOptions& options) {
     const size_t count = rows.size();
     // Each row decodes one whole photo. Keep freed image memory in the heap
     // for the next row rather than unmapping it and faulting it back in.
     mallopt(M_MMAP_MAX, 0);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    CliHost host(std::move(rows), settings, ::isatty(STDERR_FILENO) == 1);
+    CliHost host(std::move(rows), settings, options, ::isatty(STDERR_FILENO) == 1);
     BatchRun run(host);
     gRun = &run;
     struct sigaction action = {};
@@ -138,17 +139,18 @@ int RunBatch(const std::vector<std::string>& args) {
                                        ? ResolveSettingsLocation(DesktopProgramPath())
                                        : SettingsLocation{};
     OperationSettings settings;
-    LoadRunSettings(line, where, settings);
-    if (!ApplyBatchOverrides(line, settings, error)) return UsageError(error);
+    RunOptions options;
+    LoadRunSettings(line, where, settings, options);
+    if (!ApplyBatchOverrides(line, settings, options, error)) return UsageError(error);
 
     int status = kExitOk;
-    if (line.saveSettings && !StoreRunSettings(line, where, settings)) status = kExitFailed;
+    if (line.saveSettings && !StoreRunSettings(line, where, settings, options)) status = kExitFailed;
     if (line.files.empty()) return status;
 
     bool skippedUnknown = false;
     std::vector<std::string> rows = ListRows(line.files, skippedUnknown);
     if (skippedUnknown) status = kExitFailed;
     MakeOutputFolder(settings);
-    if (RunRows(std::move(rows), settings) != kExitOk) status = kExitFailed;
+    if (RunRows(std::move(rows), settings, options) != kExitOk) status = kExitFailed;
     return status;
 }

@@ -32,7 +32,7 @@ std::string Lower(std::string text) {
     return text;
 }
 
-bool ApplyFormat(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplyFormat(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     static const char* const kNames[kFormatCount] = {"original", "jpg", "gif", "bmp",
                                                      "png",      "tif", "pcx"};
     const std::string name = Lower(value);
@@ -46,15 +46,15 @@ bool ApplyFormat(OperationSettings& s, const std::string& value, std::string& er
     return false;
 }
 
-bool ApplyQuality(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplyQuality(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     return ParseNumber(value, "--quality", kQualityMin, kQualityMax, s.jpegQuality, error);
 }
 
-bool ApplySeries(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplySeries(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     return ParseNumber(value, "--series", kSpinMin, kSpinMax, s.seriesStart, error);
 }
 
-bool ApplyRename(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplyRename(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     if (value.size() >= sizeof s.namePrefix) {
         error = "--rename: the prefix is longer than " + std::to_string(sizeof s.namePrefix - 1) +
                 " bytes";
@@ -70,12 +70,12 @@ bool ApplyRename(OperationSettings& s, const std::string& value, std::string& er
     return true;
 }
 
-bool ApplyNoRename(OperationSettings& s, const std::string&, std::string&) {
+bool ApplyNoRename(OperationSettings& s, RunOptions&, const std::string&, std::string&) {
     s.renameEnabled = 0;
     return true;
 }
 
-bool ApplyOut(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplyOut(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     if (value.empty()) {
         error = "--out: the folder name is empty";
         return false;
@@ -97,7 +97,7 @@ bool ApplyOut(OperationSettings& s, const std::string& value, std::string& error
     return true;
 }
 
-bool ApplyOriginalFolder(OperationSettings& s, const std::string&, std::string&) {
+bool ApplyOriginalFolder(OperationSettings& s, RunOptions&, const std::string&, std::string&) {
     s.outputFolderIndex = 0;
     return true;
 }
@@ -193,9 +193,9 @@ bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLin
 }
 
 bool ApplyBatchOverrides(const BatchCommandLine& line, OperationSettings& settings,
-                         std::string& error) {
+                         RunOptions& options, std::string& error) {
     for (const auto& [option, value] : line.overrides)
-        if (!option->apply(settings, value, error)) return false;
+        if (!option->apply(settings, options, value, error)) return false;
     return true;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "OperationSettings.h"
+#include "RunOptions.h"
 
 #include <string>
 #include <vector>
@@ -18,8 +19,10 @@ struct BatchOption {
     const char* name;      // "--format"
     const char* valueName; // "FORMAT", or nullptr for a switch
     const char* help;
-    // Sets the record's fields; false with a message for a bad value.
-    bool (*apply)(OperationSettings& settings, const std::string& value, std::string& error);
+    // Sets the record's fields or the options beside it; false with a
+    // message for a bad value.
+    bool (*apply)(OperationSettings& settings, RunOptions& options, const std::string& value,
+                  std::string& error);
 };
 
 // A whole decimal number in lo..hi, else false with a message naming the option.
@@ -38,7 +41,7 @@ bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLin
 
 // Applies the overrides in order; false with a message for a bad value.
 bool ApplyBatchOverrides(const BatchCommandLine& line, OperationSettings& settings,
-                         std::string& error);
+                         RunOptions& options, std::string& error);
 
 // Inserts folder at the top of the output-folder history, as the folder
 // chooser does, and selects it; a folder already listed is only selected.

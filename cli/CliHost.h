@@ -9,8 +9,10 @@
 
 class CliHost : public IBatchHost {
 public:
-    CliHost(std::vector<std::string> rows, const OperationSettings& settings, bool showProgress)
-        : rows_(std::move(rows)), settings_(settings), showProgress_(showProgress) {}
+    CliHost(std::vector<std::string> rows, const OperationSettings& settings,
+            const RunOptions& options, bool showProgress)
+        : rows_(std::move(rows)), settings_(settings), options_(options),
+          showProgress_(showProgress) {}
 
     size_t RowCount() override { return rows_.size(); }
     std::string RowPath(size_t row) override { return rows_[row]; }
@@ -21,7 +23,10 @@ public:
     void AppendReportText(const std::string& text) override;
     void SetBatchControlsEnabled(bool enable) override;
     void StopThumbnailLoader() override {}
-    void CollectSettings(OperationSettings& settings) override { settings = settings_; }
+    void CollectSettings(OperationSettings& settings, RunOptions& options) override {
+        settings = settings_;
+        options = options_;
+    }
 
 private:
     void DrawBar();
@@ -29,6 +34,7 @@ private:
 
     std::vector<std::string> rows_;
     OperationSettings settings_;
+    RunOptions options_;
     bool showProgress_;
     bool barShown_ = false;
     int lower_ = 0, upper_ = 0, position_ = 0;

@@ -9,7 +9,7 @@
 
 namespace {
 
-bool ApplyResizeWidth(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplyResizeWidth(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     if (!ParseNumber(value, "--resize-width", kSpinMin, kSpinMax, s.targetWidth, error))
         return false;
     s.resizeEnabled = 1;
@@ -17,7 +17,7 @@ bool ApplyResizeWidth(OperationSettings& s, const std::string& value, std::strin
     return true;
 }
 
-bool ApplyResizeHeight(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplyResizeHeight(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     if (!ParseNumber(value, "--resize-height", kSpinMin, kSpinMax, s.targetHeight, error))
         return false;
     s.resizeEnabled = 1;
@@ -25,7 +25,7 @@ bool ApplyResizeHeight(OperationSettings& s, const std::string& value, std::stri
     return true;
 }
 
-bool ApplyResizeFixed(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplyResizeFixed(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     const size_t x = value.find_first_of("xX");
     if (x == std::string::npos) {
         error = "--resize: '" + value + "' is not of the form WxH";
@@ -42,12 +42,12 @@ bool ApplyResizeFixed(OperationSettings& s, const std::string& value, std::strin
     return true;
 }
 
-bool ApplyNoResize(OperationSettings& s, const std::string&, std::string&) {
+bool ApplyNoResize(OperationSettings& s, RunOptions&, const std::string&, std::string&) {
     s.resizeEnabled = 0;
     return true;
 }
 
-bool ApplyRotate(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplyRotate(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     int32_t rotation = -1;
     if (value == "90")
         rotation = kRotate90;
@@ -64,17 +64,17 @@ bool ApplyRotate(OperationSettings& s, const std::string& value, std::string& er
     return true;
 }
 
-bool ApplyNoRotate(OperationSettings& s, const std::string&, std::string&) {
+bool ApplyNoRotate(OperationSettings& s, RunOptions&, const std::string&, std::string&) {
     s.rotateEnabled = 0;
     return true;
 }
 
-bool ApplySharpen(OperationSettings& s, const std::string&, std::string&) {
+bool ApplySharpen(OperationSettings& s, RunOptions&, const std::string&, std::string&) {
     s.sharpen = 1;
     return true;
 }
 
-bool ApplyNoSharpen(OperationSettings& s, const std::string&, std::string&) {
+bool ApplyNoSharpen(OperationSettings& s, RunOptions&, const std::string&, std::string&) {
     s.sharpen = 0;
     return true;
 }
@@ -91,7 +91,7 @@ void EnsureStampFont(OperationSettings& s) {
     s.stampColour = colour;
 }
 
-bool ApplyStamp(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplyStamp(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     // A line break typed in the shell becomes the CR LF the stamp separates lines by.
     std::string text;
     for (size_t i = 0; i < value.size(); ++i) {
@@ -108,12 +108,12 @@ bool ApplyStamp(OperationSettings& s, const std::string& value, std::string& err
     return true;
 }
 
-bool ApplyNoStamp(OperationSettings& s, const std::string&, std::string&) {
+bool ApplyNoStamp(OperationSettings& s, RunOptions&, const std::string&, std::string&) {
     s.stampEnabled = 0;
     return true;
 }
 
-bool ApplyFont(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplyFont(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     if (value.empty() || value.size() >= sizeof s.fontFace) {
         error = "--font: the face name must have 1 to " + std::to_string(sizeof s.fontFace - 1) +
                 " bytes";
@@ -124,7 +124,7 @@ bool ApplyFont(OperationSettings& s, const std::string& value, std::string& erro
     return true;
 }
 
-bool ApplyFontSize(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplyFontSize(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     int32_t points = 0;
     if (!ParseNumber(value, "--font-size", 1, 999, points, error)) return false;
     EnsureStampFont(s);
@@ -132,7 +132,7 @@ bool ApplyFontSize(OperationSettings& s, const std::string& value, std::string& 
     return true;
 }
 
-bool ApplyFontWeight(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplyFontWeight(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     int32_t weight = 0;
     if (!ParseNumber(value, "--font-weight", 1, 1000, weight, error)) return false;
     EnsureStampFont(s);
@@ -140,13 +140,13 @@ bool ApplyFontWeight(OperationSettings& s, const std::string& value, std::string
     return true;
 }
 
-bool ApplyItalic(OperationSettings& s, const std::string&, std::string&) {
+bool ApplyItalic(OperationSettings& s, RunOptions&, const std::string&, std::string&) {
     EnsureStampFont(s);
     s.fontItalic = 1;
     return true;
 }
 
-bool ApplyUnderline(OperationSettings& s, const std::string&, std::string&) {
+bool ApplyUnderline(OperationSettings& s, RunOptions&, const std::string&, std::string&) {
     EnsureStampFont(s);
     s.fontUnderline = 1;
     return true;
@@ -159,7 +159,7 @@ int HexDigit(char c) {
     return -1;
 }
 
-bool ApplyColour(OperationSettings& s, const std::string& value, std::string& error) {
+bool ApplyColour(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
     const std::string hex = !value.empty() && value[0] == '#' ? value.substr(1) : value;
     uint8_t rgb[3] = {};
     bool ok = hex.size() == 6;

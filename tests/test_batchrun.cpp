@@ -18,6 +18,7 @@ class FakeHost : public IBatchHost {
 public:
     std::vector<std::string> rows;
     OperationSettings settings = MakeUnsetSettings();
+    RunOptions options = DescribedRunOptions();
     std::vector<std::string> calls;
     std::vector<std::string> report;
     std::function<void(const std::string&)> onReport;
@@ -50,9 +51,10 @@ public:
     }
     void SetBatchControlsEnabled(bool on) override { Record(on ? "enable" : "disable"); }
     void StopThumbnailLoader() override { Record("stop loader"); }
-    void CollectSettings(OperationSettings& s) override {
+    void CollectSettings(OperationSettings& s, RunOptions& o) override {
         ++collected;
         s = settings;
+        o = options;
     }
     void AddRow(const std::string& path) {
         std::lock_guard lock(mutex_);

@@ -201,3 +201,55 @@ TEST(SettingsLocation, ReadsThePerUserFileWhenNoneLiesBesideTheProgram) {
     where = ResolveSettingsLocation(dir / "tessaline", dir / "cfg", "");
     EXPECT_EQ(where.readPath, dir / "tessaline.ini");
 }
+
+TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
+    TempDir dir;
+    const OperationSettings s = SampleSettings();
+    RunOptions o;
+    o.autoRotate = false;
+    o.metadata = MetadataMode::kKeepAllButLocation;
+    o.background = MakeColorRef(0x12, 0xAB, 0xEF);
+    o.resample = ResampleFilter::kSmooth;
+    o.onlyShrink = true;
+    o.longestSide = 2048;
+    o.percent = 25;
+    o.threads = 3;
+    o.lossless = true;
+    ASSERT_TRUE(SaveSettings(dir / "o.ini", s, &o));
+    const std::string text = ReadWholeFile(dir / "o.ini");
+    // The record's line is the one the Windows program reads, byte for byte.
+    EXPECT_NE(text.find("AppSettings=" + WindowsValue(s) + "\r\n"), std::string::npos);
+    EXPECT_NE(text.find("[Tessaline Options]\r\nAutoRotate=0\r\nMetadata=no-location\r\n"
+                        "Background=12ABEF\r\nResample=smooth\r\n"),
+              std::string::npos);
+    OperationSettings loaded;
+    RunOptions back;
+    ASSERT_TRUE(LoadSettings(dir / "o.ini", loaded, &back));
+    EXPECT_TRUE(SameRecord(loaded, s));
+    EXPECT_EQ(back.autoRotate, o.autoRotate);
+    EXPECT_EQ(back.metadata, o.metadata);
+    EXPECT_EQ(back.background, o.background);
+    EXPECT_EQ(back.resample, o.resample);
+    EXPECT_EQ(back.onlyShrink, o.onlyShrink);
+    EXPECT_EQ(back.longestSide, o.longestSide);
+    EXPECT_EQ(back.percent, o.percent);
+    EXPECT_EQ(back.threads, o.threads);
+    EXPECT_EQ(back.lossless, o.lossless);
+}
+
+TEST(RunOptionsSection, UnreadableKeysKeepTheirDefaults) {
+    IniFile ini;
+    ini.Parse("[Tessaline Options]\nAutoRotate=maybe\nMetadata=all\nBackground=12345\n"
+              "Resample=cubic\nPercent=0\nThreads=-1\nLongestSide=30001\nLossless=1\n");
+    RunOptions o;
+    ReadRunOptions(ini, o);
+    const RunOptions defaults;
+    EXPECT_EQ(o.autoRotate, defaults.autoRotate);
+    EXPECT_EQ(o.metadata, defaults.metadata);
+    EXPECT_EQ(o.background, defaults.background);
+    EXPECT_EQ(o.resample, defaults.resample);
+    EXPECT_EQ(o.percent, defaults.percent);
+    EXPECT_EQ(o.threads, defaults.threads);
+    EXPECT_EQ(o.longestSide, defaults.longestSide);
+    EXPECT_TRUE(o.lossless);
+}

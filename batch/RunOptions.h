@@ -1,0 +1,59 @@
+// Choices beyond the shared settings record. They live in a section of their
+// own in the settings file, as readable keys, so the record stays exactly as
+// the Windows program reads and writes it.
+#pragma once
+
+#include "WinTypes.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class IniFile;
+
+inline constexpr char kRunOptionsSection[] = "Tessaline Options";
+
+// What happens to Exif, XMP, IPTC and the colour profile of an input.
+enum class MetadataMode : int32_t { kKeepAll = 0, kKeepAllButLocation = 1, kStripAll = 2 };
+
+// How a resize samples the source.
+enum class ResampleFilter : int32_t { kNearest = 0, kSmooth = 1 };
+
+struct RunOptions {
+    // Turn and mirror by the camera's orientation before the other steps.
+    bool autoRotate = true;
+    MetadataMode metadata = MetadataMode::kKeepAll;
+    // Where an output cannot hold transparency, it is flattened onto this.
+    COLORREF background = 0x00FFFFFF;
+    // Nearest is the described behaviour and stays the default.
+    ResampleFilter resample = ResampleFilter::kNearest;
+    // Images already smaller than the target keep their size.
+    bool onlyShrink = false;
+    // The value of the "Longest Side" and "Percent" resize modes.
+    int32_t longestSide = 1600;
+    int32_t percent = 50;
+    // Rows worked on at once; 0 is one per core.
+    int32_t threads = 0;
+    // Formats that have a lossless mode use it.
+    bool lossless = false;
+};
+
+inline constexpr int32_t kPercentMin = 1, kPercentMax = 1000;
+inline constexpr int32_t kThreadsMax = 256;
+
+// The run exactly as the settings record alone describes it: no turning by
+// orientation, nearest resampling, one row at a time, nothing carried over.
+RunOptions DescribedRunOptions();
+
+// Key texts ("keep", "no-location", "strip"; "nearest", "smooth").
+const char* MetadataModeName(MetadataMode mode);
+bool ParseMetadataMode(std::string_view text, MetadataMode& mode);
+const char* ResampleFilterName(ResampleFilter filter);
+bool ParseResampleFilter(std::string_view text, ResampleFilter& filter);
+// "RRGGBB" for a COLORREF (red in the low byte), and back.
+std::string ColourHex(COLORREF colour);
+bool ParseColourHex(std::string_view text, COLORREF& colour);
+
+// Each key that is missing or unreadable keeps the value options already has.
+void ReadRunOptions(const IniFile& file, RunOptions& options);
+void WriteRunOptions(IniFile& file, const RunOptions& options);
