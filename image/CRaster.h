@@ -3,6 +3,7 @@
 // a settings block and an optional alpha plane. Codecs derive from it.
 #pragma once
 
+#include "ImageMetadata.h"
 #include "WinTypes.h"
 
 #include <cstdint>
@@ -48,6 +49,9 @@ struct RasterSettings {
     RGBQUAD cacheColor{};
     uint8_t cacheIndex = 0;
     bool cacheValid = false;
+    // Exif orientation of the stored pixels (1..8; 1 is upright).
+    uint8_t orientation = 1;
+    ImageMetadataPtr metadata;
 };
 
 class CRaster {
@@ -127,6 +131,13 @@ public:
     void SetPaletteAlphaEnabled(bool on) { info_.paletteAlpha = on; }
     bool GetDrawingEnabled() const { return info_.drawEnabled; }
     void SetDrawingEnabled(bool on) { info_.drawEnabled = on; }
+
+    // Metadata and orientation as decoded; null when the file had none.
+    const ImageMetadata* Metadata() const { return info_.metadata.get(); }
+    const ImageMetadataPtr& MetadataPtr() const { return info_.metadata; }
+    void SetMetadata(ImageMetadataPtr metadata) { info_.metadata = std::move(metadata); }
+    uint8_t GetOrientation() const { return info_.orientation; }
+    void SetOrientation(uint8_t o) { info_.orientation = o >= 1 && o <= 8 ? o : 1; }
 
     // Palette.
     RGBQUAD ReadPaletteEntry(uint32_t i) const;
