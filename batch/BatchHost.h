@@ -11,6 +11,9 @@
 #include <cstddef>
 #include <string>
 
+// Where a row of the batch list stands in a run.
+enum class RowState { kWaiting, kWorking, kSaved, kFailed };
+
 class IBatchHost {
 public:
     virtual ~IBatchHost() = default;
@@ -29,6 +32,11 @@ public:
     virtual void AppendReportText(const std::string& text) = 0;
 
     virtual void SetBatchControlsEnabled(bool enable) = 0;
+
+    // A row's state as the run reaches it: working, then saved (detail: the
+    // output path) or failed (detail: the reason). Hosts that show no
+    // per-row state ignore it.
+    virtual void SetRowState(size_t /*row*/, RowState /*state*/, const std::string& /*detail*/) {}
 
     // Called on the caller's thread by StartBatch, before anything else.
     virtual void StopThumbnailLoader() = 0;

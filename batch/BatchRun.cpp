@@ -118,8 +118,13 @@ void BatchRun::BatchWorker() {
             if (stopRequested_) break;
             host_.StepProgress();
             const std::string path = host_.RowPath(index);
+            host_.SetRowState(index, RowState::kWorking, "");
             host_.AppendReportText("resize image: " + path + "\n");
-            if (ProcessRow(index, path))
+            const RowOutcome outcome = ProcessRow(index, path);
+            host_.AppendReportText(outcome.line);
+            host_.SetRowState(index, outcome.saved ? RowState::kSaved : RowState::kFailed,
+                              outcome.detail);
+            if (outcome.saved)
                 ++saved_;
             else
                 ++failed_;
@@ -131,21 +136,16 @@ void BatchRun::BatchWorker() {
     finished_ = true;
 }
 
-bool BatchRun::ProcessRow(size_t index, const std::string& path) {
+BatchRun::RowOutcome BatchRun::ProcessRow(size_t index, const std::string& path) {
+    auto failed = [](std::string line, std::string reason) {
+        return RowOutcome{false, std::move(line) + ": " + reason + "\n", std::move(reason)};
+    };
     const ImageType type = ImageTypeFromExtension(path);
-    if (type == kTypeUnknown) {
-        host_.AppendReportText("failed to load image: " + path + ": unknown file type\n");
-        return false;
-    }
-    std::string line;
-    bool saved = false;
+    if (type == kTypeUnknown) return failed("failed to load image: " + path, "unknown file type");
     try {
         CRaster image(path, type);
-        if (!image.HasPixels()) {
-            host_.AppendReportText("failed to load image: " + path + ": " +
-                                   ErrorOr(image, "cannot open file") + "\n");
-            return false;
-        }
+        if (!image.HasPixels())
+            return failed("failed to load image: " + path, ErrorOr(image, "cannot open file"));
         ApplyRowTransforms(image, settings_, options_);
         OutputTarget target = BuildOutputPath(settings_, path, type, int64_t(index));
         PrepareForSave(image, target.saveType, settings_, options_);
@@ -156,12 +156,10 @@ bool BatchRun::ProcessRow(size_t index, const std::string& path) {
             target = BuildOutputPath(settings_, path, type, int64_t(index));
             outcome = SaveToNewFile(image, target.path, target.saveType, error);
         }
-        saved = outcome == SaveOutcome::kSaved;
-        line = saved ? "save resized image to: " + target.path + "\n"
-                     : "failed to save resized image to: " + target.path + ": " + error + "\n";
+        if (outcome != SaveOutcome::kSaved)
+            return failed("failed to save resized image to: " + target.path, error);
+        return RowOutcome{true, "save resized image to: " + target.path + "\n", target.path};
     } catch (const std::bad_alloc&) {
-        line = "failed to load image: " + path + ": out of memory\n";
+        return failed("failed to load image: " + path, "out of memory");
     }
-    host_.AppendReportText(line);
-    return saved;
 }

@@ -59,8 +59,14 @@ public:
     const RunOptions& Options() const { return options_; }
 
 private:
+    // The second report line of a row, and its state's detail.
+    struct RowOutcome {
+        bool saved;
+        std::string line;
+        std::string detail;
+    };
     void BatchWorker();
-    bool ProcessRow(size_t index, const std::string& path);
+    RowOutcome ProcessRow(size_t index, const std::string& path);
     void Join(const EventPump& pump);
 
     IBatchHost& host_;

@@ -21,6 +21,7 @@ public:
     RunOptions options = DescribedRunOptions();
     std::vector<std::string> calls;
     std::vector<std::string> report;
+    std::vector<std::string> states;
     std::function<void(const std::string&)> onReport;
     int collected = 0;
 
@@ -50,6 +51,11 @@ public:
         if (onReport) onReport(text);
     }
     void SetBatchControlsEnabled(bool on) override { Record(on ? "enable" : "disable"); }
+    void SetRowState(size_t row, RowState state, const std::string& detail) override {
+        static const char* const kNames[] = {"waiting", "working", "saved", "failed"};
+        std::lock_guard lock(mutex_);
+        states.push_back(std::to_string(row) + " " + kNames[int(state)] + " " + detail);
+    }
     void StopThumbnailLoader() override { Record("stop loader"); }
     void CollectSettings(OperationSettings& s, RunOptions& o) override {
         ++collected;
@@ -298,6 +304,13 @@ TEST(BatchRun, FailedRowsSayWhyAndLeaveNothingBehind) {
     EXPECT_EQ(r[9], "save resized image to: " + f.out + "/good.bmp\n");
     EXPECT_EQ(run.SavedCount(), 1u);
     EXPECT_EQ(run.FailedCount(), 4u);
+    // Each row is working, then saved with its output or failed with the
+    // reason its report line gives.
+    ASSERT_EQ(f.host.states.size(), 10u);
+    EXPECT_EQ(f.host.states[0], "0 working ");
+    EXPECT_EQ(f.host.states[1], "0 failed cannot open file");
+    EXPECT_EQ(f.host.states[7], "3 failed unknown file type");
+    EXPECT_EQ(f.host.states[9], "4 saved " + f.out + "/good.bmp");
     // Only the good row's file was left.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f.out),
                             std::filesystem::directory_iterator()),
