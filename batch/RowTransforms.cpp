@@ -80,7 +80,7 @@ void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
 }
 
 void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
-                    const RunOptions&) {
+                    const RunOptions& options) {
     const ImageFormat* format = FindImageFormat(saveType);
     if (!format) return;
     if (format->saveNeeds & kSaveQuality) {
@@ -88,5 +88,6 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
         // must not wrap (300 would become 44).
         image.SetQuality(uint32_t(std::clamp(settings.jpegQuality, kQualityMin, kQualityMax)));
     }
+    if (format->saveNeeds & kSaveLossless) image.SetLossless(options.lossless);
     if (format->saveNeeds & kSaveReduceTo8) image.ReduceColors(8, true, nullptr, 0);
 }
