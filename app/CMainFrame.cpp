@@ -221,6 +221,16 @@ void CMainFrame::CreatePanes() {
     connect(docks_, &CDockManager::paneAboutToShow, this, [this](int id, bool attached) {
         if (!attached) AttachPane(id);
     });
+    // The report takes its room from the centre and gives it back there, not
+    // to the batch list and the operation pane around it.
+    connect(docks_, &CDockManager::paneAboutToToggle, this, [this](int id) {
+        if (id == ids::kPaneReport)
+            heightsBeforeReport_ = {docks_->Pane(ids::kPaneBatchList)->height(),
+                                    docks_->Pane(ids::kPaneOperation)->height()};
+    });
+    connect(docks_, &CDockManager::paneToggled, this, [this](int id) {
+        if (id == ids::kPaneReport) KeepBottomPaneHeights(heightsBeforeReport_.first, heightsBeforeReport_.second);
+    });
 
     tree_ = new CFolderTree(this);
     tree_->hide();
@@ -306,22 +316,35 @@ void CMainFrame::ApplyDefaultLayout() {
     splitDockWidget(report, operation, Qt::Vertical);
     for (QDockWidget* d : {browse, list, report, operation}) d->show();
     resizeDocks({browse}, {kDefaultPaneSize.width()}, Qt::Horizontal);
-    resizeDocks({list, report, operation}, {kDefaultPaneSize.height(), kDefaultPaneSize.height(), OperationPaneHeight()},
-                Qt::Vertical);
     for (QDockWidget* d : {browse, list, report, operation})
         if (!shown.contains(d)) d->hide();
+    KeepBottomPaneHeights(kDefaultPaneSize.height(), OperationPaneHeight());
 }
 
-// The designed height, plus a horizontal scroll bar when the window is too
-// narrow for the designed width.
+// With the three bottom panes stacked as by default, the list and the
+// operation pane get these heights and the report its default one.
+void CMainFrame::KeepBottomPaneHeights(int listHeight, int operationHeight) {
+    QDockWidget* list = docks_->Pane(ids::kPaneBatchList);
+    QDockWidget* report = docks_->Pane(ids::kPaneReport);
+    QDockWidget* operation = docks_->Pane(ids::kPaneOperation);
+    QList<QDockWidget*> docks;
+    QList<int> heights;
+    for (auto [d, h] : {std::pair{list, listHeight}, {report, kDefaultPaneSize.height()}, {operation, operationHeight}}) {
+        if (d->isHidden()) continue;
+        if (d->isFloating() || dockWidgetArea(d) != Qt::BottomDockWidgetArea || !tabifiedDockWidgets(d).isEmpty())
+            return;
+        docks.push_back(d);
+        heights.push_back(h);
+    }
+    resizeDocks(docks, heights, Qt::Vertical);
+}
+
+// All the pane's scroll area may take: the designed height and room for a
+// horizontal scroll bar.
 int CMainFrame::OperationPaneHeight() const {
     QDockWidget* dock = docks_->Pane(ids::kPaneOperation);
-    const int title = dock->titleBarWidget() ? dock->titleBarWidget()->sizeHint().height()
-                                             : dock->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, dock);
-    int h = (operation_ ? operation_->DesignedSize().height() : 0) + title;
-    if (operation_ && width() < operation_->DesignedSize().width())
-        h += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    return h;
+    const int title = dock->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, dock);
+    return (dock->widget() ? dock->widget()->maximumHeight() : 0) + title;
 }
 
 void CMainFrame::LoadWindowState() {

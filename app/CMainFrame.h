@@ -90,6 +90,7 @@ private:
     void AttachPane(int id);
     QScrollArea* WrapInScrollArea(QWidget* pane);
     int OperationPaneHeight() const;
+    void KeepBottomPaneHeights(int listHeight, int operationHeight);
     void LoadWindowState();
     void SaveWindowState();
     void LoadCommandBarSettings();
@@ -125,4 +126,5 @@ private:
     QMap<int, QAction*> commands_;
     WindowRecord window_;
     bool fittedToScreen_ = false;
+    std::pair<int, int> heightsBeforeReport_; // batch list, operation pane
 };

@@ -202,7 +202,7 @@ private slots:
         QVERIFY(list->geometry().top() > centre.bottom());
         QVERIFY(report->geometry().top() > list->geometry().bottom());
         QVERIFY(operation->geometry().top() > report->geometry().bottom());
-        QVERIFY(qAbs(list->height() - 120) <= 8);
+        QVERIFY2(qAbs(list->height() - 120) <= 8, qPrintable(QString("%1 %2 %3 %4 centre %5").arg(list->height()).arg(report->height()).arg(operation->height()).arg(operation->widget()->maximumHeight()).arg(centre.height())));
         QVERIFY(qAbs(report->height() - 120) <= 8);
         QVERIFY(operation->height() >= frame.OperationPane()->DesignedSize().height());
     }
