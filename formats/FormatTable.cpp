@@ -23,6 +23,9 @@ template <class Codec, class DecodeCall>
 bool DecodeAs(CRaster& target, bool quiet, bool keepFrameCount, DecodeCall decode) {
     Codec codec;
     codec.InheritSettings(target);
+    // What a decode finds is the file's own, never left from an earlier load.
+    codec.SetMetadata(nullptr);
+    codec.SetOrientation(1);
     if (decode(codec)) {
         target.TakeOver(codec);
         return true;
@@ -114,15 +117,15 @@ const ImageFormat kFormats[] = {
     {kTypeBmp, "BMP", kBmpExt, "bmp", BmpCodec::Sniff, Decode<BmpCodec>, Encode<BmpCodec>,
      nullptr, kSaveNoAlpha, true, kTypeBmp},
     {kTypeJpeg, "JPEG", kJpegExt, "jpg", JpegCodec::Sniff, Decode<JpegCodec>, Encode<JpegCodec>,
-     JpegCodec::ReadFrameSize, kSaveQuality | kSaveNoAlpha, true, kTypeJpeg},
+     JpegCodec::ReadFrameSize, kSaveQuality | kSaveNoAlpha | kSaveMetadata, true, kTypeJpeg},
     {kTypeIco, "ICO", kIcoExt, "ico", IcoCodec::Sniff, Decode<IcoCodec, true>, Encode<IcoCodec>,
      nullptr, 0, true, kTypeIco},
     {kTypeGif, "GIF", kGifExt, "gif", GifCodec::Sniff, Decode<GifCodec, true>, Encode<GifCodec>,
      nullptr, kSaveReduceTo8 | kSaveNoAlpha, true, kTypeGif},
-    {kTypePng, "PNG", kPngExt, "png", PngCodec::Sniff, Decode<PngCodec>, EncodePng, nullptr, 0,
-     true, kTypePng},
+    {kTypePng, "PNG", kPngExt, "png", PngCodec::Sniff, Decode<PngCodec>, EncodePng, nullptr,
+     kSaveMetadata, true, kTypePng},
     {kTypeTiff, "TIFF", kTiffExt, "tif", CRasterTIF::Sniff, Decode<CRasterTIF, true>, EncodeTiff,
-     nullptr, kSaveReduceTo8, true, kTypeTiff},
+     nullptr, kSaveReduceTo8 | kSaveMetadata, true, kTypeTiff},
     {kTypeTga, "TGA", kTgaExt, "tga", TgaCodec::Sniff, Decode<TgaCodec>, Encode<TgaCodec>, nullptr,
      0, true, kTypeTga},
     {kTypePcx, "PCX", kPcxExt, "pcx", PcxCodec::Sniff, Decode<PcxCodec>, Encode<PcxCodec>, nullptr,
@@ -143,7 +146,7 @@ const ImageFormat kFormats[] = {
     {kTypeRas, "RAS", kRasExt, "ras", SniffFamily<kTypeRas>, DecodeFamily, EncodeFamily, nullptr,
      kFamilyNeeds, true, kTypeRas},
     {kTypeWebp, "WEBP", kWebpExt, "webp", WebpCodec::Sniff, Decode<WebpCodec>, Encode<WebpCodec>,
-     WebpCodec::ReadSize, kSaveQuality | kSaveLossless, true, kTypeWebp},
+     WebpCodec::ReadSize, kSaveQuality | kSaveLossless | kSaveMetadata, true, kTypeWebp},
 };
 
 } // namespace

@@ -21,17 +21,6 @@ std::vector<uint8_t> ExifWithoutPrefix(const uint8_t* p, size_t n) {
     return std::vector<uint8_t>(p, p + n);
 }
 
-// The orientation an Exif block records, 1 when it has none.
-uint8_t ExifOrientation(const std::vector<uint8_t>& tiff) {
-    std::vector<uint8_t> segment = {'E', 'x', 'i', 'f', 0, 0};
-    segment.insert(segment.end(), tiff.begin(), tiff.end());
-    ExifInfo info;
-    ExifReader reader(&info);
-    // The reader counts the two length bytes of a JPEG segment.
-    if (!reader.Process(segment.data(), segment.size() + 2)) return 1;
-    return info.orientation >= 1 && info.orientation <= 8 ? uint8_t(info.orientation) : 1;
-}
-
 const char* EncodeErrorText(WebPEncodingError error) {
     switch (error) {
     case VP8_ENC_ERROR_OUT_OF_MEMORY:
