@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 using namespace phototest;
 
 namespace {
@@ -39,6 +42,20 @@ bool RunRow(const std::string& in, const std::string& out, const OperationSettin
     const ImageType type = ImageTypeFromExtension(out);
     PrepareForSave(image, type, settings, options);
     return image.SaveFile(out, type);
+}
+
+// Largest channel difference between two pictures of one size, -1 otherwise.
+int Difference(const std::string& a, const std::string& b) {
+    CRaster x(a, ImageTypeFromExtension(a)), y(b, ImageTypeFromExtension(b));
+    if (!x.HasPixels() || x.GetWidth() != y.GetWidth() || x.GetHeight() != y.GetHeight()) return -1;
+    int worst = 0;
+    for (uint32_t r = 0; r < x.GetHeight(); ++r)
+        for (uint32_t c = 0; c < x.GetWidth(); ++c) {
+            const RGBQUAD p = x.ReadColor(c, r, false), q = y.ReadColor(c, r, false);
+            worst = std::max({worst, std::abs(p.rgbRed - q.rgbRed), std::abs(p.rgbGreen - q.rgbGreen),
+                              std::abs(p.rgbBlue - q.rgbBlue)});
+        }
+    return worst;
 }
 
 } // namespace
@@ -112,21 +129,24 @@ TEST(PhotoMetadata, OutputsCarryTheChosenFields) {
     struct Case {
         const char* in;
         MetadataMode mode;
+        bool autoRotate;
         std::string fields; // the same for each output type
     } cases[] = {
-        // Without turning, the orientation stays the input's; TIFF turns on reading.
-        {"camera.jpg", MetadataMode::kKeepAll, camera + "6|30x20|48.1" + tail},
-        {"camera.png", MetadataMode::kKeepAll, camera + "6|30x20|48.1" + tail},
-        {"camera.tif", MetadataMode::kKeepAll, camera + "1|30x45|48.1" + tail},
-        {"camera.jpg", MetadataMode::kKeepAllButLocation, camera + "6|30x20|-" + tail},
-        {"camera.jpg", MetadataMode::kStripAll, "-|-|-|-|-|-x-|-|-|-|-|-"},
+        // Turned upright (TIFF while reading) from 60 x 40 with orientation 6.
+        {"camera.jpg", MetadataMode::kKeepAll, true, camera + "1|30x45|48.1" + tail},
+        {"camera.png", MetadataMode::kKeepAll, true, camera + "1|30x45|48.1" + tail},
+        {"camera.tif", MetadataMode::kKeepAll, true, camera + "1|30x45|48.1" + tail},
+        {"camera.jpg", MetadataMode::kKeepAllButLocation, true, camera + "1|30x45|-" + tail},
+        {"camera.jpg", MetadataMode::kStripAll, true, "-|-|-|-|-|-x-|-|-|-|-|-"},
+        // Not turned: the orientation stays the input's.
+        {"camera.jpg", MetadataMode::kKeepAll, false, camera + "6|30x20|48.1" + tail},
     };
     int n = 0;
     for (const Case& c : cases) {
         for (const char* ext : {"jpg", "png", "tif"}) {
             SCOPED_TRACE(std::string(c.in) + " -> " + ext + " " + MetadataModeName(c.mode));
             RunOptions options;
-            options.autoRotate = false;
+            options.autoRotate = c.autoRotate;
             options.metadata = c.mode;
             const std::string out = dir / ("out" + std::to_string(n++) + "." + ext);
             ASSERT_TRUE(RunRow(dir / c.in, out, ResizeTo(30), options));
@@ -135,5 +155,45 @@ TEST(PhotoMetadata, OutputsCarryTheChosenFields) {
             if (c.mode == MetadataMode::kStripAll && std::string(ext) == "tif") expected[8] = '1';
             EXPECT_EQ(Fields(out), expected);
         }
+    }
+}
+
+// Every camera orientation comes out upright, as ImageMagick's -auto-orient
+// shows it: JPEG by its Exif tag, TIFF (RGB and palette) by its own tag.
+TEST(PhotoOrientation, EveryOrientationComesOutUpright) {
+    if (!HaveTools()) GTEST_SKIP() << "needs ImageMagick and exiftool";
+    static const char* const kTiffNames[] = {"TopLeft",    "TopRight",  "BottomRight",
+                                             "BottomLeft", "LeftTop",   "RightTop",
+                                             "RightBottom", "LeftBottom"};
+    TempDir dir;
+    RunOptions options;
+    options.metadata = MetadataMode::kKeepAll;
+    OperationSettings settings = ResizeTo(1);
+    settings.resizeEnabled = 0;
+    for (int o = 1; o <= 8; ++o) {
+        const std::string n = std::to_string(o);
+        const std::string inputs[] = {dir / ("o" + n + ".jpg"), dir / ("o" + n + "-rgb.tif"),
+                                      dir / ("o" + n + "-pal.tif")};
+        ASSERT_TRUE(MakePhoto(inputs[0], 60, 40, "'-Orientation#=" + n + "'"));
+        for (int k = 1; k < 3; ++k) {
+            const std::string type = k == 1 ? "TrueColor" : "Palette";
+            ASSERT_EQ(std::system(("/usr/bin/convert " + Q(inputs[0]) + " -type " + type + " -orient " +
+                                   kTiffNames[o - 1] + " " + Q(inputs[k])).c_str()), 0);
+        }
+        for (const std::string& in : inputs) {
+            SCOPED_TRACE(in);
+            const std::string out = in + ".png", reference = in + ".ref.png";
+            ASSERT_TRUE(RunRow(in, out, settings, options));
+            ASSERT_EQ(std::system(("/usr/bin/convert " + Q(in) + " -auto-orient " + Q(reference)).c_str()), 0);
+            const int difference = Difference(out, reference);
+            EXPECT_GE(difference, 0) << "sizes differ";
+            EXPECT_LE(difference, 2);
+            if (in == inputs[0]) {
+                EXPECT_EQ(Fields(out).substr(0, 10), "-|-|-|-|1|");
+            }
+        }
+        // --info gives the size as shown.
+        const std::string info = phototest::Run(std::string(TESSALINE_BATCH_EXE) + " --info " + Q(inputs[0]));
+        EXPECT_NE(info.find(o >= 5 ? ": 40x60," : ": 60x40,"), std::string::npos) << info;
     }
 }
