@@ -58,6 +58,32 @@ int Difference(const std::string& a, const std::string& b) {
     return worst;
 }
 
+// Mean colour of a block around (x, y), so that dithered outputs compare too.
+RGBQUAD Mean(const CRaster& image, uint32_t x, uint32_t y, uint32_t radius) {
+    uint32_t sum[3] = {}, n = 0;
+    for (uint32_t r = y - radius; r <= y + radius; ++r)
+        for (uint32_t c = x - radius; c <= x + radius; ++c, ++n) {
+            const RGBQUAD p = image.ReadColor(c, r, false);
+            sum[0] += p.rgbBlue, sum[1] += p.rgbGreen, sum[2] += p.rgbRed;
+        }
+    return RGBQUAD{uint8_t(sum[0] / n), uint8_t(sum[1] / n), uint8_t(sum[2] / n), 0};
+}
+
+// Largest difference of the quadrants' mean colours.
+int QuadrantDifference(const std::string& a, const std::string& b) {
+    CRaster x(a, ImageTypeFromExtension(a)), y(b, ImageTypeFromExtension(b));
+    if (!x.HasPixels() || x.GetWidth() != y.GetWidth() || x.GetHeight() != y.GetHeight()) return -1;
+    const uint32_t w = x.GetWidth(), h = x.GetHeight();
+    int worst = 0;
+    for (uint32_t qx : {w / 4, 3 * w / 4})
+        for (uint32_t qy : {h / 4, 3 * h / 4}) {
+            const RGBQUAD p = Mean(x, qx, qy, 4), q = Mean(y, qx, qy, 4);
+            worst = std::max({worst, std::abs(p.rgbRed - q.rgbRed), std::abs(p.rgbGreen - q.rgbGreen),
+                              std::abs(p.rgbBlue - q.rgbBlue)});
+        }
+    return worst;
+}
+
 } // namespace
 
 // Raw blocks go through every codec that holds them and come back as read.
@@ -195,5 +221,54 @@ TEST(PhotoOrientation, EveryOrientationComesOutUpright) {
         // --info gives the size as shown.
         const std::string info = phototest::Run(std::string(TESSALINE_BATCH_EXE) + " --info " + Q(inputs[0]));
         EXPECT_NE(info.find(o >= 5 ? ": 40x60," : ": 60x40,"), std::string::npos) << info;
+    }
+}
+
+// Outputs that cannot hold the profile, and "strip", get sRGB pixels that
+// match ImageMagick's conversion; a CMYK JPEG goes through its own profile.
+TEST(PhotoColour, ProfileLeftOnlyAfterConvertingToSrgb) {
+    const std::string icc = "/usr/share/color/icc/ghostscript/";
+    if (!HaveTools() || access((icc + "a98.icc").c_str(), R_OK) != 0 ||
+        access((icc + "default_cmyk.icc").c_str(), R_OK) != 0)
+        GTEST_SKIP() << "needs ImageMagick, exiftool and ghostscript's profiles";
+    TempDir dir;
+    const std::string adobe = dir / "adobe.jpg", cmyk = dir / "cmyk.jpg";
+    // Mid tones: saturated primaries would clip to the same sRGB values.
+    ASSERT_EQ(std::system(("/usr/bin/convert -size 64x48 xc:'rgb(200,150,100)' -fill 'rgb(60,160,90)' "
+                           "-draw 'rectangle 32,0 63,23' -fill 'rgb(90,80,190)' -draw 'rectangle 0,24 "
+                           "31,47' -fill 'rgb(230,220,210)' -draw 'rectangle 32,24 63,47' -quality 95 " +
+                           Q(adobe)).c_str()), 0);
+    ASSERT_EQ(std::system(("exiftool -q -overwrite_original '-ICC_Profile<=" + icc + "a98.icc' " +
+                           Q(adobe) + " >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system(("/usr/bin/convert " + Q(adobe) + " -profile " + icc + "srgb.icc -profile " +
+                           icc + "default_cmyk.icc " + Q(cmyk)).c_str()), 0);
+    struct Case {
+        std::string in, out;
+        MetadataMode mode;
+        int tolerance; // GIF is dithered: its quadrants' means are compared
+    } cases[] = {
+        {adobe, dir / "a.bmp", MetadataMode::kKeepAll, 2},
+        {adobe, dir / "a.gif", MetadataMode::kKeepAll, 5},
+        {adobe, dir / "strip.png", MetadataMode::kStripAll, 2},
+        {cmyk, dir / "c.bmp", MetadataMode::kKeepAll, 3},
+    };
+    OperationSettings settings = ResizeTo(1);
+    settings.resizeEnabled = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        RunOptions options;
+        options.metadata = c.mode;
+        ASSERT_TRUE(RunRow(c.in, c.out, settings, options));
+        const std::string reference = c.out + ".ref.png";
+        ASSERT_EQ(std::system(("/usr/bin/convert " + Q(c.in) + " -profile " + icc + "srgb.icc " +
+                               Q(reference)).c_str()), 0);
+        const bool dithered = c.out.ends_with(".gif");
+        const int difference = dithered ? QuadrantDifference(c.out, reference) : Difference(c.out, reference);
+        EXPECT_GE(difference, 0) << "sizes differ";
+        EXPECT_LE(difference, c.tolerance);
+        // The unconverted pixels differ by far more: the test can tell.
+        if (c.in == adobe) {
+            EXPECT_GT(QuadrantDifference(c.in, reference), 10);
+        }
     }
 }
