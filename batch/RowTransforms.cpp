@@ -6,6 +6,7 @@
 #include "FormatTable.h"
 #include "ImageType.h"
 #include "Metadata.h"
+#include "Orientation.h"
 #include "Resize.h"
 #include "ResizeTarget.h"
 #include "StampFont.h"
@@ -96,6 +97,8 @@ void PrepareBlocks(CRaster& image, const ImageFormat& format, const RunOptions& 
 
 void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
                         const RunOptions& options) {
+    // Upright first, so that a user's "Rotate 90" turns the picture as seen.
+    if (options.autoRotate) TurnUpright(image);
     // Steps may build a new image; the photo's blocks and orientation stay its own.
     const ImageMetadataPtr metadata = image.MetadataPtr();
     const uint8_t orientation = image.GetOrientation();
