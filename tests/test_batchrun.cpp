@@ -1,5 +1,5 @@
 #include "BatchRun.h"
-#include "BatchTestSupport.h"
+#include "support/Codec.h"
 #include "OutputNaming.h"
 #include "RowTransforms.h"
 
@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
+
+using namespace testkit;
 
 namespace {
 
