@@ -5,8 +5,9 @@
 
 const char* const kOutputFormatTexts[kFormatCount] = {"Original", "JPG", "GIF", "BMP",
                                                       "PNG",      "TIF", "PCX"};
-const char* const kResizeModeTexts[kResizeModeCount] = {"Keep Aspect Ratio (Width)",
-                                                        "Keep Aspect Ratio (Height)", "Fixed Size"};
+const char* const kResizeModeTexts[kResizeModeCount] = {
+    "Keep Aspect Ratio (Width)", "Keep Aspect Ratio (Height)", "Fixed Size", "Fit Inside W x H",
+    "Longest Side",              "Percent"};
 const char* const kRotationTexts[kRotationCount] = {"90-Degree Rotation", "180-Degree Rotation",
                                                     "270-Degree Rotation"};
 

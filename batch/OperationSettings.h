@@ -86,11 +86,16 @@ enum OutputFormat : int32_t {
 };
 
 // Positions in the Resize-mode list; any other value means a fixed size.
+// The modes after "Fixed Size" are ours; the Windows program reads them as
+// a fixed size.
 enum ResizeMode : int32_t {
     kResizeKeepWidth = 0,
     kResizeKeepHeight = 1,
     kResizeFixed = 2,
-    kResizeModeCount = 3,
+    kResizeFitInside = 3,
+    kResizeLongestSide = 4,
+    kResizePercent = 5,
+    kResizeModeCount = 6,
 };
 
 // Positions in the Rotation list; any other value rotates nothing.

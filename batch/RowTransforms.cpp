@@ -2,13 +2,13 @@
 
 #include "Device.h"
 #include "Font.h"
-#include "ImageType.h"
+#include "FormatTable.h"
 #include "Resize.h"
+#include "ResizeTarget.h"
 #include "StampFont.h"
 #include "TextStamp.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 namespace {
@@ -34,30 +34,11 @@ void RotateRow(CRaster& image, const OperationSettings& settings) {
     if (settings.sharpen) image.ApplyKernel(kSharpenKernel, 3, kSharpenDivisor, 0);
 }
 
-// other x single(target / side), truncated toward zero.
-int64_t Follow(int64_t other, int32_t target, uint32_t side) {
-    const float ratio = float(double(target) / double(side));
-    return int64_t(std::trunc(double(other) * double(ratio)));
-}
-
-void ResizeRow(CRaster& image, const OperationSettings& settings) {
-    // A damaged record is read as the spin controls would show it.
-    const int32_t targetW = std::clamp(settings.targetWidth, kSpinMin, kSpinMax);
-    const int32_t targetH = std::clamp(settings.targetHeight, kSpinMin, kSpinMax);
-    const uint32_t w = image.GetWidth(), h = image.GetHeight();
-    int64_t cx = targetW, cy = targetH;
-    if (settings.resizeMode == kResizeKeepWidth) {
-        if (w == 0) return; // no ratio without a source
-        cy = Follow(h, targetW, w);
-    } else if (settings.resizeMode == kResizeKeepHeight) {
-        if (h == 0) return;
-        cx = Follow(w, targetH, h);
-    }
-    // A very wide or tall source keeps at least one row or column.
-    cx = std::clamp<int64_t>(cx, 1, UINT32_MAX);
-    cy = std::clamp<int64_t>(cy, 1, UINT32_MAX);
+void ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptions& options) {
+    const auto target = ComputeResizeTarget(image.GetWidth(), image.GetHeight(), settings, options);
+    if (!target) return;
     // The same pixels as drawing into a compatible device bitmap and importing it.
-    ResizeNearest(image, uint32_t(cx), uint32_t(cy));
+    ResizeNearest(image, target->width, target->height);
 }
 
 void StampRow(CRaster& image, const OperationSettings& settings) {
@@ -91,18 +72,21 @@ void StampRow(CRaster& image, const OperationSettings& settings) {
 
 } // namespace
 
-void ApplyRowTransforms(CRaster& image, const OperationSettings& settings, const RunOptions&) {
+void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
+                        const RunOptions& options) {
     if (settings.rotateEnabled) RotateRow(image, settings);
-    if (settings.resizeEnabled) ResizeRow(image, settings);
+    if (settings.resizeEnabled) ResizeRow(image, settings, options);
     if (settings.stampEnabled) StampRow(image, settings);
 }
 
 void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
                     const RunOptions&) {
-    if (saveType == kTypeJpeg) {
+    const ImageFormat* format = FindImageFormat(saveType);
+    if (!format) return;
+    if (format->saveNeeds & kSaveQuality) {
         // The image keeps the quality in one byte: a damaged record's value
         // must not wrap (300 would become 44).
         image.SetQuality(uint32_t(std::clamp(settings.jpegQuality, kQualityMin, kQualityMax)));
     }
-    if (saveType == kTypeGif || saveType == kTypeTiff) image.ReduceColors(8, true, nullptr, 0);
+    if (format->saveNeeds & kSaveReduceTo8) image.ReduceColors(8, true, nullptr, 0);
 }

@@ -134,6 +134,23 @@ TEST(RowTransforms, ResizeIsNearestNeighbourWithoutBlending) {
             ASSERT_TRUE(colours.count(PixelValue(viaRow, x, y)));
 }
 
+TEST(RowTransforms, OurModesAndOnlyShrink) {
+    const CRaster source = Random(10, 6, 8, 3);
+    RunOptions options = DescribedRunOptions();
+    options.percent = 50;
+    CRaster half(source);
+    ApplyRowTransforms(half, Resize(kResizePercent, 1, 1), options);
+    EXPECT_EQ(half.GetWidth(), 5u);
+    EXPECT_EQ(half.GetHeight(), 3u);
+    EXPECT_EQ(half.GetBitsPerPixel(), 24u);
+    // Nothing to shrink: the image keeps its depth and pixels.
+    options.onlyShrink = true;
+    options.percent = 150;
+    CRaster kept(source);
+    ApplyRowTransforms(kept, Resize(kResizePercent, 1, 1), options);
+    EXPECT_TRUE(SamePixels(kept, source));
+}
+
 TEST(RowTransforms, HugeTargetsFailCleanly) {
     // 30000 wide from a 1 x 30000 column asks for 30000 x 900000000 pixels.
     CRaster image(1, 30000, 24);
