@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Codec.h"
+#include "FormatTable.h"
 
 namespace testkit {
 
@@ -37,17 +38,18 @@ inline CRaster SamplePicture(uint32_t depth, ImageType type = kTypeBmp) {
     return image;
 }
 
-// The depth every writer of the type takes: 1 bit for WBMP, grey for PGX.
-inline uint32_t SampleDepth(ImageType type) {
-    return type == kTypeWbmp ? 1 : type == kTypePgx ? 8 : 24;
+// The depth the format's writer takes as it is.
+inline uint32_t SampleDepth(const ImageFormat& f) {
+    return f.saveNeeds & kSaveOneBit ? 1 : f.saveNeeds & kSaveNoColour ? 8 : 24;
 }
 
-// The sample picture as a file of the type; metafiles, which are never
-// written, as a placeable metafile.
-inline Bytes SampleFile(ImageType type) {
-    if (type == kTypeMetafile) return PlaceableWmf();
-    CRaster image = SamplePicture(SampleDepth(type), type);
-    return EncodeBytes(image, type);
+// The sample picture as a file of the format; metafiles, which are never
+// written, as a placeable metafile; empty for other formats we do not write.
+inline Bytes SampleFile(const ImageFormat& f) {
+    if (f.type == kTypeMetafile) return PlaceableWmf();
+    if (!f.writable) return {};
+    CRaster image = SamplePicture(SampleDepth(f), f.type);
+    return EncodeBytes(image, f.type);
 }
 
 } // namespace testkit
