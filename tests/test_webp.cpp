@@ -1,14 +1,17 @@
 // WebP: our files read back by libwebp's own tools, files of those tools
 // read by us, metadata carried both ways, damaged files refused cleanly.
 #include "ImageType.h"
-#include "codec_test_util.h"
+#include "support/Codec.h"
+#include "support/Damage.h"
+#include "support/Pixels.h"
+#include "support/Process.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 
-using namespace codectest;
+using namespace testkit;
 namespace fs = std::filesystem;
 
 namespace {
@@ -32,20 +35,15 @@ std::optional<Rgba> ParsePam(const Bytes& pam) {
 }
 
 std::optional<Rgba> Dwebp(const std::string& path) {
-    Bytes pam;
-    if (!Capture("/usr/bin/dwebp -quiet -pam '" + path + "' -o - 2>/dev/null", &pam).empty())
-        return std::nullopt;
-    return ParsePam(pam);
+    const RunResult r = Run({"/usr/bin/dwebp", "-quiet", "-pam", path, "-o", "-"}, Stderr::Dropped);
+    if (r.status != 0) return std::nullopt;
+    return ParsePam(Bytes(r.out.begin(), r.out.end()));
 }
 
-Rgba Ours(const CRaster& image) {
-    Rgba out;
-    out.width = image.GetWidth(), out.height = image.GetHeight();
-    out.pixels.resize(size_t(out.width) * out.height * 4);
-    for (uint32_t row = 0; row < out.height; ++row)
-        for (uint32_t x = 0; x < out.width; ++x)
-            OurRgba(image, x, row, &out.pixels[(size_t(row) * out.width + x) * 4]);
-    return out;
+// A tool's run; "" when it succeeded, else what it said.
+std::string Tool(std::vector<std::string> argv) {
+    const RunResult r = Run(std::move(argv), Stderr::Merged);
+    return r.status == 0 ? "" : r.out;
 }
 
 // Colours under fully transparent pixels are the writer's to choose.
@@ -79,8 +77,7 @@ CRaster GradientWithAlpha(uint32_t w, uint32_t h, uint8_t shift) {
     return image;
 }
 
-std::string SaveAs(CRaster& image, ImageType type, const std::string& name) {
-    const std::string path = TempPath(name);
+std::string SaveAs(CRaster& image, ImageType type, const std::string& path) {
     EXPECT_TRUE(image.SaveFile(path, type)) << image.LastErrorText();
     return path;
 }
@@ -104,13 +101,12 @@ TEST(Webp, PhotoRoundTripsThroughTheReferenceDecoder) {
         ASSERT_TRUE(image.LoadFile(photo.string(), kTypeJpeg));
         image.SetQuality(90);
         image.SetLossless(c.lossless);
-        const std::string path = SaveAs(image, kTypeWebp, "photo.webp");
-        const std::optional<Rgba> theirs = Dwebp(path);
-        fs::remove(path);
+        TempDir dir;
+        const std::optional<Rgba> theirs = Dwebp(SaveAs(image, kTypeWebp, dir / "photo.webp"));
         ASSERT_TRUE(theirs);
         ASSERT_EQ(theirs->width, image.GetWidth());
         ASSERT_EQ(theirs->height, image.GetHeight());
-        const double psnr = RgbPsnr(Ours(image), *theirs);
+        const double psnr = RgbPsnr(ReadBack(image), *theirs);
         EXPECT_GE(psnr, c.lossless ? 99 : 38);
     }
 }
@@ -120,40 +116,37 @@ TEST(Webp, PhotoRoundTripsThroughTheReferenceDecoder) {
 TEST(Webp, FilesOfOtherWritersLoadAsTheirToolsDecodeThem) {
     if (!HaveTool("cwebp") || !HaveTool("img2webp") || !HaveTool("dwebp"))
         GTEST_SKIP() << "webp tools absent";
+    TempDir dir;
     CRaster first = GradientWithAlpha(37, 21, 0), second = GradientWithAlpha(37, 21, 60);
-    const std::string a = SaveAs(first, kTypePng, "frame1.png");
-    const std::string b = SaveAs(second, kTypePng, "frame2.png");
-    const std::string out = TempPath("other.webp");
+    const std::string a = SaveAs(first, kTypePng, dir / "frame1.png");
+    const std::string b = SaveAs(second, kTypePng, dir / "frame2.png");
+    const std::string out = dir / "other.webp";
     struct Case {
         const char* name;
-        std::string command;
+        std::vector<std::string> command;
         bool animated;
     } cases[] = {
-        {"lossy", "/usr/bin/cwebp -quiet -q 80 '" + a + "' -o '" + out + "'", false},
-        {"lossless", "/usr/bin/cwebp -quiet -lossless -exact '" + a + "' -o '" + out + "'", false},
-        {"animated", "/usr/bin/img2webp -lossless '" + a + "' '" + b + "' -o '" + out + "'",
-         true},
+        {"lossy", {"/usr/bin/cwebp", "-quiet", "-q", "80", a, "-o", out}, false},
+        {"lossless", {"/usr/bin/cwebp", "-quiet", "-lossless", "-exact", a, "-o", out}, false},
+        {"animated", {"/usr/bin/img2webp", "-lossless", a, b, "-o", out}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Bytes ignored;
-        ASSERT_EQ(Capture(c.command + " 2>&1", &ignored), "");
+        ASSERT_EQ(Tool(c.command), "");
         CRaster back(out, ImageTypeFromExtension(out));
         ASSERT_TRUE(back.HasPixels()) << back.LastErrorText();
         EXPECT_EQ(back.GetImageType(), kTypeWebp);
         ASSERT_TRUE(back.HasAlpha());
         // An animation's frames are not dwebp's business: the first is our source.
-        const std::optional<Rgba> reference = c.animated ? Ours(first) : Dwebp(out);
+        const std::optional<Rgba> reference = c.animated ? ReadBack(first) : Dwebp(out);
         ASSERT_TRUE(reference);
         ASSERT_EQ(back.GetWidth(), reference->width);
         ASSERT_EQ(back.GetHeight(), reference->height);
-        EXPECT_EQ(Compare(Visible(Ours(back)), Visible(*reference)).worst, 0);
+        EXPECT_EQ(Compare(Visible(ReadBack(back)), Visible(*reference)).worst, 0);
         if (c.animated) {
             EXPECT_EQ(back.GetNumFrames(), 2);
         }
     }
-    for (const std::string& f : {a, b, out})
-        fs::remove(f);
 }
 
 // ICC, Exif and XMP written as chunks webpmux finds, and read back with the
@@ -170,7 +163,8 @@ TEST(Webp, MetadataAndAlphaRideAlong) {
         CRaster image = GradientWithAlpha(19, 13, 30);
         image.SetMetadata(metadata);
         image.SetLossless(lossless);
-        const std::string path = SaveAs(image, kTypeWebp, "meta.webp");
+        TempDir dir;
+        const std::string path = SaveAs(image, kTypeWebp, dir / "meta.webp");
         CRaster back(path, kTypeWebp);
         ASSERT_TRUE(back.HasPixels()) << back.LastErrorText();
         ASSERT_NE(back.Metadata(), nullptr);
@@ -179,18 +173,13 @@ TEST(Webp, MetadataAndAlphaRideAlong) {
         EXPECT_EQ(back.Metadata()->xmp, metadata->xmp);
         EXPECT_EQ(back.GetOrientation(), 6);
         ASSERT_TRUE(back.HasAlpha());
-        const Difference d = Compare(Ours(back), Ours(image));
+        const Difference d = Compare(ReadBack(back), ReadBack(image));
         EXPECT_LE(d.worst, lossless ? 0 : 40);
         if (HaveTool("webpmux")) {
-            const std::string exif = TempPath("exif.bin");
-            Bytes ignored;
-            ASSERT_EQ(Capture("/usr/bin/webpmux -get exif '" + path + "' -o '" + exif + "' 2>&1",
-                              &ignored),
-                      "");
+            const std::string exif = dir / "exif.bin";
+            ASSERT_EQ(Tool({"/usr/bin/webpmux", "-get", "exif", path, "-o", exif}), "");
             EXPECT_EQ(ReadBytes(exif), metadata->exif);
-            fs::remove(exif);
         }
-        fs::remove(path);
     }
 }
 
@@ -199,9 +188,10 @@ TEST(Webp, DamagedFilesFailCleanly) {
     CRaster image = GradientWithAlpha(29, 17, 10);
     for (bool lossless : {false, true}) {
         image.SetLossless(lossless);
-        Bytes file;
-        ASSERT_TRUE(EncodeBytes(image, kTypeWebp, &file));
-        ForEachDamagedVariant(file, 60, [](const Bytes& bytes) {
+        bool encoded = false;
+        const Bytes file = EncodeBytes(image, kTypeWebp, &encoded);
+        ASSERT_TRUE(encoded);
+        ForEachDamagedCopy(file, DamagePlan{.cuts = 24, .header = 40, .spread = 40}, [](const Bytes& bytes) {
             CRaster back;
             if (DecodeBytes(back, bytes, kTypeWebp)) {
                 EXPECT_EQ(back.GetWidth(), 29u);
