@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <sys/wait.h>
+#include <vector>
 
 using namespace phototest;
 
@@ -270,5 +272,33 @@ TEST(PhotoColour, ProfileLeftOnlyAfterConvertingToSrgb) {
         if (c.in == adobe) {
             EXPECT_GT(QuadrantDifference(c.in, reference), 10);
         }
+    }
+}
+
+// The batch command's photo options reach the settings file; bad values are
+// usage errors.
+TEST(PhotoOptions, BatchCommandSetsThem) {
+    struct Case {
+        const char* args;
+        int status;
+        std::vector<const char*> keys;
+    } cases[] = {
+        {"--no-auto-rotate --metadata no-location --background 102030", 0,
+         {"AutoRotate=0", "Metadata=no-location", "Background=102030"}},
+        {"--no-auto-rotate --auto-rotate --metadata strip", 0, {"AutoRotate=1", "Metadata=strip"}},
+        {"--metadata all", 2, {}},
+        {"--background 12345G", 2, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        TempDir dir;
+        const std::string ini = dir / "s.ini";
+        const int status = std::system((std::string(TESSALINE_BATCH_EXE) + " --settings " + Q(ini) +
+                                        " --save-settings " + c.args + " >/dev/null 2>&1").c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.status);
+        const std::string text = ReadWholeFile(ini);
+        for (const char* key : c.keys)
+            EXPECT_NE(text.find(std::string(key) + "\r\n"), std::string::npos) << key << "\n" << text;
     }
 }
