@@ -1,5 +1,6 @@
-#include "GdiState.h"
+#include "GdiCanvas.h"
 #include "MetafilePlayer.h"
+#include "RecordReader.h"
 #include "RecordTable.h"
 
 #include <algorithm>
