@@ -124,6 +124,7 @@ const std::vector<BatchOption>& BatchOptionTable() {
             {"--series", "N", "first series number for --rename, 1..30000", ApplySeries},
         };
         AppendTransformOptions(table);
+        AppendParallelOptions(table);
         return table;
     }();
     return kTable;
@@ -171,6 +172,20 @@ bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLin
                 return false;
             }
             line.saveSettings = true;
+            continue;
+        }
+        const auto& sources = SourceOptionTable();
+        const auto source = std::find_if(sources.begin(), sources.end(),
+                                         [&](const SourceOption& o) { return name == o.name; });
+        if (source != sources.end()) {
+            std::string value;
+            if (source->valueName) {
+                if (!takeValue(value)) return false;
+            } else if (inlineValue) {
+                error = name + " takes no value";
+                return false;
+            }
+            if (!source->apply(line.source, value, error)) return false;
             continue;
         }
         const auto& table = BatchOptionTable();
