@@ -2,7 +2,7 @@
 
 #include "Device.h"
 #include "Font.h"
-#include "ImageType.h"
+#include "FormatTable.h"
 #include "Resize.h"
 #include "ResizeTarget.h"
 #include "StampFont.h"
@@ -81,10 +81,12 @@ void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
 
 void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
                     const RunOptions&) {
-    if (saveType == kTypeJpeg) {
+    const ImageFormat* format = FindImageFormat(saveType);
+    if (!format) return;
+    if (format->saveNeeds & kSaveQuality) {
         // The image keeps the quality in one byte: a damaged record's value
         // must not wrap (300 would become 44).
         image.SetQuality(uint32_t(std::clamp(settings.jpegQuality, kQualityMin, kQualityMax)));
     }
-    if (saveType == kTypeGif || saveType == kTypeTiff) image.ReduceColors(8, true, nullptr, 0);
+    if (format->saveNeeds & kSaveReduceTo8) image.ReduceColors(8, true, nullptr, 0);
 }

@@ -11,7 +11,7 @@
 void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
                         const RunOptions& options = DescribedRunOptions());
 
-// After naming, before the save: reduction to 8 bits for GIF and TIFF, the
-// quality for JPEG.
+// After naming, before the save: what the save type's format row asks for
+// (reduction to 8 bits for GIF and TIFF, the quality for JPEG).
 void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
                     const RunOptions& options = DescribedRunOptions());

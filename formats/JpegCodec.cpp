@@ -391,6 +391,35 @@ bool ChooseOutput(j_decompress_ptr cinfo) {
 
 } // namespace
 
+bool JpegCodec::Sniff(std::span<const uint8_t> head) {
+    // The library insists on a start-of-image marker in the first two bytes.
+    return head.size() >= 2 && head[0] == 0xFF && head[1] == 0xD8;
+}
+
+bool JpegCodec::ReadFrameSize(ImageStream* stream, uint32_t* width, uint32_t* height) {
+    if (!stream || stream->GetC() != 0xFF || stream->GetC() != 0xD8) return false;
+    for (int guard = 0; guard < 1000; ++guard) {
+        int c = stream->GetC();
+        while (c == 0xFF) c = stream->GetC();
+        if (c < 0 || c == 0xD9 || c == 0xDA) return false;
+        if (c == 0x01 || (c >= 0xD0 && c <= 0xD7)) continue; // markers without a length
+        const int hi = stream->GetC(), lo = stream->GetC();
+        if (hi < 0 || lo < 0) return false;
+        const int length = (hi << 8) | lo;
+        if (length < 2) return false;
+        const bool frame = c >= 0xC0 && c <= 0xCF && c != 0xC4 && c != 0xC8 && c != 0xCC;
+        if (frame) {
+            uint8_t b[5];
+            if (stream->Read(b, 1, 5) != 5) return false;
+            *height = uint32_t((b[1] << 8) | b[2]);
+            *width = uint32_t((b[3] << 8) | b[4]);
+            return *width > 0 && *height > 0;
+        }
+        if (!stream->Seek(length - 2, SEEK_CUR)) return false;
+    }
+    return false;
+}
+
 bool JpegCodec::Decode(ImageStream* stream) {
     if (!stream) return false;
     exif_ = ExifInfo{};

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 class ImageStream;
 
@@ -48,6 +49,10 @@ class JpegCodec : public CRaster {
 public:
     JpegCodec() : CRaster(kTypeJpeg) {}
     bool Decode(ImageStream* stream);
+    // False when the first bytes rule the format out.
+    static bool Sniff(std::span<const uint8_t> head);
+    // The frame size, walking the markers up to the first start-of-frame.
+    static bool ReadFrameSize(ImageStream* stream, uint32_t* width, uint32_t* height);
     bool Encode(ImageStream* stream);
     const ExifInfo& Exif() const { return exif_; }
 

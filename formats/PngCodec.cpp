@@ -230,6 +230,12 @@ static bool ReadImage(png_structp png, png_infop info, PngContext& ctx) {
     return true;
 }
 
+bool PngCodec::Sniff(std::span<const uint8_t> head) {
+    // The library checks the whole eight-byte signature.
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return head.size() >= 8 && std::memcmp(head.data(), kSignature, 8) == 0;
+}
+
 bool PngCodec::Decode(ImageStream* stream) {
     if (!stream) {
         SetLastError("Read Error");

@@ -198,6 +198,15 @@ TIFF* CRasterTIF::OpenStream(ImageStream* stream, const char* mode) {
     return tif;
 }
 
+bool CRasterTIF::Sniff(std::span<const uint8_t> head) {
+    // Byte order mark, then 42 (classic) or 43 (BigTIFF) in that order.
+    if (head.size() < 8) return false;
+    const uint8_t* p = head.data();
+    if (p[0] == 'I' && p[1] == 'I') return p[3] == 0 && (p[2] == 42 || p[2] == 43);
+    if (p[0] == 'M' && p[1] == 'M') return p[2] == 0 && (p[3] == 42 || p[3] == 43);
+    return false;
+}
+
 bool CRasterTIF::Decode(ImageStream* stream) {
     if (!stream) {
         SetLastError("Error encountered while opening TIFF file");

@@ -6,6 +6,8 @@
 #include "CRaster.h"
 #include "ImageType.h"
 
+#include <span>
+
 class ImageStream;
 typedef struct tiff TIFF;
 
@@ -17,6 +19,8 @@ public:
     CRasterTIF& operator=(const CRasterTIF&) = delete;
 
     bool Decode(ImageStream* stream);
+    // False when the first bytes rule the format out.
+    static bool Sniff(std::span<const uint8_t> head);
     // append adds a page to a TIFF the stream already holds.
     bool Encode(ImageStream* stream, bool append = false);
     bool WriteDirectoryBody(TIFF* tif);
