@@ -177,15 +177,17 @@ bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLin
         const auto& sources = SourceOptionTable();
         const auto source = std::find_if(sources.begin(), sources.end(),
                                          [&](const SourceOption& o) { return name == o.name; });
+        // A switch takes no value; any other option takes exactly one.
+        auto optionValue = [&](const char* valueName, std::string& value) {
+            if (valueName) return takeValue(value);
+            if (inlineValue) error = name + " takes no value";
+            return !inlineValue;
+        };
+        std::string value;
         if (source != sources.end()) {
-            std::string value;
-            if (source->valueName) {
-                if (!takeValue(value)) return false;
-            } else if (inlineValue) {
-                error = name + " takes no value";
+            if (!optionValue(source->valueName, value) ||
+                !source->apply(line.source, value, error))
                 return false;
-            }
-            if (!source->apply(line.source, value, error)) return false;
             continue;
         }
         const auto& table = BatchOptionTable();
@@ -195,13 +197,7 @@ bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLin
             error = "unknown option: " + name;
             return false;
         }
-        std::string value;
-        if (option->valueName) {
-            if (!takeValue(value)) return false;
-        } else if (inlineValue) {
-            error = name + " takes no value";
-            return false;
-        }
+        if (!optionValue(option->valueName, value)) return false;
         line.overrides.emplace_back(&*option, value);
     }
     return true;

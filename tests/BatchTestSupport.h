@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -53,4 +54,14 @@ inline bool WriteTestBmp(const std::string& path, uint32_t width, uint32_t heigh
 inline bool FileExists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+// Every file below a folder, by relative path, with its bytes.
+inline std::map<std::string, std::string> FolderContents(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
+        if (e.is_regular_file())
+            files[std::filesystem::relative(e.path(), folder).string()] =
+                ReadWholeFile(e.path().string());
+    return files;
 }

@@ -309,16 +309,6 @@ TEST(CliBatch, RealJpegsWrittenAsJpegAndBmp) {
 
 namespace {
 
-// Every file below a folder, by relative path, with its bytes.
-std::map<std::string, std::string> FolderContents(const std::string& folder) {
-    std::map<std::string, std::string> files;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
-        if (e.is_regular_file())
-            files[std::filesystem::relative(e.path(), folder).string()] =
-                ReadWholeFile(e.path().string());
-    return files;
-}
-
 // in/x.bmp, in/a/B.bmp, in/a/y.bmp, in/a/b/z.bmp, in/c/y.bmp, a text file,
 // a link in a/b back up to a (a loop) and a link to c (c then counts as seen).
 struct Tree {
