@@ -7,6 +7,7 @@
 #include "BatchRun.h"
 #include "OperationSettings.h"
 #include "StampFont.h"
+#include "WindowState.h"
 
 #include <QMainWindow>
 #include <QMap>
@@ -22,6 +23,7 @@ class CTessalineView;
 class QAction;
 class QLabel;
 class QProgressBar;
+class QScrollArea;
 class QTextEdit;
 class QToolBar;
 
@@ -51,10 +53,14 @@ public:
     void OnStop();
     void TogglePane(int id);
     void RestoreDefaultLayout();
+    // Panes at their default places and sizes; the report keeps its state.
+    void ApplyDefaultLayout();
     void OnOnlineHelp();
     void OnCustomize();
     void OnAbout();
     void ClearBatchList();
+    // Selects the folder in the Browse pane, which lists its images.
+    void BrowseFolder(const QString& folder);
     // Waits for the run to finish its rows (tests, and the command line).
     void WaitForRunDone();
 
@@ -72,6 +78,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
@@ -81,11 +88,23 @@ private:
     void CreateStatusBar();
     void CreatePanes();
     void AttachPane(int id);
+    QScrollArea* WrapInScrollArea(QWidget* pane);
+    int OperationPaneHeight() const;
+    void KeepBottomPaneHeights(int listHeight, int operationHeight);
+    void LoadWindowState();
+    void SaveWindowState();
     void LoadCommandBarSettings();
     void SaveCommandBarSettings();
     void UpdateKeyIndicators();
     // Runs fn on the GUI thread; from the worker it waits for the answer.
     void OnGuiThread(const std::function<void()>& fn);
+
+    // Bumped when the panes change, so an old layout is not restored.
+    static constexpr int kWindowStateVersion = 2;
+    static constexpr QSize kDefaultPaneSize{200, 120};
+    static constexpr QSize kPreferredSize{1200, 820};
+    // A guess at the window manager's frame until the window is shown.
+    static constexpr QMargins kAssumedFrame{4, 30, 4, 4};
 
     QString settingsReadPath_;
     QString settingsWritePath_;
@@ -105,4 +124,7 @@ private:
     QToolBar* toolbar_ = nullptr;
     QLabel* indicators_[3] = {};
     QMap<int, QAction*> commands_;
+    WindowRecord window_;
+    bool fittedToScreen_ = false;
+    std::pair<int, int> heightsBeforeReport_; // batch list, operation pane
 };

@@ -13,6 +13,7 @@
 #include "Ids.h"
 #include "SettingsFile.h"
 #include "Thumbnail.h"
+#include "WindowState.h"
 
 #include "CRaster.h"
 #include "ImageType.h"
@@ -26,6 +27,10 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -123,6 +128,132 @@ private slots:
         frame.Docks()->ShowPane(ids::kPaneReport);
         QVERIFY(!frame.Docks()->IsPaneCollapsed(ids::kPaneReport));
         QCOMPARE(frame.Docks()->Pane(ids::kPaneReport)->widget(), frame.Report());
+    }
+
+    void firstWindowGeometry_data() {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("expected");
+        // Frame 4, 30, 4, 4; preferred 1200 x 820 client, 1208 x 854 with the frame.
+        QTest::newRow("large screen") << QRect(0, 0, 1920, 1200) << QRect(360, 203, 1200, 820);
+        QTest::newRow("1280x800") << QRect(0, 0, 1280, 800) << QRect(40, 30, 1200, 766);
+        QTest::newRow("1920x1080 at 150%") << QRect(0, 0, 1280, 720) << QRect(40, 30, 1200, 686);
+        QTest::newRow("panel at the top") << QRect(0, 32, 1024, 736) << QRect(4, 62, 1016, 702);
+        QTest::newRow("second screen") << QRect(1920, 0, 800, 600) << QRect(1924, 30, 792, 566);
+    }
+
+    void firstWindowGeometry() {
+        QFETCH(QRect, available);
+        QFETCH(QRect, expected);
+        const QMargins frame(4, 30, 4, 4);
+        const QRect got = FirstWindowGeometry(available, QSize(1200, 820), frame);
+        QCOMPARE(got, expected);
+        QVERIFY(available.contains(got.marginsAdded(frame)));
+    }
+
+    // Also run with QT_SCALE_FACTOR=1.5, where the offscreen screen is 533 x 400.
+    void firstWindowFitsTheScreen() {
+        CMainFrame frame(Ini());
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        const QRect available = frame.screen()->availableGeometry();
+        QVERIFY2(available.contains(frame.frameGeometry()),
+                 qPrintable(QString("%1,%2 %3x%4 in %5x%6").arg(frame.x()).arg(frame.y()).arg(frame.width())
+                                .arg(frame.height()).arg(available.width()).arg(available.height())));
+        QVERIFY(frame.statusBar()->isVisible());
+        QVERIFY(available.contains(frame.ProgressBar()->mapToGlobal(frame.ProgressBar()->rect().bottomRight())));
+    }
+
+    void restoreDefaultLayoutAfterMovingEveryPane() {
+        CMainFrame frame(Ini());
+        frame.resize(1200, 800);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        CDockManager* docks = frame.Docks();
+        QDockWidget* browse = docks->Pane(ids::kPaneBrowse);
+        QDockWidget* list = docks->Pane(ids::kPaneBatchList);
+        QDockWidget* report = docks->Pane(ids::kPaneReport);
+        QDockWidget* operation = docks->Pane(ids::kPaneOperation);
+        docks->ShowPane(ids::kPaneReport);
+        browse->setFloating(true);
+        frame.addDockWidget(Qt::RightDockWidgetArea, list);
+        frame.tabifyDockWidget(operation, report);
+        frame.resizeDocks({list}, {500}, Qt::Horizontal);
+        docks->HidePane(ids::kPaneReport);
+        frame.RestoreDefaultLayout();
+        QTest::qWait(50);
+        QVERIFY(docks->IsPaneCollapsed(ids::kPaneReport)); // keeps its state
+        docks->ShowPane(ids::kPaneReport);
+        QTest::qWait(50);
+        for (QDockWidget* d : {browse, list, report, operation}) {
+            QVERIFY(d->isVisible());
+            QVERIFY(!d->isFloating());
+            QVERIFY(frame.tabifiedDockWidgets(d).isEmpty());
+        }
+        QCOMPARE(frame.dockWidgetArea(browse), Qt::LeftDockWidgetArea);
+        QVERIFY(qAbs(browse->width() - 200) <= 8);
+        const QRect centre = frame.centralWidget()->geometry();
+        QVERIFY(browse->geometry().right() < centre.left());
+        // Full width, one under the other: list, report, operation.
+        for (QDockWidget* d : {list, report, operation}) {
+            QCOMPARE(frame.dockWidgetArea(d), Qt::BottomDockWidgetArea);
+            QCOMPARE(d->width(), list->width());
+            QVERIFY(d->width() >= frame.width() - 16);
+        }
+        QVERIFY(list->geometry().top() > centre.bottom());
+        QVERIFY(report->geometry().top() > list->geometry().bottom());
+        QVERIFY(operation->geometry().top() > report->geometry().bottom());
+        QVERIFY2(qAbs(list->height() - 120) <= 8, qPrintable(QString("%1 %2 %3 %4 centre %5").arg(list->height()).arg(report->height()).arg(operation->height()).arg(operation->widget()->maximumHeight()).arg(centre.height())));
+        QVERIFY(qAbs(report->height() - 120) <= 8);
+        QVERIFY(operation->height() >= frame.OperationPane()->DesignedSize().height());
+    }
+
+    void operationControlsReachableAt640x480() {
+        CMainFrame frame(Ini());
+        frame.resize(640, 480);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        CDialogOperation2* pane = frame.OperationPane();
+        auto* scroll = qobject_cast<QScrollArea*>(frame.Docks()->Pane(ids::kPaneOperation)->widget());
+        QVERIFY(scroll);
+        QVERIFY(scroll->viewport()->height() > 0);
+        int checked = 0;
+        for (QWidget* w : pane->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (w->isHidden()) continue;
+            // Scrolled to as far as the bars go, the whole control shows.
+            scroll->horizontalScrollBar()->setValue(w->x());
+            scroll->verticalScrollBar()->setValue(w->y());
+            const QRect inViewport(w->mapTo(scroll->viewport(), QPoint(0, 0)), w->size());
+            QVERIFY2(scroll->viewport()->rect().contains(inViewport), qPrintable(w->objectName()));
+            ++checked;
+        }
+        QVERIFY(checked >= 25);
+        // At its designed size and above the pane keeps its designed rectangles.
+        auto* font = Find<QPushButton>(pane, ids::kFontButton);
+        QCOMPARE(font->geometry(), pane->Layout().Recorded(font));
+    }
+
+    void windowRememberedBetweenStarts() {
+        {
+            CMainFrame frame(Ini());
+            frame.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&frame));
+            frame.resize(700, 520);
+            frame.TogglePane(ids::kPaneBrowse);
+            frame.FolderTree()->SelectPath(Photos());
+            frame.close();
+        }
+        IniFile ini;
+        QVERIFY(ini.Load(Ini().toStdString()));
+        QVERIFY(ini.Get(kWindowSection, "Geometry").has_value());
+        QCOMPARE(QString::fromStdString(ini.Get(kWindowSection, "Folder").value_or("")), Photos());
+        CMainFrame again(Ini());
+        again.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&again));
+        QCOMPARE(again.size(), QSize(700, 520));
+        QVERIFY(again.Docks()->IsPaneClosed(ids::kPaneBrowse));
+        QVERIFY(again.Docks()->IsPaneCollapsed(ids::kPaneReport));
+        QCOMPARE(again.FolderTree()->CurrentPath(), Photos());
+        QCOMPARE(again.Document()->Folder(), Photos());
     }
 
     void operationPaneDefaultsAndRules() {
@@ -237,7 +368,8 @@ private slots:
         pane.InitOperationPane();
         auto* button = Find<QPushButton>(&pane, ids::kFontButton);
         const QRect designed = pane.Layout().Recorded(button);
-        pane.Layout().Resize(1480, 100);
+        QCOMPARE(pane.Layout().ReferenceWidth(), pane.DesignedSize().width());
+        pane.Layout().Resize(2 * pane.DesignedSize().width(), 100);
         QCOMPARE(button->x(), designed.x() * 2);
         QCOMPARE(button->width(), designed.width() * 2);
         pane.Layout().Resize(500, 100);
