@@ -46,7 +46,8 @@ QString ProgramPath() { return QCoreApplication::applicationFilePath(); }
 } // namespace
 
 CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
-    : QMainWindow(parent), settings_(MakeUnsetSettings()) {
+    : QMainWindow(parent), openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      settings_(MakeUnsetSettings()) {
     setWindowTitle(tr("Quorvel Image Resizer"));
     setObjectName("main-frame");
     run_ = std::make_unique<BatchRun>(static_cast<IBatchHost&>(*this));
@@ -105,6 +106,8 @@ void CMainFrame::CreateActions() {
         {ids::kCmdAbout, "&About...", "Display program information, version number and copyright", "About"},
         {ids::kCmdClearBatchList, "Clear Batch Process List", "Remove every row of the batch process list.",
          "Clear"},
+        {ids::kCmdOpenOutputFolder, "Open Output Folder", "Open the folder the last run saved into.",
+         "Open Output Folder"},
         {ids::kCmdCustomize, "&Customize...", "", "&Customize..."},
     };
     for (const Spec& s : specs) {
@@ -136,6 +139,8 @@ void CMainFrame::CreateActions() {
     connect(commands_[ids::kCmdOnlineHelp], &QAction::triggered, this, &CMainFrame::OnOnlineHelp);
     connect(commands_[ids::kCmdAbout], &QAction::triggered, this, &CMainFrame::OnAbout);
     connect(commands_[ids::kCmdClearBatchList], &QAction::triggered, this, &CMainFrame::ClearBatchList);
+    connect(commands_[ids::kCmdOpenOutputFolder], &QAction::triggered, this, &CMainFrame::OnOpenOutputFolder);
+    commands_[ids::kCmdOpenOutputFolder]->setEnabled(false);
     connect(commands_[ids::kCmdCustomize], &QAction::triggered, this, &CMainFrame::OnCustomize);
 }
 
@@ -145,6 +150,7 @@ void CMainFrame::CreateMenus() {
     QMenu* file = bar->addMenu(tr("&File"));
     file->addAction(commands_[ids::kCmdStart]);
     file->addAction(commands_[ids::kCmdStop]);
+    file->addAction(commands_[ids::kCmdOpenOutputFolder]);
     file->addSeparator();
     file->addAction(commands_[ids::kCmdClearBatchList]);
     file->addSeparator();
@@ -191,14 +197,20 @@ void CMainFrame::CreateToolBar() {
 
 void CMainFrame::CreateStatusBar() {
     QStatusBar* bar = statusBar();
-    bar->showMessage(tr("Ready"));
-    connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& text) {
-        if (text.isEmpty()) bar->showMessage(tr("Ready"));
+    idleText_ = tr("Ready");
+    bar->showMessage(idleText_);
+    // The idle text comes back after every prompt: "Ready", or the last
+    // run's summary.
+    connect(bar, &QStatusBar::messageChanged, this, [this, bar](const QString& text) {
+        if (text.isEmpty()) bar->showMessage(idleText_);
     });
     progress_ = new QProgressBar(bar);
     progress_->setObjectName(ids::Name(ids::kStringBatchProgress));
     progress_->setToolTip(tr("Batch Progress"));
     progress_->setFixedWidth(150);
+    // "n / N" once a run has set the range.
+    progress_->setFormat(tr("%v / %m"));
+    progress_->setAlignment(Qt::AlignCenter);
     progress_->setTextVisible(false);
     progress_->setValue(0);
     bar->addPermanentWidget(progress_);
@@ -396,9 +408,20 @@ void CMainFrame::OnStart() {
     run_->StartBatch(PumpEvents);
 }
 
-void CMainFrame::OnStop() {
-    run_->WaitForBatchEnd(PumpEvents);
-    docks_->HidePane(ids::kPaneReport);
+// The report stays in view, so the summary it ends with can be read.
+void CMainFrame::OnStop() { run_->WaitForBatchEnd(PumpEvents); }
+
+void CMainFrame::OnOpenOutputFolder() {
+    if (lastOutputFolder_.isEmpty()) return;
+    if (!openUrl(QUrl::fromLocalFile(lastOutputFolder_))) {
+        auto* box = new QMessageBox(QMessageBox::Information, tr("Open Output Folder"),
+                                    tr("No program is set up to open folders. The outputs are in:\n%1")
+                                        .arg(lastOutputFolder_),
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        box->open();
+    }
 }
 
 void CMainFrame::WaitForRunDone() { run_->WaitForBatchDone(PumpEvents); }
@@ -477,7 +500,10 @@ std::string CMainFrame::RowPath(size_t row) {
 
 void CMainFrame::SetProgressRange(int lower, int upper) {
     // The upper bound travels as a 16-bit number.
-    OnGuiThread([&] { progress_->setRange(lower, std::min(upper, 65535)); });
+    OnGuiThread([&] {
+        progress_->setRange(lower, std::min(upper, 65535));
+        progress_->setTextVisible(true);
+    });
 }
 
 void CMainFrame::SetProgressPosition(int position) {
@@ -489,7 +515,10 @@ void CMainFrame::StepProgress() {
 }
 
 void CMainFrame::EmptyReport() {
-    OnGuiThread([&] { report_->clear(); });
+    OnGuiThread([&] {
+        report_->clear();
+        runHasRows_ = true;
+    });
 }
 
 // Appends at the end and gives the user's selection back.
@@ -512,7 +541,39 @@ void CMainFrame::SetBatchControlsEnabled(bool enable) {
         batchList_->setEnabled(enable);
         if (operation_) operation_->SetBatchControlsEnabled(enable);
         commands_[ids::kCmdClearBatchList]->setEnabled(enable);
+        if (!enable) {
+            // Called once per Start, after any earlier run has ended.
+            batchList_->MarkAllWaiting();
+            runHasRows_ = false;
+            lastOutputFolder_.clear();
+            commands_[ids::kCmdOpenOutputFolder]->setEnabled(false);
+        } else if (runHasRows_) {
+            FinishRunFeedback();
+        }
     });
+}
+
+void CMainFrame::SetRowState(size_t row, RowState state, const std::string& detail) {
+    OnGuiThread([&] {
+        const QString text = QString::fromStdString(detail);
+        batchList_->SetRowState(int(row), state, text);
+        if (state == RowState::kSaved) lastOutputFolder_ = QFileInfo(text).absolutePath();
+    });
+}
+
+// The run's last line, added here rather than by the run so the command
+// line's output stays two lines per row; the status bar shows it too.
+void CMainFrame::FinishRunFeedback() {
+    runHasRows_ = false;
+    const int saved = batchList_->CountRows(RowState::kSaved);
+    const int failed = batchList_->CountRows(RowState::kFailed);
+    const int left = batchList_->CountRows(RowState::kWaiting);
+    runSummary_ = left > 0 ? tr("Stopped: %1 saved, %2 failed, %3 not started").arg(saved).arg(failed).arg(left)
+                           : tr("Done: %1 saved, %2 failed").arg(saved).arg(failed);
+    AppendReportText(runSummary_.toStdString() + "\n");
+    idleText_ = runSummary_;
+    statusBar()->showMessage(idleText_);
+    commands_[ids::kCmdOpenOutputFolder]->setEnabled(!lastOutputFolder_.isEmpty());
 }
 
 void CMainFrame::StopThumbnailLoader() { view_->StopThumbnailLoader(); }

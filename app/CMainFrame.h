@@ -24,6 +24,7 @@ class QAction;
 class QLabel;
 class QProgressBar;
 class QScrollArea;
+class QUrl;
 class QTextEdit;
 class QToolBar;
 
@@ -59,6 +60,12 @@ public:
     void OnCustomize();
     void OnAbout();
     void ClearBatchList();
+    // Opens the folder of the last run's last saved output.
+    void OnOpenOutputFolder();
+    // The last run's summary ("Done: ..." or "Stopped: ..."), empty before one.
+    const QString& RunSummary() const { return runSummary_; }
+    // Opens files and folders with the desktop's programs; tests replace it.
+    std::function<bool(const QUrl&)> openUrl;
     // Selects the folder in the Browse pane, which lists its images.
     void BrowseFolder(const QString& folder);
     // Waits for the run to finish its rows (tests, and the command line).
@@ -73,6 +80,7 @@ public:
     void EmptyReport() override;
     void AppendReportText(const std::string& text) override;
     void SetBatchControlsEnabled(bool enable) override;
+    void SetRowState(size_t row, RowState state, const std::string& detail) override;
     void StopThumbnailLoader() override;
     void CollectSettings(OperationSettings& settings, RunOptions& options) override;
 
@@ -96,6 +104,7 @@ private:
     void LoadCommandBarSettings();
     void SaveCommandBarSettings();
     void UpdateKeyIndicators();
+    void FinishRunFeedback();
     // Runs fn on the GUI thread; from the worker it waits for the answer.
     void OnGuiThread(const std::function<void()>& fn);
 
@@ -127,4 +136,8 @@ private:
     WindowRecord window_;
     bool fittedToScreen_ = false;
     std::pair<int, int> heightsBeforeReport_; // batch list, operation pane
+    bool runHasRows_ = false;
+    QString runSummary_;
+    QString idleText_;
+    QString lastOutputFolder_;
 };

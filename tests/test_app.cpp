@@ -464,12 +464,20 @@ private slots:
     void runThroughTheWindow() {
         CMainFrame frame(Ini());
         frame.show();
+        QList<QUrl> opened;
+        frame.openUrl = [&](const QUrl& url) { return opened.push_back(url), true; };
         const QString out = dir_.filePath("out-run");
         QDir().mkpath(out);
         CDialogOperation2* pane = frame.OperationPane();
         pane->AddOutputFolder(out);
         Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(4); // PNG
-        frame.BatchList()->AddToBatchList({Photos() + "/2.bmp", Photos() + "/10.bmp", Photos() + "/b.bmp"});
+        const QString spoilt = WriteImage(dir_.filePath("spoilt.bmp"), 8, 8);
+        frame.BatchList()->AddToBatchList({Photos() + "/2.bmp", spoilt, Photos() + "/b.bmp"});
+        QFile junk(spoilt);
+        QVERIFY(junk.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        junk.write("no longer an image");
+        junk.close();
+        QVERIFY(!frame.Command(ids::kCmdOpenOutputFolder)->isEnabled());
         frame.OnStart();
         QVERIFY(frame.Docks()->Pane(ids::kPaneReport)->isVisible());
         QVERIFY(!frame.BatchList()->isEnabled() || !frame.Run().IsRunning());
@@ -477,15 +485,34 @@ private slots:
         QVERIFY(frame.BatchList()->isEnabled());
         QVERIFY(Find<QComboBox>(pane, ids::kFormatList)->isEnabled());
         const QStringList lines = frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines.size(), 7);
         QCOMPARE(lines[0], "resize image: " + Photos() + "/2.bmp");
         QCOMPARE(lines[1], "save resized image to: " + out + "/2.png");
+        QVERIFY(lines[3].startsWith("failed to load image: " + spoilt + ": "));
+        QCOMPARE(lines[6], QString("Done: 2 saved, 1 failed"));
+        QCOMPARE(frame.RunSummary(), lines[6]);
+        QCOMPARE(frame.statusBar()->currentMessage(), lines[6]);
         QCOMPARE(frame.ProgressBar()->value(), 3);
         QCOMPARE(frame.ProgressBar()->maximum(), 3);
+        QCOMPARE(frame.ProgressBar()->text(), QString("3 / 3"));
         QVERIFY(QFile::exists(out + "/b.png"));
+
+        // Status column: the output's name, or the reason in a red row.
+        CBatchList* list = frame.BatchList();
+        QCOMPARE(list->headerItem()->text(CBatchList::kStatusColumn), QString("Status"));
+        QCOMPARE(list->topLevelItem(0)->text(CBatchList::kStatusColumn), QString("2.png"));
+        QCOMPARE(list->topLevelItem(0)->toolTip(CBatchList::kStatusColumn), out + "/2.png");
+        QTreeWidgetItem* bad = list->topLevelItem(1);
+        QVERIFY(bad->text(CBatchList::kStatusColumn).startsWith("failed: "));
+        QCOMPARE(bad->text(CBatchList::kStatusColumn), "failed: " + lines[3].section(": ", 2));
+        for (int c = 0; c < list->columnCount(); ++c) QCOMPARE(bad->foreground(c).color(), QColor(200, 0, 0));
+        QCOMPARE(list->topLevelItem(2)->foreground(0).style(), Qt::NoBrush);
+
+        frame.Command(ids::kCmdOpenOutputFolder)->trigger();
+        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(out)});
         frame.OnStop();
-        QVERIFY(frame.Docks()->IsPaneCollapsed(ids::kPaneReport));
-        QCOMPARE(frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts).size(), 6); // Stop keeps the text
+        QVERIFY2(frame.Docks()->Pane(ids::kPaneReport)->isVisible(), "the report stays after Stop");
+        QCOMPARE(frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts).size(), 7); // Stop keeps the text
     }
 
     void stopAndStartDuringARun() {
@@ -509,11 +536,18 @@ private slots:
         QVERIFY(WaitFor([&] { return frame.ProgressBar()->value() >= 1; }));
         frame.OnStop();
         QVERIFY(!frame.Run().IsRunning());
-        const QStringList lines = frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts);
+        QStringList lines = frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts);
+        const QString summary = lines.takeLast();
         QVERIFY(lines.size() % 2 == 0);
         QVERIFY(lines.size() < 24);
         QCOMPARE(lines[0], "resize image: " + files[0]);
         QCOMPARE(frame.ProgressBar()->value(), lines.size() / 2);
+        const int saved = int(lines.size() / 2);
+        QCOMPARE(summary, QString("Stopped: %1 saved, 0 failed, %2 not started").arg(saved).arg(12 - saved));
+        QCOMPARE(frame.statusBar()->currentMessage(), summary);
+        QCOMPARE(frame.BatchList()->CountRows(RowState::kWaiting), 12 - saved);
+        QCOMPARE(frame.BatchList()->topLevelItem(11)->text(CBatchList::kStatusColumn), QString("waiting"));
+        QVERIFY(frame.Docks()->Pane(ids::kPaneReport)->isVisible());
         QVERIFY(frame.BatchList()->isEnabled());
         QVERIFY(Find<CGroupLine>(pane, ids::kGroupResize)->isEnabled());
     }
