@@ -22,6 +22,9 @@ template <class Codec, class DecodeCall>
 bool DecodeAs(CRaster& target, bool quiet, bool keepFrameCount, DecodeCall decode) {
     Codec codec;
     codec.InheritSettings(target);
+    // What a decode finds is the file's own, never left from an earlier load.
+    codec.SetMetadata(nullptr);
+    codec.SetOrientation(1);
     if (decode(codec)) {
         target.TakeOver(codec);
         return true;

@@ -8,9 +8,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 #include <span>
 
+class CmykConverter;
 class ImageStream;
+struct jpeg_decompress_struct;
 
 // The fields of an Exif block this system reads. Resolution and unit come
 // from the first directory only: later directories describe the thumbnail.
@@ -22,12 +26,17 @@ struct ExifInfo {
     bool found = false;
 };
 
+// The orientation an Exif block (TIFF header onwards) gives, 1 when none.
+uint8_t ExifOrientation(const std::vector<uint8_t>& exif);
+
 // Parses the payload of an APP1 segment ("Exif\0\0" and a TIFF structure).
 class ExifReader {
 public:
     explicit ExifReader(ExifInfo* info) : info_(info) {}
     // data points after the segment's length bytes; length counts those bytes.
     bool Process(const uint8_t* data, size_t length);
+    // The same from the TIFF header on (PNG's eXIf, a stored Exif block).
+    bool ProcessTiff(const uint8_t* data, size_t size);
     const char* ErrorText() const { return error_; }
 
 private:
@@ -58,6 +67,8 @@ public:
 
 private:
     void ApplyResolution(uint8_t unit, uint16_t xDensity, uint16_t yDensity);
+    void TakeMetadata(jpeg_decompress_struct* cinfo, bool cmyk);
 
     ExifInfo exif_;
+    std::shared_ptr<const CmykConverter> cmykProfile_;
 };
