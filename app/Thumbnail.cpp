@@ -3,6 +3,7 @@
 #include "CRaster.h"
 #include "FormatTable.h"
 #include "ImageType.h"
+#include "Orientation.h"
 
 TileRect ThumbnailRect(uint32_t width, uint32_t height) {
     const float r = float(height) / float(width);
@@ -44,5 +45,6 @@ bool LoadThumbnailImage(const std::string& path, CRaster& image) {
             scale = uint8_t(scale * 2);
         image.SetJpegScale(scale);
     }
-    return image.LoadFile(path, type) && image.HasPixels();
+    // Shown upright, as the batch turns it.
+    return image.LoadFile(path, type) && image.HasPixels() && TurnUpright(image);
 }

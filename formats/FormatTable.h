@@ -27,6 +27,7 @@ enum SaveNeed : uint32_t {
     kSaveOneBit = 1u << 4,      // only 1-bit images are written
     kSaveNoColour = 1u << 5,    // grey only
     kSaveNoPalette = 1u << 6,   // colour palettes are refused: promote to 24 bits
+    kSaveMetadata = 1u << 7,    // carries Exif, XMP, IPTC and a colour profile
 };
 
 struct ImageFormat {

@@ -3,8 +3,12 @@
 #include "CRaster.h"
 #include "ImageType.h"
 #include "PhotoTestSupport.h"
+#include "RowTransforms.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
 
 using namespace phototest;
 
@@ -12,10 +16,72 @@ namespace {
 
 constexpr const char* kProfile = "/usr/share/color/icc/ghostscript/a98.icc";
 
-std::string Tagged(const TempDir& dir) {
+std::string Tagged(const TempDir& dir, bool thumbnail = false) {
     const std::string path = dir / "camera.jpg";
-    const std::string args = std::string(kCameraTags) + " '-Orientation#=6' '-ICC_Profile<=" + kProfile + "'";
+    std::string args = std::string(kCameraTags) + " '-Orientation#=6' '-ICC_Profile<=" + kProfile + "'";
+    if (thumbnail) args += " '-ThumbnailImage<='" + Q(path);
     return MakePhoto(path, 60, 40, args) ? path : "";
+}
+
+OperationSettings ResizeTo(int32_t width) {
+    OperationSettings s = MakeUnsetSettings();
+    ApplySettingsDefaults(s);
+    s.useDefaults = 0;
+    s.resizeEnabled = 1;
+    s.resizeMode = kResizeKeepWidth;
+    s.targetWidth = width;
+    return s;
+}
+
+// A batch row's steps from loading to saving.
+bool RunRow(const std::string& in, const std::string& out, const OperationSettings& settings,
+            const RunOptions& options) {
+    CRaster image(in, ImageTypeFromExtension(in));
+    if (!image.HasPixels()) return false;
+    ApplyRowTransforms(image, settings, options);
+    const ImageType type = ImageTypeFromExtension(out);
+    PrepareForSave(image, type, settings, options);
+    return image.SaveFile(out, type);
+}
+
+// Largest channel difference between two pictures of one size, -1 otherwise.
+int Difference(const std::string& a, const std::string& b) {
+    CRaster x(a, ImageTypeFromExtension(a)), y(b, ImageTypeFromExtension(b));
+    if (!x.HasPixels() || x.GetWidth() != y.GetWidth() || x.GetHeight() != y.GetHeight()) return -1;
+    int worst = 0;
+    for (uint32_t r = 0; r < x.GetHeight(); ++r)
+        for (uint32_t c = 0; c < x.GetWidth(); ++c) {
+            const RGBQUAD p = x.ReadColor(c, r, false), q = y.ReadColor(c, r, false);
+            worst = std::max({worst, std::abs(p.rgbRed - q.rgbRed), std::abs(p.rgbGreen - q.rgbGreen),
+                              std::abs(p.rgbBlue - q.rgbBlue)});
+        }
+    return worst;
+}
+
+// Mean colour of a block around (x, y), so that dithered outputs compare too.
+RGBQUAD Mean(const CRaster& image, uint32_t x, uint32_t y, uint32_t radius) {
+    uint32_t sum[3] = {}, n = 0;
+    for (uint32_t r = y - radius; r <= y + radius; ++r)
+        for (uint32_t c = x - radius; c <= x + radius; ++c, ++n) {
+            const RGBQUAD p = image.ReadColor(c, r, false);
+            sum[0] += p.rgbBlue, sum[1] += p.rgbGreen, sum[2] += p.rgbRed;
+        }
+    return RGBQUAD{uint8_t(sum[0] / n), uint8_t(sum[1] / n), uint8_t(sum[2] / n), 0};
+}
+
+// Largest difference of the quadrants' mean colours.
+int QuadrantDifference(const std::string& a, const std::string& b) {
+    CRaster x(a, ImageTypeFromExtension(a)), y(b, ImageTypeFromExtension(b));
+    if (!x.HasPixels() || x.GetWidth() != y.GetWidth() || x.GetHeight() != y.GetHeight()) return -1;
+    const uint32_t w = x.GetWidth(), h = x.GetHeight();
+    int worst = 0;
+    for (uint32_t qx : {w / 4, 3 * w / 4})
+        for (uint32_t qy : {h / 4, 3 * h / 4}) {
+            const RGBQUAD p = Mean(x, qx, qy, 4), q = Mean(y, qx, qy, 4);
+            worst = std::max({worst, std::abs(p.rgbRed - q.rgbRed), std::abs(p.rgbGreen - q.rgbGreen),
+                              std::abs(p.rgbBlue - q.rgbBlue)});
+        }
+    return worst;
 }
 
 } // namespace
@@ -62,4 +128,147 @@ TEST(PhotoBlocks, JpegExtendedXmpRoundTrips) {
     EXPECT_FALSE(image.Metadata()->xmpExtension.empty());
     ASSERT_TRUE(image.SaveFile(out, kTypeJpeg));
     EXPECT_EQ(phototest::Run("exiftool -q -m -XMP:Description -b " + Q(out)), text);
+    // Formats without the split get one packet holding both parts.
+    RunOptions options;
+    options.metadata = MetadataMode::kKeepAll;
+    for (const char* name : {"merged.png", "kept.jpg"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(RunRow(input, dir / name, ResizeTo(8), options));
+        EXPECT_EQ(phototest::Run("exiftool -q -m -XMP:Description -b " + Q(dir / name)), text);
+    }
+}
+
+// What each metadata choice leaves in each output that carries blocks, from
+// inputs of each such type: the camera's fields at the output's size, no
+// stale thumbnail; no location, or nothing at all.
+TEST(PhotoMetadata, OutputsCarryTheChosenFields) {
+    if (!HaveTools() || access(kProfile, R_OK) != 0) GTEST_SKIP() << "needs ImageMagick, exiftool, a98.icc";
+    TempDir dir;
+    const std::string jpeg = Tagged(dir, true);
+    ASSERT_FALSE(jpeg.empty());
+    // The other inputs carry the same blocks, as our codecs write them.
+    CRaster source(jpeg, kTypeJpeg);
+    ASSERT_TRUE(source.SaveFile(dir / "camera.png", kTypePng));
+    ASSERT_TRUE(source.SaveFile(dir / "camera.tif", kTypeTiff));
+    const std::string camera = "2021:05:06 07:08:09|Quill|Q 1|(c) Someone|";
+    const std::string tail = "|Ann|kw|Artifex Software A98 ICC Profile |-";
+    struct Case {
+        const char* in;
+        MetadataMode mode;
+        bool autoRotate;
+        std::string fields; // the same for each output type
+    } cases[] = {
+        // Turned upright (TIFF while reading) from 60 x 40 with orientation 6.
+        {"camera.jpg", MetadataMode::kKeepAll, true, camera + "1|30x45|48.1" + tail},
+        {"camera.png", MetadataMode::kKeepAll, true, camera + "1|30x45|48.1" + tail},
+        {"camera.tif", MetadataMode::kKeepAll, true, camera + "1|30x45|48.1" + tail},
+        {"camera.jpg", MetadataMode::kKeepAllButLocation, true, camera + "1|30x45|-" + tail},
+        {"camera.jpg", MetadataMode::kStripAll, true, "-|-|-|-|-|-x-|-|-|-|-|-"},
+        // Not turned: the orientation stays the input's.
+        {"camera.jpg", MetadataMode::kKeepAll, false, camera + "6|30x20|48.1" + tail},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        for (const char* ext : {"jpg", "png", "tif"}) {
+            SCOPED_TRACE(std::string(c.in) + " -> " + ext + " " + MetadataModeName(c.mode));
+            RunOptions options;
+            options.autoRotate = c.autoRotate;
+            options.metadata = c.mode;
+            const std::string out = dir / ("out" + std::to_string(n++) + "." + ext);
+            ASSERT_TRUE(RunRow(dir / c.in, out, ResizeTo(30), options));
+            std::string expected = c.fields;
+            // A TIFF always has its own orientation tag: 1, as written.
+            if (c.mode == MetadataMode::kStripAll && std::string(ext) == "tif") expected[8] = '1';
+            EXPECT_EQ(Fields(out), expected);
+        }
+    }
+}
+
+// Every camera orientation comes out upright, as ImageMagick's -auto-orient
+// shows it: JPEG by its Exif tag, TIFF (RGB and palette) by its own tag.
+TEST(PhotoOrientation, EveryOrientationComesOutUpright) {
+    if (!HaveTools()) GTEST_SKIP() << "needs ImageMagick and exiftool";
+    static const char* const kTiffNames[] = {"TopLeft",    "TopRight",  "BottomRight",
+                                             "BottomLeft", "LeftTop",   "RightTop",
+                                             "RightBottom", "LeftBottom"};
+    TempDir dir;
+    RunOptions options;
+    options.metadata = MetadataMode::kKeepAll;
+    OperationSettings settings = ResizeTo(1);
+    settings.resizeEnabled = 0;
+    for (int o = 1; o <= 8; ++o) {
+        const std::string n = std::to_string(o);
+        const std::string inputs[] = {dir / ("o" + n + ".jpg"), dir / ("o" + n + "-rgb.tif"),
+                                      dir / ("o" + n + "-pal.tif")};
+        ASSERT_TRUE(MakePhoto(inputs[0], 60, 40, "'-Orientation#=" + n + "'"));
+        for (int k = 1; k < 3; ++k) {
+            const std::string type = k == 1 ? "TrueColor" : "Palette";
+            ASSERT_EQ(std::system(("/usr/bin/convert " + Q(inputs[0]) + " -type " + type + " -orient " +
+                                   kTiffNames[o - 1] + " " + Q(inputs[k])).c_str()), 0);
+        }
+        for (const std::string& in : inputs) {
+            SCOPED_TRACE(in);
+            const std::string out = in + ".png", reference = in + ".ref.png";
+            ASSERT_TRUE(RunRow(in, out, settings, options));
+            ASSERT_EQ(std::system(("/usr/bin/convert " + Q(in) + " -auto-orient " + Q(reference)).c_str()), 0);
+            const int difference = Difference(out, reference);
+            EXPECT_GE(difference, 0) << "sizes differ";
+            EXPECT_LE(difference, 2);
+            if (in == inputs[0]) {
+                EXPECT_EQ(Fields(out).substr(0, 10), "-|-|-|-|1|");
+            }
+        }
+        // --info gives the size as shown.
+        const std::string info = phototest::Run(std::string(TESSALINE_BATCH_EXE) + " --info " + Q(inputs[0]));
+        EXPECT_NE(info.find(o >= 5 ? ": 40x60," : ": 60x40,"), std::string::npos) << info;
+    }
+}
+
+// Outputs that cannot hold the profile, and "strip", get sRGB pixels that
+// match ImageMagick's conversion; a CMYK JPEG goes through its own profile.
+TEST(PhotoColour, ProfileLeftOnlyAfterConvertingToSrgb) {
+    const std::string icc = "/usr/share/color/icc/ghostscript/";
+    if (!HaveTools() || access((icc + "a98.icc").c_str(), R_OK) != 0 ||
+        access((icc + "default_cmyk.icc").c_str(), R_OK) != 0)
+        GTEST_SKIP() << "needs ImageMagick, exiftool and ghostscript's profiles";
+    TempDir dir;
+    const std::string adobe = dir / "adobe.jpg", cmyk = dir / "cmyk.jpg";
+    // Mid tones: saturated primaries would clip to the same sRGB values.
+    ASSERT_EQ(std::system(("/usr/bin/convert -size 64x48 xc:'rgb(200,150,100)' -fill 'rgb(60,160,90)' "
+                           "-draw 'rectangle 32,0 63,23' -fill 'rgb(90,80,190)' -draw 'rectangle 0,24 "
+                           "31,47' -fill 'rgb(230,220,210)' -draw 'rectangle 32,24 63,47' -quality 95 " +
+                           Q(adobe)).c_str()), 0);
+    ASSERT_EQ(std::system(("exiftool -q -overwrite_original '-ICC_Profile<=" + icc + "a98.icc' " +
+                           Q(adobe) + " >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system(("/usr/bin/convert " + Q(adobe) + " -profile " + icc + "srgb.icc -profile " +
+                           icc + "default_cmyk.icc " + Q(cmyk)).c_str()), 0);
+    struct Case {
+        std::string in, out;
+        MetadataMode mode;
+        int tolerance; // GIF is dithered: its quadrants' means are compared
+    } cases[] = {
+        {adobe, dir / "a.bmp", MetadataMode::kKeepAll, 2},
+        {adobe, dir / "a.gif", MetadataMode::kKeepAll, 5},
+        {adobe, dir / "strip.png", MetadataMode::kStripAll, 2},
+        {cmyk, dir / "c.bmp", MetadataMode::kKeepAll, 3},
+    };
+    OperationSettings settings = ResizeTo(1);
+    settings.resizeEnabled = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        RunOptions options;
+        options.metadata = c.mode;
+        ASSERT_TRUE(RunRow(c.in, c.out, settings, options));
+        const std::string reference = c.out + ".ref.png";
+        ASSERT_EQ(std::system(("/usr/bin/convert " + Q(c.in) + " -profile " + icc + "srgb.icc " +
+                               Q(reference)).c_str()), 0);
+        const bool dithered = c.out.ends_with(".gif");
+        const int difference = dithered ? QuadrantDifference(c.out, reference) : Difference(c.out, reference);
+        EXPECT_GE(difference, 0) << "sizes differ";
+        EXPECT_LE(difference, c.tolerance);
+        // The unconverted pixels differ by far more: the test can tell.
+        if (c.in == adobe) {
+            EXPECT_GT(QuadrantDifference(c.in, reference), 10);
+        }
+    }
 }
