@@ -125,6 +125,7 @@ const std::vector<BatchOption>& BatchOptionTable() {
         };
         AppendTransformOptions(table);
         AppendParallelOptions(table);
+        AppendPhotoOptions(table);
         return table;
     }();
     return kTable;

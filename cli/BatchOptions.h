@@ -54,6 +54,8 @@ const std::vector<BatchOption>& BatchOptionTable();
 void AppendTransformOptions(std::vector<BatchOption>& table);
 // Adds --jobs (ListOptions.cpp).
 void AppendParallelOptions(std::vector<BatchOption>& table);
+// Adds --no-auto-rotate, --metadata and --background (PhotoOptions.cpp).
+void AppendPhotoOptions(std::vector<BatchOption>& table);
 
 // False with a message for a usage error.
 bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLine& line,
