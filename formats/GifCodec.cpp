@@ -132,6 +132,7 @@ bool DataCanFill(uint64_t pixels, int64_t bytes) {
 }
 
 constexpr char kTooLargeForData[] = "GIF image larger than its data can fill";
+constexpr char kNoImage[] = "GIF image not found";
 
 } // namespace
 
@@ -233,9 +234,10 @@ bool GifCodec::Sniff(std::span<const uint8_t> head) {
 }
 
 bool GifCodec::Decode(ImageStream* stream) {
-    if (!stream) return false;
+    if (!stream) return Fail("null file handler");
     uint8_t head[13];
-    if (stream->Read(head, 1, 13) != 13 || std::memcmp(head, "GIF8", 4) != 0) return false;
+    if (stream->Read(head, 1, 13) != 13 || std::memcmp(head, "GIF8", 4) != 0)
+        return Fail("Not a GIF");
     Screen screen;
     screen.width = GetLE16(head + 6);
     screen.height = GetLE16(head + 8);
@@ -264,7 +266,7 @@ bool GifCodec::Decode(ImageStream* stream) {
 
     SetNumFrames(found);
     int32_t wanted = GetFrame();
-    if (wanted < 0 || wanted >= found) return false;
+    if (wanted < 0 || wanted >= found) return Fail(kNoImage);
     if (found == 1) trueColour = 0;
     if (!DataCanFill(uint64_t(screen.width) * screen.height, remaining())) {
         SetLastError(kTooLargeForData);
@@ -380,7 +382,7 @@ bool GifCodec::Decode(ImageStream* stream) {
         if (counter == wanted) break;
         ++counter;
     }
-    if (!composed) return false;
+    if (!composed) return Fail(kNoImage);
 
     CRaster& result = picture.HasPixels() ? picture : background;
     if (&result == &picture && (control_.flags & 1)) {
