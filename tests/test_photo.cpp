@@ -3,6 +3,7 @@
 #include "CRaster.h"
 #include "Colour.h"
 #include "ImageType.h"
+#include "JpegCodec.h"
 #include "Metadata.h"
 #include "PhotoTestSupport.h"
 #include "RowTransforms.h"
@@ -116,6 +117,8 @@ TEST(PhotoBlocks, EachCodecCarriesThemBothWays) {
                   std::string::npos);
         // TIFF turns its pixels upright while decoding; the others report the turn.
         EXPECT_EQ(back.GetOrientation(), type == kTypeTiff ? 1 : 6);
+        // The Exif agrees with the pixels, so nothing is turned twice.
+        EXPECT_EQ(ExifOrientation(back.Metadata()->exif), back.GetOrientation());
         EXPECT_EQ(back.GetWidth(), type == kTypeTiff ? 40u : 60u);
     }
 }
