@@ -123,6 +123,22 @@ TEST(PhotoBlocks, EachCodecCarriesThemBothWays) {
     }
 }
 
+// PNG files written by ImageMagick keep XMP and IPTC as raw profile text.
+TEST(PhotoBlocks, PngRawProfilesAreRead) {
+    if (!HaveTools() || access(kProfile, R_OK) != 0) GTEST_SKIP() << "needs ImageMagick, exiftool, a98.icc";
+    TempDir dir;
+    const std::string input = Tagged(dir), png = dir / "magick.png";
+    ASSERT_FALSE(input.empty());
+    ASSERT_EQ(std::system(("/usr/bin/convert " + Q(input) + " " + Q(png)).c_str()), 0);
+    CRaster image(png, kTypePng);
+    ASSERT_NE(image.Metadata(), nullptr);
+    const ImageMetadata& m = *image.Metadata();
+    EXPECT_NE(std::string(m.xmp.begin(), m.xmp.end()).find("Ann"), std::string::npos);
+    EXPECT_NE(std::string(m.iptc.begin(), m.iptc.end()).find("kw"), std::string::npos);
+    EXPECT_FALSE(m.icc.empty());
+    EXPECT_EQ(image.GetOrientation(), 6);
+}
+
 // JPEG's extended XMP (a packet beyond one segment) comes back whole.
 TEST(PhotoBlocks, JpegExtendedXmpRoundTrips) {
     if (!HaveTools()) GTEST_SKIP() << "needs ImageMagick and exiftool";
