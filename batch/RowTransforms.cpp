@@ -37,8 +37,10 @@ void RotateRow(CRaster& image, const OperationSettings& settings) {
 void ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptions& options) {
     const auto target = ComputeResizeTarget(image.GetWidth(), image.GetHeight(), settings, options);
     if (!target) return;
-    // The same pixels as drawing into a compatible device bitmap and importing it.
-    ResizeNearest(image, target->width, target->height);
+    if (options.resample == ResampleFilter::kSmooth)
+        ResizeSmooth(image, target->width, target->height);
+    else // the same pixels as drawing into a compatible device bitmap and importing it
+        ResizeNearest(image, target->width, target->height);
 }
 
 void StampRow(CRaster& image, const OperationSettings& settings) {
