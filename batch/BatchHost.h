@@ -1,7 +1,7 @@
-// What the batch run needs of the window around it. The worker calls every
-// member except CollectSettings and StopThumbnailLoader from its own thread;
-// the desktop program answers them with blocking queued calls into its GUI
-// thread, the command line directly. SetBatchControlsEnabled(false) comes
+// What the batch run needs of the window around it. The run's own worker
+// (never the threads working on its rows) calls every member except
+// CollectSettings and StopThumbnailLoader; the desktop program answers them
+// with blocking queued calls into its GUI thread, the command line directly. SetBatchControlsEnabled(false) comes
 // from the caller's thread (in StartBatch), (true) from the worker's.
 #pragma once
 
@@ -9,10 +9,20 @@
 #include "RunOptions.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Where a row of the batch list stands in a run.
 enum class RowState { kWaiting, kWorking, kSaved, kFailed };
+
+// What names a row's output beyond the settings.
+struct RowPlacement {
+    // The row's index in the whole list, which series numbers count by (a
+    // host showing part of a list numbers its rows as the whole list does).
+    int64_t number = 0;
+    // Below a chosen output folder: empty, or ending in '/'.
+    std::string subfolder;
+};
 
 class IBatchHost {
 public:
@@ -21,6 +31,7 @@ public:
     // The batch list; rows are only ever appended, so an index stays valid.
     virtual size_t RowCount() = 0;
     virtual std::string RowPath(size_t row) = 0;
+    virtual RowPlacement RowPlacementOf(size_t row) { return {int64_t(row), {}}; }
 
     // Progress bar: range 0..upper, position, one step forward.
     virtual void SetProgressRange(int lower, int upper) = 0;

@@ -4,19 +4,20 @@
 #include "ImageType.h"
 #include "OutputNaming.h"
 #include "RowTransforms.h"
+#include "WorkerPool.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <map>
 #include <new>
 #include <unistd.h>
 
 namespace {
 
-// A name can be taken between naming and saving; after this many such races
-// the row gives up rather than loop.
 constexpr int kNamingAttempts = 100;
 
 std::string ErrorOr(const CRaster& image, const char* fallback) {
@@ -24,22 +25,40 @@ std::string ErrorOr(const CRaster& image, const char* fallback) {
     return *text ? text : fallback;
 }
 
+// Makes the part of a row's folder kept from the input's tree, below an
+// output folder that exists: a missing output folder stays an error. A
+// failure shows when the file is created.
+void MakeSubfolder(const std::string& folder, const std::string& subfolder) {
+    if (folder.size() < subfolder.size() ||
+        folder.compare(folder.size() - subfolder.size(), subfolder.size(), subfolder) != 0)
+        return;
+    const std::string base = folder.substr(0, folder.size() - subfolder.size());
+    std::error_code ec;
+    if (std::filesystem::is_directory(base.empty() ? "." : base, ec))
+        std::filesystem::create_directories(folder, ec);
+}
+
 } // namespace
 
-SaveOutcome SaveToNewFile(CRaster& image, const std::string& path, ImageType type,
-                          std::string& error) {
+SaveOutcome CreateNewFile(const std::string& path, FILE*& file, std::string& error) {
+    file = nullptr;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         error = std::strerror(errno);
         return errno == EEXIST ? SaveOutcome::kNameTaken : SaveOutcome::kFailed;
     }
-    FILE* file = ::fdopen(fd, "wb");
+    file = ::fdopen(fd, "wb");
     if (!file) {
         error = std::strerror(errno);
         ::close(fd);
         ::unlink(path.c_str());
         return SaveOutcome::kFailed;
     }
+    return SaveOutcome::kSaved;
+}
+
+bool WriteNewFile(CRaster& image, FILE* file, const std::string& path, ImageType type,
+                  std::string& error) {
     // A text left by a load that needed a second attempt is not this save's.
     image.SetLastError("");
     bool ok;
@@ -53,10 +72,19 @@ SaveOutcome SaveToNewFile(CRaster& image, const std::string& path, ImageType typ
             ok = false;
         }
     }
-    if (ok) return SaveOutcome::kSaved;
+    if (ok) return true;
     error = ErrorOr(image, "write error");
     ::unlink(path.c_str());
-    return SaveOutcome::kFailed;
+    return false;
+}
+
+SaveOutcome SaveToNewFile(CRaster& image, const std::string& path, ImageType type,
+                          std::string& error) {
+    FILE* file = nullptr;
+    const SaveOutcome created = CreateNewFile(path, file, error);
+    if (created != SaveOutcome::kSaved) return created;
+    return WriteNewFile(image, file, path, type, error) ? SaveOutcome::kSaved
+                                                        : SaveOutcome::kFailed;
 }
 
 BatchRun::~BatchRun() {
@@ -114,21 +142,7 @@ void BatchRun::BatchWorker() {
         host_.SetProgressRange(0, int(std::min<size_t>(count, INT_MAX)));
         host_.SetProgressPosition(0);
         host_.EmptyReport();
-        for (size_t index = 0; index < host_.RowCount(); ++index) {
-            if (stopRequested_) break;
-            host_.StepProgress();
-            const std::string path = host_.RowPath(index);
-            host_.SetRowState(index, RowState::kWorking, "");
-            host_.AppendReportText("resize image: " + path + "\n");
-            const RowOutcome outcome = ProcessRow(index, path);
-            host_.AppendReportText(outcome.line);
-            host_.SetRowState(index, outcome.saved ? RowState::kSaved : RowState::kFailed,
-                              outcome.detail);
-            if (outcome.saved)
-                ++saved_;
-            else
-                ++failed_;
-        }
+        RunRows();
     }
     running_ = false;
     stopRequested_ = false;
@@ -136,30 +150,108 @@ void BatchRun::BatchWorker() {
     finished_ = true;
 }
 
-BatchRun::RowOutcome BatchRun::ProcessRow(size_t index, const std::string& path) {
-    auto failed = [](std::string line, std::string reason) {
-        return RowOutcome{false, std::move(line) + ": " + reason + "\n", std::move(reason)};
+// Starts rows in order while fewer than "Threads" are in hand, and reports
+// them in order as they finish: a row's progress step and first line once
+// every earlier row is reported, its second line once it is done.
+void BatchRun::RunRows() {
+    WorkerPool pool(ThreadsFor(options_.threads));
+    std::map<size_t, std::string> pending;  // started, not yet reported: paths
+    std::map<size_t, RowOutcome> finished; // done, waiting for earlier rows
+    size_t next = 0, reported = 0;
+    auto startReport = [&](size_t row) {
+        host_.StepProgress();
+        host_.AppendReportText("resize image: " + pending[row] + "\n");
     };
-    const ImageType type = ImageTypeFromExtension(path);
-    if (type == kTypeUnknown) return failed("failed to load image: " + path, "unknown file type");
-    try {
-        CRaster image(path, type);
-        if (!image.HasPixels())
-            return failed("failed to load image: " + path, ErrorOr(image, "cannot open file"));
-        ApplyRowTransforms(image, settings_, options_);
-        OutputTarget target = BuildOutputPath(settings_, path, type, int64_t(index));
-        PrepareForSave(image, target.saveType, settings_, options_);
-        std::string error;
-        SaveOutcome outcome = SaveToNewFile(image, target.path, target.saveType, error);
-        for (int attempt = 1; outcome == SaveOutcome::kNameTaken && attempt < kNamingAttempts;
-             ++attempt) {
-            target = BuildOutputPath(settings_, path, type, int64_t(index));
-            outcome = SaveToNewFile(image, target.path, target.saveType, error);
+    for (;;) {
+        while (pending.size() - finished.size() < pool.MaxThreads() && !stopRequested_ &&
+               next < host_.RowCount()) {
+            const size_t row = next++;
+            pending[row] = host_.RowPath(row);
+            RowJob job = MakeJob(row, pending[row]);
+            host_.SetRowState(row, RowState::kWorking, "");
+            if (row == reported) startReport(row);
+            turns_.Enter(row, job.stem);
+            pool.Submit([this, job = std::move(job)] { RowDone(job.row, ProcessRow(job)); });
         }
-        if (outcome != SaveOutcome::kSaved)
-            return failed("failed to save resized image to: " + target.path, error);
-        return RowOutcome{true, "save resized image to: " + target.path + "\n", target.path};
-    } catch (const std::bad_alloc&) {
-        return failed("failed to load image: " + path, "out of memory");
+        if (pending.empty()) break;
+        std::pair<size_t, RowOutcome> result;
+        {
+            std::unique_lock lock(doneMutex_);
+            rowDone_.wait(lock, [&] { return !done_.empty(); });
+            result = std::move(done_.front());
+            done_.pop_front();
+        }
+        auto& [row, outcome] = result;
+        ++(outcome.saved ? saved_ : failed_);
+        const RowState state = outcome.saved ? RowState::kSaved : RowState::kFailed;
+        if (row != reported) host_.SetRowState(row, state, outcome.detail);
+        finished.emplace(row, std::move(outcome));
+        for (auto it = finished.find(reported); it != finished.end();
+             it = finished.find(reported)) {
+            host_.AppendReportText(it->second.line);
+            if (it->first == row) host_.SetRowState(row, state, it->second.detail);
+            finished.erase(it);
+            pending.erase(reported++);
+            if (pending.count(reported)) startReport(reported);
+        }
     }
+}
+
+BatchRun::RowJob BatchRun::MakeJob(size_t row, const std::string& path) {
+    const RowPlacement place = host_.RowPlacementOf(row);
+    const ImageType type = ImageTypeFromExtension(path);
+    return RowJob{row, path, type,
+                  MakeOutputStem(settings_, path, type, place.number, place.subfolder),
+                  place.subfolder};
+}
+
+void BatchRun::RowDone(size_t row, RowOutcome outcome) {
+    {
+        std::lock_guard lock(doneMutex_);
+        done_.emplace_back(row, std::move(outcome));
+    }
+    rowDone_.notify_one();
+}
+
+// Load, transform, prepare, then save under the name this row's turn gives.
+// Nothing here reads the name, so only the save waits for earlier rows.
+BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
+    struct Turn {
+        NameTurns& turns;
+        size_t row;
+        ~Turn() { turns.Leave(row); }
+    } turn{turns_, job.row};
+    auto failed = [&](std::string reason) {
+        return RowOutcome{false, "failed to load image: " + job.path + ": " + reason + "\n",
+                          std::move(reason)};
+    };
+    if (job.type == kTypeUnknown) return failed("unknown file type");
+    try {
+        CRaster image(job.path, job.type);
+        if (!image.HasPixels()) return failed(ErrorOr(image, "cannot open file"));
+        ApplyRowTransforms(image, settings_, options_);
+        PrepareForSave(image, job.stem.saveType, settings_, options_);
+        turns_.Wait(job.row);
+        return SaveRow(image, job);
+    } catch (const std::bad_alloc&) {
+        return failed("out of memory");
+    }
+}
+
+BatchRun::RowOutcome BatchRun::SaveRow(CRaster& image, const RowJob& job) {
+    std::string path, error;
+    FILE* file = nullptr;
+    SaveOutcome outcome = SaveOutcome::kNameTaken;
+    if (!job.subfolder.empty()) MakeSubfolder(job.stem.folder, job.subfolder);
+    // Another program can take a name between the test and the create;
+    // after this many such races the row gives up rather than loop.
+    for (int attempt = 0; outcome == SaveOutcome::kNameTaken && attempt < kNamingAttempts;
+         ++attempt) {
+        path = FirstFreeName(job.stem);
+        outcome = CreateNewFile(path, file, error);
+    }
+    if (outcome == SaveOutcome::kSaved && WriteNewFile(image, file, path, job.stem.saveType, error))
+        return RowOutcome{true, "save resized image to: " + path + "\n", path};
+    return RowOutcome{false, "failed to save resized image to: " + path + ": " + error + "\n",
+                      error};
 }

@@ -1,21 +1,33 @@
 // The batch run: one worker thread that turns every row of the batch list
-// into one output file, two report lines per row.
+// into one output file, two report lines per row. It hands the rows to a
+// pool of "Threads" threads; names, report lines and progress come out as
+// one thread would give them.
 #pragma once
 
 #include "BatchHost.h"
 #include "CRaster.h"
+#include "NameTurns.h"
 #include "OperationSettings.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
 // How a new output file came out.
 enum class SaveOutcome { kSaved, kNameTaken, kFailed };
 
-// Saves into a file it creates itself, so an existing file is never replaced;
-// on failure the file it created is removed and error holds the reason.
+// Creates path for writing only when nothing exists under the name.
+SaveOutcome CreateNewFile(const std::string& path, FILE*& file, std::string& error);
+// Encodes into a file from CreateNewFile and closes it; on failure the file
+// is removed and error holds the reason.
+bool WriteNewFile(CRaster& image, FILE* file, const std::string& path, ImageType type,
+                  std::string& error);
+// Both: an existing file is never replaced.
 SaveOutcome SaveToNewFile(CRaster& image, const std::string& path, ImageType type,
                           std::string& error);
 
@@ -59,6 +71,14 @@ public:
     const RunOptions& Options() const { return options_; }
 
 private:
+    // What a row is given to work on.
+    struct RowJob {
+        size_t row;
+        std::string path;
+        ImageType type;
+        OutputStem stem;
+        std::string subfolder; // made below the output folder when missing
+    };
     // The second report line of a row, and its state's detail.
     struct RowOutcome {
         bool saved;
@@ -66,7 +86,12 @@ private:
         std::string detail;
     };
     void BatchWorker();
-    RowOutcome ProcessRow(size_t index, const std::string& path);
+    void RunRows();
+    RowJob MakeJob(size_t row, const std::string& path);
+    // One row from load to save, on a thread of the pool.
+    RowOutcome ProcessRow(const RowJob& job);
+    RowOutcome SaveRow(CRaster& image, const RowJob& job);
+    void RowDone(size_t row, RowOutcome outcome);
     void Join(const EventPump& pump);
 
     IBatchHost& host_;
@@ -79,4 +104,9 @@ private:
     bool busy_ = false; // a Start or a wait is under way on the caller's thread
     OperationSettings settings_ = MakeUnsetSettings();
     RunOptions options_;
+    NameTurns turns_;
+    // Rows the pool has finished, for the worker to report.
+    std::mutex doneMutex_;
+    std::condition_variable rowDone_;
+    std::deque<std::pair<size_t, RowOutcome>> done_;
 };

@@ -4,6 +4,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace {
@@ -54,6 +55,22 @@ const char* DefaultExtension(ImageType type) {
     }
 }
 
+// "_" and what "%03d" makes of a number from 1 up: three digits other than
+// 000, or more without a leading zero.
+bool IsVariantSuffix(std::string_view text) {
+    if (text.size() < 4 || text[0] != '_') return false;
+    const std::string_view digits = text.substr(1);
+    for (char c : digits)
+        if (c < '0' || c > '9') return false;
+    if (digits.size() == 3) return digits != "000";
+    return digits[0] != '0';
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 std::string FormatNumber(const char* format, int64_t value) {
     char text[32];
     std::snprintf(text, sizeof text, format, value);
@@ -88,18 +105,23 @@ OutputTarget OutputExtensionAndType(int32_t outputFormat, const std::string& inp
     }
 }
 
-std::string OutputFolder(const OperationSettings& settings, const std::string& inputPath) {
+namespace {
+
+// The folder chosen in the settings, ending in '/', or empty for "Original
+// Folder" and a selection that names no listed folder.
+std::string ChosenFolder(const OperationSettings& settings) {
     std::string folder;
     const int32_t k = settings.outputFolderIndex;
     if (k >= 1 && k <= kRecentFolderCount) folder = FieldText(settings.recentFolders[k - 1]);
-    // "Original Folder", and a selection that names no listed folder.
-    if (folder.empty()) {
-        const size_t slash = inputPath.rfind('/');
-        if (slash == std::string::npos) return {};
-        return inputPath.substr(0, slash + 1);
-    }
-    if (folder.back() != '/') folder += '/';
+    if (!folder.empty() && folder.back() != '/') folder += '/';
     return folder;
+}
+
+} // namespace
+
+std::string OutputFolder(const OperationSettings& settings, const std::string& inputPath) {
+    const std::string chosen = ChosenFolder(settings);
+    return chosen.empty() ? FolderOf(inputPath) : chosen;
 }
 
 bool OutputNameTaken(const std::string& path) {
@@ -107,19 +129,41 @@ bool OutputNameTaken(const std::string& path) {
     return ::lstat(path.c_str(), &status) == 0;
 }
 
+OutputStem MakeOutputStem(const OperationSettings& settings, const std::string& inputPath,
+                          ImageType inputType, int64_t index, const std::string& subfolder) {
+    OutputStem stem;
+    const std::string chosen = ChosenFolder(settings);
+    stem.folder = chosen.empty() ? FolderOf(inputPath) : chosen + subfolder;
+    if (settings.renameEnabled) {
+        const int64_t series = int64_t(settings.seriesStart) + index;
+        stem.name = FieldText(settings.namePrefix) + FormatNumber("%05" PRId64, series);
+    } else {
+        stem.name = BaseOf(FileNameOf(inputPath));
+    }
+    OutputTarget target = OutputExtensionAndType(settings.outputFormat, inputPath, inputType);
+    stem.extension = std::move(target.path);
+    stem.saveType = target.saveType;
+    return stem;
+}
+
+std::string FirstFreeName(const OutputStem& stem) {
+    const std::string extension = "." + stem.extension;
+    std::string path = stem.folder + stem.name + extension;
+    for (int64_t n = 1; OutputNameTaken(path); ++n)
+        path = stem.folder + stem.name + "_" + FormatNumber("%03" PRId64, n) + extension;
+    return path;
+}
+
 OutputTarget BuildOutputPath(const OperationSettings& settings, const std::string& inputPath,
                              ImageType inputType, int64_t index) {
-    const int64_t series = int64_t(settings.seriesStart) + index;
-    std::string stem = OutputFolder(settings, inputPath);
-    if (settings.renameEnabled)
-        stem += FieldText(settings.namePrefix) + FormatNumber("%05" PRId64, series);
-    else
-        stem += BaseOf(FileNameOf(inputPath));
+    const OutputStem stem = MakeOutputStem(settings, inputPath, inputType, index);
+    return {FirstFreeName(stem), stem.saveType};
+}
 
-    OutputTarget target = OutputExtensionAndType(settings.outputFormat, inputPath, inputType);
-    const std::string extension = "." + target.path;
-    target.path = stem + extension;
-    for (int64_t n = 1; OutputNameTaken(target.path); ++n)
-        target.path = stem + "_" + FormatNumber("%03" PRId64, n) + extension;
-    return target;
+bool NamesMayCollide(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    const std::string& shorter = a.size() < b.size() ? a : b;
+    const std::string& longer = a.size() < b.size() ? b : a;
+    return longer.compare(0, shorter.size(), shorter) == 0 &&
+           IsVariantSuffix(std::string_view(longer).substr(shorter.size()));
 }

@@ -20,10 +20,31 @@ OutputTarget OutputExtensionAndType(int32_t outputFormat, const std::string& inp
 // (an input given without a folder).
 std::string OutputFolder(const OperationSettings& settings, const std::string& inputPath);
 
+// A row's output before a free name is picked: folder, name and extension.
+struct OutputStem {
+    std::string folder;    // ends in '/', or empty for the current folder
+    std::string name;      // the input's base name, or prefix plus series number
+    std::string extension; // without the dot
+    ImageType saveType = 0;
+};
+
+// The stem of row index; subfolder (empty or ending in '/') goes below a
+// chosen output folder and is ignored for "Original Folder".
+OutputStem MakeOutputStem(const OperationSettings& settings, const std::string& inputPath,
+                          ImageType inputType, int64_t index, const std::string& subfolder = {});
+
+// folder + name + "." + extension, or with "_001", "_002", ... (no bound)
+// when something exists under that name.
+std::string FirstFreeName(const OutputStem& stem);
+
 // Folder, name (input's base name, or prefix plus series number) and
 // extension; a name already in use gets "_001", "_002", ... with no bound.
 OutputTarget BuildOutputPath(const OperationSettings& settings, const std::string& inputPath,
                              ImageType inputType, int64_t index);
+
+// True when two names (same folder and extension) can end up wanting the
+// same file: equal, or one is the other plus a variant suffix ("a", "a_001").
+bool NamesMayCollide(const std::string& a, const std::string& b);
 
 // True when anything at all exists under the name, so it must not be taken.
 bool OutputNameTaken(const std::string& path);

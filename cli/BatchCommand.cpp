@@ -20,7 +20,7 @@ namespace {
 BatchRun* volatile gRun = nullptr;
 
 void OnInterrupt(int) {
-    // Stop after the row in hand; a second interrupt ends the program.
+    // Stop after the rows in hand; a second interrupt ends the program.
     if (BatchRun* run = gRun) run->RequestStop();
 }
 

@@ -16,7 +16,7 @@ const char kHead[] =
     "stderr). Each row is loaded, named and saved as a new file; an existing file is\n"
     "never replaced: the new name gets _001, _002, ... Two report lines per row go to\n"
     "stdout; a progress bar goes to stderr when it is a terminal. Ctrl+C stops after\n"
-    "the row in hand.\n"
+    "the rows in hand.\n"
     "\n"
     "The settings come from the desktop program's settings file; the options below\n"
     "change single fields of them for this run.\n"

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -388,6 +389,132 @@ TEST(BatchRun, StopAndStartArrivingDuringAWaitAreGuarded) {
     ASSERT_TRUE(run.StartBatch([&] { host.Pump(); }));
     run.WaitForBatchDone([&] { host.Pump(); });
     EXPECT_EQ(host.report.size(), 12u);
+}
+
+namespace {
+
+// Every file below a folder, by relative path, with its bytes.
+std::map<std::string, std::string> FolderContents(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
+        if (e.is_regular_file())
+            files[std::filesystem::relative(e.path(), folder).string()] =
+                ReadWholeFile(e.path().string());
+    return files;
+}
+
+struct ThreadedResult {
+    std::map<std::string, std::string> files;
+    std::string report;
+};
+
+ThreadedResult RunWithThreads(const TempDir& dir, const std::vector<std::string>& rows,
+                              const OperationSettings& settings, int threads) {
+    const std::string out = dir / ("out" + std::to_string(threads));
+    std::filesystem::create_directory(out);
+    // Names already taken, as a previous run leaves them.
+    for (const char* taken : {"x.bmp", "y.bmp", "p00003.bmp"})
+        WriteWholeFile(out + "/" + taken, std::string("earlier ") + taken);
+    FakeHost host;
+    host.rows = rows;
+    host.settings = settings;
+    SetFieldText(host.settings.recentFolders[0], out);
+    host.options.threads = threads;
+    BatchRun run(host);
+    EXPECT_TRUE(run.StartBatch());
+    run.WaitForBatchDone();
+    ThreadedResult result{FolderContents(out), {}};
+    for (const std::string& line : host.report) {
+        EXPECT_EQ(line.find(out), line.rfind(out)) << line;
+        result.report += line;
+    }
+    // The folder differs per run; the rest of the text must not.
+    for (size_t at; (at = result.report.find(out)) != std::string::npos;)
+        result.report.replace(at, out.size(), "OUT");
+    return result;
+}
+
+} // namespace
+
+// Rows finish in any order with several threads; names, outputs and report
+// must still come out as with one. The first row is slow, so later rows that
+// want its name (or a variant of it) are ready first.
+TEST(BatchRun, AnyThreadCountGivesTheSameFilesAndReport) {
+    TempDir dir;
+    for (const char* sub : {"a", "b", "c", "d", "e", "f", "w"})
+        std::filesystem::create_directory(dir / sub);
+    ASSERT_TRUE(WriteTestBmp(dir / "a/x.bmp", 2500, 1600));
+    ASSERT_TRUE(WriteTestBmp(dir / "b/x.bmp", 3, 2));
+    WriteWholeFile(dir / "c/x.bmp", "BM broken");
+    ASSERT_TRUE(WriteTestBmp(dir / "d/x_001.bmp", 4, 2));
+    ASSERT_TRUE(WriteTestBmp(dir / "e/y.bmp", 5, 3));
+    ASSERT_TRUE(WriteTestBmp(dir / "f/drawing.wmf", 4, 4)); // loads; no metafile is written
+    ASSERT_TRUE(CRaster(70000, 1, 24).SaveFile(dir / "w/x.bmp", kTypeBmp)); // too wide for JPEG
+    const std::vector<std::string> rows = {
+        dir / "a/x.bmp", dir / "c/x.bmp",       dir / "b/x.bmp", dir / "d/x_001.bmp",
+        dir / "w/x.bmp", dir / "f/drawing.wmf", dir / "e/y.bmp", dir / "missing.bmp"};
+    struct Case {
+        const char* name;
+        int32_t format;
+        const char* prefix; // renaming when set
+    };
+    const Case cases[] = {{"original", kFormatOriginal, nullptr},
+                          {"jpg", kFormatJpg, nullptr},
+                          {"series", kFormatBmp, "p"}};
+    for (const Case& c : cases) {
+        OperationSettings s = BmpInto("");
+        s.outputFormat = c.format;
+        s.renameEnabled = c.prefix != nullptr;
+        if (c.prefix) SetFieldText(s.namePrefix, c.prefix);
+        TempDir runs;
+        const ThreadedResult one = RunWithThreads(runs, rows, s, 1);
+        EXPECT_EQ(std::count(one.report.begin(), one.report.end(), '\n'), 16) << c.name;
+        for (const char* taken : {"x.bmp", "y.bmp", "p00003.bmp"})
+            EXPECT_EQ(one.files.at(taken), std::string("earlier ") + taken) << c.name;
+        for (int threads : {2, 8}) {
+            const ThreadedResult many = RunWithThreads(runs, rows, s, threads);
+            EXPECT_EQ(many.report, one.report) << c.name << " with " << threads;
+            EXPECT_TRUE(many.files == one.files) << c.name << " with " << threads;
+        }
+    }
+}
+
+// A stop while eight rows are in hand: each started row finishes, is reported
+// and leaves a whole file; no row starts after it.
+TEST(BatchRun, StopUnderLoadFinishesEveryStartedRow) {
+    Fixture f(0);
+    for (int i = 0; i < 40; ++i) {
+        f.host.rows.push_back(f.dir / ("r" + std::to_string(i) + ".bmp"));
+        ASSERT_TRUE(WriteTestBmp(f.host.rows.back(), 300 + i, 200));
+    }
+    f.host.settings.outputFormat = kFormatPng;
+    f.host.options.threads = 8;
+    BatchRun* running = nullptr;
+    int saves = 0;
+    f.host.onReport = [&](const std::string& line) {
+        if (line.rfind("save resized", 0) == 0 && ++saves == 3) running->RequestStop();
+    };
+    BatchRun run(f.host);
+    running = &run;
+    ASSERT_TRUE(run.StartBatch());
+    run.WaitForBatchDone();
+    std::vector<std::string> started;
+    for (const std::string& state : f.host.states)
+        if (state.find(" working") != std::string::npos) started.push_back(state);
+    const size_t rows = started.size();
+    ASSERT_GE(rows, 3u);
+    ASSERT_LT(rows, 40u);
+    ASSERT_EQ(f.host.report.size(), 2 * rows);
+    for (size_t i = 0; i < rows; ++i) {
+        EXPECT_EQ(started[i], std::to_string(i) + " working ");
+        EXPECT_EQ(f.host.report[2 * i], "resize image: " + f.host.rows[i] + "\n");
+        const std::string out = f.out + "/r" + std::to_string(i) + ".png";
+        EXPECT_EQ(f.host.report[2 * i + 1], "save resized image to: " + out + "\n");
+        CRaster back(out, kTypePng);
+        EXPECT_EQ(back.GetWidth(), uint32_t(300 + i)) << out;
+    }
+    EXPECT_EQ(FolderContents(f.out).size(), rows);
+    EXPECT_EQ(f.host.Count("step"), int(rows));
 }
 
 TEST(RowTransforms, JpegSaveGetsTheQualityWithinRange) {

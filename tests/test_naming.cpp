@@ -123,3 +123,27 @@ TEST(OutputNaming, AnythingUnderTheNameCountsAsTaken) {
     ASSERT_TRUE(std::filesystem::create_directory(dir / "p_001.bmp"));
     EXPECT_EQ(BuildOutputPath(s, "/in/p.jpg", kTypeJpeg, 0).path, dir / "p_002.bmp");
 }
+
+// Rows whose names may meet must take their turns; all others may not wait.
+TEST(OutputNaming, NamesMeetOnlyThroughAVariant) {
+    struct Case {
+        const char *a, *b;
+        bool meet;
+    };
+    const Case cases[] = {
+        {"x", "x", true},           {"x", "x_001", true},       {"x_001", "x", true},
+        {"x", "x_1000", true},      {"x_001", "x_001_001", true}, {"x", "x_000", false},
+        {"x", "x_01", false},       {"x", "x_0001", false},     {"img", "img_00001", false},
+        {"x", "x_001_001", false},  {"x", "y_001", false},      {"x", "x_00a", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(NamesMayCollide(c.a, c.b), c.meet) << c.a << " " << c.b;
+}
+
+TEST(OutputNaming, SubfolderGoesBelowAChosenFolderOnly) {
+    OperationSettings s = Settings(kFormatPng);
+    EXPECT_EQ(MakeOutputStem(s, "/in/t/a.jpg", kTypeJpeg, 0, "t/").folder, "/in/t/");
+    UseFolder(s, "/out");
+    const OutputStem stem = MakeOutputStem(s, "/in/t/a.jpg", kTypeJpeg, 0, "t/");
+    EXPECT_EQ(stem.folder + stem.name + "." + stem.extension, "/out/t/a.png");
+}
