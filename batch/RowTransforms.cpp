@@ -34,8 +34,15 @@ void RotateRow(CRaster& image, const OperationSettings& settings) {
     if (settings.sharpen) image.ApplyKernel(kSharpenKernel, 3, kSharpenDivisor, 0);
 }
 
-void ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptions& options) {
-    const auto target = ComputeResizeTarget(image.GetWidth(), image.GetHeight(), settings, options);
+void ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptions& options,
+               const LoadedScale& loaded) {
+    uint32_t w = image.GetWidth(), h = image.GetHeight();
+    const bool reduced = loaded.scale > 1 && w == ScaledSide(loaded.width, loaded.scale) &&
+                         h == ScaledSide(loaded.height, loaded.scale);
+    if (reduced) w = loaded.width, h = loaded.height;
+    auto target = ComputeResizeTarget(w, h, settings, options);
+    // A reduced decode always comes back to a full-size picture's size.
+    if (!target && reduced) target = ResizeTarget{w, h};
     if (!target) return;
     if (options.resample == ResampleFilter::kSmooth)
         ResizeSmooth(image, target->width, target->height);
@@ -75,9 +82,9 @@ void StampRow(CRaster& image, const OperationSettings& settings) {
 } // namespace
 
 void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
-                        const RunOptions& options) {
+                        const RunOptions& options, const LoadedScale& loaded) {
     if (settings.rotateEnabled) RotateRow(image, settings);
-    if (settings.resizeEnabled) ResizeRow(image, settings, options);
+    if (settings.resizeEnabled) ResizeRow(image, settings, options, loaded);
     if (settings.stampEnabled) StampRow(image, settings);
 }
 

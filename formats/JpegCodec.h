@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 class ImageStream;
 
@@ -43,6 +44,13 @@ private:
     bool bigEndian_ = false;
     char error_[256] = {};
 };
+
+// What a JPEG file's header says, read without decoding the picture.
+struct JpegHeader {
+    uint32_t width = 0, height = 0;
+    uint16_t orientation = 0; // Exif orientation, 0 without one
+};
+bool ReadJpegHeader(const std::string& path, JpegHeader& header);
 
 class JpegCodec : public CRaster {
 public:

@@ -97,22 +97,23 @@ void ReadBgra(const CRaster& image, uint32_t y, uint8_t* out) {
     }
 }
 
-// Source row y as T samples: uint8_t blue, green, red for opaque images;
-// float blue, green, red, alpha premultiplied (0..255) otherwise, so
-// transparent pixels lend no colour to their neighbours.
-template <class T> void ConvertRow(const CRaster& image, uint32_t y, T* out, uint8_t* scratch) {
+// Source row y as floats: blue, green, red for opaque images; blue, green,
+// red, alpha premultiplied (0..255) otherwise, so transparent pixels lend
+// no colour to their neighbours.
+void ConvertRow(const CRaster& image, uint32_t y, uint32_t channels, float* __restrict out,
+                uint8_t* scratch) {
     const uint32_t w = image.GetWidth();
-    if constexpr (sizeof(T) == 1) {
-        if (image.GetBitsPerPixel() == 24) {
-            std::memcpy(out, image.RowPointer(y), size_t(w) * 3);
-            return;
-        }
+    if (channels == 3 && image.GetBitsPerPixel() == 24) {
+        const uint8_t* __restrict row = image.RowPointer(y);
+        for (size_t i = 0; i < size_t(w) * 3; ++i)
+            out[i] = row[i];
+        return;
     }
     ReadBgra(image, y, scratch);
     for (uint32_t x = 0; x < w; ++x) {
         const uint8_t* p = scratch + 4 * x;
-        if constexpr (sizeof(T) == 1) {
-            std::memcpy(out + 3 * x, p, 3);
+        if (channels == 3) {
+            out[3 * x] = p[0], out[3 * x + 1] = p[1], out[3 * x + 2] = p[2];
         } else {
             const float a = p[3] * (1.0f / 255);
             out[4 * x] = p[0] * a, out[4 * x + 1] = p[1] * a, out[4 * x + 2] = p[2] * a;
@@ -121,31 +122,25 @@ template <class T> void ConvertRow(const CRaster& image, uint32_t y, T* out, uin
     }
 }
 
-// The source as rows of T (bottom row first), block-averaged when asked,
+// The source as float rows (bottom row first), block-averaged when asked,
 // converted once each into a ring that holds the filter's window of rows.
-// A 24-bit opaque image without blocks is read in place.
-template <class T> class SourceRows {
+class SourceRows {
 public:
-    static constexpr uint32_t kChannels = sizeof(T) == 1 ? 3 : 4;
-
-    SourceRows(const CRaster& image, uint32_t kx, uint32_t ky, uint32_t window)
-        : image_(image), kx_(kx), ky_(ky), width_(image.GetWidth() / kx),
-          height_(image.GetHeight() / ky),
-          direct_(sizeof(T) == 1 && kx == 1 && ky == 1 && image.GetBitsPerPixel() == 24),
-          ring_(direct_ ? 0 : std::min(window, height_)), slots_(ring_, UINT32_MAX),
-          rows_(size_t(ring_) * RowSize()), scratch_(size_t(image.GetWidth()) * 4) {}
+    SourceRows(const CRaster& image, uint32_t channels, uint32_t kx, uint32_t ky, uint32_t window)
+        : image_(image), channels_(channels), kx_(kx), ky_(ky), width_(image.GetWidth() / kx),
+          height_(image.GetHeight() / ky), ring_(std::min(window, height_)),
+          slots_(ring_, UINT32_MAX), rows_(size_t(ring_) * RowSize()),
+          scratch_(size_t(image.GetWidth()) * 4) {}
 
     uint32_t Width() const { return width_; }
-    uint32_t Height() const { return height_; }
-    size_t RowSize() const { return size_t(width_) * kChannels; }
+    size_t RowSize() const { return size_t(width_) * channels_; }
 
-    const T* Row(uint32_t y) {
-        if (direct_) return reinterpret_cast<const T*>(image_.RowPointer(y));
+    const float* Row(uint32_t y) {
         const uint32_t slot = y % ring_;
-        T* row = rows_.data() + slot * RowSize();
+        float* row = rows_.data() + slot * RowSize();
         if (slots_[slot] != y) {
             if (kx_ == 1 && ky_ == 1)
-                ConvertRow(image_, y, row, scratch_.data());
+                ConvertRow(image_, y, channels_, row, scratch_.data());
             else
                 AverageBlocks(y, row);
             slots_[slot] = y;
@@ -155,13 +150,13 @@ public:
 
 private:
     // Block row y; the last block of a row or column takes the remainder.
-    void AverageBlocks(uint32_t y, T* out) {
-        const uint32_t w = image_.GetWidth(), c = kChannels;
+    void AverageBlocks(uint32_t y, float* out) {
+        const uint32_t w = image_.GetWidth(), c = channels_;
         const uint32_t top = y + 1 == height_ ? image_.GetHeight() : (y + 1) * ky_;
         sums_.assign(RowSize(), 0.0);
         line_.resize(size_t(w) * c);
         for (uint32_t sy = y * ky_; sy < top; ++sy) {
-            ConvertRow(image_, sy, line_.data(), scratch_.data());
+            ConvertRow(image_, sy, c, line_.data(), scratch_.data());
             for (uint32_t x = 0; x < w; ++x) {
                 const size_t block = std::min(x / kx_, width_ - 1);
                 for (uint32_t k = 0; k < c; ++k)
@@ -171,44 +166,39 @@ private:
         for (uint32_t b = 0; b < width_; ++b) {
             const double cols = b + 1 == width_ ? w - b * kx_ : kx_;
             const double n = cols * (top - y * ky_);
-            for (uint32_t k = 0; k < c; ++k) {
-                const double mean = sums_[size_t(b) * c + k] / n;
-                out[size_t(b) * c + k] = sizeof(T) == 1 ? T(mean + 0.5) : T(mean);
-            }
+            for (uint32_t k = 0; k < c; ++k)
+                out[size_t(b) * c + k] = float(sums_[size_t(b) * c + k] / n);
         }
     }
 
     const CRaster& image_;
-    uint32_t kx_, ky_, width_, height_;
-    bool direct_;
+    uint32_t channels_, kx_, ky_, width_, height_;
     uint32_t ring_;
     std::vector<uint32_t> slots_;
-    std::vector<T> rows_;
+    std::vector<float> rows_;
     std::vector<uint8_t> scratch_;
-    std::vector<T> line_;
+    std::vector<float> line_;
     std::vector<double> sums_;
 };
 
 // acc += w x row, four rows at a time to spare passes over acc.
-template <class T>
-[[gnu::always_inline]] inline void AccumulateBody(float* __restrict acc, const T* const* rows,
+[[gnu::always_inline]] inline void AccumulateBody(float* __restrict acc, const float* const* rows,
                                                   const float* w, uint32_t count, size_t n) {
     uint32_t t = 0;
     for (; t + 4 <= count; t += 4) {
-        const T* __restrict r0 = rows[t];
-        const T* __restrict r1 = rows[t + 1];
-        const T* __restrict r2 = rows[t + 2];
-        const T* __restrict r3 = rows[t + 3];
+        const float* __restrict r0 = rows[t];
+        const float* __restrict r1 = rows[t + 1];
+        const float* __restrict r2 = rows[t + 2];
+        const float* __restrict r3 = rows[t + 3];
         const float w0 = w[t], w1 = w[t + 1], w2 = w[t + 2], w3 = w[t + 3];
         for (size_t i = 0; i < n; ++i)
-            acc[i] += w0 * float(r0[i]) + w1 * float(r1[i]) + w2 * float(r2[i]) +
-                      w3 * float(r3[i]);
+            acc[i] += w0 * r0[i] + w1 * r1[i] + w2 * r2[i] + w3 * r3[i];
     }
     for (; t < count; ++t) {
-        const T* __restrict r = rows[t];
+        const float* __restrict r = rows[t];
         const float wt = w[t];
         for (size_t i = 0; i < n; ++i)
-            acc[i] += wt * float(r[i]);
+            acc[i] += wt * r[i];
     }
 }
 
@@ -219,11 +209,6 @@ template <class T>
 #else
 #define TESSALINE_CLONES
 #endif
-
-TESSALINE_CLONES void AccumulateRows(float* acc, const uint8_t* const* rows, const float* w,
-                                     uint32_t count, size_t n) {
-    AccumulateBody(acc, rows, w, count, n);
-}
 
 TESSALINE_CLONES void AccumulateRows(float* acc, const float* const* rows, const float* w,
                                      uint32_t count, size_t n) {
@@ -291,18 +276,17 @@ TESSALINE_CLONES void FilterAlongRow(const float* pixels, const AxisFilter& f,
     }
 }
 
-template <class T>
 void Resample(const CRaster& image, CRaster& result, uint32_t width, uint32_t height) {
-    constexpr uint32_t c = SourceRows<T>::kChannels;
+    const uint32_t c = result.HasAlpha() ? 4 : 3;
     const uint32_t kx = BlockFactor(image.GetWidth(), width);
     const uint32_t ky = BlockFactor(image.GetHeight(), height);
     const uint32_t srcW = image.GetWidth() / kx, srcH = image.GetHeight() / ky;
     const AxisFilter down = MakeFilter(srcH, height), across = MakeFilter(srcW, width);
-    SourceRows<T> source(image, kx, ky, down.taps + 1);
+    SourceRows source(image, c, kx, ky, down.taps + 1);
     uint32_t lanes = 0;
     const std::vector<float> spread = SpreadWeights(across, lanes);
     std::vector<float> acc(source.RowSize() + 4), pixels(size_t(srcW + 1) * 4);
-    std::vector<const T*> rows(down.taps);
+    std::vector<const float*> rows(down.taps);
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t t = 0; t < down.taps; ++t)
             rows[t] = source.Row(down.first[y] + t);
@@ -314,7 +298,7 @@ void Resample(const CRaster& image, CRaster& result, uint32_t width, uint32_t he
             SpreadToFour(acc.data(), pixels.data(), srcW);
             four = pixels.data();
         }
-        uint8_t* alpha = result.HasAlpha() ? result.AlphaPlane() + size_t(y) * width : nullptr;
+        uint8_t* alpha = c == 4 ? result.AlphaPlane() + size_t(y) * width : nullptr;
         FilterAlongRow(four, across, spread.data(), lanes, result.RowPointer(y), alpha);
     }
 }
@@ -331,10 +315,8 @@ bool ResizeSmoothInto(const CRaster& image, CRaster& result, uint32_t width, uin
     if (HasTransparency(image)) {
         result.AddAlpha();
         if (!result.HasAlpha()) throw std::bad_alloc();
-        Resample<float>(image, result, width, height);
-    } else {
-        Resample<uint8_t>(image, result, width, height);
     }
+    Resample(image, result, width, height);
     return true;
 }
 
