@@ -22,9 +22,12 @@ CBatchList::CBatchList(QWidget* parent) : QTreeWidget(parent) {
     setAllColumnsShowFocus(true);
     setAcceptDrops(true);
     setDropIndicatorShown(false);
-    setHeaderLabels({tr("File Name"), tr("Image Size"), tr("File Date"), tr("File Size"), tr("Path")});
-    const int widths[] = {150, 90, 80, 80, 260};
-    for (int c = 0; c < 5; ++c) setColumnWidth(c, widths[c]);
+    setHeaderLabels({tr("File Name"), tr("Image Size"), tr("File Date"), tr("File Size"), tr("Path"), tr("Status")});
+    const int widths[] = {150, 90, 80, 80, 260, 200};
+    for (int c = 0; c < 6; ++c) setColumnWidth(c, widths[c]);
+    // Shown beside the name, where it is read at a glance; the long path
+    // stays last.
+    header()->moveSection(kStatusColumn, 1);
     headerItem()->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
     header()->setSectionsClickable(false);
     setStyleSheet("QTreeView::item { border-right: 1px solid #d0d0d0; border-bottom: 1px solid #d0d0d0; }");
@@ -32,7 +35,43 @@ CBatchList::CBatchList(QWidget* parent) : QTreeWidget(parent) {
 
 QString CBatchList::RowPath(int row) const {
     QTreeWidgetItem* it = topLevelItem(row);
-    return it ? it->text(4) : QString();
+    return it ? it->text(kPathColumn) : QString();
+}
+
+namespace {
+
+constexpr int kStateRole = Qt::UserRole + 1;
+
+} // namespace
+
+void CBatchList::SetRowState(int row, RowState state, const QString& detail) {
+    QTreeWidgetItem* it = topLevelItem(row);
+    if (!it) return;
+    QString text;
+    switch (state) {
+    case RowState::kWaiting: text = tr("waiting"); break;
+    case RowState::kWorking: text = tr("working"); break;
+    case RowState::kSaved: text = QFileInfo(detail).fileName(); break;
+    case RowState::kFailed: text = tr("failed: %1").arg(detail); break;
+    }
+    it->setText(kStatusColumn, text);
+    it->setToolTip(kStatusColumn, state == RowState::kSaved || state == RowState::kFailed ? detail : QString());
+    it->setData(kStatusColumn, kStateRole, int(state));
+    const QBrush ink = state == RowState::kFailed ? QBrush(QColor(200, 0, 0)) : QBrush();
+    for (int c = 0; c < columnCount(); ++c) it->setForeground(c, ink);
+}
+
+void CBatchList::MarkAllWaiting() {
+    for (int row = 0; row < topLevelItemCount(); ++row) SetRowState(row, RowState::kWaiting, {});
+}
+
+int CBatchList::CountRows(RowState state) const {
+    int n = 0;
+    for (int row = 0; row < topLevelItemCount(); ++row) {
+        const QVariant v = topLevelItem(row)->data(kStatusColumn, kStateRole);
+        if (v.isValid() && v.toInt() == int(state)) ++n;
+    }
+    return n;
 }
 
 bool CBatchList::Contains(const QString& path) const {
@@ -65,7 +104,9 @@ int CBatchList::AddToBatchList(const QStringList& paths) {
         it->setText(2, QString::fromStdString(row->fileDate));
         it->setText(3, QString::fromStdString(row->fileSize));
         it->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
-        it->setText(4, QString::fromStdString(row->path));
+        it->setText(kPathColumn, QString::fromStdString(row->path));
+        // A row added during a run is still taken by it.
+        if (canEdit && !canEdit()) SetRowState(topLevelItemCount() - 1, RowState::kWaiting, {});
         ++added;
     }
     if (progress) progress->setValue(int(paths.size()));

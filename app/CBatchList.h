@@ -2,6 +2,8 @@
 // (context menu or drag) and by drops from the desktop's file manager.
 #pragma once
 
+#include "BatchHost.h"
+
 #include <QTreeWidget>
 
 #include <functional>
@@ -18,12 +20,19 @@ public:
     static QStringList ExpandDroppedPaths(const QList<QUrl>& urls);
     bool Contains(const QString& path) const;
     QString RowPath(int row) const;
+    // The "Status" column: waiting, working, the output's name, or
+    // "failed: reason" with the row in red.
+    void SetRowState(int row, RowState state, const QString& detail);
+    void MarkAllWaiting();
+    int CountRows(RowState state) const;
     void RemoveSelectedRows();
     void ClearRows();
     // False while a run uses the list; removing rows is refused then.
     std::function<bool()> canEdit;
 
     static constexpr int kProgressThreshold = 8;
+    static constexpr int kPathColumn = 4;
+    static constexpr int kStatusColumn = 5;
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;

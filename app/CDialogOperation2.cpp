@@ -42,8 +42,8 @@ void PaneLayout::Record() {
 
 void PaneLayout::Resize(int width, int height) {
     if (width <= 0 || height <= 0) return;
-    const bool sx = width > kReferenceWidth, sy = height > kReferenceHeight;
-    const double fx = sx ? double(width) / kReferenceWidth : 1.0;
+    const bool sx = width > referenceWidth_, sy = height > kReferenceHeight;
+    const double fx = sx ? double(width) / referenceWidth_ : 1.0;
     const double fy = sy ? double(height) / kReferenceHeight : 1.0;
     for (auto it = children_.begin(); it != children_.end(); ++it) {
         QRect r = it.value();
@@ -66,8 +66,9 @@ CDialogOperation2::CDialogOperation2(OperationSettings& settings, StampFont& fon
     baseY_ = std::max(1, m.height());
     BuildControls();
     resize(DesignedSize());
-    // Narrower panes clip the controls; lower ones would hide them.
-    setMinimumHeight(DesignedSize().height());
+    layout_.SetReferenceWidth(DesignedSize().width());
+    // Smaller than designed, the scroll area around the pane scrolls.
+    setMinimumSize(DesignedSize());
 }
 
 QRect CDialogOperation2::DialogRect(int x, int y, int w, int h) const {

@@ -18,19 +18,22 @@ class QLineEdit;
 class QPushButton;
 
 // Scales the children's designed rectangles sideways when the pane is wider
-// than the reference width.
+// than the reference width: the designed width of the dialog (494 dialog
+// units), whatever the dialog units come to in pixels with this font.
 class PaneLayout {
 public:
     explicit PaneLayout(QWidget* owner) : owner_(owner) {}
+    void SetReferenceWidth(int width) { referenceWidth_ = width; }
+    int ReferenceWidth() const { return referenceWidth_; }
     void Record();
     void Resize(int width, int height);
     QRect Recorded(QWidget* child) const { return children_.value(child); }
 
-    static constexpr int kReferenceWidth = 740;
     static constexpr int kReferenceHeight = 10000;
 
 private:
     QWidget* owner_;
+    int referenceWidth_ = 740;
     QMap<QWidget*, QRect> children_;
 };
 

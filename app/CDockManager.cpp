@@ -78,17 +78,23 @@ void CDockManager::ShowPane(int id) {
     auto it = panes_.find(id);
     if (it == panes_.end()) return;
     EnsureAttached(id);
+    const bool expanding = it->collapsed || it->dock->isHidden();
+    if (expanding) emit paneAboutToToggle(id);
     if (it->collapsed) Expand(id);
     it->dock->show();
     it->dock->raise();
     if (it->window) it->window->setFocus();
+    if (expanding) emit paneToggled(id);
 }
 
 void CDockManager::ClosePane(int id) {
     auto it = panes_.find(id);
     if (it == panes_.end()) return;
+    const bool shown = !it->dock->isHidden();
+    if (shown) emit paneAboutToToggle(id);
     if (it->collapsed) Expand(id);
     it->dock->hide();
+    if (shown) emit paneToggled(id);
 }
 
 bool CDockManager::IsPaneClosed(int id) const {
@@ -132,8 +138,11 @@ QToolBar* CDockManager::TabBar(DockSide side) {
 void CDockManager::HidePane(int id) {
     auto it = panes_.find(id);
     if (it == panes_.end() || it->collapsed) return;
+    const bool shown = !it->dock->isHidden();
+    if (shown) emit paneAboutToToggle(id);
     it->collapsed = true;
     it->dock->hide();
+    if (shown) emit paneToggled(id);
     QToolBar* bar = TabBar(it->side);
     auto* tab = new QToolButton(bar);
     tab->setText(it->dock->windowTitle());

@@ -42,6 +42,10 @@ public:
 signals:
     // Emitted before a pane is shown; attached says whether it has its window.
     void paneAboutToShow(int id, bool attached);
+    // Around a pane's showing, closing or collapsing, so the frame can keep
+    // its neighbours' sizes.
+    void paneAboutToToggle(int id);
+    void paneToggled(int id);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -10,6 +10,7 @@
 #include "Icons.h"
 #include "Ids.h"
 #include "SettingsFile.h"
+#include "WindowState.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,10 +18,14 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QDockWidget>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTextEdit>
 #include <QThread>
@@ -41,7 +46,8 @@ QString ProgramPath() { return QCoreApplication::applicationFilePath(); }
 } // namespace
 
 CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
-    : QMainWindow(parent), settings_(MakeUnsetSettings()) {
+    : QMainWindow(parent), openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      settings_(MakeUnsetSettings()) {
     setWindowTitle(tr("Quorvel Image Resizer"));
     setObjectName("main-frame");
     run_ = std::make_unique<BatchRun>(static_cast<IBatchHost&>(*this));
@@ -68,7 +74,8 @@ CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
     docks_->ShowPane(ids::kPaneBrowse);
     docks_->ShowPane(ids::kPaneBatchList);
     docks_->ShowPane(ids::kPaneOperation);
-    resize(1100, 760);
+    ApplyDefaultLayout();
+    LoadWindowState();
 }
 
 CMainFrame::~CMainFrame() {
@@ -99,6 +106,8 @@ void CMainFrame::CreateActions() {
         {ids::kCmdAbout, "&About...", "Display program information, version number and copyright", "About"},
         {ids::kCmdClearBatchList, "Clear Batch Process List", "Remove every row of the batch process list.",
          "Clear"},
+        {ids::kCmdOpenOutputFolder, "Open Output Folder", "Open the folder the last run saved into.",
+         "Open Output Folder"},
         {ids::kCmdCustomize, "&Customize...", "", "&Customize..."},
     };
     for (const Spec& s : specs) {
@@ -130,6 +139,8 @@ void CMainFrame::CreateActions() {
     connect(commands_[ids::kCmdOnlineHelp], &QAction::triggered, this, &CMainFrame::OnOnlineHelp);
     connect(commands_[ids::kCmdAbout], &QAction::triggered, this, &CMainFrame::OnAbout);
     connect(commands_[ids::kCmdClearBatchList], &QAction::triggered, this, &CMainFrame::ClearBatchList);
+    connect(commands_[ids::kCmdOpenOutputFolder], &QAction::triggered, this, &CMainFrame::OnOpenOutputFolder);
+    commands_[ids::kCmdOpenOutputFolder]->setEnabled(false);
     connect(commands_[ids::kCmdCustomize], &QAction::triggered, this, &CMainFrame::OnCustomize);
 }
 
@@ -139,6 +150,7 @@ void CMainFrame::CreateMenus() {
     QMenu* file = bar->addMenu(tr("&File"));
     file->addAction(commands_[ids::kCmdStart]);
     file->addAction(commands_[ids::kCmdStop]);
+    file->addAction(commands_[ids::kCmdOpenOutputFolder]);
     file->addSeparator();
     file->addAction(commands_[ids::kCmdClearBatchList]);
     file->addSeparator();
@@ -185,14 +197,20 @@ void CMainFrame::CreateToolBar() {
 
 void CMainFrame::CreateStatusBar() {
     QStatusBar* bar = statusBar();
-    bar->showMessage(tr("Ready"));
-    connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& text) {
-        if (text.isEmpty()) bar->showMessage(tr("Ready"));
+    idleText_ = tr("Ready");
+    bar->showMessage(idleText_);
+    // The idle text comes back after every prompt: "Ready", or the last
+    // run's summary.
+    connect(bar, &QStatusBar::messageChanged, this, [this, bar](const QString& text) {
+        if (text.isEmpty()) bar->showMessage(idleText_);
     });
     progress_ = new QProgressBar(bar);
     progress_->setObjectName(ids::Name(ids::kStringBatchProgress));
     progress_->setToolTip(tr("Batch Progress"));
     progress_->setFixedWidth(150);
+    // "n / N" once a run has set the range.
+    progress_->setFormat(tr("%v / %m"));
+    progress_->setAlignment(Qt::AlignCenter);
     progress_->setTextVisible(false);
     progress_->setValue(0);
     bar->addPermanentWidget(progress_);
@@ -212,10 +230,18 @@ void CMainFrame::CreatePanes() {
     docks_->CreatePane(ids::kPaneBatchList, tr("Batch Process List"), initial, DockSide::Bottom);
     docks_->CreatePane(ids::kPaneOperation, tr("Operation"), initial, DockSide::Bottom);
     docks_->CreatePane(ids::kPaneReport, tr("Progress Report"), initial, DockSide::Bottom);
-    // The operation pane under the batch list, so each gets the full width.
-    splitDockWidget(docks_->Pane(ids::kPaneBatchList), docks_->Pane(ids::kPaneOperation), Qt::Vertical);
     connect(docks_, &CDockManager::paneAboutToShow, this, [this](int id, bool attached) {
         if (!attached) AttachPane(id);
+    });
+    // The report takes its room from the centre and gives it back there, not
+    // to the batch list and the operation pane around it.
+    connect(docks_, &CDockManager::paneAboutToToggle, this, [this](int id) {
+        if (id == ids::kPaneReport)
+            heightsBeforeReport_ = {docks_->Pane(ids::kPaneBatchList)->height(),
+                                    docks_->Pane(ids::kPaneOperation)->height()};
+    });
+    connect(docks_, &CDockManager::paneToggled, this, [this](int id) {
+        if (id == ids::kPaneReport) KeepBottomPaneHeights(heightsBeforeReport_.first, heightsBeforeReport_.second);
     });
 
     tree_ = new CFolderTree(this);
@@ -249,7 +275,7 @@ void CMainFrame::AttachPane(int id) {
     case ids::kPaneOperation:
         operation_ = new CDialogOperation2(settings_, stampFont_, this);
         operation_->InitOperationPane();
-        docks_->AttachWindow(id, operation_);
+        docks_->AttachWindow(id, WrapInScrollArea(operation_));
         break;
     case ids::kPaneReport: docks_->AttachWindow(id, report_); break;
     default: break;
@@ -261,13 +287,120 @@ void CMainFrame::TogglePane(int id) {
     else docks_->ClosePane(id);
 }
 
+// Below its designed size the pane scrolls, so no control is ever out of reach.
+QScrollArea* CMainFrame::WrapInScrollArea(QWidget* pane) {
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName("operation-scroll");
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(pane);
+    // Taller than designed would only add empty space; the rest goes to the
+    // other panes and the centre.
+    scroll->setMaximumHeight(pane->minimumHeight() + style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    return scroll;
+}
+
 void CMainFrame::RestoreDefaultLayout() {
     for (int id : {ids::kPaneBrowse, ids::kPaneBatchList, ids::kPaneOperation})
         if (docks_->IsPaneClosed(id)) docks_->ShowPane(id);
-    docks_->DockPane(ids::kPaneBrowse, DockSide::Left);
-    docks_->DockPane(ids::kPaneBatchList, DockSide::Bottom);
-    docks_->DockPane(ids::kPaneOperation, DockSide::Bottom);
-    splitDockWidget(docks_->Pane(ids::kPaneBatchList), docks_->Pane(ids::kPaneOperation), Qt::Vertical);
+    ApplyDefaultLayout();
+}
+
+// Browse at the left; batch list, report and operation pane stacked at the
+// bottom, each the full width. The report keeps its shown or collapsed state
+// but gets its place back too.
+void CMainFrame::ApplyDefaultLayout() {
+    QDockWidget* browse = docks_->Pane(ids::kPaneBrowse);
+    QDockWidget* list = docks_->Pane(ids::kPaneBatchList);
+    QDockWidget* report = docks_->Pane(ids::kPaneReport);
+    QDockWidget* operation = docks_->Pane(ids::kPaneOperation);
+    QList<QDockWidget*> shown;
+    for (QDockWidget* d : {browse, list, report, operation}) {
+        if (!d->isHidden()) shown.push_back(d);
+        d->setFloating(false);
+        removeDockWidget(d);
+    }
+    // A hidden pane comes back where it was placed, so every pane is placed
+    // while shown and the hidden ones hidden again afterwards.
+    addDockWidget(Qt::LeftDockWidgetArea, browse);
+    addDockWidget(Qt::BottomDockWidgetArea, list);
+    splitDockWidget(list, report, Qt::Vertical);
+    splitDockWidget(report, operation, Qt::Vertical);
+    for (QDockWidget* d : {browse, list, report, operation}) d->show();
+    resizeDocks({browse}, {kDefaultPaneSize.width()}, Qt::Horizontal);
+    for (QDockWidget* d : {browse, list, report, operation})
+        if (!shown.contains(d)) d->hide();
+    KeepBottomPaneHeights(kDefaultPaneSize.height(), OperationPaneHeight());
+}
+
+// With the three bottom panes stacked as by default, the list and the
+// operation pane get these heights and the report its default one.
+void CMainFrame::KeepBottomPaneHeights(int listHeight, int operationHeight) {
+    QDockWidget* list = docks_->Pane(ids::kPaneBatchList);
+    QDockWidget* report = docks_->Pane(ids::kPaneReport);
+    QDockWidget* operation = docks_->Pane(ids::kPaneOperation);
+    QList<QDockWidget*> docks;
+    QList<int> heights;
+    for (auto [d, h] : {std::pair{list, listHeight}, {report, kDefaultPaneSize.height()}, {operation, operationHeight}}) {
+        if (d->isHidden()) continue;
+        if (d->isFloating() || dockWidgetArea(d) != Qt::BottomDockWidgetArea || !tabifiedDockWidgets(d).isEmpty())
+            return;
+        docks.push_back(d);
+        heights.push_back(h);
+    }
+    resizeDocks(docks, heights, Qt::Vertical);
+}
+
+// All the pane's scroll area may take: the designed height and room for a
+// horizontal scroll bar.
+int CMainFrame::OperationPaneHeight() const {
+    QDockWidget* dock = docks_->Pane(ids::kPaneOperation);
+    const int title = dock->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, dock);
+    return (dock->widget() ? dock->widget()->maximumHeight() : 0) + title;
+}
+
+void CMainFrame::LoadWindowState() {
+    IniFile ini;
+    if (ini.Load(settingsReadPath_.toStdString())) ReadWindowRecord(ini, window_);
+    const bool placed = !window_.geometry.isEmpty() && restoreGeometry(window_.geometry);
+    if (!window_.state.isEmpty() && restoreState(window_.state, kWindowStateVersion)) {
+        // The report always starts collapsed to its tab.
+        if (docks_->IsPaneCollapsed(ids::kPaneReport)) docks_->Pane(ids::kPaneReport)->hide();
+    }
+    if (!placed) {
+        QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
+        setGeometry(FirstWindowGeometry(where->availableGeometry(), kPreferredSize, kAssumedFrame));
+    }
+    if (!window_.folder.isEmpty() && QFileInfo(window_.folder).isDir()) BrowseFolder(window_.folder);
+}
+
+void CMainFrame::BrowseFolder(const QString& folder) {
+    if (tree_->SelectPath(folder)) tree_->scrollToItem(tree_->currentItem());
+}
+
+void CMainFrame::SaveWindowState() {
+    window_.folder = doc_->Folder();
+    window_.geometry = saveGeometry();
+    window_.state = saveState(kWindowStateVersion);
+    IniFile ini;
+    ini.Load(settingsWritePath_.toStdString());
+    WriteWindowRecord(ini, window_);
+    ini.Save(settingsWritePath_.toStdString());
+}
+
+// The frame the window manager adds is known only once shown: a window that
+// still overhangs the work area is brought inside it.
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (fittedToScreen_) return;
+    fittedToScreen_ = true;
+    QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QRect available = where->availableGeometry();
+    if (available.contains(frameGeometry())) return;
+    const QRect outer = frameGeometry(), inner = geometry();
+    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                         outer.bottom() - inner.bottom());
+    setGeometry(FirstWindowGeometry(available, size(), frame));
 }
 
 void CMainFrame::OnStart() {
@@ -275,9 +408,20 @@ void CMainFrame::OnStart() {
     run_->StartBatch(PumpEvents);
 }
 
-void CMainFrame::OnStop() {
-    run_->WaitForBatchEnd(PumpEvents);
-    docks_->HidePane(ids::kPaneReport);
+// The report stays in view, so the summary it ends with can be read.
+void CMainFrame::OnStop() { run_->WaitForBatchEnd(PumpEvents); }
+
+void CMainFrame::OnOpenOutputFolder() {
+    if (lastOutputFolder_.isEmpty()) return;
+    if (!openUrl(QUrl::fromLocalFile(lastOutputFolder_))) {
+        auto* box = new QMessageBox(QMessageBox::Information, tr("Open Output Folder"),
+                                    tr("No program is set up to open folders. The outputs are in:\n%1")
+                                        .arg(lastOutputFolder_),
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        box->open();
+    }
 }
 
 void CMainFrame::WaitForRunDone() { run_->WaitForBatchDone(PumpEvents); }
@@ -321,6 +465,7 @@ void CMainFrame::SaveCommandBarSettings() {
 void CMainFrame::closeEvent(QCloseEvent* event) {
     if (operation_) operation_->CollectSettings(settings_);
     SaveSettings(settingsWritePath_.toStdString(), settings_, &options_);
+    SaveWindowState();
     // The run finishes the row in hand; the loader stops after its tile.
     run_->WaitForBatchEnd(PumpEvents);
     view_->StopThumbnailLoader();
@@ -355,7 +500,10 @@ std::string CMainFrame::RowPath(size_t row) {
 
 void CMainFrame::SetProgressRange(int lower, int upper) {
     // The upper bound travels as a 16-bit number.
-    OnGuiThread([&] { progress_->setRange(lower, std::min(upper, 65535)); });
+    OnGuiThread([&] {
+        progress_->setRange(lower, std::min(upper, 65535));
+        progress_->setTextVisible(true);
+    });
 }
 
 void CMainFrame::SetProgressPosition(int position) {
@@ -367,7 +515,10 @@ void CMainFrame::StepProgress() {
 }
 
 void CMainFrame::EmptyReport() {
-    OnGuiThread([&] { report_->clear(); });
+    OnGuiThread([&] {
+        report_->clear();
+        runHasRows_ = true;
+    });
 }
 
 // Appends at the end and gives the user's selection back.
@@ -390,7 +541,39 @@ void CMainFrame::SetBatchControlsEnabled(bool enable) {
         batchList_->setEnabled(enable);
         if (operation_) operation_->SetBatchControlsEnabled(enable);
         commands_[ids::kCmdClearBatchList]->setEnabled(enable);
+        if (!enable) {
+            // Called once per Start, after any earlier run has ended.
+            batchList_->MarkAllWaiting();
+            runHasRows_ = false;
+            lastOutputFolder_.clear();
+            commands_[ids::kCmdOpenOutputFolder]->setEnabled(false);
+        } else if (runHasRows_) {
+            FinishRunFeedback();
+        }
     });
+}
+
+void CMainFrame::SetRowState(size_t row, RowState state, const std::string& detail) {
+    OnGuiThread([&] {
+        const QString text = QString::fromStdString(detail);
+        batchList_->SetRowState(int(row), state, text);
+        if (state == RowState::kSaved) lastOutputFolder_ = QFileInfo(text).absolutePath();
+    });
+}
+
+// The run's last line, added here rather than by the run so the command
+// line's output stays two lines per row; the status bar shows it too.
+void CMainFrame::FinishRunFeedback() {
+    runHasRows_ = false;
+    const int saved = batchList_->CountRows(RowState::kSaved);
+    const int failed = batchList_->CountRows(RowState::kFailed);
+    const int left = batchList_->CountRows(RowState::kWaiting);
+    runSummary_ = left > 0 ? tr("Stopped: %1 saved, %2 failed, %3 not started").arg(saved).arg(failed).arg(left)
+                           : tr("Done: %1 saved, %2 failed").arg(saved).arg(failed);
+    AppendReportText(runSummary_.toStdString() + "\n");
+    idleText_ = runSummary_;
+    statusBar()->showMessage(idleText_);
+    commands_[ids::kCmdOpenOutputFolder]->setEnabled(!lastOutputFolder_.isEmpty());
 }
 
 void CMainFrame::StopThumbnailLoader() { view_->StopThumbnailLoader(); }

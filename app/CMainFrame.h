@@ -7,6 +7,7 @@
 #include "BatchRun.h"
 #include "OperationSettings.h"
 #include "StampFont.h"
+#include "WindowState.h"
 
 #include <QMainWindow>
 #include <QMap>
@@ -22,6 +23,8 @@ class CTessalineView;
 class QAction;
 class QLabel;
 class QProgressBar;
+class QScrollArea;
+class QUrl;
 class QTextEdit;
 class QToolBar;
 
@@ -51,10 +54,20 @@ public:
     void OnStop();
     void TogglePane(int id);
     void RestoreDefaultLayout();
+    // Panes at their default places and sizes; the report keeps its state.
+    void ApplyDefaultLayout();
     void OnOnlineHelp();
     void OnCustomize();
     void OnAbout();
     void ClearBatchList();
+    // Opens the folder of the last run's last saved output.
+    void OnOpenOutputFolder();
+    // The last run's summary ("Done: ..." or "Stopped: ..."), empty before one.
+    const QString& RunSummary() const { return runSummary_; }
+    // Opens files and folders with the desktop's programs; tests replace it.
+    std::function<bool(const QUrl&)> openUrl;
+    // Selects the folder in the Browse pane, which lists its images.
+    void BrowseFolder(const QString& folder);
     // Waits for the run to finish its rows (tests, and the command line).
     void WaitForRunDone();
 
@@ -67,11 +80,13 @@ public:
     void EmptyReport() override;
     void AppendReportText(const std::string& text) override;
     void SetBatchControlsEnabled(bool enable) override;
+    void SetRowState(size_t row, RowState state, const std::string& detail) override;
     void StopThumbnailLoader() override;
     void CollectSettings(OperationSettings& settings, RunOptions& options) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
@@ -81,11 +96,24 @@ private:
     void CreateStatusBar();
     void CreatePanes();
     void AttachPane(int id);
+    QScrollArea* WrapInScrollArea(QWidget* pane);
+    int OperationPaneHeight() const;
+    void KeepBottomPaneHeights(int listHeight, int operationHeight);
+    void LoadWindowState();
+    void SaveWindowState();
     void LoadCommandBarSettings();
     void SaveCommandBarSettings();
     void UpdateKeyIndicators();
+    void FinishRunFeedback();
     // Runs fn on the GUI thread; from the worker it waits for the answer.
     void OnGuiThread(const std::function<void()>& fn);
+
+    // Bumped when the panes change, so an old layout is not restored.
+    static constexpr int kWindowStateVersion = 2;
+    static constexpr QSize kDefaultPaneSize{200, 120};
+    static constexpr QSize kPreferredSize{1200, 820};
+    // A guess at the window manager's frame until the window is shown.
+    static constexpr QMargins kAssumedFrame{4, 30, 4, 4};
 
     QString settingsReadPath_;
     QString settingsWritePath_;
@@ -105,4 +133,11 @@ private:
     QToolBar* toolbar_ = nullptr;
     QLabel* indicators_[3] = {};
     QMap<int, QAction*> commands_;
+    WindowRecord window_;
+    bool fittedToScreen_ = false;
+    std::pair<int, int> heightsBeforeReport_; // batch list, operation pane
+    bool runHasRows_ = false;
+    QString runSummary_;
+    QString idleText_;
+    QString lastOutputFolder_;
 };

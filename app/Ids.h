@@ -54,6 +54,7 @@ constexpr int kCmdRestoreLayout = 32776;
 constexpr int kCmdOnlineHelp = 32780;
 constexpr int kCmdStop = 32781;
 constexpr int kCmdClearBatchList = 32790;
+constexpr int kCmdOpenOutputFolder = 32791;
 constexpr int kCmdCustomize = 35001;
 constexpr int kCmdAddToBatchList = 6000;
 constexpr int kCmdAbout = 57664;

@@ -24,6 +24,3 @@ CDeviceBitmap MakeThumbnailTile(CRaster& image);
 // Decodes a file for its thumbnail; a JPEG is decoded at the smallest scale
 // (1/2, 1/4, 1/8) that still covers the tile.
 bool LoadThumbnailImage(const std::string& path, CRaster& image);
-
-// The size a JPEG file's frame header declares, without decoding it.
-bool ReadJpegFrameSize(const std::string& path, uint32_t* width, uint32_t* height);

@@ -1,5 +1,6 @@
 #include "OutputNaming.h"
 
+#include "FormatTable.h"
 #include "ImageType.h"
 
 #include <cinttypes>
@@ -21,39 +22,13 @@ std::string BaseOf(const std::string& fileName) {
 
 // Canonical extension of a type, for an "Original" input whose name has none.
 const char* DefaultExtension(ImageType type) {
-    switch (type) {
-    case kTypeBmp:
-        return "bmp";
-    case kTypeGif:
-        return "gif";
-    case kTypePng:
-        return "png";
-    case kTypeIco:
-        return "ico";
-    case kTypeTiff:
-        return "tif";
-    case kTypeTga:
-        return "tga";
-    case kTypePcx:
-        return "pcx";
-    case kTypeWbmp:
-        return "wbmp";
-    case kTypeMetafile:
-        return "wmf";
-    case kTypeJp2:
-        return "jp2";
-    case kTypeJpc:
-        return "jpc";
-    case kTypePgx:
-        return "pgx";
-    case kTypePnm:
-        return "pnm";
-    case kTypeRas:
-        return "ras";
-    default:
-        return "jpg";
-    }
+    const ImageFormat* f = FindImageFormat(type);
+    return f ? f->defaultExtension : "jpg";
 }
+
+// The type each entry of the Format list writes; "Original" has none.
+constexpr ImageType kFormatTypes[kFormatCount] = {kTypeUnknown, kTypeJpeg, kTypeGif, kTypeBmp,
+                                                  kTypePng,     kTypeTiff, kTypePcx};
 
 // "_" and what "%03d" makes of a number from 1 up: three digits other than
 // 000, or more without a leading zero.
@@ -81,8 +56,13 @@ std::string FormatNumber(const char* format, int64_t value) {
 
 OutputTarget OutputExtensionAndType(int32_t outputFormat, const std::string& inputPath,
                                     ImageType inputType) {
-    switch (outputFormat) {
-    case kFormatOriginal: {
+    if (outputFormat == kFormatOriginal) {
+        const ImageFormat* input = FindImageFormat(inputType);
+        // A type written as another takes that one's extension.
+        if (input && input->originalOutput != inputType) {
+            const ImageType written = input->originalOutput;
+            return {DefaultExtension(written), written};
+        }
         // The extension comes from the file name only: a dot in a folder
         // name is not an extension.
         const std::string name = FileNameOf(inputPath);
@@ -90,19 +70,9 @@ OutputTarget OutputExtensionAndType(int32_t outputFormat, const std::string& inp
         if (dot == std::string::npos) return {DefaultExtension(inputType), inputType};
         return {name.substr(dot + 1), inputType};
     }
-    case kFormatGif:
-        return {"gif", kTypeGif};
-    case kFormatBmp:
-        return {"bmp", kTypeBmp};
-    case kFormatPng:
-        return {"png", kTypePng};
-    case kFormatTif:
-        return {"tif", kTypeTiff};
-    case kFormatPcx:
-        return {"pcx", kTypePcx};
-    default:
-        return {"jpg", kTypeJpeg};
-    }
+    const bool listed = outputFormat > kFormatOriginal && outputFormat < kFormatCount;
+    const ImageType type = listed ? kFormatTypes[outputFormat] : kTypeJpeg;
+    return {DefaultExtension(type), type};
 }
 
 namespace {

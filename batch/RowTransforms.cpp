@@ -1,8 +1,12 @@
 #include "RowTransforms.h"
 
+#include "Colour.h"
 #include "Device.h"
 #include "Font.h"
+#include "FormatTable.h"
 #include "ImageType.h"
+#include "Metadata.h"
+#include "Orientation.h"
 #include "Resize.h"
 #include "ResizeTarget.h"
 #include "StampFont.h"
@@ -79,21 +83,50 @@ void StampRow(CRaster& image, const OperationSettings& settings) {
                     int(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX)), &spec, false);
 }
 
+// Blocks an output can carry go with it, brought up to date; where they
+// cannot, or "strip" drops them, the pixels leave their profile for sRGB
+// first so that their colours look the same without it.
+void PrepareBlocks(CRaster& image, const ImageFormat& format, const RunOptions& options) {
+    const bool keep = (format.saveNeeds & kSaveMetadata) && options.metadata != MetadataMode::kStripAll;
+    if (!keep) {
+        ConvertToSrgb(image);
+        image.SetMetadata(nullptr);
+        return;
+    }
+    OutputMetadataSpec spec;
+    spec.keepLocation = options.metadata != MetadataMode::kKeepAllButLocation;
+    spec.splitXmp = format.type == kTypeJpeg;
+    spec.orientation = image.GetOrientation();
+    spec.width = image.GetWidth();
+    spec.height = image.GetHeight();
+    image.SetMetadata(OutputMetadata(image.Metadata(), spec));
+}
+
 } // namespace
 
 void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
                         const RunOptions& options, const LoadedScale& loaded) {
+    // Upright first, so that a user's "Rotate 90" turns the picture as seen.
+    if (options.autoRotate) TurnUpright(image);
+    // Steps may build a new image; the photo's blocks and orientation stay its own.
+    const ImageMetadataPtr metadata = image.MetadataPtr();
+    const uint8_t orientation = image.GetOrientation();
     if (settings.rotateEnabled) RotateRow(image, settings);
     if (settings.resizeEnabled) ResizeRow(image, settings, options, loaded);
     if (settings.stampEnabled) StampRow(image, settings);
+    image.SetMetadata(metadata);
+    image.SetOrientation(orientation);
 }
 
 void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
-                    const RunOptions&) {
-    if (saveType == kTypeJpeg) {
+                    const RunOptions& options) {
+    const ImageFormat* format = FindImageFormat(saveType);
+    if (!format) return;
+    PrepareBlocks(image, *format, options);
+    if (format->saveNeeds & kSaveQuality) {
         // The image keeps the quality in one byte: a damaged record's value
         // must not wrap (300 would become 44).
         image.SetQuality(uint32_t(std::clamp(settings.jpegQuality, kQualityMin, kQualityMax)));
     }
-    if (saveType == kTypeGif || saveType == kTypeTiff) image.ReduceColors(8, true, nullptr, 0);
+    if (format->saveNeeds & kSaveReduceTo8) image.ReduceColors(8, true, nullptr, 0);
 }

@@ -6,8 +6,9 @@
 #include "RowLoad.h"
 #include "RunOptions.h"
 
-// Rotation and sharpening, then resize, then the text stamp, each only when
-// its group is switched on. Runs after the load, before naming.
+// Turning upright by the camera's orientation (when the options ask for it),
+// then rotation and sharpening, then resize, then the text stamp, each only
+// when its group is switched on. Runs after the load, before naming.
 // Options default to the record's described behaviour. A picture decoded
 // at a reduced scale (loaded) is resized to the size its full-size picture
 // would have been given.
@@ -15,7 +16,7 @@ void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
                         const RunOptions& options = DescribedRunOptions(),
                         const LoadedScale& loaded = LoadedScale());
 
-// After naming, before the save: reduction to 8 bits for GIF and TIFF, the
-// quality for JPEG.
+// After naming, before the save: what the save type's format row asks for
+// (reduction to 8 bits for GIF and TIFF, the quality for JPEG).
 void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
                     const RunOptions& options = DescribedRunOptions());

@@ -7,6 +7,7 @@
 #
 #   bench/resize-800.sh            # uses build/, ../benchcorpus
 #   BUILD_DIR=build RUNS=10 CORPUS=/path bench/resize-800.sh
+#   BASELINE=/path/to/older/tessaline-batch bench/resize-800.sh   # adds its row
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -40,10 +41,18 @@ vips="VIPS_CONCURRENCY=1 vipsthumbnail --size 800x -o '$OUT/vips/%s.jpg[Q=90]' $
 magick="MAGICK_THREAD_LIMIT=1 mogrify -path $OUT/magick -sample 800x -quality 90 $list"
 
 echo "== ${#files[@]} photos of $(identify -format '%wx%h' "${files[0]}"), $RUNS runs each"
+extra=()
+if [ -n "${BASELINE:-}" ]; then
+  base_args=("${ours_args[@]}")
+  base_args[-1]="$OUT/base"
+  baseline="$BASELINE $(printf '%q ' "${base_args[@]}")$list >/dev/null"
+  extra=(-n baseline "$baseline")
+fi
 hyperfine --style basic --warmup 1 --runs "$RUNS" \
-  --prepare "rm -rf $OUT && mkdir -p $OUT/ours $OUT/vips $OUT/magick" \
+  --prepare "rm -rf $OUT && mkdir -p $OUT/ours $OUT/base $OUT/vips $OUT/magick" \
   --export-json "$W/result.json" \
-  -n djpeg "$djpeg" -n tessaline-batch "$ours" -n vipsthumbnail "$vips" -n "mogrify -sample" "$magick"
+  -n djpeg "$djpeg" -n tessaline-batch "$ours" "${extra[@]}" -n vipsthumbnail "$vips" \
+  -n "mogrify -sample" "$magick"
 
 python3 - "$W/result.json" "${#files[@]}" <<'PY'
 import json, sys

@@ -2,6 +2,7 @@
 #include "CRaster.h"
 #include "Commands.h"
 #include "ImageType.h"
+#include "Orientation.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -33,8 +34,10 @@ int RunInfo(const std::vector<std::string>& files) {
         if (image.HasAlpha()) extra += ", alpha";
         if (image.GetTransparentIndex() != -1)
             extra += ", transparent index " + std::to_string(image.GetTransparentIndex());
-        std::printf("%s: %ux%u, %u bpp, %s, %dx%d dpi%s\n", path.c_str(), image.GetWidth(),
-                    image.GetHeight(), image.GetBitsPerPixel(), ImageTypeName(image.GetImageType()),
+        uint32_t width = 0, height = 0;
+        UprightSize(image, &width, &height); // as the photo is shown
+        std::printf("%s: %ux%u, %u bpp, %s, %dx%d dpi%s\n", path.c_str(), width, height,
+                    image.GetBitsPerPixel(), ImageTypeName(image.GetImageType()),
                     image.GetResolutionX(), image.GetResolutionY(), extra.c_str());
     }
     std::fflush(stdout);

@@ -38,14 +38,42 @@ uint32_t ShiftBy(uint32_t v, int n) {
     return n >= 0 ? v << n : v >> -n;
 }
 
+// The header sizes ReadInfoHeader takes; raw holds got bytes, zeros after.
+bool InfoHeaderAccepted(const uint8_t raw[40], size_t got) {
+    // A core header needs only 12 bytes: a tiny OS/2 file may end before 40.
+    if (got < 12 || (got < 40 && GetLE32(raw) != 12)) return false;
+    const BITMAPINFOHEADER h = ParseInfoHeader(raw);
+    switch (h.biSize) {
+    case 12: case 40: case 52: case 56: case 64: case 108: case 124:
+        return true;
+    default:
+        break;
+    }
+    if (h.biSize < 40) return false;
+    // Any other longer header only when the rest of it looks like a plain one.
+    const uint64_t rowBytes = 4 * ((uint64_t(h.biBitCount) * uint32_t(h.biWidth) + 31) / 32);
+    const uint64_t expected = uint64_t(uint32_t(h.biHeight)) * rowBytes;
+    return h.biSizeImage == expected && h.biPlanes == 1 && h.biCompression == 0 &&
+           h.biClrUsed == 0 && h.biSize - 40 <= uint32_t(INT32_MAX);
+}
+
 } // namespace
+
+bool BmpCodec::Sniff(std::span<const uint8_t> head) {
+    // The decoder reads a 14-byte file header first, even for a bare DIB.
+    if (head.size() < 14) return false;
+    const size_t at = GetLE16(head.data()) == kBmpMagic ? 14 : 0;
+    uint8_t raw[40] = {};
+    const size_t got = std::min(sizeof raw, head.size() - at);
+    std::memcpy(raw, head.data() + at, got);
+    return InfoHeaderAccepted(raw, got);
+}
 
 bool BmpCodec::ReadInfoHeader(ImageStream* stream, BITMAPINFOHEADER* header, uint32_t* masks) {
     if (!stream || !header) return false;
     uint8_t raw[40] = {};
-    // A core header needs only 12 bytes: a tiny OS/2 file may end before 40.
     const size_t got = stream->Read(raw, 1, sizeof raw);
-    if (got < 12 || (got < sizeof raw && GetLE32(raw) != 12)) return false;
+    if (!InfoHeaderAccepted(raw, got)) return false;
     BITMAPINFOHEADER h = ParseInfoHeader(raw);
     if (h.biSize == 40) {
         // as read
@@ -68,15 +96,8 @@ bool BmpCodec::ReadInfoHeader(ImageStream* stream, BITMAPINFOHEADER* header, uin
         if (gotMasks && masks)
             for (int i = 0; i < 3; ++i) masks[i] = GetLE32(extra + 4 * i);
         stream->Seek(int32_t(h.biSize - 40 - 12), SEEK_CUR);
-    } else if (h.biSize > 40) {
-        const uint64_t rowBytes = 4 * ((uint64_t(h.biBitCount) * uint32_t(h.biWidth) + 31) / 32);
-        const uint64_t expected = uint64_t(uint32_t(h.biHeight)) * rowBytes;
-        if (h.biSizeImage != expected || h.biPlanes != 1 || h.biCompression != 0 ||
-            h.biClrUsed != 0 || h.biSize - 40 > uint32_t(INT32_MAX))
-            return false;
-        stream->Seek(int32_t(h.biSize - 40), SEEK_CUR);
     } else {
-        return false;
+        stream->Seek(int32_t(h.biSize - 40), SEEK_CUR);
     }
     if (h.biSizeImage == 0) {
         const uint64_t rowBytes = ((uint64_t(h.biBitCount) * uint32_t(h.biWidth) + 31) / 8) & ~3ull;

@@ -5,12 +5,16 @@
 #include "CRaster.h"
 #include "ImageType.h"
 
+#include <span>
+
 class ImageStream;
 
 class BmpCodec : public CRaster {
 public:
     BmpCodec() : CRaster(kTypeBmp) {}
     bool Decode(ImageStream* stream);
+    // False when the first bytes rule the format out.
+    static bool Sniff(std::span<const uint8_t> head);
     bool Encode(ImageStream* stream);
     // Reads and normalises a 40-, 64-, 12-byte or longer info header. Headers of
     // version 2 to 5 carry the red, green and blue masks, stored into masks.

@@ -228,6 +228,10 @@ void GifCodec::Reposition(ImageStream* stream, int32_t dataStart, bool badCodes,
     }
 }
 
+bool GifCodec::Sniff(std::span<const uint8_t> head) {
+    return head.size() >= 13 && std::memcmp(head.data(), "GIF8", 4) == 0;
+}
+
 bool GifCodec::Decode(ImageStream* stream) {
     if (!stream) return false;
     uint8_t head[13];

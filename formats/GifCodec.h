@@ -7,6 +7,7 @@
 #include "ImageType.h"
 
 #include <cstdint>
+#include <span>
 
 class ImageStream;
 
@@ -14,6 +15,8 @@ class GifCodec : public CRaster {
 public:
     GifCodec() : CRaster(kTypeGif) {}
     bool Decode(ImageStream* stream);
+    // False when the first bytes rule the format out.
+    static bool Sniff(std::span<const uint8_t> head);
     bool Encode(ImageStream* stream);
 
 private:

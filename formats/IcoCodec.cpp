@@ -36,6 +36,12 @@ bool IcoCodec::DecodePng(ImageStream* stream, int32_t offset) {
     return true;
 }
 
+bool IcoCodec::Sniff(std::span<const uint8_t> head) {
+    if (head.size() < 6) return false;
+    const uint16_t kind = GetLE16(head.data() + 2);
+    return GetLE16(head.data()) == 0 && (kind == 1 || kind == 2) && GetLE16(head.data() + 4) > 0;
+}
+
 bool IcoCodec::Decode(ImageStream* stream) {
     if (!stream) return false;
     const int32_t start = stream->Tell();

@@ -5,12 +5,16 @@
 #include "CRaster.h"
 #include "ImageType.h"
 
+#include <span>
+
 class ImageStream;
 
 class IcoCodec : public CRaster {
 public:
     IcoCodec() : CRaster(kTypeIco) {}
     bool Decode(ImageStream* stream);
+    // False when the first bytes rule the format out.
+    static bool Sniff(std::span<const uint8_t> head);
     bool Encode(ImageStream* stream);
 
 private:

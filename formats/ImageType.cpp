@@ -1,5 +1,7 @@
 #include "ImageType.h"
 
+#include "FormatTable.h"
+
 #include <cctype>
 
 namespace {
@@ -12,33 +14,17 @@ bool EndsWithNoCase(std::string_view path, std::string_view suffix) {
     return true;
 }
 
-struct ExtensionRule {
-    std::string_view suffix;
-    ImageType type;
-};
-
-// Checked in order; the first match wins (".wbmp" before a plain "bmp").
-constexpr ExtensionRule kRules[] = {
-    {".bmp", kTypeBmp},  {".gif", kTypeGif},  {".jpg", kTypeJpeg},     {".jpeg", kTypeJpeg},
-    {".png", kTypePng},  {".ico", kTypeIco},  {".tif", kTypeTiff},     {".tiff", kTypeTiff},
-    {".tga", kTypeTga},  {".pcx", kTypePcx},  {".wbmp", kTypeWbmp},    {".wmf", kTypeMetafile},
-    {".emf", kTypeMetafile}, {".j2k", kTypeJp2}, {".jp2", kTypeJp2},   {".j2c", kTypeJpc},
-    {".jpc", kTypeJpc},  {".pgx", kTypePgx},  {".pnm", kTypePnm},      {".pgm", kTypePnm},
-    {".ppm", kTypePnm},  {".ras", kTypeRas},
-};
-
 } // namespace
 
+// No extension is the tail of another, so the rows can be searched in any order.
 ImageType ImageTypeFromExtension(std::string_view path) {
-    for (const ExtensionRule& rule : kRules)
-        if (EndsWithNoCase(path, rule.suffix)) return rule.type;
+    for (const ImageFormat& f : ImageFormats())
+        for (std::string_view suffix : f.extensions)
+            if (EndsWithNoCase(path, suffix)) return f.type;
     return kTypeUnknown;
 }
 
 const char* ImageTypeName(ImageType type) {
-    static const char* const kNames[kTypeCount] = {
-        "UNKNOWN", "BMP", "GIF", "JPEG", "PNG", "ICO",  "TIFF", "TGA",
-        "PCX",     "WBMP", "WMF", "JP2", "JPC", "PGX", "PNM",  "RAS",
-    };
-    return type < kTypeCount ? kNames[type] : "UNKNOWN";
+    const ImageFormat* f = FindImageFormat(type);
+    return f ? f->name : "UNKNOWN";
 }

@@ -164,6 +164,18 @@ bool Jpeg2000FamilyCodec::FromSamples(const SampleImage& si, ImageType type) {
     return true;
 }
 
+ImageType Jpeg2000FamilyCodec::SniffType(std::span<const uint8_t> head) {
+    switch (Sniff(head.data(), head.size())) {
+    case Format::Jp2: return kTypeJp2;
+    case Format::CodeStream: return kTypeJpc;
+    case Format::Pgx: return kTypePgx;
+    case Format::Pnm: return kTypePnm;
+    case Format::Ras: return kTypeRas;
+    case Format::Unknown: break;
+    }
+    return kTypeUnknown;
+}
+
 bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type) {
     if (!stream) return false;
     const int32_t start = stream->Tell();

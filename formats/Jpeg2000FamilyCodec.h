@@ -6,6 +6,8 @@
 #include "CRaster.h"
 #include "ImageType.h"
 
+#include <span>
+
 class ImageStream;
 struct SampleImage;
 
@@ -15,6 +17,8 @@ public:
     // type 0: detect the format and leave the image's type 0.
     bool Decode(ImageStream* stream, ImageType type);
     bool Encode(ImageStream* stream, ImageType type);
+    // The member of the family the first bytes belong to, or 0.
+    static ImageType SniffType(std::span<const uint8_t> head);
 
 private:
     bool FromSamples(const SampleImage& samples, ImageType type);

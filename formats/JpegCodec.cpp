@@ -1,14 +1,18 @@
 #include "JpegCodec.h"
 
 #include "ByteOrder.h"
+#include "Colour.h"
 #include "ImageStream.h"
+#include "Metadata.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include <sys/mman.h>
 
@@ -315,8 +319,13 @@ bool ExifReader::ReadDirectory(uint32_t offset) {
 bool ExifReader::Process(const uint8_t* data, size_t length) {
     if (length < 2 + 6 + 8 || std::memcmp(data, "Exif\0\0", 6) != 0)
         return Fail("Incorrect Exif header");
-    tiff_ = data + 6;
-    size_ = length - 8;
+    return ProcessTiff(data + 6, length - 8);
+}
+
+bool ExifReader::ProcessTiff(const uint8_t* data, size_t size) {
+    if (size < 8) return Fail("Incorrect Exif header");
+    tiff_ = data;
+    size_ = size;
     if (tiff_[0] == 'I' && tiff_[1] == 'I')
         bigEndian_ = false;
     else if (tiff_[0] == 'M' && tiff_[1] == 'M')
@@ -331,6 +340,13 @@ bool ExifReader::Process(const uint8_t* data, size_t length) {
     if (!ReadDirectory(first)) return false;
     info_->found = true;
     return true;
+}
+
+uint8_t ExifOrientation(const std::vector<uint8_t>& exif) {
+    ExifInfo info;
+    ExifReader reader(&info);
+    if (!reader.ProcessTiff(exif.data(), exif.size())) return 1;
+    return info.orientation >= 1 && info.orientation <= 8 ? uint8_t(info.orientation) : 1;
 }
 
 // ---- codec ------------------------------------------------------------------------
@@ -369,6 +385,116 @@ void ReadExif(j_decompress_ptr cinfo, ExifInfo* exif) {
     }
 }
 
+constexpr std::string_view kExifName("Exif\0\0", 6);
+constexpr std::string_view kXmpName("http://ns.adobe.com/xap/1.0/\0", 29);
+constexpr std::string_view kXmpExtensionName("http://ns.adobe.com/xmp/extension/\0", 35);
+constexpr std::string_view kPhotoshopName("Photoshop 3.0\0", 14);
+constexpr size_t kGuidLength = 32;
+// Extended XMP beyond this is not worth carrying.
+constexpr uint32_t kMaxXmpExtension = 16u << 20;
+constexpr size_t kMaxMarkerData = 65533;
+
+bool StartsWith(jpeg_saved_marker_ptr m, std::string_view name) {
+    return m->data_length >= name.size() && std::memcmp(m->data, name.data(), name.size()) == 0;
+}
+
+// Extended XMP arrives in pieces, each naming the whole length and its offset.
+// Only a complete extension of one GUID is kept.
+void ReadXmpExtension(j_decompress_ptr cinfo, ImageMetadata& meta) {
+    const size_t header = kXmpExtensionName.size() + kGuidLength + 8;
+    uint64_t received = 0;
+    for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1 || !StartsWith(m, kXmpExtensionName) ||
+            m->data_length <= header)
+            continue;
+        const uint8_t* p = m->data + kXmpExtensionName.size();
+        const std::string guid(reinterpret_cast<const char*>(p), kGuidLength);
+        const uint32_t total = GetBE32(p + kGuidLength), offset = GetBE32(p + kGuidLength + 4);
+        const size_t length = m->data_length - header;
+        if (meta.xmpExtensionGuid.empty()) {
+            if (total == 0 || total > kMaxXmpExtension) return;
+            meta.xmpExtensionGuid = guid;
+            meta.xmpExtension.assign(total, 0);
+        }
+        if (guid != meta.xmpExtensionGuid || total != meta.xmpExtension.size() ||
+            uint64_t(offset) + length > total)
+            continue;
+        std::memcpy(meta.xmpExtension.data() + offset, m->data + header, length);
+        received += length;
+    }
+    if (received != meta.xmpExtension.size()) {
+        meta.xmpExtension.clear();
+        meta.xmpExtensionGuid.clear();
+    }
+}
+
+// The raw blocks of the APP1, APP2 and APP13 segments the library kept.
+ImageMetadataPtr ReadMetadata(j_decompress_ptr cinfo) {
+    auto meta = std::make_shared<ImageMetadata>();
+    std::vector<uint8_t> resources;
+    for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
+        const JOCTET* end = m->data + m->data_length;
+        const JOCTET* data = m->data;
+        if (m->marker == JPEG_APP0 + 1 && meta->exif.empty() && StartsWith(m, kExifName))
+            meta->exif.assign(data + kExifName.size(), end);
+        else if (m->marker == JPEG_APP0 + 1 && meta->xmp.empty() && StartsWith(m, kXmpName))
+            meta->xmp.assign(data + kXmpName.size(), end);
+        else if (m->marker == JPEG_APP0 + 13 && StartsWith(m, kPhotoshopName))
+            resources.insert(resources.end(), data + kPhotoshopName.size(), end);
+    }
+    ReadXmpExtension(cinfo, *meta);
+    meta->iptc = IptcFromResources(resources.data(), resources.size());
+    JOCTET* icc = nullptr;
+    unsigned int iccLength = 0;
+    if (jpeg_read_icc_profile(cinfo, &icc, &iccLength) && icc) meta->icc.assign(icc, icc + iccLength);
+    std::free(icc);
+    if (meta->Empty()) return nullptr;
+    return meta;
+}
+
+void WriteSegment(j_compress_ptr cinfo, int marker, std::string_view name, const uint8_t* data,
+                  size_t size) {
+    if (size == 0 || name.size() + size > kMaxMarkerData) return;
+    jpeg_write_m_header(cinfo, marker, unsigned(name.size() + size));
+    for (char c : name)
+        jpeg_write_m_byte(cinfo, uint8_t(c));
+    for (size_t i = 0; i < size; ++i)
+        jpeg_write_m_byte(cinfo, data[i]);
+}
+
+void WriteXmpExtension(j_compress_ptr cinfo, const ImageMetadata& meta) {
+    const std::vector<uint8_t>& ext = meta.xmpExtension;
+    if (ext.empty() || meta.xmpExtensionGuid.size() != kGuidLength || meta.xmp.empty()) return;
+    constexpr size_t kPiece = 65400;
+    for (size_t offset = 0; offset < ext.size(); offset += kPiece) {
+        const size_t length = std::min(kPiece, ext.size() - offset);
+        uint8_t header[kGuidLength + 8];
+        std::memcpy(header, meta.xmpExtensionGuid.data(), kGuidLength);
+        PutBE32(header + kGuidLength, uint32_t(ext.size()));
+        PutBE32(header + kGuidLength + 4, uint32_t(offset));
+        const size_t size = kXmpExtensionName.size() + sizeof header + length;
+        jpeg_write_m_header(cinfo, JPEG_APP0 + 1, unsigned(size));
+        for (char c : kXmpExtensionName)
+            jpeg_write_m_byte(cinfo, uint8_t(c));
+        for (uint8_t b : header)
+            jpeg_write_m_byte(cinfo, b);
+        for (size_t i = 0; i < length; ++i)
+            jpeg_write_m_byte(cinfo, ext[offset + i]);
+    }
+}
+
+// Written right after the library's own header markers, while encoding.
+// A block too large for its segment is left out.
+void WriteMetadata(j_compress_ptr cinfo, const ImageMetadata& meta,
+                   const std::vector<uint8_t>& resources) {
+    WriteSegment(cinfo, JPEG_APP0 + 1, kExifName, meta.exif.data(), meta.exif.size());
+    WriteSegment(cinfo, JPEG_APP0 + 1, kXmpName, meta.xmp.data(), meta.xmp.size());
+    if (meta.xmp.size() + kXmpName.size() <= kMaxMarkerData) WriteXmpExtension(cinfo, meta);
+    if (!meta.icc.empty() && meta.icc.size() <= UINT32_MAX / 2)
+        jpeg_write_icc_profile(cinfo, meta.icc.data(), unsigned(meta.icc.size()));
+    WriteSegment(cinfo, JPEG_APP0 + 13, kPhotoshopName, resources.data(), resources.size());
+}
+
 // Output colour space: grey stays grey, YCbCr and RGB come out as the image's
 // BGR, four-component files as CMYK converted per row.
 bool ChooseOutput(j_decompress_ptr cinfo) {
@@ -391,6 +517,53 @@ bool ChooseOutput(j_decompress_ptr cinfo) {
 
 } // namespace
 
+// Kept in members: a library error may jump out of Decode past any local.
+// CMYK goes through its profile when it has one; the pixels are then sRGB
+// and the profile no longer theirs.
+void JpegCodec::TakeMetadata(jpeg_decompress_struct* cinfo, bool cmyk) {
+    ImageMetadataPtr metadata = ReadMetadata(cinfo);
+    cmykProfile_.reset();
+    if (cmyk && metadata) {
+        auto converter = std::make_shared<CmykConverter>(metadata->icc, cinfo->saw_Adobe_marker);
+        if (converter->Valid()) {
+            cmykProfile_ = converter;
+            auto copy = std::make_shared<ImageMetadata>(*metadata);
+            copy->icc.clear();
+            metadata = copy->Empty() ? nullptr : std::move(copy);
+        }
+    }
+    SetMetadata(std::move(metadata));
+}
+
+bool JpegCodec::Sniff(std::span<const uint8_t> head) {
+    // The library insists on a start-of-image marker in the first two bytes.
+    return head.size() >= 2 && head[0] == 0xFF && head[1] == 0xD8;
+}
+
+bool JpegCodec::ReadFrameSize(ImageStream* stream, uint32_t* width, uint32_t* height) {
+    if (!stream || stream->GetC() != 0xFF || stream->GetC() != 0xD8) return false;
+    for (int guard = 0; guard < 1000; ++guard) {
+        int c = stream->GetC();
+        while (c == 0xFF) c = stream->GetC();
+        if (c < 0 || c == 0xD9 || c == 0xDA) return false;
+        if (c == 0x01 || (c >= 0xD0 && c <= 0xD7)) continue; // markers without a length
+        const int hi = stream->GetC(), lo = stream->GetC();
+        if (hi < 0 || lo < 0) return false;
+        const int length = (hi << 8) | lo;
+        if (length < 2) return false;
+        const bool frame = c >= 0xC0 && c <= 0xCF && c != 0xC4 && c != 0xC8 && c != 0xCC;
+        if (frame) {
+            uint8_t b[5];
+            if (stream->Read(b, 1, 5) != 5) return false;
+            *height = uint32_t((b[1] << 8) | b[2]);
+            *width = uint32_t((b[3] << 8) | b[4]);
+            return *width > 0 && *height > 0;
+        }
+        if (!stream->Seek(length - 2, SEEK_CUR)) return false;
+    }
+    return false;
+}
+
 bool JpegCodec::Decode(ImageStream* stream) {
     if (!stream) return false;
     exif_ = ExifInfo{};
@@ -409,6 +582,8 @@ bool JpegCodec::Decode(ImageStream* stream) {
     scanLimit.pub.progress_monitor = CheckScanCount;
     cinfo.progress = &scanLimit.pub;
     jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 13, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
     ReadExif(&cinfo, &exif_);
     if (!ChooseOutput(&cinfo)) ERREXIT(&cinfo, JERR_CONVERSION_NOTIMPL);
@@ -424,6 +599,8 @@ bool JpegCodec::Decode(ImageStream* stream) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
+    if (exif_.orientation >= 1 && exif_.orientation <= 8) SetOrientation(uint8_t(exif_.orientation));
+    TakeMetadata(&cinfo, cmyk);
     PreferHugePages(Pixels(), PixelBytes());
     jpeg_start_decompress(&cinfo);
     ApplyResolution(cinfo.density_unit, cinfo.X_density, cinfo.Y_density);
@@ -441,7 +618,10 @@ bool JpegCodec::Decode(ImageStream* stream) {
         const JDIMENSION first = cinfo.output_scanline;
         if (cmyk) {
             if (jpeg_read_scanlines(&cinfo, cmykRow, 1) != 1) break;
-            CmykToBgr(cmykRow[0], RowPointer(height - 1 - first), width, cinfo.saw_Adobe_marker);
+            if (cmykProfile_)
+                cmykProfile_->Row(cmykRow[0], RowPointer(height - 1 - first), width);
+            else
+                CmykToBgr(cmykRow[0], RowPointer(height - 1 - first), width, cinfo.saw_Adobe_marker);
         } else {
             JSAMPROW rows[kRowBatch];
             const JDIMENSION n = std::min(kRowBatch, height - first);
@@ -513,6 +693,9 @@ bool JpegCodec::Encode(ImageStream* stream) {
         return false;
     }
     const bool packed = GetBitsPerPixel() < 8;
+    // Made before the library can jump out of this function.
+    const std::vector<uint8_t> resources =
+        Metadata() ? ResourcesFromIptc(Metadata()->iptc) : std::vector<uint8_t>();
     jpeg_compress_struct cinfo;
     ErrorManager jerr;
     StreamDestination dest;
@@ -533,6 +716,7 @@ bool JpegCodec::Encode(ImageStream* stream) {
     cinfo.X_density = Density(GetResolutionX());
     cinfo.Y_density = Density(GetResolutionY());
     jpeg_start_compress(&cinfo, TRUE);
+    if (const ImageMetadata* meta = Metadata()) WriteMetadata(&cinfo, *meta, resources);
 
     const JDIMENSION height = cinfo.image_height;
     JSAMPARRAY expanded = nullptr;

@@ -8,9 +8,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
+class CmykConverter;
 class ImageStream;
+struct jpeg_decompress_struct;
 
 // The fields of an Exif block this system reads. Resolution and unit come
 // from the first directory only: later directories describe the thumbnail.
@@ -22,12 +27,17 @@ struct ExifInfo {
     bool found = false;
 };
 
+// The orientation an Exif block (TIFF header onwards) gives, 1 when none.
+uint8_t ExifOrientation(const std::vector<uint8_t>& exif);
+
 // Parses the payload of an APP1 segment ("Exif\0\0" and a TIFF structure).
 class ExifReader {
 public:
     explicit ExifReader(ExifInfo* info) : info_(info) {}
     // data points after the segment's length bytes; length counts those bytes.
     bool Process(const uint8_t* data, size_t length);
+    // The same from the TIFF header on (PNG's eXIf, a stored Exif block).
+    bool ProcessTiff(const uint8_t* data, size_t size);
     const char* ErrorText() const { return error_; }
 
 private:
@@ -56,11 +66,17 @@ class JpegCodec : public CRaster {
 public:
     JpegCodec() : CRaster(kTypeJpeg) {}
     bool Decode(ImageStream* stream);
+    // False when the first bytes rule the format out.
+    static bool Sniff(std::span<const uint8_t> head);
+    // The frame size, walking the markers up to the first start-of-frame.
+    static bool ReadFrameSize(ImageStream* stream, uint32_t* width, uint32_t* height);
     bool Encode(ImageStream* stream);
     const ExifInfo& Exif() const { return exif_; }
 
 private:
     void ApplyResolution(uint8_t unit, uint16_t xDensity, uint16_t yDensity);
+    void TakeMetadata(jpeg_decompress_struct* cinfo, bool cmyk);
 
     ExifInfo exif_;
+    std::shared_ptr<const CmykConverter> cmykProfile_;
 };

@@ -37,6 +37,20 @@ void MetafileCodec::Shrink(uint32_t* width, uint32_t* height) {
     }
 }
 
+bool MetafileCodec::Sniff(std::span<const uint8_t> head) {
+    const uint8_t* p = head.data();
+    // Enhanced metafiles: a header record with the " EMF" signature.
+    if (head.size() >= 88 && GetLE32(p) == 1 && GetLE32(p + 40) == 0x464D4520) return true;
+    // Placeable metafiles (the only plain ones read): key, checksum, units, type.
+    if (head.size() < 40 || GetLE32(p) != kPlaceableKey) return false;
+    uint16_t sum = 0;
+    for (int i = 0; i < 10; ++i)
+        sum ^= GetLE16(p + 2 * i);
+    const uint16_t unitsPerInch = GetLE16(p + 14), type = GetLE16(p + 22);
+    return sum == GetLE16(p + 20) && unitsPerInch != 0 && unitsPerInch <= 2540 &&
+           (type == 1 || type == 2);
+}
+
 bool MetafileCodec::ReadPlaceable(ImageStream* stream, std::vector<uint8_t>* records,
                                   int16_t box[4], uint32_t* width, uint32_t* height) {
     const int32_t start = stream->Tell();

@@ -6,6 +6,7 @@
 #include "ImageType.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 class ImageStream;
@@ -17,6 +18,8 @@ public:
     MetafileCodec() : CRaster(kTypeMetafile) {}
     // Non-zero forced sizes replace the computed ones.
     bool Decode(ImageStream* stream, uint32_t forcedWidth = 0, uint32_t forcedHeight = 0);
+    // False when the first bytes rule the format out.
+    static bool Sniff(std::span<const uint8_t> head);
     bool Encode(ImageStream* stream);
 
     // Fits both sides within kMaxSide, the width first.

@@ -130,6 +130,14 @@ bool PcxCodec::Fail(const char* text) {
     return false;
 }
 
+bool PcxCodec::Sniff(std::span<const uint8_t> head) {
+    if (head.size() < 128) return false;
+    const uint8_t* h = head.data();
+    const int32_t width = int32_t(GetLE16(h + 8)) - GetLE16(h + 4) + 1;
+    const int32_t height = int32_t(GetLE16(h + 10)) - GetLE16(h + 6) + 1;
+    return h[0] == 10 && h[2] == 1 && h[65] <= 4 && width > 0 && height > 0;
+}
+
 bool PcxCodec::Decode(ImageStream* stream) {
     if (!stream) return false;
     uint8_t head[128];

@@ -1,6 +1,8 @@
 #include "PngCodec.h"
 
 #include "ImageStream.h"
+#include "JpegCodec.h"
+#include "Metadata.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -8,6 +10,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
 
 // libpng leaves through longjmp. Each function below that calls the library
 // after a setjmp holds no object with a destructor; what it allocates lives
@@ -152,6 +157,187 @@ void ReadTransparency(png_structp png, png_infop info, CRaster& image) {
         pal[i].rgbReserved = 255;
 }
 
+// ---- metadata chunks -------------------------------------------------------------
+
+constexpr std::string_view kXmpKey = "XML:com.adobe.xmp";
+constexpr std::string_view kIptcKey = "Raw profile type iptc";
+constexpr std::string_view kExifKeys[] = {"Raw profile type exif", "Raw profile type APP1"};
+// No block worth carrying inflates beyond this.
+constexpr size_t kMaxBlock = 16u << 20;
+
+// The chunks that carry metadata, kept raw while the library reads; they
+// are unpacked after it is done, where no library error can jump past them.
+struct MetadataChunks {
+    std::vector<uint8_t> exif, icc, xmp, iptc, textExif;
+    uint8_t xmpKind = 0, iptcKind = 0, textExifKind = 0; // the chunk's name's first letter
+};
+
+std::string_view Keyword(const png_unknown_chunk& chunk) {
+    const char* text = reinterpret_cast<const char*>(chunk.data);
+    const size_t n = strnlen(text, std::min<size_t>(chunk.size, 80));
+    return std::string_view(text, n);
+}
+
+int KeepMetadataChunk(png_structp png, png_unknown_chunkp chunk) {
+    auto* kept = static_cast<MetadataChunks*>(png_get_user_chunk_ptr(png));
+    if (!kept || !chunk->data || chunk->size == 0) return 1;
+    const std::string_view name(reinterpret_cast<const char*>(chunk->name), 4);
+    std::vector<uint8_t>* slot = nullptr;
+    uint8_t* kind = nullptr;
+    if (name == "eXIf") {
+        slot = &kept->exif;
+    } else if (name == "iCCP") {
+        slot = &kept->icc;
+    } else if (name == "iTXt" || name == "zTXt" || name == "tEXt") {
+        const std::string_view key = Keyword(*chunk);
+        if (key == kXmpKey) slot = &kept->xmp, kind = &kept->xmpKind;
+        if (key == kIptcKey) slot = &kept->iptc, kind = &kept->iptcKind;
+        if (key == kExifKeys[0] || key == kExifKeys[1]) slot = &kept->textExif, kind = &kept->textExifKind;
+    }
+    if (!slot || !slot->empty()) return 1; // the first of each kind counts
+    try {
+        slot->assign(chunk->data, chunk->data + chunk->size);
+        if (kind) *kind = chunk->name[0];
+    } catch (...) {
+    }
+    return 1;
+}
+
+bool Inflate(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    z.next_in = const_cast<uint8_t*>(data);
+    z.avail_in = uInt(std::min<size_t>(size, UINT32_MAX));
+    out.clear();
+    int status = Z_OK;
+    while (status == Z_OK && out.size() < kMaxBlock) {
+        const size_t at = out.size();
+        out.resize(std::min(kMaxBlock, at + 65536));
+        z.next_out = out.data() + at;
+        z.avail_out = uInt(out.size() - at);
+        status = inflate(&z, Z_NO_FLUSH);
+        out.resize(out.size() - z.avail_out);
+    }
+    inflateEnd(&z);
+    return status == Z_STREAM_END;
+}
+
+// A text chunk's text: tEXt as it is, zTXt and compressed iTXt inflated.
+bool ChunkText(const std::vector<uint8_t>& chunk, uint8_t kind, std::vector<uint8_t>& text) {
+    const auto end = chunk.end();
+    auto at = std::find(chunk.begin(), end, 0); // after the keyword
+    if (at == end) return false;
+    ++at;
+    bool compressed = kind == 'z';
+    if (kind == 'i') {
+        if (end - at < 2) return false;
+        compressed = at[0] != 0;
+        at += 2;
+        for (int field = 0; field < 2; ++field) { // language, translated keyword
+            at = std::find(at, end, 0);
+            if (at == end) return false;
+            ++at;
+        }
+    } else if (kind == 'z') {
+        if (at == end) return false;
+        ++at; // compression method
+    }
+    if (compressed) return Inflate(&*at, size_t(end - at), text);
+    text.assign(at, end);
+    return true;
+}
+
+int HexValue(uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The customary raw profile text: a line with the profile's name, one with
+// its length in bytes, then the bytes in hexadecimal over several lines.
+std::vector<uint8_t> RawProfile(const std::vector<uint8_t>& text) {
+    size_t i = 0, lines = 0;
+    while (i < text.size() && lines < 2)
+        lines += text[i++] == '\n';
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    size_t length = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && length <= kMaxBlock)
+        length = length * 10 + size_t(text[i++] - '0');
+    if (length == 0 || length > kMaxBlock || length > text.size() / 2) return {};
+    std::vector<uint8_t> bytes;
+    bytes.reserve(length);
+    int high = -1;
+    for (; i < text.size() && bytes.size() < length; ++i) {
+        const int v = HexValue(text[i]);
+        if (v < 0) continue;
+        if (high < 0) high = v;
+        else bytes.push_back(uint8_t(high << 4 | v)), high = -1;
+    }
+    if (bytes.size() != length) return {};
+    return bytes;
+}
+
+std::vector<uint8_t> ProfileFromIccp(const std::vector<uint8_t>& chunk) {
+    auto at = std::find(chunk.begin(), chunk.end(), 0); // profile name
+    if (chunk.end() - at < 2) return {};
+    std::vector<uint8_t> profile;
+    if (!Inflate(&*(at + 2), size_t(chunk.end() - at - 2), profile)) return {};
+    return profile;
+}
+
+ImageMetadataPtr UnpackMetadata(const MetadataChunks& kept) {
+    auto meta = std::make_shared<ImageMetadata>();
+    meta->exif = kept.exif;
+    if (meta->exif.size() >= 6 && std::memcmp(meta->exif.data(), "Exif\0\0", 6) == 0)
+        meta->exif.erase(meta->exif.begin(), meta->exif.begin() + 6);
+    std::vector<uint8_t> text;
+    if (meta->exif.empty() && !kept.textExif.empty() && ChunkText(kept.textExif, kept.textExifKind, text)) {
+        meta->exif = RawProfile(text);
+        if (meta->exif.size() >= 6 && std::memcmp(meta->exif.data(), "Exif\0\0", 6) == 0)
+            meta->exif.erase(meta->exif.begin(), meta->exif.begin() + 6);
+    }
+    if (!kept.icc.empty()) meta->icc = ProfileFromIccp(kept.icc);
+    if (!kept.xmp.empty() && ChunkText(kept.xmp, kept.xmpKind, text)) meta->xmp = text;
+    if (!kept.iptc.empty() && ChunkText(kept.iptc, kept.iptcKind, text)) {
+        std::vector<uint8_t> raw = RawProfile(text);
+        const bool resources = raw.size() >= 4 && (std::memcmp(raw.data(), "8BIM", 4) == 0 ||
+                                                   std::memcmp(raw.data(), "Photo", 4) == 0);
+        if (resources) {
+            const size_t skip = raw[0] == 'P' && raw.size() >= 14 ? 14 : 0;
+            raw = IptcFromResources(raw.data() + skip, raw.size() - skip);
+        }
+        meta->iptc = std::move(raw);
+    }
+    if (meta->Empty()) return nullptr;
+    return meta;
+}
+
+void TakeMetadata(CRaster& image, const MetadataChunks& kept) {
+    try {
+        ImageMetadataPtr meta = UnpackMetadata(kept);
+        if (meta && !meta->exif.empty()) image.SetOrientation(ExifOrientation(meta->exif));
+        image.SetMetadata(std::move(meta));
+    } catch (...) {
+        image.SetMetadata(nullptr); // a damaged block costs the blocks, not the picture
+    }
+}
+
+std::string RawProfileText(const char* name, const std::vector<uint8_t>& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text = std::string("\n") + name + "\n";
+    char length[32];
+    std::snprintf(length, sizeof length, "%8zu\n", bytes.size());
+    text += length;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 15];
+        if (i % 36 == 35 || i + 1 == bytes.size()) text += '\n';
+    }
+    return text;
+}
+
 } // namespace
 
 // The library's row loop. Rows of later interlace passes are merged by the
@@ -190,8 +376,12 @@ static bool ReadImage(png_structp png, png_infop info, PngContext& ctx) {
     CRaster& image = *ctx.image;
     // Chunks we never use are skipped unread: compressed text can inflate
     // to many megabytes from a few bytes of file.
-    static const png_byte kUnused[] = "zTXt\0iTXt\0tEXt\0iCCP\0sPLT";
-    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kUnused, 5);
+    static const png_byte kUnused[] = "sPLT";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kUnused, 1);
+    // Those that may carry metadata come to KeepMetadataChunk raw, so that
+    // only the few wanted ones are ever inflated, within a limit.
+    static const png_byte kMetadata[] = "zTXt\0iTXt\0tEXt\0iCCP\0eXIf";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kMetadata, 5);
     png_read_info(png, info);
     const uint32_t pixelDepth = PixelDepth(png, info);
     const int colorType = png_get_color_type(png, info);
@@ -230,6 +420,12 @@ static bool ReadImage(png_structp png, png_infop info, PngContext& ctx) {
     return true;
 }
 
+bool PngCodec::Sniff(std::span<const uint8_t> head) {
+    // The library checks the whole eight-byte signature.
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return head.size() >= 8 && std::memcmp(head.data(), kSignature, 8) == 0;
+}
+
 bool PngCodec::Decode(ImageStream* stream) {
     if (!stream) {
         SetLastError("Read Error");
@@ -247,6 +443,7 @@ bool PngCodec::Decode(ImageStream* stream) {
         return false;
     }
     PngContext ctx{stream, this, nullptr};
+    MetadataChunks kept;
     png_set_error_fn(png, &ctx, ReadError, IgnoreWarning);
     if (setjmp(png_jmpbuf(png))) {
         std::free(ctx.buffer);
@@ -254,9 +451,11 @@ bool PngCodec::Decode(ImageStream* stream) {
         return false;
     }
     png_set_read_fn(png, &ctx, ReadData);
+    png_set_read_user_chunk_fn(png, &kept, KeepMetadataChunk);
     const bool ok = ReadImage(png, info, ctx);
     std::free(ctx.buffer);
     png_destroy_read_struct(&png, &info, nullptr);
+    if (ok) TakeMetadata(*this, kept);
     return ok;
 }
 
@@ -375,11 +574,58 @@ void BuildRgbaRow(const CRaster& image, uint32_t y, uint8_t* out) {
 
 } // namespace
 
-static void WriteImage(png_structp png, png_infop info, PngContext& ctx) {
+// The library copies every block it is given; a profile it finds unfit for
+// the picture is dropped with a warning (benign errors are made warnings).
+// The text chunks' texts, made before the library can jump out of Encode
+// (libpng measures them with strlen).
+struct MetadataTexts {
+    std::string xmp, iptc;
+};
+
+static MetadataTexts MakeTexts(const ImageMetadata* meta) {
+    MetadataTexts texts;
+    if (!meta) return texts;
+    texts.xmp.assign(meta->xmp.begin(), meta->xmp.end());
+    texts.xmp.resize(strnlen(texts.xmp.c_str(), texts.xmp.size()));
+    if (!meta->iptc.empty()) texts.iptc = RawProfileText("iptc", meta->iptc);
+    return texts;
+}
+
+static void WriteMetadataChunks(png_structp png, png_infop info, const ImageMetadata& meta,
+                                const MetadataTexts& strings) {
+    png_set_benign_errors(png, 1);
+    if (!meta.exif.empty() && meta.exif.size() <= INT32_MAX)
+        png_set_eXIf_1(png, info, png_uint_32(meta.exif.size()), const_cast<uint8_t*>(meta.exif.data()));
+    if (!meta.icc.empty() && meta.icc.size() <= INT32_MAX)
+        png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, meta.icc.data(),
+                     png_uint_32(meta.icc.size()));
+    png_text texts[2] = {};
+    int count = 0;
+    if (!strings.xmp.empty()) {
+        png_text& t = texts[count++];
+        t.compression = PNG_ITXT_COMPRESSION_NONE;
+        t.key = const_cast<char*>(kXmpKey.data());
+        t.text = const_cast<char*>(strings.xmp.c_str());
+        t.itxt_length = strings.xmp.size();
+        t.lang = const_cast<char*>("");
+        t.lang_key = const_cast<char*>("");
+    }
+    if (!strings.iptc.empty()) {
+        png_text& t = texts[count++];
+        t.compression = PNG_TEXT_COMPRESSION_zTXt;
+        t.key = const_cast<char*>(kIptcKey.data());
+        t.text = const_cast<char*>(strings.iptc.c_str());
+        t.text_length = strings.iptc.size();
+    }
+    if (count) png_set_text(png, info, texts, count);
+}
+
+static void WriteImage(png_structp png, png_infop info, PngContext& ctx, const MetadataTexts& texts) {
     CRaster& image = *ctx.image;
     const bool rgba =
         image.HasAlpha() || (image.GetBitsPerPixel() == 24 && image.GetTransparentIndex() != -1);
     WriteHeader(png, info, image, rgba);
+    if (const ImageMetadata* meta = image.Metadata()) WriteMetadataChunks(png, info, *meta, texts);
     // True-colour rows after adaptive filtering compress about as well with
     // run-length matching alone, several times faster; palette rows repeat
     // over longer distances and keep the full search.
@@ -418,6 +664,8 @@ bool PngCodec::Encode(ImageStream* stream) {
         return false;
     }
     PngContext ctx{stream, this, nullptr};
+    // Made before the library can jump out of this function.
+    const MetadataTexts texts = MakeTexts(Metadata());
     png_set_error_fn(png, &ctx, WriteError, IgnoreWarning);
     if (setjmp(png_jmpbuf(png))) {
         std::free(ctx.buffer);
@@ -426,7 +674,7 @@ bool PngCodec::Encode(ImageStream* stream) {
         return false;
     }
     png_set_write_fn(png, &ctx, WriteData, FlushData);
-    WriteImage(png, info, ctx);
+    WriteImage(png, info, ctx, texts);
     std::free(ctx.buffer);
     png_destroy_write_struct(&png, &info);
     return true;

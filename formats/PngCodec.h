@@ -7,12 +7,16 @@
 #include "CRaster.h"
 #include "ImageType.h"
 
+#include <span>
+
 class ImageStream;
 
 class PngCodec : public CRaster {
 public:
     PngCodec() : CRaster(kTypePng) {}
     bool Decode(ImageStream* stream);
+    // False when the first bytes rule the format out.
+    static bool Sniff(std::span<const uint8_t> head);
     // May reorder the palette of an image with a transparent index so that
     // the transparent entry is 0, and then sets the transparent index to 0.
     bool Encode(ImageStream* stream);

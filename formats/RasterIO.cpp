@@ -1,8 +1,7 @@
 // Format dispatch: CRaster's load, save, decode and encode entry points.
 // They are members of CRaster but live here, beside the codecs they reach.
-#include "CodecTable.h"
+#include "FormatTable.h"
 #include "ImageStream.h"
-#include "ImageType.h"
 
 #include <cstring>
 
@@ -24,20 +23,14 @@ bool CRaster::CheckEncodable(ImageStream* stream) {
 }
 
 bool CRaster::Decode(ImageStream* stream, ImageType type) {
-    if (type >= 1 && type < kTypeCount) return DecodeWithCodec(*this, stream, type);
-    if (type == 0 && stream) {
-        const int32_t start = stream->Tell();
-        for (ImageType t : kUntypedDecodeOrder) {
-            if (DecodeWithCodec(*this, stream, t, /*quiet=*/true)) return true;
-            stream->Seek(start, SEEK_SET);
-        }
-    }
+    if (FindImageFormat(type)) return DecodeWithCodec(*this, stream, type);
+    if (type == 0 && DecodeUntyped(*this, stream)) return true;
     SetLastError("Decode: Unknown or wrong format");
     return false;
 }
 
 bool CRaster::Encode(ImageStream* stream, ImageType type) {
-    if (type >= 1 && type < kTypeCount) return EncodeWithCodec(*this, stream, type);
+    if (FindImageFormat(type)) return EncodeWithCodec(*this, stream, type);
     SetLastError("Encode: Unknown format");
     return false;
 }
@@ -53,7 +46,7 @@ bool CRaster::Encode(FILE* file, ImageType type) {
 }
 
 bool CRaster::LoadFile(const std::string& path, ImageType type) {
-    if (type >= 1 && type < kTypeCount) {
+    if (FindImageFormat(type)) {
         FileImageStream file;
         if (!file.Open(path.c_str(), "rb")) return false;
         if (Decode(&file, type)) return true;

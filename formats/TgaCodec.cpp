@@ -104,6 +104,17 @@ void TgaCodec::ExpandRow(StreamReader& in, uint8_t* row, uint32_t y, bool rle, P
     }
 }
 
+// TGA has no signature: only a header the decoder would refuse rules it out.
+bool TgaCodec::Sniff(std::span<const uint8_t> head) {
+    if (head.size() < 18) return false;
+    const uint8_t* h = head.data();
+    const uint8_t type = h[2], depth = h[16];
+    const bool knownType = (type >= 1 && type <= 3) || (type >= 9 && type <= 11);
+    const bool knownDepth = depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
+    return knownType && knownDepth && GetLE16(h + 5) <= 256 && GetLE16(h + 12) != 0 &&
+           GetLE16(h + 14) != 0;
+}
+
 bool TgaCodec::Decode(ImageStream* stream) {
     if (!stream) return false;
     uint8_t header[18];

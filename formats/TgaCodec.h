@@ -5,6 +5,8 @@
 #include "CRaster.h"
 #include "ImageType.h"
 
+#include <span>
+
 class ImageStream;
 class StreamReader;
 
@@ -12,6 +14,8 @@ class TgaCodec : public CRaster {
 public:
     TgaCodec() : CRaster(kTypeTga) {}
     bool Decode(ImageStream* stream);
+    // False when the first bytes rule the format out.
+    static bool Sniff(std::span<const uint8_t> head);
     bool Encode(ImageStream* stream);
 
 private:

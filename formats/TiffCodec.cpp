@@ -1,6 +1,8 @@
 #include "TiffCodec.h"
 
 #include "ImageStream.h"
+#include "Metadata.h"
+#include "Orientation.h"
 
 #include <tiffio.h>
 
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -198,19 +201,94 @@ TIFF* CRasterTIF::OpenStream(ImageStream* stream, const char* mode) {
     return tif;
 }
 
+bool CRasterTIF::Sniff(std::span<const uint8_t> head) {
+    // Byte order mark, then 42 (classic) or 43 (BigTIFF) in that order.
+    if (head.size() < 8) return false;
+    const uint8_t* p = head.data();
+    if (p[0] == 'I' && p[1] == 'I') return p[3] == 0 && (p[2] == 42 || p[2] == 43);
+    if (p[0] == 'M' && p[1] == 'M') return p[2] == 0 && (p[3] == 42 || p[3] == 43);
+    return false;
+}
+
 bool CRasterTIF::Decode(ImageStream* stream) {
     if (!stream) {
         SetLastError("Error encountered while opening TIFF file");
         return false;
     }
+    const int32_t start = stream->Tell();
     TIFF* tif = OpenStream(stream, "rb");
     if (!tif) {
         Fail("Error encountered while opening TIFF file");
         return false;
     }
     const bool ok = ReadPage(tif);
+    ImageMetadata blocks;
+    const bool exif = ok && ReadMetadataTags(tif, blocks);
     TIFFClose(tif);
+    if (ok) TakeMetadata(stream, start, exif, blocks);
     return ok;
+}
+
+namespace {
+
+std::vector<uint8_t> TagBytes(TIFF* tif, uint32_t tag) {
+    uint32_t count = 0;
+    void* data = nullptr;
+    if (!TIFFGetField(tif, tag, &count, &data) || !data || count == 0) return {};
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    return std::vector<uint8_t>(p, p + count);
+}
+
+bool HasTag(TIFF* tif, uint32_t tag) {
+    const TIFFField* field = TIFFFieldWithTag(tif, tag);
+    if (!field) return false;
+    if (TIFFFieldDataType(field) == TIFF_ASCII) {
+        char* text = nullptr;
+        return TIFFGetField(tif, tag, &text) && text && *text;
+    }
+    uint64_t offset = 0;
+    return TIFFGetField(tif, tag, &offset) && offset != 0;
+}
+
+// Whole files are read only for files with camera tags: a scan's few
+// hundred megabytes are not read twice for nothing.
+std::vector<uint8_t> WholeStream(ImageStream* stream, int32_t start) {
+    const int32_t size = stream->Size();
+    if (start < 0 || size <= start || !stream->Seek(start, SEEK_SET)) return {};
+    std::vector<uint8_t> bytes(size_t(size - start));
+    if (stream->Read(bytes.data(), 1, bytes.size()) != bytes.size()) return {};
+    return bytes;
+}
+
+} // namespace
+
+// XMP, IPTC and the profile as stored; true when the page has the tags Exif
+// is made of, which Exiv2 reads from the whole file.
+bool CRasterTIF::ReadMetadataTags(TIFF* tif, ImageMetadata& blocks) {
+    blocks.xmp = TagBytes(tif, TIFFTAG_XMLPACKET);
+    blocks.iptc = TagBytes(tif, TIFFTAG_RICHTIFFIPTC);
+    // Often stored as 32-bit words: up to three zeros of padding are no dataset.
+    for (int i = 0; i < 3 && !blocks.iptc.empty() && blocks.iptc.back() == 0; ++i)
+        blocks.iptc.pop_back();
+    blocks.icc = TagBytes(tif, TIFFTAG_ICCPROFILE);
+    static constexpr uint32_t kCameraTags[] = {TIFFTAG_EXIFIFD, TIFFTAG_GPSIFD, TIFFTAG_MAKE,
+                                               TIFFTAG_MODEL,   TIFFTAG_DATETIME, TIFFTAG_ARTIST,
+                                               TIFFTAG_COPYRIGHT};
+    for (uint32_t tag : kCameraTags)
+        if (HasTag(tif, tag)) return true;
+    return false;
+}
+
+void CRasterTIF::TakeMetadata(ImageStream* stream, int32_t start, bool exif, ImageMetadata& blocks) {
+    try {
+        if (exif) {
+            const std::vector<uint8_t> file = WholeStream(stream, start);
+            blocks.exif = ExifFromTiffFile(file.data(), file.size());
+        }
+        if (!blocks.Empty()) SetMetadata(std::make_shared<ImageMetadata>(std::move(blocks)));
+    } catch (const std::bad_alloc&) {
+        // The picture loaded; only its blocks are lost.
+    }
 }
 
 void CRasterTIF::ReadPlacement(TIFF* tif) {
@@ -268,7 +346,8 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
     if (rgb) return ReadRgba(tif, page);
     BuildPalette(tif, page);
     if (!ReadBands(tif, page)) return false;
-    if (!ApplyOrientation(page.orientation)) {
+    SetOrientation(uint8_t(page.orientation));
+    if (!TurnUpright(*this)) {
         Fail("CRasterTIF can't allocate memory", "");
         return false;
     }
@@ -466,27 +545,6 @@ bool CRasterTIF::StoreRow(const Page& page, const uint8_t* src, uint32_t y, uint
     return true;
 }
 
-bool CRasterTIF::ApplyOrientation(uint16_t orientation) {
-    switch (orientation) {
-    case ORIENTATION_TOPRIGHT:
-        return MirrorHorizontal();
-    case ORIENTATION_BOTRIGHT:
-        return FlipVertical() && MirrorHorizontal();
-    case ORIENTATION_BOTLEFT:
-        return FlipVertical();
-    case ORIENTATION_LEFTTOP:
-        return Transpose(false);
-    case ORIENTATION_RIGHTTOP:
-        return Rotate90() && SwapResolution();
-    case ORIENTATION_RIGHTBOT:
-        return Transpose(true);
-    case ORIENTATION_LEFTBOT:
-        return Rotate270() && SwapResolution();
-    default:
-        return true;
-    }
-}
-
 // Rows become columns: pixel (column c, row r from the top) goes to
 // (column r, row c), or for the transverse to (height-1-r, width-1-c).
 bool CRasterTIF::Transpose(bool transverse) {
@@ -630,8 +688,26 @@ bool CRasterTIF::WriteScanlines(TIFF* tif, uint32_t depth, uint32_t samples) {
     return ok;
 }
 
+// With metadata the file is made in memory first: Exiv2 places the blocks
+// among libtiff's tags, and the result reaches the stream once.
 bool CRasterTIF::Encode(ImageStream* stream, bool append) {
     if (CheckEncodable(stream)) return false;
+    const ImageMetadata* meta = Metadata();
+    if (append || !meta || meta->Empty()) return EncodePlain(stream, append);
+    MemoryImageStream memory;
+    if (!memory.Open() || !EncodePlain(&memory, false)) return false;
+    const int32_t size = memory.Size();
+    uint8_t* buffer = memory.GetBuffer(false);
+    std::vector<uint8_t> file(buffer, buffer + size);
+    EmbedInTiff(file, *meta);
+    if (stream->Write(file.data(), 1, file.size()) != file.size()) {
+        Fail("Error saving TIFF file", "");
+        return false;
+    }
+    return true;
+}
+
+bool CRasterTIF::EncodePlain(ImageStream* stream, bool append) {
     // A new file is created rather than appended to: appending first reads
     // the stream, which a write-only file reports as an error.
     tif_ = OpenStream(stream, append ? "a" : "w");

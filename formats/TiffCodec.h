@@ -6,6 +6,8 @@
 #include "CRaster.h"
 #include "ImageType.h"
 
+#include <span>
+
 class ImageStream;
 typedef struct tiff TIFF;
 
@@ -17,6 +19,8 @@ public:
     CRasterTIF& operator=(const CRasterTIF&) = delete;
 
     bool Decode(ImageStream* stream);
+    // False when the first bytes rule the format out.
+    static bool Sniff(std::span<const uint8_t> head);
     // append adds a page to a TIFF the stream already holds.
     bool Encode(ImageStream* stream, bool append = false);
     bool WriteDirectoryBody(TIFF* tif);
@@ -39,7 +43,9 @@ private:
     bool ReadBand(TIFF* tif, const Page& page, uint32_t ys, uint32_t rows, uint8_t* band,
                   uint8_t* tile);
     bool StoreRow(const Page& page, const uint8_t* src, uint32_t y, uint8_t* samples);
-    bool ApplyOrientation(uint16_t orientation);
+    bool ReadMetadataTags(TIFF* tif, ImageMetadata& blocks);
+    void TakeMetadata(ImageStream* stream, int32_t start, bool exif, ImageMetadata& blocks);
+    bool EncodePlain(ImageStream* stream, bool append);
     bool Transpose(bool transverse);
     bool SwapResolution();
     uint16_t ChoosePhotometric();

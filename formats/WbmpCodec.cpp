@@ -3,6 +3,7 @@
 #include "ImageStream.h"
 #include "InputLimits.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -36,6 +37,18 @@ int WbmpCodec::PutMultiByte(uint8_t* out, uint32_t v) {
     for (int i = 0; i < n; ++i)
         out[i] = uint8_t(groups[n - 1 - i] | (i < n - 1 ? 0x80 : 0));
     return n;
+}
+
+// WBMP has no signature: type 0, a fixed-header byte and a non-empty size.
+bool WbmpCodec::Sniff(std::span<const uint8_t> head) {
+    uint8_t bytes[16] = {};
+    const size_t n = std::min(head.size(), sizeof bytes);
+    std::copy_n(head.begin(), n, bytes);
+    MemoryImageStream s(bytes, int32_t(n));
+    uint32_t type = 1, width = 0, height = 0;
+    return GetMultiByte(&s, &type) && type == 0 && s.GetC() >= 0 && GetMultiByte(&s, &width) &&
+           GetMultiByte(&s, &height) && width != 0 && height != 0 && width <= INT32_MAX &&
+           height <= INT32_MAX;
 }
 
 bool WbmpCodec::Decode(ImageStream* stream) {

@@ -5,12 +5,16 @@
 #include "CRaster.h"
 #include "ImageType.h"
 
+#include <span>
+
 class ImageStream;
 
 class WbmpCodec : public CRaster {
 public:
     WbmpCodec() : CRaster(kTypeWbmp) {}
     bool Decode(ImageStream* stream);
+    // False when the first bytes rule the format out.
+    static bool Sniff(std::span<const uint8_t> head);
     bool Encode(ImageStream* stream);
 
     // Appends the multi-byte form of v to out (1 to 5 bytes); returns the length.

@@ -1,6 +1,7 @@
-// Walks through a user's first run in the real window (under Xvfb): picks a
-// folder, adds its photos, sets JPG at quality 75, width 800 and a stamp,
-// presses Start and saves screenshots. A tool for looking, not a test.
+// Walks through a user's first run in the real window (under Xvfb, see
+// scripts/walkthrough.sh): picks a folder, adds its images, sets JPG at
+// quality 75, width 800 and a stamp, presses Start and saves screenshots
+// before, during and after the run. A tool for looking, not a test.
 #include "CBatchList.h"
 #include "CDialogOperation2.h"
 #include "CFolderTree.h"
@@ -14,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QScreen>
 #include <QTest>
 #include <QTextEdit>
@@ -27,7 +29,6 @@ int main(int argc, char** argv) {
     CTessalineApp app(argc, argv);
     const QString photos = argv[1], out = argv[2], shots = argv[3];
     CMainFrame frame(out + "/walkthrough.ini");
-    frame.resize(1280, 860);
     frame.show();
     QTest::qWait(500);
     frame.FolderTree()->SelectPath(photos);
@@ -51,6 +52,9 @@ int main(int argc, char** argv) {
     // The toolbar's Start button, as a user presses it.
     QWidget* start = frame.StandardToolBar()->widgetForAction(frame.Command(ids::kCmdStart));
     QTest::mouseClick(start, Qt::LeftButton);
+    t.restart();
+    while (frame.Run().IsRunning() && frame.ProgressBar()->value() < 4 && t.elapsed() < 60000) QTest::qWait(10);
+    frame.screen()->grabWindow(0).save(shots + "-during.png");
     frame.WaitForRunDone();
     QTest::qWait(500);
     frame.screen()->grabWindow(0).save(shots + "-after.png");

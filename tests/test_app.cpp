@@ -13,6 +13,7 @@
 #include "Ids.h"
 #include "SettingsFile.h"
 #include "Thumbnail.h"
+#include "WindowState.h"
 
 #include "CRaster.h"
 #include "ImageType.h"
@@ -26,6 +27,10 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -123,6 +128,132 @@ private slots:
         frame.Docks()->ShowPane(ids::kPaneReport);
         QVERIFY(!frame.Docks()->IsPaneCollapsed(ids::kPaneReport));
         QCOMPARE(frame.Docks()->Pane(ids::kPaneReport)->widget(), frame.Report());
+    }
+
+    void firstWindowGeometry_data() {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("expected");
+        // Frame 4, 30, 4, 4; preferred 1200 x 820 client, 1208 x 854 with the frame.
+        QTest::newRow("large screen") << QRect(0, 0, 1920, 1200) << QRect(360, 203, 1200, 820);
+        QTest::newRow("1280x800") << QRect(0, 0, 1280, 800) << QRect(40, 30, 1200, 766);
+        QTest::newRow("1920x1080 at 150%") << QRect(0, 0, 1280, 720) << QRect(40, 30, 1200, 686);
+        QTest::newRow("panel at the top") << QRect(0, 32, 1024, 736) << QRect(4, 62, 1016, 702);
+        QTest::newRow("second screen") << QRect(1920, 0, 800, 600) << QRect(1924, 30, 792, 566);
+    }
+
+    void firstWindowGeometry() {
+        QFETCH(QRect, available);
+        QFETCH(QRect, expected);
+        const QMargins frame(4, 30, 4, 4);
+        const QRect got = FirstWindowGeometry(available, QSize(1200, 820), frame);
+        QCOMPARE(got, expected);
+        QVERIFY(available.contains(got.marginsAdded(frame)));
+    }
+
+    // Also run with QT_SCALE_FACTOR=1.5, where the offscreen screen is 533 x 400.
+    void firstWindowFitsTheScreen() {
+        CMainFrame frame(Ini());
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        const QRect available = frame.screen()->availableGeometry();
+        QVERIFY2(available.contains(frame.frameGeometry()),
+                 qPrintable(QString("%1,%2 %3x%4 in %5x%6").arg(frame.x()).arg(frame.y()).arg(frame.width())
+                                .arg(frame.height()).arg(available.width()).arg(available.height())));
+        QVERIFY(frame.statusBar()->isVisible());
+        QVERIFY(available.contains(frame.ProgressBar()->mapToGlobal(frame.ProgressBar()->rect().bottomRight())));
+    }
+
+    void restoreDefaultLayoutAfterMovingEveryPane() {
+        CMainFrame frame(Ini());
+        frame.resize(1200, 800);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        CDockManager* docks = frame.Docks();
+        QDockWidget* browse = docks->Pane(ids::kPaneBrowse);
+        QDockWidget* list = docks->Pane(ids::kPaneBatchList);
+        QDockWidget* report = docks->Pane(ids::kPaneReport);
+        QDockWidget* operation = docks->Pane(ids::kPaneOperation);
+        docks->ShowPane(ids::kPaneReport);
+        browse->setFloating(true);
+        frame.addDockWidget(Qt::RightDockWidgetArea, list);
+        frame.tabifyDockWidget(operation, report);
+        frame.resizeDocks({list}, {500}, Qt::Horizontal);
+        docks->HidePane(ids::kPaneReport);
+        frame.RestoreDefaultLayout();
+        QTest::qWait(50);
+        QVERIFY(docks->IsPaneCollapsed(ids::kPaneReport)); // keeps its state
+        docks->ShowPane(ids::kPaneReport);
+        QTest::qWait(50);
+        for (QDockWidget* d : {browse, list, report, operation}) {
+            QVERIFY(d->isVisible());
+            QVERIFY(!d->isFloating());
+            QVERIFY(frame.tabifiedDockWidgets(d).isEmpty());
+        }
+        QCOMPARE(frame.dockWidgetArea(browse), Qt::LeftDockWidgetArea);
+        QVERIFY(qAbs(browse->width() - 200) <= 8);
+        const QRect centre = frame.centralWidget()->geometry();
+        QVERIFY(browse->geometry().right() < centre.left());
+        // Full width, one under the other: list, report, operation.
+        for (QDockWidget* d : {list, report, operation}) {
+            QCOMPARE(frame.dockWidgetArea(d), Qt::BottomDockWidgetArea);
+            QCOMPARE(d->width(), list->width());
+            QVERIFY(d->width() >= frame.width() - 16);
+        }
+        QVERIFY(list->geometry().top() > centre.bottom());
+        QVERIFY(report->geometry().top() > list->geometry().bottom());
+        QVERIFY(operation->geometry().top() > report->geometry().bottom());
+        QVERIFY2(qAbs(list->height() - 120) <= 8, qPrintable(QString("%1 %2 %3 %4 centre %5").arg(list->height()).arg(report->height()).arg(operation->height()).arg(operation->widget()->maximumHeight()).arg(centre.height())));
+        QVERIFY(qAbs(report->height() - 120) <= 8);
+        QVERIFY(operation->height() >= frame.OperationPane()->DesignedSize().height());
+    }
+
+    void operationControlsReachableAt640x480() {
+        CMainFrame frame(Ini());
+        frame.resize(640, 480);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        CDialogOperation2* pane = frame.OperationPane();
+        auto* scroll = qobject_cast<QScrollArea*>(frame.Docks()->Pane(ids::kPaneOperation)->widget());
+        QVERIFY(scroll);
+        QVERIFY(scroll->viewport()->height() > 0);
+        int checked = 0;
+        for (QWidget* w : pane->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (w->isHidden()) continue;
+            // Scrolled to as far as the bars go, the whole control shows.
+            scroll->horizontalScrollBar()->setValue(w->x());
+            scroll->verticalScrollBar()->setValue(w->y());
+            const QRect inViewport(w->mapTo(scroll->viewport(), QPoint(0, 0)), w->size());
+            QVERIFY2(scroll->viewport()->rect().contains(inViewport), qPrintable(w->objectName()));
+            ++checked;
+        }
+        QVERIFY(checked >= 25);
+        // At its designed size and above the pane keeps its designed rectangles.
+        auto* font = Find<QPushButton>(pane, ids::kFontButton);
+        QCOMPARE(font->geometry(), pane->Layout().Recorded(font));
+    }
+
+    void windowRememberedBetweenStarts() {
+        {
+            CMainFrame frame(Ini());
+            frame.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&frame));
+            frame.resize(700, 520);
+            frame.TogglePane(ids::kPaneBrowse);
+            frame.FolderTree()->SelectPath(Photos());
+            frame.close();
+        }
+        IniFile ini;
+        QVERIFY(ini.Load(Ini().toStdString()));
+        QVERIFY(ini.Get(kWindowSection, "Geometry").has_value());
+        QCOMPARE(QString::fromStdString(ini.Get(kWindowSection, "Folder").value_or("")), Photos());
+        CMainFrame again(Ini());
+        again.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&again));
+        QCOMPARE(again.size(), QSize(700, 520));
+        QVERIFY(again.Docks()->IsPaneClosed(ids::kPaneBrowse));
+        QVERIFY(again.Docks()->IsPaneCollapsed(ids::kPaneReport));
+        QCOMPARE(again.FolderTree()->CurrentPath(), Photos());
+        QCOMPARE(again.Document()->Folder(), Photos());
     }
 
     void operationPaneDefaultsAndRules() {
@@ -237,7 +368,8 @@ private slots:
         pane.InitOperationPane();
         auto* button = Find<QPushButton>(&pane, ids::kFontButton);
         const QRect designed = pane.Layout().Recorded(button);
-        pane.Layout().Resize(1480, 100);
+        QCOMPARE(pane.Layout().ReferenceWidth(), pane.DesignedSize().width());
+        pane.Layout().Resize(2 * pane.DesignedSize().width(), 100);
         QCOMPARE(button->x(), designed.x() * 2);
         QCOMPARE(button->width(), designed.width() * 2);
         pane.Layout().Resize(500, 100);
@@ -312,6 +444,12 @@ private slots:
         QCOMPARE(tile.GetPixel(0, 0), MakeColorRef(192, 192, 192));
         QCOMPARE(tile.GetPixel(50, 10), MakeColorRef(255, 255, 255));
         QCOMPARE(tile.GetPixel(50, 45), COLORREF(0));
+        // Stripes finer than the tile average to grey instead of shimmering.
+        CRaster stripes(1000, 900, 24);
+        for (uint32_t y = 0; y < 900; ++y)
+            for (uint32_t x = 0; x < 1000; x += 2) stripes.WriteColor(x, y, RGBQUAD{255, 255, 255, 0});
+        const COLORREF grey = MakeThumbnailTile(stripes).GetPixel(50, 45);
+        QVERIFY(qAbs(int(grey & 0xFF) - 128) <= 3);
     }
 
     void browseListOrderAndFolderChange() {
@@ -332,12 +470,20 @@ private slots:
     void runThroughTheWindow() {
         CMainFrame frame(Ini());
         frame.show();
+        QList<QUrl> opened;
+        frame.openUrl = [&](const QUrl& url) { return opened.push_back(url), true; };
         const QString out = dir_.filePath("out-run");
         QDir().mkpath(out);
         CDialogOperation2* pane = frame.OperationPane();
         pane->AddOutputFolder(out);
         Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(4); // PNG
-        frame.BatchList()->AddToBatchList({Photos() + "/2.bmp", Photos() + "/10.bmp", Photos() + "/b.bmp"});
+        const QString spoilt = WriteImage(dir_.filePath("spoilt.bmp"), 8, 8);
+        frame.BatchList()->AddToBatchList({Photos() + "/2.bmp", spoilt, Photos() + "/b.bmp"});
+        QFile junk(spoilt);
+        QVERIFY(junk.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        junk.write("no longer an image");
+        junk.close();
+        QVERIFY(!frame.Command(ids::kCmdOpenOutputFolder)->isEnabled());
         frame.OnStart();
         QVERIFY(frame.Docks()->Pane(ids::kPaneReport)->isVisible());
         QVERIFY(!frame.BatchList()->isEnabled() || !frame.Run().IsRunning());
@@ -345,15 +491,34 @@ private slots:
         QVERIFY(frame.BatchList()->isEnabled());
         QVERIFY(Find<QComboBox>(pane, ids::kFormatList)->isEnabled());
         const QStringList lines = frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines.size(), 7);
         QCOMPARE(lines[0], "resize image: " + Photos() + "/2.bmp");
         QCOMPARE(lines[1], "save resized image to: " + out + "/2.png");
+        QVERIFY(lines[3].startsWith("failed to load image: " + spoilt + ": "));
+        QCOMPARE(lines[6], QString("Done: 2 saved, 1 failed"));
+        QCOMPARE(frame.RunSummary(), lines[6]);
+        QCOMPARE(frame.statusBar()->currentMessage(), lines[6]);
         QCOMPARE(frame.ProgressBar()->value(), 3);
         QCOMPARE(frame.ProgressBar()->maximum(), 3);
+        QCOMPARE(frame.ProgressBar()->text(), QString("3 / 3"));
         QVERIFY(QFile::exists(out + "/b.png"));
+
+        // Status column: the output's name, or the reason in a red row.
+        CBatchList* list = frame.BatchList();
+        QCOMPARE(list->headerItem()->text(CBatchList::kStatusColumn), QString("Status"));
+        QCOMPARE(list->topLevelItem(0)->text(CBatchList::kStatusColumn), QString("2.png"));
+        QCOMPARE(list->topLevelItem(0)->toolTip(CBatchList::kStatusColumn), out + "/2.png");
+        QTreeWidgetItem* bad = list->topLevelItem(1);
+        QVERIFY(bad->text(CBatchList::kStatusColumn).startsWith("failed: "));
+        QCOMPARE(bad->text(CBatchList::kStatusColumn), "failed: " + lines[3].section(": ", 2));
+        for (int c = 0; c < list->columnCount(); ++c) QCOMPARE(bad->foreground(c).color(), QColor(200, 0, 0));
+        QCOMPARE(list->topLevelItem(2)->foreground(0).style(), Qt::NoBrush);
+
+        frame.Command(ids::kCmdOpenOutputFolder)->trigger();
+        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(out)});
         frame.OnStop();
-        QVERIFY(frame.Docks()->IsPaneCollapsed(ids::kPaneReport));
-        QCOMPARE(frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts).size(), 6); // Stop keeps the text
+        QVERIFY2(frame.Docks()->Pane(ids::kPaneReport)->isVisible(), "the report stays after Stop");
+        QCOMPARE(frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts).size(), 7); // Stop keeps the text
     }
 
     void stopAndStartDuringARun() {
@@ -377,11 +542,18 @@ private slots:
         QVERIFY(WaitFor([&] { return frame.ProgressBar()->value() >= 1; }));
         frame.OnStop();
         QVERIFY(!frame.Run().IsRunning());
-        const QStringList lines = frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts);
+        QStringList lines = frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts);
+        const QString summary = lines.takeLast();
         QVERIFY(lines.size() % 2 == 0);
         QVERIFY(lines.size() < 24);
         QCOMPARE(lines[0], "resize image: " + files[0]);
         QCOMPARE(frame.ProgressBar()->value(), lines.size() / 2);
+        const int saved = int(lines.size() / 2);
+        QCOMPARE(summary, QString("Stopped: %1 saved, 0 failed, %2 not started").arg(saved).arg(12 - saved));
+        QCOMPARE(frame.statusBar()->currentMessage(), summary);
+        QCOMPARE(frame.BatchList()->CountRows(RowState::kWaiting), 12 - saved);
+        QCOMPARE(frame.BatchList()->topLevelItem(11)->text(CBatchList::kStatusColumn), QString("waiting"));
+        QVERIFY(frame.Docks()->Pane(ids::kPaneReport)->isVisible());
         QVERIFY(frame.BatchList()->isEnabled());
         QVERIFY(Find<CGroupLine>(pane, ids::kGroupResize)->isEnabled());
     }

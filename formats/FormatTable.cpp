@@ -1,0 +1,190 @@
+#include "FormatTable.h"
+
+#include "BmpCodec.h"
+#include "GifCodec.h"
+#include "IcoCodec.h"
+#include "ImageStream.h"
+#include "ImageType.h"
+#include "Jpeg2000FamilyCodec.h"
+#include "JpegCodec.h"
+#include "MetafileCodec.h"
+#include "PcxCodec.h"
+#include "PngCodec.h"
+#include "TgaCodec.h"
+#include "TiffCodec.h"
+#include "WbmpCodec.h"
+
+#include <algorithm>
+
+namespace {
+
+template <class Codec, class DecodeCall>
+bool DecodeAs(CRaster& target, bool quiet, bool keepFrameCount, DecodeCall decode) {
+    Codec codec;
+    codec.InheritSettings(target);
+    // What a decode finds is the file's own, never left from an earlier load.
+    codec.SetMetadata(nullptr);
+    codec.SetOrientation(1);
+    if (decode(codec)) {
+        target.TakeOver(codec);
+        return true;
+    }
+    if (!quiet) {
+        target.SetLastError(codec.LastErrorText());
+        if (keepFrameCount) target.SetNumFrames(codec.GetNumFrames());
+    }
+    return false;
+}
+
+// Multi-frame formats report how many frames they found even when failing.
+template <class Codec, bool kKeepFrameCount = false>
+bool Decode(CRaster& target, ImageStream* s, ImageType, bool quiet) {
+    return DecodeAs<Codec>(target, quiet, kKeepFrameCount, [&](Codec& c) { return c.Decode(s); });
+}
+
+// Untyped, the family detects its member and leaves the image's type 0.
+bool DecodeFamily(CRaster& target, ImageStream* s, ImageType type, bool quiet) {
+    return DecodeAs<Jpeg2000FamilyCodec>(target, quiet, false, [&](Jpeg2000FamilyCodec& c) {
+        return c.Decode(s, quiet ? kTypeUnknown : type);
+    });
+}
+
+template <class Codec, class EncodeCall> bool EncodeAs(CRaster& source, EncodeCall encode) {
+    Codec codec;
+    codec.ShareFrom(source);
+    const bool ok = encode(codec);
+    if (!ok) source.SetLastError(codec.LastErrorText());
+    return ok;
+}
+
+template <class Codec> bool Encode(CRaster& source, ImageStream* s, ImageType) {
+    return EncodeAs<Codec>(source, [&](Codec& c) { return c.Encode(s); });
+}
+
+// The PNG and TIFF writers may renumber the palette and move the transparent
+// index with it; the palette is shared, the index must be carried back.
+bool EncodePng(CRaster& source, ImageStream* s, ImageType) {
+    return EncodeAs<PngCodec>(source, [&](PngCodec& c) {
+        const bool ok = c.Encode(s);
+        source.SetTransparentIndex(c.GetTransparentIndex());
+        return ok;
+    });
+}
+
+bool EncodeTiff(CRaster& source, ImageStream* s, ImageType) {
+    return EncodeAs<CRasterTIF>(source, [&](CRasterTIF& c) {
+        const bool ok = c.Encode(s, false);
+        source.SetTransparentIndex(c.GetTransparentIndex());
+        return ok;
+    });
+}
+
+bool EncodeFamily(CRaster& source, ImageStream* s, ImageType type) {
+    return EncodeAs<Jpeg2000FamilyCodec>(source,
+                                         [&](Jpeg2000FamilyCodec& c) { return c.Encode(s, type); });
+}
+
+template <ImageType kMember> bool SniffFamily(std::span<const uint8_t> head) {
+    return Jpeg2000FamilyCodec::SniffType(head) == kMember;
+}
+
+using Ext = std::string_view;
+constexpr Ext kBmpExt[] = {".bmp"};
+constexpr Ext kJpegExt[] = {".jpg", ".jpeg"};
+constexpr Ext kIcoExt[] = {".ico"};
+constexpr Ext kGifExt[] = {".gif"};
+constexpr Ext kPngExt[] = {".png"};
+constexpr Ext kTiffExt[] = {".tif", ".tiff"};
+constexpr Ext kTgaExt[] = {".tga"};
+constexpr Ext kPcxExt[] = {".pcx"};
+constexpr Ext kWbmpExt[] = {".wbmp"};
+constexpr Ext kMetafileExt[] = {".wmf", ".emf"};
+constexpr Ext kJp2Ext[] = {".j2k", ".jp2"};
+constexpr Ext kJpcExt[] = {".j2c", ".jpc"};
+constexpr Ext kPgxExt[] = {".pgx"};
+constexpr Ext kPnmExt[] = {".pnm", ".pgm", ".ppm"};
+constexpr Ext kRasExt[] = {".ras"};
+
+constexpr uint32_t kFamilyNeeds = kSaveNoAlpha | kSaveNoPalette;
+
+// Row order is the order of untyped attempts; the JPEG-2000 family detects
+// its own member, so one of its rows at most ever accepts a stream.
+// type, name, extensions, default extension, sniff, decode, encode,
+// size from the header, save needs, writable, "Original" writes.
+const ImageFormat kFormats[] = {
+    {kTypeBmp, "BMP", kBmpExt, "bmp", BmpCodec::Sniff, Decode<BmpCodec>, Encode<BmpCodec>,
+     nullptr, kSaveNoAlpha, true, kTypeBmp},
+    {kTypeJpeg, "JPEG", kJpegExt, "jpg", JpegCodec::Sniff, Decode<JpegCodec>, Encode<JpegCodec>,
+     JpegCodec::ReadFrameSize, kSaveQuality | kSaveNoAlpha | kSaveMetadata, true, kTypeJpeg},
+    {kTypeIco, "ICO", kIcoExt, "ico", IcoCodec::Sniff, Decode<IcoCodec, true>, Encode<IcoCodec>,
+     nullptr, 0, true, kTypeIco},
+    {kTypeGif, "GIF", kGifExt, "gif", GifCodec::Sniff, Decode<GifCodec, true>, Encode<GifCodec>,
+     nullptr, kSaveReduceTo8 | kSaveNoAlpha, true, kTypeGif},
+    {kTypePng, "PNG", kPngExt, "png", PngCodec::Sniff, Decode<PngCodec>, EncodePng, nullptr,
+     kSaveMetadata, true, kTypePng},
+    {kTypeTiff, "TIFF", kTiffExt, "tif", CRasterTIF::Sniff, Decode<CRasterTIF, true>, EncodeTiff,
+     nullptr, kSaveReduceTo8 | kSaveMetadata, true, kTypeTiff},
+    {kTypeTga, "TGA", kTgaExt, "tga", TgaCodec::Sniff, Decode<TgaCodec>, Encode<TgaCodec>, nullptr,
+     0, true, kTypeTga},
+    {kTypePcx, "PCX", kPcxExt, "pcx", PcxCodec::Sniff, Decode<PcxCodec>, Encode<PcxCodec>, nullptr,
+     0, true, kTypePcx},
+    {kTypeWbmp, "WBMP", kWbmpExt, "wbmp", WbmpCodec::Sniff, Decode<WbmpCodec>, Encode<WbmpCodec>,
+     nullptr, kSaveOneBit | kSaveNoAlpha, true, kTypeWbmp},
+    // Its encoder refuses with a text of its own.
+    {kTypeMetafile, "WMF", kMetafileExt, "wmf", MetafileCodec::Sniff, Decode<MetafileCodec>,
+     Encode<MetafileCodec>, nullptr, 0, false, kTypeMetafile},
+    {kTypeJp2, "JP2", kJp2Ext, "jp2", SniffFamily<kTypeJp2>, DecodeFamily, EncodeFamily, nullptr,
+     kFamilyNeeds, true, kTypeJp2},
+    {kTypeJpc, "JPC", kJpcExt, "jpc", SniffFamily<kTypeJpc>, DecodeFamily, EncodeFamily, nullptr,
+     kFamilyNeeds, true, kTypeJpc},
+    {kTypePgx, "PGX", kPgxExt, "pgx", SniffFamily<kTypePgx>, DecodeFamily, EncodeFamily, nullptr,
+     kFamilyNeeds | kSaveNoColour, true, kTypePgx},
+    {kTypePnm, "PNM", kPnmExt, "pnm", SniffFamily<kTypePnm>, DecodeFamily, EncodeFamily, nullptr,
+     kFamilyNeeds, true, kTypePnm},
+    {kTypeRas, "RAS", kRasExt, "ras", SniffFamily<kTypeRas>, DecodeFamily, EncodeFamily, nullptr,
+     kFamilyNeeds, true, kTypeRas},
+};
+
+} // namespace
+
+std::span<const ImageFormat> ImageFormats() { return kFormats; }
+
+const ImageFormat* FindImageFormat(ImageType type) {
+    for (const ImageFormat& f : kFormats)
+        if (f.type == type) return &f;
+    return nullptr;
+}
+
+bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet) {
+    if (const ImageFormat* f = FindImageFormat(type)) return f->decode(target, s, type, quiet);
+    if (!quiet) target.SetLastError("Decode: Unknown or wrong format");
+    return false;
+}
+
+bool DecodeUntyped(CRaster& target, ImageStream* s) {
+    if (!s) return false;
+    const int32_t start = s->Tell();
+    uint8_t head[kSniffBytes];
+    const size_t got = s->Read(head, 1, sizeof head);
+    s->Seek(start, SEEK_SET);
+    const std::span<const uint8_t> bytes(head, got);
+    for (const ImageFormat& f : kFormats) {
+        if (!f.sniff(bytes)) continue;
+        if (f.decode(target, s, f.type, /*quiet=*/true)) return true;
+        s->Seek(start, SEEK_SET);
+    }
+    return false;
+}
+
+bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
+    if (const ImageFormat* f = FindImageFormat(type)) return f->encode(source, s, type);
+    source.SetLastError("Encode: Unknown format");
+    return false;
+}
+
+bool ReadImageSize(const std::string& path, ImageType type, uint32_t* width, uint32_t* height) {
+    const ImageFormat* f = FindImageFormat(type);
+    if (!f || !f->readSize) return false;
+    FileImageStream file;
+    return file.Open(path.c_str(), "rb") && f->readSize(&file, width, height);
+}

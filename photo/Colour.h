@@ -1,0 +1,31 @@
+// Colour profiles through Little CMS: pixels leave their embedded profile
+// for sRGB where an output cannot carry the profile. Transforms are built
+// once per profile and shared; they are safe to use from several rows at once.
+#pragma once
+
+#include "CRaster.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// A profile Little CMS can open, of a colour space it can convert from.
+bool IsUsableProfile(const std::vector<uint8_t>& icc);
+
+// The pixels of 24-bit, palette and grey images converted from the image's
+// embedded profile to sRGB, and the profile dropped from its metadata.
+// Nothing happens without a profile, for an sRGB one, or for one that does
+// not fit the pixels; false only when the profile had to be dropped unused.
+bool ConvertToSrgb(CRaster& image);
+
+// Rows of CMYK samples (as libjpeg delivers them, inverted for Adobe files)
+// through a CMYK profile into blue-green-red.
+class CmykConverter {
+public:
+    CmykConverter(const std::vector<uint8_t>& icc, bool inverted);
+    bool Valid() const { return transform_ != nullptr; }
+    void Row(const uint8_t* cmyk, uint8_t* bgr, uint32_t width) const;
+
+private:
+    std::shared_ptr<void> transform_;
+};

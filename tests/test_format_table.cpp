@@ -1,0 +1,154 @@
+// The format table is consistent with itself and with the codecs it names.
+#include "CorpusSupport.h"
+#include "FormatTable.h"
+#include "ImageStream.h"
+#include "ImageType.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <set>
+
+namespace {
+
+std::vector<uint8_t> EncodeToMemory(CRaster& image, ImageType type) {
+    MemoryImageStream s;
+    s.Open();
+    if (!image.Encode(&s, type)) return {};
+    const int32_t size = s.Size();
+    uint8_t* data = s.GetBuffer(true);
+    std::vector<uint8_t> bytes(data, data + size);
+    std::free(data);
+    return bytes;
+}
+
+// A gradient in the depth the row can write as it is.
+CRaster SampleFor(const ImageFormat& f) {
+    const uint32_t w = 23, h = 17;
+    const uint32_t depth = f.saveNeeds & kSaveOneBit ? 1 : f.saveNeeds & kSaveNoColour ? 8 : 24;
+    CRaster image(w, h, depth);
+    if (depth < 24) image.FillGrayRamp();
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            if (depth == 1)
+                image.WriteIndex(x, y, uint8_t((x / 3 + y / 2) & 1));
+            else if (depth == 8)
+                image.WriteIndex(x, y, uint8_t(x * 10 + y));
+            else
+                image.WriteColor(x, y, RGBQUAD{uint8_t(x * 10), uint8_t(y * 14), uint8_t(120 + x), 0});
+        }
+    // As the run prepares it: 24-bit TIFF would be written as JPEG.
+    if (f.saveNeeds & kSaveReduceTo8) image.ReduceColors(8, true, nullptr, 0);
+    image.SetQuality(90);
+    return image;
+}
+
+int LargestDifference(const CRaster& a, const CRaster& b) {
+    int worst = 0;
+    for (uint32_t y = 0; y < a.GetHeight(); ++y)
+        for (uint32_t x = 0; x < a.GetWidth(); ++x) {
+            const RGBQUAD p = a.ReadColor(x, y, false), q = b.ReadColor(x, y, false);
+            worst = std::max({worst, std::abs(p.rgbRed - q.rgbRed),
+                              std::abs(p.rgbGreen - q.rgbGreen), std::abs(p.rgbBlue - q.rgbBlue)});
+        }
+    return worst;
+}
+
+std::string Upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+} // namespace
+
+TEST(FormatTable, ExtensionsNamesAndTypesAreTheirRows) {
+    std::set<ImageType> types;
+    std::set<std::string> names;
+    for (const ImageFormat& f : ImageFormats()) {
+        SCOPED_TRACE(f.name);
+        EXPECT_TRUE(types.insert(f.type).second) << "one row per type";
+        EXPECT_TRUE(names.insert(f.name).second);
+        EXPECT_EQ(FindImageFormat(f.type), &f);
+        EXPECT_STREQ(ImageTypeName(f.type), f.name);
+        ASSERT_FALSE(f.extensions.empty());
+        for (std::string_view ext : f.extensions) {
+            EXPECT_EQ(ImageTypeFromExtension("dir/photo" + std::string(ext)), f.type) << ext;
+            EXPECT_EQ(ImageTypeFromExtension("PHOTO" + Upper(ext)), f.type) << ext;
+        }
+        EXPECT_EQ(ImageTypeFromExtension(std::string("a.") + f.defaultExtension), f.type);
+        const ImageFormat* written = FindImageFormat(f.originalOutput);
+        ASSERT_NE(written, nullptr);
+        EXPECT_TRUE(written->writable || written == &f);
+    }
+    EXPECT_EQ(FindImageFormat(kTypeUnknown), nullptr);
+}
+
+// Each writable row reads back what it writes, and its sniff knows its own
+// output while every other row's sniff refuses it.
+TEST(FormatTable, WritableRowsRoundTripAndSniffOnlyTheirOwnOutput) {
+    for (const ImageFormat& f : ImageFormats()) {
+        if (!f.writable) continue;
+        SCOPED_TRACE(f.name);
+        CRaster image = SampleFor(f);
+        const std::vector<uint8_t> bytes = EncodeToMemory(image, f.type);
+        ASSERT_FALSE(bytes.empty()) << image.LastErrorText();
+        const std::span<const uint8_t> head(bytes.data(), std::min(bytes.size(), kSniffBytes));
+        for (const ImageFormat& other : ImageFormats())
+            EXPECT_EQ(other.sniff(head), &other == &f) << "sniff of " << other.name;
+
+        std::vector<uint8_t> copy = bytes;
+        MemoryImageStream in(copy.data(), int32_t(copy.size()));
+        CRaster back;
+        ASSERT_TRUE(back.Decode(&in, f.type)) << back.LastErrorText();
+        EXPECT_EQ(back.GetImageType(), f.type);
+        ASSERT_EQ(back.GetWidth(), image.GetWidth());
+        ASSERT_EQ(back.GetHeight(), image.GetHeight());
+        EXPECT_LE(LargestDifference(image, back), f.saveNeeds & kSaveQuality ? 16 : 0);
+
+        uint32_t w = 0, h = 0;
+        if (f.readSize) {
+            MemoryImageStream header(copy.data(), int32_t(copy.size()));
+            ASSERT_TRUE(f.readSize(&header, &w, &h));
+            EXPECT_EQ(w, image.GetWidth());
+            EXPECT_EQ(h, image.GetHeight());
+        }
+    }
+}
+
+// Sniffing only skips decoders that would fail: on real and damaged files an
+// untyped load gives what trying every decoder in table order gives.
+TEST(FormatTable, UntypedLoadMatchesTryingEveryDecoder) {
+    if (!corpus::Present()) GTEST_SKIP() << "corpus absent";
+    auto tryAll = [](std::vector<uint8_t> bytes, CRaster& out) {
+        std::set<const void*> tried;
+        for (const ImageFormat& f : ImageFormats()) {
+            // The JPEG-2000 family rows share one decoder, tried once.
+            if (!tried.insert(reinterpret_cast<const void*>(f.decode)).second) continue;
+            MemoryImageStream s(bytes.data(), int32_t(bytes.size()));
+            if (f.decode(out, &s, f.type, true)) return true;
+        }
+        return false;
+    };
+    int files = 0;
+    for (const corpus::Entry& e : corpus::Entries()) {
+        const std::vector<uint8_t> original = corpus::ReadFile(e.Full());
+        if (original.empty()) continue;
+        ++files;
+        for (size_t keep : {original.size(), original.size() / 2, size_t(300), size_t(20)}) {
+            SCOPED_TRACE(e.path + " first " + std::to_string(keep) + " bytes");
+            std::vector<uint8_t> bytes(original.begin(),
+                                       original.begin() + long(std::min(keep, original.size())));
+            CRaster expected, got;
+            const bool want = tryAll(bytes, expected);
+            MemoryImageStream s(bytes.data(), int32_t(bytes.size()));
+            ASSERT_EQ(got.Decode(&s, kTypeUnknown), want);
+            EXPECT_EQ(got.GetImageType(), expected.GetImageType());
+            EXPECT_EQ(got.GetWidth(), expected.GetWidth());
+            EXPECT_EQ(got.GetHeight(), expected.GetHeight());
+        }
+    }
+    EXPECT_GT(files, 0);
+}
