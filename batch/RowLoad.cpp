@@ -22,11 +22,15 @@ bool SwapsSides(uint32_t orientation, const OperationSettings& s, const RunOptio
     return upright != turned;
 }
 
+// Only a smooth resize may start from fewer pixels; sharpening acts on the
+// full-size pixels before it.
+bool MayReduce(ImageType type, const OperationSettings& s, const RunOptions& o) {
+    return type == kTypeJpeg && o.resample == ResampleFilter::kSmooth && s.resizeEnabled &&
+           !(s.rotateEnabled && s.sharpen);
+}
+
 // The reduction to decode at, 1 when the full picture is wanted.
 uint8_t PlanScale(const JpegHeader& header, const OperationSettings& s, const RunOptions& o) {
-    // Sharpening acts on the full-size pixels before the resize.
-    if (o.resample != ResampleFilter::kSmooth || !s.resizeEnabled || (s.rotateEnabled && s.sharpen))
-        return 1;
     uint32_t w = header.width, h = header.height;
     if (SwapsSides(header.orientation, s, o)) std::swap(w, h);
     const auto target = ComputeResizeTarget(w, h, s, o);
@@ -47,7 +51,7 @@ LoadedScale LoadRowImage(CRaster& image, const std::string& path, ImageType type
                          const OperationSettings& settings, const RunOptions& options) {
     LoadedScale loaded;
     JpegHeader header;
-    if (type == kTypeJpeg && ReadJpegHeader(path, header))
+    if (MayReduce(type, settings, options) && ReadJpegHeader(path, header))
         loaded.scale = PlanScale(header, settings, options);
     image.Initialize(type);
     if (loaded.scale > 1) image.SetJpegScale(loaded.scale);

@@ -37,24 +37,24 @@ bool ParseSize(const std::string& value, const char* option, int32_t& w, int32_t
            ParseNumber(value.substr(x + 1), option, kSpinMin, kSpinMax, h, error);
 }
 
-bool ApplyResizeFixed(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
+// Both sides given: "Fixed Size" or "Fit Inside W x H".
+bool ApplyBox(OperationSettings& s, const std::string& value, const char* option, int32_t mode,
+              std::string& error) {
     int32_t w = 0, h = 0;
-    if (!ParseSize(value, "--resize", w, h, error)) return false;
+    if (!ParseSize(value, option, w, h, error)) return false;
     s.resizeEnabled = 1;
-    s.resizeMode = kResizeFixed;
+    s.resizeMode = mode;
     s.targetWidth = w;
     s.targetHeight = h;
     return true;
 }
 
+bool ApplyResizeFixed(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
+    return ApplyBox(s, value, "--resize", kResizeFixed, error);
+}
+
 bool ApplyResizeFit(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
-    int32_t w = 0, h = 0;
-    if (!ParseSize(value, "--resize-fit", w, h, error)) return false;
-    s.resizeEnabled = 1;
-    s.resizeMode = kResizeFitInside;
-    s.targetWidth = w;
-    s.targetHeight = h;
-    return true;
+    return ApplyBox(s, value, "--resize-fit", kResizeFitInside, error);
 }
 
 bool ApplyResizeLongest(OperationSettings& s, RunOptions& o, const std::string& value,
