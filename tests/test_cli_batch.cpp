@@ -154,7 +154,7 @@ TEST(CliBatch, ResizeModesAndResamplingOptions) {
         Inputs in;
         std::vector<std::string> options = c.options;
         options.insert(options.end(), {"--format", "bmp", "--out", in.dir / "out", "--no-rename"});
-        const Result r = RunBatch(in.dir, in.Args(options));
+        const RunResult r = RunBatch(in.Args(options));
         ASSERT_EQ(r.status, 0) << r.err;
         std::string sizes;
         for (const char* name : {"photo0", "photo1", "photo2"}) {
