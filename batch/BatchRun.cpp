@@ -229,6 +229,7 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
     try {
         CRaster image;
         const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
+        // Every decoder leaves its reason; only a file never opened has none.
         if (!image.HasPixels()) return failed(ErrorOr(image, "cannot open file"));
         ApplyRowTransforms(image, settings_, options_, loaded);
         PrepareForSave(image, job.stem.saveType, settings_, options_);

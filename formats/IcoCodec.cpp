@@ -193,7 +193,7 @@ bool IcoCodec::Encode(ImageStream* stream) {
     }
     const uint32_t depth = GetBitsPerPixel();
     const uint32_t palEntries = GetPaletteCount();
-    if (depth <= 8 && !palEntries) return false;
+    if (depth <= 8 && !palEntries) return Fail("icon needs a palette");
     uint32_t bitCount = depth;
     uint64_t imageSize = PixelBytes();
     const bool withAlpha = HasAlpha() && !palEntries;

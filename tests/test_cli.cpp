@@ -1,6 +1,7 @@
 // tessaline-batch --info and --convert as a user runs them.
 #include "CRaster.h"
 #include "ImageType.h"
+#include "support/Files.h"
 #include "support/Process.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +35,33 @@ TEST_F(Cli, InfoLinesAndExitStatus) {
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.out.find("junk.bmp: Not a BMP"), std::string::npos) << bad.out;
     EXPECT_NE(bad.out.find("missing.bmp: cannot open file"), std::string::npos) << bad.out;
+}
+
+// A file that opens but does not decode is named by the decoder's reason,
+// in --info and in the batch report alike; never "cannot open file".
+TEST_F(Cli, UnreadableFilesSayWhy) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* reason;
+    } cases[] = {
+        {"short.gif", std::string("GIF89a\x01\x00", 8), "Not a GIF"},
+        {"frameless.gif", std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00;", 14),
+         "GIF image not found"},
+        {"short.ico", std::string("\0\0\1\0", 4), "Not an icon"},
+        {"junk.bmp", "not an image", "Not a BMP"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteWholeFile(P(c.name), c.bytes);
+        const RunResult info = RunBatchLine("--info " + P(c.name));
+        EXPECT_EQ(info.out, P(c.name) + ": " + c.reason + "\n");
+        const RunResult run = RunBatchLine("--settings " + P("s.ini") + " --format bmp --out " +
+                                           P("out") + " " + P(c.name));
+        EXPECT_NE(run.out.find("failed to load image: " + P(c.name) + ": " + c.reason + "\n"),
+                  std::string::npos)
+            << run.out;
+    }
 }
 
 TEST_F(Cli, UsageErrors) {
