@@ -128,5 +128,6 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
         // must not wrap (300 would become 44).
         image.SetQuality(uint32_t(std::clamp(settings.jpegQuality, kQualityMin, kQualityMax)));
     }
+    if (format->saveNeeds & kSaveLossless) image.SetLossless(options.lossless);
     if (format->saveNeeds & kSaveReduceTo8) image.ReduceColors(8, true, nullptr, 0);
 }
