@@ -4,6 +4,7 @@
 #include "FormatTable.h"
 #include "ImageType.h"
 #include "Orientation.h"
+#include "Transparency.h"
 
 TileRect ThumbnailRect(uint32_t width, uint32_t height) {
     const float r = float(height) / float(width);
@@ -22,6 +23,7 @@ CDeviceBitmap MakeThumbnailTile(CRaster& image) {
     CMemoryDevice dc;
     dc.SelectBitmap(&tile);
     image.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+    ShowTransparency(tile, image, r.left, r.top, r.width, r.height);
     const COLORREF silver = MakeColorRef(192, 192, 192);
     for (int x = 0; x < kTileWidth; ++x) {
         tile.SetPixel(x, 0, silver);
