@@ -9,6 +9,7 @@
 #include "OutputNaming.h"
 #include "ResizeTarget.h"
 #include "RowTransforms.h"
+#include "PixelRows.h"
 #include "Transparency.h"
 
 #include <QCheckBox>
