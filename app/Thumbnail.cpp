@@ -4,6 +4,8 @@
 #include "FormatTable.h"
 #include "ImageType.h"
 #include "Orientation.h"
+#include "Resize.h"
+#include "Transparency.h"
 
 TileRect ThumbnailRect(uint32_t width, uint32_t height) {
     const float r = float(height) / float(width);
@@ -21,7 +23,16 @@ CDeviceBitmap MakeThumbnailTile(CRaster& image) {
     const TileRect r = ThumbnailRect(image.GetWidth(), image.GetHeight());
     CMemoryDevice dc;
     dc.SelectBitmap(&tile);
-    image.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+    // Smoothly resampled, so fine detail does not shimmer; drawn 1:1.
+    CRaster small;
+    if (r.width > 0 && r.height > 0 && image.HasPixels() &&
+        ResizeSmoothInto(image, small, uint32_t(r.width), uint32_t(r.height))) {
+        small.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+        ShowTransparency(tile, small, r.left, r.top, r.width, r.height);
+    } else {
+        image.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+        ShowTransparency(tile, image, r.left, r.top, r.width, r.height);
+    }
     const COLORREF silver = MakeColorRef(192, 192, 192);
     for (int x = 0; x < kTileWidth; ++x) {
         tile.SetPixel(x, 0, silver);
