@@ -4,6 +4,7 @@
 #include "FormatTable.h"
 #include "ImageType.h"
 #include "Orientation.h"
+#include "Resize.h"
 
 TileRect ThumbnailRect(uint32_t width, uint32_t height) {
     const float r = float(height) / float(width);
@@ -15,13 +16,39 @@ TileRect ThumbnailRect(uint32_t width, uint32_t height) {
     return TileRect{0, (kTileHeight - h) / 2, kTileWidth, h};
 }
 
+namespace {
+
+// Transparent parts of a resampled tile over the tile's white.
+void OverWhite(CRaster& image) {
+    if (!image.HasAlpha()) return;
+    for (uint32_t y = 0; y < image.GetHeight(); ++y) {
+        uint8_t* p = image.RowPointer(y);
+        for (uint32_t x = 0; x < image.GetWidth(); ++x, p += 3) {
+            const uint32_t a = image.ReadAlpha(x, y);
+            for (int c = 0; c < 3; ++c)
+                p[c] = uint8_t((p[c] * a + 255 * (255 - a) + 127) / 255);
+        }
+    }
+    image.DropAlpha();
+}
+
+} // namespace
+
 CDeviceBitmap MakeThumbnailTile(CRaster& image) {
     CDeviceBitmap tile(kTileWidth, kTileHeight);
     tile.Fill(MakeColorRef(255, 255, 255));
     const TileRect r = ThumbnailRect(image.GetWidth(), image.GetHeight());
     CMemoryDevice dc;
     dc.SelectBitmap(&tile);
-    image.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+    // Smoothly resampled, so fine detail does not shimmer; drawn 1:1.
+    CRaster small;
+    if (r.width > 0 && r.height > 0 && image.HasPixels() &&
+        ResizeSmoothInto(image, small, uint32_t(r.width), uint32_t(r.height))) {
+        OverWhite(small);
+        small.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+    } else {
+        image.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+    }
     const COLORREF silver = MakeColorRef(192, 192, 192);
     for (int x = 0; x < kTileWidth; ++x) {
         tile.SetPixel(x, 0, silver);
