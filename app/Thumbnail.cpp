@@ -5,6 +5,7 @@
 #include "ImageType.h"
 #include "Orientation.h"
 #include "Resize.h"
+#include "Transparency.h"
 
 TileRect ThumbnailRect(uint32_t width, uint32_t height) {
     const float r = float(height) / float(width);
@@ -16,24 +17,6 @@ TileRect ThumbnailRect(uint32_t width, uint32_t height) {
     return TileRect{0, (kTileHeight - h) / 2, kTileWidth, h};
 }
 
-namespace {
-
-// Transparent parts of a resampled tile over the tile's white.
-void OverWhite(CRaster& image) {
-    if (!image.HasAlpha()) return;
-    for (uint32_t y = 0; y < image.GetHeight(); ++y) {
-        uint8_t* p = image.RowPointer(y);
-        for (uint32_t x = 0; x < image.GetWidth(); ++x, p += 3) {
-            const uint32_t a = image.ReadAlpha(x, y);
-            for (int c = 0; c < 3; ++c)
-                p[c] = uint8_t((p[c] * a + 255 * (255 - a) + 127) / 255);
-        }
-    }
-    image.DropAlpha();
-}
-
-} // namespace
-
 CDeviceBitmap MakeThumbnailTile(CRaster& image) {
     CDeviceBitmap tile(kTileWidth, kTileHeight);
     tile.Fill(MakeColorRef(255, 255, 255));
@@ -44,10 +27,11 @@ CDeviceBitmap MakeThumbnailTile(CRaster& image) {
     CRaster small;
     if (r.width > 0 && r.height > 0 && image.HasPixels() &&
         ResizeSmoothInto(image, small, uint32_t(r.width), uint32_t(r.height))) {
-        OverWhite(small);
         small.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+        ShowTransparency(tile, small, r.left, r.top, r.width, r.height);
     } else {
         image.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+        ShowTransparency(tile, image, r.left, r.top, r.width, r.height);
     }
     const COLORREF silver = MakeColorRef(192, 192, 192);
     for (int x = 0; x < kTileWidth; ++x) {
