@@ -3,6 +3,7 @@
 #include "CRaster.h"
 #include "FormatTable.h"
 #include "ImageType.h"
+#include "Transparency.h"
 
 TileRect ThumbnailRect(uint32_t width, uint32_t height) {
     const float r = float(height) / float(width);
@@ -20,6 +21,9 @@ CDeviceBitmap MakeThumbnailTile(CRaster& image) {
     const TileRect r = ThumbnailRect(image.GetWidth(), image.GetHeight());
     CMemoryDevice dc;
     dc.SelectBitmap(&tile);
+    // Drawing copies colours only: see-through pixels would show whatever
+    // colour they hide, so they are put on the tile's white first.
+    FlattenTransparency(image, RGBQUAD{255, 255, 255, 0});
     image.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
     const COLORREF silver = MakeColorRef(192, 192, 192);
     for (int x = 0; x < kTileWidth; ++x) {
