@@ -2,7 +2,11 @@
 
 #include "CGroupLine.h"
 #include "CSpinButton.h"
+#include "FormatTable.h"
+#include "ImageType.h"
 #include "Ids.h"
+#include "InputChecks.h"
+#include "OutputNaming.h"
 #include "StampFontDialog.h"
 
 #include <QCheckBox>
@@ -14,7 +18,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QPainter>
 #include <QResizeEvent>
+#include <QToolTip>
 
 namespace {
 
@@ -75,7 +81,9 @@ QRect CDialogOperation2::DialogRect(int x, int y, int w, int h) const {
     return QRect(x * baseX_ / 4, y * baseY_ / 8, w * baseX_ / 4, h * baseY_ / 8);
 }
 
-QSize CDialogOperation2::DesignedSize() const { return DialogRect(0, 0, 494, 58).size(); }
+// 494 x 58 dialog units as designed, widened for the stamp's colour button
+// and the Options group at the right.
+QSize CDialogOperation2::DesignedSize() const { return DialogRect(0, 0, kDesignedWidth, 58).size(); }
 
 QWidget* CDialogOperation2::Place(QWidget* w, int x, int y, int width, int height) {
     w->setGeometry(DialogRect(x, y, width, height));
@@ -161,23 +169,62 @@ void CDialogOperation2::BuildControls() {
     Place(sharpen_, 350, 33, 70, 10);
 
     stamp_ = new CGroupLine(ids::kGroupStamp, tr("Stamp"), this);
-    Place(stamp_, 428, 3, 62, 47);
+    Place(stamp_, 428, 3, 100, 47);
     stampText_ = makeEdit(ids::kStampEdit, false);
     stampText_->setMaxLength(2047);
-    Place(stampText_, 433, 14, 52, 14);
+    Place(stampText_, 433, 14, 90, 14);
     fontButton_ = new QPushButton(tr("Font"), this);
     fontButton_->setObjectName(ids::Name(ids::kFontButton));
-    Place(fontButton_, 433, 32, 51, 12);
+    Place(fontButton_, 433, 32, 64, 12);
+    colourButton_ = new QPushButton(this);
+    colourButton_->setObjectName(ids::Name(ids::kColourButton));
+    Place(colourButton_, 499, 32, 24, 12);
+
+    auto* more = new QGroupBox(tr("More"), this);
+    more->setObjectName(ids::Name(ids::kGroupOptions));
+    Place(more, 531, 3, 60, 47);
+    optionsButton_ = new QPushButton(tr("Options..."), this);
+    optionsButton_->setObjectName(ids::Name(ids::kOptionsButton));
+    optionsButton_->setToolTip(tr("Resampling, resize values, threads, rotation by the camera, metadata, "
+                                  "background colour, lossless output"));
+    Place(optionsButton_, 535, 14, 52, 14);
 
     // The frames lie behind the controls inside them.
-    for (QWidget* frame : std::initializer_list<QWidget*>{output, rename_, resize_, rotate_, stamp_})
+    for (QWidget* frame : std::initializer_list<QWidget*>{output, rename_, resize_, rotate_, stamp_, more})
         frame->lower();
+
+    quality_->setToolTip(tr("Quality of JPG, WEBP and AVIF outputs, 1 to 100"));
+    prefix_->setValidator(new PrefixValidator(prefix_));
+    connect(prefix_, &QLineEdit::inputRejected, this, &CDialogOperation2::ShowPrefixHint);
+    connect(output_, &QComboBox::currentIndexChanged, this, &CDialogOperation2::CheckOutputFolder);
 
     connect(format_, &QComboBox::currentIndexChanged, this, [this] { ApplyFormatRule(); });
     connect(resizeMode_, &QComboBox::currentIndexChanged, this, [this] { ApplyResizeModeRule(); });
     connect(resize_, &CGroupLine::clicked, this, [this] { ApplyResizeModeRule(); });
     connect(chooseFolder_, &QPushButton::clicked, this, &CDialogOperation2::ChooseOutputFolder);
     connect(fontButton_, &QPushButton::clicked, this, &CDialogOperation2::ChooseFont);
+    connect(colourButton_, &QPushButton::clicked, this, &CDialogOperation2::ChooseColour);
+    connect(optionsButton_, &QPushButton::clicked, this, [this] {
+        if (onOptions) onOptions();
+    });
+}
+
+void CDialogOperation2::ShowPrefixHint() {
+    QToolTip::showText(prefix_->mapToGlobal(QPoint(0, prefix_->height())),
+                       tr("A file name cannot hold \"/\" or control characters."), prefix_);
+}
+
+// Shown in the list itself (red, with the reason as its tooltip), so the
+// problem is seen before Start.
+void CDialogOperation2::CheckOutputFolder() {
+    const int line = output_->currentIndex();
+    outputProblem_ = line > 0 ? OutputFolderProblem(output_->itemText(line)) : QString();
+    QPalette palette = output_->palette();
+    palette.setColor(QPalette::ButtonText, outputProblem_.isEmpty() ? QPalette().color(QPalette::ButtonText)
+                                                                    : QColor(200, 0, 0));
+    palette.setColor(QPalette::Text, outputProblem_.isEmpty() ? QPalette().color(QPalette::Text) : QColor(200, 0, 0));
+    output_->setPalette(palette);
+    output_->setToolTip(outputProblem_);
 }
 
 void CDialogOperation2::InitOperationPane() {
@@ -214,6 +261,7 @@ void CDialogOperation2::InitOperationPane() {
     const std::string stamp = FieldText(settings_.stampText);
     if (!stamp.empty()) stampText_->setText(QString::fromStdString(stamp));
     if (!settings_.useDefaults) font_.FromRecord(settings_);
+    ShowStampFont();
     rename_->SetCheck(settings_.renameEnabled);
     resize_->SetCheck(settings_.resizeEnabled);
     rotate_->SetCheck(settings_.rotateEnabled);
@@ -244,17 +292,27 @@ void CDialogOperation2::CollectSettings(OperationSettings& s) const {
     s.stampEnabled = stamp_->GetCheck() ? 1 : 0;
 }
 
-void CDialogOperation2::ApplyFormatRule() {
-    const bool jpg = format_->currentIndex() == kFormatJpg;
-    quality_->setEnabled(jpg);
-    qualitySpin_->setEnabled(jpg);
+// Quality applies where the chosen format's save takes it (JPG, and the
+// lossy formats added since); "Original" keeps it greyed as designed.
+bool FormatTakesQuality(int format) {
+    if (format <= kFormatOriginal || format >= kFormatCount) return false;
+    const ImageFormat* row = FindImageFormat(OutputExtensionAndType(format, "", kTypeUnknown).saveType);
+    return row && (row->saveNeeds & kSaveQuality);
 }
 
+void CDialogOperation2::ApplyFormatRule() {
+    const bool quality = FormatTakesQuality(format_->currentIndex());
+    quality_->setEnabled(quality);
+    qualitySpin_->setEnabled(quality);
+}
+
+// Longest Side and Percent take their value from the Options dialog.
 void CDialogOperation2::ApplyResizeModeRule() {
     if (!resize_->GetCheck()) return;
     const int mode = resizeMode_->currentIndex();
     if (mode < 0) return;
-    const bool w = mode != kResizeKeepHeight, h = mode != kResizeKeepWidth;
+    const bool own = mode == kResizeLongestSide || mode == kResizePercent;
+    const bool w = !own && mode != kResizeKeepHeight, h = !own && mode != kResizeKeepWidth;
     width_->setEnabled(w);
     widthSpin_->setEnabled(w);
     height_->setEnabled(h);
@@ -280,11 +338,34 @@ void CDialogOperation2::ChooseOutputFolder() {
     AddOutputFolder(path);
 }
 
-void CDialogOperation2::ChooseFont() { ChooseStampFontWithDialog(font_, this); }
+void CDialogOperation2::ChooseFont() {
+    if (ChooseStampFaceWithDialog(font_, this)) ShowStampFont();
+}
+
+void CDialogOperation2::ChooseColour() {
+    if (ChooseStampColourWithDialog(font_, this)) ShowStampFont();
+}
+
+void CDialogOperation2::ShowStampFont() {
+    StampFont shown = font_;
+    if (shown.faceName.empty()) shown.ApplyDefaults();
+    const QString text = tr("%1 %2").arg(QString::fromStdString(shown.faceName), QString::fromStdString(shown.pointSize));
+    const int room = fontButton_->width() - 8;
+    fontButton_->setText(fontButton_->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
+    fontButton_->setToolTip(tr("Stamp font: %1, %2 points. Click to choose another.")
+                                .arg(QString::fromStdString(shown.faceName), QString::fromStdString(shown.pointSize)));
+    const QColor colour(RedOf(shown.colour), GreenOf(shown.colour), BlueOf(shown.colour));
+    QPixmap swatch(std::max(8, colourButton_->width() - 10), std::max(6, colourButton_->height() - 8));
+    swatch.fill(colour);
+    QPainter(&swatch).drawRect(swatch.rect().adjusted(0, 0, -1, -1));
+    colourButton_->setIcon(QIcon(swatch));
+    colourButton_->setIconSize(swatch.size());
+    colourButton_->setToolTip(tr("Stamp colour: %1. Click to choose another.").arg(colour.name().toUpper()));
+}
 
 void CDialogOperation2::SetBatchControlsEnabled(bool enable) {
     for (QWidget* w : std::initializer_list<QWidget*>{format_, quality_, qualitySpin_, output_, chooseFolder_,
-                                                      rename_, resize_, rotate_, stamp_})
+                                                      rename_, resize_, rotate_, stamp_, optionsButton_})
         w->setEnabled(enable);
     if (enable) {
         ApplyFormatRule();

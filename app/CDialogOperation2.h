@@ -50,17 +50,26 @@ public:
     // Adds or selects a chosen folder in the Output list.
     void AddOutputFolder(const QString& path);
     void ChooseOutputFolder();
+    // Face and size only; colour only. Cancelling either keeps what was chosen.
     void ChooseFont();
+    void ChooseColour();
+    // The Font button shows face and size, the colour button a swatch.
+    void ShowStampFont();
+    // Why the chosen output folder cannot be written, empty when it can.
+    QString OutputProblem() const { return outputProblem_; }
     // The controls SetBatchControlsEnabled switches.
     void SetBatchControlsEnabled(bool enable);
 
     // Dialog units to pixels with the pane's font.
     QRect DialogRect(int x, int y, int w, int h) const;
     QSize DesignedSize() const;
+    static constexpr int kDesignedWidth = 595; // dialog units
     PaneLayout& Layout() { return layout_; }
 
-    // Replaces the folder and font dialogs, for tests.
+    // Replaces the folder dialog, for tests.
     std::function<QString()> folderChooser;
+    // The "Options..." button.
+    std::function<void()> onOptions;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -69,6 +78,8 @@ private:
     void BuildControls();
     QWidget* Place(QWidget* w, int x, int y, int width, int height);
     void Label(const char* text, int x, int y, int w, int h);
+    void CheckOutputFolder();
+    void ShowPrefixHint();
 
     OperationSettings& settings_;
     StampFont& font_;
@@ -97,4 +108,7 @@ private:
     CGroupLine* stamp_ = nullptr;
     QLineEdit* stampText_ = nullptr;
     QPushButton* fontButton_ = nullptr;
+    QPushButton* colourButton_ = nullptr;
+    QPushButton* optionsButton_ = nullptr;
+    QString outputProblem_;
 };

@@ -7,8 +7,11 @@
 #include "CTessalineDoc.h"
 #include "CTessalineView.h"
 #include "CustomizeDialog.h"
+#include "DialogFit.h"
 #include "Icons.h"
 #include "Ids.h"
+#include "InputChecks.h"
+#include "OutputNaming.h"
 #include "SettingsFile.h"
 #include "WindowState.h"
 
@@ -24,6 +27,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSet>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -404,8 +408,37 @@ void CMainFrame::showEvent(QShowEvent* event) {
 }
 
 void CMainFrame::OnStart() {
+    if (const QString problem = CheckBeforeStart(); !problem.isEmpty()) {
+        auto* box = new QMessageBox(QMessageBox::Warning, tr("Cannot Start"), problem, QMessageBox::Ok, this);
+        box->setObjectName("start-refused");
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        FitTitle(box);
+        box->open();
+        return;
+    }
     docks_->ShowPane(ids::kPaneReport);
     run_->StartBatch(PumpEvents);
+}
+
+// What would make every row fail, said once before the run instead: a
+// prefix no file name can hold, an output folder that cannot be made or
+// written. Missing output folders are made here.
+QString CMainFrame::CheckBeforeStart() {
+    OperationSettings s = settings_;
+    if (operation_) operation_->CollectSettings(s);
+    const QString prefix = QString::fromStdString(FieldText(s.namePrefix));
+    if (s.renameEnabled && !PrefixValidator::IsValid(prefix))
+        return tr("The prefix \"%1\" cannot be part of a file name: it holds \"/\" or a control character.")
+            .arg(prefix);
+    QSet<QString> folders;
+    for (int row = 0; row < batchList_->topLevelItemCount(); ++row) {
+        const std::string folder = OutputFolder(s, batchList_->RowPath(row).toStdString());
+        folders.insert(QString::fromStdString(folder.empty() ? "." : folder));
+    }
+    for (const QString& folder : folders)
+        if (const QString problem = PrepareOutputFolder(folder); !problem.isEmpty())
+            return tr("Nothing can be saved into the output folder.\n\n%1").arg(problem);
+    return {};
 }
 
 // The report stays in view, so the summary it ends with can be read.

@@ -51,6 +51,8 @@ public:
     const QString& SettingsWritePath() const { return settingsWritePath_; }
 
     void OnStart();
+    // Why Start would be refused, empty when it may go ahead.
+    QString CheckBeforeStart();
     void OnStop();
     void TogglePane(int id);
     void RestoreDefaultLayout();

@@ -39,10 +39,16 @@ int CSpinButton::GetPos() const { return position_; }
 
 void CSpinButton::Step(int delta) { SetPos(position_ + delta); }
 
+// A number above the range shows and takes the upper bound at once, so a
+// typed "150" becomes 100, never a silent 15. One below the range may still
+// be a number being typed: it changes nothing, and leaving the edit shows
+// the last valid position again.
 void CSpinButton::OnTextEdited(const QString& text) {
     bool ok = false;
-    const int v = text.toInt(&ok);
-    if (ok && v >= lower_ && v <= upper_) position_ = v;
+    const qlonglong v = text.toLongLong(&ok);
+    const bool digits = !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+    if (digits && (!ok || v > upper_)) SetPos(upper_);
+    else if (ok && v >= lower_ && v <= upper_) position_ = int(v);
 }
 
 bool CSpinButton::eventFilter(QObject* watched, QEvent* event) {

@@ -39,6 +39,9 @@ constexpr int kGroupRotate = 1022;
 constexpr int kGroupStamp = 1023;
 constexpr int kResizeModeList = 1024;
 constexpr int kReport = 1025;
+constexpr int kColourButton = 1026;
+constexpr int kOptionsButton = 1027;
+constexpr int kGroupOptions = 1028;
 constexpr int kGroupCheckBox = 65534;
 
 // Dialog templates.

@@ -25,17 +25,21 @@ void StampFontFromQFont(StampFont& font, const QFont& chosen) {
     font.strikeOut = chosen.strikeOut() ? 1 : 0;
 }
 
-bool ChooseStampFontWithDialog(StampFont& font, QWidget* parent) {
+bool ChooseStampFaceWithDialog(StampFont& font, QWidget* parent) {
     if (font.faceName.empty()) font.ApplyDefaults();
     bool ok = false;
-    const QFont chosen = QFontDialog::getFont(&ok, StampFontToQFont(font), parent, QObject::tr("Font"),
+    const QFont chosen = QFontDialog::getFont(&ok, StampFontToQFont(font), parent, QObject::tr("Stamp Font"),
                                               QFontDialog::DontUseNativeDialog);
     if (!ok) return false;
-    const QColor start(RedOf(font.colour), GreenOf(font.colour), BlueOf(font.colour));
-    const QColor colour = QColorDialog::getColor(start, parent, QObject::tr("Stamp Colour"),
-                                                 QColorDialog::DontUseNativeDialog);
-    if (!colour.isValid()) return false;
     StampFontFromQFont(font, chosen);
+    return true;
+}
+
+bool ChooseStampColourWithDialog(StampFont& font, QWidget* parent) {
+    if (font.faceName.empty()) font.ApplyDefaults();
+    const QColor colour = QColorDialog::getColor(QColor(RedOf(font.colour), GreenOf(font.colour), BlueOf(font.colour)),
+                                                 parent, QObject::tr("Stamp Colour"), QColorDialog::DontUseNativeDialog);
+    if (!colour.isValid()) return false;
     font.colour = MakeColorRef(uint8_t(colour.red()), uint8_t(colour.green()), uint8_t(colour.blue()));
     return true;
 }

@@ -1,5 +1,5 @@
-// The Font button: Qt's own font dialog (underline and strike-out, no colour),
-// then a colour dialog for the stamp colour.
+// The stamp's Font and colour buttons: Qt's own font dialog (underline and
+// strike-out, no colour) and a colour dialog, each on its own.
 #pragma once
 
 #include "StampFont.h"
@@ -12,5 +12,7 @@ class QWidget;
 QFont StampFontToQFont(const StampFont& font);
 // Takes face, size (whole points, truncated), weight and effects from a font.
 void StampFontFromQFont(StampFont& font, const QFont& chosen);
-// Returns false when either dialog was cancelled; then nothing changes.
-bool ChooseStampFontWithDialog(StampFont& font, QWidget* parent);
+// Face, size, weight and effects; false when cancelled, then nothing changes.
+bool ChooseStampFaceWithDialog(StampFont& font, QWidget* parent);
+// The colour alone; false when cancelled, then nothing changes.
+bool ChooseStampColourWithDialog(StampFont& font, QWidget* parent);

@@ -3,6 +3,7 @@
 #include "CRaster.h"
 #include "FormatTable.h"
 #include "ImageType.h"
+#include "Orientation.h"
 #include "Transparency.h"
 
 TileRect ThumbnailRect(uint32_t width, uint32_t height) {
@@ -48,5 +49,6 @@ bool LoadThumbnailImage(const std::string& path, CRaster& image) {
             scale = uint8_t(scale * 2);
         image.SetJpegScale(scale);
     }
-    return image.LoadFile(path, type) && image.HasPixels();
+    // Shown upright, as the batch turns it.
+    return image.LoadFile(path, type) && image.HasPixels() && TurnUpright(image);
 }

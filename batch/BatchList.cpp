@@ -1,6 +1,7 @@
 #include "BatchList.h"
 
 #include "ImageType.h"
+#include "Orientation.h"
 
 #include <cstdio>
 #include <sys/stat.h>
@@ -18,7 +19,9 @@ std::optional<BatchItem> MakeBatchItem(const std::string& path) {
     {
         CRaster image(path, type);
         if (!image.HasPixels()) return std::nullopt;
-        item.imageSize = FormatImageSize(image.GetWidth(), image.GetHeight());
+        uint32_t w = 0, h = 0;
+        UprightSize(image, &w, &h); // as every viewer shows the photo
+        item.imageSize = FormatImageSize(w, h);
     }
     struct stat status;
     if (::stat(path.c_str(), &status) == 0) {

@@ -228,6 +228,7 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
     if (job.type == kTypeUnknown) return failed("unknown file type");
     try {
         CRaster image(job.path, job.type);
+        // Every decoder leaves its reason; only a file never opened has none.
         if (!image.HasPixels()) return failed(ErrorOr(image, "cannot open file"));
         ApplyRowTransforms(image, settings_, options_);
         PrepareForSave(image, job.stem.saveType, settings_, options_);

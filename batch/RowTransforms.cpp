@@ -7,6 +7,7 @@
 #include "FormatTable.h"
 #include "ImageType.h"
 #include "Metadata.h"
+#include "Orientation.h"
 #include "Resize.h"
 #include "ResizeTarget.h"
 #include "StampFont.h"
@@ -122,6 +123,8 @@ void PrepareLayout(CRaster& image, uint32_t needs, RGBQUAD background) {
 
 void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
                         const RunOptions& options) {
+    // Upright first, so that a user's "Rotate 90" turns the picture as seen.
+    if (options.autoRotate) TurnUpright(image);
     // Steps may build a new image; the photo's blocks and orientation stay its own.
     const ImageMetadataPtr metadata = image.MetadataPtr();
     const uint8_t orientation = image.GetOrientation();

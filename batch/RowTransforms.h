@@ -5,8 +5,9 @@
 #include "OperationSettings.h"
 #include "RunOptions.h"
 
-// Rotation and sharpening, then resize, then the text stamp, each only when
-// its group is switched on. Runs after the load, before naming.
+// Turning upright by the camera's orientation (when the options ask for it),
+// then rotation and sharpening, then resize, then the text stamp, each only
+// when its group is switched on. Runs after the load, before naming.
 // Options default to the record's described behaviour.
 void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
                         const RunOptions& options = DescribedRunOptions());

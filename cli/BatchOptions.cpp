@@ -124,6 +124,7 @@ const std::vector<BatchOption>& BatchOptionTable() {
             {"--series", "N", "first series number for --rename, 1..30000", ApplySeries},
         };
         AppendTransformOptions(table);
+        AppendPhotoOptions(table);
         return table;
     }();
     return kTable;

@@ -34,6 +34,8 @@ const std::vector<BatchOption>& BatchOptionTable();
 
 // Adds the resize, rotate and stamp options (TransformOptions.cpp).
 void AppendTransformOptions(std::vector<BatchOption>& table);
+// Adds --no-auto-rotate, --metadata and --background (PhotoOptions.cpp).
+void AppendPhotoOptions(std::vector<BatchOption>& table);
 
 // False with a message for a usage error.
 bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLine& line,

@@ -1,18 +1,17 @@
 // --info and --convert.
+#include "BatchRun.h"
 #include "CRaster.h"
 #include "Commands.h"
 #include "ImageType.h"
+#include "Orientation.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
+// Every decoder leaves its reason; only a file never opened has none.
 std::string ErrorText(const CRaster& image) {
     const char* text = image.LastErrorText();
     return *text ? text : "cannot open file";
@@ -33,8 +32,10 @@ int RunInfo(const std::vector<std::string>& files) {
         if (image.HasAlpha()) extra += ", alpha";
         if (image.GetTransparentIndex() != -1)
             extra += ", transparent index " + std::to_string(image.GetTransparentIndex());
-        std::printf("%s: %ux%u, %u bpp, %s, %dx%d dpi%s\n", path.c_str(), image.GetWidth(),
-                    image.GetHeight(), image.GetBitsPerPixel(), ImageTypeName(image.GetImageType()),
+        uint32_t width = 0, height = 0;
+        UprightSize(image, &width, &height); // as the photo is shown
+        std::printf("%s: %ux%u, %u bpp, %s, %dx%d dpi%s\n", path.c_str(), width, height,
+                    image.GetBitsPerPixel(), ImageTypeName(image.GetImageType()),
                     image.GetResolutionX(), image.GetResolutionY(), extra.c_str());
     }
     std::fflush(stdout);
@@ -52,23 +53,18 @@ int RunConvert(const std::string& in, const std::string& out) {
         std::fprintf(stderr, "tessaline-batch: %s: %s\n", in.c_str(), ErrorText(image).c_str());
         return kExitFailed;
     }
-    // Claim the name first so an existing file is never replaced.
-    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-    if (fd < 0) {
-        if (errno == EEXIST)
-            std::fprintf(stderr, "tessaline-batch: %s: already exists, not overwritten\n",
-                         out.c_str());
-        else
-            std::fprintf(stderr, "tessaline-batch: %s: %s\n", out.c_str(), std::strerror(errno));
+    // The batch run's save: an existing file is never replaced, a failed
+    // save leaves nothing behind.
+    std::string error;
+    switch (SaveToNewFile(image, out, outType, error)) {
+    case SaveOutcome::kSaved:
+        return kExitOk;
+    case SaveOutcome::kNameTaken:
+        std::fprintf(stderr, "tessaline-batch: %s: already exists, not overwritten\n", out.c_str());
         return kExitFailed;
+    case SaveOutcome::kFailed:
+        break;
     }
-    ::close(fd);
-    if (!image.SaveFile(out, outType)) {
-        const char* text = image.LastErrorText();
-        std::fprintf(stderr, "tessaline-batch: %s: %s\n", out.c_str(),
-                     *text ? text : "cannot write file");
-        ::unlink(out.c_str());
-        return kExitFailed;
-    }
-    return kExitOk;
+    std::fprintf(stderr, "tessaline-batch: %s: %s\n", out.c_str(), error.c_str());
+    return kExitFailed;
 }

@@ -109,7 +109,7 @@ bool BmpCodec::ReadInfoHeader(ImageStream* stream, BITMAPINFOHEADER* header, uin
 }
 
 bool BmpCodec::Decode(ImageStream* stream) {
-    if (!stream) return false;
+    if (!stream) return Fail("null file handler");
     Layout layout{};
     layout.start = stream->Tell();
     uint8_t fileHeader[14];

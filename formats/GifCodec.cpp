@@ -131,7 +131,14 @@ bool DataCanFill(uint64_t pixels, int64_t bytes) {
     return pixels <= limit;
 }
 
+// Bytes left after the stream's position, -1 when a stream cannot tell.
+int64_t Remaining(ImageStream* stream, int32_t end) {
+    const int32_t pos = stream->Tell();
+    return end < 0 || pos < 0 ? -1 : int64_t(end) - pos;
+}
+
 constexpr char kTooLargeForData[] = "GIF image larger than its data can fill";
+constexpr char kNoImage[] = "GIF image not found";
 
 } // namespace
 
@@ -185,26 +192,41 @@ bool GifCodec::ReadExtension(ImageStream* stream) {
     return true;
 }
 
-int32_t GifCodec::CountImages(ImageStream* stream, const Screen& screen) {
-    const int32_t start = stream->Tell();
-    int32_t count = 0;
-    bool previousZero = true;
+bool GifCodec::NextImage(BlockScan& scan, const Screen& screen, Descriptor* d) {
     for (;;) {
-        const int b = NextIntroducer(stream, previousZero);
-        if (b < 0 || b == ';') break;
+        const int b = NextIntroducer(scan.stream, scan.previousZero);
+        if (b < 0 || b == ';') return false;
         if (b == '!') {
-            if (!ReadExtension(stream)) break;
+            if (!ReadExtension(scan.stream)) return false;
             continue;
         }
-        Descriptor d;
-        if (!ReadDescriptor(stream, &d)) break;
-        if (!Usable(d, screen)) continue;
+        if (!ReadDescriptor(scan.stream, d)) return false;
+        if (Usable(*d, screen)) return true;
+    }
+}
+
+int32_t GifCodec::CountImages(ImageStream* stream, const Screen& screen) {
+    // The count must not leave the last graphic control of the file in effect
+    // for the first image.
+    const ControlRecord savedControl = control_;
+    const int32_t savedTransparent = info_.transparentIndex;
+    const uint32_t savedDelay = info_.frameDelay;
+    const int savedDisposal = disposal_;
+    const int32_t start = stream->Tell();
+    int32_t count = 0;
+    BlockScan scan{stream};
+    Descriptor d;
+    while (NextImage(scan, screen, &d)) {
         ++count;
         if (d.flags & 0x80) stream->Seek(int32_t(3 * (2u << (d.flags & 7))), SEEK_CUR);
         if (stream->GetC() < 0) break;
         SkipSubBlocks(stream);
     }
     stream->Seek(start, SEEK_SET);
+    control_ = savedControl;
+    info_.transparentIndex = savedTransparent;
+    info_.frameDelay = savedDelay;
+    disposal_ = savedDisposal;
     return count;
 }
 
@@ -232,162 +254,157 @@ bool GifCodec::Sniff(std::span<const uint8_t> head) {
     return head.size() >= 13 && std::memcmp(head.data(), "GIF8", 4) == 0;
 }
 
-bool GifCodec::Decode(ImageStream* stream) {
-    if (!stream) return false;
-    uint8_t head[13];
-    if (stream->Read(head, 1, 13) != 13 || std::memcmp(head, "GIF8", 4) != 0) return false;
+// What stays from one image of the file to the next while they are composed.
+struct GifCodec::Composition {
     Screen screen;
-    screen.width = GetLE16(head + 6);
-    screen.height = GetLE16(head + 8);
-    screen.background = head[11];
-    const int32_t streamEnd = stream->Size();
-    auto remaining = [&]() -> int64_t {
-        const int32_t pos = stream->Tell();
-        return streamEnd < 0 || pos < 0 ? -1 : int64_t(streamEnd) - pos;
-    };
-
-    ColourTable global;
-    if (head[10] & 0x80) ReadTable(stream, head[10], &global);
-    int trueColour = global.present ? 0 : 1;
-
-    // The count must not leave the last graphic control of the file in effect
-    // for the first image.
-    const ControlRecord savedControl = control_;
-    const int32_t savedTransparent = info_.transparentIndex;
-    const uint32_t savedDelay = info_.frameDelay;
-    const int savedDisposal = disposal_;
-    const int32_t found = CountImages(stream, screen);
-    control_ = savedControl;
-    info_.transparentIndex = savedTransparent;
-    info_.frameDelay = savedDelay;
-    disposal_ = savedDisposal;
-
-    SetNumFrames(found);
-    int32_t wanted = GetFrame();
-    if (wanted < 0 || wanted >= found) return false;
-    if (found == 1) trueColour = 0;
-    if (!DataCanFill(uint64_t(screen.width) * screen.height, remaining())) {
-        SetLastError(kTooLargeForData);
-        return false;
-    }
-
-    auto decoder = std::make_unique<LzwDecoder>();
-    CRaster background(kTypeGif), picture(kTypeGif), frame(kTypeGif);
-    ColourTable lastLocal;
-    bool composed = false;
+    int32_t streamEnd = -1;
+    ColourTable global, lastLocal;
+    int trueColour = 0;
+    int32_t found = 0, wanted = 0;
+    CRaster background{kTypeGif}, picture{kTypeGif}, frame{kTypeGif};
     int32_t firstTransparent = -1;
     int previousDisposal = 0;
-    int32_t counter = 0;
-    bool previousZero = true;
-    for (;;) {
-        const int b = NextIntroducer(stream, previousZero);
-        if (b < 0 || b == ';') break;
-        if (b == '!') {
-            if (!ReadExtension(stream)) break;
-            continue;
-        }
-        Descriptor d;
-        if (!ReadDescriptor(stream, &d)) break;
-        if (!Usable(d, screen)) continue;
-        if (counter == 0 && d.width != screen.width && d.height != screen.height) ++trueColour;
+    LzwDecoder decoder;
+};
 
-        // A local table serves its own image; without a global one it also
-        // serves the images after it that have none.
-        ColourTable local;
-        const ColourTable* table = &global;
-        if (d.flags & 0x80) {
-            ReadTable(stream, d.flags, &local);
-            table = &local;
-            if (!global.present) lastLocal = local;
-        } else if (!global.present) {
-            table = &lastLocal;
-        }
-        const uint32_t depth = DepthForTable(table->size);
-        const bool mosaic = trueColour >= 2;
+bool GifCodec::ReadScreen(ImageStream* stream, Composition& c) {
+    uint8_t head[13];
+    if (stream->Read(head, 1, 13) != 13 || std::memcmp(head, "GIF8", 4) != 0)
+        return Fail("Not a GIF");
+    c.screen.width = GetLE16(head + 6);
+    c.screen.height = GetLE16(head + 8);
+    c.screen.background = head[11];
+    c.streamEnd = stream->Size();
+    if (head[10] & 0x80) ReadTable(stream, head[10], &c.global);
+    c.trueColour = c.global.present ? 0 : 1;
+    return true;
+}
 
-        if (!mosaic) {
-            if (counter == 0) {
-                if (!background.Create(screen.width, screen.height, depth, kTypeGif)) {
-                    SetLastError(background.LastErrorText());
-                    return false;
-                }
-                firstTransparent = info_.transparentIndex;
-                background.FillBytes(control_.seen ? control_.transparent : screen.background);
-            } else if (previousDisposal == 2) {
-                background.FillBytes(uint8_t(firstTransparent));
-            }
-        }
+// A local table serves its own image; without a global one it also serves
+// the images after it that have none.
+const GifCodec::ColourTable* GifCodec::TableFor(ImageStream* stream, const Descriptor& d,
+                                                Composition& c, ColourTable* local) {
+    if (d.flags & 0x80) {
+        ReadTable(stream, d.flags, local);
+        if (!c.global.present) c.lastLocal = *local;
+        return local;
+    }
+    return c.global.present ? &c.global : &c.lastLocal;
+}
 
-        const int32_t dataStart = stream->Tell();
-        if (!DataCanFill(uint64_t(d.width) * d.height, remaining())) {
-            SetLastError(kTooLargeForData);
-            return false;
-        }
-        if (!frame.Create(d.width, d.height, depth, kTypeGif)) {
-            SetLastError(frame.LastErrorText());
-            return false;
-        }
-        frame.FillBytes(0);
-        frame.SetTransparentIndex(info_.transparentIndex);
-        if (table->present) {
-            if (info_.transparentIndex != -1) {
-                uint8_t rgb[256 * 3];
-                std::memcpy(rgb, table->rgb, sizeof rgb);
-                std::memset(rgb + 3 * table->size, 255, 3 * (256 - table->size));
-                frame.LoadPaletteTriples(rgb, 256);
-            } else {
-                frame.LoadPaletteTriples(table->rgb, table->size);
-            }
-        }
+// The logical screen, made for the first image and cleared by a disposal to
+// background.
+bool GifCodec::PrepareBackground(Composition& c, uint32_t depth, int32_t counter) {
+    if (counter == 0) {
+        if (!c.background.Create(c.screen.width, c.screen.height, depth, kTypeGif))
+            return Fail(c.background.LastErrorText());
+        c.firstTransparent = info_.transparentIndex;
+        c.background.FillBytes(control_.seen ? control_.transparent : c.screen.background);
+    } else if (c.previousDisposal == 2) {
+        c.background.FillBytes(uint8_t(c.firstTransparent));
+    }
+    return true;
+}
 
-        InputBuffer input(stream);
-        FrameSink sink(frame, (d.flags & 0x40) != 0);
-        const LzwDecoder::Result expanded = decoder->Expand(input, d.width, sink);
-        if (!expanded.badCodes) decoder->SkipRemainingBlocks(input);
-        Reposition(stream, dataStart, expanded.badCodes, input.Unread());
-
-        if (!mosaic) {
-            const uint32_t bh = background.GetHeight(), bw = background.GetWidth();
-            const int64_t firstRow = int64_t(bh) - d.top - d.height;
-            const int32_t skip = frame.GetTransparentIndex();
-            for (int64_t y = std::max<int64_t>(0, firstRow); y < int64_t(bh) - d.top; ++y)
-                for (uint32_t x = d.left; x < std::min(bw, d.left + d.width); ++x) {
-                    const uint8_t v = frame.ReadIndex(x - d.left, y - firstRow);
-                    if (int32_t(v) != skip) background.WriteIndex(x, y, v);
-                }
-            background.SetTransparentIndex(firstTransparent);
-            background.LoadPalette(frame.Palette(), frame.GetPaletteCount());
+// One image's data expanded into c.frame; the stream is left after it.
+bool GifCodec::ExpandFrame(ImageStream* stream, const Descriptor& d, const ColourTable& table,
+                           uint32_t depth, Composition& c) {
+    const int32_t dataStart = stream->Tell();
+    if (!DataCanFill(uint64_t(d.width) * d.height, Remaining(stream, c.streamEnd)))
+        return Fail(kTooLargeForData);
+    CRaster& frame = c.frame;
+    if (!frame.Create(d.width, d.height, depth, kTypeGif)) return Fail(frame.LastErrorText());
+    frame.FillBytes(0);
+    frame.SetTransparentIndex(info_.transparentIndex);
+    if (table.present) {
+        if (info_.transparentIndex != -1) {
+            uint8_t rgb[256 * 3];
+            std::memcpy(rgb, table.rgb, sizeof rgb);
+            std::memset(rgb + 3 * table.size, 255, 3 * (256 - table.size));
+            frame.LoadPaletteTriples(rgb, 256);
         } else {
-            wanted = found - 1;
-            if (!picture.HasPixels()) {
-                if (!picture.Create(screen.width, screen.height, 24, kTypeGif)) {
-                    SetLastError(picture.LastErrorText());
-                    return false;
-                }
-                picture.FillBytes(0);
-            }
-            for (uint32_t y = 0; y < d.height; ++y) {
-                uint8_t* out = picture.RowPointer(screen.height - 1 - d.top - y);
-                for (uint32_t x = 0; x < d.width; ++x) {
-                    const RGBQUAD c = frame.ReadColor(x, d.height - 1 - y, false);
-                    uint8_t* p = out + 3 * size_t(d.left + x);
-                    p[0] = c.rgbBlue, p[1] = c.rgbGreen, p[2] = c.rgbRed;
-                }
-            }
+            frame.LoadPaletteTriples(table.rgb, table.size);
+        }
+    }
+    InputBuffer input(stream);
+    FrameSink sink(frame, (d.flags & 0x40) != 0);
+    const LzwDecoder::Result expanded = c.decoder.Expand(input, d.width, sink);
+    if (!expanded.badCodes) c.decoder.SkipRemainingBlocks(input);
+    Reposition(stream, dataStart, expanded.badCodes, input.Unread());
+    return true;
+}
+
+// The frame's opaque pixels onto the screen at the image's place.
+void GifCodec::PasteOnBackground(const Descriptor& d, Composition& c) {
+    CRaster& background = c.background;
+    const uint32_t bh = background.GetHeight(), bw = background.GetWidth();
+    const int64_t firstRow = int64_t(bh) - d.top - d.height;
+    const int32_t skip = c.frame.GetTransparentIndex();
+    for (int64_t y = std::max<int64_t>(0, firstRow); y < int64_t(bh) - d.top; ++y)
+        for (uint32_t x = d.left; x < std::min(bw, d.left + d.width); ++x) {
+            const uint8_t v = c.frame.ReadIndex(x - d.left, y - firstRow);
+            if (int32_t(v) != skip) background.WriteIndex(x, y, v);
+        }
+    background.SetTransparentIndex(c.firstTransparent);
+    background.LoadPalette(c.frame.Palette(), c.frame.GetPaletteCount());
+}
+
+// The frame's colours into the 24-bit picture the mosaic's tiles make up.
+bool GifCodec::PasteIntoMosaic(const Descriptor& d, Composition& c) {
+    CRaster& picture = c.picture;
+    if (!picture.HasPixels()) {
+        if (!picture.Create(c.screen.width, c.screen.height, 24, kTypeGif))
+            return Fail(picture.LastErrorText());
+        picture.FillBytes(0);
+    }
+    for (uint32_t y = 0; y < d.height; ++y) {
+        uint8_t* out = picture.RowPointer(c.screen.height - 1 - d.top - y);
+        for (uint32_t x = 0; x < d.width; ++x) {
+            const RGBQUAD col = c.frame.ReadColor(x, d.height - 1 - y, false);
+            uint8_t* p = out + 3 * size_t(d.left + x);
+            p[0] = col.rgbBlue, p[1] = col.rgbGreen, p[2] = col.rgbRed;
+        }
+    }
+    return true;
+}
+
+// Reads images up to the wanted one (or, in a mosaic, all of them) into the
+// composition; false with the text of what failed.
+bool GifCodec::ComposeImages(ImageStream* stream, Composition& c) {
+    bool composed = false;
+    int32_t counter = 0;
+    BlockScan scan{stream};
+    Descriptor d;
+    while (NextImage(scan, c.screen, &d)) {
+        if (counter == 0 && d.width != c.screen.width && d.height != c.screen.height)
+            ++c.trueColour;
+        ColourTable local;
+        const ColourTable* table = TableFor(stream, d, c, &local);
+        const uint32_t depth = DepthForTable(table->size);
+        const bool mosaic = c.trueColour >= 2;
+        if (!mosaic && !PrepareBackground(c, depth, counter)) return false;
+        if (!ExpandFrame(stream, d, *table, depth, c)) return false;
+        if (!mosaic) {
+            PasteOnBackground(d, c);
+        } else {
+            c.wanted = c.found - 1;
+            if (!PasteIntoMosaic(d, c)) return false;
         }
         composed = true;
-        previousDisposal = disposal_;
-        if (counter == wanted) break;
+        c.previousDisposal = disposal_;
+        if (counter == c.wanted) break;
         ++counter;
     }
-    if (!composed) return false;
+    return composed || Fail(kNoImage);
+}
 
-    CRaster& result = picture.HasPixels() ? picture : background;
-    if (&result == &picture && (control_.flags & 1)) {
-        picture.SetTransparentColor(frame.ReadPaletteEntry(control_.transparent));
-        picture.SetTransparentIndex(0);
+// Keeps this codec's settings (frames, delay, error text), takes the pixels.
+void GifCodec::TakeComposed(Composition& c) {
+    CRaster& result = c.picture.HasPixels() ? c.picture : c.background;
+    if (&result == &c.picture && (control_.flags & 1)) {
+        c.picture.SetTransparentColor(c.frame.ReadPaletteEntry(control_.transparent));
+        c.picture.SetTransparentIndex(0);
     }
-    // Keep this codec's settings (frames, delay, error text), take the pixels.
     RasterSettings kept = info_;
     kept.transparentIndex = result.GetTransparentIndex();
     kept.transparentColor = result.Settings().transparentColor;
@@ -398,6 +415,21 @@ bool GifCodec::Decode(ImageStream* stream) {
     kept.imageType = kTypeGif;
     kept.cacheValid = false;
     info_ = kept;
+}
+
+bool GifCodec::Decode(ImageStream* stream) {
+    if (!stream) return Fail("null file handler");
+    auto c = std::make_unique<Composition>();
+    if (!ReadScreen(stream, *c)) return false;
+    c->found = CountImages(stream, c->screen);
+    SetNumFrames(c->found);
+    c->wanted = GetFrame();
+    if (c->wanted < 0 || c->wanted >= c->found) return Fail(kNoImage);
+    if (c->found == 1) c->trueColour = 0;
+    if (!DataCanFill(uint64_t(c->screen.width) * c->screen.height, Remaining(stream, c->streamEnd)))
+        return Fail(kTooLargeForData);
+    if (!ComposeImages(stream, *c)) return false;
+    TakeComposed(*c);
     return true;
 }
 

@@ -38,11 +38,29 @@ private:
     struct Screen {
         uint32_t width = 0, height = 0;
         uint8_t background = 0;
-        int64_t fileSize = -1;
     };
 
+    // The block walk shared by counting and reading: extensions are read as
+    // met, and images whose descriptor fits the screen handed out.
+    struct BlockScan {
+        ImageStream* stream;
+        bool previousZero = true;
+    };
+    struct Composition;
+
     bool ReadExtension(ImageStream* stream);
+    bool NextImage(BlockScan& scan, const Screen& screen, Descriptor* d);
     int32_t CountImages(ImageStream* stream, const Screen& screen);
+    bool ReadScreen(ImageStream* stream, Composition& c);
+    const ColourTable* TableFor(ImageStream* stream, const Descriptor& d, Composition& c,
+                                ColourTable* local);
+    bool PrepareBackground(Composition& c, uint32_t depth, int32_t counter);
+    bool ExpandFrame(ImageStream* stream, const Descriptor& d, const ColourTable& table,
+                     uint32_t depth, Composition& c);
+    void PasteOnBackground(const Descriptor& d, Composition& c);
+    bool PasteIntoMosaic(const Descriptor& d, Composition& c);
+    bool ComposeImages(ImageStream* stream, Composition& c);
+    void TakeComposed(Composition& c);
     bool Usable(const Descriptor& d, const Screen& screen) const;
     static bool ReadDescriptor(ImageStream* stream, Descriptor* d);
     static bool ReadTable(ImageStream* stream, uint8_t flags, ColourTable* table);

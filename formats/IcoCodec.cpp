@@ -10,6 +10,7 @@ namespace {
 
 constexpr uint32_t kMaxIconSide = 256;
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr char kCorrupted[] = "corrupted icon";
 
 uint32_t MaskRowBytes(uint32_t width) {
     return (width + 31) / 32 * 4;
@@ -22,7 +23,7 @@ bool MaskBit(const uint8_t* mask, uint32_t maskRow, uint32_t x, uint32_t y) {
 } // namespace
 
 bool IcoCodec::DecodePng(ImageStream* stream, int32_t offset) {
-    if (!stream->Seek(offset, SEEK_SET)) return false;
+    if (!stream->Seek(offset, SEEK_SET)) return Fail(kCorrupted);
     CRaster inner;
     inner.InheritSettings(*this);
     if (!inner.Decode(stream, kTypePng)) {
@@ -43,31 +44,31 @@ bool IcoCodec::Sniff(std::span<const uint8_t> head) {
 }
 
 bool IcoCodec::Decode(ImageStream* stream) {
-    if (!stream) return false;
+    if (!stream) return Fail("null file handler");
     const int32_t start = stream->Tell();
     uint8_t header[6];
-    if (stream->Read(header, sizeof header, 1) != 1) return false;
+    if (stream->Read(header, sizeof header, 1) != 1) return Fail("Not an icon");
     const uint16_t kind = GetLE16(header + 2);
-    if (GetLE16(header) != 0 || (kind != 1 && kind != 2)) return false;
+    if (GetLE16(header) != 0 || (kind != 1 && kind != 2)) return Fail("Not an icon");
     const uint32_t count = GetLE16(header + 4);
     SetNumFrames(int32_t(count));
     const int32_t selected = GetFrame();
-    if (selected < 0 || uint32_t(selected) >= count) return false;
+    if (selected < 0 || uint32_t(selected) >= count) return Fail("icon image not found");
     // Only the entries up to the selected one are needed.
     uint8_t entry[16];
     if (!stream->Seek(16 * selected, SEEK_CUR) || stream->Read(entry, sizeof entry, 1) != 1)
-        return false;
+        return Fail(kCorrupted);
     const uint32_t resourceBytes = GetLE32(entry + 8);
     const int64_t offset = int64_t(start) + GetLE32(entry + 12);
-    if (offset > INT32_MAX || !stream->Seek(int32_t(offset), SEEK_SET)) return false;
+    if (offset > INT32_MAX || !stream->Seek(int32_t(offset), SEEK_SET)) return Fail(kCorrupted);
 
     uint8_t dib[40];
-    if (stream->Read(dib, sizeof dib, 1) != 1) return false;
+    if (stream->Read(dib, sizeof dib, 1) != 1) return Fail(kCorrupted);
     if (std::memcmp(dib, kPngSignature, sizeof kPngSignature) == 0)
         return DecodePng(stream, int32_t(offset));
     const uint32_t bitCount = GetLE16(dib + 14);
     if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32)
-        return false;
+        return Fail("unsupported icon bit depth");
 
     // A width or height byte of 0 means 256. The bitmap header's own size
     // (its height counts colour bitmap and mask) wins when the resource holds
@@ -99,7 +100,7 @@ bool IcoCodec::Decode(ImageStream* stream) {
         stream->Read(Pixels(), 1, size_t(PixelBytes()));
     } else {
         AddAlpha();
-        if (!HasAlpha()) return false;
+        if (!HasAlpha()) return Fail("Can't allocate memory");
         std::vector<uint8_t> row(size_t(width) * 4);
         for (uint32_t y = 0; y < height; ++y) {
             if (stream->Read(row.data(), 4, width) != width) break;
@@ -192,7 +193,7 @@ bool IcoCodec::Encode(ImageStream* stream) {
     }
     const uint32_t depth = GetBitsPerPixel();
     const uint32_t palEntries = GetPaletteCount();
-    if (depth <= 8 && !palEntries) return false;
+    if (depth <= 8 && !palEntries) return Fail("icon needs a palette");
     uint32_t bitCount = depth;
     uint64_t imageSize = PixelBytes();
     const bool withAlpha = HasAlpha() && !palEntries;

@@ -177,7 +177,7 @@ ImageType Jpeg2000FamilyCodec::SniffType(std::span<const uint8_t> head) {
 }
 
 bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type) {
-    if (!stream) return false;
+    if (!stream) return Fail("null file handler");
     const int32_t start = stream->Tell();
     uint8_t magic[12] = {};
     const size_t got = stream->Read(magic, 1, sizeof magic);

@@ -565,7 +565,7 @@ bool JpegCodec::ReadFrameSize(ImageStream* stream, uint32_t* width, uint32_t* he
 }
 
 bool JpegCodec::Decode(ImageStream* stream) {
-    if (!stream) return false;
+    if (!stream) return Fail("null file handler");
     exif_ = ExifInfo{};
     jpeg_decompress_struct cinfo;
     ErrorManager jerr;

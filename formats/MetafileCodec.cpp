@@ -112,7 +112,7 @@ bool MetafileCodec::ReadEnhanced(ImageStream* stream, std::vector<uint8_t>* data
 }
 
 bool MetafileCodec::Decode(ImageStream* stream, uint32_t forcedWidth, uint32_t forcedHeight) {
-    if (!stream) return false;
+    if (!stream) return Fail("null file handler");
     const int32_t start = stream->Tell();
     std::vector<uint8_t> data;
     int16_t box[4] = {};
@@ -139,13 +139,13 @@ bool MetafileCodec::Decode(ImageStream* stream, uint32_t forcedWidth, uint32_t f
     }
 
     CDeviceBitmap bitmap{int(width), int(height)};
-    if (!bitmap.IsValid()) return false;
+    if (!bitmap.IsValid()) return Fail("Can't allocate memory");
     bitmap.Fill(kWindowColor);
     cairo_surface_t* surface = cairo_image_surface_create_for_data(
         bitmap.Bits(), CAIRO_FORMAT_RGB24, bitmap.Width(), bitmap.Height(), bitmap.Stride());
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(surface);
-        return false;
+        return Fail("Can't allocate memory");
     }
     if (enhanced)
         metafile::PlayEmf(data.data(), data.size(), surface);

@@ -139,7 +139,7 @@ bool PcxCodec::Sniff(std::span<const uint8_t> head) {
 }
 
 bool PcxCodec::Decode(ImageStream* stream) {
-    if (!stream) return false;
+    if (!stream) return Fail("null file handler");
     uint8_t head[128];
     if (stream->Read(head, 128, 1) != 1) return Fail("Can't read PCX image");
     if (head[0] != 10) return Fail("Error: Not a PCX file");

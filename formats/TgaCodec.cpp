@@ -116,7 +116,7 @@ bool TgaCodec::Sniff(std::span<const uint8_t> head) {
 }
 
 bool TgaCodec::Decode(ImageStream* stream) {
-    if (!stream) return false;
+    if (!stream) return Fail("null file handler");
     uint8_t header[18];
     if (stream->Read(header, sizeof header, 1) != 1) {
         SetLastError("Not a TGA");

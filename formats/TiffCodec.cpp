@@ -716,7 +716,11 @@ bool CRasterTIF::Encode(ImageStream* stream, bool append) {
     const ImageMetadata* meta = Metadata();
     if (append || !meta || meta->Empty()) return EncodePlain(stream, append);
     MemoryImageStream memory;
-    if (!memory.Open() || !EncodePlain(&memory, false)) return false;
+    if (!memory.Open()) {
+        SetLastError("Can't allocate memory");
+        return false;
+    }
+    if (!EncodePlain(&memory, false)) return false;
     const int32_t size = memory.Size();
     uint8_t* buffer = memory.GetBuffer(false);
     std::vector<uint8_t> file(buffer, buffer + size);

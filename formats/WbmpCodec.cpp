@@ -52,7 +52,7 @@ bool WbmpCodec::Sniff(std::span<const uint8_t> head) {
 }
 
 bool WbmpCodec::Decode(ImageStream* stream) {
-    if (!stream) return false;
+    if (!stream) return Fail("null file handler");
     uint32_t type = 0, width = 0, height = 0;
     int fixed = -1;
     if (!GetMultiByte(stream, &type) || (fixed = stream->GetC()) < 0 ||

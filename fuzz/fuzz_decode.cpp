@@ -1,8 +1,10 @@
 // Feeds arbitrary bytes to the decoders. The first byte picks the image type
-// (0 tries every codec in turn); the rest is the file.
+// (0 tries every codec in turn); the rest is the file. Metadata blocks found
+// go on through the output side: brought up to date and written.
 #include "CRaster.h"
 #include "ImageStream.h"
 #include "ImageType.h"
+#include "Metadata.h"
 
 #include <cstdint>
 #include <vector>
@@ -17,6 +19,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         volatile uint8_t sink = 0;
         for (uint32_t y = 0; y < image.GetHeight(); y += 61) sink = sink ^ image.RowPointer(y)[0];
         (void)sink;
+        if (image.Metadata()) {
+            OutputMetadataSpec spec;
+            spec.splitXmp = true;
+            spec.width = image.GetWidth(), spec.height = image.GetHeight();
+            image.SetMetadata(OutputMetadata(image.Metadata(), spec));
+            for (ImageType out : {kTypeJpeg, kTypePng, kTypeTiff}) {
+                MemoryImageStream written;
+                if (written.Open()) image.Encode(&written, out);
+            }
+        }
     }
     return 0;
 }

@@ -219,6 +219,12 @@ public:
     bool CheckEncodable(ImageStream* stream);
 
 protected:
+    // Leaves text as the failure's reason; for codecs' "return Fail(...)".
+    bool Fail(const char* text) {
+        SetLastError(text);
+        return false;
+    }
+
     uint8_t* block_ = nullptr;
     BITMAPINFOHEADER head_{};
     RasterSettings info_{};

@@ -42,8 +42,9 @@ Transform CachedTransform(const std::vector<uint8_t>& icc, cmsUInt32Number inFor
     if (cmsHPROFILE in = OpenProfile(icc)) {
         cmsHPROFILE srgb = cmsCreate_sRGBProfile();
         // Without the one-pixel cache the transform may be shared by threads.
+        // Relative colorimetric, as photo tools convert for the screen.
         cmsHTRANSFORM t = srgb ? cmsCreateTransform(in, inFormat, srgb, outFormat,
-                                                    INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE)
+                                                    INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE)
                                : nullptr;
         if (t) made = Transform(t, [](void* p) { cmsDeleteTransform(static_cast<cmsHTRANSFORM>(p)); });
         if (srgb) cmsCloseProfile(srgb);

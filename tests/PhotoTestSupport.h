@@ -2,36 +2,25 @@
 // and exiftool's reading of what we wrote.
 #pragma once
 
-#include "BatchTestSupport.h"
+#include "support/Files.h"
+#include "support/Process.h"
 
-#include <array>
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <unistd.h>
 
 namespace phototest {
 
+using namespace testkit;
+
 inline bool HaveTools() {
     return access("/usr/bin/convert", X_OK) == 0 && access("/usr/bin/exiftool", X_OK) == 0;
 }
 
-// Quoted for the shell.
-inline std::string Q(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+inline std::string Q(const std::string& s) { return Quote(s); }
 
+// The command's output without its last line break.
 inline std::string Run(const std::string& command) {
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>/dev/null").c_str(), "r"), pclose);
-    if (!pipe) return out;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), pipe.get())) > 0)
-        out.append(buf.data(), n);
+    std::string out = RunShell(command, Stderr::Dropped).out;
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
         out.pop_back();
     return out;
@@ -63,12 +52,14 @@ inline bool MakePhoto(const std::string& path, int w, int h, const std::string& 
                              std::to_string(h / 2) + " " + std::to_string(w / 2 - 1) + "," +
                              std::to_string(h - 1) + "'";
     const std::string size = std::to_string(w) + "x" + std::to_string(h);
-    if (std::system(("/usr/bin/convert -size " + size + " xc:white " + draw + " -quality 95 " +
-                     Q(path) + " 2>/dev/null").c_str()) != 0)
+    if (RunShell("/usr/bin/convert -size " + size + " xc:white " + draw + " -quality 95 " + Q(path),
+                 Stderr::Dropped)
+            .status != 0)
         return false;
     if (exiftoolArgs.empty()) return true;
-    return std::system(("exiftool -q -m -overwrite_original " + exiftoolArgs + " " + Q(path) +
-                        " >/dev/null 2>&1").c_str()) == 0;
+    return RunShell("exiftool -q -m -overwrite_original " + exiftoolArgs + " " + Q(path),
+                    Stderr::Dropped)
+               .status == 0;
 }
 
 } // namespace phototest

@@ -11,6 +11,7 @@
 #include "CTessalineDoc.h"
 #include "CTessalineView.h"
 #include "Ids.h"
+#include "InputChecks.h"
 #include "SettingsFile.h"
 #include "Thumbnail.h"
 #include "WindowState.h"
@@ -20,6 +21,11 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QColorDialog>
+#include <QFontDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <QToolTip>
 #include <QComboBox>
 #include <QDockWidget>
 #include <QLineEdit>
@@ -311,6 +317,150 @@ private slots:
         QCOMPARE(s.resizeEnabled, uint8_t(1));
         QCOMPARE(s.resizeMode, 1);
         QCOMPARE(s.outputFormat, 2);
+    }
+
+    void spinTyping_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("position");
+        QTest::newRow("150 shows the upper bound") << "150" << "100" << 100;
+        QTest::newRow("in range") << "15" << "15" << 15;
+        QTest::newRow("far above") << "99999999999999999999" << "100" << 100;
+        QTest::newRow("below keeps the last") << "0" << "0" << 90;
+    }
+
+    void spinTyping() {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QFETCH(int, position);
+        CMainFrame frame(Ini());
+        frame.show();
+        CDialogOperation2* pane = frame.OperationPane();
+        Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(kFormatJpg);
+        auto* quality = Find<QLineEdit>(pane, ids::kQualityEdit);
+        quality->selectAll();
+        QTest::keyClicks(quality, typed);
+        QCOMPARE(quality->text(), shown);
+        OperationSettings s = MakeUnsetSettings();
+        pane->CollectSettings(s);
+        QCOMPARE(s.jpegQuality, position);
+    }
+
+    void prefixRefusesWhatNamesCannotHold() {
+        CMainFrame frame(Ini());
+        frame.show();
+        CDialogOperation2* pane = frame.OperationPane();
+        Find<CGroupLine>(pane, ids::kGroupRename)->SetCheck(true);
+        auto* prefix = Find<QLineEdit>(pane, ids::kPrefixEdit);
+        prefix->clear();
+        QTest::keyClicks(prefix, "a/b");
+        QKeyEvent bell(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(QChar(0x07)));
+        QApplication::sendEvent(prefix, &bell);
+        QTest::keyClicks(prefix, "c");
+        QCOMPARE(prefix->text(), QString("abc"));
+        QVERIFY(QToolTip::isVisible());
+        QVERIFY(QToolTip::text().contains("\"/\""));
+        // A prefix from a settings file is caught before Start.
+        prefix->setText("x/y");
+        frame.BatchList()->AddToBatchList({Photos() + "/2.bmp"});
+        QVERIFY(frame.CheckBeforeStart().contains("x/y"));
+        Find<CGroupLine>(pane, ids::kGroupRename)->SetCheck(false);
+        QVERIFY(frame.CheckBeforeStart().isEmpty());
+        QVERIFY(!PrefixValidator::IsValid("tab\there"));
+        QVERIFY(PrefixValidator::IsValid("ünïcode-ok_1"));
+    }
+
+    void outputFolderProblems_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("writable") << "photos" << "";
+        QTest::newRow("missing, can be made") << "new/deeper" << "";
+        QTest::newRow("a file") << "photos/2.bmp" << "is not a folder";
+        QTest::newRow("below a file") << "photos/2.bmp/sub" << "cannot be created";
+    }
+
+    void outputFolderProblems() {
+        QFETCH(QString, folder);
+        QFETCH(QString, problem);
+        const QString path = dir_.filePath(folder);
+        const QString got = OutputFolderProblem(path);
+        QVERIFY2(problem.isEmpty() ? got.isEmpty() : got.contains(problem), qPrintable(got));
+        QCOMPARE(PrepareOutputFolder(path).isEmpty(), problem.isEmpty());
+        if (problem.isEmpty()) QVERIFY(QFileInfo(path).isDir());
+    }
+
+    void startRefusedForAnUnwritableFolder() {
+        CMainFrame frame(Ini());
+        frame.show();
+        CDialogOperation2* pane = frame.OperationPane();
+        const QString bad = Photos() + "/2.bmp/out";
+        pane->AddOutputFolder(bad);
+        QVERIFY(pane->OutputProblem().contains("cannot be created"));
+        QCOMPARE(Find<QComboBox>(pane, ids::kOutputList)->toolTip(), pane->OutputProblem());
+        frame.BatchList()->AddToBatchList({Photos() + "/2.bmp", Photos() + "/b.bmp"});
+        frame.Report()->setPlainText("earlier run");
+        frame.OnStart();
+        QVERIFY(!frame.Run().IsRunning());
+        QCOMPARE(frame.Report()->toPlainText(), QString("earlier run"));
+        auto* refused = frame.findChild<QMessageBox*>("start-refused");
+        QVERIFY(refused && refused->isVisible());
+        QVERIFY(refused->text().contains(bad));
+        refused->close();
+        // A missing folder that can be made is made at Start.
+        const QString fresh = dir_.filePath("made/at/start");
+        pane->AddOutputFolder(fresh);
+        QVERIFY(pane->OutputProblem().isEmpty());
+        frame.OnStart();
+        frame.WaitForRunDone();
+        QCOMPARE(frame.RunSummary(), QString("Done: 2 saved, 0 failed"));
+        QVERIFY(QFile::exists(fresh + "/2.bmp"));
+    }
+
+    // The colour dialog after a chosen font, cancelled, keeps the font; the
+    // pane shows face, size and colour.
+    void stampFontThenColourCancelled() {
+        CMainFrame frame(Ini());
+        frame.show();
+        CDialogOperation2* pane = frame.OperationPane();
+        auto* fontButton = Find<QPushButton>(pane, ids::kFontButton);
+        auto* colourButton = Find<QPushButton>(pane, ids::kColourButton);
+        QVERIFY(fontButton->toolTip().contains("MS Sans Serif, 8 points"));
+        QFont wanted("DejaVu Sans");
+        wanted.setPointSize(20);
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->setCurrentFont(wanted);
+            dialog->accept();
+        });
+        pane->ChooseFont();
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->setCurrentColor(Qt::red);
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        pane->ChooseColour();
+        OperationSettings s = MakeUnsetSettings();
+        pane->CollectSettings(s);
+        QCOMPARE(QString(s.fontFace), QString("DejaVu Sans"));
+        QCOMPARE(QString(s.fontSize), QString("20"));
+        QCOMPARE(s.stampColour, COLORREF(0));
+        QVERIFY(fontButton->text().contains("DejaVu") && fontButton->text().contains("20"));
+        QVERIFY(colourButton->toolTip().contains("#000000"));
+        // Cancelling the font dialog keeps face and size; a chosen colour shows.
+        QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+        pane->ChooseFont();
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
+            dialog->setCurrentColor(QColor(0x12, 0x34, 0x56));
+            dialog->accept();
+        });
+        pane->ChooseColour();
+        pane->CollectSettings(s);
+        QCOMPARE(QString(s.fontFace), QString("DejaVu Sans"));
+        QCOMPARE(s.stampColour, MakeColorRef(0x12, 0x34, 0x56));
+        QVERIFY(colourButton->toolTip().contains("#123456"));
     }
 
     void folderHistory() {

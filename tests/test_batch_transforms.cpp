@@ -6,6 +6,9 @@
 #include "Resize.h"
 #include "RowTransforms.h"
 #include "SettingsFile.h"
+#include "support/Corpus.h"
+#include "support/Pixels.h"
+#include "support/Process.h"
 
 #include <gtest/gtest.h>
 
@@ -14,53 +17,19 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
+using namespace testkit;
 
 namespace {
 
-struct CommandRun {
-    int status = -1;
-    std::string out;
-};
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-CommandRun Exec(const std::string& args) {
-    CommandRun r;
-    const std::string cmd = std::string(TESSALINE_BATCH_EXE) + " " + args + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        r.out.append(buf, n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
-
 class BatchTransforms : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tessaline-transforms-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_ / "out");
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string P(const std::string& name) const { return (dir_ / name).string(); }
+    void SetUp() override { fs::create_directories(P("out")); }
+    std::string P(const std::string& name) const { return dir_ / name; }
     // A settings file of its own, so the desktop program's is never touched.
     std::string Settings() const { return "--settings " + Quote(P("run.ini")); }
-    fs::path dir_;
+    TempDir dir_;
 };
 
 TEST_F(BatchTransforms, OptionsSetTheirFieldsAndSwitchTheirGroupOn) {
@@ -145,7 +114,7 @@ TEST_F(BatchTransforms, OptionsSetTheirFieldsAndSwitchTheirGroupOn) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
         fs::remove(P("run.ini"));
-        const CommandRun r = Exec(Settings() + " --save-settings " + c.args);
+        const RunResult r = RunBatchLine(Settings() + " --save-settings " + c.args);
         ASSERT_EQ(r.status, 0) << r.out;
         OperationSettings s = MakeUnsetSettings();
         ASSERT_TRUE(LoadSettings(P("run.ini"), s));
@@ -165,19 +134,19 @@ TEST_F(BatchTransforms, BadValuesAreUsageErrors) {
         "--stamp " + longText, "--italic=1",           "--sharpen=yes",
     };
     for (const std::string& args : cases) {
-        const CommandRun r = Exec(Settings() + " --save-settings " + args);
+        const RunResult r = RunBatchLine(Settings() + " --save-settings " + args);
         EXPECT_EQ(r.status, 2) << args << "\n" << r.out;
         EXPECT_FALSE(fs::exists(P("run.ini"))) << args;
     }
     // The longest values that fit are taken.
-    EXPECT_EQ(Exec(Settings() + " --save-settings --stamp " + std::string(2047, 'a') + " --font " +
+    EXPECT_EQ(RunBatchLine(Settings() + " --save-settings --stamp " + std::string(2047, 'a') + " --font " +
                    std::string(31, 'F'))
                   .status,
               0);
 }
 
 TEST_F(BatchTransforms, HelpListsTheOptions) {
-    const CommandRun r = Exec("--help");
+    const RunResult r = RunBatchLine("--help");
     ASSERT_EQ(r.status, 0);
     for (const char* option :
          {"--resize-width W", "--resize-height H", "--resize WxH", "--rotate DEGREES", "--sharpen",
@@ -190,8 +159,8 @@ TEST_F(BatchTransforms, StampedOutputHasTheTextColourNearTheBottomRight) {
     CRaster input(320, 120, 24);
     std::memset(input.Pixels(), 0x30, input.PixelBytes());
     ASSERT_TRUE(input.SaveFile(P("in.bmp"), kTypeBmp));
-    const CommandRun r =
-        Exec(Settings() + " --format bmp --no-rename --out " + Quote(P("out")) +
+    const RunResult r =
+        RunBatchLine(Settings() + " --format bmp --no-rename --out " + Quote(P("out")) +
              " --stamp 'Quorvel & Co' --font Arial --font-size 14 --colour 00FF00 " +
              Quote(P("in.bmp")));
     ASSERT_EQ(r.status, 0) << r.out;
@@ -216,21 +185,15 @@ TEST_F(BatchTransforms, StampedOutputHasTheTextColourNearTheBottomRight) {
 }
 
 std::string CorpusFile(const char* name) {
-    const fs::path p = fs::path(TESSALINE_CORPUS_DIR) / name;
+    const fs::path p = fs::path(CorpusDir()) / name;
     return fs::exists(p) ? p.string() : std::string();
-}
-
-bool SamePixels(const CRaster& a, const CRaster& b) {
-    return a.GetWidth() == b.GetWidth() && a.GetHeight() == b.GetHeight() &&
-           a.GetBitsPerPixel() == b.GetBitsPerPixel() && a.PixelBytes() == b.PixelBytes() &&
-           std::memcmp(a.Pixels(), b.Pixels(), a.PixelBytes()) == 0;
 }
 
 TEST_F(BatchTransforms, PhotosResizedToTheirSizes) {
     const std::string flower = CorpusFile("jpeg/flower.jpg"), iptc = CorpusFile("jpeg/iptc.jpeg");
     if (flower.empty() || iptc.empty()) GTEST_SKIP() << "corpus photos not present";
-    const CommandRun r =
-        Exec(Settings() + " --format jpg --quality 80 --resize-width 200 " + "--no-rename --out " +
+    const RunResult r =
+        RunBatchLine(Settings() + " --format jpg --quality 80 --resize-width 200 " + "--no-rename --out " +
              Quote(P("out")) + " " + Quote(flower) + " " + Quote(iptc));
     ASSERT_EQ(r.status, 0) << r.out;
     struct Expect {
@@ -250,8 +213,8 @@ TEST_F(BatchTransforms, PhotosResizedToTheirSizes) {
 TEST_F(BatchTransforms, PhotoRotatedSharpenedResizedAndStampedAsInProcess) {
     const std::string flower = CorpusFile("jpeg/flower.jpg");
     if (flower.empty()) GTEST_SKIP() << "corpus photo not present";
-    const CommandRun r =
-        Exec(Settings() + " --format bmp --rotate 90 --sharpen --resize-height 100 " +
+    const RunResult r =
+        RunBatchLine(Settings() + " --format bmp --rotate 90 --sharpen --resize-height 100 " +
              "--stamp 'Q & Co' --font Arial --font-size 9 --font-weight 700 --colour FF00FF " +
              "--no-rename --out " + Quote(P("out")) + " " + Quote(flower));
     ASSERT_EQ(r.status, 0) << r.out;
@@ -314,8 +277,8 @@ TEST_F(BatchTransforms, GifAndTiffOutputsAreReducedToEightBits) {
     }
     for (const char* format : {"gif", "tif"}) {
         SCOPED_TRACE(format);
-        const CommandRun r =
-            Exec(Settings() + " --format " + format + " --resize-width 120 --rename out --out " +
+        const RunResult r =
+            RunBatchLine(Settings() + " --format " + format + " --resize-width 120 --rename out --out " +
                  Quote(P("out")) + " " + Quote(photo));
         ASSERT_EQ(r.status, 0) << r.out;
         const std::string name = P(std::string("out/out00001.") + format);

@@ -1,7 +1,9 @@
 #include "BatchList.h"
-#include "BatchTestSupport.h"
+#include "support/Codec.h"
 
 #include <gtest/gtest.h>
+
+using namespace testkit;
 
 TEST(BatchListCells, ImageSizeIsWidthFirst) {
     EXPECT_EQ(FormatImageSize(800, 600), "800x600");

@@ -1,5 +1,5 @@
 #include "BatchRun.h"
-#include "BatchTestSupport.h"
+#include "support/Codec.h"
 #include "OutputNaming.h"
 #include "RowTransforms.h"
 
@@ -11,6 +11,8 @@
 #include <map>
 #include <mutex>
 #include <thread>
+
+using namespace testkit;
 
 namespace {
 

@@ -1,66 +1,16 @@
-#include "BatchTestSupport.h"
-#include "CorpusSupport.h"
+#include "Orientation.h"
+#include "support/Codec.h"
+#include "support/Corpus.h"
+#include "support/Magick.h"
 #include "SettingsFile.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+using namespace testkit;
 
 namespace {
-
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs tessaline-batch with args, stdout and stderr captured in files.
-Result RunBatch(const TempDir& dir, std::vector<std::string> args) {
-    args.insert(args.begin(), TESSALINE_BATCH_EXE);
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string outPath = dir / ".stdout", errPath = dir / ".stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    pid_t pid;
-    Result r;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    r.out = ReadWholeFile(outPath);
-    r.err = ReadWholeFile(errPath);
-    std::filesystem::remove(outPath);
-    std::filesystem::remove(errPath);
-    return r;
-}
-
-bool HaveIdentify() {
-    return ::access("/usr/bin/identify", X_OK) == 0;
-}
-
-// Width x height as ImageMagick reads the file.
-std::string Identify(const std::string& path) {
-    const std::string command = "/usr/bin/identify -format '%wx%h' '" + path + "' 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return {};
-    char text[64] = {};
-    const size_t n = std::fread(text, 1, sizeof text - 1, pipe);
-    ::pclose(pipe);
-    return std::string(text, n);
-}
 
 struct Inputs {
     TempDir dir;
@@ -98,7 +48,7 @@ TEST(CliBatch, WritesEveryFileIntoANewFolderAndVariantsOnTheSecondRun) {
         before.push_back(ReadWholeFile(f));
     const std::string out = in.dir / "out/new";
     for (const char* suffix : {"", "_001"}) {
-        const Result r = RunBatch(in.dir, in.Args({"--format", "bmp", "--out", out}));
+        const RunResult r = RunBatch(in.Args({"--format", "bmp", "--out", out}));
         EXPECT_EQ(r.status, 0) << r.err;
         std::vector<std::string> expected;
         for (int i = 0; i < 3; ++i) {
@@ -111,7 +61,7 @@ TEST(CliBatch, WritesEveryFileIntoANewFolderAndVariantsOnTheSecondRun) {
     }
     for (size_t i = 0; i < in.files.size(); ++i)
         EXPECT_EQ(ReadWholeFile(in.files[i]), before[i]);
-    if (!HaveIdentify()) GTEST_SKIP() << "no ImageMagick";
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
     EXPECT_EQ(Identify(out + "/photo0.bmp"), "7x5");
     EXPECT_EQ(Identify(out + "/photo1_001.bmp"), "16x1");
     EXPECT_EQ(Identify(out + "/photo2.bmp"), "3x9");
@@ -120,7 +70,7 @@ TEST(CliBatch, WritesEveryFileIntoANewFolderAndVariantsOnTheSecondRun) {
 TEST(CliBatch, OriginalFormatBesideTheInputsNeverTouchesThem) {
     Inputs in;
     const std::string first = ReadWholeFile(in.files[0]);
-    const Result r = RunBatch(in.dir, in.Args({"--format", "original", "--original-folder"}));
+    const RunResult r = RunBatch(in.Args({"--format", "original", "--original-folder"}));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("save resized image to: " + in.dir.path() + "/in/photo0_001.bmp\n"),
               std::string::npos);
@@ -129,7 +79,7 @@ TEST(CliBatch, OriginalFormatBesideTheInputsNeverTouchesThem) {
 
 TEST(CliBatch, RenameAndSeriesNumberTheOutputs) {
     Inputs in;
-    const Result r = RunBatch(in.dir, in.Args({"--format=bmp", "--out", in.dir / "o", "--rename",
+    const RunResult r = RunBatch(in.Args({"--format=bmp", "--out", in.dir / "o", "--rename",
                                                "x", "--series", "98"}));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(FileExists(in.dir / "o/x00098.bmp"));
@@ -157,20 +107,20 @@ TEST(CliBatch, ValuesOutOfRangeAreUsageErrors) {
     };
     Inputs in;
     for (const Case& c : cases) {
-        const Result r = RunBatch(in.dir, in.Args(c.options));
+        const RunResult r = RunBatch(in.Args(c.options));
         EXPECT_EQ(r.status, 2) << c.message;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
-    EXPECT_EQ(RunBatch(in.dir, {"--settings", in.settings}).status, 2); // no files
-    EXPECT_EQ(RunBatch(in.dir, {"--quality"}).status, 2);
+    EXPECT_EQ(RunBatch({"--settings", in.settings}).status, 2); // no files
+    EXPECT_EQ(RunBatch({"--quality"}).status, 2);
     EXPECT_FALSE(FileExists(in.settings));
 }
 
 TEST(CliBatch, SavedSettingsAreTheNextRunsDefaults) {
     Inputs in;
     WriteWholeFile(in.settings, "[Shortcuts]\r\nStart=Ctrl+S\r\n");
-    Result r = RunBatch(in.dir, {"--settings", in.settings, "--format", "bmp", "--rename", "kept",
+    RunResult r = RunBatch({"--settings", in.settings, "--format", "bmp", "--rename", "kept",
                                  "--out", in.dir / "saved", "--save-settings"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
@@ -180,7 +130,7 @@ TEST(CliBatch, SavedSettingsAreTheNextRunsDefaults) {
     EXPECT_EQ(s.useDefaults, 0);
     EXPECT_EQ(s.outputFormat, 3);
     EXPECT_EQ(FieldText(s.recentFolders[0]), in.dir / "saved");
-    r = RunBatch(in.dir, in.Args({}));
+    r = RunBatch(in.Args({}));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(FileExists(in.dir / "saved/kept00003.bmp"));
 }
@@ -188,7 +138,7 @@ TEST(CliBatch, SavedSettingsAreTheNextRunsDefaults) {
 TEST(CliBatch, DamagedSettingsRunWithTheDefaults) {
     Inputs in;
     WriteWholeFile(in.settings, "[Quorvel Image Resizer]\r\nAppSettings=0011\r\n");
-    const Result r = RunBatch(in.dir, in.Args({}));
+    const RunResult r = RunBatch(in.Args({}));
     EXPECT_EQ(r.status, 0) << r.err;
     // "Original" beside the input, no renaming.
     EXPECT_TRUE(FileExists(in.dir / "in/photo1_001.bmp"));
@@ -197,9 +147,9 @@ TEST(CliBatch, DamagedSettingsRunWithTheDefaults) {
 TEST(CliBatch, BadFilesFailTheirRowsAndTheRunGoesOn) {
     Inputs in;
     WriteWholeFile(in.dir / "in/broken.bmp", "BM");
-    const Result r = RunBatch(
-        in.dir, {"--settings", in.settings, "--format", "bmp", "--out", in.dir / "o", in.files[0],
-                 "notes.txt", in.dir / "in/broken.bmp", in.files[0], in.dir / "in/./photo1.bmp"});
+    const RunResult r =
+        RunBatch({"--settings", in.settings, "--format", "bmp", "--out", in.dir / "o", in.files[0],
+                  "notes.txt", in.dir / "in/broken.bmp", in.files[0], in.dir / "in/./photo1.bmp"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("notes.txt: unknown image file type, skipped"), std::string::npos);
     EXPECT_NE(r.err.find(in.files[0] + ": already listed, skipped"), std::string::npos);
@@ -215,20 +165,20 @@ TEST(CliBatch, BadFilesFailTheirRowsAndTheRunGoesOn) {
 
 TEST(CliBatch, HelpListsEveryOptionAndOtherCommandsStillWork) {
     TempDir dir;
-    const Result help = RunBatch(dir, {"--help"});
+    const RunResult help = RunBatch({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* option :
          {"--format", "--quality", "--out DIR", "--rename PREFIX", "--series N", "--settings FILE",
           "--save-settings", "--no-rename", "--original-folder", "--info", "--convert", "--version",
           "Exit status"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
-    EXPECT_EQ(RunBatch(dir, {"--version"}).out.rfind("tessaline-batch ", 0), 0u);
+    EXPECT_EQ(RunBatch({"--version"}).out.rfind("tessaline-batch ", 0), 0u);
     ASSERT_TRUE(WriteTestBmp(dir / "a.bmp", 4, 2));
-    const Result info = RunBatch(dir, {"--info", dir / "a.bmp"});
+    const RunResult info = RunBatch({"--info", dir / "a.bmp"});
     EXPECT_EQ(info.status, 0);
     EXPECT_NE(info.out.find("4x2, 24 bpp, BMP"), std::string::npos) << info.out;
-    EXPECT_EQ(RunBatch(dir, {"--convert", dir / "a.bmp", dir / "b.bmp"}).status, 0);
-    EXPECT_EQ(RunBatch(dir, {"--convert", dir / "a.bmp", dir / "b.bmp"}).status, 1);
+    EXPECT_EQ(RunBatch({"--convert", dir / "a.bmp", dir / "b.bmp"}).status, 0);
+    EXPECT_EQ(RunBatch({"--convert", dir / "a.bmp", dir / "b.bmp"}).status, 1);
 }
 
 TEST(CliBatch, ProgressBarOnATerminal) {
@@ -239,32 +189,27 @@ TEST(CliBatch, ProgressBarOnATerminal) {
     for (const auto& f : in.files)
         command += " " + f;
     command += "\" /dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_TRUE(pipe);
-    std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        text.append(buffer, n);
-    EXPECT_EQ(::pclose(pipe), 0);
+    const RunResult r = RunShell(command);
+    const std::string& text = r.out;
+    EXPECT_EQ(r.status, 0);
     EXPECT_NE(text.find("] 3/3"), std::string::npos) << text;
     EXPECT_NE(text.find("save resized image to: " + in.dir.path() + "/t/photo2.bmp"),
               std::string::npos);
 }
 
 TEST(CliBatch, RealJpegsWrittenAsJpegAndBmp) {
-    if (!corpus::Present()) GTEST_SKIP() << "no corpus";
-    if (!HaveIdentify()) GTEST_SKIP() << "no ImageMagick";
-    std::vector<corpus::Entry> jpegs;
-    for (const corpus::Entry& e : corpus::Entries({".jpg", ".jpeg"}))
-        if (e.AnyReferenceOk() && e.path.rfind("jpeg/", 0) == 0) jpegs.push_back(e);
+    if (!HaveCorpus()) GTEST_SKIP() << "no corpus";
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
+    std::vector<ManifestRow> jpegs;
+    for (const ManifestRow& e : CorpusRows({kTypeJpeg}))
+        if (e.Reference().ok && e.path.rfind("jpeg/", 0) == 0) jpegs.push_back(e);
     ASSERT_FALSE(jpegs.empty());
-    if (!CRaster(jpegs[0].Full().string(), kTypeJpeg).HasPixels())
+    if (!CRaster(jpegs[0].Full(), kTypeJpeg).HasPixels())
         GTEST_SKIP() << "this build reads no JPEG";
     TempDir dir;
     std::vector<std::string> files, before;
-    for (const corpus::Entry& e : jpegs) {
-        files.push_back(e.Full().string());
+    for (const ManifestRow& e : jpegs) {
+        files.push_back(e.Full());
         before.push_back(ReadWholeFile(files.back()));
     }
     struct Case {
@@ -277,16 +222,18 @@ TEST(CliBatch, RealJpegsWrittenAsJpegAndBmp) {
             std::vector<std::string> args = {"--settings", dir / "s.ini", "--format", c.format,
                                              "--quality",  "90",          "--out",    out};
             args.insert(args.end(), files.begin(), files.end());
-            const Result r = RunBatch(dir, args);
+            const RunResult r = RunBatch(args);
             ASSERT_EQ(r.status, 0) << r.out << r.err;
-            for (const corpus::Entry& e : jpegs) {
+            for (const ManifestRow& e : jpegs) {
                 const std::string name = std::filesystem::path(e.path).stem().string();
                 const std::string output = out + "/" + name + suffix + c.extension;
                 EXPECT_NE(r.out.find("save resized image to: " + output + "\n"), std::string::npos)
                     << output;
-                EXPECT_EQ(Identify(output),
-                          std::to_string(e.width) + "x" + std::to_string(e.height))
-                    << output;
+                // Turned upright by the camera's orientation, as the settings default to.
+                const CRaster input(e.Full(), kTypeJpeg);
+                uint32_t w = 0, h = 0;
+                UprightSize(input, &w, &h);
+                EXPECT_EQ(Identify(output), std::to_string(w) + "x" + std::to_string(h)) << output;
             }
         }
     }

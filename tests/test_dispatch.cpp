@@ -1,6 +1,7 @@
 #include "CRaster.h"
 #include "ImageStream.h"
 #include "ImageType.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <fstream>
 
 namespace fs = std::filesystem;
+using namespace testkit;
 
 TEST(ImageTypeFromExtension, NamesAndCase) {
     struct Case {
@@ -31,14 +33,8 @@ TEST(ImageTypeFromExtension, NamesAndCase) {
 
 class DispatchFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tessaline-dispatch-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    fs::path dir_;
+    TempDir temp_;
+    const fs::path dir_ = temp_.path();
 };
 
 TEST_F(DispatchFiles, SaveAndLoadByType) {

@@ -1,12 +1,14 @@
 #include "CRaster.h"
 #include "Device.h"
-#include "RandomImage.h"
+#include "support/Images.h"
 #include "Resize.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <set>
+
+using namespace testkit;
 
 namespace {
 

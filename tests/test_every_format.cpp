@@ -2,6 +2,8 @@
 // loads, and an "Original" batch writes each type that can be written.
 #include "CRaster.h"
 #include "ImageType.h"
+#include "support/Process.h"
+#include "support/Samples.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #if __has_include("MetafileCodec.h")
@@ -19,71 +20,9 @@
 #endif
 
 namespace fs = std::filesystem;
+using namespace testkit;
 
 namespace {
-
-struct BatchRun {
-    int status = -1;
-    std::string output;
-};
-
-BatchRun RunBatch(const std::string& args) {
-    BatchRun r;
-    const std::string cmd = std::string(TESSALINE_BATCH_EXE) + " " + args + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        r.output.append(buf, n);
-    const int raw = pclose(p);
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return r;
-}
-
-CRaster Picture(uint32_t depth) {
-    CRaster image(40, 30, depth, kTypeBmp);
-    if (depth <= 8) image.FillGrayRamp();
-    for (uint32_t y = 0; y < 30; ++y)
-        for (uint32_t x = 0; x < 40; ++x) {
-            if (depth == 24)
-                image.WriteColor(x, y, RGBQUAD{uint8_t(x * 6), uint8_t(y * 8), 90, 0});
-            else
-                image.WriteIndex(x, y, uint8_t(depth == 1 ? (x + y) & 1 : x * 6));
-        }
-    return image;
-}
-
-void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-void Put16(std::vector<uint8_t>& v, uint16_t x) {
-    v.insert(v.end(), {uint8_t(x), uint8_t(x >> 8)});
-}
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-    for (int i = 0; i < 4; ++i)
-        v.push_back(uint8_t(x >> (8 * i)));
-}
-
-// A placeable metafile of one rectangle, 1440 x 720 units at 1440 an inch.
-std::vector<uint8_t> PlaceableWmf() {
-    std::vector<uint8_t> f;
-    Put32(f, 0x9AC6CDD7);
-    for (uint16_t w : {0, 0, 0, 1440, 720, 1440})
-        Put16(f, w);
-    Put32(f, 0);
-    uint16_t sum = 0;
-    for (int i = 0; i < 10; ++i)
-        sum ^= uint16_t(f[2 * i] | f[2 * i + 1] << 8);
-    Put16(f, sum);
-    Put16(f, 1), Put16(f, 9), Put16(f, 0x0300), Put32(f, 9 + 7 + 3), Put16(f, 0), Put32(f, 7),
-        Put16(f, 0);
-    Put32(f, 7), Put16(f, 0x041B), Put16(f, 600), Put16(f, 1200), Put16(f, 100), Put16(f, 100);
-    Put32(f, 3), Put16(f, 0);
-    return f;
-}
 
 // An enhanced metafile with its header and end record only.
 std::vector<uint8_t> EmptyEmf() {
@@ -103,9 +42,6 @@ std::vector<uint8_t> EmptyEmf() {
 class EveryFormat : public testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tessaline-every-" + std::to_string(::getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
         struct Source {
             const char* ext;
             uint32_t depth;
@@ -117,7 +53,7 @@ protected:
                                   {"pnm", 24}, {"pgm", 8},  {"ppm", 24}, {"ras", 24}};
         for (const Source& s : sources) {
             const fs::path path = dir_ / (std::string("pic.") + s.ext);
-            CRaster image = Picture(s.depth);
+            CRaster image = SamplePicture(s.depth);
             ASSERT_TRUE(image.SaveFile(path.string(), ImageTypeFromExtension(path.string())))
                 << s.ext << ": " << image.LastErrorText();
             files_.push_back(path);
@@ -129,8 +65,6 @@ protected:
             files_.push_back(dir_ / "pic.emf");
         }
     }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::string FileArgs() const {
         std::string args;
         for (const fs::path& f : files_)
@@ -138,7 +72,8 @@ protected:
         return args;
     }
 
-    fs::path dir_;
+    TempDir temp_;
+    const fs::path dir_ = temp_.path();
     std::vector<fs::path> files_;
 };
 
@@ -147,36 +82,36 @@ protected:
 TEST_F(EveryFormat, InfoLoadsEachExtension) {
     if (!HAVE_METAFILES) GTEST_SKIP() << "no metafile reader in this build";
     ASSERT_EQ(files_.size(), 22u);
-    const BatchRun r = RunBatch("--info" + FileArgs());
-    EXPECT_EQ(r.status, 0) << r.output;
+    const RunResult r = RunBatchLine("--info" + FileArgs());
+    EXPECT_EQ(r.status, 0) << r.out;
     for (const fs::path& f : files_) {
         const bool meta = ImageTypeFromExtension(f.string()) == kTypeMetafile;
         const std::string want = f.string() + (meta ? ": 9" : ": 40x30, ");
-        EXPECT_NE(r.output.find(want), std::string::npos) << want << "\n" << r.output;
+        EXPECT_NE(r.out.find(want), std::string::npos) << want << "\n" << r.out;
     }
 }
 
 TEST_F(EveryFormat, OriginalBatchWritesEachWritableType) {
     const fs::path out = dir_ / "out";
-    const BatchRun r =
-        RunBatch("--settings '" + (dir_ / "settings.ini").string() + "' --format original --out '" +
+    const RunResult r =
+        RunBatchLine("--settings '" + (dir_ / "settings.ini").string() + "' --format original --out '" +
                  out.string() + "' --no-rename" + FileArgs());
     // Metafile rows cannot be saved; the run reports them and fails.
-    EXPECT_EQ(r.status, HAVE_METAFILES ? 1 : 0) << r.output;
+    EXPECT_EQ(r.status, HAVE_METAFILES ? 1 : 0) << r.out;
     for (const fs::path& f : files_) {
         SCOPED_TRACE(f.filename().string());
         const ImageType type = ImageTypeFromExtension(f.string());
         const fs::path written = out / f.filename();
-        EXPECT_NE(r.output.find("resize image: " + f.string()), std::string::npos);
+        EXPECT_NE(r.out.find("resize image: " + f.string()), std::string::npos);
         if (type == kTypeMetafile) {
-            EXPECT_NE(r.output.find("failed to save resized image to: " + written.string()),
+            EXPECT_NE(r.out.find("failed to save resized image to: " + written.string()),
                       std::string::npos)
-                << r.output;
+                << r.out;
             continue;
         }
-        EXPECT_NE(r.output.find("save resized image to: " + written.string() + "\n"),
+        EXPECT_NE(r.out.find("save resized image to: " + written.string() + "\n"),
                   std::string::npos)
-            << r.output;
+            << r.out;
         CRaster back(written.string(), type);
         ASSERT_TRUE(back.HasPixels()) << back.LastErrorText();
         EXPECT_EQ(back.GetWidth(), 40u);

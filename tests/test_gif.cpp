@@ -1,7 +1,10 @@
-#include "CodecTestUtil.h"
 #include "GifCodec.h"
 #include "ImageType.h"
 #include "Lzw.h"
+#include "support/Codec.h"
+#include "support/Corpus.h"
+#include "support/Damage.h"
+#include "support/Magick.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +12,7 @@
 #include <cstring>
 #include <random>
 
-using namespace testutil;
+using namespace testkit;
 
 namespace {
 
@@ -29,10 +32,7 @@ std::vector<uint8_t> LzwData(const std::vector<uint8_t>& indexes, uint32_t w, ui
 // Builds GIF files piece by piece.
 struct GifBuilder {
     std::vector<uint8_t> bytes;
-    void Put16(uint32_t v) {
-        bytes.push_back(uint8_t(v));
-        bytes.push_back(uint8_t(v >> 8));
-    }
+    void Put16(uint32_t v) { testkit::Put16(bytes, v); }
     void Screen(uint32_t w, uint32_t h, int tableBits, const char* sig = "GIF89a") {
         for (int i = 0; i < 6; ++i)
             bytes.push_back(uint8_t(sig[i]));
@@ -108,29 +108,15 @@ CRaster MakeTrueColour(uint32_t w, uint32_t h, uint32_t seed) {
 }
 
 void ExpectSamePixels(const CRaster& a, const CRaster& b) {
-    ASSERT_EQ(a.GetWidth(), b.GetWidth());
-    ASSERT_EQ(a.GetHeight(), b.GetHeight());
-    const Rgba da = Dump(a), db = Dump(b);
-    for (int y = 0; y < da.height; ++y)
-        for (int x = 0; x < da.width; ++x)
-            ASSERT_EQ(0, std::memcmp(da.At(x, y), db.At(x, y), 3)) << "at " << x << "," << y;
+    EXPECT_EQ(FirstDifference(ReadBack(a), ReadBack(b), 3), "");
 }
 
 void ExpectMagickReads(const std::vector<uint8_t>& file, const CRaster& expected,
                        const std::string& name) {
-    if (!HaveMagick()) return;
-    const std::string path = TempPath(name);
-    WriteFileBytes(path, file);
-    Rgba im;
-    ASSERT_TRUE(MagickDecode(path, &im, "[0]", "-coalesce")) << name;
-    std::remove(path.c_str());
-    ASSERT_EQ(im.width, int(expected.GetWidth()));
-    ASSERT_EQ(im.height, int(expected.GetHeight()));
-    const Rgba us = Dump(expected);
-    for (int y = 0; y < im.height; ++y)
-        for (int x = 0; x < im.width; ++x)
-            ASSERT_EQ(0, std::memcmp(us.At(x, y), im.At(x, y), 3))
-                << name << " at " << x << "," << y;
+    if (!HaveImageMagick()) return;
+    const auto im = MagickDecodeBytes(file, name, "-coalesce");
+    ASSERT_TRUE(im) << name;
+    EXPECT_EQ(FirstDifference(ReadBack(expected), *im, 3), "") << name;
 }
 
 // Sub-blocks of the first image's data, found by walking the file's blocks.
@@ -181,7 +167,7 @@ TEST(GifWrite, PalettedLayoutByDepth) {
         CRaster img = MakePaletted(7, 3, c.bpp, 1);
         for (int32_t transparent : {-1, 1}) {
             img.SetTransparentIndex(transparent);
-            const auto f = EncodeToBytes(img, kTypeGif);
+            const auto f = EncodeBytes(img, kTypeGif);
             ASSERT_GT(f.size(), 13u);
             EXPECT_EQ(0, std::memcmp(f.data(), "GIF89a", 6));
             EXPECT_EQ(f[6], 7);
@@ -203,7 +189,7 @@ TEST(GifWrite, PalettedLayoutByDepth) {
 
 TEST(GifWrite, LongImageHas254ByteSubBlocks) {
     CRaster img = MakePaletted(300, 200, 8, 2);
-    const auto blocks = DataBlocks(EncodeToBytes(img, kTypeGif));
+    const auto blocks = DataBlocks(EncodeBytes(img, kTypeGif));
     ASSERT_GT(blocks.size(), 10u);
     for (size_t i = 0; i + 1 < blocks.size(); ++i)
         ASSERT_EQ(blocks[i].size(), 254u) << i;
@@ -216,7 +202,7 @@ TEST(GifWrite, LongImageHas254ByteSubBlocks) {
 TEST(GifLzw, ClearCodesWhenTableIsFullOnLargeImages) {
     for (uint32_t bpp : {4u, 8u}) {
         CRaster img = MakePaletted(640, 480, bpp, 3);
-        const auto blocks = DataBlocks(EncodeToBytes(img, kTypeGif));
+        const auto blocks = DataBlocks(EncodeBytes(img, kTypeGif));
         std::vector<uint8_t> data;
         for (const auto& b : blocks)
             data.insert(data.end(), b.begin(), b.end());
@@ -249,7 +235,7 @@ TEST(GifLzw, ClearCodesWhenTableIsFullOnLargeImages) {
         for (int n : runs)
             EXPECT_EQ(n, 4096 - clear - 1) << bpp;
         CRaster back;
-        ASSERT_TRUE(DecodeBytes(EncodeToBytes(img, kTypeGif), &back, kTypeGif));
+        ASSERT_TRUE(DecodeBytes(back, EncodeBytes(img, kTypeGif), kTypeGif));
         ExpectSamePixels(img, back);
     }
 }
@@ -260,9 +246,9 @@ TEST(GifRoundTrip, PaletteImagesExactThroughUsAndImageMagick) {
     } cases[] = {{1, 1, 1}, {13, 7, 1}, {9, 5, 4}, {333, 17, 4}, {1, 300, 8}, {257, 131, 8}};
     for (const Case& c : cases) {
         CRaster img = MakePaletted(c.w, c.h, c.bpp, c.w);
-        const auto f = EncodeToBytes(img, kTypeGif);
+        const auto f = EncodeBytes(img, kTypeGif);
         CRaster back;
-        ASSERT_TRUE(DecodeBytes(f, &back, kTypeGif)) << c.w << "x" << c.h;
+        ASSERT_TRUE(DecodeBytes(back, f, kTypeGif)) << c.w << "x" << c.h;
         EXPECT_EQ(back.GetBitsPerPixel(), c.bpp);
         EXPECT_EQ(back.GetImageType(), kTypeGif);
         ExpectSamePixels(img, back);
@@ -280,7 +266,7 @@ TEST(GifRead, InterlacedEveryHeightAgreesWithImageMagick) {
         g.Image(0, 0, w, h, idx, 4, /*interlaced=*/true);
         g.End();
         CRaster img;
-        ASSERT_TRUE(DecodeBytes(g.bytes, &img, kTypeGif)) << h;
+        ASSERT_TRUE(DecodeBytes(img, g.bytes, kTypeGif)) << h;
         for (uint32_t r = 0; r < h; ++r)
             for (uint32_t x = 0; x < w; ++x)
                 ASSERT_EQ(IndexAt(img, x, r), idx[r * w + x]) << h;
@@ -297,7 +283,7 @@ TEST(GifRead, TransparentFrameSmallerThanScreen) {
     g.Image(2, 1, w, h, idx, 3);
     g.End();
     CRaster img;
-    ASSERT_TRUE(DecodeBytes(g.bytes, &img, kTypeGif));
+    ASSERT_TRUE(DecodeBytes(img, g.bytes, kTypeGif));
     ASSERT_EQ(img.GetWidth(), 10u);
     ASSERT_EQ(img.GetHeight(), 8u);
     EXPECT_EQ(img.GetTransparentIndex(), 3);
@@ -308,17 +294,15 @@ TEST(GifRead, TransparentFrameSmallerThanScreen) {
             const uint8_t want = inside ? idx[(r - 1) * w + x - 2] : 3;
             ASSERT_EQ(IndexAt(img, x, r), want) << x << "," << r;
         }
-    if (!HaveMagick()) return;
+    if (!HaveImageMagick()) return;
     // ImageMagick leaves the uncovered and transparent pixels transparent with
     // colours of its own; we show the palette colour of the transparent index.
-    const std::string path = TempPath("transparent.gif");
-    WriteFileBytes(path, g.bytes);
-    Rgba im;
-    ASSERT_TRUE(MagickDecode(path, &im, "[0]", "-coalesce"));
-    std::remove(path.c_str());
-    const Rgba us = Dump(img);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 10; ++x) {
+    const auto magick = MagickDecodeBytes(g.bytes, "transparent.gif", "-coalesce");
+    ASSERT_TRUE(magick);
+    const Rgba& im = *magick;
+    const Rgba us = ReadBack(img);
+    for (uint32_t y = 0; y < 8; ++y)
+        for (uint32_t x = 0; x < 10; ++x) {
             if (im.At(x, y)[3] == 0)
                 EXPECT_EQ(IndexAt(img, x, y), 3);
             else
@@ -340,7 +324,7 @@ TEST(GifRead, FirstImageOfAnimationIsUntouchedByLaterControls) {
     g.Image(0, 0, w, h, second, 3);
     g.End();
     CRaster img;
-    ASSERT_TRUE(DecodeBytes(g.bytes, &img, kTypeGif));
+    ASSERT_TRUE(DecodeBytes(img, g.bytes, kTypeGif));
     EXPECT_EQ(img.GetNumFrames(), 2);
     // The second frame's transparency must not hide pixels of the first.
     EXPECT_EQ(img.GetTransparentIndex(), -1);
@@ -358,7 +342,7 @@ TEST(GifRead, LocalColourTableServesItsImage) {
     g.Image(0, 0, w, h, idx, 4, false, /*localBits=*/4, /*localSeed=*/5);
     g.End();
     CRaster img;
-    ASSERT_TRUE(DecodeBytes(g.bytes, &img, kTypeGif));
+    ASSERT_TRUE(DecodeBytes(img, g.bytes, kTypeGif));
     EXPECT_EQ(img.GetBitsPerPixel(), 4u);
     for (uint32_t i = 0; i < 16; ++i) {
         const RGBQUAD c = img.ReadPaletteEntry(i);
@@ -370,18 +354,18 @@ TEST(GifRead, LocalColourTableServesItsImage) {
 
 TEST(GifRead, SignaturesStartingWithGif8) {
     CRaster img = MakePaletted(4, 4, 8, 4);
-    const auto f = EncodeToBytes(img, kTypeGif);
+    const auto f = EncodeBytes(img, kTypeGif);
     for (const char* sig : {"GIF87a", "GIF89a", "GIF8zz"}) {
         auto g = f;
         std::memcpy(g.data(), sig, 6);
         CRaster back;
-        EXPECT_TRUE(DecodeBytes(g, &back, kTypeGif)) << sig;
+        EXPECT_TRUE(DecodeBytes(back, g, kTypeGif)) << sig;
     }
     auto bad = f;
     bad[3] = '7';
     CRaster back;
-    EXPECT_FALSE(DecodeBytes(bad, &back, kTypeGif));
-    EXPECT_FALSE(DecodeBytes(std::vector<uint8_t>(f.begin(), f.begin() + 10), &back, kTypeGif));
+    EXPECT_FALSE(DecodeBytes(back, bad, kTypeGif));
+    EXPECT_FALSE(DecodeBytes(back, std::vector<uint8_t>(f.begin(), f.begin() + 10), kTypeGif));
 }
 
 TEST(GifMosaic, TrueColourWrittenAsTilesAndReadBackWhole) {
@@ -393,7 +377,7 @@ TEST(GifMosaic, TrueColourWrittenAsTilesAndReadBackWhole) {
                  {40, 10, 6, 17, 6},  {17, 15, 1, 17, 17}, {100, 61, 30, 17, 15}};
     for (const Case& c : cases) {
         CRaster img = MakeTrueColour(c.w, c.h, c.w * 7 + c.h);
-        const auto f = EncodeToBytes(img, kTypeGif);
+        const auto f = EncodeBytes(img, kTypeGif);
         ASSERT_FALSE(f.empty());
         EXPECT_EQ(f[10] & 0x80, 0) << "no global table";
         size_t images = 0, controls = 0;
@@ -407,7 +391,7 @@ TEST(GifMosaic, TrueColourWrittenAsTilesAndReadBackWhole) {
         size_t pos = 13 + 8;
         EXPECT_EQ(f[pos + 5] | f[pos + 6] << 8, int(c.firstW));
         CRaster back;
-        ASSERT_TRUE(DecodeBytes(f, &back, kTypeGif)) << c.w << "x" << c.h;
+        ASSERT_TRUE(DecodeBytes(back, f, kTypeGif)) << c.w << "x" << c.h;
         if (c.images > 1) {
             EXPECT_EQ(back.GetBitsPerPixel(), 24u);
         }
@@ -423,7 +407,7 @@ TEST(GifMosaic, TransparentColourSurvives) {
     img.SetTransparentColor(key);
     img.SetTransparentIndex(0);
     CRaster back;
-    ASSERT_TRUE(DecodeBytes(EncodeToBytes(img, kTypeGif), &back, kTypeGif));
+    ASSERT_TRUE(DecodeBytes(back, EncodeBytes(img, kTypeGif), kTypeGif));
     ExpectSamePixels(img, back);
     EXPECT_EQ(back.GetTransparentIndex(), 0);
     EXPECT_EQ(back.GetTransparentColor(), key);
@@ -433,11 +417,11 @@ TEST(GifMosaic, TransparentColourSurvives) {
 TEST(GifWrite, OffsetDoesNotGrowTheScreen) {
     CRaster img = MakePaletted(6, 4, 8, 5);
     img.SetOffset(3, 2);
-    const auto f = EncodeToBytes(img, kTypeGif);
+    const auto f = EncodeBytes(img, kTypeGif);
     EXPECT_EQ(f[6], 6);
     EXPECT_EQ(f[8], 4);
     CRaster back;
-    ASSERT_TRUE(DecodeBytes(f, &back, kTypeGif));
+    ASSERT_TRUE(DecodeBytes(back, f, kTypeGif));
     ASSERT_EQ(back.GetWidth(), 6u);
     for (uint32_t r = 0; r < 4; ++r)
         for (uint32_t x = 0; x < 6; ++x)
@@ -447,15 +431,8 @@ TEST(GifWrite, OffsetDoesNotGrowTheScreen) {
 TEST(GifWrite, FailedWritesAreFailures) {
     for (uint32_t bpp : {1u, 8u, 24u}) {
         CRaster img = bpp == 24 ? MakeTrueColour(40, 33, 1) : MakePaletted(120, 90, bpp, 1);
-        const size_t full = EncodeToBytes(img, kTypeGif).size();
-        for (size_t cut = 0; cut < full; cut += 1 + cut / 3) {
-            FailingStream s(cut);
-            EXPECT_FALSE(img.Encode(&s, kTypeGif)) << bpp << " cut " << cut;
-            EXPECT_STREQ(img.LastErrorText(), "Write Error in GIF file");
-        }
-        FailingStream enough(full);
-        EXPECT_TRUE(img.Encode(&enough, kTypeGif));
-        EXPECT_FALSE(img.SaveFile("/dev/full", kTypeGif)) << bpp;
+        SCOPED_TRACE(bpp);
+        ExpectFailedWritesFail(img, kTypeGif, 3, "Write Error in GIF file");
     }
 }
 
@@ -483,7 +460,7 @@ TEST(GifRead, DamagedCodesEndTheImageOnly) {
             g.bytes.push_back(0);
             g.End();
             CRaster img;
-            EXPECT_TRUE(DecodeBytes(g.bytes, &img, kTypeGif)) << codeSize;
+            EXPECT_TRUE(DecodeBytes(img, g.bytes, kTypeGif)) << codeSize;
             EXPECT_EQ(img.GetWidth(), 30u);
         }
 }
@@ -502,7 +479,7 @@ TEST(GifRead, HugeDeclaredSizesAreRefusedBeforeAllocating) {
         g.bytes[d + 2] = uint8_t(ih), g.bytes[d + 3] = uint8_t(ih >> 8);
         CRaster img;
         const auto t0 = std::chrono::steady_clock::now();
-        EXPECT_FALSE(DecodeBytes(g.bytes, &img, kTypeGif));
+        EXPECT_FALSE(DecodeBytes(img, g.bytes, kTypeGif));
         EXPECT_STREQ(img.LastErrorText(), "GIF image larger than its data can fill");
         EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
     }
@@ -514,22 +491,22 @@ TEST(GifRead, HugeDeclaredSizesAreRefusedBeforeAllocating) {
 TEST(GifCorpus, LoadsWithReferenceSizeAndPixels) {
     if (!HaveCorpus()) GTEST_SKIP() << "no corpus";
     int checked = 0;
-    for (const auto& row : ManifestRows({".gif"})) {
-        if (!row.magickOk) continue;
-        const std::string path = CorpusDir() + "/" + row.path;
-        CRaster img(path, kTypeGif);
+    for (const ManifestRow& row : CorpusRows({kTypeGif}, Malformed::Include)) {
+        if (!row.magick.ok) continue;
+        CRaster img(row.Full(), kTypeGif);
         ASSERT_TRUE(img.HasPixels()) << row.path;
-        EXPECT_EQ(int(img.GetWidth()), row.width) << row.path;
-        EXPECT_EQ(int(img.GetHeight()), row.height) << row.path;
-        if (!HaveMagick()) continue;
-        Rgba im;
-        ASSERT_TRUE(MagickDecode(path, &im, "[0]", "-coalesce")) << row.path;
-        ASSERT_EQ(im.width, int(img.GetWidth()));
-        ASSERT_EQ(im.height, int(img.GetHeight()));
-        const Rgba us = Dump(img);
+        EXPECT_EQ(img.GetWidth(), row.magick.width) << row.path;
+        EXPECT_EQ(img.GetHeight(), row.magick.height) << row.path;
+        if (!HaveImageMagick()) continue;
+        const auto magick = MagickDecode(row.Full(), "-coalesce");
+        ASSERT_TRUE(magick) << row.path;
+        const Rgba& im = *magick;
+        ASSERT_EQ(im.width, img.GetWidth());
+        ASSERT_EQ(im.height, img.GetHeight());
+        const Rgba us = ReadBack(img);
         int differ = 0;
-        for (int y = 0; y < im.height; ++y)
-            for (int x = 0; x < im.width; ++x) {
+        for (uint32_t y = 0; y < im.height; ++y)
+            for (uint32_t x = 0; x < im.width; ++x) {
                 if (std::memcmp(us.At(x, y), im.At(x, y), 3) == 0) continue;
                 // The only difference on purpose: where ImageMagick leaves the
                 // screen transparent, we show the palette colour of the
@@ -544,44 +521,14 @@ TEST(GifCorpus, LoadsWithReferenceSizeAndPixels) {
     EXPECT_GE(checked, 5);
 }
 
-TEST(GifRobustness, TruncatedCorruptedAndMalformedFilesNeverCrash) {
-    if (!HaveCorpus()) GTEST_SKIP() << "no corpus";
-    std::vector<std::string> files;
-    for (const auto& row : ManifestRows({".gif"}))
-        files.push_back(CorpusDir() + "/" + row.path);
-    std::mt19937 rng(77);
-    for (const auto& path : files) {
-        const auto bytes = ReadFileBytes(path);
-        ASSERT_FALSE(bytes.empty()) << path;
-        for (size_t len = 0; len < bytes.size(); len += 1 + bytes.size() / 40) {
-            CRaster img;
-            DecodeBytes(std::vector<uint8_t>(bytes.begin(), bytes.begin() + len), &img, kTypeGif);
-        }
-        for (int i = 0; i < 60; ++i) {
-            auto damaged = bytes;
-            const size_t at =
-                i < 30 ? rng() % std::min<size_t>(bytes.size(), 800) : rng() % bytes.size();
-            damaged[at] = uint8_t(i % 3 == 0 ? 0 : i % 3 == 1 ? 0xFF : rng());
-            CRaster img;
-            if (DecodeBytes(damaged, &img, kTypeGif)) {
-                EXPECT_GT(img.GetWidth(), 0u);
-            }
-        }
-    }
-}
-
 TEST(GifBatchCommand, ConvertedPaletteImagesReadBackExactlyByImageMagick) {
-    if (!HaveMagick()) GTEST_SKIP() << "no ImageMagick";
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
     for (uint32_t bpp : {1u, 4u, 8u}) {
         CRaster img = MakePaletted(211, 97, bpp, bpp + 40);
-        Rgba im;
-        ASSERT_TRUE(ConvertWithBatchCommand(img, "out.gif", &im)) << bpp;
-        ASSERT_EQ(im.width, 211);
-        ASSERT_EQ(im.height, 97);
-        const Rgba us = Dump(img);
-        for (int y = 0; y < im.height; ++y)
-            for (int x = 0; x < im.width; ++x)
-                ASSERT_EQ(0, std::memcmp(us.At(x, y), im.At(x, y), 3))
-                    << bpp << " at " << x << "," << y;
+        const auto im = MagickDecodeBatchConversion(img, "out.gif", "-coalesce");
+        ASSERT_TRUE(im) << bpp;
+        ASSERT_EQ(im->width, 211u);
+        ASSERT_EQ(im->height, 97u);
+        EXPECT_EQ(FirstDifference(ReadBack(img), *im, 3), "") << bpp;
     }
 }

@@ -3,6 +3,9 @@
 #include "ImageStream.h"
 #include "ImageType.h"
 #include "JpegCodec.h"
+#include "support/Codec.h"
+#include "support/Corpus.h"
+#include "support/Magick.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +26,7 @@
 #include <jpeglib.h>
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
+using namespace testkit;
 
 namespace {
 
@@ -170,19 +173,12 @@ private:
 // ---- our codec -----------------------------------------------------------------------
 
 bool DecodeBytes(const Bytes& file, CRaster& image, uint8_t scale = 0) {
-    Bytes copy = file;
-    MemoryImageStream s(copy.data(), int32_t(copy.size()));
     image.SetJpegScale(scale);
-    return image.Decode(&s, kTypeJpeg);
+    return testkit::DecodeBytes(image, file, kTypeJpeg);
 }
 
 Bytes EncodeImage(CRaster& image, bool* ok = nullptr) {
-    MemoryImageStream s;
-    s.Open();
-    const bool done = image.Encode(&s, kTypeJpeg);
-    if (ok) *ok = done;
-    const uint8_t* p = s.GetBuffer(false);
-    return Bytes(p, p + s.Size());
+    return EncodeBytes(image, kTypeJpeg, ok);
 }
 
 // A smooth colour picture, as photographs are (4:2:0 chroma loses sharp edges).
@@ -213,11 +209,6 @@ void ExpectColor(const CRaster& image, uint32_t x, uint32_t y, int r, int g, int
     EXPECT_NEAR(c.rgbGreen, g, tolerance) << "at " << x << "," << y;
     EXPECT_NEAR(c.rgbBlue, b, tolerance) << "at " << x << "," << y;
 }
-
-class FailingStream : public MemoryImageStream {
-public:
-    size_t Write(const void*, size_t, size_t) override { return 0; }
-};
 
 } // namespace
 
@@ -504,7 +495,6 @@ TEST(JpegEncode, FailedWritesAreReported) {
     CRaster image(64, 64, 24, kTypeJpeg);
     FillPattern(image);
     FailingStream failing;
-    failing.Open();
     EXPECT_FALSE(image.Encode(&failing, kTypeJpeg));
     EXPECT_STREQ(image.LastErrorText(), "Output file write error --- out of disk space?");
     if (fs::exists("/dev/full")) {
@@ -663,10 +653,10 @@ TEST(JpegCodec, TwoThreadsCodeAtOnce) {
 TEST(JpegDispatch, JpegUnderAnotherNameLoadsThroughTheUntypedPass) {
     CRaster image(30, 20, 24, kTypeJpeg);
     FillPattern(image);
-    const fs::path path = fs::temp_directory_path() / "tessaline-jpeg-as.bmp";
-    ASSERT_TRUE(image.SaveFile(path.string(), kTypeJpeg));
-    CRaster loaded(path.string(), kTypeBmp);
-    fs::remove(path);
+    TempDir dir;
+    const std::string path = dir / "as.bmp";
+    ASSERT_TRUE(image.SaveFile(path, kTypeJpeg));
+    CRaster loaded(path, kTypeBmp);
     ASSERT_TRUE(loaded.HasPixels());
     EXPECT_EQ(loaded.GetImageType(), kTypeJpeg);
     EXPECT_EQ(loaded.GetWidth(), 30u);
@@ -674,94 +664,38 @@ TEST(JpegDispatch, JpegUnderAnotherNameLoadsThroughTheUntypedPass) {
 
 // ---- real files ----------------------------------------------------------------------------
 
-namespace {
-
-struct ManifestRow {
-    std::string path, imagemagick, imSize;
-};
-
-std::vector<ManifestRow> CorpusJpegs() {
-    std::vector<ManifestRow> rows;
-    std::ifstream in(fs::path(TESSALINE_CORPUS_DIR) / "MANIFEST.tsv");
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::vector<std::string> f;
-        std::stringstream ss(line);
-        for (std::string cell; std::getline(ss, cell, '\t');)
-            f.push_back(cell);
-        if (f.size() < 8) continue;
-        const std::string ext = fs::path(f[0]).extension().string();
-        if (ext == ".jpg" || ext == ".jpeg") rows.push_back({f[0], f[6], f[7]});
-    }
-    return rows;
-}
-
-// The picture as ImageMagick decodes it, as 8-bit RGB.
-bool ReferenceDecode(const fs::path& file, uint32_t* w, uint32_t* h, Bytes* rgb) {
-    const fs::path out =
-        fs::temp_directory_path() / ("tessaline-ref-" + file.stem().string() + ".ppm");
-    const std::string cmd = "/usr/bin/convert '" + file.string() +
-                            "' -colorspace sRGB -depth 8 'ppm:" + out.string() + "' 2>/dev/null";
-    if (std::system(cmd.c_str()) != 0) return false;
-    std::ifstream in(out, std::ios::binary);
-    std::string magic;
-    int maxval = 0;
-    in >> magic;
-    while (in >> std::ws && in.peek() == '#')
-        in.ignore(1 << 20, '\n');
-    in >> *w >> *h >> maxval;
-    in.get();
-    rgb->resize(size_t(*w) * *h * 3);
-    in.read(reinterpret_cast<char*>(rgb->data()), std::streamsize(rgb->size()));
-    fs::remove(out);
-    return magic == "P6" && maxval == 255 && in.good();
-}
-
-} // namespace
-
 TEST(JpegCorpus, FilesTheReferenceAcceptsLoadWithItsSize) {
-    if (!fs::exists(fs::path(TESSALINE_CORPUS_DIR) / "MANIFEST.tsv")) GTEST_SKIP() << "no corpus";
-    const auto rows = CorpusJpegs();
+    if (!HaveCorpus()) GTEST_SKIP() << "no corpus";
+    const auto rows = CorpusRows({kTypeJpeg}, Malformed::Include);
     ASSERT_GE(rows.size(), 10u);
     for (const ManifestRow& row : rows) {
         SCOPED_TRACE(row.path);
-        CRaster image((fs::path(TESSALINE_CORPUS_DIR) / row.path).string(), kTypeJpeg);
-        if (row.imagemagick != "ok") continue;
+        CRaster image(row.Full(), kTypeJpeg);
+        if (!row.magick.ok) continue;
         ASSERT_TRUE(image.HasPixels()) << image.LastErrorText();
-        EXPECT_EQ(std::to_string(image.GetWidth()) + "x" + std::to_string(image.GetHeight()),
-                  row.imSize);
+        EXPECT_EQ(image.GetWidth(), row.magick.width);
+        EXPECT_EQ(image.GetHeight(), row.magick.height);
         EXPECT_EQ(image.GetImageType(), kTypeJpeg);
     }
 }
 
 TEST(JpegCorpus, PixelsMatchTheReferenceDecoder) {
-    if (!fs::exists(fs::path(TESSALINE_CORPUS_DIR) / "MANIFEST.tsv")) GTEST_SKIP() << "no corpus";
-    if (!fs::exists("/usr/bin/convert")) GTEST_SKIP() << "no ImageMagick";
-    for (const ManifestRow& row : CorpusJpegs()) {
-        if (row.imagemagick != "ok" || row.path.starts_with("malformed/")) continue;
+    if (!HaveCorpus()) GTEST_SKIP() << "no corpus";
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
+    for (const ManifestRow& row : CorpusRows({kTypeJpeg})) {
+        if (!row.magick.ok) continue;
         SCOPED_TRACE(row.path);
-        const fs::path file = fs::path(TESSALINE_CORPUS_DIR) / row.path;
-        CRaster image(file.string(), kTypeJpeg);
-        uint32_t w = 0, h = 0;
-        Bytes rgb;
-        ASSERT_TRUE(ReferenceDecode(file, &w, &h, &rgb));
-        ASSERT_EQ(image.GetWidth(), w);
-        ASSERT_EQ(image.GetHeight(), h);
-        int worst = 0;
-        for (uint32_t y = 0; y < h; ++y)
-            for (uint32_t x = 0; x < w; ++x) {
-                const RGBQUAD c = image.ReadColor(x, h - 1 - y, false);
-                const uint8_t* r = &rgb[(size_t(y) * w + x) * 3];
-                worst = std::max({worst, std::abs(c.rgbRed - r[0]), std::abs(c.rgbGreen - r[1]),
-                                  std::abs(c.rgbBlue - r[2])});
-            }
-        EXPECT_LE(worst, 2);
+        CRaster image(row.Full(), kTypeJpeg);
+        const auto ref = MagickDecode(row.Full(), "-colorspace sRGB");
+        ASSERT_TRUE(ref);
+        ASSERT_EQ(image.GetWidth(), ref->width);
+        ASSERT_EQ(image.GetHeight(), ref->height);
+        EXPECT_EQ(CountDifferences(ReadBack(image), *ref, 2), 0u);
     }
 }
 
 TEST(JpegCorpus, KnownResolutions) {
-    if (!fs::exists(fs::path(TESSALINE_CORPUS_DIR) / "jpeg")) GTEST_SKIP() << "no corpus";
+    if (!fs::exists(fs::path(CorpusDir()) / "jpeg")) GTEST_SKIP() << "no corpus";
     const std::map<std::string, int32_t> expected = {
         {"jpeg/flower.jpg", 180},           // Exif wins over JFIF 72
         {"jpeg/exif-200dpcm.jpg", 508},     // 200 per centimetre
@@ -771,26 +705,9 @@ TEST(JpegCorpus, KnownResolutions) {
     };
     for (const auto& [path, dpi] : expected) {
         SCOPED_TRACE(path);
-        CRaster image((fs::path(TESSALINE_CORPUS_DIR) / path).string(), kTypeJpeg);
+        CRaster image((fs::path(CorpusDir()) / path).string(), kTypeJpeg);
         ASSERT_TRUE(image.HasPixels());
         EXPECT_EQ(image.GetResolutionX(), dpi);
         EXPECT_EQ(image.GetResolutionY(), dpi);
-    }
-}
-
-// Every damaged file of every format, read as JPEG: no crash, no hang.
-TEST(JpegCorpus, MalformedFilesNeverCrash) {
-    const fs::path dir = fs::path(TESSALINE_CORPUS_DIR) / "malformed";
-    if (!fs::exists(dir)) GTEST_SKIP() << "no corpus";
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        SCOPED_TRACE(entry.path().string());
-        CRaster image;
-        FileImageStream file;
-        ASSERT_TRUE(file.Open(entry.path().c_str(), "rb"));
-        if (image.Decode(&file, kTypeJpeg)) {
-            EXPECT_GT(image.GetWidth(), 0u);
-        } else {
-            EXPECT_STRNE(image.LastErrorText(), "");
-        }
     }
 }

@@ -3,6 +3,8 @@
 #include "ImageStream.h"
 #include "ImageType.h"
 #include "MetafileCodec.h"
+#include "support/Corpus.h"
+#include "support/Damage.h"
 
 #include <gtest/gtest.h>
 
@@ -18,18 +20,10 @@
 #include <string>
 #include <vector>
 
+using namespace testkit;
+
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void Put16(Bytes& b, int v) {
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-void Put32(Bytes& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
 void PutF(Bytes& b, float f) {
     uint32_t u;
     std::memcpy(&u, &f, 4);
@@ -166,15 +160,17 @@ private:
     size_t count_ = 0;
 };
 
+// Colour at (x, y) counted from the top row, as COLORREF.
+uint32_t ColourAt(const CRaster& image, int x, int y) {
+    const RGBQUAD q = image.ReadColor(x, int64_t(image.GetHeight()) - 1 - y, false);
+    return Rgb(q.rgbRed, q.rgbGreen, q.rgbBlue);
+}
+
 struct Decoded {
     bool ok = false;
     MetafileCodec image;
     std::string error;
-    // Colour at (x, y) counted from the top row, as COLORREF.
-    uint32_t At(int x, int y) const {
-        const RGBQUAD q = image.ReadColor(x, int64_t(image.GetHeight()) - 1 - y, false);
-        return Rgb(q.rgbRed, q.rgbGreen, q.rgbBlue);
-    }
+    uint32_t At(int x, int y) const { return ColourAt(image, x, y); }
 };
 
 void Decode(Bytes data, Decoded* out, uint32_t fw = 0, uint32_t fh = 0) {
@@ -684,18 +680,11 @@ std::vector<Bytes> SampleFiles() {
     return {w.Build(), e.Build()};
 }
 
+// Every length and every byte damaged.
 TEST(MetafileHostile, TruncationsAndByteCorruptions) {
-    for (const Bytes& file : SampleFiles()) {
-        for (size_t n = 0; n < file.size(); ++n)
-            DecodeQuietly(Bytes(file.begin(), file.begin() + n));
-        for (size_t i = 0; i < file.size(); ++i)
-            for (uint8_t v :
-                 {uint8_t(0), uint8_t(0xFF), uint8_t(file[i] ^ 0x80), uint8_t(file[i] + 1)}) {
-                Bytes c = file;
-                c[i] = v;
-                DecodeQuietly(std::move(c));
-            }
-    }
+    for (const Bytes& file : SampleFiles())
+        ForEachDamagedCopy(file, {.cuts = file.size(), .header = file.size(), .random = 0},
+                           [](const Bytes& c) { DecodeQuietly(c); });
 }
 
 // Record sizes that claim too much, too little or point into the next record.
@@ -788,40 +777,8 @@ TEST(MetafileHostile, RandomCorruptionsStayBounded) {
 
 // ---- the shared corpus ----
 
-std::string Corpus() {
-    return TESSALINE_CORPUS_DIR;
-}
-
-struct ManifestRow {
-    std::string path, format, width, height;
-};
-
-std::vector<ManifestRow> MetafileRows() {
-    std::vector<ManifestRow> rows;
-    std::ifstream in(Corpus() + "/MANIFEST.tsv");
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::stringstream ss(line);
-        ManifestRow r;
-        std::string source;
-        std::getline(ss, r.path, '\t');
-        std::getline(ss, r.format, '\t');
-        std::getline(ss, source, '\t');
-        std::getline(ss, r.width, '\t');
-        std::getline(ss, r.height, '\t');
-        if (r.format.rfind("EMF", 0) == 0 || r.format.rfind("WMF", 0) == 0) rows.push_back(r);
-    }
-    return rows;
-}
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(MetafileCorpus, LoadsWithHeaderSize) {
-    if (!std::filesystem::exists(Corpus() + "/MANIFEST.tsv")) GTEST_SKIP() << "no corpus";
+    if (!HaveCorpus()) GTEST_SKIP() << "no corpus";
     // The manifest gives the EMF bounds; placeable files are measured at 96 dpi here
     // (their boxes are 1369 and 14031 x 9921 units at 1200 per inch).
     const std::map<std::string, std::pair<uint32_t, uint32_t>> placeable = {
@@ -829,16 +786,15 @@ TEST(MetafileCorpus, LoadsWithHeaderSize) {
         {"metafile/test_libuemf_ref.wmf", {1122, 793}},
     };
     int checked = 0;
-    for (const ManifestRow& row : MetafileRows()) {
-        if (row.path.rfind("metafile/", 0) != 0) continue;
-        const std::string path = Corpus() + "/" + row.path;
+    for (const ManifestRow& row : CorpusRows({kTypeMetafile})) {
+        const std::string path = row.Full();
         CRaster image(path, ImageTypeFromExtension(path));
         if (row.format.find("no placeable") != std::string::npos) {
             EXPECT_FALSE(image.HasPixels()) << row.path;
             EXPECT_STREQ(image.LastErrorText(), "corrupted WMF") << row.path;
             continue;
         }
-        if (row.width == "-") {
+        if (row.width == 0) {
             EXPECT_FALSE(image.HasPixels()) << row.path;
             EXPECT_STREQ(image.LastErrorText(), "empty WMF") << row.path;
             continue;
@@ -848,7 +804,7 @@ TEST(MetafileCorpus, LoadsWithHeaderSize) {
         if (auto it = placeable.find(row.path); it != placeable.end()) {
             w = it->second.first, h = it->second.second;
         } else {
-            w = uint32_t(std::stoul(row.width)), h = uint32_t(std::stoul(row.height));
+            w = row.width, h = row.height;
             MetafileCodec::Shrink(&w, &h);
         }
         EXPECT_EQ(image.GetWidth(), w) << row.path;
@@ -860,13 +816,10 @@ TEST(MetafileCorpus, LoadsWithHeaderSize) {
 }
 
 TEST(MetafileCorpus, PicturesLandWhereTheRecordsPutThem) {
-    const std::string emf = Corpus() + "/metafile/drawing.emf";
-    const std::string wmf = Corpus() + "/metafile/drawing.wmf";
+    const std::string emf = CorpusDir() + "/metafile/drawing.emf";
+    const std::string wmf = CorpusDir() + "/metafile/drawing.wmf";
     if (!std::filesystem::exists(emf) || !std::filesystem::exists(wmf)) GTEST_SKIP() << "no corpus";
-    auto at = [](const CRaster& im, int x, int y) {
-        const RGBQUAD q = im.ReadColor(x, int64_t(im.GetHeight()) - 1 - y, false);
-        return Rgb(q.rgbRed, q.rgbGreen, q.rgbBlue);
-    };
+    const auto at = ColourAt;
     // A red disc with a black rim filling the frame.
     CRaster e(emf, kTypeMetafile);
     ASSERT_TRUE(e.HasPixels());
@@ -884,25 +837,13 @@ TEST(MetafileCorpus, PicturesLandWhereTheRecordsPutThem) {
 }
 
 TEST(MetafileCorpus, DamagedCorpusFilesNeverCrash) {
-    if (!std::filesystem::exists(Corpus())) GTEST_SKIP() << "no corpus";
-    std::vector<std::string> paths;
-    for (const char* dir : {"/metafile", "/malformed"})
-        for (const auto& e : std::filesystem::directory_iterator(Corpus() + dir)) {
-            const std::string p = e.path().string();
-            if (ImageTypeFromExtension(p) == kTypeMetafile) paths.push_back(p);
-        }
-    std::mt19937 rng(12);
-    for (const std::string& p : paths) {
-        const Bytes file = ReadFile(p);
+    if (!HaveCorpus()) GTEST_SKIP() << "no corpus";
+    for (const ManifestRow& row : CorpusRows({kTypeMetafile}, Malformed::Include)) {
+        const Bytes file = ReadBytes(row.Full());
         DecodeQuietly(file);
         if (file.size() < 100) continue;
-        for (int k = 1; k <= 8; ++k)
-            DecodeQuietly(Bytes(file.begin(), file.begin() + file.size() * k / 9), 300);
-        for (int round = 0; round < 12; ++round) {
-            Bytes c = file;
-            c[rng() % c.size()] = uint8_t(rng());
-            DecodeQuietly(std::move(c), 300);
-        }
+        ForEachDamagedCopy(file, {.cuts = 8, .random = 12, .seed = 12},
+                           [](const Bytes& c) { DecodeQuietly(c, 300); });
     }
 }
 

@@ -1,8 +1,10 @@
-#include "BatchTestSupport.h"
+#include "support/Codec.h"
 #include "OutputNaming.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+
+using namespace testkit;
 
 namespace {
 

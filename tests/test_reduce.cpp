@@ -1,12 +1,14 @@
 #include "CRaster.h"
 #include "PaletteSearch.h"
-#include "RandomImage.h"
+#include "support/Images.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
+
+using namespace testkit;
 
 namespace {
 

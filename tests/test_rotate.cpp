@@ -1,9 +1,11 @@
 #include "CRaster.h"
-#include "RandomImage.h"
+#include "support/Images.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+
+using namespace testkit;
 
 namespace {
 
@@ -30,16 +32,6 @@ std::pair<int64_t, int64_t> SourceOf(Op op, int64_t x, int64_t y, int64_t w, int
     default:
         return {y, h - 1 - x};
     }
-}
-
-bool SamePixels(const CRaster& a, const CRaster& b) {
-    if (a.GetWidth() != b.GetWidth() || a.GetHeight() != b.GetHeight()) return false;
-    for (uint32_t y = 0; y < a.GetHeight(); ++y)
-        for (uint32_t x = 0; x < a.GetWidth(); ++x)
-            if (PixelValue(a, x, y) != PixelValue(b, x, y) ||
-                a.ReadAlpha(x, y) != b.ReadAlpha(x, y))
-                return false;
-    return true;
 }
 
 RGBQUAD P(uint8_t i) {
@@ -133,11 +125,11 @@ TEST(Rotate, TurnsUndoEachOther) {
         CRaster img(src);
         for (int i = 0; i < 4; ++i)
             ASSERT_TRUE(img.Rotate90());
-        EXPECT_TRUE(SamePixels(img, src)) << bpp;
+        EXPECT_TRUE(SameValues(img, src)) << bpp;
         ASSERT_TRUE(img.Rotate90() && img.Rotate270());
-        EXPECT_TRUE(SamePixels(img, src)) << bpp;
+        EXPECT_TRUE(SameValues(img, src)) << bpp;
         ASSERT_TRUE(img.Rotate180() && img.Rotate180());
-        EXPECT_TRUE(SamePixels(img, src)) << bpp;
+        EXPECT_TRUE(SameValues(img, src)) << bpp;
     }
 }
 
@@ -147,7 +139,7 @@ TEST(Rotate, IntoAnotherImage) {
     FillRandom(src, rng);
     CRaster copy(src), dest(2, 2, 24);
     ASSERT_TRUE(src.Rotate90(&dest));
-    EXPECT_TRUE(SamePixels(src, copy));
+    EXPECT_TRUE(SameValues(src, copy));
     EXPECT_EQ(dest.GetWidth(), 3u);
     EXPECT_EQ(dest.GetBitsPerPixel(), 8u);
     EXPECT_EQ(dest.ReadIndex(0, 0), src.ReadIndex(4, 0));

@@ -2,7 +2,8 @@
 #include "Font.h"
 #include "ImageType.h"
 #include "OperationSettings.h"
-#include "RandomImage.h"
+#include "support/Images.h"
+#include "support/Pixels.h"
 #include "Resize.h"
 #include "RowTransforms.h"
 #include "StampFont.h"
@@ -14,6 +15,8 @@
 #include <random>
 #include <set>
 #include <string>
+
+using namespace testkit;
 
 namespace {
 
@@ -70,12 +73,6 @@ OperationSettings Resize(int32_t mode, int32_t w, int32_t h) {
     s.targetWidth = w;
     s.targetHeight = h;
     return s;
-}
-
-bool SamePixels(const CRaster& a, const CRaster& b) {
-    return a.GetWidth() == b.GetWidth() && a.GetHeight() == b.GetHeight() &&
-           a.GetBitsPerPixel() == b.GetBitsPerPixel() && a.PixelBytes() == b.PixelBytes() &&
-           std::memcmp(a.Pixels(), b.Pixels(), a.PixelBytes()) == 0;
 }
 
 CRaster Random(uint32_t w, uint32_t h, uint32_t bpp, unsigned seed) {

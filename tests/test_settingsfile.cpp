@@ -1,9 +1,11 @@
-#include "BatchTestSupport.h"
+#include "support/Codec.h"
 #include "SettingsFile.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+
+using namespace testkit;
 
 namespace {
 

@@ -1,10 +1,12 @@
 #include "CRaster.h"
-#include "RandomImage.h"
+#include "support/Images.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
+
+using namespace testkit;
 
 namespace {
 
@@ -43,13 +45,6 @@ CRaster Reference(const CRaster& src, const std::vector<int32_t>& kernel, int32_
             }
         }
     return out;
-}
-
-bool SamePixels(const CRaster& a, const CRaster& b) {
-    for (uint32_t y = 0; y < a.GetHeight(); ++y)
-        for (uint32_t x = 0; x < a.GetWidth(); ++x)
-            if (PixelValue(a, x, y) != PixelValue(b, x, y)) return false;
-    return true;
 }
 
 } // namespace
@@ -156,7 +151,7 @@ TEST(Sharpen, EveryPathEqualsThePixelByPixelConvolution) {
                 const CRaster want = Reference(img, kernel, c.k, c.divisor, c.offset);
                 CRaster alpha(img);
                 ASSERT_TRUE(img.ApplyKernel(kernel.data(), c.k, c.divisor, c.offset));
-                EXPECT_TRUE(SamePixels(img, want)) << "k " << c.k << " divisor " << c.divisor
+                EXPECT_TRUE(SameValues(img, want)) << "k " << c.k << " divisor " << c.divisor
                                                    << " kind " << kind << " " << w << "x" << h;
                 if (alpha.HasAlpha()) {
                     EXPECT_TRUE(std::equal(alpha.AlphaPlane(), alpha.AlphaPlane() + size_t(w) * h,
@@ -173,7 +168,7 @@ TEST(Sharpen, DivisorZeroCountsAsOne) {
     const int32_t k[9] = {0, -1, 0, -1, 5, -1, 0, -1, 0};
     ASSERT_TRUE(a.ApplyKernel(k, 3, 0, 0));
     ASSERT_TRUE(b.ApplyKernel(k, 3, 1, 0));
-    EXPECT_TRUE(SamePixels(a, b));
+    EXPECT_TRUE(SameValues(a, b));
 }
 
 TEST(Sharpen, KeepsSettingsAndRefusesEmptyImages) {

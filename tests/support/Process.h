@@ -1,0 +1,116 @@
+// Runs a program and collects its exit status and output.
+#pragma once
+
+#include "Files.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace testkit {
+
+struct RunResult {
+    int status = -1; // exit status, -1 when it did not exit normally
+    std::string out, err;
+};
+
+enum class Stderr { Separate, Merged, Dropped };
+
+// argv[0] is a path; nothing goes through a shell. Both streams go to files,
+// so a program writing much to either never blocks on a full pipe; input is
+// what it reads on stdin.
+inline RunResult Run(std::vector<std::string> argv, Stderr errors = Stderr::Separate,
+                     const std::string& input = "") {
+    RunResult r;
+    TempDir dir;
+    const std::string inPath = dir / "stdin", outPath = dir / "stdout", errPath = dir / "stderr";
+    WriteWholeFile(inPath, input);
+    std::vector<char*> args;
+    for (std::string& a : argv)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    if (errors == Stderr::Merged)
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    else
+        posix_spawn_file_actions_addopen(&actions, 2,
+                                         errors == Stderr::Dropped ? "/dev/null" : errPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    r.out = ReadWholeFile(outPath);
+    if (errors == Stderr::Separate) r.err = ReadWholeFile(errPath);
+    return r;
+}
+
+// A command line for /bin/sh, for pipelines and redirections.
+inline RunResult RunShell(const std::string& command, Stderr errors = Stderr::Separate,
+                          const std::string& input = "") {
+    return Run({"/bin/sh", "-c", command}, errors, input);
+}
+
+// Single quotes for the shell.
+inline std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// tessaline-batch with these arguments.
+inline RunResult RunBatch(std::vector<std::string> args, Stderr errors = Stderr::Separate,
+                          const std::string& input = "") {
+    args.insert(args.begin(), TESSALINE_BATCH_EXE);
+    return Run(std::move(args), errors, input);
+}
+
+// tessaline-batch with arguments split by the shell, stderr merged into out.
+inline RunResult RunBatchLine(const std::string& args) {
+    return RunShell(Quote(TESSALINE_BATCH_EXE) + " " + args, Stderr::Merged);
+}
+
+// Collects what this process writes to stderr until Finish: libraries must
+// speak through our error texts, not the terminal.
+class StderrCapture {
+public:
+    StderrCapture() {
+        std::fflush(stderr);
+        saved_ = ::dup(2);
+        const int fd = ::open((dir_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 2);
+        ::close(fd);
+    }
+    ~StderrCapture() { Finish(); }
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+    std::string Finish() {
+        if (saved_ < 0) return "";
+        std::fflush(stderr);
+        ::dup2(saved_, 2);
+        ::close(saved_);
+        saved_ = -1;
+        return ReadWholeFile(dir_ / "stderr");
+    }
+
+private:
+    TempDir dir_;
+    int saved_ = -1;
+};
+
+} // namespace testkit

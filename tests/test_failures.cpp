@@ -1,0 +1,80 @@
+// Every failure leaves a short text saying why, where it happened: the batch
+// report and --info show it instead of a guess.
+#include "CRaster.h"
+#include "FormatTable.h"
+#include "ImageType.h"
+#include "support/Codec.h"
+#include "support/Samples.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+using namespace testkit;
+
+namespace {
+
+class DecodeFailures : public ::testing::TestWithParam<const ImageFormat*> {};
+
+TEST_P(DecodeFailures, LeaveText) {
+    const ImageType type = GetParam()->type;
+    const Bytes file = SampleFile(*GetParam());
+    if (!file.empty()) {
+        CRaster whole;
+        ASSERT_TRUE(DecodeBytes(whole, file, type)) << whole.LastErrorText();
+    }
+    // Cuts of a format we cannot make a sample of are left out.
+    const auto cut = [&](size_t n) { return Bytes(file.begin(), file.begin() + long(std::min(n, file.size()))); };
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        bool mustFail; // a cut into the data may still give a partial picture
+    };
+    const Case cases[] = {
+        {"empty file", {}, true},
+        {"wrong signature", SampleFile(*FindImageFormat(type == kTypeBmp ? kTypeGif : kTypeBmp)),
+         true},
+        {"truncated header", cut(1), true},
+        {"truncated header", cut(3), !file.empty()},
+        {"truncated header", cut(8), false},
+        {"truncated data", cut(file.size() / 2), false},
+        {"truncated data", cut(file.size() - 1), false},
+    };
+    for (const Case& c : cases) {
+        CRaster image;
+        const bool ok = DecodeBytes(image, c.bytes, type);
+        if (c.mustFail) {
+            EXPECT_FALSE(ok) << c.what;
+        }
+        if (!ok) {
+            EXPECT_STRNE(image.LastErrorText(), "") << c.what << ", " << c.bytes.size() << " bytes";
+        }
+    }
+}
+
+// Streams that fill up anywhere in the file.
+class EncodeFailures : public ::testing::TestWithParam<const ImageFormat*> {};
+
+TEST_P(EncodeFailures, LeaveText) {
+    CRaster image = SamplePicture(SampleDepth(*GetParam()));
+    ExpectFailedWritesFail(image, GetParam()->type, 2);
+}
+
+std::string FormatName(const ::testing::TestParamInfo<const ImageFormat*>& info) {
+    return info.param->name;
+}
+
+// Every row of the format table; the writable ones for the writers.
+std::vector<const ImageFormat*> Formats(bool writableOnly) {
+    std::vector<const ImageFormat*> rows;
+    for (const ImageFormat& f : ImageFormats())
+        if (!writableOnly || f.writable) rows.push_back(&f);
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, DecodeFailures, ::testing::ValuesIn(Formats(false)), FormatName);
+INSTANTIATE_TEST_SUITE_P(Formats, EncodeFailures, ::testing::ValuesIn(Formats(true)), FormatName);
+
+} // namespace
