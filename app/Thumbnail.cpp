@@ -4,6 +4,7 @@
 #include "FormatTable.h"
 #include "ImageType.h"
 #include "Orientation.h"
+#include "Resize.h"
 #include "Transparency.h"
 
 TileRect ThumbnailRect(uint32_t width, uint32_t height) {
@@ -22,10 +23,19 @@ CDeviceBitmap MakeThumbnailTile(CRaster& image) {
     const TileRect r = ThumbnailRect(image.GetWidth(), image.GetHeight());
     CMemoryDevice dc;
     dc.SelectBitmap(&tile);
+    // Smoothly resampled, so fine detail does not shimmer; drawn 1:1.
     // Drawing copies colours only: see-through pixels would show whatever
     // colour they hide, so they are put on the tile's white first.
-    FlattenTransparency(image, RGBQUAD{255, 255, 255, 0});
-    image.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+    const RGBQUAD white{255, 255, 255, 0};
+    CRaster small;
+    if (r.width > 0 && r.height > 0 && image.HasPixels() &&
+        ResizeSmoothInto(image, small, uint32_t(r.width), uint32_t(r.height))) {
+        FlattenTransparency(small, white);
+        small.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+    } else {
+        FlattenTransparency(image, white);
+        image.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+    }
     const COLORREF silver = MakeColorRef(192, 192, 192);
     for (int x = 0; x < kTileWidth; ++x) {
         tile.SetPixel(x, 0, silver);

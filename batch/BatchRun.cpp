@@ -227,10 +227,11 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
     };
     if (job.type == kTypeUnknown) return failed("unknown file type");
     try {
-        CRaster image(job.path, job.type);
+        CRaster image;
+        const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
         // Every decoder leaves its reason; only a file never opened has none.
         if (!image.HasPixels()) return failed(ErrorOr(image, "cannot open file"));
-        ApplyRowTransforms(image, settings_, options_);
+        ApplyRowTransforms(image, settings_, options_, loaded);
         PrepareForSave(image, job.stem.saveType, settings_, options_);
         turns_.Wait(job.row);
         return SaveRow(image, job);

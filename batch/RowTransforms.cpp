@@ -40,11 +40,20 @@ void RotateRow(CRaster& image, const OperationSettings& settings) {
     if (settings.sharpen) image.ApplyKernel(kSharpenKernel, 3, kSharpenDivisor, 0);
 }
 
-void ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptions& options) {
-    const auto target = ComputeResizeTarget(image.GetWidth(), image.GetHeight(), settings, options);
+void ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptions& options,
+               const LoadedScale& loaded) {
+    uint32_t w = image.GetWidth(), h = image.GetHeight();
+    const bool reduced = loaded.scale > 1 && w == ScaledSide(loaded.width, loaded.scale) &&
+                         h == ScaledSide(loaded.height, loaded.scale);
+    if (reduced) w = loaded.width, h = loaded.height;
+    auto target = ComputeResizeTarget(w, h, settings, options);
+    // A reduced decode always comes back to a full-size picture's size.
+    if (!target && reduced) target = ResizeTarget{w, h};
     if (!target) return;
-    // The same pixels as drawing into a compatible device bitmap and importing it.
-    ResizeNearest(image, target->width, target->height);
+    if (options.resample == ResampleFilter::kSmooth)
+        ResizeSmooth(image, target->width, target->height);
+    else // the same pixels as drawing into a compatible device bitmap and importing it
+        ResizeNearest(image, target->width, target->height);
 }
 
 void StampRow(CRaster& image, const OperationSettings& settings) {
@@ -122,14 +131,14 @@ void PrepareLayout(CRaster& image, uint32_t needs, RGBQUAD background) {
 } // namespace
 
 void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
-                        const RunOptions& options) {
+                        const RunOptions& options, const LoadedScale& loaded) {
     // Upright first, so that a user's "Rotate 90" turns the picture as seen.
     if (options.autoRotate) TurnUpright(image);
     // Steps may build a new image; the photo's blocks and orientation stay its own.
     const ImageMetadataPtr metadata = image.MetadataPtr();
     const uint8_t orientation = image.GetOrientation();
     if (settings.rotateEnabled) RotateRow(image, settings);
-    if (settings.resizeEnabled) ResizeRow(image, settings, options);
+    if (settings.resizeEnabled) ResizeRow(image, settings, options, loaded);
     if (settings.stampEnabled) StampRow(image, settings);
     image.SetMetadata(metadata);
     image.SetOrientation(orientation);
@@ -145,5 +154,6 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
         // must not wrap (300 would become 44).
         image.SetQuality(uint32_t(std::clamp(settings.jpegQuality, kQualityMin, kQualityMax)));
     }
+    if (format->saveNeeds & kSaveLossless) image.SetLossless(options.lossless);
     PrepareLayout(image, format->saveNeeds, ColorRefToQuad(options.background));
 }

@@ -3,14 +3,18 @@
 
 #include "CRaster.h"
 #include "OperationSettings.h"
+#include "RowLoad.h"
 #include "RunOptions.h"
 
 // Turning upright by the camera's orientation (when the options ask for it),
 // then rotation and sharpening, then resize, then the text stamp, each only
 // when its group is switched on. Runs after the load, before naming.
-// Options default to the record's described behaviour.
+// Options default to the record's described behaviour. A picture decoded
+// at a reduced scale (loaded) is resized to the size its full-size picture
+// would have been given.
 void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
-                        const RunOptions& options = DescribedRunOptions());
+                        const RunOptions& options = DescribedRunOptions(),
+                        const LoadedScale& loaded = LoadedScale());
 
 // After naming, before the save: what the save type's format row asks for
 // (reduction to 8 bits for GIF and TIFF, the quality for JPEG).

@@ -3,10 +3,14 @@
 # of the benchmark corpus into 800-pixel-wide JPEGs at quality 90, side by
 # side in one hyperfine run with djpeg decoding the same files in full (the
 # floor for a resizer that decodes fully), vipsthumbnail and ImageMagick's
-# mogrify -sample, each on one thread. Then the peak memory of our run.
+# mogrify -sample, each on one thread. Then the same with --resample smooth
+# (one row at a time) against djpeg -scale 1/4 (the floor for a shrink-on-load
+# resizer; target: at most 1.25x its processor time) and vipsthumbnail
+# (target: 1.5x faster in processor time). Then the peak memory of our runs.
 #
 #   bench/resize-800.sh            # uses build/, ../benchcorpus
 #   BUILD_DIR=build RUNS=10 CORPUS=/path bench/resize-800.sh
+#   BASELINE=/path/to/older/tessaline-batch bench/resize-800.sh   # adds its row
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -38,12 +42,26 @@ ours="$BIN $(printf '%q ' "${ours_args[@]}")$list >/dev/null"
 djpeg="for f in $list; do djpeg \"\$f\" >/dev/null; done"
 vips="VIPS_CONCURRENCY=1 vipsthumbnail --size 800x -o '$OUT/vips/%s.jpg[Q=90]' $list"
 magick="MAGICK_THREAD_LIMIT=1 mogrify -path $OUT/magick -sample 800x -quality 90 $list"
+printf '[Tessaline Options]\nThreads=1\n' >"$W/smooth.ini"
+smooth_args=(--settings "$W/smooth.ini" --format jpg --quality 90 --resize-width 800 --no-rename
+  --resample smooth --out "$OUT/smooth")
+smooth="$BIN $(printf '%q ' "${smooth_args[@]}")$list >/dev/null"
+djpeg4="for f in $list; do djpeg -scale 1/4 \"\$f\" >/dev/null; done"
 
 echo "== ${#files[@]} photos of $(identify -format '%wx%h' "${files[0]}"), $RUNS runs each"
+extra=()
+if [ -n "${BASELINE:-}" ]; then
+  base_args=("${ours_args[@]}")
+  base_args[-1]="$OUT/base"
+  baseline="$BASELINE $(printf '%q ' "${base_args[@]}")$list >/dev/null"
+  extra=(-n baseline "$baseline")
+fi
+echo "load: $(uptime)"
 hyperfine --style basic --warmup 1 --runs "$RUNS" \
-  --prepare "rm -rf $OUT && mkdir -p $OUT/ours $OUT/vips $OUT/magick" \
+  --prepare "rm -rf $OUT && mkdir -p $OUT/ours $OUT/base $OUT/vips $OUT/magick $OUT/smooth" \
   --export-json "$W/result.json" \
-  -n djpeg "$djpeg" -n tessaline-batch "$ours" -n vipsthumbnail "$vips" -n "mogrify -sample" "$magick"
+  -n djpeg "$djpeg" -n tessaline-batch "$ours" "${extra[@]}" -n vipsthumbnail "$vips" \
+  -n "mogrify -sample" "$magick" -n "djpeg -scale 1/4" "$djpeg4" -n smooth "$smooth"
 
 python3 - "$W/result.json" "${#files[@]}" <<'PY'
 import json, sys
@@ -60,6 +78,12 @@ for name, r in results.items():
     print("%-18s %9.3f %11.1f %8.2f %10.3f %11.1f %8.2f" %
           (name, r["median"], 1000 * r["median"] / n, r["median"] / base["median"],
            cpu, 1000 * cpu / n, cpu / base_cpu))
+cpu = {name: r["user"] + r["system"] for name, r in results.items()}
+floor, vips = cpu["djpeg -scale 1/4"], cpu["vipsthumbnail"]
+print("smooth: %.2fx djpeg -scale 1/4 in processor time (target at most 1.25): %s" %
+      (cpu["smooth"] / floor, "met" if cpu["smooth"] / floor <= 1.25 else "MISSED"))
+print("smooth: %.2fx faster than vipsthumbnail in processor time (target 1.5): %s" %
+      (vips / cpu["smooth"], "met" if vips / cpu["smooth"] >= 1.5 else "MISSED"))
 PY
 
 # Peak memory of one run, against one decoded photo plus 32 MiB.
@@ -68,8 +92,13 @@ peak_kib=$(/usr/bin/time -f '%M' "$BIN" "${ours_args[@]}" "${files[@]}" 2>&1 >/d
 read -r w h < <(identify -format '%w %h\n' "${files[0]}")
 limit_kib=$(( (w * h * 3 + 32 * 1024 * 1024) / 1024 ))
 echo "peak memory: ${peak_kib} KiB (limit one decoded image + 32 MiB = ${limit_kib} KiB)"
+rm -rf "$OUT/smooth" && mkdir -p "$OUT/smooth"
+smooth_kib=$(/usr/bin/time -f '%M' "$BIN" "${smooth_args[@]}" "${files[@]}" 2>&1 >/dev/null | tail -1)
+echo "peak memory, smooth: ${smooth_kib} KiB (target 32768 KiB)"
 
 # Every output of that run is there, 800 pixels wide.
 count=$(ls "$OUT/ours" | wc -l)
 sizes=$(identify -format '%wx%h\n' "$OUT"/ours/*.jpg | sort | uniq -c | tr -s ' ')
 echo "outputs: $count files,$sizes"
+sizes=$(identify -format '%wx%h\n' "$OUT"/smooth/*.jpg | sort | uniq -c | tr -s ' ')
+echo "smooth outputs: $(ls "$OUT/smooth" | wc -l) files,$sizes"

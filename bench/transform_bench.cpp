@@ -1,6 +1,7 @@
 // Times each pixel operation of a batch row alone on one decoded image.
 //   transform_bench IMAGE.bmp [REPS [OP...]]  resize, rotate90, sharpen, reduce, release
 //   transform_bench --palette OUT.ppm    the standard 256-colour palette
+//   transform_bench --zoneplate OUT.jpg W H   concentric rings, finer outwards
 // The image is decoded once; every repetition works on a fresh copy made
 // outside the timed region, so only the operation itself is measured.
 #include "CRaster.h"
@@ -8,6 +9,7 @@
 #include "Resize.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,10 +43,29 @@ int WritePalette(const char* path) {
     return std::fclose(f) == 0 ? 0 : 1;
 }
 
+// A zone plate: rings whose frequency grows linearly from the centre up to
+// the Nyquist limit at the corners, the harshest test of a resampler.
+int WriteZonePlate(const char* path, uint32_t w, uint32_t h) {
+    CRaster plate(w, h, 24);
+    const double k = 3.14159265358979 / (std::hypot(w / 2.0, h / 2.0) * 2.0);
+    for (uint32_t y = 0; y < h; ++y) {
+        uint8_t* row = plate.RowPointer(y);
+        for (uint32_t x = 0; x < w; ++x) {
+            const double dx = x - w / 2.0, dy = y - h / 2.0;
+            const auto v = uint8_t(127.5 + 127 * std::cos(k * (dx * dx + dy * dy)));
+            row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = v;
+        }
+    }
+    plate.SetQuality(95);
+    return plate.SaveFile(path, kTypeJpeg) ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--palette") == 0) return WritePalette(argv[2]);
+    if (argc >= 5 && std::strcmp(argv[1], "--zoneplate") == 0)
+        return WriteZonePlate(argv[2], uint32_t(std::atoi(argv[3])), uint32_t(std::atoi(argv[4])));
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: transform_bench IMAGE.bmp [REPS [OP...]] | --palette OUT.ppm\n");
@@ -69,6 +90,7 @@ int main(int argc, char** argv) {
     };
     const Op ops[] = {
         {"resize", [&](CRaster& img) { return ResizeNearest(img, 800, cy); }},
+        {"smooth", [&](CRaster& img) { return ResizeSmooth(img, 800, cy); }},
         {"rotate90", [](CRaster& img) { return img.Rotate90(); }},
         {"sharpen", [](CRaster& img) { return img.ApplyKernel(kSharpen, 3, 7, 0); }},
         {"reduce", [](CRaster& img) { return img.ReduceColors(8, true, nullptr, 0); }},

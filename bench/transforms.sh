@@ -2,6 +2,7 @@
 # Each pixel operation of a batch row alone on one 12-megapixel photo, side by
 # side with ImageMagick doing the comparable operation on one thread:
 #   resize 800 wide      -sample 800x
+#   smooth 800 wide      -filter Lanczos -resize 800x (target: ours 3x faster)
 #   rotate 90            -rotate 90
 #   sharpen              -morphology Convolve with the same 3x3 kernel over 7
 #   reduce to 8 bits     -dither FloydSteinberg -remap <our 256-colour palette>
@@ -61,6 +62,7 @@ run() {
     'BEGIN { printf "%-9s %10.2f %14.2f %7.1fx\n", n, m, (t - b) / r, (t - b) / r / m }'
 }
 run resize -sample 800x
+run smooth -filter Lanczos -resize 800x
 run rotate90 -rotate 90
 run sharpen -define 'convolve:scale=!' -morphology Convolve '3x3: -1,-1,-1 -1,15,-1 -1,-1,-1'
 run reduce -dither FloydSteinberg -remap "$TMP/pal.ppm"

@@ -25,21 +25,71 @@ bool ApplyResizeHeight(OperationSettings& s, RunOptions&, const std::string& val
     return true;
 }
 
-bool ApplyResizeFixed(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
+// "WxH", each side 1..30000.
+bool ParseSize(const std::string& value, const char* option, int32_t& w, int32_t& h,
+               std::string& error) {
     const size_t x = value.find_first_of("xX");
     if (x == std::string::npos) {
-        error = "--resize: '" + value + "' is not of the form WxH";
+        error = std::string(option) + ": '" + value + "' is not of the form WxH";
         return false;
     }
+    return ParseNumber(value.substr(0, x), option, kSpinMin, kSpinMax, w, error) &&
+           ParseNumber(value.substr(x + 1), option, kSpinMin, kSpinMax, h, error);
+}
+
+// Both sides given: "Fixed Size" or "Fit Inside W x H".
+bool ApplyBox(OperationSettings& s, const std::string& value, const char* option, int32_t mode,
+              std::string& error) {
     int32_t w = 0, h = 0;
-    if (!ParseNumber(value.substr(0, x), "--resize", kSpinMin, kSpinMax, w, error) ||
-        !ParseNumber(value.substr(x + 1), "--resize", kSpinMin, kSpinMax, h, error))
-        return false;
+    if (!ParseSize(value, option, w, h, error)) return false;
     s.resizeEnabled = 1;
-    s.resizeMode = kResizeFixed;
+    s.resizeMode = mode;
     s.targetWidth = w;
     s.targetHeight = h;
     return true;
+}
+
+bool ApplyResizeFixed(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
+    return ApplyBox(s, value, "--resize", kResizeFixed, error);
+}
+
+bool ApplyResizeFit(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
+    return ApplyBox(s, value, "--resize-fit", kResizeFitInside, error);
+}
+
+bool ApplyResizeLongest(OperationSettings& s, RunOptions& o, const std::string& value,
+                        std::string& error) {
+    if (!ParseNumber(value, "--resize-longest", kSpinMin, kSpinMax, o.longestSide, error))
+        return false;
+    s.resizeEnabled = 1;
+    s.resizeMode = kResizeLongestSide;
+    return true;
+}
+
+bool ApplyResizePercent(OperationSettings& s, RunOptions& o, const std::string& value,
+                        std::string& error) {
+    if (!ParseNumber(value, "--resize-percent", kPercentMin, kPercentMax, o.percent, error))
+        return false;
+    s.resizeEnabled = 1;
+    s.resizeMode = kResizePercent;
+    return true;
+}
+
+bool ApplyNoEnlarge(OperationSettings&, RunOptions& o, const std::string&, std::string&) {
+    o.onlyShrink = true;
+    return true;
+}
+
+bool ApplyEnlarge(OperationSettings&, RunOptions& o, const std::string&, std::string&) {
+    o.onlyShrink = false;
+    return true;
+}
+
+bool ApplyResample(OperationSettings&, RunOptions& o, const std::string& value,
+                   std::string& error) {
+    if (ParseResampleFilter(value, o.resample)) return true;
+    error = "--resample: '" + value + "' is not one of nearest, smooth";
+    return false;
 }
 
 bool ApplyNoResize(OperationSettings& s, RunOptions&, const std::string&, std::string&) {
@@ -191,7 +241,26 @@ void AppendTransformOptions(std::vector<BatchOption>& table) {
          ApplyResizeHeight},
         {"--resize", "WxH", "resize to exactly W x H pixels, each 1..30000 (\"Fixed Size\")",
          ApplyResizeFixed},
+        {"--resize-fit", "WxH",
+         "resize to the largest size that fits inside W x H, the aspect ratio kept (\"Fit Inside "
+         "W x H\")",
+         ApplyResizeFit},
+        {"--resize-longest", "N",
+         "resize so the longer side is N, 1..30000, the aspect ratio kept (\"Longest Side\")",
+         ApplyResizeLongest},
+        {"--resize-percent", "P",
+         "resize both sides to P percent, 1..1000, to the nearest pixel and never below one "
+         "(\"Percent\")",
+         ApplyResizePercent},
         {"--no-resize", nullptr, "switch the resize off", ApplyNoResize},
+        {"--no-enlarge", nullptr, "only shrink: images already smaller than the target keep "
+         "their size", ApplyNoEnlarge},
+        {"--enlarge", nullptr, "let the resize enlarge small images again (the default)",
+         ApplyEnlarge},
+        {"--resample", "FILTER",
+         "how the resize samples: nearest (each output pixel one input pixel's colour, the "
+         "default) or smooth (a Lanczos filter that weighs every input pixel)",
+         ApplyResample},
         {"--rotate", "DEGREES", "turn each image clockwise by 90, 180 or 270 degrees", ApplyRotate},
         {"--no-rotate", nullptr, "switch the rotation (and with it the sharpening) off",
          ApplyNoRotate},

@@ -13,6 +13,7 @@
 #include "TgaCodec.h"
 #include "TiffCodec.h"
 #include "WbmpCodec.h"
+#include "WebpCodec.h"
 
 #include <algorithm>
 
@@ -104,6 +105,7 @@ constexpr Ext kJpcExt[] = {".j2c", ".jpc"};
 constexpr Ext kPgxExt[] = {".pgx"};
 constexpr Ext kPnmExt[] = {".pnm", ".pgm", ".ppm"};
 constexpr Ext kRasExt[] = {".ras"};
+constexpr Ext kWebpExt[] = {".webp"};
 
 constexpr uint32_t kFamilyNeeds = kSaveNoAlpha | kSaveNoPalette;
 
@@ -144,6 +146,8 @@ const ImageFormat kFormats[] = {
      kFamilyNeeds, true, kTypePnm},
     {kTypeRas, "RAS", kRasExt, "ras", SniffFamily<kTypeRas>, DecodeFamily, EncodeFamily, nullptr,
      kFamilyNeeds, true, kTypeRas},
+    {kTypeWebp, "WEBP", kWebpExt, "webp", WebpCodec::Sniff, Decode<WebpCodec>, Encode<WebpCodec>,
+     WebpCodec::ReadSize, kSaveQuality | kSaveLossless | kSaveMetadata, true, kTypeWebp},
 };
 
 } // namespace

@@ -22,7 +22,9 @@ enum : ImageType {
     kTypePgx = 13,
     kTypePnm = 14,
     kTypeRas = 15,
-    kTypeCount = 16,
+    // Types added after the fifteen the settings record knows.
+    kTypeWebp = 16,
+    kTypeCount = 17,
 };
 
 // Looks at the name only; never opens the file.

@@ -5,6 +5,7 @@
 #include "ImageStream.h"
 
 #include <cstdint>
+#include <vector>
 
 // Bytes from the current position to the end, or -1 when the stream cannot say.
 inline int64_t StreamBytesLeft(ImageStream* stream) {
@@ -25,4 +26,13 @@ inline bool ImplausibleSize(uint64_t outputBytes, int64_t bytesLeft, uint64_t ma
     if (outputBytes <= kSmallPictureBytes || bytesLeft < 0) return false;
     const uint64_t producible = uint64_t(bytesLeft) * maxExpansion;
     return outputBytes / 4 > producible;
+}
+
+// The rest of the stream in memory, for libraries that parse a whole file;
+// bounded by the stream's own size.
+inline bool ReadRemaining(ImageStream* stream, std::vector<uint8_t>& out) {
+    const int64_t left = StreamBytesLeft(stream);
+    if (left <= 0) return false;
+    out.resize(size_t(left));
+    return stream->Read(out.data(), 1, out.size()) == out.size();
 }

@@ -646,6 +646,30 @@ bool JpegCodec::Decode(ImageStream* stream) {
     return true;
 }
 
+bool ReadJpegHeader(const std::string& path, JpegHeader& header) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    FileImageStream stream(file, true);
+    CRaster errors;
+    jpeg_decompress_struct cinfo;
+    ErrorManager jerr;
+    StreamSource source;
+    AttachErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), &jerr, &errors);
+    if (setjmp(jerr.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    AttachSource(&cinfo, &source, &stream);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_read_header(&cinfo, TRUE);
+    ExifInfo exif;
+    ReadExif(&cinfo, &exif);
+    header = JpegHeader{cinfo.image_width, cinfo.image_height, exif.orientation};
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
 namespace {
 
 // 16-bit JFIF density fields; larger values are kept at the largest.

@@ -9,8 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <vector>
 #include <span>
+#include <string>
+#include <vector>
 
 class CmykConverter;
 class ImageStream;
@@ -53,6 +54,13 @@ private:
     bool bigEndian_ = false;
     char error_[256] = {};
 };
+
+// What a JPEG file's header says, read without decoding the picture.
+struct JpegHeader {
+    uint32_t width = 0, height = 0;
+    uint16_t orientation = 0; // Exif orientation, 0 without one
+};
+bool ReadJpegHeader(const std::string& path, JpegHeader& header);
 
 class JpegCodec : public CRaster {
 public:

@@ -75,6 +75,11 @@ void CRaster::SetLastError(const char* text) {
     info_.lastError[sizeof info_.lastError - 1] = '\0';
 }
 
+bool CRaster::FitsMemoryLimit(uint64_t width, uint64_t height, uint32_t bpp) {
+    const unsigned __int128 bits = (unsigned __int128)width * height * bpp;
+    return bits / 256 <= RASTER_MAX_MEMORY;
+}
+
 uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageType type) {
     if (!Discard()) return nullptr;
     if (width == 0 || height == 0) {
@@ -82,8 +87,7 @@ uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageTyp
         return nullptr;
     }
     bpp = RoundDepth(bpp);
-    const unsigned __int128 bits = (unsigned __int128)width * height * bpp;
-    if (bits / 256 > RASTER_MAX_MEMORY) {
+    if (!FitsMemoryLimit(width, height, bpp)) {
         SetLastError("RASTER_MAX_MEMORY exceeded");
         return nullptr;
     }

@@ -46,6 +46,8 @@ struct RasterSettings {
     int32_t xOffset = 0;
     int32_t yOffset = 0;
     uint32_t formatOptions[16] = {};
+    // For formats with a lossless mode (the described options stop at type 15).
+    bool lossless = false;
     RGBQUAD cacheColor{};
     uint8_t cacheIndex = 0;
     bool cacheValid = false;
@@ -66,6 +68,9 @@ public:
 
     // Lifecycle.
     void Initialize(ImageType type);
+    // False when Create would refuse the size as RASTER_MAX_MEMORY exceeded;
+    // decoders ask before their libraries allocate anything.
+    static bool FitsMemoryLimit(uint64_t width, uint64_t height, uint32_t bpp);
     uint8_t* Create(uint32_t width, uint32_t height, uint32_t bpp, ImageType type = 0);
     bool Discard();
     bool TakeOver(CRaster& source);
@@ -100,6 +105,8 @@ public:
     int32_t GetResolutionY() const { return info_.yDpi; }
     void SetQuality(uint32_t q) { info_.jpegQuality = uint8_t(q); }
     uint8_t GetQuality() const { return info_.jpegQuality; }
+    void SetLossless(bool on) { info_.lossless = on; }
+    bool GetLossless() const { return info_.lossless; }
     void SetJpegScale(uint8_t scale) { info_.jpegScale = scale; }
     uint8_t GetJpegScale() const { return info_.jpegScale; }
     int32_t GetEscape() const { return info_.escape; }

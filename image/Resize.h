@@ -14,3 +14,18 @@
 // the reason in its last-error text, when the result cannot be made (a size
 // of 0, or one beyond the image memory limit).
 bool ResizeNearest(CRaster& image, uint32_t width, uint32_t height);
+
+// A windowed-sinc (Lanczos, 3 lobes) resample whose support widens with the
+// shrink factor, so every source pixel counts. The image becomes a 24-bit
+// image of type 0 with default settings, like the nearest resize; one with
+// any transparency (alpha, a transparent index or colour, palette alpha) is
+// resampled premultiplied and keeps an alpha plane, its fully transparent
+// pixels black. Palette images are resampled in 24 bits. An image without
+// pixels becomes all black, as with the nearest resize. False, with the
+// image empty and the reason in its last-error text, when the result cannot
+// be made.
+bool ResizeSmooth(CRaster& image, uint32_t width, uint32_t height);
+
+// The same into result, leaving the source as it is; the source must have
+// pixels.
+bool ResizeSmoothInto(const CRaster& image, CRaster& result, uint32_t width, uint32_t height);

@@ -594,6 +594,12 @@ private slots:
         QCOMPARE(tile.GetPixel(0, 0), MakeColorRef(192, 192, 192));
         QCOMPARE(tile.GetPixel(50, 10), MakeColorRef(255, 255, 255));
         QCOMPARE(tile.GetPixel(50, 45), COLORREF(0));
+        // Stripes finer than the tile average to grey instead of shimmering.
+        CRaster stripes(1000, 900, 24);
+        for (uint32_t y = 0; y < 900; ++y)
+            for (uint32_t x = 0; x < 1000; x += 2) stripes.WriteColor(x, y, RGBQUAD{255, 255, 255, 0});
+        const COLORREF grey = MakeThumbnailTile(stripes).GetPixel(50, 45);
+        QVERIFY(qAbs(int(grey & 0xFF) - 128) <= 3);
     }
 
     void browseListOrderAndFolderChange() {

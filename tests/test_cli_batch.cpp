@@ -101,6 +101,10 @@ TEST(CliBatch, ValuesOutOfRangeAreUsageErrors) {
         {{"--rename", "a/b"}, "--rename: the prefix must not contain '/'"},
         {{"--rename", std::string(260, 'p')}, "--rename: the prefix is longer than 259 bytes"},
         {{"--out", "/" + std::string(300, 'd')}, "--out: the folder path is longer than 259"},
+        {{"--resample", "cubic"}, "--resample: 'cubic' is not one of nearest, smooth"},
+        {{"--resize-fit", "800"}, "--resize-fit: '800' is not of the form WxH"},
+        {{"--resize-longest", "30001"}, "--resize-longest: 30001 is out of range 1..30000"},
+        {{"--resize-percent", "0"}, "--resize-percent: 0 is out of range 1..1000"},
         {{"--bogus"}, "unknown option: --bogus"},
         {{"--no-rename=1"}, "--no-rename takes no value"},
         {{"--save-settings=yes"}, "--save-settings takes no value"},
@@ -133,6 +137,33 @@ TEST(CliBatch, SavedSettingsAreTheNextRunsDefaults) {
     r = RunBatch(in.Args({}));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(FileExists(in.dir / "saved/kept00003.bmp"));
+}
+
+TEST(CliBatch, ResizeModesAndResamplingOptions) {
+    // Inputs of 7x5, 16x1 and 3x9 pixels.
+    const struct {
+        std::vector<std::string> options;
+        const char* sizes;
+    } cases[] = {
+        {{"--resize-fit", "8x8", "--resample", "smooth"}, "8x6 8x1 3x8"},
+        {{"--resize-longest", "32", "--no-enlarge"}, "7x5 16x1 3x9"},
+        {{"--resize-longest", "4"}, "4x3 4x1 1x4"},
+        {{"--resize-percent", "50", "--resample", "nearest"}, "4x3 8x1 2x5"},
+    };
+    for (const auto& c : cases) {
+        Inputs in;
+        std::vector<std::string> options = c.options;
+        options.insert(options.end(), {"--format", "bmp", "--out", in.dir / "out", "--no-rename"});
+        const RunResult r = RunBatch(in.Args(options));
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string sizes;
+        for (const char* name : {"photo0", "photo1", "photo2"}) {
+            CRaster image(in.dir / ("out/" + std::string(name) + ".bmp"), kTypeBmp);
+            sizes += (sizes.empty() ? "" : " ") + std::to_string(image.GetWidth()) + "x" +
+                     std::to_string(image.GetHeight());
+        }
+        EXPECT_EQ(sizes, c.sizes) << c.options[0];
+    }
 }
 
 TEST(CliBatch, DamagedSettingsRunWithTheDefaults) {

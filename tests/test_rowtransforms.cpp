@@ -151,6 +151,18 @@ TEST(RowTransforms, OurModesAndOnlyShrink) {
     EXPECT_TRUE(SamePixels(kept, source));
 }
 
+TEST(RowTransforms, SmoothResampleBlends) {
+    CRaster image(40, 4, 24);
+    for (uint32_t y = 0; y < 4; ++y)
+        for (uint32_t x = 0; x < 40; ++x)
+            image.WriteColor(x, y, x % 2 ? RGBQUAD{255, 255, 255, 0} : RGBQUAD{0, 0, 0, 0});
+    RunOptions options = DescribedRunOptions();
+    options.resample = ResampleFilter::kSmooth;
+    ApplyRowTransforms(image, Resize(kResizeFixed, 10, 2), options);
+    ASSERT_EQ(image.GetWidth(), 10u);
+    EXPECT_NEAR(image.ReadColor(5, 1, false).rgbGreen, 128, 2);
+}
+
 TEST(RowTransforms, HugeTargetsFailCleanly) {
     // 30000 wide from a 1 x 30000 column asks for 30000 x 900000000 pixels.
     CRaster image(1, 30000, 24);

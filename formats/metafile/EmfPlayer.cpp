@@ -1,5 +1,7 @@
-#include "GdiState.h"
+#include "GdiCanvas.h"
 #include "MetafilePlayer.h"
+#include "RecordReader.h"
+#include "RecordTable.h"
 
 #include <algorithm>
 #include <cmath>
@@ -112,29 +114,133 @@ public:
     // False ends the playback.
     bool Play(uint32_t type, const RecordReader& r);
 
+    // One member per family of records, reached through kEmfRecords.
+    void PolyRecord(uint32_t type, const RecordReader& r);
+    void PolyPolyRecord(uint32_t type, const RecordReader& r);
+    void PolyDrawRecord(uint32_t type, const RecordReader& r);
+    void ShapeRecord(uint32_t type, const RecordReader& r);
+    void MappingRecord(uint32_t type, const RecordReader& r);
+    void AttributeRecord(uint32_t type, const RecordReader& r);
+    void StateRecord(uint32_t type, const RecordReader& r);
+    void ObjectRecord(uint32_t type, const RecordReader& r);
+    void PaletteRecord(uint32_t type, const RecordReader& r);
+    void PathRecord(uint32_t type, const RecordReader& r);
+    void ClipRecord(uint32_t type, const RecordReader& r);
+    void RegionRecord(uint32_t type, const RecordReader& r);
+    void BlitRecord(uint32_t type, const RecordReader& r);
+    void DibitsRecord(uint32_t type, const RecordReader& r);
+    void TextRecord(uint32_t type, const RecordReader& r);
+    void GradientFill(uint32_t type, const RecordReader& r);
+
 private:
     std::vector<PointD> Points(const RecordReader& r, size_t offset, uint64_t count, bool small);
-    void Poly(uint32_t type, const RecordReader& r, bool small);
-    void PolyPoly(uint32_t type, const RecordReader& r, bool small);
-    void PolyDraw(const RecordReader& r, bool small);
     GdiObject* Slot(uint32_t index);
     void Select(uint32_t index);
+    void SelectStock(uint32_t stock);
     void CreatePen(const RecordReader& r, bool extended);
     void CreateBrush(const RecordReader& r);
     void CreatePatternBrush(const RecordReader& r);
     void CreateFont(const RecordReader& r);
     void CreatePalette(const RecordReader& r);
+    void SetPaletteEntries(const RecordReader& r);
     bool Bitmap(const RecordReader& r, size_t offBmi, size_t offBits, Dib* dib);
-    void BitBlt(uint32_t type, const RecordReader& r);
     void StretchDibits(const RecordReader& r, bool toDevice);
     void ExtTextOut(const RecordReader& r, size_t emrText, bool wide);
     void SmallTextOut(const RecordReader& r);
     std::vector<double> RegionRects(const RecordReader& r, size_t offset, size_t cb);
-    void GradientFill(const RecordReader& r);
 
     GdiCanvas& canvas_;
     std::vector<GdiObject> objects_;
 };
+
+// Sorted by type.
+constexpr RecordHandler<EmfPlayer> kEmfRecords[] = {
+    {EMR_POLYBEZIER, &EmfPlayer::PolyRecord},
+    {EMR_POLYGON, &EmfPlayer::PolyRecord},
+    {EMR_POLYLINE, &EmfPlayer::PolyRecord},
+    {EMR_POLYBEZIERTO, &EmfPlayer::PolyRecord},
+    {EMR_POLYLINETO, &EmfPlayer::PolyRecord},
+    {EMR_POLYPOLYLINE, &EmfPlayer::PolyPolyRecord},
+    {EMR_POLYPOLYGON, &EmfPlayer::PolyPolyRecord},
+    {EMR_SETWINDOWEXTEX, &EmfPlayer::MappingRecord},
+    {EMR_SETWINDOWORGEX, &EmfPlayer::MappingRecord},
+    {EMR_SETVIEWPORTEXTEX, &EmfPlayer::MappingRecord},
+    {EMR_SETVIEWPORTORGEX, &EmfPlayer::MappingRecord},
+    {EMR_SETPIXELV, &EmfPlayer::ShapeRecord},
+    {EMR_SETMAPMODE, &EmfPlayer::MappingRecord},
+    {EMR_SETBKMODE, &EmfPlayer::AttributeRecord},
+    {EMR_SETPOLYFILLMODE, &EmfPlayer::AttributeRecord},
+    {EMR_SETROP2, &EmfPlayer::AttributeRecord},
+    {EMR_SETSTRETCHBLTMODE, &EmfPlayer::AttributeRecord},
+    {EMR_SETTEXTALIGN, &EmfPlayer::AttributeRecord},
+    {EMR_SETTEXTCOLOR, &EmfPlayer::AttributeRecord},
+    {EMR_SETBKCOLOR, &EmfPlayer::AttributeRecord},
+    {EMR_MOVETOEX, &EmfPlayer::ShapeRecord},
+    {EMR_EXCLUDECLIPRECT, &EmfPlayer::ClipRecord},
+    {EMR_INTERSECTCLIPRECT, &EmfPlayer::ClipRecord},
+    {EMR_SCALEVIEWPORTEXTEX, &EmfPlayer::MappingRecord},
+    {EMR_SCALEWINDOWEXTEX, &EmfPlayer::MappingRecord},
+    {EMR_SAVEDC, &EmfPlayer::StateRecord},
+    {EMR_RESTOREDC, &EmfPlayer::StateRecord},
+    {EMR_SETWORLDTRANSFORM, &EmfPlayer::MappingRecord},
+    {EMR_MODIFYWORLDTRANSFORM, &EmfPlayer::MappingRecord},
+    {EMR_SELECTOBJECT, &EmfPlayer::ObjectRecord},
+    {EMR_CREATEPEN, &EmfPlayer::ObjectRecord},
+    {EMR_CREATEBRUSHINDIRECT, &EmfPlayer::ObjectRecord},
+    {EMR_DELETEOBJECT, &EmfPlayer::ObjectRecord},
+    {EMR_ANGLEARC, &EmfPlayer::ShapeRecord},
+    {EMR_ELLIPSE, &EmfPlayer::ShapeRecord},
+    {EMR_RECTANGLE, &EmfPlayer::ShapeRecord},
+    {EMR_ROUNDRECT, &EmfPlayer::ShapeRecord},
+    {EMR_ARC, &EmfPlayer::ShapeRecord},
+    {EMR_CHORD, &EmfPlayer::ShapeRecord},
+    {EMR_PIE, &EmfPlayer::ShapeRecord},
+    {EMR_SELECTPALETTE, &EmfPlayer::PaletteRecord},
+    {EMR_CREATEPALETTE, &EmfPlayer::PaletteRecord},
+    {EMR_SETPALETTEENTRIES, &EmfPlayer::PaletteRecord},
+    {EMR_LINETO, &EmfPlayer::ShapeRecord},
+    {EMR_ARCTO, &EmfPlayer::ShapeRecord},
+    {EMR_POLYDRAW, &EmfPlayer::PolyDrawRecord},
+    {EMR_SETARCDIRECTION, &EmfPlayer::AttributeRecord},
+    {EMR_SETMITERLIMIT, &EmfPlayer::AttributeRecord},
+    {EMR_BEGINPATH, &EmfPlayer::PathRecord},
+    {EMR_ENDPATH, &EmfPlayer::PathRecord},
+    {EMR_CLOSEFIGURE, &EmfPlayer::PathRecord},
+    {EMR_FILLPATH, &EmfPlayer::PathRecord},
+    {EMR_STROKEANDFILLPATH, &EmfPlayer::PathRecord},
+    {EMR_STROKEPATH, &EmfPlayer::PathRecord},
+    {EMR_SELECTCLIPPATH, &EmfPlayer::PathRecord},
+    {EMR_ABORTPATH, &EmfPlayer::PathRecord},
+    {EMR_FILLRGN, &EmfPlayer::RegionRecord},
+    {EMR_PAINTRGN, &EmfPlayer::RegionRecord},
+    {EMR_EXTSELECTCLIPRGN, &EmfPlayer::ClipRecord},
+    {EMR_BITBLT, &EmfPlayer::BlitRecord},
+    {EMR_STRETCHBLT, &EmfPlayer::BlitRecord},
+    {EMR_MASKBLT, &EmfPlayer::BlitRecord},
+    {EMR_SETDIBITSTODEVICE, &EmfPlayer::DibitsRecord},
+    {EMR_STRETCHDIBITS, &EmfPlayer::DibitsRecord},
+    {EMR_EXTCREATEFONTINDIRECTW, &EmfPlayer::ObjectRecord},
+    {EMR_EXTTEXTOUTA, &EmfPlayer::TextRecord},
+    {EMR_EXTTEXTOUTW, &EmfPlayer::TextRecord},
+    {EMR_POLYBEZIER16, &EmfPlayer::PolyRecord},
+    {EMR_POLYGON16, &EmfPlayer::PolyRecord},
+    {EMR_POLYLINE16, &EmfPlayer::PolyRecord},
+    {EMR_POLYBEZIERTO16, &EmfPlayer::PolyRecord},
+    {EMR_POLYLINETO16, &EmfPlayer::PolyRecord},
+    {EMR_POLYPOLYLINE16, &EmfPlayer::PolyPolyRecord},
+    {EMR_POLYPOLYGON16, &EmfPlayer::PolyPolyRecord},
+    {EMR_POLYDRAW16, &EmfPlayer::PolyDrawRecord},
+    {EMR_CREATEMONOBRUSH, &EmfPlayer::ObjectRecord},
+    {EMR_CREATEDIBPATTERNBRUSHPT, &EmfPlayer::ObjectRecord},
+    {EMR_EXTCREATEPEN, &EmfPlayer::ObjectRecord},
+    {EMR_POLYTEXTOUTA, &EmfPlayer::TextRecord},
+    {EMR_POLYTEXTOUTW, &EmfPlayer::TextRecord},
+    {EMR_SMALLTEXTOUT, &EmfPlayer::TextRecord},
+    {EMR_ALPHABLEND, &EmfPlayer::BlitRecord},
+    {EMR_TRANSPARENTBLT, &EmfPlayer::BlitRecord},
+    {EMR_GRADIENTFILL, &EmfPlayer::GradientFill},
+};
+static_assert(SortedByType<EmfPlayer>(kEmfRecords));
 
 std::vector<PointD> EmfPlayer::Points(const RecordReader& r, size_t offset, uint64_t count,
                                       bool small) {
@@ -150,8 +256,13 @@ std::vector<PointD> EmfPlayer::Points(const RecordReader& r, size_t offset, uint
     return pts;
 }
 
-void EmfPlayer::Poly(uint32_t type, const RecordReader& r, bool small) {
-    const std::vector<PointD> pts = Points(r, 28, r.U32(24), small);
+// The 16-bit point forms follow the 32-bit ones in type numbers.
+bool SmallPoints(uint32_t type) {
+    return type >= EMR_POLYBEZIER16 && type <= EMR_POLYDRAW16;
+}
+
+void EmfPlayer::PolyRecord(uint32_t type, const RecordReader& r) {
+    const std::vector<PointD> pts = Points(r, 28, r.U32(24), SmallPoints(type));
     if (pts.empty()) return;
     switch (type) {
     case EMR_POLYBEZIER:
@@ -179,7 +290,8 @@ void EmfPlayer::Poly(uint32_t type, const RecordReader& r, bool small) {
     }
 }
 
-void EmfPlayer::PolyPoly(uint32_t type, const RecordReader& r, bool small) {
+void EmfPlayer::PolyPolyRecord(uint32_t type, const RecordReader& r) {
+    const bool small = SmallPoints(type);
     const uint32_t polys = r.U32(24), total = r.U32(28);
     if (polys > r.Size() / 4 || !r.Has(32, size_t(polys) * 4)) return;
     std::vector<uint32_t> counts(polys);
@@ -195,7 +307,8 @@ void EmfPlayer::PolyPoly(uint32_t type, const RecordReader& r, bool small) {
         canvas_.PolyPolyline(pts, counts);
 }
 
-void EmfPlayer::PolyDraw(const RecordReader& r, bool small) {
+void EmfPlayer::PolyDrawRecord(uint32_t type, const RecordReader& r) {
+    const bool small = SmallPoints(type);
     const uint32_t count = r.U32(24);
     const std::vector<PointD> pts = Points(r, 28, count, small);
     if (pts.empty()) return;
@@ -210,30 +323,33 @@ GdiObject* EmfPlayer::Slot(uint32_t index) {
     return &objects_[index];
 }
 
-void EmfPlayer::Select(uint32_t index) {
+// The platform's stock objects: brushes from white to black and none, two
+// pens and none, the fonts, the default palette.
+void EmfPlayer::SelectStock(uint32_t stock) {
     DcState& s = canvas_.State();
-    if (index & 0x80000000u) {
-        const uint32_t stock = index & 0x7FFFFFFF;
-        const uint8_t greys[5] = {255, 192, 128, 64, 0};
-        if (stock <= 4) {
-            s.brush = Brush{};
-            s.brush.color = MakeColorRef(greys[stock], greys[stock], greys[stock]);
-        } else if (stock == 5) {
-            s.brush = Brush{kBsNull, 0, 0, nullptr};
-        } else if (stock == 6 || stock == 7) {
-            s.pen = Pen{};
-            s.pen.color = stock == 6 ? MakeColorRef(255, 255, 255) : 0;
-        } else if (stock == 8) {
-            s.pen = Pen{};
-            s.pen.style = kPsNull;
-        } else if (stock >= 10 && stock <= 17 && stock != 15) {
-            s.font = Font{};
-            if (stock == 10 || stock == 11 || stock == 16) s.font.face = "Liberation Mono";
-        } else if (stock == 15) {
-            s.palette.reset();
-        }
-        return;
+    const uint8_t greys[5] = {255, 192, 128, 64, 0};
+    if (stock <= 4) {
+        s.brush = Brush{};
+        s.brush.color = MakeColorRef(greys[stock], greys[stock], greys[stock]);
+    } else if (stock == 5) {
+        s.brush = Brush{kBsNull, 0, 0, nullptr};
+    } else if (stock == 6 || stock == 7) {
+        s.pen = Pen{};
+        s.pen.color = stock == 6 ? MakeColorRef(255, 255, 255) : 0;
+    } else if (stock == 8) {
+        s.pen = Pen{};
+        s.pen.style = kPsNull;
+    } else if (stock >= 10 && stock <= 17 && stock != 15) {
+        s.font = Font{};
+        if (stock == 10 || stock == 11 || stock == 16) s.font.face = "Liberation Mono";
+    } else if (stock == 15) {
+        s.palette.reset();
     }
+}
+
+void EmfPlayer::Select(uint32_t index) {
+    if (index & 0x80000000u) return SelectStock(index & 0x7FFFFFFF);
+    DcState& s = canvas_.State();
     const GdiObject* o = Slot(index);
     if (!o) return;
     switch (o->kind) {
@@ -350,7 +466,7 @@ bool EmfPlayer::Bitmap(const RecordReader& r, size_t offBmi, size_t offBits, Dib
     return DecodeDib(info, bmiSize, bits, bitsSize, dib);
 }
 
-void EmfPlayer::BitBlt(uint32_t type, const RecordReader& r) {
+void EmfPlayer::BlitRecord(uint32_t type, const RecordReader& r) {
     if (!r.Has(0, 100)) return;
     const double dx = r.S32(24), dy = r.S32(28), dw = r.S32(32), dh = r.S32(36);
     const uint32_t rop = r.U32(40);
@@ -455,7 +571,7 @@ std::vector<double> EmfPlayer::RegionRects(const RecordReader& r, size_t at, siz
     return rects;
 }
 
-void EmfPlayer::GradientFill(const RecordReader& r) {
+void EmfPlayer::GradientFill(uint32_t, const RecordReader& r) {
     const uint32_t vertices = r.U32(24), items = r.U32(28), mode = r.U32(32);
     if (vertices > r.Size() / 16 || !r.Has(36, size_t(vertices) * 16)) return;
     struct Vertex {
@@ -497,264 +613,163 @@ void EmfPlayer::GradientFill(const RecordReader& r) {
     }
 }
 
-bool EmfPlayer::Play(uint32_t type, const RecordReader& r) {
+void EmfPlayer::SetPaletteEntries(const RecordReader& r) {
+    GdiObject* o = Slot(r.U32(8));
+    const uint32_t start = r.U32(12), count = r.U32(16);
+    if (!o || o->kind != GdiObject::kPalette || !o->palette) return;
+    if (count > 1024 || start > 1024 || !r.Has(20, 4 * size_t(count))) return;
+    // Copy on write: a palette selected earlier keeps its colours in saved states.
+    auto copy = std::make_shared<std::vector<COLORREF>>(*o->palette);
+    if (copy->size() < start + count) copy->resize(start + count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t e = 20 + 4 * size_t(i);
+        (*copy)[start + i] = MakeColorRef(r.U8(e), r.U8(e + 1), r.U8(e + 2));
+    }
+    o->palette = copy;
+}
+
+void EmfPlayer::ShapeRecord(uint32_t type, const RecordReader& r) {
     GdiCanvas& c = canvas_;
-    DcState& s = c.State();
     switch (type) {
-    case EMR_EOF:
-        return false;
-    case EMR_POLYBEZIER:
-    case EMR_POLYGON:
-    case EMR_POLYLINE:
-    case EMR_POLYBEZIERTO:
-    case EMR_POLYLINETO:
-        Poly(type, r, false);
-        break;
-    case EMR_POLYBEZIER16:
-    case EMR_POLYGON16:
-    case EMR_POLYLINE16:
-    case EMR_POLYBEZIERTO16:
-    case EMR_POLYLINETO16:
-        Poly(type, r, true);
-        break;
-    case EMR_POLYPOLYLINE:
-    case EMR_POLYPOLYGON:
-        PolyPoly(type, r, false);
-        break;
-    case EMR_POLYPOLYLINE16:
-    case EMR_POLYPOLYGON16:
-        PolyPoly(type, r, true);
-        break;
-    case EMR_POLYDRAW:
-        PolyDraw(r, false);
-        break;
-    case EMR_POLYDRAW16:
-        PolyDraw(r, true);
-        break;
-    case EMR_SETWINDOWEXTEX:
-        c.SetWindowExt(r.S32(8), r.S32(12));
-        break;
-    case EMR_SETWINDOWORGEX:
-        c.SetWindowOrg(r.S32(8), r.S32(12));
-        break;
-    case EMR_SETVIEWPORTEXTEX:
-        c.SetViewportExt(r.S32(8), r.S32(12));
-        break;
-    case EMR_SETVIEWPORTORGEX:
-        c.SetViewportOrg(r.S32(8), r.S32(12));
-        break;
-    case EMR_SCALEVIEWPORTEXTEX:
-        c.ScaleViewportExt(r.S32(8), r.S32(12), r.S32(16), r.S32(20));
-        break;
-    case EMR_SCALEWINDOWEXTEX:
-        c.ScaleWindowExt(r.S32(8), r.S32(12), r.S32(16), r.S32(20));
-        break;
-    case EMR_SETPIXELV:
-        c.SetPixel(r.S32(8), r.S32(12), r.U32(16));
-        break;
-    case EMR_SETMAPMODE:
-        c.SetMapMode(r.S32(8));
-        break;
-    case EMR_SETBKMODE:
-        s.bkMode = r.S32(8);
-        break;
-    case EMR_SETPOLYFILLMODE:
-        s.polyFillMode = r.S32(8);
-        break;
-    case EMR_SETROP2:
-        s.rop2 = r.S32(8);
-        break;
-    case EMR_SETSTRETCHBLTMODE:
-        s.stretchMode = r.S32(8);
-        break;
-    case EMR_SETTEXTALIGN:
-        s.textAlign = r.U32(8);
-        break;
-    case EMR_SETTEXTCOLOR:
-        s.textColor = r.U32(8);
-        break;
-    case EMR_SETBKCOLOR:
-        s.bkColor = r.U32(8);
-        break;
-    case EMR_MOVETOEX:
-        c.MoveTo(r.S32(8), r.S32(12));
-        break;
-    case EMR_LINETO:
-        c.LineTo(r.S32(8), r.S32(12));
-        break;
-    case EMR_EXCLUDECLIPRECT:
-        c.ExcludeClipRect(r.S32(8), r.S32(12), r.S32(16), r.S32(20));
-        break;
-    case EMR_INTERSECTCLIPRECT:
-        c.IntersectClipRect(r.S32(8), r.S32(12), r.S32(16), r.S32(20));
-        break;
-    case EMR_SAVEDC:
-        c.Save();
-        break;
-    case EMR_RESTOREDC:
-        c.Restore(r.S32(8));
-        break;
-    case EMR_SETWORLDTRANSFORM:
-    case EMR_MODIFYWORLDTRANSFORM: {
-        if (!r.Has(8, 24)) break;
-        const cairo_matrix_t m{r.F32(8), r.F32(12), r.F32(16), r.F32(20), r.F32(24), r.F32(28)};
-        if (type == EMR_SETWORLDTRANSFORM)
-            c.SetWorld(m);
-        else
-            c.ModifyWorld(m, r.S32(32));
-        break;
-    }
-    case EMR_SELECTOBJECT:
-        Select(r.U32(8));
-        break;
-    case EMR_DELETEOBJECT:
-        if (GdiObject* o = Slot(r.U32(8))) *o = GdiObject{};
-        break;
-    case EMR_CREATEPEN:
-        CreatePen(r, false);
-        break;
-    case EMR_EXTCREATEPEN:
-        CreatePen(r, true);
-        break;
-    case EMR_CREATEBRUSHINDIRECT:
-        CreateBrush(r);
-        break;
-    case EMR_CREATEMONOBRUSH:
-    case EMR_CREATEDIBPATTERNBRUSHPT:
-        CreatePatternBrush(r);
-        break;
-    case EMR_EXTCREATEFONTINDIRECTW:
-        CreateFont(r);
-        break;
-    case EMR_CREATEPALETTE:
-        CreatePalette(r);
-        break;
-    case EMR_SELECTPALETTE: {
-        const uint32_t index = r.U32(8);
-        if (index & 0x80000000u) {
-            s.palette.reset();
-        } else if (const GdiObject* o = Slot(index); o && o->kind == GdiObject::kPalette) {
-            s.palette = o->palette;
-        }
-        break;
-    }
-    case EMR_SETPALETTEENTRIES: {
-        GdiObject* o = Slot(r.U32(8));
-        const uint32_t start = r.U32(12), count = r.U32(16);
-        if (!o || o->kind != GdiObject::kPalette || !o->palette) break;
-        if (count > 1024 || start > 1024 || !r.Has(20, 4 * size_t(count))) break;
-        // Copy on write: a palette selected earlier keeps its colours in saved states.
-        auto copy = std::make_shared<std::vector<COLORREF>>(*o->palette);
-        if (copy->size() < start + count) copy->resize(start + count);
-        for (uint32_t i = 0; i < count; ++i) {
-            const size_t e = 20 + 4 * size_t(i);
-            (*copy)[start + i] = MakeColorRef(r.U8(e), r.U8(e + 1), r.U8(e + 2));
-        }
-        o->palette = copy;
-        break;
-    }
-    case EMR_ANGLEARC:
-        c.AngleArc(r.S32(8), r.S32(12), r.U32(16), r.F32(20), r.F32(24));
-        break;
-    case EMR_ELLIPSE:
-        c.Ellipse(r.S32(8), r.S32(12), r.S32(16), r.S32(20));
-        break;
-    case EMR_RECTANGLE:
-        c.Rectangle(r.S32(8), r.S32(12), r.S32(16), r.S32(20));
-        break;
+    case EMR_SETPIXELV: return c.SetPixel(r.S32(8), r.S32(12), r.U32(16));
+    case EMR_MOVETOEX: return c.MoveTo(r.S32(8), r.S32(12));
+    case EMR_LINETO: return c.LineTo(r.S32(8), r.S32(12));
+    case EMR_ANGLEARC: return c.AngleArc(r.S32(8), r.S32(12), r.U32(16), r.F32(20), r.F32(24));
+    case EMR_ELLIPSE: return c.Ellipse(r.S32(8), r.S32(12), r.S32(16), r.S32(20));
+    case EMR_RECTANGLE: return c.Rectangle(r.S32(8), r.S32(12), r.S32(16), r.S32(20));
     case EMR_ROUNDRECT:
-        c.RoundRect(r.S32(8), r.S32(12), r.S32(16), r.S32(20), r.S32(24), r.S32(28));
-        break;
-    case EMR_ARC:
-    case EMR_CHORD:
-    case EMR_PIE:
-    case EMR_ARCTO:
-        if (!r.Has(8, 32)) break;
+        return c.RoundRect(r.S32(8), r.S32(12), r.S32(16), r.S32(20), r.S32(24), r.S32(28));
+    default: // arcs, chords, pies
+        if (!r.Has(8, 32)) return;
         c.Arc(type == EMR_CHORD ? kArcChord
               : type == EMR_PIE ? kArcPie
                                 : kArcOpen,
               r.S32(8), r.S32(12), r.S32(16), r.S32(20), r.S32(24), r.S32(28), r.S32(32), r.S32(36),
               type == EMR_ARCTO);
-        break;
-    case EMR_SETARCDIRECTION:
-        s.arcDirection = r.S32(8);
-        break;
-    case EMR_SETMITERLIMIT:
-        s.miterLimit = std::min<uint32_t>(r.U32(8), 100);
-        break;
-    case EMR_BEGINPATH:
-        c.BeginPath();
-        break;
-    case EMR_ENDPATH:
-        c.EndPath();
-        break;
-    case EMR_CLOSEFIGURE:
-        c.CloseFigure();
-        break;
-    case EMR_FILLPATH:
-        c.FillPath();
-        break;
-    case EMR_STROKEANDFILLPATH:
-        c.StrokeAndFillPath();
-        break;
-    case EMR_STROKEPATH:
-        c.StrokePath();
-        break;
-    case EMR_SELECTCLIPPATH:
-        c.SelectClipPath(r.S32(8));
-        break;
-    case EMR_ABORTPATH:
-        c.AbortPath();
-        break;
-    case EMR_FILLRGN: {
-        const GdiObject* o = Slot(r.U32(28));
-        if (o && o->kind == GdiObject::kBrush) c.FillRects(RegionRects(r, 32, r.U32(24)), o->brush);
-        break;
     }
-    case EMR_PAINTRGN:
-        c.FillRects(RegionRects(r, 28, r.U32(24)), s.brush);
-        break;
-    case EMR_EXTSELECTCLIPRGN: {
+}
+
+void EmfPlayer::MappingRecord(uint32_t type, const RecordReader& r) {
+    GdiCanvas& c = canvas_;
+    switch (type) {
+    case EMR_SETWINDOWEXTEX: return c.SetWindowExt(r.S32(8), r.S32(12));
+    case EMR_SETWINDOWORGEX: return c.SetWindowOrg(r.S32(8), r.S32(12));
+    case EMR_SETVIEWPORTEXTEX: return c.SetViewportExt(r.S32(8), r.S32(12));
+    case EMR_SETVIEWPORTORGEX: return c.SetViewportOrg(r.S32(8), r.S32(12));
+    case EMR_SCALEVIEWPORTEXTEX:
+        return c.ScaleViewportExt(r.S32(8), r.S32(12), r.S32(16), r.S32(20));
+    case EMR_SCALEWINDOWEXTEX: return c.ScaleWindowExt(r.S32(8), r.S32(12), r.S32(16), r.S32(20));
+    case EMR_SETMAPMODE: return c.SetMapMode(r.S32(8));
+    default: { // world transforms
+        if (!r.Has(8, 24)) return;
+        const cairo_matrix_t m{r.F32(8), r.F32(12), r.F32(16), r.F32(20), r.F32(24), r.F32(28)};
+        if (type == EMR_SETWORLDTRANSFORM)
+            c.SetWorld(m);
+        else
+            c.ModifyWorld(m, r.S32(32));
+    }
+    }
+}
+
+void EmfPlayer::AttributeRecord(uint32_t type, const RecordReader& r) {
+    DcState& s = canvas_.State();
+    switch (type) {
+    case EMR_SETBKMODE: s.bkMode = r.S32(8); break;
+    case EMR_SETPOLYFILLMODE: s.polyFillMode = r.S32(8); break;
+    case EMR_SETROP2: s.rop2 = r.S32(8); break;
+    case EMR_SETSTRETCHBLTMODE: s.stretchMode = r.S32(8); break;
+    case EMR_SETTEXTALIGN: s.textAlign = r.U32(8); break;
+    case EMR_SETTEXTCOLOR: s.textColor = r.U32(8); break;
+    case EMR_SETBKCOLOR: s.bkColor = r.U32(8); break;
+    case EMR_SETARCDIRECTION: s.arcDirection = r.S32(8); break;
+    case EMR_SETMITERLIMIT: s.miterLimit = std::min<uint32_t>(r.U32(8), 100); break;
+    }
+}
+
+void EmfPlayer::StateRecord(uint32_t type, const RecordReader& r) {
+    if (type == EMR_SAVEDC)
+        canvas_.Save();
+    else
+        canvas_.Restore(r.S32(8));
+}
+
+void EmfPlayer::ObjectRecord(uint32_t type, const RecordReader& r) {
+    switch (type) {
+    case EMR_SELECTOBJECT: return Select(r.U32(8));
+    case EMR_DELETEOBJECT:
+        if (GdiObject* o = Slot(r.U32(8))) *o = GdiObject{};
+        return;
+    case EMR_CREATEPEN: return CreatePen(r, false);
+    case EMR_EXTCREATEPEN: return CreatePen(r, true);
+    case EMR_CREATEBRUSHINDIRECT: return CreateBrush(r);
+    case EMR_EXTCREATEFONTINDIRECTW: return CreateFont(r);
+    default: return CreatePatternBrush(r); // mono and DIB pattern brushes
+    }
+}
+
+void EmfPlayer::PaletteRecord(uint32_t type, const RecordReader& r) {
+    if (type == EMR_CREATEPALETTE) return CreatePalette(r);
+    if (type == EMR_SETPALETTEENTRIES) return SetPaletteEntries(r);
+    const uint32_t index = r.U32(8);
+    DcState& s = canvas_.State();
+    if (index & 0x80000000u) {
+        s.palette.reset();
+    } else if (const GdiObject* o = Slot(index); o && o->kind == GdiObject::kPalette) {
+        s.palette = o->palette;
+    }
+}
+
+void EmfPlayer::PathRecord(uint32_t type, const RecordReader& r) {
+    GdiCanvas& c = canvas_;
+    switch (type) {
+    case EMR_BEGINPATH: return c.BeginPath();
+    case EMR_ENDPATH: return c.EndPath();
+    case EMR_CLOSEFIGURE: return c.CloseFigure();
+    case EMR_FILLPATH: return c.FillPath();
+    case EMR_STROKEANDFILLPATH: return c.StrokeAndFillPath();
+    case EMR_STROKEPATH: return c.StrokePath();
+    case EMR_SELECTCLIPPATH: return c.SelectClipPath(r.S32(8));
+    case EMR_ABORTPATH: return c.AbortPath();
+    }
+}
+
+void EmfPlayer::ClipRecord(uint32_t type, const RecordReader& r) {
+    GdiCanvas& c = canvas_;
+    switch (type) {
+    case EMR_EXCLUDECLIPRECT: return c.ExcludeClipRect(r.S32(8), r.S32(12), r.S32(16), r.S32(20));
+    case EMR_INTERSECTCLIPRECT:
+        return c.IntersectClipRect(r.S32(8), r.S32(12), r.S32(16), r.S32(20));
+    default: { // a region
         const uint32_t cb = r.U32(8);
         c.SelectClipRects(cb ? RegionRects(r, 16, cb) : std::vector<double>{}, r.S32(12));
-        break;
     }
-    case EMR_BITBLT:
-    case EMR_STRETCHBLT:
-    case EMR_MASKBLT:
-    case EMR_ALPHABLEND:
-    case EMR_TRANSPARENTBLT:
-        BitBlt(type, r);
-        break;
-    case EMR_SETDIBITSTODEVICE:
-        StretchDibits(r, true);
-        break;
-    case EMR_STRETCHDIBITS:
-        StretchDibits(r, false);
-        break;
-    case EMR_EXTTEXTOUTA:
-        ExtTextOut(r, 36, false);
-        break;
-    case EMR_EXTTEXTOUTW:
-        ExtTextOut(r, 36, true);
-        break;
-    case EMR_POLYTEXTOUTA:
-    case EMR_POLYTEXTOUTW: {
-        const uint32_t strings = r.U32(36);
-        if (strings > r.Size() / 40) break;
-        for (uint32_t i = 0; i < strings; ++i)
-            ExtTextOut(r, 40 + 40 * size_t(i), type == EMR_POLYTEXTOUTW);
-        break;
     }
-    case EMR_SMALLTEXTOUT:
-        SmallTextOut(r);
-        break;
-    case EMR_GRADIENTFILL:
-        GradientFill(r);
-        break;
-    default:
-        break; // comments, colour management, OpenGL and the rest draw nothing here
-    }
+}
+
+void EmfPlayer::RegionRecord(uint32_t type, const RecordReader& r) {
+    if (type == EMR_PAINTRGN) return canvas_.FillRects(RegionRects(r, 28, r.U32(24)), canvas_.State().brush);
+    const GdiObject* o = Slot(r.U32(28));
+    if (o && o->kind == GdiObject::kBrush) canvas_.FillRects(RegionRects(r, 32, r.U32(24)), o->brush);
+}
+
+void EmfPlayer::DibitsRecord(uint32_t type, const RecordReader& r) {
+    StretchDibits(r, type == EMR_SETDIBITSTODEVICE);
+}
+
+void EmfPlayer::TextRecord(uint32_t type, const RecordReader& r) {
+    if (type == EMR_SMALLTEXTOUT) return SmallTextOut(r);
+    if (type == EMR_EXTTEXTOUTA || type == EMR_EXTTEXTOUTW)
+        return ExtTextOut(r, 36, type == EMR_EXTTEXTOUTW);
+    const uint32_t strings = r.U32(36);
+    if (strings > r.Size() / 40) return;
+    for (uint32_t i = 0; i < strings; ++i)
+        ExtTextOut(r, 40 + 40 * size_t(i), type == EMR_POLYTEXTOUTW);
+}
+
+// Comments, colour management, OpenGL and the rest draw nothing here.
+bool EmfPlayer::Play(uint32_t type, const RecordReader& r) {
+    if (type == EMR_EOF) return false;
+    PlayRecord<EmfPlayer>(*this, kEmfRecords, type, r);
     return true;
 }
 

@@ -1,5 +1,7 @@
-#include "GdiState.h"
+#include "GdiCanvas.h"
 #include "MetafilePlayer.h"
+#include "RecordReader.h"
+#include "RecordTable.h"
 
 #include <algorithm>
 
@@ -64,7 +66,21 @@ class WmfPlayer {
 public:
     WmfPlayer(GdiCanvas& canvas, size_t objects)
         : canvas_(canvas), objects_(std::clamp<size_t>(objects, 1, kMaxObjects)) {}
+    // False ends the playback.
     bool Play(uint16_t function, const RecordReader& r);
+
+    // One member per family of records, reached through kWmfRecords.
+    void StateRecord(uint32_t function, const RecordReader& r);
+    void AttributeRecord(uint32_t function, const RecordReader& r);
+    void MappingRecord(uint32_t function, const RecordReader& r);
+    void ShapeRecord(uint32_t function, const RecordReader& r);
+    void PolyRecord(uint32_t function, const RecordReader& r);
+    void TextRecord(uint32_t function, const RecordReader& r);
+    void ClipRecord(uint32_t function, const RecordReader& r);
+    void SelectRecord(uint32_t function, const RecordReader& r);
+    void CreateRecord(uint32_t function, const RecordReader& r);
+    void BlitRecord(uint32_t function, const RecordReader& r);
+    void DibRecord(uint32_t function, const RecordReader& r);
 
 private:
     // Puts a new object into the lowest free slot, as the platform does.
@@ -74,10 +90,70 @@ private:
     bool Bitmap16(const RecordReader& r, size_t offset, Dib* dib);
     void TextOut(const RecordReader& r);
     void ExtTextOut(const RecordReader& r);
+    void PolyPolygon(const RecordReader& r);
+    void CreatePen(GdiObject& o, const RecordReader& r);
+    void CreateBrush(GdiObject& o, const RecordReader& r);
+    void CreateDibBrush(GdiObject& o, const RecordReader& r);
+    void CreateFont(GdiObject& o, const RecordReader& r);
+    void CreatePalette(GdiObject& o, const RecordReader& r);
+    void BitBlt(uint32_t function, const RecordReader& r);
+    void StretchBlt(uint32_t function, const RecordReader& r);
 
     GdiCanvas& canvas_;
     std::vector<GdiObject> objects_;
 };
+
+// Sorted by function number.
+constexpr RecordHandler<WmfPlayer> kWmfRecords[] = {
+    {META_SAVEDC, &WmfPlayer::StateRecord},
+    {META_CREATEPALETTE, &WmfPlayer::CreateRecord},
+    {META_SETBKMODE, &WmfPlayer::AttributeRecord},
+    {META_SETMAPMODE, &WmfPlayer::MappingRecord},
+    {META_SETROP2, &WmfPlayer::AttributeRecord},
+    {META_SETPOLYFILLMODE, &WmfPlayer::AttributeRecord},
+    {META_SETSTRETCHBLTMODE, &WmfPlayer::AttributeRecord},
+    {META_RESTOREDC, &WmfPlayer::StateRecord},
+    {META_SELECTOBJECT, &WmfPlayer::SelectRecord},
+    {META_SETTEXTALIGN, &WmfPlayer::AttributeRecord},
+    {META_DIBCREATEPATTERNBRUSH, &WmfPlayer::CreateRecord},
+    {META_DELETEOBJECT, &WmfPlayer::SelectRecord},
+    {META_CREATEPATTERNBRUSH, &WmfPlayer::CreateRecord},
+    {META_SETBKCOLOR, &WmfPlayer::AttributeRecord},
+    {META_SETTEXTCOLOR, &WmfPlayer::AttributeRecord},
+    {META_SETWINDOWORG, &WmfPlayer::MappingRecord},
+    {META_SETWINDOWEXT, &WmfPlayer::MappingRecord},
+    {META_OFFSETWINDOWORG, &WmfPlayer::MappingRecord},
+    {META_LINETO, &WmfPlayer::ShapeRecord},
+    {META_MOVETO, &WmfPlayer::ShapeRecord},
+    {META_SELECTPALETTE, &WmfPlayer::SelectRecord},
+    {META_CREATEPENINDIRECT, &WmfPlayer::CreateRecord},
+    {META_CREATEFONTINDIRECT, &WmfPlayer::CreateRecord},
+    {META_CREATEBRUSHINDIRECT, &WmfPlayer::CreateRecord},
+    {META_POLYGON, &WmfPlayer::PolyRecord},
+    {META_POLYLINE, &WmfPlayer::PolyRecord},
+    {META_SCALEWINDOWEXT, &WmfPlayer::MappingRecord},
+    {META_EXCLUDECLIPRECT, &WmfPlayer::ClipRecord},
+    {META_INTERSECTCLIPRECT, &WmfPlayer::ClipRecord},
+    {META_ELLIPSE, &WmfPlayer::ShapeRecord},
+    {META_RECTANGLE, &WmfPlayer::ShapeRecord},
+    {META_SETPIXEL, &WmfPlayer::ShapeRecord},
+    {META_TEXTOUT, &WmfPlayer::TextRecord},
+    {META_POLYPOLYGON, &WmfPlayer::PolyRecord},
+    {META_ROUNDRECT, &WmfPlayer::ShapeRecord},
+    {META_PATBLT, &WmfPlayer::BlitRecord},
+    {META_CREATEREGION, &WmfPlayer::CreateRecord},
+    {META_ARC, &WmfPlayer::ShapeRecord},
+    {META_PIE, &WmfPlayer::ShapeRecord},
+    {META_CHORD, &WmfPlayer::ShapeRecord},
+    {META_BITBLT, &WmfPlayer::BlitRecord},
+    {META_DIBBITBLT, &WmfPlayer::BlitRecord},
+    {META_EXTTEXTOUT, &WmfPlayer::TextRecord},
+    {META_STRETCHBLT, &WmfPlayer::BlitRecord},
+    {META_DIBSTRETCHBLT, &WmfPlayer::BlitRecord},
+    {META_SETDIBTODEV, &WmfPlayer::DibRecord},
+    {META_STRETCHDIB, &WmfPlayer::DibRecord},
+};
+static_assert(SortedByType<WmfPlayer>(kWmfRecords));
 
 GdiObject* WmfPlayer::NewObject() {
     for (GdiObject& o : objects_)
@@ -172,255 +248,236 @@ void WmfPlayer::ExtTextOut(const RecordReader& r) {
     canvas_.Text(x, y, DecodeAnsi(text, count), options, haveRect ? rect : nullptr, dx);
 }
 
-bool WmfPlayer::Play(uint16_t function, const RecordReader& r) {
+void WmfPlayer::StateRecord(uint32_t function, const RecordReader& r) {
+    if (function == META_SAVEDC)
+        canvas_.Save();
+    else
+        canvas_.Restore(r.S16(6));
+}
+
+void WmfPlayer::AttributeRecord(uint32_t function, const RecordReader& r) {
+    DcState& s = canvas_.State();
+    switch (function) {
+    case META_SETBKMODE: s.bkMode = r.U16(6); break;
+    case META_SETROP2: s.rop2 = r.U16(6); break;
+    case META_SETPOLYFILLMODE: s.polyFillMode = r.U16(6); break;
+    case META_SETSTRETCHBLTMODE: s.stretchMode = r.U16(6); break;
+    case META_SETTEXTALIGN: s.textAlign = r.U16(6); break;
+    case META_SETBKCOLOR: s.bkColor = r.U32(6); break;
+    case META_SETTEXTCOLOR: s.textColor = r.U32(6); break;
+    }
+}
+
+void WmfPlayer::MappingRecord(uint32_t function, const RecordReader& r) {
     GdiCanvas& c = canvas_;
     DcState& s = c.State();
-    const size_t words = r.Size() / 2;
     switch (function) {
-    case META_EOF:
-        return false;
-    case META_SAVEDC:
-        c.Save();
-        break;
-    case META_RESTOREDC:
-        c.Restore(r.S16(6));
-        break;
-    case META_SETBKMODE:
-        s.bkMode = r.U16(6);
-        break;
     case META_SETMAPMODE: {
         // The picture frame decides the scale; only the aspect rule of the modes remains.
         const uint16_t mode = r.U16(6);
         if (mode == 7 || mode == 8) s.mapMode = mode;
-        break;
+        return;
     }
-    case META_SETROP2:
-        s.rop2 = r.U16(6);
-        break;
-    case META_SETPOLYFILLMODE:
-        s.polyFillMode = r.U16(6);
-        break;
-    case META_SETSTRETCHBLTMODE:
-        s.stretchMode = r.U16(6);
-        break;
-    case META_SETTEXTALIGN:
-        s.textAlign = r.U16(6);
-        break;
-    case META_SETBKCOLOR:
-        s.bkColor = r.U32(6);
-        break;
-    case META_SETTEXTCOLOR:
-        s.textColor = r.U32(6);
-        break;
-    case META_SETWINDOWORG:
-        c.SetWindowOrg(r.S16(8), r.S16(6));
-        break;
-    case META_SETWINDOWEXT:
-        c.SetWindowExt(r.S16(8), r.S16(6));
-        break;
+    case META_SETWINDOWORG: return c.SetWindowOrg(r.S16(8), r.S16(6));
+    case META_SETWINDOWEXT: return c.SetWindowExt(r.S16(8), r.S16(6));
     case META_OFFSETWINDOWORG:
-        c.SetWindowOrg(s.windowOrg.x + r.S16(8), s.windowOrg.y + r.S16(6));
-        break;
-    case META_SCALEWINDOWEXT:
-        c.ScaleWindowExt(r.S16(12), r.S16(10), r.S16(8), r.S16(6));
-        break;
-    case META_MOVETO:
-        c.MoveTo(r.S16(8), r.S16(6));
-        break;
-    case META_LINETO:
-        c.LineTo(r.S16(8), r.S16(6));
-        break;
-    case META_RECTANGLE:
-        c.Rectangle(r.S16(12), r.S16(10), r.S16(8), r.S16(6));
-        break;
-    case META_ELLIPSE:
-        c.Ellipse(r.S16(12), r.S16(10), r.S16(8), r.S16(6));
-        break;
+        return c.SetWindowOrg(s.windowOrg.x + r.S16(8), s.windowOrg.y + r.S16(6));
+    case META_SCALEWINDOWEXT: return c.ScaleWindowExt(r.S16(12), r.S16(10), r.S16(8), r.S16(6));
+    }
+}
+
+void WmfPlayer::ShapeRecord(uint32_t function, const RecordReader& r) {
+    GdiCanvas& c = canvas_;
+    switch (function) {
+    case META_MOVETO: return c.MoveTo(r.S16(8), r.S16(6));
+    case META_LINETO: return c.LineTo(r.S16(8), r.S16(6));
+    case META_RECTANGLE: return c.Rectangle(r.S16(12), r.S16(10), r.S16(8), r.S16(6));
+    case META_ELLIPSE: return c.Ellipse(r.S16(12), r.S16(10), r.S16(8), r.S16(6));
     case META_ROUNDRECT:
-        c.RoundRect(r.S16(16), r.S16(14), r.S16(12), r.S16(10), r.S16(8), r.S16(6));
-        break;
-    case META_ARC:
-    case META_PIE:
-    case META_CHORD:
-        if (!r.Has(6, 16)) break;
+        return c.RoundRect(r.S16(16), r.S16(14), r.S16(12), r.S16(10), r.S16(8), r.S16(6));
+    case META_SETPIXEL: return c.SetPixel(r.S16(12), r.S16(10), r.U32(6));
+    default: // arcs, pies, chords
+        if (!r.Has(6, 16)) return;
         c.Arc(function == META_PIE     ? kArcPie
               : function == META_CHORD ? kArcChord
                                        : kArcOpen,
               r.S16(20), r.S16(18), r.S16(16), r.S16(14), r.S16(12), r.S16(10), r.S16(8), r.S16(6));
-        break;
-    case META_POLYGON:
-    case META_POLYLINE: {
-        const std::vector<PointD> pts = Points(r, 8, r.U16(6));
-        if (pts.empty()) break;
-        if (function == META_POLYGON)
-            c.PolyPolygon(pts, {uint32_t(pts.size())});
-        else
-            c.Polyline(pts, false);
-        break;
     }
-    case META_POLYPOLYGON: {
-        const uint16_t polys = r.U16(6);
-        if (!r.Has(8, 2 * size_t(polys))) break;
-        std::vector<uint32_t> counts(polys);
-        size_t total = 0;
-        for (size_t i = 0; i < polys; ++i)
-            total += counts[i] = r.U16(8 + 2 * i);
-        const std::vector<PointD> pts = Points(r, 8 + 2 * size_t(polys), total);
-        if (pts.size() == total) c.PolyPolygon(pts, counts);
-        break;
-    }
-    case META_SETPIXEL:
-        c.SetPixel(r.S16(12), r.S16(10), r.U32(6));
-        break;
-    case META_TEXTOUT:
+}
+
+void WmfPlayer::PolyRecord(uint32_t function, const RecordReader& r) {
+    if (function == META_POLYPOLYGON) return PolyPolygon(r);
+    const std::vector<PointD> pts = Points(r, 8, r.U16(6));
+    if (pts.empty()) return;
+    if (function == META_POLYGON)
+        canvas_.PolyPolygon(pts, {uint32_t(pts.size())});
+    else
+        canvas_.Polyline(pts, false);
+}
+
+void WmfPlayer::PolyPolygon(const RecordReader& r) {
+    const uint16_t polys = r.U16(6);
+    if (!r.Has(8, 2 * size_t(polys))) return;
+    std::vector<uint32_t> counts(polys);
+    size_t total = 0;
+    for (size_t i = 0; i < polys; ++i)
+        total += counts[i] = r.U16(8 + 2 * i);
+    const std::vector<PointD> pts = Points(r, 8 + 2 * size_t(polys), total);
+    if (pts.size() == total) canvas_.PolyPolygon(pts, counts);
+}
+
+void WmfPlayer::TextRecord(uint32_t function, const RecordReader& r) {
+    if (function == META_TEXTOUT)
         TextOut(r);
-        break;
-    case META_EXTTEXTOUT:
+    else
         ExtTextOut(r);
-        break;
-    case META_INTERSECTCLIPRECT:
-        c.IntersectClipRect(r.S16(12), r.S16(10), r.S16(8), r.S16(6));
-        break;
-    case META_EXCLUDECLIPRECT:
-        c.ExcludeClipRect(r.S16(12), r.S16(10), r.S16(8), r.S16(6));
-        break;
-    case META_SELECTOBJECT: {
-        const uint16_t i = r.U16(6);
-        if (r.Short() || i >= objects_.size()) break;
-        const GdiObject& o = objects_[i];
+}
+
+void WmfPlayer::ClipRecord(uint32_t function, const RecordReader& r) {
+    if (function == META_INTERSECTCLIPRECT)
+        canvas_.IntersectClipRect(r.S16(12), r.S16(10), r.S16(8), r.S16(6));
+    else
+        canvas_.ExcludeClipRect(r.S16(12), r.S16(10), r.S16(8), r.S16(6));
+}
+
+// Selecting and deleting objects by their slot.
+void WmfPlayer::SelectRecord(uint32_t function, const RecordReader& r) {
+    DcState& s = canvas_.State();
+    const uint16_t i = r.U16(6);
+    if (r.Short() || i >= objects_.size()) return;
+    const GdiObject& o = objects_[i];
+    if (function == META_DELETEOBJECT) {
+        objects_[i] = GdiObject{};
+    } else if (function == META_SELECTPALETTE) {
+        if (o.kind == GdiObject::kPalette) s.palette = o.palette;
+    } else {
         if (o.kind == GdiObject::kPen) s.pen = o.pen;
         if (o.kind == GdiObject::kBrush) s.brush = o.brush;
         if (o.kind == GdiObject::kFont) s.font = o.font;
-        break;
     }
-    case META_SELECTPALETTE: {
-        const uint16_t i = r.U16(6);
-        if (!r.Short() && i < objects_.size() && objects_[i].kind == GdiObject::kPalette)
-            s.palette = objects_[i].palette;
-        break;
+}
+
+void WmfPlayer::CreatePen(GdiObject& o, const RecordReader& r) {
+    o.kind = GdiObject::kPen;
+    o.pen.style = r.U16(6);
+    o.pen.width = r.S16(8) < 0 ? -r.S16(8) : r.S16(8);
+    o.pen.cosmetic = o.pen.width == 0;
+    o.pen.color = r.U32(12);
+}
+
+void WmfPlayer::CreateBrush(GdiObject& o, const RecordReader& r) {
+    o.kind = GdiObject::kBrush;
+    o.brush.style = r.U16(6);
+    o.brush.color = r.U32(8);
+    o.brush.hatch = r.U16(12);
+    if (o.brush.style != kBsSolid && o.brush.style != kBsNull && o.brush.style != kBsHatched)
+        o.brush.style = kBsSolid;
+}
+
+void WmfPlayer::CreateDibBrush(GdiObject& o, const RecordReader& r) {
+    o.kind = GdiObject::kBrush;
+    o.brush.style = kBsDibPattern;
+    o.brush.color = MakeColorRef(128, 128, 128);
+    auto dib = std::make_shared<Dib>();
+    if (PackedDib(r, 10, dib.get())) o.brush.pattern = dib;
+}
+
+void WmfPlayer::CreateFont(GdiObject& o, const RecordReader& r) {
+    o.kind = GdiObject::kFont;
+    Font& f = o.font;
+    f.height = r.S16(6);
+    f.width = r.S16(8);
+    f.escapement = r.S16(10);
+    f.weight = r.S16(14);
+    f.italic = r.U8(16);
+    f.underline = r.U8(17);
+    f.strikeOut = r.U8(18);
+    f.charSet = r.U8(19);
+    for (size_t i = 0; i < 32 && r.Has(24 + i, 1); ++i) {
+        const uint8_t ch = r.U8(24 + i);
+        if (!ch) break;
+        f.face += ch < 0x80 ? char(ch) : '?';
     }
-    case META_DELETEOBJECT: {
-        const uint16_t i = r.U16(6);
-        if (!r.Short() && i < objects_.size()) objects_[i] = GdiObject{};
-        break;
+}
+
+void WmfPlayer::CreatePalette(GdiObject& o, const RecordReader& r) {
+    o.kind = GdiObject::kPalette;
+    o.palette = std::make_shared<std::vector<COLORREF>>();
+    const uint16_t count = r.U16(8);
+    for (size_t i = 0; i < count && r.Has(10 + 4 * i, 4); ++i)
+        o.palette->push_back(MakeColorRef(r.U8(10 + 4 * i), r.U8(11 + 4 * i), r.U8(12 + 4 * i)));
+}
+
+// Every object record takes the lowest free slot, as later indices count on.
+void WmfPlayer::CreateRecord(uint32_t function, const RecordReader& r) {
+    GdiObject* o = NewObject();
+    if (!o) return;
+    switch (function) {
+    case META_CREATEPENINDIRECT: return CreatePen(*o, r);
+    case META_CREATEBRUSHINDIRECT: return CreateBrush(*o, r);
+    case META_DIBCREATEPATTERNBRUSH: return CreateDibBrush(*o, r);
+    case META_CREATEFONTINDIRECT: return CreateFont(*o, r);
+    case META_CREATEPALETTE: return CreatePalette(*o, r);
+    default: o->kind = GdiObject::kOther; // pattern brushes and regions are not drawn
     }
-    case META_CREATEPENINDIRECT: {
-        GdiObject* o = NewObject();
-        if (!o) break;
-        o->kind = GdiObject::kPen;
-        o->pen.style = r.U16(6);
-        o->pen.width = r.S16(8) < 0 ? -r.S16(8) : r.S16(8);
-        o->pen.cosmetic = o->pen.width == 0;
-        o->pen.color = r.U32(12);
-        break;
+}
+
+void WmfPlayer::BitBlt(uint32_t function, const RecordReader& r) {
+    if (r.Size() / 2 == 12) { // no bitmap
+        canvas_.Blit(nullptr, r.S16(18), r.S16(16), r.S16(14), r.S16(12), 0, 0, 0, 0, r.U32(6));
+        return;
     }
-    case META_CREATEBRUSHINDIRECT: {
-        GdiObject* o = NewObject();
-        if (!o) break;
-        o->kind = GdiObject::kBrush;
-        o->brush.style = r.U16(6);
-        o->brush.color = r.U32(8);
-        o->brush.hatch = r.U16(12);
-        if (o->brush.style != kBsSolid && o->brush.style != kBsNull && o->brush.style != kBsHatched)
-            o->brush.style = kBsSolid;
-        break;
+    Dib dib;
+    if (!(function == META_BITBLT ? Bitmap16(r, 22, &dib) : PackedDib(r, 22, &dib))) return;
+    const double w = r.S16(16), h = r.S16(14);
+    canvas_.Blit(&dib, r.S16(20), r.S16(18), w, h, r.S16(12), r.S16(10), w, h, r.U32(6));
+}
+
+void WmfPlayer::StretchBlt(uint32_t function, const RecordReader& r) {
+    if (r.Size() / 2 == 14) { // no bitmap
+        canvas_.Blit(nullptr, r.S16(26), r.S16(24), r.S16(22), r.S16(20), 0, 0, 0, 0, r.U32(6));
+        return;
     }
-    case META_DIBCREATEPATTERNBRUSH: {
-        GdiObject* o = NewObject();
-        if (!o) break;
-        o->kind = GdiObject::kBrush;
-        o->brush.style = kBsDibPattern;
-        o->brush.color = MakeColorRef(128, 128, 128);
-        auto dib = std::make_shared<Dib>();
-        if (PackedDib(r, 10, dib.get())) o->brush.pattern = dib;
-        break;
-    }
-    case META_CREATEFONTINDIRECT: {
-        GdiObject* o = NewObject();
-        if (!o) break;
-        o->kind = GdiObject::kFont;
-        Font& f = o->font;
-        f.height = r.S16(6);
-        f.width = r.S16(8);
-        f.escapement = r.S16(10);
-        f.weight = r.S16(14);
-        f.italic = r.U8(16);
-        f.underline = r.U8(17);
-        f.strikeOut = r.U8(18);
-        f.charSet = r.U8(19);
-        for (size_t i = 0; i < 32 && r.Has(24 + i, 1); ++i) {
-            const uint8_t ch = r.U8(24 + i);
-            if (!ch) break;
-            f.face += ch < 0x80 ? char(ch) : '?';
-        }
-        break;
-    }
-    case META_CREATEPALETTE: {
-        GdiObject* o = NewObject();
-        if (!o) break;
-        o->kind = GdiObject::kPalette;
-        o->palette = std::make_shared<std::vector<COLORREF>>();
-        const uint16_t count = r.U16(8);
-        for (size_t i = 0; i < count && r.Has(10 + 4 * i, 4); ++i)
-            o->palette->push_back(
-                MakeColorRef(r.U8(10 + 4 * i), r.U8(11 + 4 * i), r.U8(12 + 4 * i)));
-        break;
-    }
-    case META_CREATEPATTERNBRUSH:
-    case META_CREATEREGION: {
-        // Not drawn, but they take a slot that later indices count on.
-        GdiObject* o = NewObject();
-        if (o) o->kind = GdiObject::kOther;
-        break;
-    }
+    Dib dib;
+    if (!(function == META_STRETCHBLT ? Bitmap16(r, 26, &dib) : PackedDib(r, 26, &dib))) return;
+    canvas_.Blit(&dib, r.S16(24), r.S16(22), r.S16(20), r.S16(18), r.S16(16), r.S16(14), r.S16(12),
+                 r.S16(10), r.U32(6));
+}
+
+void WmfPlayer::BlitRecord(uint32_t function, const RecordReader& r) {
+    switch (function) {
     case META_PATBLT:
-        c.Blit(nullptr, r.S16(16), r.S16(14), r.S16(12), r.S16(10), 0, 0, 0, 0, r.U32(6));
-        break;
+        return canvas_.Blit(nullptr, r.S16(16), r.S16(14), r.S16(12), r.S16(10), 0, 0, 0, 0,
+                            r.U32(6));
     case META_BITBLT:
-    case META_DIBBITBLT: {
-        if (words == 12) { // no bitmap
-            c.Blit(nullptr, r.S16(18), r.S16(16), r.S16(14), r.S16(12), 0, 0, 0, 0, r.U32(6));
-            break;
-        }
-        Dib dib;
-        if (!(function == META_BITBLT ? Bitmap16(r, 22, &dib) : PackedDib(r, 22, &dib))) break;
-        const double w = r.S16(16), h = r.S16(14);
-        c.Blit(&dib, r.S16(20), r.S16(18), w, h, r.S16(12), r.S16(10), w, h, r.U32(6));
-        break;
+    case META_DIBBITBLT: return BitBlt(function, r);
+    default: return StretchBlt(function, r);
     }
-    case META_STRETCHBLT:
-    case META_DIBSTRETCHBLT: {
-        if (words == 14) {
-            c.Blit(nullptr, r.S16(26), r.S16(24), r.S16(22), r.S16(20), 0, 0, 0, 0, r.U32(6));
-            break;
-        }
-        Dib dib;
-        if (!(function == META_STRETCHBLT ? Bitmap16(r, 26, &dib) : PackedDib(r, 26, &dib))) break;
-        c.Blit(&dib, r.S16(24), r.S16(22), r.S16(20), r.S16(18), r.S16(16), r.S16(14), r.S16(12),
-               r.S16(10), r.U32(6));
-        break;
-    }
-    case META_STRETCHDIB: {
-        Dib dib;
-        if (!PackedDib(r, 28, &dib)) break;
+}
+
+// Device-independent bitmaps, whose source rows count from the bottom.
+void WmfPlayer::DibRecord(uint32_t function, const RecordReader& r) {
+    Dib dib;
+    if (function == META_STRETCHDIB) {
+        if (!PackedDib(r, 28, &dib)) return;
         const double sw = r.S16(14), sh = r.S16(12);
         double sy = r.S16(16);
         if (dib.bottomUp) sy = dib.height - (sy + sh);
-        c.Blit(&dib, r.S16(26), r.S16(24), r.S16(22), r.S16(20), r.S16(18), sy, sw, sh, r.U32(6));
-        break;
+        canvas_.Blit(&dib, r.S16(26), r.S16(24), r.S16(22), r.S16(20), r.S16(18), sy, sw, sh,
+                     r.U32(6));
+        return;
     }
-    case META_SETDIBTODEV: {
-        Dib dib;
-        if (!PackedDib(r, 24, &dib)) break;
-        const double w = r.S16(18), h = r.S16(16);
-        double sy = r.S16(12);
-        if (dib.bottomUp) sy = dib.height - (sy + h);
-        c.Blit(&dib, r.S16(22), r.S16(20), w, h, r.S16(14), sy, w, h, 0x00CC0020);
-        break;
-    }
-    default:
-        break; // escapes, regions, palette animation and the like draw nothing here
-    }
+    if (!PackedDib(r, 24, &dib)) return;
+    const double w = r.S16(18), h = r.S16(16);
+    double sy = r.S16(12);
+    if (dib.bottomUp) sy = dib.height - (sy + h);
+    canvas_.Blit(&dib, r.S16(22), r.S16(20), w, h, r.S16(14), sy, w, h, 0x00CC0020);
+}
+
+// Escapes, regions, palette animation and the like draw nothing here.
+bool WmfPlayer::Play(uint16_t function, const RecordReader& r) {
+    if (function == META_EOF) return false;
+    PlayRecord<WmfPlayer>(*this, kWmfRecords, function, r);
     return true;
 }
 

@@ -1,148 +1,19 @@
-// The drawing side shared by the WMF and EMF players: a device context's state
-// (mapping, objects, colours, modes, current position, path, clip) and the
-// primitives the records ask for, rendered with cairo.
+// The drawing side shared by the WMF and EMF players: one surface with a stack
+// of device states (mapping, objects, colours, modes, current position, path,
+// clip) and the primitives the records ask for, rendered with cairo.
+// GdiCanvas.cpp holds the state and how pens and brushes paint,
+// GdiCanvasPaths.cpp lines, shapes, paths and clipping, GdiCanvasText.cpp
+// text and GdiCanvasBitmaps.cpp the blits.
 #pragma once
 
-#include "WinTypes.h"
+#include "GdiObjects.h"
 
 #include <cairo.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace metafile {
-
-// Bounded little-endian reads from one record's bytes. Reads past the end give 0
-// and mark the reader as short, so a lying record never reaches outside.
-class RecordReader {
-public:
-    RecordReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    size_t Size() const { return size_; }
-    bool Has(size_t offset, size_t bytes) const {
-        return offset <= size_ && bytes <= size_ - offset;
-    }
-    uint8_t U8(size_t off) const { return Has(off, 1) ? data_[off] : Bad(); }
-    uint16_t U16(size_t off) const;
-    int16_t S16(size_t off) const { return int16_t(U16(off)); }
-    uint32_t U32(size_t off) const;
-    int32_t S32(size_t off) const { return int32_t(U32(off)); }
-    float F32(size_t off) const;
-    const uint8_t* Ptr(size_t off, size_t bytes) const {
-        return Has(off, bytes) ? data_ + off : nullptr;
-    }
-    bool Short() const { return short_; }
-
-private:
-    uint8_t Bad() const {
-        short_ = true;
-        return 0;
-    }
-    const uint8_t* data_;
-    size_t size_;
-    mutable bool short_ = false;
-};
-
-struct PointD {
-    double x = 0, y = 0;
-};
-
-// A decoded device-independent bitmap as premultiplied ARGB, top row first.
-struct Dib {
-    int width = 0;
-    int height = 0;
-    bool bottomUp = true;
-    bool hasAlpha = false;
-    std::vector<uint32_t> pixels;
-};
-
-// Decodes a packed DIB given as its info part (header, masks, colour table) and
-// its bits, which metafile records store apart. Fails on sizes the data cannot hold.
-bool DecodeDib(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
-               Dib* out);
-
-// Windows-1252 and UTF-16LE text to UTF-8 (one UTF-8 character per input unit,
-// so advance arrays stay aligned with the characters).
-std::u32string DecodeAnsi(const uint8_t* text, size_t count);
-std::u32string DecodeUtf16(const uint8_t* text, size_t count);
-
-enum PenStyle {
-    kPsSolid = 0,
-    kPsDash = 1,
-    kPsDot = 2,
-    kPsDashDot = 3,
-    kPsDashDotDot = 4,
-    kPsNull = 5,
-    kPsInsideFrame = 6,
-    kPsUserStyle = 7,
-};
-
-struct Pen {
-    uint32_t style = kPsSolid; // whole style word: type, caps, joins, dash style
-    double width = 0;          // logical units; 0 means one device pixel
-    bool cosmetic = true;
-    COLORREF color = 0;
-    std::vector<double> userDashes;
-};
-
-enum BrushStyle { kBsSolid = 0, kBsNull = 1, kBsHatched = 2, kBsPattern = 3, kBsDibPattern = 5 };
-
-struct Brush {
-    uint32_t style = kBsSolid;
-    COLORREF color = MakeColorRef(255, 255, 255);
-    uint32_t hatch = 0;
-    std::shared_ptr<const Dib> pattern;
-};
-
-struct Font {
-    int32_t height = 0;
-    int32_t width = 0;
-    int32_t escapement = 0;
-    int32_t weight = 400;
-    bool italic = false;
-    bool underline = false;
-    bool strikeOut = false;
-    uint8_t charSet = 0;
-    std::string face;
-};
-
-// An entry of a metafile's object table.
-struct GdiObject {
-    enum Kind { kNone, kPen, kBrush, kFont, kPalette, kOther } kind = kNone;
-    Pen pen;
-    Brush brush;
-    Font font;
-    std::shared_ptr<std::vector<COLORREF>> palette;
-};
-
-// Splits a packed DIB (header, masks or colour table, bits) into its two parts;
-// returns the size of the first, 0 when the header is unusable.
-size_t PackedDibInfoSize(const uint8_t* dib, size_t size);
-
-// Everything SaveDC keeps.
-struct DcState {
-    int mapMode = 1;
-    PointD windowOrg, windowExt{1, 1}, viewportOrg, viewportExt{1, 1};
-    cairo_matrix_t world{1, 0, 0, 1, 0, 0};
-    Pen pen;
-    Brush brush;
-    Font font;
-    std::shared_ptr<const std::vector<COLORREF>> palette;
-    COLORREF textColor = 0;
-    COLORREF bkColor = MakeColorRef(255, 255, 255);
-    int bkMode = 2; // opaque
-    int polyFillMode = 1;
-    uint32_t textAlign = 0;
-    int rop2 = 13; // copy pen
-    int stretchMode = 1;
-    int arcDirection = 1; // counter-clockwise
-    double miterLimit = 10;
-    PointD current;
-};
-
-enum ArcKind { kArcOpen, kArcChord, kArcPie };
 
 // One drawing surface with a stack of device states.
 class GdiCanvas {

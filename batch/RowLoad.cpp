@@ -1,0 +1,66 @@
+#include "RowLoad.h"
+
+#include "ImageType.h"
+#include "JpegCodec.h"
+
+#include <utility>
+
+namespace {
+
+// Leaving the filter less than this lets the blockwise decode alias.
+constexpr double kMinFilterShrink = 1.8;
+
+// Exif orientations 5 to 8 stand the stored picture on its side.
+bool Transposed(uint32_t orientation) {
+    return orientation >= 5 && orientation <= 8;
+}
+
+// Whether the steps before the resize swap width and height.
+bool SwapsSides(uint32_t orientation, const OperationSettings& s, const RunOptions& o) {
+    const bool upright = o.autoRotate && Transposed(orientation);
+    const bool turned = s.rotateEnabled && (s.rotation == kRotate90 || s.rotation == kRotate270);
+    return upright != turned;
+}
+
+// Only a smooth resize may start from fewer pixels; sharpening acts on the
+// full-size pixels before it.
+bool MayReduce(ImageType type, const OperationSettings& s, const RunOptions& o) {
+    return type == kTypeJpeg && o.resample == ResampleFilter::kSmooth && s.resizeEnabled &&
+           !(s.rotateEnabled && s.sharpen);
+}
+
+// The reduction to decode at, 1 when the full picture is wanted.
+uint8_t PlanScale(const JpegHeader& header, const OperationSettings& s, const RunOptions& o) {
+    uint32_t w = header.width, h = header.height;
+    if (SwapsSides(header.orientation, s, o)) std::swap(w, h);
+    const auto target = ComputeResizeTarget(w, h, s, o);
+    return target ? ChooseDecodeScale(w, h, *target) : 1;
+}
+
+} // namespace
+
+uint8_t ChooseDecodeScale(uint32_t width, uint32_t height, ResizeTarget target) {
+    for (uint8_t scale = 8; scale > 1; scale /= 2)
+        if (ScaledSide(width, scale) >= kMinFilterShrink * target.width &&
+            ScaledSide(height, scale) >= kMinFilterShrink * target.height)
+            return scale;
+    return 1;
+}
+
+LoadedScale LoadRowImage(CRaster& image, const std::string& path, ImageType type,
+                         const OperationSettings& settings, const RunOptions& options) {
+    LoadedScale loaded;
+    JpegHeader header;
+    if (MayReduce(type, settings, options) && ReadJpegHeader(path, header))
+        loaded.scale = PlanScale(header, settings, options);
+    image.Initialize(type);
+    if (loaded.scale > 1) image.SetJpegScale(loaded.scale);
+    image.LoadFile(path, type);
+    if (loaded.scale > 1) {
+        // The steps before the resize turn by what the decoder reported.
+        loaded.width = header.width, loaded.height = header.height;
+        if (SwapsSides(image.GetOrientation(), settings, options))
+            std::swap(loaded.width, loaded.height);
+    }
+    return loaded;
+}

@@ -1,0 +1,328 @@
+// Smooth resampling: a separable Lanczos-3 filter whose support widens with
+// the shrink factor, columns first (contiguous rows, which vectorise), then
+// along each row.
+#include "Resize.h"
+#include "Transparency.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+constexpr double kLobes = 3.0;
+// Beyond this shrink factor whole blocks are averaged first, leaving the
+// filter a factor of at least kBlockResidual: the window of rows the filter
+// holds stays small, and the extra blur is far below one output pixel.
+constexpr uint32_t kMaxFilterShrink = 16;
+constexpr uint32_t kBlockResidual = 8;
+
+double Lanczos(double x) {
+    x = std::fabs(x);
+    if (x < 1e-12) return 1.0;
+    if (x >= kLobes) return 0.0;
+    const double px = std::numbers::pi * x;
+    return kLobes * std::sin(px) * std::sin(px / kLobes) / (px * px);
+}
+
+// Output i of one axis takes sources first[i] .. first[i] + taps - 1 with
+// weights[i * taps ..], which sum to 1.
+struct AxisFilter {
+    uint32_t taps = 0;
+    std::vector<uint32_t> first;
+    std::vector<float> weights;
+};
+
+// Pixel centres map onto each other: output i sits at (i + 0.5) x scale.
+AxisFilter MakeFilter(uint32_t from, uint32_t to) {
+    AxisFilter f;
+    const double scale = double(from) / to;
+    const double stretch = std::max(scale, 1.0);
+    const double support = kLobes * stretch;
+    f.taps = uint32_t(std::min<double>(from, std::ceil(2 * support) + 1));
+    f.first.resize(to);
+    f.weights.resize(size_t(to) * f.taps);
+    std::vector<double> w(f.taps);
+    for (uint32_t i = 0; i < to; ++i) {
+        const double centre = (i + 0.5) * scale;
+        const int64_t lo = int64_t(std::ceil(centre - 0.5 - support));
+        const uint32_t first = uint32_t(std::clamp<int64_t>(lo, 0, from - f.taps));
+        double sum = 0;
+        for (uint32_t t = 0; t < f.taps; ++t)
+            sum += w[t] = Lanczos((first + t + 0.5 - centre) / stretch);
+        f.first[i] = first;
+        for (uint32_t t = 0; t < f.taps; ++t)
+            f.weights[size_t(i) * f.taps + t] = float(w[t] / sum);
+    }
+    return f;
+}
+
+// Block size for one axis; one output pixel is the plain mean of its axis.
+uint32_t BlockFactor(uint32_t from, uint32_t to) {
+    if (to == 1) return from;
+    return from / to > kMaxFilterShrink ? from / to / kBlockResidual : 1;
+}
+
+// One source row as blue, green, red, alpha: 0 where the key colour, the
+// transparent index or a transparent palette entry is.
+void ReadBgra(const CRaster& image, uint32_t y, uint8_t* out) {
+    const uint32_t w = image.GetWidth(), bpp = image.GetBitsPerPixel();
+    const uint8_t* row = image.RowPointer(y);
+    const int32_t keyIndex = image.GetTransparentIndex();
+    const RGBQUAD key = image.GetTransparentColor();
+    const bool paletteAlpha = image.GetPaletteAlphaEnabled();
+    const uint8_t* plane = image.AlphaPlane();
+    for (uint32_t x = 0; x < w; ++x, out += 4) {
+        uint8_t a = plane ? plane[size_t(y) * w + x] : 255;
+        if (bpp == 24) {
+            std::memcpy(out, row + 3 * x, 3);
+            if (keyIndex != -1 && out[0] == key.rgbBlue && out[1] == key.rgbGreen &&
+                out[2] == key.rgbRed)
+                a = 0;
+        } else {
+            const uint8_t index = image.ReadIndex(x, y);
+            const RGBQUAD c = image.ReadPaletteEntry(index);
+            out[0] = c.rgbBlue, out[1] = c.rgbGreen, out[2] = c.rgbRed;
+            if (paletteAlpha) a = std::min(a, c.rgbReserved);
+            if (int32_t(index) == keyIndex) a = 0;
+        }
+        out[3] = a;
+    }
+}
+
+// Source row y as floats: blue, green, red for opaque images; blue, green,
+// red, alpha premultiplied (0..255) otherwise, so transparent pixels lend
+// no colour to their neighbours.
+void ConvertRow(const CRaster& image, uint32_t y, uint32_t channels, float* __restrict out,
+                uint8_t* scratch) {
+    const uint32_t w = image.GetWidth();
+    if (channels == 3 && image.GetBitsPerPixel() == 24) {
+        const uint8_t* __restrict row = image.RowPointer(y);
+        for (size_t i = 0; i < size_t(w) * 3; ++i)
+            out[i] = row[i];
+        return;
+    }
+    ReadBgra(image, y, scratch);
+    for (uint32_t x = 0; x < w; ++x) {
+        const uint8_t* p = scratch + 4 * x;
+        if (channels == 3) {
+            out[3 * x] = p[0], out[3 * x + 1] = p[1], out[3 * x + 2] = p[2];
+        } else {
+            const float a = p[3] * (1.0f / 255);
+            out[4 * x] = p[0] * a, out[4 * x + 1] = p[1] * a, out[4 * x + 2] = p[2] * a;
+            out[4 * x + 3] = p[3];
+        }
+    }
+}
+
+// The source as float rows (bottom row first), block-averaged when asked,
+// converted once each into a ring that holds the filter's window of rows.
+class SourceRows {
+public:
+    SourceRows(const CRaster& image, uint32_t channels, uint32_t kx, uint32_t ky, uint32_t window)
+        : image_(image), channels_(channels), kx_(kx), ky_(ky), width_(image.GetWidth() / kx),
+          height_(image.GetHeight() / ky), ring_(std::min(window, height_)),
+          slots_(ring_, UINT32_MAX), rows_(size_t(ring_) * RowSize()),
+          scratch_(size_t(image.GetWidth()) * 4) {}
+
+    uint32_t Width() const { return width_; }
+    size_t RowSize() const { return size_t(width_) * channels_; }
+
+    const float* Row(uint32_t y) {
+        const uint32_t slot = y % ring_;
+        float* row = rows_.data() + slot * RowSize();
+        if (slots_[slot] != y) {
+            if (kx_ == 1 && ky_ == 1)
+                ConvertRow(image_, y, channels_, row, scratch_.data());
+            else
+                AverageBlocks(y, row);
+            slots_[slot] = y;
+        }
+        return row;
+    }
+
+private:
+    // Block row y; the last block of a row or column takes the remainder.
+    void AverageBlocks(uint32_t y, float* out) {
+        const uint32_t w = image_.GetWidth(), c = channels_;
+        const uint32_t top = y + 1 == height_ ? image_.GetHeight() : (y + 1) * ky_;
+        sums_.assign(RowSize(), 0.0);
+        line_.resize(size_t(w) * c);
+        for (uint32_t sy = y * ky_; sy < top; ++sy) {
+            ConvertRow(image_, sy, c, line_.data(), scratch_.data());
+            for (uint32_t x = 0; x < w; ++x) {
+                const size_t block = std::min(x / kx_, width_ - 1);
+                for (uint32_t k = 0; k < c; ++k)
+                    sums_[block * c + k] += line_[size_t(x) * c + k];
+            }
+        }
+        for (uint32_t b = 0; b < width_; ++b) {
+            const double cols = b + 1 == width_ ? w - b * kx_ : kx_;
+            const double n = cols * (top - y * ky_);
+            for (uint32_t k = 0; k < c; ++k)
+                out[size_t(b) * c + k] = float(sums_[size_t(b) * c + k] / n);
+        }
+    }
+
+    const CRaster& image_;
+    uint32_t channels_, kx_, ky_, width_, height_;
+    uint32_t ring_;
+    std::vector<uint32_t> slots_;
+    std::vector<float> rows_;
+    std::vector<uint8_t> scratch_;
+    std::vector<float> line_;
+    std::vector<double> sums_;
+};
+
+// acc += w x row, four rows at a time to spare passes over acc.
+[[gnu::always_inline]] inline void AccumulateBody(float* __restrict acc, const float* const* rows,
+                                                  const float* w, uint32_t count, size_t n) {
+    uint32_t t = 0;
+    for (; t + 4 <= count; t += 4) {
+        const float* __restrict r0 = rows[t];
+        const float* __restrict r1 = rows[t + 1];
+        const float* __restrict r2 = rows[t + 2];
+        const float* __restrict r3 = rows[t + 3];
+        const float w0 = w[t], w1 = w[t + 1], w2 = w[t + 2], w3 = w[t + 3];
+        for (size_t i = 0; i < n; ++i)
+            acc[i] += w0 * r0[i] + w1 * r1[i] + w2 * r2[i] + w3 * r3[i];
+    }
+    for (; t < count; ++t) {
+        const float* __restrict r = rows[t];
+        const float wt = w[t];
+        for (size_t i = 0; i < n; ++i)
+            acc[i] += wt * r[i];
+    }
+}
+
+// Most of the work: built for the plain x86-64 baseline and for AVX2 with
+// FMA, the loader picking what the processor has.
+#if defined(__x86_64__) && !defined(__clang__)
+#define TESSALINE_CLONES [[gnu::target_clones("arch=x86-64-v3", "default")]]
+#else
+#define TESSALINE_CLONES
+#endif
+
+TESSALINE_CLONES void AccumulateRows(float* acc, const float* const* rows, const float* w,
+                                     uint32_t count, size_t n) {
+    AccumulateBody(acc, rows, w, count, n);
+}
+
+// Three channels spread to four, so each pixel is one four-lane vector.
+void SpreadToFour(const float* in, float* out, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x) {
+        out[4 * x] = in[3 * x], out[4 * x + 1] = in[3 * x + 1], out[4 * x + 2] = in[3 * x + 2];
+        out[4 * x + 3] = 0;
+    }
+}
+
+uint8_t ToByte(float v) {
+    return uint8_t(std::clamp(v, 0.0f, 255.0f) + 0.5f);
+}
+
+// Eight floats in one register where the processor has them, two otherwise.
+typedef float Eight __attribute__((vector_size(32)));
+
+// Weights of an axis filtered along a row: each repeated for the four lanes
+// of a pixel, an odd number of taps padded to even with a zero weight, so the
+// sums run in eight-float steps.
+std::vector<float> SpreadWeights(const AxisFilter& f, uint32_t& lanes) {
+    const uint32_t taps = (f.taps + 1) & ~1u;
+    lanes = 4 * taps;
+    std::vector<float> spread(f.first.size() * lanes, 0.0f);
+    for (size_t x = 0; x < f.first.size(); ++x)
+        for (uint32_t t = 0; t < f.taps; ++t)
+            for (uint32_t c = 0; c < 4; ++c)
+                spread[x * lanes + 4 * t + c] = f.weights[x * f.taps + t];
+    return spread;
+}
+
+// One output row from a row of four-float pixels (one spare pixel at its
+// end for the padding tap): colours, and the alpha plane's row when
+// premultiplied.
+TESSALINE_CLONES void FilterAlongRow(const float* pixels, const AxisFilter& f,
+                                     const float* spread, uint32_t lanes, uint8_t* out,
+                                     uint8_t* alpha) {
+    for (size_t x = 0; x < f.first.size(); ++x) {
+        const float* __restrict p = pixels + size_t(f.first[x]) * 4;
+        const float* __restrict w = spread + x * lanes;
+        Eight sum = {0, 0, 0, 0, 0, 0, 0, 0};
+        for (uint32_t j = 0; j < lanes; j += 8) {
+            Eight a, b;
+            std::memcpy(&a, w + j, sizeof a);
+            std::memcpy(&b, p + j, sizeof b);
+            sum += a * b;
+        }
+        const float acc[4] = {sum[0] + sum[4], sum[1] + sum[5], sum[2] + sum[6], sum[3] + sum[7]};
+        if (!alpha) {
+            out[3 * x] = ToByte(acc[0]), out[3 * x + 1] = ToByte(acc[1]);
+            out[3 * x + 2] = ToByte(acc[2]);
+            continue;
+        }
+        // The colour of a premultiplied pixel is its sums over its alpha,
+        // before the alpha is clipped: ringing stays out of the colour.
+        const float a = acc[3];
+        const bool seen = a >= 0.5f;
+        for (int c = 0; c < 3; ++c)
+            out[3 * x + c] = seen ? ToByte(acc[c] * 255.0f / a) : 0;
+        alpha[x] = seen ? ToByte(a) : 0;
+    }
+}
+
+void Resample(const CRaster& image, CRaster& result, uint32_t width, uint32_t height) {
+    const uint32_t c = result.HasAlpha() ? 4 : 3;
+    const uint32_t kx = BlockFactor(image.GetWidth(), width);
+    const uint32_t ky = BlockFactor(image.GetHeight(), height);
+    const uint32_t srcW = image.GetWidth() / kx, srcH = image.GetHeight() / ky;
+    const AxisFilter down = MakeFilter(srcH, height), across = MakeFilter(srcW, width);
+    SourceRows source(image, c, kx, ky, down.taps + 1);
+    uint32_t lanes = 0;
+    const std::vector<float> spread = SpreadWeights(across, lanes);
+    std::vector<float> acc(source.RowSize() + 4), pixels(size_t(srcW + 1) * 4);
+    std::vector<const float*> rows(down.taps);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t t = 0; t < down.taps; ++t)
+            rows[t] = source.Row(down.first[y] + t);
+        std::fill(acc.begin(), acc.end(), 0.0f);
+        AccumulateRows(acc.data(), rows.data(), down.weights.data() + size_t(y) * down.taps,
+                       down.taps, source.RowSize());
+        const float* four = acc.data();
+        if (c == 3) {
+            SpreadToFour(acc.data(), pixels.data(), srcW);
+            four = pixels.data();
+        }
+        uint8_t* alpha = c == 4 ? result.AlphaPlane() + size_t(y) * width : nullptr;
+        FilterAlongRow(four, across, spread.data(), lanes, result.RowPointer(y), alpha);
+    }
+}
+
+} // namespace
+
+bool ResizeSmoothInto(const CRaster& image, CRaster& result, uint32_t width, uint32_t height) {
+    if (!image.HasPixels() || image.GetWidth() == 0 || image.GetHeight() == 0) {
+        result.Discard();
+        result.SetLastError("Resize: no picture to resample");
+        return false;
+    }
+    if (!result.Create(width, height, 24, 0)) return false;
+    if (HasTransparency(image)) {
+        result.AddAlpha();
+        if (!result.HasAlpha()) throw std::bad_alloc();
+    }
+    Resample(image, result, width, height);
+    return true;
+}
+
+bool ResizeSmooth(CRaster& image, uint32_t width, uint32_t height) {
+    // Nothing to resample: the same black image the nearest resize makes.
+    if (!image.HasPixels() || !image.GetDrawingEnabled() || image.GetWidth() == 0 ||
+        image.GetHeight() == 0)
+        return ResizeNearest(image, width, height);
+    CRaster result(0);
+    const bool ok = ResizeSmoothInto(image, result, width, height);
+    image.TakeOver(result);
+    return ok;
+}

@@ -1,0 +1,116 @@
+// Shrink-on-load: the decode scale chosen, and rows that come out as a full
+// decode would make them.
+#include "ImageType.h"
+#include "RowLoad.h"
+#include "RowTransforms.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(RowLoad, DecodeScaleLeavesTheFilterItsShare) {
+    const struct {
+        uint32_t w, h, tw, th;
+        uint8_t scale;
+    } cases[] = {
+        {4000, 3000, 800, 600, 2},   // 2000 x 1500: at least 1.8 times the target
+        {4000, 3000, 500, 375, 4},   // 1000 x 750
+        {4000, 3000, 100, 75, 8},    // 500 x 375
+        {4000, 3000, 2000, 1500, 1}, // a shrink by 2 decodes in full
+        {4000, 3000, 800, 2000, 1},  // one side barely shrinks
+        {3000, 4000, 450, 600, 2},
+        {1, 30000, 1, 800, 1}, // a side that keeps its size keeps every pixel
+        {7, 7, 1, 1, 4},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ChooseDecodeScale(c.w, c.h, ResizeTarget{c.tw, c.th}), c.scale)
+            << c.w << "x" << c.h << " to " << c.tw << "x" << c.th;
+}
+
+// A 1600 x 1200 photo-like JPEG with fine detail, optionally tagged with an
+// Exif orientation.
+std::string MakeJpeg(const fs::path& dir, int orientation) {
+    CRaster image(1600, 1200, 24);
+    for (uint32_t y = 0; y < 1200; ++y)
+        for (uint32_t x = 0; x < 1600; ++x) {
+            const double r = std::hypot(x - 700.0, y - 500.0);
+            const auto v = uint8_t(127.5 + 127.5 * std::cos(r * r / 4000.0));
+            image.WriteColor(x, y, RGBQUAD{v, uint8_t(x / 7), uint8_t(255 - v), 0});
+        }
+    image.SetQuality(95);
+    const std::string path = (dir / ("photo" + std::to_string(orientation) + ".jpg")).string();
+    if (!image.SaveFile(path, kTypeJpeg)) return "";
+    if (orientation > 1) {
+        const std::string cmd = "exiftool -q -overwrite_original -n -Orientation=" +
+                                std::to_string(orientation) + " " + path;
+        if (std::system(cmd.c_str()) != 0) return "";
+    }
+    return path;
+}
+
+double Psnr(const CRaster& a, const CRaster& b) {
+    double sum = 0;
+    for (uint32_t y = 0; y < a.GetHeight(); ++y)
+        for (uint32_t x = 0; x < a.GetWidth(); ++x) {
+            const RGBQUAD p = a.ReadColor(x, y, false), q = b.ReadColor(x, y, false);
+            const double d[3] = {double(p.rgbBlue) - q.rgbBlue, double(p.rgbGreen) - q.rgbGreen,
+                                 double(p.rgbRed) - q.rgbRed};
+            sum += d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+        }
+    const double mse = sum / (3.0 * a.GetWidth() * a.GetHeight());
+    return 10 * std::log10(255.0 * 255.0 / std::max(mse, 1e-9));
+}
+
+TEST(RowLoad, ReducedDecodesComeOutAsFullOnes) {
+    const fs::path dir = fs::temp_directory_path() / ("tessaline-rowload-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const bool exiftool = std::system("exiftool -ver >/dev/null 2>&1") == 0;
+    struct Case {
+        int orientation;
+        int32_t mode, w, h;
+        bool rotate, sharpen;
+        bool reduced;
+    };
+    const Case cases[] = {
+        {1, kResizeKeepWidth, 300, 1, false, false, true},
+        {1, kResizeFixed, 250, 90, false, false, true},
+        {1, kResizeKeepWidth, 300, 1, true, false, true}, // turned by 90 degrees first
+        {1, kResizeKeepWidth, 300, 1, true, true, false}, // sharpening wants every pixel
+        {1, kResizeKeepWidth, 900, 1, false, false, false},
+        {6, kResizeKeepWidth, 300, 1, false, false, true}, // stored on its side
+        {6, kResizePercent, 1, 1, false, false, true},
+    };
+    for (const Case& c : cases) {
+        if (c.orientation > 1 && !exiftool) continue;
+        SCOPED_TRACE("orientation " + std::to_string(c.orientation) + " mode " +
+                     std::to_string(c.mode) + (c.rotate ? " rotated" : ""));
+        const std::string path = MakeJpeg(dir, c.orientation);
+        ASSERT_FALSE(path.empty());
+        OperationSettings s = MakeUnsetSettings();
+        ApplySettingsDefaults(s);
+        s.resizeEnabled = 1, s.resizeMode = c.mode, s.targetWidth = c.w, s.targetHeight = c.h;
+        s.rotateEnabled = c.rotate, s.rotation = kRotate90, s.sharpen = c.sharpen;
+        RunOptions o;
+        o.resample = ResampleFilter::kSmooth;
+        o.percent = 20;
+        CRaster reduced;
+        const LoadedScale loaded = LoadRowImage(reduced, path, kTypeJpeg, s, o);
+        EXPECT_EQ(loaded.scale > 1, c.reduced);
+        ApplyRowTransforms(reduced, s, o, loaded);
+        CRaster full(path, kTypeJpeg);
+        ApplyRowTransforms(full, s, o);
+        ASSERT_EQ(reduced.GetWidth(), full.GetWidth());
+        ASSERT_EQ(reduced.GetHeight(), full.GetHeight());
+        EXPECT_GT(Psnr(reduced, full), c.reduced ? 35.0 : 99.0);
+    }
+    fs::remove_all(dir);
+}
+
+} // namespace
