@@ -207,6 +207,9 @@ void CDialogOperation2::BuildControls() {
     connect(optionsButton_, &QPushButton::clicked, this, [this] {
         if (onOptions) onOptions();
     });
+    for (QComboBox* c : findChildren<QComboBox*>()) connect(c, &QComboBox::currentIndexChanged, this, &CDialogOperation2::changed);
+    for (QLineEdit* e : findChildren<QLineEdit*>()) connect(e, &QLineEdit::textChanged, this, &CDialogOperation2::changed);
+    for (QCheckBox* b : findChildren<QCheckBox*>()) connect(b, &QCheckBox::toggled, this, &CDialogOperation2::changed);
 }
 
 void CDialogOperation2::ShowPrefixHint() {
@@ -347,6 +350,7 @@ void CDialogOperation2::ChooseColour() {
 }
 
 void CDialogOperation2::ShowStampFont() {
+    emit changed();
     StampFont shown = font_;
     if (shown.faceName.empty()) shown.ApplyDefaults();
     const QString text = tr("%1 %2").arg(QString::fromStdString(shown.faceName), QString::fromStdString(shown.pointSize));

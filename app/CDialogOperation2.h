@@ -71,6 +71,10 @@ public:
     // The "Options..." button.
     std::function<void()> onOptions;
 
+signals:
+    // Any control changed what a run would do.
+    void changed();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 

@@ -4,6 +4,7 @@
 #include "CDialogOperation2.h"
 #include "CDockManager.h"
 #include "CFolderTree.h"
+#include "CPreviewPane.h"
 #include "CTessalineDoc.h"
 #include "CTessalineView.h"
 #include "CustomizeDialog.h"
@@ -11,6 +12,7 @@
 #include "Icons.h"
 #include "Ids.h"
 #include "InputChecks.h"
+#include "OptionsDialog.h"
 #include "OutputNaming.h"
 #include "SettingsFile.h"
 #include "WindowState.h"
@@ -28,6 +30,7 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QSet>
+#include <QSplitter>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -62,7 +65,7 @@ CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
 
     doc_ = new CTessalineDoc(this);
     view_ = new CTessalineView(doc_, this);
-    setCentralWidget(view_);
+    CreateCentre();
     CreatePanes();
 
     if (settingsPath.isEmpty()) {
@@ -227,6 +230,43 @@ void CMainFrame::CreateStatusBar() {
     }
 }
 
+// The thumbnails with the preview of the selected file beside them.
+void CMainFrame::CreateCentre() {
+    centre_ = new QSplitter(Qt::Horizontal, this);
+    centre_->setObjectName("centre");
+    preview_ = new CPreviewPane(centre_);
+    centre_->addWidget(view_);
+    centre_->addWidget(preview_);
+    centre_->setStretchFactor(0, 3);
+    centre_->setStretchFactor(1, 2);
+    centre_->setCollapsible(0, false);
+    setCentralWidget(centre_);
+    preview_->inputs = [this](const QString& path) { return PreviewInputsFor(path); };
+    connect(view_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
+        if (item) preview_->ShowFile(doc_->PathOf(view_->row(item)));
+    });
+}
+
+// The pane's values over the record, as Start would collect them, and the
+// file's row in the batch list, or the one it would get there.
+PreviewInputs CMainFrame::PreviewInputsFor(const QString& path) {
+    PreviewInputs in;
+    in.settings = settings_;
+    if (operation_) operation_->CollectSettings(in.settings);
+    in.options = options_;
+    in.row = batchList_->topLevelItemCount();
+    for (int row = 0; row < batchList_->topLevelItemCount(); ++row)
+        if (batchList_->RowPath(row) == path) in.row = row;
+    return in;
+}
+
+void CMainFrame::OnOptions() {
+    OptionsDialog dialog(options_, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    options_ = dialog.Options();
+    preview_->SettingsChanged();
+}
+
 void CMainFrame::CreatePanes() {
     docks_ = new CDockManager(this);
     const QRect initial(0, 0, 200, 120);
@@ -255,6 +295,9 @@ void CMainFrame::CreatePanes() {
 
     batchList_ = new CBatchList(this);
     batchList_->hide();
+    connect(batchList_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (item) preview_->ShowFile(item->text(CBatchList::kPathColumn));
+    });
     batchList_->canEdit = [this] { return !run_->IsRunning(); };
     view_->addToBatchList = [this](const QStringList& paths) { batchList_->AddToBatchList(paths); };
 
@@ -279,6 +322,8 @@ void CMainFrame::AttachPane(int id) {
     case ids::kPaneOperation:
         operation_ = new CDialogOperation2(settings_, stampFont_, this);
         operation_->InitOperationPane();
+        operation_->onOptions = [this] { OnOptions(); };
+        connect(operation_, &CDialogOperation2::changed, preview_, &CPreviewPane::SettingsChanged);
         docks_->AttachWindow(id, WrapInScrollArea(operation_));
         break;
     case ids::kPaneReport: docks_->AttachWindow(id, report_); break;
@@ -375,6 +420,8 @@ void CMainFrame::LoadWindowState() {
         QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
         setGeometry(FirstWindowGeometry(where->availableGeometry(), kPreferredSize, kAssumedFrame));
     }
+    if (!window_.splitter.isEmpty()) centre_->restoreState(window_.splitter);
+    preview_->SetShowOutput(window_.previewOutput);
     if (!window_.folder.isEmpty() && QFileInfo(window_.folder).isDir()) BrowseFolder(window_.folder);
 }
 
@@ -384,6 +431,8 @@ void CMainFrame::BrowseFolder(const QString& folder) {
 
 void CMainFrame::SaveWindowState() {
     window_.folder = doc_->Folder();
+    window_.splitter = centre_->saveState();
+    window_.previewOutput = preview_->ShowsOutput();
     window_.geometry = saveGeometry();
     window_.state = saveState(kWindowStateVersion);
     IniFile ini;

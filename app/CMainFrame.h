@@ -18,12 +18,15 @@ class CBatchList;
 class CDialogOperation2;
 class CDockManager;
 class CFolderTree;
+class CPreviewPane;
+struct PreviewInputs;
 class CTessalineDoc;
 class CTessalineView;
 class QAction;
 class QLabel;
 class QProgressBar;
 class QScrollArea;
+class QSplitter;
 class QUrl;
 class QTextEdit;
 class QToolBar;
@@ -38,6 +41,7 @@ public:
     CDockManager* Docks() const { return docks_; }
     CTessalineDoc* Document() const { return doc_; }
     CTessalineView* View() const { return view_; }
+    CPreviewPane* Preview() const { return preview_; }
     CFolderTree* FolderTree() const { return tree_; }
     CBatchList* BatchList() const { return batchList_; }
     CDialogOperation2* OperationPane() const { return operation_; }
@@ -60,6 +64,9 @@ public:
     void ApplyDefaultLayout();
     void OnOnlineHelp();
     void OnCustomize();
+    // "Options...": the choices beside the record.
+    void OnOptions();
+    PreviewInputs PreviewInputsFor(const QString& path);
     void OnAbout();
     void ClearBatchList();
     // Opens the folder of the last run's last saved output.
@@ -96,6 +103,7 @@ private:
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
+    void CreateCentre();
     void CreatePanes();
     void AttachPane(int id);
     QScrollArea* WrapInScrollArea(QWidget* pane);
@@ -127,6 +135,8 @@ private:
     CDockManager* docks_ = nullptr;
     CTessalineDoc* doc_ = nullptr;
     CTessalineView* view_ = nullptr;
+    QSplitter* centre_ = nullptr;
+    CPreviewPane* preview_ = nullptr;
     CFolderTree* tree_ = nullptr;
     CBatchList* batchList_ = nullptr;
     CDialogOperation2* operation_ = nullptr;

@@ -1,6 +1,7 @@
 #include "CTessalineView.h"
 
 #include "CRaster.h"
+#include "BrowseTiles.h"
 #include "CTessalineDoc.h"
 #include "Ids.h"
 #include "Thumbnail.h"
@@ -81,7 +82,12 @@ void CTessalineView::LoaderThread(QString folder, QStringList names) {
     for (int i = 0; i < names.size() && !stopLoader_; ++i) {
         const QString path = folder.endsWith('/') ? folder + names[i] : folder + '/' + names[i];
         CRaster image;
-        if (!LoadThumbnailImage(path.toStdString(), image)) continue;
+        if (!LoadThumbnailImage(path.toStdString(), image)) {
+            Call([&] {
+                if (QListWidgetItem* it = item(i)) it->setIcon(QIcon(QPixmap::fromImage(BrokenTile())));
+            });
+            continue;
+        }
         CDeviceBitmap tile = MakeThumbnailTile(image);
         const QImage view(tile.Bits(), tile.Width(), tile.Height(), tile.Stride(), QImage::Format_RGB32);
         const QIcon icon(QPixmap::fromImage(view.copy()));
@@ -119,6 +125,20 @@ QMimeData* CTessalineView::mimeData(const QList<QListWidgetItem*>&) const {
     return data;
 }
 
-void CTessalineView::startDrag(Qt::DropActions supportedActions) {
-    QListWidget::startDrag(supportedActions & Qt::CopyAction ? Qt::CopyAction : supportedActions);
+// A copy, shown as a small stack of the dragged thumbnails so the drop
+// target stays in sight.
+void CTessalineView::startDrag(Qt::DropActions) {
+    QList<QListWidgetItem*> items;
+    for (int i = 0; i < count(); ++i)
+        if (item(i)->isSelected()) items.push_back(item(i));
+    if (items.isEmpty()) return;
+    QList<QPixmap> tiles;
+    for (int i = 0; i < std::min<int>(int(items.size()), kDragStacked); ++i)
+        tiles.push_back(items[i]->icon().pixmap(QSize(kTileWidth, kTileHeight)));
+    auto* drag = new QDrag(this);
+    drag->setMimeData(mimeData(items));
+    const QPixmap image = DragImage(tiles, int(items.size()));
+    drag->setPixmap(image);
+    drag->setHotSpot(QPoint(image.width() / 3, image.height() - 8));
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
 }

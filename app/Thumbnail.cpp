@@ -24,17 +24,14 @@ CDeviceBitmap MakeThumbnailTile(CRaster& image) {
     CMemoryDevice dc;
     dc.SelectBitmap(&tile);
     // Smoothly resampled, so fine detail does not shimmer; drawn 1:1.
-    // Drawing copies colours only: see-through pixels would show whatever
-    // colour they hide, so they are put on the tile's white first.
-    const RGBQUAD white{255, 255, 255, 0};
     CRaster small;
     if (r.width > 0 && r.height > 0 && image.HasPixels() &&
         ResizeSmoothInto(image, small, uint32_t(r.width), uint32_t(r.height))) {
-        FlattenTransparency(small, white);
         small.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+        ShowTransparency(tile, small, r.left, r.top, r.width, r.height);
     } else {
-        FlattenTransparency(image, white);
         image.DrawToDevice(&dc, r.left, r.top, r.width, r.height, SRCCOPY);
+        ShowTransparency(tile, image, r.left, r.top, r.width, r.height);
     }
     const COLORREF silver = MakeColorRef(192, 192, 192);
     for (int x = 0; x < kTileWidth; ++x) {

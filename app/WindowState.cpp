@@ -14,6 +14,7 @@ QByteArray ReadHex(const IniFile& ini, const char* key) {
 void ReadWindowRecord(const IniFile& ini, WindowRecord& record) {
     if (QByteArray g = ReadHex(ini, "Geometry"); !g.isEmpty()) record.geometry = g;
     if (QByteArray s = ReadHex(ini, "State"); !s.isEmpty()) record.state = s;
+    if (QByteArray s = ReadHex(ini, "Splitter"); !s.isEmpty()) record.splitter = s;
     if (auto folder = ini.Get(kWindowSection, "Folder"); folder && !folder->empty())
         record.folder = QString::fromStdString(*folder);
     if (auto preview = ini.Get(kWindowSection, "PreviewOutput"); preview && (*preview == "0" || *preview == "1"))
@@ -23,6 +24,7 @@ void ReadWindowRecord(const IniFile& ini, WindowRecord& record) {
 void WriteWindowRecord(IniFile& ini, const WindowRecord& record) {
     ini.Set(kWindowSection, "Geometry", record.geometry.toHex().toStdString());
     ini.Set(kWindowSection, "State", record.state.toHex().toStdString());
+    ini.Set(kWindowSection, "Splitter", record.splitter.toHex().toStdString());
     // A line break cannot live in an INI value; such a folder is not kept.
     if (!record.folder.contains('\n') && !record.folder.contains('\r'))
         ini.Set(kWindowSection, "Folder", record.folder.toStdString());

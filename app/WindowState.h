@@ -15,6 +15,7 @@ inline constexpr char kWindowSection[] = "Tessaline Window";
 struct WindowRecord {
     QByteArray geometry; // QWidget::saveGeometry
     QByteArray state;    // QMainWindow::saveState
+    QByteArray splitter; // thumbnails beside the preview
     QString folder;      // last browsed folder
     bool previewOutput = true;
 };

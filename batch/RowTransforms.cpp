@@ -12,7 +12,7 @@
 #include "ResizeTarget.h"
 #include "StampFont.h"
 #include "TextStamp.h"
-#include "Transparency.h"
+#include "TransparencyForms.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 // tessaline-batch [options] FILE...: one batch run through the engine.
-#include "BatchList.h"
 #include "BatchOptions.h"
 #include "BatchRun.h"
 #include "CliHost.h"
+#include "RowList.h"
 #include "Commands.h"
 #include "SettingsFile.h"
 
@@ -37,20 +37,6 @@ std::string DesktopProgramPath() {
     return installed.string();
 }
 
-// Absolute, with "." parts and doubled slashes dropped; ".." is kept, since
-// resolving it by text could name another file when a link is involved.
-std::string RowPathOf(const std::string& arg) {
-    std::error_code ec;
-    const std::filesystem::path full = std::filesystem::absolute(arg, ec);
-    if (ec) return arg;
-    std::string path;
-    for (const auto& part : full.relative_path()) {
-        if (part == "." || part.empty()) continue;
-        path += "/" + part.string();
-    }
-    return path.empty() ? "/" : path;
-}
-
 bool LoadRunSettings(const BatchCommandLine& line, const SettingsLocation& where,
                      OperationSettings& settings, RunOptions& options) {
     const std::string& path = line.settingsFile.empty() ? where.readPath : line.settingsFile;
@@ -74,40 +60,23 @@ bool StoreRunSettings(const BatchCommandLine& line, const SettingsLocation& wher
     return ok;
 }
 
-// Rows in the order given; unknown types and repeats are left out.
-std::vector<std::string> ListRows(const std::vector<std::string>& files, bool& skippedUnknown) {
-    std::vector<std::string> rows;
-    for (const std::string& file : files) {
-        const std::string path = RowPathOf(file);
-        if (BatchPathType(path) == 0) {
-            std::fprintf(stderr, "tessaline-batch: %s: unknown image file type, skipped\n",
-                         file.c_str());
-            skippedUnknown = true;
-            continue;
-        }
-        if (FindBatchItem(
-                rows.size(), [&](size_t i) { return rows[i]; }, path)) {
-            std::fprintf(stderr, "tessaline-batch: %s: already listed, skipped\n", file.c_str());
-            continue;
-        }
-        rows.push_back(path);
-    }
-    return rows;
+// The folder chosen for the outputs, or empty for "Original Folder".
+std::string ChosenOutputFolder(const OperationSettings& settings) {
+    const int32_t k = settings.outputFolderIndex;
+    if (k < 1 || k > kRecentFolderCount) return {};
+    return FieldText(settings.recentFolders[k - 1]);
 }
 
 void MakeOutputFolder(const OperationSettings& settings) {
-    const int32_t k = settings.outputFolderIndex;
-    if (k < 1 || k > kRecentFolderCount) return;
-    const std::string folder = FieldText(settings.recentFolders[k - 1]);
+    const std::string folder = ChosenOutputFolder(settings);
     std::error_code ec;
     if (folder.empty() || std::filesystem::is_directory(folder, ec)) return;
     if (!std::filesystem::create_directories(folder, ec) && ec)
         std::fprintf(stderr, "tessaline-batch: %s: %s\n", folder.c_str(), ec.message().c_str());
 }
 
-int RunRows(std::vector<std::string> rows, const OperationSettings& settings,
-            const RunOptions& options) {
-    const size_t count = rows.size();
+int RunRows(RowList rows, const OperationSettings& settings, const RunOptions& options) {
+    const size_t count = rows.Count();
     // Each row decodes one whole photo. Keep freed image memory in the heap
     // for the next row rather than unmapping it and faulting it back in.
     mallopt(M_MMAP_MAX, 0);
@@ -133,7 +102,8 @@ int RunBatch(const std::vector<std::string>& args) {
     BatchCommandLine line;
     std::string error;
     if (!ParseBatchCommandLine(args, line, error)) return UsageError(error);
-    if (line.files.empty() && !line.saveSettings) return UsageError("no files given");
+    const bool listed = !line.files.empty() || !line.source.filesFrom.empty();
+    if (!listed && !line.saveSettings) return UsageError("no files given");
 
     const SettingsLocation where = line.settingsFile.empty()
                                        ? ResolveSettingsLocation(DesktopProgramPath())
@@ -145,11 +115,13 @@ int RunBatch(const std::vector<std::string>& args) {
 
     int status = kExitOk;
     if (line.saveSettings && !StoreRunSettings(line, where, settings, options)) status = kExitFailed;
-    if (line.files.empty()) return status;
+    if (!listed) return status;
 
-    bool skippedUnknown = false;
-    std::vector<std::string> rows = ListRows(line.files, skippedUnknown);
-    if (skippedUnknown) status = kExitFailed;
+    bool skipped = false;
+    RowList rows(line.source.shard, line.source.shards);
+    if (!ListRows(line.files, line.source, ChosenOutputFolder(settings), rows, skipped))
+        return kExitUsage;
+    if (skipped) status = kExitFailed;
     MakeOutputFolder(settings);
     if (RunRows(std::move(rows), settings, options) != kExitOk) status = kExitFailed;
     return status;

@@ -124,6 +124,7 @@ const std::vector<BatchOption>& BatchOptionTable() {
             {"--series", "N", "first series number for --rename, 1..30000", ApplySeries},
         };
         AppendTransformOptions(table);
+        AppendParallelOptions(table);
         AppendPhotoOptions(table);
         return table;
     }();
@@ -174,6 +175,22 @@ bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLin
             line.saveSettings = true;
             continue;
         }
+        const auto& sources = SourceOptionTable();
+        const auto source = std::find_if(sources.begin(), sources.end(),
+                                         [&](const SourceOption& o) { return name == o.name; });
+        // A switch takes no value; any other option takes exactly one.
+        auto optionValue = [&](const char* valueName, std::string& value) {
+            if (valueName) return takeValue(value);
+            if (inlineValue) error = name + " takes no value";
+            return !inlineValue;
+        };
+        std::string value;
+        if (source != sources.end()) {
+            if (!optionValue(source->valueName, value) ||
+                !source->apply(line.source, value, error))
+                return false;
+            continue;
+        }
         const auto& table = BatchOptionTable();
         const auto option = std::find_if(table.begin(), table.end(),
                                          [&](const BatchOption& o) { return name == o.name; });
@@ -181,13 +198,7 @@ bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLin
             error = "unknown option: " + name;
             return false;
         }
-        std::string value;
-        if (option->valueName) {
-            if (!takeValue(value)) return false;
-        } else if (inlineValue) {
-            error = name + " takes no value";
-            return false;
-        }
+        if (!optionValue(option->valueName, value)) return false;
         line.overrides.emplace_back(&*option, value);
     }
     return true;

@@ -7,10 +7,18 @@
 #include <string>
 #include <vector>
 
+// Where rows come from beside the FILE arguments, and which of them to run.
+struct RowSource {
+    std::string filesFrom; // --files-from: one path a line, "-" for stdin
+    bool recursive = false;
+    int64_t shard = 0, shards = 1; // --shard K/N
+};
+
 struct BatchCommandLine {
     std::string settingsFile; // --settings; empty: the desktop program's file
     bool saveSettings = false;
     std::vector<std::string> files;
+    RowSource source;
     // Options that change the record, applied in the order given.
     std::vector<std::pair<const struct BatchOption*, std::string>> overrides;
 };
@@ -25,6 +33,16 @@ struct BatchOption {
                   std::string& error);
 };
 
+struct SourceOption {
+    const char* name;
+    const char* valueName; // nullptr for a switch
+    const char* help;
+    bool (*apply)(RowSource& source, const std::string& value, std::string& error);
+};
+
+// --files-from, --recursive, --shard (ListOptions.cpp).
+const std::vector<SourceOption>& SourceOptionTable();
+
 // A whole decimal number in lo..hi, else false with a message naming the option.
 bool ParseNumber(const std::string& value, const char* option, int32_t lo, int32_t hi, int32_t& out,
                  std::string& error);
@@ -34,6 +52,8 @@ const std::vector<BatchOption>& BatchOptionTable();
 
 // Adds the resize, rotate and stamp options (TransformOptions.cpp).
 void AppendTransformOptions(std::vector<BatchOption>& table);
+// Adds --jobs (ListOptions.cpp).
+void AppendParallelOptions(std::vector<BatchOption>& table);
 // Adds --no-auto-rotate, --metadata and --background (PhotoOptions.cpp).
 void AppendPhotoOptions(std::vector<BatchOption>& table);
 

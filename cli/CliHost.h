@@ -3,19 +3,20 @@
 #pragma once
 
 #include "BatchHost.h"
+#include "RowList.h"
 
 #include <string>
-#include <vector>
 
 class CliHost : public IBatchHost {
 public:
-    CliHost(std::vector<std::string> rows, const OperationSettings& settings,
+    CliHost(RowList rows, const OperationSettings& settings,
             const RunOptions& options, bool showProgress)
         : rows_(std::move(rows)), settings_(settings), options_(options),
           showProgress_(showProgress) {}
 
-    size_t RowCount() override { return rows_.size(); }
-    std::string RowPath(size_t row) override { return rows_[row]; }
+    size_t RowCount() override { return rows_.Count(); }
+    std::string RowPath(size_t row) override { return rows_.Path(row); }
+    RowPlacement RowPlacementOf(size_t row) override { return rows_.Placement(row); }
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPosition(int position) override;
     void StepProgress() override;
@@ -32,7 +33,7 @@ private:
     void DrawBar();
     void EraseBar();
 
-    std::vector<std::string> rows_;
+    RowList rows_;
     OperationSettings settings_;
     RunOptions options_;
     bool showProgress_;

@@ -23,11 +23,13 @@ const char kHead[] =
     "\n"
     "Batch options:\n";
 
-const char kTail[] =
+const char kSettings[] =
     "  --settings FILE          read (and with --save-settings write) FILE instead of\n"
     "                           the desktop program's settings file\n"
     "  --save-settings          write the resulting settings back; without FILEs\n"
-    "                           nothing else is done\n"
+    "                           nothing else is done\n";
+
+const char kTail[] =
     "\n"
     "Other commands:\n"
     "  --info FILE...           print size, depth, format, resolution and transparency\n"
@@ -37,40 +39,52 @@ const char kTail[] =
     "  --help                   show this text\n"
     "  --version                show the version\n"
     "\n"
-    "Exit status: 0 when every row was saved, 1 when any row failed, a file was\n"
-    "skipped as of unknown type or the settings could not be written, 2 for usage\n"
-    "errors.\n";
+    "Exit status: 0 when every row was saved, 1 when any row failed, a file, line\n"
+    "or folder was skipped as of unknown type, unreadable or a loop, or the settings\n"
+    "could not be written, 2 for usage errors and a --files-from list that cannot\n"
+    "be read (nothing is run then).\n";
+
+} // namespace
+
+namespace {
+
+// One option with its help wrapped at about 80 columns.
+std::string OptionText(const char* name, const char* valueName, const char* helpText) {
+    std::string left = std::string("  ") + name;
+    if (valueName) left += std::string(" ") + valueName;
+    if (left.size() < 27)
+        left.append(27 - left.size(), ' ');
+    else
+        left += "\n" + std::string(27, ' ');
+    std::string help = helpText, lineText = left, text;
+    size_t pos = 0;
+    while (pos < help.size()) {
+        size_t next = help.find(' ', pos);
+        if (next == std::string::npos) next = help.size();
+        const std::string word = help.substr(pos, next - pos);
+        if (lineText.size() + word.size() > 80 && lineText.size() > 27) {
+            lineText.pop_back();
+            text += lineText + "\n";
+            lineText = std::string(27, ' ');
+        }
+        lineText += word + " ";
+        pos = next + 1;
+    }
+    while (!lineText.empty() && lineText.back() == ' ')
+        lineText.pop_back();
+    return text + lineText + "\n";
+}
 
 } // namespace
 
 std::string UsageText() {
     std::string text = kHead;
-    for (const BatchOption& option : BatchOptionTable()) {
-        std::string left = std::string("  ") + option.name;
-        if (option.valueName) left += std::string(" ") + option.valueName;
-        if (left.size() < 27)
-            left.append(27 - left.size(), ' ');
-        else
-            left += "\n" + std::string(27, ' ');
-        // Wrap the help at about 80 columns.
-        std::string help = option.help, lineText = left;
-        size_t pos = 0;
-        while (pos < help.size()) {
-            size_t next = help.find(' ', pos);
-            if (next == std::string::npos) next = help.size();
-            const std::string word = help.substr(pos, next - pos);
-            if (lineText.size() + word.size() > 80 && lineText.size() > 27) {
-                lineText.pop_back();
-                text += lineText + "\n";
-                lineText = std::string(27, ' ');
-            }
-            lineText += word + " ";
-            pos = next + 1;
-        }
-        while (!lineText.empty() && lineText.back() == ' ')
-            lineText.pop_back();
-        text += lineText + "\n";
-    }
+    for (const BatchOption& option : BatchOptionTable())
+        text += OptionText(option.name, option.valueName, option.help);
+    text += kSettings;
+    text += "\nRows beside the FILEs (a FILE that is a folder adds its images):\n";
+    for (const SourceOption& option : SourceOptionTable())
+        text += OptionText(option.name, option.valueName, option.help);
     return text + kTail;
 }
 

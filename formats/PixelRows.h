@@ -4,7 +4,7 @@
 #pragma once
 
 #include "CRaster.h"
-#include "Transparency.h"
+#include "TransparencyForms.h"
 
 #include <cstdint>
 

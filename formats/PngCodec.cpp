@@ -164,14 +164,16 @@ void ReadTransparency(png_structp png, png_infop info, CRaster& image) {
 constexpr std::string_view kXmpKey = "XML:com.adobe.xmp";
 constexpr std::string_view kIptcKey = "Raw profile type iptc";
 constexpr std::string_view kExifKeys[] = {"Raw profile type exif", "Raw profile type APP1"};
+constexpr std::string_view kRawXmpKey = "Raw profile type xmp";
 // No block worth carrying inflates beyond this.
 constexpr size_t kMaxBlock = 16u << 20;
 
 // The chunks that carry metadata, kept raw while the library reads; they
 // are unpacked after it is done, where no library error can jump past them.
 struct MetadataChunks {
-    std::vector<uint8_t> exif, icc, xmp, iptc, textExif;
-    uint8_t xmpKind = 0, iptcKind = 0, textExifKind = 0; // the chunk's name's first letter
+    std::vector<uint8_t> exif, icc, xmp, iptc, textExif, textXmp;
+    // The chunk's name's first letter.
+    uint8_t xmpKind = 0, iptcKind = 0, textExifKind = 0, textXmpKind = 0;
 };
 
 std::string_view Keyword(const png_unknown_chunk& chunk) {
@@ -195,6 +197,7 @@ int KeepMetadataChunk(png_structp png, png_unknown_chunkp chunk) {
         if (key == kXmpKey) slot = &kept->xmp, kind = &kept->xmpKind;
         if (key == kIptcKey) slot = &kept->iptc, kind = &kept->iptcKind;
         if (key == kExifKeys[0] || key == kExifKeys[1]) slot = &kept->textExif, kind = &kept->textExifKind;
+        if (key == kRawXmpKey) slot = &kept->textXmp, kind = &kept->textXmpKind;
     }
     if (!slot || !slot->empty()) return 1; // the first of each kind counts
     try {
@@ -289,19 +292,23 @@ std::vector<uint8_t> ProfileFromIccp(const std::vector<uint8_t>& chunk) {
     return profile;
 }
 
+// Some writers keep JPEG's "Exif\0\0" in front of the TIFF header.
+std::vector<uint8_t> ExifBlock(std::vector<uint8_t> bytes) {
+    if (bytes.size() >= 6 && std::memcmp(bytes.data(), "Exif\0\0", 6) == 0)
+        bytes.erase(bytes.begin(), bytes.begin() + 6);
+    return bytes;
+}
+
 ImageMetadataPtr UnpackMetadata(const MetadataChunks& kept) {
     auto meta = std::make_shared<ImageMetadata>();
-    meta->exif = kept.exif;
-    if (meta->exif.size() >= 6 && std::memcmp(meta->exif.data(), "Exif\0\0", 6) == 0)
-        meta->exif.erase(meta->exif.begin(), meta->exif.begin() + 6);
+    meta->exif = ExifBlock(kept.exif);
     std::vector<uint8_t> text;
-    if (meta->exif.empty() && !kept.textExif.empty() && ChunkText(kept.textExif, kept.textExifKind, text)) {
-        meta->exif = RawProfile(text);
-        if (meta->exif.size() >= 6 && std::memcmp(meta->exif.data(), "Exif\0\0", 6) == 0)
-            meta->exif.erase(meta->exif.begin(), meta->exif.begin() + 6);
-    }
+    if (meta->exif.empty() && !kept.textExif.empty() && ChunkText(kept.textExif, kept.textExifKind, text))
+        meta->exif = ExifBlock(RawProfile(text));
     if (!kept.icc.empty()) meta->icc = ProfileFromIccp(kept.icc);
     if (!kept.xmp.empty() && ChunkText(kept.xmp, kept.xmpKind, text)) meta->xmp = text;
+    if (meta->xmp.empty() && !kept.textXmp.empty() && ChunkText(kept.textXmp, kept.textXmpKind, text))
+        meta->xmp = RawProfile(text);
     if (!kept.iptc.empty() && ChunkText(kept.iptc, kept.iptcKind, text)) {
         std::vector<uint8_t> raw = RawProfile(text);
         const bool resources = raw.size() >= 4 && (std::memcmp(raw.data(), "8BIM", 4) == 0 ||
@@ -416,7 +423,7 @@ static bool ReadImage(png_structp png, png_infop info, PngContext& ctx) {
     if (!ctx.buffer) png_error(png, "CRaster::Create can't allocate memory");
     if (image.HasAlpha() && rowBytes < size_t(w) * 4) png_error(png, "Unexpected row layout");
     ReadRows(png, ctx, passes, bitDepth == 2 && !image.HasAlpha());
-    png_read_end(png, nullptr);
+    png_read_end(png, info); // with info, chunks after the pixels reach KeepMetadataChunk too
     return true;
 }
 

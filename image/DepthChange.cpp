@@ -1,7 +1,7 @@
 #include "DepthChange.h"
 
 #include "PixelIndex.h"
-#include "Transparency.h"
+#include "TransparencyForms.h"
 
 #include <cstring>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "Resize.h"
 
 #include "Device.h"
-#include "Transparency.h"
+#include "TransparencyForms.h"
 
 #include <cstring>
 #include <vector>

@@ -2,7 +2,7 @@
 // the shrink factor, columns first (contiguous rows, which vectorise), then
 // along each row.
 #include "Resize.h"
-#include "Transparency.h"
+#include "TransparencyForms.h"
 
 #include <algorithm>
 #include <cmath>

@@ -112,6 +112,15 @@ bool IsUsableProfile(const std::vector<uint8_t>& icc) {
     return s != Space::kOther;
 }
 
+std::string ProfileDescription(const std::vector<uint8_t>& icc) {
+    cmsHPROFILE profile = OpenProfile(icc);
+    if (!profile) return {};
+    char text[256] = {};
+    cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text, sizeof text);
+    cmsCloseProfile(profile);
+    return text;
+}
+
 bool ConvertToSrgb(CRaster& image) {
     const ImageMetadata* meta = image.Metadata();
     if (!meta || meta->icc.empty() || !image.HasPixels()) return true;

@@ -7,10 +7,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 // A profile Little CMS can open, of a colour space it can convert from.
 bool IsUsableProfile(const std::vector<uint8_t>& icc);
+
+// The profile's description ("sRGB IEC61966-2.1"), empty when it cannot be
+// opened or has none.
+std::string ProfileDescription(const std::vector<uint8_t>& icc);
 
 // The pixels of 24-bit, palette and grey images converted from the image's
 // embedded profile to sRGB, and the profile dropped from its metadata.

@@ -207,6 +207,9 @@ Bytes ExifFromTiffFile(const uint8_t* data, size_t size) {
             return !IsKeptGroup(d.groupName()) || (d.groupName() == "Image" && IsLayoutTag(d.tag()));
         });
         if (exif.empty()) return;
+        // The TIFF reader turns the pixels upright: the block must not turn them again.
+        if (exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation")) != exif.end())
+            exif["Exif.Image.Orientation"] = uint16_t(1);
         Exiv2::Blob blob;
         Exiv2::ExifParser::encode(blob, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order,
                                   exif);

@@ -20,7 +20,8 @@ Bytes ResourcesFromIptc(const Bytes& iptc);
 
 // The Exif of a whole TIFF file: its descriptive tags and Exif, GPS and
 // interoperability directories as a stand-alone block, without the file's
-// own layout tags, thumbnails or the blocks carried separately.
+// own layout tags, thumbnails or the blocks carried separately. Its
+// orientation is 1, as the TIFF reader turns the pixels upright.
 Bytes ExifFromTiffFile(const uint8_t* data, size_t size);
 // Adds the blocks to a TIFF file in memory; false leaves it unchanged.
 bool EmbedInTiff(Bytes& tiff, const ImageMetadata& blocks);

@@ -5,6 +5,7 @@
 #include "support/Codec.h"
 
 using testkit::FileExists;
+using testkit::FolderContents;
 using testkit::ReadWholeFile;
 using testkit::TempDir;
 using testkit::WriteTestBmp;

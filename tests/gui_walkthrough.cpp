@@ -36,6 +36,9 @@ int main(int argc, char** argv) {
     t.start();
     while (frame.View()->IsLoaderRunning() && t.elapsed() < 60000) QTest::qWait(20);
     frame.View()->selectAll();
+    // The preview follows the current thumbnail.
+    for (int i = 0; i < frame.View()->count(); ++i)
+        if (frame.View()->item(i)->text().endsWith(".png")) frame.View()->setCurrentItem(frame.View()->item(i), QItemSelectionModel::NoUpdate);
     frame.BatchList()->AddToBatchList(frame.View()->SelectedPaths());
     CDialogOperation2* pane = frame.OperationPane();
     pane->AddOutputFolder(out);

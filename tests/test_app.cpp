@@ -1,6 +1,8 @@
 // The desktop program on the offscreen platform: panes, commands, the
 // operation pane's rules, the batch list, thumbnails and runs through the window.
+#include "BrowseTiles.h"
 #include "CBatchList.h"
+#include "CPreviewPane.h"
 #include "CDialogOperation2.h"
 #include "CDockManager.h"
 #include "CFolderTree.h"
@@ -11,12 +13,16 @@
 #include "CTessalineDoc.h"
 #include "CTessalineView.h"
 #include "Ids.h"
+#include "DialogFit.h"
 #include "InputChecks.h"
+#include "OptionsDialog.h"
 #include "SettingsFile.h"
 #include "Thumbnail.h"
+#include "Transparency.h"
 #include "WindowState.h"
 
 #include "CRaster.h"
+#include "ImageMetadata.h"
 #include "ImageType.h"
 
 #include <QAction>
@@ -463,6 +469,68 @@ private slots:
         QVERIFY(colourButton->toolTip().contains("#123456"));
     }
 
+    // Every option reachable in the window and kept with the settings.
+    void optionsDialogKeepsEveryRunOption() {
+        RunOptions wanted;
+        wanted.resample = ResampleFilter::kSmooth;
+        wanted.onlyShrink = true;
+        wanted.longestSide = 1234;
+        wanted.percent = 37;
+        wanted.autoRotate = false;
+        wanted.metadata = MetadataMode::kKeepAllButLocation;
+        wanted.background = MakeColorRef(0x10, 0x20, 0x30);
+        wanted.lossless = true;
+        wanted.threads = 3;
+        {
+            CMainFrame frame(Ini());
+            frame.show();
+            CDialogOperation2* pane = frame.OperationPane();
+            // The lists come from the tables, new entries included.
+            auto* formats = Find<QComboBox>(pane, ids::kFormatList);
+            auto* modes = Find<QComboBox>(pane, ids::kResizeModeList);
+            QCOMPARE(formats->count(), int(kFormatCount));
+            QCOMPARE(modes->count(), int(kResizeModeCount));
+            for (int i = 0; i < kResizeModeCount; ++i) QCOMPARE(modes->itemText(i), QString(kResizeModeTexts[i]));
+            for (int i = 0; i < kFormatCount; ++i) QCOMPARE(formats->itemText(i), QString(kOutputFormatTexts[i]));
+            Find<CGroupLine>(pane, ids::kGroupResize)->SetCheck(true);
+            modes->setCurrentIndex(kResizeLongestSide);
+            QVERIFY(!Find<QLineEdit>(pane, ids::kWidthEdit)->isEnabled());
+            QVERIFY(!Find<QLineEdit>(pane, ids::kHeightEdit)->isEnabled());
+            modes->setCurrentIndex(kResizeFitInside);
+            QVERIFY(Find<QLineEdit>(pane, ids::kWidthEdit)->isEnabled());
+            QVERIFY(Find<QLineEdit>(pane, ids::kHeightEdit)->isEnabled());
+
+            QTimer::singleShot(0, [&] {
+                auto* dialog = qobject_cast<OptionsDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                QVERIFY(dialog->width() >= TitleWidth(dialog));
+                dialog->Show(wanted);
+                dialog->accept();
+            });
+            QTest::mouseClick(Find<QPushButton>(pane, ids::kOptionsButton), Qt::LeftButton);
+            frame.close();
+        }
+        CMainFrame again(Ini());
+        const RunOptions& got = again.Options();
+        QCOMPARE(int(got.resample), int(wanted.resample));
+        QCOMPARE(got.onlyShrink, wanted.onlyShrink);
+        QCOMPARE(got.longestSide, wanted.longestSide);
+        QCOMPARE(got.percent, wanted.percent);
+        QCOMPARE(got.autoRotate, wanted.autoRotate);
+        QCOMPARE(int(got.metadata), int(wanted.metadata));
+        QCOMPARE(got.background, wanted.background);
+        QCOMPARE(got.lossless, wanted.lossless);
+        QCOMPARE(got.threads, wanted.threads);
+        // The dialog shows them as they are and gives back what it shows.
+        OptionsDialog dialog(got, &again);
+        const RunOptions round = dialog.Options();
+        QCOMPARE(round.longestSide, wanted.longestSide);
+        QCOMPARE(int(round.metadata), int(wanted.metadata));
+        QCOMPARE(round.background, wanted.background);
+        QCOMPARE(round.threads, wanted.threads);
+        QCOMPARE(dialog.findChild<QComboBox*>("resample")->count(), 2);
+    }
+
     void folderHistory() {
         CMainFrame frame(Ini());
         frame.show();
@@ -613,8 +681,159 @@ private slots:
         frame.Document()->SetFolder(Photos());
         QVERIFY(WaitFor([&] { return !frame.View()->IsLoaderRunning(); }));
         QCOMPARE(frame.View()->count(), 5);
-        QCOMPARE(frame.View()->ThumbnailsDrawn(), 4); // the broken file keeps its placeholder
+        QCOMPARE(frame.View()->ThumbnailsDrawn(), 4);
         QCOMPARE(frame.View()->item(2)->text(), QString("A.bmp"));
+        // The file that does not decode says so instead of "Loading ..." for ever.
+        const QImage broken = frame.View()->item(4)->icon().pixmap(QSize(kTileWidth, kTileHeight)).toImage();
+        QCOMPARE(broken.convertToFormat(QImage::Format_RGB32), BrokenTile());
+        QVERIFY(BrokenTile() != CTessalineView::PlaceholderTile());
+    }
+
+    // Transparent pixels show the light checkerboard, opaque ones their colour.
+    void thumbnailTransparency_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("alpha plane") << 0;
+        QTest::newRow("palette transparent index") << 1;
+        QTest::newRow("opaque") << 2;
+    }
+
+    void thumbnailTransparency() {
+        QFETCH(int, kind);
+        // 40 x 40 black; the left half transparent where the image has transparency.
+        CRaster img(40, 40, kind == 1 ? 8 : 24);
+        img.FillBytes(0);
+        if (kind == 0) {
+            img.AddAlpha();
+            for (int y = 0; y < 40; ++y)
+                for (int x = 0; x < 40; ++x) img.WriteAlpha(x, y, x < 20 ? 0 : 255);
+        } else if (kind == 1) {
+            img.WritePaletteEntry(1, 0, 0, 0);
+            for (int y = 0; y < 40; ++y)
+                for (int x = 0; x < 40; ++x) img.WriteIndex(x, y, x < 20 ? 1 : 0);
+            img.SetTransparentIndex(1);
+        }
+        CDeviceBitmap tile = MakeThumbnailTile(img); // drawn 90 x 90 at left 5
+        for (int y = 1; y < 89; y += 11) {
+            const COLORREF left = tile.GetPixel(20, y), right = tile.GetPixel(80, y);
+            QCOMPARE(right, COLORREF(0));
+            QCOMPARE(left, kind == 2 ? COLORREF(0) : CheckerColour(20, y));
+        }
+        QVERIFY(CheckerColour(0, 0) != CheckerColour(8, 0));
+    }
+
+    // The preview names the output and gives its size as the run then makes it.
+    void previewOutputNameAndSize() {
+        CMainFrame frame(Ini());
+        frame.show();
+        CPreviewPane* preview = frame.Preview();
+        auto settle = [&] { return WaitFor([&] { return !preview->IsBusy(); }); };
+        CDialogOperation2* pane = frame.OperationPane();
+        const QString out = dir_.filePath("out-preview");
+        pane->AddOutputFolder(out);
+        Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(kFormatPng);
+        Find<CGroupLine>(pane, ids::kGroupRename)->SetCheck(true);
+        Find<CGroupLine>(pane, ids::kGroupResize)->SetCheck(true);
+        frame.BatchList()->AddToBatchList({Photos() + "/b.bmp", Photos() + "/2.bmp"});
+        frame.BatchList()->setCurrentItem(frame.BatchList()->topLevelItem(1));
+        QVERIFY(settle());
+        QCOMPARE(preview->Path(), Photos() + "/2.bmp");
+        QCOMPARE(preview->OutputName(), QString("pic00002.png"));
+        QCOMPARE(preview->OutputSize(), QSize(800, 600));
+        for (const char* fact : {"Type: BMP", "Size: 40 x 30 pixels", "Depth: 24 bits", "Colour profile: none", "Output: pic00002.png, 800 x 600 pixels"})
+            QVERIFY2(preview->InfoText().contains(fact), qPrintable(preview->InfoText()));
+        QCOMPARE(preview->Picture().size(), QSize(800, 600)); // as the run would save it
+        // A changed setting changes the preview.
+        Find<CSpinButton>(pane, ids::kWidthSpin)->SetPos(100);
+        Find<QComboBox>(pane, ids::kResizeModeList)->setCurrentIndex(kResizeKeepWidth);
+        Find<QLineEdit>(pane, ids::kWidthEdit)->setText("100");
+        QVERIFY(settle());
+        QCOMPARE(preview->OutputSize(), QSize(100, 75));
+        // The run gives exactly that name and size.
+        frame.OnStart();
+        frame.WaitForRunDone();
+        CRaster written;
+        QVERIFY(written.LoadFile((out + "/pic00002.png").toStdString(), kTypePng));
+        QCOMPARE(QSize(int(written.GetWidth()), int(written.GetHeight())), QSize(100, 75));
+        // Another row's preview: the next free name, not the one just taken.
+        frame.BatchList()->setCurrentItem(frame.BatchList()->topLevelItem(1));
+        preview->SettingsChanged();
+        QVERIFY(settle());
+        QCOMPARE(preview->OutputName(), QString("pic00002_001.png"));
+        // A file that does not decode says why.
+        preview->ShowFile(Photos() + "/broken.bmp");
+        QVERIFY(settle());
+        QVERIFY(preview->Picture().isNull());
+        QVERIFY(preview->OutputName().isEmpty());
+    }
+
+    // The stamp goes where the run puts it, placed by the screen's font: a
+    // long text runs off the left, a large font off the right.
+    void previewMarksTheStamp_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<QString>("edge");
+        QTest::newRow("fits") << "ok" << "8" << "";
+        QTest::newRow("long text") << "a stamp far wider than the picture" << "8" << "left";
+        QTest::newRow("large font") << "ok" << "40" << "right";
+    }
+
+    void previewMarksTheStamp() {
+        QFETCH(QString, text);
+        QFETCH(QString, size);
+        QFETCH(QString, edge);
+        OperationSettings s = MakeUnsetSettings();
+        ApplySettingsDefaults(s);
+        s.useDefaults = 0;
+        s.stampEnabled = 1;
+        SetFieldText(s.stampText, text.toStdString());
+        SetFieldText(s.fontFace, "DejaVu Sans");
+        SetFieldText(s.fontSize, size.toStdString());
+        s.fontWeight = 400;
+        QVERIFY(SaveSettings(Ini().toStdString(), s));
+        CMainFrame frame(Ini());
+        frame.show();
+        frame.Preview()->ShowFile(Photos() + "/b.bmp"); // 300 x 100
+        QVERIFY(WaitFor([&] { return !frame.Preview()->IsBusy(); }));
+        const QString info = frame.Preview()->InfoText();
+        QVERIFY2(info.contains("Stamp: ") && !info.contains("nothing of it"), qPrintable(info));
+        QVERIFY2(edge.isEmpty() ? !info.contains("edge") : info.contains("reaches the " + edge + " edge"), qPrintable(info));
+    }
+
+    void previewUprightWithProfile() {
+        const QString a98 = "/usr/share/color/icc/ghostscript/a98.icc";
+        const QString rotated = QString(TESSALINE_CORPUS_DIR) + "/jpeg/orientation_rectangle.jpg";
+        if (!QFile::exists(a98) || !QFile::exists(rotated)) QSKIP("needs ghostscript's a98.icc and the corpus");
+        QFile profile(a98);
+        QVERIFY(profile.open(QIODevice::ReadOnly));
+        const QByteArray icc = profile.readAll();
+        CRaster img(60, 20, 24);
+        img.FillBytes(0x40);
+        auto meta = std::make_shared<ImageMetadata>();
+        meta->icc.assign(icc.begin(), icc.end());
+        img.SetMetadata(meta);
+        const QString tagged = dir_.filePath("tagged.jpg");
+        QVERIFY(img.SaveFile(tagged.toStdString(), kTypeJpeg));
+        CPreviewPane preview;
+        preview.SetShowOutput(false);
+        preview.ShowFile(tagged);
+        QVERIFY(WaitFor([&] { return !preview.IsBusy(); }));
+        QVERIFY2(preview.InfoText().contains("Colour profile: Artifex Software A98 ICC Profile"), qPrintable(preview.InfoText()));
+        // Stored 2 x 1 with orientation 8: shown 1 x 2.
+        preview.ShowFile(rotated);
+        QVERIFY(WaitFor([&] { return !preview.IsBusy(); }));
+        QVERIFY(preview.InfoText().contains("Size: 1 x 2 pixels"));
+        QCOMPARE(preview.Picture().size(), QSize(1, 2));
+    }
+
+    void dragImageIsASmallStack() {
+        QPixmap tile(kTileWidth, kTileHeight);
+        tile.fill(Qt::darkGreen);
+        const QPixmap one = DragImage({tile}, 1);
+        const QPixmap three = DragImage({tile, tile, tile}, 3);
+        const QPixmap many = DragImage({tile, tile, tile}, 40);
+        QVERIFY(one.width() < kTileWidth && one.height() < kTileHeight);
+        QVERIFY(three.width() > one.width() && three.width() <= 120 && three.height() <= 110);
+        QCOMPARE(many.size(), three.size()); // never more than three tiles
     }
 
     void runThroughTheWindow() {

@@ -395,16 +395,6 @@ TEST(BatchRun, StopAndStartArrivingDuringAWaitAreGuarded) {
 
 namespace {
 
-// Every file below a folder, by relative path, with its bytes.
-std::map<std::string, std::string> FolderContents(const std::string& folder) {
-    std::map<std::string, std::string> files;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
-        if (e.is_regular_file())
-            files[std::filesystem::relative(e.path(), folder).string()] =
-                ReadWholeFile(e.path().string());
-    return files;
-}
-
 struct ThreadedResult {
     std::map<std::string, std::string> files;
     std::string report;

@@ -89,8 +89,9 @@ TEST(CliBatch, RenameAndSeriesNumberTheOutputs) {
 TEST(CliBatch, ValuesOutOfRangeAreUsageErrors) {
     struct Case {
         std::vector<std::string> options;
-        const char* message;
+        std::string message;
     };
+    Inputs in;
     const Case cases[] = {
         {{"--quality", "0"}, "--quality: 0 is out of range 1..100"},
         {{"--quality", "101"}, "--quality: 101 is out of range 1..100"},
@@ -108,8 +109,17 @@ TEST(CliBatch, ValuesOutOfRangeAreUsageErrors) {
         {{"--bogus"}, "unknown option: --bogus"},
         {{"--no-rename=1"}, "--no-rename takes no value"},
         {{"--save-settings=yes"}, "--save-settings takes no value"},
+        {{"--jobs", "-1"}, "--jobs: -1 is out of range 0..256"},
+        {{"--jobs", "257"}, "--jobs: 257 is out of range 0..256"},
+        {{"--jobs", "99999999999999999999"}, "--jobs: 99999999999999999999 is out of range"},
+        {{"--jobs", "two"}, "--jobs: 'two' is not a whole number"},
+        {{"--shard", "4/4"}, "--shard: 4 is out of range 0..3"},
+        {{"--shard", "1"}, "--shard: '1' is not of the form K/N"},
+        {{"--shard", "0/0"}, "--shard: 0 is out of range 1.."},
+        {{"--files-from", in.dir / "no-list"}, "--files-from " + in.dir / "no-list" + ": No such"},
+        {{"--files-from", in.dir.path()}, ": read error after line 0: Is a directory"},
+        {{"--recursive=1"}, "--recursive takes no value"},
     };
-    Inputs in;
     for (const Case& c : cases) {
         const RunResult r = RunBatch(in.Args(c.options));
         EXPECT_EQ(r.status, 2) << c.message;
@@ -270,4 +280,125 @@ TEST(CliBatch, RealJpegsWrittenAsJpegAndBmp) {
     }
     for (size_t i = 0; i < files.size(); ++i)
         EXPECT_EQ(ReadWholeFile(files[i]), before[i]) << files[i];
+}
+
+namespace {
+
+// in/x.bmp, in/a/B.bmp, in/a/y.bmp, in/a/b/z.bmp, in/c/y.bmp, a text file,
+// a link in a/b back up to a (a loop) and a link to c (c then counts as seen).
+struct Tree {
+    TempDir dir;
+    std::string in = dir / "in";
+    Tree() {
+        std::filesystem::create_directories(in + "/a/b");
+        std::filesystem::create_directories(in + "/c");
+        int i = 0;
+        for (const char* f : {"x.bmp", "a/B.bmp", "a/y.bmp", "a/b/z.bmp", "c/y.bmp"})
+            WriteTestBmp(in + "/" + f, 2 + i++, 3);
+        WriteWholeFile(in + "/notes.txt", "text");
+        std::filesystem::create_directory_symlink("..", in + "/a/b/up");
+        std::filesystem::create_directory_symlink("../c", in + "/a/link");
+    }
+};
+
+} // namespace
+
+TEST(CliBatch, FolderTreesKeepTheirShapeAndLoopsAreReported) {
+    Tree t;
+    const RunResult r = RunBatch({"--settings", t.dir / "s.ini", "--format", "bmp", "--out",
+                                      t.dir / "out", "--recursive", t.in});
+    EXPECT_EQ(r.status, 1); // the loop
+    EXPECT_NE(r.err.find(t.in + "/a/b/up: folder loop (leads back to " + t.in + "/a), skipped"),
+              std::string::npos)
+        << r.err;
+    std::string rows;
+    for (const auto& [name, bytes] : FolderContents(t.dir / "out"))
+        rows += name + " ";
+    // A folder's own files first, by name whatever the case, then its subfolders.
+    EXPECT_EQ(rows, "a/B.bmp a/b/z.bmp a/link/y.bmp a/y.bmp x.bmp ");
+    EXPECT_EQ(r.out.rfind("resize image: " + t.in + "/x.bmp\n", 0), 0u);
+    EXPECT_NE(r.out.find("resize image: " + t.in + "/a/B.bmp\nsave resized image to: " +
+                         t.dir.path() + "/out/a/B.bmp\nresize image: " + t.in + "/a/y.bmp\n"),
+              std::string::npos)
+        << r.out;
+    // Without --recursive a folder gives its own images only.
+    const RunResult flat = RunBatch({"--settings", t.dir / "s.ini", "--format", "bmp", "--out",
+                                         t.dir / "flat", t.in + "/a"});
+    EXPECT_EQ(flat.status, 0) << flat.err;
+    EXPECT_EQ(FolderContents(t.dir / "flat").size(), 2u);
+}
+
+TEST(CliBatch, FilesFromAFileOrStandardInput) {
+    Tree t;
+    const std::string list = t.dir / "list.txt";
+    std::string text = "in/a/y.bmp\r\n\n" + t.in + "/x.bmp\n" + std::string("bad\0line", 8) +
+                       "\nin/a/y.bmp\nin/notes.txt\nin/c";
+    WriteWholeFile(list, text);
+    // Relative lines are taken from the current folder, as arguments are.
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(t.dir.path());
+    for (const std::string& from : {list, std::string("-")}) {
+        const std::string out = t.dir / ("out" + std::to_string(from.size()));
+        const RunResult r = RunBatch({"--settings", t.dir / "s.ini", "--format", "bmp", "--jobs",
+                                      "0", "--out", out, "--files-from", from, "in/a/b/z.bmp"},
+                                     Stderr::Separate, from == "-" ? text : std::string());
+        EXPECT_EQ(r.status, 1) << r.err;
+        const std::string name = from == "-" ? "-" : list;
+        for (const std::string& note :
+             {name + ":4: the line holds a NUL byte, skipped",
+              name + ":5: in/a/y.bmp: already listed, skipped",
+              name + ":6: in/notes.txt: unknown image file type, skipped"})
+            EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
+        // The arguments first, then the lines; a folder line adds its images.
+        const std::string expected = "resize image: " + t.in + "/a/b/z.bmp\n";
+        EXPECT_EQ(r.out.rfind(expected, 0), 0u) << r.out;
+        std::string rows;
+        for (const auto& [file, bytes] : FolderContents(out))
+            rows += file + " ";
+        EXPECT_EQ(rows, "x.bmp y.bmp y_001.bmp z.bmp ");
+    }
+    std::filesystem::current_path(before);
+}
+
+// Each shard runs its own rows but names them as the whole run would, so
+// machines sharing one output folder make what one run makes.
+TEST(CliBatch, FourShardsMakeWhatOneRunMakes) {
+    Tree t;
+    WriteWholeFile(t.in + "/broken.bmp", "BM");
+    const std::vector<std::string> files = {t.in + "/a", t.in + "/broken.bmp", t.in + "/a/b",
+                                            t.in + "/x.bmp", t.in + "/c"};
+    auto sortedLines = [](std::string text, const std::string& from, const std::string& to) {
+        for (size_t at; !from.empty() && (at = text.find(from)) != std::string::npos;)
+            text.replace(at, from.size(), to);
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    for (const std::vector<std::string>& naming :
+         {std::vector<std::string>{"--rename", "r", "--series", "7"},
+          std::vector<std::string>{"--no-rename"}}) {
+        auto run = [&](const std::string& out, const std::string& shard) {
+            std::vector<std::string> args = {"--settings", t.dir / "s.ini", "--format", "png",
+                                             "--out", out};
+            args.insert(args.end(), naming.begin(), naming.end());
+            if (!shard.empty()) args.insert(args.end(), {"--shard", shard});
+            args.insert(args.end(), files.begin(), files.end());
+            return RunBatch(args);
+        };
+        const RunResult whole = run(t.dir / "whole", "");
+        EXPECT_EQ(whole.status, 1);
+        std::string shardReports;
+        for (const char* shard : {"3/4", "1/4", "2/4", "0/4"})
+            shardReports += run(t.dir / "shared", shard).out;
+        EXPECT_EQ(sortedLines(shardReports, "/shared/", "/whole/"),
+                  sortedLines(whole.out, "", ""));
+        EXPECT_TRUE(FolderContents(t.dir / "whole") == FolderContents(t.dir / "shared"))
+            << naming[0];
+        EXPECT_EQ(FolderContents(t.dir / "whole").size(), 5u);
+        std::filesystem::remove_all(t.dir / "whole");
+        std::filesystem::remove_all(t.dir / "shared");
+    }
 }

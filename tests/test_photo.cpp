@@ -3,6 +3,7 @@
 #include "CRaster.h"
 #include "Colour.h"
 #include "ImageType.h"
+#include "JpegCodec.h"
 #include "Metadata.h"
 #include "PhotoTestSupport.h"
 #include "RowTransforms.h"
@@ -116,8 +117,26 @@ TEST(PhotoBlocks, EachCodecCarriesThemBothWays) {
                   std::string::npos);
         // TIFF turns its pixels upright while decoding; the others report the turn.
         EXPECT_EQ(back.GetOrientation(), type == kTypeTiff ? 1 : 6);
+        // The Exif agrees with the pixels, so nothing is turned twice.
+        EXPECT_EQ(ExifOrientation(back.Metadata()->exif), back.GetOrientation());
         EXPECT_EQ(back.GetWidth(), type == kTypeTiff ? 40u : 60u);
     }
+}
+
+// PNG files written by ImageMagick keep XMP and IPTC as raw profile text.
+TEST(PhotoBlocks, PngRawProfilesAreRead) {
+    if (!HaveTools() || access(kProfile, R_OK) != 0) GTEST_SKIP() << "needs ImageMagick, exiftool, a98.icc";
+    TempDir dir;
+    const std::string input = Tagged(dir), png = dir / "magick.png";
+    ASSERT_FALSE(input.empty());
+    ASSERT_EQ(std::system(("/usr/bin/convert " + Q(input) + " " + Q(png)).c_str()), 0);
+    CRaster image(png, kTypePng);
+    ASSERT_NE(image.Metadata(), nullptr);
+    const ImageMetadata& m = *image.Metadata();
+    EXPECT_NE(std::string(m.xmp.begin(), m.xmp.end()).find("Ann"), std::string::npos);
+    EXPECT_NE(std::string(m.iptc.begin(), m.iptc.end()).find("kw"), std::string::npos);
+    EXPECT_FALSE(m.icc.empty());
+    EXPECT_EQ(image.GetOrientation(), 6);
 }
 
 // JPEG's extended XMP (a packet beyond one segment) comes back whole.

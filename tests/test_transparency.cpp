@@ -5,7 +5,7 @@
 #include "OperationSettings.h"
 #include "RowTransforms.h"
 #include "RunOptions.h"
-#include "Transparency.h"
+#include "TransparencyForms.h"
 
 #include <gtest/gtest.h>
 

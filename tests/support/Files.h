@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -72,5 +73,15 @@ public:
 private:
     std::string path_;
 };
+
+// Every file below a folder, by relative path, with its bytes.
+inline std::map<std::string, std::string> FolderContents(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
+        if (e.is_regular_file())
+            files[std::filesystem::relative(e.path(), folder).string()] =
+                ReadWholeFile(e.path().string());
+    return files;
+}
 
 } // namespace testkit

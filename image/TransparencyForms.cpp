@@ -1,4 +1,4 @@
-#include "Transparency.h"
+#include "TransparencyForms.h"
 
 #include "DepthChange.h"
 #include "PixelIndex.h"
