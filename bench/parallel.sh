@@ -6,7 +6,8 @@
 # alternate between the commands so all see the same load; medians of wall
 # time, processor time (user + system) and peak memory.
 # Targets: default threads at most 0.55x the wall time of --jobs 1, and at
-# least 3x faster in wall time than vipsthumbnail.
+# least 3x faster in wall time than vipsthumbnail. A last row runs ours with
+# --resample smooth (shrink-on-load, as vipsthumbnail resizes) for reference.
 #
 #   bench/parallel.sh                # uses build/, ../benchcorpus, ROUNDS=5
 #   BUILD_DIR=build ROUNDS=9 CORPUS=/path bench/parallel.sh
@@ -33,19 +34,20 @@ W=$(mktemp -d /tmp/tessaline-parallel.XXXXXX)
 trap 'rm -rf "$W"' EXIT
 : >"$W/empty.ini" # no Threads key: one per core
 ours=("$BIN" --settings "$W/empty.ini" --format jpg --quality 90 --resize-width 800 --no-rename --out "$W/out")
-names=("tessaline" "tessaline --jobs 1" "vipsthumbnail" "mogrify -resize")
+names=("tessaline" "tessaline --jobs 1" "vipsthumbnail" "mogrify -resize" "tessaline smooth")
 run() { # index: runs one command into a fresh $W/out
   case $1 in
     0) "${ours[@]}" "${files[@]}" ;;
     1) "${ours[@]}" --jobs 1 "${files[@]}" ;;
     2) env -u VIPS_CONCURRENCY vipsthumbnail --size 800x -o "$W/out/%s.jpg[Q=90]" "${files[@]}" ;;
     3) env -u MAGICK_THREAD_LIMIT mogrify -path "$W/out" -resize 800x -quality 90 "${files[@]}" ;;
+    4) "${ours[@]}" --resample smooth "${files[@]}" ;;
   esac
 }
 echo "== ${#files[@]} photos, $ROUNDS rounds, $(nproc) processors"
 echo "load before: $(uptime)"
 for ((r = 0; r < ROUNDS; r++)); do
-  for i in 0 1 2 3; do
+  for i in 0 1 2 3 4; do
     rm -rf "$W/out" && mkdir -p "$W/out"
     /usr/bin/time -o "$W/t" -f '%e %U %S %M' bash -c "$(declare -f run); $(declare -p ours files W); run $i" >/dev/null 2>&1
     echo "$i $(cat "$W/t")" >>"$W/times"
