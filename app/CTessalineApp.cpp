@@ -1,6 +1,7 @@
 #include "CTessalineApp.h"
 
 #include "CMainFrame.h"
+#include "FontSubstitutes.h"
 #include "Icons.h"
 
 #include <QFont>
@@ -14,12 +15,8 @@ CTessalineApp::CTessalineApp(int& argc, char** argv) : QApplication(argc, argv) 
 }
 
 void CTessalineApp::InstallFontSubstitutions() {
-    QFont::insertSubstitutions("MS Sans Serif", {"Liberation Sans", "DejaVu Sans"});
-    QFont::insertSubstitutions("MS Shell Dlg", {"Liberation Sans", "DejaVu Sans"});
-    QFont::insertSubstitutions("MS Shell Dlg 2", {"Liberation Sans", "DejaVu Sans"});
-    QFont::insertSubstitutions("Arial", {"Liberation Sans", "DejaVu Sans"});
-    QFont::insertSubstitutions("Times New Roman", {"Liberation Serif", "DejaVu Serif"});
-    QFont::insertSubstitutions("Courier New", {"Liberation Mono", "DejaVu Sans Mono"});
+    for (const FontSubstitute& s : FontSubstitutes())
+        QFont::insertSubstitutions(s.face, {s.installed, s.fallback});
 }
 
 bool CTessalineApp::InitInstance() {

@@ -43,8 +43,8 @@ bool IcoCodec::Sniff(std::span<const uint8_t> head) {
     return GetLE16(head.data()) == 0 && (kind == 1 || kind == 2) && GetLE16(head.data() + 4) > 0;
 }
 
-bool IcoCodec::Decode(ImageStream* stream) {
-    if (!stream) return Fail("null file handler");
+// The selected entry of the directory; the stream is left at its resource.
+bool IcoCodec::ReadEntry(ImageStream* stream, uint8_t entry[16], int64_t* offset) {
     const int32_t start = stream->Tell();
     uint8_t header[6];
     if (stream->Read(header, sizeof header, 1) != 1) return Fail("Not an icon");
@@ -55,13 +55,71 @@ bool IcoCodec::Decode(ImageStream* stream) {
     const int32_t selected = GetFrame();
     if (selected < 0 || uint32_t(selected) >= count) return Fail("icon image not found");
     // Only the entries up to the selected one are needed.
-    uint8_t entry[16];
-    if (!stream->Seek(16 * selected, SEEK_CUR) || stream->Read(entry, sizeof entry, 1) != 1)
+    if (!stream->Seek(16 * selected, SEEK_CUR) || stream->Read(entry, 16, 1) != 1)
         return Fail(kCorrupted);
-    const uint32_t resourceBytes = GetLE32(entry + 8);
-    const int64_t offset = int64_t(start) + GetLE32(entry + 12);
-    if (offset > INT32_MAX || !stream->Seek(int32_t(offset), SEEK_SET)) return Fail(kCorrupted);
+    *offset = int64_t(start) + GetLE32(entry + 12);
+    if (*offset > INT32_MAX || !stream->Seek(int32_t(*offset), SEEK_SET)) return Fail(kCorrupted);
+    return true;
+}
 
+namespace {
+
+// A width or height byte of 0 means 256. The bitmap header's own size (its
+// height counts colour bitmap and mask) wins when the resource holds that
+// much data, as real files disagree with their directory now and then.
+void IconSize(const uint8_t entry[16], const uint8_t dib[40], uint32_t bitCount, uint32_t* width,
+              uint32_t* height) {
+    *width = entry[0] ? entry[0] : 256, *height = entry[1] ? entry[1] : 256;
+    const uint32_t resourceBytes = GetLE32(entry + 8);
+    const int32_t dibWidth = int32_t(GetLE32(dib + 4)), dibHeight = int32_t(GetLE32(dib + 8)) / 2;
+    if (dibWidth > 0 && dibHeight > 0 && dibWidth <= int32_t(kMaxIconSide) &&
+        dibHeight <= int32_t(kMaxIconSide) &&
+        (uint32_t(dibWidth) != *width || uint32_t(dibHeight) != *height)) {
+        const uint64_t need = 40 + (bitCount <= 8 ? 4ull << bitCount : 0) +
+                              RasterStride(dibWidth, bitCount) * dibHeight +
+                              uint64_t(MaskRowBytes(dibWidth)) * dibHeight;
+        if (need <= resourceBytes) *width = uint32_t(dibWidth), *height = uint32_t(dibHeight);
+    }
+}
+
+} // namespace
+
+// A shorter palette is stored when the header says fewer colours are used.
+void IcoCodec::ReadPalette(ImageStream* stream, const uint8_t dib[40]) {
+    const uint32_t used = GetLE32(dib + 32);
+    const uint32_t entries = used && used < GetPaletteCount() ? used : GetPaletteCount();
+    std::vector<RGBQUAD> pal(GetPaletteCount());
+    stream->Read(pal.data(), 4, entries);
+    for (RGBQUAD& c : pal)
+        c.rgbReserved = 0;
+    LoadPalette(pal.data(), GetPaletteCount());
+}
+
+// 32-bit pixels into colour and alpha; false when the alpha plane cannot be had.
+bool IcoCodec::ReadBgra(ImageStream* stream, bool* realAlpha) {
+    const uint32_t width = GetWidth(), height = GetHeight();
+    AddAlpha();
+    if (!HasAlpha()) return Fail("Can't allocate memory");
+    std::vector<uint8_t> row(size_t(width) * 4);
+    for (uint32_t y = 0; y < height; ++y) {
+        if (stream->Read(row.data(), 4, width) != width) break;
+        uint8_t* d = RowPointer(y);
+        for (uint32_t x = 0; x < width; ++x) {
+            std::memcpy(d + 3 * x, &row[4 * x], 3);
+            WriteAlpha(x, y, row[4 * x + 3]);
+            *realAlpha |= row[4 * x + 3] != 0;
+        }
+    }
+    // Old 32-bit icons leave the fourth byte 0: the mask alone says what shows.
+    if (!*realAlpha) std::memset(AlphaPlane(), 255, size_t(width) * height);
+    return true;
+}
+
+bool IcoCodec::Decode(ImageStream* stream) {
+    if (!stream) return Fail("null file handler");
+    uint8_t entry[16];
+    int64_t offset = 0;
+    if (!ReadEntry(stream, entry, &offset)) return false;
     uint8_t dib[40];
     if (stream->Read(dib, sizeof dib, 1) != 1) return Fail(kCorrupted);
     if (std::memcmp(dib, kPngSignature, sizeof kPngSignature) == 0)
@@ -69,51 +127,15 @@ bool IcoCodec::Decode(ImageStream* stream) {
     const uint32_t bitCount = GetLE16(dib + 14);
     if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32)
         return Fail("unsupported icon bit depth");
-
-    // A width or height byte of 0 means 256. The bitmap header's own size
-    // (its height counts colour bitmap and mask) wins when the resource holds
-    // that much data, as real files disagree with their directory now and then.
-    uint32_t width = entry[0] ? entry[0] : 256, height = entry[1] ? entry[1] : 256;
-    const int32_t dibWidth = int32_t(GetLE32(dib + 4)), dibHeight = int32_t(GetLE32(dib + 8)) / 2;
-    if (dibWidth > 0 && dibHeight > 0 && dibWidth <= int32_t(kMaxIconSide) &&
-        dibHeight <= int32_t(kMaxIconSide) &&
-        (uint32_t(dibWidth) != width || uint32_t(dibHeight) != height)) {
-        const uint64_t need = 40 + (bitCount <= 8 ? 4ull << bitCount : 0) +
-                              RasterStride(dibWidth, bitCount) * dibHeight +
-                              uint64_t(MaskRowBytes(dibWidth)) * dibHeight;
-        if (need <= resourceBytes) width = uint32_t(dibWidth), height = uint32_t(dibHeight);
-    }
+    uint32_t width, height;
+    IconSize(entry, dib, bitCount, &width, &height);
     if (!Create(width, height, bitCount, kTypeIco)) return false;
-
-    if (bitCount <= 8) {
-        // A shorter palette is stored when the header says fewer colours are used.
-        const uint32_t used = GetLE32(dib + 32);
-        const uint32_t entries = used && used < GetPaletteCount() ? used : GetPaletteCount();
-        std::vector<RGBQUAD> pal(GetPaletteCount());
-        stream->Read(pal.data(), 4, entries);
-        for (RGBQUAD& c : pal)
-            c.rgbReserved = 0;
-        LoadPalette(pal.data(), GetPaletteCount());
-    }
+    if (bitCount <= 8) ReadPalette(stream, dib);
     bool realAlpha = false;
-    if (bitCount <= 24) {
+    if (bitCount <= 24)
         stream->Read(Pixels(), 1, size_t(PixelBytes()));
-    } else {
-        AddAlpha();
-        if (!HasAlpha()) return Fail("Can't allocate memory");
-        std::vector<uint8_t> row(size_t(width) * 4);
-        for (uint32_t y = 0; y < height; ++y) {
-            if (stream->Read(row.data(), 4, width) != width) break;
-            uint8_t* d = RowPointer(y);
-            for (uint32_t x = 0; x < width; ++x) {
-                std::memcpy(d + 3 * x, &row[4 * x], 3);
-                WriteAlpha(x, y, row[4 * x + 3]);
-                realAlpha |= row[4 * x + 3] != 0;
-            }
-        }
-        // Old 32-bit icons leave the fourth byte 0: the mask alone says what shows.
-        if (!realAlpha) std::memset(AlphaPlane(), 255, size_t(width) * height);
-    }
+    else if (!ReadBgra(stream, &realAlpha))
+        return false;
 
     const uint32_t maskRow = MaskRowBytes(width);
     std::vector<uint8_t> mask(size_t(maskRow) * height);
@@ -236,13 +258,16 @@ bool IcoCodec::Encode(ImageStream* stream) {
     }
     std::vector<uint8_t> mask(maskSize, 0);
     const bool paletteAlpha = PaletteHasAlpha();
-    const bool transparent = GetTransparentIndex() != -1;
+    const int32_t index = GetTransparentIndex();
+    const bool transparent = index != -1;
     const RGBQUAD key = GetTransparentColor();
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width; ++x) {
             bool hidden = HasAlpha() && ReadAlpha(x, y) == 0;
             if (!hidden && paletteAlpha) hidden = ReadColor(x, y, false).rgbReserved == 0;
-            if (!hidden && transparent) hidden = ReadColor(x, y, false) == key;
+            // A palette pixel is hidden by its index: another entry may share the colour.
+            if (!hidden && transparent)
+                hidden = palEntries ? ReadIndex(x, y) == index : ReadColor(x, y, false) == key;
             if (hidden) mask[size_t(y) * maskRow + x / 8] |= uint8_t(0x80 >> (x % 8));
         }
     if (ok) ok = stream->Write(mask.data(), mask.size(), 1) == 1;

@@ -18,6 +18,9 @@ public:
     bool Encode(ImageStream* stream);
 
 private:
+    bool ReadEntry(ImageStream* stream, uint8_t entry[16], int64_t* offset);
+    void ReadPalette(ImageStream* stream, const uint8_t dib[40]);
+    bool ReadBgra(ImageStream* stream, bool* realAlpha);
     bool DecodePng(ImageStream* stream, int32_t offset);
     void ApplyMask(const uint8_t* mask, uint32_t maskRow, uint32_t bitCount);
 };

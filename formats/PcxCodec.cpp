@@ -125,11 +125,6 @@ void PackPlane(const uint8_t* plane, size_t length, std::vector<uint8_t>& out) {
 
 } // namespace
 
-bool PcxCodec::Fail(const char* text) {
-    SetLastError(text);
-    return false;
-}
-
 bool PcxCodec::Sniff(std::span<const uint8_t> head) {
     if (head.size() < 128) return false;
     const uint8_t* h = head.data();
@@ -138,141 +133,150 @@ bool PcxCodec::Sniff(std::span<const uint8_t> head) {
     return h[0] == 10 && h[2] == 1 && h[65] <= 4 && width > 0 && height > 0;
 }
 
-bool PcxCodec::Decode(ImageStream* stream) {
-    if (!stream) return Fail("null file handler");
+// What the header says about the lines that follow.
+struct PcxCodec::Layout {
+    uint32_t bits = 0, planes = 0, lineBytes = 0, width = 0, height = 0, depth = 0;
+    uint64_t fileLine = 0, total = 0; // bytes of one line of all planes, and of the image
+    uint8_t colours[256 * 3] = {};    // the header's 16 entries, the rest black
+};
+
+bool PcxCodec::ReadLayout(ImageStream* stream, Layout* l) {
     uint8_t head[128];
     if (stream->Read(head, 128, 1) != 1) return Fail("Can't read PCX image");
     if (head[0] != 10) return Fail("Error: Not a PCX file");
     if (head[2] != 1) return Fail("PCX file has unknown encoding scheme");
-    const uint32_t bits = head[3];
+    l->bits = head[3];
     const int32_t width = int32_t(GetLE16(head + 8)) - GetLE16(head + 4) + 1;
     const int32_t height = int32_t(GetLE16(head + 10)) - GetLE16(head + 6) + 1;
     // A zero resolution field means none was recorded.
     const int32_t xDpi = GetLE16(head + 12), yDpi = GetLE16(head + 14);
     info_.xDpi = xDpi > 0 ? xDpi : 96;
     info_.yDpi = yDpi > 0 ? yDpi : 96;
-    const uint32_t planes = head[65];
-    const uint32_t lineBytes = GetLE16(head + 66);
-    if (planes > 4) return Fail("Can't handle image with more than 4 planes");
+    l->planes = head[65];
+    l->lineBytes = GetLE16(head + 66);
+    if (l->planes > 4) return Fail("Can't handle image with more than 4 planes");
     if (width <= 0 || height <= 0)
         return Fail("CRaster::Create : width and height must be greater than zero");
-
-    const uint64_t fileLine = uint64_t(lineBytes) * planes;
-    const uint64_t total = fileLine * uint32_t(height);
+    l->width = uint32_t(width), l->height = uint32_t(height);
+    l->fileLine = uint64_t(l->lineBytes) * l->planes;
+    l->total = l->fileLine * l->height;
     // Two bytes expand to at most 63: a short file cannot hold the data it
     // declares, so it is refused before the image is allocated.
     const int32_t size = stream->Size(), pos = stream->Tell();
-    if (size >= 0 && pos >= 0 && (total + 62) / 63 * 2 > uint64_t(size - pos) + 1)
+    if (size >= 0 && pos >= 0 && (l->total + 62) / 63 * 2 > uint64_t(size - pos) + 1)
         return Fail("corrupted PCX");
-
-    uint32_t depth = bits;
-    if (bits == 8 && planes >= 3)
-        depth = 24;
-    else if (bits == 1 && planes >= 2)
-        depth = 4; // 2 to 4 planes of 1 bit: up to 16 colours
-    if (!Create(uint32_t(width), uint32_t(height), depth, kTypePcx)) return false;
-    if (bits == 8 && planes == 4) AddAlpha();
-
-    // Palette: the header's 16 entries, the rest black.
-    uint8_t colours[256 * 3] = {};
-    std::memcpy(colours, head + 16, 48);
-    if (bits == 1 && planes == 1) {
-        std::memset(colours, 0, 3);
-        std::memset(colours + 3, 255, 3);
+    l->depth = l->bits;
+    if (l->bits == 8 && l->planes >= 3)
+        l->depth = 24;
+    else if (l->bits == 1 && l->planes >= 2)
+        l->depth = 4; // 2 to 4 planes of 1 bit: up to 16 colours
+    std::memcpy(l->colours, head + 16, 48);
+    if (l->bits == 1 && l->planes == 1) {
+        std::memset(l->colours, 0, 3);
+        std::memset(l->colours + 3, 255, 3);
     }
+    return true;
+}
+
+// Planes of red, green, blue (and alpha) bytes into row y.
+void PcxCodec::StoreColourLine(const uint8_t* s, uint32_t y, const Layout& l) {
+    uint8_t* row = RowPointer(y);
+    const uint32_t n = std::min(l.width, l.lineBytes); // pixels beyond the line data stay as created
+    for (uint32_t x = 0; x < n; ++x) {
+        row[3 * x] = s[x + 2 * l.lineBytes];
+        row[3 * x + 1] = s[x + l.lineBytes];
+        row[3 * x + 2] = s[x];
+        if (l.planes == 4) WriteAlpha(x, y, s[x + 3 * l.lineBytes]);
+    }
+}
+
+// Packed pixels of one plane, or single bits spread over several, into row y.
+bool PcxCodec::StoreIndexLine(const uint8_t* s, uint32_t y, const Layout& l,
+                              std::vector<uint8_t>& indexes) {
+    const uint32_t bits = l.bits, lineBytes = l.lineBytes;
+    uint32_t count = 0;
+    if (l.planes == 1) {
+        switch (bits) {
+        case 8:
+            count = lineBytes;
+            std::memcpy(indexes.data(), s, lineBytes);
+            break;
+        case 4:
+        case 2:
+        case 1: {
+            const uint32_t per = 8 / bits, mask = (1u << bits) - 1;
+            count = lineBytes * per;
+            for (uint32_t x = 0; x < count; ++x)
+                indexes[x] = uint8_t((s[x / per] >> (8 - bits * (x % per + 1))) & mask);
+            break;
+        }
+        default:
+            break; // no such packing: the line stays as created
+        }
+    } else if (bits != 1) {
+        return Fail("Can't handle more than 1 bit per pixel");
+    } else {
+        count = lineBytes * 8;
+        std::fill(indexes.begin(), indexes.end(), 0);
+        for (uint32_t p = 0; p < l.planes; ++p)
+            for (uint32_t x = 0; x < count; ++x)
+                if (s[p * lineBytes + x / 8] & (0x80 >> (x % 8))) indexes[x] |= uint8_t(1u << p);
+    }
+    const uint32_t n = std::min(l.width, count);
+    if (l.depth == 8) {
+        std::memcpy(RowPointer(y), indexes.data(), n);
+    } else {
+        for (uint32_t x = 0; x < n; ++x)
+            WriteIndex(x, y, indexes[x]);
+    }
+    return true;
+}
+
+bool PcxCodec::Decode(ImageStream* stream) {
+    if (!stream) return Fail("null file handler");
+    Layout l;
+    if (!ReadLayout(stream, &l)) return false;
+    if (!Create(l.width, l.height, l.depth, kTypePcx)) return false;
+    if (l.bits == 8 && l.planes == 4) AddAlpha();
 
     ByteReader reader(stream);
-    RunDecoder runs(reader, total);
-    std::vector<uint8_t> line(size_t(fileLine) + 1);
-    std::vector<uint8_t> indexes(size_t(lineBytes) * 8 + 8);
-    const uint32_t w = uint32_t(width), h = uint32_t(height);
-    const uint32_t inLine = lineBytes; // pixels beyond the line data stay as created
-    for (uint32_t i = 0; i < h; ++i) {
-        if (const char* error = runs.Fill(line.data(), size_t(fileLine))) return Fail(error);
-        const uint32_t y = h - 1 - i;
-        const uint8_t* s = line.data();
-        if (bits == 8 && planes >= 3) {
-            uint8_t* row = RowPointer(y);
-            const uint32_t n = std::min(w, inLine);
-            for (uint32_t x = 0; x < n; ++x) {
-                row[3 * x] = s[x + 2 * lineBytes];
-                row[3 * x + 1] = s[x + lineBytes];
-                row[3 * x + 2] = s[x];
-                if (planes == 4) WriteAlpha(x, y, s[x + 3 * lineBytes]);
-            }
-            continue;
-        }
-        uint32_t count = 0;
-        if (planes == 1) {
-            switch (bits) {
-            case 8:
-                count = lineBytes;
-                std::memcpy(indexes.data(), s, lineBytes);
-                break;
-            case 4:
-            case 2:
-            case 1: {
-                const uint32_t per = 8 / bits, mask = (1u << bits) - 1;
-                count = lineBytes * per;
-                for (uint32_t x = 0; x < count; ++x)
-                    indexes[x] = uint8_t((s[x / per] >> (8 - bits * (x % per + 1))) & mask);
-                break;
-            }
-            default:
-                break; // no such packing: the line stays as created
-            }
-        } else if (bits != 1) {
-            return Fail("Can't handle more than 1 bit per pixel");
-        } else {
-            count = lineBytes * 8;
-            std::fill(indexes.begin(), indexes.end(), 0);
-            for (uint32_t p = 0; p < planes; ++p)
-                for (uint32_t x = 0; x < count; ++x)
-                    if (s[p * lineBytes + x / 8] & (0x80 >> (x % 8)))
-                        indexes[x] |= uint8_t(1u << p);
-        }
-        const uint32_t n = std::min(w, count);
-        if (depth == 8) {
-            std::memcpy(RowPointer(y), indexes.data(), n);
-        } else {
-            for (uint32_t x = 0; x < n; ++x)
-                WriteIndex(x, y, indexes[x]);
-        }
+    RunDecoder runs(reader, l.total);
+    std::vector<uint8_t> line(size_t(l.fileLine) + 1);
+    std::vector<uint8_t> indexes(size_t(l.lineBytes) * 8 + 8);
+    for (uint32_t i = 0; i < l.height; ++i) {
+        if (const char* error = runs.Fill(line.data(), size_t(l.fileLine))) return Fail(error);
+        const uint32_t y = l.height - 1 - i;
+        if (l.bits == 8 && l.planes >= 3)
+            StoreColourLine(line.data(), y, l);
+        else if (!StoreIndexLine(line.data(), y, l, indexes))
+            return false;
     }
 
-    if (bits == 8 && planes == 1) {
+    // 8-bit files keep their 256 colours after the image data.
+    if (l.bits == 8 && l.planes == 1) {
         if (reader.Next() != 12) return Fail("bad color map signature");
         for (uint32_t i = 0; i < 768; ++i) {
             const int v = reader.Next();
             if (v < 0) break;
-            colours[i] = uint8_t(v);
+            l.colours[i] = uint8_t(v);
         }
     }
     const uint32_t entries = GetPaletteCount();
     for (uint32_t i = 0; i < entries; ++i)
-        WritePaletteEntry(i, colours[3 * i], colours[3 * i + 1], colours[3 * i + 2], 0);
+        WritePaletteEntry(i, l.colours[3 * i], l.colours[3 * i + 1], l.colours[3 * i + 2], 0);
     return true;
 }
 
-bool PcxCodec::Encode(ImageStream* stream) {
-    if (CheckEncodable(stream)) return false;
-    const uint32_t w = GetWidth(), h = GetHeight(), bpp = GetBitsPerPixel();
+void PcxCodec::WriteHeader(uint8_t head[128], uint32_t planes, uint32_t lineBytes) {
+    const uint32_t bpp = GetBitsPerPixel();
     const bool wide = bpp == 8 || bpp == 24;
-    const uint32_t planes = bpp == 8    ? 1
-                            : bpp == 24 ? (HasAlpha() ? 4 : 3)
-                                        : (GetPaletteCount() == 16 ? 4 : 1);
-    uint32_t lineBytes = wide ? w : (w + 7) / 8;
-    lineBytes += lineBytes & 1;
-    // The header holds the last column and row, and the line length, in 16 bits.
-    if (w > 0x10000 || h > 0x10000 || lineBytes > 0xFFFF) return Fail("Image too large for PCX");
-
-    uint8_t head[128] = {};
+    std::memset(head, 0, 128);
     head[0] = 10;
     head[1] = 5;
     head[2] = 1;
     head[3] = wide ? 8 : 1;
-    PutLE16(head + 8, uint16_t(w - 1));
-    PutLE16(head + 10, uint16_t(h - 1));
+    PutLE16(head + 8, uint16_t(GetWidth() - 1));
+    PutLE16(head + 10, uint16_t(GetHeight() - 1));
     PutLE16(head + 12, uint16_t(GetResolutionX()));
     PutLE16(head + 14, uint16_t(GetResolutionY()));
     if (!wide && planes == 1) {
@@ -288,6 +292,69 @@ bool PcxCodec::Encode(ImageStream* stream) {
     head[65] = uint8_t(planes);
     PutLE16(head + 66, uint16_t(lineBytes));
     PutLE16(head + 68, bpp == 24 ? 1 : 0);
+}
+
+// Row y run-length packed, plane after plane; plane is a line's scratch buffer.
+void PcxCodec::PackRow(uint32_t y, uint32_t planes, bool pad, bool invert,
+                       std::vector<uint8_t>& plane, std::vector<uint8_t>& out) {
+    const uint32_t w = GetWidth(), bpp = GetBitsPerPixel();
+    const uint8_t* row = RowPointer(y);
+    RunPacker packer(out);
+    if (bpp == 8) {
+        for (uint32_t x = 0; x < w; ++x)
+            packer.Put(row[x]);
+        packer.EndLine(pad);
+    } else if (bpp == 24) {
+        for (uint32_t p = 0; p < planes; ++p) {
+            if (p < 3) {
+                for (uint32_t x = 0; x < w; ++x)
+                    packer.Put(row[3 * x + 2 - p]);
+            } else {
+                const uint8_t* a = AlphaPlane() + size_t(y) * w;
+                for (uint32_t x = 0; x < w; ++x)
+                    packer.Put(a[x]);
+            }
+            packer.EndLine(pad);
+        }
+    } else {
+        for (uint32_t p = 0; p < planes; ++p) {
+            std::fill(plane.begin(), plane.end(), 0);
+            for (uint32_t x = 0; x < w; ++x) {
+                uint8_t v = ReadIndex(x, y);
+                if (invert) v = uint8_t(1 - v);
+                if (v & (1u << p)) plane[x / 8] |= uint8_t(0x80 >> (x % 8));
+            }
+            PackPlane(plane.data(), plane.size(), out);
+        }
+    }
+}
+
+// 8-bit files end with 12 and 256 colours.
+bool PcxCodec::WriteTrailerPalette(ImageStream* stream) {
+    uint8_t tail[769];
+    tail[0] = 12;
+    for (uint32_t i = 0; i < 256; ++i) {
+        const RGBQUAD c = ReadPaletteEntry(i);
+        tail[1 + 3 * i] = c.rgbRed;
+        tail[2 + 3 * i] = c.rgbGreen;
+        tail[3 + 3 * i] = c.rgbBlue;
+    }
+    return stream->Write(tail, 1, sizeof tail) == sizeof tail;
+}
+
+bool PcxCodec::Encode(ImageStream* stream) {
+    if (CheckEncodable(stream)) return false;
+    const uint32_t w = GetWidth(), h = GetHeight(), bpp = GetBitsPerPixel();
+    const bool wide = bpp == 8 || bpp == 24;
+    const uint32_t planes = bpp == 8    ? 1
+                            : bpp == 24 ? (HasAlpha() ? 4 : 3)
+                                        : (GetPaletteCount() == 16 ? 4 : 1);
+    uint32_t lineBytes = wide ? w : (w + 7) / 8;
+    lineBytes += lineBytes & 1;
+    // The header holds the last column and row, and the line length, in 16 bits.
+    if (w > 0x10000 || h > 0x10000 || lineBytes > 0xFFFF) return Fail("Image too large for PCX");
+    uint8_t head[128];
+    WriteHeader(head, planes, lineBytes);
     if (stream->Write(head, 128, 1) != 1) return Fail("cannot write PCX header");
 
     MemoryImageStream data;
@@ -299,52 +366,13 @@ bool PcxCodec::Encode(ImageStream* stream) {
     const bool invert = bpp == 1 && Luminance(ReadPaletteEntry(0)) > Luminance(ReadPaletteEntry(1));
     for (uint32_t y = h; y-- > 0;) {
         out.clear();
-        const uint8_t* row = RowPointer(y);
-        RunPacker packer(out);
-        if (bpp == 8) {
-            for (uint32_t x = 0; x < w; ++x)
-                packer.Put(row[x]);
-            packer.EndLine(pad);
-        } else if (bpp == 24) {
-            for (uint32_t p = 0; p < planes; ++p) {
-                if (p < 3) {
-                    for (uint32_t x = 0; x < w; ++x)
-                        packer.Put(row[3 * x + 2 - p]);
-                } else {
-                    const uint8_t* a = AlphaPlane() + size_t(y) * w;
-                    for (uint32_t x = 0; x < w; ++x)
-                        packer.Put(a[x]);
-                }
-                packer.EndLine(pad);
-            }
-        } else {
-            for (uint32_t p = 0; p < planes; ++p) {
-                std::fill(plane.begin(), plane.end(), 0);
-                for (uint32_t x = 0; x < w; ++x) {
-                    uint8_t v = ReadIndex(x, y);
-                    if (invert) v = uint8_t(1 - v);
-                    if (v & (1u << p)) plane[x / 8] |= uint8_t(0x80 >> (x % 8));
-                }
-                PackPlane(plane.data(), plane.size(), out);
-            }
-        }
+        PackRow(y, planes, pad, invert, plane, out);
         if (data.Write(out.data(), 1, out.size()) != out.size())
             return Fail("cannot write PCX image");
     }
     const int32_t length = data.Size();
     if (length > 0 && stream->Write(data.GetBuffer(false), 1, size_t(length)) != size_t(length))
         return Fail("cannot write PCX image");
-    if (bpp == 8) {
-        uint8_t tail[769];
-        tail[0] = 12;
-        for (uint32_t i = 0; i < 256; ++i) {
-            const RGBQUAD c = ReadPaletteEntry(i);
-            tail[1 + 3 * i] = c.rgbRed;
-            tail[2 + 3 * i] = c.rgbGreen;
-            tail[3 + 3 * i] = c.rgbBlue;
-        }
-        if (stream->Write(tail, 1, sizeof tail) != sizeof tail)
-            return Fail("cannot write PCX image");
-    }
+    if (bpp == 8 && !WriteTrailerPalette(stream)) return Fail("cannot write PCX image");
     return true;
 }

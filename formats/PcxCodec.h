@@ -4,7 +4,9 @@
 #include "CRaster.h"
 #include "ImageType.h"
 
+#include <cstdint>
 #include <span>
+#include <vector>
 
 class ImageStream;
 
@@ -17,5 +19,13 @@ public:
     bool Encode(ImageStream* stream);
 
 private:
-    bool Fail(const char* text);
+    struct Layout;
+    bool ReadLayout(ImageStream* stream, Layout* layout);
+    void StoreColourLine(const uint8_t* line, uint32_t y, const Layout& layout);
+    bool StoreIndexLine(const uint8_t* line, uint32_t y, const Layout& layout,
+                        std::vector<uint8_t>& indexes);
+    void WriteHeader(uint8_t head[128], uint32_t planes, uint32_t lineBytes);
+    void PackRow(uint32_t y, uint32_t planes, bool pad, bool invert, std::vector<uint8_t>& plane,
+                 std::vector<uint8_t>& out);
+    bool WriteTrailerPalette(ImageStream* stream);
 };

@@ -1,11 +1,11 @@
 #include "Font.h"
 #include "FontFace.h"
+#include "FontSubstitutes.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <list>
-#include <strings.h>
 
 #include <fontconfig/fontconfig.h>
 #include FT_SYNTHESIS_H
@@ -17,33 +17,6 @@ namespace {
 // Cell height used when a record asks for height 0.
 constexpr int kDefaultCellHeight = 16;
 constexpr size_t kGlyphCacheBytes = size_t(4) << 20;
-
-struct Substitute {
-    const char* face;
-    const char* installed;
-};
-
-// Windows faces mapped to installed metric-compatible or look-alike faces.
-constexpr Substitute kSubstitutes[] = {
-    {"Arial", "Liberation Sans"},
-    {"Helvetica", "Liberation Sans"},
-    {"MS Sans Serif", "Liberation Sans"},
-    {"MS Shell Dlg", "Liberation Sans"},
-    {"MS Shell Dlg 2", "Liberation Sans"},
-    {"Microsoft Sans Serif", "Liberation Sans"},
-    {"System", "Liberation Sans"},
-    {"Tahoma", "Liberation Sans"},
-    {"Segoe UI", "Liberation Sans"},
-    {"Verdana", "DejaVu Sans"},
-    {"Times New Roman", "Liberation Serif"},
-    {"Times", "Liberation Serif"},
-    {"MS Serif", "Liberation Serif"},
-    {"Courier New", "Liberation Mono"},
-    {"Courier", "Liberation Mono"},
-    {"Fixedsys", "Liberation Mono"},
-    {"Terminal", "Liberation Mono"},
-    {"Lucida Console", "Liberation Mono"},
-};
 
 std::mutex& FontconfigMutex() {
     static std::mutex m;
@@ -185,12 +158,6 @@ std::vector<uint32_t> DecodeText(const char* text, size_t length) {
         }
     }
     return out;
-}
-
-std::string SubstituteFaceName(const std::string& face) {
-    for (const Substitute& s : kSubstitutes)
-        if (strcasecmp(face.c_str(), s.face) == 0) return s.installed;
-    return face;
 }
 
 FontFace::~FontFace() {

@@ -73,9 +73,6 @@ private:
 // installed). Null for any other identifier or when no face is installed.
 const CFont* GetStockFont(int id);
 
-// The face name a Windows face resolves to here, or the name itself.
-std::string SubstituteFaceName(const std::string& face);
-
 // Text is single-byte in the system code page; here that is UTF-8, and a
 // byte that is not part of a valid UTF-8 sequence is read as Windows-1252.
 // Lines break at CR LF, a lone CR or a lone LF.

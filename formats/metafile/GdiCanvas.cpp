@@ -207,55 +207,56 @@ COLORREF GdiCanvas::ResolveColor(COLORREF c) const {
 
 // ---- rendering ----
 
+namespace {
+
+// Whether pixel (x, y) of an 8 x 8 hatch tile is drawn in the brush colour.
+bool HatchOn(uint32_t hatch, int x, int y) {
+    switch (hatch) {
+    case 0: return y == 7;                      // horizontal
+    case 1: return x == 7;                      // vertical
+    case 2: return x == y;                      // down to the right
+    case 3: return x + y == 7;                  // up to the right
+    case 4: return x == 7 || y == 7;            // cross
+    case 5: return x == y || x + y == 7;        // diagonal cross
+    default: return true;
+    }
+}
+
+cairo_surface_t* HatchTile(uint32_t hatch, uint32_t fg, uint32_t bg) {
+    cairo_surface_t* tile = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 8, 8);
+    cairo_surface_flush(tile);
+    uint8_t* data = cairo_image_surface_get_data(tile);
+    const int stride = cairo_image_surface_get_stride(tile);
+    for (int y = 0; y < 8; ++y) {
+        uint32_t* row = reinterpret_cast<uint32_t*>(data + y * stride);
+        for (int x = 0; x < 8; ++x)
+            row[x] = HatchOn(hatch, x, y) ? fg : bg;
+    }
+    cairo_surface_mark_dirty(tile);
+    return tile;
+}
+
+// The tile, repeated without smoothing, becomes the source; it is released.
+void SetTileSource(cairo_t* cr, cairo_surface_t* tile) {
+    cairo_pattern_t* p = cairo_pattern_create_for_surface(tile);
+    cairo_pattern_set_extend(p, CAIRO_EXTEND_REPEAT);
+    cairo_pattern_set_filter(p, CAIRO_FILTER_NEAREST);
+    cairo_set_source(cr, p);
+    cairo_pattern_destroy(p);
+    cairo_surface_destroy(tile);
+}
+
+} // namespace
+
 bool GdiCanvas::SetBrushSource(const Brush& brush) {
     switch (brush.style) {
     case kBsSolid:
         SetColor(cr_, ResolveColor(brush.color));
         return true;
     case kBsHatched: {
-        cairo_surface_t* tile = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 8, 8);
-        cairo_surface_flush(tile);
-        uint8_t* data = cairo_image_surface_get_data(tile);
-        const int stride = cairo_image_surface_get_stride(tile);
         const uint32_t fg = OpaqueArgb(ResolveColor(brush.color));
         const uint32_t bg = state_.bkMode == 2 ? OpaqueArgb(ResolveColor(state_.bkColor)) : 0;
-        for (int y = 0; y < 8; ++y) {
-            uint32_t* row = reinterpret_cast<uint32_t*>(data + y * stride);
-            for (int x = 0; x < 8; ++x) {
-                bool on = false;
-                switch (brush.hatch) {
-                case 0:
-                    on = y == 7;
-                    break; // horizontal
-                case 1:
-                    on = x == 7;
-                    break; // vertical
-                case 2:
-                    on = x == y;
-                    break; // down to the right
-                case 3:
-                    on = x + y == 7;
-                    break; // up to the right
-                case 4:
-                    on = x == 7 || y == 7;
-                    break; // cross
-                case 5:
-                    on = x == y || x + y == 7;
-                    break; // diagonal cross
-                default:
-                    on = true;
-                    break;
-                }
-                row[x] = on ? fg : bg;
-            }
-        }
-        cairo_surface_mark_dirty(tile);
-        cairo_pattern_t* p = cairo_pattern_create_for_surface(tile);
-        cairo_pattern_set_extend(p, CAIRO_EXTEND_REPEAT);
-        cairo_pattern_set_filter(p, CAIRO_FILTER_NEAREST);
-        cairo_set_source(cr_, p);
-        cairo_pattern_destroy(p);
-        cairo_surface_destroy(tile);
+        SetTileSource(cr_, HatchTile(brush.hatch, fg, bg));
         return true;
     }
     case kBsPattern:
@@ -266,12 +267,7 @@ bool GdiCanvas::SetBrushSource(const Brush& brush) {
         }
         cairo_surface_t* tile = DibSurface(*brush.pattern);
         if (!tile) return false;
-        cairo_pattern_t* p = cairo_pattern_create_for_surface(tile);
-        cairo_pattern_set_extend(p, CAIRO_EXTEND_REPEAT);
-        cairo_pattern_set_filter(p, CAIRO_FILTER_NEAREST);
-        cairo_set_source(cr_, p);
-        cairo_pattern_destroy(p);
-        cairo_surface_destroy(tile);
+        SetTileSource(cr_, tile);
         return true;
     }
     default:
@@ -321,6 +317,49 @@ void GdiCanvas::FillCurrent(const Brush& brush, bool preserve) {
     if (!preserve) cairo_new_path(cr_);
 }
 
+namespace {
+
+// Width, caps, joins and miter limit of the pen's lines.
+void SetLineStyle(cairo_t* cr, const Pen& pen, double width, double miterLimit) {
+    cairo_set_line_width(cr, width);
+    switch (pen.style & 0xF00) {
+    case 0x100: cairo_set_line_cap(cr, CAIRO_LINE_CAP_SQUARE); break;
+    case 0x200: cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT); break;
+    default:
+        cairo_set_line_cap(cr, width > 1 ? CAIRO_LINE_CAP_ROUND : CAIRO_LINE_CAP_BUTT);
+        break;
+    }
+    switch (pen.style & 0xF000) {
+    case 0x1000: cairo_set_line_join(cr, CAIRO_LINE_JOIN_BEVEL); break;
+    case 0x2000: cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER); break;
+    default: cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND); break;
+    }
+    cairo_set_miter_limit(cr, std::clamp(miterLimit, 1.0, 100.0));
+}
+
+// The pen's dash pattern in surface pixels; empty for a solid line.
+std::vector<double> Dashes(const Pen& pen, double width) {
+    const double u = pen.cosmetic ? 1 : width;
+    switch (pen.style & 0xF) {
+    case kPsDash: return pen.cosmetic ? std::vector<double>{18, 6} : std::vector{3 * u, u};
+    case kPsDot: return {u * (pen.cosmetic ? 3 : 1), u * (pen.cosmetic ? 3 : 1)};
+    case kPsDashDot:
+        return pen.cosmetic ? std::vector<double>{9, 6, 3, 6} : std::vector{3 * u, u, u, u};
+    case kPsDashDotDot:
+        return pen.cosmetic ? std::vector<double>{9, 3, 3, 3, 3, 3}
+                            : std::vector{3 * u, u, u, u, u, u};
+    case kPsUserStyle: {
+        std::vector<double> dashes;
+        for (double d : pen.userDashes)
+            dashes.push_back(std::max(d * (pen.cosmetic ? 1 : u), 0.5));
+        return dashes;
+    }
+    default: return {};
+    }
+}
+
+} // namespace
+
 void GdiCanvas::StrokeCurrent(bool preserve) {
     const Pen& pen = state_.pen;
     const uint32_t type = pen.style & 0xF;
@@ -333,53 +372,8 @@ void GdiCanvas::StrokeCurrent(bool preserve) {
     width = std::min(width, 4.0 * (width_ + height_));
     Charge(width);
     cairo_save(cr_);
-    cairo_set_line_width(cr_, width);
-    switch (pen.style & 0xF00) {
-    case 0x100:
-        cairo_set_line_cap(cr_, CAIRO_LINE_CAP_SQUARE);
-        break;
-    case 0x200:
-        cairo_set_line_cap(cr_, CAIRO_LINE_CAP_BUTT);
-        break;
-    default:
-        cairo_set_line_cap(cr_, width > 1 ? CAIRO_LINE_CAP_ROUND : CAIRO_LINE_CAP_BUTT);
-        break;
-    }
-    switch (pen.style & 0xF000) {
-    case 0x1000:
-        cairo_set_line_join(cr_, CAIRO_LINE_JOIN_BEVEL);
-        break;
-    case 0x2000:
-        cairo_set_line_join(cr_, CAIRO_LINE_JOIN_MITER);
-        break;
-    default:
-        cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
-        break;
-    }
-    cairo_set_miter_limit(cr_, std::clamp(state_.miterLimit, 1.0, 100.0));
-    std::vector<double> dashes;
-    const double u = pen.cosmetic ? 1 : width;
-    switch (type) {
-    case kPsDash:
-        dashes = pen.cosmetic ? std::vector<double>{18, 6} : std::vector{3 * u, u};
-        break;
-    case kPsDot:
-        dashes = {u * (pen.cosmetic ? 3 : 1), u * (pen.cosmetic ? 3 : 1)};
-        break;
-    case kPsDashDot:
-        dashes = pen.cosmetic ? std::vector<double>{9, 6, 3, 6} : std::vector{3 * u, u, u, u};
-        break;
-    case kPsDashDotDot:
-        dashes = pen.cosmetic ? std::vector<double>{9, 3, 3, 3, 3, 3}
-                              : std::vector{3 * u, u, u, u, u, u};
-        break;
-    case kPsUserStyle:
-        for (double d : pen.userDashes)
-            dashes.push_back(std::max(d * (pen.cosmetic ? 1 : u), 0.5));
-        break;
-    default:
-        break;
-    }
+    SetLineStyle(cr_, pen, width, state_.miterLimit);
+    const std::vector<double> dashes = Dashes(pen, width);
     // The platform's lines run through pixel centres, cairo's along pixel edges:
     // lines of odd width move by half a pixel so they stay whole and crisp.
     cairo_path_t* original = nullptr;

@@ -110,6 +110,7 @@ private:
     void DeviceArcPath(double l, double t, double r, double b, double a1, double a2, bool ccw,
                        bool connect);
     void EllipsePath(double l, double t, double r, double b);
+    void AddPolyline(const std::vector<PointD>& pts, size_t first, size_t count);
     void AddPolygon(const std::vector<PointD>& pts, size_t first, size_t count);
     // Fills then strokes the current cairo path unless a path is being recorded.
     void Render(bool fill, bool stroke);

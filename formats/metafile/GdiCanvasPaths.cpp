@@ -79,7 +79,7 @@ void GdiCanvas::PolyBezier(const std::vector<PointD>& pts, bool fromCurrent) {
     Render(false, true);
 }
 
-void GdiCanvas::AddPolygon(const std::vector<PointD>& pts, size_t first, size_t count) {
+void GdiCanvas::AddPolyline(const std::vector<PointD>& pts, size_t first, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         const PointD d = ToDevice(pts[first + i].x, pts[first + i].y);
         if (i == 0)
@@ -87,6 +87,10 @@ void GdiCanvas::AddPolygon(const std::vector<PointD>& pts, size_t first, size_t 
         else
             cairo_line_to(cr_, d.x, d.y);
     }
+}
+
+void GdiCanvas::AddPolygon(const std::vector<PointD>& pts, size_t first, size_t count) {
+    AddPolyline(pts, first, count);
     if (count) cairo_close_path(cr_);
 }
 
@@ -106,13 +110,7 @@ void GdiCanvas::PolyPolyline(const std::vector<PointD>& pts, const std::vector<u
     size_t first = 0;
     for (uint32_t n : counts) {
         if (n > pts.size() - first) break;
-        for (size_t i = 0; i < n; ++i) {
-            const PointD d = ToDevice(pts[first + i].x, pts[first + i].y);
-            if (i == 0)
-                cairo_move_to(cr_, d.x, d.y);
-            else
-                cairo_line_to(cr_, d.x, d.y);
-        }
+        AddPolyline(pts, first, n);
         first += n;
     }
     Render(false, true);

@@ -1,6 +1,7 @@
 #include "GdiCanvas.h"
 
 #include "CanvasMath.h"
+#include "FontSubstitutes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,16 +27,6 @@ void AppendUtf8(std::string& out, char32_t c) {
         out += char(0x80 | ((c >> 6) & 0x3F));
         out += char(0x80 | (c & 0x3F));
     }
-}
-
-// Faces the metafiles name that fontconfig does not know by these names.
-std::string FamilyFor(const Font& f) {
-    std::string face = f.face;
-    if (face.empty() || face == "System" || face == "MS Sans Serif" || face == "MS Shell Dlg" ||
-        face == "MS Shell Dlg 2")
-        return "Liberation Sans";
-    if (face == "Courier" || face == "Fixedsys" || face == "Terminal") return "Liberation Mono";
-    return face;
 }
 
 } // namespace
@@ -73,7 +64,8 @@ void GdiCanvas::Text(double x, double y, const std::u32string& text, uint32_t op
     const PointD ref = updateCp ? state_.current : PointD{x, y};
     const PointD origin = ToDevice(ref.x, ref.y);
 
-    const std::string family = FamilyFor(font);
+    // A font without a face is the device's default, "System".
+    const std::string family = SubstituteFaceName(font.face.empty() ? "System" : font.face);
     cairo_select_font_face(cr_, family.c_str(),
                            font.italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
                            font.weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
