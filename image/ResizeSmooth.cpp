@@ -181,8 +181,9 @@ private:
 };
 
 // Most of the work: built for the plain x86-64 baseline and for AVX2 with
-// FMA, the loader picking what the processor has.
-#if defined(__x86_64__) && !defined(__clang__)
+// FMA, the loader picking what the processor has. Not under the thread
+// sanitizer: its instrumented resolvers run before its runtime and crash.
+#if defined(__x86_64__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define TESSALINE_CLONES [[gnu::target_clones("arch=x86-64-v3", "default")]]
 #else
 #define TESSALINE_CLONES
