@@ -65,6 +65,7 @@ CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
 
     doc_ = new CTessalineDoc(this);
     view_ = new CTessalineView(doc_, this);
+    view_->loaderThreads = [this] { return options_.threads; };
     CreateCentre();
     CreatePanes();
 

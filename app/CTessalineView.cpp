@@ -5,6 +5,8 @@
 #include "CTessalineDoc.h"
 #include "Ids.h"
 #include "Thumbnail.h"
+#include "ThumbnailQueue.h"
+#include "WorkerPool.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -12,8 +14,10 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
-#include <QThread>
+#include <QScrollBar>
 #include <QUrl>
+
+#include <algorithm>
 
 CTessalineView::CTessalineView(CTessalineDoc* doc, QWidget* parent) : QListWidget(parent), doc_(doc) {
     setObjectName("browse-view");
@@ -27,9 +31,15 @@ CTessalineView::CTessalineView(CTessalineDoc* doc, QWidget* parent) : QListWidge
     setUniformItemSizes(true);
     setSpacing(4);
     doc_->SetView(this);
+    // Scrolling or a new layout moves what is in sight to the queue's front.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { UpdateVisibleRange(); });
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { UpdateVisibleRange(); });
 }
 
-CTessalineView::~CTessalineView() { StopThumbnailLoader(); }
+CTessalineView::~CTessalineView() {
+    StopThumbnailLoader();
+    for (std::thread& t : loaderThreads_) t.join();
+}
 
 QImage CTessalineView::PlaceholderTile() {
     QImage tile(kTileWidth, kTileHeight, QImage::Format_RGB32);
@@ -43,61 +53,99 @@ QImage CTessalineView::PlaceholderTile() {
     return tile;
 }
 
-void CTessalineView::Call(const std::function<void()>& fn) {
-    QMetaObject::invokeMethod(this, fn, Qt::BlockingQueuedConnection);
-}
-
 void CTessalineView::StartThumbnailLoader() {
     StopThumbnailLoader();
-    stopLoader_ = false;
-    loaderRunning_ = true;
+    const QString folder = doc_->Folder();
+    const QStringList names = doc_->Names();
+    const QIcon placeholder(QPixmap::fromImage(PlaceholderTile()));
+    setUpdatesEnabled(false);
+    clear();
+    for (const QString& name : names) {
+        auto* item = new QListWidgetItem(placeholder, name, this);
+        item->setSizeHint(QSize(kTileWidth + 24, kTileHeight + 2 * fontMetrics().height() + 8));
+    }
+    setUpdatesEnabled(true);
     drawn_ = 0;
-    loaderThread_ = std::thread(&CTessalineView::LoaderThread, this, doc_->Folder(), doc_->Names());
+    loaderRunning_ = true;
+    queue_ = std::make_shared<ThumbnailQueue>(int(names.size()));
+    UpdateVisibleRange();
+    const size_t threads = std::min<size_t>(ThreadsFor(loaderThreads ? loaderThreads() : 0),
+                                            std::max<qsizetype>(names.size(), 1));
+    threadsRunning_ = int(threads);
+    for (size_t t = 0; t < threads; ++t)
+        loaderThreads_.emplace_back(&CTessalineView::LoaderThread, this, queue_, generation_, folder, names);
 }
 
 void CTessalineView::StopThumbnailLoader() {
-    if (!loaderThread_.joinable()) return;
-    if (loaderRunning_) stopLoader_ = true;
-    while (loaderRunning_) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        if (loaderRunning_) QThread::msleep(1);
-    }
-    loaderThread_.join();
-    stopLoader_ = false;
+    if (queue_) queue_->Close();
+    queue_.reset();
+    ++generation_;
+    threadsRunning_ = 0;
+    loaderRunning_ = false;
 }
 
-// Every change to the view goes through Call, so widgets are only touched on
-// the GUI thread; the decoding happens here.
-void CTessalineView::LoaderThread(QString folder, QStringList names) {
-    const QIcon placeholder(QPixmap::fromImage(PlaceholderTile()));
-    Call([&] {
-        setUpdatesEnabled(false);
-        clear();
-        for (int i = 0; i < names.size() && !stopLoader_; ++i) {
-            auto* item = new QListWidgetItem(placeholder, names[i], this);
-            item->setSizeHint(QSize(kTileWidth + 24, kTileHeight + 2 * fontMetrics().height() + 8));
-        }
-        setUpdatesEnabled(true);
-    });
-    for (int i = 0; i < names.size() && !stopLoader_; ++i) {
+// Widgets are only touched on the GUI thread: tiles travel there as queued
+// calls, which never wait, so the GUI thread never waits for a decode.
+void CTessalineView::LoaderThread(std::shared_ptr<ThumbnailQueue> queue, int generation, QString folder,
+                                  QStringList names) {
+    for (int i; (i = queue->Next()) >= 0;) {
         const QString path = folder.endsWith('/') ? folder + names[i] : folder + '/' + names[i];
         CRaster image;
-        if (!LoadThumbnailImage(path.toStdString(), image)) {
-            Call([&] {
-                if (QListWidgetItem* it = item(i)) it->setIcon(QIcon(QPixmap::fromImage(BrokenTile())));
-            });
-            continue;
+        QImage tile; // null: the file does not decode
+        if (LoadThumbnailImage(path.toStdString(), image)) {
+            CDeviceBitmap bitmap = MakeThumbnailTile(image);
+            tile = QImage(bitmap.Bits(), bitmap.Width(), bitmap.Height(), bitmap.Stride(), QImage::Format_RGB32)
+                       .copy();
         }
-        CDeviceBitmap tile = MakeThumbnailTile(image);
-        const QImage view(tile.Bits(), tile.Width(), tile.Height(), tile.Stride(), QImage::Format_RGB32);
-        const QIcon icon(QPixmap::fromImage(view.copy()));
-        Call([&] {
-            if (QListWidgetItem* it = item(i)) it->setIcon(icon);
-        });
-        ++drawn_;
+        QMetaObject::invokeMethod(this, [this, generation, i, tile] { ShowTile(generation, i, tile); },
+                                  Qt::QueuedConnection);
     }
-    Call([&] { emit loaderFinished(); });
+    const std::thread::id id = std::this_thread::get_id();
+    QMetaObject::invokeMethod(this, [this, generation, id] { LoaderThreadEnded(generation, id); },
+                              Qt::QueuedConnection);
+}
+
+void CTessalineView::ShowTile(int generation, int index, const QImage& tile) {
+    if (generation != generation_) return;
+    QListWidgetItem* it = item(index);
+    if (!it) return;
+    it->setIcon(QIcon(QPixmap::fromImage(tile.isNull() ? BrokenTile() : tile)));
+    if (!tile.isNull()) ++drawn_;
+}
+
+void CTessalineView::LoaderThreadEnded(int generation, std::thread::id id) {
+    const auto ended = std::find_if(loaderThreads_.begin(), loaderThreads_.end(),
+                                    [id](const std::thread& t) { return t.get_id() == id; });
+    if (ended != loaderThreads_.end()) {
+        ended->join(); // it has posted its last call, so this returns at once
+        loaderThreads_.erase(ended);
+    }
+    if (generation != generation_ || --threadsRunning_ > 0) return;
     loaderRunning_ = false;
+    emit loaderFinished();
+}
+
+// Items are laid out row by row in index order, so the ones in sight are
+// found by bisection on their rectangles.
+void CTessalineView::UpdateVisibleRange() {
+    if (!queue_ || count() == 0) return;
+    const auto rect = [this](int i) { return visualRect(model()->index(i, 0)); };
+    if (rect(0).isEmpty()) return; // not laid out yet
+    const int height = viewport()->height();
+    int lo = 0, hi = count();
+    while (lo < hi) { // first item not wholly above the viewport
+        const int mid = (lo + hi) / 2;
+        if (rect(mid).bottom() < 0) lo = mid + 1;
+        else hi = mid;
+    }
+    const int first = lo;
+    hi = count();
+    while (lo < hi) { // first item wholly below it
+        const int mid = (lo + hi) / 2;
+        if (rect(mid).top() < height) lo = mid + 1;
+        else hi = mid;
+    }
+    queue_->SetVisible(first, std::max(first, lo - 1));
 }
 
 QStringList CTessalineView::SelectedPaths() const {

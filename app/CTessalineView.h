@@ -1,5 +1,6 @@
 // The browse file list: one 100 x 90 thumbnail per image file of the
-// document's folder, drawn by a background loader thread.
+// document's folder, drawn by loader threads (as many as the Threads setting
+// asks for), the ones in sight first.
 #pragma once
 
 #include <QImage>
@@ -7,9 +8,12 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <thread>
+#include <vector>
 
 class CTessalineDoc;
+class ThumbnailQueue;
 
 class CTessalineView : public QListWidget {
     Q_OBJECT
@@ -18,8 +22,8 @@ public:
     ~CTessalineView() override;
 
     void StartThumbnailLoader();
-    // Asks the loader to end and waits for it, keeping events flowing (the
-    // loader's calls into the view are answered by this thread).
+    // Ends the loader at once: its threads finish the file in hand in the
+    // background and what they deliver is dropped.
     void StopThumbnailLoader();
     bool IsLoaderRunning() const { return loaderRunning_; }
     // Count of thumbnails drawn by the current or last loader.
@@ -29,6 +33,8 @@ public:
     QStringList SelectedPaths() const;
     // Receives the paths of command 6000, "Add to Batch Process List".
     std::function<void(const QStringList&)> addToBatchList;
+    // The Threads setting (0: one per core) for the loader; unset means 0.
+    std::function<int()> loaderThreads;
     static QImage PlaceholderTile();
 
 signals:
@@ -40,13 +46,22 @@ protected:
     QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override;
 
 private:
-    void LoaderThread(QString folder, QStringList names);
-    // Runs fn on the GUI thread and waits for it.
-    void Call(const std::function<void()>& fn);
+    // One loader thread: draws tiles until the queue has none left.
+    void LoaderThread(std::shared_ptr<ThumbnailQueue> queue, int generation, QString folder,
+                      QStringList names);
+    // On the GUI thread: a tile of the given loader arrives.
+    void ShowTile(int generation, int index, const QImage& tile);
+    void LoaderThreadEnded(int generation, std::thread::id id);
+    // Tells the queue which items are in sight.
+    void UpdateVisibleRange();
 
     CTessalineDoc* doc_;
-    std::thread loaderThread_;
+    std::shared_ptr<ThumbnailQueue> queue_;
+    // Of the current and of stopped loaders, each joined once it has ended.
+    std::vector<std::thread> loaderThreads_;
+    // Changed on the GUI thread only; tiles of an earlier loader are dropped.
+    int generation_ = 0;
+    int threadsRunning_ = 0;
     std::atomic<bool> loaderRunning_{false};
-    std::atomic<bool> stopLoader_{false};
     std::atomic<int> drawn_{0};
 };

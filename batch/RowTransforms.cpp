@@ -1,6 +1,7 @@
 #include "RowTransforms.h"
 
 #include "Colour.h"
+#include "DepthChange.h"
 #include "Device.h"
 #include "Font.h"
 #include "FormatTable.h"
@@ -11,6 +12,7 @@
 #include "ResizeTarget.h"
 #include "StampFont.h"
 #include "TextStamp.h"
+#include "TransparencyForms.h"
 
 #include <algorithm>
 #include <cstring>
@@ -79,8 +81,9 @@ void StampRow(CRaster& image, const OperationSettings& settings) {
     GetTextExtentPoint32(desktop, spec.text, int(std::strlen(spec.text)), &extent);
     const int64_t x = int64_t(image.GetWidth()) - extent.cx;
     const int64_t y = int64_t(image.GetHeight()) - extent.cy;
+    // The text is opaque on see-through pixels too.
     image.StampText(nullptr, int(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX)),
-                    int(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX)), &spec, false);
+                    int(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX)), &spec, true);
 }
 
 // Blocks an output can carry go with it, brought up to date; where they
@@ -100,6 +103,29 @@ void PrepareBlocks(CRaster& image, const ImageFormat& format, const RunOptions& 
     spec.width = image.GetWidth();
     spec.height = image.GetHeight();
     image.SetMetadata(OutputMetadata(image.Metadata(), spec));
+}
+
+// The pixels and transparency the format can write: transparency it cannot
+// hold is blended onto the background, or turned into the form it holds;
+// palettes and depths its encoder refuses are changed. Opaque 24-bit images
+// a format takes as they are cost nothing here.
+void PrepareLayout(CRaster& image, uint32_t needs, RGBQUAD background) {
+    if (needs & kSaveNoAlpha) FlattenTransparency(image, background);
+    if (needs & kSaveAlphaAsIndex) PrepareIndexTransparency(image, background);
+    if (needs & kSaveAlphaPlane) TransparencyToAlphaPlane(image);
+    if ((needs & kSaveAlphaTrueColour) && image.HasAlpha()) PromoteToTrueColour(image);
+    if (needs & kSaveOneBit)
+        ReduceToBilevel(image);
+    else if (needs & kSaveNoColour)
+        ConvertToGrey(image);
+    else if (needs & kSaveNoPalette)
+        PromoteColourPalette(image);
+    // An alpha plane the format keeps beside 24-bit pixels is not reduced
+    // away with the colours.
+    const bool keepsTrueColourAlpha = (needs & kSaveAlphaPlane) && image.HasAlpha() &&
+                                      image.GetBitsPerPixel() == 24;
+    if ((needs & kSaveReduceTo8) && !keepsTrueColourAlpha) image.ReduceColors(8, true, nullptr, 0);
+    if (needs & kSaveAlphaAsIndex) TransparencyToIndex(image, background);
 }
 
 } // namespace
@@ -129,5 +155,5 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
         image.SetQuality(uint32_t(std::clamp(settings.jpegQuality, kQualityMin, kQualityMax)));
     }
     if (format->saveNeeds & kSaveLossless) image.SetLossless(options.lossless);
-    if (format->saveNeeds & kSaveReduceTo8) image.ReduceColors(8, true, nullptr, 0);
+    PrepareLayout(image, format->saveNeeds, ColorRefToQuad(options.background));
 }

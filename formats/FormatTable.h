@@ -23,11 +23,14 @@ enum SaveNeed : uint32_t {
     kSaveReduceTo8 = 1u << 0,   // colours reduced to an 8-bit palette first
     kSaveQuality = 1u << 1,     // takes the run's quality
     kSaveLossless = 1u << 2,    // has a lossless mode the run may ask for
-    kSaveNoAlpha = 1u << 3,     // the file keeps no alpha plane
-    kSaveOneBit = 1u << 4,      // only 1-bit images are written
+    kSaveNoAlpha = 1u << 3,     // keeps no transparency: blended onto the background
+    kSaveOneBit = 1u << 4,      // only black and white 1-bit images are written
     kSaveNoColour = 1u << 5,    // grey only
     kSaveNoPalette = 1u << 6,   // colour palettes are refused: promote to 24 bits
     kSaveMetadata = 1u << 7,    // carries Exif, XMP, IPTC and a colour profile
+    kSaveAlphaAsIndex = 1u << 8,  // transparency only as one palette index
+    kSaveAlphaPlane = 1u << 9,    // transparency only as an alpha plane
+    kSaveAlphaTrueColour = 1u << 10, // an alpha plane only beside 24-bit pixels
 };
 
 struct ImageFormat {

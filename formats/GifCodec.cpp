@@ -494,16 +494,14 @@ bool GifCodec::WriteImageBlock(ImageStream* stream, CRaster& image, bool localTa
 
 bool GifCodec::WritePaletted(ImageStream* stream) {
     const uint32_t w = GetWidth(), h = GetHeight(), bpp = GetBitsPerPixel();
-    // The logical screen holds the image at its offset; an offset that cannot
-    // be held is dropped rather than writing an image outside the screen.
-    uint32_t left = uint32_t(std::max(0, GetXOffset())), top = uint32_t(std::max(0, GetYOffset()));
-    if (uint64_t(w) + left > 0xFFFF || uint64_t(h) + top > 0xFFFF) left = top = 0;
+    // The picture fills its screen: an offset read from another format (a
+    // TIFF's position) would only add an empty margin.
     const int32_t keptX = GetXOffset(), keptY = GetYOffset();
-    SetOffset(int32_t(left), int32_t(top));
+    SetOffset(0, 0);
 
     std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
-    Put16(out, w + left);
-    Put16(out, h + top);
+    Put16(out, w);
+    Put16(out, h);
     out.push_back(bpp == 1 ? 0x80 : bpp == 4 ? 0xE3 : 0xE7);
     out.push_back(0);
     out.push_back(0);

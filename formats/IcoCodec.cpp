@@ -258,13 +258,16 @@ bool IcoCodec::Encode(ImageStream* stream) {
     }
     std::vector<uint8_t> mask(maskSize, 0);
     const bool paletteAlpha = PaletteHasAlpha();
-    const bool transparent = GetTransparentIndex() != -1;
+    const int32_t index = GetTransparentIndex();
+    const bool transparent = index != -1;
     const RGBQUAD key = GetTransparentColor();
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width; ++x) {
             bool hidden = HasAlpha() && ReadAlpha(x, y) == 0;
             if (!hidden && paletteAlpha) hidden = ReadColor(x, y, false).rgbReserved == 0;
-            if (!hidden && transparent) hidden = ReadColor(x, y, false) == key;
+            // A palette pixel is hidden by its index: another entry may share the colour.
+            if (!hidden && transparent)
+                hidden = palEntries ? ReadIndex(x, y) == index : ReadColor(x, y, false) == key;
             if (hidden) mask[size_t(y) * maskRow + x / 8] |= uint8_t(0x80 >> (x % 8));
         }
     if (ok) ok = stream->Write(mask.data(), mask.size(), 1) == 1;

@@ -1,40 +1,21 @@
 #include "PixelRows.h"
 
-bool HasTransparency(const CRaster& image) {
-    if (image.HasAlpha()) return true;
-    const int32_t index = image.GetTransparentIndex();
-    if (index < 0) return false;
-    return image.GetBitsPerPixel() == 24 || uint32_t(index) < image.GetPaletteCount();
-}
+#include <vector>
 
 void ReadRgbRow(const CRaster& image, uint32_t y, bool withAlpha, uint8_t* out) {
     const uint32_t w = image.GetWidth();
     const uint32_t row = image.GetHeight() - 1 - y;
     const uint8_t* src = image.RowPointer(row);
     const bool paletted = image.GetPaletteCount() != 0;
-    const int32_t index = image.GetTransparentIndex();
-    const RGBQUAD key = image.GetTransparentColor();
-    const bool keyed = !paletted && index != -1;
-    const uint8_t* plane = image.AlphaPlane() ? image.AlphaPlane() + size_t(row) * w : nullptr;
+    std::vector<uint8_t> alpha(withAlpha ? w : 0);
+    if (withAlpha) ReadAlphaRow(image, row, alpha.data());
     const uint32_t alphaMax = image.GetAlphaMax();
     const size_t step = withAlpha ? 4 : 3;
     for (uint32_t x = 0; x < w; ++x, out += step) {
-        RGBQUAD c;
-        bool hidden = false;
-        if (paletted) {
-            const uint8_t i = image.ReadIndex(x, row);
-            c = image.ReadPaletteEntry(i);
-            hidden = index >= 0 && i == index;
-        } else {
-            c = RGBQUAD{src[3 * x], src[3 * x + 1], src[3 * x + 2], 0};
-            hidden = keyed && c.rgbBlue == key.rgbBlue && c.rgbGreen == key.rgbGreen &&
-                     c.rgbRed == key.rgbRed;
-        }
+        const RGBQUAD c = paletted ? image.ReadPaletteEntry(image.ReadIndex(x, row))
+                                   : RGBQUAD{src[3 * x], src[3 * x + 1], src[3 * x + 2], 0};
         out[0] = c.rgbRed, out[1] = c.rgbGreen, out[2] = c.rgbBlue;
-        if (withAlpha) {
-            const uint32_t a = hidden ? 0 : plane ? plane[x] : 255;
-            out[3] = uint8_t(a * alphaMax / 255);
-        }
+        if (withAlpha) out[3] = uint8_t(uint32_t(alpha[x]) * alphaMax / 255);
     }
 }
 

@@ -4,16 +4,13 @@
 #pragma once
 
 #include "CRaster.h"
+#include "TransparencyForms.h"
 
 #include <cstdint>
 
-// True when the image has transparency to write: an alpha plane, or a
-// transparent palette index or colour.
-bool HasTransparency(const CRaster& image);
-
-// Picture row y (0 is the top) as R, G, B or R, G, B, A bytes. Transparent
-// index or colour pixels get alpha 0; the alpha plane is scaled by the
-// image's alpha maximum, as the PNG writer does.
+// Picture row y (0 is the top) as R, G, B or R, G, B, A bytes. The alpha is
+// every way the image is see-through (ReadAlphaRow), scaled by the image's
+// alpha maximum as the PNG writer does.
 void ReadRgbRow(const CRaster& image, uint32_t y, bool withAlpha, uint8_t* out);
 
 // Stores picture row y (0 is the top) from R, G, B or R, G, B, A bytes into

@@ -75,30 +75,28 @@ void Widen2To4(uint8_t* buf, uint32_t width) {
 
 namespace {
 
-// Compositing onto a background, or (8-bit RGBA, 16-bit grey with alpha)
-// keeping the alpha and remembering bKGD as the transparent colour.
-void SetBackground(png_structp png, png_infop info, CRaster& image) {
+// Whether the pixels come with an alpha channel, or are made to: a colour
+// key, and a grey key at 16 bits (whose stripped samples could no longer
+// tell the key apart), become alpha. Palette files and grey keys below 16
+// bits keep the transparency in the palette instead.
+bool ReadsAsRgba(png_structp png, png_infop info) {
+    const int colorType = png_get_color_type(png, info);
+    if (colorType & PNG_COLOR_MASK_ALPHA) return true;
+    if (colorType == PNG_COLOR_TYPE_PALETTE || !png_get_valid(png, info, PNG_INFO_tRNS))
+        return false;
+    return colorType == PNG_COLOR_TYPE_RGB || png_get_bit_depth(png, info) == 16;
+}
+
+// Transparency is kept, never composited; bKGD only says which colour a
+// viewer would put behind it.
+void ReadBackground(png_structp png, png_infop info, CRaster& image) {
     png_color_16p fileBackground = nullptr;
-    const bool hasBackground = png_get_bKGD(png, info, &fileBackground) != 0;
-    if (PixelDepth(png, info) != 32) {
-        if (hasBackground) {
-            png_set_background(png, fileBackground, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
-        } else {
-            png_color_16 grey{};
-            grey.red = grey.green = grey.blue = grey.gray = 192;
-            // This background is taken in the file's own sample scale: for
-            // grey below 8 bits 192 would spill into the neighbouring pixels
-            // of a keyed one, so the nearest grey the depth can hold is used.
-            const int bitDepth = png_get_bit_depth(png, info);
-            if (png_get_color_type(png, info) == PNG_COLOR_TYPE_GRAY && bitDepth < 8)
-                grey.gray = png_uint_16((192 * ((1 << bitDepth) - 1) + 127) / 255);
-            png_set_background(png, &grey, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
-        }
-    } else if (hasBackground) {
-        image.SetTransparentColor(RGBQUAD{uint8_t(fileBackground->blue),
-                                          uint8_t(fileBackground->green),
-                                          uint8_t(fileBackground->red), 0});
-    }
+    if (png_get_color_type(png, info) == PNG_COLOR_TYPE_PALETTE ||
+        !png_get_bKGD(png, info, &fileBackground))
+        return;
+    image.SetTransparentColor(RGBQUAD{uint8_t(fileBackground->blue),
+                                      uint8_t(fileBackground->green),
+                                      uint8_t(fileBackground->red), 0});
 }
 
 int32_t DpiOf(png_uint_32 value, int unit) {
@@ -134,14 +132,18 @@ void ReadPalette(png_structp png, png_infop info, CRaster& image) {
     }
 }
 
-// Only palette files: a grey or colour key has no palette entry to mark,
-// and the library composites the keyed pixels onto the background anyway.
+// Palette files mark their entries; a grey key below 16 bits is a sample
+// value, so the index of that grey. Keys that become alpha are the library's.
 void ReadTransparency(png_structp png, png_infop info, CRaster& image) {
     png_bytep alpha = nullptr;
     int count = 0;
     png_color_16p key = nullptr;
-    if (png_get_color_type(png, info) != PNG_COLOR_TYPE_PALETTE) return;
-    if (!png_get_tRNS(png, info, &alpha, &count, &key) || count <= 0 || !alpha) return;
+    if (ReadsAsRgba(png, info) || !png_get_tRNS(png, info, &alpha, &count, &key)) return;
+    if (png_get_color_type(png, info) == PNG_COLOR_TYPE_GRAY) {
+        if (key && key->gray < image.GetPaletteCount()) image.SetTransparentIndex(key->gray);
+        return;
+    }
+    if (count <= 0 || !alpha) return;
     RGBQUAD* pal = image.Palette();
     const uint32_t entries = image.GetPaletteCount();
     if (!pal) return;
@@ -393,25 +395,23 @@ static bool ReadImage(png_structp png, png_infop info, PngContext& ctx) {
     const uint32_t pixelDepth = PixelDepth(png, info);
     const int colorType = png_get_color_type(png, info);
     const int bitDepth = png_get_bit_depth(png, info);
-    SetBackground(png, info, image);
+    const bool rgba = ReadsAsRgba(png, info);
+    ReadBackground(png, info, image);
     if (bitDepth == 16) png_set_strip_16(png);
-    const uint32_t depth = pixelDepth > 16 ? 24 : pixelDepth == 16 ? 8 : pixelDepth;
+    const uint32_t depth = rgba || pixelDepth > 16 ? 24 : pixelDepth == 16 ? 8 : pixelDepth;
     const uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
     if (!image.Create(w, h, depth, kTypePng)) return false;
     ReadResolution(png, info, image);
     ReadPalette(png, info, image);
     ReadTransparency(png, info, image);
-    if (colorType == PNG_COLOR_TYPE_RGB_ALPHA ||
-        (colorType == PNG_COLOR_TYPE_GRAY_ALPHA && pixelDepth == 32)) {
-        if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA) {
-            png_set_gray_to_rgb(png);
-            png_set_expand(png);
-        }
+    if (rgba) {
+        if (!(colorType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(png);
+        if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
         png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
         image.AddAlpha();
         if (!image.HasAlpha()) png_error(png, "CRaster::Create can't allocate memory");
     }
-    if (colorType & PNG_COLOR_MASK_COLOR) png_set_bgr(png);
+    if ((colorType & PNG_COLOR_MASK_COLOR) || rgba) png_set_bgr(png);
     const int passes = png_set_interlace_handling(png);
     image.SetFormatOption(passes > 1 ? 1 : 0, kTypePng);
     png_read_update_info(png, info);

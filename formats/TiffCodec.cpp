@@ -298,13 +298,19 @@ void CRasterTIF::ReadPlacement(TIFF* tif) {
         if (unit == RESUNIT_CENTIMETER) v = v * 2.54f + 0.5f;
         return TruncateToInt(v);
     };
-    float v = 0;
-    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &v)) SetResolutionX(dpi(v));
-    if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &v)) SetResolutionY(dpi(v));
+    // Without a resolution a unit holds 96 pixels an inch.
+    const float fallback = unit == RESUNIT_CENTIMETER ? 96.0f / 2.54f : 96.0f;
+    float xRes = fallback, yRes = fallback;
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xRes)) SetResolutionX(dpi(xRes));
+    if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yRes)) SetResolutionY(dpi(yRes));
+    // Positions are lengths in the resolution's unit, not pixels.
+    auto pixels = [](float position, float resolution) {
+        return TruncateToInt(position * (resolution > 0 ? resolution : 0.0f) + 0.5f);
+    };
     float x = 0, y = 0;
     const bool hasX = TIFFGetField(tif, TIFFTAG_XPOSITION, &x);
     const bool hasY = TIFFGetField(tif, TIFFTAG_YPOSITION, &y);
-    if (hasX || hasY) SetOffset(TruncateToInt(x), TruncateToInt(y));
+    if (hasX || hasY) SetOffset(pixels(x, xRes), pixels(y, yRes));
 }
 
 bool CRasterTIF::ReadPage(TIFF* tif) {
@@ -339,7 +345,7 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
         Fail("CRasterTIF can't create image", why.c_str());
         return false;
     }
-    if (page.samples == 4 || (page.samples == 2 && page.bps == 8)) AddAlpha();
+    if (HasAlphaSample(tif, page)) AddAlpha();
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     SetFormatOption(compression, kTypeTiff);
@@ -352,6 +358,19 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
         return false;
     }
     return true;
+}
+
+// An extra sample is alpha when the file says so; without ExtraSamples a
+// grey one is taken as alpha, and so is an RGB one (as libtiff's RGBA reader
+// does). CMYK's fourth sample is black, not alpha.
+bool CRasterTIF::HasAlphaSample(TIFF* tif, const Page& page) {
+    uint16_t count = 0;
+    uint16_t* types = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &count, &types);
+    if (count > 0 && types)
+        return types[0] == EXTRASAMPLE_ASSOCALPHA || types[0] == EXTRASAMPLE_UNASSALPHA;
+    if (page.samples == 2) return page.bps >= 8;
+    return page.samples == 4 && page.photometric != PHOTOMETRIC_SEPARATED;
 }
 
 // libtiff's RGBA reader turns orientations 1 to 4 upright itself; of 5 to 8
@@ -603,13 +622,15 @@ uint16_t CRasterTIF::ChooseCompression(uint32_t depth, uint16_t photometric,
         option == COMPRESSION_CCITTFAX4 || option == COMPRESSION_CCITTRLEW)
         usable = usable && depth == 1;
     if (option == COMPRESSION_OJPEG) usable = false;
+    // JPEG would blur an alpha channel's edges.
     if (option == COMPRESSION_JPEG)
-        usable = usable && (depth >= 24 ||
+        usable = usable && (depth == 24 ||
                             (depth == 8 && photometric == PHOTOMETRIC_MINISBLACK && samples == 1));
     if (usable) return uint16_t(option);
     if (depth == 1) return COMPRESSION_CCITTFAX4;
     if (depth == 4 || depth == 8) return COMPRESSION_LZW;
-    if (depth == 24 || depth == 32) return COMPRESSION_JPEG;
+    if (depth == 24) return COMPRESSION_JPEG;
+    if (depth == 32) return COMPRESSION_LZW;
     return COMPRESSION_NONE;
 }
 

@@ -37,6 +37,7 @@ private:
     void Fail(const char* text, const char* detail = nullptr);
     bool ReadPage(TIFF* tif);
     void ReadPlacement(TIFF* tif);
+    static bool HasAlphaSample(TIFF* tif, const Page& page);
     bool ReadRgba(TIFF* tif, const Page& page);
     void BuildPalette(TIFF* tif, const Page& page);
     bool ReadBands(TIFF* tif, const Page& page);

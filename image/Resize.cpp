@@ -1,6 +1,7 @@
 #include "Resize.h"
 
 #include "Device.h"
+#include "TransparencyForms.h"
 
 #include <cstring>
 #include <vector>
@@ -84,6 +85,28 @@ void FillRows(const CRaster& src, CRaster& dst) {
     }
 }
 
+// The source's transparency, sampled like its pixels, as the result's alpha
+// plane; only transparent sources pay for it.
+bool FillAlpha(const CRaster& src, CRaster& dst) {
+    dst.AddAlpha();
+    if (!dst.HasAlpha()) return false;
+    const uint32_t srcW = src.GetWidth(), srcH = src.GetHeight();
+    const uint32_t w = dst.GetWidth(), h = dst.GetHeight();
+    std::vector<uint32_t> column(w);
+    for (uint32_t x = 0; x < w; ++x)
+        column[x] = uint32_t(StretchSource(x, w, srcW));
+    std::vector<uint8_t> row(srcW);
+    uint32_t loaded = UINT32_MAX;
+    for (uint32_t y = 0; y < h; ++y) {
+        const uint32_t sy = srcH - 1 - uint32_t(StretchSource(h - 1 - y, h, srcH));
+        if (sy != loaded) ReadAlphaRow(src, sy, row.data()), loaded = sy;
+        uint8_t* out = dst.AlphaPlane() + size_t(y) * w;
+        for (uint32_t x = 0; x < w; ++x)
+            out[x] = row[column[x]];
+    }
+    return true;
+}
+
 } // namespace
 
 bool ResizeNearest(CRaster& image, uint32_t width, uint32_t height) {
@@ -100,6 +123,12 @@ bool ResizeNearest(CRaster& image, uint32_t width, uint32_t height) {
     }
     if (image.HasPixels() && image.GetDrawingEnabled()) {
         FillRows(image, result);
+        if (HasTransparency(image) && !FillAlpha(image, result)) {
+            result.Discard();
+            result.SetLastError("CRaster::Create can't allocate memory");
+            image.TakeOver(result);
+            return false;
+        }
     } else {
         std::memset(result.Pixels(), 0, result.PixelBytes());
     }

@@ -2,6 +2,7 @@
 // the shrink factor, columns first (contiguous rows, which vectorise), then
 // along each row.
 #include "Resize.h"
+#include "TransparencyForms.h"
 
 #include <algorithm>
 #include <cmath>
@@ -63,11 +64,6 @@ AxisFilter MakeFilter(uint32_t from, uint32_t to) {
 uint32_t BlockFactor(uint32_t from, uint32_t to) {
     if (to == 1) return from;
     return from / to > kMaxFilterShrink ? from / to / kBlockResidual : 1;
-}
-
-bool HasTransparency(const CRaster& image) {
-    return image.HasAlpha() || image.GetTransparentIndex() != -1 ||
-           (image.GetPaletteAlphaEnabled() && image.PaletteHasAlpha());
 }
 
 // One source row as blue, green, red, alpha: 0 where the key colour, the

@@ -6,6 +6,32 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+// The text must not land on an entry that hides it (the transparent index,
+// or one the palette makes see-through); -1 when the plain nearest entry
+// is visible anyway.
+int32_t NearestOpaqueEntry(CRaster& image, RGBQUAD c) {
+    const uint32_t nearest = image.NearestPaletteIndex(c);
+    auto hidden = [&image](uint32_t i) {
+        return int32_t(i) == image.GetTransparentIndex() ||
+               (image.GetPaletteAlphaEnabled() && image.ReadPaletteEntry(i).rgbReserved != 255);
+    };
+    if (!hidden(nearest)) return -1;
+    int32_t best = -1;
+    uint32_t bestDistance = UINT32_MAX;
+    for (uint32_t i = 0; i < image.GetPaletteCount(); ++i) {
+        if (hidden(i)) continue;
+        const RGBQUAD e = image.ReadPaletteEntry(i);
+        const int db = e.rgbBlue - c.rgbBlue, dg = e.rgbGreen - c.rgbGreen, dr = e.rgbRed - c.rgbRed;
+        const uint32_t d = uint32_t(db * db + dg * dg + dr * dr);
+        if (d < bestDistance) bestDistance = d, best = int32_t(i);
+    }
+    return best;
+}
+
+} // namespace
+
 void CRaster::DefaultTextSpec(TextStampSpec* spec) {
     if (!spec) return;
     std::memset(spec, 0, sizeof *spec);
@@ -79,11 +105,18 @@ int CRaster::StampText(const CMemoryDevice* /*dc*/, int x, int y, TextStampSpec*
     RGBQUAD colour = ColorRefToQuad(spec->textColor);
     // Stamped pixels stay visible in images with an alpha plane.
     colour.rgbReserved = 255;
+    const int32_t opaque = head_.biClrUsed ? NearestOpaqueEntry(*this, colour) : -1;
     for (uint32_t my = 0; my < maskH; ++my) {
         const uint8_t* row = maskImage.RowPointer(maskH - 1 - my);
         const int64_t imageY = height - 1 - (r0 + int64_t(my));
-        for (uint32_t mx = 0; mx < maskImage.GetWidth(); ++mx)
-            if (row[3 * mx]) WriteColor(c0 + mx, imageY, colour, setAlpha);
+        for (uint32_t mx = 0; mx < maskImage.GetWidth(); ++mx) {
+            if (!row[3 * mx]) continue;
+            if (opaque >= 0)
+                WriteIndex(c0 + mx, imageY, uint8_t(opaque));
+            else
+                WriteColor(c0 + mx, imageY, colour, setAlpha);
+            if (setAlpha) WriteAlpha(c0 + mx, imageY, 255);
+        }
     }
     return 1;
 }

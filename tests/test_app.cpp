@@ -18,6 +18,7 @@
 #include "OptionsDialog.h"
 #include "SettingsFile.h"
 #include "Thumbnail.h"
+#include "ThumbnailQueue.h"
 #include "Transparency.h"
 #include "WindowState.h"
 
@@ -668,6 +669,40 @@ private slots:
             for (uint32_t x = 0; x < 1000; x += 2) stripes.WriteColor(x, y, RGBQUAD{255, 255, 255, 0});
         const COLORREF grey = MakeThumbnailTile(stripes).GetPixel(50, 45);
         QVERIFY(qAbs(int(grey & 0xFF) - 128) <= 3);
+    }
+
+    // The loader's threads take items in sight first, then the nearest below
+    // or above; a scroll moves the front to the new range.
+    void thumbnailOrder() {
+        struct Case {
+            const char* name;
+            int count, first, last;
+            int taken;         // picked before the scroll (-1: no scroll)
+            int first2, last2; // the range in sight after it
+            const char* order;
+        };
+        const Case cases[] = {
+            {"top", 6, 0, 2, -1, 0, 0, "0 1 2 3 4 5"},
+            {"middle, ties below", 8, 3, 4, -1, 0, 0, "3 4 5 2 6 1 7 0"},
+            {"range past the end", 3, 5, 9, -1, 0, 0, "2 1 0"},
+            {"scrolled down", 10, 0, 1, 3, 7, 8, "0 1 2 7 8 9 6 5 4 3"},
+            {"scrolled back up", 10, 6, 7, 2, 1, 1, "6 7 1 2 0 3 4 5 8 9"},
+            {"empty", 0, 0, 0, -1, 0, 0, ""},
+        };
+        for (const Case& c : cases) {
+            ThumbnailQueue queue(c.count);
+            queue.SetVisible(c.first, c.last);
+            QStringList order;
+            for (int i; (i = queue.Next()) >= 0;) {
+                order << QString::number(i);
+                if (order.size() == c.taken) queue.SetVisible(c.first2, c.last2);
+            }
+            QCOMPARE(order.join(' ') + " | " + c.name, QString(c.order) + " | " + c.name);
+        }
+        ThumbnailQueue closed(4);
+        QCOMPARE(closed.Next(), 0);
+        closed.Close();
+        QCOMPARE(closed.Next(), -1);
     }
 
     void browseListOrderAndFolderChange() {

@@ -287,9 +287,28 @@ TEST(ResizeNearest, GivesThePixelsOfTheDeviceRoute) {
                 EXPECT_EQ(direct.GetResolutionX(), 96);
                 EXPECT_EQ(direct.GetQuality(), 90);
                 EXPECT_EQ(direct.GetTransparentIndex(), -1);
-                EXPECT_FALSE(direct.HasAlpha());
                 EXPECT_EQ(std::memcmp(direct.Pixels(), device.Pixels(), device.PixelBytes()), 0);
                 EXPECT_TRUE(PaddingIsClear(direct));
+                // The source's alpha (0 where keyed), drawn as a grey picture
+                // the same way, is the result's alpha plane.
+                ASSERT_EQ(direct.HasAlpha(), keyed != 0);
+                if (!keyed) continue;
+                CRaster alpha(13, 9, 24, 0);
+                for (uint32_t y = 0; y < 9; ++y)
+                    for (uint32_t x = 0; x < 13; ++x) {
+                        const RGBQUAD c = src.ReadColor(x, y, false);
+                        const bool hidden =
+                            bpp == 24 ? c.rgbBlue == src.GetTransparentColor().rgbBlue &&
+                                            c.rgbGreen == src.GetTransparentColor().rgbGreen &&
+                                            c.rgbRed == src.GetTransparentColor().rgbRed
+                                      : src.ReadIndex(x, y) == 1;
+                        const uint8_t v = hidden ? 0 : src.HasAlpha() ? src.ReadAlpha(x, y) : 255;
+                        alpha.WriteColor(x, y, RGBQUAD{v, v, v, 0});
+                    }
+                ResizeThroughDevice(alpha, w, h);
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x)
+                        ASSERT_EQ(direct.ReadAlpha(x, y), alpha.ReadColor(x, y).rgbRed);
             }
 }
 

@@ -278,6 +278,11 @@ TEST(Ico, EncodeIconWithTransparentIndex) {
             const bool bit = (mask[y * 4 + x / 8] >> (7 - x % 8)) & 1;
             EXPECT_EQ(bit, (x * y) % 7 == 5) << x << "," << y;
         }
+    // Entry 6 has entry 5's colour but is no transparent pixel: the mask goes by index.
+    image.WritePaletteEntry(6, image.ReadPaletteEntry(5));
+    const std::vector<uint8_t> same = EncodeBytes(image, kTypeIco, &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(std::equal(same.end() - 128, same.end(), f.end() - 128));
     CRaster back;
     ASSERT_TRUE(DecodeBytes(back, f, kTypeIco));
     EXPECT_EQ(back.GetWidth(), 32u);

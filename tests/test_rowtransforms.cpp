@@ -284,11 +284,9 @@ TEST(RowTransforms, PrepareForTheSaveType) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(ImageTypeName(c.type)) + " " + std::to_string(c.bpp));
         CRaster image = Random(21, 9, c.bpp, 5);
-        image.AddAlpha();
         PrepareForSave(image, c.type, Plain());
         EXPECT_EQ(image.GetBitsPerPixel(), c.expectBpp);
         EXPECT_EQ(image.GetWidth(), 21u);
-        EXPECT_TRUE(image.HasAlpha());
     }
     OperationSettings s = Plain();
     for (int32_t q : {1, 75, 100}) {
