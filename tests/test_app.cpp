@@ -23,6 +23,7 @@
 #include "WindowState.h"
 
 #include "CRaster.h"
+#include "FormatTable.h"
 #include "ImageMetadata.h"
 #include "ImageType.h"
 
@@ -31,6 +32,8 @@
 #include <QColorDialog>
 #include <QFontDialog>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QPlainTextEdit>
 #include <QTimer>
 #include <QToolTip>
 #include <QComboBox>
@@ -636,6 +639,104 @@ private slots:
         QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(list.viewport(), &refused);
         QVERIFY(!refused.isAccepted());
+    }
+
+    void commandLineFilesAndFolders_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("browsed"); // below dir_
+        QTest::addColumn<QStringList>("missing");
+        QTest::newRow("a file") << QStringList{"photos/2.bmp"} << 1 << "photos" << QStringList{};
+        QTest::newRow("a folder: its images") << QStringList{"photos/"} << 4 << "photos" << QStringList{};
+        QTest::newRow("missing, then files") << QStringList{"gone.jpg", "photos/A.bmp", "photos/broken.bmp", "photos/b.bmp"}
+                                             << 2 << "photos" << QStringList{"gone.jpg"};
+        QTest::newRow("nothing there") << QStringList{"gone.jpg"} << 0 << "" << QStringList{"gone.jpg"};
+    }
+
+    void commandLineFilesAndFolders() {
+        QFETCH(QStringList, args);
+        QFETCH(int, rows);
+        QFETCH(QString, browsed);
+        QFETCH(QStringList, missing);
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(dir_.path());
+        CMainFrame frame(Ini());
+        const QStringList gone = frame.OpenPaths(args);
+        QDir::setCurrent(before);
+        QCOMPARE(gone, missing);
+        QCOMPARE(frame.BatchList()->topLevelItemCount(), rows);
+        for (int row = 0; row < rows; ++row) QVERIFY(QFileInfo(frame.BatchList()->RowPath(row)).isAbsolute());
+        QCOMPARE(frame.Document()->Folder(), browsed.isEmpty() ? QString() : dir_.filePath(browsed));
+    }
+
+    // "Open With" offers us for the types we read, and passes every file.
+    void desktopFileDeclaresEveryReadableType() {
+        QFile file(TESSALINE_DESKTOP_FILE);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QStringList declared;
+        QString exec;
+        for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
+            if (line.startsWith("MimeType=")) declared = line.mid(9).split(';', Qt::SkipEmptyParts);
+            if (line.startsWith("Exec=")) exec = line.mid(5);
+        }
+        QCOMPARE(exec, QString("tessaline %F"));
+        const QMimeDatabase db;
+        if (db.mimeTypeForName("image/png").suffixes().isEmpty()) QSKIP("no shared MIME database");
+        for (const ImageFormat& format : ImageFormats())
+            for (std::string_view ext : format.extensions) {
+                const QMimeType type =
+                    db.mimeTypeForFile("x" + QString::fromLatin1(ext.data(), int(ext.size())), QMimeDatabase::MatchExtension);
+                if (!type.isDefault())
+                    QVERIFY2(declared.contains(type.name()), qPrintable(type.name() + " for " + ext.data()));
+            }
+        for (const QString& name : declared) {
+            const QMimeType type = db.mimeTypeForName(name);
+            QVERIFY2(type.isValid(), qPrintable(name));
+            bool readable = type.suffixes().isEmpty(); // known by content only
+            for (const QString& suffix : type.suffixes())
+                readable = readable || ImageTypeFromExtension(("x." + suffix).toStdString()) != kTypeUnknown;
+            QVERIFY2(readable, qPrintable(name + " is not read"));
+        }
+    }
+
+    void helpWindowAndTitles() {
+        CMainFrame frame(Ini());
+        frame.show();
+        QFile help(dir_.filePath("help.txt"));
+        QVERIFY(help.open(QIODevice::WriteOnly));
+        help.write("Pick a folder.\n");
+        help.close();
+        int asked = 0;
+        bool associated = true;
+        frame.openUrl = [&](const QUrl&) { return ++asked, associated; };
+        const auto helpWindow = [&] { return frame.findChild<QDialog*>(CMainFrame::kHelpWindowName); };
+        struct Case {
+            QString path;
+            bool associated;
+            QString shows; // empty: no window of ours
+        } cases[] = {{help.fileName(), true, ""},
+                     {help.fileName(), false, "Pick a folder.\n"},
+                     {dir_.filePath("gone.txt"), true, "cannot be read"}};
+        for (const Case& c : cases) {
+            frame.helpPath = c.path;
+            associated = c.associated;
+            frame.Command(ids::kCmdOnlineHelp)->trigger();
+            QDialog* window = helpWindow();
+            QCOMPARE(window != nullptr, !c.shows.isEmpty());
+            if (!window) continue;
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            QVERIFY(window->findChild<QPlainTextEdit*>()->toPlainText().contains(c.shows));
+            QVERIFY(window->width() >= TitleWidth(window));
+            delete window;
+        }
+        QCOMPARE(asked, 2); // a missing help file is not handed on
+
+        frame.Command(ids::kCmdAbout)->trigger();
+        auto* about = frame.findChild<QMessageBox*>(ids::Name(ids::kDialogAbout));
+        QVERIFY(about && QTest::qWaitForWindowExposed(about));
+        QVERIFY(about->width() >= TitleWidth(about));
+        QCOMPARE(about->text(), QString("Quorvel Image Resizer 1.0"));
+        about->accept();
     }
 
     // A folder dropped with the modifier brings the images of its subfolders,
