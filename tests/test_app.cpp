@@ -1106,24 +1106,44 @@ private slots:
         QVERIFY(Find<CGroupLine>(pane, ids::kGroupResize)->isEnabled());
     }
 
+    // Closing the window while eight rows are in hand: each started row is
+    // finished and reported, its file whole; no row starts after the close.
     void closeDuringARun() {
         auto* frame = new CMainFrame(Ini());
         frame->show();
         const QString big = dir_.filePath("big");
+        QDir().mkpath(big);
         QStringList files;
-        for (int i = 0; i < 12; ++i) files << QString("%1/p%2.bmp").arg(big).arg(i, 2, 10, QChar('0'));
+        for (int i = 0; i < 24; ++i) {
+            const QString first = QString("%1/p%2.bmp").arg(big).arg(i % 12, 2, 10, QChar('0'));
+            if (!QFile::exists(first)) WriteImage(first, 2400, 1800);
+            files << (i < 12 ? first : QString("%1/q%2.bmp").arg(big).arg(i, 2, 10, QChar('0')));
+            if (i >= 12) QVERIFY(QFile::exists(files.back()) || QFile::link(first, files.back()));
+        }
         frame->BatchList()->AddToBatchList(files);
-        QDir().mkpath(dir_.filePath("out-close"));
-        frame->OperationPane()->AddOutputFolder(dir_.filePath("out-close"));
+        const QString out = dir_.filePath("out-close");
+        QDir().mkpath(out);
+        frame->OperationPane()->AddOutputFolder(out);
         Find<QComboBox>(frame->OperationPane(), ids::kFormatList)->setCurrentIndex(5);
+        frame->Options().threads = 8;
         frame->OnStart();
         QVERIFY(WaitFor([&] { return frame->ProgressBar()->value() >= 1; }));
         frame->close();
         QVERIFY(!frame->Run().IsRunning());
+        const int started = 24 - frame->BatchList()->CountRows(RowState::kWaiting);
+        QStringList lines = frame->Report()->toPlainText().split('\n', Qt::SkipEmptyParts);
+        lines.removeLast(); // the summary
         delete frame;
         QVERIFY(QFile::exists(Ini()));
-        const int written = int(QDir(dir_.filePath("out-close")).entryList(QDir::Files).size());
-        QVERIFY(written >= 1 && written < 12);
+        QVERIFY2(started >= 1 && started < 24, qPrintable(QString::number(started)));
+        QCOMPARE(int(lines.size()), 2 * started);
+        for (int i = 0; i < started; ++i) QCOMPARE(lines[2 * i], "resize image: " + files[i]);
+        const QStringList written = QDir(out).entryList(QDir::Files);
+        QCOMPARE(int(written.size()), started);
+        for (const QString& name : written) {
+            CRaster back((out + '/' + name).toStdString(), kTypeTiff);
+            QVERIFY2(back.GetWidth() == 2400 && back.GetHeight() == 1800, qPrintable(name));
+        }
     }
 };
 
