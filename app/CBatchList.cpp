@@ -2,6 +2,7 @@
 
 #include "BatchList.h"
 #include "CTessalineDoc.h"
+#include "FolderWalk.h"
 #include "Ids.h"
 
 #include <QApplication>
@@ -113,18 +114,26 @@ int CBatchList::AddToBatchList(const QStringList& paths) {
     return added;
 }
 
-QStringList CBatchList::ExpandDroppedPaths(const QList<QUrl>& urls) {
+QStringList CBatchList::ExpandDroppedPaths(const QList<QUrl>& urls, bool subfolders) {
     QStringList paths;
+    FolderWalk walk; // shared, so a folder dropped twice is walked once
+    const FolderWalkSink sink{
+        [&paths](const std::string& path, const std::string&) { paths.push_back(QString::fromStdString(path)); },
+        [](const std::string&, const std::string&, bool) {}};
     for (const QUrl& url : urls) {
         if (!url.isLocalFile()) continue;
         const QString local = url.toLocalFile();
-        if (QFileInfo(local).isDir()) {
-            const QString folder = QDir::cleanPath(local);
-            for (const QString& name : CTessalineDoc::ListImageFiles(folder))
-                paths.push_back(folder == "/" ? "/" + name : folder + '/' + name);
-        } else {
+        if (!QFileInfo(local).isDir()) {
             paths.push_back(local);
+            continue;
         }
+        const QString folder = QDir::cleanPath(local);
+        if (subfolders) {
+            walk.Walk(folder.toStdString(), true, sink);
+            continue;
+        }
+        for (const QString& name : CTessalineDoc::ListImageFiles(folder))
+            paths.push_back(folder == "/" ? "/" + name : folder + '/' + name);
     }
     return paths;
 }
@@ -139,20 +148,26 @@ void CBatchList::ClearRows() {
     clear();
 }
 
-void CBatchList::dragEnterEvent(QDragEnterEvent* event) {
-    if (isEnabled() && event->mimeData()->hasUrls()) event->acceptProposedAction();
-    else event->ignore();
+// Always a copy: a file manager may delete what it sees accepted as moved,
+// and the modifiers that ask for a move or link mean nothing to the list.
+static bool AcceptAsCopy(QDropEvent* event, bool enabled) {
+    if (!enabled || !event->mimeData()->hasUrls() || !(event->possibleActions() & Qt::CopyAction)) {
+        event->ignore();
+        return false;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return true;
 }
 
-void CBatchList::dragMoveEvent(QDragMoveEvent* event) {
-    if (isEnabled() && event->mimeData()->hasUrls()) event->acceptProposedAction();
-    else event->ignore();
-}
+void CBatchList::dragEnterEvent(QDragEnterEvent* event) { AcceptAsCopy(event, isEnabled()); }
+
+void CBatchList::dragMoveEvent(QDragMoveEvent* event) { AcceptAsCopy(event, isEnabled()); }
 
 void CBatchList::dropEvent(QDropEvent* event) {
-    if (!isEnabled() || !event->mimeData()->hasUrls()) return;
-    event->acceptProposedAction();
-    AddToBatchList(ExpandDroppedPaths(event->mimeData()->urls()));
+    if (!AcceptAsCopy(event, isEnabled())) return;
+    AddToBatchList(ExpandDroppedPaths(event->mimeData()->urls(),
+                                      event->modifiers().testFlag(kSubfoldersModifier)));
 }
 
 void CBatchList::keyPressEvent(QKeyEvent* event) {

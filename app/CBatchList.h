@@ -16,8 +16,11 @@ public:
     // Adds each path by the list's rules; shows a cancellable progress dialog
     // when many files are added. Returns the number of rows added.
     int AddToBatchList(const QStringList& paths);
-    // Files as they come from a drop: folders contribute their image files.
-    static QStringList ExpandDroppedPaths(const QList<QUrl>& urls);
+    // Files as they come from a drop: folders contribute their image files,
+    // with subfolders those of every folder below them too (loops skipped).
+    static QStringList ExpandDroppedPaths(const QList<QUrl>& urls, bool subfolders = false);
+    // Held while dropping a folder, it brings its subfolders' images too.
+    static constexpr Qt::KeyboardModifier kSubfoldersModifier = Qt::ControlModifier;
     bool Contains(const QString& path) const;
     QString RowPath(int row) const;
     // The "Status" column: waiting, working, the output's name, or

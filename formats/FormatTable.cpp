@@ -2,6 +2,7 @@
 
 #include "BmpCodec.h"
 #include "GifCodec.h"
+#include "HeifCodec.h"
 #include "IcoCodec.h"
 #include "ImageStream.h"
 #include "ImageType.h"
@@ -85,6 +86,11 @@ bool EncodeFamily(CRaster& source, ImageStream* s, ImageType type) {
                                          [&](Jpeg2000FamilyCodec& c) { return c.Encode(s, type); });
 }
 
+// HEIC files are read only: the codec refuses them with its own text.
+bool EncodeHeif(CRaster& source, ImageStream* s, ImageType type) {
+    return EncodeAs<HeifCodec>(source, [&](HeifCodec& c) { return c.Encode(s, type); });
+}
+
 template <ImageType kMember> bool SniffFamily(std::span<const uint8_t> head) {
     return Jpeg2000FamilyCodec::SniffType(head) == kMember;
 }
@@ -106,6 +112,8 @@ constexpr Ext kPgxExt[] = {".pgx"};
 constexpr Ext kPnmExt[] = {".pnm", ".pgm", ".ppm"};
 constexpr Ext kRasExt[] = {".ras"};
 constexpr Ext kWebpExt[] = {".webp"};
+constexpr Ext kHeifExt[] = {".heic", ".heif", ".hif"};
+constexpr Ext kAvifExt[] = {".avif"};
 
 constexpr uint32_t kFamilyNeeds = kSaveNoAlpha | kSaveNoPalette;
 
@@ -149,6 +157,11 @@ const ImageFormat kFormats[] = {
      kFamilyNeeds, true, kTypeRas},
     {kTypeWebp, "WEBP", kWebpExt, "webp", WebpCodec::Sniff, Decode<WebpCodec>, Encode<WebpCodec>,
      WebpCodec::ReadSize, kSaveQuality | kSaveLossless | kSaveMetadata, true, kTypeWebp},
+    // One decoder for both: the file's brands name the type it reads.
+    {kTypeHeif, "HEIF", kHeifExt, "heic", HeifCodec::SniffHeic, Decode<HeifCodec>, EncodeHeif,
+     HeifCodec::ReadSize, 0, false, kTypeAvif},
+    {kTypeAvif, "AVIF", kAvifExt, "avif", HeifCodec::SniffAvif, Decode<HeifCodec>, EncodeHeif,
+     HeifCodec::ReadSize, kSaveQuality | kSaveLossless | kSaveMetadata, true, kTypeAvif},
 };
 
 } // namespace

@@ -24,7 +24,9 @@ enum : ImageType {
     kTypeRas = 15,
     // Types added after the fifteen the settings record knows.
     kTypeWebp = 16,
-    kTypeCount = 17,
+    kTypeHeif = 17,
+    kTypeAvif = 18,
+    kTypeCount = 19,
 };
 
 // Looks at the name only; never opens the file.

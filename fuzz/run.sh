@@ -17,7 +17,7 @@ type_of() {
     *.bmp) echo 1;; *.gif) echo 2;; *.jpg|*.jpeg) echo 3;; *.png) echo 4;; *.ico) echo 5;;
     *.tif|*.tiff) echo 6;; *.tga) echo 7;; *.pcx) echo 8;; *.wbmp) echo 9;; *.wmf|*.emf) echo 10;;
     *.j2k|*.jp2) echo 11;; *.j2c|*.jpc) echo 12;; *.pgx) echo 13;; *.pnm|*.pgm|*.ppm) echo 14;;
-    *.ras) echo 15;; *.webp) echo 16;; *) echo 0;;
+    *.ras) echo 15;; *.webp) echo 16;; *.heic|*.heif|*.hif) echo 17;; *.avif) echo 18;; *) echo 0;;
   esac
 }
 SEEDS=$BUILD/seeds

@@ -11,7 +11,7 @@ PACKAGES=(
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libopenjp2-7-dev
   libcairo2-dev libfreetype-dev libfontconfig-dev
   libexiv2-dev liblcms2-dev libimage-exiftool-perl
-  libwebp-dev webp
+  libwebp-dev webp libheif-dev libheif-examples libavif-bin
   fonts-liberation2 fonts-dejavu-core
   qt6-base-dev qt6-svg-dev
   imagemagick

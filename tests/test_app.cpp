@@ -638,6 +638,49 @@ private slots:
         QVERIFY(!refused.isAccepted());
     }
 
+    // A folder dropped with the modifier brings the images of its subfolders,
+    // a link back up is not followed for ever, and a drop is never a move.
+    void dropFolderTreeOnBatchList() {
+        const QString tree = dir_.filePath("tree");
+        QDir().mkpath(tree + "/Sub/deeper");
+        QDir().mkpath(tree + "/empty");
+        for (const char* f : {"/z.bmp", "/Sub/b.bmp", "/Sub/deeper/c.bmp", "/Sub/A.bmp"})
+            WriteImage(tree + f, 4, 3);
+        QVERIFY(QFile::link(tree, tree + "/Sub/up"));
+        const Qt::DropActions any = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        struct Case {
+            Qt::KeyboardModifiers modifiers; // Shift proposes a move
+            Qt::DropActions offered;
+            const char* rows; // relative to the tree; null: refused
+        };
+        const Case cases[] = {
+            {Qt::NoModifier, any, "z.bmp"},
+            {CBatchList::kSubfoldersModifier, any, "z.bmp Sub/A.bmp Sub/b.bmp Sub/deeper/c.bmp"},
+            {Qt::ShiftModifier, any, "z.bmp"},
+            {Qt::ShiftModifier | CBatchList::kSubfoldersModifier, any,
+             "z.bmp Sub/A.bmp Sub/b.bmp Sub/deeper/c.bmp"},
+            {Qt::NoModifier, Qt::MoveAction, nullptr},
+        };
+        for (const Case& c : cases) {
+            CBatchList list;
+            list.resize(400, 200);
+            list.show();
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(tree)});
+            QDragEnterEvent enter(QPoint(10, 10), c.offered, &data, Qt::LeftButton, c.modifiers);
+            QApplication::sendEvent(list.viewport(), &enter);
+            QCOMPARE(enter.isAccepted(), c.rows != nullptr);
+            QDropEvent drop(QPointF(10, 10), c.offered, &data, Qt::LeftButton, c.modifiers);
+            QApplication::sendEvent(list.viewport(), &drop);
+            QCOMPARE(drop.isAccepted(), c.rows != nullptr);
+            if (!c.rows) continue;
+            QCOMPARE(drop.dropAction(), Qt::CopyAction);
+            QStringList rows;
+            for (int i = 0; i < list.topLevelItemCount(); ++i) rows << list.RowPath(i).mid(tree.size() + 1);
+            QCOMPARE(rows.join(' '), QString(c.rows));
+        }
+    }
+
     void thumbnailArithmeticAndPlaceholder() {
         const TileRect wide = ThumbnailRect(300, 100);
         QCOMPARE(wide.width, 100);

@@ -1,0 +1,359 @@
+#include "HeifCodec.h"
+
+#include "ByteOrder.h"
+#include "ImageStream.h"
+#include "PixelRows.h"
+
+#include <libheif/heif.h>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// ---- file type -------------------------------------------------------------
+
+constexpr std::string_view kAvifBrands[] = {"avif", "avis"};
+constexpr std::string_view kHeifBrands[] = {"heic", "heix", "hevc", "hevx", "heim",
+                                            "heis", "hevm", "hevs", "mif1", "msf1"};
+
+// The major and compatible brands of a leading 'ftyp' box, as far as head holds them.
+std::vector<std::string_view> Brands(std::span<const uint8_t> head) {
+    std::vector<std::string_view> brands;
+    if (head.size() < 16 || std::memcmp(head.data() + 4, "ftyp", 4) != 0) return brands;
+    const size_t end = std::min<size_t>(GetBE32(head.data()), head.size());
+    const char* text = reinterpret_cast<const char*>(head.data());
+    brands.emplace_back(text + 8, 4);
+    for (size_t at = 16; at + 4 <= end; at += 4)
+        brands.emplace_back(text + at, 4);
+    return brands;
+}
+
+template <size_t N> bool AnyOf(const std::vector<std::string_view>& brands,
+                               const std::string_view (&wanted)[N]) {
+    for (std::string_view b : brands)
+        for (std::string_view w : wanted)
+            if (b == w) return true;
+    return false;
+}
+
+// ---- libheif glue ----------------------------------------------------------
+
+void InitialiseOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { heif_init(nullptr); });
+}
+
+struct ContextDeleter {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HandleDeleter {
+    void operator()(const heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct ImageDeleter {
+    void operator()(const heif_image* i) const { heif_image_release(i); }
+};
+struct EncoderDeleter {
+    void operator()(heif_encoder* e) const { heif_encoder_release(e); }
+};
+using Context = std::unique_ptr<heif_context, ContextDeleter>;
+using Handle = std::unique_ptr<const heif_image_handle, HandleDeleter>;
+using Image = std::unique_ptr<heif_image, ImageDeleter>;
+
+// libheif reads through our stream, from where the stream stood: only the
+// boxes it needs, never a copy of the whole file.
+struct StreamSource {
+    ImageStream* stream;
+    int64_t start;
+    int64_t size;
+};
+
+int64_t SourcePosition(void* data) {
+    auto* s = static_cast<StreamSource*>(data);
+    return int64_t(s->stream->Tell()) - s->start;
+}
+int SourceRead(void* out, size_t size, void* data) {
+    auto* s = static_cast<StreamSource*>(data);
+    return s->stream->Read(out, 1, size) == size ? 0 : -1;
+}
+int SourceSeek(int64_t position, void* data) {
+    auto* s = static_cast<StreamSource*>(data);
+    if (position < 0 || position > s->size) return -1;
+    return s->stream->Seek(int32_t(s->start + position), SEEK_SET) ? 0 : -1;
+}
+heif_reader_grow_status SourceGrow(int64_t target, void* data) {
+    const auto* s = static_cast<StreamSource*>(data);
+    return target <= s->size ? heif_reader_grow_status_size_reached
+                             : heif_reader_grow_status_size_beyond_eof;
+}
+const heif_reader kStreamReader = {1, SourcePosition, SourceRead, SourceSeek, SourceGrow};
+
+heif_error SinkWrite(heif_context*, const void* data, size_t size, void* userdata) {
+    auto* stream = static_cast<ImageStream*>(userdata);
+    if (stream->Write(data, size, 1) == 1 || size == 0) return {heif_error_Ok, heif_suberror_Unspecified, "ok"};
+    return {heif_error_Encoding_error, heif_suberror_Cannot_write_output_data, "write error"};
+}
+
+// The primary image of the file the stream holds; null with the reason in error.
+Handle OpenPrimary(ImageStream* stream, Context& context, StreamSource& source, const char** error) {
+    InitialiseOnce();
+    source = StreamSource{stream, stream->Tell(), int64_t(stream->Size()) - stream->Tell()};
+    context.reset(heif_context_alloc());
+    *error = "Not a HEIF";
+    if (!context || source.start < 0 || source.size <= 0) return nullptr;
+    // Rows already run in parallel: a grid's tiles decode on the calling thread.
+    heif_context_set_max_decoding_threads(context.get(), 0);
+    if (heif_context_read_from_reader(context.get(), &kStreamReader, &source, nullptr).code !=
+        heif_error_Ok)
+        return nullptr;
+    heif_image_handle* handle = nullptr;
+    *error = "corrupted HEIF";
+    if (heif_context_get_primary_image_handle(context.get(), &handle).code != heif_error_Ok)
+        return nullptr;
+    return Handle(handle);
+}
+
+// Exif items start with the offset of the TIFF header within them.
+std::vector<uint8_t> TiffPart(const std::vector<uint8_t>& item) {
+    if (item.size() < 4) return {};
+    const uint64_t offset = uint64_t(GetBE32(item.data())) + 4;
+    if (offset >= item.size()) return {};
+    return std::vector<uint8_t>(item.begin() + long(offset), item.end());
+}
+
+struct PlaneCopy {
+    heif_channel channel;
+    int rgbaIndex;
+};
+
+// Lossy: interleaved RGB(A), converted by libheif. Lossless: the identity
+// layout (Y = green, Cb = blue, Cr = red) that AV1 codes without any colour
+// conversion; libheif 1.15 would convert RGB through its default matrix
+// whatever profile it is asked to write.
+Image ToHeifImage(const CRaster& source, bool alpha, bool identity) {
+    const int w = int(source.GetWidth()), h = int(source.GetHeight());
+    heif_image* created = nullptr;
+    const heif_error made =
+        identity ? heif_image_create(w, h, heif_colorspace_YCbCr, heif_chroma_444, &created)
+                 : heif_image_create(w, h, heif_colorspace_RGB,
+                                     alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                                     &created);
+    Image image(created);
+    if (made.code != heif_error_Ok) return nullptr;
+    static const PlaneCopy kInterleaved[] = {{heif_channel_interleaved, -1}};
+    static const PlaneCopy kIdentity[] = {{heif_channel_Y, 1}, {heif_channel_Cb, 2},
+                                          {heif_channel_Cr, 0}, {heif_channel_Alpha, 3}};
+    const std::span<const PlaneCopy> planes =
+        identity ? std::span<const PlaneCopy>(kIdentity, alpha ? 4 : 3) : kInterleaved;
+    const size_t step = alpha ? 4 : 3;
+    std::vector<uint8_t> row(size_t(w) * step);
+    std::vector<std::pair<uint8_t*, int>> targets;
+    for (const PlaneCopy& p : planes) {
+        int stride = 0;
+        uint8_t* data = nullptr;
+        if (heif_image_add_plane(image.get(), p.channel, w, h, 8).code == heif_error_Ok)
+            data = heif_image_get_plane(image.get(), p.channel, &stride);
+        if (!data) return nullptr;
+        targets.emplace_back(data, stride);
+    }
+    for (int y = 0; y < h; ++y) {
+        if (!identity) {
+            ReadRgbRow(source, uint32_t(y), alpha, targets[0].first + size_t(y) * size_t(targets[0].second));
+            continue;
+        }
+        ReadRgbRow(source, uint32_t(y), alpha, row.data());
+        for (size_t k = 0; k < planes.size(); ++k) {
+            uint8_t* out = targets[k].first + size_t(y) * size_t(targets[k].second);
+            for (int x = 0; x < w; ++x)
+                out[x] = row[size_t(x) * step + size_t(planes[k].rgbaIndex)];
+        }
+    }
+    if (identity) {
+        heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+        if (!nclx) return nullptr;
+        nclx->matrix_coefficients = heif_matrix_coefficients_RGB_GBR;
+        nclx->color_primaries = heif_color_primaries_ITU_R_BT_709_5;
+        nclx->transfer_characteristics = heif_transfer_characteristic_IEC_61966_2_1;
+        nclx->full_range_flag = 1;
+        const bool set = heif_image_set_nclx_color_profile(image.get(), nclx).code == heif_error_Ok;
+        heif_nclx_color_profile_free(nclx);
+        if (!set) return nullptr;
+    }
+    return image;
+}
+
+} // namespace
+
+bool HeifCodec::Fail(const char* text) {
+    SetLastError(text);
+    Discard();
+    return false;
+}
+
+bool HeifCodec::SniffAvif(std::span<const uint8_t> head) {
+    return AnyOf(Brands(head), kAvifBrands);
+}
+
+bool HeifCodec::SniffHeic(std::span<const uint8_t> head) {
+    const std::vector<std::string_view> brands = Brands(head);
+    return AnyOf(brands, kHeifBrands) && !AnyOf(brands, kAvifBrands);
+}
+
+bool HeifCodec::ReadSize(ImageStream* stream, uint32_t* width, uint32_t* height) {
+    if (!stream) return false;
+    Context context;
+    StreamSource source;
+    const char* error = nullptr;
+    const Handle handle = OpenPrimary(stream, context, source, &error);
+    if (!handle) return false;
+    const int w = heif_image_handle_get_width(handle.get());
+    const int h = heif_image_handle_get_height(handle.get());
+    if (w <= 0 || h <= 0) return false;
+    *width = uint32_t(w), *height = uint32_t(h);
+    return true;
+}
+
+bool HeifCodec::Decode(ImageStream* stream) {
+    if (!stream) return false;
+    uint8_t head[64] = {};
+    const int32_t start = stream->Tell();
+    const size_t got = stream->Read(head, 1, sizeof head);
+    stream->Seek(start, SEEK_SET);
+    const ImageType type = SniffAvif({head, got}) ? kTypeAvif : kTypeHeif;
+    Context context;
+    StreamSource source;
+    const char* error = nullptr;
+    const Handle handle = OpenPrimary(stream, context, source, &error);
+    if (!handle) return Fail(error);
+    if (!DecodeHandle(handle.get(), type)) return false;
+    ReadMetadata(handle.get());
+    return true;
+}
+
+bool HeifCodec::DecodeHandle(const heif_image_handle* handle, ImageType type) {
+    const int w = heif_image_handle_get_width(handle), h = heif_image_handle_get_height(handle);
+    const bool alpha = heif_image_handle_has_alpha_channel(handle);
+    if (w <= 0 || h <= 0) return Fail("corrupted HEIF");
+    // Before the decoder allocates planes for a picture we could not hold.
+    if (!FitsMemoryLimit(uint32_t(w), uint32_t(h), alpha ? 32 : 24))
+        return Fail("RASTER_MAX_MEMORY exceeded");
+    heif_decoding_options* options = heif_decoding_options_alloc();
+    options->convert_hdr_to_8bit = 1;
+    heif_image* decoded = nullptr;
+    const heif_error error =
+        heif_decode_image(handle, &decoded, heif_colorspace_RGB,
+                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options);
+    heif_decoding_options_free(options);
+    const Image image(decoded);
+    if (error.code != heif_error_Ok || !image) {
+        // No decoder for the coding (an HEVC file without libde265) says so.
+        return Fail(error.code == heif_error_Unsupported_feature ? "HEIF: coding not supported"
+                                                                 : "corrupted HEIF");
+    }
+    int stride = 0;
+    const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    if (!plane || heif_image_get_width(image.get(), heif_channel_interleaved) != w ||
+        heif_image_get_height(image.get(), heif_channel_interleaved) != h ||
+        heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
+        return Fail("corrupted HEIF");
+    if (!Create(uint32_t(w), uint32_t(h), 24, type)) return false;
+    if (alpha) {
+        AddAlpha();
+        if (!HasAlpha()) return Fail("CRaster::Create can't allocate memory");
+    }
+    for (uint32_t y = 0; y < uint32_t(h); ++y)
+        WriteRgbRow(*this, y, plane + size_t(y) * size_t(stride), alpha);
+    return true;
+}
+
+void HeifCodec::ReadMetadata(const heif_image_handle* handle) {
+    auto metadata = std::make_shared<ImageMetadata>();
+    const size_t iccSize = heif_image_handle_get_raw_color_profile_size(handle);
+    if (iccSize > 0) {
+        metadata->icc.resize(iccSize);
+        if (heif_image_handle_get_raw_color_profile(handle, metadata->icc.data()).code != heif_error_Ok)
+            metadata->icc.clear();
+    }
+    const int count = heif_image_handle_get_number_of_metadata_blocks(handle, nullptr);
+    std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
+    const int listed =
+        heif_image_handle_get_list_of_metadata_block_IDs(handle, nullptr, ids.data(), count);
+    for (int i = 0; i < listed; ++i) {
+        const std::string_view kind = heif_image_handle_get_metadata_type(handle, ids[size_t(i)]);
+        const std::string_view content =
+            heif_image_handle_get_metadata_content_type(handle, ids[size_t(i)]);
+        const bool exif = kind == "Exif", xmp = kind == "mime" && content == "application/rdf+xml";
+        if (!exif && !xmp) continue;
+        std::vector<uint8_t> item(heif_image_handle_get_metadata_size(handle, ids[size_t(i)]));
+        if (heif_image_handle_get_metadata(handle, ids[size_t(i)], item.data()).code != heif_error_Ok)
+            continue;
+        if (exif && metadata->exif.empty()) metadata->exif = TiffPart(item);
+        if (xmp && metadata->xmp.empty()) metadata->xmp = std::move(item);
+    }
+    // The Exif orientation is the one the container's transformations already
+    // applied: the pixels are upright.
+    if (!metadata->Empty()) SetMetadata(std::move(metadata));
+}
+
+bool HeifCodec::Encode(ImageStream* stream, ImageType type) {
+    if (CheckEncodable(stream)) return false;
+    if (type != kTypeAvif) {
+        SetLastError("HEIC cannot be written: save as AVIF");
+        return false;
+    }
+    InitialiseOnce();
+    const bool lossless = GetLossless();
+    const Image image = ToHeifImage(*this, HasTransparency(*this), lossless);
+    if (!image) {
+        SetLastError("AVIF: out of memory");
+        return false;
+    }
+    const ImageMetadata* metadata = Metadata();
+    if (metadata && !metadata->icc.empty())
+        heif_image_set_raw_color_profile(image.get(), "prof", metadata->icc.data(), metadata->icc.size());
+
+    Context context(heif_context_alloc());
+    heif_encoder* encoder = nullptr;
+    if (!context ||
+        heif_context_get_encoder_for_format(context.get(), heif_compression_AV1, &encoder).code !=
+            heif_error_Ok) {
+        SetLastError("AVIF: no AV1 encoder");
+        return false;
+    }
+    const std::unique_ptr<heif_encoder, EncoderDeleter> owned(encoder);
+    heif_encoder_set_parameter_integer(encoder, "speed", kAvifEncoderSpeed);
+    if (lossless) {
+        heif_encoder_set_lossless(encoder, 1);
+        heif_encoder_set_parameter_boolean(encoder, "lossless-alpha", 1);
+        heif_encoder_set_parameter_string(encoder, "chroma", "444");
+    } else {
+        heif_encoder_set_lossy_quality(encoder, GetQuality());
+    }
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    // A profile beside identity coding: readers need the identity box too.
+    options->save_two_colr_boxes_when_ICC_and_nclx_available = lossless;
+    heif_image_handle* written = nullptr;
+    heif_error error = heif_context_encode_image(context.get(), image.get(), encoder, options, &written);
+    heif_encoding_options_free(options);
+    const Handle handle(written);
+    if (error.code != heif_error_Ok) {
+        SetLastError("AVIF: cannot encode image");
+        return false;
+    }
+    if (metadata && !metadata->exif.empty())
+        heif_context_add_exif_metadata(context.get(), handle.get(), metadata->exif.data(),
+                                       int(metadata->exif.size()));
+    if (metadata && !metadata->xmp.empty())
+        heif_context_add_XMP_metadata(context.get(), handle.get(), metadata->xmp.data(),
+                                      int(metadata->xmp.size()));
+    heif_writer writer = {1, SinkWrite};
+    error = heif_context_write(context.get(), &writer, stream);
+    if (error.code != heif_error_Ok) {
+        SetLastError("write error");
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,37 @@
+// HEIF files through libheif: HEIC photos (HEVC) and AVIF (AV1). Reads the
+// primary image upright (the container's rotation and mirror are the camera
+// orientation, so the image reports 1), deeper samples scaled to 8 bits, with
+// its ICC profile, Exif and XMP. Writes AVIF only: no HEVC encoder is a sound
+// dependency to ship.
+#pragma once
+
+#include "CRaster.h"
+#include "ImageType.h"
+
+#include <cstdint>
+#include <span>
+
+class ImageStream;
+struct heif_image_handle;
+
+// libaom's speed, 0 (slowest) to 9: what a batch of photos can wait for.
+inline constexpr int kAvifEncoderSpeed = 8;
+
+class HeifCodec : public CRaster {
+public:
+    HeifCodec() : CRaster(kTypeHeif) {}
+    // The type of the decoded image follows the file's brands, not the name.
+    bool Decode(ImageStream* stream);
+    // AVIF at the image's quality, lossless when it asks; type HEIF is refused.
+    bool Encode(ImageStream* stream, ImageType type);
+    // False when the first bytes rule the format out; the two never both hold.
+    static bool SniffHeic(std::span<const uint8_t> head);
+    static bool SniffAvif(std::span<const uint8_t> head);
+    // The primary image's upright size, from the boxes before the picture data.
+    static bool ReadSize(ImageStream* stream, uint32_t* width, uint32_t* height);
+
+private:
+    bool Fail(const char* text);
+    bool DecodeHandle(const heif_image_handle* handle, ImageType type);
+    void ReadMetadata(const heif_image_handle* handle);
+};

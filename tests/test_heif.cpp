@@ -1,0 +1,238 @@
+// HEIC and AVIF: files of libheif's and libavif's writers read upright with
+// their depth brought to 8 bits, our AVIF read back by the reference
+// decoders, metadata carried, damaged files refused cleanly.
+#include "FormatTable.h"
+#include "ImageType.h"
+#include "Orientation.h"
+#include "support/Codec.h"
+#include "support/Damage.h"
+#include "support/Files.h"
+#include "support/Pixels.h"
+#include "support/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <libheif/heif.h>
+
+#include <filesystem>
+
+using namespace testkit;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool HaveTool(const char* name) { return fs::exists(std::string("/usr/bin/") + name); }
+
+std::string Tool(std::vector<std::string> argv) {
+    const RunResult r = testkit::Run(std::move(argv), Stderr::Merged);
+    return r.status == 0 ? "" : r.out;
+}
+
+// A gradient with a white block in the top left corner, so that every turn
+// and mirror moves it somewhere else.
+CRaster Marked(uint32_t w, uint32_t h, bool alpha = false) {
+    CRaster image(w, h, 24);
+    if (alpha) image.AddAlpha();
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint32_t row = h - 1 - y;
+            const bool mark = x < w / 4 && row < h / 4;
+            const uint8_t v = mark ? 255 : 0;
+            image.WriteColor(x, y, RGBQUAD{uint8_t(v | (x * 2)), uint8_t(v | (row * 3)), uint8_t(v | 60), 0});
+            if (alpha) image.WriteAlpha(x, y, uint8_t(x * 255 / (w - 1)));
+        }
+    return image;
+}
+
+// An HEIC as a camera stores a turned photo: the pixels as the sensor saw
+// them, and rotation and mirror boxes that libheif derives from the Exif
+// orientation. heif-enc of Debian 12 cannot write those boxes.
+bool WriteOrientedHeic(const CRaster& source, int orientation, const std::string& path) {
+    const int w = int(source.GetWidth()), h = int(source.GetHeight());
+    heif_image* image = nullptr;
+    heif_image_create(w, h, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
+    heif_image_add_plane(image, heif_channel_interleaved, w, h, 8);
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    for (int row = 0; row < h; ++row)
+        for (int x = 0; x < w; ++x) {
+            const RGBQUAD c = source.ReadColor(x, h - 1 - row, false);
+            uint8_t* p = plane + row * stride + 3 * x;
+            p[0] = c.rgbRed, p[1] = c.rgbGreen, p[2] = c.rgbBlue;
+        }
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    bool ok = heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code ==
+              heif_error_Ok;
+    if (ok) {
+        heif_encoder_set_lossy_quality(encoder, 95);
+        heif_encoding_options* options = heif_encoding_options_alloc();
+        options->image_orientation = heif_orientation(orientation);
+        ok = heif_context_encode_image(context, image, encoder, options, nullptr).code == heif_error_Ok &&
+             heif_context_write_to_file(context, path.c_str()).code == heif_error_Ok;
+        heif_encoding_options_free(options);
+        heif_encoder_release(encoder);
+    }
+    heif_context_free(context);
+    heif_image_release(image);
+    return ok;
+}
+
+int Worst(const CRaster& a, const CRaster& b) { return Compare(ReadBack(a), ReadBack(b)).worst; }
+
+// PSNR over red, green and blue only.
+double RgbPsnr(const Rgba& a, const Rgba& b) {
+    double sum = 0;
+    size_t n = 0;
+    for (size_t i = 0; i < a.pixels.size() && i < b.pixels.size(); ++i) {
+        if (i % 4 == 3) continue;
+        const double e = double(a.pixels[i]) - double(b.pixels[i]);
+        sum += e * e, ++n;
+    }
+    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * double(n) / sum);
+}
+
+std::vector<uint8_t> Block(std::initializer_list<uint8_t> bytes) { return bytes; }
+
+} // namespace
+
+// Every camera orientation: upright, reported as 1, the size as shown.
+TEST(Heif, HeicWithRotationAndMirrorLoadsUpright) {
+    heif_init(nullptr);
+    heif_encoder* probe = nullptr;
+    heif_context* context = heif_context_alloc();
+    const bool haveHevc =
+        heif_context_get_encoder_for_format(context, heif_compression_HEVC, &probe).code == heif_error_Ok;
+    if (probe) heif_encoder_release(probe);
+    heif_context_free(context);
+    if (!haveHevc) GTEST_SKIP() << "libheif has no HEVC encoder to make the files";
+    TempDir dir;
+    const CRaster source = Marked(48, 32);
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE("orientation " + std::to_string(orientation));
+        const std::string path = dir / ("o" + std::to_string(orientation) + ".heic");
+        ASSERT_TRUE(WriteOrientedHeic(source, orientation, path));
+        CRaster back(path, ImageTypeFromExtension(path));
+        ASSERT_TRUE(back.HasPixels()) << back.LastErrorText();
+        EXPECT_EQ(back.GetImageType(), kTypeHeif);
+        EXPECT_EQ(back.GetOrientation(), 1);
+        CRaster upright(source);
+        upright.SetOrientation(uint8_t(orientation));
+        ASSERT_TRUE(TurnUpright(upright));
+        ASSERT_EQ(back.GetWidth(), upright.GetWidth());
+        ASSERT_EQ(back.GetHeight(), upright.GetHeight());
+        EXPECT_LE(Worst(back, upright), 24);
+        uint32_t w = 0, h = 0;
+        EXPECT_TRUE(ReadImageSize(path, kTypeHeif, &w, &h));
+        EXPECT_EQ(w, upright.GetWidth());
+        EXPECT_EQ(h, upright.GetHeight());
+    }
+}
+
+// avifenc's files: 10 bits a sample come down to 8, alpha stays.
+TEST(Heif, AvifOfOtherWriterAtTenBitsAndWithAlpha) {
+    if (!HaveTool("avifenc") || !HaveTool("avifdec")) GTEST_SKIP() << "libavif tools absent";
+    TempDir dir;
+    for (bool alpha : {false, true}) {
+        SCOPED_TRACE(alpha ? "with alpha" : "opaque");
+        CRaster source = Marked(50, 34, alpha);
+        const std::string png = dir / "in.png", avif = dir / "in.avif", ref = dir / "ref.png";
+        ASSERT_TRUE(source.SaveFile(png, kTypePng));
+        ASSERT_EQ(Tool({"/usr/bin/avifenc", "-d", "10", "-y", "444", "--min", "0", "--max", "0", png, avif}), "");
+        ASSERT_EQ(Tool({"/usr/bin/avifdec", "-d", "8", avif, ref}), "");
+        CRaster back(avif, ImageTypeFromExtension(avif));
+        ASSERT_TRUE(back.HasPixels()) << back.LastErrorText();
+        EXPECT_EQ(back.GetImageType(), kTypeAvif);
+        EXPECT_EQ(back.HasAlpha(), alpha);
+        CRaster reference(ref, kTypePng);
+        ASSERT_EQ(back.GetWidth(), reference.GetWidth());
+        ASSERT_EQ(back.GetHeight(), reference.GetHeight());
+        EXPECT_LE(Worst(back, reference), 2);
+        EXPECT_LE(Worst(back, source), 4);
+    }
+}
+
+// Our AVIF from a real photo, read by libavif's decoder: quality 90 keeps
+// PSNR above 38 dB, lossless keeps every value.
+TEST(Heif, PhotoRoundTripsThroughTheReferenceDecoder) {
+    const fs::path photo = fs::path(TESSALINE_SOURCE_DIR) / "../benchcorpus/jpeg/photo-01.jpg";
+    if (!fs::exists(photo) || !HaveTool("avifdec")) GTEST_SKIP() << "no benchmark photo or avifdec";
+    struct Case {
+        uint8_t scale;
+        bool lossless;
+    } cases[] = {{4, false}, {8, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lossless ? "lossless" : "lossy");
+        CRaster image;
+        image.SetJpegScale(c.scale);
+        ASSERT_TRUE(image.LoadFile(photo.string(), kTypeJpeg));
+        image.SetQuality(90);
+        image.SetLossless(c.lossless);
+        TempDir dir;
+        const std::string avif = dir / "photo.avif", ref = dir / "ref.png";
+        ASSERT_TRUE(image.SaveFile(avif, kTypeAvif)) << image.LastErrorText();
+        ASSERT_EQ(Tool({"/usr/bin/avifdec", "-d", "8", avif, ref}), "");
+        CRaster theirs(ref, kTypePng);
+        ASSERT_EQ(theirs.GetWidth(), image.GetWidth());
+        ASSERT_EQ(theirs.GetHeight(), image.GetHeight());
+        EXPECT_GE(RgbPsnr(ReadBack(image), ReadBack(theirs)), c.lossless ? 99 : 38);
+    }
+}
+
+// ICC, Exif and XMP written where other readers find them and read back;
+// alpha kept.
+TEST(Heif, AvifCarriesMetadataAndAlpha) {
+    auto metadata = std::make_shared<ImageMetadata>();
+    // Orientation 3 in the Exif: HEIF turns by its boxes only, so it stays
+    // in the block and the image still reports 1.
+    metadata->exif = Block({'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 3,
+                            0, 0, 0, 0, 0, 0});
+    metadata->xmp = Block({'<', 'x', ':', 'x', 'm', 'p', 'm', 'e', 't', 'a', '/', '>'});
+    metadata->icc = Block({0, 0, 0, 12, 'i', 'c', 'c', '!', 1, 2, 3, 4});
+    for (bool lossless : {false, true}) {
+        SCOPED_TRACE(lossless ? "lossless" : "lossy");
+        CRaster image = Marked(30, 20, true);
+        image.SetMetadata(metadata);
+        image.SetLossless(lossless);
+        TempDir dir;
+        const std::string path = dir / "meta.avif";
+        ASSERT_TRUE(image.SaveFile(path, kTypeAvif)) << image.LastErrorText();
+        CRaster back(path, kTypeAvif);
+        ASSERT_TRUE(back.HasPixels()) << back.LastErrorText();
+        ASSERT_NE(back.Metadata(), nullptr);
+        EXPECT_EQ(back.Metadata()->exif, metadata->exif);
+        EXPECT_EQ(back.Metadata()->xmp, metadata->xmp);
+        EXPECT_EQ(back.Metadata()->icc, metadata->icc);
+        EXPECT_EQ(back.GetOrientation(), 1);
+        ASSERT_TRUE(back.HasAlpha());
+        EXPECT_LE(Worst(back, image), lossless ? 0 : 48);
+        if (HaveTool("exiftool")) {
+            const RunResult r = testkit::Run({"/usr/bin/exiftool", "-s3", "-Orientation#", path});
+            EXPECT_EQ(r.out, "3\n");
+        }
+    }
+}
+
+// HEIC is read, never written: the save names the way out.
+TEST(Heif, HeicIsNotWritten) {
+    CRaster image = Marked(8, 8);
+    bool ok = true;
+    EncodeBytes(image, kTypeHeif, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_STREQ(image.LastErrorText(), "HEIC cannot be written: save as AVIF");
+}
+
+// Cut and altered files fail or give the declared size, never crash.
+TEST(Heif, DamagedFilesFailCleanly) {
+    CRaster image = Marked(40, 24, true);
+    bool encoded = false;
+    const Bytes file = EncodeBytes(image, kTypeAvif, &encoded);
+    ASSERT_TRUE(encoded) << image.LastErrorText();
+    ForEachDamagedCopy(file, DamagePlan{.cuts = 24, .header = 64, .spread = 24}, [](const Bytes& bytes) {
+        CRaster back;
+        if (DecodeBytes(back, bytes, kTypeAvif)) {
+            EXPECT_EQ(back.GetWidth(), 40u);
+            EXPECT_EQ(back.GetHeight(), 24u);
+        }
+    });
+}
