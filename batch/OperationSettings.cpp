@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-const char* const kOutputFormatTexts[kFormatCount] = {"Original", "JPG", "GIF", "BMP",
-                                                      "PNG",      "TIF", "PCX"};
+const char* const kOutputFormatTexts[kFormatCount] = {"Original", "JPG", "GIF",  "BMP", "PNG",
+                                                      "TIF",      "PCX", "WEBP", "AVIF"};
 const char* const kResizeModeTexts[kResizeModeCount] = {
     "Keep Aspect Ratio (Width)", "Keep Aspect Ratio (Height)", "Fixed Size", "Fit Inside W x H",
     "Longest Side",              "Percent"};

@@ -82,7 +82,10 @@ enum OutputFormat : int32_t {
     kFormatPng = 4,
     kFormatTif = 5,
     kFormatPcx = 6,
-    kFormatCount = 7,
+    // Appended: the Windows program writes an index it does not know as JPG.
+    kFormatWebp = 7,
+    kFormatAvif = 8,
+    kFormatCount = 9,
 };
 
 // Positions in the Resize-mode list; any other value means a fixed size.

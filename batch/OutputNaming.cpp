@@ -27,8 +27,9 @@ const char* DefaultExtension(ImageType type) {
 }
 
 // The type each entry of the Format list writes; "Original" has none.
-constexpr ImageType kFormatTypes[kFormatCount] = {kTypeUnknown, kTypeJpeg, kTypeGif, kTypeBmp,
-                                                  kTypePng,     kTypeTiff, kTypePcx};
+constexpr ImageType kFormatTypes[kFormatCount] = {kTypeUnknown, kTypeJpeg, kTypeGif,
+                                                  kTypeBmp,     kTypePng,  kTypeTiff,
+                                                  kTypePcx,     kTypeWebp, kTypeAvif};
 
 // "_" and what "%03d" makes of a number from 1 up: three digits other than
 // 000, or more without a leading zero.

@@ -32,17 +32,18 @@ std::string Lower(std::string text) {
     return text;
 }
 
+// The names are the Format list's texts in lower case.
 bool ApplyFormat(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
-    static const char* const kNames[kFormatCount] = {"original", "jpg", "gif", "bmp",
-                                                     "png",      "tif", "pcx"};
     const std::string name = Lower(value);
+    std::string names;
     for (int i = 0; i < kFormatCount; ++i) {
-        if (name == kNames[i]) {
+        if (name == Lower(kOutputFormatTexts[i])) {
             s.outputFormat = i;
             return true;
         }
+        names += (i ? ", " : "") + Lower(kOutputFormatTexts[i]);
     }
-    error = "--format: '" + value + "' is not one of original, jpg, gif, bmp, png, tif, pcx";
+    error = "--format: '" + value + "' is not one of " + names;
     return false;
 }
 
@@ -108,9 +109,10 @@ const std::vector<BatchOption>& BatchOptionTable() {
     static const std::vector<BatchOption> kTable = [] {
         std::vector<BatchOption> table = {
             {"--format", "FORMAT",
-             "output format: original (each file in its own type), jpg, gif, bmp, png, tif, pcx",
+             "output format: original (each file in its own type; HEIC as AVIF), jpg, gif, bmp, "
+             "png, tif, pcx, webp, avif",
              ApplyFormat},
-            {"--quality", "N", "JPEG quality, 1..100", ApplyQuality},
+            {"--quality", "N", "quality of JPEG, WebP and AVIF outputs, 1..100", ApplyQuality},
             {"--out", "DIR",
              "output folder (created when missing); it heads the folder history, as chosen in the "
              "window",
@@ -126,6 +128,7 @@ const std::vector<BatchOption>& BatchOptionTable() {
         AppendTransformOptions(table);
         AppendParallelOptions(table);
         AppendPhotoOptions(table);
+        AppendFormatOptions(table);
         return table;
     }();
     return kTable;

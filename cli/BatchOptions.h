@@ -56,6 +56,8 @@ void AppendTransformOptions(std::vector<BatchOption>& table);
 void AppendParallelOptions(std::vector<BatchOption>& table);
 // Adds --no-auto-rotate, --metadata and --background (PhotoOptions.cpp).
 void AppendPhotoOptions(std::vector<BatchOption>& table);
+// Adds --lossless and --lossy (FormatOptions.cpp).
+void AppendFormatOptions(std::vector<BatchOption>& table);
 
 // False with a message for a usage error.
 bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLine& line,

@@ -106,9 +106,13 @@ Handle OpenPrimary(ImageStream* stream, Context& context, StreamSource& source, 
     if (!context || source.start < 0 || source.size <= 0) return nullptr;
     // Rows already run in parallel: a grid's tiles decode on the calling thread.
     heif_context_set_max_decoding_threads(context.get(), 0);
-    if (heif_context_read_from_reader(context.get(), &kStreamReader, &source, nullptr).code !=
-        heif_error_Ok)
+    const heif_error read = heif_context_read_from_reader(context.get(), &kStreamReader, &source, nullptr);
+    if (read.code != heif_error_Ok) {
+        // libheif refuses declared sizes above its own limit before allocating.
+        if (read.subcode == heif_suberror_Security_limit_exceeded)
+            *error = "HEIF: picture larger than the decoder allows";
         return nullptr;
+    }
     heif_image_handle* handle = nullptr;
     *error = "corrupted HEIF";
     if (heif_context_get_primary_image_handle(context.get(), &handle).code != heif_error_Ok)

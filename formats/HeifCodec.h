@@ -14,7 +14,8 @@
 class ImageStream;
 struct heif_image_handle;
 
-// libaom's speed, 0 (slowest) to 9: what a batch of photos can wait for.
+// libaom's speed, 0 (slowest) to 9. 8: about 2.5 processor seconds for a
+// 12 MP photo; 6 saves a fifth of the bytes for three times the time.
 inline constexpr int kAvifEncoderSpeed = 8;
 
 class HeifCodec : public CRaster {

@@ -2,6 +2,7 @@
 #include "support/Codec.h"
 #include "support/Corpus.h"
 #include "support/Magick.h"
+#include "support/Pixels.h"
 #include "SettingsFile.h"
 
 #include <gtest/gtest.h>
@@ -98,7 +99,8 @@ TEST(CliBatch, ValuesOutOfRangeAreUsageErrors) {
         {{"--quality", "9x"}, "--quality: '9x' is not a whole number"},
         {{"--series", "30001"}, "--series: 30001 is out of range 1..30000"},
         {{"--series", "99999999999999999999"}, "out of range"},
-        {{"--format", "webp"}, "--format: 'webp' is not one of"},
+        {{"--format", "heic"}, "--format: 'heic' is not one of original, jpg, gif, bmp, png, tif, pcx, webp, avif"},
+        {{"--lossless=1"}, "--lossless takes no value"},
         {{"--rename", "a/b"}, "--rename: the prefix must not contain '/'"},
         {{"--rename", std::string(260, 'p')}, "--rename: the prefix is longer than 259 bytes"},
         {{"--out", "/" + std::string(300, 'd')}, "--out: the folder path is longer than 259"},
@@ -129,6 +131,45 @@ TEST(CliBatch, ValuesOutOfRangeAreUsageErrors) {
     EXPECT_EQ(RunBatch({"--settings", in.settings}).status, 2); // no files
     EXPECT_EQ(RunBatch({"--quality"}).status, 2);
     EXPECT_FALSE(FileExists(in.settings));
+}
+
+// The formats appended to the list: lossless keeps every pixel, the last of
+// --lossless and --lossy wins, and the file is of the type its name says.
+TEST(CliBatch, WebpAndAvifLossyAndLossless) {
+    Inputs in;
+    struct Case {
+        std::vector<std::string> options;
+        const char* extension;
+        ImageType type;
+        int worst;
+    };
+    const Case cases[] = {
+        {{"--format", "WEBP", "--lossless"}, ".webp", kTypeWebp, 0},
+        {{"--format", "avif", "--lossless"}, ".avif", kTypeAvif, 0},
+        {{"--format", "webp", "--lossless", "--lossy", "--quality", "90"}, ".webp", kTypeWebp, 64},
+        {{"--format", "avif", "--quality", "90"}, ".avif", kTypeAvif, 64},
+    };
+    for (const Case& c : cases) {
+        const std::string out = in.dir / ("out" + std::to_string(&c - cases));
+        std::vector<std::string> options = c.options;
+        options.insert(options.end(), {"--out", out});
+        const RunResult r = RunBatch(in.Args(options));
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (size_t i = 0; i < in.files.size(); ++i) {
+            const std::string written = out + "/photo" + std::to_string(i) + c.extension;
+            SCOPED_TRACE(written);
+            CRaster back(written, kTypeUnknown), source(in.files[i], kTypeBmp);
+            ASSERT_TRUE(back.HasPixels()) << back.LastErrorText();
+            EXPECT_EQ(back.GetImageType(), c.type);
+            ASSERT_EQ(back.GetWidth(), source.GetWidth());
+            ASSERT_EQ(back.GetHeight(), source.GetHeight());
+            const int worst = Compare(ReadBack(back), ReadBack(source)).worst;
+            EXPECT_LE(worst, c.worst);
+            if (c.worst > 0) {
+                EXPECT_GT(worst, 0) << "lossy output came out exact";
+            }
+        }
+    }
 }
 
 TEST(CliBatch, SavedSettingsAreTheNextRunsDefaults) {

@@ -1,6 +1,7 @@
 // HEIC and AVIF: files of libheif's and libavif's writers read upright with
 // their depth brought to 8 bits, our AVIF read back by the reference
 // decoders, metadata carried, damaged files refused cleanly.
+#include "ByteOrder.h"
 #include "FormatTable.h"
 #include "ImageType.h"
 #include "Orientation.h"
@@ -14,6 +15,7 @@
 
 #include <libheif/heif.h>
 
+#include <cstring>
 #include <filesystem>
 
 using namespace testkit;
@@ -235,4 +237,36 @@ TEST(Heif, DamagedFilesFailCleanly) {
             EXPECT_EQ(back.GetHeight(), 24u);
         }
     });
+}
+
+// The declared size is checked before any picture data is decoded: one far
+// beyond the limits is refused for its size, one that disagrees with the
+// coded picture fails instead of giving a wrongly sized image.
+TEST(Heif, DeclaredSizeIsCheckedBeforeDecoding) {
+    CRaster image = Marked(40, 24);
+    bool encoded = false;
+    const Bytes file = EncodeBytes(image, kTypeAvif, &encoded);
+    ASSERT_TRUE(encoded) << image.LastErrorText();
+    struct Case {
+        uint32_t width, height;
+        const char* error;
+    } cases[] = {{60000, 60000, "HEIF: picture larger than the decoder allows"},
+                 {30000, 30000, "corrupted HEIF"},
+                 {2, 2, "corrupted HEIF"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        Bytes lying = file;
+        int patched = 0;
+        // 'ispe': four bytes of version and flags, then width and height.
+        for (size_t at = 0; at + 16 <= lying.size(); ++at) {
+            if (std::memcmp(lying.data() + at, "ispe", 4) != 0) continue;
+            PutBE32(lying.data() + at + 8, c.width);
+            PutBE32(lying.data() + at + 12, c.height);
+            ++patched;
+        }
+        ASSERT_GT(patched, 0);
+        CRaster back;
+        EXPECT_FALSE(DecodeBytes(back, lying, kTypeAvif));
+        EXPECT_STREQ(back.LastErrorText(), c.error);
+    }
 }

@@ -32,7 +32,8 @@ TEST(OutputNaming, ExtensionAndSaveTypePerFormat) {
         {kFormatJpg, "jpg", kTypeJpeg}, {kFormatGif, "gif", kTypeGif},
         {kFormatBmp, "bmp", kTypeBmp},  {kFormatPng, "png", kTypePng},
         {kFormatTif, "tif", kTypeTiff}, {kFormatPcx, "pcx", kTypePcx},
-        {-1, "jpg", kTypeJpeg},         {7, "jpg", kTypeJpeg},
+        {kFormatWebp, "webp", kTypeWebp}, {kFormatAvif, "avif", kTypeAvif},
+        {-1, "jpg", kTypeJpeg},         {kFormatCount, "jpg", kTypeJpeg},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -54,6 +55,10 @@ TEST(OutputNaming, OriginalKeepsTheInputsSpellingAndType) {
     t = BuildOutputPath(s, "/in/x.tiff", kTypeTiff, 0);
     EXPECT_EQ(t.path, dir / "x.tiff");
     EXPECT_EQ(t.saveType, kTypeTiff);
+    // No HEVC encoder ships: a HEIC photo comes out as AVIF.
+    t = BuildOutputPath(s, "/in/x.HEIC", kTypeHeif, 0);
+    EXPECT_EQ(t.path, dir / "x.avif");
+    EXPECT_EQ(t.saveType, kTypeAvif);
     // A dot in a folder name is no extension.
     t = BuildOutputPath(s, "/in/a.b/scan", kTypeBmp, 0);
     EXPECT_EQ(t.path, dir / "scan.bmp");

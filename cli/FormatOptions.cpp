@@ -1,0 +1,29 @@
+// Options of the batch command for the output formats that have a lossless
+// mode (WebP, AVIF). They set the run options beside the record.
+#include "BatchOptions.h"
+
+#include <string>
+
+namespace {
+
+bool ApplyLossless(OperationSettings&, RunOptions& o, const std::string&, std::string&) {
+    o.lossless = true;
+    return true;
+}
+
+bool ApplyLossy(OperationSettings&, RunOptions& o, const std::string&, std::string&) {
+    o.lossless = false;
+    return true;
+}
+
+} // namespace
+
+void AppendFormatOptions(std::vector<BatchOption>& table) {
+    const BatchOption options[] = {
+        {"--lossless", nullptr,
+         "write WebP and AVIF outputs losslessly (every pixel kept; --quality is not used for them)",
+         ApplyLossless},
+        {"--lossy", nullptr, "write WebP and AVIF outputs at the --quality (the default)", ApplyLossy},
+    };
+    table.insert(table.end(), std::begin(options), std::end(options));
+}
