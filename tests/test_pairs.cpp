@@ -15,8 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cmath>
+#include <optional>
 #include <map>
+#include <set>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -117,6 +118,12 @@ std::optional<Rgba> Decode(const std::string& file, const std::string& options =
     return image;
 }
 
+bool SeeThrough(const Rgba& image, uint8_t below) {
+    for (size_t i = 3; i < image.pixels.size(); i += 4)
+        if (image.pixels[i] < below) return true;
+    return false;
+}
+
 struct Variant {
     const char* name;
     std::vector<std::string> args;
@@ -191,6 +198,13 @@ TEST_P(EveryPair, SavesAndReadsBackAtItsSize) {
             const auto want = MeanOverWhite(*before, gif), got = MeanOverWhite(*after, false);
             for (int c = 0; c < 3; ++c)
                 EXPECT_NEAR(got[c], want[c], 10.0) << "channel " << c << " of " << found->second;
+            // Transparency stays see-through where the output holds it.
+            static const std::set<std::string> kHolding = {".png", ".tif", ".tiff",
+                                                           ".ico", ".tga", ".gif"};
+            if (kHolding.count(fs::path(found->second).extension().string())) {
+                EXPECT_EQ(SeeThrough(*after, 255), SeeThrough(*before, gif ? 128 : 255))
+                    << found->second;
+            }
         }
     }
 }
