@@ -60,6 +60,8 @@ void CBatchList::SetRowState(int row, RowState state, const QString& detail) {
     it->setData(kStatusColumn, kStateRole, int(state));
     const QBrush ink = state == RowState::kFailed ? QBrush(QColor(200, 0, 0)) : QBrush();
     for (int c = 0; c < columnCount(); ++c) it->setForeground(c, ink);
+    // The run can be followed in a long list.
+    if (state == RowState::kWorking) scrollToItem(it);
 }
 
 void CBatchList::MarkAllWaiting() {

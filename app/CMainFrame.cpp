@@ -22,11 +22,16 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QScreen>
 #include <QSet>
@@ -37,6 +42,7 @@
 #include <QTextEdit>
 #include <QThread>
 #include <QToolBar>
+#include <QVBoxLayout>
 #include <QUrl>
 
 namespace {
@@ -50,10 +56,24 @@ void PumpEvents() {
 
 QString ProgramPath() { return QCoreApplication::applicationFilePath(); }
 
+// QDesktopServices reports success as soon as the opener starts, even when no
+// program takes the file's type; the desktop's association is asked first.
+bool OpenWithDesktop(const QUrl& url) {
+    if (url.isLocalFile()) {
+        QProcess query;
+        query.start("xdg-mime", {"query", "default", QMimeDatabase().mimeTypeForFile(url.toLocalFile()).name()});
+        if (query.waitForFinished(3000) && query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0 &&
+            query.readAllStandardOutput().trimmed().isEmpty())
+            return false;
+    }
+    return QDesktopServices::openUrl(url);
+}
+
 } // namespace
 
 CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
-    : QMainWindow(parent), openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+    : QMainWindow(parent), openUrl(OpenWithDesktop),
+      helpPath(QString::fromStdString(CompanionFilePath(ProgramPath().toStdString(), "txt"))),
       settings_(MakeUnsetSettings()) {
     setWindowTitle(tr("Quorvel Image Resizer"));
     setObjectName("main-frame");
@@ -430,6 +450,25 @@ void CMainFrame::BrowseFolder(const QString& folder) {
     if (tree_->SelectPath(folder)) tree_->scrollToItem(tree_->currentItem());
 }
 
+QStringList CMainFrame::OpenPaths(const QStringList& paths) {
+    QList<QUrl> urls;
+    QStringList missing;
+    QString browse;
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        if (!info.exists()) {
+            missing << path;
+            continue;
+        }
+        const QString absolute = QDir::cleanPath(info.absoluteFilePath());
+        if (browse.isEmpty()) browse = info.isDir() ? absolute : QFileInfo(absolute).path();
+        urls << QUrl::fromLocalFile(absolute);
+    }
+    batchList_->AddToBatchList(CBatchList::ExpandDroppedPaths(urls));
+    if (!browse.isEmpty()) BrowseFolder(browse);
+    return missing;
+}
+
 void CMainFrame::SaveWindowState() {
     window_.folder = doc_->Folder();
     window_.splitter = centre_->saveState();
@@ -503,6 +542,7 @@ void CMainFrame::OnOpenOutputFolder() {
                                     QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        FitTitle(box);
         box->open();
     }
 }
@@ -512,19 +552,52 @@ void CMainFrame::WaitForRunDone() { run_->WaitForBatchDone(PumpEvents); }
 void CMainFrame::ClearBatchList() { batchList_->ClearRows(); }
 
 void CMainFrame::OnOnlineHelp() {
-    const QString help =
-        QString::fromStdString(CompanionFilePath(ProgramPath().toStdString(), "txt"));
-    QDesktopServices::openUrl(QUrl::fromLocalFile(help));
+    if (QFileInfo(helpPath).isFile() && openUrl(QUrl::fromLocalFile(helpPath))) return;
+    ShowHelpWindow();
+}
+
+// Where no program shows text files, the help is shown by us.
+void CMainFrame::ShowHelpWindow() {
+    if (auto* open = findChild<QDialog*>(kHelpWindowName)) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    QFile file(helpPath);
+    const QString text = file.open(QIODevice::ReadOnly)
+                             ? QString::fromUtf8(file.readAll())
+                             : tr("The help text %1 cannot be read: %2").arg(helpPath, file.errorString());
+    auto* window = new QDialog(this);
+    window->setObjectName(kHelpWindowName);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(tr("Quorvel Image Resizer Help"));
+    auto* layout = new QVBoxLayout(window);
+    auto* view = new QPlainTextEdit(text, window);
+    view->setReadOnly(true);
+    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    layout->addWidget(view);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, window);
+    connect(buttons, &QDialogButtonBox::rejected, window, &QDialog::close);
+    layout->addWidget(buttons);
+    // Wide enough for the text's 80 columns, never beyond the screen.
+    const QFontMetrics metrics(view->font());
+    const QRect available = (screen() ? screen() : QGuiApplication::primaryScreen())->availableGeometry();
+    window->resize(std::min(metrics.horizontalAdvance(QString(82, 'm')) + 60, available.width() - 40),
+                   std::min(metrics.lineSpacing() * 30 + 80, available.height() - 60));
+    FitTitle(window);
+    window->show();
 }
 
 void CMainFrame::OnAbout() {
-    QMessageBox box(this);
-    box.setObjectName(ids::Name(ids::kDialogAbout));
-    box.setWindowTitle(tr("About Quorvel Image Resizer"));
-    box.setIconPixmap(ProgramIcon().pixmap(32, 32));
-    box.setText(tr("Quorvel Image Resizer 1.0"));
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
+    auto* box = new QMessageBox(this);
+    box->setObjectName(ids::Name(ids::kDialogAbout));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(tr("About Quorvel Image Resizer"));
+    box->setIconPixmap(ProgramIcon().pixmap(32, 32));
+    box->setText(tr("Quorvel Image Resizer 1.0"));
+    box->setStandardButtons(QMessageBox::Ok);
+    FitTitle(box);
+    box->open();
 }
 
 void CMainFrame::OnCustomize() {

@@ -62,7 +62,10 @@ public:
     void RestoreDefaultLayout();
     // Panes at their default places and sizes; the report keeps its state.
     void ApplyDefaultLayout();
+    // Opens the help text with the desktop's program, or in a window of ours.
     void OnOnlineHelp();
+    void ShowHelpWindow();
+    static constexpr char kHelpWindowName[] = "help-window";
     void OnCustomize();
     // "Options...": the choices beside the record.
     void OnOptions();
@@ -75,8 +78,14 @@ public:
     const QString& RunSummary() const { return runSummary_; }
     // Opens files and folders with the desktop's programs; tests replace it.
     std::function<bool(const QUrl&)> openUrl;
+    // The help text beside the program; tests replace it.
+    QString helpPath;
     // Selects the folder in the Browse pane, which lists its images.
     void BrowseFolder(const QString& folder);
+    // The files (a folder: its images) of the command line into the batch
+    // list, the first one's folder browsed. Returns the paths that are
+    // neither a file nor a folder.
+    QStringList OpenPaths(const QStringList& paths);
     // Waits for the run to finish its rows (tests, and the command line).
     void WaitForRunDone();
 

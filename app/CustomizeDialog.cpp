@@ -1,5 +1,6 @@
 #include "CustomizeDialog.h"
 
+#include "DialogFit.h"
 #include "SettingsFile.h"
 
 #include <QAction>
@@ -52,6 +53,7 @@ CustomizeDialog::CustomizeDialog(QToolBar* toolbar, const QList<QAction*>& comma
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     resize(480, 420);
+    FitTitle(this);
 }
 
 void CustomizeDialog::accept() {

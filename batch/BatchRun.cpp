@@ -40,6 +40,10 @@ void MakeSubfolder(const std::string& folder, const std::string& subfolder) {
 
 } // namespace
 
+std::string LoadFailureText(const CRaster& image) {
+    return ErrorOr(image, "cannot open file");
+}
+
 SaveOutcome CreateNewFile(const std::string& path, FILE*& file, std::string& error) {
     file = nullptr;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -229,8 +233,7 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
     try {
         CRaster image;
         const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
-        // Every decoder leaves its reason; only a file never opened has none.
-        if (!image.HasPixels()) return failed(ErrorOr(image, "cannot open file"));
+        if (!image.HasPixels()) return failed(LoadFailureText(image));
         ApplyRowTransforms(image, settings_, options_, loaded);
         PrepareForSave(image, job.stem.saveType, settings_, options_);
         turns_.Wait(job.row);

@@ -18,6 +18,10 @@
 #include <string>
 #include <thread>
 
+// Why a load left no pixels: the decoder's text, or "cannot open file" when
+// no decoder ran (every decoder leaves its reason).
+std::string LoadFailureText(const CRaster& image);
+
 // How a new output file came out.
 enum class SaveOutcome { kSaved, kNameTaken, kFailed };
 

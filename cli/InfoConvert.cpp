@@ -9,22 +9,12 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-// Every decoder leaves its reason; only a file never opened has none.
-std::string ErrorText(const CRaster& image) {
-    const char* text = image.LastErrorText();
-    return *text ? text : "cannot open file";
-}
-
-} // namespace
-
 int RunInfo(const std::vector<std::string>& files) {
     int status = kExitOk;
     for (const std::string& path : files) {
         CRaster image(path, ImageTypeFromExtension(path));
         if (!image.HasPixels()) {
-            std::printf("%s: %s\n", path.c_str(), ErrorText(image).c_str());
+            std::printf("%s: %s\n", path.c_str(), LoadFailureText(image).c_str());
             status = kExitFailed;
             continue;
         }
@@ -50,7 +40,7 @@ int RunConvert(const std::string& in, const std::string& out) {
     }
     CRaster image(in, ImageTypeFromExtension(in));
     if (!image.HasPixels()) {
-        std::fprintf(stderr, "tessaline-batch: %s: %s\n", in.c_str(), ErrorText(image).c_str());
+        std::fprintf(stderr, "tessaline-batch: %s: %s\n", in.c_str(), LoadFailureText(image).c_str());
         return kExitFailed;
     }
     // The batch run's save: an existing file is never replaced, a failed

@@ -269,8 +269,9 @@ struct GifCodec::Composition {
 
 bool GifCodec::ReadScreen(ImageStream* stream, Composition& c) {
     uint8_t head[13];
-    if (stream->Read(head, 1, 13) != 13 || std::memcmp(head, "GIF8", 4) != 0)
-        return Fail("Not a GIF");
+    const size_t got = stream->Read(head, 1, 13);
+    if (got < 6 || std::memcmp(head, "GIF8", 4) != 0) return Fail("Not a GIF");
+    if (got != 13) return Fail("GIF header truncated");
     c.screen.width = GetLE16(head + 6);
     c.screen.height = GetLE16(head + 8);
     c.screen.background = head[11];

@@ -339,6 +339,10 @@ bool HeifCodec::Encode(ImageStream* stream, ImageType type) {
     heif_encoding_options* options = heif_encoding_options_alloc();
     // A profile beside identity coding: readers need the identity box too.
     options->save_two_colr_boxes_when_ICC_and_nclx_available = lossless;
+    // Pixels kept as stored (no auto-rotate) are turned by the container's
+    // boxes: readers of this format do not turn by the Exif.
+    const uint8_t orientation = GetOrientation();
+    options->image_orientation = heif_orientation(orientation >= 1 && orientation <= 8 ? orientation : 1);
     heif_image_handle* written = nullptr;
     heif_error error = heif_context_encode_image(context.get(), image.get(), encoder, options, &written);
     heif_encoding_options_free(options);

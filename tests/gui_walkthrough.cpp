@@ -1,7 +1,8 @@
 // Walks through a user's first run in the real window (under Xvfb, see
-// scripts/walkthrough.sh): picks a folder, adds its images, sets JPG at
-// quality 75, width 800 and a stamp, presses Start and saves screenshots
-// before, during and after the run. A tool for looking, not a test.
+// scripts/walkthrough.sh): picks a folder, adds its images and one that
+// fails, sets JPG at quality 75, width 800 and a stamp, presses Start and
+// saves screenshots before, during and after the run. A tool for looking,
+// not a test.
 #include "CBatchList.h"
 #include "CDialogOperation2.h"
 #include "CFolderTree.h"
@@ -12,8 +13,12 @@
 #include "CTessalineView.h"
 #include "Ids.h"
 
+#include "CRaster.h"
+#include "ImageType.h"
+
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QScreen>
@@ -36,10 +41,16 @@ int main(int argc, char** argv) {
     t.start();
     while (frame.View()->IsLoaderRunning() && t.elapsed() < 60000) QTest::qWait(20);
     frame.View()->selectAll();
-    // The preview follows the current thumbnail.
+    // The preview follows the current thumbnail: a photo, with the stamp marked.
     for (int i = 0; i < frame.View()->count(); ++i)
-        if (frame.View()->item(i)->text().endsWith(".png")) frame.View()->setCurrentItem(frame.View()->item(i), QItemSelectionModel::NoUpdate);
+        if (frame.View()->item(i)->text().endsWith("photo-01.jpg")) frame.View()->setCurrentItem(frame.View()->item(i), QItemSelectionModel::NoUpdate);
     frame.BatchList()->AddToBatchList(frame.View()->SelectedPaths());
+    // A row that fails: readable when added, spoilt before the run.
+    const QString spoilt = out + "/spoilt.bmp";
+    CRaster small(16, 16, 24);
+    small.SaveFile(spoilt.toStdString(), kTypeBmp);
+    frame.BatchList()->AddToBatchList({spoilt});
+    QFile(spoilt).resize(20);
     CDialogOperation2* pane = frame.OperationPane();
     pane->AddOutputFolder(out);
     pane->findChild<QComboBox*>(ids::Name(ids::kFormatList))->setCurrentIndex(1);

@@ -23,6 +23,7 @@
 #include "WindowState.h"
 
 #include "CRaster.h"
+#include "FormatTable.h"
 #include "ImageMetadata.h"
 #include "ImageType.h"
 
@@ -31,6 +32,8 @@
 #include <QColorDialog>
 #include <QFontDialog>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QPlainTextEdit>
 #include <QTimer>
 #include <QToolTip>
 #include <QComboBox>
@@ -638,6 +641,104 @@ private slots:
         QVERIFY(!refused.isAccepted());
     }
 
+    void commandLineFilesAndFolders_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("browsed"); // below dir_
+        QTest::addColumn<QStringList>("missing");
+        QTest::newRow("a file") << QStringList{"photos/2.bmp"} << 1 << "photos" << QStringList{};
+        QTest::newRow("a folder: its images") << QStringList{"photos/"} << 4 << "photos" << QStringList{};
+        QTest::newRow("missing, then files") << QStringList{"gone.jpg", "photos/A.bmp", "photos/broken.bmp", "photos/b.bmp"}
+                                             << 2 << "photos" << QStringList{"gone.jpg"};
+        QTest::newRow("nothing there") << QStringList{"gone.jpg"} << 0 << "" << QStringList{"gone.jpg"};
+    }
+
+    void commandLineFilesAndFolders() {
+        QFETCH(QStringList, args);
+        QFETCH(int, rows);
+        QFETCH(QString, browsed);
+        QFETCH(QStringList, missing);
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(dir_.path());
+        CMainFrame frame(Ini());
+        const QStringList gone = frame.OpenPaths(args);
+        QDir::setCurrent(before);
+        QCOMPARE(gone, missing);
+        QCOMPARE(frame.BatchList()->topLevelItemCount(), rows);
+        for (int row = 0; row < rows; ++row) QVERIFY(QFileInfo(frame.BatchList()->RowPath(row)).isAbsolute());
+        QCOMPARE(frame.Document()->Folder(), browsed.isEmpty() ? QString() : dir_.filePath(browsed));
+    }
+
+    // "Open With" offers us for the types we read, and passes every file.
+    void desktopFileDeclaresEveryReadableType() {
+        QFile file(TESSALINE_DESKTOP_FILE);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QStringList declared;
+        QString exec;
+        for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
+            if (line.startsWith("MimeType=")) declared = line.mid(9).split(';', Qt::SkipEmptyParts);
+            if (line.startsWith("Exec=")) exec = line.mid(5);
+        }
+        QCOMPARE(exec, QString("tessaline %F"));
+        const QMimeDatabase db;
+        if (db.mimeTypeForName("image/png").suffixes().isEmpty()) QSKIP("no shared MIME database");
+        for (const ImageFormat& format : ImageFormats())
+            for (std::string_view ext : format.extensions) {
+                const QMimeType type =
+                    db.mimeTypeForFile("x" + QString::fromLatin1(ext.data(), int(ext.size())), QMimeDatabase::MatchExtension);
+                if (!type.isDefault())
+                    QVERIFY2(declared.contains(type.name()), qPrintable(type.name() + " for " + ext.data()));
+            }
+        for (const QString& name : declared) {
+            const QMimeType type = db.mimeTypeForName(name);
+            QVERIFY2(type.isValid(), qPrintable(name));
+            bool readable = type.suffixes().isEmpty(); // known by content only
+            for (const QString& suffix : type.suffixes())
+                readable = readable || ImageTypeFromExtension(("x." + suffix).toStdString()) != kTypeUnknown;
+            QVERIFY2(readable, qPrintable(name + " is not read"));
+        }
+    }
+
+    void helpWindowAndTitles() {
+        CMainFrame frame(Ini());
+        frame.show();
+        QFile help(dir_.filePath("help.txt"));
+        QVERIFY(help.open(QIODevice::WriteOnly));
+        help.write("Pick a folder.\n");
+        help.close();
+        int asked = 0;
+        bool associated = true;
+        frame.openUrl = [&](const QUrl&) { return ++asked, associated; };
+        const auto helpWindow = [&] { return frame.findChild<QDialog*>(CMainFrame::kHelpWindowName); };
+        struct Case {
+            QString path;
+            bool associated;
+            QString shows; // empty: no window of ours
+        } cases[] = {{help.fileName(), true, ""},
+                     {help.fileName(), false, "Pick a folder.\n"},
+                     {dir_.filePath("gone.txt"), true, "cannot be read"}};
+        for (const Case& c : cases) {
+            frame.helpPath = c.path;
+            associated = c.associated;
+            frame.Command(ids::kCmdOnlineHelp)->trigger();
+            QDialog* window = helpWindow();
+            QCOMPARE(window != nullptr, !c.shows.isEmpty());
+            if (!window) continue;
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            QVERIFY(window->findChild<QPlainTextEdit*>()->toPlainText().contains(c.shows));
+            QVERIFY(window->width() >= TitleWidth(window));
+            delete window;
+        }
+        QCOMPARE(asked, 2); // a missing help file is not handed on
+
+        frame.Command(ids::kCmdAbout)->trigger();
+        auto* about = frame.findChild<QMessageBox*>(ids::Name(ids::kDialogAbout));
+        QVERIFY(about && QTest::qWaitForWindowExposed(about));
+        QVERIFY(about->width() >= TitleWidth(about));
+        QCOMPARE(about->text(), QString("Quorvel Image Resizer 1.0"));
+        about->accept();
+    }
+
     // A folder dropped with the modifier brings the images of its subfolders,
     // a link back up is not followed for ever, and a drop is never a move.
     void dropFolderTreeOnBatchList() {
@@ -746,6 +847,35 @@ private slots:
         QCOMPARE(closed.Next(), 0);
         closed.Close();
         QCOMPARE(closed.Next(), -1);
+    }
+
+    // The range the loader draws first, against a scan of every item, at the
+    // top, the middle and the end of a long list.
+    void browseVisibleRange() {
+        const QString many = dir_.filePath("many");
+        QDir().mkpath(many);
+        for (int i = 0; i < 90; ++i) WriteImage(QString("%1/m%2.bmp").arg(many).arg(i, 2, 10, QChar('0')), 4, 3);
+        CMainFrame frame(Ini());
+        frame.resize(700, 500);
+        frame.show();
+        frame.Document()->SetFolder(many);
+        CTessalineView* view = frame.View();
+        QVERIFY(WaitFor([&] { return !view->IsLoaderRunning(); }));
+        QScrollBar* bar = view->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        for (int value : {0, bar->maximum() / 2, bar->maximum()}) {
+            bar->setValue(value);
+            QCoreApplication::processEvents();
+            int first = -1, last = -1;
+            for (int i = 0; i < view->count(); ++i) {
+                if (!view->visualItemRect(view->item(i)).intersects(view->viewport()->rect())) continue;
+                if (first < 0) first = i;
+                last = i;
+            }
+            QCOMPARE(view->VisibleRange(), std::make_pair(first, last));
+        }
+        QCOMPARE(view->VisibleRange().second, 89);
+        QVERIFY(view->VisibleRange().first > 0);
     }
 
     void browseListOrderAndFolderChange() {
@@ -1005,24 +1135,44 @@ private slots:
         QVERIFY(Find<CGroupLine>(pane, ids::kGroupResize)->isEnabled());
     }
 
+    // Closing the window while eight rows are in hand: each started row is
+    // finished and reported, its file whole; no row starts after the close.
     void closeDuringARun() {
         auto* frame = new CMainFrame(Ini());
         frame->show();
         const QString big = dir_.filePath("big");
+        QDir().mkpath(big);
         QStringList files;
-        for (int i = 0; i < 12; ++i) files << QString("%1/p%2.bmp").arg(big).arg(i, 2, 10, QChar('0'));
+        for (int i = 0; i < 24; ++i) {
+            const QString first = QString("%1/p%2.bmp").arg(big).arg(i % 12, 2, 10, QChar('0'));
+            if (!QFile::exists(first)) WriteImage(first, 2400, 1800);
+            files << (i < 12 ? first : QString("%1/q%2.bmp").arg(big).arg(i, 2, 10, QChar('0')));
+            if (i >= 12) QVERIFY(QFile::exists(files.back()) || QFile::link(first, files.back()));
+        }
         frame->BatchList()->AddToBatchList(files);
-        QDir().mkpath(dir_.filePath("out-close"));
-        frame->OperationPane()->AddOutputFolder(dir_.filePath("out-close"));
+        const QString out = dir_.filePath("out-close");
+        QDir().mkpath(out);
+        frame->OperationPane()->AddOutputFolder(out);
         Find<QComboBox>(frame->OperationPane(), ids::kFormatList)->setCurrentIndex(5);
+        frame->Options().threads = 8;
         frame->OnStart();
         QVERIFY(WaitFor([&] { return frame->ProgressBar()->value() >= 1; }));
         frame->close();
         QVERIFY(!frame->Run().IsRunning());
+        const int started = 24 - frame->BatchList()->CountRows(RowState::kWaiting);
+        QStringList lines = frame->Report()->toPlainText().split('\n', Qt::SkipEmptyParts);
+        lines.removeLast(); // the summary
         delete frame;
         QVERIFY(QFile::exists(Ini()));
-        const int written = int(QDir(dir_.filePath("out-close")).entryList(QDir::Files).size());
-        QVERIFY(written >= 1 && written < 12);
+        QVERIFY2(started >= 1 && started < 24, qPrintable(QString::number(started)));
+        QCOMPARE(int(lines.size()), 2 * started);
+        for (int i = 0; i < started; ++i) QCOMPARE(lines[2 * i], "resize image: " + files[i]);
+        const QStringList written = QDir(out).entryList(QDir::Files);
+        QCOMPARE(int(written.size()), started);
+        for (const QString& name : written) {
+            CRaster back((out + '/' + name).toStdString(), kTypeTiff);
+            QVERIFY2(back.GetWidth() == 2400 && back.GetHeight() == 1800, qPrintable(name));
+        }
     }
 };
 

@@ -45,7 +45,8 @@ TEST_F(Cli, UnreadableFilesSayWhy) {
         std::string bytes;
         const char* reason;
     } cases[] = {
-        {"short.gif", std::string("GIF89a\x01\x00", 8), "Not a GIF"},
+        {"short.gif", std::string("GIF89a\x01\x00", 8), "GIF header truncated"},
+        {"foreign.gif", "BM not a GIF", "Not a GIF"},
         {"frameless.gif", std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00;", 14),
          "GIF image not found"},
         {"short.ico", std::string("\0\0\1\0", 4), "Not an icon"},

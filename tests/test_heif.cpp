@@ -215,6 +215,28 @@ TEST(Heif, AvifCarriesMetadataAndAlpha) {
     }
 }
 
+// Pixels written as stored with a camera orientation (no auto-rotate) come
+// out upright through the container's boxes, as readers of AVIF turn them.
+TEST(Heif, AvifOfUnturnedPixelsIsShownUpright) {
+    TempDir dir;
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE("orientation " + std::to_string(orientation));
+        CRaster image = Marked(48, 32);
+        image.SetOrientation(uint8_t(orientation));
+        image.SetLossless(true);
+        const std::string path = dir / "turned.avif";
+        std::filesystem::remove(path);
+        ASSERT_TRUE(image.SaveFile(path, kTypeAvif)) << image.LastErrorText();
+        CRaster back(path, kTypeAvif);
+        ASSERT_TRUE(back.HasPixels()) << back.LastErrorText();
+        EXPECT_EQ(back.GetOrientation(), 1);
+        ASSERT_TRUE(TurnUpright(image));
+        ASSERT_EQ(back.GetWidth(), image.GetWidth());
+        ASSERT_EQ(back.GetHeight(), image.GetHeight());
+        EXPECT_EQ(Worst(back, image), 0);
+    }
+}
+
 // HEIC is read, never written: the save names the way out.
 TEST(Heif, HeicIsNotWritten) {
     CRaster image = Marked(8, 8);

@@ -636,6 +636,9 @@ void DecodeQuietly(Bytes data, uint32_t forced = 0) {
     Decode(std::move(data), &d, forced, forced);
     if (d.ok) {
         EXPECT_LE(d.image.GetWidth(), MetafileCodec::kMaxSide);
+    } else {
+        EXPECT_NE(d.error, "") << d.image.HasPixels();
+        EXPECT_FALSE(d.image.HasPixels());
     }
 }
 

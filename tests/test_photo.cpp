@@ -5,7 +5,7 @@
 #include "ImageType.h"
 #include "JpegCodec.h"
 #include "Metadata.h"
-#include "PhotoTestSupport.h"
+#include "support/Photos.h"
 #include "RowTransforms.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 #include <sys/wait.h>
 #include <vector>
 
-using namespace phototest;
+using namespace testkit;
 
 namespace {
 
@@ -24,7 +24,7 @@ constexpr const char* kProfile = "/usr/share/color/icc/ghostscript/a98.icc";
 std::string Tagged(const TempDir& dir, bool thumbnail = false) {
     const std::string path = dir / "camera.jpg";
     std::string args = std::string(kCameraTags) + " '-Orientation#=6' '-ICC_Profile<=" + kProfile + "'";
-    if (thumbnail) args += " '-ThumbnailImage<='" + Q(path);
+    if (thumbnail) args += " '-ThumbnailImage<='" + Quote(path);
     return MakePhoto(path, 60, 40, args) ? path : "";
 }
 
@@ -50,7 +50,7 @@ bool RunRow(const std::string& in, const std::string& out, const OperationSettin
 }
 
 // Largest channel difference between two pictures of one size, -1 otherwise.
-int Difference(const std::string& a, const std::string& b) {
+int LargestDifference(const std::string& a, const std::string& b) {
     CRaster x(a, ImageTypeFromExtension(a)), y(b, ImageTypeFromExtension(b));
     if (!x.HasPixels() || x.GetWidth() != y.GetWidth() || x.GetHeight() != y.GetHeight()) return -1;
     int worst = 0;
@@ -93,7 +93,7 @@ int QuadrantDifference(const std::string& a, const std::string& b) {
 
 // Raw blocks go through every codec that holds them and come back as read.
 TEST(PhotoBlocks, EachCodecCarriesThemBothWays) {
-    if (!HaveTools() || access(kProfile, R_OK) != 0) GTEST_SKIP() << "needs ImageMagick, exiftool, a98.icc";
+    if (!HavePhotoTools() || access(kProfile, R_OK) != 0) GTEST_SKIP() << "needs ImageMagick, exiftool, a98.icc";
     TempDir dir;
     const std::string input = Tagged(dir);
     ASSERT_FALSE(input.empty());
@@ -101,13 +101,13 @@ TEST(PhotoBlocks, EachCodecCarriesThemBothWays) {
     ASSERT_TRUE(source.HasPixels());
     ASSERT_NE(source.Metadata(), nullptr);
     EXPECT_EQ(source.GetOrientation(), 6);
-    const std::string fields = Fields(input);
+    const std::string fields = ExifFields(input);
     for (const char* ext : {"jpg", "png", "tif"}) {
         SCOPED_TRACE(ext);
         const std::string out = dir / (std::string("out.") + ext);
         const ImageType type = ImageTypeFromExtension(out);
         ASSERT_TRUE(source.SaveFile(out, type)) << source.LastErrorText();
-        EXPECT_EQ(Fields(out), fields);
+        EXPECT_EQ(ExifFields(out), fields);
         CRaster back(out, type);
         ASSERT_TRUE(back.HasPixels());
         ASSERT_NE(back.Metadata(), nullptr);
@@ -125,11 +125,11 @@ TEST(PhotoBlocks, EachCodecCarriesThemBothWays) {
 
 // PNG files written by ImageMagick keep XMP and IPTC as raw profile text.
 TEST(PhotoBlocks, PngRawProfilesAreRead) {
-    if (!HaveTools() || access(kProfile, R_OK) != 0) GTEST_SKIP() << "needs ImageMagick, exiftool, a98.icc";
+    if (!HavePhotoTools() || access(kProfile, R_OK) != 0) GTEST_SKIP() << "needs ImageMagick, exiftool, a98.icc";
     TempDir dir;
     const std::string input = Tagged(dir), png = dir / "magick.png";
     ASSERT_FALSE(input.empty());
-    ASSERT_EQ(std::system(("/usr/bin/convert " + Q(input) + " " + Q(png)).c_str()), 0);
+    ASSERT_EQ(std::system(("/usr/bin/convert " + Quote(input) + " " + Quote(png)).c_str()), 0);
     CRaster image(png, kTypePng);
     ASSERT_NE(image.Metadata(), nullptr);
     const ImageMetadata& m = *image.Metadata();
@@ -141,7 +141,7 @@ TEST(PhotoBlocks, PngRawProfilesAreRead) {
 
 // JPEG's extended XMP (a packet beyond one segment) comes back whole.
 TEST(PhotoBlocks, JpegExtendedXmpRoundTrips) {
-    if (!HaveTools()) GTEST_SKIP() << "needs ImageMagick and exiftool";
+    if (!HavePhotoTools()) GTEST_SKIP() << "needs ImageMagick and exiftool";
     TempDir dir;
     const std::string input = dir / "long.jpg", out = dir / "out.jpg";
     const std::string text(100000, 'x');
@@ -150,14 +150,14 @@ TEST(PhotoBlocks, JpegExtendedXmpRoundTrips) {
     ASSERT_NE(image.Metadata(), nullptr);
     EXPECT_FALSE(image.Metadata()->xmpExtension.empty());
     ASSERT_TRUE(image.SaveFile(out, kTypeJpeg));
-    EXPECT_EQ(phototest::Run("exiftool -q -m -XMP:Description -b " + Q(out)), text);
+    EXPECT_EQ(ShellOutput("exiftool -q -m -XMP:Description -b " + Quote(out)), text);
     // Formats without the split get one packet holding both parts.
     RunOptions options;
     options.metadata = MetadataMode::kKeepAll;
     for (const char* name : {"merged.png", "kept.jpg"}) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(RunRow(input, dir / name, ResizeTo(8), options));
-        EXPECT_EQ(phototest::Run("exiftool -q -m -XMP:Description -b " + Q(dir / name)), text);
+        EXPECT_EQ(ShellOutput("exiftool -q -m -XMP:Description -b " + Quote(dir / name)), text);
     }
 }
 
@@ -165,7 +165,7 @@ TEST(PhotoBlocks, JpegExtendedXmpRoundTrips) {
 // inputs of each such type: the camera's fields at the output's size, no
 // stale thumbnail; no location, or nothing at all.
 TEST(PhotoMetadata, OutputsCarryTheChosenFields) {
-    if (!HaveTools() || access(kProfile, R_OK) != 0) GTEST_SKIP() << "needs ImageMagick, exiftool, a98.icc";
+    if (!HavePhotoTools() || access(kProfile, R_OK) != 0) GTEST_SKIP() << "needs ImageMagick, exiftool, a98.icc";
     TempDir dir;
     const std::string jpeg = Tagged(dir, true);
     ASSERT_FALSE(jpeg.empty());
@@ -202,7 +202,7 @@ TEST(PhotoMetadata, OutputsCarryTheChosenFields) {
             std::string expected = c.fields;
             // A TIFF always has its own orientation tag: 1, as written.
             if (c.mode == MetadataMode::kStripAll && std::string(ext) == "tif") expected[8] = '1';
-            EXPECT_EQ(Fields(out), expected);
+            EXPECT_EQ(ExifFields(out), expected);
         }
     }
 }
@@ -210,7 +210,7 @@ TEST(PhotoMetadata, OutputsCarryTheChosenFields) {
 // Every camera orientation comes out upright, as ImageMagick's -auto-orient
 // shows it: JPEG by its Exif tag, TIFF (RGB and palette) by its own tag.
 TEST(PhotoOrientation, EveryOrientationComesOutUpright) {
-    if (!HaveTools()) GTEST_SKIP() << "needs ImageMagick and exiftool";
+    if (!HavePhotoTools()) GTEST_SKIP() << "needs ImageMagick and exiftool";
     static const char* const kTiffNames[] = {"TopLeft",    "TopRight",  "BottomRight",
                                              "BottomLeft", "LeftTop",   "RightTop",
                                              "RightBottom", "LeftBottom"};
@@ -226,23 +226,23 @@ TEST(PhotoOrientation, EveryOrientationComesOutUpright) {
         ASSERT_TRUE(MakePhoto(inputs[0], 60, 40, "'-Orientation#=" + n + "'"));
         for (int k = 1; k < 3; ++k) {
             const std::string type = k == 1 ? "TrueColor" : "Palette";
-            ASSERT_EQ(std::system(("/usr/bin/convert " + Q(inputs[0]) + " -type " + type + " -orient " +
-                                   kTiffNames[o - 1] + " " + Q(inputs[k])).c_str()), 0);
+            ASSERT_EQ(std::system(("/usr/bin/convert " + Quote(inputs[0]) + " -type " + type + " -orient " +
+                                   kTiffNames[o - 1] + " " + Quote(inputs[k])).c_str()), 0);
         }
         for (const std::string& in : inputs) {
             SCOPED_TRACE(in);
             const std::string out = in + ".png", reference = in + ".ref.png";
             ASSERT_TRUE(RunRow(in, out, settings, options));
-            ASSERT_EQ(std::system(("/usr/bin/convert " + Q(in) + " -auto-orient " + Q(reference)).c_str()), 0);
-            const int difference = Difference(out, reference);
+            ASSERT_EQ(std::system(("/usr/bin/convert " + Quote(in) + " -auto-orient " + Quote(reference)).c_str()), 0);
+            const int difference = LargestDifference(out, reference);
             EXPECT_GE(difference, 0) << "sizes differ";
             EXPECT_LE(difference, 2);
             if (in == inputs[0]) {
-                EXPECT_EQ(Fields(out).substr(0, 10), "-|-|-|-|1|");
+                EXPECT_EQ(ExifFields(out).substr(0, 10), "-|-|-|-|1|");
             }
         }
         // --info gives the size as shown.
-        const std::string info = phototest::Run(std::string(TESSALINE_BATCH_EXE) + " --info " + Q(inputs[0]));
+        const std::string info = ShellOutput(std::string(TESSALINE_BATCH_EXE) + " --info " + Quote(inputs[0]));
         EXPECT_NE(info.find(o >= 5 ? ": 40x60," : ": 60x40,"), std::string::npos) << info;
     }
 }
@@ -251,7 +251,7 @@ TEST(PhotoOrientation, EveryOrientationComesOutUpright) {
 // match ImageMagick's conversion; a CMYK JPEG goes through its own profile.
 TEST(PhotoColour, ProfileLeftOnlyAfterConvertingToSrgb) {
     const std::string icc = "/usr/share/color/icc/ghostscript/";
-    if (!HaveTools() || access((icc + "a98.icc").c_str(), R_OK) != 0 ||
+    if (!HavePhotoTools() || access((icc + "a98.icc").c_str(), R_OK) != 0 ||
         access((icc + "default_cmyk.icc").c_str(), R_OK) != 0)
         GTEST_SKIP() << "needs ImageMagick, exiftool and ghostscript's profiles";
     TempDir dir;
@@ -260,11 +260,11 @@ TEST(PhotoColour, ProfileLeftOnlyAfterConvertingToSrgb) {
     ASSERT_EQ(std::system(("/usr/bin/convert -size 64x48 xc:'rgb(200,150,100)' -fill 'rgb(60,160,90)' "
                            "-draw 'rectangle 32,0 63,23' -fill 'rgb(90,80,190)' -draw 'rectangle 0,24 "
                            "31,47' -fill 'rgb(230,220,210)' -draw 'rectangle 32,24 63,47' -quality 95 " +
-                           Q(adobe)).c_str()), 0);
+                           Quote(adobe)).c_str()), 0);
     ASSERT_EQ(std::system(("exiftool -q -overwrite_original '-ICC_Profile<=" + icc + "a98.icc' " +
-                           Q(adobe) + " >/dev/null").c_str()), 0);
-    ASSERT_EQ(std::system(("/usr/bin/convert " + Q(adobe) + " -profile " + icc + "srgb.icc -profile " +
-                           icc + "default_cmyk.icc " + Q(cmyk)).c_str()), 0);
+                           Quote(adobe) + " >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system(("/usr/bin/convert " + Quote(adobe) + " -profile " + icc + "srgb.icc -profile " +
+                           icc + "default_cmyk.icc " + Quote(cmyk)).c_str()), 0);
     struct Case {
         std::string in, out;
         MetadataMode mode;
@@ -283,10 +283,10 @@ TEST(PhotoColour, ProfileLeftOnlyAfterConvertingToSrgb) {
         options.metadata = c.mode;
         ASSERT_TRUE(RunRow(c.in, c.out, settings, options));
         const std::string reference = c.out + ".ref.png";
-        ASSERT_EQ(std::system(("/usr/bin/convert " + Q(c.in) + " -profile " + icc + "srgb.icc " +
-                               Q(reference)).c_str()), 0);
+        ASSERT_EQ(std::system(("/usr/bin/convert " + Quote(c.in) + " -profile " + icc + "srgb.icc " +
+                               Quote(reference)).c_str()), 0);
         const bool dithered = c.out.ends_with(".gif");
-        const int difference = dithered ? QuadrantDifference(c.out, reference) : Difference(c.out, reference);
+        const int difference = dithered ? QuadrantDifference(c.out, reference) : LargestDifference(c.out, reference);
         EXPECT_GE(difference, 0) << "sizes differ";
         EXPECT_LE(difference, c.tolerance);
         // The unconverted pixels differ by far more: the test can tell.
@@ -314,7 +314,7 @@ TEST(PhotoOptions, BatchCommandSetsThem) {
         SCOPED_TRACE(c.args);
         TempDir dir;
         const std::string ini = dir / "s.ini";
-        const int status = std::system((std::string(TESSALINE_BATCH_EXE) + " --settings " + Q(ini) +
+        const int status = std::system((std::string(TESSALINE_BATCH_EXE) + " --settings " + Quote(ini) +
                                         " --save-settings " + c.args + " >/dev/null 2>&1").c_str());
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), c.status);

@@ -574,7 +574,7 @@ TEST(PngCorpus, DamagedImageDataNeverCrashes) {
                     for (int s = 0; s < 4; ++s)
                         damaged[at + 8 + n + s] = uint8_t(crc >> (24 - 8 * s));
                     CRaster image;
-                    DecodeBytes(image, damaged, kTypePng);
+                    DecodeOrFailCleanly(image, damaged, kTypePng);
                 }
             }
             at += 12 + n;

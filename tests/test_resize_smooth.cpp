@@ -1,5 +1,5 @@
 // The smooth resample: exact flat colours, means, centring, alpha edges.
-#include "RandomImage.h"
+#include "support/Images.h"
 #include "Resize.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,8 @@
 #include <cstring>
 #include <random>
 #include <string>
+
+using namespace testkit;
 
 namespace {
 

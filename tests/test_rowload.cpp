@@ -3,6 +3,7 @@
 #include "ImageType.h"
 #include "RowLoad.h"
 #include "RowTransforms.h"
+#include "support/Photos.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 #include <string>
 
 namespace fs = std::filesystem;
+using testkit::HaveExiftool;
+using testkit::TagWithExiftool;
 
 namespace {
 
@@ -47,11 +50,8 @@ std::string MakeJpeg(const fs::path& dir, int orientation) {
     image.SetQuality(95);
     const std::string path = (dir / ("photo" + std::to_string(orientation) + ".jpg")).string();
     if (!image.SaveFile(path, kTypeJpeg)) return "";
-    if (orientation > 1) {
-        const std::string cmd = "exiftool -q -overwrite_original -n -Orientation=" +
-                                std::to_string(orientation) + " " + path;
-        if (std::system(cmd.c_str()) != 0) return "";
-    }
+    if (orientation > 1 && !TagWithExiftool(path, "-n -Orientation=" + std::to_string(orientation)))
+        return "";
     return path;
 }
 
@@ -71,7 +71,7 @@ double Psnr(const CRaster& a, const CRaster& b) {
 TEST(RowLoad, ReducedDecodesComeOutAsFullOnes) {
     const fs::path dir = fs::temp_directory_path() / ("tessaline-rowload-" + std::to_string(getpid()));
     fs::create_directories(dir);
-    const bool exiftool = std::system("exiftool -ver >/dev/null 2>&1") == 0;
+    const bool exiftool = HaveExiftool();
     struct Case {
         int orientation;
         int32_t mode, w, h;

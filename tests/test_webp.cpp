@@ -193,7 +193,7 @@ TEST(Webp, DamagedFilesFailCleanly) {
         ASSERT_TRUE(encoded);
         ForEachDamagedCopy(file, DamagePlan{.cuts = 24, .header = 40, .spread = 40}, [](const Bytes& bytes) {
             CRaster back;
-            if (DecodeBytes(back, bytes, kTypeWebp)) {
+            if (DecodeOrFailCleanly(back, bytes, kTypeWebp)) {
                 EXPECT_EQ(back.GetWidth(), 29u);
                 EXPECT_EQ(back.GetHeight(), 17u);
             }

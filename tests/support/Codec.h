@@ -20,6 +20,15 @@ inline bool DecodeBytes(CRaster& image, const Bytes& bytes, ImageType type) {
     return image.Decode(&stream, type);
 }
 
+// Decodes damaged input: a failure must be clean, no pixels and a text
+// saying why; the caller checks what a success must hold.
+inline bool DecodeOrFailCleanly(CRaster& image, const Bytes& bytes, ImageType type) {
+    if (DecodeBytes(image, bytes, type)) return true;
+    EXPECT_FALSE(image.HasPixels()) << ImageTypeName(type) << ", " << bytes.size() << " bytes";
+    EXPECT_STRNE(image.LastErrorText(), "") << ImageTypeName(type) << ", " << bytes.size() << " bytes";
+    return false;
+}
+
 // What the encoder wrote, also when it failed.
 inline Bytes EncodeBytes(CRaster& image, ImageType type, bool* ok = nullptr) {
     MemoryImageStream stream;

@@ -2,24 +2,19 @@
 // and exiftool's reading of what we wrote.
 #pragma once
 
-#include "support/Files.h"
-#include "support/Process.h"
+#include "Magick.h"
+#include "Process.h"
 
 #include <string>
 #include <unistd.h>
 
-namespace phototest {
+namespace testkit {
 
-using namespace testkit;
+inline bool HaveExiftool() { return ::access("/usr/bin/exiftool", X_OK) == 0; }
+inline bool HavePhotoTools() { return HaveImageMagick() && HaveExiftool(); }
 
-inline bool HaveTools() {
-    return access("/usr/bin/convert", X_OK) == 0 && access("/usr/bin/exiftool", X_OK) == 0;
-}
-
-inline std::string Q(const std::string& s) { return Quote(s); }
-
-// The command's output without its last line break.
-inline std::string Run(const std::string& command) {
+// A shell command's output without its last line break.
+inline std::string ShellOutput(const std::string& command) {
     std::string out = RunShell(command, Stderr::Dropped).out;
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
         out.pop_back();
@@ -27,13 +22,13 @@ inline std::string Run(const std::string& command) {
 }
 
 // Fields a photo carries, as exiftool reads them ("-" when absent).
-inline constexpr const char* kFields =
+inline constexpr const char* kExifFields =
     "${EXIF:DateTimeOriginal}|${EXIF:Make}|${EXIF:Model}|${EXIF:Copyright}|"
     "${EXIF:Orientation#}|${EXIF:ExifImageWidth}x${EXIF:ExifImageHeight}|${GPS:GPSLatitude#}|"
     "${XMP:Creator}|${IPTC:Keywords}|${ICC_Profile:ProfileDescription}|${EXIF:ThumbnailLength}";
 
-inline std::string Fields(const std::string& path) {
-    return Run("exiftool -q -m -f -p " + Q(kFields) + " " + Q(path));
+inline std::string ExifFields(const std::string& path) {
+    return ShellOutput("exiftool -q -m -f -p " + Quote(kExifFields) + " " + Quote(path));
 }
 
 // The camera fields every photo below carries.
@@ -41,6 +36,13 @@ inline constexpr const char* kCameraTags =
     "-DateTimeOriginal='2021:05:06 07:08:09' -Make=Quill -Model='Q 1' "
     "-Copyright='(c) Someone' -GPSLatitude=48.1 -GPSLatitudeRef=N -GPSLongitude=11.5 "
     "-GPSLongitudeRef=E -XMP-dc:Creator=Ann -IPTC:Keywords=kw";
+
+// Writes exiftool's arguments (split by the shell) into the file in place.
+inline bool TagWithExiftool(const std::string& path, const std::string& exiftoolArgs) {
+    return RunShell("exiftool -q -m -overwrite_original " + exiftoolArgs + " " + Quote(path),
+                    Stderr::Dropped)
+               .status == 0;
+}
 
 // A w x h picture with four coloured quadrants (so turns and mirrors show),
 // written by ImageMagick in the type of path's extension, then tagged.
@@ -52,14 +54,12 @@ inline bool MakePhoto(const std::string& path, int w, int h, const std::string& 
                              std::to_string(h / 2) + " " + std::to_string(w / 2 - 1) + "," +
                              std::to_string(h - 1) + "'";
     const std::string size = std::to_string(w) + "x" + std::to_string(h);
-    if (RunShell("/usr/bin/convert -size " + size + " xc:white " + draw + " -quality 95 " + Q(path),
+    if (RunShell("/usr/bin/convert -size " + size + " xc:white " + draw + " -quality 95 " +
+                     Quote(path),
                  Stderr::Dropped)
             .status != 0)
         return false;
-    if (exiftoolArgs.empty()) return true;
-    return RunShell("exiftool -q -m -overwrite_original " + exiftoolArgs + " " + Q(path),
-                    Stderr::Dropped)
-               .status == 0;
+    return exiftoolArgs.empty() || TagWithExiftool(path, exiftoolArgs);
 }
 
-} // namespace phototest
+} // namespace testkit
