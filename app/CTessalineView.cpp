@@ -127,10 +127,9 @@ void CTessalineView::LoaderThreadEnded(int generation, std::thread::id id) {
 
 // Items are laid out row by row in index order, so the ones in sight are
 // found by bisection on their rectangles.
-void CTessalineView::UpdateVisibleRange() {
-    if (!queue_ || count() == 0) return;
+std::pair<int, int> CTessalineView::VisibleRange() const {
     const auto rect = [this](int i) { return visualRect(model()->index(i, 0)); };
-    if (rect(0).isEmpty()) return; // not laid out yet
+    if (count() == 0 || rect(0).isEmpty()) return {-1, -1};
     const int height = viewport()->height();
     int lo = 0, hi = count();
     while (lo < hi) { // first item not wholly above the viewport
@@ -145,7 +144,12 @@ void CTessalineView::UpdateVisibleRange() {
         if (rect(mid).top() < height) lo = mid + 1;
         else hi = mid;
     }
-    queue_->SetVisible(first, std::max(first, lo - 1));
+    return {first, std::max(first, lo - 1)};
+}
+
+void CTessalineView::UpdateVisibleRange() {
+    const auto [first, last] = VisibleRange();
+    if (queue_ && first >= 0) queue_->SetVisible(first, last);
 }
 
 QStringList CTessalineView::SelectedPaths() const {

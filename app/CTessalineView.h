@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class CTessalineDoc;
@@ -26,6 +27,8 @@ public:
     // background and what they deliver is dropped.
     void StopThumbnailLoader();
     bool IsLoaderRunning() const { return loaderRunning_; }
+    // The first and last item in sight, (-1, -1) before the items are laid out.
+    std::pair<int, int> VisibleRange() const;
     // Count of thumbnails drawn by the current or last loader.
     int ThumbnailsDrawn() const { return drawn_; }
 

@@ -849,6 +849,35 @@ private slots:
         QCOMPARE(closed.Next(), -1);
     }
 
+    // The range the loader draws first, against a scan of every item, at the
+    // top, the middle and the end of a long list.
+    void browseVisibleRange() {
+        const QString many = dir_.filePath("many");
+        QDir().mkpath(many);
+        for (int i = 0; i < 90; ++i) WriteImage(QString("%1/m%2.bmp").arg(many).arg(i, 2, 10, QChar('0')), 4, 3);
+        CMainFrame frame(Ini());
+        frame.resize(700, 500);
+        frame.show();
+        frame.Document()->SetFolder(many);
+        CTessalineView* view = frame.View();
+        QVERIFY(WaitFor([&] { return !view->IsLoaderRunning(); }));
+        QScrollBar* bar = view->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        for (int value : {0, bar->maximum() / 2, bar->maximum()}) {
+            bar->setValue(value);
+            QCoreApplication::processEvents();
+            int first = -1, last = -1;
+            for (int i = 0; i < view->count(); ++i) {
+                if (!view->visualItemRect(view->item(i)).intersects(view->viewport()->rect())) continue;
+                if (first < 0) first = i;
+                last = i;
+            }
+            QCOMPARE(view->VisibleRange(), std::make_pair(first, last));
+        }
+        QCOMPARE(view->VisibleRange().second, 89);
+        QVERIFY(view->VisibleRange().first > 0);
+    }
+
     void browseListOrderAndFolderChange() {
         CMainFrame frame(Ini());
         frame.show();
