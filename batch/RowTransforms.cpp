@@ -125,6 +125,11 @@ void PrepareLayout(CRaster& image, uint32_t needs, RGBQUAD background) {
     const bool keepsTrueColourAlpha = (needs & kSaveAlphaPlane) && image.HasAlpha() &&
                                       image.GetBitsPerPixel() == 24;
     if ((needs & kSaveReduceTo8) && !keepsTrueColourAlpha) image.ReduceColors(8, true, nullptr, 0);
+    // These writers drop an alpha plane beside 1- or 4-bit pixels, and write
+    // 1-bit pixels as black and white whatever the two colours are.
+    if ((needs & kSaveAlphaByteIndex) && image.HasAlpha()) WidenPalette(image, 8);
+    if ((needs & kSaveBilevelBlackWhite) && image.GetBitsPerPixel() == 1 && !IsBlackAndWhite(image))
+        WidenPalette(image, 4);
     if (needs & kSaveAlphaAsIndex) TransparencyToIndex(image, background);
 }
 

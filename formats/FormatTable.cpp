@@ -134,11 +134,12 @@ const ImageFormat kFormats[] = {
     {kTypePng, "PNG", kPngExt, "png", PngCodec::Sniff, Decode<PngCodec>, EncodePng, nullptr,
      kSaveMetadata, true, kTypePng},
     {kTypeTiff, "TIFF", kTiffExt, "tif", CRasterTIF::Sniff, Decode<CRasterTIF, true>, EncodeTiff,
-     nullptr, kSaveReduceTo8 | kSaveAlphaPlane | kSaveMetadata, true, kTypeTiff},
+     nullptr, kSaveReduceTo8 | kSaveAlphaPlane | kSaveAlphaByteIndex | kSaveBilevelBlackWhite |
+     kSaveMetadata, true, kTypeTiff},
     {kTypeTga, "TGA", kTgaExt, "tga", TgaCodec::Sniff, Decode<TgaCodec>, Encode<TgaCodec>, nullptr,
      kSaveAlphaPlane | kSaveAlphaTrueColour, true, kTypeTga},
     {kTypePcx, "PCX", kPcxExt, "pcx", PcxCodec::Sniff, Decode<PcxCodec>, Encode<PcxCodec>, nullptr,
-     kSaveNoAlpha, true, kTypePcx},
+     kSaveNoAlpha | kSaveBilevelBlackWhite, true, kTypePcx},
     {kTypeWbmp, "WBMP", kWbmpExt, "wbmp", WbmpCodec::Sniff, Decode<WbmpCodec>, Encode<WbmpCodec>,
      nullptr, kSaveOneBit | kSaveNoAlpha, true, kTypeWbmp},
     // Its encoder refuses with a text of its own.

@@ -31,6 +31,8 @@ enum SaveNeed : uint32_t {
     kSaveAlphaAsIndex = 1u << 8,  // transparency only as one palette index
     kSaveAlphaPlane = 1u << 9,    // transparency only as an alpha plane
     kSaveAlphaTrueColour = 1u << 10, // an alpha plane only beside 24-bit pixels
+    kSaveAlphaByteIndex = 1u << 11, // an alpha plane only beside 8- or 24-bit pixels
+    kSaveBilevelBlackWhite = 1u << 12, // 1-bit pixels only as black and white
 };
 
 struct ImageFormat {

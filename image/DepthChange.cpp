@@ -40,6 +40,8 @@ bool CarryAlpha(const CRaster& source, CRaster& result) {
     return true;
 }
 
+} // namespace
+
 bool IsBlackAndWhite(const CRaster& image) {
     if (image.GetBitsPerPixel() != 1) return false;
     const RGBQUAD a = image.ReadPaletteEntry(0), b = image.ReadPaletteEntry(1);
@@ -49,7 +51,33 @@ bool IsBlackAndWhite(const CRaster& image) {
     return (is(a, 0) && is(b, 255)) || (is(a, 255) && is(b, 0));
 }
 
-} // namespace
+bool WidenPalette(CRaster& image, uint32_t bpp) {
+    const uint32_t from = image.GetBitsPerPixel();
+    if (!image.HasPixels() || !image.GetPaletteCount() || from >= bpp) return true;
+    CRaster result(0);
+    if (!MakeLike(image, result, bpp)) return false;
+    result.LoadPalette(image.Palette(), image.GetPaletteCount());
+    result.SetTransparentIndex(image.GetTransparentIndex());
+    result.SetPaletteAlphaEnabled(image.GetPaletteAlphaEnabled());
+    const uint32_t w = image.GetWidth();
+    for (uint32_t y = 0; y < image.GetHeight(); ++y) {
+        const uint8_t* in = image.RowPointer(y);
+        uint8_t* out = result.RowPointer(y);
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint32_t i = IndexAt(in, from, x);
+            if (bpp == 8)
+                out[x] = uint8_t(i);
+            else
+                out[x >> 1] |= uint8_t((x & 1) ? i : i << 4);
+        }
+    }
+    if (image.HasAlpha()) {
+        result.AddAlpha();
+        if (!result.HasAlpha()) return false;
+        std::memcpy(result.AlphaPlane(), image.AlphaPlane(), size_t(w) * image.GetHeight());
+    }
+    return image.TakeOver(result);
+}
 
 bool PromoteToTrueColour(CRaster& image) {
     if (!image.HasPixels() || !image.GetPaletteCount()) return true;

@@ -23,6 +23,14 @@ bool ConvertToGrey(CRaster& image);
 // 8-bit grey ramp, colour ones 24 bits. An identity grey ramp is kept.
 bool PromoteColourPalette(CRaster& image);
 
+// Whether a 1-bit image's two colours are black and white.
+bool IsBlackAndWhite(const CRaster& image);
+
+// A 1- or 4-bit palette image as one of bpp (4 or 8) bits with the same
+// colours and transparency, for room in the palette or a layout the encoder
+// can write. Deeper images are left as they are.
+bool WidenPalette(CRaster& image, uint32_t bpp);
+
 // Black and white, one bit per pixel, by error diffusion; a 1-bit image that
 // is already black and white is kept.
 bool ReduceToBilevel(CRaster& image);

@@ -27,32 +27,6 @@ bool SameColour(const uint8_t* p, RGBQUAD key) {
     return p[0] == key.rgbBlue && p[1] == key.rgbGreen && p[2] == key.rgbRed;
 }
 
-// 1- and 4-bit pictures as 8-bit ones with the same palette, so that free
-// entries exist.
-bool WidenTo8(CRaster& image) {
-    CRaster result(0);
-    result.InheritSettings(image);
-    if (!result.Create(image.GetWidth(), image.GetHeight(), 8, image.GetImageType())) return false;
-    result.SetResolutionX(image.GetResolutionX());
-    result.SetResolutionY(image.GetResolutionY());
-    std::memset(result.Pixels(), 0, size_t(result.PixelBytes()));
-    result.LoadPalette(image.Palette(), image.GetPaletteCount());
-    const uint32_t bpp = image.GetBitsPerPixel();
-    for (uint32_t y = 0; y < image.GetHeight(); ++y) {
-        const uint8_t* in = image.RowPointer(y);
-        uint8_t* out = result.RowPointer(y);
-        for (uint32_t x = 0; x < image.GetWidth(); ++x)
-            out[x] = uint8_t(IndexAt(in, bpp, x));
-    }
-    if (image.HasAlpha()) {
-        result.AddAlpha();
-        if (!result.HasAlpha()) return false;
-        std::memcpy(result.AlphaPlane(), image.AlphaPlane(),
-                    size_t(image.GetWidth()) * image.GetHeight());
-    }
-    return image.TakeOver(result);
-}
-
 uint32_t Distance(RGBQUAD a, RGBQUAD b) {
     const int db = a.rgbBlue - b.rgbBlue, dg = a.rgbGreen - b.rgbGreen, dr = a.rgbRed - b.rgbRed;
     return uint32_t(db * db + dg * dg + dr * dr);
@@ -75,7 +49,7 @@ int32_t FreeEntry(CRaster& image, const std::vector<bool>& hidden) {
         if (!uses[i]) return int32_t(i);
     if (image.GetBitsPerPixel() < 8) {
         const uint32_t entries = image.GetPaletteCount();
-        return WidenTo8(image) ? int32_t(entries) : -1;
+        return WidenPalette(image, 8) ? int32_t(entries) : -1;
     }
     // A full palette: its least used entry goes to the entry nearest its colour.
     const uint32_t least = uint32_t(std::min_element(uses.begin(), uses.end()) - uses.begin());
