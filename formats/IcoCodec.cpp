@@ -206,23 +206,11 @@ void IcoCodec::ApplyMask(const uint8_t* mask, uint32_t maskRow, uint32_t bitCoun
     }
 }
 
-bool IcoCodec::Encode(ImageStream* stream) {
-    if (CheckEncodable(stream)) return false;
-    const uint32_t width = GetWidth(), height = GetHeight();
-    if (width > kMaxIconSide || height > kMaxIconSide) {
-        SetLastError("Can't save this image as icon");
-        return false;
-    }
-    const uint32_t depth = GetBitsPerPixel();
-    const uint32_t palEntries = GetPaletteCount();
-    if (depth <= 8 && !palEntries) return Fail("icon needs a palette");
-    uint32_t bitCount = depth;
-    uint64_t imageSize = PixelBytes();
-    const bool withAlpha = HasAlpha() && !palEntries;
-    if (withAlpha) bitCount = 32, imageSize = uint64_t(width) * height * 4;
-    const uint32_t maskRow = MaskRowBytes(width);
-    const size_t maskSize = size_t(maskRow) * height;
-
+// Directory with one entry and the bitmap header, for bitCount-bit pixels
+// of imageSize bytes followed by maskSize bytes of AND mask.
+bool IcoCodec::WriteHeaders(ImageStream* stream, uint32_t bitCount, uint64_t imageSize,
+                            size_t maskSize) {
+    const uint32_t width = GetWidth(), height = GetHeight(), palEntries = GetPaletteCount();
     uint8_t head[6 + 16 + 40] = {};
     PutLE16(head + 2, 1);
     PutLE16(head + 4, 1);
@@ -242,21 +230,29 @@ bool IcoCodec::Encode(ImageStream* stream) {
     PutLE32(b + 20, uint32_t(imageSize));
     bool ok = stream->Write(head, sizeof head, 1) == 1;
     if (ok && palEntries) ok = stream->Write(Palette(), 4 * palEntries, 1) == 1;
-    if (ok && withAlpha) {
-        std::vector<uint8_t> buf(static_cast<size_t>(imageSize));
-        for (uint32_t y = 0; y < height; ++y) {
-            const uint8_t* row = RowPointer(y);
-            uint8_t* d = buf.data() + size_t(y) * width * 4;
-            for (uint32_t x = 0; x < width; ++x) {
-                std::memcpy(d + 4 * x, row + 3 * x, 3);
-                d[4 * x + 3] = ReadAlpha(x, y);
-            }
+    return ok;
+}
+
+// 24-bit pixels with an alpha plane go out as 32-bit BGRA rows.
+bool IcoCodec::WriteBgra(ImageStream* stream) {
+    const uint32_t width = GetWidth(), height = GetHeight();
+    std::vector<uint8_t> buf(size_t(width) * height * 4);
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* row = RowPointer(y);
+        uint8_t* d = buf.data() + size_t(y) * width * 4;
+        for (uint32_t x = 0; x < width; ++x) {
+            std::memcpy(d + 4 * x, row + 3 * x, 3);
+            d[4 * x + 3] = ReadAlpha(x, y);
         }
-        ok = stream->Write(buf.data(), buf.size(), 1) == 1;
-    } else if (ok) {
-        ok = stream->Write(Pixels(), size_t(imageSize), 1) == 1;
     }
-    std::vector<uint8_t> mask(maskSize, 0);
+    return stream->Write(buf.data(), buf.size(), 1) == 1;
+}
+
+// The AND mask: a bit set for each pixel that is see-through by alpha, by
+// the palette's alpha or by the transparent index or colour.
+std::vector<uint8_t> IcoCodec::MakeMask(uint32_t maskRow) const {
+    const uint32_t width = GetWidth(), height = GetHeight();
+    std::vector<uint8_t> mask(size_t(maskRow) * height, 0);
     const bool paletteAlpha = PaletteHasAlpha();
     const int32_t index = GetTransparentIndex();
     const bool transparent = index != -1;
@@ -267,9 +263,30 @@ bool IcoCodec::Encode(ImageStream* stream) {
             if (!hidden && paletteAlpha) hidden = ReadColor(x, y, false).rgbReserved == 0;
             // A palette pixel is hidden by its index: another entry may share the colour.
             if (!hidden && transparent)
-                hidden = palEntries ? ReadIndex(x, y) == index : ReadColor(x, y, false) == key;
+                hidden = GetPaletteCount() ? ReadIndex(x, y) == index : ReadColor(x, y, false) == key;
             if (hidden) mask[size_t(y) * maskRow + x / 8] |= uint8_t(0x80 >> (x % 8));
         }
+    return mask;
+}
+
+bool IcoCodec::Encode(ImageStream* stream) {
+    if (CheckEncodable(stream)) return false;
+    const uint32_t width = GetWidth(), height = GetHeight();
+    if (width > kMaxIconSide || height > kMaxIconSide) {
+        SetLastError("Can't save this image as icon");
+        return false;
+    }
+    const uint32_t depth = GetBitsPerPixel();
+    const uint32_t palEntries = GetPaletteCount();
+    if (depth <= 8 && !palEntries) return Fail("icon needs a palette");
+    uint32_t bitCount = depth;
+    uint64_t imageSize = PixelBytes();
+    const bool withAlpha = HasAlpha() && !palEntries;
+    if (withAlpha) bitCount = 32, imageSize = uint64_t(width) * height * 4;
+    const uint32_t maskRow = MaskRowBytes(width);
+    const std::vector<uint8_t> mask = MakeMask(maskRow);
+    bool ok = WriteHeaders(stream, bitCount, imageSize, mask.size());
+    if (ok) ok = withAlpha ? WriteBgra(stream) : stream->Write(Pixels(), size_t(imageSize), 1) == 1;
     if (ok) ok = stream->Write(mask.data(), mask.size(), 1) == 1;
     if (!ok) SetLastError("icon write error");
     return ok;

@@ -6,6 +6,7 @@
 #include "ImageType.h"
 
 #include <span>
+#include <vector>
 
 class ImageStream;
 
@@ -23,4 +24,7 @@ private:
     bool ReadBgra(ImageStream* stream, bool* realAlpha);
     bool DecodePng(ImageStream* stream, int32_t offset);
     void ApplyMask(const uint8_t* mask, uint32_t maskRow, uint32_t bitCount);
+    bool WriteHeaders(ImageStream* stream, uint32_t bitCount, uint64_t imageSize, size_t maskSize);
+    bool WriteBgra(ImageStream* stream);
+    std::vector<uint8_t> MakeMask(uint32_t maskRow) const;
 };

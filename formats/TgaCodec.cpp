@@ -115,64 +115,56 @@ bool TgaCodec::Sniff(std::span<const uint8_t> head) {
            GetLE16(h + 14) != 0;
 }
 
-bool TgaCodec::Decode(ImageStream* stream) {
-    if (!stream) return Fail("null file handler");
-    uint8_t header[18];
-    if (stream->Read(header, sizeof header, 1) != 1) {
-        SetLastError("Not a TGA");
-        return false;
-    }
+// The 18-byte header: a known image type and a size and depth we read.
+bool TgaCodec::ReadHeader(ImageStream* stream, uint8_t header[18], bool* rle) {
+    if (stream->Read(header, 18, 1) != 1) return Fail("Not a TGA");
     const uint8_t imageType = header[2];
-    bool rle;
-    if (imageType >= 1 && imageType <= 3) {
-        rle = false;
-    } else if (imageType >= 9 && imageType <= 11) {
-        rle = true;
-    } else {
-        SetLastError("Unknown TGA image type");
-        return false;
-    }
+    if (imageType >= 1 && imageType <= 3)
+        *rle = false;
+    else if (imageType >= 9 && imageType <= 11)
+        *rle = true;
+    else
+        return Fail("Unknown TGA image type");
     const uint32_t mapLength = GetLE16(header + 5);
-    const uint32_t width = GetLE16(header + 12), height = GetLE16(header + 14);
     fileDepth_ = header[16];
-    const uint8_t descriptor = header[17];
-    if (width == 0 || height == 0 || fileDepth_ == 0 || mapLength > 256 ||
+    if (GetLE16(header + 12) == 0 || GetLE16(header + 14) == 0 || fileDepth_ == 0 ||
+        mapLength > 256 ||
         (fileDepth_ != 8 && fileDepth_ != 15 && fileDepth_ != 16 && fileDepth_ != 24 &&
-         fileDepth_ != 32)) {
-        SetLastError("bad TGA header");
-        return false;
-    }
-    if (header[0]) stream->Seek(header[0], SEEK_CUR);
+         fileDepth_ != 32))
+        return Fail("bad TGA header");
+    return true;
+}
+
+// Pixels (and an alpha plane for 32-bit files), once the stream can hold them.
+bool TgaCodec::CreateTarget(ImageStream* stream, uint32_t width, uint32_t height, bool rle) {
     const uint32_t depth = fileDepth_ == 8 ? 8 : 24;
     // Run-length data can repeat one pixel 128 times from a two-byte packet.
     const uint64_t outBytes = RasterStride(width, depth) * height;
-    if (ImplausibleSize(outBytes, StreamBytesLeft(stream), rle ? 3 * 128 : 3)) {
-        SetLastError("corrupted TGA");
-        return false;
-    }
-    if (!Create(width, height, depth, kTypeTga)) {
-        SetLastError("TGA Create failed");
-        return false;
-    }
+    if (ImplausibleSize(outBytes, StreamBytesLeft(stream), rle ? 3 * 128 : 3))
+        return Fail("corrupted TGA");
+    if (!Create(width, height, depth, kTypeTga)) return Fail("TGA Create failed");
     if (fileDepth_ == 32) {
         AddAlpha();
-        if (!HasAlpha()) {
-            SetLastError("TGA Create failed");
-            return false;
-        }
+        if (!HasAlpha()) return Fail("TGA Create failed");
     }
+    return true;
+}
+
+bool TgaCodec::Decode(ImageStream* stream) {
+    if (!stream) return Fail("null file handler");
+    uint8_t header[18];
+    bool rle = false;
+    if (!ReadHeader(stream, header, &rle)) return false;
+    const uint8_t imageType = header[2], descriptor = header[17];
+    const uint32_t width = GetLE16(header + 12), height = GetLE16(header + 14);
+    if (header[0]) stream->Seek(header[0], SEEK_CUR);
+    if (!CreateTarget(stream, width, height, rle)) return false;
     StreamReader in(stream);
-    if (header[1] != 0 && !ReadColorMap(in, header)) {
-        SetLastError("corrupted TGA");
-        return false;
-    }
+    if (header[1] != 0 && !ReadColorMap(in, header)) return Fail("corrupted TGA");
     if (imageType == 3 || imageType == 11) FillGrayRamp();
     Packet packet;
     for (uint32_t y = 0; y < height; ++y) {
-        if (in.AtEnd()) {
-            SetLastError("corrupted TGA");
-            return false;
-        }
+        if (in.AtEnd()) return Fail("corrupted TGA");
         const uint32_t dest = (descriptor & kTopToBottom) ? height - 1 - y : y;
         ExpandRow(in, RowPointer(dest), dest, rle, packet);
     }

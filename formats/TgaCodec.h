@@ -20,6 +20,8 @@ public:
 
 private:
     struct Packet;
+    bool ReadHeader(ImageStream* stream, uint8_t header[18], bool* rle);
+    bool CreateTarget(ImageStream* stream, uint32_t width, uint32_t height, bool rle);
     bool ReadColorMap(StreamReader& in, const uint8_t* header);
     void StorePixel(uint8_t* row, uint32_t x, uint32_t y, const uint8_t* value);
     void ExpandRow(StreamReader& in, uint8_t* row, uint32_t y, bool rle, Packet& packet);
