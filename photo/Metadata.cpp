@@ -71,6 +71,26 @@ bool IsKeptGroup(const std::string& group) {
            Exiv2::ExifTags::isMakerGroup(group);
 }
 
+// A directory pointer where it points to no directory (one looping back
+// from inside the Exif directory, say) would be written as a plain number,
+// leading readers to whatever bytes then sit at that offset.
+bool IsStrayPointer(const Exiv2::Exifdatum& d) {
+    switch (d.tag()) {
+    case 0x8769: // Exif
+    case 0x8825: // GPS
+        return d.groupName() != "Image";
+    case 0xA005: // interoperability
+        return d.groupName() != "Photo";
+    default:
+        return false;
+    }
+}
+
+// What no output keeps: groups of other files' structure, stray pointers.
+bool IsUnwanted(const Exiv2::Exifdatum& d) {
+    return !IsKeptGroup(d.groupName()) || IsStrayPointer(d);
+}
+
 bool IsLocation(const Exiv2::Xmpdatum& d) {
     return d.groupName() == "exif" && d.tagName().rfind("GPS", 0) == 0;
 }
@@ -92,7 +112,7 @@ Bytes UpdatedExif(const Bytes& block, const OutputMetadataSpec& spec) {
     if (exif.empty()) return {};
     if (order == Exiv2::invalidByteOrder) order = Exiv2::littleEndian;
     Exiv2::ExifThumb(exif).erase();
-    EraseIf(exif, [](const Exiv2::Exifdatum& d) { return !IsKeptGroup(d.groupName()); });
+    EraseIf(exif, IsUnwanted);
     if (!spec.keepLocation) {
         EraseIf(exif, [](const Exiv2::Exifdatum& d) { return d.groupName() == "GPSInfo"; });
         EraseKey(exif, "Exif.Image.GPSTag");
@@ -204,7 +224,7 @@ Bytes ExifFromTiffFile(const uint8_t* data, size_t size) {
         const Exiv2::ByteOrder order =
             Exiv2::TiffParser::decode(exif, iptc, xmp, data, uint32_t(size));
         EraseIf(exif, [](const Exiv2::Exifdatum& d) {
-            return !IsKeptGroup(d.groupName()) || (d.groupName() == "Image" && IsLayoutTag(d.tag()));
+            return IsUnwanted(d) || (d.groupName() == "Image" && IsLayoutTag(d.tag()));
         });
         if (exif.empty()) return;
         // The TIFF reader turns the pixels upright: the block must not turn them again.
@@ -228,7 +248,7 @@ bool EmbedInTiff(Bytes& tiff, const ImageMetadata& blocks) {
             Exiv2::ExifParser::decode(exif, blocks.exif.data(), uint32_t(blocks.exif.size()));
         // A thumbnail directory would read as a second page.
         Exiv2::ExifThumb(exif).erase();
-        EraseIf(exif, [](const Exiv2::Exifdatum& d) { return !IsKeptGroup(d.groupName()); });
+        EraseIf(exif, IsUnwanted);
         if (!blocks.icc.empty()) {
             Exiv2::DataValue profile(Exiv2::undefined);
             profile.read(blocks.icc.data(), long(blocks.icc.size()));
