@@ -49,7 +49,9 @@ bool LoadThumbnailImage(const std::string& path, CRaster& image) {
     const ImageType type = ImageTypeFromExtension(path);
     if (type == kTypeUnknown) return false;
     uint32_t w = 0, h = 0;
-    if (type == kTypeJpeg && ReadImageSize(path, type, &w, &h)) {
+    // A scale lets JPEG decode reduced and HEIF take its embedded thumbnail.
+    if ((type == kTypeJpeg || type == kTypeHeif || type == kTypeAvif) &&
+        ReadImageSize(path, type, &w, &h)) {
         const TileRect r = ThumbnailRect(w, h);
         uint8_t scale = 1;
         while (scale < 8 && w / (scale * 2) >= uint32_t(r.width) && h / (scale * 2) >= uint32_t(r.height))

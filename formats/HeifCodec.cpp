@@ -189,6 +189,28 @@ Image ToHeifImage(const CRaster& source, bool alpha, bool identity) {
     return image;
 }
 
+// The smallest embedded thumbnail at least 1/scale of the picture's size, as
+// a reduced decode; phones store one beside every photo. Null when none is.
+Handle ThumbnailFor(const heif_image_handle* primary, uint8_t scale) {
+    if (scale <= 1) return nullptr;
+    const int wantW = (heif_image_handle_get_width(primary) + scale - 1) / scale;
+    const int wantH = (heif_image_handle_get_height(primary) + scale - 1) / scale;
+    const int count = heif_image_handle_get_number_of_thumbnails(primary);
+    std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
+    const int listed = heif_image_handle_get_list_of_thumbnail_IDs(primary, ids.data(), count);
+    Handle best;
+    for (int i = 0; i < listed; ++i) {
+        heif_image_handle* found = nullptr;
+        if (heif_image_handle_get_thumbnail(primary, ids[size_t(i)], &found).code != heif_error_Ok)
+            continue;
+        Handle candidate(found);
+        const int w = heif_image_handle_get_width(found), h = heif_image_handle_get_height(found);
+        if (w < wantW || h < wantH) continue;
+        if (!best || w < heif_image_handle_get_width(best.get())) best = std::move(candidate);
+    }
+    return best;
+}
+
 } // namespace
 
 bool HeifCodec::Fail(const char* text) {
@@ -232,7 +254,8 @@ bool HeifCodec::Decode(ImageStream* stream) {
     const char* error = nullptr;
     const Handle handle = OpenPrimary(stream, context, source, &error);
     if (!handle) return Fail(error);
-    if (!DecodeHandle(handle.get(), type)) return false;
+    const Handle thumbnail = ThumbnailFor(handle.get(), GetJpegScale());
+    if (!DecodeHandle(thumbnail ? thumbnail.get() : handle.get(), type)) return false;
     ReadMetadata(handle.get());
     return true;
 }

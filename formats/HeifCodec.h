@@ -22,6 +22,8 @@ class HeifCodec : public CRaster {
 public:
     HeifCodec() : CRaster(kTypeHeif) {}
     // The type of the decoded image follows the file's brands, not the name.
+    // A JPEG scale above 1 allows an embedded thumbnail of at least that
+    // fraction of the size instead of the picture.
     bool Decode(ImageStream* stream);
     // AVIF at the image's quality, lossless when it asks; type HEIF is refused.
     bool Encode(ImageStream* stream, ImageType type);

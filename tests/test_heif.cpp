@@ -237,6 +237,29 @@ TEST(Heif, AvifOfUnturnedPixelsIsShownUpright) {
     }
 }
 
+// A reduced decode takes the embedded thumbnail when it is large enough,
+// else the whole picture; a plain decode never does.
+TEST(Heif, ReducedDecodeTakesALargeEnoughThumbnail) {
+    if (!HaveTool("heif-enc")) GTEST_SKIP() << "heif-enc absent";
+    TempDir dir;
+    const CRaster source = Marked(256, 192);
+    const std::string png = dir / "in.png", heic = dir / "in.heic";
+    CRaster(source).SaveFile(png, kTypePng);
+    ASSERT_EQ(Tool({"/usr/bin/heif-enc", "-t", "64", "-q", "90", "-o", heic, png}), "");
+    const std::pair<uint8_t, uint32_t> cases[] = {{1, 256}, {2, 256}, {4, 64}, {8, 64}};
+    for (auto [scale, width] : cases) {
+        SCOPED_TRACE("scale " + std::to_string(scale));
+        CRaster back;
+        back.SetJpegScale(scale);
+        ASSERT_TRUE(back.LoadFile(heic, kTypeHeif)) << back.LastErrorText();
+        EXPECT_EQ(back.GetWidth(), width);
+        EXPECT_EQ(back.GetHeight(), width * 3 / 4);
+        // The white mark stays in the top left corner.
+        const RGBQUAD corner = back.ReadColor(width / 16, back.GetHeight() - 1 - width / 16, false);
+        EXPECT_GE(corner.rgbGreen, 200);
+    }
+}
+
 // HEIC is read, never written: the save names the way out.
 TEST(Heif, HeicIsNotWritten) {
     CRaster image = Marked(8, 8);
