@@ -371,13 +371,21 @@ bool GifCodec::PasteIntoMosaic(const Descriptor& d, Composition& c) {
 
 // Reads images up to the wanted one (or, in a mosaic, all of them) into the
 // composition; false with the text of what failed.
+// A mosaic's first tile is smaller than the screen both ways; a picture one
+// pixel wide or high cannot have such a tile, so there smaller one way counts.
+bool GifCodec::FirstTileOfMosaic(const Descriptor& d, const Screen& screen) {
+    if (d.width != screen.width && d.height != screen.height) return true;
+    const bool line = screen.width == 1 || screen.height == 1;
+    return line && uint64_t(d.width) * d.height < uint64_t(screen.width) * screen.height;
+}
+
 bool GifCodec::ComposeImages(ImageStream* stream, Composition& c) {
     bool composed = false;
     int32_t counter = 0;
     BlockScan scan{stream};
     Descriptor d;
     while (NextImage(scan, c.screen, &d)) {
-        if (counter == 0 && d.width != c.screen.width && d.height != c.screen.height)
+        if (counter == 0 && FirstTileOfMosaic(d, c.screen))
             ++c.trueColour;
         ColourTable local;
         const ColourTable* table = TableFor(stream, d, c, &local);
@@ -524,7 +532,8 @@ bool GifCodec::WriteTiles(ImageStream* stream) {
     if (!WriteAll(stream, out)) return false;
 
     // The reader assembles tiles only when the first is smaller than the screen
-    // both ways; narrow or low pictures get halved tiles to keep it so.
+    // both ways (one way for a picture one pixel wide or high); narrow or low
+    // pictures get halved tiles to keep it so.
     uint32_t tileW = 17, tileH = 15;
     if (w <= 17 && h > 15 && w >= 2) tileW = (w + 1) / 2;
     if (h <= 15 && w > 17 && h >= 2) tileH = (h + 1) / 2;

@@ -59,6 +59,7 @@ private:
                      uint32_t depth, Composition& c);
     void PasteOnBackground(const Descriptor& d, Composition& c);
     bool PasteIntoMosaic(const Descriptor& d, Composition& c);
+    static bool FirstTileOfMosaic(const Descriptor& d, const Screen& screen);
     bool ComposeImages(ImageStream* stream, Composition& c);
     void TakeComposed(Composition& c);
     bool Usable(const Descriptor& d, const Screen& screen) const;

@@ -374,7 +374,8 @@ TEST(GifMosaic, TrueColourWrittenAsTilesAndReadBackWhole) {
         size_t images;
         uint32_t firstW, lastW;
     } cases[] = {{34, 30, 4, 17, 17}, {20, 40, 6, 17, 3},  {10, 40, 6, 5, 5},
-                 {40, 10, 6, 17, 6},  {17, 15, 1, 17, 17}, {100, 61, 30, 17, 15}};
+                 {40, 10, 6, 17, 6},  {17, 15, 1, 17, 17}, {100, 61, 30, 17, 15}, {1, 40, 3, 1, 1},
+                 {40, 1, 3, 17, 6}};
     for (const Case& c : cases) {
         CRaster img = MakeTrueColour(c.w, c.h, c.w * 7 + c.h);
         const auto f = EncodeBytes(img, kTypeGif);
