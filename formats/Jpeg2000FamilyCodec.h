@@ -7,8 +7,10 @@
 #include "ImageType.h"
 
 #include <span>
+#include <vector>
 
 class ImageStream;
+struct SampleComponent;
 struct SampleImage;
 
 class Jpeg2000FamilyCodec : public CRaster {
@@ -22,4 +24,9 @@ public:
 
 private:
     bool FromSamples(const SampleImage& samples, ImageType type);
+    bool StoreColour(const SampleImage& si, const std::vector<const SampleComponent*>& colour,
+                     ImageType type);
+    bool StoreGrey(const SampleImage& si, const std::vector<const SampleComponent*>& colour,
+                   ImageType type);
+    void StoreAlpha(const SampleImage& si, const SampleComponent& alpha);
 };
