@@ -229,27 +229,41 @@ bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type) {
 bool Jpeg2000FamilyCodec::Encode(ImageStream* stream, ImageType type) {
     if (CheckEncodable(stream)) return false;
     const bool paletted = GetPaletteCount() != 0;
-    // Any grey palette will do, not only the identity ramp: a 1-bit black
-    // and white picture is grey too.
-    if (paletted && !HasGrayRamp()) {
-        for (uint32_t i = 0; i < GetPaletteCount(); ++i) {
-            const RGBQUAD c = ReadPaletteEntry(i);
-            if (c.rgbRed != c.rgbGreen || c.rgbGreen != c.rgbBlue) {
-                SetLastError("JasPer can save only RGB or GrayScale images");
-                return false;
-            }
-        }
+    if (paletted && !HasGreyPalette()) {
+        SetLastError("JasPer can save only RGB or GrayScale images");
+        return false;
     }
-    const uint32_t width = GetWidth(), height = GetHeight();
     SampleImage samples;
-    samples.width = width, samples.height = height;
+    if (!ToSamples(&samples)) {
+        SetLastError("error : can't allocate memory");
+        return false;
+    }
+    std::string error;
+    const bool ok = WriteSamples(stream, type, samples, &error);
+    if (!ok) SetLastError(error.c_str());
+    return ok;
+}
+
+// Any grey palette will do, not only the identity ramp: a 1-bit black
+// and white picture is grey too.
+bool Jpeg2000FamilyCodec::HasGreyPalette() const {
+    if (HasGrayRamp()) return true;
+    for (uint32_t i = 0; i < GetPaletteCount(); ++i) {
+        const RGBQUAD c = ReadPaletteEntry(i);
+        if (c.rgbRed != c.rgbGreen || c.rgbGreen != c.rgbBlue) return false;
+    }
+    return true;
+}
+
+// One grey component for paletted pictures, else red, green and blue; top row first.
+bool Jpeg2000FamilyCodec::ToSamples(SampleImage* samples) const {
+    const bool paletted = GetPaletteCount() != 0;
+    const uint32_t width = GetWidth(), height = GetHeight();
+    samples->width = width, samples->height = height;
     const uint32_t n = paletted ? 1 : 3;
     int32_t* planes[3] = {};
     for (uint32_t k = 0; k < n; ++k)
-        if (!(planes[k] = samples.AddComponent(width, height, 8))) {
-            SetLastError("error : can't allocate memory");
-            return false;
-        }
+        if (!(planes[k] = samples->AddComponent(width, height, 8))) return false;
     for (uint32_t y = 0; y < height; ++y) {
         const uint32_t row = height - 1 - y;
         const size_t at = size_t(y) * width;
@@ -265,33 +279,23 @@ bool Jpeg2000FamilyCodec::Encode(ImageStream* stream, ImageType type) {
             }
         }
     }
-    std::string error;
-    bool ok = false;
+    return true;
+}
+
+bool Jpeg2000FamilyCodec::WriteSamples(ImageStream* stream, ImageType type,
+                                       const SampleImage& samples, std::string* error) const {
     const double rate = GetQuality() / 100.0;
     switch (type) {
-    case kTypeJp2:
-        ok = WriteJp2(stream, false, samples, rate, &error);
-        break;
-    case kTypeJpc:
-        ok = WriteJp2(stream, true, samples, rate, &error);
-        break;
+    case kTypeJp2: return WriteJp2(stream, false, samples, rate, error);
+    case kTypeJpc: return WriteJp2(stream, true, samples, rate, error);
     case kTypePgx:
-        if (!paletted) {
-            error = "PGX can save only GrayScale images";
-            break;
+        if (GetPaletteCount() == 0) {
+            *error = "PGX can save only GrayScale images";
+            return false;
         }
-        ok = WritePgx(stream, samples, &error);
-        break;
-    case kTypePnm:
-        ok = WritePnm(stream, samples, &error);
-        break;
-    case kTypeRas:
-        ok = WriteSunRaster(stream, samples, &error);
-        break;
-    default:
-        error = "error: cannot encode image\n";
-        break;
+        return WritePgx(stream, samples, error);
+    case kTypePnm: return WritePnm(stream, samples, error);
+    case kTypeRas: return WriteSunRaster(stream, samples, error);
+    default: *error = "error: cannot encode image\n"; return false;
     }
-    if (!ok) SetLastError(error.c_str());
-    return ok;
 }

@@ -7,6 +7,7 @@
 #include "ImageType.h"
 
 #include <span>
+#include <string>
 #include <vector>
 
 class ImageStream;
@@ -29,4 +30,8 @@ private:
     bool StoreGrey(const SampleImage& si, const std::vector<const SampleComponent*>& colour,
                    ImageType type);
     void StoreAlpha(const SampleImage& si, const SampleComponent& alpha);
+    bool HasGreyPalette() const;
+    bool ToSamples(SampleImage* samples) const;
+    bool WriteSamples(ImageStream* stream, ImageType type, const SampleImage& samples,
+                      std::string* error) const;
 };
