@@ -92,6 +92,53 @@ struct CodecHolder {
     }
 };
 
+// Sizes the header promises, checked before anything is decoded.
+bool CheckHeader(const opj_image_t& img, ImageStream* stream, std::string* error) {
+    if (img.numcomps == 0 || img.numcomps > 64 || img.x1 <= img.x0 || img.y1 <= img.y0) {
+        *error = img.numcomps > 64 ? "error: too much components" : "error: cannot load image data";
+        return false;
+    }
+    uint64_t samples = 0;
+    for (OPJ_UINT32 i = 0; i < img.numcomps; ++i) {
+        const opj_image_comp_t& c = img.comps[i];
+        if (c.dx == 0 || c.dy == 0 || c.prec == 0 || c.prec > 31) {
+            *error = "error: cannot load image data";
+            return false;
+        }
+        samples +=
+            uint64_t((img.x1 - img.x0 + c.dx - 1) / c.dx) * ((img.y1 - img.y0 + c.dy - 1) / c.dy);
+    }
+    // Wavelet data compresses blank areas to almost nothing; a picture of more
+    // than this many samples per byte of input is refused as a bomb.
+    if (samples > kMaxSamples || ImplausibleSize(samples, StreamBytesLeft(stream), 2000)) {
+        *error = "error: cannot allocate memory";
+        return false;
+    }
+    return true;
+}
+
+// The decoded components become the image's, without a copy.
+bool AdoptComponents(const std::shared_ptr<opj_image_t>& img, SampleImage* image,
+                     std::string* error) {
+    image->width = img->x1 - img->x0, image->height = img->y1 - img->y0;
+    image->gridX0 = img->x0, image->gridY0 = img->y0;
+    image->ycc = img->color_space == OPJ_CLRSPC_SYCC;
+    for (OPJ_UINT32 i = 0; i < img->numcomps; ++i) {
+        const opj_image_comp_t& c = img->comps[i];
+        if (!c.data || c.w == 0 || c.h == 0) {
+            *error = "error: cannot load image data";
+            return false;
+        }
+        SampleComponent s;
+        s.width = c.w, s.height = c.h, s.dx = c.dx, s.dy = c.dy, s.x0 = c.x0, s.y0 = c.y0;
+        s.precision = c.prec, s.isSigned = c.sgnd != 0, s.isAlpha = c.alpha != 0;
+        s.data = c.data;
+        image->comps.push_back(s);
+    }
+    image->external = img;
+    return true;
+}
+
 } // namespace
 
 bool ReadJp2(ImageStream* stream, bool codeStream, SampleImage* image, std::string* error) {
@@ -114,49 +161,13 @@ bool ReadJp2(ImageStream* stream, bool codeStream, SampleImage* image, std::stri
         return false;
     }
     std::shared_ptr<opj_image_t> img(raw, opj_image_destroy);
-    if (img->numcomps == 0 || img->numcomps > 64 || img->x1 <= img->x0 || img->y1 <= img->y0) {
-        *error =
-            img->numcomps > 64 ? "error: too much components" : "error: cannot load image data";
-        return false;
-    }
-    uint64_t samples = 0;
-    for (OPJ_UINT32 i = 0; i < img->numcomps; ++i) {
-        const opj_image_comp_t& c = img->comps[i];
-        if (c.dx == 0 || c.dy == 0 || c.prec == 0 || c.prec > 31) {
-            *error = "error: cannot load image data";
-            return false;
-        }
-        samples += uint64_t((img->x1 - img->x0 + c.dx - 1) / c.dx) *
-                   ((img->y1 - img->y0 + c.dy - 1) / c.dy);
-    }
-    // Wavelet data compresses blank areas to almost nothing; a picture of more
-    // than this many samples per byte of input is refused as a bomb.
-    if (samples > kMaxSamples || ImplausibleSize(samples, StreamBytesLeft(stream), 2000)) {
-        *error = "error: cannot allocate memory";
-        return false;
-    }
+    if (!CheckHeader(*img, stream, error)) return false;
     if (!opj_decode(h.codec, h.stream, img.get())) {
         *error = WithLibraryText("error: cannot load image data");
         return false;
     }
     opj_end_decompress(h.codec, h.stream);
-    image->width = img->x1 - img->x0, image->height = img->y1 - img->y0;
-    image->gridX0 = img->x0, image->gridY0 = img->y0;
-    image->ycc = img->color_space == OPJ_CLRSPC_SYCC;
-    for (OPJ_UINT32 i = 0; i < img->numcomps; ++i) {
-        const opj_image_comp_t& c = img->comps[i];
-        if (!c.data || c.w == 0 || c.h == 0) {
-            *error = "error: cannot load image data";
-            return false;
-        }
-        SampleComponent s;
-        s.width = c.w, s.height = c.h, s.dx = c.dx, s.dy = c.dy, s.x0 = c.x0, s.y0 = c.y0;
-        s.precision = c.prec, s.isSigned = c.sgnd != 0, s.isAlpha = c.alpha != 0;
-        s.data = c.data;
-        image->comps.push_back(s);
-    }
-    image->external = img;
-    return true;
+    return AdoptComponents(img, image, error);
 }
 
 bool WriteJp2(ImageStream* stream, bool codeStream, const SampleImage& image, double rate,

@@ -57,6 +57,14 @@ uint8_t Clamp8(double v) {
     return uint8_t(std::clamp(std::lround(v), 0l, 255l));
 }
 
+std::vector<uint32_t> Columns(const SampleImage& si, const SampleComponent& c) {
+    return SampleIndex(si.width, si.gridX0, c.dx, c.x0, c.width);
+}
+
+std::vector<uint32_t> Rows(const SampleImage& si, const SampleComponent& c) {
+    return SampleIndex(si.height, si.gridY0, c.dy, c.y0, c.height);
+}
+
 } // namespace
 
 bool Jpeg2000FamilyCodec::FromSamples(const SampleImage& si, ImageType type) {
@@ -81,87 +89,93 @@ bool Jpeg2000FamilyCodec::FromSamples(const SampleImage& si, ImageType type) {
     // A code stream has no channel definitions: a fourth component of a
     // colour picture is its alpha.
     if (rgb && !alpha && colour.size() == 4) alpha = colour[3];
-    const uint32_t width = si.width, height = si.height;
-    auto columns = [&](const SampleComponent& c) {
-        return SampleIndex(width, si.gridX0, c.dx, c.x0, c.width);
-    };
-    auto rows = [&](const SampleComponent& c) {
-        return SampleIndex(height, si.gridY0, c.dy, c.y0, c.height);
-    };
+    if (!(rgb ? StoreColour(si, colour, type) : StoreGrey(si, colour, type))) return false;
+    if (alpha) StoreAlpha(si, *alpha);
+    return true;
+}
 
-    if (rgb) {
-        if (!Create(width, height, 24, type)) {
-            SetLastError("Can't allocate memory");
-            return false;
-        }
-        std::vector<uint32_t> cx[3], cy[3];
-        const Scale scale[3] = {Scale(*colour[0]), Scale(*colour[1]), Scale(*colour[2])};
-        for (int k = 0; k < 3; ++k)
-            cx[k] = columns(*colour[k]), cy[k] = rows(*colour[k]);
-        for (uint32_t y = 0; y < height; ++y) {
-            uint8_t* d = RowPointer(height - 1 - y);
-            const int32_t* src[3];
-            for (int k = 0; k < 3; ++k)
-                src[k] = colour[k]->data + size_t(cy[k][y]) * colour[k]->width;
-            for (uint32_t x = 0; x < width; ++x) {
-                uint8_t v[3];
-                for (int k = 0; k < 3; ++k)
-                    v[k] = scale[k](src[k][cx[k][x]]);
-                if (si.ycc) {
-                    const double yy = v[0], cb = v[1] - 128.0, cr = v[2] - 128.0;
-                    v[0] = Clamp8(yy + 1.402 * cr);
-                    v[1] = Clamp8(yy - 0.344136 * cb - 0.714136 * cr);
-                    v[2] = Clamp8(yy + 1.772 * cb);
-                }
-                d[3 * x] = v[2], d[3 * x + 1] = v[1], d[3 * x + 2] = v[0];
-            }
-        }
-    } else {
-        // Grey, or separate components: the frame to read picks one.
-        SetNumFrames(int32_t(colour.size()));
-        const int32_t frame = GetFrame();
-        if (frame < 0 || size_t(frame) >= colour.size()) {
-            SetLastError("wrong frame!");
-            return false;
-        }
-        const SampleComponent& c = *colour[size_t(frame)];
-        const Scale scale(c);
-        // 1-, 4- and 8-bit samples are palette indexes into a grey ramp of
-        // their own size; other ranges are scaled to 8 bits.
-        const uint32_t depth = scale.max == 1 ? 1 : scale.max == 15 ? 4 : 8;
-        const bool direct = depth < 8 || scale.max == 255;
-        if (!Create(width, height, depth, type)) {
-            SetLastError("Can't allocate memory");
-            return false;
-        }
-        FillGrayRamp();
-        const std::vector<uint32_t> cx = columns(c), cy = rows(c);
-        for (uint32_t y = 0; y < height; ++y) {
-            const int32_t* src = c.data + size_t(cy[y]) * c.width;
-            const uint32_t row = height - 1 - y;
-            if (depth == 8) {
-                uint8_t* d = RowPointer(row);
-                for (uint32_t x = 0; x < width; ++x)
-                    d[x] = direct ? uint8_t(scale.Raw(src[cx[x]])) : scale(src[cx[x]]);
-            } else {
-                for (uint32_t x = 0; x < width; ++x)
-                    WriteIndex(x, row, uint8_t(scale.Raw(src[cx[x]])));
-            }
-        }
+bool Jpeg2000FamilyCodec::StoreColour(const SampleImage& si,
+                                      const std::vector<const SampleComponent*>& colour,
+                                      ImageType type) {
+    const uint32_t width = si.width, height = si.height;
+    if (!Create(width, height, 24, type)) {
+        SetLastError("Can't allocate memory");
+        return false;
     }
-    if (alpha) {
-        AddAlpha();
-        if (HasAlpha()) {
-            const Scale scale(*alpha);
-            const std::vector<uint32_t> cx = columns(*alpha), cy = rows(*alpha);
-            for (uint32_t y = 0; y < height; ++y) {
-                const int32_t* src = alpha->data + size_t(cy[y]) * alpha->width;
-                for (uint32_t x = 0; x < width; ++x)
-                    WriteAlpha(x, height - 1 - y, scale(src[cx[x]]));
+    std::vector<uint32_t> cx[3], cy[3];
+    const Scale scale[3] = {Scale(*colour[0]), Scale(*colour[1]), Scale(*colour[2])};
+    for (int k = 0; k < 3; ++k)
+        cx[k] = Columns(si, *colour[k]), cy[k] = Rows(si, *colour[k]);
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* d = RowPointer(height - 1 - y);
+        const int32_t* src[3];
+        for (int k = 0; k < 3; ++k)
+            src[k] = colour[k]->data + size_t(cy[k][y]) * colour[k]->width;
+        for (uint32_t x = 0; x < width; ++x) {
+            uint8_t v[3];
+            for (int k = 0; k < 3; ++k)
+                v[k] = scale[k](src[k][cx[k][x]]);
+            if (si.ycc) {
+                const double yy = v[0], cb = v[1] - 128.0, cr = v[2] - 128.0;
+                v[0] = Clamp8(yy + 1.402 * cr);
+                v[1] = Clamp8(yy - 0.344136 * cb - 0.714136 * cr);
+                v[2] = Clamp8(yy + 1.772 * cb);
             }
+            d[3 * x] = v[2], d[3 * x + 1] = v[1], d[3 * x + 2] = v[0];
         }
     }
     return true;
+}
+
+// Grey, or separate components: the frame to read picks one.
+bool Jpeg2000FamilyCodec::StoreGrey(const SampleImage& si,
+                                    const std::vector<const SampleComponent*>& colour,
+                                    ImageType type) {
+    const uint32_t width = si.width, height = si.height;
+    SetNumFrames(int32_t(colour.size()));
+    const int32_t frame = GetFrame();
+    if (frame < 0 || size_t(frame) >= colour.size()) {
+        SetLastError("wrong frame!");
+        return false;
+    }
+    const SampleComponent& c = *colour[size_t(frame)];
+    const Scale scale(c);
+    // 1-, 4- and 8-bit samples are palette indexes into a grey ramp of
+    // their own size; other ranges are scaled to 8 bits.
+    const uint32_t depth = scale.max == 1 ? 1 : scale.max == 15 ? 4 : 8;
+    const bool direct = depth < 8 || scale.max == 255;
+    if (!Create(width, height, depth, type)) {
+        SetLastError("Can't allocate memory");
+        return false;
+    }
+    FillGrayRamp();
+    const std::vector<uint32_t> cx = Columns(si, c), cy = Rows(si, c);
+    for (uint32_t y = 0; y < height; ++y) {
+        const int32_t* src = c.data + size_t(cy[y]) * c.width;
+        const uint32_t row = height - 1 - y;
+        if (depth == 8) {
+            uint8_t* d = RowPointer(row);
+            for (uint32_t x = 0; x < width; ++x)
+                d[x] = direct ? uint8_t(scale.Raw(src[cx[x]])) : scale(src[cx[x]]);
+        } else {
+            for (uint32_t x = 0; x < width; ++x)
+                WriteIndex(x, row, uint8_t(scale.Raw(src[cx[x]])));
+        }
+    }
+    return true;
+}
+
+void Jpeg2000FamilyCodec::StoreAlpha(const SampleImage& si, const SampleComponent& alpha) {
+    AddAlpha();
+    if (!HasAlpha()) return;
+    const uint32_t width = si.width, height = si.height;
+    const Scale scale(alpha);
+    const std::vector<uint32_t> cx = Columns(si, alpha), cy = Rows(si, alpha);
+    for (uint32_t y = 0; y < height; ++y) {
+        const int32_t* src = alpha.data + size_t(cy[y]) * alpha.width;
+        for (uint32_t x = 0; x < width; ++x)
+            WriteAlpha(x, height - 1 - y, scale(src[cx[x]]));
+    }
 }
 
 ImageType Jpeg2000FamilyCodec::SniffType(std::span<const uint8_t> head) {
@@ -215,27 +229,41 @@ bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type) {
 bool Jpeg2000FamilyCodec::Encode(ImageStream* stream, ImageType type) {
     if (CheckEncodable(stream)) return false;
     const bool paletted = GetPaletteCount() != 0;
-    // Any grey palette will do, not only the identity ramp: a 1-bit black
-    // and white picture is grey too.
-    if (paletted && !HasGrayRamp()) {
-        for (uint32_t i = 0; i < GetPaletteCount(); ++i) {
-            const RGBQUAD c = ReadPaletteEntry(i);
-            if (c.rgbRed != c.rgbGreen || c.rgbGreen != c.rgbBlue) {
-                SetLastError("JasPer can save only RGB or GrayScale images");
-                return false;
-            }
-        }
+    if (paletted && !HasGreyPalette()) {
+        SetLastError("JasPer can save only RGB or GrayScale images");
+        return false;
     }
-    const uint32_t width = GetWidth(), height = GetHeight();
     SampleImage samples;
-    samples.width = width, samples.height = height;
+    if (!ToSamples(&samples)) {
+        SetLastError("error : can't allocate memory");
+        return false;
+    }
+    std::string error;
+    const bool ok = WriteSamples(stream, type, samples, &error);
+    if (!ok) SetLastError(error.c_str());
+    return ok;
+}
+
+// Any grey palette will do, not only the identity ramp: a 1-bit black
+// and white picture is grey too.
+bool Jpeg2000FamilyCodec::HasGreyPalette() const {
+    if (HasGrayRamp()) return true;
+    for (uint32_t i = 0; i < GetPaletteCount(); ++i) {
+        const RGBQUAD c = ReadPaletteEntry(i);
+        if (c.rgbRed != c.rgbGreen || c.rgbGreen != c.rgbBlue) return false;
+    }
+    return true;
+}
+
+// One grey component for paletted pictures, else red, green and blue; top row first.
+bool Jpeg2000FamilyCodec::ToSamples(SampleImage* samples) const {
+    const bool paletted = GetPaletteCount() != 0;
+    const uint32_t width = GetWidth(), height = GetHeight();
+    samples->width = width, samples->height = height;
     const uint32_t n = paletted ? 1 : 3;
     int32_t* planes[3] = {};
     for (uint32_t k = 0; k < n; ++k)
-        if (!(planes[k] = samples.AddComponent(width, height, 8))) {
-            SetLastError("error : can't allocate memory");
-            return false;
-        }
+        if (!(planes[k] = samples->AddComponent(width, height, 8))) return false;
     for (uint32_t y = 0; y < height; ++y) {
         const uint32_t row = height - 1 - y;
         const size_t at = size_t(y) * width;
@@ -251,33 +279,23 @@ bool Jpeg2000FamilyCodec::Encode(ImageStream* stream, ImageType type) {
             }
         }
     }
-    std::string error;
-    bool ok = false;
+    return true;
+}
+
+bool Jpeg2000FamilyCodec::WriteSamples(ImageStream* stream, ImageType type,
+                                       const SampleImage& samples, std::string* error) const {
     const double rate = GetQuality() / 100.0;
     switch (type) {
-    case kTypeJp2:
-        ok = WriteJp2(stream, false, samples, rate, &error);
-        break;
-    case kTypeJpc:
-        ok = WriteJp2(stream, true, samples, rate, &error);
-        break;
+    case kTypeJp2: return WriteJp2(stream, false, samples, rate, error);
+    case kTypeJpc: return WriteJp2(stream, true, samples, rate, error);
     case kTypePgx:
-        if (!paletted) {
-            error = "PGX can save only GrayScale images";
-            break;
+        if (GetPaletteCount() == 0) {
+            *error = "PGX can save only GrayScale images";
+            return false;
         }
-        ok = WritePgx(stream, samples, &error);
-        break;
-    case kTypePnm:
-        ok = WritePnm(stream, samples, &error);
-        break;
-    case kTypeRas:
-        ok = WriteSunRaster(stream, samples, &error);
-        break;
-    default:
-        error = "error: cannot encode image\n";
-        break;
+        return WritePgx(stream, samples, error);
+    case kTypePnm: return WritePnm(stream, samples, error);
+    case kTypeRas: return WriteSunRaster(stream, samples, error);
+    default: *error = "error: cannot encode image\n"; return false;
     }
-    if (!ok) SetLastError(error.c_str());
-    return ok;
 }

@@ -7,8 +7,11 @@
 #include "ImageType.h"
 
 #include <span>
+#include <string>
+#include <vector>
 
 class ImageStream;
+struct SampleComponent;
 struct SampleImage;
 
 class Jpeg2000FamilyCodec : public CRaster {
@@ -22,4 +25,13 @@ public:
 
 private:
     bool FromSamples(const SampleImage& samples, ImageType type);
+    bool StoreColour(const SampleImage& si, const std::vector<const SampleComponent*>& colour,
+                     ImageType type);
+    bool StoreGrey(const SampleImage& si, const std::vector<const SampleComponent*>& colour,
+                   ImageType type);
+    void StoreAlpha(const SampleImage& si, const SampleComponent& alpha);
+    bool HasGreyPalette() const;
+    bool ToSamples(SampleImage* samples) const;
+    bool WriteSamples(ImageStream* stream, ImageType type, const SampleImage& samples,
+                      std::string* error) const;
 };

@@ -67,20 +67,18 @@ uint32_t PrecisionOf(uint32_t maxValue) {
     return p;
 }
 
-} // namespace
-
-bool ReadPnm(ImageStream* stream, SampleImage* image, std::string* error) {
-    StreamReader in(stream);
-    const int p = in.Get(), kind = in.Get();
-    if (p != 'P' || kind < '1' || kind > '6') {
-        *error = "error: cannot load image data";
-        return false;
-    }
-    const int k = kind - '0';
-    const bool plain = k <= 3;
-    const bool bitmap = k == 1 || k == 4;
-    const uint32_t channels = (k == 3 || k == 6) ? 3 : 1;
+struct PnmHeader {
+    int kind = 0; // 1 to 6
     uint32_t width = 0, height = 0, maxValue = 1;
+    bool Plain() const { return kind <= 3; }
+    bool Bitmap() const { return kind == 1 || kind == 4; }
+    uint32_t Channels() const { return (kind == 3 || kind == 6) ? 3 : 1; }
+};
+
+bool ReadHeader(StreamReader& in, PnmHeader* h) {
+    const int p = in.Get(), kind = in.Get();
+    if (p != 'P' || kind < '1' || kind > '6') return false;
+    h->kind = kind - '0';
     int next = 0;
     // A number ends at white space or at a comment, which runs to the line end.
     auto separated = [&] {
@@ -91,70 +89,92 @@ bool ReadPnm(ImageStream* stream, SampleImage* image, std::string* error) {
         }
         return IsSpace(next);
     };
-    bool header = ReadNumber(in, INT32_MAX, &width, &next) && separated() &&
-                  ReadNumber(in, INT32_MAX, &height, &next);
-    if (header && !bitmap) header = separated() && ReadNumber(in, 65535, &maxValue, &next);
+    bool ok = ReadNumber(in, INT32_MAX, &h->width, &next) && separated() &&
+              ReadNumber(in, INT32_MAX, &h->height, &next);
+    if (ok && !h->Bitmap()) ok = separated() && ReadNumber(in, 65535, &h->maxValue, &next);
     // Raw data starts after the single white space character that ends the header.
-    if (header) header = plain ? separated() || next < 0 : IsSpace(next);
-    if (!header || width == 0 || height == 0 || maxValue == 0) {
+    if (ok) ok = h->Plain() ? separated() || next < 0 : IsSpace(next);
+    return ok && h->width != 0 && h->height != 0 && h->maxValue != 0;
+}
+
+void ReadRawBitmap(StreamReader& in, const PnmHeader& h, int32_t* plane) {
+    const size_t rowBytes = (size_t(h.width) + 7) / 8;
+    std::vector<uint8_t> row(rowBytes);
+    for (uint32_t y = 0; y < h.height; ++y) {
+        if (in.Read(row.data(), rowBytes) != rowBytes) break;
+        for (uint32_t x = 0; x < h.width; ++x)
+            plane[size_t(y) * h.width + x] = ((row[x / 8] >> (7 - x % 8)) & 1) ? 0 : 1;
+    }
+}
+
+void ReadRawSamples(StreamReader& in, const PnmHeader& h, int32_t* const* planes) {
+    const uint32_t channels = h.Channels(), maxValue = h.maxValue;
+    const size_t bytes = maxValue > 255 ? 2 : 1;
+    std::vector<uint8_t> row(size_t(h.width) * channels * bytes);
+    for (uint32_t y = 0; y < h.height; ++y) {
+        if (in.Read(row.data(), row.size()) != row.size()) break;
+        const uint8_t* s = row.data();
+        for (uint32_t x = 0; x < h.width; ++x)
+            for (uint32_t c = 0; c < channels; ++c, s += bytes) {
+                const uint32_t v = bytes == 2 ? uint32_t(s[0] << 8 | s[1]) : s[0];
+                planes[c][size_t(y) * h.width + x] = int32_t(v > maxValue ? maxValue : v);
+            }
+    }
+}
+
+// Plain data: stops at the first character that is not part of a sample.
+void ReadPlainSamples(StreamReader& in, const PnmHeader& h, int32_t* const* planes) {
+    const size_t pixels = size_t(h.width) * h.height;
+    const uint32_t channels = h.Channels();
+    for (size_t i = 0; i < pixels; ++i) {
+        for (uint32_t c = 0; c < channels; ++c) {
+            uint32_t v = 0;
+            if (h.Bitmap()) {
+                const int ch = SkipSpace(in);
+                if (ch != '0' && ch != '1') return;
+                v = ch == '1' ? 0 : 1;
+            } else {
+                if (!ReadNumber(in, UINT32_MAX / 10, &v, nullptr)) return;
+                if (v > h.maxValue) v = h.maxValue;
+            }
+            planes[c][i] = int32_t(v);
+        }
+    }
+}
+
+} // namespace
+
+bool ReadPnm(ImageStream* stream, SampleImage* image, std::string* error) {
+    StreamReader in(stream);
+    PnmHeader h;
+    if (!ReadHeader(in, &h)) {
         *error = "error: cannot load image data";
         return false;
     }
-    const uint64_t samples = uint64_t(width) * height * channels;
+    const uint32_t channels = h.Channels();
+    const uint64_t samples = uint64_t(h.width) * h.height * channels;
     // A raw byte holds up to 8 bitmap samples; plain samples take a byte at least.
     if (samples > kMaxSamples ||
-        ImplausibleSize(samples, StreamBytesLeft(stream), k == 4 ? 8 : 1)) {
+        ImplausibleSize(samples, StreamBytesLeft(stream), h.kind == 4 ? 8 : 1)) {
         *error = "error: cannot allocate memory";
         return false;
     }
-    image->width = width, image->height = height;
+    image->width = h.width, image->height = h.height;
     int32_t* planes[3] = {};
-    const uint32_t precision = bitmap ? 1 : PrecisionOf(maxValue);
+    const uint32_t precision = h.Bitmap() ? 1 : PrecisionOf(h.maxValue);
     for (uint32_t c = 0; c < channels; ++c)
-        if (!(planes[c] = image->AddComponent(width, height, precision))) {
+        if (!(planes[c] = image->AddComponent(h.width, h.height, precision))) {
             *error = "error: cannot allocate memory";
             return false;
         } else {
-            image->comps.back().maxValue = maxValue;
+            image->comps.back().maxValue = h.maxValue;
         }
-    const size_t pixels = size_t(width) * height;
-    if (k == 4) {
-        const size_t rowBytes = (size_t(width) + 7) / 8;
-        std::vector<uint8_t> row(rowBytes);
-        for (uint32_t y = 0; y < height; ++y) {
-            if (in.Read(row.data(), rowBytes) != rowBytes) break;
-            for (uint32_t x = 0; x < width; ++x)
-                planes[0][size_t(y) * width + x] = ((row[x / 8] >> (7 - x % 8)) & 1) ? 0 : 1;
-        }
-    } else if (!plain) {
-        const size_t bytes = maxValue > 255 ? 2 : 1;
-        std::vector<uint8_t> row(size_t(width) * channels * bytes);
-        for (uint32_t y = 0; y < height; ++y) {
-            if (in.Read(row.data(), row.size()) != row.size()) break;
-            const uint8_t* s = row.data();
-            for (uint32_t x = 0; x < width; ++x)
-                for (uint32_t c = 0; c < channels; ++c, s += bytes) {
-                    const uint32_t v = bytes == 2 ? uint32_t(s[0] << 8 | s[1]) : s[0];
-                    planes[c][size_t(y) * width + x] = int32_t(v > maxValue ? maxValue : v);
-                }
-        }
-    } else {
-        // Plain data: stops at the first character that is not part of a sample.
-        for (size_t i = 0; i < pixels; ++i) {
-            for (uint32_t c = 0; c < channels; ++c) {
-                uint32_t v = 0;
-                if (bitmap) {
-                    const int ch = SkipSpace(in);
-                    if (ch != '0' && ch != '1') return true;
-                    v = ch == '1' ? 0 : 1;
-                } else {
-                    if (!ReadNumber(in, UINT32_MAX / 10, &v, nullptr)) return true;
-                    if (v > maxValue) v = maxValue;
-                }
-                planes[c][i] = int32_t(v);
-            }
-        }
-    }
+    if (h.kind == 4)
+        ReadRawBitmap(in, h, planes[0]);
+    else if (!h.Plain())
+        ReadRawSamples(in, h, planes);
+    else
+        ReadPlainSamples(in, h, planes);
     return true;
 }
 

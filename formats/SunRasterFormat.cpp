@@ -54,40 +54,119 @@ private:
     uint8_t value_ = 0;
 };
 
+struct SunHeader {
+    uint32_t width, height, depth, type, mapType, mapLength;
+};
+
+bool ReadHeader(ImageStream* stream, SunHeader* h) {
+    uint8_t b[32];
+    if (stream->Read(b, sizeof b, 1) != 1 || GetBE32(b) != kSunMagic) return false;
+    *h = {GetBE32(b + 4), GetBE32(b + 8), GetBE32(b + 12), GetBE32(b + 20), GetBE32(b + 24),
+          GetBE32(b + 28)};
+    return h->width != 0 && h->height != 0 && h->width <= INT32_MAX && h->height <= INT32_MAX &&
+           (h->depth == 1 || h->depth == 8 || h->depth == 24 || h->depth == 32) &&
+           (h->type == kTypeOld || h->type == kTypeStandard || h->type == kTypeByteEncoded ||
+            h->type == kTypeRgb) &&
+           h->mapLength <= (1u << 24);
+}
+
+// Colour map: mapLength / 3 reds, then as many greens and blues. Other maps are skipped.
+bool ReadColourMap(StreamReader& in, const SunHeader& h, std::vector<uint8_t>* map,
+                   uint32_t* entries) {
+    *entries = 0;
+    if (h.mapType == kMapRgb && h.mapLength) {
+        map->resize(h.mapLength);
+        if (in.Read(map->data(), h.mapLength) != h.mapLength) return false;
+        *entries = h.mapLength / 3;
+    } else if (h.mapLength) {
+        if (in.Skip(h.mapLength) != h.mapLength) return false;
+    }
+    if (h.depth >= 24) *entries = 0;
+    return true;
+}
+
+bool MapIsGrey(const std::vector<uint8_t>& map, uint32_t entries) {
+    bool grey = true;
+    for (uint32_t i = 0; i < entries; ++i)
+        grey &= map[i] == map[entries + i] && map[i] == map[2 * entries + i];
+    return grey;
+}
+
+struct RowTarget {
+    int32_t* planes[4] = {};
+    uint32_t channels = 0;
+    const std::vector<uint8_t>* map = nullptr;
+    uint32_t mapEntries = 0;
+    std::vector<uint8_t> alpha;
+    bool anyAlpha = false;
+};
+
+// One file row into the planes; pixels of 24 and 32 bits bypass the map.
+void StoreRow(const uint8_t* row, size_t at, const SunHeader& h, RowTarget& t) {
+    // Standard files store blue, green, red; RGB-format files red, green, blue.
+    const bool rgbOrder = h.type == kTypeRgb;
+    const uint32_t mapEntries = t.mapEntries;
+    int32_t** planes = t.planes;
+    for (uint32_t x = 0; x < h.width; ++x) {
+        uint32_t index = 0;
+        if (h.depth == 1) {
+            index = (row[x / 8] >> (7 - x % 8)) & 1;
+            if (!mapEntries) {
+                planes[0][at + x] = index ? 0 : 1; // 1 is black
+                continue;
+            }
+        } else if (h.depth == 8) {
+            index = row[x];
+            if (!mapEntries) {
+                planes[0][at + x] = int32_t(index);
+                continue;
+            }
+        } else {
+            const uint8_t* p = row + size_t(x) * (h.depth / 8);
+            if (h.depth == 32) {
+                t.alpha[at + x] = p[0];
+                t.anyAlpha |= p[0] != 0;
+                ++p;
+            }
+            planes[0][at + x] = rgbOrder ? p[0] : p[2];
+            planes[1][at + x] = p[1];
+            planes[2][at + x] = rgbOrder ? p[2] : p[0];
+            continue;
+        }
+        const uint32_t i = index < mapEntries ? index : 0;
+        for (uint32_t c = 0; c < t.channels; ++c)
+            planes[c][at + x] = i < mapEntries ? (*t.map)[c * mapEntries + i] : 0;
+    }
+}
+
+// The fourth byte of 32-bit pixels is mostly padding; it is alpha only
+// when something is in it.
+void AddAlphaIfUsed(SampleImage* image, const RowTarget& t) {
+    if (!t.anyAlpha) return;
+    int32_t* a = image->AddComponent(image->width, image->height, 8);
+    if (!a) return;
+    for (size_t i = 0; i < t.alpha.size(); ++i)
+        a[i] = t.alpha[i];
+    image->comps.back().isAlpha = true;
+}
+
 } // namespace
 
 bool ReadSunRaster(ImageStream* stream, SampleImage* image, std::string* error) {
     *error = "error: cannot load image data";
-    uint8_t h[32];
-    if (stream->Read(h, sizeof h, 1) != 1 || GetBE32(h) != kSunMagic) return false;
-    const uint32_t width = GetBE32(h + 4), height = GetBE32(h + 8), depth = GetBE32(h + 12);
-    const uint32_t type = GetBE32(h + 20), mapType = GetBE32(h + 24), mapLength = GetBE32(h + 28);
-    if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX ||
-        (depth != 1 && depth != 8 && depth != 24 && depth != 32) ||
-        (type != kTypeOld && type != kTypeStandard && type != kTypeByteEncoded &&
-         type != kTypeRgb) ||
-        mapLength > (1u << 24))
-        return false;
+    SunHeader h;
+    if (!ReadHeader(stream, &h)) return false;
+    const uint32_t width = h.width, height = h.height, depth = h.depth;
     StreamReader in(stream);
-    // Colour map: mapLength / 3 reds, then as many greens and blues.
     std::vector<uint8_t> map;
-    uint32_t mapEntries = 0;
-    if (mapType == kMapRgb && mapLength) {
-        map.resize(mapLength);
-        if (in.Read(map.data(), mapLength) != mapLength) return false;
-        mapEntries = mapLength / 3;
-    } else if (mapLength) {
-        if (in.Skip(mapLength) != mapLength) return false;
-    }
-    if (depth >= 24) mapEntries = 0;
-    bool grey = true;
-    for (uint32_t i = 0; i < mapEntries; ++i)
-        grey &= map[i] == map[mapEntries + i] && map[i] == map[2 * mapEntries + i];
+    RowTarget t;
+    if (!ReadColourMap(in, h, &map, &t.mapEntries)) return false;
+    t.map = &map;
 
-    const bool rle = type == kTypeByteEncoded;
+    const bool rle = h.type == kTypeByteEncoded;
     const uint64_t rowBytes = (uint64_t(width) * depth + 15) / 16 * 2;
-    const uint32_t channels = depth >= 24 || !grey ? 3 : 1;
-    const uint64_t samples = uint64_t(width) * height * (channels + (depth == 32));
+    t.channels = depth >= 24 || !MapIsGrey(map, t.mapEntries) ? 3 : 1;
+    const uint64_t samples = uint64_t(width) * height * (t.channels + (depth == 32));
     // Three bytes of run-length data can stand for 256 bytes of rows.
     if (samples > kMaxSamples ||
         ImplausibleSize(rowBytes * height, StreamBytesLeft(stream), rle ? 86 : 1)) {
@@ -95,64 +174,20 @@ bool ReadSunRaster(ImageStream* stream, SampleImage* image, std::string* error) 
         return false;
     }
     image->width = width, image->height = height;
-    int32_t* planes[4] = {};
-    const uint32_t precision = depth == 1 && !mapEntries ? 1 : 8;
-    for (uint32_t c = 0; c < channels; ++c)
-        if (!(planes[c] = image->AddComponent(width, height, precision))) {
+    const uint32_t precision = depth == 1 && !t.mapEntries ? 1 : 8;
+    for (uint32_t c = 0; c < t.channels; ++c)
+        if (!(t.planes[c] = image->AddComponent(width, height, precision))) {
             *error = "error: cannot allocate memory";
             return false;
         }
     std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
-    std::vector<uint8_t> alpha;
-    if (depth == 32) alpha.resize(size_t(width) * height);
-    bool anyAlpha = false;
+    if (depth == 32) t.alpha.resize(size_t(width) * height);
     RasterBytes bytes(in, rle);
-    // Standard files store blue, green, red; RGB-format files red, green, blue.
-    const bool rgbOrder = type == kTypeRgb;
     for (uint32_t y = 0; y < height; ++y) {
         if (bytes.Read(row.data(), row.size()) != row.size()) break;
-        const size_t at = size_t(y) * width;
-        for (uint32_t x = 0; x < width; ++x) {
-            uint32_t index = 0;
-            if (depth == 1) {
-                index = (row[x / 8] >> (7 - x % 8)) & 1;
-                if (!mapEntries) {
-                    planes[0][at + x] = index ? 0 : 1; // 1 is black
-                    continue;
-                }
-            } else if (depth == 8) {
-                index = row[x];
-                if (!mapEntries) {
-                    planes[0][at + x] = int32_t(index);
-                    continue;
-                }
-            } else {
-                const uint8_t* p = row.data() + size_t(x) * (depth / 8);
-                if (depth == 32) {
-                    alpha[at + x] = p[0];
-                    anyAlpha |= p[0] != 0;
-                    ++p;
-                }
-                planes[0][at + x] = rgbOrder ? p[0] : p[2];
-                planes[1][at + x] = p[1];
-                planes[2][at + x] = rgbOrder ? p[2] : p[0];
-                continue;
-            }
-            const uint32_t i = index < mapEntries ? index : 0;
-            for (uint32_t c = 0; c < channels; ++c)
-                planes[c][at + x] = i < mapEntries ? map[c * mapEntries + i] : 0;
-        }
+        StoreRow(row.data(), size_t(y) * width, h, t);
     }
-    // The fourth byte of 32-bit pixels is mostly padding; it is alpha only
-    // when something is in it.
-    if (anyAlpha) {
-        int32_t* a = image->AddComponent(width, height, 8);
-        if (a) {
-            for (size_t i = 0; i < alpha.size(); ++i)
-                a[i] = alpha[i];
-            image->comps.back().isAlpha = true;
-        }
-    }
+    AddAlphaIfUsed(image, t);
     error->clear();
     return true;
 }
