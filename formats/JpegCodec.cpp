@@ -564,6 +564,61 @@ bool JpegCodec::ReadFrameSize(ImageStream* stream, uint32_t* width, uint32_t* he
     return false;
 }
 
+// Reads the markers and picks the output: colour space, scale and memory limit.
+void JpegCodec::ReadHeader(jpeg_decompress_struct* cinfo) {
+    jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_save_markers(cinfo, JPEG_APP0 + 13, 0xFFFF);
+    jpeg_read_header(cinfo, TRUE);
+    ReadExif(cinfo, &exif_);
+    if (!ChooseOutput(cinfo)) ERREXIT(cinfo, JERR_CONVERSION_NOTIMPL);
+    if (const uint8_t scale = GetJpegScale(); scale > 1) {
+        cinfo->scale_num = 1;
+        cinfo->scale_denom = scale;
+    }
+    jpeg_calc_output_dimensions(cinfo);
+    cinfo->mem->max_memory_to_use = LibraryMemoryLimit(cinfo);
+}
+
+// Into the rows made for the output; a cut sequential file stops at its end.
+void JpegCodec::ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk) {
+    const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
+    const JDIMENSION width = cinfo->output_width, height = cinfo->output_height;
+    const uint32_t rowBytes = width * (grey ? 1 : 3);
+    const uint32_t padding = GetStride() - rowBytes;
+    JSAMPARRAY cmykRow = nullptr;
+    if (cmyk)
+        cmykRow = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                              width * 4, 1);
+    // Top row of the picture first: scanline s lands in row height - 1 - s.
+    while (cinfo->output_scanline < height) {
+        const JDIMENSION first = cinfo->output_scanline;
+        if (cmyk) {
+            if (jpeg_read_scanlines(cinfo, cmykRow, 1) != 1) break;
+            if (cmykProfile_)
+                cmykProfile_->Row(cmykRow[0], RowPointer(height - 1 - first), width);
+            else
+                CmykToBgr(cmykRow[0], RowPointer(height - 1 - first), width,
+                          cinfo->saw_Adobe_marker);
+        } else {
+            JSAMPROW rows[kRowBatch];
+            const JDIMENSION n = std::min(kRowBatch, height - first);
+            for (JDIMENSION i = 0; i < n; ++i)
+                rows[i] = RowPointer(height - 1 - (first + i));
+            if (jpeg_read_scanlines(cinfo, rows, n) == 0) break;
+        }
+        // Past the end of a cut sequential file the library only invents rows:
+        // stop, so that a tiny file declaring a huge picture costs nothing more.
+        if (source->ended && !cinfo->progressive_mode) {
+            for (JDIMENSION s = first; s < cinfo->output_scanline; ++s)
+                std::memset(RowPointer(height - 1 - s) + rowBytes, 0, padding);
+            break;
+        }
+        for (JDIMENSION s = first; s < cinfo->output_scanline; ++s)
+            std::memset(RowPointer(height - 1 - s) + rowBytes, 0, padding);
+    }
+}
+
 bool JpegCodec::Decode(ImageStream* stream) {
     if (!stream) return Fail("null file handler");
     exif_ = ExifInfo{};
@@ -581,18 +636,7 @@ bool JpegCodec::Decode(ImageStream* stream) {
     AttachSource(&cinfo, &source, stream);
     scanLimit.pub.progress_monitor = CheckScanCount;
     cinfo.progress = &scanLimit.pub;
-    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
-    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
-    jpeg_save_markers(&cinfo, JPEG_APP0 + 13, 0xFFFF);
-    jpeg_read_header(&cinfo, TRUE);
-    ReadExif(&cinfo, &exif_);
-    if (!ChooseOutput(&cinfo)) ERREXIT(&cinfo, JERR_CONVERSION_NOTIMPL);
-    if (const uint8_t scale = GetJpegScale(); scale > 1) {
-        cinfo.scale_num = 1;
-        cinfo.scale_denom = scale;
-    }
-    jpeg_calc_output_dimensions(&cinfo);
-    cinfo.mem->max_memory_to_use = LibraryMemoryLimit(&cinfo);
+    ReadHeader(&cinfo);
     const bool cmyk = cinfo.out_color_space == JCS_CMYK;
     const bool grey = cinfo.out_color_space == JCS_GRAYSCALE;
     if (!Create(cinfo.output_width, cinfo.output_height, grey ? 8 : 24, kTypeJpeg)) {
@@ -606,41 +650,9 @@ bool JpegCodec::Decode(ImageStream* stream) {
     ApplyResolution(cinfo.density_unit, cinfo.X_density, cinfo.Y_density);
     if (grey) FillGrayRamp();
 
-    const JDIMENSION width = cinfo.output_width, height = cinfo.output_height;
-    const uint32_t rowBytes = width * (grey ? 1 : 3);
-    const uint32_t padding = GetStride() - rowBytes;
-    JSAMPARRAY cmykRow = nullptr;
-    if (cmyk)
-        cmykRow = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                             width * 4, 1);
-    // Top row of the picture first: scanline s lands in row height - 1 - s.
-    while (cinfo.output_scanline < height) {
-        const JDIMENSION first = cinfo.output_scanline;
-        if (cmyk) {
-            if (jpeg_read_scanlines(&cinfo, cmykRow, 1) != 1) break;
-            if (cmykProfile_)
-                cmykProfile_->Row(cmykRow[0], RowPointer(height - 1 - first), width);
-            else
-                CmykToBgr(cmykRow[0], RowPointer(height - 1 - first), width, cinfo.saw_Adobe_marker);
-        } else {
-            JSAMPROW rows[kRowBatch];
-            const JDIMENSION n = std::min(kRowBatch, height - first);
-            for (JDIMENSION i = 0; i < n; ++i)
-                rows[i] = RowPointer(height - 1 - (first + i));
-            if (jpeg_read_scanlines(&cinfo, rows, n) == 0) break;
-        }
-        // Past the end of a cut sequential file the library only invents rows:
-        // stop, so that a tiny file declaring a huge picture costs nothing more.
-        if (source.ended && !cinfo.progressive_mode) {
-            for (JDIMENSION s = first; s < cinfo.output_scanline; ++s)
-                std::memset(RowPointer(height - 1 - s) + rowBytes, 0, padding);
-            break;
-        }
-        for (JDIMENSION s = first; s < cinfo.output_scanline; ++s)
-            std::memset(RowPointer(height - 1 - s) + rowBytes, 0, padding);
-    }
+    ReadRows(&cinfo, grey, cmyk);
     // Finishing a picture left short would only read on for nothing.
-    if (cinfo.output_scanline < height) jpeg_abort_decompress(&cinfo);
+    if (cinfo.output_scanline < cinfo.output_height) jpeg_abort_decompress(&cinfo);
     else jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     return true;

@@ -76,6 +76,8 @@ public:
 private:
     void ApplyResolution(uint8_t unit, uint16_t xDensity, uint16_t yDensity);
     void TakeMetadata(jpeg_decompress_struct* cinfo, bool cmyk);
+    void ReadHeader(jpeg_decompress_struct* cinfo);
+    void ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk);
 
     ExifInfo exif_;
     std::shared_ptr<const CmykConverter> cmykProfile_;
