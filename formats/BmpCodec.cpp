@@ -322,89 +322,92 @@ void BmpCodec::Read32(ImageStream* stream, const Layout& layout) {
     }
 }
 
-// Damaged streams: every step consumes input or ends, and nothing is stored
-// outside the current row (encoded runs) or the pixel buffer.
-void BmpCodec::DecodeRle8(ImageStream* stream) {
-    const uint32_t stride = GetStride(), height = GetHeight();
-    uint8_t* px = Pixels();
+namespace {
+// Where an RLE walk stores next: x counts bytes in the row, low picks a byte's second nibble.
+struct RleCursor {
     uint64_t x = 0, row = 0;
+    bool low = false;
+};
+
+// The code walk both depths share. Each depth stores through its own callbacks, so each
+// keeps its own write limit: run(count, value) returns false to end the walk, and
+// literal(byte, pixelsLeft) stores one byte of an absolute run.
+template <class Run, class Literal>
+void WalkRle(ImageStream* stream, uint64_t height, int pixelsPerByte, RleCursor& at, Run run,
+             Literal literal) {
     for (;;) {
-        if (row >= height) return;
+        if (at.row >= height) return;
         const int count = stream->GetC();
         if (count < 0) return;
         if (count > 0) {
             const int value = stream->GetC();
-            if (value < 0) return;
-            for (int i = 0; i < count; ++i) {
-                if (x >= stride) return;
-                px[row * stride + x++] = uint8_t(value);
-            }
+            if (value < 0 || !run(count, uint8_t(value))) return;
             continue;
         }
         const int escape = stream->GetC();
         if (escape < 0 || escape == 1) return;
         if (escape == 0) {
-            ++row, x = 0;
+            ++at.row, at.x = 0, at.low = false;
         } else if (escape == 2) {
             const int dx = stream->GetC(), dy = stream->GetC();
             if (dx < 0 || dy < 0) return;
-            x += dx, row += dy;
+            at.x += dx / pixelsPerByte, at.row += dy;
         } else {
-            for (int i = 0; i < escape; ++i) {
+            const int bytes = (escape + pixelsPerByte - 1) / pixelsPerByte;
+            for (int i = 0; i < bytes; ++i) {
                 const int v = stream->GetC();
                 if (v < 0) return;
-                if (x < stride) px[row * stride + x] = uint8_t(v);
-                ++x;
+                literal(uint8_t(v), escape - pixelsPerByte * i);
             }
-            if (escape & 1) stream->GetC();
+            if (bytes & 1) stream->GetC();
         }
     }
+}
+} // namespace
+
+// Damaged streams: every step consumes input or ends, and nothing is stored
+// outside the current row (encoded runs) or the pixel buffer.
+void BmpCodec::DecodeRle8(ImageStream* stream) {
+    const uint32_t stride = GetStride();
+    uint8_t* px = Pixels();
+    RleCursor at;
+    auto run = [&](int count, uint8_t value) {
+        for (int i = 0; i < count; ++i) {
+            if (at.x >= stride) return false;
+            px[at.row * stride + at.x++] = value;
+        }
+        return true;
+    };
+    auto literal = [&](uint8_t v, int) {
+        if (at.x < stride) px[at.row * stride + at.x] = v;
+        ++at.x;
+    };
+    WalkRle(stream, GetHeight(), 1, at, run, literal);
 }
 
 void BmpCodec::DecodeRle4(ImageStream* stream) {
     const uint64_t stride = GetStride(), height = GetHeight();
     const uint64_t bufferSize = stride * height;
     uint8_t* px = Pixels();
-    uint64_t x = 0, row = 0;
-    bool low = false;
+    RleCursor at;
     auto store = [&](uint8_t colour) {
-        const uint64_t at = row * stride + x;
-        if (at < bufferSize) {
-            if (low) px[at] |= colour;
-            else px[at] = uint8_t(colour << 4);
+        const uint64_t offset = at.row * stride + at.x;
+        if (offset < bufferSize) {
+            if (at.low) px[offset] |= colour;
+            else px[offset] = uint8_t(colour << 4);
         }
-        if (low) ++x;
-        low = !low;
+        if (at.low) ++at.x;
+        at.low = !at.low;
     };
-    for (;;) {
-        if (row >= height) return;
-        const int count = stream->GetC();
-        if (count < 0) return;
-        if (count > 0) {
-            const int value = stream->GetC();
-            if (value < 0) return;
-            for (int i = 0; i < count; ++i) store(uint8_t((i & 1) ? (value & 0x0F) : (value >> 4)));
-            continue;
-        }
-        const int escape = stream->GetC();
-        if (escape < 0 || escape == 1) return;
-        if (escape == 0) {
-            ++row, x = 0, low = false;
-        } else if (escape == 2) {
-            const int dx = stream->GetC(), dy = stream->GetC();
-            if (dx < 0 || dy < 0) return;
-            x += dx / 2, row += dy;
-        } else {
-            const int bytes = (escape + 1) / 2;
-            for (int i = 0; i < bytes; ++i) {
-                const int v = stream->GetC();
-                if (v < 0) return;
-                store(uint8_t(v >> 4));
-                if (2 * i + 1 < escape) store(uint8_t(v & 0x0F));
-            }
-            if (bytes & 1) stream->GetC();
-        }
-    }
+    auto run = [&](int count, uint8_t value) {
+        for (int i = 0; i < count; ++i) store(uint8_t((i & 1) ? (value & 0x0F) : (value >> 4)));
+        return true;
+    };
+    auto literal = [&](uint8_t v, int pixelsLeft) {
+        store(uint8_t(v >> 4));
+        if (pixelsLeft > 1) store(uint8_t(v & 0x0F));
+    };
+    WalkRle(stream, height, 2, at, run, literal);
 }
 
 bool BmpCodec::Encode(ImageStream* stream) {
