@@ -58,6 +58,73 @@ int LzwDecoder::NextCode(LzwByteSource& source) {
     return int(code & ((1u << codeSize_) - 1));
 }
 
+namespace {
+
+// Gathers expanded bytes into lines of the picture's width for the sink.
+class LineBuffer {
+public:
+    LineBuffer(uint32_t width, LzwLineSink& sink)
+        : line_(size_t(width) + 1), width_(width), sink_(sink) {}
+    // False when the sink stops.
+    bool Put(int value) {
+        line_[fill_++] = uint8_t(value);
+        if (fill_ < width_) return true;
+        fill_ = 0;
+        return sink_.StoreLine(line_.data(), width_) >= 0;
+    }
+    // The part line the data ended in.
+    void Flush() {
+        if (fill_ > 0) sink_.StoreLine(line_.data(), fill_);
+    }
+
+private:
+    std::vector<uint8_t> line_;
+    uint32_t width_;
+    uint32_t fill_ = 0;
+    LzwLineSink& sink_;
+};
+
+} // namespace
+
+void LzwDecoder::ResetTable() {
+    codeSize_ = codeSize0_;
+    slot_ = newCodes_;
+    topSlot_ = 1 << codeSize_;
+}
+
+// Pushes the string of code onto stack_, last byte first, and adds the table entry it
+// implies. Returns its length, or -1 when a damaged table loops.
+int LzwDecoder::Unpack(int code, Result& result) {
+    int sp = 0;
+    int walk = code;
+    if (walk >= slot_) {
+        if (walk > slot_) result.badCodes = true;
+        walk = oldCode_;
+        stack_[sp++] = uint8_t(firstChar_);
+    }
+    while (walk >= newCodes_) {
+        // No real string is this long.
+        if (sp >= kStackLimit) {
+            result.badCodes = true;
+            return -1;
+        }
+        stack_[sp++] = suffix_[walk];
+        walk = prefix_[walk];
+    }
+    stack_[sp++] = uint8_t(walk);
+    if (slot_ < topSlot_) {
+        firstChar_ = walk;
+        suffix_[slot_] = uint8_t(walk);
+        prefix_[slot_++] = uint16_t(oldCode_);
+        oldCode_ = code;
+    }
+    if (slot_ >= topSlot_ && codeSize_ < kMaxBits) {
+        topSlot_ <<= 1;
+        ++codeSize_;
+    }
+    return sp;
+}
+
 LzwDecoder::Result LzwDecoder::Expand(LzwByteSource& source, uint32_t lineWidth,
                                       LzwLineSink& sink) {
     Result result;
@@ -66,25 +133,15 @@ LzwDecoder::Result LzwDecoder::Expand(LzwByteSource& source, uint32_t lineWidth,
     const int c = source.Next();
     if (c < 2 || c > 9 || lineWidth == 0) return result;
     codeSize0_ = c + 1;
-    codeSize_ = codeSize0_;
     const int clearCode = 1 << c;
     const int endCode = clearCode + 1;
-    const int newCodes = clearCode + 2;
-    int slot = newCodes;
-    int topSlot = 1 << codeSize_;
+    newCodes_ = clearCode + 2;
+    ResetTable();
+    oldCode_ = firstChar_ = 0;
     std::memset(prefix_, 0, sizeof prefix_);
     std::memset(suffix_, 0, sizeof suffix_);
 
-    std::vector<uint8_t> line(size_t(lineWidth) + 1);
-    uint32_t fill = 0;
-    auto emit = [&](int value) {
-        line[fill++] = uint8_t(value);
-        if (fill < lineWidth) return true;
-        fill = 0;
-        return sink.StoreLine(line.data(), lineWidth) >= 0;
-    };
-
-    int oldCode = 0, firstChar = 0;
+    LineBuffer line(lineWidth, sink);
     for (;;) {
         int code = NextCode(source);
         if (code < 0) return result;
@@ -93,9 +150,7 @@ LzwDecoder::Result LzwDecoder::Expand(LzwByteSource& source, uint32_t lineWidth,
             break;
         }
         if (code == clearCode) {
-            codeSize_ = codeSize0_;
-            slot = newCodes;
-            topSlot = 1 << codeSize_;
+            ResetTable();
             do {
                 code = NextCode(source);
             } while (code == clearCode);
@@ -104,43 +159,18 @@ LzwDecoder::Result LzwDecoder::Expand(LzwByteSource& source, uint32_t lineWidth,
                 result.reachedEnd = true;
                 break;
             }
-            if (code >= slot) code = 0;
-            oldCode = firstChar = code;
-            if (!emit(code)) return result;
+            if (code >= slot_) code = 0;
+            oldCode_ = firstChar_ = code;
+            if (!line.Put(code)) return result;
             continue;
         }
-        int sp = 0;
-        int walk = code;
-        if (walk >= slot) {
-            if (walk > slot) result.badCodes = true;
-            walk = oldCode;
-            stack_[sp++] = uint8_t(firstChar);
-        }
-        while (walk >= newCodes) {
-            // A damaged table can hold a loop; no real string is this long.
-            if (sp >= kStackLimit) {
-                result.badCodes = true;
-                return result;
-            }
-            stack_[sp++] = suffix_[walk];
-            walk = prefix_[walk];
-        }
-        stack_[sp++] = uint8_t(walk);
-        if (slot < topSlot) {
-            firstChar = walk;
-            suffix_[slot] = uint8_t(walk);
-            prefix_[slot++] = uint16_t(oldCode);
-            oldCode = code;
-        }
-        if (slot >= topSlot && codeSize_ < kMaxBits) {
-            topSlot <<= 1;
-            ++codeSize_;
-        }
+        int sp = Unpack(code, result);
+        if (sp < 0) return result;
         while (sp > 0)
-            if (!emit(stack_[--sp])) return result;
+            if (!line.Put(stack_[--sp])) return result;
     }
     result.readTerminator = terminator_;
-    if (fill > 0) sink.StoreLine(line.data(), fill);
+    line.Flush();
     return result;
 }
 
@@ -207,8 +237,7 @@ void LzwEncoder::Output(int code) {
     }
 }
 
-bool LzwEncoder::Compress(ImageStream* stream, int initialBits, uint32_t width, uint32_t height,
-                          const std::function<const uint8_t*(uint32_t)>& rowAt) {
+void LzwEncoder::Start(ImageStream* stream, int initialBits) {
     stream_ = stream;
     failed_ = false;
     initialBits_ = initialBits;
@@ -221,6 +250,39 @@ bool LzwEncoder::Compress(ImageStream* stream, int initialBits, uint32_t width, 
     accumulator_ = 0;
     bits_ = 0;
     outCount_ = 0;
+}
+
+// The code of the string key stands for, or -1; slot ends at the probe where it was
+// looked for last, the free place for it on a miss.
+int LzwEncoder::Find(int32_t key, int& slot) const {
+    if (hash_[slot] == key) return codes_[slot];
+    if (hash_[slot] >= 0) {
+        const int displacement = slot == 0 ? 1 : kHashSize - slot;
+        do {
+            slot -= displacement;
+            if (slot < 0) slot += kHashSize;
+            if (hash_[slot] == key) return codes_[slot];
+        } while (hash_[slot] > 0);
+    }
+    return -1;
+}
+
+// A full table starts over rather than grow past 12 bits.
+void LzwEncoder::AddOrClear(int slot, int32_t key) {
+    if (freeCode_ < kTableSize) {
+        codes_[slot] = uint16_t(freeCode_++);
+        hash_[slot] = key;
+    } else {
+        ClearTable();
+        freeCode_ = clearCode_ + 2;
+        clearFlag_ = true;
+        Output(clearCode_);
+    }
+}
+
+bool LzwEncoder::Compress(ImageStream* stream, int initialBits, uint32_t width, uint32_t height,
+                          const std::function<const uint8_t*(uint32_t)>& rowAt) {
+    Start(stream, initialBits);
     // 5003 slots: four doublings reach 65536, so the shift is 8 - 4.
     constexpr int kShift = 4;
 
@@ -236,36 +298,15 @@ bool LzwEncoder::Compress(ImageStream* stream, int initialBits, uint32_t width, 
                 continue;
             }
             const int32_t key = (int32_t(c) << kMaxBits) + prefix;
-            int i = (c << kShift) ^ prefix;
-            if (hash_[i] == key) {
-                prefix = codes_[i];
+            int slot = (c << kShift) ^ prefix;
+            const int known = Find(key, slot);
+            if (known >= 0) {
+                prefix = known;
                 continue;
             }
-            bool found = false;
-            if (hash_[i] >= 0) {
-                const int displacement = i == 0 ? 1 : kHashSize - i;
-                do {
-                    i -= displacement;
-                    if (i < 0) i += kHashSize;
-                    if (hash_[i] == key) {
-                        prefix = codes_[i];
-                        found = true;
-                        break;
-                    }
-                } while (hash_[i] > 0);
-            }
-            if (found) continue;
             Output(prefix);
             prefix = c;
-            if (freeCode_ < kTableSize) {
-                codes_[i] = uint16_t(freeCode_++);
-                hash_[i] = key;
-            } else {
-                ClearTable();
-                freeCode_ = clearCode_ + 2;
-                clearFlag_ = true;
-                Output(clearCode_);
-            }
+            AddOrClear(slot, key);
         }
     }
     if (prefix >= 0) Output(prefix);

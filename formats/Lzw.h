@@ -38,6 +38,8 @@ public:
 private:
     int NextCode(LzwByteSource& source);
     int NextByte(LzwByteSource& source);
+    void ResetTable();
+    int Unpack(int code, Result& result);
 
     int codeSize0_ = 2;
     int codeSize_ = 0;
@@ -47,6 +49,11 @@ private:
     int blockPos_ = 0;
     bool terminator_ = false;
     bool ended_ = false;
+    int newCodes_ = 0;
+    int slot_ = 0;
+    int topSlot_ = 0;
+    int oldCode_ = 0;
+    int firstChar_ = 0;
     uint8_t block_[256] = {};
     uint8_t stack_[4097] = {};
     uint8_t suffix_[4096] = {};
@@ -63,6 +70,9 @@ public:
                   const std::function<const uint8_t*(uint32_t)>& rowAt);
 
 private:
+    void Start(ImageStream* stream, int initialBits);
+    int Find(int32_t key, int& slot) const;
+    void AddOrClear(int slot, int32_t key);
     void Output(int code);
     void ClearTable();
     void PutByte(uint8_t b);
