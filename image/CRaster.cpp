@@ -33,6 +33,41 @@ void AdviseHugePages(void* block, size_t bytes) {
     if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
+// A batch decodes photo after photo of one size: keeping the last large block
+// a thread freed spares the kernel unmapping, mapping and zeroing it per row.
+constexpr size_t kSpareMinBytes = size_t(8) << 20;
+
+struct SpareBlock {
+    uint8_t* block = nullptr;
+    size_t bytes = 0;
+    ~SpareBlock() { std::free(block); }
+};
+thread_local SpareBlock spare;
+
+uint8_t* AllocateBlock(size_t bytes, size_t* capacity) {
+    *capacity = bytes;
+    if (bytes >= kSpareMinBytes && spare.block && spare.bytes >= bytes &&
+        spare.bytes - bytes <= bytes / 4) {
+        uint8_t* block = spare.block;
+        *capacity = spare.bytes;
+        spare.block = nullptr;
+        spare.bytes = 0;
+        std::memset(block, 0, bytes);
+        return block;
+    }
+    return static_cast<uint8_t*>(std::calloc(1, bytes));
+}
+
+void ReleaseBlock(uint8_t* block, size_t capacity) {
+    if (block && capacity >= kSpareMinBytes) {
+        std::free(spare.block);
+        spare.block = block;
+        spare.bytes = capacity;
+        return;
+    }
+    std::free(block);
+}
+
 int32_t PelsPerMeter(int32_t dpi) { return int32_t(double(dpi) * 39.37007874015748 + 0.5); }
 
 } // namespace
@@ -53,6 +88,7 @@ CRaster::~CRaster() { Discard(); }
 
 void CRaster::ResetAll() {
     block_ = nullptr;
+    blockBytes_ = 0;
     alpha_ = nullptr;
     head_ = BITMAPINFOHEADER{};
     info_ = RasterSettings{};
@@ -98,7 +134,7 @@ uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageTyp
     // The header stores the width signed and the image size in 32 bits.
     uint8_t* block = nullptr;
     if (width <= uint32_t(INT32_MAX) && height <= uint32_t(INT32_MAX) && imageSize <= UINT32_MAX)
-        block = static_cast<uint8_t*>(std::calloc(1, size_t(total)));
+        block = AllocateBlock(size_t(total), &blockBytes_);
     if (block) AdviseHugePages(block, size_t(total));
     if (!block) {
         SetLastError("CRaster::Create can't allocate memory");
@@ -126,8 +162,9 @@ bool CRaster::Discard() {
     if (info_.owner) return false;
     std::free(alpha_);
     alpha_ = nullptr;
-    std::free(block_);
+    ReleaseBlock(block_, blockBytes_);
     block_ = nullptr;
+    blockBytes_ = 0;
     info_.pixels = nullptr;
     return true;
 }
@@ -138,6 +175,7 @@ bool CRaster::TakeOver(CRaster& source) {
     head_ = source.head_;
     info_ = source.info_;
     block_ = source.block_;
+    blockBytes_ = source.blockBytes_;
     alpha_ = source.alpha_;
     source.ResetAll();
     return true;
@@ -181,6 +219,7 @@ void CRaster::ShareFrom(CRaster& source) {
     head_ = source.head_;
     info_ = source.info_;
     block_ = source.block_;
+    blockBytes_ = source.blockBytes_;
     alpha_ = source.alpha_;
     info_.owner = &source;
 }

@@ -233,6 +233,7 @@ protected:
     }
 
     uint8_t* block_ = nullptr;
+    size_t blockBytes_ = 0; // what the block holds, may exceed its image
     BITMAPINFOHEADER head_{};
     RasterSettings info_{};
     uint8_t* alpha_ = nullptr;
