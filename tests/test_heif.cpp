@@ -8,6 +8,7 @@
 #include "support/Codec.h"
 #include "support/Damage.h"
 #include "support/Files.h"
+#include "support/Photos.h"
 #include "support/Pixels.h"
 #include "support/Process.h"
 
@@ -82,18 +83,6 @@ bool WriteOrientedHeic(const CRaster& source, int orientation, const std::string
 
 int Worst(const CRaster& a, const CRaster& b) { return Compare(ReadBack(a), ReadBack(b)).worst; }
 
-// PSNR over red, green and blue only.
-double RgbPsnr(const Rgba& a, const Rgba& b) {
-    double sum = 0;
-    size_t n = 0;
-    for (size_t i = 0; i < a.pixels.size() && i < b.pixels.size(); ++i) {
-        if (i % 4 == 3) continue;
-        const double e = double(a.pixels[i]) - double(b.pixels[i]);
-        sum += e * e, ++n;
-    }
-    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * double(n) / sum);
-}
-
 std::vector<uint8_t> Block(std::initializer_list<uint8_t> bytes) { return bytes; }
 
 } // namespace
@@ -157,8 +146,7 @@ TEST(Heif, AvifOfOtherWriterAtTenBitsAndWithAlpha) {
 // Our AVIF from a real photo, read by libavif's decoder: quality 90 keeps
 // PSNR above 38 dB, lossless keeps every value.
 TEST(Heif, PhotoRoundTripsThroughTheReferenceDecoder) {
-    const fs::path photo = fs::path(TESSALINE_SOURCE_DIR) / "../benchcorpus/jpeg/photo-01.jpg";
-    if (!fs::exists(photo) || !HaveTool("avifdec")) GTEST_SKIP() << "no benchmark photo or avifdec";
+    if (!fs::exists(BenchmarkPhoto()) || !HaveTool("avifdec")) GTEST_SKIP() << "no benchmark photo or avifdec";
     struct Case {
         uint8_t scale;
         bool lossless;
@@ -166,10 +154,7 @@ TEST(Heif, PhotoRoundTripsThroughTheReferenceDecoder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lossless ? "lossless" : "lossy");
         CRaster image;
-        image.SetJpegScale(c.scale);
-        ASSERT_TRUE(image.LoadFile(photo.string(), kTypeJpeg));
-        image.SetQuality(90);
-        image.SetLossless(c.lossless);
+        ASSERT_TRUE(LoadBenchmarkPhoto(image, c.scale, c.lossless));
         TempDir dir;
         const std::string avif = dir / "photo.avif", ref = dir / "ref.png";
         ASSERT_TRUE(image.SaveFile(avif, kTypeAvif)) << image.LastErrorText();

@@ -3,6 +3,7 @@
 #include "ImageType.h"
 #include "support/Codec.h"
 #include "support/Damage.h"
+#include "support/Photos.h"
 #include "support/Pixels.h"
 #include "support/Process.h"
 
@@ -53,18 +54,6 @@ Rgba Visible(Rgba image) {
     return image;
 }
 
-// PSNR over red, green and blue only.
-double RgbPsnr(const Rgba& a, const Rgba& b) {
-    double sum = 0;
-    size_t n = 0;
-    for (size_t i = 0; i < a.pixels.size(); ++i) {
-        if (i % 4 == 3) continue;
-        const double e = double(a.pixels[i]) - double(b.pixels[i]);
-        sum += e * e, ++n;
-    }
-    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * double(n) / sum);
-}
-
 // A gradient with a soft alpha ramp and a fully transparent corner.
 CRaster GradientWithAlpha(uint32_t w, uint32_t h, uint8_t shift) {
     CRaster image(w, h, 24);
@@ -88,8 +77,7 @@ std::vector<uint8_t> Block(std::initializer_list<uint8_t> bytes) { return bytes;
 
 // Lossy at quality 90 and lossless from a real photo, read by libwebp's dwebp.
 TEST(Webp, PhotoRoundTripsThroughTheReferenceDecoder) {
-    const fs::path photo = fs::path(TESSALINE_SOURCE_DIR) / "../benchcorpus/jpeg/photo-01.jpg";
-    if (!fs::exists(photo) || !HaveTool("dwebp")) GTEST_SKIP() << "no benchmark photo or dwebp";
+    if (!fs::exists(BenchmarkPhoto()) || !HaveTool("dwebp")) GTEST_SKIP() << "no benchmark photo or dwebp";
     struct Case {
         uint8_t scale;
         bool lossless;
@@ -97,10 +85,7 @@ TEST(Webp, PhotoRoundTripsThroughTheReferenceDecoder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lossless ? "lossless" : "lossy");
         CRaster image;
-        image.SetJpegScale(c.scale);
-        ASSERT_TRUE(image.LoadFile(photo.string(), kTypeJpeg));
-        image.SetQuality(90);
-        image.SetLossless(c.lossless);
+        ASSERT_TRUE(LoadBenchmarkPhoto(image, c.scale, c.lossless));
         TempDir dir;
         const std::optional<Rgba> theirs = Dwebp(SaveAs(image, kTypeWebp, dir / "photo.webp"));
         ASSERT_TRUE(theirs);

@@ -2,6 +2,7 @@
 // and exiftool's reading of what we wrote.
 #pragma once
 
+#include "CRaster.h"
 #include "Magick.h"
 #include "Process.h"
 
@@ -60,6 +61,20 @@ inline bool MakePhoto(const std::string& path, int w, int h, const std::string& 
             .status != 0)
         return false;
     return exiftoolArgs.empty() || TagWithExiftool(path, exiftoolArgs);
+}
+
+inline std::string BenchmarkPhoto() {
+    return std::string(TESSALINE_SOURCE_DIR) + "/../benchcorpus/jpeg/photo-01.jpg";
+}
+
+// The benchmark photo decoded at 1/scale, set up to be saved at quality 90,
+// lossy or lossless.
+inline bool LoadBenchmarkPhoto(CRaster& image, uint8_t scale, bool lossless) {
+    image.SetJpegScale(scale);
+    if (!image.LoadFile(BenchmarkPhoto(), kTypeJpeg)) return false;
+    image.SetQuality(90);
+    image.SetLossless(lossless);
+    return true;
 }
 
 } // namespace testkit

@@ -99,4 +99,16 @@ inline bool SamePixels(const CRaster& a, const CRaster& b) {
            std::memcmp(a.Pixels(), b.Pixels(), a.PixelBytes()) == 0;
 }
 
+// PSNR over red, green and blue only: opaque pictures' alpha would flatter it.
+inline double RgbPsnr(const Rgba& a, const Rgba& b) {
+    double sum = 0;
+    size_t n = 0;
+    for (size_t i = 0; i < a.pixels.size() && i < b.pixels.size(); ++i) {
+        if (i % 4 == 3) continue;
+        const double e = double(a.pixels[i]) - double(b.pixels[i]);
+        sum += e * e, ++n;
+    }
+    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * double(n) / sum);
+}
+
 } // namespace testkit
