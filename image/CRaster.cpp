@@ -55,7 +55,9 @@ uint8_t* AllocateBlock(size_t bytes, size_t* capacity) {
         std::memset(block, 0, bytes);
         return block;
     }
-    return static_cast<uint8_t*>(std::calloc(1, bytes));
+    uint8_t* block = static_cast<uint8_t*>(std::calloc(1, bytes));
+    if (block) AdviseHugePages(block, bytes);
+    return block;
 }
 
 void ReleaseBlock(uint8_t* block, size_t capacity) {
@@ -135,7 +137,6 @@ uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageTyp
     uint8_t* block = nullptr;
     if (width <= uint32_t(INT32_MAX) && height <= uint32_t(INT32_MAX) && imageSize <= UINT32_MAX)
         block = AllocateBlock(size_t(total), &blockBytes_);
-    if (block) AdviseHugePages(block, size_t(total));
     if (!block) {
         SetLastError("CRaster::Create can't allocate memory");
         return nullptr;
