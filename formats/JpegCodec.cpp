@@ -3,6 +3,7 @@
 #include "ByteOrder.h"
 #include "Colour.h"
 #include "ImageStream.h"
+#include "InputLimits.h"
 #include "Metadata.h"
 
 #include <algorithm>
@@ -619,8 +620,22 @@ void JpegCodec::ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk) {
     }
 }
 
+namespace {
+
+// Each 8x8 block of a component costs at least one bit of Huffman-coded data
+// (its DC code), so a grey picture fills at most 512 pixels per byte.
+// Arithmetic-coded data has no such floor.
+bool DataCanFill(const jpeg_decompress_struct& cinfo, int64_t bytes) {
+    if (cinfo.arith_code) return true;
+    const uint64_t pixels = uint64_t(cinfo.image_width) * cinfo.image_height;
+    return !CannotFill(pixels, pixels / 512, bytes);
+}
+
+} // namespace
+
 bool JpegCodec::Decode(ImageStream* stream) {
     if (!stream) return Fail("null file handler");
+    const int64_t fileBytes = StreamBytesLeft(stream);
     exif_ = ExifInfo{};
     jpeg_decompress_struct cinfo;
     ErrorManager jerr;
@@ -639,6 +654,10 @@ bool JpegCodec::Decode(ImageStream* stream) {
     ReadHeader(&cinfo);
     const bool cmyk = cinfo.out_color_space == JCS_CMYK;
     const bool grey = cinfo.out_color_space == JCS_GRAYSCALE;
+    if (!DataCanFill(cinfo, fileBytes)) {
+        jpeg_destroy_decompress(&cinfo);
+        return Fail(kDataCannotFill);
+    }
     if (!Create(cinfo.output_width, cinfo.output_height, grey ? 8 : 24, kTypeJpeg)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
