@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "ImageType.h"
 #include "Orientation.h"
+#include "RowTransforms.h"
 
 #include <cstdio>
 #include <string>
@@ -43,6 +44,9 @@ int RunConvert(const std::string& in, const std::string& out) {
         std::fprintf(stderr, "tessaline-batch: %s: %s\n", in.c_str(), LoadFailureText(image).c_str());
         return kExitFailed;
     }
+    // Pixels the encoder can write, as the batch run makes them: a 24-bit
+    // picture becomes one 8-bit GIF frame, not the encoder's tile mosaic.
+    PrepareLayoutForSave(image, outType);
     // The batch run's save: an existing file is never replaced, a failed
     // save leaves nothing behind.
     std::string error;
