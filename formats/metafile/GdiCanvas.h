@@ -129,6 +129,10 @@ private:
     cairo_pattern_t* SourcePattern(const Dib& dib, double dx, double dy, double dw, double dh,
                                    double sx, double sy, double sw, double sh) const;
     void DestPath(cairo_t* cr, double dx, double dy, double dw, double dh) const;
+    void TextRectangle(uint32_t options, const double* rect);
+    // Draws the run at the logical reference point; false when nothing was drawn.
+    bool DrawTextRun(const cairo_matrix_t& m, PointD ref, const std::u32string& text,
+                     uint32_t options, const std::vector<double>& dx, double* advance);
 
     cairo_surface_t* surface_ = nullptr;
     cairo_t* cr_ = nullptr;
