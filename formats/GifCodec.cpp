@@ -379,6 +379,36 @@ bool GifCodec::FirstTileOfMosaic(const Descriptor& d, const Screen& screen) {
     return line && uint64_t(d.width) * d.height < uint64_t(screen.width) * screen.height;
 }
 
+// Header-only: the picture composing would give, from the blocks alone. A
+// mosaic takes the last image's transparency, so the images' data is
+// stepped over to the end.
+bool GifCodec::DescribeComposition(ImageStream* stream, const Descriptor& first,
+                                   const ColourTable& table, uint32_t depth, Composition& c) {
+    if (!DataCanFill(uint64_t(first.width) * first.height, Remaining(stream, c.streamEnd)))
+        return Fail(kTooLargeForData);
+    const bool mosaic = c.trueColour >= 2;
+    CRaster& result = mosaic ? c.picture : c.background;
+    result.SetHeaderOnly(true);
+    if (!result.Create(c.screen.width, c.screen.height, mosaic ? 24 : depth, kTypeGif))
+        return Fail(result.LastErrorText());
+    if (!mosaic) {
+        result.SetTransparentIndex(info_.transparentIndex);
+        if (table.present) result.LoadPaletteTriples(table.rgb, table.size);
+        return true;
+    }
+    BlockScan scan{stream};
+    Descriptor d{};
+    bool tableRead = true; // the first image's table is behind us
+    do {
+        if (!tableRead && (d.flags & 0x80))
+            stream->Seek(int32_t(3 * (2u << (d.flags & 7))), SEEK_CUR);
+        tableRead = false;
+        if (stream->GetC() < 0) break;
+        SkipSubBlocks(stream);
+    } while (NextImage(scan, c.screen, &d));
+    return true;
+}
+
 bool GifCodec::ComposeImages(ImageStream* stream, Composition& c) {
     bool composed = false;
     int32_t counter = 0;
@@ -391,6 +421,7 @@ bool GifCodec::ComposeImages(ImageStream* stream, Composition& c) {
         const ColourTable* table = TableFor(stream, d, c, &local);
         const uint32_t depth = DepthForTable(table->size);
         const bool mosaic = c.trueColour >= 2;
+        if (HeaderOnly()) return DescribeComposition(stream, d, *table, depth, c);
         if (!mosaic && !PrepareBackground(c, depth, counter)) return false;
         if (!ExpandFrame(stream, d, *table, depth, c)) return false;
         if (!mosaic) {

@@ -645,10 +645,14 @@ bool JpegCodec::Decode(ImageStream* stream) {
     }
     if (exif_.orientation >= 1 && exif_.orientation <= 8) SetOrientation(uint8_t(exif_.orientation));
     TakeMetadata(&cinfo, cmyk);
-    PreferHugePages(Pixels(), PixelBytes());
-    jpeg_start_decompress(&cinfo);
     ApplyResolution(cinfo.density_unit, cinfo.X_density, cinfo.Y_density);
     if (grey) FillGrayRamp();
+    if (HeaderOnly()) {
+        jpeg_destroy_decompress(&cinfo);
+        return true;
+    }
+    PreferHugePages(Pixels(), PixelBytes());
+    jpeg_start_decompress(&cinfo);
 
     ReadRows(&cinfo, grey, cmyk);
     // Finishing a picture left short would only read on for nothing.
