@@ -472,7 +472,7 @@ void CRaster::WriteColor(int64_t x, int64_t y, RGBQUAD c, bool withAlpha) {
 }
 
 void CRaster::FillBytes(uint8_t v) {
-    if (!block_) return;
+    if (!info_.pixels) return; // none, or a header-only load's
     if (head_.biBitCount == 1 && v) v = 255;
     if (head_.biBitCount == 4) v = uint8_t((v % 16) * 17);
     std::memset(info_.pixels, v, PixelBytes());
