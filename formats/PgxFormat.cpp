@@ -74,6 +74,8 @@ bool ReadPgx(ImageStream* stream, CRaster* out, ImageType type, std::string* err
     }
     const GreyRows grey(Scale(precision, isSigned, 0));
     if (!CreatePicture(*out, &grey, width, height, type, error)) return false;
+    error->clear();
+    if (out->HeaderOnly()) return true;
     const uint32_t mask = uint32_t((uint64_t(1) << precision) - 1);
     uint8_t s[4];
     // A short file leaves the remaining samples 0.

@@ -17,11 +17,14 @@ int32_t* SampleImage::AddComponent(uint32_t w, uint32_t h, uint32_t precision, b
     } catch (...) {
         return nullptr;
     }
-    SampleComponent c;
-    c.width = w, c.height = h, c.precision = precision, c.isSigned = isSigned;
-    c.data = buffers.back().data();
-    comps.push_back(c);
+    Declare(w, h, precision, isSigned).data = buffers.back().data();
     return buffers.back().data();
+}
+
+SampleComponent& SampleImage::Declare(uint32_t w, uint32_t h, uint32_t precision, bool isSigned) {
+    SampleComponent& c = comps.emplace_back();
+    c.width = w, c.height = h, c.precision = precision, c.isSigned = isSigned;
+    return c;
 }
 
 namespace {
@@ -196,6 +199,7 @@ bool ReadPnm(ImageStream* stream, CRaster* out, ImageType type, std::string* err
     const Target t(*out, h);
     if (!CreatePicture(*out, h.Channels() == 1 ? &t.grey : nullptr, h.width, h.height, type, error))
         return false;
+    if (out->HeaderOnly()) return true;
     if (h.kind == 4)
         ReadRawBitmap(in, t);
     else if (!h.Plain())

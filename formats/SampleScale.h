@@ -37,7 +37,7 @@ public:
         if (!out.Create(width, height, depth_, type)) return false;
         out.FillGrayRamp();
         // Signed samples put 0 mid-range; padding stays clear.
-        if (scale_.Raw(0) == 0) return true;
+        if (scale_.Raw(0) == 0 || out.HeaderOnly()) return true;
         for (uint32_t y = 0; y < height; ++y)
             for (uint32_t x = 0; x < width; ++x)
                 Put(out, out.RowPointer(y), x, y, 0);

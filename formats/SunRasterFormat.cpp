@@ -190,6 +190,13 @@ bool ReadSunRaster(ImageStream* stream, CRaster* out, ImageType type, std::strin
     // Without a map 1-bit data is black and white, 8-bit data grey.
     const GreyRows grey(Scale(h.depth == 1 && !t.mapEntries ? 1 : 8, false, 0));
     if (!CreatePicture(*out, t.grey ? &grey : nullptr, h.width, h.height, type, error)) return false;
+    error->clear();
+    if (out->HeaderOnly()) {
+        // Whether a fourth byte is padding or alpha only the pixels tell: a
+        // header calls it alpha.
+        if (h.depth == 32) out->AddAlpha();
+        return true;
+    }
     if (!PrepareAlpha(*out, h.depth)) {
         *error = "Can't allocate memory";
         return false;
@@ -201,7 +208,6 @@ bool ReadSunRaster(ImageStream* stream, CRaster* out, ImageType type, std::strin
         StoreRow(row.data(), h.height - 1 - y, t);
     }
     if (h.depth == 32 && !t.anyAlpha) out->DropAlpha();
-    error->clear();
     return true;
 }
 
