@@ -617,6 +617,9 @@ void JpegCodec::ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk) {
         for (JDIMENSION s = first; s < cinfo->output_scanline; ++s)
             std::memset(RowPointer(height - 1 - s) + rowBytes, 0, padding);
     }
+    // The block may hold an earlier picture: rows a short file never reached are black.
+    for (JDIMENSION s = cinfo->output_scanline; s < height; ++s)
+        std::memset(RowPointer(height - 1 - s), 0, GetStride());
 }
 
 bool JpegCodec::Decode(ImageStream* stream) {
@@ -639,7 +642,8 @@ bool JpegCodec::Decode(ImageStream* stream) {
     ReadHeader(&cinfo);
     const bool cmyk = cinfo.out_color_space == JCS_CMYK;
     const bool grey = cinfo.out_color_space == JCS_GRAYSCALE;
-    if (!Create(cinfo.output_width, cinfo.output_height, grey ? 8 : 24, kTypeJpeg)) {
+    if (!Create(cinfo.output_width, cinfo.output_height, grey ? 8 : 24, kTypeJpeg,
+                PixelFill::kCallerWrites)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }

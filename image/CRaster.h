@@ -71,7 +71,11 @@ public:
     // False when Create would refuse the size as RASTER_MAX_MEMORY exceeded;
     // decoders ask before their libraries allocate anything.
     static bool FitsMemoryLimit(uint64_t width, uint64_t height, uint32_t bpp);
-    uint8_t* Create(uint32_t width, uint32_t height, uint32_t bpp, ImageType type = 0);
+    // Pixels start black, unless the caller promises to write every row
+    // itself (PixelFill::kCallerWrites): a reused block is then not cleared.
+    enum class PixelFill { kZero, kCallerWrites };
+    uint8_t* Create(uint32_t width, uint32_t height, uint32_t bpp, ImageType type = 0,
+                    PixelFill fill = PixelFill::kZero);
     bool Discard();
     bool TakeOver(CRaster& source);
     bool Duplicate(const CRaster& source, bool copyPixels = true, bool copySelection = true,
