@@ -2,6 +2,7 @@
 
 #include "ByteOrder.h"
 #include "Colour.h"
+#include "Device.h"
 #include "ImageStream.h"
 #include "Metadata.h"
 
@@ -622,6 +623,40 @@ void JpegCodec::ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk) {
         std::memset(RowPointer(height - 1 - s), 0, GetStride());
 }
 
+// The nearest resize to this raster's size, sampled from the rows as they are
+// decoded: the pixels of a full decode resized, without holding the picture.
+void JpegCodec::SampleRows(jpeg_decompress_struct* cinfo) {
+    const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
+    const JDIMENSION srcW = cinfo->output_width, srcH = cinfo->output_height;
+    const uint32_t w = GetWidth(), h = GetHeight();
+    std::vector<uint32_t> column(w);
+    for (uint32_t x = 0; x < w; ++x)
+        column[x] = 3 * uint32_t(StretchSource(x, w, srcW));
+    // One spare byte per row for the four-byte loads below.
+    const JSAMPARRAY batch = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
+                                                         JPOOL_IMAGE, srcW * 3 + 1, kRowBatch);
+    uint32_t top = 0; // the next output row, counted from the top
+    while (cinfo->output_scanline < srcH && top < h) {
+        const JDIMENSION first = cinfo->output_scanline;
+        const JDIMENSION got = jpeg_read_scanlines(cinfo, batch, std::min(kRowBatch, srcH - first));
+        if (got == 0) break;
+        for (; top < h; ++top) {
+            const uint32_t s = uint32_t(StretchSource(top, h, srcH));
+            if (s >= first + got) break;
+            const JSAMPLE* row = batch[s - first];
+            uint8_t* out = RowPointer(h - 1 - top);
+            // Each four-byte store's last byte is overwritten by the next pixel.
+            for (uint32_t x = 0; x + 1 < w; ++x)
+                std::memcpy(out + 3 * x, row + column[x], 4);
+            std::memcpy(out + 3 * (w - 1), row + column[w - 1], 3);
+            std::memset(out + 3 * w, 0, GetStride() - 3 * w);
+        }
+        if (source->ended && !cinfo->progressive_mode) break;
+    }
+    for (; top < h; ++top)
+        std::memset(RowPointer(h - 1 - top), 0, GetStride());
+}
+
 bool JpegCodec::Decode(ImageStream* stream) {
     if (!stream) return Fail("null file handler");
     exif_ = ExifInfo{};
@@ -642,8 +677,12 @@ bool JpegCodec::Decode(ImageStream* stream) {
     ReadHeader(&cinfo);
     const bool cmyk = cinfo.out_color_space == JCS_CMYK;
     const bool grey = cinfo.out_color_space == JCS_GRAYSCALE;
-    if (!Create(cinfo.output_width, cinfo.output_height, grey ? 8 : 24, kTypeJpeg,
-                PixelFill::kCallerWrites)) {
+    // Grey and CMYK pictures resize through their own depths: decoded whole.
+    const bool sample = !grey && !cmyk && GetJpegScale() <= 1 && GetJpegSampleWidth() > 0 &&
+                        GetJpegSampleHeight() > 0;
+    const uint32_t width = sample ? GetJpegSampleWidth() : cinfo.output_width;
+    const uint32_t height = sample ? GetJpegSampleHeight() : cinfo.output_height;
+    if (!Create(width, height, grey ? 8 : 24, kTypeJpeg, PixelFill::kCallerWrites)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
@@ -654,7 +693,10 @@ bool JpegCodec::Decode(ImageStream* stream) {
     ApplyResolution(cinfo.density_unit, cinfo.X_density, cinfo.Y_density);
     if (grey) FillGrayRamp();
 
-    ReadRows(&cinfo, grey, cmyk);
+    if (sample)
+        SampleRows(&cinfo);
+    else
+        ReadRows(&cinfo, grey, cmyk);
     // Finishing a picture left short would only read on for nothing.
     if (cinfo.output_scanline < cinfo.output_height) jpeg_abort_decompress(&cinfo);
     else jpeg_finish_decompress(&cinfo);
