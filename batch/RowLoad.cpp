@@ -59,14 +59,18 @@ LoadedScale LoadRowImage(CRaster& image, const std::string& path, ImageType type
     LoadedScale loaded;
     JpegHeader header;
     std::optional<ResizeTarget> sample;
-    if (MayReduce(type, settings, options) && ReadJpegHeader(path, header))
-        loaded.scale = PlanScale(header, settings, options);
-    else if (MaySample(type, settings, options) && ReadJpegHeader(path, header) &&
-             (!options.autoRotate || header.orientation <= 1))
-        sample = ComputeResizeTarget(header.width, header.height, settings, options);
+    const bool reduce = MayReduce(type, settings, options);
+    if ((reduce || MaySample(type, settings, options)) && ReadJpegHeader(path, header)) {
+        if (reduce) loaded.scale = PlanScale(header, settings, options);
+        // Upright pictures whose resize comes first resize as they decode.
+        if (!settings.rotateEnabled && (!options.autoRotate || header.orientation <= 1))
+            sample = ComputeResizeTarget(header.width, header.height, settings, options);
+    }
     image.Initialize(type);
     if (loaded.scale > 1) image.SetJpegScale(loaded.scale);
-    if (sample) image.SetJpegSample(sample->width, sample->height);
+    if (sample)
+        image.SetJpegSample(sample->width, sample->height,
+                            options.resample == ResampleFilter::kSmooth);
     image.LoadFile(path, type);
     // Grey and CMYK pictures come back whole.
     loaded.sampled = sample && image.GetWidth() == sample->width &&

@@ -5,6 +5,7 @@
 #include "Device.h"
 #include "ImageStream.h"
 #include "Metadata.h"
+#include "Resize.h"
 
 #include <algorithm>
 #include <bit>
@@ -657,6 +658,19 @@ void JpegCodec::SampleRows(jpeg_decompress_struct* cinfo) {
         std::memset(RowPointer(h - 1 - top), 0, GetStride());
 }
 
+// The smooth resize to this raster's size, fed the rows as they are decoded.
+void JpegCodec::FilterRows(jpeg_decompress_struct* cinfo) {
+    const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
+    SmoothRowSink sink(cinfo->output_width, cinfo->output_height, *this);
+    while (cinfo->output_scanline < cinfo->output_height) {
+        JSAMPROW row = sink.NextRow();
+        if (jpeg_read_scanlines(cinfo, &row, 1) != 1) break;
+        sink.Commit();
+        if (source->ended && !cinfo->progressive_mode) break;
+    }
+    sink.Finish();
+}
+
 bool JpegCodec::Decode(ImageStream* stream) {
     if (!stream) return Fail("null file handler");
     exif_ = ExifInfo{};
@@ -678,11 +692,17 @@ bool JpegCodec::Decode(ImageStream* stream) {
     const bool cmyk = cinfo.out_color_space == JCS_CMYK;
     const bool grey = cinfo.out_color_space == JCS_GRAYSCALE;
     // Grey and CMYK pictures resize through their own depths: decoded whole.
-    const bool sample = !grey && !cmyk && GetJpegScale() <= 1 && GetJpegSampleWidth() > 0 &&
-                        GetJpegSampleHeight() > 0;
-    const uint32_t width = sample ? GetJpegSampleWidth() : cinfo.output_width;
-    const uint32_t height = sample ? GetJpegSampleHeight() : cinfo.output_height;
-    if (!Create(width, height, grey ? 8 : 24, kTypeJpeg, PixelFill::kCallerWrites)) {
+    const uint32_t sampleW = GetJpegSampleWidth(), sampleH = GetJpegSampleHeight();
+    const bool smooth = GetJpegSampleSmooth();
+    const bool sample = !grey && !cmyk && sampleW > 0 && sampleH > 0 &&
+                        (smooth ? SmoothRowSink::CanStream(cinfo.output_width,
+                                                           cinfo.output_height, sampleW, sampleH)
+                                : GetJpegScale() <= 1);
+    const uint32_t width = sample ? sampleW : cinfo.output_width;
+    const uint32_t height = sample ? sampleH : cinfo.output_height;
+    // The filter writes no row padding.
+    if (!Create(width, height, grey ? 8 : 24, kTypeJpeg,
+                sample && smooth ? PixelFill::kZero : PixelFill::kCallerWrites)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
@@ -693,7 +713,9 @@ bool JpegCodec::Decode(ImageStream* stream) {
     ApplyResolution(cinfo.density_unit, cinfo.X_density, cinfo.Y_density);
     if (grey) FillGrayRamp();
 
-    if (sample)
+    if (sample && smooth)
+        FilterRows(&cinfo);
+    else if (sample)
         SampleRows(&cinfo);
     else
         ReadRows(&cinfo, grey, cmyk);

@@ -36,6 +36,7 @@ struct RasterSettings {
     uint8_t jpegQuality = 0;
     uint8_t jpegScale = 0;
     uint32_t sampleWidth = 0, sampleHeight = 0;
+    bool sampleSmooth = false;
     int32_t frame = 0;
     int32_t numFrames = 0;
     uint32_t frameDelay = 0;
@@ -114,11 +115,12 @@ public:
     bool GetLossless() const { return info_.lossless; }
     void SetJpegScale(uint8_t scale) { info_.jpegScale = scale; }
     uint8_t GetJpegScale() const { return info_.jpegScale; }
-    // Asks a JPEG decode for the nearest-neighbour resize to this size, taken
-    // from the rows as they are decoded; 0 x 0 for the whole picture.
-    void SetJpegSample(uint32_t width, uint32_t height) {
-        info_.sampleWidth = width, info_.sampleHeight = height;
+    // Asks a JPEG decode for the nearest-neighbour (or smooth) resize to this
+    // size, taken from the rows as they are decoded; 0 x 0 for the whole picture.
+    void SetJpegSample(uint32_t width, uint32_t height, bool smooth = false) {
+        info_.sampleWidth = width, info_.sampleHeight = height, info_.sampleSmooth = smooth;
     }
+    bool GetJpegSampleSmooth() const { return info_.sampleSmooth; }
     uint32_t GetJpegSampleWidth() const { return info_.sampleWidth; }
     uint32_t GetJpegSampleHeight() const { return info_.sampleHeight; }
     int32_t GetEscape() const { return info_.escape; }

@@ -11,7 +11,9 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
+#include <memory>
 #include <numbers>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -23,12 +25,25 @@ constexpr double kLobes = 3.0;
 constexpr uint32_t kMaxFilterShrink = 16;
 constexpr uint32_t kBlockResidual = 8;
 
-double Lanczos(double x) {
-    x = std::fabs(x);
-    if (x < 1e-12) return 1.0;
-    if (x >= kLobes) return 0.0;
-    const double px = std::numbers::pi * x;
-    return kLobes * std::sin(px) * std::sin(px / kLobes) / (px * px);
+// Lanczos at u0, u0 + step, ...: both sines advance by a rotation, so a run
+// costs four sines however many taps it has.
+void LanczosRun(double u0, double step, uint32_t n, double* out) {
+    const double a = std::numbers::pi * u0, b = a / kLobes;
+    const double da = std::numbers::pi * step, db = da / kLobes;
+    double sa = std::sin(a), ca = std::cos(a), sb = std::sin(b), cb = std::cos(b);
+    const double sda = std::sin(da), cda = std::cos(da), sdb = std::sin(db), cdb = std::cos(db);
+    for (uint32_t t = 0; t < n; ++t) {
+        const double u = u0 + t * step;
+        if (std::fabs(u) < 1e-12)
+            out[t] = 1.0;
+        else if (std::fabs(u) >= kLobes)
+            out[t] = 0.0;
+        else
+            out[t] = kLobes * sa * sb / (std::numbers::pi * std::numbers::pi * u * u);
+        const double na = sa * cda + ca * sda, nb = sb * cdb + cb * sdb;
+        ca = ca * cda - sa * sda, cb = cb * cdb - sb * sdb;
+        sa = na, sb = nb;
+    }
 }
 
 // Output i of one axis takes sources first[i] .. first[i] + taps - 1 with
@@ -53,9 +68,10 @@ AxisFilter MakeFilter(uint32_t from, uint32_t to) {
         const double centre = (i + 0.5) * scale;
         const int64_t lo = int64_t(std::ceil(centre - 0.5 - support));
         const uint32_t first = uint32_t(std::clamp<int64_t>(lo, 0, from - f.taps));
+        LanczosRun((first + 0.5 - centre) / stretch, 1 / stretch, f.taps, w.data());
         double sum = 0;
         for (uint32_t t = 0; t < f.taps; ++t)
-            sum += w[t] = Lanczos((first + t + 0.5 - centre) / stretch);
+            sum += w[t];
         f.first[i] = first;
         for (uint32_t t = 0; t < f.taps; ++t)
             f.weights[size_t(i) * f.taps + t] = float(w[t] / sum);
@@ -442,6 +458,76 @@ void Resample(const CRaster& image, CRaster& result, uint32_t width, uint32_t he
 }
 
 } // namespace
+
+struct SmoothRowSink::State {
+    CRaster& result;
+    uint32_t srcW, srcH;
+    AxisFilter down, across;
+    std::vector<uint32_t> pairs;
+    std::vector<float> spread;
+    uint32_t lanes = 0;
+    // The filter's window of source rows, row r in slot r % taps.
+    std::vector<uint8_t> ring;
+    size_t rowBytes;
+    uint32_t pushed = 0, next = 0; // source rows taken; the next output row from the top
+    std::vector<float> acc, pixels;
+    std::vector<const uint8_t*> rows;
+
+    State(uint32_t w, uint32_t h, CRaster& out)
+        : result(out), srcW(w), srcH(h), down(MakeFilter(h, out.GetHeight())),
+          across(MakeFilter(w, out.GetWidth())), pairs(FixedPairs(down)),
+          rowBytes(size_t(w) * 3 + 1) {
+        // Lanczos-3 weights stay within about +-1.3: they always fit.
+        if (pairs.empty()) throw std::logic_error("smooth weights beyond 16 bits");
+        spread = SpreadWeights(across, lanes);
+        ring.resize(rowBytes * down.taps);
+        const size_t spare = (kTapStep - 1) * 4;
+        acc.resize(size_t(w) * 3 + spare);
+        pixels.resize(size_t(w) * 4 + spare);
+        rows.resize(down.taps);
+    }
+
+    uint8_t* Slot(uint32_t r) { return ring.data() + (r % down.taps) * rowBytes; }
+
+    // Every output row whose window the rows taken so far complete.
+    void Emit() {
+        const uint32_t h = result.GetHeight(), words = (down.taps + 1) / 2;
+        for (; next < h && down.first[next] + down.taps <= pushed; ++next) {
+            for (uint32_t t = 0; t < down.taps; ++t)
+                rows[t] = Slot(down.first[next] + t);
+            FilterDownBytes(acc.data(), rows.data(), pairs.data() + size_t(next) * words, down.taps,
+                            size_t(srcW) * 3);
+            SpreadToFour(acc.data(), pixels.data(), srcW);
+            FilterAlongRow(pixels.data(), across, spread.data(), lanes,
+                           result.RowPointer(h - 1 - next), nullptr);
+        }
+    }
+};
+
+bool SmoothRowSink::CanStream(uint32_t srcWidth, uint32_t srcHeight, uint32_t width,
+                              uint32_t height) {
+    return HasAvx2() && width > 0 && height > 0 && BlockFactor(srcWidth, width) == 1 &&
+           BlockFactor(srcHeight, height) == 1;
+}
+
+SmoothRowSink::SmoothRowSink(uint32_t srcWidth, uint32_t srcHeight, CRaster& result)
+    : state_(new State(srcWidth, srcHeight, result)) {}
+
+SmoothRowSink::~SmoothRowSink() { delete state_; }
+
+uint8_t* SmoothRowSink::NextRow() { return state_->Slot(state_->pushed); }
+
+void SmoothRowSink::Commit() {
+    ++state_->pushed;
+    state_->Emit();
+}
+
+void SmoothRowSink::Finish() {
+    while (state_->pushed < state_->srcH) {
+        std::memset(NextRow(), 0, state_->rowBytes);
+        Commit();
+    }
+}
 
 bool ResizeSmoothInto(const CRaster& image, CRaster& result, uint32_t width, uint32_t height) {
     if (!image.HasPixels() || image.GetWidth() == 0 || image.GetHeight() == 0) {
