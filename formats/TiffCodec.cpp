@@ -1,5 +1,6 @@
 #include "TiffCodec.h"
 
+#include "DepthChange.h"
 #include "ImageStream.h"
 #include "Metadata.h"
 #include "Orientation.h"
@@ -610,6 +611,8 @@ uint32_t Luminance(RGBQUAD c) {
 uint16_t CRasterTIF::ChoosePhotometric() {
     const uint32_t bpp = GetBitsPerPixel();
     if (bpp == 24) return PHOTOMETRIC_RGB;
+    // Two colours other than black and white keep their colours in a map.
+    if (bpp == 1 && !IsBlackAndWhite(*this)) return PHOTOMETRIC_PALETTE;
     if (bpp == 1) {
         RGBQUAD* pal = Palette();
         if (Luminance(pal[0]) < Luminance(pal[1])) {
@@ -637,17 +640,18 @@ uint16_t CRasterTIF::ChooseCompression(uint32_t depth, uint16_t photometric,
                                        uint32_t samples) const {
     const uint32_t option = GetFormatOption(kTypeTiff);
     bool usable = option != 0 && option <= 0xFFFF && TIFFIsCODECConfigured(uint16_t(option));
+    const bool bilevel = depth == 1 && photometric != PHOTOMETRIC_PALETTE;
     if (option == COMPRESSION_CCITTRLE || option == COMPRESSION_CCITTFAX3 ||
         option == COMPRESSION_CCITTFAX4 || option == COMPRESSION_CCITTRLEW)
-        usable = usable && depth == 1;
+        usable = usable && bilevel;
     if (option == COMPRESSION_OJPEG) usable = false;
     // JPEG would blur an alpha channel's edges.
     if (option == COMPRESSION_JPEG)
         usable = usable && (depth == 24 ||
                             (depth == 8 && photometric == PHOTOMETRIC_MINISBLACK && samples == 1));
     if (usable) return uint16_t(option);
-    if (depth == 1) return COMPRESSION_CCITTFAX4;
-    if (depth == 4 || depth == 8) return COMPRESSION_LZW;
+    if (bilevel) return COMPRESSION_CCITTFAX4;
+    if (depth == 1 || depth == 4 || depth == 8) return COMPRESSION_LZW;
     if (depth == 24) return COMPRESSION_JPEG;
     if (depth == 32) return COMPRESSION_LZW;
     return COMPRESSION_NONE;
