@@ -146,6 +146,14 @@ uint32_t SampleAt(const uint8_t* row, uint64_t i, uint32_t bps) {
     return bps > 8 ? v >> (std::min<uint32_t>(bps, 32) - 8) : v;
 }
 
+// Sample i of a row of 32-bit floating-point samples, 0 to 1 from black to
+// full intensity, in native order as libtiff hands them out.
+uint32_t FloatSampleAt(const uint8_t* row, uint64_t i) {
+    float v;
+    std::memcpy(&v, row + 4 * i, 4);
+    return uint32_t(std::clamp(std::isnan(v) ? 0.0f : v, 0.0f, 1.0f) * 255.0f + 0.5f);
+}
+
 } // namespace
 
 struct CRasterTIF::Page {
@@ -157,6 +165,8 @@ struct CRasterTIF::Page {
     uint64_t line = 0;
     // Packed samples of fewer than 8 bits into a 256-entry grey ramp.
     bool scaleToRamp = false;
+    // 32-bit floating-point samples, which libtiff's RGBA reader refuses.
+    bool floating = false;
 };
 
 CRasterTIF::~CRasterTIF() {
@@ -329,6 +339,9 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
     TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &page.rowsPerStrip);
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &page.photometric);
     TIFFGetField(tif, TIFFTAG_ORIENTATION, &page.orientation);
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+    page.floating = sampleFormat == SAMPLEFORMAT_IEEEFP && page.bps == 32;
     ReadPlacement(tif);
     SetTransparentIndex(-1);
     if (page.rowsPerStrip > page.height || page.rowsPerStrip == 0) page.rowsPerStrip = page.height;
@@ -352,7 +365,7 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     SetFormatOption(compression, kTypeTiff);
     if (HeaderOnly()) return DescribePage(tif, page, rgb);
-    if (rgb) return ReadRgba(tif, page);
+    if (rgb && !(page.floating && pm == PHOTOMETRIC_RGB)) return ReadRgba(tif, page);
     BuildPalette(tif, page);
     if (!ReadBands(tif, page)) return false;
     SetOrientation(uint8_t(page.orientation));
@@ -553,7 +566,7 @@ bool CRasterTIF::StoreRow(const Page& page, const uint8_t* src, uint32_t y, uint
     const uint64_t count = std::min<uint64_t>(uint64_t(spp) * w, available);
     const uint32_t maxValue = page.bps < 8 ? (1u << page.bps) - 1 : 255;
     for (uint64_t i = 0; i < count; ++i) {
-        const uint32_t v = SampleAt(src, i, page.bps);
+        const uint32_t v = page.floating ? FloatSampleAt(src, i) : SampleAt(src, i, page.bps);
         samples[i] = uint8_t(page.scaleToRamp ? v * 255 / maxValue : v);
     }
     std::memset(samples + count, 0, size_t(uint64_t(spp) * w - count));
@@ -576,7 +589,8 @@ bool CRasterTIF::StoreRow(const Page& page, const uint8_t* src, uint32_t y, uint
         uint8_t* dst = RowPointer(y);
         for (uint32_t x = 0; x < w; ++x) {
             const uint8_t* s = samples + size_t(x) * spp;
-            const RGBQUAD c = LabToColour(s[0], s[1], s[2]);
+            const RGBQUAD c = page.photometric == PHOTOMETRIC_RGB ? RGBQUAD{s[2], s[1], s[0], 0}
+                                                                  : LabToColour(s[0], s[1], s[2]);
             dst[3 * x] = c.rgbBlue, dst[3 * x + 1] = c.rgbGreen, dst[3 * x + 2] = c.rgbRed;
             if (spp == 4) WriteAlpha(x, y, s[3]);
         }
