@@ -146,6 +146,13 @@ uint32_t SampleAt(const uint8_t* row, uint64_t i, uint32_t bps) {
     return bps > 8 ? v >> (std::min<uint32_t>(bps, 32) - 8) : v;
 }
 
+// Ink amounts as libtiff's RGBA reader turns them into colour.
+RGBQUAD CmykToColour(const uint8_t* s) {
+    const uint32_t white = 255u - s[3];
+    return RGBQUAD{uint8_t((255u - s[2]) * white / 255), uint8_t((255u - s[1]) * white / 255),
+                   uint8_t((255u - s[0]) * white / 255), 0};
+}
+
 // Sample i of a row of 32-bit floating-point samples, 0 to 1 from black to
 // full intensity, in native order as libtiff hands them out.
 uint32_t FloatSampleAt(const uint8_t* row, uint64_t i) {
@@ -365,7 +372,11 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     SetFormatOption(compression, kTypeTiff);
     if (HeaderOnly()) return DescribePage(tif, page, rgb);
-    if (rgb && !(page.floating && pm == PHOTOMETRIC_RGB)) return ReadRgba(tif, page);
+    // Samples libtiff's RGBA reader refuses are read here: floating-point
+    // RGB, and 16-bit CMYK.
+    const bool ownSamples = (page.floating && pm == PHOTOMETRIC_RGB) ||
+                            (pm == PHOTOMETRIC_SEPARATED && page.bps == 16 && page.samples >= 4);
+    if (rgb && !ownSamples) return ReadRgba(tif, page);
     BuildPalette(tif, page);
     if (!ReadBands(tif, page)) return false;
     SetOrientation(uint8_t(page.orientation));
@@ -589,10 +600,11 @@ bool CRasterTIF::StoreRow(const Page& page, const uint8_t* src, uint32_t y, uint
         uint8_t* dst = RowPointer(y);
         for (uint32_t x = 0; x < w; ++x) {
             const uint8_t* s = samples + size_t(x) * spp;
-            const RGBQUAD c = page.photometric == PHOTOMETRIC_RGB ? RGBQUAD{s[2], s[1], s[0], 0}
-                                                                  : LabToColour(s[0], s[1], s[2]);
+            const RGBQUAD c = page.photometric == PHOTOMETRIC_RGB         ? RGBQUAD{s[2], s[1], s[0], 0}
+                              : page.photometric == PHOTOMETRIC_SEPARATED ? CmykToColour(s)
+                                                                          : LabToColour(s[0], s[1], s[2]);
             dst[3 * x] = c.rgbBlue, dst[3 * x + 1] = c.rgbGreen, dst[3 * x + 2] = c.rgbRed;
-            if (spp == 4) WriteAlpha(x, y, s[3]);
+            if (HasAlpha()) WriteAlpha(x, y, s[spp - 1]);
         }
     }
     return true;

@@ -284,6 +284,36 @@ TEST(TiffRead, FloatingPointSamples) {
     }
 }
 
+// ImageMagick's CMYK files, 8 and 16 bits a sample, with and without alpha:
+// read as it shows them, alpha only where a fifth sample is, and written
+// back with as many samples as that.
+TEST(TiffRead, CmykAsImageMagickShowsIt) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "ImageMagick absent";
+    TempDir dir;
+    CRaster source(40, 30, 24);
+    for (uint32_t y = 0; y < 30; ++y)
+        for (uint32_t x = 0; x < 40; ++x)
+            source.WriteColor(x, y, RGBQUAD{uint8_t(6 * x), uint8_t(8 * y), uint8_t(200 - 3 * x), 0});
+    source.AddAlpha();
+    for (uint32_t x = 0; x < 40; ++x)
+        source.WriteAlpha(x, 0, uint8_t(6 * x));
+    ASSERT_TRUE(source.SaveFile(dir / "in.png", kTypePng));
+    for (const char* depth : {"8", "16"})
+        for (const bool alpha : {false, true}) {
+            SCOPED_TRACE(std::string(depth) + (alpha ? " bits, alpha" : " bits"));
+            const std::string out = dir / (std::string("cmyk") + depth + (alpha ? "a" : "") + ".tif");
+            ASSERT_EQ(RunShell("/usr/bin/convert " + Quote(dir / "in.png") + (alpha ? "" : " -alpha off") +
+                               " -colorspace CMYK -depth " + depth + " " + Quote(out)).status, 0);
+            CRaster image(out, kTypeTiff);
+            ASSERT_TRUE(image.HasPixels()) << image.LastErrorText();
+            EXPECT_EQ(image.HasAlpha(), alpha);
+            const std::optional<Rgba> reference = MagickDecode(out, "-colorspace sRGB");
+            ASSERT_TRUE(reference);
+            EXPECT_GT(RgbPsnr(ReadBack(image), *reference), 40.0);
+            EXPECT_EQ(TagsOf(EncodeBytes(image, kTypeTiff)).samples, alpha ? 4 : 3);
+        }
+}
+
 // Every orientation, on the palette path (grey) and the RGB path, shown
 // upright: stored pixel (c, r) lands where the tag says row 0 and column 0 go.
 TEST(TiffRead, OrientationsShowUpright) {
