@@ -1,5 +1,6 @@
 #include "TiffCodec.h"
 
+#include "DepthChange.h"
 #include "ImageStream.h"
 #include "Metadata.h"
 #include "Orientation.h"
@@ -223,7 +224,8 @@ bool CRasterTIF::Decode(ImageStream* stream) {
     }
     const bool ok = ReadPage(tif);
     ImageMetadata blocks;
-    const bool exif = ok && ReadMetadataTags(tif, blocks);
+    // Exif needs the whole file, which a header-only load never reads.
+    const bool exif = ok && ReadMetadataTags(tif, blocks) && !HeaderOnly();
     TIFFClose(tif);
     if (ok) TakeMetadata(stream, start, exif, blocks);
     return ok;
@@ -349,6 +351,7 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     SetFormatOption(compression, kTypeTiff);
+    if (HeaderOnly()) return DescribePage(tif, page, rgb);
     if (rgb) return ReadRgba(tif, page);
     BuildPalette(tif, page);
     if (!ReadBands(tif, page)) return false;
@@ -357,6 +360,23 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
         Fail("CRasterTIF can't allocate memory", "");
         return false;
     }
+    return true;
+}
+
+// What a decode of the page would give, from its tags alone: three samples
+// or more outside the RGB family become 24-bit colour (Lab), and the turn
+// the pixels would be given is left to the orientation.
+bool CRasterTIF::DescribePage(TIFF* tif, const Page& page, bool rgb) {
+    if (!rgb && page.samples >= 3 && GetBitsPerPixel() != 24) {
+        if (!Create(page.width, page.height, 24, kTypeTiff)) {
+            Fail("CRasterTIF can't create image", "");
+            return false;
+        }
+        if (page.samples == 4) AddAlpha();
+    }
+    if (!rgb) BuildPalette(tif, page);
+    SetOrientation(uint8_t(page.orientation));
+    if (SwapsSides(GetOrientation())) SwapResolution();
     return true;
 }
 
@@ -591,6 +611,8 @@ uint32_t Luminance(RGBQUAD c) {
 uint16_t CRasterTIF::ChoosePhotometric() {
     const uint32_t bpp = GetBitsPerPixel();
     if (bpp == 24) return PHOTOMETRIC_RGB;
+    // Two colours other than black and white keep their colours in a map.
+    if (bpp == 1 && !IsBlackAndWhite(*this)) return PHOTOMETRIC_PALETTE;
     if (bpp == 1) {
         RGBQUAD* pal = Palette();
         if (Luminance(pal[0]) < Luminance(pal[1])) {
@@ -618,17 +640,18 @@ uint16_t CRasterTIF::ChooseCompression(uint32_t depth, uint16_t photometric,
                                        uint32_t samples) const {
     const uint32_t option = GetFormatOption(kTypeTiff);
     bool usable = option != 0 && option <= 0xFFFF && TIFFIsCODECConfigured(uint16_t(option));
+    const bool bilevel = depth == 1 && photometric != PHOTOMETRIC_PALETTE;
     if (option == COMPRESSION_CCITTRLE || option == COMPRESSION_CCITTFAX3 ||
         option == COMPRESSION_CCITTFAX4 || option == COMPRESSION_CCITTRLEW)
-        usable = usable && depth == 1;
+        usable = usable && bilevel;
     if (option == COMPRESSION_OJPEG) usable = false;
     // JPEG would blur an alpha channel's edges.
     if (option == COMPRESSION_JPEG)
         usable = usable && (depth == 24 ||
                             (depth == 8 && photometric == PHOTOMETRIC_MINISBLACK && samples == 1));
     if (usable) return uint16_t(option);
-    if (depth == 1) return COMPRESSION_CCITTFAX4;
-    if (depth == 4 || depth == 8) return COMPRESSION_LZW;
+    if (bilevel) return COMPRESSION_CCITTFAX4;
+    if (depth == 1 || depth == 4 || depth == 8) return COMPRESSION_LZW;
     if (depth == 24) return COMPRESSION_JPEG;
     if (depth == 32) return COMPRESSION_LZW;
     return COMPRESSION_NONE;
