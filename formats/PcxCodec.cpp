@@ -362,8 +362,7 @@ bool PcxCodec::Encode(ImageStream* stream) {
     WriteHeader(head, planes, lineBytes);
     if (stream->Write(head, 128, 1) != 1) return Fail("cannot write PCX header");
 
-    MemoryImageStream data;
-    if (!data.Open()) return Fail("cannot write PCX image");
+    // Rows go out as they are packed: no copy of the whole encoded picture.
     std::vector<uint8_t> out;
     out.reserve(size_t(lineBytes) * planes * 2 + 16);
     std::vector<uint8_t> plane(lineBytes);
@@ -372,12 +371,9 @@ bool PcxCodec::Encode(ImageStream* stream) {
     for (uint32_t y = h; y-- > 0;) {
         out.clear();
         PackRow(y, planes, pad, invert, plane, out);
-        if (data.Write(out.data(), 1, out.size()) != out.size())
+        if (stream->Write(out.data(), 1, out.size()) != out.size())
             return Fail("cannot write PCX image");
     }
-    const int32_t length = data.Size();
-    if (length > 0 && stream->Write(data.GetBuffer(false), 1, size_t(length)) != size_t(length))
-        return Fail("cannot write PCX image");
     if (bpp == 8 && !WriteTrailerPalette(stream)) return Fail("cannot write PCX image");
     return true;
 }
