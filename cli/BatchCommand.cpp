@@ -5,9 +5,9 @@
 #include "RowList.h"
 #include "Commands.h"
 #include "SettingsFile.h"
+#include "StopSignals.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
@@ -15,13 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-BatchRun* volatile gRun = nullptr;
-
-void OnInterrupt(int) {
-    // Stop after the rows in hand; a second interrupt ends the program.
-    if (BatchRun* run = gRun) run->RequestStop();
-}
 
 // The desktop program's settings are the ones a run repeats: it lies beside
 // this program when installed, in ../app in the build tree.
@@ -83,16 +76,16 @@ int RunRows(RowList rows, const OperationSettings& settings, const RunOptions& o
     // keep the faults few.
     CliHost host(std::move(rows), settings, options, ::isatty(STDERR_FILENO) == 1);
     BatchRun run(host);
-    gRun = &run;
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    action.sa_flags = SA_RESETHAND;
-    struct sigaction previous;
-    sigaction(SIGINT, &action, &previous);
-    run.StartBatch();
-    run.WaitForBatchDone();
-    sigaction(SIGINT, &previous, nullptr);
-    gRun = nullptr;
+    {
+        StopSignals signals(&run);
+        run.StartBatch();
+        run.WaitForBatchDone();
+    }
+    const size_t done = run.SavedCount() + run.FailedCount();
+    if (done < count) {
+        std::fprintf(stderr, "tessaline-batch: stopped after %zu of %zu rows\n", done, count);
+        return kExitStopped;
+    }
     return run.SavedCount() == count ? kExitOk : kExitFailed;
 }
 
@@ -123,6 +116,6 @@ int RunBatch(const std::vector<std::string>& args) {
         return kExitUsage;
     if (skipped) status = kExitFailed;
     MakeOutputFolder(settings);
-    if (RunRows(std::move(rows), settings, options) != kExitOk) status = kExitFailed;
-    return status;
+    const int ran = RunRows(std::move(rows), settings, options);
+    return ran == kExitOk ? status : ran == kExitStopped ? ran : kExitFailed;
 }

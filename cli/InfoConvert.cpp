@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "ImageType.h"
 #include "Orientation.h"
+#include "StopSignals.h"
 
 #include <cstdio>
 #include <string>
@@ -46,6 +47,7 @@ int RunConvert(const std::string& in, const std::string& out) {
     // The batch run's save: an existing file is never replaced, a failed
     // save leaves nothing behind.
     std::string error;
+    const StopSignals signals; // a stopped conversion leaves no temporary
     switch (SaveToNewFile(image, out, outType, error)) {
     case SaveOutcome::kSaved:
         return kExitOk;

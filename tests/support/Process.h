@@ -3,6 +3,7 @@
 
 #include "Files.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -84,6 +85,66 @@ inline RunResult RunBatch(std::vector<std::string> args, Stderr errors = Stderr:
 inline RunResult RunBatchLine(const std::string& args) {
     return RunShell(Quote(TESSALINE_BATCH_EXE) + " " + args, Stderr::Merged);
 }
+
+// A program left running, for tests that signal it or bound how long it
+// may take. stdout is dropped, stderr kept; killed when still running at
+// the end.
+class Child {
+public:
+    explicit Child(std::vector<std::string> argv) {
+        std::vector<char*> args;
+        for (std::string& a : argv)
+            args.push_back(a.data());
+        args.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "stderr").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() {
+        if (Running()) {
+            ::kill(pid_, SIGKILL);
+            Reap(0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool Running() { return pid_ > 0 && !reaped_ && Reap(WNOHANG); }
+    void Signal(int signal) { ::kill(pid_, signal); }
+    // Waits at most seconds; the exit status, 128 + the signal that ended
+    // it, or -1 when it was still running (it is killed then).
+    int Wait(double seconds) {
+        for (double waited = 0; Running() && waited < seconds; waited += 0.01)
+            ::usleep(10000);
+        if (Running()) {
+            ::kill(pid_, SIGKILL);
+            Reap(0);
+            return -1;
+        }
+        return status_;
+    }
+    std::string Err() const { return ReadWholeFile(dir_ / "stderr"); }
+
+private:
+    // True while the child runs.
+    bool Reap(int flags) {
+        int status = 0;
+        if (::waitpid(pid_, &status, flags) != pid_) return true;
+        reaped_ = true;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return false;
+    }
+
+    TempDir dir_;
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    int status_ = -1;
+};
 
 // Collects what this process writes to stderr until Finish: libraries must
 // speak through our error texts, not the terminal.
