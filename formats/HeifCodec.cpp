@@ -62,6 +62,7 @@ struct EncoderDeleter {
 using Context = std::unique_ptr<heif_context, ContextDeleter>;
 using Handle = std::unique_ptr<const heif_image_handle, HandleDeleter>;
 using Image = std::unique_ptr<heif_image, ImageDeleter>;
+using Encoder = std::unique_ptr<heif_encoder, EncoderDeleter>;
 
 // libheif reads through our stream, from where the stream stood: only the
 // boxes it needs, never a copy of the whole file.
@@ -211,6 +212,47 @@ Handle ThumbnailFor(const heif_image_handle* primary, uint8_t scale) {
     return best;
 }
 
+// The AV1 encoder at the quality asked for, or lossless with full-resolution chroma.
+Encoder AvifEncoder(heif_context* context, bool lossless, int quality) {
+    heif_encoder* encoder = nullptr;
+    if (heif_context_get_encoder_for_format(context, heif_compression_AV1, &encoder).code != heif_error_Ok)
+        return nullptr;
+    Encoder owned(encoder);
+    heif_encoder_set_parameter_integer(encoder, "speed", kAvifEncoderSpeed);
+    if (lossless) {
+        heif_encoder_set_lossless(encoder, 1);
+        heif_encoder_set_parameter_boolean(encoder, "lossless-alpha", 1);
+        heif_encoder_set_parameter_string(encoder, "chroma", "444");
+    } else {
+        heif_encoder_set_lossy_quality(encoder, quality);
+    }
+    return owned;
+}
+
+// Codes the picture as the context's image; null when the encoder fails.
+Handle EncodePrimary(heif_context* context, const heif_image* image, heif_encoder* encoder,
+                     bool lossless, uint8_t orientation) {
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    // A profile beside identity coding: readers need the identity box too.
+    options->save_two_colr_boxes_when_ICC_and_nclx_available = lossless;
+    // Pixels kept as stored (no auto-rotate) are turned by the container's
+    // boxes: readers of this format do not turn by the Exif.
+    options->image_orientation = heif_orientation(orientation >= 1 && orientation <= 8 ? orientation : 1);
+    heif_image_handle* written = nullptr;
+    const heif_error error = heif_context_encode_image(context, image, encoder, options, &written);
+    heif_encoding_options_free(options);
+    Handle handle(written);
+    if (error.code != heif_error_Ok) return nullptr;
+    return handle;
+}
+
+void AddMetadataItems(heif_context* context, const heif_image_handle* handle, const ImageMetadata* metadata) {
+    if (metadata && !metadata->exif.empty())
+        heif_context_add_exif_metadata(context, handle, metadata->exif.data(), int(metadata->exif.size()));
+    if (metadata && !metadata->xmp.empty())
+        heif_context_add_XMP_metadata(context, handle, metadata->xmp.data(), int(metadata->xmp.size()));
+}
+
 } // namespace
 
 bool HeifCodec::Fail(const char* text) {
@@ -341,48 +383,20 @@ bool HeifCodec::Encode(ImageStream* stream, ImageType type) {
     const ImageMetadata* metadata = Metadata();
     if (metadata && !metadata->icc.empty())
         heif_image_set_raw_color_profile(image.get(), "prof", metadata->icc.data(), metadata->icc.size());
-
-    Context context(heif_context_alloc());
-    heif_encoder* encoder = nullptr;
-    if (!context ||
-        heif_context_get_encoder_for_format(context.get(), heif_compression_AV1, &encoder).code !=
-            heif_error_Ok) {
+    const Context context(heif_context_alloc());
+    const Encoder encoder = context ? AvifEncoder(context.get(), lossless, GetQuality()) : nullptr;
+    if (!encoder) {
         SetLastError("AVIF: no AV1 encoder");
         return false;
     }
-    const std::unique_ptr<heif_encoder, EncoderDeleter> owned(encoder);
-    heif_encoder_set_parameter_integer(encoder, "speed", kAvifEncoderSpeed);
-    if (lossless) {
-        heif_encoder_set_lossless(encoder, 1);
-        heif_encoder_set_parameter_boolean(encoder, "lossless-alpha", 1);
-        heif_encoder_set_parameter_string(encoder, "chroma", "444");
-    } else {
-        heif_encoder_set_lossy_quality(encoder, GetQuality());
-    }
-    heif_encoding_options* options = heif_encoding_options_alloc();
-    // A profile beside identity coding: readers need the identity box too.
-    options->save_two_colr_boxes_when_ICC_and_nclx_available = lossless;
-    // Pixels kept as stored (no auto-rotate) are turned by the container's
-    // boxes: readers of this format do not turn by the Exif.
-    const uint8_t orientation = GetOrientation();
-    options->image_orientation = heif_orientation(orientation >= 1 && orientation <= 8 ? orientation : 1);
-    heif_image_handle* written = nullptr;
-    heif_error error = heif_context_encode_image(context.get(), image.get(), encoder, options, &written);
-    heif_encoding_options_free(options);
-    const Handle handle(written);
-    if (error.code != heif_error_Ok) {
+    const Handle handle = EncodePrimary(context.get(), image.get(), encoder.get(), lossless, GetOrientation());
+    if (!handle) {
         SetLastError("AVIF: cannot encode image");
         return false;
     }
-    if (metadata && !metadata->exif.empty())
-        heif_context_add_exif_metadata(context.get(), handle.get(), metadata->exif.data(),
-                                       int(metadata->exif.size()));
-    if (metadata && !metadata->xmp.empty())
-        heif_context_add_XMP_metadata(context.get(), handle.get(), metadata->xmp.data(),
-                                      int(metadata->xmp.size()));
+    AddMetadataItems(context.get(), handle.get(), metadata);
     heif_writer writer = {1, SinkWrite};
-    error = heif_context_write(context.get(), &writer, stream);
-    if (error.code != heif_error_Ok) {
+    if (heif_context_write(context.get(), &writer, stream).code != heif_error_Ok) {
         SetLastError("write error");
         return false;
     }

@@ -128,10 +128,20 @@ public:
         ++count_;
         return *this;
     }
+    // Writers put their description right after the header fields they know:
+    // at 88 (none of the extensions), 100 or 108. 0: no description, all fields.
+    Emf& DescriptionAt(uint32_t offset) {
+        description_ = offset;
+        return *this;
+    }
     Bytes Build() const {
+        const std::u16string text = u"Sketcher 2.1\0plan.skt\0";
+        const uint32_t fields = description_ ? description_ : 108;
+        const uint32_t textBytes = description_ ? uint32_t(text.size() * 2 + 3) & ~3u : 0;
+        const uint32_t headerSize = fields + textBytes;
         Bytes f;
         Put32(f, 1);
-        Put32(f, 108);
+        Put32(f, headerSize);
         for (int32_t v : bounds_)
             Put32(f, uint32_t(v));
         // Frame in 0.01 mm at 96 dpi: the bounds again.
@@ -139,16 +149,20 @@ public:
             Put32(f, uint32_t(int64_t(v) * 2540 / 96));
         Put32(f, 0x464D4520);
         Put32(f, 0x10000);
-        const size_t total = 108 + records_.size() + 20;
+        const size_t total = headerSize + records_.size() + 20;
         Put32(f, uint32_t(total));
         Put32(f, uint32_t(count_ + 2));
         Put16(f, 16);
         Put16(f, 0);
-        Put32(f, 0), Put32(f, 0), Put32(f, 0);
-        Put32(f, 1920), Put32(f, 1080); // device pixels
-        Put32(f, 508), Put32(f, 286);   // millimetres
-        Put32(f, 0), Put32(f, 0), Put32(f, 0);
-        Put32(f, 508000), Put32(f, 285750); // micrometres: exactly 96 dpi
+        Put32(f, description_ ? uint32_t(text.size()) : 0);
+        Put32(f, description_);
+        Put32(f, 0);
+        Put32(f, 1920), Put32(f, 960); // device pixels
+        Put32(f, 508), Put32(f, 254);  // millimetres: exactly 96 dpi
+        if (fields >= 100) Put32(f, 0), Put32(f, 0), Put32(f, 0);
+        if (fields >= 108) Put32(f, 508000), Put32(f, 254000); // micrometres
+        for (size_t i = 0; i < textBytes / 2; ++i)
+            Put16(f, i < text.size() ? text[i] : 0);
         f.insert(f.end(), records_.begin(), records_.end());
         Put32(f, 14), Put32(f, 20), Put32(f, 0), Put32(f, 16), Put32(f, 20);
         return f;
@@ -158,6 +172,7 @@ private:
     int32_t bounds_[4];
     Bytes records_;
     size_t count_ = 0;
+    uint32_t description_ = 0;
 };
 
 // Colour at (x, y) counted from the top row, as COLORREF.
@@ -477,6 +492,26 @@ TEST(EmfPicture, MappingTransformsAndState) {
     EXPECT_EQ(d.At(170, 70), kRed);
     EXPECT_EQ(d.At(152, 52), kWhite) << "outside the ellipse";
     EXPECT_EQ(d.At(20, 70), kWhite);
+}
+
+// The fields after the first 88 bytes exist only where the header leaves room
+// for them; read from a description's text they would throw the picture off.
+TEST(EmfPicture, HeaderFieldsEndWhereTheDescriptionBegins) {
+    for (uint32_t at : {0u, 88u, 100u, 108u}) {
+        Emf e(0, 0, 200, 100);
+        e.DescriptionAt(at);
+        e.Rec(39, {1, 0, int32_t(kBlue), 0}).Rec(37, {1}).Rec(37, {int32_t(0x80000008)});
+        e.Rec(43, {20, 20, 60, 60});
+        Decoded d;
+        Decode(e.Build(), &d);
+        ASSERT_TRUE(d.ok) << at << ": " << d.error;
+        EXPECT_EQ(d.image.GetWidth(), 200u) << at;
+        EXPECT_EQ(d.image.GetHeight(), 100u) << at;
+        for (auto [x, y] : {std::pair{21, 21}, {40, 40}, {58, 58}})
+            EXPECT_EQ(d.At(x, y), kBlue) << at << " at " << x << "," << y;
+        for (auto [x, y] : {std::pair{18, 40}, {62, 40}, {40, 62}, {150, 80}})
+            EXPECT_EQ(d.At(x, y), kWhite) << at << " at " << x << "," << y;
+    }
 }
 
 // Thin lines cover the pixels their coordinates name, one row each, even at the

@@ -13,58 +13,105 @@ namespace {
 
 constexpr uint64_t kMaxDibPixels = uint64_t(1) << 24;
 
-} // namespace
+struct DibHeader {
+    uint32_t size = 0; // of the header itself: 12 for the old core header
+    int64_t width = 0;
+    int64_t height = 0; // negative for top-down rows
+    uint32_t bpp = 0;
+    uint32_t compression = 0;
+    uint64_t stride = 0;
+    int64_t Rows() const { return height < 0 ? -height : height; }
+};
 
-bool DecodeDib(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
-               Dib* out) {
-    if (!info || infoSize < 12 || !out) return false;
-    const uint32_t headerSize = GetLE32(info);
-    int64_t width, height;
-    uint32_t bpp, compression = 0;
-    if (headerSize == 12) {
-        width = GetLE16(info + 4);
-        height = GetLE16(info + 6);
-        bpp = GetLE16(info + 10);
-    } else if (headerSize >= 40 && headerSize <= infoSize) {
-        width = int32_t(GetLE32(info + 4));
-        height = int32_t(GetLE32(info + 8));
-        bpp = GetLE16(info + 14);
-        compression = GetLE32(info + 16);
+// Reads and checks the header; false for sizes, depths and codings we do not draw.
+bool ReadDibHeader(const uint8_t* info, size_t infoSize, DibHeader* h) {
+    h->size = GetLE32(info);
+    if (h->size == 12) {
+        h->width = GetLE16(info + 4);
+        h->height = GetLE16(info + 6);
+        h->bpp = GetLE16(info + 10);
+    } else if (h->size >= 40 && h->size <= infoSize) {
+        h->width = int32_t(GetLE32(info + 4));
+        h->height = int32_t(GetLE32(info + 8));
+        h->bpp = GetLE16(info + 14);
+        h->compression = GetLE32(info + 16);
     } else {
         return false;
     }
-    const bool bottomUp = height > 0;
-    const int64_t rows = height < 0 ? -height : height;
-    if (width <= 0 || rows <= 0 || uint64_t(width) * uint64_t(rows) > kMaxDibPixels) return false;
+    const int64_t rows = h->Rows();
+    if (h->width <= 0 || rows <= 0 || uint64_t(h->width) * uint64_t(rows) > kMaxDibPixels)
+        return false;
+    const uint32_t bpp = h->bpp;
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
-    const uint64_t stride = RasterStride(uint64_t(width), bpp);
-    if (compression == 0 || compression == 3) {
-        if (!bits || stride * uint64_t(rows) > bitsSize) return false;
-        bitsSize = size_t(stride * uint64_t(rows));
-    } else if (compression == 1 || compression == 2) {
-        if (!bits || bitsSize == 0) return false;
-    } else {
-        return false;
+    h->stride = RasterStride(uint64_t(h->width), bpp);
+    return true;
+}
+
+// The bytes of bits the header's coding uses: all rows when uncompressed, all
+// that is there for run lengths; false when the bits cannot hold the picture.
+bool UsedBitsSize(const DibHeader& h, const uint8_t* bits, size_t* bitsSize) {
+    const int64_t rows = h.Rows();
+    if (h.compression == 0 || h.compression == 3) {
+        if (!bits || h.stride * uint64_t(rows) > *bitsSize) return false;
+        *bitsSize = size_t(h.stride * uint64_t(rows));
+        return true;
     }
+    return (h.compression == 1 || h.compression == 2) && bits && *bitsSize != 0;
+}
+
+// A file header in front lets the BMP codec find the bits exactly where they are.
+bool DecodeAsBmpFile(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
+                     const DibHeader& h, BmpCodec& codec) {
     const uint64_t total = 14 + uint64_t(infoSize) + bitsSize;
     if (total > uint64_t(INT32_MAX)) return false;
-    // A file header in front lets the codec find the bits exactly where they are.
     std::vector<uint8_t> file(static_cast<size_t>(total));
     file[0] = 'B', file[1] = 'M';
     PutLE32(&file[2], uint32_t(total));
     PutLE32(&file[10], uint32_t(14 + infoSize));
     std::memcpy(&file[14], info, infoSize);
     if (bitsSize) std::memcpy(&file[14 + infoSize], bits, bitsSize);
-    if (headerSize >= 40) PutLE32(&file[14 + 20], 0); // image size: let the codec compute it
+    if (h.size >= 40) PutLE32(&file[14 + 20], 0); // image size: let the codec compute it
     MemoryImageStream stream(file.data(), int32_t(total));
-    BmpCodec codec;
-    if (!codec.Decode(&stream) || codec.GetWidth() != uint32_t(width) ||
-        codec.GetHeight() != uint32_t(rows))
-        return false;
+    return codec.Decode(&stream) && codec.GetWidth() == uint32_t(h.width) &&
+           codec.GetHeight() == uint32_t(h.Rows());
+}
 
+// The codec drops the fourth byte of 32-bit pixels; alpha blending needs it.
+// Uncompressed 32-bit bits with any alpha at all become premultiplied ARGB.
+void TakeAlpha(const uint8_t* bits, const DibHeader& h, Dib* out) {
+    const int64_t rows = out->height, width = out->width, stride = int64_t(h.stride);
+    bool any = false;
+    for (int64_t r = 0; r < rows && !any; ++r)
+        for (int64_t x = 0; x < width && !any; ++x)
+            any = bits[size_t(r * stride + 4 * x + 3)] != 0;
+    if (!any) return;
+    out->hasAlpha = true;
+    for (int64_t r = 0; r < rows; ++r) {
+        const int64_t y = out->bottomUp ? rows - 1 - r : r;
+        uint32_t* row = &out->pixels[size_t(y) * size_t(width)];
+        for (int64_t x = 0; x < width; ++x) {
+            const uint8_t* p = bits + size_t(r * stride + 4 * x);
+            const uint32_t a = p[3];
+            auto pm = [a](uint32_t c) { return std::min<uint32_t>(c, a); };
+            row[x] = (a << 24) | (pm(p[2]) << 16) | (pm(p[1]) << 8) | pm(p[0]);
+        }
+    }
+}
+
+} // namespace
+
+bool DecodeDib(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
+               Dib* out) {
+    if (!info || infoSize < 12 || !out) return false;
+    DibHeader h;
+    BmpCodec codec;
+    if (!ReadDibHeader(info, infoSize, &h) || !UsedBitsSize(h, bits, &bitsSize) ||
+        !DecodeAsBmpFile(info, infoSize, bits, bitsSize, h, codec))
+        return false;
+    const int64_t width = h.width, rows = h.Rows();
     out->width = int(width);
     out->height = int(rows);
-    out->bottomUp = bottomUp;
+    out->bottomUp = h.height > 0;
     out->hasAlpha = false;
     out->pixels.assign(size_t(width) * size_t(rows), 0);
     for (int64_t y = 0; y < rows; ++y) {
@@ -75,26 +122,7 @@ bool DecodeDib(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t
                 0xFF000000u | (uint32_t(q.rgbRed) << 16) | (uint32_t(q.rgbGreen) << 8) | q.rgbBlue;
         }
     }
-    // The codec drops the fourth byte of 32-bit pixels; alpha blending needs it.
-    if (bpp == 32 && compression == 0) {
-        bool any = false;
-        for (int64_t r = 0; r < rows && !any; ++r)
-            for (int64_t x = 0; x < width && !any; ++x)
-                any = bits[size_t(r * int64_t(stride) + 4 * x + 3)] != 0;
-        if (any) {
-            out->hasAlpha = true;
-            for (int64_t r = 0; r < rows; ++r) {
-                const int64_t y = bottomUp ? rows - 1 - r : r;
-                uint32_t* row = &out->pixels[size_t(y) * size_t(width)];
-                for (int64_t x = 0; x < width; ++x) {
-                    const uint8_t* p = bits + size_t(r * int64_t(stride) + 4 * x);
-                    const uint32_t a = p[3];
-                    auto pm = [a](uint32_t c) { return std::min<uint32_t>(c, a); };
-                    row[x] = (a << 24) | (pm(p[2]) << 16) | (pm(p[1]) << 8) | pm(p[0]);
-                }
-            }
-        }
-    }
+    if (h.bpp == 32 && h.compression == 0) TakeAlpha(bits, h, out);
     return true;
 }
 

@@ -773,6 +773,16 @@ bool EmfPlayer::Play(uint32_t type, const RecordReader& r) {
     return true;
 }
 
+// Where the header's fields end: at its size, or where its description begins.
+// Many writers put the description right after the first 88 bytes; the
+// extension fields' places then hold its text.
+size_t HeaderFieldsEnd(const RecordReader& r, uint32_t recordSize) {
+    const uint32_t descriptionChars = r.U32(60), descriptionOffset = r.U32(64);
+    if (descriptionChars > 0 && descriptionOffset >= 88)
+        return std::min<size_t>(recordSize, descriptionOffset);
+    return recordSize;
+}
+
 } // namespace
 
 bool ParseEmfHeader(const uint8_t* data, size_t size, EmfHeader* h) {
@@ -790,7 +800,7 @@ bool ParseEmfHeader(const uint8_t* data, size_t size, EmfHeader* h) {
     h->paletteEntries = r.U32(68);
     h->devicePixels[0] = r.S32(72), h->devicePixels[1] = r.S32(76);
     h->deviceMm[0] = r.S32(80), h->deviceMm[1] = r.S32(84);
-    if (recordSize >= 108) {
+    if (HeaderFieldsEnd(r, recordSize) >= 108) {
         h->deviceMicrometres[0] = r.S32(100);
         h->deviceMicrometres[1] = r.S32(104);
     }

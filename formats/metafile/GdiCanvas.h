@@ -129,6 +129,18 @@ private:
     cairo_pattern_t* SourcePattern(const Dib& dib, double dx, double dy, double dw, double dh,
                                    double sx, double sy, double sw, double sh) const;
     void DestPath(cairo_t* cr, double dx, double dy, double dw, double dh) const;
+    // Counts a blit's work: perPixel for each device pixel it covers.
+    void ChargeBlit(double dx, double dy, double dw, double dh, double perPixel);
+    void BlitWithoutDestination(uint8_t code, cairo_pattern_t* pattern, double dx, double dy,
+                                double dw, double dh);
+    void BlitRop3(uint8_t code, cairo_pattern_t* pattern, bool usesDst, double dx, double dy,
+                  double dw, double dh);
+    cairo_surface_t* CoverageSurface(cairo_pattern_t* pattern, int x0, int y0, int w, int h,
+                                     double dx, double dy, double dw, double dh) const;
+    void TextRectangle(uint32_t options, const double* rect);
+    // Draws the run at the logical reference point; false when nothing was drawn.
+    bool DrawTextRun(const cairo_matrix_t& m, PointD ref, const std::u32string& text,
+                     uint32_t options, const std::vector<double>& dx, double* advance);
 
     cairo_surface_t* surface_ = nullptr;
     cairo_t* cr_ = nullptr;

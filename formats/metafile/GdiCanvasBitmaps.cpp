@@ -23,6 +23,32 @@ uint8_t Rop3(uint8_t code, uint8_t p, uint8_t s, uint8_t d) {
     return r;
 }
 
+// Operations that ignore the destination need no pixel arithmetic.
+bool IgnoresDestination(uint8_t code) {
+    return code == 0xCC || code == 0x33 || code == 0x00 || code == 0xFF || code == 0xF0 ||
+           code == 0x0F;
+}
+
+// Replaces each covered pixel of the w x h surface tmp, which holds the source
+// pixels, with the operation's result over brush colour, source and destination
+// (the surface's data from (x0, y0)). Colours are in byte order B, G, R.
+void ApplyRop3(uint8_t code, const uint8_t pat[3], bool usesSrc, bool usesDst, cairo_surface_t* tmp,
+               int w, int h, const uint8_t* dd, int ds, int x0, int y0) {
+    uint8_t* td = cairo_image_surface_get_data(tmp);
+    const int ts = cairo_image_surface_get_stride(tmp);
+    for (int y = 0; td && dd && y < h; ++y) {
+        uint8_t* t = td + size_t(y) * ts;
+        const uint8_t* d = dd + size_t(y + y0) * ds + size_t(x0) * 4;
+        for (int x = 0; x < w; ++x, t += 4, d += 4) {
+            if (t[3] == 0) continue;
+            for (int c = 0; c < 3; ++c)
+                t[c] = Rop3(code, pat[c], usesSrc ? t[c] : 0, usesDst ? d[c] : 0);
+            t[3] = 255;
+        }
+    }
+    cairo_surface_mark_dirty(tmp);
+}
+
 } // namespace
 
 // ---- bitmaps ----
@@ -128,111 +154,110 @@ void GdiCanvas::Blit(const Dib* dib, double dx, double dy, double dw, double dh,
     const bool usesSrc = ((code >> 2) ^ code) & 0x33;
     const bool usesDst = ((code >> 1) ^ code) & 0x55;
     if (inPath_ || code == 0xAA || (usesSrc && !dib) || dw == 0 || dh == 0) return;
-    {
-        int x0, y0, x1, y1;
-        work_ += 64;
-        if (BlitDeviceRect(dx, dy, dw, dh, &x0, &y0, &x1, &y1))
-            work_ += double(x1 - x0) * (y1 - y0) * (usesDst ? 4 : 1);
-    }
+    ChargeBlit(dx, dy, dw, dh, usesDst ? 4 : 1);
     cairo_pattern_t* pattern = nullptr;
     if (usesSrc) {
         if (sw == 0 || sh == 0 || !ClipToSource(*dib, dx, dy, dw, dh, sx, sy, sw, sh)) return;
         pattern = SourcePattern(*dib, dx, dy, dw, dh, sx, sy, sw, sh);
         if (!pattern) return;
     }
-    if (code == 0xCC || code == 0x33 || code == 0x00 || code == 0xFF || code == 0xF0 ||
-        code == 0x0F) {
-        // Operations that ignore the destination need no pixel arithmetic.
-        cairo_save(cr_);
-        DestPath(cr_, dx, dy, dw, dh);
-        if (code == 0xCC) {
-            cairo_set_source(cr_, pattern);
-            cairo_fill(cr_);
-        } else if (code == 0x00 || code == 0xFF) {
-            cairo_set_source_rgb(cr_, code ? 1 : 0, code ? 1 : 0, code ? 1 : 0);
-            cairo_fill(cr_);
-        } else if (code == 0xF0) {
-            if (SetBrushSource(state_.brush)) cairo_fill(cr_);
-        } else {
-            cairo_clip(cr_);
-            if (code == 0x0F) {
-                const COLORREF b = ResolveColor(state_.brush.color);
-                cairo_set_source_rgb(cr_, 1 - RedOf(b) / 255.0, 1 - GreenOf(b) / 255.0,
-                                     1 - BlueOf(b) / 255.0);
-                cairo_paint(cr_);
-            } else {
-                cairo_set_source(cr_, pattern);
-                cairo_paint(cr_);
-                cairo_set_operator(cr_, CAIRO_OPERATOR_DIFFERENCE);
-                cairo_set_source_rgb(cr_, 1, 1, 1);
-                cairo_paint(cr_);
-            }
-        }
-        cairo_restore(cr_);
+    if (IgnoresDestination(code))
+        BlitWithoutDestination(code, pattern, dx, dy, dw, dh);
+    else
+        BlitRop3(code, pattern, usesDst, dx, dy, dw, dh);
+    if (pattern) cairo_pattern_destroy(pattern);
+}
+
+void GdiCanvas::ChargeBlit(double dx, double dy, double dw, double dh, double perPixel) {
+    int x0, y0, x1, y1;
+    work_ += 64;
+    if (BlitDeviceRect(dx, dy, dw, dh, &x0, &y0, &x1, &y1))
+        work_ += double(x1 - x0) * (y1 - y0) * perPixel;
+}
+
+void GdiCanvas::BlitWithoutDestination(uint8_t code, cairo_pattern_t* pattern, double dx, double dy,
+                                       double dw, double dh) {
+    cairo_save(cr_);
+    DestPath(cr_, dx, dy, dw, dh);
+    if (code == 0xCC) {
+        cairo_set_source(cr_, pattern);
+        cairo_fill(cr_);
+    } else if (code == 0x00 || code == 0xFF) {
+        cairo_set_source_rgb(cr_, code ? 1 : 0, code ? 1 : 0, code ? 1 : 0);
+        cairo_fill(cr_);
+    } else if (code == 0xF0) {
+        if (SetBrushSource(state_.brush)) cairo_fill(cr_);
     } else {
-        int x0, y0, x1, y1;
-        if (BlitDeviceRect(dx, dy, dw, dh, &x0, &y0, &x1, &y1)) {
-            const int w = x1 - x0, h = y1 - y0;
-            // Coverage and source pixels of the destination rectangle.
-            cairo_surface_t* tmp = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-            cairo_t* tc = cairo_create(tmp);
-            cairo_set_antialias(tc, CAIRO_ANTIALIAS_NONE);
-            cairo_translate(tc, -x0, -y0);
-            DestPath(tc, dx, dy, dw, dh);
-            cairo_identity_matrix(tc);
-            if (pattern) {
-                cairo_matrix_t pm;
-                cairo_pattern_get_matrix(pattern, &pm);
-                cairo_matrix_t shifted;
-                cairo_matrix_t back;
-                cairo_matrix_init_translate(&back, x0, y0);
-                cairo_matrix_multiply(&shifted, &back, &pm);
-                cairo_pattern_set_matrix(pattern, &shifted);
-                cairo_set_source(tc, pattern);
-            } else {
-                cairo_set_source_rgb(tc, 0, 0, 0);
-            }
-            cairo_fill(tc);
-            cairo_destroy(tc);
-            cairo_surface_flush(tmp);
-            cairo_surface_flush(surface_);
-            uint8_t* td = cairo_image_surface_get_data(tmp);
-            const int ts = cairo_image_surface_get_stride(tmp);
-            const uint8_t* dd = cairo_image_surface_get_data(surface_);
-            const int ds = cairo_image_surface_get_stride(surface_);
-            const COLORREF pc = ResolveColor(state_.brush.color);
-            const uint8_t pat[3] = {BlueOf(pc), GreenOf(pc), RedOf(pc)};
-            for (int y = 0; td && dd && y < h; ++y) {
-                uint8_t* t = td + size_t(y) * ts;
-                const uint8_t* d = dd + size_t(y + y0) * ds + size_t(x0) * 4;
-                for (int x = 0; x < w; ++x, t += 4, d += 4) {
-                    if (t[3] == 0) continue;
-                    for (int c = 0; c < 3; ++c)
-                        t[c] = Rop3(code, pat[c], usesSrc ? t[c] : 0, usesDst ? d[c] : 0);
-                    t[3] = 255;
-                }
-            }
-            cairo_surface_mark_dirty(tmp);
-            cairo_save(cr_);
-            cairo_set_source_surface(cr_, tmp, x0, y0);
+        cairo_clip(cr_);
+        if (code == 0x0F) {
+            const COLORREF b = ResolveColor(state_.brush.color);
+            cairo_set_source_rgb(cr_, 1 - RedOf(b) / 255.0, 1 - GreenOf(b) / 255.0,
+                                 1 - BlueOf(b) / 255.0);
             cairo_paint(cr_);
-            cairo_restore(cr_);
-            cairo_surface_destroy(tmp);
+        } else {
+            cairo_set_source(cr_, pattern);
+            cairo_paint(cr_);
+            cairo_set_operator(cr_, CAIRO_OPERATOR_DIFFERENCE);
+            cairo_set_source_rgb(cr_, 1, 1, 1);
+            cairo_paint(cr_);
         }
     }
-    if (pattern) cairo_pattern_destroy(pattern);
+    cairo_restore(cr_);
+}
+
+// Any other operation, pixel by pixel over the device rectangle the destination covers.
+void GdiCanvas::BlitRop3(uint8_t code, cairo_pattern_t* pattern, bool usesDst, double dx, double dy,
+                         double dw, double dh) {
+    int x0, y0, x1, y1;
+    if (!BlitDeviceRect(dx, dy, dw, dh, &x0, &y0, &x1, &y1)) return;
+    const int w = x1 - x0, h = y1 - y0;
+    cairo_surface_t* tmp = CoverageSurface(pattern, x0, y0, w, h, dx, dy, dw, dh);
+    cairo_surface_flush(surface_);
+    const COLORREF pc = ResolveColor(state_.brush.color);
+    const uint8_t pat[3] = {BlueOf(pc), GreenOf(pc), RedOf(pc)};
+    ApplyRop3(code, pat, pattern != nullptr, usesDst, tmp, w, h,
+              cairo_image_surface_get_data(surface_), cairo_image_surface_get_stride(surface_), x0,
+              y0);
+    cairo_save(cr_);
+    cairo_set_source_surface(cr_, tmp, x0, y0);
+    cairo_paint(cr_);
+    cairo_restore(cr_);
+    cairo_surface_destroy(tmp);
+}
+
+// The destination's coverage (alpha) and source pixels (black without a
+// source) on a w x h surface of their own whose origin is the device pixel (x0, y0).
+cairo_surface_t* GdiCanvas::CoverageSurface(cairo_pattern_t* pattern, int x0, int y0, int w, int h,
+                                            double dx, double dy, double dw, double dh) const {
+    cairo_surface_t* tmp = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* tc = cairo_create(tmp);
+    cairo_set_antialias(tc, CAIRO_ANTIALIAS_NONE);
+    cairo_translate(tc, -x0, -y0);
+    DestPath(tc, dx, dy, dw, dh);
+    cairo_identity_matrix(tc);
+    if (pattern) {
+        cairo_matrix_t pm;
+        cairo_pattern_get_matrix(pattern, &pm);
+        cairo_matrix_t shifted;
+        cairo_matrix_t back;
+        cairo_matrix_init_translate(&back, x0, y0);
+        cairo_matrix_multiply(&shifted, &back, &pm);
+        cairo_pattern_set_matrix(pattern, &shifted);
+        cairo_set_source(tc, pattern);
+    } else {
+        cairo_set_source_rgb(tc, 0, 0, 0);
+    }
+    cairo_fill(tc);
+    cairo_destroy(tc);
+    cairo_surface_flush(tmp);
+    return tmp;
 }
 
 void GdiCanvas::AlphaBlit(const Dib& dib, double dx, double dy, double dw, double dh, double sx,
                           double sy, double sw, double sh, uint8_t constantAlpha,
                           bool useSourceAlpha) {
     if (inPath_ || constantAlpha == 0) return;
-    {
-        int x0, y0, x1, y1;
-        work_ += 64;
-        if (BlitDeviceRect(dx, dy, dw, dh, &x0, &y0, &x1, &y1))
-            work_ += double(x1 - x0) * (y1 - y0) * 2;
-    }
+    ChargeBlit(dx, dy, dw, dh, 2);
     Dib opaque;
     const Dib* use = &dib;
     if (!useSourceAlpha && dib.hasAlpha) {
