@@ -24,37 +24,47 @@ struct RunResult {
 
 enum class Stderr { Separate, Merged, Dropped };
 
-// argv[0] is a path; nothing goes through a shell. Both streams go to files,
-// so a program writing much to either never blocks on a full pipe; input is
-// what it reads on stdin.
-inline RunResult Run(std::vector<std::string> argv, Stderr errors = Stderr::Separate,
-                     const std::string& input = "") {
-    RunResult r;
-    TempDir dir;
-    const std::string inPath = dir / "stdin", outPath = dir / "stdout", errPath = dir / "stderr";
-    WriteWholeFile(inPath, input);
+// Starts argv[0] (a path; nothing goes through a shell) with its standard
+// streams on these files; an empty err merges stderr into stdout. -1 when
+// it cannot start.
+inline pid_t Spawn(std::vector<std::string> argv, const std::string& in, const std::string& out,
+                   const std::string& err) {
     std::vector<char*> args;
     for (std::string& a : argv)
         args.push_back(a.data());
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    if (errors == Stderr::Merged)
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (err.empty())
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
     else
-        posix_spawn_file_actions_addopen(&actions, 2,
-                                         errors == Stderr::Dropped ? "/dev/null" : errPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
     pid_t pid;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Runs to its end. Both streams go to files, so a program writing much to
+// either never blocks on a full pipe; input is what it reads on stdin.
+inline RunResult Run(std::vector<std::string> argv, Stderr errors = Stderr::Separate,
+                     const std::string& input = "") {
+    RunResult r;
+    TempDir dir;
+    const std::string inPath = dir / "stdin", outPath = dir / "stdout", errPath = dir / "stderr";
+    WriteWholeFile(inPath, input);
+    const std::string err = errors == Stderr::Merged    ? std::string()
+                            : errors == Stderr::Dropped ? std::string("/dev/null")
+                                                        : errPath;
+    const pid_t pid = Spawn(std::move(argv), inPath, outPath, err);
+    if (pid > 0) {
         int status = 0;
         waitpid(pid, &status, 0);
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    posix_spawn_file_actions_destroy(&actions);
     r.out = ReadWholeFile(outPath);
     if (errors == Stderr::Separate) r.err = ReadWholeFile(errPath);
     return r;
@@ -91,20 +101,8 @@ inline RunResult RunBatchLine(const std::string& args) {
 // the end.
 class Child {
 public:
-    explicit Child(std::vector<std::string> argv) {
-        std::vector<char*> args;
-        for (std::string& a : argv)
-            args.push_back(a.data());
-        args.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "stderr").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
+    explicit Child(std::vector<std::string> argv)
+        : pid_(Spawn(std::move(argv), "/dev/null", "/dev/null", dir_ / "stderr")) {}
     ~Child() {
         if (Running()) {
             ::kill(pid_, SIGKILL);
@@ -140,7 +138,7 @@ private:
         return false;
     }
 
-    TempDir dir_;
+    TempDir dir_; // before pid_, which the constructor fills using it
     pid_t pid_ = -1;
     bool reaped_ = false;
     int status_ = -1;
