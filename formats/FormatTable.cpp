@@ -205,5 +205,5 @@ bool ReadImageSize(const std::string& path, ImageType type, uint32_t* width, uin
     const ImageFormat* f = FindImageFormat(type);
     if (!f || !f->readSize) return false;
     FileImageStream file;
-    return file.Open(path.c_str(), "rb") && f->readSize(&file, width, height);
+    return file.OpenInput(path.c_str()) && f->readSize(&file, width, height);
 }

@@ -129,3 +129,34 @@ TEST(SafeOutputs, OnlyDeadTemporariesOfOursAreRemoved) {
     EXPECT_EQ(writing.Publish(dir / "done.bmp", error), SaveOutcome::kSaved) << error;
     EXPECT_TRUE(CRaster(dir / "done.bmp", kTypeBmp).HasPixels());
 }
+
+// Inputs that are not regular files are refused at once with what they are,
+// in --info and in a run; children with a generous bound, so a hang fails
+// the test rather than blocking it.
+TEST(SafeInputs, OnlyRegularFilesAreRead) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / "folder.jpg");
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.bmp");
+    std::filesystem::create_symlink(dir / "gone.bmp", dir / "dangling.bmp");
+    const struct {
+        const char* name;
+        const char* reason;
+    } cases[] = {
+        {"pipe.png", "is not a regular file"},
+        {"folder.jpg", "is a directory"},
+        {"zero.bmp", "is not a regular file"},
+        {"dangling.bmp", "No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / c.name;
+        Child info({TESSALINE_BATCH_EXE, "--info", path});
+        EXPECT_EQ(info.Wait(20), 1);
+        EXPECT_EQ(info.Out(), path + ": " + c.reason + "\n");
+        Child run({TESSALINE_BATCH_EXE, "--settings", dir / "s.ini", "--out", dir / "out", path});
+        EXPECT_EQ(run.Wait(20), 1);
+        EXPECT_EQ(run.Out(), "resize image: " + path + "\nfailed to load image: " + path + ": " +
+                                 c.reason + "\n");
+    }
+}

@@ -97,12 +97,11 @@ inline RunResult RunBatchLine(const std::string& args) {
 }
 
 // A program left running, for tests that signal it or bound how long it
-// may take. stdout is dropped, stderr kept; killed when still running at
-// the end.
+// may take; killed when still running at the end.
 class Child {
 public:
     explicit Child(std::vector<std::string> argv)
-        : pid_(Spawn(std::move(argv), "/dev/null", "/dev/null", dir_ / "stderr")) {}
+        : pid_(Spawn(std::move(argv), "/dev/null", dir_ / "stdout", dir_ / "stderr")) {}
     ~Child() {
         if (Running()) {
             ::kill(pid_, SIGKILL);
@@ -126,6 +125,7 @@ public:
         }
         return status_;
     }
+    std::string Out() const { return ReadWholeFile(dir_ / "stdout"); }
     std::string Err() const { return ReadWholeFile(dir_ / "stderr"); }
 
 private:
