@@ -162,3 +162,8 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
     if (format->saveNeeds & kSaveLossless) image.SetLossless(options.lossless);
     PrepareLayout(image, format->saveNeeds, ColorRefToQuad(options.background));
 }
+
+void PrepareLayoutForSave(CRaster& image, ImageType saveType, const RunOptions& options) {
+    if (const ImageFormat* format = FindImageFormat(saveType))
+        PrepareLayout(image, format->saveNeeds, ColorRefToQuad(options.background));
+}

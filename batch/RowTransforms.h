@@ -20,3 +20,9 @@ void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
 // (reduction to 8 bits for GIF and TIFF, the quality for JPEG).
 void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
                     const RunOptions& options = DescribedRunOptions());
+
+// Only the pixels and transparency part of PrepareForSave: what the save
+// type's encoder can write (an 8-bit palette for GIF), blocks and quality
+// left as they are.
+void PrepareLayoutForSave(CRaster& image, ImageType saveType,
+                          const RunOptions& options = DescribedRunOptions());

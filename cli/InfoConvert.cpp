@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "ImageType.h"
 #include "Orientation.h"
+#include "RowTransforms.h"
 #include "StopSignals.h"
 
 #include <cstdio>
@@ -44,6 +45,10 @@ int RunConvert(const std::string& in, const std::string& out) {
         std::fprintf(stderr, "tessaline-batch: %s: %s\n", in.c_str(), LoadFailureText(image).c_str());
         return kExitFailed;
     }
+    // GIF's encoder writes 24-bit pictures as a mosaic of tiles that readers
+    // show as one tile: reduce as the batch run does. Other types keep the
+    // depth they load with (a TIFF stays 24-bit).
+    if (outType == kTypeGif) PrepareLayoutForSave(image, outType);
     // The batch run's save: an existing file is never replaced, a failed
     // save leaves nothing behind.
     std::string error;

@@ -160,11 +160,6 @@ bool GifCodec::ReadTable(ImageStream* stream, uint8_t flags, ColourTable* table)
     return stream->Read(table->rgb, 3, table->size) == table->size;
 }
 
-bool GifCodec::Usable(const Descriptor& d, const Screen& screen) const {
-    return d.width > 0 && d.height > 0 && d.left + d.width <= screen.width &&
-           d.top + d.height <= screen.height;
-}
-
 bool GifCodec::ReadExtension(ImageStream* stream) {
     const int label = stream->GetC();
     if (label < 0) return false;
@@ -192,7 +187,7 @@ bool GifCodec::ReadExtension(ImageStream* stream) {
     return true;
 }
 
-bool GifCodec::NextImage(BlockScan& scan, const Screen& screen, Descriptor* d) {
+bool GifCodec::NextImage(BlockScan& scan, Descriptor* d) {
     for (;;) {
         const int b = NextIntroducer(scan.stream, scan.previousZero);
         if (b < 0 || b == ';') return false;
@@ -201,11 +196,11 @@ bool GifCodec::NextImage(BlockScan& scan, const Screen& screen, Descriptor* d) {
             continue;
         }
         if (!ReadDescriptor(scan.stream, d)) return false;
-        if (Usable(*d, screen)) return true;
+        if (d->width > 0 && d->height > 0) return true;
     }
 }
 
-int32_t GifCodec::CountImages(ImageStream* stream, const Screen& screen) {
+int32_t GifCodec::CountImages(ImageStream* stream) {
     // The count must not leave the last graphic control of the file in effect
     // for the first image.
     const ControlRecord savedControl = control_;
@@ -216,7 +211,7 @@ int32_t GifCodec::CountImages(ImageStream* stream, const Screen& screen) {
     int32_t count = 0;
     BlockScan scan{stream};
     Descriptor d;
-    while (NextImage(scan, screen, &d)) {
+    while (NextImage(scan, &d)) {
         ++count;
         if (d.flags & 0x80) stream->Seek(int32_t(3 * (2u << (d.flags & 7))), SEEK_CUR);
         if (stream->GetC() < 0) break;
@@ -294,9 +289,16 @@ const GifCodec::ColourTable* GifCodec::TableFor(ImageStream* stream, const Descr
 }
 
 // The logical screen, made for the first image and cleared by a disposal to
-// background.
-bool GifCodec::PrepareBackground(Composition& c, uint32_t depth, int32_t counter) {
+// background. A first image reaching past the screen enlarges it: screens of
+// 0 x 0 or left from an earlier size are writers' slips, and clipping would
+// lose pixels the file holds.
+bool GifCodec::PrepareBackground(const Descriptor& d, Composition& c, uint32_t depth,
+                                 int32_t counter) {
     if (counter == 0) {
+        c.screen.width = std::max(c.screen.width, d.left + d.width);
+        c.screen.height = std::max(c.screen.height, d.top + d.height);
+        if (!DataCanFill(uint64_t(c.screen.width) * c.screen.height, c.streamEnd))
+            return Fail(kTooLargeForData);
         if (!c.background.Create(c.screen.width, c.screen.height, depth, kTypeGif))
             return Fail(c.background.LastErrorText());
         c.firstTransparent = info_.transparentIndex;
@@ -358,9 +360,12 @@ bool GifCodec::PasteIntoMosaic(const Descriptor& d, Composition& c) {
             return Fail(picture.LastErrorText());
         picture.FillBytes(0);
     }
-    for (uint32_t y = 0; y < d.height; ++y) {
+    // Tiles reaching past the screen are clipped.
+    const uint32_t rows = d.top < c.screen.height ? std::min(d.height, c.screen.height - d.top) : 0;
+    const uint32_t cols = d.left < c.screen.width ? std::min(d.width, c.screen.width - d.left) : 0;
+    for (uint32_t y = 0; y < rows; ++y) {
         uint8_t* out = picture.RowPointer(c.screen.height - 1 - d.top - y);
-        for (uint32_t x = 0; x < d.width; ++x) {
+        for (uint32_t x = 0; x < cols; ++x) {
             const RGBQUAD col = c.frame.ReadColor(x, d.height - 1 - y, false);
             uint8_t* p = out + 3 * size_t(d.left + x);
             p[0] = col.rgbBlue, p[1] = col.rgbGreen, p[2] = col.rgbRed;
@@ -374,6 +379,7 @@ bool GifCodec::PasteIntoMosaic(const Descriptor& d, Composition& c) {
 // A mosaic's first tile is smaller than the screen both ways; a picture one
 // pixel wide or high cannot have such a tile, so there smaller one way counts.
 bool GifCodec::FirstTileOfMosaic(const Descriptor& d, const Screen& screen) {
+    if (d.left + d.width > screen.width || d.top + d.height > screen.height) return false;
     if (d.width != screen.width && d.height != screen.height) return true;
     const bool line = screen.width == 1 || screen.height == 1;
     return line && uint64_t(d.width) * d.height < uint64_t(screen.width) * screen.height;
@@ -384,14 +390,14 @@ bool GifCodec::ComposeImages(ImageStream* stream, Composition& c) {
     int32_t counter = 0;
     BlockScan scan{stream};
     Descriptor d;
-    while (NextImage(scan, c.screen, &d)) {
+    while (NextImage(scan, &d)) {
         if (counter == 0 && FirstTileOfMosaic(d, c.screen))
             ++c.trueColour;
         ColourTable local;
         const ColourTable* table = TableFor(stream, d, c, &local);
         const uint32_t depth = DepthForTable(table->size);
         const bool mosaic = c.trueColour >= 2;
-        if (!mosaic && !PrepareBackground(c, depth, counter)) return false;
+        if (!mosaic && !PrepareBackground(d, c, depth, counter)) return false;
         if (!ExpandFrame(stream, d, *table, depth, c)) return false;
         if (!mosaic) {
             PasteOnBackground(d, c);
@@ -430,7 +436,7 @@ bool GifCodec::Decode(ImageStream* stream) {
     if (!stream) return Fail("null file handler");
     auto c = std::make_unique<Composition>();
     if (!ReadScreen(stream, *c)) return false;
-    c->found = CountImages(stream, c->screen);
+    c->found = CountImages(stream);
     SetNumFrames(c->found);
     c->wanted = GetFrame();
     if (c->wanted < 0 || c->wanted >= c->found) return Fail(kNoImage);

@@ -41,7 +41,7 @@ private:
     };
 
     // The block walk shared by counting and reading: extensions are read as
-    // met, and images whose descriptor fits the screen handed out.
+    // met, and images that have pixels handed out.
     struct BlockScan {
         ImageStream* stream;
         bool previousZero = true;
@@ -49,12 +49,12 @@ private:
     struct Composition;
 
     bool ReadExtension(ImageStream* stream);
-    bool NextImage(BlockScan& scan, const Screen& screen, Descriptor* d);
-    int32_t CountImages(ImageStream* stream, const Screen& screen);
+    bool NextImage(BlockScan& scan, Descriptor* d);
+    int32_t CountImages(ImageStream* stream);
     bool ReadScreen(ImageStream* stream, Composition& c);
     const ColourTable* TableFor(ImageStream* stream, const Descriptor& d, Composition& c,
                                 ColourTable* local);
-    bool PrepareBackground(Composition& c, uint32_t depth, int32_t counter);
+    bool PrepareBackground(const Descriptor& d, Composition& c, uint32_t depth, int32_t counter);
     bool ExpandFrame(ImageStream* stream, const Descriptor& d, const ColourTable& table,
                      uint32_t depth, Composition& c);
     void PasteOnBackground(const Descriptor& d, Composition& c);
@@ -62,7 +62,6 @@ private:
     static bool FirstTileOfMosaic(const Descriptor& d, const Screen& screen);
     bool ComposeImages(ImageStream* stream, Composition& c);
     void TakeComposed(Composition& c);
-    bool Usable(const Descriptor& d, const Screen& screen) const;
     static bool ReadDescriptor(ImageStream* stream, Descriptor* d);
     static bool ReadTable(ImageStream* stream, uint8_t flags, ColourTable* table);
     static void Reposition(ImageStream* stream, int32_t dataStart, bool badCodes,

@@ -136,6 +136,9 @@ bool IcoCodec::Decode(ImageStream* stream) {
         stream->Read(Pixels(), 1, size_t(PixelBytes()));
     else if (!ReadBgra(stream, &realAlpha))
         return false;
+    // A real alpha channel rules: the mask beside it is only for old readers
+    // and often hides pixels the alpha shows.
+    if (realAlpha) return true;
 
     const uint32_t maskRow = MaskRowBytes(width);
     std::vector<uint8_t> mask(size_t(maskRow) * height);
@@ -144,8 +147,6 @@ bool IcoCodec::Decode(ImageStream* stream) {
     for (uint8_t b : mask)
         allSet &= b == 0xFF;
     if (allSet) {
-        // With a real alpha channel a 32-bit icon needs no mask to be seen.
-        if (realAlpha) return true;
         SetTransparentIndex(0);
         Negate();
         return true;

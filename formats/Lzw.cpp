@@ -142,6 +142,9 @@ LzwDecoder::Result LzwDecoder::Expand(LzwByteSource& source, uint32_t lineWidth,
     std::memset(suffix_, 0, sizeof suffix_);
 
     LineBuffer line(lineWidth, sink);
+    // Writers need not start with a clear code: the first code then adds no
+    // string either, as after a clear.
+    bool first = true;
     for (;;) {
         int code = NextCode(source);
         if (code < 0) return result;
@@ -149,11 +152,11 @@ LzwDecoder::Result LzwDecoder::Expand(LzwByteSource& source, uint32_t lineWidth,
             result.reachedEnd = true;
             break;
         }
-        if (code == clearCode) {
+        if (code == clearCode || first) {
             ResetTable();
-            do {
+            while (code == clearCode)
                 code = NextCode(source);
-            } while (code == clearCode);
+            first = false;
             if (code < 0) return result;
             if (code == endCode) {
                 result.reachedEnd = true;

@@ -51,6 +51,11 @@ void TgaCodec::StorePixel(uint8_t* row, uint32_t x, uint32_t y, const uint8_t* v
         break;
     case 15:
     case 16: {
+        if (greyAlpha_) {
+            std::memset(row + 3 * x, v[0], 3);
+            WriteAlpha(x, y, v[1]);
+            break;
+        }
         const RGBQUAD c = From555(GetLE16(v));
         row[3 * x] = c.rgbBlue, row[3 * x + 1] = c.rgbGreen, row[3 * x + 2] = c.rgbRed;
         break;
@@ -132,6 +137,7 @@ bool TgaCodec::ReadHeader(ImageStream* stream, uint8_t header[18], bool* rle) {
         (fileDepth_ != 8 && fileDepth_ != 15 && fileDepth_ != 16 && fileDepth_ != 24 &&
          fileDepth_ != 32))
         return Fail("bad TGA header");
+    greyAlpha_ = (imageType == 3 || imageType == 11) && fileDepth_ == 16;
     return true;
 }
 
@@ -143,7 +149,7 @@ bool TgaCodec::CreateTarget(ImageStream* stream, uint32_t width, uint32_t height
     if (ImplausibleSize(outBytes, StreamBytesLeft(stream), rle ? 3 * 128 : 3))
         return Fail("corrupted TGA");
     if (!Create(width, height, depth, kTypeTga)) return Fail("TGA Create failed");
-    if (fileDepth_ == 32) {
+    if (fileDepth_ == 32 || greyAlpha_) {
         AddAlpha();
         if (!HasAlpha()) return Fail("TGA Create failed");
     }
@@ -161,7 +167,7 @@ bool TgaCodec::Decode(ImageStream* stream) {
     if (!CreateTarget(stream, width, height, rle)) return false;
     StreamReader in(stream);
     if (header[1] != 0 && !ReadColorMap(in, header)) return Fail("corrupted TGA");
-    if (imageType == 3 || imageType == 11) FillGrayRamp();
+    if ((imageType == 3 || imageType == 11) && !greyAlpha_) FillGrayRamp();
     Packet packet;
     for (uint32_t y = 0; y < height; ++y) {
         if (in.AtEnd()) return Fail("corrupted TGA");

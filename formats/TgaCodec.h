@@ -27,4 +27,6 @@ private:
     void ExpandRow(StreamReader& in, uint8_t* row, uint32_t y, bool rle, Packet& packet);
 
     uint32_t fileDepth_ = 0;
+    // Grey files of 16 bits: a grey byte, then an alpha byte.
+    bool greyAlpha_ = false;
 };

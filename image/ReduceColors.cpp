@@ -144,6 +144,55 @@ uint32_t SearchedEntries(const BITMAPINFOHEADER& h) {
     return std::min(h.biClrImportant ? h.biClrImportant : h.biClrUsed, h.biClrUsed);
 }
 
+// Error is spread in place through the source's own bytes: the row above is
+// written back as it takes its shares. False when the run was stopped.
+bool ReduceTrueColourRows(CRaster& src, CRaster& dst, uint32_t bpp, bool diffuse,
+                          CPaletteSearch& search) {
+    const uint32_t width = src.GetWidth(), height = src.GetHeight();
+    for (uint32_t y = 0; y < height; ++y) {
+        if (src.GetEscape()) return false;
+        uint8_t* up = y + 1 < height ? src.RowPointer(y + 1) : nullptr;
+        ReduceRow24(src.RowPointer(y), up, dst.RowPointer(y), width, bpp, diffuse, search);
+        src.SetProgress(int32_t(uint64_t(y + 1) * 100 / height));
+    }
+    return true;
+}
+
+// Palette sources take the spread error back through their own palette, as
+// writing a colour into them does. False when the run was stopped.
+bool ReducePaletteRows(CRaster& src, CRaster& dst, uint32_t bpp, bool diffuse,
+                       CPaletteSearch& search) {
+    const uint32_t width = src.GetWidth(), height = src.GetHeight();
+    const RGBQUAD* pal = dst.Palette();
+    CPaletteSearch own(src.Palette(), SearchedEntries(src.Header()));
+    auto spread = [&](int64_t x, int64_t y, const int* e, int sixteenths) {
+        if (!src.InsideImage(x, y)) return;
+        const RGBQUAD q = src.ReadColor(x, y, false);
+        src.WriteIndex(x, y,
+                       own.Nearest(AddShare(q.rgbBlue, e[0] * sixteenths / 16),
+                                   AddShare(q.rgbGreen, e[1] * sixteenths / 16),
+                                   AddShare(q.rgbRed, e[2] * sixteenths / 16)));
+    };
+    for (uint32_t y = 0; y < height; ++y) {
+        if (src.GetEscape()) return false;
+        uint8_t* out = dst.RowPointer(y);
+        for (uint32_t x = 0; x < width; ++x) {
+            const RGBQUAD c = src.ReadColor(x, y, false);
+            const uint8_t i = search.Nearest(c.rgbBlue, c.rgbGreen, c.rgbRed);
+            StoreIndex(out, bpp, x, i);
+            if (!diffuse) continue;
+            const int e[3] = {int(c.rgbBlue) - pal[i].rgbBlue, int(c.rgbGreen) - pal[i].rgbGreen,
+                              int(c.rgbRed) - pal[i].rgbRed};
+            spread(int64_t(x) + 1, y, e, 7);
+            spread(int64_t(x) - 1, int64_t(y) + 1, e, 2);
+            spread(x, int64_t(y) + 1, e, 4);
+            spread(int64_t(x) + 1, int64_t(y) + 1, e, 1);
+        }
+        src.SetProgress(int32_t(uint64_t(y + 1) * 100 / height));
+    }
+    return true;
+}
+
 } // namespace
 
 void CRaster::FillStandardPalette() {
@@ -189,48 +238,10 @@ bool CRaster::ReduceColors(uint32_t bpp, bool diffuse, const RGBQUAD* palette, u
     } else {
         tmp.FillStandardPalette();
     }
-    const RGBQUAD* pal = tmp.Palette();
-    CPaletteSearch search(pal, SearchedEntries(tmp.head_));
-
-    if (depth == 24) {
-        // Error is spread in place through this image's own bytes: the row
-        // above is written back as it takes its shares.
-        for (uint32_t y = 0; y < height; ++y) {
-            if (info_.escape) return false;
-            uint8_t* up = y + 1 < height ? RowPointer(y + 1) : nullptr;
-            ReduceRow24(RowPointer(y), up, tmp.RowPointer(y), width, bpp, diffuse, search);
-            info_.progress = int32_t(uint64_t(y + 1) * 100 / height);
-        }
-    } else {
-        // Palette sources take the spread error back through their own
-        // palette, as writing a colour into them does.
-        CPaletteSearch own(Palette(), SearchedEntries(head_));
-        auto spread = [&](int64_t x, int64_t y, const int* e, int sixteenths) {
-            if (!InsideImage(x, y)) return;
-            const RGBQUAD q = ReadColor(x, y, false);
-            WriteIndex(x, y,
-                       own.Nearest(AddShare(q.rgbBlue, e[0] * sixteenths / 16),
-                                   AddShare(q.rgbGreen, e[1] * sixteenths / 16),
-                                   AddShare(q.rgbRed, e[2] * sixteenths / 16)));
-        };
-        for (uint32_t y = 0; y < height; ++y) {
-            if (info_.escape) return false;
-            uint8_t* out = tmp.RowPointer(y);
-            for (uint32_t x = 0; x < width; ++x) {
-                const RGBQUAD c = ReadColor(x, y, false);
-                const uint8_t i = search.Nearest(c.rgbBlue, c.rgbGreen, c.rgbRed);
-                StoreIndex(out, bpp, x, i);
-                if (!diffuse) continue;
-                const int e[3] = {int(c.rgbBlue) - pal[i].rgbBlue,
-                                  int(c.rgbGreen) - pal[i].rgbGreen, int(c.rgbRed) - pal[i].rgbRed};
-                spread(int64_t(x) + 1, y, e, 7);
-                spread(int64_t(x) - 1, int64_t(y) + 1, e, 2);
-                spread(x, int64_t(y) + 1, e, 4);
-                spread(int64_t(x) + 1, int64_t(y) + 1, e, 1);
-            }
-            info_.progress = int32_t(uint64_t(y + 1) * 100 / height);
-        }
-    }
+    CPaletteSearch search(tmp.Palette(), SearchedEntries(tmp.head_));
+    if (!(depth == 24 ? ReduceTrueColourRows(*this, tmp, bpp, diffuse, search)
+                      : ReducePaletteRows(*this, tmp, bpp, diffuse, search)))
+        return false;
     if (depth == 1) {
         tmp.WritePaletteEntry(0, RGBQUAD{0, 0, 0, 0});
         tmp.WritePaletteEntry(1, RGBQUAD{255, 255, 255, 0});

@@ -12,6 +12,61 @@ void PutBgr(uint8_t* p, uint32_t c) {
     p[0] = uint8_t(c), p[1] = uint8_t(c >> 8), p[2] = uint8_t(c >> 16);
 }
 
+uint32_t PackBgr(RGBQUAD q) {
+    return uint32_t(q.rgbBlue) | uint32_t(q.rgbGreen) << 8 | uint32_t(q.rgbRed) << 16;
+}
+
+// One row of a 24-bit source at the given byte offsets (column), the key
+// colour turned into black when keyed.
+void SampleRow24(const uint8_t* row, const std::vector<uint32_t>& column, uint32_t rowBytes,
+                 bool keyed, uint32_t key, uint8_t* out) {
+    const uint32_t w = uint32_t(column.size());
+    if (!keyed) {
+        // Four-byte loads and stores, each store's fourth byte
+        // overwritten by the next pixel, while both stay in their rows.
+        uint32_t x = 0;
+        for (; x + 1 < w && column[x] + 4 <= rowBytes; ++x) {
+            uint32_t v;
+            std::memcpy(&v, row + column[x], 4);
+            std::memcpy(out + 3 * x, &v, 4);
+        }
+        for (; x < w; ++x)
+            std::memcpy(out + 3 * x, row + column[x], 3);
+    } else {
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint8_t* p = row + column[x];
+            const uint32_t c = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+            PutBgr(out + 3 * x, c == key ? 0 : c);
+        }
+    }
+}
+
+// One row of a 1-, 4- or 8-bit source at the given pixel columns, through the
+// colour table.
+void SampleIndexedRow(const uint8_t* row, const std::vector<uint32_t>& column, uint32_t bpp,
+                      const uint32_t* table, uint8_t* out) {
+    const uint32_t w = uint32_t(column.size());
+    switch (bpp) {
+    case 8:
+        for (uint32_t x = 0; x < w; ++x)
+            PutBgr(out + 3 * x, table[row[column[x]]]);
+        break;
+    case 4:
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint32_t sx = column[x];
+            const uint8_t b = row[sx >> 1];
+            PutBgr(out + 3 * x, table[(sx & 1) ? (b & 0x0F) : (b >> 4)]);
+        }
+        break;
+    default:
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint32_t sx = column[x];
+            PutBgr(out + 3 * x, table[(row[sx >> 3] >> (7 - (sx & 7))) & 1]);
+        }
+        break;
+    }
+}
+
 // Source pixels as blue | green << 8 | red << 16, with the transparent colour
 // already turned into the black of the fresh bitmap.
 void FillRows(const CRaster& src, CRaster& dst) {
@@ -19,19 +74,16 @@ void FillRows(const CRaster& src, CRaster& dst) {
     const uint32_t w = dst.GetWidth(), h = dst.GetHeight();
     const uint32_t bpp = src.GetBitsPerPixel();
     const bool keyed = src.GetTransparentIndex() != -1;
-    const RGBQUAD k = src.GetTransparentColor();
-    const uint32_t key = uint32_t(k.rgbBlue) | uint32_t(k.rgbGreen) << 8 | uint32_t(k.rgbRed) << 16;
+    const uint32_t key = PackBgr(src.GetTransparentColor());
 
     uint32_t table[256] = {};
     if (bpp <= 8) {
         const RGBQUAD* pal = src.Palette();
         for (uint32_t i = 0; i < src.GetPaletteCount() && i < 256; ++i) {
-            const uint32_t c = uint32_t(pal[i].rgbBlue) | uint32_t(pal[i].rgbGreen) << 8 |
-                               uint32_t(pal[i].rgbRed) << 16;
+            const uint32_t c = PackBgr(pal[i]);
             table[i] = keyed && c == key ? 0 : c;
         }
     }
-    const uint32_t srcRowBytes = src.GetStride();
     std::vector<uint32_t> column(w);
     for (uint32_t x = 0; x < w; ++x) {
         const uint32_t sx = uint32_t(StretchSource(x, w, srcW));
@@ -41,47 +93,10 @@ void FillRows(const CRaster& src, CRaster& dst) {
         // Mapped top-down, as the device bitmap's rows are.
         const uint32_t top = h - 1 - y;
         const uint32_t sy = srcH - 1 - uint32_t(StretchSource(top, h, srcH));
-        const uint8_t* row = src.RowPointer(sy);
-        uint8_t* out = dst.RowPointer(y);
-        switch (bpp) {
-        case 24:
-            if (!keyed) {
-                // Four-byte loads and stores, each store's fourth byte
-                // overwritten by the next pixel, while both stay in their rows.
-                uint32_t x = 0;
-                for (; x + 1 < w && column[x] + 4 <= srcRowBytes; ++x) {
-                    uint32_t v;
-                    std::memcpy(&v, row + column[x], 4);
-                    std::memcpy(out + 3 * x, &v, 4);
-                }
-                for (; x < w; ++x)
-                    std::memcpy(out + 3 * x, row + column[x], 3);
-            } else {
-                for (uint32_t x = 0; x < w; ++x) {
-                    const uint8_t* p = row + column[x];
-                    const uint32_t c = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-                    PutBgr(out + 3 * x, c == key ? 0 : c);
-                }
-            }
-            break;
-        case 8:
-            for (uint32_t x = 0; x < w; ++x)
-                PutBgr(out + 3 * x, table[row[column[x]]]);
-            break;
-        case 4:
-            for (uint32_t x = 0; x < w; ++x) {
-                const uint32_t sx = column[x];
-                const uint8_t b = row[sx >> 1];
-                PutBgr(out + 3 * x, table[(sx & 1) ? (b & 0x0F) : (b >> 4)]);
-            }
-            break;
-        default:
-            for (uint32_t x = 0; x < w; ++x) {
-                const uint32_t sx = column[x];
-                PutBgr(out + 3 * x, table[(row[sx >> 3] >> (7 - (sx & 7))) & 1]);
-            }
-            break;
-        }
+        if (bpp == 24)
+            SampleRow24(src.RowPointer(sy), column, src.GetStride(), keyed, key, dst.RowPointer(y));
+        else
+            SampleIndexedRow(src.RowPointer(sy), column, bpp, table, dst.RowPointer(y));
     }
 }
 

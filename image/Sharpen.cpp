@@ -152,6 +152,84 @@ void ConvolveRowBytes(const CRaster& src, uint32_t y, const int32_t* kernel, int
     mapper.MapRow(a, n - done, out + done);
 }
 
+// One row of an 8-bit grey image; pixels whose window reaches outside the
+// image (all of them on rows that are not inner) keep their value.
+void ConvolveGrayRow(const CRaster& src, uint32_t y, const int32_t* kernel, int32_t k,
+                     const SumMapper& mapper, bool inner, uint32_t xIn0, uint32_t xIn1,
+                     std::vector<int32_t>& acc, uint8_t* out) {
+    const uint32_t width = src.GetWidth();
+    const int32_t h = k / 2;
+    const uint8_t* in = src.RowPointer(y);
+    if (!inner) {
+        std::copy(in, in + width, out);
+    } else if (mapper.Narrow()) {
+        ConvolveRowBytes(src, y, kernel, k, 1, mapper, acc, out);
+        std::copy(in, in + xIn0, out);
+        std::copy(in + xIn1, in + width, out + xIn1);
+    } else {
+        for (uint32_t x = 0; x < width; ++x) {
+            if (x < xIn0 || x >= xIn1) {
+                out[x] = in[x];
+                continue;
+            }
+            int64_t sum = 0;
+            for (int32_t r = 0; r < k; ++r) {
+                const uint8_t* row = src.RowPointer(y + r - h);
+                for (int32_t c = 0; c < k; ++c)
+                    sum += int64_t(kernel[r * k + c]) * row[x + c - h];
+            }
+            out[x] = mapper.Map(sum);
+        }
+    }
+}
+
+// The window of one pixel through ReadColor, outside pixels included, written
+// to the working copy: as bytes in 24 bits, as the nearest entry of its
+// palette otherwise (as WriteColor would).
+class ColourWindow {
+public:
+    ColourWindow(const CRaster& src, CRaster& dst, const int32_t* kernel, int32_t k,
+                 int32_t divisor, int32_t offset, CPaletteSearch* search)
+        : src_(src), dst_(dst), kernel_(kernel), k_(k), div_(divisor == 0 ? 1 : divisor),
+          offset_(offset), search_(search) {}
+    void Pixel(uint32_t x, uint32_t y) const {
+        const int32_t h = k_ / 2;
+        int64_t sb = 0, sg = 0, sr = 0;
+        for (int32_t r = 0; r < k_; ++r)
+            for (int32_t c = 0; c < k_; ++c) {
+                const RGBQUAD q = src_.ReadColor(int64_t(x) + c - h, int64_t(y) + r - h, true);
+                const int64_t w = kernel_[r * k_ + c];
+                sb += w * q.rgbBlue, sg += w * q.rgbGreen, sr += w * q.rgbRed;
+            }
+        const RGBQUAD out{Clamp(offset_ + sb / div_), Clamp(offset_ + sg / div_),
+                          Clamp(offset_ + sr / div_), 0};
+        if (src_.GetBitsPerPixel() == 24) {
+            uint8_t* p = dst_.RowPointer(y) + 3 * size_t(x);
+            p[0] = out.rgbBlue, p[1] = out.rgbGreen, p[2] = out.rgbRed;
+        } else {
+            dst_.WriteIndex(x, y, search_->Nearest(out.rgbBlue, out.rgbGreen, out.rgbRed));
+        }
+    }
+
+private:
+    const CRaster& src_;
+    CRaster& dst_;
+    const int32_t* kernel_;
+    int32_t k_;
+    int64_t div_;
+    int32_t offset_;
+    CPaletteSearch* search_;
+};
+
+// Padding bytes as a fresh image has them.
+void ClearRowPadding(CRaster& image) {
+    const size_t used = (size_t(image.GetWidth()) * image.GetBitsPerPixel() + 7) / 8;
+    if (image.GetBitsPerPixel() >= 8)
+        for (uint32_t y = 0; y < image.GetHeight(); ++y)
+            std::fill(image.RowPointer(y) + used, image.RowPointer(y) + image.GetStride(),
+                      uint8_t(0));
+}
+
 } // namespace
 
 bool CRaster::ApplyKernel(const int32_t* kernel, int32_t size, int32_t divisor, int32_t offset) {
@@ -161,7 +239,6 @@ bool CRaster::ApplyKernel(const int32_t* kernel, int32_t size, int32_t divisor, 
 
     const int32_t k = size, h = k / 2;
     const uint32_t width = GetWidth(), height = GetHeight();
-    const int64_t div = divisor == 0 ? 1 : divisor;
     const SumMapper mapper(kernel, k, divisor, offset);
     std::vector<int32_t> acc;
     // Rows and columns whose whole window lies inside the image.
@@ -178,71 +255,28 @@ bool CRaster::ApplyKernel(const int32_t* kernel, int32_t size, int32_t divisor, 
         search.emplace(work.Palette(), std::min(important ? important : work.head_.biClrUsed,
                                                 work.head_.biClrUsed));
     }
-
-    // The window of every pixel through ReadColor, outside pixels included.
-    auto colourPixel = [&](uint32_t x, uint32_t y) {
-        int64_t sb = 0, sg = 0, sr = 0;
-        for (int32_t r = 0; r < k; ++r)
-            for (int32_t c = 0; c < k; ++c) {
-                const RGBQUAD q = ReadColor(int64_t(x) + c - h, int64_t(y) + r - h, true);
-                const int64_t w = kernel[r * k + c];
-                sb += w * q.rgbBlue, sg += w * q.rgbGreen, sr += w * q.rgbRed;
-            }
-        const RGBQUAD out{Clamp(offset + sb / div), Clamp(offset + sg / div),
-                          Clamp(offset + sr / div), 0};
-        if (head_.biBitCount == 24) {
-            uint8_t* p = work.RowPointer(y) + 3 * size_t(x);
-            p[0] = out.rgbBlue, p[1] = out.rgbGreen, p[2] = out.rgbRed;
-        } else {
-            work.WriteIndex(x, y, search->Nearest(out.rgbBlue, out.rgbGreen, out.rgbRed));
-        }
-    };
+    const ColourWindow colour(*this, work, kernel, k, divisor, offset, search ? &*search : nullptr);
 
     for (uint32_t y = 0; y < height; ++y) {
         if (info_.escape) return false;
         const bool inner = fits && y >= yIn0 && y < yIn1;
         if (gray) {
-            uint8_t* out = work.RowPointer(y);
-            const uint8_t* in = RowPointer(y);
-            if (inner && mapper.Narrow()) {
-                ConvolveRowBytes(*this, y, kernel, k, 1, mapper, acc, out);
-                std::copy(in, in + xIn0, out);
-                std::copy(in + xIn1, in + width, out + xIn1);
-            } else if (inner) {
-                for (uint32_t x = 0; x < width; ++x) {
-                    if (x < xIn0 || x >= xIn1) {
-                        out[x] = in[x];
-                        continue;
-                    }
-                    int64_t sum = 0;
-                    for (int32_t r = 0; r < k; ++r) {
-                        const uint8_t* row = RowPointer(y + r - h);
-                        for (int32_t c = 0; c < k; ++c)
-                            sum += int64_t(kernel[r * k + c]) * row[x + c - h];
-                    }
-                    out[x] = mapper.Map(sum);
-                }
-            } else {
-                std::copy(in, in + width, out);
-            }
+            ConvolveGrayRow(*this, y, kernel, k, mapper, inner, xIn0, xIn1, acc,
+                            work.RowPointer(y));
         } else if (head_.biBitCount == 24 && inner && mapper.Narrow()) {
             // Interior pixels from raw rows; the edge columns need ReadColor's
             // rule for outside neighbours.
             ConvolveRowBytes(*this, y, kernel, k, 3, mapper, acc, work.RowPointer(y));
             for (uint32_t x = 0; x < xIn0; ++x)
-                colourPixel(x, y);
+                colour.Pixel(x, y);
             for (uint32_t x = xIn1; x < width; ++x)
-                colourPixel(x, y);
+                colour.Pixel(x, y);
         } else {
             for (uint32_t x = 0; x < width; ++x)
-                colourPixel(x, y);
+                colour.Pixel(x, y);
         }
         info_.progress = int32_t(uint64_t(y) * 100 / height);
     }
-    // Padding bytes as a fresh image has them.
-    const size_t used = (size_t(width) * head_.biBitCount + 7) / 8;
-    if (head_.biBitCount >= 8)
-        for (uint32_t y = 0; y < height; ++y)
-            std::fill(work.RowPointer(y) + used, work.RowPointer(y) + info_.stride, uint8_t(0));
+    ClearRowPadding(work);
     return TakeOver(work);
 }

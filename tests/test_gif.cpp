@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <unordered_map>
 
 using namespace testkit;
 
@@ -27,6 +28,54 @@ std::vector<uint8_t> LzwData(const std::vector<uint8_t>& indexes, uint32_t w, ui
     s.PutC(0);
     const uint8_t* b = s.GetBuffer(false);
     return std::vector<uint8_t>(b, b + s.Size());
+}
+
+// Image data from a writer that keeps the full table: after 4096 codes it adds
+// none and, when clearAfter >= 0, sends a clear code clearAfter codes later.
+// Some writers start without a clear code.
+std::vector<uint8_t> LzwDataKeepingFullTable(const std::vector<uint8_t>& idx, int codeSize,
+                                             int clearAfter, bool clearFirst) {
+    const int clear = 1 << codeSize, end = clear + 1;
+    int width = codeSize + 1, next = clear + 2, sinceFull = 0;
+    std::unordered_map<uint32_t, int> table;
+    std::vector<uint8_t> packed;
+    uint32_t acc = 0;
+    int bits = 0;
+    auto emit = [&](int code) {
+        acc |= uint32_t(code) << bits;
+        for (bits += width; bits >= 8; bits -= 8, acc >>= 8)
+            packed.push_back(uint8_t(acc));
+    };
+    if (clearFirst) emit(clear);
+    int prefix = idx[0];
+    for (size_t i = 1; i < idx.size(); ++i) {
+        const uint32_t key = uint32_t(prefix) << 8 | idx[i];
+        if (auto it = table.find(key); it != table.end()) {
+            prefix = it->second;
+            continue;
+        }
+        emit(prefix);
+        prefix = idx[i];
+        if (next < 4096) {
+            table[key] = next++;
+            if (next > (1 << width) && width < 12) ++width;
+        } else if (clearAfter >= 0 && sinceFull++ == clearAfter) {
+            emit(clear);
+            table.clear();
+            width = codeSize + 1, next = clear + 2, sinceFull = 0;
+        }
+    }
+    emit(prefix);
+    emit(end);
+    if (bits > 0) packed.push_back(uint8_t(acc));
+    std::vector<uint8_t> out = {uint8_t(codeSize)};
+    for (size_t pos = 0; pos < packed.size(); pos += 255) {
+        const size_t n = std::min<size_t>(255, packed.size() - pos);
+        out.push_back(uint8_t(n));
+        out.insert(out.end(), packed.begin() + long(pos), packed.begin() + long(pos + n));
+    }
+    out.push_back(0);
+    return out;
 }
 
 // Builds GIF files piece by piece.
@@ -66,9 +115,14 @@ struct GifBuilder {
                 for (uint32_t r = start; r < h; r += step)
                     order.insert(order.end(), idx.begin() + r * w, idx.begin() + (r + 1) * w);
         }
-        const auto data = LzwData(order, w, h, codeSize);
-        bytes.insert(bytes.end(), data.begin(), data.end());
+        Data(LzwData(order, w, h, codeSize));
     }
+    void Descriptor(uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
+        bytes.push_back(',');
+        Put16(x), Put16(y), Put16(w), Put16(h);
+        bytes.push_back(0);
+    }
+    void Data(const std::vector<uint8_t>& data) { bytes.insert(bytes.end(), data.begin(), data.end()); }
     void End() { bytes.push_back(';'); }
 };
 
@@ -237,6 +291,69 @@ TEST(GifLzw, ClearCodesWhenTableIsFullOnLargeImages) {
         CRaster back;
         ASSERT_TRUE(DecodeBytes(back, EncodeBytes(img, kTypeGif), kTypeGif));
         ExpectSamePixels(img, back);
+    }
+}
+
+TEST(GifRead, FullCodeTableWithoutClearGoesOn) {
+    // Never cleared, cleared at once when full, cleared long after: all are
+    // valid streams, and what follows the full table is most of the picture.
+    struct Case {
+        uint32_t w, h;
+        int bits, clearAfter;
+        bool clearFirst;
+    } cases[] = {{320, 180, 8, -1, true}, {320, 180, 8, 0, true},  {320, 180, 8, 900, true},
+                 {200, 150, 4, -1, true}, {97, 300, 2, 40, true},  {320, 180, 8, -1, false},
+                 {64, 64, 2, 30, false},  {5, 3, 3, -1, false}};
+    for (const Case& c : cases) {
+        // Noise with runs, so strings of many lengths fill the table.
+        std::vector<uint8_t> idx = Noise(size_t(c.w) * c.h, 1 << c.bits, c.w + c.bits);
+        for (size_t i = 0; i < idx.size(); ++i)
+            if (i / 7 % 3 == 0) idx[i] = uint8_t(i / 21 % (1 << c.bits));
+        GifBuilder g;
+        g.Screen(c.w, c.h, c.bits);
+        g.Descriptor(0, 0, c.w, c.h);
+        g.Data(LzwDataKeepingFullTable(idx, c.bits, c.clearAfter, c.clearFirst));
+        g.End();
+        CRaster img;
+        ASSERT_TRUE(DecodeBytes(img, g.bytes, kTypeGif));
+        size_t wrong = 0;
+        for (uint32_t r = 0; r < c.h; ++r)
+            for (uint32_t x = 0; x < c.w; ++x)
+                wrong += IndexAt(img, x, r) != idx[r * c.w + x];
+        EXPECT_EQ(wrong, 0u) << c.w << "x" << c.h << " clear after " << c.clearAfter
+                             << (c.clearFirst ? "" : ", no clear first");
+        ExpectMagickReads(g.bytes, img, "fulltable.gif");
+    }
+}
+
+TEST(GifRead, ImagePastTheScreenEnlargesIt) {
+    struct Case {
+        uint32_t sw, sh, x, y, w, h;
+    } cases[] = {{10, 8, 6, 5, 8, 6}, {10, 8, 0, 0, 16, 4}, {0, 0, 0, 0, 7, 5}, {10, 8, 12, 10, 3, 3}};
+    for (const Case& c : cases) {
+        const auto idx = Noise(c.w * c.h, 8, c.w);
+        GifBuilder g;
+        g.Screen(c.sw, c.sh, 3);
+        g.Control(false, 7);
+        g.Image(c.x, c.y, c.w, c.h, idx, 3);
+        g.End();
+        CRaster img;
+        ASSERT_TRUE(DecodeBytes(img, g.bytes, kTypeGif)) << c.x << "," << c.y;
+        ASSERT_EQ(img.GetWidth(), std::max(c.sw, c.x + c.w));
+        ASSERT_EQ(img.GetHeight(), std::max(c.sh, c.y + c.h));
+        for (uint32_t r = 0; r < img.GetHeight(); ++r)
+            for (uint32_t x = 0; x < img.GetWidth(); ++x) {
+                const bool inside = x >= c.x && x < c.x + c.w && r >= c.y && r < c.y + c.h;
+                ASSERT_EQ(IndexAt(img, x, r), inside ? idx[(r - c.y) * c.w + x - c.x] : 7);
+            }
+        if (!HaveImageMagick()) continue;
+        // ImageMagick clips to the screen; where it shows the image, colours agree.
+        const auto im = MagickDecodeBytes(g.bytes, "past.gif", "-coalesce");
+        ASSERT_TRUE(im);
+        const Rgba us = ReadBack(img);
+        for (uint32_t y = c.y; y < std::min(im->height, c.y + c.h); ++y)
+            for (uint32_t x = c.x; x < std::min(im->width, c.x + c.w); ++x)
+                ASSERT_EQ(0, std::memcmp(us.At(x, y), im->At(x, y), 3)) << x << "," << y;
     }
 }
 
@@ -532,4 +649,23 @@ TEST(GifBatchCommand, ConvertedPaletteImagesReadBackExactlyByImageMagick) {
         ASSERT_EQ(im->height, 97u);
         EXPECT_EQ(FirstDifference(ReadBack(img), *im, 3), "") << bpp;
     }
+}
+
+TEST(GifBatchCommand, ConvertedTrueColourIsOneFrameOfFullSize) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
+    CRaster img(211, 97, 24, kTypeBmp);
+    for (uint32_t y = 0; y < 97; ++y)
+        for (uint32_t x = 0; x < 211; ++x)
+            img.WriteColor(x, y, RGBQUAD{uint8_t(x), uint8_t(2 * y), uint8_t(x + y), 0});
+    TempDir dir;
+    ASSERT_TRUE(img.SaveFile(dir / "in.bmp", kTypeBmp));
+    ASSERT_EQ(RunBatch({"--convert", dir / "in.bmp", dir / "out.gif"}).status, 0);
+    EXPECT_EQ(Identify(dir / "out.gif", "%wx%h;"), "211x97;"); // one frame
+    const auto im = MagickDecode(dir / "out.gif");
+    ASSERT_TRUE(im);
+    // The batch run's reduction, exactly.
+    CRaster reduced(img);
+    reduced.ReduceColors(8, true, nullptr, 0);
+    EXPECT_EQ(FirstDifference(ReadBack(reduced), *im, 3), "");
+    EXPECT_GT(RgbPsnr(ReadBack(img), *im), 15.0);
 }

@@ -164,15 +164,22 @@ TEST(Ico, TrueColourTransparencyRules) {
 }
 
 TEST(Ico, ThirtyTwoBitAlpha) {
+    // The mask hides pixels the alpha shows (as favicons' masks do): alpha rules.
     auto bgra = [](uint32_t x, uint32_t y) { return (uint32_t(x * 60) << 24) | (y * 0x20 + x); };
-    Entry e = MakeEntry(4, 2, 32, {}, bgra, [](uint32_t x, uint32_t) { return x == 0; });
+    Entry e = MakeEntry(4, 2, 32, {}, bgra, [](uint32_t x, uint32_t) { return x >= 2; });
     CRaster image;
     ASSERT_TRUE(DecodeBytes(image, MakeIco({e}), kTypeIco));
     EXPECT_EQ(image.GetBitsPerPixel(), 24u);
     ASSERT_TRUE(image.HasAlpha());
-    for (uint32_t x = 0; x < 4; ++x)
-        EXPECT_EQ(image.ReadAlpha(x, 1), x * 60);
+    for (uint32_t y = 0; y < 2; ++y)
+        for (uint32_t x = 0; x < 4; ++x)
+            EXPECT_EQ(image.ReadAlpha(x, y), x * 60);
     EXPECT_EQ(image.ReadColor(3, 1, false).rgbBlue, 0x23);
+    if (HaveImageMagick()) {
+        const auto im = MagickDecodeBytes(MakeIco({e}), "alpha.ico");
+        ASSERT_TRUE(im);
+        EXPECT_EQ(FirstDifference(ReadBack(image), *im, 4), "");
+    }
 
     // Alpha channel of zeros (an old writer): the mask alone decides.
     e = MakeEntry(
