@@ -71,7 +71,7 @@ TEST_F(DispatchFiles, FailureTexts) {
     EXPECT_STREQ(b.LastErrorText(), "Decode: Unknown or wrong format");
     CRaster c;
     EXPECT_FALSE(c.LoadFile((dir_ / "missing.bmp").string(), kTypeBmp));
-    EXPECT_STREQ(c.LastErrorText(), "");
+    EXPECT_STREQ(c.LastErrorText(), "No such file or directory");
 
     CRaster empty;
     const fs::path out = dir_ / "out.bmp";
