@@ -4,6 +4,7 @@
 #include "CliHost.h"
 #include "RowList.h"
 #include "Commands.h"
+#include "OutputNaming.h"
 #include "SettingsFile.h"
 #include "StopSignals.h"
 
@@ -13,6 +14,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace {
 
@@ -79,6 +81,24 @@ void MakeOutputFolder(const OperationSettings& settings) {
         std::fprintf(stderr, "tessaline-batch: %s: %s\n", folder.c_str(), ec.message().c_str());
 }
 
+// A prefix whose names cannot exist in some output folder fails every row:
+// said once instead, before anything runs.
+std::string RenameProblem(const RowList& rows, const OperationSettings& settings) {
+    if (!settings.renameEnabled) return {};
+    // Series numbers count by the whole list, of which a shard has a part.
+    const int64_t count = rows.Count() ? rows.Placement(rows.Count() - 1).number + 1 : 0;
+    std::unordered_set<std::string> folders;
+    for (size_t row = 0; row < rows.Count(); ++row) {
+        const RowPlacement place = rows.Placement(row);
+        const OutputStem stem = MakeOutputStem(settings, rows.Path(row), 0, place.number, place.subfolder);
+        if (!folders.insert(stem.folder).second) continue;
+        if (std::string problem = RenamedNamesProblem(settings, stem.folder, count);
+            !problem.empty())
+            return problem;
+    }
+    return {};
+}
+
 int RunRows(RowList rows, const OperationSettings& settings, const RunOptions& options) {
     const size_t count = rows.Count();
     // A photo's block is left to malloc's own mapping: kept in the heap, the
@@ -127,6 +147,8 @@ int RunBatch(const std::vector<std::string>& args) {
     if (!ListRows(line.files, line.source, ChosenOutputFolder(settings), rows, skipped))
         return kExitUsage;
     if (skipped) status = kExitFailed;
+    if (const std::string problem = RenameProblem(rows, settings); !problem.empty())
+        return UsageError("--rename: " + problem);
     MakeOutputFolder(settings);
     const int ran = RunRows(std::move(rows), settings, options);
     return ran == kExitOk ? status : ran == kExitStopped ? ran : kExitFailed;
