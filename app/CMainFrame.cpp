@@ -96,7 +96,14 @@ CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
     } else {
         settingsReadPath_ = settingsWritePath_ = settingsPath;
     }
-    LoadSettings(settingsReadPath_.toStdString(), settings_, &options_);
+    std::string unreadable;
+    LoadSettings(settingsReadPath_.toStdString(), settings_, &options_, &unreadable);
+    // Saves refuse such a file too, so the defaults shown are never written over it.
+    if (!unreadable.empty()) {
+        idleText_ = tr("Settings not read from %1: %2. The defaults are shown; the file is left as it is.")
+                        .arg(settingsReadPath_, QString::fromStdString(unreadable));
+        statusBar()->showMessage(idleText_);
+    }
     LoadCommandBarSettings();
     // The operation pane shows now, so its controls exist from the start.
     docks_->ShowPane(ids::kPaneBrowse);
@@ -475,10 +482,7 @@ void CMainFrame::SaveWindowState() {
     window_.previewOutput = preview_->ShowsOutput();
     window_.geometry = saveGeometry();
     window_.state = saveState(kWindowStateVersion);
-    IniFile ini;
-    ini.Load(settingsWritePath_.toStdString());
-    WriteWindowRecord(ini, window_);
-    ini.Save(settingsWritePath_.toStdString());
+    UpdateSettingsFile(settingsWritePath_.toStdString(), [this](IniFile& ini) { WriteWindowRecord(ini, window_); });
 }
 
 // The frame the window manager adds is known only once shown: a window that
@@ -612,10 +616,14 @@ void CMainFrame::LoadCommandBarSettings() {
 }
 
 void CMainFrame::SaveCommandBarSettings() {
-    IniFile ini;
-    ini.Load(settingsWritePath_.toStdString());
-    StoreCommandBarSettings(ini, kCommandBarSection, toolbar_, commands_.values());
-    ini.Save(settingsWritePath_.toStdString());
+    std::string error;
+    const bool saved = UpdateSettingsFile(
+        settingsWritePath_.toStdString(),
+        [this](IniFile& ini) { StoreCommandBarSettings(ini, kCommandBarSection, toolbar_, commands_.values()); },
+        &error);
+    if (!saved)
+        statusBar()->showMessage(tr("Toolbar and shortcuts not saved to %1: %2")
+                                     .arg(settingsWritePath_, QString::fromStdString(error)));
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

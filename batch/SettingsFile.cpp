@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,11 @@ int HexValue(char c) {
     return -1;
 }
 
+bool Fail(std::string& error, std::string reason) {
+    error = std::move(reason);
+    return false;
+}
+
 bool Exists(const std::string& path) {
     struct stat status;
     return !path.empty() && ::stat(path.c_str(), &status) == 0;
@@ -67,9 +73,21 @@ std::string ParentOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The mode counts too: root may write anything, but a file nobody may write
+// is meant to stay as it is.
+bool IsReadOnly(const std::string& path, const struct stat& status) {
+    return (status.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
 bool CanWrite(const std::string& path) {
     if (path.empty()) return false;
-    if (Exists(path)) return ::access(path.c_str(), W_OK) == 0;
+    struct stat status;
+    if (::stat(path.c_str(), &status) == 0) return !IsReadOnly(path, status);
     return ::access(ParentOf(path).c_str(), W_OK | X_OK) == 0;
 }
 
@@ -79,12 +97,40 @@ bool MakeFolders(const std::string& folder) {
     return ::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
-// A settings file reached through a link is replaced where it really lies.
-std::string ResolveLink(const std::string& path) {
-    struct stat status;
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
-    char real[PATH_MAX];
-    return ::realpath(path.c_str(), real) ? std::string(real) : path;
+// Where a save lands: through every link, even to a target that does not
+// exist yet, so that the link itself stays a link.
+bool SaveTarget(const std::string& path, std::string& target) {
+    target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat status;
+        if (::lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return true;
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(target.c_str(), link, sizeof link);
+        if (n <= 0 || size_t(n) >= sizeof link) return false;
+        const std::string next(link, size_t(n));
+        target = next.front() == '/' ? next : ParentOf(target) + "/" + next;
+    }
+    return false;
+}
+
+// Temporaries are hidden and named after their file, so that the next save
+// can tell those of a killed one.
+std::string TemporaryPrefix(const std::string& target) {
+    return ParentOf(target) + "/." + BaseName(target) + ".save-";
+}
+
+// Only under the lock: then no other save is writing one.
+void RemoveStaleTemporaries(const std::string& target) {
+    const std::string prefix = BaseName(TemporaryPrefix(target));
+    const std::string folder = ParentOf(target);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name.size() == prefix.size() + 6 && name.starts_with(prefix))
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -98,23 +144,85 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+// Far beyond any settings file; stops a huge file early.
+constexpr size_t kReadLimit = size_t(16) << 20;
+
+// The whole of a regular file; false with the reason otherwise.
+bool ReadText(int fd, std::string& text, std::string& error) {
+    struct stat status;
+    if (::fstat(fd, &status) != 0) return Fail(error, std::strerror(errno));
+    if (S_ISDIR(status.st_mode)) return Fail(error, std::strerror(EISDIR));
+    if (!S_ISREG(status.st_mode)) return Fail(error, "Not a regular file");
+    if (size_t(status.st_size) > kReadLimit) return Fail(error, "Larger than 16 MB");
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Fail(error, std::strerror(errno));
+        if (n == 0) return true;
+        text.append(chunk, size_t(n));
+        // A file that grows while read.
+        if (text.size() > kReadLimit) return Fail(error, "Larger than 16 MB");
+    }
+}
+
+// An advisory lock on a hidden file beside the settings file, held around
+// a save's read-change-write. The lock file stays: removing it would let a
+// waiter lock a file that a newcomer has already replaced.
+class SaveLock {
+public:
+    SaveLock() = default;
+    SaveLock(const SaveLock&) = delete;
+    SaveLock& operator=(const SaveLock&) = delete;
+    ~SaveLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool Acquire(const std::string& target, std::string& error) {
+        const std::string path = ParentOf(target) + "/." + BaseName(target) + ".lock";
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        // Made by another user: reading is enough for flock.
+        if (fd_ < 0 && errno == EACCES) fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) return Fail(error, std::strerror(errno));
+        while (::flock(fd_, LOCK_EX) != 0)
+            if (errno != EINTR) return Fail(error, std::strerror(errno));
+        return true;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+bool UpdateLocked(const std::string& path, const std::function<void(IniFile&)>& change,
+                  std::string& error) {
+    std::string target;
+    if (!SaveTarget(path, target)) return Fail(error, std::strerror(ELOOP));
+    SaveLock lock;
+    if (!lock.Acquire(target, error)) return false;
+    RemoveStaleTemporaries(target);
+    IniFile file;
+    if (!file.Load(target)) return Fail(error, file.Error());
+    change(file);
+    if (!file.Save(target)) return Fail(error, file.Error());
+    return true;
+}
+
 } // namespace
 
 bool IniFile::Load(const std::string& path) {
     lines_.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return !Exists(path);
-    // Far beyond any settings file; stops a device or a huge file early.
-    constexpr size_t kLimit = size_t(16) << 20;
-    std::string text;
-    char chunk[65536];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        text.append(chunk, size_t(in.gcount()));
-        if (text.size() > kLimit) return false;
+    error_.clear();
+    // Non-blocking: a FIFO under the settings name must not hang the start.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return true;
+        error_ = std::strerror(errno);
+        return false;
     }
-    if (in.bad()) return false;
-    Parse(text);
-    return true;
+    std::string text;
+    const bool ok = ReadText(fd, text, error_);
+    ::close(fd);
+    if (ok) Parse(text);
+    return ok;
 }
 
 void IniFile::Parse(const std::string& text) {
@@ -180,24 +288,40 @@ std::string IniFile::Text() const {
     return text;
 }
 
-bool IniFile::Save(const std::string& path) const {
-    const std::string target = ResolveLink(path);
-    std::string temp = target + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return false;
+bool IniFile::Save(const std::string& path) {
+    error_.clear();
+    std::string target;
+    if (!SaveTarget(path, target)) return Fail(error_, std::strerror(ELOOP));
     struct stat old;
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) return Fail(error_, "Not a regular file");
+    if (exists && IsReadOnly(target, old)) return Fail(error_, "Read-only file");
+    std::string temp = TemporaryPrefix(target) + "XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return Fail(error_, std::strerror(errno));
     mode_t mode;
-    if (::stat(target.c_str(), &old) == 0) {
+    if (exists) {
         mode = old.st_mode & 07777;
+        // Kept where allowed (root saving a user's file); else ours.
+        [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
         mode = 0666 & ~mask;
     }
     bool ok = WriteAll(fd, Text()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) error_ = std::strerror(errno);
+    if (::close(fd) != 0 && ok) ok = Fail(error_, std::strerror(errno));
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = Fail(error_, std::strerror(errno));
     if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
+bool UpdateSettingsFile(const std::string& path, const std::function<void(IniFile&)>& change,
+                        std::string* error) {
+    std::string reason;
+    const bool ok = UpdateLocked(path, change, reason);
+    if (error) *error = reason;
     return ok;
 }
 
@@ -232,10 +356,13 @@ bool DecodeProfileStruct(std::string_view text, std::span<uint8_t> bytes) {
     return true;
 }
 
-bool LoadSettings(const std::string& path, OperationSettings& settings, RunOptions* options) {
+bool LoadSettings(const std::string& path, OperationSettings& settings, RunOptions* options,
+                  std::string* unreadable) {
     IniFile file;
     OperationSettings loaded;
-    if (file.Load(path)) {
+    const bool read = file.Load(path);
+    if (unreadable) *unreadable = file.Error();
+    if (read) {
         if (options) ReadRunOptions(file, *options);
         const auto value = file.Get(kSettingsSection, kSettingsKey);
         auto bytes = std::span(reinterpret_cast<uint8_t*>(&loaded), sizeof loaded);
@@ -249,15 +376,15 @@ bool LoadSettings(const std::string& path, OperationSettings& settings, RunOptio
 }
 
 bool SaveSettings(const std::string& path, const OperationSettings& settings,
-                  const RunOptions* options) {
-    IniFile file;
-    // A file that exists but cannot be read is left alone: rewriting it
-    // would lose whatever else it holds.
-    if (!file.Load(path)) return false;
+                  const RunOptions* options, std::string* error) {
     auto bytes = std::span(reinterpret_cast<const uint8_t*>(&settings), sizeof settings);
-    file.Set(kSettingsSection, kSettingsKey, EncodeProfileStruct(bytes));
-    if (options) WriteRunOptions(file, *options);
-    return file.Save(path);
+    return UpdateSettingsFile(
+        path,
+        [&](IniFile& file) {
+            file.Set(kSettingsSection, kSettingsKey, EncodeProfileStruct(bytes));
+            if (options) WriteRunOptions(file, *options);
+        },
+        error);
 }
 
 std::string CompanionFilePath(const std::string& programPath, const std::string& suffix) {
@@ -299,13 +426,13 @@ SettingsLocation ResolveSettingsLocation(const std::string& programPath) {
 }
 
 bool SaveSettingsAt(const SettingsLocation& location, const OperationSettings& settings,
-                    const RunOptions* options) {
+                    const RunOptions* options, std::string* error) {
     if (location.writePath.empty()) return false;
     if (location.writePath == location.userPath) MakeFolders(ParentOf(location.userPath));
-    if (SaveSettings(location.writePath, settings, options)) return true;
+    if (SaveSettings(location.writePath, settings, options, error)) return true;
     if (location.writePath == location.userPath || location.userPath.empty()) return false;
     MakeFolders(ParentOf(location.userPath));
-    return SaveSettings(location.userPath, settings, options);
+    return SaveSettings(location.userPath, settings, options, error);
 }
 
 std::string CurrentProgramPath() {

@@ -5,6 +5,7 @@
 #include "OperationSettings.h"
 #include "RunOptions.h"
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -17,19 +18,30 @@ inline constexpr char kSettingsKey[] = "AppSettings";
 // it sets. Section and key names compare without regard to ASCII case.
 class IniFile {
 public:
-    // False when the file exists but cannot be read; a missing file is empty.
+    // False when the file exists but cannot be read (Error() says why); a
+    // missing file is empty.
     bool Load(const std::string& path);
     void Parse(const std::string& text);
     std::optional<std::string> Get(std::string_view section, std::string_view key) const;
     void Set(std::string_view section, std::string_view key, std::string_view value);
     std::string Text() const;
-    // Replaces the file as a whole, so a failed write leaves the old one.
-    bool Save(const std::string& path) const;
+    // Replaces the file as a whole, so a failed write leaves the old one. A
+    // link is followed and its target written; a read-only file is refused.
+    // Callers that read the file first hold its lock (UpdateSettingsFile).
+    bool Save(const std::string& path);
+    const std::string& Error() const { return error_; }
 
 private:
     std::vector<std::string> lines_;
     std::string eol_ = "\r\n";
+    std::string error_;
 };
+
+// Locks the file against other saves (a lock file beside it), reads it, lets
+// change edit it and writes it back. A file that cannot be read is left as it
+// is, and so is a read-only one; error then says why.
+bool UpdateSettingsFile(const std::string& path, const std::function<void(IniFile&)>& change,
+                        std::string* error = nullptr);
 
 // Bytes as upper-case hex pairs followed by the hex of their sum mod 256.
 std::string EncodeProfileStruct(std::span<const uint8_t> bytes);
@@ -38,12 +50,14 @@ bool DecodeProfileStruct(std::string_view text, std::span<uint8_t> bytes);
 
 // On any failure the record is zero-filled with useDefaults set. With
 // options, their section is read too (missing keys keep their defaults).
+// unreadable is set to the reason when the file exists but cannot be read,
+// and cleared otherwise (a missing file or a damaged value is no error).
 bool LoadSettings(const std::string& path, OperationSettings& settings,
-                  RunOptions* options = nullptr);
+                  RunOptions* options = nullptr, std::string* unreadable = nullptr);
 // Keeps every other section and key of the file; with options, writes their
-// section beside the record.
+// section beside the record. Through UpdateSettingsFile.
 bool SaveSettings(const std::string& path, const OperationSettings& settings,
-                  const RunOptions* options = nullptr);
+                  const RunOptions* options = nullptr, std::string* error = nullptr);
 
 // The program's path cut after its last '.' plus suffix; a file name without
 // an extension gets "." + suffix appended (a dot in a folder name is no
@@ -68,7 +82,7 @@ SettingsLocation ResolveSettingsLocation(const std::string& programPath);
 // Writes to writePath (creating the per-user folder when needed) and falls
 // back to the per-user file when the write beside the program fails.
 bool SaveSettingsAt(const SettingsLocation& location, const OperationSettings& settings,
-                    const RunOptions* options = nullptr);
+                    const RunOptions* options = nullptr, std::string* error = nullptr);
 
 // Full path of the running program, empty when it cannot be read.
 std::string CurrentProgramPath();

@@ -36,25 +36,37 @@ std::string DesktopProgramPath() {
     return installed.string();
 }
 
+// False, with a line on stderr, when the settings file exists but cannot be
+// read: a run on the defaults would write where the user did not ask.
 bool LoadRunSettings(const BatchCommandLine& line, const SettingsLocation& where,
                      OperationSettings& settings, RunOptions& options) {
     const std::string& path = line.settingsFile.empty() ? where.readPath : line.settingsFile;
-    const bool loaded = !path.empty() && LoadSettings(path, settings, &options);
+    std::string unreadable;
+    if (!path.empty()) LoadSettings(path, settings, &options, &unreadable);
+    if (!unreadable.empty()) {
+        std::fprintf(stderr, "tessaline-batch: %s: cannot read the settings: %s\n", path.c_str(),
+                     unreadable.c_str());
+        return false;
+    }
+    if (path.empty()) settings = MakeUnsetSettings();
     if (settings.useDefaults) {
         // What the Operation pane does when it first shows such a record.
         ApplySettingsDefaults(settings);
         settings.useDefaults = 0;
     }
-    return loaded;
+    return true;
 }
 
 bool StoreRunSettings(const BatchCommandLine& line, const SettingsLocation& where,
                       const OperationSettings& settings, const RunOptions& options) {
-    const bool ok = line.settingsFile.empty() ? SaveSettingsAt(where, settings, &options)
-                                              : SaveSettings(line.settingsFile, settings, &options);
+    std::string error;
+    const bool ok = line.settingsFile.empty()
+                        ? SaveSettingsAt(where, settings, &options, &error)
+                        : SaveSettings(line.settingsFile, settings, &options, &error);
     if (!ok) {
         const std::string& path = line.settingsFile.empty() ? where.writePath : line.settingsFile;
-        std::fprintf(stderr, "tessaline-batch: %s: cannot write the settings\n", path.c_str());
+        std::fprintf(stderr, "tessaline-batch: %s: cannot write the settings: %s\n", path.c_str(),
+                     error.c_str());
     }
     return ok;
 }
@@ -110,7 +122,7 @@ int RunBatch(const std::vector<std::string>& args) {
                                        : SettingsLocation{};
     OperationSettings settings;
     RunOptions options;
-    LoadRunSettings(line, where, settings, options);
+    if (!LoadRunSettings(line, where, settings, options)) return kExitFailed;
     if (!ApplyBatchOverrides(line, settings, options, error)) return UsageError(error);
 
     int status = kExitOk;

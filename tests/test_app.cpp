@@ -583,6 +583,35 @@ private slots:
         QCOMPARE(Find<QLineEdit>(pane, ids::kPrefixEdit)->text(), QString("x"));
     }
 
+    // A settings file that cannot be read (here: too large) is named in the
+    // status bar and survives Customize and the close byte for byte.
+    void unreadableSettingsAreNeverSavedOver() {
+        QFile file(Ini());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QByteArray big = "[Quorvel Image Resizer]\r\n" + QByteArray((16 << 20) + 1, ';');
+        file.write(big);
+        file.close();
+        {
+            CMainFrame frame(Ini());
+            frame.show();
+            const QString said = frame.statusBar()->currentMessage();
+            QVERIFY2(said.contains("Settings not read") && said.contains("Larger than 16 MB"), qPrintable(said));
+            QTimer::singleShot(0, [] {
+                QVERIFY(QApplication::activeModalWidget());
+                qobject_cast<QDialog*>(QApplication::activeModalWidget())->accept();
+            });
+            frame.Command(ids::kCmdCustomize)->trigger();
+            QVERIFY2(frame.statusBar()->currentMessage().contains("not saved"),
+                     qPrintable(frame.statusBar()->currentMessage()));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY(file.readAll() == big);
+            file.close();
+            frame.close();
+        }
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == big);
+    }
+
     void paneLayoutStretchesSideways() {
         OperationSettings s = MakeUnsetSettings();
         StampFont font;

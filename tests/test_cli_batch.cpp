@@ -226,6 +226,40 @@ TEST(CliBatch, DamagedSettingsRunWithTheDefaults) {
     EXPECT_TRUE(FileExists(in.dir / "in/photo1_001.bmp"));
 }
 
+// A settings file that exists but cannot be read stops the run before any
+// row: the defaults would put the outputs where the user did not ask.
+// Saving over a read-only one is refused.
+TEST(CliBatch, SettingsThatCannotBeReadOrWrittenStopTheRun) {
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        const char* message;
+    } cases[] = {
+        {"folder", {}, ": cannot read the settings: Is a directory"},
+        {"read-only", {"--save-settings"}, ": cannot write the settings: Read-only file"},
+    };
+    for (const auto& c : cases) {
+        Inputs in;
+        if (std::string(c.name) == "folder") {
+            std::filesystem::create_directory(in.settings);
+        } else {
+            WriteWholeFile(in.settings, "[A]\r\nx=1\r\n");
+            ::chmod(in.settings.c_str(), 0444);
+        }
+        std::vector<std::string> options = c.options;
+        options.insert(options.end(), {"--format", "bmp", "--out", in.dir / "out"});
+        const RunResult r = RunBatch(in.Args(options));
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_NE(r.err.find(in.settings + c.message), std::string::npos) << r.err;
+        if (std::string(c.name) == "folder") {
+            EXPECT_EQ(r.out, "");
+            EXPECT_FALSE(FileExists(in.dir / "out"));
+        } else {
+            EXPECT_EQ(ReadWholeFile(in.settings), "[A]\r\nx=1\r\n");
+        }
+    }
+}
+
 TEST(CliBatch, BadFilesFailTheirRowsAndTheRunGoesOn) {
     Inputs in;
     WriteWholeFile(in.dir / "in/broken.bmp", "BM");

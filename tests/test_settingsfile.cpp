@@ -4,6 +4,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace testkit;
 
@@ -136,16 +138,116 @@ TEST(SettingsFile, DamagedOrMissingValuesLoadAsUseDefaults) {
     EXPECT_EQ(loaded.useDefaults, 1);
 }
 
-TEST(SettingsFile, UnreadableFileIsNotOverwritten) {
+// Root reads and writes past permissions, so only the mode-free cases are
+// certain; the permission case runs for other users.
+TEST(SettingsFile, UnreadableFilesSayWhyAndAreNeverSavedOver) {
     TempDir dir;
     ASSERT_TRUE(std::filesystem::create_directory(dir / "adir.ini"));
-    EXPECT_FALSE(SaveSettings(dir / "adir.ini", SampleSettings()));
+    WriteWholeFile(dir / "huge.ini", "[A]\r\n" + std::string((16 << 20) + 1, ';'));
+    ASSERT_EQ(::mkfifo((dir / "fifo.ini").c_str(), 0644), 0);
+    WriteWholeFile(dir / "locked.ini", "[A]\r\nx=1\r\n");
+    ::chmod((dir / "locked.ini").c_str(), 0);
+    const struct {
+        std::string path;
+        const char* reason;
+    } cases[] = {
+        {dir / "adir.ini", "Is a directory"},
+        {dir / "huge.ini", "Larger than 16 MB"},
+        {dir / "fifo.ini", "Not a regular file"},
+        {"/dev/zero", "Not a regular file"}, // endless: never read into memory
+        {dir / "locked.ini", ::geteuid() == 0 ? nullptr : "Permission denied"},
+    };
+    for (const auto& c : cases) {
+        if (!c.reason) continue;
+        const bool file = std::filesystem::is_regular_file(c.path);
+        const std::string before = file ? ReadWholeFile(c.path) : "";
+        OperationSettings loaded = SampleSettings();
+        std::string why;
+        EXPECT_FALSE(LoadSettings(c.path, loaded, nullptr, &why)) << c.path;
+        EXPECT_EQ(why, c.reason) << c.path;
+        EXPECT_EQ(loaded.useDefaults, 1);
+        if (c.path.starts_with("/dev")) continue;
+        EXPECT_FALSE(SaveSettings(c.path, SampleSettings(), nullptr, &why)) << c.path;
+        EXPECT_EQ(why, c.reason) << c.path;
+        if (file) {
+            EXPECT_EQ(ReadWholeFile(c.path), before) << c.path;
+        }
+    }
     EXPECT_TRUE(std::filesystem::is_directory(dir / "adir.ini"));
     EXPECT_FALSE(SaveSettings(dir / "no/such/folder.ini", SampleSettings()));
-    // An endless device is given up on, not read into memory without end.
+    // Missing files and damaged values are no read error: they give the defaults.
+    std::string why = "unset";
     OperationSettings loaded;
-    EXPECT_FALSE(LoadSettings("/dev/zero", loaded));
-    EXPECT_EQ(loaded.useDefaults, 1);
+    EXPECT_FALSE(LoadSettings(dir / "missing.ini", loaded, nullptr, &why));
+    EXPECT_EQ(why, "");
+}
+
+// A save writes through links, keeps read-only files, and removes what a
+// killed save left behind.
+TEST(SettingsFile, SaveRespectsTheFileItFinds) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const OperationSettings s = SampleSettings();
+    fs::create_directory(dir / "real");
+    WriteWholeFile(dir / "real/linked.ini", "[Keep]\r\nk=1\r\n");
+    fs::create_symlink("real/linked.ini", dir / "link.ini");
+    fs::create_symlink(dir / "real/new.ini", dir / "dangling.ini");
+    for (const char* link : {"link.ini", "dangling.ini"}) {
+        ASSERT_TRUE(SaveSettings(dir / link, s)) << link;
+        EXPECT_TRUE(fs::is_symlink(dir / link)) << link;
+        OperationSettings loaded;
+        ASSERT_TRUE(LoadSettings(fs::canonical(dir / link), loaded)) << link;
+        EXPECT_TRUE(SameRecord(loaded, s)) << link;
+    }
+    EXPECT_EQ(ReadWholeFile(dir / "real/linked.ini").rfind("[Keep]\r\nk=1\r\n", 0), 0u);
+
+    const std::string readOnly = "[A]\r\nx=1\r\n";
+    WriteWholeFile(dir / "ro.ini", readOnly);
+    fs::permissions(dir / "ro.ini", fs::perms::owner_read | fs::perms::group_read);
+    std::string why;
+    EXPECT_FALSE(SaveSettings(dir / "ro.ini", s, nullptr, &why));
+    EXPECT_EQ(why, "Read-only file");
+    EXPECT_EQ(ReadWholeFile(dir / "ro.ini"), readOnly);
+
+    WriteWholeFile(dir / "real/.linked.ini.save-Ab12Cd", "half a save");
+    WriteWholeFile(dir / "real/.linked.ini.save-notours", "kept");
+    ASSERT_TRUE(SaveSettings(dir / "link.ini", s));
+    EXPECT_FALSE(FileExists(dir / "real/.linked.ini.save-Ab12Cd"));
+    EXPECT_TRUE(FileExists(dir / "real/.linked.ini.save-notours"));
+}
+
+// Each save reads, changes and writes under a lock: writers in two processes
+// keep each other's keys.
+TEST(SettingsFile, ConcurrentSavesLoseNoKey) {
+    TempDir dir;
+    const std::string path = dir / "shared.ini";
+    constexpr int kWriters = 2, kKeys = 100;
+    std::vector<pid_t> children;
+    for (int w = 0; w < kWriters; ++w) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            bool ok = true;
+            for (int k = 0; k < kKeys; ++k) {
+                const std::string key = "w" + std::to_string(w) + "k" + std::to_string(k);
+                ok = UpdateSettingsFile(path, [&](IniFile& ini) { ini.Set("Keys", key, "1"); }) && ok;
+            }
+            ::_exit(ok ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    IniFile ini;
+    ASSERT_TRUE(ini.Load(path));
+    int missing = 0;
+    for (int w = 0; w < kWriters; ++w)
+        for (int k = 0; k < kKeys; ++k)
+            missing += !ini.Get("Keys", "w" + std::to_string(w) + "k" + std::to_string(k));
+    EXPECT_EQ(missing, 0);
 }
 
 TEST(SettingsLocation, CompanionFileOfTheProgram) {
@@ -202,6 +304,12 @@ TEST(SettingsLocation, ReadsThePerUserFileWhenNoneLiesBesideTheProgram) {
     WriteWholeFile(dir / "tessaline.ini", "");
     where = ResolveSettingsLocation(dir / "tessaline", dir / "cfg", "");
     EXPECT_EQ(where.readPath, dir / "tessaline.ini");
+    // A read-only file beside the program is read, and saves go to the user's.
+    ::chmod((dir / "tessaline.ini").c_str(), 0444);
+    ::unlink((dir / "cfg/tessaline/tessaline.ini").c_str());
+    where = ResolveSettingsLocation(dir / "tessaline", dir / "cfg", "");
+    EXPECT_EQ(where.readPath, dir / "tessaline.ini");
+    EXPECT_EQ(where.writePath, dir / "cfg/tessaline/tessaline.ini");
 }
 
 TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
