@@ -1,5 +1,6 @@
 #include "RowLoad.h"
 
+#include "IcoCodec.h"
 #include "ImageType.h"
 #include "JpegCodec.h"
 
@@ -55,6 +56,7 @@ LoadedScale LoadRowImage(CRaster& image, const std::string& path, ImageType type
         loaded.scale = PlanScale(header, settings, options);
     image.Initialize(type);
     if (loaded.scale > 1) image.SetJpegScale(loaded.scale);
+    if (options.iconFirstEntry) image.SetFormatOption(kIcoFirstEntry, kTypeIco);
     image.LoadFile(path, type);
     if (loaded.scale > 1) {
         // The steps before the resize turn by what the decoder reported.
