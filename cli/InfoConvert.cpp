@@ -13,8 +13,11 @@
 int RunInfo(const std::vector<std::string>& files) {
     int status = kExitOk;
     for (const std::string& path : files) {
-        CRaster image(path, ImageTypeFromExtension(path));
-        if (!image.HasPixels()) {
+        // The headers say all that is printed: no pixels are decoded.
+        const ImageType type = ImageTypeFromExtension(path);
+        CRaster image(type);
+        image.SetHeaderOnly(true);
+        if (!image.LoadFile(path, type)) {
             std::printf("%s: %s\n", path.c_str(), LoadFailureText(image).c_str());
             status = kExitFailed;
             continue;

@@ -146,6 +146,7 @@ bool BmpCodec::Decode(ImageStream* stream) {
     if (info_.xDpi <= 0) info_.xDpi = 96;
     if (info_.yDpi <= 0) info_.yDpi = 96;
     if (GetPaletteCount() && !ReadPalette(stream, layout)) return false;
+    if (HeaderOnly()) return true;
     if (!ReadPixels(stream, layout)) return false;
     if (topDown) FlipVertical();
     return true;

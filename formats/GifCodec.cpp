@@ -385,6 +385,36 @@ bool GifCodec::FirstTileOfMosaic(const Descriptor& d, const Screen& screen) {
     return line && uint64_t(d.width) * d.height < uint64_t(screen.width) * screen.height;
 }
 
+// Header-only: the picture composing would give, from the blocks alone. A
+// mosaic takes the last image's transparency, so the images' data is
+// stepped over to the end.
+bool GifCodec::DescribeComposition(ImageStream* stream, const Descriptor& first,
+                                   const ColourTable& table, uint32_t depth, Composition& c) {
+    if (!DataCanFill(uint64_t(first.width) * first.height, Remaining(stream, c.streamEnd)))
+        return Fail(kTooLargeForData);
+    if (c.trueColour < 2) {
+        c.background.SetHeaderOnly(true);
+        if (!PrepareBackground(first, c, depth, 0)) return false;
+        c.background.SetTransparentIndex(c.firstTransparent);
+        if (table.present) c.background.LoadPaletteTriples(table.rgb, table.size);
+        return true;
+    }
+    c.picture.SetHeaderOnly(true);
+    if (!c.picture.Create(c.screen.width, c.screen.height, 24, kTypeGif))
+        return Fail(c.picture.LastErrorText());
+    BlockScan scan{stream};
+    Descriptor d{};
+    bool tableRead = true; // the first image's table is behind us
+    do {
+        if (!tableRead && (d.flags & 0x80))
+            stream->Seek(int32_t(3 * (2u << (d.flags & 7))), SEEK_CUR);
+        tableRead = false;
+        if (stream->GetC() < 0) break;
+        SkipSubBlocks(stream);
+    } while (NextImage(scan, &d));
+    return true;
+}
+
 bool GifCodec::ComposeImages(ImageStream* stream, Composition& c) {
     bool composed = false;
     int32_t counter = 0;
@@ -397,6 +427,7 @@ bool GifCodec::ComposeImages(ImageStream* stream, Composition& c) {
         const ColourTable* table = TableFor(stream, d, c, &local);
         const uint32_t depth = DepthForTable(table->size);
         const bool mosaic = c.trueColour >= 2;
+        if (HeaderOnly()) return DescribeComposition(stream, d, *table, depth, c);
         if (!mosaic && !PrepareBackground(d, c, depth, counter)) return false;
         if (!ExpandFrame(stream, d, *table, depth, c)) return false;
         if (!mosaic) {

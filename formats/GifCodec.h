@@ -61,6 +61,8 @@ private:
     bool PasteIntoMosaic(const Descriptor& d, Composition& c);
     static bool FirstTileOfMosaic(const Descriptor& d, const Screen& screen);
     bool ComposeImages(ImageStream* stream, Composition& c);
+    bool DescribeComposition(ImageStream* stream, const Descriptor& first, const ColourTable& table,
+                             uint32_t depth, Composition& c);
     void TakeComposed(Composition& c);
     static bool ReadDescriptor(ImageStream* stream, Descriptor* d);
     static bool ReadTable(ImageStream* stream, uint8_t flags, ColourTable* table);

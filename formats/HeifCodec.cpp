@@ -309,6 +309,11 @@ bool HeifCodec::DecodeHandle(const heif_image_handle* handle, ImageType type) {
     // Before the decoder allocates planes for a picture we could not hold.
     if (!FitsMemoryLimit(uint32_t(w), uint32_t(h), alpha ? 32 : 24))
         return Fail("RASTER_MAX_MEMORY exceeded");
+    if (HeaderOnly()) {
+        if (!Create(uint32_t(w), uint32_t(h), 24, type)) return false;
+        if (alpha) AddAlpha();
+        return true;
+    }
     heif_decoding_options* options = heif_decoding_options_alloc();
     options->convert_hdr_to_8bit = 1;
     heif_image* decoded = nullptr;

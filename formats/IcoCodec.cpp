@@ -159,6 +159,9 @@ bool IcoCodec::Decode(ImageStream* stream) {
         return Fail("unsupported icon bit depth");
     uint32_t width, height;
     IconSize(entry, dib, bitCount, &width, &height);
+    // An icon's transparency is in its mask and alpha samples, so it is read
+    // whole even for a header-only load: at most 256 x 256.
+    SetHeaderOnly(false);
     if (!Create(width, height, bitCount, kTypeIco)) return false;
     if (bitCount <= 8) ReadPalette(stream, dib);
     bool realAlpha = false;

@@ -125,7 +125,7 @@ bool AdoptComponents(const std::shared_ptr<opj_image_t>& img, SampleImage* image
     image->ycc = img->color_space == OPJ_CLRSPC_SYCC;
     for (OPJ_UINT32 i = 0; i < img->numcomps; ++i) {
         const opj_image_comp_t& c = img->comps[i];
-        if (!c.data || c.w == 0 || c.h == 0) {
+        if ((!c.data && !image->headerOnly) || c.w == 0 || c.h == 0) {
             *error = "error: cannot load image data";
             return false;
         }
@@ -136,6 +136,23 @@ bool AdoptComponents(const std::shared_ptr<opj_image_t>& img, SampleImage* image
         image->comps.push_back(s);
     }
     image->external = img;
+    return true;
+}
+
+// Header-only: a JP2 file's channel definitions (alpha) and palette reach
+// the components only when samples are decoded, so one pixel is.
+bool DescribeComponents(CodecHolder& h, const std::shared_ptr<opj_image_t>& img, bool codeStream,
+                        SampleImage* image, std::string* error) {
+    const OPJ_UINT32 x0 = img->x0, y0 = img->y0, x1 = img->x1, y1 = img->y1;
+    if (!codeStream && (!opj_set_decode_area(h.codec, img.get(), OPJ_INT32(x0), OPJ_INT32(y0),
+                                             OPJ_INT32(x0 + 1), OPJ_INT32(y0 + 1)) ||
+                        !opj_decode(h.codec, h.stream, img.get()))) {
+        *error = WithLibraryText("error: cannot load image data");
+        return false;
+    }
+    if (!AdoptComponents(img, image, error)) return false;
+    image->width = x1 - x0, image->height = y1 - y0;
+    image->gridX0 = x0, image->gridY0 = y0;
     return true;
 }
 
@@ -162,6 +179,7 @@ bool ReadJp2(ImageStream* stream, bool codeStream, SampleImage* image, std::stri
     }
     std::shared_ptr<opj_image_t> img(raw, opj_image_destroy);
     if (!CheckHeader(*img, stream, error)) return false;
+    if (image->headerOnly) return DescribeComponents(h, img, codeStream, image, error);
     if (!opj_decode(h.codec, h.stream, img.get())) {
         *error = WithLibraryText("error: cannot load image data");
         return false;

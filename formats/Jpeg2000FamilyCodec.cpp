@@ -103,6 +103,7 @@ bool Jpeg2000FamilyCodec::StoreColour(const SampleImage& si,
         SetLastError("Can't allocate memory");
         return false;
     }
+    if (HeaderOnly()) return true;
     std::vector<uint32_t> cx[3], cy[3];
     const Scale scale[3] = {Scale(*colour[0]), Scale(*colour[1]), Scale(*colour[2])};
     for (int k = 0; k < 3; ++k)
@@ -150,6 +151,7 @@ bool Jpeg2000FamilyCodec::StoreGrey(const SampleImage& si,
         return false;
     }
     FillGrayRamp();
+    if (HeaderOnly()) return true;
     const std::vector<uint32_t> cx = Columns(si, c), cy = Rows(si, c);
     for (uint32_t y = 0; y < height; ++y) {
         const int32_t* src = c.data + size_t(cy[y]) * c.width;
@@ -168,7 +170,7 @@ bool Jpeg2000FamilyCodec::StoreGrey(const SampleImage& si,
 
 void Jpeg2000FamilyCodec::StoreAlpha(const SampleImage& si, const SampleComponent& alpha) {
     AddAlpha();
-    if (!HasAlpha()) return;
+    if (!HasAlpha() || HeaderOnly()) return;
     const uint32_t width = si.width, height = si.height;
     const Scale scale(alpha);
     const std::vector<uint32_t> cx = Columns(si, alpha), cy = Rows(si, alpha);
@@ -204,6 +206,7 @@ bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type) {
         return Fail(error.c_str());
     }
     SampleImage samples;
+    samples.headerOnly = HeaderOnly();
     std::string error;
     bool ok = false;
     switch (Sniff(magic, got)) {

@@ -168,11 +168,11 @@ void AttachDestination(j_compress_ptr cinfo, StreamDestination* dest, ImageStrea
 
 // ---- pixels ---------------------------------------------------------------------
 
-// Adobe writers store CMYK inverted (255 = no ink); plain CMYK files do not.
-void CmykToBgr(const JSAMPLE* src, uint8_t* dst, JDIMENSION width, bool inverted) {
+// CMYK JPEGs are stored inverted (255 = no ink), as Adobe writes them, also
+// those without Adobe's marker: every reader takes them so.
+void CmykToBgr(const JSAMPLE* src, uint8_t* dst, JDIMENSION width) {
     for (JDIMENSION x = 0; x < width; ++x, src += 4, dst += 3) {
-        unsigned c = src[0], m = src[1], y = src[2], k = src[3];
-        if (!inverted) c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+        const unsigned c = src[0], m = src[1], y = src[2], k = src[3];
         dst[0] = uint8_t(y * k / 255);
         dst[1] = uint8_t(m * k / 255);
         dst[2] = uint8_t(c * k / 255);
@@ -524,7 +524,7 @@ void JpegCodec::TakeMetadata(jpeg_decompress_struct* cinfo, bool cmyk) {
     ImageMetadataPtr metadata = ReadMetadata(cinfo);
     cmykProfile_.reset();
     if (cmyk && metadata) {
-        auto converter = std::make_shared<CmykConverter>(metadata->icc, cinfo->saw_Adobe_marker);
+        auto converter = std::make_shared<CmykConverter>(metadata->icc, true);
         if (converter->Valid()) {
             cmykProfile_ = converter;
             auto copy = std::make_shared<ImageMetadata>(*metadata);
@@ -598,8 +598,7 @@ void JpegCodec::ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk) {
             if (cmykProfile_)
                 cmykProfile_->Row(cmykRow[0], RowPointer(height - 1 - first), width);
             else
-                CmykToBgr(cmykRow[0], RowPointer(height - 1 - first), width,
-                          cinfo->saw_Adobe_marker);
+                CmykToBgr(cmykRow[0], RowPointer(height - 1 - first), width);
         } else {
             JSAMPROW rows[kRowBatch];
             const JDIMENSION n = std::min(kRowBatch, height - first);
@@ -645,10 +644,14 @@ bool JpegCodec::Decode(ImageStream* stream) {
     }
     if (exif_.orientation >= 1 && exif_.orientation <= 8) SetOrientation(uint8_t(exif_.orientation));
     TakeMetadata(&cinfo, cmyk);
-    PreferHugePages(Pixels(), PixelBytes());
-    jpeg_start_decompress(&cinfo);
     ApplyResolution(cinfo.density_unit, cinfo.X_density, cinfo.Y_density);
     if (grey) FillGrayRamp();
+    if (HeaderOnly()) {
+        jpeg_destroy_decompress(&cinfo);
+        return true;
+    }
+    PreferHugePages(Pixels(), PixelBytes());
+    jpeg_start_decompress(&cinfo);
 
     ReadRows(&cinfo, grey, cmyk);
     // Finishing a picture left short would only read on for nothing.

@@ -137,6 +137,7 @@ bool MetafileCodec::Decode(ImageStream* stream, uint32_t forcedWidth, uint32_t f
         SetLastError("empty WMF");
         return false;
     }
+    if (HeaderOnly()) return Create(width, height, 24, kTypeMetafile) != nullptr;
 
     CDeviceBitmap bitmap{int(width), int(height)};
     if (!bitmap.IsValid()) return Fail("Can't allocate memory");

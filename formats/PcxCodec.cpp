@@ -238,6 +238,7 @@ bool PcxCodec::Decode(ImageStream* stream) {
     if (!ReadLayout(stream, &l)) return false;
     if (!Create(l.width, l.height, l.depth, kTypePcx)) return false;
     if (l.bits == 8 && l.planes == 4) AddAlpha();
+    if (HeaderOnly()) return true;
 
     ByteReader reader(stream);
     RunDecoder runs(reader, l.total);

@@ -72,6 +72,11 @@ bool ReadPgx(ImageStream* stream, SampleImage* image, std::string* error) {
         return false;
     }
     image->width = width, image->height = height;
+    if (image->headerOnly) {
+        image->Declare(width, height, precision, isSigned);
+        error->clear();
+        return true;
+    }
     int32_t* plane = image->AddComponent(width, height, precision, isSigned);
     if (!plane) {
         *error = "error: cannot allocate memory";

@@ -415,6 +415,7 @@ static bool ReadImage(png_structp png, png_infop info, PngContext& ctx) {
     const int passes = png_set_interlace_handling(png);
     image.SetFormatOption(passes > 1 ? 1 : 0, kTypePng);
     png_read_update_info(png, info);
+    if (image.HeaderOnly()) return true;
     // The rows the library hands out must fit the buffer, whatever the file.
     const size_t rowBytes = png_get_rowbytes(png, info);
     const size_t size = std::max<size_t>((pixelDepth + 7) / 8 * size_t(w) + 10,

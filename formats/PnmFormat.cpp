@@ -16,11 +16,14 @@ int32_t* SampleImage::AddComponent(uint32_t w, uint32_t h, uint32_t precision, b
     } catch (...) {
         return nullptr;
     }
-    SampleComponent c;
-    c.width = w, c.height = h, c.precision = precision, c.isSigned = isSigned;
-    c.data = buffers.back().data();
-    comps.push_back(c);
+    Declare(w, h, precision, isSigned).data = buffers.back().data();
     return buffers.back().data();
+}
+
+SampleComponent& SampleImage::Declare(uint32_t w, uint32_t h, uint32_t precision, bool isSigned) {
+    SampleComponent& c = comps.emplace_back();
+    c.width = w, c.height = h, c.precision = precision, c.isSigned = isSigned;
+    return c;
 }
 
 namespace {
@@ -163,6 +166,11 @@ bool ReadPnm(ImageStream* stream, SampleImage* image, std::string* error) {
     image->width = h.width, image->height = h.height;
     int32_t* planes[3] = {};
     const uint32_t precision = h.Bitmap() ? 1 : PrecisionOf(h.maxValue);
+    if (image->headerOnly) {
+        for (uint32_t c = 0; c < channels; ++c)
+            image->Declare(h.width, h.height, precision).maxValue = h.maxValue;
+        return true;
+    }
     for (uint32_t c = 0; c < channels; ++c)
         if (!(planes[c] = image->AddComponent(h.width, h.height, precision))) {
             *error = "error: cannot allocate memory";

@@ -30,10 +30,14 @@ struct SampleImage {
     std::vector<std::vector<int32_t>> buffers;
     // Holds the library's own image while its samples are in use.
     std::shared_ptr<void> external;
+    // Set by the caller: readers declare the components and read no samples.
+    bool headerOnly = false;
 
     // Adds a width x height component of the grid's size; null when it
     // cannot be allocated.
     int32_t* AddComponent(uint32_t w, uint32_t h, uint32_t precision, bool isSigned = false);
+    // A component without samples, for header-only reads.
+    SampleComponent& Declare(uint32_t w, uint32_t h, uint32_t precision, bool isSigned = false);
 };
 
 // Samples of all components together are limited to this; beyond it a

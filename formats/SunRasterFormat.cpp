@@ -175,6 +175,15 @@ bool ReadSunRaster(ImageStream* stream, SampleImage* image, std::string* error) 
     }
     image->width = width, image->height = height;
     const uint32_t precision = depth == 1 && !t.mapEntries ? 1 : 8;
+    if (image->headerOnly) {
+        // Whether a fourth byte is padding or alpha only the pixels tell: a
+        // header calls it alpha.
+        for (uint32_t c = 0; c < t.channels; ++c)
+            image->Declare(width, height, precision);
+        if (depth == 32) image->Declare(width, height, 8).isAlpha = true;
+        error->clear();
+        return true;
+    }
     for (uint32_t c = 0; c < t.channels; ++c)
         if (!(t.planes[c] = image->AddComponent(width, height, precision))) {
             *error = "error: cannot allocate memory";

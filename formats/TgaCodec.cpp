@@ -168,6 +168,7 @@ bool TgaCodec::Decode(ImageStream* stream) {
     StreamReader in(stream);
     if (header[1] != 0 && !ReadColorMap(in, header)) return Fail("corrupted TGA");
     if ((imageType == 3 || imageType == 11) && !greyAlpha_) FillGrayRamp();
+    if (HeaderOnly()) return true;
     Packet packet;
     for (uint32_t y = 0; y < height; ++y) {
         if (in.AtEnd()) return Fail("corrupted TGA");

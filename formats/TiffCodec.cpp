@@ -223,7 +223,8 @@ bool CRasterTIF::Decode(ImageStream* stream) {
     }
     const bool ok = ReadPage(tif);
     ImageMetadata blocks;
-    const bool exif = ok && ReadMetadataTags(tif, blocks);
+    // Exif needs the whole file, which a header-only load never reads.
+    const bool exif = ok && ReadMetadataTags(tif, blocks) && !HeaderOnly();
     TIFFClose(tif);
     if (ok) TakeMetadata(stream, start, exif, blocks);
     return ok;
@@ -349,6 +350,7 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     SetFormatOption(compression, kTypeTiff);
+    if (HeaderOnly()) return DescribePage(tif, page, rgb);
     if (rgb) return ReadRgba(tif, page);
     BuildPalette(tif, page);
     if (!ReadBands(tif, page)) return false;
@@ -357,6 +359,23 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
         Fail("CRasterTIF can't allocate memory", "");
         return false;
     }
+    return true;
+}
+
+// What a decode of the page would give, from its tags alone: three samples
+// or more outside the RGB family become 24-bit colour (Lab), and the turn
+// the pixels would be given is left to the orientation.
+bool CRasterTIF::DescribePage(TIFF* tif, const Page& page, bool rgb) {
+    if (!rgb && page.samples >= 3 && GetBitsPerPixel() != 24) {
+        if (!Create(page.width, page.height, 24, kTypeTiff)) {
+            Fail("CRasterTIF can't create image", "");
+            return false;
+        }
+        if (page.samples == 4) AddAlpha();
+    }
+    if (!rgb) BuildPalette(tif, page);
+    SetOrientation(uint8_t(page.orientation));
+    if (SwapsSides(GetOrientation())) SwapResolution();
     return true;
 }
 

@@ -49,6 +49,7 @@ private:
     bool EncodePlain(ImageStream* stream, bool append);
     bool Transpose(bool transverse);
     bool SwapResolution();
+    bool DescribePage(TIFF* tif, const Page& page, bool rgb);
     uint16_t ChoosePhotometric();
     uint16_t ChooseCompression(uint32_t depth, uint16_t photometric, uint32_t samples) const;
     bool WriteScanlines(TIFF* tif, uint32_t depth, uint32_t samples);

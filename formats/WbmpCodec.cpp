@@ -78,6 +78,7 @@ bool WbmpCodec::Decode(ImageStream* stream) {
         return false;
     }
     FillGrayRamp();
+    if (HeaderOnly()) return true;
     // Rows not in the file stay black.
     FillBytes(0);
     for (uint32_t row = 0; row < height; ++row) {

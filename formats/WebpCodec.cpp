@@ -77,8 +77,14 @@ bool WebpCodec::Decode(ImageStream* stream) {
     // The library allocates a four-byte canvas of its own before ours.
     if (!FitsMemoryLimit(uint32_t(features.width), uint32_t(features.height), 32))
         return Fail("RASTER_MAX_MEMORY exceeded");
-    const bool ok = features.has_animation ? DecodeFirstFrame(data, features.has_alpha)
-                                           : DecodeStill(data, features.has_alpha);
+    bool ok = false;
+    if (HeaderOnly()) {
+        ok = Create(uint32_t(features.width), uint32_t(features.height), 24, kTypeWebp);
+        if (ok && features.has_alpha) AddAlpha();
+    } else {
+        ok = features.has_animation ? DecodeFirstFrame(data, features.has_alpha)
+                                    : DecodeStill(data, features.has_alpha);
+    }
     if (!ok) return false;
     ReadMetadata(data);
     return true;

@@ -92,6 +92,7 @@ void CRaster::ResetAll() {
     block_ = nullptr;
     blockBytes_ = 0;
     alpha_ = nullptr;
+    alphaDeclared_ = false;
     head_ = BITMAPINFOHEADER{};
     info_ = RasterSettings{};
 }
@@ -132,7 +133,8 @@ uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageTyp
     const uint64_t stride = RasterStride(width, bpp);
     const uint64_t imageSize = stride * height;
     const uint32_t entries = PaletteEntriesFor(bpp);
-    const uint64_t total = 40 + uint64_t(entries) * 4 + imageSize;
+    const uint64_t rowBytes = info_.headerOnly ? 0 : imageSize;
+    const uint64_t total = 40 + uint64_t(entries) * 4 + rowBytes;
     // The header stores the width signed and the image size in 32 bits.
     uint8_t* block = nullptr;
     if (width <= uint32_t(INT32_MAX) && height <= uint32_t(INT32_MAX) && imageSize <= UINT32_MAX)
@@ -154,7 +156,7 @@ uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageTyp
     info_.imageType = type;
     block_ = block;
     std::memcpy(block_, &head_, sizeof head_);
-    info_.pixels = block_ + 40 + entries * 4;
+    info_.pixels = info_.headerOnly ? nullptr : block_ + 40 + entries * 4;
     InvalidateCache();
     return block_;
 }
@@ -163,6 +165,7 @@ bool CRaster::Discard() {
     if (info_.owner) return false;
     std::free(alpha_);
     alpha_ = nullptr;
+    alphaDeclared_ = false;
     ReleaseBlock(block_, blockBytes_);
     block_ = nullptr;
     blockBytes_ = 0;
@@ -178,6 +181,7 @@ bool CRaster::TakeOver(CRaster& source) {
     block_ = source.block_;
     blockBytes_ = source.blockBytes_;
     alpha_ = source.alpha_;
+    alphaDeclared_ = source.alphaDeclared_;
     source.ResetAll();
     return true;
 }
@@ -233,7 +237,7 @@ void CRaster::InheritSettings(const CRaster& source) {
 }
 
 uint8_t* CRaster::RowPointer(uint32_t y) const {
-    if (!block_ || y >= GetHeight()) return nullptr;
+    if (!info_.pixels || y >= GetHeight()) return nullptr;
     return info_.pixels + size_t(y) * info_.stride;
 }
 
@@ -468,7 +472,7 @@ void CRaster::WriteColor(int64_t x, int64_t y, RGBQUAD c, bool withAlpha) {
 }
 
 void CRaster::FillBytes(uint8_t v) {
-    if (!block_) return;
+    if (!info_.pixels) return; // none, or a header-only load's
     if (head_.biBitCount == 1 && v) v = 255;
     if (head_.biBitCount == 4) v = uint8_t((v % 16) * 17);
     std::memset(info_.pixels, v, PixelBytes());
@@ -476,6 +480,10 @@ void CRaster::FillBytes(uint8_t v) {
 
 void CRaster::AddAlpha() {
     if (alpha_ || !block_) return;
+    if (info_.headerOnly) {
+        alphaDeclared_ = true;
+        return;
+    }
     const size_t n = size_t(GetWidth()) * GetHeight();
     alpha_ = static_cast<uint8_t*>(std::malloc(n));
     if (alpha_) std::memset(alpha_, 255, n);
@@ -484,6 +492,7 @@ void CRaster::AddAlpha() {
 void CRaster::DropAlpha() {
     std::free(alpha_);
     alpha_ = nullptr;
+    alphaDeclared_ = false;
 }
 
 uint8_t CRaster::ReadAlpha(int64_t x, int64_t y) const {

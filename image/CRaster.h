@@ -54,6 +54,9 @@ struct RasterSettings {
     // Exif orientation of the stored pixels (1..8; 1 is upright).
     uint8_t orientation = 1;
     ImageMetadataPtr metadata;
+    // Set before a load that wants the picture's description only (--info):
+    // decoders stop before the rows, Create makes no room for them.
+    bool headerOnly = false;
 };
 
 class CRaster {
@@ -81,6 +84,8 @@ public:
 
     // Queries.
     bool HasPixels() const { return block_ != nullptr; }
+    bool HeaderOnly() const { return info_.headerOnly; }
+    void SetHeaderOnly(bool on) { info_.headerOnly = on; }
     uint32_t GetWidth() const { return uint32_t(head_.biWidth); }
     uint32_t GetHeight() const { return uint32_t(head_.biHeight); }
     uint32_t GetBitsPerPixel() const { return head_.biBitCount; }
@@ -172,7 +177,7 @@ public:
     void FillBytes(uint8_t v);
 
     // Alpha plane: width x height bytes, bottom row first, no padding.
-    bool HasAlpha() const { return alpha_ != nullptr; }
+    bool HasAlpha() const { return alpha_ != nullptr || alphaDeclared_; }
     uint8_t* AlphaPlane() const { return alpha_; }
     void AddAlpha();
     void DropAlpha();
@@ -237,6 +242,8 @@ protected:
     BITMAPINFOHEADER head_{};
     RasterSettings info_{};
     uint8_t* alpha_ = nullptr;
+    // A header-only load's alpha plane: there, but never allocated.
+    bool alphaDeclared_ = false;
 
 private:
     void InvalidateCache() { info_.cacheValid = false; }

@@ -36,6 +36,32 @@ int LargestDifference(const CRaster& a, const CRaster& b) {
     return worst;
 }
 
+// What --info prints of a picture: a header-only load must say the same as
+// the decode, and hold no rows.
+void ExpectSameDescription(const CRaster& decoded, const CRaster& header) {
+    auto upright = [](const CRaster& i) {
+        const bool turned = i.GetOrientation() >= 5;
+        return std::pair(turned ? i.GetHeight() : i.GetWidth(), turned ? i.GetWidth() : i.GetHeight());
+    };
+    EXPECT_EQ(upright(header), upright(decoded));
+    EXPECT_EQ(header.GetBitsPerPixel(), decoded.GetBitsPerPixel());
+    EXPECT_EQ(header.GetImageType(), decoded.GetImageType());
+    EXPECT_EQ(header.GetResolutionX(), decoded.GetResolutionX());
+    EXPECT_EQ(header.GetResolutionY(), decoded.GetResolutionY());
+    EXPECT_EQ(header.HasAlpha(), decoded.HasAlpha());
+    EXPECT_EQ(header.GetTransparentIndex(), decoded.GetTransparentIndex());
+    // Icons (256 x 256 at most) take their transparency from mask and samples.
+    if (decoded.GetImageType() == kTypeIco) return;
+    EXPECT_EQ(header.Pixels(), nullptr);
+    EXPECT_EQ(header.AlphaPlane(), nullptr);
+}
+
+bool DecodeHeader(CRaster& image, std::vector<uint8_t> bytes, ImageType type) {
+    MemoryImageStream s(bytes.data(), int32_t(bytes.size()));
+    image.SetHeaderOnly(true);
+    return image.Decode(&s, type);
+}
+
 std::string Upper(std::string_view text) {
     std::string out(text);
     for (char& c : out)
@@ -90,6 +116,10 @@ TEST(FormatTable, WritableRowsRoundTripAndSniffOnlyTheirOwnOutput) {
         ASSERT_EQ(back.GetHeight(), image.GetHeight());
         EXPECT_LE(LargestDifference(image, back), f.saveNeeds & kSaveQuality ? 16 : 0);
 
+        CRaster header;
+        ASSERT_TRUE(DecodeHeader(header, copy, f.type)) << header.LastErrorText();
+        ExpectSameDescription(back, header);
+
         uint32_t w = 0, h = 0;
         if (f.readSize) {
             MemoryImageStream header(copy.data(), int32_t(copy.size()));
@@ -133,4 +163,23 @@ TEST(FormatTable, UntypedLoadMatchesTryingEveryDecoder) {
         }
     }
     EXPECT_GT(files, 0);
+}
+
+// --info reads headers only: on every real file that decodes, a header-only
+// load describes the picture as the decode does, without its rows.
+TEST(FormatTable, HeaderOnlyLoadDescribesEveryCorpusFileAsItsDecode) {
+    if (!HaveCorpus()) GTEST_SKIP() << "corpus absent";
+    int files = 0;
+    for (const ManifestRow& e : CorpusRows({}, Malformed::Include)) {
+        SCOPED_TRACE(e.path);
+        CRaster decoded(e.Full(), e.Type());
+        CRaster header(e.Type());
+        header.SetHeaderOnly(true);
+        const bool described = header.LoadFile(e.Full(), e.Type());
+        if (!decoded.HasPixels()) continue; // a fault in the pixels is no header's to see
+        ++files;
+        ASSERT_TRUE(described) << header.LastErrorText();
+        ExpectSameDescription(decoded, header);
+    }
+    EXPECT_GT(files, 150);
 }

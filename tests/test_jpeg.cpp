@@ -260,7 +260,8 @@ TEST(JpegDecode, FourComponentFiles) {
     const Case cases[] = {
         {"Adobe CMYK (inverted)", JCS_CMYK, true, 255, 0, 0, 255},
         {"Adobe YCCK (inverted)", JCS_YCCK, true, 255, 0, 0, 255},
-        {"plain CMYK", JCS_CMYK, false, 0, 255, 255, 0},
+        // Real files without the marker are inverted all the same.
+        {"CMYK without marker", JCS_CMYK, false, 255, 0, 0, 255},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -272,13 +273,72 @@ TEST(JpegDecode, FourComponentFiles) {
             if (x < 8)
                 px[0] = c.c, px[1] = c.m, px[2] = c.y, px[3] = c.k;
             else
-                px[0] = px[1] = px[2] = 0, px[3] = c.adobe ? 0 : 255; // black
+                px[0] = px[1] = px[2] = px[3] = 0; // black
         };
         CRaster image;
         ASSERT_TRUE(DecodeBytes(MakeJpeg(spec), image)) << image.LastErrorText();
         EXPECT_EQ(image.GetBitsPerPixel(), 24u);
         ExpectColor(image, 2, 4, 255, 0, 0, 4);
         ExpectColor(image, 13, 4, 0, 0, 0, 4);
+    }
+}
+
+// The samples of a four-component file as libjpeg hands them out.
+std::vector<JSAMPLE> CmykSamples(const Bytes& file, int* width, int* height) {
+    jpeg_decompress_struct d;
+    jpeg_error_mgr err;
+    d.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, file.data(), file.size());
+    jpeg_read_header(&d, TRUE);
+    d.out_color_space = JCS_CMYK;
+    jpeg_start_decompress(&d);
+    *width = int(d.output_width), *height = int(d.output_height);
+    std::vector<JSAMPLE> samples(size_t(*width) * *height * 4);
+    while (d.output_scanline < d.output_height) {
+        JSAMPROW row = &samples[size_t(d.output_scanline) * *width * 4];
+        jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    return samples;
+}
+
+// ImageMagick's CMYK file (YCCK, with Adobe's marker), and its samples stored
+// as CMYK with and without the marker: real files without it are inverted
+// like Adobe's, and each decodes as ImageMagick shows it.
+TEST(JpegDecode, CmykFilesWithAndWithoutAdobeMarker) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "ImageMagick absent";
+    TempDir dir;
+    Spec rgb;
+    rgb.width = 48, rgb.height = 32;
+    rgb.pixel = [](int x, int y, JSAMPLE* px) {
+        px[0] = JSAMPLE(x * 5), px[1] = JSAMPLE(y * 8), px[2] = JSAMPLE(x < 24 ? 200 : 40);
+    };
+    WriteBytes(dir / "rgb.jpg", MakeJpeg(rgb));
+    ASSERT_EQ(RunShell("/usr/bin/convert " + Quote(dir / "rgb.jpg") + " -colorspace CMYK " +
+                       Quote(dir / "ycck.jpg")).status, 0);
+    const Bytes ycck = ReadBytes(dir / "ycck.jpg");
+    ASSERT_EQ(ComponentsOf(ycck), 4);
+    Spec cmyk;
+    const std::vector<JSAMPLE> samples = CmykSamples(ycck, &cmyk.width, &cmyk.height);
+    cmyk.input = cmyk.stored = JCS_CMYK;
+    cmyk.jfif = false;
+    cmyk.pixel = [&](int x, int y, JSAMPLE* px) {
+        std::memcpy(px, &samples[(size_t(y) * cmyk.width + x) * 4], 4);
+    };
+    const Bytes marked = MakeJpeg(cmyk);
+    cmyk.adobe = false;
+    const Bytes plain = MakeJpeg(cmyk);
+    const std::pair<const char*, const Bytes*> files[] = {
+        {"YCCK, marker", &ycck}, {"CMYK, marker", &marked}, {"CMYK, no marker", &plain}};
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        const std::optional<Rgba> reference = MagickDecodeBytes(*bytes, "x.jpg", "-colorspace sRGB");
+        ASSERT_TRUE(reference);
+        CRaster image;
+        ASSERT_TRUE(DecodeBytes(*bytes, image)) << image.LastErrorText();
+        EXPECT_GT(RgbPsnr(ReadBack(image), *reference), 35.0);
     }
 }
 
