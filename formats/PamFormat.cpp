@@ -128,6 +128,7 @@ bool ReadPam(ImageStream* stream, CRaster* out, ImageType type, std::string* err
         *error = "error: cannot allocate memory";
         return false;
     }
+    if (out->HeaderOnly()) return true;
     // A short file leaves the rest of the picture black.
     std::memset(out->Pixels(), 0, size_t(out->PixelBytes()));
     std::vector<uint8_t> line(rowBytes);
