@@ -30,6 +30,13 @@ bool MayReduce(ImageType type, const OperationSettings& s, const RunOptions& o) 
            !(s.rotateEnabled && s.sharpen);
 }
 
+// A nearest resize that comes first after the load can take its pixels
+// from the rows as they are decoded.
+bool MaySample(ImageType type, const OperationSettings& s, const RunOptions& o) {
+    return type == kTypeJpeg && o.resample == ResampleFilter::kNearest && s.resizeEnabled &&
+           !s.rotateEnabled;
+}
+
 // The reduction to decode at, 1 when the full picture is wanted.
 uint8_t PlanScale(const JpegHeader& header, const OperationSettings& s, const RunOptions& o) {
     uint32_t w = header.width, h = header.height;
@@ -52,12 +59,24 @@ LoadedScale LoadRowImage(CRaster& image, const std::string& path, ImageType type
                          const OperationSettings& settings, const RunOptions& options) {
     LoadedScale loaded;
     JpegHeader header;
-    if (MayReduce(type, settings, options) && ReadJpegHeader(path, header))
-        loaded.scale = PlanScale(header, settings, options);
+    std::optional<ResizeTarget> sample;
+    const bool reduce = MayReduce(type, settings, options);
+    if ((reduce || MaySample(type, settings, options)) && ReadJpegHeader(path, header)) {
+        if (reduce) loaded.scale = PlanScale(header, settings, options);
+        // Upright pictures whose resize comes first resize as they decode.
+        if (!settings.rotateEnabled && (!options.autoRotate || header.orientation <= 1))
+            sample = ComputeResizeTarget(header.width, header.height, settings, options);
+    }
     image.Initialize(type);
     if (loaded.scale > 1) image.SetJpegScale(loaded.scale);
     if (options.iconFirstEntry) image.SetFormatOption(kIcoFirstEntry, kTypeIco);
+    if (sample)
+        image.SetJpegSample(sample->width, sample->height,
+                            options.resample == ResampleFilter::kSmooth);
     image.LoadFile(path, type);
+    // Grey and CMYK pictures come back whole.
+    loaded.sampled = sample && image.GetWidth() == sample->width &&
+                     image.GetHeight() == sample->height;
     if (loaded.scale > 1) {
         // The steps before the resize turn by what the decoder reported.
         loaded.width = header.width, loaded.height = header.height;

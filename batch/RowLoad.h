@@ -16,6 +16,8 @@ struct LoadedScale {
     // The full-size picture as it reaches the resize: turned upright and by
     // the rotation. Meaningful when scale > 1.
     uint32_t width = 0, height = 0;
+    // Already at the nearest resize's size: sampled while decoding.
+    bool sampled = false;
 };
 
 // Largest libjpeg reduction (2, 4 or 8; 1 for none) that still leaves the

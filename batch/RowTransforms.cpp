@@ -43,6 +43,12 @@ void RotateRow(CRaster& image, const OperationSettings& settings) {
 void ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptions& options,
                const LoadedScale& loaded) {
     uint32_t w = image.GetWidth(), h = image.GetHeight();
+    // Sampled at its size already; the resize at that size is a plain copy
+    // that leaves the image as a resize does.
+    if (loaded.sampled) {
+        ResizeNearest(image, w, h);
+        return;
+    }
     const bool reduced = loaded.scale > 1 && w == ScaledSide(loaded.width, loaded.scale) &&
                          h == ScaledSide(loaded.height, loaded.scale);
     if (reduced) w = loaded.width, h = loaded.height;

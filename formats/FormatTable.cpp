@@ -106,8 +106,9 @@ constexpr Ext kTgaExt[] = {".tga"};
 constexpr Ext kPcxExt[] = {".pcx"};
 constexpr Ext kWbmpExt[] = {".wbmp"};
 constexpr Ext kMetafileExt[] = {".wmf", ".emf"};
-constexpr Ext kJp2Ext[] = {".j2k", ".jp2"};
-constexpr Ext kJpcExt[] = {".j2c", ".jpc"};
+// .j2k names a bare code stream, as .j2c and .jpc do.
+constexpr Ext kJp2Ext[] = {".jp2"};
+constexpr Ext kJpcExt[] = {".j2c", ".jpc", ".j2k"};
 constexpr Ext kPgxExt[] = {".pgx"};
 constexpr Ext kPnmExt[] = {".pnm", ".pgm", ".ppm", ".pbm", ".pam"};
 constexpr Ext kRasExt[] = {".ras"};

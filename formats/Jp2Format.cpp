@@ -92,6 +92,9 @@ struct CodecHolder {
     }
 };
 
+// More than the markers OpenJPEG writes for one tile of up to three components.
+constexpr double kMarkerAllowance = 512;
+
 // Sizes the header promises, checked before anything is decoded.
 bool CheckHeader(const opj_image_t& img, ImageStream* stream, std::string* error) {
     if (img.numcomps == 0 || img.numcomps > 64 || img.x1 <= img.x0 || img.y1 <= img.y0) {
@@ -217,9 +220,14 @@ bool WriteJp2(ImageStream* stream, bool codeStream, const SampleImage& image, do
     opj_set_default_encoder_parameters(&p);
     p.tcp_numlayers = 1;
     p.cp_disto_alloc = 1;
-    // The rate is the share of the uncompressed size to keep; OpenJPEG takes
-    // the compression ratio, and 0 for lossless.
-    p.tcp_rates[0] = rate >= 1.0 ? 0.0f : float(1.0 / std::max(rate, 0.001));
+    // The rate is the share of the pixels' bytes to keep. OpenJPEG takes a
+    // compression ratio (0 for lossless) and pays the code stream's markers
+    // out of that budget, which starved small pictures to a blur: the markers
+    // come on top, and where the budget reaches the pixels' own size the
+    // picture is written losslessly.
+    const double pixelBytes = double(image.width) * image.height * n;
+    const double budget = std::max(rate, 0.001) * pixelBytes + kMarkerAllowance;
+    p.tcp_rates[0] = rate >= 1.0 || budget >= pixelBytes ? 0.0f : float(pixelBytes / budget);
     p.irreversible = 0;
     p.tcp_mct = n == 3 ? 1 : 0;
     // Each resolution level halves the picture; small pictures need fewer.

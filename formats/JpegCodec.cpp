@@ -2,8 +2,10 @@
 
 #include "ByteOrder.h"
 #include "Colour.h"
+#include "Device.h"
 #include "ImageStream.h"
 #include "Metadata.h"
+#include "Resize.h"
 
 #include <algorithm>
 #include <bit>
@@ -616,6 +618,56 @@ void JpegCodec::ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk) {
         for (JDIMENSION s = first; s < cinfo->output_scanline; ++s)
             std::memset(RowPointer(height - 1 - s) + rowBytes, 0, padding);
     }
+    // The block may hold an earlier picture: rows a short file never reached are black.
+    for (JDIMENSION s = cinfo->output_scanline; s < height; ++s)
+        std::memset(RowPointer(height - 1 - s), 0, GetStride());
+}
+
+// The nearest resize to this raster's size, sampled from the rows as they are
+// decoded: the pixels of a full decode resized, without holding the picture.
+void JpegCodec::SampleRows(jpeg_decompress_struct* cinfo) {
+    const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
+    const JDIMENSION srcW = cinfo->output_width, srcH = cinfo->output_height;
+    const uint32_t w = GetWidth(), h = GetHeight();
+    std::vector<uint32_t> column(w);
+    for (uint32_t x = 0; x < w; ++x)
+        column[x] = 3 * uint32_t(StretchSource(x, w, srcW));
+    // One spare byte per row for the four-byte loads below.
+    const JSAMPARRAY batch = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
+                                                         JPOOL_IMAGE, srcW * 3 + 1, kRowBatch);
+    uint32_t top = 0; // the next output row, counted from the top
+    while (cinfo->output_scanline < srcH && top < h) {
+        const JDIMENSION first = cinfo->output_scanline;
+        const JDIMENSION got = jpeg_read_scanlines(cinfo, batch, std::min(kRowBatch, srcH - first));
+        if (got == 0) break;
+        for (; top < h; ++top) {
+            const uint32_t s = uint32_t(StretchSource(top, h, srcH));
+            if (s >= first + got) break;
+            const JSAMPLE* row = batch[s - first];
+            uint8_t* out = RowPointer(h - 1 - top);
+            // Each four-byte store's last byte is overwritten by the next pixel.
+            for (uint32_t x = 0; x + 1 < w; ++x)
+                std::memcpy(out + 3 * x, row + column[x], 4);
+            std::memcpy(out + 3 * (w - 1), row + column[w - 1], 3);
+            std::memset(out + 3 * w, 0, GetStride() - 3 * w);
+        }
+        if (source->ended && !cinfo->progressive_mode) break;
+    }
+    for (; top < h; ++top)
+        std::memset(RowPointer(h - 1 - top), 0, GetStride());
+}
+
+// The smooth resize to this raster's size, fed the rows as they are decoded.
+void JpegCodec::FilterRows(jpeg_decompress_struct* cinfo) {
+    const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
+    SmoothRowSink sink(cinfo->output_width, cinfo->output_height, *this);
+    while (cinfo->output_scanline < cinfo->output_height) {
+        JSAMPROW row = sink.NextRow();
+        if (jpeg_read_scanlines(cinfo, &row, 1) != 1) break;
+        sink.Commit();
+        if (source->ended && !cinfo->progressive_mode) break;
+    }
+    sink.Finish();
 }
 
 bool JpegCodec::Decode(ImageStream* stream) {
@@ -638,7 +690,18 @@ bool JpegCodec::Decode(ImageStream* stream) {
     ReadHeader(&cinfo);
     const bool cmyk = cinfo.out_color_space == JCS_CMYK;
     const bool grey = cinfo.out_color_space == JCS_GRAYSCALE;
-    if (!Create(cinfo.output_width, cinfo.output_height, grey ? 8 : 24, kTypeJpeg)) {
+    // Grey and CMYK pictures resize through their own depths: decoded whole.
+    const uint32_t sampleW = GetJpegSampleWidth(), sampleH = GetJpegSampleHeight();
+    const bool smooth = GetJpegSampleSmooth();
+    const bool sample = !grey && !cmyk && sampleW > 0 && sampleH > 0 &&
+                        (smooth ? SmoothRowSink::CanStream(cinfo.output_width,
+                                                           cinfo.output_height, sampleW, sampleH)
+                                : GetJpegScale() <= 1);
+    const uint32_t width = sample ? sampleW : cinfo.output_width;
+    const uint32_t height = sample ? sampleH : cinfo.output_height;
+    // The filter writes no row padding.
+    if (!Create(width, height, grey ? 8 : 24, kTypeJpeg,
+                sample && smooth ? PixelFill::kZero : PixelFill::kCallerWrites)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
@@ -653,7 +716,12 @@ bool JpegCodec::Decode(ImageStream* stream) {
     PreferHugePages(Pixels(), PixelBytes());
     jpeg_start_decompress(&cinfo);
 
-    ReadRows(&cinfo, grey, cmyk);
+    if (sample && smooth)
+        FilterRows(&cinfo);
+    else if (sample)
+        SampleRows(&cinfo);
+    else
+        ReadRows(&cinfo, grey, cmyk);
     // Finishing a picture left short would only read on for nothing.
     if (cinfo.output_scanline < cinfo.output_height) jpeg_abort_decompress(&cinfo);
     else jpeg_finish_decompress(&cinfo);

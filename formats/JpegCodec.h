@@ -78,6 +78,8 @@ private:
     void TakeMetadata(jpeg_decompress_struct* cinfo, bool cmyk);
     void ReadHeader(jpeg_decompress_struct* cinfo);
     void ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk);
+    void SampleRows(jpeg_decompress_struct* cinfo);
+    void FilterRows(jpeg_decompress_struct* cinfo);
 
     ExifInfo exif_;
     std::shared_ptr<const CmykConverter> cmykProfile_;

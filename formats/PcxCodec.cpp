@@ -1,6 +1,7 @@
 #include "PcxCodec.h"
 
 #include "ByteOrder.h"
+#include "DepthChange.h"
 #include "ImageStream.h"
 
 #include <algorithm>
@@ -347,9 +348,12 @@ bool PcxCodec::Encode(ImageStream* stream) {
     if (CheckEncodable(stream)) return false;
     const uint32_t w = GetWidth(), h = GetHeight(), bpp = GetBitsPerPixel();
     const bool wide = bpp == 8 || bpp == 24;
+    // One plane of bits is black and white to readers, whatever the header's
+    // colours: two other colours go as four planes, whose header palette counts.
+    const bool colouredBits = bpp == 1 && !IsBlackAndWhite(*this);
     const uint32_t planes = bpp == 8    ? 1
                             : bpp == 24 ? (HasAlpha() ? 4 : 3)
-                                        : (GetPaletteCount() == 16 ? 4 : 1);
+                                        : (GetPaletteCount() == 16 || colouredBits ? 4 : 1);
     uint32_t lineBytes = wide ? w : (w + 7) / 8;
     lineBytes += lineBytes & 1;
     // The header holds the last column and row, and the line length, in 16 bits.
@@ -364,7 +368,7 @@ bool PcxCodec::Encode(ImageStream* stream) {
     out.reserve(size_t(lineBytes) * planes * 2 + 16);
     std::vector<uint8_t> plane(lineBytes);
     const bool pad = (w & 1) != 0;
-    const bool invert = bpp == 1 && Luminance(ReadPaletteEntry(0)) > Luminance(ReadPaletteEntry(1));
+    const bool invert = planes == 1 && bpp == 1 && Luminance(ReadPaletteEntry(0)) > Luminance(ReadPaletteEntry(1));
     for (uint32_t y = h; y-- > 0;) {
         out.clear();
         PackRow(y, planes, pad, invert, plane, out);

@@ -182,16 +182,13 @@ bool TgaCodec::Decode(ImageStream* stream) {
 bool TgaCodec::Encode(ImageStream* stream) {
     if (CheckEncodable(stream)) return false;
     const uint32_t bpp = GetBitsPerPixel();
-    if (bpp < 8) {
-        SetLastError("Bit depth must be 8 or 24");
-        return false;
-    }
     const uint32_t width = GetWidth(), height = GetHeight();
     if (width > 0xFFFF || height > 0xFFFF) {
         SetLastError("Can't save this image as TGA");
         return false;
     }
-    const bool paletted = bpp == 8;
+    // 1- and 4-bit pixels go as 8-bit indexes: TGA has no smaller ones.
+    const bool paletted = bpp <= 8;
     const bool withAlpha = !paletted && HasAlpha();
     uint8_t header[18] = {};
     header[1] = paletted ? 1 : 0;
@@ -221,6 +218,10 @@ bool TgaCodec::Encode(ImageStream* stream) {
                 line[4 * x + 3] = uint8_t(uint32_t(ReadAlpha(x, y)) * alphaMax / 255);
             }
             n = size_t(width) * 4;
+        } else if (bpp < 8) {
+            for (uint32_t x = 0; x < width; ++x)
+                line[x] = ReadIndex(x, y);
+            n = width;
         } else {
             n = size_t(width) * (bpp / 8);
             std::memcpy(line.data(), row, n);

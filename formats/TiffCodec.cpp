@@ -1,5 +1,6 @@
 #include "TiffCodec.h"
 
+#include "DepthChange.h"
 #include "ImageStream.h"
 #include "Metadata.h"
 #include "Orientation.h"
@@ -145,6 +146,21 @@ uint32_t SampleAt(const uint8_t* row, uint64_t i, uint32_t bps) {
     return bps > 8 ? v >> (std::min<uint32_t>(bps, 32) - 8) : v;
 }
 
+// Ink amounts as libtiff's RGBA reader turns them into colour.
+RGBQUAD CmykToColour(const uint8_t* s) {
+    const uint32_t white = 255u - s[3];
+    return RGBQUAD{uint8_t((255u - s[2]) * white / 255), uint8_t((255u - s[1]) * white / 255),
+                   uint8_t((255u - s[0]) * white / 255), 0};
+}
+
+// Sample i of a row of 32-bit floating-point samples, 0 to 1 from black to
+// full intensity, in native order as libtiff hands them out.
+uint32_t FloatSampleAt(const uint8_t* row, uint64_t i) {
+    float v;
+    std::memcpy(&v, row + 4 * i, 4);
+    return uint32_t(std::clamp(std::isnan(v) ? 0.0f : v, 0.0f, 1.0f) * 255.0f + 0.5f);
+}
+
 } // namespace
 
 struct CRasterTIF::Page {
@@ -156,6 +172,8 @@ struct CRasterTIF::Page {
     uint64_t line = 0;
     // Packed samples of fewer than 8 bits into a 256-entry grey ramp.
     bool scaleToRamp = false;
+    // 32-bit floating-point samples, which libtiff's RGBA reader refuses.
+    bool floating = false;
 };
 
 CRasterTIF::~CRasterTIF() {
@@ -328,6 +346,9 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
     TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &page.rowsPerStrip);
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &page.photometric);
     TIFFGetField(tif, TIFFTAG_ORIENTATION, &page.orientation);
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+    page.floating = sampleFormat == SAMPLEFORMAT_IEEEFP && page.bps == 32;
     ReadPlacement(tif);
     SetTransparentIndex(-1);
     if (page.rowsPerStrip > page.height || page.rowsPerStrip == 0) page.rowsPerStrip = page.height;
@@ -351,7 +372,11 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     SetFormatOption(compression, kTypeTiff);
     if (HeaderOnly()) return DescribePage(tif, page, rgb);
-    if (rgb) return ReadRgba(tif, page);
+    // Samples libtiff's RGBA reader refuses are read here: floating-point
+    // RGB, and 16-bit CMYK.
+    const bool ownSamples = (page.floating && pm == PHOTOMETRIC_RGB) ||
+                            (pm == PHOTOMETRIC_SEPARATED && page.bps == 16 && page.samples >= 4);
+    if (rgb && !ownSamples) return ReadRgba(tif, page);
     BuildPalette(tif, page);
     if (!ReadBands(tif, page)) return false;
     SetOrientation(uint8_t(page.orientation));
@@ -552,7 +577,7 @@ bool CRasterTIF::StoreRow(const Page& page, const uint8_t* src, uint32_t y, uint
     const uint64_t count = std::min<uint64_t>(uint64_t(spp) * w, available);
     const uint32_t maxValue = page.bps < 8 ? (1u << page.bps) - 1 : 255;
     for (uint64_t i = 0; i < count; ++i) {
-        const uint32_t v = SampleAt(src, i, page.bps);
+        const uint32_t v = page.floating ? FloatSampleAt(src, i) : SampleAt(src, i, page.bps);
         samples[i] = uint8_t(page.scaleToRamp ? v * 255 / maxValue : v);
     }
     std::memset(samples + count, 0, size_t(uint64_t(spp) * w - count));
@@ -575,9 +600,11 @@ bool CRasterTIF::StoreRow(const Page& page, const uint8_t* src, uint32_t y, uint
         uint8_t* dst = RowPointer(y);
         for (uint32_t x = 0; x < w; ++x) {
             const uint8_t* s = samples + size_t(x) * spp;
-            const RGBQUAD c = LabToColour(s[0], s[1], s[2]);
+            const RGBQUAD c = page.photometric == PHOTOMETRIC_RGB         ? RGBQUAD{s[2], s[1], s[0], 0}
+                              : page.photometric == PHOTOMETRIC_SEPARATED ? CmykToColour(s)
+                                                                          : LabToColour(s[0], s[1], s[2]);
             dst[3 * x] = c.rgbBlue, dst[3 * x + 1] = c.rgbGreen, dst[3 * x + 2] = c.rgbRed;
-            if (spp == 4) WriteAlpha(x, y, s[3]);
+            if (HasAlpha()) WriteAlpha(x, y, s[spp - 1]);
         }
     }
     return true;
@@ -610,6 +637,8 @@ uint32_t Luminance(RGBQUAD c) {
 uint16_t CRasterTIF::ChoosePhotometric() {
     const uint32_t bpp = GetBitsPerPixel();
     if (bpp == 24) return PHOTOMETRIC_RGB;
+    // Two colours other than black and white keep their colours in a map.
+    if (bpp == 1 && !IsBlackAndWhite(*this)) return PHOTOMETRIC_PALETTE;
     if (bpp == 1) {
         RGBQUAD* pal = Palette();
         if (Luminance(pal[0]) < Luminance(pal[1])) {
@@ -637,17 +666,18 @@ uint16_t CRasterTIF::ChooseCompression(uint32_t depth, uint16_t photometric,
                                        uint32_t samples) const {
     const uint32_t option = GetFormatOption(kTypeTiff);
     bool usable = option != 0 && option <= 0xFFFF && TIFFIsCODECConfigured(uint16_t(option));
+    const bool bilevel = depth == 1 && photometric != PHOTOMETRIC_PALETTE;
     if (option == COMPRESSION_CCITTRLE || option == COMPRESSION_CCITTFAX3 ||
         option == COMPRESSION_CCITTFAX4 || option == COMPRESSION_CCITTRLEW)
-        usable = usable && depth == 1;
+        usable = usable && bilevel;
     if (option == COMPRESSION_OJPEG) usable = false;
     // JPEG would blur an alpha channel's edges.
     if (option == COMPRESSION_JPEG)
         usable = usable && (depth == 24 ||
                             (depth == 8 && photometric == PHOTOMETRIC_MINISBLACK && samples == 1));
     if (usable) return uint16_t(option);
-    if (depth == 1) return COMPRESSION_CCITTFAX4;
-    if (depth == 4 || depth == 8) return COMPRESSION_LZW;
+    if (bilevel) return COMPRESSION_CCITTFAX4;
+    if (depth == 1 || depth == 4 || depth == 8) return COMPRESSION_LZW;
     if (depth == 24) return COMPRESSION_JPEG;
     if (depth == 32) return COMPRESSION_LZW;
     return COMPRESSION_NONE;

@@ -44,7 +44,8 @@ struct SpareBlock {
 };
 thread_local SpareBlock spare;
 
-uint8_t* AllocateBlock(size_t bytes, size_t* capacity) {
+// The first `zeroed` bytes of a reused block are cleared; a fresh one is all zero.
+uint8_t* AllocateBlock(size_t bytes, size_t zeroed, size_t* capacity) {
     *capacity = bytes;
     if (bytes >= kSpareMinBytes && spare.block && spare.bytes >= bytes &&
         spare.bytes - bytes <= bytes / 4) {
@@ -52,7 +53,7 @@ uint8_t* AllocateBlock(size_t bytes, size_t* capacity) {
         *capacity = spare.bytes;
         spare.block = nullptr;
         spare.bytes = 0;
-        std::memset(block, 0, bytes);
+        std::memset(block, 0, zeroed);
         return block;
     }
     uint8_t* block = static_cast<uint8_t*>(std::calloc(1, bytes));
@@ -119,7 +120,8 @@ bool CRaster::FitsMemoryLimit(uint64_t width, uint64_t height, uint32_t bpp) {
     return bits / 256 <= RASTER_MAX_MEMORY;
 }
 
-uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageType type) {
+uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageType type,
+                         PixelFill fill) {
     if (!Discard()) return nullptr;
     if (width == 0 || height == 0) {
         SetLastError("CRaster::Create : width and height must be greater than zero");
@@ -138,7 +140,9 @@ uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageTyp
     // The header stores the width signed and the image size in 32 bits.
     uint8_t* block = nullptr;
     if (width <= uint32_t(INT32_MAX) && height <= uint32_t(INT32_MAX) && imageSize <= UINT32_MAX)
-        block = AllocateBlock(size_t(total), &blockBytes_);
+        block = AllocateBlock(size_t(total),
+                              size_t(fill == PixelFill::kZero ? total : total - imageSize),
+                              &blockBytes_);
     if (!block) {
         SetLastError("CRaster::Create can't allocate memory");
         return nullptr;

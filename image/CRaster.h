@@ -35,6 +35,8 @@ struct RasterSettings {
     RGBQUAD transparentColor{};
     uint8_t jpegQuality = 0;
     uint8_t jpegScale = 0;
+    uint32_t sampleWidth = 0, sampleHeight = 0;
+    bool sampleSmooth = false;
     int32_t frame = 0;
     int32_t numFrames = 0;
     uint32_t frameDelay = 0;
@@ -74,7 +76,11 @@ public:
     // False when Create would refuse the size as RASTER_MAX_MEMORY exceeded;
     // decoders ask before their libraries allocate anything.
     static bool FitsMemoryLimit(uint64_t width, uint64_t height, uint32_t bpp);
-    uint8_t* Create(uint32_t width, uint32_t height, uint32_t bpp, ImageType type = 0);
+    // Pixels start black, unless the caller promises to write every row
+    // itself (PixelFill::kCallerWrites): a reused block is then not cleared.
+    enum class PixelFill { kZero, kCallerWrites };
+    uint8_t* Create(uint32_t width, uint32_t height, uint32_t bpp, ImageType type = 0,
+                    PixelFill fill = PixelFill::kZero);
     bool Discard();
     bool TakeOver(CRaster& source);
     bool Duplicate(const CRaster& source, bool copyPixels = true, bool copySelection = true,
@@ -114,6 +120,14 @@ public:
     bool GetLossless() const { return info_.lossless; }
     void SetJpegScale(uint8_t scale) { info_.jpegScale = scale; }
     uint8_t GetJpegScale() const { return info_.jpegScale; }
+    // Asks a JPEG decode for the nearest-neighbour (or smooth) resize to this
+    // size, taken from the rows as they are decoded; 0 x 0 for the whole picture.
+    void SetJpegSample(uint32_t width, uint32_t height, bool smooth = false) {
+        info_.sampleWidth = width, info_.sampleHeight = height, info_.sampleSmooth = smooth;
+    }
+    bool GetJpegSampleSmooth() const { return info_.sampleSmooth; }
+    uint32_t GetJpegSampleWidth() const { return info_.sampleWidth; }
+    uint32_t GetJpegSampleHeight() const { return info_.sampleHeight; }
     int32_t GetEscape() const { return info_.escape; }
     void SetEscape(int32_t e) { info_.escape = e; }
     void SetProgress(int32_t p) { info_.progress = p; }

@@ -84,6 +84,12 @@ void FillRows(const CRaster& src, CRaster& dst) {
             table[i] = keyed && c == key ? 0 : c;
         }
     }
+    // 1:1 is the identity: a picture resized as it was decoded is only copied.
+    if (bpp == 24 && !keyed && w == srcW && h == srcH) {
+        for (uint32_t y = 0; y < h; ++y)
+            std::memcpy(dst.RowPointer(y), src.RowPointer(y), size_t(3) * w);
+        return;
+    }
     std::vector<uint32_t> column(w);
     for (uint32_t x = 0; x < w; ++x) {
         const uint32_t sx = uint32_t(StretchSource(x, w, srcW));

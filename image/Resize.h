@@ -29,3 +29,24 @@ bool ResizeSmooth(CRaster& image, uint32_t width, uint32_t height);
 // The same into result, leaving the source as it is; the source must have
 // pixels.
 bool ResizeSmoothInto(const CRaster& image, CRaster& result, uint32_t width, uint32_t height);
+
+// The smooth resample of an opaque 24-bit picture fed a row at a time, top
+// row first, into a 24-bit result already made at the target size: a
+// decoder need not hold the whole picture. Only where CanStream says so.
+class SmoothRowSink {
+public:
+    static bool CanStream(uint32_t srcWidth, uint32_t srcHeight, uint32_t width, uint32_t height);
+    SmoothRowSink(uint32_t srcWidth, uint32_t srcHeight, CRaster& result);
+    ~SmoothRowSink();
+    SmoothRowSink(const SmoothRowSink&) = delete;
+    SmoothRowSink& operator=(const SmoothRowSink&) = delete;
+    // Where the next source row's 3 x srcWidth bytes go; Commit takes them.
+    uint8_t* NextRow();
+    void Commit();
+    // Rows never committed (a cut file) count as black.
+    void Finish();
+
+private:
+    struct State;
+    State* state_;
+};

@@ -11,7 +11,9 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
+#include <memory>
 #include <numbers>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -23,12 +25,25 @@ constexpr double kLobes = 3.0;
 constexpr uint32_t kMaxFilterShrink = 16;
 constexpr uint32_t kBlockResidual = 8;
 
-double Lanczos(double x) {
-    x = std::fabs(x);
-    if (x < 1e-12) return 1.0;
-    if (x >= kLobes) return 0.0;
-    const double px = std::numbers::pi * x;
-    return kLobes * std::sin(px) * std::sin(px / kLobes) / (px * px);
+// Lanczos at u0, u0 + step, ...: both sines advance by a rotation, so a run
+// costs four sines however many taps it has.
+void LanczosRun(double u0, double step, uint32_t n, double* out) {
+    const double a = std::numbers::pi * u0, b = a / kLobes;
+    const double da = std::numbers::pi * step, db = da / kLobes;
+    double sa = std::sin(a), ca = std::cos(a), sb = std::sin(b), cb = std::cos(b);
+    const double sda = std::sin(da), cda = std::cos(da), sdb = std::sin(db), cdb = std::cos(db);
+    for (uint32_t t = 0; t < n; ++t) {
+        const double u = u0 + t * step;
+        if (std::fabs(u) < 1e-12)
+            out[t] = 1.0;
+        else if (std::fabs(u) >= kLobes)
+            out[t] = 0.0;
+        else
+            out[t] = kLobes * sa * sb / (std::numbers::pi * std::numbers::pi * u * u);
+        const double na = sa * cda + ca * sda, nb = sb * cdb + cb * sdb;
+        ca = ca * cda - sa * sda, cb = cb * cdb - sb * sdb;
+        sa = na, sb = nb;
+    }
 }
 
 // Output i of one axis takes sources first[i] .. first[i] + taps - 1 with
@@ -53,9 +68,10 @@ AxisFilter MakeFilter(uint32_t from, uint32_t to) {
         const double centre = (i + 0.5) * scale;
         const int64_t lo = int64_t(std::ceil(centre - 0.5 - support));
         const uint32_t first = uint32_t(std::clamp<int64_t>(lo, 0, from - f.taps));
+        LanczosRun((first + 0.5 - centre) / stretch, 1 / stretch, f.taps, w.data());
         double sum = 0;
         for (uint32_t t = 0; t < f.taps; ++t)
-            sum += w[t] = Lanczos((first + t + 0.5 - centre) / stretch);
+            sum += w[t];
         f.first[i] = first;
         for (uint32_t t = 0; t < f.taps; ++t)
             f.weights[size_t(i) * f.taps + t] = float(w[t] / sum);
@@ -233,33 +249,50 @@ TESSALINE_CLONES void FilterDown(float* out, const float* const* rows, const flo
 
 #if defined(__x86_64__) && !defined(__clang__)
 // The same straight from the rows of an opaque 24-bit image: a quarter of
-// the bytes to read, this pass being bound by reading. The compiler widens
-// bytes one by one, so the widening is spelled out.
-[[gnu::target("avx2,fma"), gnu::always_inline]] inline __m256 Widen(const uint8_t* p) {
-    return _mm256_cvtepi32_ps(
-        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+// the bytes to read. Bytes times 14-bit weights, two taps per multiply-add:
+// twice the sums of a float step per instruction.
+constexpr int kWeightBits = 14;
+
+[[gnu::target("avx2")]] inline __m256i Widen16(const uint8_t* p) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-[[gnu::target("avx2,fma")]] void FilterDownBytes(float* out, const uint8_t* const* rows,
-                                                 const float* w, uint32_t count, size_t n) {
+// Sixteen sums: taps t and t + 1 of one weight pair, b the second row or null.
+[[gnu::target("avx2")]] inline void AddPair(__m256i& lo, __m256i& hi, const uint8_t* a,
+                                            const uint8_t* b, __m256i pair) {
+    const __m256i x = Widen16(a), y = b ? Widen16(b) : _mm256_setzero_si256();
+    lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(x, y), pair));
+    hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(x, y), pair));
+}
+
+// The unpacking works within 128-bit lanes: lo holds sums 0-3 and 8-11.
+[[gnu::target("avx2")]] inline void StoreSixteen(float* out, __m256i lo, __m256i hi) {
+    const __m256 scale = _mm256_set1_ps(1.0f / (1 << kWeightBits));
+    _mm256_storeu_ps(out, _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_permute2x128_si256(lo, hi, 0x20)), scale));
+    _mm256_storeu_ps(out + 8,
+                     _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_permute2x128_si256(lo, hi, 0x31)), scale));
+}
+
+// pairs: (count + 1) / 2 words, each two 16-bit weights, low half first.
+[[gnu::target("avx2")]] void FilterDownBytes(float* out, const uint8_t* const* rows,
+                                            const uint32_t* pairs, uint32_t count, size_t n) {
     size_t i = 0;
     for (; i + 32 <= n; i += 32) {
-        __m256 s0 = _mm256_setzero_ps(), s1 = s0, s2 = s0, s3 = s0;
-        for (uint32_t t = 0; t < count; ++t) {
-            const uint8_t* r = rows[t] + i;
-            const __m256 wt = _mm256_set1_ps(w[t]);
-            s0 = _mm256_fmadd_ps(wt, Widen(r), s0), s1 = _mm256_fmadd_ps(wt, Widen(r + 8), s1);
-            s2 = _mm256_fmadd_ps(wt, Widen(r + 16), s2);
-            s3 = _mm256_fmadd_ps(wt, Widen(r + 24), s3);
+        __m256i lo0 = _mm256_setzero_si256(), hi0 = lo0, lo1 = lo0, hi1 = lo0;
+        for (uint32_t t = 0; t < count; t += 2) {
+            const __m256i pair = _mm256_set1_epi32(int32_t(pairs[t / 2]));
+            const uint8_t* b = t + 1 < count ? rows[t + 1] + i : nullptr;
+            AddPair(lo0, hi0, rows[t] + i, b, pair);
+            AddPair(lo1, hi1, rows[t] + i + 16, b ? b + 16 : nullptr, pair);
         }
-        _mm256_storeu_ps(out + i, s0), _mm256_storeu_ps(out + i + 8, s1);
-        _mm256_storeu_ps(out + i + 16, s2), _mm256_storeu_ps(out + i + 24, s3);
+        StoreSixteen(out + i, lo0, hi0);
+        StoreSixteen(out + i + 16, lo1, hi1);
     }
     for (; i < n; ++i) {
-        float sum = 0;
+        int32_t sum = 0;
         for (uint32_t t = 0; t < count; ++t)
-            sum += w[t] * float(rows[t][i]);
-        out[i] = sum;
+            sum += int32_t(int16_t(pairs[t / 2] >> (16 * (t % 2)))) * rows[t][i];
+        out[i] = float(sum) * (1.0f / (1 << kWeightBits));
     }
 }
 
@@ -268,7 +301,8 @@ bool HasAvx2() {
     return avx2;
 }
 #else
-void FilterDownBytes(float*, const uint8_t* const*, const float*, uint32_t, size_t) {}
+constexpr int kWeightBits = 14;
+void FilterDownBytes(float*, const uint8_t* const*, const uint32_t*, uint32_t, size_t) {}
 bool HasAvx2() {
     return false;
 }
@@ -359,6 +393,30 @@ TESSALINE_CLONES void FilterAlongRow(const float* pixels, const AxisFilter& f,
 
 #pragma GCC diagnostic pop
 
+// The weights of each output as 16-bit fixed point, two to a word, each
+// output's summing to exactly one so a flat colour stays exact. Empty when a
+// weight does not fit.
+std::vector<uint32_t> FixedPairs(const AxisFilter& f) {
+    const uint32_t words = (f.taps + 1) / 2;
+    std::vector<uint32_t> pairs(f.first.size() * words, 0);
+    std::vector<int32_t> fixed(f.taps);
+    for (size_t i = 0; i < f.first.size(); ++i) {
+        const float* w = f.weights.data() + i * f.taps;
+        int32_t sum = 0;
+        uint32_t largest = 0;
+        for (uint32_t t = 0; t < f.taps; ++t) {
+            sum += fixed[t] = int32_t(std::lround(w[t] * (1 << kWeightBits)));
+            if (std::fabs(w[t]) > std::fabs(w[largest])) largest = t;
+        }
+        fixed[largest] += (1 << kWeightBits) - sum;
+        for (uint32_t t = 0; t < f.taps; ++t) {
+            if (fixed[t] < INT16_MIN || fixed[t] > INT16_MAX) return {};
+            pairs[i * words + t / 2] |= uint32_t(uint16_t(int16_t(fixed[t]))) << (16 * (t % 2));
+        }
+    }
+    return pairs;
+}
+
 void Resample(const CRaster& image, CRaster& result, uint32_t width, uint32_t height) {
     const uint32_t c = result.HasAlpha() ? 4 : 3;
     const uint32_t kx = BlockFactor(image.GetWidth(), width);
@@ -366,8 +424,9 @@ void Resample(const CRaster& image, CRaster& result, uint32_t width, uint32_t he
     const uint32_t srcW = image.GetWidth() / kx, srcH = image.GetHeight() / ky;
     const AxisFilter down = MakeFilter(srcH, height), across = MakeFilter(srcW, width);
     // Opaque 24-bit pixels at full size are read where they are.
-    const bool direct =
-        c == 3 && kx == 1 && ky == 1 && image.GetBitsPerPixel() == 24 && HasAvx2();
+    bool direct = c == 3 && kx == 1 && ky == 1 && image.GetBitsPerPixel() == 24 && HasAvx2();
+    const std::vector<uint32_t> pairs = direct ? FixedPairs(down) : std::vector<uint32_t>();
+    direct = !pairs.empty();
     SourceRows source(image, c, kx, ky, direct ? 1 : down.taps + 1);
     uint32_t lanes = 0;
     const std::vector<float> spread = SpreadWeights(across, lanes);
@@ -384,7 +443,8 @@ void Resample(const CRaster& image, CRaster& result, uint32_t width, uint32_t he
                 rows[t] = source.Row(down.first[y] + t);
         }
         if (direct)
-            FilterDownBytes(acc.data(), bytes.data(), w, down.taps, source.RowSize());
+            FilterDownBytes(acc.data(), bytes.data(), pairs.data() + size_t(y) * ((down.taps + 1) / 2),
+                            down.taps, source.RowSize());
         else
             FilterDown(acc.data(), rows.data(), w, down.taps, source.RowSize());
         const float* four = acc.data();
@@ -398,6 +458,76 @@ void Resample(const CRaster& image, CRaster& result, uint32_t width, uint32_t he
 }
 
 } // namespace
+
+struct SmoothRowSink::State {
+    CRaster& result;
+    uint32_t srcW, srcH;
+    AxisFilter down, across;
+    std::vector<uint32_t> pairs;
+    std::vector<float> spread;
+    uint32_t lanes = 0;
+    // The filter's window of source rows, row r in slot r % taps.
+    std::vector<uint8_t> ring;
+    size_t rowBytes;
+    uint32_t pushed = 0, next = 0; // source rows taken; the next output row from the top
+    std::vector<float> acc, pixels;
+    std::vector<const uint8_t*> rows;
+
+    State(uint32_t w, uint32_t h, CRaster& out)
+        : result(out), srcW(w), srcH(h), down(MakeFilter(h, out.GetHeight())),
+          across(MakeFilter(w, out.GetWidth())), pairs(FixedPairs(down)),
+          rowBytes(size_t(w) * 3 + 1) {
+        // Lanczos-3 weights stay within about +-1.3: they always fit.
+        if (pairs.empty()) throw std::logic_error("smooth weights beyond 16 bits");
+        spread = SpreadWeights(across, lanes);
+        ring.resize(rowBytes * down.taps);
+        const size_t spare = (kTapStep - 1) * 4;
+        acc.resize(size_t(w) * 3 + spare);
+        pixels.resize(size_t(w) * 4 + spare);
+        rows.resize(down.taps);
+    }
+
+    uint8_t* Slot(uint32_t r) { return ring.data() + (r % down.taps) * rowBytes; }
+
+    // Every output row whose window the rows taken so far complete.
+    void Emit() {
+        const uint32_t h = result.GetHeight(), words = (down.taps + 1) / 2;
+        for (; next < h && down.first[next] + down.taps <= pushed; ++next) {
+            for (uint32_t t = 0; t < down.taps; ++t)
+                rows[t] = Slot(down.first[next] + t);
+            FilterDownBytes(acc.data(), rows.data(), pairs.data() + size_t(next) * words, down.taps,
+                            size_t(srcW) * 3);
+            SpreadToFour(acc.data(), pixels.data(), srcW);
+            FilterAlongRow(pixels.data(), across, spread.data(), lanes,
+                           result.RowPointer(h - 1 - next), nullptr);
+        }
+    }
+};
+
+bool SmoothRowSink::CanStream(uint32_t srcWidth, uint32_t srcHeight, uint32_t width,
+                              uint32_t height) {
+    return HasAvx2() && width > 0 && height > 0 && BlockFactor(srcWidth, width) == 1 &&
+           BlockFactor(srcHeight, height) == 1;
+}
+
+SmoothRowSink::SmoothRowSink(uint32_t srcWidth, uint32_t srcHeight, CRaster& result)
+    : state_(new State(srcWidth, srcHeight, result)) {}
+
+SmoothRowSink::~SmoothRowSink() { delete state_; }
+
+uint8_t* SmoothRowSink::NextRow() { return state_->Slot(state_->pushed); }
+
+void SmoothRowSink::Commit() {
+    ++state_->pushed;
+    state_->Emit();
+}
+
+void SmoothRowSink::Finish() {
+    while (state_->pushed < state_->srcH) {
+        std::memset(NextRow(), 0, state_->rowBytes);
+        Commit();
+    }
+}
 
 bool ResizeSmoothInto(const CRaster& image, CRaster& result, uint32_t width, uint32_t height) {
     if (!image.HasPixels() || image.GetWidth() == 0 || image.GetHeight() == 0) {

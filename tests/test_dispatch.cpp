@@ -21,7 +21,7 @@ TEST(ImageTypeFromExtension, NamesAndCase) {
         {"bmp", kTypeUnknown},     {"file.jpe", kTypeUnknown}, {".ras", kTypeRas},
         {"a.bmp", kTypeBmp},       {"a.gif", kTypeGif},       {"a.png", kTypePng},
         {"a.ico", kTypeIco},       {"a.tga", kTypeTga},       {"a.pcx", kTypePcx},
-        {"a.wmf", kTypeMetafile},  {"a.EMF", kTypeMetafile},  {"a.j2k", kTypeJp2},
+        {"a.wmf", kTypeMetafile},  {"a.EMF", kTypeMetafile},  {"a.j2k", kTypeJpc},
         {"a.jp2", kTypeJp2},       {"a.j2c", kTypeJpc},       {"a.jpc", kTypeJpc},
         {"a.pgx", kTypePgx},       {"a.pnm", kTypePnm},       {"a.pgm", kTypePnm},
         {"a.ppm", kTypePnm},       {"a.PBM", kTypePnm},       {"a.pam", kTypePnm},

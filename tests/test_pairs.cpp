@@ -4,12 +4,15 @@
 // ImageMagick reads every output back at the expected size, and an output
 // as it is looks like its input (mean colour over white).
 #include "CRaster.h"
+#include "FormatTable.h"
 #include "ImageType.h"
 #include "Orientation.h"
+#include "RowTransforms.h"
 #include "TransparencyForms.h"
 #include "support/Corpus.h"
 #include "support/Files.h"
 #include "support/Magick.h"
+#include "support/Pixels.h"
 #include "support/Process.h"
 
 #include <gtest/gtest.h>
@@ -214,3 +217,104 @@ INSTANTIATE_TEST_SUITE_P(Formats, EveryPair,
                          [](const testing::TestParamInfo<const char*>& p) {
                              return std::string(p.param);
                          });
+
+namespace {
+
+// Two colours other than black and white in 1-bit pixels.
+CRaster BlueAndOrangeBits() {
+    CRaster image(24, 16, 1);
+    image.WritePaletteEntry(0, 0, 0, 255);
+    image.WritePaletteEntry(1, 255, 160, 0);
+    for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t x = 0; x < 24; ++x)
+            image.WriteIndex(x, y, uint8_t(x >= 12 || (x + y) % 5 == 0));
+    return image;
+}
+
+// Detail in every pixel, as a small crop of a photo has: nothing to spare
+// for a starved encoder.
+CRaster Tiny24() {
+    CRaster image(15, 15, 24);
+    uint32_t seed = 12345;
+    auto next = [&seed] { return uint8_t((seed = seed * 1103515245u + 12345u) >> 24); };
+    for (uint32_t y = 0; y < 15; ++y)
+        for (uint32_t x = 0; x < 15; ++x) {
+            const uint8_t b = next(), g = next(), r = next();
+            image.WriteColor(x, y, RGBQUAD{b, g, r, 0});
+        }
+    return image;
+}
+
+// What another program reads of a file: opj_decompress for the JPEG-2000
+// family (through a PNG it writes), ImageMagick for the rest.
+std::optional<Rgba> OthersRead(const fs::path& file, ImageType type) {
+    if (type != kTypeJp2 && type != kTypeJpc) return MagickDecode(file, "-auto-orient");
+    const fs::path png = file.string() + ".png";
+    if (Run({"/usr/bin/opj_decompress", "-i", file, "-o", png}, Stderr::Dropped).status != 0)
+        return {};
+    return MagickDecode(png);
+}
+
+} // namespace
+
+// Every writable type, as the run saves it, writes a 1-bit palette of two
+// colours, a 15 x 15 picture and a photo that other programs read back at
+// their size and colours; the encoders alone (as --convert uses them) keep
+// the 1-bit colours too. Grey and bilevel types are held to what they were
+// handed. .j2k and .jpc are bare code streams, .jp2 a boxed file.
+TEST(EveryWritableType, WritesWhatOtherProgramsReadBack) {
+    if (!HaveImageMagick() || ::access("/usr/bin/opj_decompress", X_OK) != 0)
+        GTEST_SKIP() << "needs ImageMagick and opj_decompress";
+    std::vector<std::pair<std::string, CRaster>> pictures;
+    pictures.emplace_back("1-bit palette", BlueAndOrangeBits());
+    pictures.emplace_back("15 x 15", Tiny24());
+    if (HaveCorpus()) pictures.emplace_back("photo", CRaster(CorpusDir() + "/jpeg/hopper.jpg", kTypeJpeg));
+    OperationSettings settings = MakeUnsetSettings();
+    ApplySettingsDefaults(settings);
+    TempDir dir;
+    std::vector<std::string> names = {"j2k"};
+    for (const ImageFormat& f : ImageFormats())
+        if (f.writable) names.push_back(f.defaultExtension);
+    for (const std::string& ext : names) {
+        const ImageType type = ImageTypeFromExtension("x." + ext);
+        const ImageFormat& f = *FindImageFormat(type);
+        for (const auto& [name, picture] : pictures) {
+            for (const bool prepared : {true, false}) {
+                if (!prepared && picture.GetBitsPerPixel() != 1) continue;
+                SCOPED_TRACE(ext + ", " + name + (prepared ? "" : ", encoder alone"));
+                CRaster image(picture);
+                if (prepared) PrepareForSave(image, type, settings);
+                const fs::path file = dir / (name + (prepared ? "." : "-raw.") + ext);
+                if (!image.SaveFile(file, type)) {
+                    // Encoders alone may refuse what the run would convert first.
+                    EXPECT_FALSE(prepared) << image.LastErrorText();
+                    continue;
+                }
+                const Bytes head = ReadBytes(file);
+                ASSERT_GE(head.size(), 4u);
+                if (ext == "j2k" || ext == "jpc") {
+                    EXPECT_EQ(Bytes(head.begin(), head.begin() + 4), (Bytes{0xFF, 0x4F, 0xFF, 0x51}));
+                } else if (ext == "jp2") {
+                    EXPECT_EQ(head[4], 'j');
+                }
+                const std::optional<Rgba> back = OthersRead(file, type);
+                ASSERT_TRUE(back);
+                const bool greyOrBits = f.saveNeeds & (kSaveOneBit | kSaveNoColour);
+                const Rgba want = ReadBack(greyOrBits ? image : picture);
+                ASSERT_EQ(back->width, want.width);
+                ASSERT_EQ(back->height, want.height);
+                if (greyOrBits && !prepared) continue; // colours it cannot hold, unconverted
+                // Lossy and dithered types keep the colours on average (single
+                // pixels of another colour are lost to chroma subsampling);
+                // JPEG-2000 at the default rate looks exact; the others are.
+                if (f.saveNeeds & (kSaveQuality | kSaveReduceTo8)) {
+                    const auto got = MeanOverWhite(*back, false), wanted = MeanOverWhite(want, false);
+                    for (int c = 0; c < 3; ++c) EXPECT_NEAR(got[c], wanted[c], 8.0) << "channel " << c;
+                } else {
+                    const bool family = type == kTypeJp2 || type == kTypeJpc;
+                    EXPECT_GE(RgbPsnr(*back, want), family ? 40.0 : 99.0);
+                }
+            }
+        }
+    }
+}

@@ -2,7 +2,9 @@
 // decode would make them.
 #include "ImageType.h"
 #include "RowLoad.h"
+#include "DepthChange.h"
 #include "RowTransforms.h"
+#include "support/Corpus.h"
 #include "support/Files.h"
 #include "support/Photos.h"
 
@@ -10,6 +12,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -112,6 +115,80 @@ TEST(RowLoad, ReducedDecodesComeOutAsFullOnes) {
         EXPECT_GT(Psnr(reduced, full), c.reduced ? 35.0 : 99.0);
     }
     fs::remove_all(dir);
+}
+
+// A nearest resize first after the load is taken from the rows as they are
+// decoded: the same image, to the byte, as a full decode resized.
+TEST(RowLoad, SampledDecodesAreFullDecodesResized) {
+    const fs::path dir = fs::temp_directory_path() / ("tessaline-sample-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string colour = MakeJpeg(dir, 1);
+    ASSERT_FALSE(colour.empty());
+    CRaster grey(colour, kTypeJpeg);
+    ASSERT_TRUE(ConvertToGrey(grey));
+    const std::string greyPath = (dir / "grey.jpg").string();
+    ASSERT_TRUE(grey.SaveFile(greyPath, kTypeJpeg));
+    const std::string cut = (dir / "cut.jpg").string();
+    fs::copy_file(colour, cut);
+    fs::resize_file(cut, fs::file_size(colour) / 3);
+    struct Case {
+        const std::string& path;
+        int32_t mode, w, h;
+        bool sampled;
+    };
+    const Case cases[] = {
+        {colour, kResizeKeepWidth, 333, 1, true},
+        {colour, kResizeFixed, 2000, 1500, true}, // enlarged
+        {colour, kResizeFixed, 1601, 7, true},
+        {colour, kResizePercent, 1, 1, true},
+        {colour, kResizeKeepWidth, 1600, 1, true}, // its own size
+        {cut, kResizeKeepWidth, 500, 1, true},     // rows past the cut stay black
+        {greyPath, kResizeKeepWidth, 333, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path + " mode " + std::to_string(c.mode) + " " + std::to_string(c.w));
+        OperationSettings s = MakeUnsetSettings();
+        ApplySettingsDefaults(s);
+        s.resizeEnabled = 1, s.resizeMode = c.mode, s.targetWidth = c.w, s.targetHeight = c.h;
+        RunOptions o;
+        o.percent = 3;
+        CRaster sampled;
+        const LoadedScale loaded = LoadRowImage(sampled, c.path, kTypeJpeg, s, o);
+        EXPECT_EQ(loaded.sampled, c.sampled);
+        ApplyRowTransforms(sampled, s, o, loaded);
+        CRaster full(c.path, kTypeJpeg);
+        ApplyRowTransforms(full, s, o);
+        ASSERT_EQ(sampled.GetWidth(), full.GetWidth());
+        ASSERT_EQ(sampled.GetHeight(), full.GetHeight());
+        ASSERT_EQ(sampled.GetBitsPerPixel(), full.GetBitsPerPixel());
+        EXPECT_EQ(std::memcmp(sampled.Pixels(), full.Pixels(), full.PixelBytes()), 0);
+        EXPECT_EQ(sampled.GetResolutionX(), full.GetResolutionX());
+        EXPECT_EQ(sampled.GetImageType(), full.GetImageType());
+        EXPECT_EQ(sampled.GetOrientation(), full.GetOrientation());
+    }
+    fs::remove_all(dir);
+}
+
+// The same for every JPEG other programs wrote (progressive, every chroma
+// layout, restart markers, damaged copies).
+TEST(RowLoad, SampledCorpusJpegsAreFullDecodesResized) {
+    const auto rows = testkit::CorpusRows({kTypeJpeg}, testkit::Malformed::Include);
+    if (rows.empty()) GTEST_SKIP() << "no corpus";
+    OperationSettings s = MakeUnsetSettings();
+    ApplySettingsDefaults(s);
+    s.resizeEnabled = 1, s.resizeMode = kResizeFixed, s.targetWidth = 97, s.targetHeight = 61;
+    const RunOptions o;
+    for (const testkit::ManifestRow& row : rows) {
+        SCOPED_TRACE(row.path);
+        CRaster sampled, full(row.Full(), kTypeJpeg);
+        const LoadedScale loaded = LoadRowImage(sampled, row.Full(), kTypeJpeg, s, o);
+        ASSERT_EQ(sampled.HasPixels(), full.HasPixels());
+        if (!full.HasPixels()) continue;
+        ApplyRowTransforms(sampled, s, o, loaded);
+        ApplyRowTransforms(full, s, o);
+        ASSERT_EQ(sampled.PixelBytes(), full.PixelBytes());
+        EXPECT_EQ(std::memcmp(sampled.Pixels(), full.Pixels(), full.PixelBytes()), 0);
+    }
 }
 
 } // namespace

@@ -300,11 +300,17 @@ TEST(Tga, EncodeAndDecodeBack) {
             EXPECT_EQ(ReadBack(back), ReadBack(image));
         }
     }
+    // TGA has no 1-bit pixels: they go as 8-bit indexes, colours kept.
     CRaster mono(8, 8, 1, kTypeTga);
-    bool ok = true;
-    EncodeBytes(mono, kTypeTga, &ok);
-    EXPECT_FALSE(ok);
-    EXPECT_STREQ(mono.LastErrorText(), "Bit depth must be 8 or 24");
+    mono.WritePaletteEntry(1, 0, 0, 255);
+    mono.WriteIndex(3, 3, 1);
+    bool ok = false;
+    const Bytes file = EncodeBytes(mono, kTypeTga, &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(file[16], 8);
+    CRaster back;
+    ASSERT_TRUE(DecodeBytes(back, file, kTypeTga));
+    EXPECT_EQ(ReadBack(back), ReadBack(mono));
 }
 
 TEST(Tga, CorpusFilesMatchImageMagick) {

@@ -22,6 +22,7 @@ struct TiffPage {
     uint16_t samples = 1, bps = 8, photometric = PHOTOMETRIC_MINISBLACK;
     uint16_t orientation = ORIENTATION_TOPLEFT, compression = COMPRESSION_NONE;
     uint16_t extra = 0; // ExtraSamples value when samples carry alpha
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
     uint32_t tile = 0;  // tile width and length, 0 for strips
     uint32_t rowsPerStrip = 0;
     std::vector<uint16_t> red, green, blue;
@@ -47,6 +48,7 @@ Bytes MakeTiff(const std::vector<TiffPage>& pages) {
         TIFFSetField(tif, TIFFTAG_ORIENTATION, p.orientation);
         TIFFSetField(tif, TIFFTAG_COMPRESSION, p.compression);
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, p.sampleFormat);
         if (p.extra) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &p.extra);
         if (!p.red.empty())
             TIFFSetField(tif, TIFFTAG_COLORMAP, p.red.data(), p.green.data(), p.blue.data());
@@ -248,6 +250,68 @@ TEST(TiffRead, RgbAndAlpha) {
             EXPECT_EQ(image.ReadAlpha(2, 0), 200);
         }
     }
+}
+
+// 32-bit floating-point samples run from 0 (black) to 1 (full intensity);
+// what lies outside is clipped.
+TEST(TiffRead, FloatingPointSamples) {
+    const float values[] = {0.0f, 0.5f, 1.0f, -0.5f, 2.0f};
+    const uint8_t shown[] = {0, 128, 255, 0, 255};
+    const uint8_t green[] = {255, 128, 0, 255, 0}; // 1 - v, clipped first
+    for (uint16_t samples : {1, 3}) {
+        SCOPED_TRACE(samples);
+        TiffPage p;
+        p.width = 5, p.samples = samples, p.bps = 32, p.sampleFormat = SAMPLEFORMAT_IEEEFP;
+        p.photometric = samples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
+        Bytes row;
+        for (float v : values)
+            for (uint16_t s = 0; s < samples; ++s) {
+                const float sample = s == 1 ? 1.0f - std::clamp(v, 0.0f, 1.0f) : v;
+                const auto* b = reinterpret_cast<const uint8_t*>(&sample);
+                row.insert(row.end(), b, b + 4);
+            }
+        p.rows.push_back(row);
+        CRaster image = Decoded(MakeTiff({p}));
+        ASSERT_TRUE(image.HasPixels()) << image.LastErrorText();
+        EXPECT_EQ(image.GetBitsPerPixel(), samples == 1 ? 8u : 24u);
+        for (uint32_t x = 0; x < 5; ++x) {
+            const RGBQUAD c = image.ReadColor(x, 0, false);
+            EXPECT_EQ(c.rgbRed, shown[x]) << "column " << x;
+            if (samples == 3) {
+                EXPECT_EQ(c.rgbGreen, green[x]) << "column " << x;
+            }
+        }
+    }
+}
+
+// ImageMagick's CMYK files, 8 and 16 bits a sample, with and without alpha:
+// read as it shows them, alpha only where a fifth sample is, and written
+// back with as many samples as that.
+TEST(TiffRead, CmykAsImageMagickShowsIt) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "ImageMagick absent";
+    TempDir dir;
+    CRaster source(40, 30, 24);
+    for (uint32_t y = 0; y < 30; ++y)
+        for (uint32_t x = 0; x < 40; ++x)
+            source.WriteColor(x, y, RGBQUAD{uint8_t(6 * x), uint8_t(8 * y), uint8_t(200 - 3 * x), 0});
+    source.AddAlpha();
+    for (uint32_t x = 0; x < 40; ++x)
+        source.WriteAlpha(x, 0, uint8_t(6 * x));
+    ASSERT_TRUE(source.SaveFile(dir / "in.png", kTypePng));
+    for (const char* depth : {"8", "16"})
+        for (const bool alpha : {false, true}) {
+            SCOPED_TRACE(std::string(depth) + (alpha ? " bits, alpha" : " bits"));
+            const std::string out = dir / (std::string("cmyk") + depth + (alpha ? "a" : "") + ".tif");
+            ASSERT_EQ(RunShell("/usr/bin/convert " + Quote(dir / "in.png") + (alpha ? "" : " -alpha off") +
+                               " -colorspace CMYK -depth " + depth + " " + Quote(out)).status, 0);
+            CRaster image(out, kTypeTiff);
+            ASSERT_TRUE(image.HasPixels()) << image.LastErrorText();
+            EXPECT_EQ(image.HasAlpha(), alpha);
+            const std::optional<Rgba> reference = MagickDecode(out, "-colorspace sRGB");
+            ASSERT_TRUE(reference);
+            EXPECT_GT(RgbPsnr(ReadBack(image), *reference), 40.0);
+            EXPECT_EQ(TagsOf(EncodeBytes(image, kTypeTiff)).samples, alpha ? 4 : 3);
+        }
 }
 
 // Every orientation, on the palette path (grey) and the RGB path, shown
