@@ -123,8 +123,11 @@ bool ReadPam(ImageStream* stream, CRaster* out, ImageType type, std::string* err
     }
     const size_t bytes = h.maxValue > 255 ? 2 : 1;
     const uint64_t rowBytes = uint64_t(h.width) * h.depth * bytes;
-    if (ImplausibleSize(rowBytes * h.height, StreamBytesLeft(stream), 1) ||
-        !CreatePicture(out, h, type)) {
+    if (CannotFill(uint64_t(h.width) * h.height, rowBytes * h.height, in.BytesLeft())) {
+        *error = kDataCannotFillError;
+        return false;
+    }
+    if (!CreatePicture(out, h, type)) {
         *error = "error: cannot allocate memory";
         return false;
     }
