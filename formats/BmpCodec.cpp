@@ -2,6 +2,7 @@
 
 #include "ByteOrder.h"
 #include "ImageStream.h"
+#include "InputLimits.h"
 
 #include <algorithm>
 #include <bit>
@@ -55,6 +56,14 @@ bool InfoHeaderAccepted(const uint8_t raw[40], size_t got) {
     const uint64_t expected = uint64_t(uint32_t(h.biHeight)) * rowBytes;
     return h.biSizeImage == expected && h.biPlanes == 1 && h.biCompression == 0 &&
            h.biClrUsed == 0 && h.biSize - 40 <= uint32_t(INT32_MAX);
+}
+
+// The fewest bytes of pixel data that fill the picture: whole rows when
+// uncompressed, runs of 255 pixels in two bytes when run-length encoded.
+uint64_t PixelDataNeeded(const BITMAPINFOHEADER& h, uint32_t width, uint32_t height) {
+    const uint64_t pixels = uint64_t(width) * height;
+    if (h.biCompression == 1 || h.biCompression == 2) return pixels / 255 * 2;
+    return (uint64_t(h.biBitCount) * width + 31) / 32 * 4 * height;
 }
 
 } // namespace
@@ -134,6 +143,11 @@ bool BmpCodec::Decode(ImageStream* stream) {
     if (bih.biBitCount == 0) return DecodeEmbedded(stream, layout);
     const bool topDown = bih.biHeight < 0;
     if (topDown) bih.biHeight = int32_t(0u - uint32_t(bih.biHeight));
+    const uint32_t width = uint32_t(bih.biWidth), height = uint32_t(bih.biHeight);
+    if (FitsMemoryLimit(width, height, bih.biBitCount) &&
+        CannotFill(uint64_t(width) * height, PixelDataNeeded(bih, width, height),
+                   StreamBytesLeft(stream)))
+        return Fail(kDataCannotFill);
     if (!Create(uint32_t(bih.biWidth), uint32_t(bih.biHeight), bih.biBitCount, kTypeBmp)) {
         SetLastError("Can't allocate memory");
         return false;

@@ -104,12 +104,15 @@ bool MemoryImageStream::Close() {
     return true;
 }
 
-// Capacity grows in whole 4 KiB pages, always strictly past the length asked.
-// A length beyond the 32-bit positions, or a failed reallocation, fails the write.
+// Capacity grows in whole 4 KiB pages, always strictly past the length asked,
+// and at least by half of what it was: a stream written a row at a time is
+// copied a few times, not once a page. A length beyond the 32-bit positions,
+// or a failed reallocation, fails the write.
 bool MemoryImageStream::Grow(uint64_t length) {
     if (length <= capacity_) return true;
-    const uint64_t capacity = (length & ~uint64_t(4095)) + 4096;
-    if (capacity > uint64_t(INT32_MAX)) return false;
+    if (length >= uint64_t(INT32_MAX)) return false;
+    const uint64_t wanted = std::max(length, uint64_t(capacity_) + capacity_ / 2);
+    const uint64_t capacity = std::min((wanted & ~uint64_t(4095)) + 4096, uint64_t(INT32_MAX));
     uint8_t* grown;
     if (freeOnClose_) {
         grown = static_cast<uint8_t*>(std::realloc(buffer_, size_t(capacity)));

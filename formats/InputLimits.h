@@ -15,18 +15,28 @@ inline int64_t StreamBytesLeft(ImageStream* stream) {
     return size > pos ? int64_t(size) - pos : 0;
 }
 
-// Pictures below this are always allocated: a truncated small file still
-// decodes in part.
-constexpr uint64_t kSmallPictureBytes = 16u << 20;
+// Pictures up to this many pixels are always allocated: a truncated small
+// file still decodes in part, and costs little.
+constexpr uint64_t kSmallPicturePixels = uint64_t(1) << 22;
 
-// True when a large picture of outputBytes could not be a quarter filled by
-// bytesLeft bytes of input giving at most maxExpansion output bytes each. A
-// truncated file that still holds most of its data decodes in part.
-inline bool ImplausibleSize(uint64_t outputBytes, int64_t bytesLeft, uint64_t maxExpansion) {
-    if (outputBytes <= kSmallPictureBytes || bytesLeft < 0) return false;
-    const uint64_t producible = uint64_t(bytesLeft) * maxExpansion;
-    return outputBytes / 4 > producible;
+// True when a picture of more than kSmallPicturePixels needs at least
+// neededBytes of data (its size over the format's best compression ratio) and
+// bytesLeft is not a quarter of that. A truncated file that still holds most
+// of its data decodes in part.
+inline bool CannotFill(uint64_t pixels, uint64_t neededBytes, int64_t bytesLeft) {
+    if (pixels <= kSmallPicturePixels || bytesLeft < 0) return false;
+    return neededBytes / 4 > uint64_t(bytesLeft);
 }
+
+// The same for data that expands at most maxExpansion times into outputBytes.
+inline bool ImplausibleSize(uint64_t pixels, uint64_t outputBytes, int64_t bytesLeft,
+                            uint64_t maxExpansion) {
+    return CannotFill(pixels, outputBytes / maxExpansion, bytesLeft);
+}
+
+constexpr char kDataCannotFill[] = "picture larger than its data can fill";
+// The same with the "error: " the sample-based readers start their texts with.
+constexpr char kDataCannotFillError[] = "error: picture larger than its data can fill";
 
 // The rest of the stream in memory, for libraries that parse a whole file;
 // bounded by the stream's own size.

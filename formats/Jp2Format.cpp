@@ -113,7 +113,8 @@ bool CheckHeader(const opj_image_t& img, ImageStream* stream, std::string* error
     }
     // Wavelet data compresses blank areas to almost nothing; a picture of more
     // than this many samples per byte of input is refused as a bomb.
-    if (samples > kMaxSamples || ImplausibleSize(samples, StreamBytesLeft(stream), 2000)) {
+    const uint64_t pixels = uint64_t(img.x1 - img.x0) * (img.y1 - img.y0);
+    if (samples > kMaxSamples || ImplausibleSize(pixels, samples, StreamBytesLeft(stream), 2000)) {
         *error = "error: cannot allocate memory";
         return false;
     }

@@ -2,7 +2,9 @@
 
 #include "ByteOrder.h"
 #include "ImageStream.h"
+#include "PamFormat.h"
 #include "SampleImage.h"
+#include "SampleScale.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,7 +21,7 @@ Format Sniff(const uint8_t* b, size_t n) {
     if (n >= 4 && b[0] == 0xFF && b[1] == 0x4F && b[2] == 0xFF && b[3] == 0x51)
         return Format::CodeStream;
     if (n >= 2 && b[0] == 'P' && b[1] == 'G') return Format::Pgx;
-    if (n >= 2 && b[0] == 'P' && b[1] >= '1' && b[1] <= '6') return Format::Pnm;
+    if (n >= 2 && b[0] == 'P' && b[1] >= '1' && b[1] <= '7') return Format::Pnm;
     if (n >= 4 && GetBE32(b) == 0x59A66A95) return Format::Ras;
     return Format::Unknown;
 }
@@ -36,22 +38,9 @@ std::vector<uint32_t> SampleIndex(uint32_t count, uint32_t gridOrigin, uint32_t 
     return index;
 }
 
-// Maps a component's samples to 0-255 by the component's largest value, so
-// that 16-bit samples keep their picture rather than their low byte.
-struct Scale {
-    explicit Scale(const SampleComponent& c)
-        : offset(c.isSigned ? int64_t(1) << (c.precision - 1) : 0),
-          max(c.maxValue ? c.maxValue : (uint64_t(1) << c.precision) - 1) {}
-    uint8_t operator()(int32_t v) const {
-        const int64_t u = std::clamp<int64_t>(int64_t(v) + offset, 0, int64_t(max));
-        return max == 255 ? uint8_t(u) : uint8_t((uint64_t(u) * 255 + max / 2) / max);
-    }
-    uint64_t Raw(int32_t v) const {
-        return uint64_t(std::clamp<int64_t>(int64_t(v) + offset, 0, int64_t(max)));
-    }
-    int64_t offset;
-    uint64_t max;
-};
+Scale ScaleOf(const SampleComponent& c) {
+    return Scale(c.precision, c.isSigned, c.maxValue);
+}
 
 uint8_t Clamp8(double v) {
     return uint8_t(std::clamp(std::lround(v), 0l, 255l));
@@ -104,7 +93,7 @@ bool Jpeg2000FamilyCodec::StoreColour(const SampleImage& si,
     }
     if (HeaderOnly()) return true;
     std::vector<uint32_t> cx[3], cy[3];
-    const Scale scale[3] = {Scale(*colour[0]), Scale(*colour[1]), Scale(*colour[2])};
+    const Scale scale[3] = {ScaleOf(*colour[0]), ScaleOf(*colour[1]), ScaleOf(*colour[2])};
     for (int k = 0; k < 3; ++k)
         cx[k] = Columns(si, *colour[k]), cy[k] = Rows(si, *colour[k]);
     for (uint32_t y = 0; y < height; ++y) {
@@ -140,29 +129,19 @@ bool Jpeg2000FamilyCodec::StoreGrey(const SampleImage& si,
         return false;
     }
     const SampleComponent& c = *colour[size_t(frame)];
-    const Scale scale(c);
-    // 1-, 4- and 8-bit samples are palette indexes into a grey ramp of
-    // their own size; other ranges are scaled to 8 bits.
-    const uint32_t depth = scale.max == 1 ? 1 : scale.max == 15 ? 4 : 8;
-    const bool direct = depth < 8 || scale.max == 255;
-    if (!Create(width, height, depth, type)) {
+    const GreyRows grey(ScaleOf(c));
+    if (!grey.Create(*this, width, height, type)) {
         SetLastError("Can't allocate memory");
         return false;
     }
-    FillGrayRamp();
     if (HeaderOnly()) return true;
     const std::vector<uint32_t> cx = Columns(si, c), cy = Rows(si, c);
     for (uint32_t y = 0; y < height; ++y) {
         const int32_t* src = c.data + size_t(cy[y]) * c.width;
         const uint32_t row = height - 1 - y;
-        if (depth == 8) {
-            uint8_t* d = RowPointer(row);
-            for (uint32_t x = 0; x < width; ++x)
-                d[x] = direct ? uint8_t(scale.Raw(src[cx[x]])) : scale(src[cx[x]]);
-        } else {
-            for (uint32_t x = 0; x < width; ++x)
-                WriteIndex(x, row, uint8_t(scale.Raw(src[cx[x]])));
-        }
+        uint8_t* d = RowPointer(row);
+        for (uint32_t x = 0; x < width; ++x)
+            grey.Put(*this, d, x, row, src[cx[x]]);
     }
     return true;
 }
@@ -171,7 +150,7 @@ void Jpeg2000FamilyCodec::StoreAlpha(const SampleImage& si, const SampleComponen
     AddAlpha();
     if (!HasAlpha() || HeaderOnly()) return;
     const uint32_t width = si.width, height = si.height;
-    const Scale scale(alpha);
+    const Scale scale = ScaleOf(alpha);
     const std::vector<uint32_t> cx = Columns(si, alpha), cy = Rows(si, alpha);
     for (uint32_t y = 0; y < height; ++y) {
         const int32_t* src = alpha.data + size_t(cy[y]) * alpha.width;
@@ -192,12 +171,26 @@ ImageType Jpeg2000FamilyCodec::SniffType(std::span<const uint8_t> head) {
     return kTypeUnknown;
 }
 
+// Readers that store into the picture's rows themselves.
+bool Jpeg2000FamilyCodec::Direct(bool ok, const std::string& error) {
+    if (ok) return true;
+    Discard();
+    SetLastError(error.c_str());
+    return false;
+}
+
 bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type) {
     if (!stream) return Fail("null file handler");
     const int32_t start = stream->Tell();
     uint8_t magic[12] = {};
     const size_t got = stream->Read(magic, 1, sizeof magic);
     stream->Seek(start, SEEK_SET);
+    if (got >= 2 && magic[0] == 'P' && magic[1] == '7') {
+        std::string error;
+        if (ReadPam(stream, this, type, &error)) return true;
+        Discard();
+        return Fail(error.c_str());
+    }
     SampleImage samples;
     samples.headerOnly = HeaderOnly();
     std::string error;
@@ -210,14 +203,11 @@ bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type) {
         ok = ReadJp2(stream, true, &samples, &error);
         break;
     case Format::Pgx:
-        ok = ReadPgx(stream, &samples, &error);
-        break;
+        return Direct(ReadPgx(stream, this, type, &error), error);
     case Format::Pnm:
-        ok = ReadPnm(stream, &samples, &error);
-        break;
+        return Direct(ReadPnm(stream, this, type, &error), error);
     case Format::Ras:
-        ok = ReadSunRaster(stream, &samples, &error);
-        break;
+        return Direct(ReadSunRaster(stream, this, type, &error), error);
     case Format::Unknown:
         error = "error: cannot load image data";
         break;

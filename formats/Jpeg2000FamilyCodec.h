@@ -24,6 +24,7 @@ public:
     static ImageType SniffType(std::span<const uint8_t> head);
 
 private:
+    bool Direct(bool ok, const std::string& error);
     bool FromSamples(const SampleImage& samples, ImageType type);
     bool StoreColour(const SampleImage& si, const std::vector<const SampleComponent*>& colour,
                      ImageType type);

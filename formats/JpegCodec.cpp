@@ -4,6 +4,7 @@
 #include "Colour.h"
 #include "Device.h"
 #include "ImageStream.h"
+#include "InputLimits.h"
 #include "Metadata.h"
 #include "Resize.h"
 
@@ -670,8 +671,22 @@ void JpegCodec::FilterRows(jpeg_decompress_struct* cinfo) {
     sink.Finish();
 }
 
+namespace {
+
+// Each 8x8 block of a component costs at least one bit of Huffman-coded data
+// (its DC code), so a grey picture fills at most 512 pixels per byte.
+// Arithmetic-coded data has no such floor.
+bool DataCanFill(const jpeg_decompress_struct& cinfo, int64_t bytes) {
+    if (cinfo.arith_code) return true;
+    const uint64_t pixels = uint64_t(cinfo.image_width) * cinfo.image_height;
+    return !CannotFill(pixels, pixels / 512, bytes);
+}
+
+} // namespace
+
 bool JpegCodec::Decode(ImageStream* stream) {
     if (!stream) return Fail("null file handler");
+    const int64_t fileBytes = StreamBytesLeft(stream);
     exif_ = ExifInfo{};
     jpeg_decompress_struct cinfo;
     ErrorManager jerr;
@@ -690,6 +705,10 @@ bool JpegCodec::Decode(ImageStream* stream) {
     ReadHeader(&cinfo);
     const bool cmyk = cinfo.out_color_space == JCS_CMYK;
     const bool grey = cinfo.out_color_space == JCS_GRAYSCALE;
+    if (!DataCanFill(cinfo, fileBytes)) {
+        jpeg_destroy_decompress(&cinfo);
+        return Fail(kDataCannotFill);
+    }
     // Grey and CMYK pictures resize through their own depths: decoded whole.
     const uint32_t sampleW = GetJpegSampleWidth(), sampleH = GetJpegSampleHeight();
     const bool smooth = GetJpegSampleSmooth();

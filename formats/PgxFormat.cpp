@@ -3,6 +3,7 @@
 // samples in 1, 2 or 4 bytes each.
 #include "InputLimits.h"
 #include "SampleImage.h"
+#include "SampleScale.h"
 #include "StreamReader.h"
 
 #include <cstdio>
@@ -37,7 +38,7 @@ bool ReadDecimal(StreamReader& in, int first, uint32_t* value, int* next) {
 
 } // namespace
 
-bool ReadPgx(ImageStream* stream, SampleImage* image, std::string* error) {
+bool ReadPgx(ImageStream* stream, CRaster* out, ImageType type, std::string* error) {
     *error = "error: cannot load image data";
     StreamReader in(stream);
     if (in.Get() != 'P' || in.Get() != 'G') return false;
@@ -67,34 +68,32 @@ bool ReadPgx(ImageStream* stream, SampleImage* image, std::string* error) {
     if (c != '\n' || precision == 0 || precision > 31 || width == 0 || height == 0) return false;
     const uint32_t bytes = precision <= 8 ? 1 : precision <= 16 ? 2 : 4;
     const uint64_t samples = uint64_t(width) * height;
-    if (samples > kMaxSamples || ImplausibleSize(samples, StreamBytesLeft(stream), 1)) {
-        *error = "error: cannot allocate memory";
+    if (CannotFill(samples, samples * bytes, in.BytesLeft())) {
+        *error = kDataCannotFillError;
         return false;
     }
-    image->width = width, image->height = height;
-    if (image->headerOnly) {
-        image->Declare(width, height, precision, isSigned);
-        error->clear();
-        return true;
-    }
-    int32_t* plane = image->AddComponent(width, height, precision, isSigned);
-    if (!plane) {
-        *error = "error: cannot allocate memory";
-        return false;
-    }
+    const GreyRows grey(Scale(precision, isSigned, 0));
+    if (!CreatePicture(*out, &grey, width, height, type, error)) return false;
+    error->clear();
+    if (out->HeaderOnly()) return true;
     const uint32_t mask = uint32_t((uint64_t(1) << precision) - 1);
     uint8_t s[4];
     // A short file leaves the remaining samples 0.
-    for (uint64_t i = 0; i < samples; ++i) {
-        if (in.Read(s, bytes) != bytes) break;
-        uint32_t v = 0;
-        for (uint32_t b = 0; b < bytes; ++b)
-            v |= uint32_t(s[bigEndian ? b : bytes - 1 - b]) << (8 * (bytes - 1 - b));
-        v &= mask;
-        int32_t value = int32_t(v);
-        if (isSigned && (v >> (precision - 1)) & 1)
-            value = int32_t(int64_t(v) - (int64_t(1) << precision));
-        plane[i] = value;
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = out->RowPointer(height - 1 - y);
+        for (uint32_t x = 0; x < width; ++x) {
+            if (in.Read(s, bytes) != bytes) {
+                error->clear();
+                return true;
+            }
+            uint32_t v = 0;
+            for (uint32_t b = 0; b < bytes; ++b)
+                v |= uint32_t(s[bigEndian ? b : bytes - 1 - b]) << (8 * (bytes - 1 - b));
+            v &= mask;
+            int64_t value = v;
+            if (isSigned && (v >> (precision - 1)) & 1) value = int64_t(v) - (int64_t(1) << precision);
+            grey.Put(*out, row, x, height - 1 - y, value);
+        }
     }
     error->clear();
     return true;

@@ -1,6 +1,7 @@
 #include "PngCodec.h"
 
 #include "ImageStream.h"
+#include "InputLimits.h"
 #include "JpegCodec.h"
 #include "Metadata.h"
 
@@ -381,6 +382,15 @@ static void ReadRows(png_structp png, PngContext& ctx, int passes, bool twoBit) 
     }
 }
 
+// Deflate expands at most 1032 times; the filtered rows (a filter byte each)
+// are what the image data inflates to.
+static bool DataCanFill(png_structp png, png_infop info, ImageStream* stream) {
+    const uint64_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+    const uint64_t bits = uint64_t(png_get_bit_depth(png, info)) * png_get_channels(png, info);
+    const uint64_t rows = h * (1 + (w * bits + 7) / 8);
+    return !CannotFill(w * h, rows / 1032, StreamBytesLeft(stream));
+}
+
 static bool ReadImage(png_structp png, png_infop info, PngContext& ctx) {
     CRaster& image = *ctx.image;
     // Chunks we never use are skipped unread: compressed text can inflate
@@ -400,6 +410,10 @@ static bool ReadImage(png_structp png, png_infop info, PngContext& ctx) {
     if (bitDepth == 16) png_set_strip_16(png);
     const uint32_t depth = rgba || pixelDepth > 16 ? 24 : pixelDepth == 16 ? 8 : pixelDepth;
     const uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+    if (CRaster::FitsMemoryLimit(w, h, depth) && !DataCanFill(png, info, ctx.stream)) {
+        image.SetLastError(kDataCannotFill);
+        return false;
+    }
     if (!image.Create(w, h, depth, kTypePng)) return false;
     ReadResolution(png, info, image);
     ReadPalette(png, info, image);

@@ -1,6 +1,7 @@
 // Portable anymaps: P1 to P6, plain (text) and raw, 1 to 16 bits a sample.
 #include "InputLimits.h"
 #include "SampleImage.h"
+#include "SampleScale.h"
 #include "StreamReader.h"
 
 #include <cstdio>
@@ -95,94 +96,117 @@ bool ReadHeader(StreamReader& in, PnmHeader* h) {
     bool ok = ReadNumber(in, INT32_MAX, &h->width, &next) && separated() &&
               ReadNumber(in, INT32_MAX, &h->height, &next);
     if (ok && !h->Bitmap()) ok = separated() && ReadNumber(in, 65535, &h->maxValue, &next);
-    // Raw data starts after the single white space character that ends the header.
-    if (ok) ok = h->Plain() ? separated() || next < 0 : IsSpace(next);
+    // Raw data starts after the single white space character that ends the
+    // header, or after the line of a comment glued to the last number.
+    if (ok) ok = h->Plain() ? separated() || next < 0 : separated();
     return ok && h->width != 0 && h->height != 0 && h->maxValue != 0;
 }
 
-void ReadRawBitmap(StreamReader& in, const PnmHeader& h, int32_t* plane) {
-    const size_t rowBytes = (size_t(h.width) + 7) / 8;
-    std::vector<uint8_t> row(rowBytes);
-    for (uint32_t y = 0; y < h.height; ++y) {
-        if (in.Read(row.data(), rowBytes) != rowBytes) break;
-        for (uint32_t x = 0; x < h.width; ++x)
-            plane[size_t(y) * h.width + x] = ((row[x / 8] >> (7 - x % 8)) & 1) ? 0 : 1;
+// The fewest bytes of data that fill the picture: whole raw rows; plain
+// bitmaps take a digit a pixel, other plain samples a digit and a space.
+uint64_t DataNeeded(const PnmHeader& h) {
+    const uint64_t samples = uint64_t(h.width) * h.height * h.Channels();
+    if (h.kind == 4) return (uint64_t(h.width) + 7) / 8 * h.height;
+    if (h.kind == 1) return samples;
+    if (h.Plain()) return 2 * samples;
+    return samples * (h.maxValue > 255 ? 2 : 1);
+}
+
+// Where samples go: a grey picture, or red, green and blue of a 24-bit one.
+struct Target {
+    CRaster& out;
+    const PnmHeader& h;
+    Scale scale;
+    GreyRows grey;
+    Target(CRaster& o, const PnmHeader& header)
+        : out(o), h(header), scale(PrecisionOf(header.maxValue), false, header.maxValue),
+          grey(scale) {}
+    uint8_t* Row(uint32_t y) const { return out.RowPointer(h.height - 1 - y); }
+    void Put(uint8_t* row, uint32_t y, uint32_t x, uint32_t c, uint32_t v) const {
+        if (h.Channels() == 1)
+            grey.Put(out, row, x, h.height - 1 - y, v);
+        else
+            row[3 * x + 2 - c] = scale(v);
+    }
+};
+
+// The file's bit 1 is black, index 0 of the picture's ramp.
+void ReadRawBitmap(StreamReader& in, const Target& t) {
+    const size_t rowBytes = (size_t(t.h.width) + 7) / 8;
+    const uint8_t lastMask = uint8_t(0xFF << ((8 - t.h.width % 8) % 8));
+    for (uint32_t y = 0; y < t.h.height; ++y) {
+        uint8_t* row = t.Row(y);
+        if (in.Read(row, rowBytes) != rowBytes) {
+            std::memset(row, 0, rowBytes);
+            break;
+        }
+        for (size_t i = 0; i < rowBytes; ++i)
+            row[i] = uint8_t(~row[i]);
+        row[rowBytes - 1] &= lastMask;
     }
 }
 
-void ReadRawSamples(StreamReader& in, const PnmHeader& h, int32_t* const* planes) {
-    const uint32_t channels = h.Channels(), maxValue = h.maxValue;
+void ReadRawSamples(StreamReader& in, const Target& t) {
+    const uint32_t channels = t.h.Channels(), maxValue = t.h.maxValue;
     const size_t bytes = maxValue > 255 ? 2 : 1;
-    std::vector<uint8_t> row(size_t(h.width) * channels * bytes);
-    for (uint32_t y = 0; y < h.height; ++y) {
-        if (in.Read(row.data(), row.size()) != row.size()) break;
-        const uint8_t* s = row.data();
-        for (uint32_t x = 0; x < h.width; ++x)
+    std::vector<uint8_t> line(size_t(t.h.width) * channels * bytes);
+    for (uint32_t y = 0; y < t.h.height; ++y) {
+        if (in.Read(line.data(), line.size()) != line.size()) break;
+        const uint8_t* s = line.data();
+        uint8_t* row = t.Row(y);
+        for (uint32_t x = 0; x < t.h.width; ++x)
             for (uint32_t c = 0; c < channels; ++c, s += bytes) {
                 const uint32_t v = bytes == 2 ? uint32_t(s[0] << 8 | s[1]) : s[0];
-                planes[c][size_t(y) * h.width + x] = int32_t(v > maxValue ? maxValue : v);
+                t.Put(row, y, x, c, v > maxValue ? maxValue : v);
             }
     }
 }
 
 // Plain data: stops at the first character that is not part of a sample.
-void ReadPlainSamples(StreamReader& in, const PnmHeader& h, int32_t* const* planes) {
-    const size_t pixels = size_t(h.width) * h.height;
+void ReadPlainSamples(StreamReader& in, const Target& t) {
+    const PnmHeader& h = t.h;
     const uint32_t channels = h.Channels();
-    for (size_t i = 0; i < pixels; ++i) {
-        for (uint32_t c = 0; c < channels; ++c) {
-            uint32_t v = 0;
-            if (h.Bitmap()) {
-                const int ch = SkipSpace(in);
-                if (ch != '0' && ch != '1') return;
-                v = ch == '1' ? 0 : 1;
-            } else {
-                if (!ReadNumber(in, UINT32_MAX / 10, &v, nullptr)) return;
-                if (v > h.maxValue) v = h.maxValue;
+    for (uint32_t y = 0; y < h.height; ++y) {
+        uint8_t* row = t.Row(y);
+        for (uint32_t x = 0; x < h.width; ++x)
+            for (uint32_t c = 0; c < channels; ++c) {
+                uint32_t v = 0;
+                if (h.Bitmap()) {
+                    const int ch = SkipSpace(in);
+                    if (ch != '0' && ch != '1') return;
+                    v = ch == '1' ? 0 : 1;
+                } else {
+                    if (!ReadNumber(in, UINT32_MAX / 10, &v, nullptr)) return;
+                    if (v > h.maxValue) v = h.maxValue;
+                }
+                t.Put(row, y, x, c, v);
             }
-            planes[c][i] = int32_t(v);
-        }
     }
 }
 
 } // namespace
 
-bool ReadPnm(ImageStream* stream, SampleImage* image, std::string* error) {
+bool ReadPnm(ImageStream* stream, CRaster* out, ImageType type, std::string* error) {
     StreamReader in(stream);
     PnmHeader h;
     if (!ReadHeader(in, &h)) {
         *error = "error: cannot load image data";
         return false;
     }
-    const uint32_t channels = h.Channels();
-    const uint64_t samples = uint64_t(h.width) * h.height * channels;
-    // A raw byte holds up to 8 bitmap samples; plain samples take a byte at least.
-    if (samples > kMaxSamples ||
-        ImplausibleSize(samples, StreamBytesLeft(stream), h.kind == 4 ? 8 : 1)) {
-        *error = "error: cannot allocate memory";
+    if (CannotFill(uint64_t(h.width) * h.height, DataNeeded(h), in.BytesLeft())) {
+        *error = kDataCannotFillError;
         return false;
     }
-    image->width = h.width, image->height = h.height;
-    int32_t* planes[3] = {};
-    const uint32_t precision = h.Bitmap() ? 1 : PrecisionOf(h.maxValue);
-    if (image->headerOnly) {
-        for (uint32_t c = 0; c < channels; ++c)
-            image->Declare(h.width, h.height, precision).maxValue = h.maxValue;
-        return true;
-    }
-    for (uint32_t c = 0; c < channels; ++c)
-        if (!(planes[c] = image->AddComponent(h.width, h.height, precision))) {
-            *error = "error: cannot allocate memory";
-            return false;
-        } else {
-            image->comps.back().maxValue = h.maxValue;
-        }
+    const Target t(*out, h);
+    if (!CreatePicture(*out, h.Channels() == 1 ? &t.grey : nullptr, h.width, h.height, type, error))
+        return false;
+    if (out->HeaderOnly()) return true;
     if (h.kind == 4)
-        ReadRawBitmap(in, h, planes[0]);
+        ReadRawBitmap(in, t);
     else if (!h.Plain())
-        ReadRawSamples(in, h, planes);
+        ReadRawSamples(in, t);
     else
-        ReadPlainSamples(in, h, planes);
+        ReadPlainSamples(in, t);
     return true;
 }
 

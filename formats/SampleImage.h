@@ -3,6 +3,7 @@
 // step and value range. Jpeg2000FamilyCodec turns it into pixels and back.
 #pragma once
 
+#include "CRaster.h"
 #include "ImageStream.h"
 
 #include <cstdint>
@@ -44,12 +45,14 @@ struct SampleImage {
 // picture is refused before anything is allocated.
 constexpr uint64_t kMaxSamples = uint64_t(1) << 28;
 
-// Each reader and writer returns false with a message in *error.
-bool ReadPnm(ImageStream* stream, SampleImage* image, std::string* error);
+// Each reader and writer returns false with a message in *error. Readers of
+// 1- to 16-bit data store straight into the picture's rows, as the component
+// path would, without planes of 32-bit samples.
+bool ReadPnm(ImageStream* stream, CRaster* out, ImageType type, std::string* error);
 bool WritePnm(ImageStream* stream, const SampleImage& image, std::string* error);
-bool ReadPgx(ImageStream* stream, SampleImage* image, std::string* error);
+bool ReadPgx(ImageStream* stream, CRaster* out, ImageType type, std::string* error);
 bool WritePgx(ImageStream* stream, const SampleImage& image, std::string* error);
-bool ReadSunRaster(ImageStream* stream, SampleImage* image, std::string* error);
+bool ReadSunRaster(ImageStream* stream, CRaster* out, ImageType type, std::string* error);
 bool WriteSunRaster(ImageStream* stream, const SampleImage& image, std::string* error);
 // codeStream: a bare code stream rather than a JP2 file. rate: the share of
 // the uncompressed size to keep; 1 or more is lossless.

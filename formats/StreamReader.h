@@ -43,6 +43,12 @@ public:
         return done;
     }
     bool AtEnd() { return pos_ == len_ && !Refill(); }
+    // Bytes still to come, buffered or not; -1 when the stream cannot say.
+    int64_t BytesLeft() {
+        const int32_t at = stream_->Tell(), size = stream_->Size();
+        if (at < 0 || size < 0) return -1;
+        return std::max<int64_t>(int64_t(size) - at, 0) + int64_t(len_ - pos_);
+    }
 
 private:
     bool Refill() {

@@ -3,6 +3,7 @@
 #include "ByteOrder.h"
 #include "InputLimits.h"
 #include "SampleImage.h"
+#include "SampleScale.h"
 #include "StreamReader.h"
 
 #include <cstring>
@@ -92,112 +93,121 @@ bool MapIsGrey(const std::vector<uint8_t>& map, uint32_t entries) {
     return grey;
 }
 
+// Where one file row goes: grey or 24-bit rows of the picture, through the
+// map when there is one; pixels of 24 and 32 bits bypass it.
 struct RowTarget {
-    int32_t* planes[4] = {};
-    uint32_t channels = 0;
-    const std::vector<uint8_t>* map = nullptr;
+    CRaster& out;
+    const SunHeader& h;
+    const std::vector<uint8_t>& map;
     uint32_t mapEntries = 0;
-    std::vector<uint8_t> alpha;
+    bool grey = false;
     bool anyAlpha = false;
+    // The map's red, green and blue of an index; indexes beyond it take entry 0.
+    uint8_t Mapped(uint32_t index, uint32_t channel) const {
+        const uint32_t i = index < mapEntries ? index : 0;
+        return i < mapEntries ? map[channel * mapEntries + i] : 0;
+    }
 };
 
-// One file row into the planes; pixels of 24 and 32 bits bypass the map.
-void StoreRow(const uint8_t* row, size_t at, const SunHeader& h, RowTarget& t) {
+uint32_t IndexAt(const uint8_t* row, uint32_t x, uint32_t depth) {
+    return depth == 1 ? (row[x / 8] >> (7 - x % 8)) & 1 : row[x];
+}
+
+// Without a map a set bit is black, index 0 of the picture's ramp.
+void StoreBits(const uint8_t* row, uint8_t* d, uint32_t width) {
+    const size_t bytes = (size_t(width) + 7) / 8;
+    for (size_t i = 0; i < bytes; ++i)
+        d[i] = uint8_t(~row[i]);
+    d[bytes - 1] &= uint8_t(0xFF << ((8 - width % 8) % 8));
+}
+
+void StoreTrueColour(const uint8_t* row, uint8_t* d, uint32_t y, RowTarget& t) {
     // Standard files store blue, green, red; RGB-format files red, green, blue.
-    const bool rgbOrder = h.type == kTypeRgb;
-    const uint32_t mapEntries = t.mapEntries;
-    int32_t** planes = t.planes;
+    const bool rgbOrder = t.h.type == kTypeRgb;
+    for (uint32_t x = 0; x < t.h.width; ++x) {
+        const uint8_t* p = row + size_t(x) * (t.h.depth / 8);
+        if (t.h.depth == 32) {
+            t.out.WriteAlpha(x, y, p[0]);
+            t.anyAlpha |= p[0] != 0;
+            ++p;
+        }
+        d[3 * x] = rgbOrder ? p[2] : p[0];
+        d[3 * x + 1] = p[1];
+        d[3 * x + 2] = rgbOrder ? p[0] : p[2];
+    }
+}
+
+// One file row into picture row y (bottom-up, as stored).
+void StoreRow(const uint8_t* row, uint32_t y, RowTarget& t) {
+    uint8_t* d = t.out.RowPointer(y);
+    const SunHeader& h = t.h;
+    if (h.depth >= 24) return StoreTrueColour(row, d, y, t);
+    if (!t.mapEntries) {
+        if (h.depth == 1) return StoreBits(row, d, h.width);
+        std::memcpy(d, row, h.width);
+        return;
+    }
     for (uint32_t x = 0; x < h.width; ++x) {
-        uint32_t index = 0;
-        if (h.depth == 1) {
-            index = (row[x / 8] >> (7 - x % 8)) & 1;
-            if (!mapEntries) {
-                planes[0][at + x] = index ? 0 : 1; // 1 is black
-                continue;
-            }
-        } else if (h.depth == 8) {
-            index = row[x];
-            if (!mapEntries) {
-                planes[0][at + x] = int32_t(index);
-                continue;
-            }
-        } else {
-            const uint8_t* p = row + size_t(x) * (h.depth / 8);
-            if (h.depth == 32) {
-                t.alpha[at + x] = p[0];
-                t.anyAlpha |= p[0] != 0;
-                ++p;
-            }
-            planes[0][at + x] = rgbOrder ? p[0] : p[2];
-            planes[1][at + x] = p[1];
-            planes[2][at + x] = rgbOrder ? p[2] : p[0];
+        const uint32_t index = IndexAt(row, x, h.depth);
+        if (t.grey) {
+            d[x] = t.Mapped(index, 0);
             continue;
         }
-        const uint32_t i = index < mapEntries ? index : 0;
-        for (uint32_t c = 0; c < t.channels; ++c)
-            planes[c][at + x] = i < mapEntries ? (*t.map)[c * mapEntries + i] : 0;
+        for (uint32_t c = 0; c < 3; ++c)
+            d[3 * x + 2 - c] = t.Mapped(index, c);
     }
 }
 
 // The fourth byte of 32-bit pixels is mostly padding; it is alpha only
 // when something is in it.
-void AddAlphaIfUsed(SampleImage* image, const RowTarget& t) {
-    if (!t.anyAlpha) return;
-    int32_t* a = image->AddComponent(image->width, image->height, 8);
-    if (!a) return;
-    for (size_t i = 0; i < t.alpha.size(); ++i)
-        a[i] = t.alpha[i];
-    image->comps.back().isAlpha = true;
+bool PrepareAlpha(CRaster& out, uint32_t depth) {
+    if (depth != 32) return true;
+    out.AddAlpha();
+    if (!out.HasAlpha()) return false;
+    std::memset(out.AlphaPlane(), 0, size_t(out.GetWidth()) * out.GetHeight());
+    return true;
 }
 
 } // namespace
 
-bool ReadSunRaster(ImageStream* stream, SampleImage* image, std::string* error) {
+bool ReadSunRaster(ImageStream* stream, CRaster* out, ImageType type, std::string* error) {
     *error = "error: cannot load image data";
     SunHeader h;
     if (!ReadHeader(stream, &h)) return false;
-    const uint32_t width = h.width, height = h.height, depth = h.depth;
     StreamReader in(stream);
     std::vector<uint8_t> map;
-    RowTarget t;
+    RowTarget t{*out, h, map};
     if (!ReadColourMap(in, h, &map, &t.mapEntries)) return false;
-    t.map = &map;
-
     const bool rle = h.type == kTypeByteEncoded;
-    const uint64_t rowBytes = (uint64_t(width) * depth + 15) / 16 * 2;
-    t.channels = depth >= 24 || !MapIsGrey(map, t.mapEntries) ? 3 : 1;
-    const uint64_t samples = uint64_t(width) * height * (t.channels + (depth == 32));
+    const uint64_t rowBytes = (uint64_t(h.width) * h.depth + 15) / 16 * 2;
     // Three bytes of run-length data can stand for 256 bytes of rows.
-    if (samples > kMaxSamples ||
-        ImplausibleSize(rowBytes * height, StreamBytesLeft(stream), rle ? 86 : 1)) {
-        *error = "error: cannot allocate memory";
+    const uint64_t needed = rle ? rowBytes * h.height / 256 * 3 : rowBytes * h.height;
+    if (CannotFill(uint64_t(h.width) * h.height, needed, in.BytesLeft())) {
+        *error = kDataCannotFillError;
         return false;
     }
-    image->width = width, image->height = height;
-    const uint32_t precision = depth == 1 && !t.mapEntries ? 1 : 8;
-    if (image->headerOnly) {
+    t.grey = h.depth < 24 && MapIsGrey(map, t.mapEntries);
+    // Without a map 1-bit data is black and white, 8-bit data grey.
+    const GreyRows grey(Scale(h.depth == 1 && !t.mapEntries ? 1 : 8, false, 0));
+    if (!CreatePicture(*out, t.grey ? &grey : nullptr, h.width, h.height, type, error)) return false;
+    error->clear();
+    if (out->HeaderOnly()) {
         // Whether a fourth byte is padding or alpha only the pixels tell: a
         // header calls it alpha.
-        for (uint32_t c = 0; c < t.channels; ++c)
-            image->Declare(width, height, precision);
-        if (depth == 32) image->Declare(width, height, 8).isAlpha = true;
-        error->clear();
+        if (h.depth == 32) out->AddAlpha();
         return true;
     }
-    for (uint32_t c = 0; c < t.channels; ++c)
-        if (!(t.planes[c] = image->AddComponent(width, height, precision))) {
-            *error = "error: cannot allocate memory";
-            return false;
-        }
-    std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
-    if (depth == 32) t.alpha.resize(size_t(width) * height);
-    RasterBytes bytes(in, rle);
-    for (uint32_t y = 0; y < height; ++y) {
-        if (bytes.Read(row.data(), row.size()) != row.size()) break;
-        StoreRow(row.data(), size_t(y) * width, h, t);
+    if (!PrepareAlpha(*out, h.depth)) {
+        *error = "Can't allocate memory";
+        return false;
     }
-    AddAlphaIfUsed(image, t);
-    error->clear();
+    std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
+    RasterBytes bytes(in, rle);
+    for (uint32_t y = 0; y < h.height; ++y) {
+        if (bytes.Read(row.data(), row.size()) != row.size()) break;
+        StoreRow(row.data(), h.height - 1 - y, t);
+    }
+    if (h.depth == 32 && !t.anyAlpha) out->DropAlpha();
     return true;
 }
 

@@ -144,10 +144,10 @@ bool TgaCodec::ReadHeader(ImageStream* stream, uint8_t header[18], bool* rle) {
 // Pixels (and an alpha plane for 32-bit files), once the stream can hold them.
 bool TgaCodec::CreateTarget(ImageStream* stream, uint32_t width, uint32_t height, bool rle) {
     const uint32_t depth = fileDepth_ == 8 ? 8 : 24;
-    // Run-length data can repeat one pixel 128 times from a two-byte packet.
-    const uint64_t outBytes = RasterStride(width, depth) * height;
-    if (ImplausibleSize(outBytes, StreamBytesLeft(stream), rle ? 3 * 128 : 3))
-        return Fail("corrupted TGA");
+    // A run-length packet repeats one pixel up to 128 times.
+    const uint64_t pixels = uint64_t(width) * height, pixelBytes = (fileDepth_ + 7) / 8;
+    const uint64_t needed = rle ? pixels / 128 * (1 + pixelBytes) : pixels * pixelBytes;
+    if (CannotFill(pixels, needed, StreamBytesLeft(stream))) return Fail("corrupted TGA");
     if (!Create(width, height, depth, kTypeTga)) return Fail("TGA Create failed");
     if (fileDepth_ == 32 || greyAlpha_) {
         AddAlpha();

@@ -2,6 +2,7 @@
 
 #include "DepthChange.h"
 #include "ImageStream.h"
+#include "InputLimits.h"
 #include "Metadata.h"
 #include "Orientation.h"
 
@@ -332,6 +333,52 @@ void CRasterTIF::ReadPlacement(TIFF* tif) {
     if (hasX || hasY) SetOffset(pixels(x, xRes), pixels(y, yRes));
 }
 
+namespace {
+
+// How many times a compression can at best expand its data; 0 when unknown.
+uint64_t MaxExpansion(uint16_t compression, uint32_t width) {
+    switch (compression) {
+    case COMPRESSION_NONE: return 1;
+    case COMPRESSION_PACKBITS: return 64;        // two bytes make 128
+    case COMPRESSION_LZW: return 2730;           // 12-bit codes, strings of up to 4095
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE: return 1032;
+    case COMPRESSION_JPEG:
+    case COMPRESSION_OJPEG: return 512;          // a bit or more for each 8x8 block
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4: return std::max<uint64_t>(width, 1); // a bit or more a row
+    default: return 0;
+    }
+}
+
+// Bytes of the page's strips or tiles as their byte counts declare them,
+// never more than the file holds.
+uint64_t StoredBytes(TIFF* tif) {
+    const uint64_t file = SizeProc(TIFFClientdata(tif));
+    const uint32_t n = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    if (n > (1u << 16)) return file;
+    uint64_t stored = 0;
+    for (uint32_t i = 0; i < n && stored < file; ++i)
+        stored += TIFFGetStrileByteCount(tif, i);
+    return std::min(stored, file);
+}
+
+} // namespace
+
+// The page's stored data, at its compression's best ratio, must be able to
+// fill the picture: a tiny file declaring a huge page is refused unallocated.
+bool CRasterTIF::DataCanFill(TIFF* tif, const Page& page) {
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    const uint64_t ratio = MaxExpansion(compression, page.width);
+    if (ratio == 0) return true;
+    const uint64_t pixels = uint64_t(page.width) * page.height;
+    const uint64_t bits = std::min<uint64_t>(uint64_t(page.samples) * page.bps, 1024);
+    const uint64_t raw = pixels * bits / 8;
+    return !CannotFill(pixels, raw / ratio, int64_t(StoredBytes(tif)));
+}
+
 bool CRasterTIF::ReadPage(TIFF* tif) {
     SetNumFrames(int32_t(TIFFNumberOfDirectories(tif)));
     if (GetFrame() < 0 || !TIFFSetDirectory(tif, tdir_t(GetFrame()))) {
@@ -362,6 +409,10 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
         depth = 1;
     else if (page.bps == 4)
         depth = 4;
+    if (FitsMemoryLimit(page.width, page.height, depth) && !DataCanFill(tif, page)) {
+        Fail(kDataCannotFill, "");
+        return false;
+    }
     if (!Create(page.width, page.height, depth, kTypeTiff)) {
         const std::string why = LastErrorText();
         Fail("CRasterTIF can't create image", why.c_str());

@@ -36,6 +36,7 @@ private:
     TIFF* OpenStream(ImageStream* stream, const char* mode);
     void Fail(const char* text, const char* detail = nullptr);
     bool ReadPage(TIFF* tif);
+    static bool DataCanFill(TIFF* tif, const Page& page);
     void ReadPlacement(TIFF* tif);
     static bool HasAlphaSample(TIFF* tif, const Page& page);
     bool ReadRgba(TIFF* tif, const Page& page);

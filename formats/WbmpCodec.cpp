@@ -69,7 +69,7 @@ bool WbmpCodec::Decode(ImageStream* stream) {
         return false;
     }
     const uint64_t rowBytes = (uint64_t(width) + 7) / 8;
-    if (ImplausibleSize(RasterStride(width, 1) * height, StreamBytesLeft(stream), 1)) {
+    if (CannotFill(uint64_t(width) * height, rowBytes * height, StreamBytesLeft(stream))) {
         SetLastError("Corrupted WBMP");
         return false;
     }

@@ -1,0 +1,258 @@
+// Decompression bombs: tiny files declaring huge pictures. Each is decoded in
+// a child process, which must refuse it quickly, within little memory, and
+// say why.
+#include "CRaster.h"
+#include "ImageType.h"
+#include "support/Codec.h"
+#include "support/Files.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+
+using namespace testkit;
+
+namespace {
+
+void PutBE16(Bytes& b, uint32_t v) {
+    b.push_back(uint8_t(v >> 8));
+    b.push_back(uint8_t(v));
+}
+void PutBE32(Bytes& b, uint32_t v) {
+    PutBE16(b, v >> 16);
+    PutBE16(b, v & 0xFFFF);
+}
+void SetBE16(Bytes& b, size_t at, uint32_t v) {
+    b[at] = uint8_t(v >> 8), b[at + 1] = uint8_t(v);
+}
+void SetBE32(Bytes& b, size_t at, uint32_t v) {
+    SetBE16(b, at, v >> 16), SetBE16(b, at + 2, v & 0xFFFF);
+}
+void SetLE16(Bytes& b, size_t at, uint32_t v) {
+    b[at] = uint8_t(v), b[at + 1] = uint8_t(v >> 8);
+}
+size_t Find(const Bytes& b, std::initializer_list<uint8_t> marker) {
+    const auto it = std::search(b.begin(), b.end(), marker.begin(), marker.end());
+    EXPECT_NE(it, b.end());
+    return size_t(it - b.begin());
+}
+
+Bytes Bmp(int32_t width, int32_t height, uint32_t bits, uint32_t compression, Bytes data) {
+    const uint32_t colours = bits <= 8 ? 2 : 0;
+    Bytes b = {'B', 'M'};
+    Put32(b, 0);
+    Put32(b, 0);
+    Put32(b, 14 + 40 + 4 * colours);
+    for (uint32_t v : {40u, uint32_t(width), uint32_t(height)})
+        Put32(b, v);
+    Put16(b, 1);
+    Put16(b, bits);
+    for (uint32_t v : {compression, 0u, 2835u, 2835u, colours, 0u})
+        Put32(b, v);
+    for (uint32_t i = 0; i < colours; ++i)
+        Put32(b, i ? 0xFFFFFF : 0);
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+// Sun raster header; a two-colour red and blue map makes 1-bit data colour.
+Bytes Sun(uint32_t width, uint32_t height, uint32_t depth, uint32_t type, Bytes data) {
+    const bool map = type == 2;
+    Bytes b;
+    for (uint32_t v : {0x59A66A95u, width, height, depth, 0u, type, map ? 1u : 0u, map ? 6u : 0u})
+        PutBE32(b, v);
+    if (map) b.insert(b.end(), {255, 0, 0, 0, 0, 255});
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+Bytes Text(const std::string& head, size_t zeros) {
+    Bytes b(head.begin(), head.end());
+    b.resize(b.size() + zeros, 0);
+    return b;
+}
+
+Bytes Pcx() {
+    Bytes b(128, 0);
+    b[0] = 10, b[2] = 1, b[3] = 8, b[65] = 1;
+    SetLE16(b, 8, 0xFFFE), SetLE16(b, 10, 0xFFFE), SetLE16(b, 66, 0xFFFF);
+    b.insert(b.end(), {0xFF, 0, 0xFF, 0});
+    return b;
+}
+
+Bytes Tga(bool rle) {
+    Bytes b(18, 0);
+    b[2] = rle ? 11 : 3, b[16] = 8;
+    SetLE16(b, 12, 0xFFFF), SetLE16(b, 14, 0xFFFF);
+    b.insert(b.end(), {0xFF, 0, 0xFF, 0});
+    return b;
+}
+
+Bytes Wbmp() {
+    // Type 0, fixed header 0, then 60000 x 60000 as multi-byte integers.
+    return {0, 0, 0x83, 0xD4, 0x60, 0x83, 0xD4, 0x60, 0xFF, 0};
+}
+
+// A small picture written by our own encoder, its size then patched.
+Bytes Encoded(ImageType type, uint32_t bits) {
+    CRaster image(16, 16, bits);
+    if (bits == 8) image.FillGrayRamp();
+    Bytes b = EncodeBytes(image, type);
+    EXPECT_FALSE(b.empty()) << ImageTypeName(type);
+    return b;
+}
+
+Bytes Jpeg() {
+    Bytes b = Encoded(kTypeJpeg, 8);
+    const size_t sof = Find(b, {0xFF, 0xC0});
+    SetBE16(b, sof + 5, 60000), SetBE16(b, sof + 7, 60000);
+    return b;
+}
+
+Bytes Png() {
+    Bytes b = Encoded(kTypePng, 8);
+    SetBE32(b, 16, 30000), SetBE32(b, 20, 30000);
+    SetBE32(b, 29, uint32_t(crc32(0, b.data() + 12, 17)));
+    return b;
+}
+
+Bytes Gif() {
+    Bytes b = Encoded(kTypeGif, 8);
+    SetLE16(b, 6, 0xFFFF), SetLE16(b, 8, 0xFFFF);
+    size_t at = 13 + ((b[10] & 0x80) ? 3u << ((b[10] & 7) + 1) : 0);
+    while (at < b.size() && b[at] == 0x21) {
+        at += 2;
+        while (at < b.size() && b[at]) at += b[at] + 1u;
+        ++at;
+    }
+    EXPECT_EQ(b.at(at), 0x2C);
+    SetLE16(b, at + 5, 0xFFFF), SetLE16(b, at + 7, 0xFFFF);
+    return b;
+}
+
+// Patches ImageWidth and ImageLength of the first directory to LONG values.
+Bytes Tiff() {
+    Bytes b = Encoded(kTypeTiff, 24);
+    EXPECT_EQ(b.at(0), 'I');
+    const uint32_t ifd = b[4] | b[5] << 8 | b[6] << 16 | uint32_t(b[7]) << 24;
+    const uint32_t count = b.at(ifd) | b.at(ifd + 1) << 8;
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t e = ifd + 2 + 12 * i;
+        const uint32_t tag = b[e] | b[e + 1] << 8;
+        if (tag != 256 && tag != 257) continue;
+        SetLE16(b, e + 2, 4);
+        SetLE16(b, e + 4, 1), SetLE16(b, e + 6, 0);
+        SetLE16(b, e + 8, 30000), SetLE16(b, e + 10, 0);
+    }
+    return b;
+}
+
+Bytes Jpc() {
+    Bytes b = Encoded(kTypeJpc, 8);
+    const size_t siz = Find(b, {0xFF, 0x51});
+    for (size_t field : {6, 10, 22, 26}) // picture and tile size
+        SetBE32(b, siz + field, 15000);
+    return b;
+}
+
+Bytes IcoWithPng() {
+    const Bytes png = Png();
+    Bytes b;
+    for (uint32_t v : {0u, 1u, 1u})
+        Put16(b, v);
+    b.insert(b.end(), {0, 0, 0, 0});
+    Put16(b, 1);
+    Put16(b, 32);
+    Put32(b, uint32_t(png.size()));
+    Put32(b, 22);
+    b.insert(b.end(), png.begin(), png.end());
+    return b;
+}
+
+struct Bomb {
+    const char* name;
+    ImageType type;
+    std::function<Bytes()> make;
+};
+
+const Bomb kBombs[] = {
+    {"BMP top-down", kTypeBmp, [] { return Bmp(30000, -30000, 24, 0, {0, 0, 0, 0}); }},
+    {"BMP bottom-up", kTypeBmp, [] { return Bmp(30000, 30000, 24, 0, {0, 0, 0, 0}); }},
+    {"BMP run-length", kTypeBmp, [] { return Bmp(30000, 30000, 8, 1, {255, 1, 255, 1, 0, 1}); }},
+    {"Sun raster 1-bit", kTypeRas, [] { return Sun(16000, 8000, 1, 1, Bytes(16, 0xAA)); }},
+    {"Sun raster run-length", kTypeRas,
+     [] { return Sun(8000, 8000, 1, 2, {0x80, 0xFF, 0, 0x80, 0xFF, 0}); }},
+    {"PNM", kTypePnm, [] { return Text("P5\n4000 4000\n255\n", 16); }},
+    {"PNM plain bitmap", kTypePnm, [] { return Text("P1\n4000 4000\n", 16); }},
+    {"PGX", kTypePgx, [] { return Text("PG ML + 8 4000 4000\n", 16); }},
+    {"PCX", kTypePcx, Pcx},
+    {"TGA", kTypeTga, [] { return Tga(false); }},
+    {"TGA run-length", kTypeTga, [] { return Tga(true); }},
+    {"GIF", kTypeGif, Gif},
+    {"TIFF", kTypeTiff, Tiff},
+    {"ICO", kTypeIco, IcoWithPng},
+    {"WBMP", kTypeWbmp, Wbmp},
+    {"JPEG", kTypeJpeg, Jpeg},
+    {"PNG", kTypePng, Png},
+    {"JPEG-2000", kTypeJpc, Jpc},
+};
+
+struct ChildOutcome {
+    int exitCode = -1; // 0 refused with a text, 1 decoded, 2 refused without one
+    std::string text;
+    double cpuSeconds = 0;
+    long peakKiB = 0;
+};
+
+ChildOutcome DecodeInChild(const std::string& path, ImageType type) {
+    ChildOutcome outcome;
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) return outcome;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // A regression must not stall the suite.
+        const rlimit cpu{20, 20};
+        setrlimit(RLIMIT_CPU, &cpu);
+        CRaster image(path, type);
+        const char* text = image.LastErrorText();
+        if (write(pipeEnds[1], text, strlen(text)) < 0) _exit(3);
+        _exit(image.HasPixels() ? 1 : text[0] ? 0 : 2);
+    }
+    close(pipeEnds[1]);
+    char text[256];
+    const ssize_t got = pid > 0 ? read(pipeEnds[0], text, sizeof text) : 0;
+    close(pipeEnds[0]);
+    if (got > 0) outcome.text.assign(text, size_t(got));
+    int status = 0;
+    rusage usage{};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return outcome;
+    if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
+    outcome.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    outcome.peakKiB = usage.ru_maxrss;
+    return outcome;
+}
+
+} // namespace
+
+TEST(Bombs, TinyFilesDeclaringHugePicturesAreRefusedCheaply) {
+    TempDir dir;
+    for (const Bomb& bomb : kBombs) {
+        const Bytes bytes = bomb.make();
+        const std::string path = dir / "bomb";
+        ASSERT_TRUE(WriteBytes(path, bytes));
+        const ChildOutcome got = DecodeInChild(path, bomb.type);
+        const std::string what = std::string(bomb.name) + " (" + std::to_string(bytes.size()) +
+                                 " bytes): " + got.text;
+        EXPECT_EQ(got.exitCode, 0) << what << "; 1 decoded, 2 failed without a message";
+        EXPECT_LT(got.cpuSeconds, 0.5) << what;
+        EXPECT_LT(got.peakKiB, 64 * 1024) << what;
+    }
+}
