@@ -77,11 +77,7 @@ int CBatchList::CountRows(RowState state) const {
     return n;
 }
 
-bool CBatchList::Contains(const QString& path) const {
-    const std::string p = path.toStdString();
-    return FindBatchItem(size_t(topLevelItemCount()),
-                         [this](size_t row) { return RowPath(int(row)).toStdString(); }, p);
-}
+bool CBatchList::Contains(const QString& path) const { return paths_.contains(path); }
 
 int CBatchList::AddToBatchList(const QStringList& paths) {
     std::unique_ptr<QProgressDialog> progress;
@@ -99,8 +95,10 @@ int CBatchList::AddToBatchList(const QStringList& paths) {
             QApplication::processEvents();
             if (progress->wasCanceled()) break;
         }
+        // Checked before the file is read: a repeat costs nothing.
+        if (Contains(paths[i])) continue;
         const std::optional<BatchItem> row = MakeBatchItem(paths[i].toStdString());
-        if (!row || Contains(QString::fromStdString(row->path))) continue;
+        if (!row) continue;
         auto* it = new QTreeWidgetItem(this);
         it->setText(0, QString::fromStdString(row->fileName));
         it->setText(1, QString::fromStdString(row->imageSize));
@@ -108,6 +106,7 @@ int CBatchList::AddToBatchList(const QStringList& paths) {
         it->setText(3, QString::fromStdString(row->fileSize));
         it->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
         it->setText(kPathColumn, QString::fromStdString(row->path));
+        paths_.insert(it->text(kPathColumn));
         // A row added during a run is still taken by it.
         if (canEdit && !canEdit()) SetRowState(topLevelItemCount() - 1, RowState::kWaiting, {});
         ++added;
@@ -142,12 +141,16 @@ QStringList CBatchList::ExpandDroppedPaths(const QList<QUrl>& urls, bool subfold
 
 void CBatchList::RemoveSelectedRows() {
     if (canEdit && !canEdit()) return;
-    for (QTreeWidgetItem* it : selectedItems()) delete it;
+    for (QTreeWidgetItem* it : selectedItems()) {
+        paths_.remove(it->text(kPathColumn));
+        delete it;
+    }
 }
 
 void CBatchList::ClearRows() {
     if (canEdit && !canEdit()) return;
     clear();
+    paths_.clear();
 }
 
 // Always a copy: a file manager may delete what it sees accepted as moved,

@@ -4,6 +4,7 @@
 
 #include "BatchHost.h"
 
+#include <QSet>
 #include <QTreeWidget>
 
 #include <functional>
@@ -42,4 +43,8 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // The rows' paths, so a repeat is found without walking the list.
+    QSet<QString> paths_;
 };

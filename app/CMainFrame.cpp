@@ -529,6 +529,11 @@ QString CMainFrame::CheckBeforeStart() {
         folders.insert(QString::fromStdString(folder.empty() ? "." : folder));
     }
     for (const QString& folder : folders)
+        if (const std::string problem =
+                RenamedNamesProblem(s, folder.toStdString(), batchList_->topLevelItemCount());
+            !problem.empty())
+            return tr("The prefix \"%1\" is too long: %2.").arg(prefix, QString::fromStdString(problem));
+    for (const QString& folder : folders)
         if (const QString problem = PrepareOutputFolder(folder); !problem.isEmpty())
             return tr("Nothing can be saved into the output folder.\n\n%1").arg(problem);
     return {};

@@ -1,20 +1,15 @@
 #include "BatchRun.h"
 
-#include "ImageStream.h"
 #include "ImageType.h"
 #include "OutputNaming.h"
 #include "RowTransforms.h"
 #include "WorkerPool.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <new>
-#include <unistd.h>
 
 namespace {
 
@@ -44,53 +39,6 @@ std::string LoadFailureText(const CRaster& image) {
     return ErrorOr(image, "cannot open file");
 }
 
-SaveOutcome CreateNewFile(const std::string& path, FILE*& file, std::string& error) {
-    file = nullptr;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return errno == EEXIST ? SaveOutcome::kNameTaken : SaveOutcome::kFailed;
-    }
-    file = ::fdopen(fd, "wb");
-    if (!file) {
-        error = std::strerror(errno);
-        ::close(fd);
-        ::unlink(path.c_str());
-        return SaveOutcome::kFailed;
-    }
-    return SaveOutcome::kSaved;
-}
-
-bool WriteNewFile(CRaster& image, FILE* file, const std::string& path, ImageType type,
-                  std::string& error) {
-    // A text left by a load that needed a second attempt is not this save's.
-    image.SetLastError("");
-    bool ok;
-    {
-        FileImageStream stream(file, true);
-        ok = image.Encode(&stream, type);
-        const bool flushed = stream.Flush() && stream.Error() == 0;
-        const bool closed = stream.Close();
-        if (ok && !(flushed && closed)) {
-            image.SetLastError("write error");
-            ok = false;
-        }
-    }
-    if (ok) return true;
-    error = ErrorOr(image, "write error");
-    ::unlink(path.c_str());
-    return false;
-}
-
-SaveOutcome SaveToNewFile(CRaster& image, const std::string& path, ImageType type,
-                          std::string& error) {
-    FILE* file = nullptr;
-    const SaveOutcome created = CreateNewFile(path, file, error);
-    if (created != SaveOutcome::kSaved) return created;
-    return WriteNewFile(image, file, path, type, error) ? SaveOutcome::kSaved
-                                                        : SaveOutcome::kFailed;
-}
-
 BatchRun::~BatchRun() {
     if (workerThread_.joinable()) {
         stopRequested_ = true;
@@ -109,6 +57,8 @@ bool BatchRun::StartBatch(const EventPump& pump) {
     host_.SetBatchControlsEnabled(false);
     // A stop asked just as the previous run ended must not end this one.
     stopRequested_ = false;
+    ::clock_gettime(CLOCK_REALTIME, &runStart_);
+    swept_.clear();
     saved_ = 0;
     failed_ = 0;
     finished_ = false;
@@ -172,6 +122,7 @@ void BatchRun::RunRows() {
             const size_t row = next++;
             pending[row] = host_.RowPath(row);
             RowJob job = MakeJob(row, pending[row]);
+            SweepOnce(job.stem.folder);
             host_.SetRowState(row, RowState::kWorking, "");
             if (row == reported) startReport(row);
             turns_.Enter(row, job.stem);
@@ -209,6 +160,12 @@ BatchRun::RowJob BatchRun::MakeJob(size_t row, const std::string& path) {
                   place.subfolder};
 }
 
+// Temporaries a killed run left in an output folder go before this run
+// writes there.
+void BatchRun::SweepOnce(const std::string& folder) {
+    if (swept_.insert(folder).second) RemoveLeftoverTemporaries(folder, runStart_);
+}
+
 void BatchRun::RowDone(size_t row, RowOutcome outcome) {
     {
         std::lock_guard lock(doneMutex_);
@@ -236,26 +193,30 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
         if (!image.HasPixels()) return failed(LoadFailureText(image));
         ApplyRowTransforms(image, settings_, options_, loaded);
         PrepareForSave(image, job.stem.saveType, settings_, options_);
-        turns_.Wait(job.row);
         return SaveRow(image, job);
     } catch (const std::bad_alloc&) {
         return failed("out of memory");
     }
 }
 
+// The picture is written before the row's turn, so rows encode at once;
+// only moving it onto a free name waits for earlier rows.
 BatchRun::RowOutcome BatchRun::SaveRow(CRaster& image, const RowJob& job) {
-    std::string path, error;
-    FILE* file = nullptr;
-    SaveOutcome outcome = SaveOutcome::kNameTaken;
     if (!job.subfolder.empty()) MakeSubfolder(job.stem.folder, job.subfolder);
-    // Another program can take a name between the test and the create;
+    std::string error;
+    PendingFile pending;
+    const bool written = pending.Write(image, job.stem.folder, job.stem.saveType, error);
+    turns_.Wait(job.row);
+    std::string path = FirstFreeName(job.stem);
+    SaveOutcome outcome = written ? pending.Publish(path, error) : SaveOutcome::kFailed;
+    // Another program can take a name between the test and the move;
     // after this many such races the row gives up rather than loop.
-    for (int attempt = 0; outcome == SaveOutcome::kNameTaken && attempt < kNamingAttempts;
+    for (int attempt = 1; outcome == SaveOutcome::kNameTaken && attempt < kNamingAttempts;
          ++attempt) {
         path = FirstFreeName(job.stem);
-        outcome = CreateNewFile(path, file, error);
+        outcome = pending.Publish(path, error);
     }
-    if (outcome == SaveOutcome::kSaved && WriteNewFile(image, file, path, job.stem.saveType, error))
+    if (outcome == SaveOutcome::kSaved)
         return RowOutcome{true, "save resized image to: " + path + "\n", path};
     return RowOutcome{false, "failed to save resized image to: " + path + ": " + error + "\n",
                       error};

@@ -7,6 +7,7 @@
 #include "BatchHost.h"
 #include "CRaster.h"
 #include "NameTurns.h"
+#include "NewFile.h"
 #include "OperationSettings.h"
 
 #include <atomic>
@@ -17,23 +18,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <ctime>
+#include <unordered_set>
 
 // Why a load left no pixels: the decoder's text, or "cannot open file" when
 // no decoder ran (every decoder leaves its reason).
 std::string LoadFailureText(const CRaster& image);
-
-// How a new output file came out.
-enum class SaveOutcome { kSaved, kNameTaken, kFailed };
-
-// Creates path for writing only when nothing exists under the name.
-SaveOutcome CreateNewFile(const std::string& path, FILE*& file, std::string& error);
-// Encodes into a file from CreateNewFile and closes it; on failure the file
-// is removed and error holds the reason.
-bool WriteNewFile(CRaster& image, FILE* file, const std::string& path, ImageType type,
-                  std::string& error);
-// Both: an existing file is never replaced.
-SaveOutcome SaveToNewFile(CRaster& image, const std::string& path, ImageType type,
-                          std::string& error);
 
 class BatchRun {
 public:
@@ -96,6 +86,7 @@ private:
     RowOutcome ProcessRow(const RowJob& job);
     RowOutcome SaveRow(CRaster& image, const RowJob& job);
     void RowDone(size_t row, RowOutcome outcome);
+    void SweepOnce(const std::string& folder);
     void Join(const EventPump& pump);
 
     IBatchHost& host_;
@@ -109,6 +100,8 @@ private:
     OperationSettings settings_ = MakeUnsetSettings();
     RunOptions options_;
     NameTurns turns_;
+    timespec runStart_{};
+    std::unordered_set<std::string> swept_; // output folders already swept
     // Rows the pool has finished, for the worker to report.
     std::mutex doneMutex_;
     std::condition_variable rowDone_;

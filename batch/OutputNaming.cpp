@@ -3,8 +3,13 @@
 #include "FormatTable.h"
 #include "ImageType.h"
 
+#include <algorithm>
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
 #include <string_view>
 #include <sys/stat.h>
 
@@ -137,4 +142,42 @@ bool NamesMayCollide(const std::string& a, const std::string& b) {
     const std::string& longer = a.size() < b.size() ? b : a;
     return longer.compare(0, shorter.size(), shorter) == 0 &&
            IsVariantSuffix(std::string_view(longer).substr(shorter.size()));
+}
+
+namespace {
+
+// The folder's limit, asked of the nearest folder that exists (the run
+// makes the missing ones on the same file system).
+long NameMaxOf(const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::path at = std::filesystem::absolute(folder.empty() ? "." : folder, ec);
+    while (!at.empty() && !std::filesystem::is_directory(at, ec) && at != at.parent_path())
+        at = at.parent_path();
+    const long limit = ::pathconf(at.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? limit : NAME_MAX;
+}
+
+} // namespace
+
+std::string RenamedNamesProblem(const OperationSettings& settings, const std::string& folder,
+                                int64_t rowCount) {
+    if (!settings.renameEnabled) return {};
+    const int64_t last = int64_t(settings.seriesStart) + std::max<int64_t>(rowCount, 1) - 1;
+    // "Original" keeps the inputs' extensions, four letters at most among ours.
+    const bool listed = settings.outputFormat > kFormatOriginal && settings.outputFormat < kFormatCount;
+    const size_t extension = listed ? std::strlen(DefaultExtension(kFormatTypes[settings.outputFormat])) : 4;
+    const size_t length = FieldText(settings.namePrefix).size() +
+                          FormatNumber("%05" PRId64, last).size() + 4 + 1 + extension;
+    const long nameMax = NameMaxOf(folder);
+    const std::string where = folder.empty() ? "the current folder" : folder;
+    if (length > size_t(nameMax))
+        return "names made with this prefix would be up to " + std::to_string(length) +
+               " bytes long, more than the " + std::to_string(nameMax) +
+               " a file name can have in " + where;
+    std::error_code ec;
+    const size_t path = std::filesystem::absolute(folder.empty() ? "." : folder, ec).string().size();
+    if (path + 1 + length >= PATH_MAX)
+        return "paths made with this prefix would be longer than the " +
+               std::to_string(PATH_MAX - 1) + " bytes a path can have";
+    return {};
 }

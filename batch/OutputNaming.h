@@ -48,3 +48,10 @@ bool NamesMayCollide(const std::string& a, const std::string& b);
 
 // True when anything at all exists under the name, so it must not be taken.
 bool OutputNameTaken(const std::string& path);
+
+// Why the names renaming gives rowCount rows cannot exist in folder (empty
+// for the current folder), or empty when they can: the longest of them
+// (prefix, series number, a "_001" variant, the extension) against the
+// file-name and path limits of the file system the folder is on.
+std::string RenamedNamesProblem(const OperationSettings& settings, const std::string& folder,
+                                int64_t rowCount);

@@ -1,5 +1,6 @@
 #include "RowLoad.h"
 
+#include "IcoCodec.h"
 #include "ImageType.h"
 #include "JpegCodec.h"
 
@@ -68,6 +69,7 @@ LoadedScale LoadRowImage(CRaster& image, const std::string& path, ImageType type
     }
     image.Initialize(type);
     if (loaded.scale > 1) image.SetJpegScale(loaded.scale);
+    if (options.iconFirstEntry) image.SetFormatOption(kIcoFirstEntry, kTypeIco);
     if (sample)
         image.SetJpegSample(sample->width, sample->height,
                             options.resample == ResampleFilter::kSmooth);

@@ -52,6 +52,7 @@ RunOptions DescribedRunOptions() {
     options.resample = ResampleFilter::kNearest;
     options.onlyShrink = false;
     options.threads = 1;
+    options.iconFirstEntry = true;
     return options;
 }
 
@@ -107,6 +108,9 @@ void ReadRunOptions(const IniFile& file, RunOptions& o) {
     if (auto v = get("Percent")) ParseInt(*v, kPercentMin, kPercentMax, o.percent);
     if (auto v = get("Threads")) ParseInt(*v, 0, kThreadsMax, o.threads);
     if (auto v = get("Lossless")) ParseBool(*v, o.lossless);
+    if (auto v = get("IconEntry")) {
+        if (*v == "first" || *v == "largest") o.iconFirstEntry = *v == "first";
+    }
 }
 
 void WriteRunOptions(IniFile& file, const RunOptions& o) {
@@ -122,4 +126,5 @@ void WriteRunOptions(IniFile& file, const RunOptions& o) {
     set("Percent", std::to_string(o.percent));
     set("Threads", std::to_string(o.threads));
     set("Lossless", o.lossless ? "1" : "0");
+    set("IconEntry", o.iconFirstEntry ? "first" : "largest");
 }

@@ -36,6 +36,9 @@ struct RunOptions {
     int32_t threads = 0;
     // Formats that have a lossless mode use it.
     bool lossless = false;
+    // Icons give their directory's first entry rather than the largest,
+    // deepest one.
+    bool iconFirstEntry = false;
 };
 
 inline constexpr int32_t kPercentMin = 1, kPercentMax = 1000;

@@ -4,24 +4,19 @@
 #include "CliHost.h"
 #include "RowList.h"
 #include "Commands.h"
+#include "OutputNaming.h"
 #include "SettingsFile.h"
+#include "StopSignals.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace {
-
-BatchRun* volatile gRun = nullptr;
-
-void OnInterrupt(int) {
-    // Stop after the rows in hand; a second interrupt ends the program.
-    if (BatchRun* run = gRun) run->RequestStop();
-}
 
 // The desktop program's settings are the ones a run repeats: it lies beside
 // this program when installed, in ../app in the build tree.
@@ -86,6 +81,24 @@ void MakeOutputFolder(const OperationSettings& settings) {
         std::fprintf(stderr, "tessaline-batch: %s: %s\n", folder.c_str(), ec.message().c_str());
 }
 
+// A prefix whose names cannot exist in some output folder fails every row:
+// said once instead, before anything runs.
+std::string RenameProblem(const RowList& rows, const OperationSettings& settings) {
+    if (!settings.renameEnabled) return {};
+    // Series numbers count by the whole list, of which a shard has a part.
+    const int64_t count = rows.Count() ? rows.Placement(rows.Count() - 1).number + 1 : 0;
+    std::unordered_set<std::string> folders;
+    for (size_t row = 0; row < rows.Count(); ++row) {
+        const RowPlacement place = rows.Placement(row);
+        const OutputStem stem = MakeOutputStem(settings, rows.Path(row), 0, place.number, place.subfolder);
+        if (!folders.insert(stem.folder).second) continue;
+        if (std::string problem = RenamedNamesProblem(settings, stem.folder, count);
+            !problem.empty())
+            return problem;
+    }
+    return {};
+}
+
 int RunRows(RowList rows, const OperationSettings& settings, const RunOptions& options) {
     const size_t count = rows.Count();
     // A photo's block is left to malloc's own mapping: kept in the heap, the
@@ -95,16 +108,16 @@ int RunRows(RowList rows, const OperationSettings& settings, const RunOptions& o
     // keep the faults few.
     CliHost host(std::move(rows), settings, options, ::isatty(STDERR_FILENO) == 1);
     BatchRun run(host);
-    gRun = &run;
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    action.sa_flags = SA_RESETHAND;
-    struct sigaction previous;
-    sigaction(SIGINT, &action, &previous);
-    run.StartBatch();
-    run.WaitForBatchDone();
-    sigaction(SIGINT, &previous, nullptr);
-    gRun = nullptr;
+    {
+        StopSignals signals(&run);
+        run.StartBatch();
+        run.WaitForBatchDone();
+    }
+    const size_t done = run.SavedCount() + run.FailedCount();
+    if (done < count) {
+        std::fprintf(stderr, "tessaline-batch: stopped after %zu of %zu rows\n", done, count);
+        return kExitStopped;
+    }
     return run.SavedCount() == count ? kExitOk : kExitFailed;
 }
 
@@ -134,7 +147,9 @@ int RunBatch(const std::vector<std::string>& args) {
     if (!ListRows(line.files, line.source, ChosenOutputFolder(settings), rows, skipped))
         return kExitUsage;
     if (skipped) status = kExitFailed;
+    if (const std::string problem = RenameProblem(rows, settings); !problem.empty())
+        return UsageError("--rename: " + problem);
     MakeOutputFolder(settings);
-    if (RunRows(std::move(rows), settings, options) != kExitOk) status = kExitFailed;
-    return status;
+    const int ran = RunRows(std::move(rows), settings, options);
+    return ran == kExitOk ? status : ran == kExitStopped ? ran : kExitFailed;
 }

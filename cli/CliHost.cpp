@@ -1,10 +1,34 @@
 #include "CliHost.h"
 
 #include <cstdio>
+#include <string_view>
 
 namespace {
+
 constexpr int kBarWidth = 30;
+
+// Control characters and the backslash as C escapes, so a path with a
+// newline cannot break the two-lines-per-row report.
+std::string Escaped(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') out += "\\\\";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\r') out += "\\r";
+        else if (byte < 0x20 || byte == 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
+
+} // namespace
 
 void CliHost::SetProgressRange(int lower, int upper) {
     lower_ = lower;
@@ -24,7 +48,11 @@ void CliHost::StepProgress() {
 
 void CliHost::AppendReportText(const std::string& text) {
     EraseBar();
-    std::fputs(text.c_str(), stdout);
+    // Each text is one line ending in its newline.
+    const bool ended = !text.empty() && text.back() == '\n';
+    const std::string line = Escaped(std::string_view(text).substr(0, text.size() - ended));
+    std::fputs(line.c_str(), stdout);
+    if (ended) std::fputc('\n', stdout);
     std::fflush(stdout);
     DrawBar();
 }

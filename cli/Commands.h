@@ -7,6 +7,8 @@
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// Stopped by Ctrl+C, SIGTERM or SIGHUP before every row had started.
+constexpr int kExitStopped = 3;
 
 // Prints the message (when given) and the usage text to stderr.
 int UsageError(const std::string& message);

@@ -1,5 +1,6 @@
 // Options of the batch command for the output formats that have a lossless
-// mode (WebP, AVIF). They set the run options beside the record.
+// mode (WebP, AVIF), and for which picture of an icon is read. They set the
+// run options beside the record.
 #include "BatchOptions.h"
 
 #include <string>
@@ -16,6 +17,16 @@ bool ApplyLossy(OperationSettings&, RunOptions& o, const std::string&, std::stri
     return true;
 }
 
+bool ApplyIconEntry(OperationSettings&, RunOptions& o, const std::string& value,
+                    std::string& error) {
+    if (value != "first" && value != "largest") {
+        error = "--icon-entry: expected first or largest, not '" + value + "'";
+        return false;
+    }
+    o.iconFirstEntry = value == "first";
+    return true;
+}
+
 } // namespace
 
 void AppendFormatOptions(std::vector<BatchOption>& table) {
@@ -24,6 +35,9 @@ void AppendFormatOptions(std::vector<BatchOption>& table) {
          "write WebP and AVIF outputs losslessly (every pixel kept; --quality is not used for them)",
          ApplyLossless},
         {"--lossy", nullptr, "write WebP and AVIF outputs at the --quality (the default)", ApplyLossy},
+        {"--icon-entry", "WHICH",
+         "which picture of an icon is read: largest (the default; then the deepest) or first",
+         ApplyIconEntry},
     };
     table.insert(table.end(), std::begin(options), std::end(options));
 }

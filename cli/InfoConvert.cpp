@@ -5,6 +5,7 @@
 #include "ImageType.h"
 #include "Orientation.h"
 #include "RowTransforms.h"
+#include "StopSignals.h"
 
 #include <cstdio>
 #include <string>
@@ -54,6 +55,7 @@ int RunConvert(const std::string& in, const std::string& out) {
     // The batch run's save: an existing file is never replaced, a failed
     // save leaves nothing behind.
     std::string error;
+    const StopSignals signals; // a stopped conversion leaves no temporary
     switch (SaveToNewFile(image, out, outType, error)) {
     case SaveOutcome::kSaved:
         return kExitOk;

@@ -15,8 +15,9 @@ const char kHead[] =
     "(unknown image types and files already listed are skipped with a note on\n"
     "stderr). Each row is loaded, named and saved as a new file; an existing file is\n"
     "never replaced: the new name gets _001, _002, ... Two report lines per row go to\n"
-    "stdout; a progress bar goes to stderr when it is a terminal. Ctrl+C stops after\n"
-    "the rows in hand.\n"
+    "stdout; a progress bar goes to stderr when it is a terminal. Ctrl+C, SIGTERM\n"
+    "or SIGHUP stops after the rows in hand. A file appears under its name only\n"
+    "when complete.\n"
     "\n"
     "The settings come from the desktop program's settings file; the options below\n"
     "change single fields of them for this run.\n"
@@ -42,7 +43,8 @@ const char kTail[] =
     "Exit status: 0 when every row was saved, 1 when any row failed, a file, line\n"
     "or folder was skipped as of unknown type, unreadable or a loop, or the settings\n"
     "could not be written, 2 for usage errors and a --files-from list that cannot\n"
-    "be read (nothing is run then).\n";
+    "be read (nothing is run then), 3 when the run was stopped before every row\n"
+    "had started.\n";
 
 } // namespace
 

@@ -110,7 +110,7 @@ constexpr Ext kMetafileExt[] = {".wmf", ".emf"};
 constexpr Ext kJp2Ext[] = {".jp2"};
 constexpr Ext kJpcExt[] = {".j2c", ".jpc", ".j2k"};
 constexpr Ext kPgxExt[] = {".pgx"};
-constexpr Ext kPnmExt[] = {".pnm", ".pgm", ".ppm"};
+constexpr Ext kPnmExt[] = {".pnm", ".pgm", ".ppm", ".pbm", ".pam"};
 constexpr Ext kRasExt[] = {".ras"};
 constexpr Ext kWebpExt[] = {".webp"};
 constexpr Ext kHeifExt[] = {".heic", ".heif", ".hif"};
@@ -206,5 +206,5 @@ bool ReadImageSize(const std::string& path, ImageType type, uint32_t* width, uin
     const ImageFormat* f = FindImageFormat(type);
     if (!f || !f->readSize) return false;
     FileImageStream file;
-    return file.Open(path.c_str(), "rb") && f->readSize(&file, width, height);
+    return file.OpenInput(path.c_str()) && f->readSize(&file, width, height);
 }

@@ -3,6 +3,7 @@
 #include "ByteOrder.h"
 #include "ImageStream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -43,6 +44,32 @@ bool IcoCodec::Sniff(std::span<const uint8_t> head) {
     return GetLE16(head.data()) == 0 && (kind == 1 || kind == 2) && GetLE16(head.data() + 4) > 0;
 }
 
+namespace {
+
+// Pixels, then bits per pixel, as the directory states them; entries that
+// state no bit count are judged by their colour count.
+uint64_t EntryRank(const uint8_t e[16]) {
+    const uint64_t pixels = uint64_t(e[0] ? e[0] : 256) * (e[1] ? e[1] : 256);
+    uint32_t bits = GetLE16(e + 6);
+    if (bits == 0)
+        for (uint32_t colours = e[2]; colours > 1; colours >>= 1)
+            ++bits;
+    return pixels << 8 | std::min<uint32_t>(bits, 255);
+}
+
+} // namespace
+
+// The largest, then deepest entry, as icon readers show an icon; the first
+// of equals. Where the first entry is asked for, or a frame by number, that
+// one.
+int32_t IcoCodec::SelectEntry(const std::vector<uint8_t>& directory, uint32_t count) const {
+    if (GetFrame() != 0 || (GetFormatOption(kTypeIco) & kIcoFirstEntry)) return GetFrame();
+    uint32_t best = 0;
+    for (uint32_t i = 1; i < count; ++i)
+        if (EntryRank(&directory[16 * i]) > EntryRank(&directory[16 * best])) best = i;
+    return int32_t(best);
+}
+
 // The selected entry of the directory; the stream is left at its resource.
 bool IcoCodec::ReadEntry(ImageStream* stream, uint8_t entry[16], int64_t* offset) {
     const int32_t start = stream->Tell();
@@ -52,11 +79,14 @@ bool IcoCodec::ReadEntry(ImageStream* stream, uint8_t entry[16], int64_t* offset
     if (GetLE16(header) != 0 || (kind != 1 && kind != 2)) return Fail("Not an icon");
     const uint32_t count = GetLE16(header + 4);
     SetNumFrames(int32_t(count));
-    const int32_t selected = GetFrame();
-    if (selected < 0 || uint32_t(selected) >= count) return Fail("icon image not found");
-    // Only the entries up to the selected one are needed.
-    if (!stream->Seek(16 * selected, SEEK_CUR) || stream->Read(entry, 16, 1) != 1)
-        return Fail(kCorrupted);
+    if (count == 0 || GetFrame() < 0 || uint32_t(GetFrame()) >= count)
+        return Fail("icon image not found");
+    // A directory cut short still serves the entries it holds.
+    std::vector<uint8_t> directory(size_t(count) * 16);
+    const size_t got = stream->Read(directory.data(), 16, count);
+    if (uint32_t(GetFrame()) >= got) return Fail(kCorrupted);
+    const int32_t selected = SelectEntry(directory, uint32_t(got));
+    std::memcpy(entry, &directory[16 * size_t(selected)], 16);
     *offset = int64_t(start) + GetLE32(entry + 12);
     if (*offset > INT32_MAX || !stream->Seek(int32_t(*offset), SEEK_SET)) return Fail(kCorrupted);
     return true;

@@ -10,6 +10,10 @@
 
 class ImageStream;
 
+// Format option (kTypeIco) asking for the directory's first entry; without
+// it frame 0 is the largest, deepest entry.
+constexpr uint32_t kIcoFirstEntry = 1;
+
 class IcoCodec : public CRaster {
 public:
     IcoCodec() : CRaster(kTypeIco) {}
@@ -20,6 +24,7 @@ public:
 
 private:
     bool ReadEntry(ImageStream* stream, uint8_t entry[16], int64_t* offset);
+    int32_t SelectEntry(const std::vector<uint8_t>& directory, uint32_t count) const;
     void ReadPalette(ImageStream* stream, const uint8_t dib[40]);
     bool ReadBgra(ImageStream* stream, bool* realAlpha);
     bool DecodePng(ImageStream* stream, int32_t offset);

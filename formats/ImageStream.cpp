@@ -1,14 +1,44 @@
 #include "ImageStream.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 bool FileImageStream::Open(const char* path, const char* mode) {
     Close();
     file_ = std::fopen(path, mode);
     closeOnDestruction_ = true;
     return file_ != nullptr;
+}
+
+bool FileImageStream::OpenInput(const char* path) {
+    Close();
+    // Non-blocking, so opening a FIFO with no writer returns at once.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        openError_ = strerrordesc_np(errno);
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        openError_ = S_ISDIR(st.st_mode) ? "is a directory" : "is not a regular file";
+        ::close(fd);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    file_ = ::fdopen(fd, "rb");
+    if (!file_) {
+        openError_ = strerrordesc_np(errno);
+        ::close(fd);
+        return false;
+    }
+    closeOnDestruction_ = true;
+    return true;
 }
 
 bool FileImageStream::Close() {

@@ -33,6 +33,11 @@ public:
     FileImageStream& operator=(const FileImageStream&) = delete;
 
     bool Open(const char* path, const char* mode);
+    // Opens an input for reading, never waiting on a FIFO or a device: only
+    // a regular file is taken. On failure OpenError() says why ("is a
+    // directory", "is not a regular file", or the system's reason).
+    bool OpenInput(const char* path);
+    const char* OpenError() const { return openError_; }
     bool Close() override;
     size_t Read(void* buffer, size_t size, size_t count) override;
     size_t Write(const void* buffer, size_t size, size_t count) override;
@@ -49,6 +54,7 @@ public:
 private:
     FILE* file_ = nullptr;
     bool closeOnDestruction_ = false;
+    const char* openError_ = "";
 };
 
 class MemoryImageStream : public ImageStream {

@@ -2,6 +2,7 @@
 
 #include "ByteOrder.h"
 #include "ImageStream.h"
+#include "PamFormat.h"
 #include "SampleImage.h"
 #include "SampleScale.h"
 
@@ -20,7 +21,7 @@ Format Sniff(const uint8_t* b, size_t n) {
     if (n >= 4 && b[0] == 0xFF && b[1] == 0x4F && b[2] == 0xFF && b[3] == 0x51)
         return Format::CodeStream;
     if (n >= 2 && b[0] == 'P' && b[1] == 'G') return Format::Pgx;
-    if (n >= 2 && b[0] == 'P' && b[1] >= '1' && b[1] <= '6') return Format::Pnm;
+    if (n >= 2 && b[0] == 'P' && b[1] >= '1' && b[1] <= '7') return Format::Pnm;
     if (n >= 4 && GetBE32(b) == 0x59A66A95) return Format::Ras;
     return Format::Unknown;
 }
@@ -184,6 +185,12 @@ bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type) {
     uint8_t magic[12] = {};
     const size_t got = stream->Read(magic, 1, sizeof magic);
     stream->Seek(start, SEEK_SET);
+    if (got >= 2 && magic[0] == 'P' && magic[1] == '7') {
+        std::string error;
+        if (ReadPam(stream, this, type, &error)) return true;
+        Discard();
+        return Fail(error.c_str());
+    }
     SampleImage samples;
     samples.headerOnly = HeaderOnly();
     std::string error;

@@ -749,9 +749,8 @@ bool JpegCodec::Decode(ImageStream* stream) {
 }
 
 bool ReadJpegHeader(const std::string& path, JpegHeader& header) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    FileImageStream stream(file, true);
+    FileImageStream stream;
+    if (!stream.OpenInput(path.c_str())) return false;
     CRaster errors;
     jpeg_decompress_struct cinfo;
     ErrorManager jerr;

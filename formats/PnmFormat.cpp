@@ -96,8 +96,9 @@ bool ReadHeader(StreamReader& in, PnmHeader* h) {
     bool ok = ReadNumber(in, INT32_MAX, &h->width, &next) && separated() &&
               ReadNumber(in, INT32_MAX, &h->height, &next);
     if (ok && !h->Bitmap()) ok = separated() && ReadNumber(in, 65535, &h->maxValue, &next);
-    // Raw data starts after the single white space character that ends the header.
-    if (ok) ok = h->Plain() ? separated() || next < 0 : IsSpace(next);
+    // Raw data starts after the single white space character that ends the
+    // header, or after the line of a comment glued to the last number.
+    if (ok) ok = h->Plain() ? separated() || next < 0 : separated();
     return ok && h->width != 0 && h->height != 0 && h->maxValue != 0;
 }
 

@@ -45,16 +45,27 @@ bool CRaster::Encode(FILE* file, ImageType type) {
     return Encode(&stream, type);
 }
 
+namespace {
+
+// The reason a file could not be opened is the load's error.
+bool OpenInput(CRaster& image, FileImageStream& file, const std::string& path) {
+    if (file.OpenInput(path.c_str())) return true;
+    image.SetLastError(file.OpenError());
+    return false;
+}
+
+} // namespace
+
 bool CRaster::LoadFile(const std::string& path, ImageType type) {
     if (FindImageFormat(type)) {
         FileImageStream file;
-        if (!file.Open(path.c_str(), "rb")) return false;
+        if (!OpenInput(*this, file, path)) return false;
         if (Decode(&file, type)) return true;
     }
     char kept[sizeof info_.lastError];
     std::memcpy(kept, info_.lastError, sizeof kept);
     FileImageStream file;
-    if (!file.Open(path.c_str(), "rb")) return false;
+    if (!OpenInput(*this, file, path)) return false;
     const bool ok = Decode(&file, 0);
     if (!ok && type != 0) SetLastError(kept);
     return ok;

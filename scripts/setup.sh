@@ -15,7 +15,7 @@ PACKAGES=(
   fonts-liberation2 fonts-dejavu-core
   qt6-base-dev qt6-svg-dev
   imagemagick
-  python3-pil
+  python3-pil netpbm
 )
 
 missing=()

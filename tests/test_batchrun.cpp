@@ -296,7 +296,7 @@ TEST(BatchRun, FailedRowsSayWhyAndLeaveNothingBehind) {
     run.WaitForBatchDone();
     const auto& r = f.host.report;
     ASSERT_EQ(r.size(), 10u);
-    EXPECT_EQ(r[1], "failed to load image: " + missing + ": cannot open file\n");
+    EXPECT_EQ(r[1], "failed to load image: " + missing + ": No such file or directory\n");
     EXPECT_EQ(r[3].rfind("failed to load image: " + junk + ": ", 0), 0u);
     EXPECT_NE(r[3], "failed to load image: " + junk + ": cannot open file\n");
     // A metafile cannot be written; the text is the encoder's.
@@ -311,7 +311,7 @@ TEST(BatchRun, FailedRowsSayWhyAndLeaveNothingBehind) {
     // reason its report line gives.
     ASSERT_EQ(f.host.states.size(), 10u);
     EXPECT_EQ(f.host.states[0], "0 working ");
-    EXPECT_EQ(f.host.states[1], "0 failed cannot open file");
+    EXPECT_EQ(f.host.states[1], "0 failed No such file or directory");
     EXPECT_EQ(f.host.states[7], "3 failed unknown file type");
     EXPECT_EQ(f.host.states[9], "4 saved " + f.out + "/good.bmp");
     // Only the good row's file was left.

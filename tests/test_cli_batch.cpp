@@ -103,6 +103,8 @@ TEST(CliBatch, ValuesOutOfRangeAreUsageErrors) {
         {{"--lossless=1"}, "--lossless takes no value"},
         {{"--rename", "a/b"}, "--rename: the prefix must not contain '/'"},
         {{"--rename", std::string(260, 'p')}, "--rename: the prefix is longer than 259 bytes"},
+        {{"--rename", std::string(245, 'p'), "--format", "bmp", "--out", in.dir / "o"},
+         "--rename: names made with this prefix would be up to 258 bytes long, more than the 255"},
         {{"--out", "/" + std::string(300, 'd')}, "--out: the folder path is longer than 259"},
         {{"--resample", "cubic"}, "--resample: 'cubic' is not one of nearest, smooth"},
         {{"--resize-fit", "800"}, "--resize-fit: '800' is not of the form WxH"},
@@ -277,6 +279,20 @@ TEST(CliBatch, BadFilesFailTheirRowsAndTheRunGoesOn) {
                "resize image: " + in.files[1],
                "save resized image to: " + in.dir.path() + "/o/photo1.bmp"});
     EXPECT_EQ(r.out, expected);
+}
+
+// Control characters in a path are escaped, so each row stays two lines.
+TEST(CliBatch, ReportLinesEscapeControlCharacters) {
+    Inputs in;
+    const std::string odd = in.dir / "in/a\nb\\c\x01.bmp";
+    ASSERT_TRUE(WriteTestBmp(odd, 2, 2));
+    const RunResult r = RunBatch({"--settings", in.settings, "--format", "bmp", "--out",
+                                  in.dir / "o", odd});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string escaped = "a\\nb\\\\c\\x01";
+    EXPECT_EQ(r.out, Lines({"resize image: " + in.dir.path() + "/in/" + escaped + ".bmp",
+                            "save resized image to: " + in.dir.path() + "/o/" + escaped + ".bmp"}));
+    EXPECT_TRUE(FileExists(in.dir / "o/a\nb\\c\x01.bmp"));
 }
 
 TEST(CliBatch, HelpListsEveryOptionAndOtherCommandsStillWork) {

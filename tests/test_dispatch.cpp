@@ -24,7 +24,8 @@ TEST(ImageTypeFromExtension, NamesAndCase) {
         {"a.wmf", kTypeMetafile},  {"a.EMF", kTypeMetafile},  {"a.j2k", kTypeJpc},
         {"a.jp2", kTypeJp2},       {"a.j2c", kTypeJpc},       {"a.jpc", kTypeJpc},
         {"a.pgx", kTypePgx},       {"a.pnm", kTypePnm},       {"a.pgm", kTypePnm},
-        {"a.ppm", kTypePnm},       {"dir.bmp/file", kTypeUnknown}, {"", kTypeUnknown},
+        {"a.ppm", kTypePnm},       {"a.PBM", kTypePnm},       {"a.pam", kTypePnm},
+        {"dir.bmp/file", kTypeUnknown}, {"", kTypeUnknown},
     };
     for (const Case& c : cases) EXPECT_EQ(ImageTypeFromExtension(c.name), c.type) << c.name;
     EXPECT_STREQ(ImageTypeName(kTypeMetafile), "WMF");
@@ -71,7 +72,7 @@ TEST_F(DispatchFiles, FailureTexts) {
     EXPECT_STREQ(b.LastErrorText(), "Decode: Unknown or wrong format");
     CRaster c;
     EXPECT_FALSE(c.LoadFile((dir_ / "missing.bmp").string(), kTypeBmp));
-    EXPECT_STREQ(c.LastErrorText(), "");
+    EXPECT_STREQ(c.LastErrorText(), "No such file or directory");
 
     CRaster empty;
     const fs::path out = dir_ / "out.bmp";

@@ -213,10 +213,12 @@ TEST(Ico, SeveralEntriesCursorsAndSize256) {
     };
     for (uint16_t kind : {uint16_t(1), uint16_t(2)}) {
         const std::vector<uint8_t> file = MakeIco(entries, kind);
+        // Frame 0 asks for the first entry only with the option; else the largest.
         const uint32_t sizes[3][2] = {{8, 8}, {256, 256}, {3, 5}};
         for (int32_t frame = 0; frame < 3; ++frame) {
             CRaster image;
             image.SetFrame(frame);
+            image.SetFormatOption(kIcoFirstEntry, kTypeIco);
             ASSERT_TRUE(DecodeBytes(image, file, kTypeIco)) << kind << " " << frame;
             EXPECT_EQ(image.GetWidth(), sizes[frame][0]);
             EXPECT_EQ(image.GetHeight(), sizes[frame][1]);
@@ -235,6 +237,38 @@ TEST(Ico, SeveralEntriesCursorsAndSize256) {
     std::vector<uint8_t> bad = MakeIco(entries, 3);
     CRaster image;
     EXPECT_FALSE(DecodeBytes(image, bad, kTypeIco));
+}
+
+TEST(Ico, FrameZeroIsTheLargestThenDeepestEntry) {
+    auto entry = [](uint32_t side, uint32_t bits) {
+        return MakeEntry(
+            side, side, bits, bits <= 8 ? Palette(1u << bits) : std::vector<RGBQUAD>{},
+            [bits](uint32_t x, uint32_t y) { return bits <= 8 ? (x + y) % 2 : 0x00FF8040u * (x & 1); },
+            [](uint32_t, uint32_t) { return false; });
+    };
+    struct Case {
+        std::vector<std::pair<uint32_t, uint32_t>> entries; // side, bits
+        size_t want;
+    } cases[] = {{{{16, 32}, {48, 8}, {32, 32}}, 1},
+                 {{{32, 4}, {32, 32}, {32, 8}}, 1},
+                 {{{48, 24}, {16, 32}, {48, 24}}, 0},
+                 {{{8, 1}}, 0}};
+    for (const Case& c : cases) {
+        std::vector<Entry> entries;
+        for (auto [side, bits] : c.entries)
+            entries.push_back(entry(side, bits));
+        const auto file = MakeIco(entries);
+        CRaster image;
+        ASSERT_TRUE(DecodeBytes(image, file, kTypeIco));
+        EXPECT_EQ(image.GetWidth(), c.entries[c.want].first) << c.want;
+        EXPECT_EQ(image.GetBitsPerPixel(), std::min(c.entries[c.want].second, 24u)) << c.want;
+        if (!HaveImageMagick()) continue;
+        TempDir dir;
+        WriteBytes(dir / "a.ico", file);
+        const auto im = MagickDecode(dir / "a.ico", "", int(c.want));
+        ASSERT_TRUE(im);
+        EXPECT_EQ(FirstDifference(ReadBack(image), *im, 3), "") << c.want;
+    }
 }
 
 TEST(Ico, PngEntriesGoThroughThePngCodec) {
@@ -335,7 +369,10 @@ TEST(Ico, CorpusFilesMatchImageMagick) {
         const uint32_t offset = GetLE32(&bytes[6 + 12]);
         const bool pngEntry =
             offset + 4 <= bytes.size() && bytes[offset + 1] == 'P' && bytes[offset + 2] == 'N';
-        CRaster image(path, kTypeIco);
+        // The first entry, as ImageMagick's first frame.
+        CRaster image;
+        image.SetFormatOption(kIcoFirstEntry, kTypeIco);
+        image.LoadFile(path, kTypeIco);
         if (pngEntry && !png) {
             EXPECT_FALSE(image.HasPixels());
             continue;

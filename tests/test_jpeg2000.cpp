@@ -3,8 +3,10 @@
 #include "support/Corpus.h"
 #include "support/Magick.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 using namespace testkit;
 
@@ -122,6 +124,10 @@ TEST(Jpeg2000, PnmVariants) {
          std::string("P5 3 1 255\n") + char(1) + char(2) + char(3),
          8,
          {1, 1, 1, 2, 2, 2, 3, 3, 3}},
+        {"P5 comment glued to the maximum",
+         std::string("P5 3 1 255#c\n") + char(1) + char(2) + char(3),
+         8,
+         {1, 1, 1, 2, 2, 2, 3, 3, 3}},
         {"P5 16-bit",
          std::string("P5 3 1 65535\n\xFF\xFF\x80\x00\x00\xFF", 19),
          8,
@@ -157,6 +163,49 @@ TEST(Jpeg2000, PnmVariants) {
         CRaster image;
         EXPECT_FALSE(DecodeBytes(image, Text(bad), kTypePnm)) << bad;
         EXPECT_STREQ(image.LastErrorText(), "error: cannot load image data") << bad;
+    }
+}
+
+TEST(Jpeg2000, PamEveryTupleTypeMatchesImageMagick) {
+    struct Case {
+        const char* tupleType;
+        uint32_t depth, maxValue, bpp;
+        bool alpha;
+    } cases[] = {{"BLACKANDWHITE", 1, 1, 1, false},   {"GRAYSCALE", 1, 255, 8, false},
+                 {"GRAYSCALE", 1, 65535, 8, false},   {"GRAYSCALE_ALPHA", 2, 255, 8, true},
+                 {"GRAYSCALE_ALPHA", 2, 1000, 8, true}, {"RGB", 3, 255, 24, false},
+                 {"RGB", 3, 65535, 24, false},        {"RGB_ALPHA", 4, 255, 24, true},
+                 {"RGB_ALPHA", 4, 65535, 24, true}};
+    const uint32_t w = 5, h = 3;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.tupleType << " " << c.maxValue);
+        std::string file = "P7\n# made here\nWIDTH " + std::to_string(w) + "\nHEIGHT " +
+                           std::to_string(h) + "\nDEPTH " + std::to_string(c.depth) +
+                           "\nMAXVAL " + std::to_string(c.maxValue) + "\nTUPLTYPE " +
+                           c.tupleType + "\nENDHDR\n";
+        for (uint32_t i = 0; i < w * h * c.depth; ++i) {
+            const uint32_t v = (i * 7919u + i / c.depth * 31u) % (c.maxValue + 1);
+            if (c.maxValue > 255) file += char(v >> 8);
+            file += char(v);
+        }
+        CRaster image;
+        ASSERT_TRUE(DecodeBytes(image, Text(file), kTypePnm)) << image.LastErrorText();
+        EXPECT_EQ(image.GetBitsPerPixel(), c.bpp);
+        EXPECT_EQ(image.HasAlpha(), c.alpha);
+        if (!HaveImageMagick()) continue;
+        TempDir dir;
+        WriteBytes(dir / "t.pam", Text(file));
+        // ImageMagick inverts the alpha of grey samples above 8 bits; netpbm
+        // brings those to 8 bits first, which ImageMagick reads right.
+        if (c.alpha && c.depth == 2 && c.maxValue > 255) {
+            if (::access("/usr/bin/pamdepth", X_OK) != 0) continue;
+            ASSERT_EQ(RunShell("/usr/bin/pamdepth 255 " + Quote(dir / "t.pam") + " > " +
+                               Quote(dir / "t8.pam")).status, 0);
+            std::rename((dir / "t8.pam").c_str(), (dir / "t.pam").c_str());
+        }
+        const auto im = MagickDecode(dir / "t.pam");
+        ASSERT_TRUE(im);
+        EXPECT_EQ(CountDifferences(ReadBack(image), *im, 1, 4), 0u);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "DepthChange.h"
 #include "RowTransforms.h"
 #include "support/Corpus.h"
+#include "support/Files.h"
 #include "support/Photos.h"
 
 #include <gtest/gtest.h>
@@ -191,3 +192,37 @@ TEST(RowLoad, SampledCorpusJpegsAreFullDecodesResized) {
 }
 
 } // namespace
+
+// An icon of 16 x 16 then 32 x 32: the run reads the larger unless the
+// options ask for the first.
+TEST(RowLoad, IconEntryByOption) {
+    testkit::TempDir dir;
+    std::vector<testkit::Bytes> single;
+    for (uint32_t side : {16u, 32u}) {
+        CRaster picture(side, side, 24, kTypeBmp);
+        ASSERT_TRUE(picture.SaveFile(dir / "one.ico", kTypeIco));
+        single.push_back(testkit::ReadBytes(dir / "one.ico"));
+        fs::remove(dir / "one.ico");
+    }
+    testkit::Bytes file = {0, 0, 1, 0, 2, 0};
+    uint32_t offset = 6 + 2 * 16;
+    for (const auto& one : single) {
+        file.insert(file.end(), one.begin() + 6, one.begin() + 18);
+        for (int k = 0; k < 4; ++k)
+            file.push_back(uint8_t(offset >> (8 * k)));
+        offset += uint32_t(one.size() - 22);
+    }
+    for (const auto& one : single)
+        file.insert(file.end(), one.begin() + 22, one.end());
+    testkit::WriteBytes(dir / "two.ico", file);
+    OperationSettings s = MakeUnsetSettings();
+    ApplySettingsDefaults(s);
+    for (bool first : {false, true}) {
+        RunOptions o;
+        o.iconFirstEntry = first;
+        CRaster image;
+        LoadRowImage(image, dir / "two.ico", kTypeIco, s, o);
+        EXPECT_EQ(image.GetWidth(), first ? 16u : 32u);
+    }
+    EXPECT_TRUE(DescribedRunOptions().iconFirstEntry);
+}

@@ -325,6 +325,7 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     o.percent = 25;
     o.threads = 3;
     o.lossless = true;
+    o.iconFirstEntry = true;
     ASSERT_TRUE(SaveSettings(dir / "o.ini", s, &o));
     const std::string text = ReadWholeFile(dir / "o.ini");
     // The record's line is the one the Windows program reads, byte for byte.
@@ -345,6 +346,7 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     EXPECT_EQ(back.percent, o.percent);
     EXPECT_EQ(back.threads, o.threads);
     EXPECT_EQ(back.lossless, o.lossless);
+    EXPECT_EQ(back.iconFirstEntry, o.iconFirstEntry);
 }
 
 TEST(RunOptionsSection, UnreadableKeysKeepTheirDefaults) {

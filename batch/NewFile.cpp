@@ -1,0 +1,200 @@
+#include "NewFile.h"
+
+#include "ImageStream.h"
+#include "OutputNaming.h"
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kTempPrefix[] = ".tessaline-";
+constexpr char kTempSuffix[] = ".tmp";
+constexpr size_t kTempDigits = 16;
+constexpr int kTempAttempts = 16;
+
+// Temporaries being written, for a signal handler to remove: a slot is
+// filled, then marked ready; the handler only reads ready slots.
+constexpr int kSlotCount = 300; // above the largest thread count
+struct Slot {
+    std::atomic<int> state{0}; // 0 free, 1 taken, 2 ready
+    char path[PATH_MAX];
+};
+Slot gSlots[kSlotCount];
+
+int TakeSlot(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < kSlotCount; ++i) {
+        int expected = 0;
+        if (!gSlots[i].state.compare_exchange_strong(expected, 1)) continue;
+        std::memcpy(gSlots[i].path, path.c_str(), path.size() + 1);
+        gSlots[i].state.store(2, std::memory_order_release);
+        return i;
+    }
+    return -1; // only the sweep of the next run will find it
+}
+
+void FreeSlot(int slot) {
+    if (slot >= 0) gSlots[slot].state.store(0, std::memory_order_release);
+}
+
+std::string RandomDigits() {
+    uint64_t value = 0;
+    if (::getrandom(&value, sizeof value, 0) != sizeof value)
+        value = uint64_t(::getpid()) << 32 ^ uint64_t(std::time(nullptr)) ^ uint64_t(&value);
+    char text[kTempDigits + 1];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Encodes into an open file and closes it; false with the reason.
+bool EncodeInto(CRaster& image, FILE* file, ImageType type, std::string& error) {
+    // A text left by a load that needed a second attempt is not this save's.
+    image.SetLastError("");
+    FileImageStream stream(file, true);
+    bool ok = image.Encode(&stream, type);
+    const bool flushed = stream.Flush() && stream.Error() == 0;
+    const bool closed = stream.Close();
+    if (ok && !(flushed && closed)) {
+        image.SetLastError("write error");
+        ok = false;
+    }
+    if (!ok) error = *image.LastErrorText() ? image.LastErrorText() : "write error";
+    return ok;
+}
+
+bool Older(const struct stat& st, const timespec& before) {
+    return st.st_mtim.tv_sec < before.tv_sec ||
+           (st.st_mtim.tv_sec == before.tv_sec && st.st_mtim.tv_nsec < before.tv_nsec);
+}
+
+// A temporary nobody holds a lock on, changed before the run, still under
+// that name: a writer that died.
+bool RemoveIfLeftover(int dir, const char* name, const timespec& before) {
+    const int fd = ::openat(dir, name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool removed = false;
+    struct stat open, named;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &open) == 0 && S_ISREG(open.st_mode) &&
+        Older(open, before) && ::fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == open.st_dev && named.st_ino == open.st_ino)
+        removed = ::unlinkat(dir, name, 0) == 0;
+    ::close(fd);
+    return removed;
+}
+
+} // namespace
+
+bool IsTemporaryName(const std::string& name) {
+    const size_t prefix = sizeof kTempPrefix - 1, suffix = sizeof kTempSuffix - 1;
+    if (name.size() != prefix + kTempDigits + suffix || name.rfind(kTempPrefix, 0) != 0 ||
+        !name.ends_with(kTempSuffix))
+        return false;
+    for (size_t i = prefix; i < prefix + kTempDigits; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
+    return true;
+}
+
+bool PendingFile::Write(CRaster& image, const std::string& folder, ImageType type,
+                        std::string& error) {
+    Discard();
+    for (int attempt = 0; fd_ < 0 && attempt < kTempAttempts; ++attempt) {
+        temp_ = folder + kTempPrefix + RandomDigits() + kTempSuffix;
+        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ < 0) {
+        error = std::strerror(errno);
+        temp_.clear();
+        return false;
+    }
+    slot_ = TakeSlot(temp_);
+    ::flock(fd_, LOCK_EX);
+    // The encoder gets its own descriptor; the lock stays with ours.
+    const int encoderFd = ::dup(fd_);
+    FILE* file = encoderFd < 0 ? nullptr : ::fdopen(encoderFd, "wb");
+    if (!file) {
+        error = std::strerror(errno);
+        if (encoderFd >= 0) ::close(encoderFd);
+        Discard();
+        return false;
+    }
+    if (EncodeInto(image, file, type, error)) return true;
+    Discard();
+    return false;
+}
+
+SaveOutcome PendingFile::Publish(const std::string& path, std::string& error) {
+    if (fd_ < 0) {
+        error = "nothing written";
+        return SaveOutcome::kFailed;
+    }
+    int result = ::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+    // File systems without the flag still refuse a link over a name.
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+        result = ::link(temp_.c_str(), path.c_str());
+        if (result == 0) ::unlink(temp_.c_str());
+    }
+    if (result != 0) {
+        error = std::strerror(errno);
+        return errno == EEXIST ? SaveOutcome::kNameTaken : SaveOutcome::kFailed;
+    }
+    Forget();
+    return SaveOutcome::kSaved;
+}
+
+void PendingFile::Discard() {
+    if (fd_ >= 0) ::unlink(temp_.c_str());
+    Forget();
+}
+
+void PendingFile::Forget() {
+    FreeSlot(slot_);
+    slot_ = -1;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    temp_.clear();
+}
+
+SaveOutcome SaveToNewFile(CRaster& image, const std::string& path, ImageType type,
+                          std::string& error) {
+    // Checked first only to spare the encoding; the move decides.
+    if (OutputNameTaken(path)) {
+        error = std::strerror(EEXIST);
+        return SaveOutcome::kNameTaken;
+    }
+    PendingFile pending;
+    if (!pending.Write(image, FolderOf(path), type, error)) return SaveOutcome::kFailed;
+    return pending.Publish(path, error);
+}
+
+size_t RemoveLeftoverTemporaries(const std::string& folder, const timespec& before) {
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return 0;
+    size_t removed = 0;
+    while (const dirent* entry = ::readdir(dir))
+        if (IsTemporaryName(entry->d_name) && RemoveIfLeftover(::dirfd(dir), entry->d_name, before))
+            ++removed;
+    ::closedir(dir);
+    return removed;
+}
+
+void RemovePendingTemporaries() {
+    for (Slot& slot : gSlots)
+        if (slot.state.load(std::memory_order_acquire) == 2) ::unlink(slot.path);
+}

@@ -1,0 +1,45 @@
+#include "StopSignals.h"
+
+#include "BatchRun.h"
+#include "NewFile.h"
+
+#include <atomic>
+#include <csignal>
+
+namespace {
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+BatchRun* volatile gRun = nullptr;
+std::atomic<int> gReceived{0};
+struct sigaction gPrevious[sizeof kStopSignals / sizeof kStopSignals[0]];
+
+void OnStopSignal(int signal) {
+    BatchRun* run = gRun;
+    if (run && gReceived.fetch_add(1) == 0) {
+        run->RequestStop();
+        return;
+    }
+    RemovePendingTemporaries();
+    // Ends the process as the signal would have, once this handler returns.
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+} // namespace
+
+StopSignals::StopSignals(BatchRun* run) {
+    gRun = run;
+    gReceived = 0;
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < std::size(kStopSignals); ++i)
+        sigaction(kStopSignals[i], &action, &gPrevious[i]);
+}
+
+StopSignals::~StopSignals() {
+    for (size_t i = 0; i < std::size(kStopSignals); ++i)
+        sigaction(kStopSignals[i], &gPrevious[i], nullptr);
+    gRun = nullptr;
+}

@@ -1,0 +1,14 @@
+// Ctrl+C, SIGTERM and SIGHUP. With a run, the first asks it to stop after
+// the rows in hand and a second ends the process; without one, the first
+// does. A process ended so first removes the temporaries it was writing.
+#pragma once
+
+class BatchRun;
+
+class StopSignals {
+public:
+    explicit StopSignals(BatchRun* run = nullptr);
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+};
