@@ -97,72 +97,80 @@ void CDialogOperation2::Label(const char* text, int x, int y, int w, int h) {
     label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
 }
 
-void CDialogOperation2::BuildControls() {
-    auto makeCombo = [this](int id) {
-        auto* c = new QComboBox(this);
-        c->setObjectName(ids::Name(id));
-        return c;
-    };
-    auto makeEdit = [this](int id, bool digits) {
-        auto* e = new QLineEdit(this);
-        e->setObjectName(ids::Name(id));
-        if (digits) e->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), e));
-        return e;
-    };
-    // A spin sits at its buddy's right edge, inside the buddy's rectangle.
-    auto attachSpin = [this](int id, QLineEdit* buddy) {
-        auto* spin = new CSpinButton(id, buddy, this);
-        const QRect b = buddy->geometry();
-        const int w = std::max(12, baseX_ * 11 / 4);
-        spin->setGeometry(b.right() - w + 1, b.top(), w, b.height());
-        buddy->setTextMargins(0, 0, w, 0);
-        return spin;
-    };
+QComboBox* CDialogOperation2::MakeCombo(int id) {
+    auto* c = new QComboBox(this);
+    c->setObjectName(ids::Name(id));
+    return c;
+}
 
+QLineEdit* CDialogOperation2::MakeEdit(int id, bool digits) {
+    auto* e = new QLineEdit(this);
+    e->setObjectName(ids::Name(id));
+    if (digits) e->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), e));
+    return e;
+}
+
+// A spin sits at its buddy's right edge, inside the buddy's rectangle.
+CSpinButton* CDialogOperation2::AttachSpin(int id, QLineEdit* buddy) {
+    auto* spin = new CSpinButton(id, buddy, this);
+    const QRect b = buddy->geometry();
+    const int w = std::max(12, baseX_ * 11 / 4);
+    spin->setGeometry(b.right() - w + 1, b.top(), w, b.height());
+    buddy->setTextMargins(0, 0, w, 0);
+    return spin;
+}
+
+QWidget* CDialogOperation2::BuildOutputGroup() {
     auto* output = new QGroupBox(tr("Output"), this);
     output->setObjectName(ids::Name(ids::kGroupOutput));
     Place(output, 3, 3, 165, 47);
     Label("Format:", 7, 16, 24, 8);
-    format_ = makeCombo(ids::kFormatList);
+    format_ = MakeCombo(ids::kFormatList);
     Place(format_, 35, 14, 55, 14);
     Label("Quality:", 97, 15, 24, 8);
-    quality_ = makeEdit(ids::kQualityEdit, true);
+    quality_ = MakeEdit(ids::kQualityEdit, true);
     Place(quality_, 122, 14, 42, 14);
-    qualitySpin_ = attachSpin(ids::kQualitySpin, quality_);
+    qualitySpin_ = AttachSpin(ids::kQualitySpin, quality_);
     Label("Output:", 7, 33, 24, 8);
-    output_ = makeCombo(ids::kOutputList);
+    output_ = MakeCombo(ids::kOutputList);
     Place(output_, 35, 32, 113, 14);
     chooseFolder_ = new QPushButton("...", this);
     chooseFolder_->setObjectName(ids::Name(ids::kChooseFolder));
     Place(chooseFolder_, 150, 32, 14, 12);
 
+    return output;
+}
+
+void CDialogOperation2::BuildRenameAndResizeGroups() {
     rename_ = new CGroupLine(ids::kGroupRename, tr("Rename"), this);
     Place(rename_, 171, 3, 59, 47);
     Label("Prefix:", 175, 16, 20, 8);
-    prefix_ = makeEdit(ids::kPrefixEdit, false);
+    prefix_ = MakeEdit(ids::kPrefixEdit, false);
     prefix_->setMaxLength(259);
     Place(prefix_, 198, 14, 28, 14);
     Label("Series:", 175, 33, 23, 12);
-    series_ = makeEdit(ids::kSeriesEdit, true);
+    series_ = MakeEdit(ids::kSeriesEdit, true);
     Place(series_, 197, 32, 28, 14);
-    seriesSpin_ = attachSpin(ids::kSeriesSpin, series_);
+    seriesSpin_ = AttachSpin(ids::kSeriesSpin, series_);
 
     resize_ = new CGroupLine(ids::kGroupResize, tr("Resize"), this);
     Place(resize_, 233, 3, 109, 47);
     Label("W:", 237, 16, 10, 8);
-    width_ = makeEdit(ids::kWidthEdit, true);
+    width_ = MakeEdit(ids::kWidthEdit, true);
     Place(width_, 250, 14, 38, 14);
-    widthSpin_ = attachSpin(ids::kWidthSpin, width_);
+    widthSpin_ = AttachSpin(ids::kWidthSpin, width_);
     Label("H:", 289, 16, 8, 8);
-    height_ = makeEdit(ids::kHeightEdit, true);
+    height_ = MakeEdit(ids::kHeightEdit, true);
     Place(height_, 299, 14, 38, 14);
-    heightSpin_ = attachSpin(ids::kHeightSpin, height_);
-    resizeMode_ = makeCombo(ids::kResizeModeList);
+    heightSpin_ = AttachSpin(ids::kHeightSpin, height_);
+    resizeMode_ = MakeCombo(ids::kResizeModeList);
     Place(resizeMode_, 237, 32, 100, 14);
+}
 
+QWidget* CDialogOperation2::BuildRotateStampAndMoreGroups() {
     rotate_ = new CGroupLine(ids::kGroupRotate, tr("Rotate"), this);
     Place(rotate_, 345, 3, 80, 47);
-    rotation_ = makeCombo(ids::kRotationList);
+    rotation_ = MakeCombo(ids::kRotationList);
     Place(rotation_, 350, 14, 71, 13);
     sharpen_ = new QCheckBox(tr("Sharpen images"), this);
     sharpen_->setObjectName(ids::Name(ids::kSharpen));
@@ -170,7 +178,7 @@ void CDialogOperation2::BuildControls() {
 
     stamp_ = new CGroupLine(ids::kGroupStamp, tr("Stamp"), this);
     Place(stamp_, 428, 3, 100, 47);
-    stampText_ = makeEdit(ids::kStampEdit, false);
+    stampText_ = MakeEdit(ids::kStampEdit, false);
     stampText_->setMaxLength(2047);
     Place(stampText_, 433, 14, 90, 14);
     fontButton_ = new QPushButton(tr("Font"), this);
@@ -189,10 +197,21 @@ void CDialogOperation2::BuildControls() {
                                   "background colour, lossless output"));
     Place(optionsButton_, 535, 14, 52, 14);
 
+    return more;
+}
+
+void CDialogOperation2::BuildControls() {
+    QWidget* output = BuildOutputGroup();
+    BuildRenameAndResizeGroups();
+    QWidget* more = BuildRotateStampAndMoreGroups();
     // The frames lie behind the controls inside them.
     for (QWidget* frame : std::initializer_list<QWidget*>{output, rename_, resize_, rotate_, stamp_, more})
         frame->lower();
 
+    ConnectControls();
+}
+
+void CDialogOperation2::ConnectControls() {
     quality_->setToolTip(tr("Quality of JPG, WEBP and AVIF outputs, 1 to 100"));
     prefix_->setValidator(new PrefixValidator(prefix_));
     connect(prefix_, &QLineEdit::inputRejected, this, &CDialogOperation2::ShowPrefixHint);

@@ -80,6 +80,13 @@ protected:
 
 private:
     void BuildControls();
+    QComboBox* MakeCombo(int id);
+    QLineEdit* MakeEdit(int id, bool digits);
+    CSpinButton* AttachSpin(int id, QLineEdit* buddy);
+    QWidget* BuildOutputGroup();
+    void BuildRenameAndResizeGroups();
+    QWidget* BuildRotateStampAndMoreGroups();
+    void ConnectControls();
     QWidget* Place(QWidget* w, int x, int y, int width, int height);
     void Label(const char* text, int x, int y, int w, int h);
     void CheckOutputFolder();
