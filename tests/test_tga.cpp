@@ -29,13 +29,7 @@ std::optional<Rgba> PillowDecodeBytes(const Bytes& file) {
                              "sys.stdout.buffer.write(im.convert('RGBA').tobytes())",
                              dir / "in.tga"},
                             Stderr::Dropped);
-    Rgba out;
-    const size_t eol = r.out.find('\n');
-    if (r.status != 0 || eol == std::string::npos ||
-        std::sscanf(r.out.c_str(), "%u %u", &out.width, &out.height) != 2)
-        return std::nullopt;
-    out.pixels.assign(r.out.begin() + long(eol) + 1, r.out.end());
-    return out;
+    return SizedRgba(r);
 }
 
 struct TgaSpec {

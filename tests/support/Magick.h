@@ -17,6 +17,17 @@ inline bool HaveImageMagick() { return ::access("/usr/bin/convert", X_OK) == 0; 
 // One frame (the first by default) at 8 bits a channel; options go between
 // the file and the output ("-coalesce", "-auto-orient", "-colorspace sRGB").
 // The size is the one after the options.
+// A reference decoder's output: "WIDTH HEIGHT" on a line, then RGBA bytes.
+inline std::optional<Rgba> SizedRgba(const RunResult& r) {
+    Rgba out;
+    const size_t eol = r.out.find('\n');
+    if (r.status != 0 || eol == std::string::npos ||
+        std::sscanf(r.out.c_str(), "%u %u", &out.width, &out.height) != 2)
+        return std::nullopt;
+    out.pixels.assign(r.out.begin() + long(eol) + 1, r.out.end());
+    return out;
+}
+
 inline std::optional<Rgba> MagickDecode(const std::string& file, const std::string& options = "",
                                         int frame = 0) {
     const RunResult r = RunShell("/usr/bin/convert " + Quote(file + "[" + std::to_string(frame) +
@@ -24,13 +35,8 @@ inline std::optional<Rgba> MagickDecode(const std::string& file, const std::stri
                                      " " + options +
                                      " -format '%w %h\\n' -write info:- -depth 8 rgba:-",
                                  Stderr::Dropped);
-    Rgba out;
-    const size_t eol = r.out.find('\n');
-    if (r.status != 0 || eol == std::string::npos ||
-        std::sscanf(r.out.c_str(), "%u %u", &out.width, &out.height) != 2)
-        return std::nullopt;
-    out.pixels.assign(r.out.begin() + long(eol) + 1, r.out.end());
-    if (out.pixels.size() != size_t(out.width) * out.height * 4) return std::nullopt;
+    std::optional<Rgba> out = SizedRgba(r);
+    if (!out || out->pixels.size() != size_t(out->width) * out->height * 4) return std::nullopt;
     return out;
 }
 
