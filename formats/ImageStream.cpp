@@ -143,6 +143,9 @@ size_t MemoryImageStream::Write(const void* buffer, size_t size, size_t count) {
     const uint64_t bytes = uint64_t(size) * count;
     const uint64_t end = uint64_t(position_) + bytes;
     if (!Grow(end)) return 0;
+    // A write past the end leaves zeros before it, as a file does: libtiff
+    // seeks over pad bytes, which would otherwise carry old heap contents.
+    if (position_ > size_) std::memset(buffer_ + size_, 0, size_t(position_ - size_));
     std::memcpy(buffer_ + position_, buffer, size_t(bytes));
     position_ = int32_t(end);
     size_ = std::max(size_, position_);
@@ -175,12 +178,7 @@ int32_t MemoryImageStream::Error() {
     return position_ > size_ ? 1 : 0;
 }
 
-bool MemoryImageStream::PutC(uint8_t c) {
-    if (!buffer_ || !Grow(uint64_t(position_) + 1)) return false;
-    buffer_[position_++] = c;
-    size_ = std::max(size_, position_);
-    return true;
-}
+bool MemoryImageStream::PutC(uint8_t c) { return Write(&c, 1, 1) == 1; }
 
 int32_t MemoryImageStream::GetC() {
     if (Eof()) return -1;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -78,6 +79,25 @@ TEST(MemoryStream, NoBufferAndDetach) {
     }
     EXPECT_EQ(std::memcmp(kept, "abc", 3), 0) << "a detached buffer outlives the stream";
     std::free(kept);
+}
+
+TEST(MemoryStream, BytesSkippedByASeekPastTheEndAreZero) {
+    {
+        // Leaves non-zero bytes in freed memory for the next stream to find.
+        MemoryImageStream dirty;
+        ASSERT_TRUE(dirty.Open());
+        std::vector<uint8_t> ones(60000, 0xFF);
+        ASSERT_EQ(dirty.Write(ones.data(), 1, ones.size()), ones.size());
+    }
+    MemoryImageStream s;
+    ASSERT_TRUE(s.Open());
+    ASSERT_TRUE(s.PutC('A'));
+    ASSERT_TRUE(s.Seek(50000, SEEK_SET));
+    ASSERT_TRUE(s.PutC('B'));
+    ASSERT_EQ(s.Size(), 50001);
+    const uint8_t* bytes = s.GetBuffer(false);
+    EXPECT_EQ(std::count(bytes + 1, bytes + 50000, 0), 49999);
+    EXPECT_EQ(bytes[50000], 'B');
 }
 
 TEST(MemoryStream, CallerBufferIsNeverReallocated) {
