@@ -5,6 +5,7 @@
 #include "Device.h"
 #include "ImageStream.h"
 #include "InputLimits.h"
+#include "JpegRawSample.h"
 #include "Metadata.h"
 #include "Resize.h"
 
@@ -627,6 +628,31 @@ void JpegCodec::ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk) {
         std::memset(RowPointer(height - 1 - s), 0, GetStride());
 }
 
+// The same from the raw planes: false when a sequential file ran out, where
+// only a decode by rows stops where a full decode stops.
+bool JpegCodec::SampleRawPlanes(jpeg_decompress_struct* cinfo) {
+    const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
+    const uint32_t w = GetWidth(), h = GetHeight();
+    std::vector<uint32_t> columns(w), rows(h);
+    for (uint32_t x = 0; x < w; ++x)
+        columns[x] = uint32_t(StretchSource(x, w, cinfo->output_width));
+    for (uint32_t y = 0; y < h; ++y)
+        rows[y] = uint32_t(StretchSource(y, h, cinfo->output_height));
+    const size_t padding = GetStride() - 3 * size_t(w);
+    auto outRow = [&](uint32_t top) {
+        uint8_t* row = RowPointer(h - 1 - top);
+        std::memset(row + 3 * size_t(w), 0, padding);
+        return row;
+    };
+    const bool sequential = !cinfo->progressive_mode;
+    const uint32_t done = SampleRawRows(cinfo, columns, rows, outRow,
+                                        [&] { return sequential && source->ended; });
+    if (sequential && source->ended) return false;
+    for (uint32_t top = done; top < h; ++top)
+        std::memset(RowPointer(h - 1 - top), 0, GetStride());
+    return true;
+}
+
 // The nearest resize to this raster's size, sampled from the rows as they are
 // decoded: the pixels of a full decode resized, without holding the picture.
 void JpegCodec::SampleRows(jpeg_decompress_struct* cinfo) {
@@ -688,7 +714,12 @@ bool DataCanFill(const jpeg_decompress_struct& cinfo, int64_t bytes) {
 } // namespace
 
 bool JpegCodec::Decode(ImageStream* stream) {
+    return Decode(stream, true);
+}
+
+bool JpegCodec::Decode(ImageStream* stream, bool rawPlanes) {
     if (!stream) return Fail("null file handler");
+    const int32_t start = stream->Tell();
     const int64_t fileBytes = StreamBytesLeft(stream);
     exif_ = ExifInfo{};
     jpeg_decompress_struct cinfo;
@@ -736,14 +767,23 @@ bool JpegCodec::Decode(ImageStream* stream) {
         return true;
     }
     PreferHugePages(Pixels(), PixelBytes());
+    const bool raw = sample && !smooth && rawPlanes && start >= 0 && CanSampleRaw(cinfo);
+    cinfo.raw_data_out = raw;
     jpeg_start_decompress(&cinfo);
 
-    if (sample && smooth)
+    if (sample && smooth) {
         FilterRows(&cinfo);
-    else if (sample)
+    } else if (raw) {
+        if (!SampleRawPlanes(&cinfo)) {
+            jpeg_destroy_decompress(&cinfo);
+            if (!stream->Seek(start, SEEK_SET)) return Fail("JPEG file cannot be read again");
+            return Decode(stream, false);
+        }
+    } else if (sample) {
         SampleRows(&cinfo);
-    else
+    } else {
         ReadRows(&cinfo, grey, cmyk);
+    }
     // Finishing a picture left short would only read on for nothing.
     if (cinfo.output_scanline < cinfo.output_height) jpeg_abort_decompress(&cinfo);
     else jpeg_finish_decompress(&cinfo);

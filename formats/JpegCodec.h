@@ -78,7 +78,9 @@ private:
     void TakeMetadata(jpeg_decompress_struct* cinfo, bool cmyk);
     void ReadHeader(jpeg_decompress_struct* cinfo);
     void ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk);
+    bool Decode(ImageStream* stream, bool rawPlanes);
     void SampleRows(jpeg_decompress_struct* cinfo);
+    bool SampleRawPlanes(jpeg_decompress_struct* cinfo);
     void FilterRows(jpeg_decompress_struct* cinfo);
 
     ExifInfo exif_;

@@ -6,11 +6,14 @@
 #include "RowTransforms.h"
 #include "support/Corpus.h"
 #include "support/Files.h"
+#include "support/Magick.h"
+#include "support/Process.h"
 #include "support/Photos.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -117,6 +120,30 @@ TEST(RowLoad, ReducedDecodesComeOutAsFullOnes) {
     fs::remove_all(dir);
 }
 
+// The nearest resize to w x h taken from the rows as they are decoded
+// against a full decode resized.
+void ExpectSampledIsFull(const std::string& path, int32_t mode, int32_t w, int32_t h,
+                         bool expectSampled) {
+    OperationSettings s = MakeUnsetSettings();
+    ApplySettingsDefaults(s);
+    s.resizeEnabled = 1, s.resizeMode = mode, s.targetWidth = w, s.targetHeight = h;
+    RunOptions o;
+    o.percent = 3;
+    CRaster sampled;
+    const LoadedScale loaded = LoadRowImage(sampled, path, kTypeJpeg, s, o);
+    EXPECT_EQ(loaded.sampled, expectSampled);
+    ApplyRowTransforms(sampled, s, o, loaded);
+    CRaster full(path, kTypeJpeg);
+    ApplyRowTransforms(full, s, o);
+    ASSERT_EQ(sampled.GetWidth(), full.GetWidth());
+    ASSERT_EQ(sampled.GetHeight(), full.GetHeight());
+    ASSERT_EQ(sampled.GetBitsPerPixel(), full.GetBitsPerPixel());
+    EXPECT_EQ(std::memcmp(sampled.Pixels(), full.Pixels(), full.PixelBytes()), 0);
+    EXPECT_EQ(sampled.GetResolutionX(), full.GetResolutionX());
+    EXPECT_EQ(sampled.GetImageType(), full.GetImageType());
+    EXPECT_EQ(sampled.GetOrientation(), full.GetOrientation());
+}
+
 // A nearest resize first after the load is taken from the rows as they are
 // decoded: the same image, to the byte, as a full decode resized.
 TEST(RowLoad, SampledDecodesAreFullDecodesResized) {
@@ -147,26 +174,39 @@ TEST(RowLoad, SampledDecodesAreFullDecodesResized) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path + " mode " + std::to_string(c.mode) + " " + std::to_string(c.w));
-        OperationSettings s = MakeUnsetSettings();
-        ApplySettingsDefaults(s);
-        s.resizeEnabled = 1, s.resizeMode = c.mode, s.targetWidth = c.w, s.targetHeight = c.h;
-        RunOptions o;
-        o.percent = 3;
-        CRaster sampled;
-        const LoadedScale loaded = LoadRowImage(sampled, c.path, kTypeJpeg, s, o);
-        EXPECT_EQ(loaded.sampled, c.sampled);
-        ApplyRowTransforms(sampled, s, o, loaded);
-        CRaster full(c.path, kTypeJpeg);
-        ApplyRowTransforms(full, s, o);
-        ASSERT_EQ(sampled.GetWidth(), full.GetWidth());
-        ASSERT_EQ(sampled.GetHeight(), full.GetHeight());
-        ASSERT_EQ(sampled.GetBitsPerPixel(), full.GetBitsPerPixel());
-        EXPECT_EQ(std::memcmp(sampled.Pixels(), full.Pixels(), full.PixelBytes()), 0);
-        EXPECT_EQ(sampled.GetResolutionX(), full.GetResolutionX());
-        EXPECT_EQ(sampled.GetImageType(), full.GetImageType());
-        EXPECT_EQ(sampled.GetOrientation(), full.GetOrientation());
+        ExpectSampledIsFull(c.path, c.mode, c.w, c.h, c.sampled);
     }
     fs::remove_all(dir);
+}
+
+// Every chroma layout, odd sizes, progressive and cut files: enlarged, so
+// every stored pixel is sampled, and shrunk.
+TEST(RowLoad, SampledChromaLayoutsAreFullDecodesResized) {
+    if (!testkit::HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
+    testkit::TempDir dir;
+    const struct {
+        const char* size;
+        const char* sampling;
+        bool progressive;
+        double cut; // fraction of the file kept
+    } layouts[] = {
+        {"37x29", "1x1", false, 1}, {"37x29", "2x1", false, 1}, {"37x29", "2x2", false, 1},
+        {"64x48", "2x2", true, 1},  {"37x29", "1x2", false, 1}, {"41x35", "4x1", false, 1},
+        {"99x77", "2x2", false, 0.5}, {"99x77", "1x1", false, 0.7},
+    };
+    for (const auto& l : layouts) {
+        const std::string path = dir / (std::string(l.size) + "-" + l.sampling + ".jpg");
+        SCOPED_TRACE(path);
+        ASSERT_EQ(testkit::Run({"/usr/bin/convert", "-seed", "5", "-size", l.size, "plasma:", "-sampling-factor",
+                                l.sampling, "-interlace", l.progressive ? "Plane" : "None", path})
+                      .status,
+                  0);
+        if (l.cut < 1) fs::resize_file(path, uint64_t(fs::file_size(path) * l.cut));
+        uint32_t w = 0, h = 0;
+        ASSERT_EQ(std::sscanf(l.size, "%ux%u", &w, &h), 2);
+        ExpectSampledIsFull(path, kResizeFixed, 2 * w + 1, 2 * h + 1, true);
+        ExpectSampledIsFull(path, kResizeFixed, w / 3, h / 2, true);
+    }
 }
 
 // The same for every JPEG other programs wrote (progressive, every chroma
