@@ -35,29 +35,35 @@ struct Column {
 };
 
 // The library's smooth upsampling: 3/4 of the nearer stored sample, 1/4 of
-// the next, across (hs 2) and, for vs 2, down as well, for each sampled pixel.
+// the next, across (hs 2) and, for vs 2, down as well.
+template <uint32_t hs, uint32_t vs>
+[[gnu::always_inline]] inline int32_t Upsample(const uint8_t* near, const uint8_t* far,
+                                               const Column& c) {
+    if constexpr (vs == 2) {
+        const int32_t a = 3 * near[c.near] + far[c.near], b = 3 * near[c.side] + far[c.side];
+        return (3 * a + b + c.bias) >> 4;
+    } else if constexpr (hs == 2) {
+        return (3 * near[c.near] + near[c.side] + c.bias) >> 2;
+    } else {
+        return near[c.near];
+    }
+}
+
+// One output row: chroma rows near and far for blue and red difference.
 template <uint32_t hs, uint32_t vs>
 void ConvertRow(const uint8_t* luma, const uint8_t* const chroma[2][2], const Column* columns,
                 uint32_t w, uint8_t* out) {
     static const ColourTables tables;
-    for (uint32_t x = 0; x < w; ++x) {
-        const Column& c = columns[x];
-        int32_t cbcr[2];
-        for (int k = 0; k < 2; ++k) {
-            const uint8_t *near = chroma[k][0], *far = chroma[k][1];
-            if constexpr (vs == 2) {
-                const int32_t a = 3 * near[c.near] + far[c.near], b = 3 * near[c.side] + far[c.side];
-                cbcr[k] = (3 * a + b + c.bias) >> 4;
-            } else if constexpr (hs == 2) {
-                cbcr[k] = (3 * near[c.near] + near[c.side] + c.bias) >> 2;
-            } else {
-                cbcr[k] = near[c.near];
-            }
-        }
-        const int32_t y = luma[c.luma], cb = cbcr[0], cr = cbcr[1];
-        out[3 * x] = Clamp(y + tables.cbB[cb]);
-        out[3 * x + 1] = Clamp(y + ((tables.cbG[cb] + tables.crG[cr]) >> 16));
-        out[3 * x + 2] = Clamp(y + tables.crR[cr]);
+    const uint8_t *cbNear = chroma[0][0], *cbFar = chroma[0][1];
+    const uint8_t *crNear = chroma[1][0], *crFar = chroma[1][1];
+    for (uint32_t x = 0; x < w; ++x, out += 3) {
+        const Column c = columns[x];
+        const int32_t cb = Upsample<hs, vs>(cbNear, cbFar, c);
+        const int32_t cr = Upsample<hs, vs>(crNear, crFar, c);
+        const int32_t y = luma[c.luma];
+        out[0] = Clamp(y + tables.cbB[cb]);
+        out[1] = Clamp(y + ((tables.cbG[cb] + tables.crG[cr]) >> 16));
+        out[2] = Clamp(y + tables.crR[cr]);
     }
 }
 
