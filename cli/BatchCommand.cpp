@@ -127,6 +127,10 @@ int RunBatch(const std::vector<std::string>& args) {
     BatchCommandLine line;
     std::string error;
     if (!ParseBatchCommandLine(args, line, error)) return UsageError(error);
+    if (line.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return kExitOk;
+    }
     const bool listed = !line.files.empty() || !line.source.filesFrom.empty();
     if (!listed && !line.saveSettings) return UsageError("no files given");
 

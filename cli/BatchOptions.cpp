@@ -170,6 +170,10 @@ bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLin
             }
             continue;
         }
+        if ((name == "--help" || name == "-h") && !inlineValue) {
+            line.help = true;
+            continue;
+        }
         if (name == "--save-settings") {
             if (inlineValue) {
                 error = name + " takes no value";

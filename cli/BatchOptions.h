@@ -17,6 +17,7 @@ struct RowSource {
 struct BatchCommandLine {
     std::string settingsFile; // --settings; empty: the desktop program's file
     bool saveSettings = false;
+    bool help = false; // --help anywhere among the options
     std::vector<std::string> files;
     RowSource source;
     // Options that change the record, applied in the order given.

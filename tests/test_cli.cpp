@@ -80,9 +80,12 @@ TEST_F(Cli, UsageErrors) {
     EXPECT_EQ(RunBatchLine("").status, 2);
     EXPECT_EQ(RunBatchLine("--info").status, 2);
     EXPECT_EQ(RunBatchLine("--convert onlyone").status, 2);
-    RunResult help = RunBatchLine("--help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--convert"), std::string::npos);
+    for (const char* line : {"--help", "--jobs 2 --help", "a.jpg -h", "--stamp x --help"}) {
+        const RunResult help = RunBatchLine(line);
+        EXPECT_EQ(help.status, 0) << line;
+        EXPECT_NE(help.out.find("--convert"), std::string::npos) << line;
+    }
+    EXPECT_EQ(RunBatchLine("-- --help").status, 1) << "after --, a file name";
     EXPECT_EQ(RunBatchLine("--version").status, 0);
 }
 
