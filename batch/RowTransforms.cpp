@@ -169,7 +169,10 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
     PrepareLayout(image, format->saveNeeds, ColorRefToQuad(options.background));
 }
 
-void PrepareLayoutForSave(CRaster& image, ImageType saveType, const RunOptions& options) {
-    if (const ImageFormat* format = FindImageFormat(saveType))
-        PrepareLayout(image, format->saveNeeds, ColorRefToQuad(options.background));
+void PrepareLayoutForSave(CRaster& image, ImageType saveType, const RunOptions& options,
+                          bool reduce) {
+    if (const ImageFormat* format = FindImageFormat(saveType)) {
+        const uint32_t needs = reduce ? format->saveNeeds : format->saveNeeds & ~kSaveReduceTo8;
+        PrepareLayout(image, needs, ColorRefToQuad(options.background));
+    }
 }

@@ -23,6 +23,7 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
 
 // Only the pixels and transparency part of PrepareForSave: what the save
 // type's encoder can write (an 8-bit palette for GIF), blocks and quality
-// left as they are.
+// left as they are. Without reduce, colours stay as they are where the
+// format could also hold them unreduced (TIFF).
 void PrepareLayoutForSave(CRaster& image, ImageType saveType,
-                          const RunOptions& options = DescribedRunOptions());
+                          const RunOptions& options = DescribedRunOptions(), bool reduce = true);

@@ -48,10 +48,12 @@ int RunConvert(const std::string& in, const std::string& out) {
         std::fprintf(stderr, "tessaline-batch: %s: %s\n", in.c_str(), LoadFailureText(image).c_str());
         return kExitFailed;
     }
-    // GIF's encoder writes 24-bit pictures as a mosaic of tiles that readers
-    // show as one tile: reduce as the batch run does. Other types keep the
-    // depth they load with (a TIFF stays 24-bit).
-    if (outType == kTypeGif) PrepareLayoutForSave(image, outType);
+    // What the encoder can write, as the batch run makes it: transparency
+    // blended or turned into the type's form, black and white for WBMP, grey
+    // for PGX, one 8-bit frame for GIF (whose encoder writes 24-bit pictures
+    // as tiles readers show one of). Other types keep their colours
+    // unreduced (a TIFF stays 24-bit).
+    PrepareLayoutForSave(image, outType, DescribedRunOptions(), outType == kTypeGif);
     // The batch run's save: an existing file is never replaced, a failed
     // save leaves nothing behind.
     std::string error;

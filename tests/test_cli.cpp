@@ -89,6 +89,38 @@ TEST_F(Cli, UsageErrors) {
     EXPECT_EQ(RunBatchLine("--version").status, 0);
 }
 
+// A colour picture with a transparent half goes to any type as the batch run
+// would write it: black and white, grey, blended; a TIFF keeps 24 bits.
+TEST_F(Cli, ConvertMakesWhatTheTypeCanHold) {
+    CRaster img(8, 4, 24);
+    img.AddAlpha();
+    for (uint32_t y = 0; y < 4; ++y)
+        for (uint32_t x = 0; x < 8; ++x) {
+            img.WriteColor(x, y, RGBQUAD{uint8_t(30 * x), 200, 40, 0});
+            img.WriteAlpha(x, y, x < 4 ? 0 : 255);
+        }
+    ASSERT_TRUE(img.SaveFile(P("in.png"), kTypePng));
+    const struct {
+        const char* name;
+        ImageType type;
+        uint32_t bits;
+        bool transparentSideWhite; // blended onto the white background
+    } cases[] = {
+        {"o.wbmp", kTypeWbmp, 1, true}, {"o.pgx", kTypePgx, 8, true},
+        {"o.jpg", kTypeJpeg, 24, true}, {"o.tif", kTypeTiff, 24, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(RunBatchLine("--convert " + P("in.png") + " " + P(c.name)).status, 0);
+        CRaster back(P(c.name), c.type);
+        ASSERT_TRUE(back.HasPixels());
+        EXPECT_EQ(back.GetBitsPerPixel(), c.bits);
+        if (c.transparentSideWhite) {
+            EXPECT_GE(back.ReadColor(1, 1, false).rgbGreen, 240);
+        }
+    }
+}
+
 TEST_F(Cli, ConvertNeverOverwritesAndCleansUp) {
     CRaster img(3, 3, 24);
     img.FillBytes(9);
