@@ -17,8 +17,11 @@ std::optional<BatchItem> MakeBatchItem(const std::string& path) {
     if (type == kTypeUnknown) return std::nullopt;
     BatchItem item;
     {
-        CRaster image(path, type);
-        if (!image.HasPixels()) return std::nullopt;
+        // The headers give the size: a list of thousands of photos is not
+        // decoded twice, once here and once in the run.
+        CRaster image(type);
+        image.SetHeaderOnly(true);
+        if (!image.LoadFile(path, type)) return std::nullopt;
         uint32_t w = 0, h = 0;
         UprightSize(image, &w, &h); // as every viewer shows the photo
         item.imageSize = FormatImageSize(w, h);

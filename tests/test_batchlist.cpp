@@ -1,5 +1,7 @@
 #include "BatchList.h"
+#include "Orientation.h"
 #include "support/Codec.h"
+#include "support/Corpus.h"
 
 #include <gtest/gtest.h>
 
@@ -51,6 +53,23 @@ TEST(BatchListRows, RowFromADecodableFile) {
     EXPECT_EQ(item->fileSize, FormatFileSize(std::filesystem::file_size(path)));
     EXPECT_EQ(item->fileDate.size(), 8u);
     EXPECT_EQ(item->path, path);
+}
+
+// The size a row shows comes from the headers: the upright size of the full
+// decode, for every file other programs wrote.
+TEST(BatchListRows, CorpusRowsShowTheDecodedSize) {
+    const auto rows = CorpusRows({}, Malformed::Skip);
+    if (rows.empty()) GTEST_SKIP() << "no corpus";
+    for (const ManifestRow& row : rows) {
+        CRaster full(row.Full(), BatchPathType(row.Full()));
+        if (!full.HasPixels()) continue;
+        SCOPED_TRACE(row.path);
+        uint32_t w = 0, h = 0;
+        UprightSize(full, &w, &h);
+        const auto item = MakeBatchItem(row.Full());
+        ASSERT_TRUE(item);
+        EXPECT_EQ(item->imageSize, FormatImageSize(w, h));
+    }
 }
 
 TEST(BatchListRows, PathsThatGiveNoRow) {
