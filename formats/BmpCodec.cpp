@@ -144,7 +144,8 @@ bool BmpCodec::Decode(ImageStream* stream) {
     const bool topDown = bih.biHeight < 0;
     if (topDown) bih.biHeight = int32_t(0u - uint32_t(bih.biHeight));
     const uint32_t width = uint32_t(bih.biWidth), height = uint32_t(bih.biHeight);
-    if (FitsMemoryLimit(width, height, bih.biBitCount) &&
+    // Deeper counts than 24 (32 and nonsense ones) are made at 24 bits.
+    if (FitsMemoryLimit(width, height, std::min<uint32_t>(bih.biBitCount, 24)) &&
         CannotFill(uint64_t(width) * height, PixelDataNeeded(bih, width, height),
                    StreamBytesLeft(stream)))
         return Fail(kDataCannotFill);

@@ -186,6 +186,8 @@ const Bomb kBombs[] = {
     {"BMP top-down", kTypeBmp, [] { return Bmp(30000, -30000, 24, 0, {0, 0, 0, 0}); }},
     {"BMP bottom-up", kTypeBmp, [] { return Bmp(30000, 30000, 24, 0, {0, 0, 0, 0}); }},
     {"BMP run-length", kTypeBmp, [] { return Bmp(30000, 30000, 8, 1, {255, 1, 255, 1, 0, 1}); }},
+    // A depth the picture is made with at 24 bits.
+    {"BMP nonsense depth", kTypeBmp, [] { return Bmp(32, -16777184, 65535, 0, {0, 0, 0, 0}); }},
     {"Sun raster 1-bit", kTypeRas, [] { return Sun(16000, 8000, 1, 1, Bytes(16, 0xAA)); }},
     {"Sun raster run-length", kTypeRas,
      [] { return Sun(8000, 8000, 1, 2, {0x80, 0xFF, 0, 0x80, 0xFF, 0}); }},
