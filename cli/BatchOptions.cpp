@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 bool ParseNumber(const std::string& value, const char* option, int32_t lo, int32_t hi, int32_t& out,
                  std::string& error) {
@@ -134,79 +135,92 @@ const std::vector<BatchOption>& BatchOptionTable() {
     return kTable;
 }
 
+namespace {
+
+// An option of the row-source or record tables; takeValue reads its value.
+bool TableOption(const std::string& name, bool inlineValue,
+                 const std::function<bool(std::string&)>& takeValue, BatchCommandLine& line,
+                 std::string& error) {
+    const auto& sources = SourceOptionTable();
+    const auto source = std::find_if(sources.begin(), sources.end(),
+                                     [&](const SourceOption& o) { return name == o.name; });
+    // A switch takes no value; any other option takes exactly one.
+    auto optionValue = [&](const char* valueName, std::string& value) {
+        if (valueName) return takeValue(value);
+        if (inlineValue) error = name + " takes no value";
+        return !inlineValue;
+    };
+    std::string value;
+    if (source != sources.end())
+        return optionValue(source->valueName, value) && source->apply(line.source, value, error);
+    const auto& table = BatchOptionTable();
+    const auto option = std::find_if(table.begin(), table.end(),
+                                     [&](const BatchOption& o) { return name == o.name; });
+    if (option == table.end()) {
+        error = "unknown option: " + name;
+        return false;
+    }
+    if (!optionValue(option->valueName, value)) return false;
+    line.overrides.emplace_back(&*option, value);
+    return true;
+}
+
+// The option at args[i], its value taken from the next argument when it has
+// no "=VALUE" (i then moves past it).
+bool ParseOption(const std::vector<std::string>& args, size_t& i, BatchCommandLine& line,
+                 std::string& error) {
+    const std::string& arg = args[i];
+    const size_t eq = arg.find('=');
+    const std::string name = arg.substr(0, eq);
+    const bool inlineValue = eq != std::string::npos;
+    auto takeValue = [&](std::string& value) {
+        if (inlineValue) {
+            value = arg.substr(eq + 1);
+            return true;
+        }
+        if (i + 1 >= args.size()) {
+            error = name + " needs a value";
+            return false;
+        }
+        value = args[++i];
+        return true;
+    };
+    if (name == "--settings") {
+        if (!takeValue(line.settingsFile)) return false;
+        if (line.settingsFile.empty()) {
+            error = "--settings: the file name is empty";
+            return false;
+        }
+        return true;
+    }
+    if ((name == "--help" || name == "-h") && !inlineValue) {
+        line.help = true;
+        return true;
+    }
+    if (name == "--save-settings") {
+        if (inlineValue) {
+            error = name + " takes no value";
+            return false;
+        }
+        line.saveSettings = true;
+        return true;
+    }
+    return TableOption(name, inlineValue, takeValue, line, error);
+}
+
+} // namespace
+
 bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLine& line,
                            std::string& error) {
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-' || arg == "-") {
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-' || arg == "-")
             line.files.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
+        else if (arg == "--")
             optionsEnded = true;
-            continue;
-        }
-        const size_t eq = arg.find('=');
-        const std::string name = arg.substr(0, eq);
-        const bool inlineValue = eq != std::string::npos;
-        auto takeValue = [&](std::string& value) {
-            if (inlineValue) {
-                value = arg.substr(eq + 1);
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                error = name + " needs a value";
-                return false;
-            }
-            value = args[++i];
-            return true;
-        };
-        if (name == "--settings") {
-            if (!takeValue(line.settingsFile)) return false;
-            if (line.settingsFile.empty()) {
-                error = "--settings: the file name is empty";
-                return false;
-            }
-            continue;
-        }
-        if ((name == "--help" || name == "-h") && !inlineValue) {
-            line.help = true;
-            continue;
-        }
-        if (name == "--save-settings") {
-            if (inlineValue) {
-                error = name + " takes no value";
-                return false;
-            }
-            line.saveSettings = true;
-            continue;
-        }
-        const auto& sources = SourceOptionTable();
-        const auto source = std::find_if(sources.begin(), sources.end(),
-                                         [&](const SourceOption& o) { return name == o.name; });
-        // A switch takes no value; any other option takes exactly one.
-        auto optionValue = [&](const char* valueName, std::string& value) {
-            if (valueName) return takeValue(value);
-            if (inlineValue) error = name + " takes no value";
-            return !inlineValue;
-        };
-        std::string value;
-        if (source != sources.end()) {
-            if (!optionValue(source->valueName, value) ||
-                !source->apply(line.source, value, error))
-                return false;
-            continue;
-        }
-        const auto& table = BatchOptionTable();
-        const auto option = std::find_if(table.begin(), table.end(),
-                                         [&](const BatchOption& o) { return name == o.name; });
-        if (option == table.end()) {
-            error = "unknown option: " + name;
+        else if (!ParseOption(args, i, line, error))
             return false;
-        }
-        if (!optionValue(option->valueName, value)) return false;
-        line.overrides.emplace_back(&*option, value);
     }
     return true;
 }
