@@ -122,12 +122,14 @@ uint32_t DepthForTable(uint32_t entries) {
     return 8;
 }
 
-// No GIF data can fill more pixels than this: every code (3 bits at least)
-// expands to at most 4096 pixels. Small pictures always pass, so a screen
-// larger than its images stays readable.
+// No GIF data can fill more pixels than this: a code of w bits is read while
+// the table holds fewer than 2^w strings, so it expands to at most 2^w
+// pixels, and 2^w / w is largest at 12 bits: 4096 pixels per 12-bit code.
+// Small pictures always pass, so a screen larger than its images stays
+// readable.
 bool DataCanFill(uint64_t pixels, int64_t bytes) {
     if (bytes < 0) return true;
-    const uint64_t limit = std::max<uint64_t>(uint64_t(1) << 24, uint64_t(bytes) * 8 / 3 * 4096);
+    const uint64_t limit = std::max<uint64_t>(uint64_t(1) << 24, uint64_t(bytes) * 8 / 12 * 4096);
     return pixels <= limit;
 }
 

@@ -123,9 +123,13 @@ Bytes Png() {
     return b;
 }
 
-Bytes Gif() {
+// Screen and first image 65535 x 65535; padded: the image 20000 x 20000 (the
+// screen grows to it) with 40 KB of comment blocks after it, more than the
+// image's data could fill with 3-bit codes but not with 12-bit ones.
+Bytes Gif(bool padded) {
     Bytes b = Encoded(kTypeGif, 8);
-    SetLE16(b, 6, 0xFFFF), SetLE16(b, 8, 0xFFFF);
+    const uint16_t side = padded ? 20000 : 0xFFFF;
+    if (!padded) SetLE16(b, 6, side), SetLE16(b, 8, side);
     size_t at = 13 + ((b[10] & 0x80) ? 3u << ((b[10] & 7) + 1) : 0);
     while (at < b.size() && b[at] == 0x21) {
         at += 2;
@@ -133,7 +137,16 @@ Bytes Gif() {
         ++at;
     }
     EXPECT_EQ(b.at(at), 0x2C);
-    SetLE16(b, at + 5, 0xFFFF), SetLE16(b, at + 7, 0xFFFF);
+    SetLE16(b, at + 5, side), SetLE16(b, at + 7, side);
+    if (padded) {
+        Bytes comment = {0x21, 0xFE};
+        for (int i = 0; i < 160; ++i) {
+            comment.push_back(255);
+            comment.insert(comment.end(), 255, 'x');
+        }
+        comment.push_back(0);
+        b.insert(b.end() - 1, comment.begin(), comment.end());
+    }
     return b;
 }
 
@@ -197,7 +210,8 @@ const Bomb kBombs[] = {
     {"PCX", kTypePcx, Pcx},
     {"TGA", kTypeTga, [] { return Tga(false); }},
     {"TGA run-length", kTypeTga, [] { return Tga(true); }},
-    {"GIF", kTypeGif, Gif},
+    {"GIF", kTypeGif, [] { return Gif(false); }},
+    {"GIF with padding", kTypeGif, [] { return Gif(true); }},
     {"TIFF", kTypeTiff, Tiff},
     {"ICO", kTypeIco, IcoWithPng},
     {"WBMP", kTypeWbmp, Wbmp},
