@@ -692,9 +692,14 @@ void JpegCodec::FilterRows(jpeg_decompress_struct* cinfo) {
     const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
     SmoothRowSink sink(cinfo->output_width, cinfo->output_height, *this);
     while (cinfo->output_scanline < cinfo->output_height) {
-        JSAMPROW row = sink.NextRow();
-        if (jpeg_read_scanlines(cinfo, &row, 1) != 1) break;
-        sink.Commit();
+        JSAMPROW rows[SmoothRowSink::kBatch];
+        const JDIMENSION n = std::min<JDIMENSION>(SmoothRowSink::kBatch,
+                                                  cinfo->output_height - cinfo->output_scanline);
+        for (JDIMENSION i = 0; i < n; ++i)
+            rows[i] = sink.NextRow(i);
+        const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, n);
+        if (got == 0) break;
+        sink.Commit(got);
         if (source->ended && !cinfo->progressive_mode) break;
     }
     sink.Finish();

@@ -40,9 +40,11 @@ public:
     ~SmoothRowSink();
     SmoothRowSink(const SmoothRowSink&) = delete;
     SmoothRowSink& operator=(const SmoothRowSink&) = delete;
-    // Where the next source row's 3 x srcWidth bytes go; Commit takes them.
-    uint8_t* NextRow();
-    void Commit();
+    // Rows taken at once: a decoder fills NextRow(0) .. NextRow(kBatch - 1),
+    // each 3 x srcWidth bytes, and commits those it filled.
+    static constexpr uint32_t kBatch = 16;
+    uint8_t* NextRow(uint32_t i = 0);
+    void Commit(uint32_t rows = 1);
     // Rows never committed (a cut file) count as black.
     void Finish();
 

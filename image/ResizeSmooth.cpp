@@ -515,7 +515,9 @@ struct SmoothRowSink::State {
     std::vector<uint32_t> pairs;
     std::vector<float> spread;
     uint32_t lanes = 0;
-    // The filter's window of source rows, row r in slot r % taps.
+    // The filter's window of source rows and a batch being filled, row r in
+    // slot r % slots.
+    uint32_t slots;
     std::vector<uint8_t> ring;
     size_t rowBytes;
     uint32_t pushed = 0, next = 0; // source rows taken; the next output row from the top
@@ -529,14 +531,15 @@ struct SmoothRowSink::State {
         // Lanczos-3 weights stay within about +-1.3: they always fit.
         if (pairs.empty()) throw std::logic_error("smooth weights beyond 16 bits");
         spread = SpreadWeights(across, lanes);
-        ring.resize(rowBytes * down.taps);
+        slots = down.taps + kBatch;
+        ring.resize(rowBytes * slots);
         const size_t spare = (kTapStep - 1) * 4;
         acc.resize(size_t(w) * 3 + spare);
         pixels.resize(size_t(w) * 4 + spare);
         rows.resize(down.taps);
     }
 
-    uint8_t* Slot(uint32_t r) { return ring.data() + (r % down.taps) * rowBytes; }
+    uint8_t* Slot(uint32_t r) { return ring.data() + (r % slots) * rowBytes; }
 
     // Every output row whose window the rows taken so far complete.
     void Emit() {
@@ -564,11 +567,16 @@ SmoothRowSink::SmoothRowSink(uint32_t srcWidth, uint32_t srcHeight, CRaster& res
 
 SmoothRowSink::~SmoothRowSink() { delete state_; }
 
-uint8_t* SmoothRowSink::NextRow() { return state_->Slot(state_->pushed); }
+// Every output row whose window is complete is emitted at each commit, so
+// the rows still needed are fewer than the filter's taps and a batch never
+// lands on them.
+uint8_t* SmoothRowSink::NextRow(uint32_t i) { return state_->Slot(state_->pushed + i); }
 
-void SmoothRowSink::Commit() {
-    ++state_->pushed;
-    state_->Emit();
+void SmoothRowSink::Commit(uint32_t rows) {
+    for (uint32_t i = 0; i < rows; ++i) {
+        ++state_->pushed;
+        state_->Emit();
+    }
 }
 
 void SmoothRowSink::Finish() {
