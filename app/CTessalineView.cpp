@@ -19,6 +19,9 @@
 
 #include <algorithm>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 CTessalineView::CTessalineView(CTessalineDoc* doc, QWidget* parent) : QListWidget(parent), doc_(doc) {
     setObjectName("browse-view");
     setViewMode(QListView::IconMode);
@@ -84,10 +87,18 @@ void CTessalineView::StopThumbnailLoader() {
     loaderRunning_ = false;
 }
 
+namespace {
+// Niceness of the thumbnail loader threads.
+constexpr int kLoaderNice = 10;
+} // namespace
+
 // Widgets are only touched on the GUI thread: tiles travel there as queued
 // calls, which never wait, so the GUI thread never waits for a decode.
 void CTessalineView::LoaderThread(std::shared_ptr<ThumbnailQueue> queue, int generation, QString folder,
                                   QStringList names) {
+    // Decoding yields to the GUI thread, which shares the cores with it: a
+    // tile may wait a little, the event loop should not.
+    setpriority(PRIO_PROCESS, id_t(gettid()), kLoaderNice);
     for (int i; (i = queue->Next()) >= 0;) {
         const QString path = folder.endsWith('/') ? folder + names[i] : folder + '/' + names[i];
         CRaster image;
