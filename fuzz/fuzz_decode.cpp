@@ -4,16 +4,22 @@
 // or one of the two block paths below; the rest is the input. Blocks a
 // decoder finds go on through the output side: brought up to date, written
 // by every format that carries them, and the pixels leave their profile.
+// The other reads of a run go over the same bytes and must agree with the
+// full decode: the header alone gives its size, and a JPEG resized as it
+// decodes gives the full decode resized, to the byte.
 #include "Colour.h"
 #include "CRaster.h"
 #include "FormatTable.h"
 #include "ImageStream.h"
 #include "ImageType.h"
 #include "Metadata.h"
+#include "Resize.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -90,11 +96,61 @@ void ThroughBlocks(const uint8_t* data, size_t size) {
     WriteBlocks(&blocks, 640, 480);
 }
 
-void ThroughDecoder(ImageType type, const uint8_t* data, size_t size) {
+bool DecodeBytes(CRaster& image, ImageType type, const uint8_t* data, size_t size) {
     std::vector<uint8_t> file(data, data + size);
     MemoryImageStream stream(file.data(), int32_t(file.size()));
+    return image.Decode(&stream, type);
+}
+
+// A disagreement is a finding: trap, so the fuzzer keeps the input.
+void Agree(bool same) {
+    if (!same) __builtin_trap();
+}
+
+void ThroughOtherReads(ImageType type, const uint8_t* data, size_t size, const CRaster* full) {
+    CRaster header;
+    header.SetHeaderOnly(true);
+    if (!DecodeBytes(header, type, data, size)) return;
+    // Turned pictures are described by their upright size.
+    auto upright = [](const CRaster& i) {
+        const bool turned = i.GetOrientation() >= 5;
+        return std::pair(turned ? i.GetHeight() : i.GetWidth(), turned ? i.GetWidth() : i.GetHeight());
+    };
+    // Untyped, the header of one format may pass where its rows fail and
+    // another format's decode takes the bytes.
+    if (full && header.GetImageType() == full->GetImageType())
+        Agree(upright(header) == upright(*full) && header.GetBitsPerPixel() == full->GetBitsPerPixel() &&
+              header.HasAlpha() == full->HasAlpha());
+    if (header.GetImageType() != kTypeJpeg) return;
+    const uint32_t w = header.GetWidth(), h = header.GetHeight();
+    CRaster scaled;
+    scaled.SetJpegScale(uint8_t(2 << size % 3));
+    (void)DecodeBytes(scaled, type, data, size);
+    struct Target {
+        uint32_t w, h;
+        bool smooth;
+    } targets[] = {{std::max(1u, w / 3), std::max(1u, h / 2), false},
+                   {2 * w + 1, 2 * h + 1, false},
+                   {std::max(1u, w / 4), std::max(1u, h / 3), true}};
+    for (const Target& t : targets) {
+        if (uint64_t(t.w) * t.h > (1u << 22)) continue;
+        CRaster sampled;
+        sampled.SetJpegSample(t.w, t.h, t.smooth);
+        if (!DecodeBytes(sampled, type, data, size) || t.smooth || !full) continue;
+        // Grey and CMYK pictures come back whole.
+        if (sampled.GetWidth() != t.w || sampled.GetHeight() != t.h) continue;
+        CRaster resized;
+        Agree(resized.Duplicate(*full) && ResizeNearest(resized, t.w, t.h) &&
+              resized.PixelBytes() == sampled.PixelBytes() &&
+              std::memcmp(resized.Pixels(), sampled.Pixels(), sampled.PixelBytes()) == 0);
+    }
+}
+
+void ThroughDecoder(ImageType type, const uint8_t* data, size_t size) {
     CRaster image;
-    if (!image.Decode(&stream, type)) return;
+    const bool decoded = DecodeBytes(image, type, data, size);
+    ThroughOtherReads(type, data, size, decoded ? &image : nullptr);
+    if (!decoded) return;
     volatile uint8_t sink = 0;
     for (uint32_t y = 0; y < image.GetHeight(); y += 61)
         sink = sink ^ image.RowPointer(y)[0];
