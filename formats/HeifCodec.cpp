@@ -1,14 +1,12 @@
 #include "HeifCodec.h"
 
 #include "ByteOrder.h"
+#include "HeifLibrary.h"
 #include "ImageStream.h"
 #include "PixelRows.h"
 
-#include <libheif/heif.h>
-
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -42,22 +40,22 @@ template <size_t N> bool AnyOf(const std::vector<std::string_view>& brands,
 
 // ---- libheif glue ----------------------------------------------------------
 
-void InitialiseOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { heif_init(nullptr); });
+// Valid once an entry point has loaded the library.
+const HeifLibrary& Heif() {
+    return *LoadHeifLibrary();
 }
 
 struct ContextDeleter {
-    void operator()(heif_context* c) const { heif_context_free(c); }
+    void operator()(heif_context* c) const { Heif().heif_context_free(c); }
 };
 struct HandleDeleter {
-    void operator()(const heif_image_handle* h) const { heif_image_handle_release(h); }
+    void operator()(const heif_image_handle* h) const { Heif().heif_image_handle_release(h); }
 };
 struct ImageDeleter {
-    void operator()(const heif_image* i) const { heif_image_release(i); }
+    void operator()(const heif_image* i) const { Heif().heif_image_release(i); }
 };
 struct EncoderDeleter {
-    void operator()(heif_encoder* e) const { heif_encoder_release(e); }
+    void operator()(heif_encoder* e) const { Heif().heif_encoder_release(e); }
 };
 using Context = std::unique_ptr<heif_context, ContextDeleter>;
 using Handle = std::unique_ptr<const heif_image_handle, HandleDeleter>;
@@ -100,14 +98,17 @@ heif_error SinkWrite(heif_context*, const void* data, size_t size, void* userdat
 
 // The primary image of the file the stream holds; null with the reason in error.
 Handle OpenPrimary(ImageStream* stream, Context& context, StreamSource& source, const char** error) {
-    InitialiseOnce();
+    if (!LoadHeifLibrary()) {
+        *error = HeifLibraryError();
+        return nullptr;
+    }
     source = StreamSource{stream, stream->Tell(), int64_t(stream->Size()) - stream->Tell()};
-    context.reset(heif_context_alloc());
+    context.reset(Heif().heif_context_alloc());
     *error = "Not a HEIF";
     if (!context || source.start < 0 || source.size <= 0) return nullptr;
     // Rows already run in parallel: a grid's tiles decode on the calling thread.
-    heif_context_set_max_decoding_threads(context.get(), 0);
-    const heif_error read = heif_context_read_from_reader(context.get(), &kStreamReader, &source, nullptr);
+    Heif().heif_context_set_max_decoding_threads(context.get(), 0);
+    const heif_error read = Heif().heif_context_read_from_reader(context.get(), &kStreamReader, &source, nullptr);
     if (read.code != heif_error_Ok) {
         // libheif refuses declared sizes above its own limit before allocating.
         if (read.subcode == heif_suberror_Security_limit_exceeded)
@@ -116,7 +117,7 @@ Handle OpenPrimary(ImageStream* stream, Context& context, StreamSource& source, 
     }
     heif_image_handle* handle = nullptr;
     *error = "corrupted HEIF";
-    if (heif_context_get_primary_image_handle(context.get(), &handle).code != heif_error_Ok)
+    if (Heif().heif_context_get_primary_image_handle(context.get(), &handle).code != heif_error_Ok)
         return nullptr;
     return Handle(handle);
 }
@@ -142,8 +143,8 @@ Image ToHeifImage(const CRaster& source, bool alpha, bool identity) {
     const int w = int(source.GetWidth()), h = int(source.GetHeight());
     heif_image* created = nullptr;
     const heif_error made =
-        identity ? heif_image_create(w, h, heif_colorspace_YCbCr, heif_chroma_444, &created)
-                 : heif_image_create(w, h, heif_colorspace_RGB,
+        identity ? Heif().heif_image_create(w, h, heif_colorspace_YCbCr, heif_chroma_444, &created)
+                 : Heif().heif_image_create(w, h, heif_colorspace_RGB,
                                      alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                                      &created);
     Image image(created);
@@ -159,8 +160,8 @@ Image ToHeifImage(const CRaster& source, bool alpha, bool identity) {
     for (const PlaneCopy& p : planes) {
         int stride = 0;
         uint8_t* data = nullptr;
-        if (heif_image_add_plane(image.get(), p.channel, w, h, 8).code == heif_error_Ok)
-            data = heif_image_get_plane(image.get(), p.channel, &stride);
+        if (Heif().heif_image_add_plane(image.get(), p.channel, w, h, 8).code == heif_error_Ok)
+            data = Heif().heif_image_get_plane(image.get(), p.channel, &stride);
         if (!data) return nullptr;
         targets.emplace_back(data, stride);
     }
@@ -177,14 +178,14 @@ Image ToHeifImage(const CRaster& source, bool alpha, bool identity) {
         }
     }
     if (identity) {
-        heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+        heif_color_profile_nclx* nclx = Heif().heif_nclx_color_profile_alloc();
         if (!nclx) return nullptr;
         nclx->matrix_coefficients = heif_matrix_coefficients_RGB_GBR;
         nclx->color_primaries = heif_color_primaries_ITU_R_BT_709_5;
         nclx->transfer_characteristics = heif_transfer_characteristic_IEC_61966_2_1;
         nclx->full_range_flag = 1;
-        const bool set = heif_image_set_nclx_color_profile(image.get(), nclx).code == heif_error_Ok;
-        heif_nclx_color_profile_free(nclx);
+        const bool set = Heif().heif_image_set_nclx_color_profile(image.get(), nclx).code == heif_error_Ok;
+        Heif().heif_nclx_color_profile_free(nclx);
         if (!set) return nullptr;
     }
     return image;
@@ -194,20 +195,20 @@ Image ToHeifImage(const CRaster& source, bool alpha, bool identity) {
 // a reduced decode; phones store one beside every photo. Null when none is.
 Handle ThumbnailFor(const heif_image_handle* primary, uint8_t scale) {
     if (scale <= 1) return nullptr;
-    const int wantW = (heif_image_handle_get_width(primary) + scale - 1) / scale;
-    const int wantH = (heif_image_handle_get_height(primary) + scale - 1) / scale;
-    const int count = heif_image_handle_get_number_of_thumbnails(primary);
+    const int wantW = (Heif().heif_image_handle_get_width(primary) + scale - 1) / scale;
+    const int wantH = (Heif().heif_image_handle_get_height(primary) + scale - 1) / scale;
+    const int count = Heif().heif_image_handle_get_number_of_thumbnails(primary);
     std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
-    const int listed = heif_image_handle_get_list_of_thumbnail_IDs(primary, ids.data(), count);
+    const int listed = Heif().heif_image_handle_get_list_of_thumbnail_IDs(primary, ids.data(), count);
     Handle best;
     for (int i = 0; i < listed; ++i) {
         heif_image_handle* found = nullptr;
-        if (heif_image_handle_get_thumbnail(primary, ids[size_t(i)], &found).code != heif_error_Ok)
+        if (Heif().heif_image_handle_get_thumbnail(primary, ids[size_t(i)], &found).code != heif_error_Ok)
             continue;
         Handle candidate(found);
-        const int w = heif_image_handle_get_width(found), h = heif_image_handle_get_height(found);
+        const int w = Heif().heif_image_handle_get_width(found), h = Heif().heif_image_handle_get_height(found);
         if (w < wantW || h < wantH) continue;
-        if (!best || w < heif_image_handle_get_width(best.get())) best = std::move(candidate);
+        if (!best || w < Heif().heif_image_handle_get_width(best.get())) best = std::move(candidate);
     }
     return best;
 }
@@ -215,16 +216,16 @@ Handle ThumbnailFor(const heif_image_handle* primary, uint8_t scale) {
 // The AV1 encoder at the quality asked for, or lossless with full-resolution chroma.
 Encoder AvifEncoder(heif_context* context, bool lossless, int quality) {
     heif_encoder* encoder = nullptr;
-    if (heif_context_get_encoder_for_format(context, heif_compression_AV1, &encoder).code != heif_error_Ok)
+    if (Heif().heif_context_get_encoder_for_format(context, heif_compression_AV1, &encoder).code != heif_error_Ok)
         return nullptr;
     Encoder owned(encoder);
-    heif_encoder_set_parameter_integer(encoder, "speed", kAvifEncoderSpeed);
+    Heif().heif_encoder_set_parameter_integer(encoder, "speed", kAvifEncoderSpeed);
     if (lossless) {
-        heif_encoder_set_lossless(encoder, 1);
-        heif_encoder_set_parameter_boolean(encoder, "lossless-alpha", 1);
-        heif_encoder_set_parameter_string(encoder, "chroma", "444");
+        Heif().heif_encoder_set_lossless(encoder, 1);
+        Heif().heif_encoder_set_parameter_boolean(encoder, "lossless-alpha", 1);
+        Heif().heif_encoder_set_parameter_string(encoder, "chroma", "444");
     } else {
-        heif_encoder_set_lossy_quality(encoder, quality);
+        Heif().heif_encoder_set_lossy_quality(encoder, quality);
     }
     return owned;
 }
@@ -232,15 +233,15 @@ Encoder AvifEncoder(heif_context* context, bool lossless, int quality) {
 // Codes the picture as the context's image; null when the encoder fails.
 Handle EncodePrimary(heif_context* context, const heif_image* image, heif_encoder* encoder,
                      bool lossless, uint8_t orientation) {
-    heif_encoding_options* options = heif_encoding_options_alloc();
+    heif_encoding_options* options = Heif().heif_encoding_options_alloc();
     // A profile beside identity coding: readers need the identity box too.
     options->save_two_colr_boxes_when_ICC_and_nclx_available = lossless;
     // Pixels kept as stored (no auto-rotate) are turned by the container's
     // boxes: readers of this format do not turn by the Exif.
     options->image_orientation = heif_orientation(orientation >= 1 && orientation <= 8 ? orientation : 1);
     heif_image_handle* written = nullptr;
-    const heif_error error = heif_context_encode_image(context, image, encoder, options, &written);
-    heif_encoding_options_free(options);
+    const heif_error error = Heif().heif_context_encode_image(context, image, encoder, options, &written);
+    Heif().heif_encoding_options_free(options);
     Handle handle(written);
     if (error.code != heif_error_Ok) return nullptr;
     return handle;
@@ -248,9 +249,9 @@ Handle EncodePrimary(heif_context* context, const heif_image* image, heif_encode
 
 void AddMetadataItems(heif_context* context, const heif_image_handle* handle, const ImageMetadata* metadata) {
     if (metadata && !metadata->exif.empty())
-        heif_context_add_exif_metadata(context, handle, metadata->exif.data(), int(metadata->exif.size()));
+        Heif().heif_context_add_exif_metadata(context, handle, metadata->exif.data(), int(metadata->exif.size()));
     if (metadata && !metadata->xmp.empty())
-        heif_context_add_XMP_metadata(context, handle, metadata->xmp.data(), int(metadata->xmp.size()));
+        Heif().heif_context_add_XMP_metadata(context, handle, metadata->xmp.data(), int(metadata->xmp.size()));
 }
 
 } // namespace
@@ -277,8 +278,8 @@ bool HeifCodec::ReadSize(ImageStream* stream, uint32_t* width, uint32_t* height)
     const char* error = nullptr;
     const Handle handle = OpenPrimary(stream, context, source, &error);
     if (!handle) return false;
-    const int w = heif_image_handle_get_width(handle.get());
-    const int h = heif_image_handle_get_height(handle.get());
+    const int w = Heif().heif_image_handle_get_width(handle.get());
+    const int h = Heif().heif_image_handle_get_height(handle.get());
     if (w <= 0 || h <= 0) return false;
     *width = uint32_t(w), *height = uint32_t(h);
     return true;
@@ -303,8 +304,8 @@ bool HeifCodec::Decode(ImageStream* stream) {
 }
 
 bool HeifCodec::DecodeHandle(const heif_image_handle* handle, ImageType type) {
-    const int w = heif_image_handle_get_width(handle), h = heif_image_handle_get_height(handle);
-    const bool alpha = heif_image_handle_has_alpha_channel(handle);
+    const int w = Heif().heif_image_handle_get_width(handle), h = Heif().heif_image_handle_get_height(handle);
+    const bool alpha = Heif().heif_image_handle_has_alpha_channel(handle);
     if (w <= 0 || h <= 0) return Fail("corrupted HEIF");
     // Before the decoder allocates planes for a picture we could not hold.
     if (!FitsMemoryLimit(uint32_t(w), uint32_t(h), alpha ? 32 : 24))
@@ -314,13 +315,13 @@ bool HeifCodec::DecodeHandle(const heif_image_handle* handle, ImageType type) {
         if (alpha) AddAlpha();
         return true;
     }
-    heif_decoding_options* options = heif_decoding_options_alloc();
+    heif_decoding_options* options = Heif().heif_decoding_options_alloc();
     options->convert_hdr_to_8bit = 1;
     heif_image* decoded = nullptr;
     const heif_error error =
-        heif_decode_image(handle, &decoded, heif_colorspace_RGB,
+        Heif().heif_decode_image(handle, &decoded, heif_colorspace_RGB,
                           alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options);
-    heif_decoding_options_free(options);
+    Heif().heif_decoding_options_free(options);
     const Image image(decoded);
     if (error.code != heif_error_Ok || !image) {
         // No decoder for the coding (an HEVC file without libde265) says so.
@@ -328,10 +329,10 @@ bool HeifCodec::DecodeHandle(const heif_image_handle* handle, ImageType type) {
                                                                  : "corrupted HEIF");
     }
     int stride = 0;
-    const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    if (!plane || heif_image_get_width(image.get(), heif_channel_interleaved) != w ||
-        heif_image_get_height(image.get(), heif_channel_interleaved) != h ||
-        heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
+    const uint8_t* plane = Heif().heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    if (!plane || Heif().heif_image_get_width(image.get(), heif_channel_interleaved) != w ||
+        Heif().heif_image_get_height(image.get(), heif_channel_interleaved) != h ||
+        Heif().heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
         return Fail("corrupted HEIF");
     if (!Create(uint32_t(w), uint32_t(h), 24, type)) return false;
     if (alpha) {
@@ -345,24 +346,24 @@ bool HeifCodec::DecodeHandle(const heif_image_handle* handle, ImageType type) {
 
 void HeifCodec::ReadMetadata(const heif_image_handle* handle) {
     auto metadata = std::make_shared<ImageMetadata>();
-    const size_t iccSize = heif_image_handle_get_raw_color_profile_size(handle);
+    const size_t iccSize = Heif().heif_image_handle_get_raw_color_profile_size(handle);
     if (iccSize > 0) {
         metadata->icc.resize(iccSize);
-        if (heif_image_handle_get_raw_color_profile(handle, metadata->icc.data()).code != heif_error_Ok)
+        if (Heif().heif_image_handle_get_raw_color_profile(handle, metadata->icc.data()).code != heif_error_Ok)
             metadata->icc.clear();
     }
-    const int count = heif_image_handle_get_number_of_metadata_blocks(handle, nullptr);
+    const int count = Heif().heif_image_handle_get_number_of_metadata_blocks(handle, nullptr);
     std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
     const int listed =
-        heif_image_handle_get_list_of_metadata_block_IDs(handle, nullptr, ids.data(), count);
+        Heif().heif_image_handle_get_list_of_metadata_block_IDs(handle, nullptr, ids.data(), count);
     for (int i = 0; i < listed; ++i) {
-        const std::string_view kind = heif_image_handle_get_metadata_type(handle, ids[size_t(i)]);
+        const std::string_view kind = Heif().heif_image_handle_get_metadata_type(handle, ids[size_t(i)]);
         const std::string_view content =
-            heif_image_handle_get_metadata_content_type(handle, ids[size_t(i)]);
+            Heif().heif_image_handle_get_metadata_content_type(handle, ids[size_t(i)]);
         const bool exif = kind == "Exif", xmp = kind == "mime" && content == "application/rdf+xml";
         if (!exif && !xmp) continue;
-        std::vector<uint8_t> item(heif_image_handle_get_metadata_size(handle, ids[size_t(i)]));
-        if (heif_image_handle_get_metadata(handle, ids[size_t(i)], item.data()).code != heif_error_Ok)
+        std::vector<uint8_t> item(Heif().heif_image_handle_get_metadata_size(handle, ids[size_t(i)]));
+        if (Heif().heif_image_handle_get_metadata(handle, ids[size_t(i)], item.data()).code != heif_error_Ok)
             continue;
         if (exif && metadata->exif.empty()) metadata->exif = TiffPart(item);
         if (xmp && metadata->xmp.empty()) metadata->xmp = std::move(item);
@@ -378,7 +379,10 @@ bool HeifCodec::Encode(ImageStream* stream, ImageType type) {
         SetLastError("HEIC cannot be written: save as AVIF");
         return false;
     }
-    InitialiseOnce();
+    if (!LoadHeifLibrary()) {
+        SetLastError(HeifLibraryError());
+        return false;
+    }
     const bool lossless = GetLossless();
     const Image image = ToHeifImage(*this, HasTransparency(*this), lossless);
     if (!image) {
@@ -387,8 +391,8 @@ bool HeifCodec::Encode(ImageStream* stream, ImageType type) {
     }
     const ImageMetadata* metadata = Metadata();
     if (metadata && !metadata->icc.empty())
-        heif_image_set_raw_color_profile(image.get(), "prof", metadata->icc.data(), metadata->icc.size());
-    const Context context(heif_context_alloc());
+        Heif().heif_image_set_raw_color_profile(image.get(), "prof", metadata->icc.data(), metadata->icc.size());
+    const Context context(Heif().heif_context_alloc());
     const Encoder encoder = context ? AvifEncoder(context.get(), lossless, GetQuality()) : nullptr;
     if (!encoder) {
         SetLastError("AVIF: no AV1 encoder");
@@ -401,7 +405,7 @@ bool HeifCodec::Encode(ImageStream* stream, ImageType type) {
     }
     AddMetadataItems(context.get(), handle.get(), metadata);
     heif_writer writer = {1, SinkWrite};
-    if (heif_context_write(context.get(), &writer, stream).code != heif_error_Ok) {
+    if (Heif().heif_context_write(context.get(), &writer, stream).code != heif_error_Ok) {
         SetLastError("write error");
         return false;
     }
