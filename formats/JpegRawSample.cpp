@@ -1,5 +1,7 @@
 #include "JpegRawSample.h"
 
+#include "JpegSampledIdct.h"
+
 #include <algorithm>
 #include <array>
 
@@ -100,6 +102,12 @@ uint32_t SampleRawRows(jpeg_decompress_struct* cinfo, const std::vector<uint32_t
         const int32_t bias = vs == 2 ? (right ? 7 : 8) : (right ? 2 : 1);
         taps[x] = Column{sx, j, side, bias};
     }
+    // The stored chroma row of source row s, and its neighbour towards s:
+    // above for the upper of two, below for the lower, itself at the edges.
+    auto chromaRows = [&](uint32_t s) {
+        const uint32_t c = s / vs;
+        return std::pair{c, vs == 1 ? c : s % 2 ? std::min(c + 1, chromaHeight - 1) : c ? c - 1 : 0};
+    };
     const auto convert = hs == 1   ? ConvertRow<1, 1>
                          : vs == 1 ? ConvertRow<2, 1>
                                    : ConvertRow<2, 2>;
@@ -114,18 +122,37 @@ uint32_t SampleRawRows(jpeg_decompress_struct* cinfo, const std::vector<uint32_t
     auto chromaRow = [&](int comp, uint32_t r) {
         return planes[(r / DCTSIZE) % 3][comp][r % DCTSIZE];
     };
+    // The pixels the conversion reads, so the transform makes only those.
+    SampledIdct::Needs needs[3];
+    for (int i = 0; i < 3; ++i)
+        needs[i] = {std::vector<uint8_t>(k[i].height_in_blocks), std::vector<uint8_t>(k[i].width_in_blocks)};
+    auto need = [](std::vector<uint8_t>& masks, uint32_t at) {
+        if (at / DCTSIZE < masks.size()) masks[at / DCTSIZE] |= uint8_t(1u << at % DCTSIZE);
+    };
+    for (uint32_t s : rows) {
+        need(needs[0].rows, s);
+        const auto [c, far] = chromaRows(s);
+        for (int i = 1; i < 3; ++i) need(needs[i].rows, c), need(needs[i].rows, far);
+    }
+    for (const Column& t : taps) {
+        need(needs[0].cols, t.luma);
+        for (int i = 1; i < 3; ++i) {
+            need(needs[i].cols, t.near);
+            if (hs == 2) need(needs[i].cols, t.side);
+        }
+    }
+    SampledIdct idct(cinfo, needs, planes);
     uint32_t top = 0, done = 0;
     for (uint32_t read = 0; read < reads && top < h; ++read) {
         // The read after this one too, for the chroma row below its last.
         for (; done < std::min(read + 2, reads); ++done) {
+            idct.StartRead(done, done % 3);
             if (jpeg_read_raw_data(cinfo, planes[done % 3], lumaRows) != lumaRows) return top;
             if (stop()) return top;
         }
         for (; top < h && rows[top] < (read + 1) * lumaRows; ++top) {
-            const uint32_t s = rows[top], c = s / vs;
-            // The stored row towards the output row's side: above for the
-            // upper of two, below for the lower, itself at the edges.
-            const uint32_t far = vs == 1 ? c : s % 2 ? std::min(c + 1, chromaHeight - 1) : c ? c - 1 : 0;
+            const uint32_t s = rows[top];
+            const auto [c, far] = chromaRows(s);
             const uint8_t* const chroma[2][2] = {{chromaRow(1, c), chromaRow(1, far)},
                                                  {chromaRow(2, c), chromaRow(2, far)}};
             convert(planes[read % 3][0][s % lumaRows], chroma, taps.data(), w, outRow(top));

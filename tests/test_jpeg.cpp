@@ -3,6 +3,7 @@
 #include "ImageStream.h"
 #include "ImageType.h"
 #include "JpegCodec.h"
+#include "JpegSampledIdct.h"
 #include "support/Codec.h"
 #include "support/Corpus.h"
 #include "support/Magick.h"
@@ -24,6 +25,10 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <jpegint.h>
+
+// The library's plain C transform, exported beside its SIMD ones.
+extern "C" void jpeg_idct_islow(j_decompress_ptr, jpeg_component_info*, JCOEFPTR, JSAMPARRAY, JDIMENSION);
 
 namespace fs = std::filesystem;
 using namespace testkit;
@@ -39,6 +44,7 @@ struct Spec {
     bool adobe = true;                  // APP14 for CMYK and YCCK
     bool jfif = true;
     bool progressive = false;
+    int quality = 100;
     uint8_t unit = 1;
     uint16_t xDensity = 72, yDensity = 72;
     Bytes app1; // payload of an APP1 segment, when not empty
@@ -61,7 +67,7 @@ Bytes MakeJpeg(const Spec& spec) {
     c.input_components = spec.input == JCS_GRAYSCALE ? 1 : spec.input == JCS_CMYK ? 4 : 3;
     jpeg_set_defaults(&c);
     if (spec.stored != JCS_UNKNOWN) jpeg_set_colorspace(&c, spec.stored);
-    jpeg_set_quality(&c, 100, TRUE);
+    jpeg_set_quality(&c, spec.quality, TRUE);
     if (spec.progressive) jpeg_simple_progression(&c);
     c.write_Adobe_marker = spec.adobe && c.input_components == 4;
     c.write_JFIF_header = spec.jfif;
@@ -689,6 +695,71 @@ TEST(JpegDecode, ScaledDecodingFollowsTheImageSetting) {
 }
 
 // Two threads decode, fail and encode at once; each gets exactly what it gets alone.
+// The transform of chosen pixels gives the library's bytes, both its SIMD
+// and its C transform, wherever it accepts a block, and accepts real ones.
+TEST(JpegSampledIdct, ChosenPixelsAreTheLibrarysOwn) {
+    for (int quality : {100, 50}) {
+        Spec spec;
+        spec.quality = quality, spec.width = spec.height = 64;
+        const Bytes file = MakeJpeg(spec);
+        jpeg_decompress_struct d;
+        jpeg_error_mgr err;
+        d.err = jpeg_std_error(&err);
+        jpeg_create_decompress(&d);
+        jpeg_mem_src(&d, file.data(), file.size());
+        jpeg_read_header(&d, TRUE);
+        d.raw_data_out = TRUE;
+        jpeg_start_decompress(&d);
+        jpeg_component_info* k = &d.comp_info[0];
+        alignas(16) int16_t quant[64];
+        for (int i = 0; i < 64; ++i) quant[i] = int16_t(k->quant_table->quantval[i]);
+        const int16_t limit = int16_t(16383 / *std::max_element(quant, quant + 64));
+        std::mt19937 random(quality);
+        // Levels as the transform sees them, after quantisation.
+        const struct {
+            const char* name;
+            int dc, ac, acEvery; // DC level; AC levels up to ac, one frequency in acEvery
+            bool accepted;
+        } blocks[] = {
+            {"flat", -320, 0, 1, true},      {"busy", 160, 40, 3, true},
+            {"sparse", 480, 200, 12, true},  {"clipped", 1100, 0, 1, true},
+            {"past the clamp", 6000, 0, 1, false},
+            {"past 16 bits", 0, 20000 * quant[1], 64, false},
+        };
+        for (const auto& b : blocks)
+            for (int trial = 0; trial < 20; ++trial) {
+                SCOPED_TRACE(std::string(b.name) + " q" + std::to_string(quality));
+                alignas(32) JCOEF coef[64] = {};
+                coef[0] = JCOEF(b.dc / quant[0]);
+                for (int i = 1; i < 64; ++i)
+                    if (b.ac && random() % b.acEvery == 0)
+                        coef[i] = JCOEF((int(random() % (2 * b.ac + 1)) - b.ac) / quant[i]);
+                if (b.acEvery == 64) coef[1] = JCOEF(b.ac / quant[1]);
+                const unsigned masks[][2] = {{0xFF, 0xFF}, {0x21, 0x84}, {0x01, 0x80}, {0x10, 0x3C}};
+                for (const auto& m : masks) {
+                    JSAMPLE mine[64] = {}, simd[64] = {}, plain[64] = {};
+                    JSAMPROW mineRows[8], simdRows[8], plainRows[8];
+                    for (int r = 0; r < 8; ++r)
+                        mineRows[r] = mine + 8 * r, simdRows[r] = simd + 8 * r, plainRows[r] = plain + 8 * r;
+                    const bool accepted = TransformBlockPixels(coef, quant, limit, m[0], m[1], mineRows, 0);
+                    EXPECT_EQ(accepted, b.accepted);
+                    if (!accepted) continue;
+                    d.idct->inverse_DCT[0](&d, k, coef, simdRows, 0);
+                    jpeg_idct_islow(&d, k, coef, plainRows, 0);
+                    for (int i = 0; i < 64; ++i)
+                        if (m[0] >> (i / 8) & m[1] >> (i % 8) & 1) {
+                            ASSERT_EQ(mine[i], simd[i]) << "pixel " << i;
+                            ASSERT_EQ(mine[i], plain[i]) << "pixel " << i;
+                        }
+                }
+            }
+        JSAMPARRAY planes[3][3] = {};
+        SampledIdct::Needs needs[3];
+        EXPECT_TRUE(SampledIdct(&d, needs, planes).On());
+        jpeg_destroy_decompress(&d);
+    }
+}
+
 TEST(JpegCodec, TwoThreadsCodeAtOnce) {
     CRaster source(120, 80, 24, kTypeJpeg);
     FillPattern(source);
