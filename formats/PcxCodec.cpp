@@ -3,6 +3,7 @@
 #include "ByteOrder.h"
 #include "DepthChange.h"
 #include "ImageStream.h"
+#include "InputLimits.h"
 
 #include <algorithm>
 #include <cstring>
@@ -156,6 +157,7 @@ bool PcxCodec::ReadLayout(ImageStream* stream, Layout* l) {
     l->planes = head[65];
     l->lineBytes = GetLE16(head + 66);
     if (l->planes > 4) return Fail("Can't handle image with more than 4 planes");
+    if (l->planes == 0) return Fail("PCX file has no planes");
     if (width <= 0 || height <= 0)
         return Fail("CRaster::Create : width and height must be greater than zero");
     l->width = uint32_t(width), l->height = uint32_t(height);
@@ -166,6 +168,11 @@ bool PcxCodec::ReadLayout(ImageStream* stream, Layout* l) {
     const int32_t size = stream->Size(), pos = stream->Tell();
     if (size >= 0 && pos >= 0 && (l->total + 62) / 63 * 2 > uint64_t(size - pos) + 1)
         return Fail("corrupted PCX");
+    // Lines shorter than the picture leave the rest blank; the picture must
+    // still be one its data could nearly fill.
+    const uint64_t pictureBytes = (uint64_t(l->width) * l->bits + 7) / 8 * l->planes * l->height;
+    if (ImplausibleSize(uint64_t(l->width) * l->height, pictureBytes, StreamBytesLeft(stream), 32))
+        return Fail(kDataCannotFill);
     l->depth = l->bits;
     if (l->bits == 8 && l->planes >= 3)
         l->depth = 24;

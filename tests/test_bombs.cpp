@@ -79,11 +79,14 @@ Bytes Text(const std::string& head, size_t zeros) {
     return b;
 }
 
-Bytes Pcx() {
+// Run-length data of `zeros` zero bytes follows the header.
+Bytes Pcx(uint8_t bits, uint8_t planes, uint16_t lineBytes, uint16_t w = 0xFFFF, uint16_t h = 0xFFFF,
+          size_t zeros = 126) {
     Bytes b(128, 0);
-    b[0] = 10, b[2] = 1, b[3] = 8, b[65] = 1;
-    SetLE16(b, 8, 0xFFFE), SetLE16(b, 10, 0xFFFE), SetLE16(b, 66, 0xFFFF);
-    b.insert(b.end(), {0xFF, 0, 0xFF, 0});
+    b[0] = 10, b[2] = 1, b[3] = bits, b[65] = planes;
+    SetLE16(b, 8, uint16_t(w - 1)), SetLE16(b, 10, uint16_t(h - 1)), SetLE16(b, 66, lineBytes);
+    for (; zeros > 0; zeros -= std::min<size_t>(zeros, 63))
+        b.insert(b.end(), {uint8_t(0xC0 | std::min<size_t>(zeros, 63)), 0});
     return b;
 }
 
@@ -207,7 +210,10 @@ const Bomb kBombs[] = {
     {"PNM", kTypePnm, [] { return Text("P5\n4000 4000\n255\n", 16); }},
     {"PNM plain bitmap", kTypePnm, [] { return Text("P1\n4000 4000\n", 16); }},
     {"PGX", kTypePgx, [] { return Text("PG ML + 8 4000 4000\n", 16); }},
-    {"PCX", kTypePcx, Pcx},
+    {"PCX", kTypePcx, [] { return Pcx(8, 1, 0xFFFF); }},
+    {"PCX without planes", kTypePcx, [] { return Pcx(1, 0, 4100, 32000, 16000); }},
+    // Lines of 16 pixels, all there, for a picture 32000 wide.
+    {"PCX with short lines", kTypePcx, [] { return Pcx(1, 1, 2, 32000, 16000, 2 * 16000); }},
     {"TGA", kTypeTga, [] { return Tga(false); }},
     {"TGA run-length", kTypeTga, [] { return Tga(true); }},
     {"GIF", kTypeGif, [] { return Gif(false); }},
