@@ -206,11 +206,13 @@ bool SampledIdct::MatchesLibrary(int ci) {
         // A third of the frequencies set, each a few dozen levels at most,
         // so that most blocks stay within the range the library clamps.
         alignas(32) JCOEF coef[DCTSIZE2], copy[DCTSIZE2];
+        // Damaged tables can hold steps of zero.
+        auto step = [&c](int i) { return std::max<int32_t>(1, c.quant[i]); };
         for (int i = 0; i < DCTSIZE2; ++i) {
-            const int32_t most = std::max(1, 48 / c.quant[i]), level = 1 + int32_t(next() % most);
+            const int32_t most = std::max(1, 48 / step(i)), level = 1 + int32_t(next() % most);
             coef[i] = JCOEF(next() % 3 ? 0 : next() % 2 ? level : -level);
         }
-        coef[0] = JCOEF(int32_t(next() % 512) / c.quant[0] - 256 / c.quant[0]);
+        coef[0] = JCOEF(int32_t(next() % 512) / step(0) - 256 / step(0));
         std::memcpy(copy, coef, sizeof copy);
         JSAMPLE mine[DCTSIZE2] = {}, theirs[DCTSIZE2] = {};
         JSAMPROW mineRows[DCTSIZE], theirRows[DCTSIZE];
