@@ -91,16 +91,21 @@ Bytes MakeJpeg(const Spec& spec) {
     return bytes;
 }
 
-int ComponentsOf(const Bytes& file) {
+// libjpeg reading bytes, its header read.
+struct LibjpegReader {
     jpeg_decompress_struct d;
     jpeg_error_mgr err;
-    d.err = jpeg_std_error(&err);
-    jpeg_create_decompress(&d);
-    jpeg_mem_src(&d, file.data(), file.size());
-    jpeg_read_header(&d, TRUE);
-    const int n = d.num_components;
-    jpeg_destroy_decompress(&d);
-    return n;
+    explicit LibjpegReader(const Bytes& file) {
+        d.err = jpeg_std_error(&err);
+        jpeg_create_decompress(&d);
+        jpeg_mem_src(&d, file.data(), file.size());
+        jpeg_read_header(&d, TRUE);
+    }
+    ~LibjpegReader() { jpeg_destroy_decompress(&d); }
+};
+
+int ComponentsOf(const Bytes& file) {
+    return LibjpegReader(file).d.num_components;
 }
 
 // ---- Exif blocks ------------------------------------------------------------------
@@ -291,12 +296,8 @@ TEST(JpegDecode, FourComponentFiles) {
 
 // The samples of a four-component file as libjpeg hands them out.
 std::vector<JSAMPLE> CmykSamples(const Bytes& file, int* width, int* height) {
-    jpeg_decompress_struct d;
-    jpeg_error_mgr err;
-    d.err = jpeg_std_error(&err);
-    jpeg_create_decompress(&d);
-    jpeg_mem_src(&d, file.data(), file.size());
-    jpeg_read_header(&d, TRUE);
+    LibjpegReader reader(file);
+    jpeg_decompress_struct& d = reader.d;
     d.out_color_space = JCS_CMYK;
     jpeg_start_decompress(&d);
     *width = int(d.output_width), *height = int(d.output_height);
@@ -306,7 +307,6 @@ std::vector<JSAMPLE> CmykSamples(const Bytes& file, int* width, int* height) {
         jpeg_read_scanlines(&d, &row, 1);
     }
     jpeg_finish_decompress(&d);
-    jpeg_destroy_decompress(&d);
     return samples;
 }
 
@@ -702,12 +702,8 @@ TEST(JpegSampledIdct, ChosenPixelsAreTheLibrarysOwn) {
         Spec spec;
         spec.quality = quality, spec.width = spec.height = 64;
         const Bytes file = MakeJpeg(spec);
-        jpeg_decompress_struct d;
-        jpeg_error_mgr err;
-        d.err = jpeg_std_error(&err);
-        jpeg_create_decompress(&d);
-        jpeg_mem_src(&d, file.data(), file.size());
-        jpeg_read_header(&d, TRUE);
+        LibjpegReader reader(file);
+        jpeg_decompress_struct& d = reader.d;
         d.raw_data_out = TRUE;
         jpeg_start_decompress(&d);
         jpeg_component_info* k = &d.comp_info[0];
@@ -758,7 +754,6 @@ TEST(JpegSampledIdct, ChosenPixelsAreTheLibrarysOwn) {
         EXPECT_TRUE(SampledIdct(&d, needs, planes).On());
         k->quant_table->quantval[5] = 0; // as damaged files have it
         (void)SampledIdct(&d, needs, planes).On();
-        jpeg_destroy_decompress(&d);
     }
 }
 
