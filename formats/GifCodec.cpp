@@ -345,11 +345,20 @@ void GifCodec::PasteOnBackground(const Descriptor& d, Composition& c) {
     const uint32_t bh = background.GetHeight(), bw = background.GetWidth();
     const int64_t firstRow = int64_t(bh) - d.top - d.height;
     const int32_t skip = c.frame.GetTransparentIndex();
-    for (int64_t y = std::max<int64_t>(0, firstRow); y < int64_t(bh) - d.top; ++y)
-        for (uint32_t x = d.left; x < std::min(bw, d.left + d.width); ++x) {
+    const uint32_t right = std::min(bw, d.left + d.width), bpp = background.GetBitsPerPixel();
+    // Without transparency the whole bytes of a row go across as they are.
+    const bool whole = skip < 0 && c.frame.GetBitsPerPixel() == bpp && d.left * bpp % 8 == 0;
+    const size_t bytes = whole && right > d.left ? size_t(right - d.left) * bpp / 8 : 0;
+    const uint32_t rest = uint32_t(d.left + bytes * 8 / bpp);
+    for (int64_t y = std::max<int64_t>(0, firstRow); y < int64_t(bh) - d.top; ++y) {
+        if (bytes)
+            std::memcpy(background.RowPointer(uint32_t(y)) + d.left * bpp / 8,
+                        c.frame.RowPointer(uint32_t(y - firstRow)), bytes);
+        for (uint32_t x = rest; x < right; ++x) {
             const uint8_t v = c.frame.ReadIndex(x - d.left, y - firstRow);
             if (int32_t(v) != skip) background.WriteIndex(x, y, v);
         }
+    }
     background.SetTransparentIndex(c.firstTransparent);
     background.LoadPalette(c.frame.Palette(), c.frame.GetPaletteCount());
 }
