@@ -119,8 +119,10 @@ void ThroughOtherReads(ImageType type, const uint8_t* data, size_t size, const C
     // Untyped, the header of one format may pass where its rows fail and
     // another format's decode takes the bytes.
     if (full && header.GetImageType() == full->GetImageType())
+        // A header may promise alpha that only the pixels can deny (a 32-bit
+        // Sun raster's fourth byte), never miss alpha the pixels have.
         Agree(upright(header) == upright(*full) && header.GetBitsPerPixel() == full->GetBitsPerPixel() &&
-              header.HasAlpha() == full->HasAlpha());
+              (header.HasAlpha() || !full->HasAlpha()));
     if (header.GetImageType() != kTypeJpeg) return;
     const uint32_t w = header.GetWidth(), h = header.GetHeight();
     CRaster scaled;
