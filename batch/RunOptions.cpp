@@ -8,6 +8,10 @@ namespace {
 
 constexpr const char* kMetadataNames[] = {"keep", "no-location", "strip"};
 constexpr const char* kResampleNames[] = {"nearest", "smooth"};
+constexpr const char* kPaletteNames[] = {"fixed", "adaptive"};
+constexpr const char* kJpegTurnNames[] = {"trim", "re-encode", "off"};
+constexpr const char* kSubsamplingNames[] = {"420", "422", "444"};
+constexpr const char* kPngFilterNames[] = {"adaptive", "none", "sub", "up", "average", "paeth"};
 
 bool ParseBool(std::string_view text, bool& value) {
     if (text == "1" || text == "true" || text == "yes") return value = true, true;
@@ -36,6 +40,11 @@ bool ParseName(std::string_view text, const char* const (&names)[N], Enum& value
     return false;
 }
 
+template <class Enum, size_t N> const char* NameOf(Enum value, const char* const (&names)[N]) {
+    const auto i = size_t(value);
+    return i < N ? names[i] : names[0];
+}
+
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -53,6 +62,8 @@ RunOptions DescribedRunOptions() {
     options.onlyShrink = false;
     options.threads = 1;
     options.iconFirstEntry = true;
+    options.encode = EncodeOptions();
+    options.jpegTurn = JpegTurnEdges::kOff;
     return options;
 }
 
@@ -72,6 +83,47 @@ const char* ResampleFilterName(ResampleFilter filter) {
 
 bool ParseResampleFilter(std::string_view text, ResampleFilter& filter) {
     return ParseName(text, kResampleNames, filter);
+}
+
+const char* PaletteModeName(PaletteMode mode) { return NameOf(mode, kPaletteNames); }
+bool ParsePaletteMode(std::string_view text, PaletteMode& mode) {
+    return ParseName(text, kPaletteNames, mode);
+}
+const char* JpegTurnEdgesName(JpegTurnEdges edges) { return NameOf(edges, kJpegTurnNames); }
+bool ParseJpegTurnEdges(std::string_view text, JpegTurnEdges& edges) {
+    return ParseName(text, kJpegTurnNames, edges);
+}
+const char* SubsamplingName(ChromaSubsampling s) { return NameOf(s, kSubsamplingNames); }
+bool ParseSubsampling(std::string_view text, ChromaSubsampling& s) {
+    return ParseName(text, kSubsamplingNames, s);
+}
+const char* PngFilterName(PngFilter f) { return NameOf(f, kPngFilterNames); }
+bool ParsePngFilter(std::string_view text, PngFilter& f) {
+    return ParseName(text, kPngFilterNames, f);
+}
+
+bool ParseByteSize(std::string_view text, int64_t& bytes) {
+    if (text == "none") return bytes = 0, true;
+    int64_t unit = 1;
+    if (!text.empty() && (text.back() == 'K' || text.back() == 'k')) unit = 1000;
+    if (!text.empty() && (text.back() == 'M' || text.back() == 'm')) unit = 1000000;
+    if (unit != 1) text.remove_suffix(1);
+    double value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+        !(value >= 0) || value * double(unit) > double(kMaxSizeLimit))
+        return false;
+    const auto n = int64_t(value * double(unit) + 0.5);
+    if (n == 0 && value != 0) return false;
+    bytes = n;
+    return true;
+}
+
+std::string ByteSizeText(int64_t bytes) {
+    if (bytes <= 0) return "none";
+    if (bytes % 1000000 == 0) return std::to_string(bytes / 1000000) + "M";
+    if (bytes % 1000 == 0) return std::to_string(bytes / 1000) + "K";
+    return std::to_string(bytes);
 }
 
 std::string ColourHex(COLORREF colour) {
@@ -111,6 +163,20 @@ void ReadRunOptions(const IniFile& file, RunOptions& o) {
     if (auto v = get("IconEntry")) {
         if (*v == "first" || *v == "largest") o.iconFirstEntry = *v == "first";
     }
+    if (auto v = get("JpegOptimize")) ParseBool(*v, o.encode.jpegOptimize);
+    if (auto v = get("JpegProgressive")) ParseBool(*v, o.encode.jpegProgressive);
+    if (auto v = get("JpegSubsampling")) ParseSubsampling(*v, o.encode.jpegSubsampling);
+    int32_t level = o.encode.pngLevel;
+    if (auto v = get("PngLevel"); v && ParseInt(*v, kPngLevelMin, kPngLevelMax, level))
+        o.encode.pngLevel = int8_t(level);
+    if (auto v = get("PngFilter")) ParsePngFilter(*v, o.encode.pngFilter);
+    if (auto v = get("PngReduce")) ParseBool(*v, o.encode.pngReduce);
+    if (auto v = get("Zopfli")) ParseBool(*v, o.encode.zopfli);
+    if (auto v = get("Palette")) ParsePaletteMode(*v, o.palette);
+    if (auto v = get("PaletteDither")) ParseBool(*v, o.paletteDither);
+    if (auto v = get("MaxSize")) ParseByteSize(*v, o.maxSize);
+    if (auto v = get("NeverLarger")) ParseBool(*v, o.neverLarger);
+    if (auto v = get("JpegTurn")) ParseJpegTurnEdges(*v, o.jpegTurn);
 }
 
 void WriteRunOptions(IniFile& file, const RunOptions& o) {
@@ -127,4 +193,16 @@ void WriteRunOptions(IniFile& file, const RunOptions& o) {
     set("Threads", std::to_string(o.threads));
     set("Lossless", o.lossless ? "1" : "0");
     set("IconEntry", o.iconFirstEntry ? "first" : "largest");
+    set("JpegOptimize", o.encode.jpegOptimize ? "1" : "0");
+    set("JpegProgressive", o.encode.jpegProgressive ? "1" : "0");
+    set("JpegSubsampling", SubsamplingName(o.encode.jpegSubsampling));
+    set("PngLevel", std::to_string(o.encode.pngLevel));
+    set("PngFilter", PngFilterName(o.encode.pngFilter));
+    set("PngReduce", o.encode.pngReduce ? "1" : "0");
+    set("Zopfli", o.encode.zopfli ? "1" : "0");
+    set("Palette", PaletteModeName(o.palette));
+    set("PaletteDither", o.paletteDither ? "1" : "0");
+    set("MaxSize", ByteSizeText(o.maxSize));
+    set("NeverLarger", o.neverLarger ? "1" : "0");
+    set("JpegTurn", JpegTurnEdgesName(o.jpegTurn));
 }

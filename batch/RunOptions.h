@@ -3,6 +3,7 @@
 // the Windows program reads and writes it.
 #pragma once
 
+#include "EncodeOptions.h"
 #include "WinTypes.h"
 
 #include <cstdint>
@@ -16,8 +17,25 @@ inline constexpr char kRunOptionsSection[] = "Tessaline Options";
 // What happens to Exif, XMP, IPTC and the colour profile of an input.
 enum class MetadataMode : int32_t { kKeepAll = 0, kKeepAllButLocation = 1, kStripAll = 2 };
 
+// How colours are reduced to an 8-bit palette for GIF, TIFF and PNG: the
+// described fixed palette, or one made for the picture.
+enum class PaletteMode : int32_t { kFixed = 0, kAdaptive = 1 };
+
+// What a lossless JPEG turn does with edge blocks that do not fill an MCU:
+// drops them, or turns the decoded pixels instead; off turns decoded pixels
+// always, as described.
+enum class JpegTurnEdges : int32_t { kTrim = 0, kReEncode = 1, kOff = 2 };
+
 // How a resize samples the source.
 enum class ResampleFilter : int32_t { kNearest = 0, kSmooth = 1 };
+
+// The encoders' defaults of a run: what is smaller without a visible change.
+constexpr EncodeOptions RecommendedEncodeOptions() {
+    EncodeOptions e;
+    e.jpegOptimize = true;
+    e.pngReduce = true;
+    return e;
+}
 
 struct RunOptions {
     // Turn and mirror by the camera's orientation before the other steps.
@@ -39,10 +57,24 @@ struct RunOptions {
     // Icons give their directory's first entry rather than the largest,
     // deepest one.
     bool iconFirstEntry = false;
+    // The encoders' choices; optimised JPEG Huffman tables and exact PNG
+    // palette or grey reduction unless the described encodings are asked for.
+    EncodeOptions encode = RecommendedEncodeOptions();
+    PaletteMode palette = PaletteMode::kFixed;
+    bool paletteDither = true;
+    // Largest JPEG, WebP, AVIF or JXL output in bytes, the quality lowered to
+    // fit; 0 for no limit.
+    int64_t maxSize = 0;
+    // An output larger than its input, with only the encoding changed, is
+    // the input's bytes instead.
+    bool neverLarger = false;
+    JpegTurnEdges jpegTurn = JpegTurnEdges::kTrim;
 };
 
 inline constexpr int32_t kPercentMin = 1, kPercentMax = 1000;
 inline constexpr int32_t kThreadsMax = 256;
+inline constexpr int64_t kMaxSizeLimit = int64_t(1) << 40;
+
 
 // The run exactly as the settings record alone describes it: no turning by
 // orientation, nearest resampling, one row at a time, nothing carried over.
@@ -53,6 +85,18 @@ const char* MetadataModeName(MetadataMode mode);
 bool ParseMetadataMode(std::string_view text, MetadataMode& mode);
 const char* ResampleFilterName(ResampleFilter filter);
 bool ParseResampleFilter(std::string_view text, ResampleFilter& filter);
+const char* PaletteModeName(PaletteMode mode);
+bool ParsePaletteMode(std::string_view text, PaletteMode& mode);
+const char* JpegTurnEdgesName(JpegTurnEdges edges);
+bool ParseJpegTurnEdges(std::string_view text, JpegTurnEdges& edges);
+const char* SubsamplingName(ChromaSubsampling s);  // "420", "422", "444"
+bool ParseSubsampling(std::string_view text, ChromaSubsampling& s);
+const char* PngFilterName(PngFilter f);  // "adaptive", "none", "sub", "up", "average", "paeth"
+bool ParsePngFilter(std::string_view text, PngFilter& f);
+// "200K", "1.5M", "350000" (K is 1000 bytes, M a million); 0 or "none" is
+// no limit. The text, in the same form, back.
+bool ParseByteSize(std::string_view text, int64_t& bytes);
+std::string ByteSizeText(int64_t bytes);
 // "RRGGBB" for a COLORREF (red in the low byte), and back.
 std::string ColourHex(COLORREF colour);
 bool ParseColourHex(std::string_view text, COLORREF& colour);

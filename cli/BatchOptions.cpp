@@ -130,6 +130,7 @@ const std::vector<BatchOption>& BatchOptionTable() {
         AppendParallelOptions(table);
         AppendPhotoOptions(table);
         AppendFormatOptions(table);
+        AppendEncoderOptions(table);
         return table;
     }();
     return kTable;

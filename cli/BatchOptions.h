@@ -59,6 +59,9 @@ void AppendParallelOptions(std::vector<BatchOption>& table);
 void AppendPhotoOptions(std::vector<BatchOption>& table);
 // Adds --lossless and --lossy (FormatOptions.cpp).
 void AppendFormatOptions(std::vector<BatchOption>& table);
+// Adds the encoders' options: JPEG, PNG, palettes, --max-size, --never-larger,
+// --jpeg-turn (EncoderOptions.cpp).
+void AppendEncoderOptions(std::vector<BatchOption>& table);
 
 // False with a message for a usage error.
 bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLine& line,

@@ -3,6 +3,7 @@
 // a settings block and an optional alpha plane. Codecs derive from it.
 #pragma once
 
+#include "EncodeOptions.h"
 #include "ImageMetadata.h"
 #include "WinTypes.h"
 
@@ -59,6 +60,7 @@ struct RasterSettings {
     // Set before a load that wants the picture's description only (--info):
     // decoders stop before the rows, Create makes no room for them.
     bool headerOnly = false;
+    EncodeOptions encode;
 };
 
 class CRaster {
@@ -118,6 +120,8 @@ public:
     uint8_t GetQuality() const { return info_.jpegQuality; }
     void SetLossless(bool on) { info_.lossless = on; }
     bool GetLossless() const { return info_.lossless; }
+    const EncodeOptions& GetEncodeOptions() const { return info_.encode; }
+    void SetEncodeOptions(const EncodeOptions& options) { info_.encode = options; }
     void SetJpegScale(uint8_t scale) { info_.jpegScale = scale; }
     uint8_t GetJpegScale() const { return info_.jpegScale; }
     // Asks a JPEG decode for the nearest-neighbour (or smooth) resize to this

@@ -12,6 +12,7 @@ PACKAGES=(
   libcairo2-dev libfreetype-dev libfontconfig-dev
   libexiv2-dev liblcms2-dev libimage-exiftool-perl
   libwebp-dev webp libheif-dev libheif-examples libavif-bin
+  libjxl-dev libjxl-tools libturbojpeg0-dev libjpeg-turbo-progs libimagequant-dev libzopfli-dev
   fonts-liberation2 fonts-dejavu-core
   qt6-base-dev qt6-svg-dev
   imagemagick
