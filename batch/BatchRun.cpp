@@ -2,6 +2,8 @@
 
 #include "ImageType.h"
 #include "OutputNaming.h"
+#include "RowEncode.h"
+#include "RowShortcuts.h"
 #include "RowTransforms.h"
 #include "WorkerPool.h"
 
@@ -188,11 +190,20 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
     };
     if (job.type == kTypeUnknown) return failed("unknown file type");
     try {
+        RowBytes shortcut = RowShortcut(job.path, job.type, job.stem.saveType, settings_, options_);
+        if (shortcut.ready) return SaveRow(shortcut, job);
         CRaster image;
         const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
         if (!image.HasPixels()) return failed(LoadFailureText(image));
+        const LoadedFacts facts = FactsOf(image, loaded.scale > 1 || loaded.sampled);
         ApplyRowTransforms(image, settings_, options_, loaded);
         PrepareForSave(image, job.stem.saveType, settings_, options_);
+        const bool onlyEncoding =
+            OnlyEncodingChanges(facts, image, job.stem.saveType, settings_, options_);
+        if (EncodesInMemory(job.stem.saveType, options_, onlyEncoding)) {
+            RowBytes encoded = EncodeRow(image, job.stem.saveType, options_, onlyEncoding, job.path);
+            return SaveRow(encoded, job);
+        }
         return SaveRow(image, job);
     } catch (const std::bad_alloc&) {
         return failed("out of memory");
@@ -202,10 +213,26 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
 // The picture is written before the row's turn, so rows encode at once;
 // only moving it onto a free name waits for earlier rows.
 BatchRun::RowOutcome BatchRun::SaveRow(CRaster& image, const RowJob& job) {
+    return SaveRow(job, "", [&](PendingFile& pending, std::string& error) {
+        return pending.Write(image, job.stem.folder, job.stem.saveType, error);
+    });
+}
+
+// Bytes made before the save: the row fails with their reason when there are none.
+BatchRun::RowOutcome BatchRun::SaveRow(const RowBytes& bytes, const RowJob& job) {
+    return SaveRow(job, bytes.note, [&](PendingFile& pending, std::string& error) {
+        if (bytes.ready) return pending.Write(bytes.bytes, job.stem.folder, error);
+        error = bytes.error;
+        return false;
+    });
+}
+
+BatchRun::RowOutcome BatchRun::SaveRow(const RowJob& job, const std::string& note,
+                                       const std::function<bool(PendingFile&, std::string&)>& write) {
     if (!job.subfolder.empty()) MakeSubfolder(job.stem.folder, job.subfolder);
     std::string error;
     PendingFile pending;
-    const bool written = pending.Write(image, job.stem.folder, job.stem.saveType, error);
+    const bool written = write(pending, error);
     turns_.Wait(job.row);
     std::string path = FirstFreeName(job.stem);
     SaveOutcome outcome = written ? pending.Publish(path, error) : SaveOutcome::kFailed;
@@ -217,7 +244,7 @@ BatchRun::RowOutcome BatchRun::SaveRow(CRaster& image, const RowJob& job) {
         outcome = pending.Publish(path, error);
     }
     if (outcome == SaveOutcome::kSaved)
-        return RowOutcome{true, "save resized image to: " + path + "\n", path};
+        return RowOutcome{true, "save resized image to: " + path + note + "\n", path};
     return RowOutcome{false, "failed to save resized image to: " + path + ": " + error + "\n",
                       error};
 }

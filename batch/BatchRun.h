@@ -21,6 +21,8 @@
 #include <ctime>
 #include <unordered_set>
 
+struct RowBytes;
+
 // Why a load left no pixels: the decoder's text, or "cannot open file" when
 // no decoder ran (every decoder leaves its reason).
 std::string LoadFailureText(const CRaster& image);
@@ -85,6 +87,9 @@ private:
     // One row from load to save, on a thread of the pool.
     RowOutcome ProcessRow(const RowJob& job);
     RowOutcome SaveRow(CRaster& image, const RowJob& job);
+    RowOutcome SaveRow(const RowBytes& bytes, const RowJob& job);
+    RowOutcome SaveRow(const RowJob& job, const std::string& note,
+                       const std::function<bool(PendingFile&, std::string&)>& write);
     void RowDone(size_t row, RowOutcome outcome);
     void SweepOnce(const std::string& folder);
     void Join(const EventPump& pump);

@@ -110,8 +110,7 @@ bool IsTemporaryName(const std::string& name) {
     return true;
 }
 
-bool PendingFile::Write(CRaster& image, const std::string& folder, ImageType type,
-                        std::string& error) {
+FILE* PendingFile::OpenTemporary(const std::string& folder, std::string& error) {
     Discard();
     for (int attempt = 0; fd_ < 0 && attempt < kTempAttempts; ++attempt) {
         temp_ = folder + kTempPrefix + RandomDigits() + kTempSuffix;
@@ -121,7 +120,7 @@ bool PendingFile::Write(CRaster& image, const std::string& folder, ImageType typ
     if (fd_ < 0) {
         error = std::strerror(errno);
         temp_.clear();
-        return false;
+        return nullptr;
     }
     slot_ = TakeSlot(temp_);
     ::flock(fd_, LOCK_EX);
@@ -132,9 +131,27 @@ bool PendingFile::Write(CRaster& image, const std::string& folder, ImageType typ
         error = std::strerror(errno);
         if (encoderFd >= 0) ::close(encoderFd);
         Discard();
-        return false;
     }
+    return file;
+}
+
+bool PendingFile::Write(CRaster& image, const std::string& folder, ImageType type,
+                        std::string& error) {
+    FILE* file = OpenTemporary(folder, error);
+    if (!file) return false;
     if (EncodeInto(image, file, type, error)) return true;
+    Discard();
+    return false;
+}
+
+bool PendingFile::Write(const std::vector<uint8_t>& bytes, const std::string& folder,
+                        std::string& error) {
+    FILE* file = OpenTemporary(folder, error);
+    if (!file) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool closed = std::fclose(file) == 0;
+    if (written && closed) return true;
+    error = std::strerror(errno ? errno : EIO);
     Discard();
     return false;
 }

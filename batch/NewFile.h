@@ -8,6 +8,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 // How a new output file came out.
 enum class SaveOutcome { kSaved, kNameTaken, kFailed };
@@ -24,11 +25,16 @@ public:
     // folder, else ending in '/'); on failure nothing is left and error
     // holds the reason.
     bool Write(CRaster& image, const std::string& folder, ImageType type, std::string& error);
+    // The same with bytes already encoded (or copied from the input).
+    bool Write(const std::vector<uint8_t>& bytes, const std::string& folder, std::string& error);
     // Moves the temporary onto path unless anything exists under it.
     SaveOutcome Publish(const std::string& path, std::string& error);
     void Discard();
 
 private:
+    // A new temporary in folder and a stream of its own on it; null with the
+    // reason when none can be made.
+    FILE* OpenTemporary(const std::string& folder, std::string& error);
     void Forget();
 
     std::string temp_;

@@ -34,7 +34,8 @@ const char* DefaultExtension(ImageType type) {
 // The type each entry of the Format list writes; "Original" has none.
 constexpr ImageType kFormatTypes[kFormatCount] = {kTypeUnknown, kTypeJpeg, kTypeGif,
                                                   kTypeBmp,     kTypePng,  kTypeTiff,
-                                                  kTypePcx,     kTypeWebp, kTypeAvif};
+                                                  kTypePcx,     kTypeWebp, kTypeAvif,
+                                                  kTypeJxl};
 
 // "_" and what "%03d" makes of a number from 1 up: three digits other than
 // 000, or more without a leading zero.

@@ -111,9 +111,9 @@ const std::vector<BatchOption>& BatchOptionTable() {
         std::vector<BatchOption> table = {
             {"--format", "FORMAT",
              "output format: original (each file in its own type; HEIC as AVIF), jpg, gif, bmp, "
-             "png, tif, pcx, webp, avif",
+             "png, tif, pcx, webp, avif, jxl",
              ApplyFormat},
-            {"--quality", "N", "quality of JPEG, WebP and AVIF outputs, 1..100", ApplyQuality},
+            {"--quality", "N", "quality of JPEG, WebP, AVIF and JXL outputs, 1..100", ApplyQuality},
             {"--out", "DIR",
              "output folder (created when missing); it heads the folder history, as chosen in the "
              "window",

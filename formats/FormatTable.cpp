@@ -8,6 +8,7 @@
 #include "ImageType.h"
 #include "Jpeg2000FamilyCodec.h"
 #include "JpegCodec.h"
+#include "JxlCodec.h"
 #include "MetafileCodec.h"
 #include "PcxCodec.h"
 #include "PngCodec.h"
@@ -115,6 +116,7 @@ constexpr Ext kRasExt[] = {".ras"};
 constexpr Ext kWebpExt[] = {".webp"};
 constexpr Ext kHeifExt[] = {".heic", ".heif", ".hif"};
 constexpr Ext kAvifExt[] = {".avif"};
+constexpr Ext kJxlExt[] = {".jxl"};
 
 constexpr uint32_t kFamilyNeeds = kSaveNoAlpha | kSaveNoPalette;
 
@@ -163,6 +165,8 @@ const ImageFormat kFormats[] = {
      HeifCodec::ReadSize, 0, false, kTypeAvif},
     {kTypeAvif, "AVIF", kAvifExt, "avif", HeifCodec::SniffAvif, Decode<HeifCodec>, EncodeHeif,
      HeifCodec::ReadSize, kSaveQuality | kSaveLossless | kSaveMetadata, true, kTypeAvif},
+    {kTypeJxl, "JXL", kJxlExt, "jxl", JxlCodec::Sniff, Decode<JxlCodec>, Encode<JxlCodec>,
+     JxlCodec::ReadSize, kSaveQuality | kSaveLossless | kSaveMetadata, true, kTypeJxl},
 };
 
 } // namespace
