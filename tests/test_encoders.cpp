@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <unistd.h>
 
 using namespace testkit;
 
@@ -166,4 +167,100 @@ TEST(AdaptivePalette, KeepsAPhotosColoursInAGif) {
     // An opaque photo as PNG becomes an 8-bit palette PNG.
     const std::string png = run.Convert(photo, "png", {"--palette", "adaptive"}, "png");
     EXPECT_EQ(PngKind(png), std::make_pair(3, 8));
+}
+
+namespace {
+
+// The bytes from the first start-of-scan marker on.
+Bytes ScanData(const std::string& path) {
+    const Bytes b = ReadBytes(path);
+    for (size_t i = 0; i + 1 < b.size(); ++i)
+        if (b[i] == 0xFF && b[i + 1] == 0xDA) return Bytes(b.begin() + std::ptrdiff_t(i), b.end());
+    return {};
+}
+
+} // namespace
+
+TEST(SizeBudget, HighestQualityThatFitsAndAFailureWhenNoneDoes) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
+    Run1 run;
+    const std::string photo =
+        run.Make("photo.bmp", "-size 1200x900 -seed 9 plasma:fractal -attenuate 0.3 +noise Gaussian");
+    for (const char* format : {"jpg", "webp"}) {
+        const std::string out =
+            run.Convert(photo, format, {"--quality", "95", "--max-size", "120K"}, format);
+        ASSERT_NE(out, "") << run.last.out;
+        EXPECT_LE(SizeOf(out), 120000u);
+        const size_t at = run.last.out.find("(quality ");
+        ASSERT_NE(at, std::string::npos) << run.last.out;
+        const int quality = std::atoi(run.last.out.c_str() + at + 9);
+        ASSERT_GT(quality, 0);
+        ASSERT_LT(quality, 95);
+        // One step up no longer fits.
+        const std::string over = run.Convert(photo, format, {"--quality", std::to_string(quality + 1)},
+                                             std::string(format) + "-over");
+        EXPECT_GT(SizeOf(over), 120000u) << format << " at " << quality + 1;
+    }
+    EXPECT_EQ(run.Convert(photo, "jpg", {"--max-size", "1K"}, "none"), "");
+    EXPECT_NE(run.last.out.find("cannot fit in 1K even at quality 1"), std::string::npos)
+        << run.last.out;
+    EXPECT_TRUE(std::filesystem::is_empty(run.dir / "none"));
+}
+
+TEST(NeverLarger, KeepsAnInputThatIsAlreadySmaller) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
+    Run1 run;
+    const std::string small = run.dir / "small.png";
+    RunShell("/usr/bin/convert -size 300x200 -seed 3 plasma:fractal -colors 64 " + Quote(small),
+             Stderr::Dropped);
+    ASSERT_EQ(run.Convert(small, "png", {"--zopfli"}, "optimised").empty(), false);
+    const std::string optimised = run.dir / "optimised/small.png";
+    // The optimised file again: a plain encoding would be larger.
+    const std::string kept = run.Convert(optimised, "png", {"--never-larger"}, "kept");
+    EXPECT_EQ(ReadBytes(kept), ReadBytes(optimised));
+    EXPECT_NE(run.last.out.find("(input kept"), std::string::npos) << run.last.out;
+    // A change of size is more than the encoding: the new file is written.
+    const std::string resized =
+        run.Convert(optimised, "png", {"--never-larger", "--resize-width", "299"}, "resized");
+    EXPECT_NE(ReadBytes(resized), ReadBytes(optimised));
+}
+
+TEST(LosslessTurn, EqualsJpegtranInItsScanData) {
+    if (!HaveImageMagick() || ::access("/usr/bin/jpegtran", X_OK) != 0)
+        GTEST_SKIP() << "no ImageMagick or jpegtran";
+    const struct {
+        const char* size;
+        const char* degrees;
+        const char* edges;
+        const char* jpegtran;
+    } cases[] = {
+        {"640x480", "90", "trim", "-perfect"},
+        {"640x480", "270", "trim", "-perfect"},
+        {"643x477", "90", "trim", "-trim"},
+        {"643x477", "180", "trim", "-trim"},
+    };
+    Run1 run;
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string in = run.Make(std::string("in") + std::to_string(n) + ".jpg",
+                                        std::string("-size ") + c.size +
+                                            " -seed 5 plasma:fractal -quality 88");
+        const std::string out = run.Convert(
+            in, "jpg", {"--rotate", c.degrees, "--no-sharpen", "--jpeg-turn", c.edges},
+            "o" + std::to_string(n++));
+        ASSERT_NE(out, "") << run.last.err;
+        EXPECT_NE(run.last.out.find("(turned without re-encoding"), std::string::npos);
+        const std::string reference = run.dir / "reference.jpg";
+        RunShell(std::string("/usr/bin/jpegtran -rotate ") + c.degrees + " " + c.jpegtran + " " +
+                     Quote(in) + " > " + Quote(reference),
+                 Stderr::Dropped);
+        EXPECT_EQ(ScanData(out), ScanData(reference)) << c.size << " " << c.degrees;
+        EXPECT_EQ(Identify(out), Identify(reference));
+    }
+    // Keeping every pixel of a picture with partial edge blocks decodes instead.
+    const std::string in = run.dir / "in2.jpg";
+    const std::string kept =
+        run.Convert(in, "jpg", {"--rotate", "90", "--no-sharpen", "--jpeg-turn", "re-encode"}, "all");
+    EXPECT_EQ(run.last.out.find("(turned"), std::string::npos);
+    EXPECT_EQ(Identify(kept), "477x643");
 }
