@@ -8,6 +8,8 @@
 #include "Orientation.h"
 #include "OutputNaming.h"
 #include "ResizeTarget.h"
+#include "RowEncode.h"
+#include "RowShortcuts.h"
 #include "RowTransforms.h"
 #include "PixelRows.h"
 #include "Transparency.h"
@@ -76,6 +78,7 @@ struct CPreviewPane::Result {
     QStringList facts; // "label\tvalue"
     QString outputName;
     QSize outputSize;
+    QString outputBytes; // the file's predicted size and what the run says of it
     QRect stamp; // in the picture's pixels, empty without a stamp
 };
 
@@ -149,6 +152,20 @@ QString StampPlacement(const QRect& stamp, uint32_t width, uint32_t height) {
     return where;
 }
 
+// The output file's size as the run would write it: the row's shortcut or
+// its encoding, a copy of the prepared picture encoded in memory.
+QString PredictBytes(const std::string& file, ImageType type, ImageType saveType, const CRaster& prepared,
+                     const LoadedFacts& facts, const PreviewInputs& in) {
+    RowBytes bytes = RowShortcut(file, type, saveType, in.settings, in.options);
+    if (!bytes.ready) {
+        CRaster copy(prepared);
+        const bool onlyEncoding = OnlyEncodingChanges(facts, copy, saveType, in.settings, in.options);
+        bytes = EncodeRow(copy, saveType, in.options, onlyEncoding, file);
+    }
+    if (!bytes.ready) return Tr("not written: %1").arg(QString::fromStdString(bytes.error));
+    return QString::fromStdString(FormatFileSize(bytes.bytes.size()) + bytes.note);
+}
+
 // Everything off the GUI thread: decode, facts, naming, the picture.
 CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, bool showOutput) {
     CPreviewPane::Result r;
@@ -179,8 +196,10 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
         r.outputSize = PredictOutputSize(image, in.settings, in.options);
         QRect stamp;
         if (showOutput) {
+            const LoadedFacts facts = FactsOf(image, false);
             stamp = ApplyTransformsFindingStamp(image, in);
             PrepareForSave(image, target.saveType, in.settings, in.options);
+            r.outputBytes = PredictBytes(file, type, target.saveType, image, facts, in);
         } else {
             TurnUpright(image);
         }
@@ -329,7 +348,8 @@ void CPreviewPane::Apply(const Result& r) {
     if (!path_.isEmpty()) row(tr("File:"), QFileInfo(path_).fileName());
     for (const QString& fact : r.facts) row(fact.section('\t', 0, 0), fact.section('\t', 1));
     if (!r.outputName.isEmpty())
-        row(tr("Output:"), tr("%1, %2 x %3 pixels").arg(r.outputName).arg(r.outputSize.width()).arg(r.outputSize.height()));
+        row(tr("Output:"), tr("%1, %2 x %3 pixels").arg(r.outputName).arg(r.outputSize.width()).arg(r.outputSize.height()) +
+                               (r.outputBytes.isEmpty() ? QString() : tr(", %1").arg(r.outputBytes)));
     info_->setText(path_.isEmpty() ? QString() : html + "</table>");
     emit updated();
 }

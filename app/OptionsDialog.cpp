@@ -41,6 +41,33 @@ QString MetadataText(MetadataMode mode) {
     return QString::fromLatin1(MetadataModeName(mode));
 }
 
+QString SubsamplingText(ChromaSubsampling s) {
+    switch (s) {
+    case ChromaSubsampling::k420: return QObject::tr("4:2:0 (smallest, as the library)");
+    case ChromaSubsampling::k422: return QObject::tr("4:2:2");
+    case ChromaSubsampling::k444: return QObject::tr("4:4:4 (full colour resolution)");
+    }
+    return QString::fromLatin1(SubsamplingName(s));
+}
+
+QString TurnText(JpegTurnEdges edges) {
+    switch (edges) {
+    case JpegTurnEdges::kTrim: return QObject::tr("Without re-encoding; trim partial edge blocks");
+    case JpegTurnEdges::kReEncode: return QObject::tr("Without re-encoding where every pixel stays");
+    case JpegTurnEdges::kOff: return QObject::tr("Always decode and re-encode (as designed)");
+    }
+    return QString::fromLatin1(JpegTurnEdgesName(edges));
+}
+
+QString FilterText(PngFilter f) {
+    return f == PngFilter::kAdaptive ? QObject::tr("adaptive (per row)") : QString::fromLatin1(PngFilterName(f));
+}
+
+QString PaletteText(PaletteMode mode) {
+    return mode == PaletteMode::kFixed ? QObject::tr("Fixed 256 colours (as designed)")
+                                       : QObject::tr("Made for each picture (best for photos)");
+}
+
 template <class Enum> void Fill(QComboBox* combo, const char* (*name)(Enum), QString (*text)(Enum)) {
     for (Enum value : KnownValues(name)) combo->addItem(text(value), int(value));
 }
@@ -59,7 +86,12 @@ QSpinBox* Spin(int lo, int hi, const QString& suffix) {
 OptionsDialog::OptionsDialog(const RunOptions& options, QWidget* parent) : QDialog(parent) {
     setObjectName("options-dialog");
     setWindowTitle(tr("Options"));
-    auto* layout = new QVBoxLayout(this);
+    auto* outer = new QVBoxLayout(this);
+    auto* columns = new QHBoxLayout;
+    auto* layout = new QVBoxLayout;
+    columns->addLayout(layout);
+    columns->addWidget(MakeEncodingGroup(), 0, Qt::AlignTop);
+    outer->addLayout(columns);
 
     auto* resize = new QGroupBox(tr("Resize"), this);
     auto* resizeForm = new QFormLayout(resize);
@@ -102,7 +134,7 @@ OptionsDialog::OptionsDialog(const RunOptions& options, QWidget* parent) : QDial
 
     auto* output = new QGroupBox(tr("Output and run"), this);
     auto* outputForm = new QFormLayout(output);
-    lossless_ = new QCheckBox(tr("Lossless where the format has it (WEBP, AVIF)"));
+    lossless_ = new QCheckBox(tr("Lossless where the format has it (WEBP, AVIF, JXL)"));
     lossless_->setObjectName("lossless");
     outputForm->addRow(lossless_);
     threads_ = Spin(0, kThreadsMax, QString());
@@ -117,7 +149,7 @@ OptionsDialog::OptionsDialog(const RunOptions& options, QWidget* parent) : QDial
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked, this,
             [this] { Show(RunOptions{}); });
-    layout->addWidget(buttons);
+    outer->addWidget(buttons);
     Show(options);
     FitTitle(this);
 }
@@ -134,6 +166,59 @@ void OptionsDialog::Show(const RunOptions& o) {
     ShowBackground();
     lossless_->setChecked(o.lossless);
     threads_->setValue(o.threads);
+    jpegOptimize_->setChecked(o.encode.jpegOptimize);
+    jpegProgressive_->setChecked(o.encode.jpegProgressive);
+    Select(jpegSubsampling_, int(o.encode.jpegSubsampling));
+    Select(jpegTurn_, int(o.jpegTurn));
+    pngLevel_->setValue(o.encode.pngLevel);
+    Select(pngFilter_, int(o.encode.pngFilter));
+    pngReduce_->setChecked(o.encode.pngReduce);
+    zopfli_->setChecked(o.encode.zopfli);
+    Select(palette_, int(o.palette));
+    dither_->setChecked(o.paletteDither);
+    maxSize_->setValue(int(std::min<int64_t>(o.maxSize / 1000, maxSize_->maximum())));
+    neverLarger_->setChecked(o.neverLarger);
+}
+
+QWidget* OptionsDialog::MakeEncodingGroup() {
+    auto* group = new QGroupBox(tr("Encoding"), this);
+    auto* form = new QFormLayout(group);
+    auto check = [&](const char* name, const QString& text) {
+        auto* box = new QCheckBox(text);
+        box->setObjectName(name);
+        form->addRow(box);
+        return box;
+    };
+    auto combo = [&](const char* name, const QString& label) {
+        auto* box = new QComboBox;
+        box->setObjectName(name);
+        form->addRow(label, box);
+        return box;
+    };
+    jpegOptimize_ = check("jpeg-optimize", tr("JPG: tables made for each picture (smaller, same pixels)"));
+    jpegProgressive_ = check("jpeg-progressive", tr("JPG: progressive"));
+    jpegSubsampling_ = combo("jpeg-subsampling", tr("JPG colour resolution:"));
+    Fill(jpegSubsampling_, &SubsamplingName, &SubsamplingText);
+    jpegTurn_ = combo("jpeg-turn", tr("JPG only turned:"));
+    Fill(jpegTurn_, &JpegTurnEdgesName, &TurnText);
+    pngLevel_ = Spin(kPngLevelMin, kPngLevelMax, QString());
+    pngLevel_->setObjectName("png-level");
+    pngLevel_->setToolTip(tr("6 is fast; 7 to 9 also try a full search and keep the smaller file"));
+    form->addRow(tr("PNG compression level:"), pngLevel_);
+    pngFilter_ = combo("png-filter", tr("PNG row filter:"));
+    Fill(pngFilter_, &PngFilterName, &FilterText);
+    pngReduce_ = check("png-reduce", tr("PNG: at most 256 colours or greys written as such (exact)"));
+    zopfli_ = check("zopfli", tr("PNG: compress with zopfli (smallest, many times slower)"));
+    palette_ = combo("palette", tr("GIF, TIF and 8-bit PNG palette:"));
+    Fill(palette_, &PaletteModeName, &PaletteText);
+    dither_ = check("dither", tr("Diffuse the error of a palette made for the picture"));
+    maxSize_ = Spin(0, 1000000, tr(" KB"));
+    maxSize_->setObjectName("max-size");
+    maxSize_->setSpecialValueText(tr("no limit"));
+    maxSize_->setToolTip(tr("JPG, WEBP, AVIF and JXL files are written at the highest quality that fits"));
+    form->addRow(tr("Largest file:"), maxSize_);
+    neverLarger_ = check("never-larger", tr("Keep the input when only the encoding changes and it is smaller"));
+    return group;
 }
 
 // Fields this dialog does not show keep their values.
@@ -148,6 +233,20 @@ RunOptions OptionsDialog::Options() const {
     o.background = backgroundColour_;
     o.lossless = lossless_->isChecked();
     o.threads = threads_->value();
+    o.encode.jpegOptimize = jpegOptimize_->isChecked();
+    o.encode.jpegProgressive = jpegProgressive_->isChecked();
+    o.encode.jpegSubsampling = ChromaSubsampling(jpegSubsampling_->currentData().toInt());
+    o.jpegTurn = JpegTurnEdges(jpegTurn_->currentData().toInt());
+    o.encode.pngLevel = int8_t(pngLevel_->value());
+    o.encode.pngFilter = PngFilter(pngFilter_->currentData().toInt());
+    o.encode.pngReduce = pngReduce_->isChecked();
+    o.encode.zopfli = zopfli_->isChecked();
+    o.palette = PaletteMode(palette_->currentData().toInt());
+    o.paletteDither = dither_->isChecked();
+    // A budget set in bytes elsewhere stays as it is unless the box changed it.
+    if (maxSize_->value() != int(std::min<int64_t>(base_.maxSize / 1000, maxSize_->maximum())))
+        o.maxSize = int64_t(maxSize_->value()) * 1000;
+    o.neverLarger = neverLarger_->isChecked();
     return o;
 }
 

@@ -21,6 +21,7 @@ public:
 
 private:
     void ShowBackground();
+    QWidget* MakeEncodingGroup();
 
     QComboBox* resample_;
     QCheckBox* onlyShrink_;
@@ -31,6 +32,18 @@ private:
     QPushButton* background_;
     QCheckBox* lossless_;
     QSpinBox* threads_;
+    QCheckBox* jpegOptimize_;
+    QCheckBox* jpegProgressive_;
+    QComboBox* jpegSubsampling_;
+    QComboBox* jpegTurn_;
+    QSpinBox* pngLevel_;
+    QComboBox* pngFilter_;
+    QCheckBox* pngReduce_;
+    QCheckBox* zopfli_;
+    QComboBox* palette_;
+    QCheckBox* dither_;
+    QSpinBox* maxSize_;
+    QCheckBox* neverLarger_;
     COLORREF backgroundColour_ = 0x00FFFFFF;
     RunOptions base_;
 };
