@@ -76,7 +76,8 @@ check "a HEIC photo read (libheif at run time)" in_root tessaline-batch --info /
 check "a run writes AVIF" in_root tessaline-batch --settings /tmp/s.ini --format avif --out /tmp/out /tmp/b.heic
 window() {
   # Still running after 5 s means it started; stderr must not name a missing plugin or library.
-  in_root env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=/tmp timeout 5 tessaline /tmp/a.png 2>"$root/tmp/window.err"
+  mkdir -p -m 700 "$root/tmp/runtime"
+  in_root env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=/tmp/runtime timeout 5 tessaline /tmp/a.png 2>"$root/tmp/window.err"
   local status=$?
   cat "$root/tmp/window.err"
   [ $status -eq 124 ] && ! grep -qiE 'could not (load|find)|cannot open shared' "$root/tmp/window.err"
@@ -89,7 +90,7 @@ man_shows() { in_root man -l "/usr/share/man/man1/$1.1.gz" 2>&1 | col -b | grep 
 for page in tessaline-batch tessaline; do
   check "man -l $page.1.gz" man_shows $page
 done
-in_root man -l /usr/share/man/man1/tessaline-batch.1.gz 2>/dev/null | col -b | sed -n '1,12p'
+in_root man -l /usr/share/man/man1/tessaline-batch.1.gz 2>/dev/null | col -bx | sed -n '1,12p'
 completion() {
   local got
   got=$(in_root bash -c 'source /usr/share/bash-completion/completions/tessaline-batch;
