@@ -121,13 +121,14 @@ void AppendEncoderOptions(std::vector<BatchOption>& table) {
         {"--jpeg-baseline", nullptr, "sequential JPEG (the default)", JpegBaseline},
         {"--jpeg-subsampling", "420|422|444",
          "JPEG colour resolution: 420 halves it both ways (the default), 422 across, 444 keeps it",
-         Subsampling},
+         Subsampling, "420 422 444"},
         {"--png-level", "N",
          "PNG compression level 0..9 (6, the default, is fast; 7..9 also try a full search and "
          "keep the smaller file)",
          PngLevel},
         {"--png-filter", "FILTER",
-         "PNG row filter: adaptive (the default), none, sub, up, average or paeth", Filter},
+         "PNG row filter: adaptive (the default), none, sub, up, average or paeth", Filter,
+         "adaptive none sub up average paeth"},
         {"--png-reduce", nullptr,
          "a PNG of at most 256 colours or of greys only is written as a palette or grey PNG "
          "(exact; the default)",
@@ -138,7 +139,7 @@ void AppendEncoderOptions(std::vector<BatchOption>& table) {
         {"--palette", "fixed|adaptive",
          "colours of GIF, 8-bit TIFF and reduced PNG outputs: the fixed 256-colour palette (the "
          "default) or one made for each picture (much better for photos)",
-         Palette},
+         Palette, "fixed adaptive"},
         {"--dither", nullptr, "an adaptive palette diffuses its error (the default)", Dither},
         {"--no-dither", nullptr, "an adaptive palette maps each pixel to its nearest colour",
          NoDither},
@@ -155,7 +156,7 @@ void AppendEncoderOptions(std::vector<BatchOption>& table) {
          "a JPEG only turned by 90, 180 or 270 degrees is turned without decoding (quality and "
          "metadata kept); edge blocks that do not fill a block are dropped (trim, the default) or "
          "the turn decodes instead (re-encode); off always decodes",
-         JpegTurn},
+         JpegTurn, "trim re-encode off"},
     };
     table.insert(table.end(), std::begin(options), std::end(options));
 }
