@@ -104,6 +104,11 @@ RowBytes RowShortcut(const std::string& path, ImageType inputType, ImageType sav
     const bool recompress = saveType == kTypeJxl && options.lossless && options.maxSize == 0 &&
                             options.metadata == MetadataMode::kKeepAll;
     if (inputType != kTypeJpeg || !(turn || recompress)) return RowBytes{};
+    // Settled without reading the file: most rows resize or stamp.
+    if (settings.resizeEnabled || settings.stampEnabled ||
+        (settings.rotateEnabled && settings.sharpen) ||
+        (!recompress && !settings.rotateEnabled && !options.autoRotate))
+        return RowBytes{};
     std::vector<uint8_t> input;
     CRaster header;
     if (!ReadInput(path, input) || !ReadHeader(input, header)) return RowBytes{};

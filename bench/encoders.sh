@@ -16,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-BIN="$ROOT/${BUILD_DIR:-build}/cli/tessaline-batch"
+BIN=${BIN:-"$ROOT/${BUILD_DIR:-build}/cli/tessaline-batch"}
 CORPUS=${CORPUS:-$(cd .. && pwd)/benchcorpus}
 ROUNDS=${ROUNDS:-5}
 PHOTOS=${PHOTOS:-8}
