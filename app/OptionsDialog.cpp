@@ -53,7 +53,7 @@ QString SubsamplingText(ChromaSubsampling s) {
 QString TurnText(JpegTurnEdges edges) {
     switch (edges) {
     case JpegTurnEdges::kTrim: return QObject::tr("Without re-encoding; trim partial edge blocks");
-    case JpegTurnEdges::kReEncode: return QObject::tr("Without re-encoding where every pixel stays");
+    case JpegTurnEdges::kReEncode: return QObject::tr("Without re-encoding where every pixel stays (default)");
     case JpegTurnEdges::kOff: return QObject::tr("Always decode and re-encode (as designed)");
     }
     return QString::fromLatin1(JpegTurnEdgesName(edges));

@@ -7,12 +7,16 @@
 #include "JxlCodec.h"
 #include "Metadata.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
 namespace {
 
+// Only regular files: the load reports folders, pipes and devices.
 bool ReadInput(const std::string& path, std::vector<uint8_t>& bytes) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     bytes.assign(std::istreambuf_iterator<char>(in), {});
@@ -54,8 +58,8 @@ RowBytes LosslessTurn(std::vector<uint8_t>& input, const CRaster& header, int tu
     }
     const bool trimmed = (turns % 2 ? height : width) != header.GetWidth() ||
                          (turns % 2 ? width : height) != header.GetHeight();
-    row.note = trimmed ? " (turned without re-encoding; edge blocks trimmed)"
-                       : " (turned without re-encoding)";
+    // Only a trim loses pixels; a whole turn writes the usual line.
+    if (trimmed) row.note = " (turned without re-encoding; edge blocks trimmed)";
     row.ready = true;
     return row;
 }

@@ -68,7 +68,8 @@ struct RunOptions {
     // An output larger than its input, with only the encoding changed, is
     // the input's bytes instead.
     bool neverLarger = false;
-    JpegTurnEdges jpegTurn = JpegTurnEdges::kTrim;
+    // Keeping every pixel by default: a trim drops up to 15 pixels of an edge.
+    JpegTurnEdges jpegTurn = JpegTurnEdges::kReEncode;
 };
 
 inline constexpr int32_t kPercentMin = 1, kPercentMax = 1000;

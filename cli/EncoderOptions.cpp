@@ -154,8 +154,8 @@ void AppendEncoderOptions(std::vector<BatchOption>& table) {
         {"--may-be-larger", nullptr, "always write the encoded output (the default)", MayBeLarger},
         {"--jpeg-turn", "trim|re-encode|off",
          "a JPEG only turned by 90, 180 or 270 degrees is turned without decoding (quality and "
-         "metadata kept); edge blocks that do not fill a block are dropped (trim, the default) or "
-         "the turn decodes instead (re-encode); off always decodes",
+         "metadata kept); edge blocks that do not fill a block are dropped (trim) or the turn "
+         "decodes instead (re-encode, the default); off always decodes",
          JpegTurn, "trim re-encode off"},
     };
     table.insert(table.end(), std::begin(options), std::end(options));
