@@ -67,6 +67,8 @@ public:
     void ShowHelpWindow();
     static constexpr char kHelpWindowName[] = "help-window";
     void OnCustomize();
+    // View > Refresh: the folder tree and the thumbnails read again.
+    void Refresh();
     // "Options...": the choices beside the record.
     void OnOptions();
     PreviewInputs PreviewInputsFor(const QString& path);
@@ -123,6 +125,8 @@ private:
     void LoadCommandBarSettings();
     void SaveCommandBarSettings();
     void UpdateKeyIndicators();
+    void ShowRunProgress();
+    void ReportNotAdded(int count, const QStringList& notAdded);
     void FinishRunFeedback();
     // Runs fn on the GUI thread; from the worker it waits for the answer.
     void OnGuiThread(const std::function<void()>& fn);

@@ -233,12 +233,16 @@ CPreviewPane::CPreviewPane(QWidget* parent) : QWidget(parent) {
     sideLayout->setContentsMargins(0, 0, 0, 0);
     showOutput_ = new QCheckBox(tr("Show as the run would save it"), side);
     showOutput_->setObjectName("preview-output");
+    showOutput_->setAccessibleDescription(tr("Rotation, resize and stamp as the current settings would apply them"));
     showOutput_->setToolTip(tr("Rotation, resize and stamp as the current settings would apply them"));
     showOutput_->setChecked(true);
     connect(showOutput_, &QCheckBox::toggled, this, [this] { Start(); });
     sideLayout->addWidget(showOutput_);
     info_ = new QLabel(side);
     info_->setObjectName("preview-info");
+    info_->setAccessibleName(tr("Image facts"));
+    info_->setAccessibleDescription(tr("Type, size, depth, resolution, file size and colour profile of the image, "
+                                       "and the output the settings would make"));
     info_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     info_->setWordWrap(true);
     sideLayout->addWidget(info_);
