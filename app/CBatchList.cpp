@@ -154,7 +154,10 @@ int CBatchList::AddToBatchList(const QStringList& paths) {
         std::string why;
         const std::optional<BatchItem> row = MakeBatchItem(paths[i].toStdString(), &why);
         if (!row) {
-            notAdded << tr("%1 (%2)").arg(name, QString::fromStdString(why));
+            QString reason = QString::fromStdString(why);
+            // Inside a sentence: "Not a PNG file" reads "not a PNG file".
+            if (reason.size() > 1 && reason[0].isUpper() && reason[1].isLower()) reason[0] = reason[0].toLower();
+            notAdded << tr("%1 (%2)").arg(name, reason);
             continue;
         }
         const QFileInfo info(paths[i]);

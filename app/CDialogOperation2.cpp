@@ -2,6 +2,7 @@
 
 #include "CGroupLine.h"
 #include "Colours.h"
+#include "DialogFit.h"
 #include "CSpinButton.h"
 #include "FormatTable.h"
 #include "ImageType.h"
@@ -15,6 +16,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFontMetrics>
 #include <QIntValidator>
@@ -86,10 +88,14 @@ QRect CDialogOperation2::DialogRect(int x, int y, int w, int h) const {
 
 // 494 x 58 dialog units as designed, widened for the stamp's colour button
 // and the Options group at the right.
-QSize CDialogOperation2::DesignedSize() const { return DialogRect(0, 0, kDesignedWidth, 58).size(); }
+QSize CDialogOperation2::DesignedSize() const {
+    return DialogRect(0, 0, kDesignedWidth + kRenameWidening, 58).size();
+}
 
+// The Rename group is wider than designed so a prefix can be read: what lies
+// right of it moves over by as much.
 QWidget* CDialogOperation2::Place(QWidget* w, int x, int y, int width, int height) {
-    w->setGeometry(DialogRect(x, y, width, height));
+    w->setGeometry(DialogRect(x >= kRenameRight ? x + kRenameWidening : x, y, width, height));
     return w;
 }
 
@@ -162,10 +168,10 @@ QWidget* CDialogOperation2::BuildOutputGroup() {
 
 void CDialogOperation2::BuildRenameAndResizeGroups() {
     rename_ = new CGroupLine(ids::kGroupRename, tr("Rename"), this);
-    Place(rename_, 171, 3, 59, 47);
+    Place(rename_, 171, 3, 59 + kRenameWidening, 47);
     prefix_ = MakeEdit(ids::kPrefixEdit, false);
     prefix_->setMaxLength(259);
-    Place(prefix_, 198, 14, 28, 14);
+    Place(prefix_, 198, 14, 28 + kRenameWidening, 14);
     Label("Prefix:", 175, 16, 20, 8, prefix_);
     series_ = MakeEdit(ids::kSeriesEdit, true);
     Place(series_, 197, 32, 28, 14);
@@ -487,9 +493,18 @@ void CDialogOperation2::AddOutputFolder(const QString& path) {
 }
 
 void CDialogOperation2::ChooseOutputFolder() {
-    const QString path = folderChooser ? folderChooser()
-                                       : QFileDialog::getExistingDirectory(this, tr("Choose Output Folder"), QDir::homePath());
-    AddOutputFolder(path);
+    if (folderChooser) {
+        AddOutputFolder(folderChooser());
+        return;
+    }
+    // Wide enough for its title, which the desktop otherwise cuts.
+    const QString current = TypedOutputFolder();
+    QFileDialog dialog(this, tr("Choose Output Folder"),
+                       QFileInfo(current).isDir() ? current : QDir::homePath());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    FitTitle(&dialog);
+    if (dialog.exec() == QDialog::Accepted) AddOutputFolder(dialog.selectedFiles().value(0));
 }
 
 void CDialogOperation2::ChooseFont() {

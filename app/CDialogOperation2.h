@@ -71,6 +71,8 @@ public:
     QRect DialogRect(int x, int y, int w, int h) const;
     QSize DesignedSize() const;
     static constexpr int kDesignedWidth = 595; // dialog units
+    // Dialog units the Rename group is widened by, and where it ended.
+    static constexpr int kRenameWidening = 24, kRenameRight = 231;
     PaneLayout& Layout() { return layout_; }
 
     // Replaces the folder dialog, for tests.

@@ -28,14 +28,15 @@ CFolderTree::CFolderTree(QWidget* parent) : QTreeWidget(parent) {
     setAccessibleName(tr("Browse"));
     setAccessibleDescription(tr("Folders; the selected one's images are shown beside"));
     watcher_ = new QFileSystemWatcher(this);
-    // Changes come in bursts (a run saving into a folder): read once they settle.
+    // Changes come in bursts (a run saving into a folder): read a little
+    // after the first, not after the last, which in a busy folder never comes.
     settle_ = new QTimer(this);
     settle_->setSingleShot(true);
     settle_->setInterval(250);
     connect(settle_, &QTimer::timeout, this, &CFolderTree::RereadChanged);
     connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this](const QString& path) {
         changed_.insert(path);
-        settle_->start();
+        if (!settle_->isActive()) settle_->start();
     });
     connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
         if (item == root_) return;

@@ -12,6 +12,7 @@
 #include "Icons.h"
 #include "Ids.h"
 #include "InputChecks.h"
+#include "LibraryVersions.h"
 #include "OptionsDialog.h"
 #include "OutputNaming.h"
 #include "SettingsFile.h"
@@ -19,7 +20,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QGridLayout>
+#include <QPushButton>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDialogButtonBox>
@@ -119,6 +124,32 @@ CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
     docks_->ShowPane(ids::kPaneOperation);
     ApplyDefaultLayout();
     LoadWindowState();
+    ChainTabOrder();
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { KeepFocusInView(now); });
+}
+
+// Tab reads the window as it is laid out: the folders, their images, the
+// preview's switch, the batch list, the operation pane's controls left to
+// right, then the report.
+void CMainFrame::ChainTabOrder() {
+    QList<QWidget*> chain{tree_, view_};
+    for (QCheckBox* box : preview_->findChildren<QCheckBox*>()) chain << box;
+    chain << batchList_;
+    if (operation_) {
+        for (QWidget* w = operation_->nextInFocusChain(); w != operation_; w = w->nextInFocusChain()) {
+            if (!operation_->isAncestorOf(w)) break;
+            if (w->focusPolicy() & Qt::TabFocus) chain << w;
+        }
+    }
+    chain << report_;
+    for (qsizetype i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+}
+
+// Tab from outside into the operation pane does not pass its scroll area,
+// which would bring the control into view: done here, for every way in.
+void CMainFrame::KeepFocusInView(QWidget* now) {
+    auto* scroll = findChild<QScrollArea*>("operation-scroll");
+    if (scroll && now && scroll->widget() && scroll->widget()->isAncestorOf(now)) scroll->ensureWidgetVisible(now);
 }
 
 CMainFrame::~CMainFrame() {
@@ -465,7 +496,8 @@ void CMainFrame::ApplyDefaultLayout() {
     splitDockWidget(list, report, Qt::Vertical);
     splitDockWidget(report, operation, Qt::Vertical);
     for (QDockWidget* d : {browse, list, report, operation}) d->show();
-    resizeDocks({browse}, {kDefaultPaneSize.width()}, Qt::Horizontal);
+    // Wide enough for folder names of about 30 characters, a level or two deep.
+    resizeDocks({browse}, {std::max(kDefaultPaneSize.width(), fontMetrics().averageCharWidth() * 34)}, Qt::Horizontal);
     for (QDockWidget* d : {browse, list, report, operation})
         if (!shown.contains(d)) d->hide();
     KeepBottomPaneHeights(kDefaultPaneSize.height(), OperationPaneHeight());
@@ -662,14 +694,42 @@ void CMainFrame::ShowHelpWindow() {
     window->show();
 }
 
+QString CMainFrame::AboutText() {
+    QString version = QStringLiteral(TESSALINE_VERSION);
+    if (const QString commit = QStringLiteral(TESSALINE_COMMIT); !commit.isEmpty())
+        version += tr(" (build %1)").arg(commit);
+    QStringList lines{tr("Quorvel Image Resizer %1").arg(version), tr("Licence: %1").arg(TESSALINE_LICENCE), QString(),
+                      tr("Qt %1 (built with %2)").arg(qVersion(), QT_VERSION_STR)};
+    for (const auto& [name, number] : ImageLibraryVersions())
+        lines << QString::fromStdString(name) + ' ' + QString::fromStdString(number);
+    return lines.join('\n');
+}
+
+// Name, version, licence and the libraries in use, with a button that
+// copies it all for a bug report.
 void CMainFrame::OnAbout() {
-    auto* box = new QMessageBox(this);
+    auto* box = new QDialog(this);
     box->setObjectName(ids::Name(ids::kDialogAbout));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowTitle(tr("About Quorvel Image Resizer"));
-    box->setIconPixmap(ProgramIcon().pixmap(32, 32));
-    box->setText(tr("Quorvel Image Resizer 1.0"));
-    box->setStandardButtons(QMessageBox::Ok);
+    auto* layout = new QGridLayout(box);
+    auto* icon = new QLabel(box);
+    icon->setPixmap(ProgramIcon().pixmap(32, 32));
+    layout->addWidget(icon, 0, 0, Qt::AlignTop);
+    const QString text = AboutText();
+    auto* facts = new QLabel(text, box);
+    facts->setObjectName("about-text");
+    facts->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    facts->setAccessibleName(tr("Program information"));
+    facts->setAccessibleDescription(tr("Version, licence and the libraries in use"));
+    layout->addWidget(facts, 0, 1);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, box);
+    QPushButton* copy = buttons->addButton(tr("Copy"), QDialogButtonBox::ActionRole);
+    copy->setObjectName("about-copy");
+    copy->setAccessibleDescription(tr("Copy this text to the clipboard, for a bug report"));
+    connect(copy, &QPushButton::clicked, box, [text] { QGuiApplication::clipboard()->setText(text); });
+    connect(buttons, &QDialogButtonBox::accepted, box, &QDialog::accept);
+    layout->addWidget(buttons, 1, 0, 1, 2);
     FitTitle(box);
     box->open();
 }

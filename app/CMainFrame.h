@@ -73,6 +73,8 @@ public:
     void OnOptions();
     PreviewInputs PreviewInputsFor(const QString& path);
     void OnAbout();
+    // Name, build, licence, Qt and the image libraries, one a line.
+    static QString AboutText();
     void ClearBatchList();
     // Opens the folder of the last run's last saved output.
     void OnOpenOutputFolder();
@@ -126,6 +128,8 @@ private:
     void SaveCommandBarSettings();
     void UpdateKeyIndicators();
     void ShowRunProgress();
+    void ChainTabOrder();
+    void KeepFocusInView(QWidget* now);
     void ReportNotAdded(int count, const QStringList& notAdded);
     void FinishRunFeedback();
     // Runs fn on the GUI thread; from the worker it waits for the answer.

@@ -31,13 +31,17 @@ QStringList CTessalineDoc::ListImageFiles(const QString& folder) {
 
 CTessalineDoc::CTessalineDoc(QObject* parent) : QObject(parent) {
     watcher_ = new QFileSystemWatcher(this);
-    // A run saving into the folder changes it many times: read once it settles.
+    // A run saving into the folder changes it many times: read a little after
+    // the first change, not after the last, which in a busy folder never comes.
     settle_ = new QTimer(this);
     settle_->setSingleShot(true);
     settle_->setInterval(300);
     connect(settle_, &QTimer::timeout, this, &CTessalineDoc::Refresh);
-    connect(watcher_, &QFileSystemWatcher::directoryChanged, settle_, qOverload<>(&QTimer::start));
-    connect(watcher_, &QFileSystemWatcher::fileChanged, settle_, qOverload<>(&QTimer::start));
+    const auto changed = [this] {
+        if (!settle_->isActive()) settle_->start();
+    };
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, changed);
+    connect(watcher_, &QFileSystemWatcher::fileChanged, this, changed);
 }
 
 void CTessalineDoc::SetFolder(const QString& folder) {

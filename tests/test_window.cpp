@@ -17,6 +17,7 @@
 #include "Ids.h"
 #include "InputChecks.h"
 #include "SettingsFile.h"
+#include "support/DarkPalette.h"
 
 #include "CRaster.h"
 #include "ImageType.h"
@@ -75,29 +76,6 @@ int RowOf(CustomizeDialog& dialog, const QString& command) {
     for (int row = 0; row < dialog.Table()->rowCount(); ++row)
         if (dialog.Table()->item(row, 0)->text() == command) return row;
     return -1;
-}
-
-QPalette DarkPalette() {
-    QPalette p;
-    const QColor window(45, 45, 48), base(30, 30, 30), text(230, 230, 230);
-    for (auto group : {QPalette::Active, QPalette::Inactive}) {
-        p.setColor(group, QPalette::Window, window);
-        p.setColor(group, QPalette::WindowText, text);
-        p.setColor(group, QPalette::Base, base);
-        p.setColor(group, QPalette::AlternateBase, window);
-        p.setColor(group, QPalette::Text, text);
-        p.setColor(group, QPalette::Button, window);
-        p.setColor(group, QPalette::ButtonText, text);
-        p.setColor(group, QPalette::ToolTipBase, base);
-        p.setColor(group, QPalette::ToolTipText, text);
-        p.setColor(group, QPalette::PlaceholderText, QColor(160, 160, 160));
-        p.setColor(group, QPalette::Highlight, QColor(38, 79, 120));
-        p.setColor(group, QPalette::HighlightedText, Qt::white);
-    }
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(130, 130, 130));
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(130, 130, 130));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(130, 130, 130));
-    return p;
 }
 
 } // namespace
@@ -248,7 +226,7 @@ private slots:
             {folder + "/good.bmp", folder + "/empty.jpg", folder + "/notimage.png", folder + "/good.bmp"});
         QCOMPARE(added, 1);
         const QString message = frame.statusBar()->currentMessage();
-        QVERIFY2(message.startsWith("1 file added; 3 files not added: empty.jpg (empty file), notimage.png ("),
+        QVERIFY2(message.startsWith("1 file added; 3 files not added: empty.jpg (empty file), notimage.png (not a PNG file)"),
                  qPrintable(message));
         QVERIFY2(message.contains("good.bmp (already in the list)"), qPrintable(message));
         QVERIFY(frame.statusBar()->toolTip().contains("empty.jpg (empty file)"));
@@ -306,15 +284,20 @@ private slots:
         frame.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&frame));
         frame.FolderTree()->setFocus();
-        QSet<QWidget*> stops;
+        QList<QWidget*> stops;
         for (int i = 0; i < 80; ++i) {
             QWidget* w = QApplication::focusWidget();
             QVERIFY(w);
             QVERIFY2(w->isVisible() && !w->visibleRegion().isEmpty(), qPrintable(w->objectName()));
             QVERIFY2(!qobject_cast<CSpinButton*>(w->parentWidget()), "a spin arrow took the focus");
-            stops.insert(w);
+            stops << w;
             QTest::keyClick(w, Qt::Key_Tab);
         }
+        // As laid out: folders, images, batch list, then the operation pane.
+        const auto at = [&](QWidget* w) { return stops.indexOf(w); };
+        QVERIFY(at(frame.FolderTree()) < at(frame.View()));
+        QVERIFY(at(frame.View()) < at(frame.BatchList()));
+        QVERIFY(at(frame.BatchList()) < at(Find<QWidget>(frame.OperationPane(), ids::kFormatList)));
         for (QWidget* must : std::initializer_list<QWidget*>{
                  frame.FolderTree(), frame.View(), frame.BatchList(),
                  Find<QWidget>(frame.OperationPane(), ids::kFormatList),
