@@ -140,7 +140,7 @@ TEST(Packaging, InstalledFilesParse) {
 
 TEST(Packaging, ManPagesFormatCleanly) {
     if (!FileExists("/usr/bin/groff") || !FileExists("/usr/bin/man")) GTEST_SKIP() << "no groff";
-    for (const char* page : {"tessaline-batch", "tessaline"}) {
+    for (const char* page : {"tessaline-batch", "tessaline", "tessaline-action"}) {
         const std::string path = kGenerated + "/" + page + ".1";
         const RunResult lint = testkit::Run({"/usr/bin/groff", "-man", "-ww", "-z", "-Tutf8", path});
         EXPECT_EQ(lint.status, 0) << page;
