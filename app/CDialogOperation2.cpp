@@ -250,7 +250,7 @@ void CDialogOperation2::ConnectControls() {
     connect(output_, &QComboBox::editTextChanged, this, &CDialogOperation2::CheckOutputFolder);
     connect(output_->lineEdit(), &QLineEdit::editingFinished, this, &CDialogOperation2::CommitTypedOutputFolder);
     connect(value_, &QLineEdit::textChanged, this, [this] {
-        if (!options_) return;
+        if (!options_ || showingOptions_) return;
         if (resizeMode_->currentIndex() == kResizePercent) options_->percent = valueSpin_->GetPos();
         else if (resizeMode_->currentIndex() == kResizeLongestSide) options_->longestSide = valueSpin_->GetPos();
     });
@@ -450,8 +450,11 @@ void CDialogOperation2::ShowRunOptions() {
     const int mode = resizeMode_->currentIndex();
     if (!options_ || (mode != kResizeLongestSide && mode != kResizePercent)) return;
     const bool percent = mode == kResizePercent;
+    // The new range clamps the other kind's number on its way: not a value typed.
+    showingOptions_ = true;
     valueSpin_->SetRange(percent ? kPercentMin : kSpinMin, percent ? kPercentMax : kSpinMax);
     valueSpin_->SetPos(percent ? options_->percent : options_->longestSide);
+    showingOptions_ = false;
 }
 
 // "Longest Side" and "Percent" show their one number where W and H are, the

@@ -135,6 +135,7 @@ private:
     CSpinButton* valueSpin_ = nullptr;
     QLabel* valueUnit_ = nullptr;
     RunOptions* options_ = nullptr;
+    bool showingOptions_ = false;
     CGroupLine* rotate_ = nullptr;
     QComboBox* rotation_ = nullptr;
     QCheckBox* sharpen_ = nullptr;

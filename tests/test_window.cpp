@@ -273,6 +273,13 @@ private slots:
         QTest::keyClicks(value, typed);
         QCOMPARE(mode == kResizePercent ? frame.Options().percent : frame.Options().longestSide, typed.toInt());
         QCOMPARE(width->text(), QString("800"));
+        // Going to the other one-number kind and back keeps both numbers.
+        const RunOptions before = frame.Options();
+        Find<QComboBox>(pane, ids::kResizeModeList)->setCurrentIndex(mode == kResizePercent ? kResizeLongestSide : kResizePercent);
+        Find<QComboBox>(pane, ids::kResizeModeList)->setCurrentIndex(mode);
+        QCOMPARE(frame.Options().percent, before.percent);
+        QCOMPARE(frame.Options().longestSide, before.longestSide);
+        QCOMPARE(value->text(), typed);
     }
 
     // Tab goes through every pane and stops only where a focus shows; every
