@@ -121,6 +121,21 @@ std::string ProfileDescription(const std::vector<uint8_t>& icc) {
     return text;
 }
 
+bool ProfileFitsPixels(const CRaster& image) {
+    const ImageMetadata* meta = image.Metadata();
+    if (!meta || meta->icc.empty()) return true;
+    const bool grey = image.GetPaletteCount() != 0 && image.HasGrayRamp();
+    switch (SpaceOf(meta->icc)) {
+    case Space::kRgb:
+    case Space::kSrgb:
+        return !grey;
+    case Space::kGrey:
+        return grey;
+    default:
+        return false;
+    }
+}
+
 bool ConvertToSrgb(CRaster& image) {
     const ImageMetadata* meta = image.Metadata();
     if (!meta || meta->icc.empty() || !image.HasPixels()) return true;
