@@ -437,12 +437,14 @@ std::vector<std::pair<std::string, std::string>> ChangedOptions(const RunOptions
     WriteRunOptions(a, before);
     WriteRunOptions(b, after);
     std::vector<std::pair<std::string, std::string>> changed;
-    std::string_view text = b.Text();
+    const std::string text = b.Text();
     for (size_t start = 0; start < text.size();) {
         size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
+        if (end == std::string::npos) end = text.size();
+        std::string_view line = std::string_view(text).substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         std::string_view key, value;
-        if (SplitKey(Trim(text.substr(start, end - start)), key, value) &&
+        if (SplitKey(line, key, value) &&
             a.Get(kRunOptionsSection, key) != std::optional<std::string>(std::string(value)))
             changed.emplace_back(std::string(key), std::string(value));
         start = end + 1;

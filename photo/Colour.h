@@ -18,8 +18,8 @@ bool IsUsableProfile(const std::vector<uint8_t>& icc);
 std::string ProfileDescription(const std::vector<uint8_t>& icc);
 
 // False when the image's profile is not of its pixels' colour space: CMYK
-// (never written), grey on colour pixels, colour on a grey ramp, or a
-// profile Little CMS cannot read. True without a profile.
+// or another space never written, grey on colour pixels, colour on a grey
+// ramp. True without a profile, and for one Little CMS cannot read.
 bool ProfileFitsPixels(const CRaster& image);
 
 // The pixels of 24-bit, palette and grey images converted from the image's

@@ -280,15 +280,6 @@ TEST(CliBatch, ResizeModesAndResamplingOptions) {
     }
 }
 
-TEST(CliBatch, DamagedSettingsRunWithTheDefaults) {
-    Inputs in;
-    WriteWholeFile(in.settings, "[Quorvel Image Resizer]\r\nAppSettings=0011\r\n");
-    const RunResult r = RunBatch(in.Args({}));
-    EXPECT_EQ(r.status, 0) << r.err;
-    // "Original" beside the input, no renaming.
-    EXPECT_TRUE(FileExists(in.dir / "in/photo1_001.bmp"));
-}
-
 // A settings file that exists but cannot be read stops the run before any
 // row: the defaults would put the outputs where the user did not ask.
 // So does a damaged record, which is left as it is; saving over a read-only

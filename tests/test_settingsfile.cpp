@@ -90,8 +90,9 @@ TEST(SettingsFile, ReadsAFileInTheWindowsLayout) {
 TEST(SettingsFile, WritingKeepsEveryOtherSectionAndKey) {
     TempDir dir;
     const std::string before = "; comment\r\n[Shortcuts]\r\nStart=Ctrl+S\r\n\r\n"
-                               "[Quorvel Image Resizer]\r\nOther=1\r\nAppSettings=00\r\n"
-                               "Later=2\r\n\r\n[Tail]\r\nAppSettings=keep\r\n";
+                               "[Quorvel Image Resizer]\r\nOther=1\r\nAppSettings=" +
+                               WindowsValue(MakeUnsetSettings()) +
+                               "\r\nLater=2\r\n\r\n[Tail]\r\nAppSettings=keep\r\n";
     WriteWholeFile(dir / "k.ini", before);
     const OperationSettings s = SampleSettings();
     ASSERT_TRUE(SaveSettings(dir / "k.ini", s));
