@@ -430,13 +430,16 @@ bool SaveSettings(const std::string& path, const OperationSettings& settings,
 
 namespace {
 
-// The option keys whose values differ between before and after, as written.
-std::vector<std::pair<std::string, std::string>> ChangedOptions(const RunOptions& before,
-                                                                 const RunOptions& after) {
+struct OptionKeys {
+    std::vector<std::pair<std::string, std::string>> changed, all;
+};
+
+// The option keys as after writes them, and those whose values differ from before's.
+OptionKeys ChangedOptions(const RunOptions& before, const RunOptions& after) {
     IniFile a, b;
     WriteRunOptions(a, before);
     WriteRunOptions(b, after);
-    std::vector<std::pair<std::string, std::string>> changed;
+    OptionKeys keys;
     const std::string text = b.Text();
     for (size_t start = 0; start < text.size();) {
         size_t end = text.find('\n', start);
@@ -444,12 +447,14 @@ std::vector<std::pair<std::string, std::string>> ChangedOptions(const RunOptions
         std::string_view line = std::string_view(text).substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         std::string_view key, value;
-        if (SplitKey(line, key, value) &&
-            a.Get(kRunOptionsSection, key) != std::optional<std::string>(std::string(value)))
-            changed.emplace_back(std::string(key), std::string(value));
+        if (SplitKey(line, key, value) && !SectionName(line)) {
+            keys.all.emplace_back(std::string(key), std::string(value));
+            if (a.Get(kRunOptionsSection, key) != std::optional<std::string>(std::string(value)))
+                keys.changed.emplace_back(std::string(key), std::string(value));
+        }
         start = end + 1;
     }
-    return changed;
+    return keys;
 }
 
 } // namespace
@@ -474,7 +479,11 @@ bool SaveSettingsChanges(const std::string& path, const SettingsChange& change,
                 if (from[i] != wanted[i]) to[i] = wanted[i];
             file.Set(kSettingsSection, kSettingsKey,
                      EncodeProfileStruct(std::span(to, sizeof stored)));
-            for (const auto& [key, value] : options) file.Set(kRunOptionsSection, key, value);
+            for (const auto& [key, value] : options.changed)
+                file.Set(kRunOptionsSection, key, value);
+            // Keys the file lacks get this command line's values, changed or not.
+            for (const auto& [key, value] : options.all)
+                if (!file.Get(kRunOptionsSection, key)) file.Set(kRunOptionsSection, key, value);
             return true;
         },
         reason);
