@@ -56,6 +56,8 @@ bool BatchRun::StartBatch(const EventPump& pump) {
     WaitForBatchEnd(pump);
     busy_ = true;
     host_.CollectSettings(settings_, options_);
+    watermark_ = options_.watermark.enabled ? std::make_unique<WatermarkSource>(options_.watermark)
+                                            : nullptr;
     host_.SetBatchControlsEnabled(false);
     // A stop asked just as the previous run ended must not end this one.
     stopRequested_ = false;
@@ -196,7 +198,9 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
         const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
         if (!image.HasPixels()) return failed(LoadFailureText(image));
         const LoadedFacts facts = FactsOf(image, loaded.scale > 1 || loaded.sampled);
-        ApplyRowTransforms(image, settings_, options_, loaded);
+        std::string why;
+        if (!ApplyRowTransforms(image, settings_, options_, loaded, watermark_.get(), &why))
+            return failed(why);
         PrepareForSave(image, job.stem.saveType, settings_, options_);
         const bool onlyEncoding =
             OnlyEncodingChanges(facts, image, job.stem.saveType, settings_, options_);

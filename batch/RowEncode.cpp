@@ -3,6 +3,7 @@
 #include "FormatTable.h"
 #include "ImageStream.h"
 #include "ImageType.h"
+#include "RowTransforms.h"
 
 #include <algorithm>
 #include <cmath>
@@ -85,8 +86,8 @@ bool OnlyEncodingChanges(const LoadedFacts& loaded, const CRaster& saved, ImageT
                          const OperationSettings& settings, const RunOptions& options) {
     const bool turned = settings.rotateEnabled || (options.autoRotate && loaded.orientation != 1);
     return loaded.type == saveType && !loaded.reduced && !turned && !settings.stampEnabled &&
-           options.metadata == MetadataMode::kKeepAll && saved.GetWidth() == loaded.width &&
-           saved.GetHeight() == loaded.height;
+           !OptionsChangePixels(settings, options) && options.metadata == MetadataMode::kKeepAll &&
+           saved.GetWidth() == loaded.width && saved.GetHeight() == loaded.height;
 }
 
 int EstimateQuality(int quality, int64_t size, int64_t target) {

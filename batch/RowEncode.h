@@ -28,8 +28,8 @@ struct LoadedFacts {
 };
 LoadedFacts FactsOf(const CRaster& image, bool reduced);
 
-// Same type and size, no turn, stamp or change of metadata: only the
-// encoding differs from the input's.
+// Same type and size, no turn, stamp, crop, border, watermark, Cover or Pad
+// and no change of metadata: only the encoding differs from the input's.
 bool OnlyEncodingChanges(const LoadedFacts& loaded, const CRaster& saved, ImageType saveType,
                          const OperationSettings& settings, const RunOptions& options);
 

@@ -6,6 +6,7 @@
 #include "JpegTurn.h"
 #include "JxlCodec.h"
 #include "Metadata.h"
+#include "RowTransforms.h"
 
 #include <filesystem>
 #include <fstream>
@@ -78,7 +79,7 @@ RowBytes Recompress(const std::vector<uint8_t>& input) {
 int RowQuarterTurns(uint8_t orientation, const OperationSettings& settings,
                     const RunOptions& options) {
     if (settings.resizeEnabled || settings.stampEnabled ||
-        (settings.rotateEnabled && settings.sharpen))
+        (settings.rotateEnabled && settings.sharpen) || OptionsChangePixels(settings, options))
         return -1;
     int turns = 0;
     if (options.autoRotate) {
@@ -110,7 +111,7 @@ RowBytes RowShortcut(const std::string& path, ImageType inputType, ImageType sav
     if (inputType != kTypeJpeg || !(turn || recompress)) return RowBytes{};
     // Settled without reading the file: most rows resize or stamp.
     if (settings.resizeEnabled || settings.stampEnabled ||
-        (settings.rotateEnabled && settings.sharpen) ||
+        (settings.rotateEnabled && settings.sharpen) || OptionsChangePixels(settings, options) ||
         (!recompress && !settings.rotateEnabled && !options.autoRotate))
         return RowBytes{};
     std::vector<uint8_t> input;

@@ -16,6 +16,7 @@ RowBytes RowShortcut(const std::string& path, ImageType inputType, ImageType sav
                      const OperationSettings& settings, const RunOptions& options);
 
 // Clockwise quarter turns a row gives a picture of this Exif orientation,
-// or -1 when it mirrors it (or stamps, resizes or sharpens).
+// or -1 when it mirrors it (or stamps, resizes, sharpens, crops, borders or
+// watermarks it).
 int RowQuarterTurns(uint8_t orientation, const OperationSettings& settings,
                     const RunOptions& options);

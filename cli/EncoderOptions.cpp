@@ -125,7 +125,7 @@ void AppendEncoderOptions(std::vector<BatchOption>& table) {
         {"--png-level", "N",
          "PNG compression level 0..9 (6, the default, is fast; 7..9 also try a full search and "
          "keep the smaller file)",
-         PngLevel},
+         PngLevel, "0 1 2 3 4 5 6 7 8 9"},
         {"--png-filter", "FILTER",
          "PNG row filter: adaptive (the default), none, sub, up, average or paeth", Filter,
          "adaptive none sub up average paeth"},

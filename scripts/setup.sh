@@ -8,14 +8,14 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev googletest
-  libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libopenjp2-7-dev libopenjp2-tools
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libtiff-tools libopenjp2-7-dev libopenjp2-tools
   libcairo2-dev libfreetype-dev libfontconfig-dev
   libexiv2-dev liblcms2-dev libimage-exiftool-perl
   libwebp-dev webp libheif-dev libheif-examples libavif-bin
   libjxl-dev libjxl-tools libturbojpeg0-dev libjpeg-turbo-progs libimagequant-dev libzopfli-dev
   fonts-liberation2 fonts-dejavu-core
   qt6-base-dev qt6-svg-dev
-  imagemagick
+  imagemagick libvips-tools
   python3-pil netpbm
   dpkg-dev file man-db zsh appstream
 )
