@@ -1,6 +1,7 @@
 #include "CPreviewPane.h"
 
 #include "BatchList.h"
+#include "BrowseTiles.h"
 #include "CRaster.h"
 #include "Colour.h"
 #include "FormatTable.h"
@@ -8,6 +9,7 @@
 #include "Orientation.h"
 #include "OutputNaming.h"
 #include "ResizeTarget.h"
+#include "RowFrames.h"
 #include "RowTransforms.h"
 #include "PixelRows.h"
 #include "Transparency.h"
@@ -76,6 +78,7 @@ struct CPreviewPane::Result {
     QStringList facts; // "label\tvalue"
     QString outputName;
     QSize outputSize;
+    QString outputFrames; // ", 12 frames" when the run writes several
     QRect stamp; // in the picture's pixels, empty without a stamp
 };
 
@@ -177,6 +180,12 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
         const OutputTarget target = BuildOutputPath(in.settings, file, type, in.row);
         r.outputName = QFileInfo(QString::fromStdString(target.path)).fileName();
         r.outputSize = PredictOutputSize(image, in.settings, in.options);
+        // An animation or a TIFF of several pages shows its first picture.
+        const int frames = image.GetNumFrames();
+        const bool pages = image.GetImageType() == kTypeTiff;
+        if (frames > 1) r.facts << Tr("Pictures:\t%1").arg(FrameCountText(frames, pages));
+        const int written = FramesWritten(frames, image.GetImageType(), target.saveType, in.options);
+        if (written > 1) r.outputFrames = ", " + FrameCountText(written, pages);
         QRect stamp;
         if (showOutput) {
             stamp = ApplyTransformsFindingStamp(image, in);
@@ -187,6 +196,7 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
         if (in.settings.stampEnabled && showOutput)
             r.facts << Tr("Stamp:\t%1").arg(StampPlacement(stamp, image.GetWidth(), image.GetHeight()));
         r.picture = RenderPreview(image, kPictureSide);
+        DrawFrameBadge(r.picture, frames, pages);
         if (!stamp.isEmpty()) {
             const double f = double(r.picture.width()) / image.GetWidth();
             r.stamp = QRectF(stamp.x() * f, stamp.y() * f, stamp.width() * f, stamp.height() * f).toAlignedRect();
@@ -329,7 +339,8 @@ void CPreviewPane::Apply(const Result& r) {
     if (!path_.isEmpty()) row(tr("File:"), QFileInfo(path_).fileName());
     for (const QString& fact : r.facts) row(fact.section('\t', 0, 0), fact.section('\t', 1));
     if (!r.outputName.isEmpty())
-        row(tr("Output:"), tr("%1, %2 x %3 pixels").arg(r.outputName).arg(r.outputSize.width()).arg(r.outputSize.height()));
+        row(tr("Output:"), tr("%1, %2 x %3 pixels").arg(r.outputName).arg(r.outputSize.width()).arg(r.outputSize.height()) +
+                               r.outputFrames);
     info_->setText(path_.isEmpty() ? QString() : html + "</table>");
     emit updated();
 }

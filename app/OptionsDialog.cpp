@@ -105,6 +105,15 @@ OptionsDialog::OptionsDialog(const RunOptions& options, QWidget* parent) : QDial
     lossless_ = new QCheckBox(tr("Lossless where the format has it (WEBP, AVIF)"));
     lossless_->setObjectName("lossless");
     outputForm->addRow(lossless_);
+    frames_ = new QComboBox;
+    frames_->setObjectName("frames");
+    frames_->addItem(tr("Every frame or page (GIF, WEBP, TIF outputs)"), int(FrameChoice::kAll));
+    frames_->addItem(tr("The first only"), int(FrameChoice::kFirst));
+    outputForm->addRow(tr("Animations, TIFF pages:"), frames_);
+    page_ = Spin(0, kPageMax, QString());
+    page_->setObjectName("page");
+    page_->setSpecialValueText(tr("all pages"));
+    outputForm->addRow(tr("TIFF page taken:"), page_);
     threads_ = Spin(0, kThreadsMax, QString());
     threads_->setObjectName("threads");
     threads_->setSpecialValueText(tr("one per core"));
@@ -133,6 +142,8 @@ void OptionsDialog::Show(const RunOptions& o) {
     backgroundColour_ = o.background;
     ShowBackground();
     lossless_->setChecked(o.lossless);
+    Select(frames_, int(o.frames));
+    page_->setValue(o.page);
     threads_->setValue(o.threads);
 }
 
@@ -147,6 +158,8 @@ RunOptions OptionsDialog::Options() const {
     o.metadata = MetadataMode(metadata_->currentData().toInt());
     o.background = backgroundColour_;
     o.lossless = lossless_->isChecked();
+    o.frames = FrameChoice(frames_->currentData().toInt());
+    o.page = page_->value();
     o.threads = threads_->value();
     return o;
 }

@@ -30,6 +30,8 @@ private:
     QComboBox* metadata_;
     QPushButton* background_;
     QCheckBox* lossless_;
+    QComboBox* frames_;
+    QSpinBox* page_;
     QSpinBox* threads_;
     COLORREF backgroundColour_ = 0x00FFFFFF;
     RunOptions base_;

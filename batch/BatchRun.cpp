@@ -2,6 +2,7 @@
 
 #include "ImageType.h"
 #include "OutputNaming.h"
+#include "RowFrames.h"
 #include "RowTransforms.h"
 #include "WorkerPool.h"
 
@@ -191,9 +192,24 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
         CRaster image;
         const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
         if (!image.HasPixels()) return failed(LoadFailureText(image));
+        if (TakesEveryFrame(image, job.stem.saveType, options_)) {
+            // The frames are read again one at a time; the first is not kept.
+            const ImageType inputType = image.GetImageType();
+            image.Discard();
+            std::vector<std::string> warnings;
+            return SaveRow(job, [&](ImageStream* stream, std::string& error) {
+                return WriteEveryFrame(job.path, inputType, job.stem.saveType, stream, settings_,
+                                       options_, error, warnings);
+            });
+        }
         ApplyRowTransforms(image, settings_, options_, loaded);
         PrepareForSave(image, job.stem.saveType, settings_, options_);
-        return SaveRow(image, job);
+        image.SetLastError("");
+        return SaveRow(job, [&](ImageStream* stream, std::string& error) {
+            if (image.Encode(stream, job.stem.saveType)) return true;
+            error = image.LastErrorText();
+            return false;
+        });
     } catch (const std::bad_alloc&) {
         return failed("out of memory");
     }
@@ -201,11 +217,11 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
 
 // The picture is written before the row's turn, so rows encode at once;
 // only moving it onto a free name waits for earlier rows.
-BatchRun::RowOutcome BatchRun::SaveRow(CRaster& image, const RowJob& job) {
+BatchRun::RowOutcome BatchRun::SaveRow(const RowJob& job, const PendingFile::Encoder& encode) {
     if (!job.subfolder.empty()) MakeSubfolder(job.stem.folder, job.subfolder);
     std::string error;
     PendingFile pending;
-    const bool written = pending.Write(image, job.stem.folder, job.stem.saveType, error);
+    const bool written = pending.WriteWith(job.stem.folder, encode, error);
     turns_.Wait(job.row);
     std::string path = FirstFreeName(job.stem);
     SaveOutcome outcome = written ? pending.Publish(path, error) : SaveOutcome::kFailed;

@@ -84,7 +84,7 @@ private:
     RowJob MakeJob(size_t row, const std::string& path);
     // One row from load to save, on a thread of the pool.
     RowOutcome ProcessRow(const RowJob& job);
-    RowOutcome SaveRow(CRaster& image, const RowJob& job);
+    RowOutcome SaveRow(const RowJob& job, const PendingFile::Encoder& encode);
     void RowDone(size_t row, RowOutcome outcome);
     void SweepOnce(const std::string& folder);
     void Join(const EventPump& pump);

@@ -63,18 +63,16 @@ std::string FolderOf(const std::string& path) {
 }
 
 // Encodes into an open file and closes it; false with the reason.
-bool EncodeInto(CRaster& image, FILE* file, ImageType type, std::string& error) {
-    // A text left by a load that needed a second attempt is not this save's.
-    image.SetLastError("");
+bool EncodeInto(const PendingFile::Encoder& encode, FILE* file, std::string& error) {
     FileImageStream stream(file, true);
-    bool ok = image.Encode(&stream, type);
+    bool ok = encode(&stream, error);
     const bool flushed = stream.Flush() && stream.Error() == 0;
     const bool closed = stream.Close();
     if (ok && !(flushed && closed)) {
-        image.SetLastError("write error");
+        error = "write error";
         ok = false;
     }
-    if (!ok) error = *image.LastErrorText() ? image.LastErrorText() : "write error";
+    if (!ok && error.empty()) error = "write error";
     return ok;
 }
 
@@ -112,10 +110,24 @@ bool IsTemporaryName(const std::string& name) {
 
 bool PendingFile::Write(CRaster& image, const std::string& folder, ImageType type,
                         std::string& error) {
+    // A text left by a load that needed a second attempt is not this save's.
+    image.SetLastError("");
+    return WriteWith(
+        folder,
+        [&](ImageStream* stream, std::string& reason) {
+            if (image.Encode(stream, type)) return true;
+            reason = image.LastErrorText();
+            return false;
+        },
+        error);
+}
+
+bool PendingFile::WriteWith(const std::string& folder, const Encoder& encode,
+                            std::string& error) {
     Discard();
     for (int attempt = 0; fd_ < 0 && attempt < kTempAttempts; ++attempt) {
         temp_ = folder + kTempPrefix + RandomDigits() + kTempSuffix;
-        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd_ = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0 && errno != EEXIST) break;
     }
     if (fd_ < 0) {
@@ -127,14 +139,15 @@ bool PendingFile::Write(CRaster& image, const std::string& folder, ImageType typ
     ::flock(fd_, LOCK_EX);
     // The encoder gets its own descriptor; the lock stays with ours.
     const int encoderFd = ::dup(fd_);
-    FILE* file = encoderFd < 0 ? nullptr : ::fdopen(encoderFd, "wb");
+    // Readable too: a TIFF of several pages reads back its directories.
+    FILE* file = encoderFd < 0 ? nullptr : ::fdopen(encoderFd, "w+b");
     if (!file) {
         error = std::strerror(errno);
         if (encoderFd >= 0) ::close(encoderFd);
         Discard();
         return false;
     }
-    if (EncodeInto(image, file, type, error)) return true;
+    if (EncodeInto(encode, file, error)) return true;
     Discard();
     return false;
 }

@@ -70,6 +70,7 @@ LoadedScale LoadRowImage(CRaster& image, const std::string& path, ImageType type
     image.Initialize(type);
     if (loaded.scale > 1) image.SetJpegScale(loaded.scale);
     if (options.iconFirstEntry) image.SetFormatOption(kIcoFirstEntry, kTypeIco);
+    if (type == kTypeTiff && options.page > 0) image.SetFrame(options.page - 1);
     if (sample)
         image.SetJpegSample(sample->width, sample->height,
                             options.resample == ResampleFilter::kSmooth);

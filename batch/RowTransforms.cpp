@@ -169,6 +169,16 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
     PrepareLayout(image, format->saveNeeds, ColorRefToQuad(options.background));
 }
 
+void PrepareFrameForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
+                         const RunOptions& options) {
+    const ImageFormat* format = FindImageFormat(saveType);
+    if (!format) return;
+    if (saveType == kTypeGif)
+        PrepareBlocks(image, *format, options);
+    else
+        PrepareForSave(image, saveType, settings, options);
+}
+
 void PrepareLayoutForSave(CRaster& image, ImageType saveType, const RunOptions& options,
                           bool reduce) {
     if (const ImageFormat* format = FindImageFormat(saveType)) {

@@ -8,6 +8,7 @@ namespace {
 
 constexpr const char* kMetadataNames[] = {"keep", "no-location", "strip"};
 constexpr const char* kResampleNames[] = {"nearest", "smooth"};
+constexpr const char* kFrameNames[] = {"all", "first"};
 
 bool ParseBool(std::string_view text, bool& value) {
     if (text == "1" || text == "true" || text == "yes") return value = true, true;
@@ -53,6 +54,7 @@ RunOptions DescribedRunOptions() {
     options.onlyShrink = false;
     options.threads = 1;
     options.iconFirstEntry = true;
+    options.frames = FrameChoice::kFirst;
     return options;
 }
 
@@ -72,6 +74,15 @@ const char* ResampleFilterName(ResampleFilter filter) {
 
 bool ParseResampleFilter(std::string_view text, ResampleFilter& filter) {
     return ParseName(text, kResampleNames, filter);
+}
+
+const char* FrameChoiceName(FrameChoice choice) {
+    const auto i = size_t(choice);
+    return i < std::size(kFrameNames) ? kFrameNames[i] : kFrameNames[0];
+}
+
+bool ParseFrameChoice(std::string_view text, FrameChoice& choice) {
+    return ParseName(text, kFrameNames, choice);
 }
 
 std::string ColourHex(COLORREF colour) {
@@ -111,6 +122,8 @@ void ReadRunOptions(const IniFile& file, RunOptions& o) {
     if (auto v = get("IconEntry")) {
         if (*v == "first" || *v == "largest") o.iconFirstEntry = *v == "first";
     }
+    if (auto v = get("Frames")) ParseFrameChoice(*v, o.frames);
+    if (auto v = get("Page")) ParseInt(*v, 0, kPageMax, o.page);
 }
 
 void WriteRunOptions(IniFile& file, const RunOptions& o) {
@@ -127,4 +140,6 @@ void WriteRunOptions(IniFile& file, const RunOptions& o) {
     set("Threads", std::to_string(o.threads));
     set("Lossless", o.lossless ? "1" : "0");
     set("IconEntry", o.iconFirstEntry ? "first" : "largest");
+    set("Frames", FrameChoiceName(o.frames));
+    set("Page", std::to_string(o.page));
 }

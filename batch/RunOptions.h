@@ -19,6 +19,9 @@ enum class MetadataMode : int32_t { kKeepAll = 0, kKeepAllButLocation = 1, kStri
 // How a resize samples the source.
 enum class ResampleFilter : int32_t { kNearest = 0, kSmooth = 1 };
 
+// Which pictures of an animation or a TIFF of several pages a row takes.
+enum class FrameChoice : int32_t { kAll = 0, kFirst = 1 };
+
 struct RunOptions {
     // Turn and mirror by the camera's orientation before the other steps.
     bool autoRotate = true;
@@ -39,10 +42,16 @@ struct RunOptions {
     // Icons give their directory's first entry rather than the largest,
     // deepest one.
     bool iconFirstEntry = false;
+    // Every frame or page where the output type holds several, or the
+    // first only (the described behaviour).
+    FrameChoice frames = FrameChoice::kAll;
+    // A TIFF's page to take (from 1) instead of its pages; 0 for none.
+    int32_t page = 0;
 };
 
 inline constexpr int32_t kPercentMin = 1, kPercentMax = 1000;
 inline constexpr int32_t kThreadsMax = 256;
+inline constexpr int32_t kPageMax = 65535;
 
 // The run exactly as the settings record alone describes it: no turning by
 // orientation, nearest resampling, one row at a time, nothing carried over.
@@ -53,6 +62,8 @@ const char* MetadataModeName(MetadataMode mode);
 bool ParseMetadataMode(std::string_view text, MetadataMode& mode);
 const char* ResampleFilterName(ResampleFilter filter);
 bool ParseResampleFilter(std::string_view text, ResampleFilter& filter);
+const char* FrameChoiceName(FrameChoice choice); // "all", "first"
+bool ParseFrameChoice(std::string_view text, FrameChoice& choice);
 // "RRGGBB" for a COLORREF (red in the low byte), and back.
 std::string ColourHex(COLORREF colour);
 bool ParseColourHex(std::string_view text, COLORREF& colour);

@@ -2,6 +2,7 @@
 // a child process, which must refuse it quickly, within little memory, and
 // say why.
 #include "CRaster.h"
+#include "Frames.h"
 #include "ImageType.h"
 #include "support/Codec.h"
 #include "support/Files.h"
@@ -192,10 +193,55 @@ Bytes IcoWithPng() {
     return b;
 }
 
+void Put24(Bytes& b, uint32_t v) {
+    b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)});
+}
+
+Bytes Chunk(const char* id, const Bytes& body) {
+    Bytes b(id, id + 4);
+    Put32(b, uint32_t(body.size()));
+    b.insert(b.end(), body.begin(), body.end());
+    if (body.size() % 2) b.push_back(0);
+    return b;
+}
+
+// An animation on a 16384 x 16384 canvas whose one frame is a pixel.
+Bytes AnimatedWebp() {
+    CRaster pixel(1, 1, 24);
+    pixel.SetLossless(true);
+    const Bytes still = EncodeBytes(pixel, kTypeWebp);
+    EXPECT_EQ(std::string(still.begin() + 12, still.begin() + 16), "VP8L");
+    Bytes vp8x = {0x02, 0, 0, 0}, anim = {0, 0, 0, 0, 0, 0}, anmf;
+    Put24(vp8x, 16383), Put24(vp8x, 16383);
+    for (uint32_t v : {0u, 0u, 0u, 0u, 100u}) Put24(anmf, v);
+    anmf.push_back(0);
+    anmf.insert(anmf.end(), still.begin() + 12, still.end());
+    Bytes body = {'W', 'E', 'B', 'P'};
+    for (const Bytes& c : {Chunk("VP8X", vp8x), Chunk("ANIM", anim), Chunk("ANMF", anmf)})
+        body.insert(body.end(), c.begin(), c.end());
+    return Chunk("RIFF", body);
+}
+
+// Thousands of one-pixel frames, each a whole 4000 x 4000 screen to show.
+Bytes GifFrames() {
+    Bytes b = {'G', 'I', 'F', '8', '9', 'a'};
+    Put16(b, 4000), Put16(b, 4000);
+    b.insert(b.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255});
+    for (int i = 0; i < 2000; ++i) {
+        b.insert(b.end(), {0x21, 0xF9, 4, 0, 1, 0, 0, 0, ','});
+        for (uint32_t v : {0u, 0u, 1u, 1u}) Put16(b, v);
+        // No table; code size 2: clear, 0, end in one byte.
+        b.insert(b.end(), {0, 2, 2, 0x44, 0x01, 0});
+    }
+    b.push_back(';');
+    return b;
+}
+
 struct Bomb {
     const char* name;
     ImageType type;
     std::function<Bytes()> make;
+    bool everyFrame = false; // read as an animation, every frame
 };
 
 const Bomb kBombs[] = {
@@ -224,7 +270,22 @@ const Bomb kBombs[] = {
     {"JPEG", kTypeJpeg, Jpeg},
     {"PNG", kTypePng, Png},
     {"JPEG-2000", kTypeJpc, Jpc},
+    {"WebP animation canvas", kTypeWebp, AnimatedWebp},
+    {"WebP animation canvas, every frame", kTypeWebp, AnimatedWebp, true},
+    {"GIF animation, every frame", kTypeGif, GifFrames, true},
 };
+
+// Every frame read as a run reads them; the text of the refusal, if any.
+bool ReadEveryFrame(const std::string& path, ImageType type, std::string& text) {
+    auto reader = OpenFrameReader(path, type, text);
+    if (!reader) return false;
+    CRaster frame;
+    uint32_t delay = 0;
+    while (reader->Next(frame, delay)) {
+    }
+    text = reader->Error();
+    return text.empty();
+}
 
 struct ChildOutcome {
     int exitCode = -1; // 0 refused with a text, 1 decoded, 2 refused without one
@@ -233,7 +294,7 @@ struct ChildOutcome {
     long peakKiB = 0;
 };
 
-ChildOutcome DecodeInChild(const std::string& path, ImageType type) {
+ChildOutcome DecodeInChild(const std::string& path, ImageType type, bool everyFrame) {
     ChildOutcome outcome;
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) return outcome;
@@ -242,10 +303,17 @@ ChildOutcome DecodeInChild(const std::string& path, ImageType type) {
         // A regression must not stall the suite.
         const rlimit cpu{20, 20};
         setrlimit(RLIMIT_CPU, &cpu);
-        CRaster image(path, type);
-        const char* text = image.LastErrorText();
-        if (write(pipeEnds[1], text, strlen(text)) < 0) _exit(3);
-        _exit(image.HasPixels() ? 1 : text[0] ? 0 : 2);
+        std::string text;
+        bool decoded = false;
+        if (everyFrame) {
+            decoded = ReadEveryFrame(path, type, text);
+        } else {
+            CRaster image(path, type);
+            text = image.LastErrorText();
+            decoded = image.HasPixels();
+        }
+        if (write(pipeEnds[1], text.data(), text.size()) < 0) _exit(3);
+        _exit(decoded ? 1 : !text.empty() ? 0 : 2);
     }
     close(pipeEnds[1]);
     char text[256];
@@ -270,7 +338,7 @@ TEST(Bombs, TinyFilesDeclaringHugePicturesAreRefusedCheaply) {
         const Bytes bytes = bomb.make();
         const std::string path = dir / "bomb";
         ASSERT_TRUE(WriteBytes(path, bytes));
-        const ChildOutcome got = DecodeInChild(path, bomb.type);
+        const ChildOutcome got = DecodeInChild(path, bomb.type, bomb.everyFrame);
         const std::string what = std::string(bomb.name) + " (" + std::to_string(bytes.size()) +
                                  " bytes): " + got.text;
         EXPECT_EQ(got.exitCode, 0) << what << "; 1 decoded, 2 failed without a message";
