@@ -47,11 +47,11 @@ void AppendFormatOptions(std::vector<BatchOption>& table) {
         {"--lossy", nullptr, "write WebP and AVIF outputs at the --quality (the default)", ApplyLossy},
         {"--icon-entry", "WHICH",
          "which picture of an icon is read: largest (the default; then the deepest) or first",
-         ApplyIconEntry},
+         ApplyIconEntry, "largest first"},
         {"--frames", "WHICH",
          "all (the default): every frame of an animated GIF or WebP and every page of a TIFF "
          "where the output holds several (GIF, WEBP, TIF); first: the first one only",
-         ApplyFrames},
+         ApplyFrames, "all first"},
         {"--page", "N", "take page N (from 1) of a TIFF as the picture; 0 for all pages (the default)",
          ApplyPage},
     };
