@@ -55,6 +55,8 @@ bool BatchRun::StartBatch(const EventPump& pump) {
     WaitForBatchEnd(pump);
     busy_ = true;
     host_.CollectSettings(settings_, options_);
+    watermark_ = options_.watermark.enabled ? std::make_unique<WatermarkSource>(options_.watermark)
+                                            : nullptr;
     host_.SetBatchControlsEnabled(false);
     // A stop asked just as the previous run ended must not end this one.
     stopRequested_ = false;
@@ -199,10 +201,12 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
             std::vector<std::string> warnings;
             return SaveRow(job, [&](ImageStream* stream, std::string& error) {
                 return WriteEveryFrame(job.path, inputType, job.stem.saveType, stream, settings_,
-                                       options_, error, warnings);
+                                       options_, watermark_.get(), error, warnings);
             });
         }
-        ApplyRowTransforms(image, settings_, options_, loaded);
+        std::string why;
+        if (!ApplyRowTransforms(image, settings_, options_, loaded, watermark_.get(), &why))
+            return failed(why);
         PrepareForSave(image, job.stem.saveType, settings_, options_);
         image.SetLastError("");
         return SaveRow(job, [&](ImageStream* stream, std::string& error) {

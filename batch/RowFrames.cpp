@@ -21,7 +21,7 @@ int32_t FramesWritten(int32_t frames, ImageType inputType, ImageType saveType,
 
 bool WriteEveryFrame(const std::string& path, ImageType inputType, ImageType saveType,
                      ImageStream* stream, const OperationSettings& settings,
-                     const RunOptions& options, std::string& error,
+                     const RunOptions& options, WatermarkSource* watermark, std::string& error,
                      std::vector<std::string>& warnings) {
     auto reader = OpenFrameReader(path, inputType, error);
     if (!reader) return false;
@@ -39,7 +39,8 @@ bool WriteEveryFrame(const std::string& path, ImageType inputType, ImageType sav
     CRaster frame;
     uint32_t delay = 0;
     while (reader->Next(frame, delay)) {
-        ApplyRowTransforms(frame, settings, options);
+        if (!ApplyRowTransforms(frame, settings, options, LoadedScale(), watermark, &error))
+            return false;
         PrepareFrameForSave(frame, saveType, settings, options);
         if (!writer->Add(frame, delay)) {
             error = writer->Error();

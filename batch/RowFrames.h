@@ -5,6 +5,7 @@
 
 #include "CRaster.h"
 #include "OperationSettings.h"
+#include "RowTransforms.h"
 #include "RunOptions.h"
 
 #include <string>
@@ -22,9 +23,10 @@ int32_t FramesWritten(int32_t frames, ImageType inputType, ImageType saveType,
                       const RunOptions& options);
 
 // Reads every picture of path (of inputType), applies the row's steps to
-// each and encodes them in order into stream as saveType. False with the
-// reason in error; losses the writer had to make are added to warnings.
+// each (the very function a row of one picture runs, with the run's
+// watermark) and encodes them in order into stream as saveType. False with
+// the reason in error; losses the writer had to make are added to warnings.
 bool WriteEveryFrame(const std::string& path, ImageType inputType, ImageType saveType,
                      ImageStream* stream, const OperationSettings& settings,
-                     const RunOptions& options, std::string& error,
+                     const RunOptions& options, WatermarkSource* watermark, std::string& error,
                      std::vector<std::string>& warnings);
