@@ -12,10 +12,11 @@
 #
 #   bench/frames.sh                 # uses build/, ROUNDS=7
 #   BUILD_DIR=build ROUNDS=9 bench/frames.sh
+#   INPUT=/tmp/in.gif bench/frames.sh   # reuses an input made before (KEEP=1 keeps it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-BIN="$ROOT/${BUILD_DIR:-build}/cli/tessaline-batch"
+BIN=${BIN:-"$ROOT/${BUILD_DIR:-build}/cli/tessaline-batch"}
 ROUNDS=${ROUNDS:-7}
 [ -x "$BIN" ] || { echo "build first: $BIN is missing" >&2; exit 1; }
 for tool in /usr/bin/convert gifsicle vips python3; do
@@ -23,9 +24,10 @@ for tool in /usr/bin/convert gifsicle vips python3; do
 done
 
 W=$(mktemp -d /tmp/tessaline-frames.XXXXXX)
-trap 'rm -rf "$W"' EXIT
+trap '[ -n "${KEEP:-}" ] || rm -rf "$W"' EXIT
 IN="$W/in.gif"
-echo "making the 200-frame input" >&2
+if [ -n "${INPUT:-}" ]; then cp "$INPUT" "$IN"; else
+echo "making the 200-frame input in $IN" >&2
 args=()
 for i in $(seq 0 199); do
   x=$((20 + i * 2)); y=$((135 + (i % 40) - 20))
@@ -34,6 +36,7 @@ for i in $(seq 0 199); do
 done
 /usr/bin/convert -size 480x270 -seed 7 plasma:fractal "${args[@]}" -delete 0 \
   -set delay 4 -loop 0 +dither -colors 256 -layers Optimize "$IN"
+fi
 printf '[Tessaline Options]\nThreads=1\n' >"$W/bench.ini"
 
 python3 - "$W" "$IN" "$BIN" "$ROUNDS" <<'PY'
@@ -65,6 +68,8 @@ for r in range(rounds):
         if status != 0: sys.exit(f"{name} failed")
         got[name].append((wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024,
                           os.path.getsize(out)))
+        print("round %d %-18s wall %.3f cpu %.3f peak %.1f MB bytes %d" % ((r,  name) + got[name][-1]),
+              flush=True)
 print("load: " + open("/proc/loadavg").read().strip())
 print(f"{rounds} alternating rounds, medians")
 print("%-18s %8s %8s %9s %9s" % ("command", "wall s", "cpu s", "peak MB", "bytes"))

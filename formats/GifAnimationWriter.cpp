@@ -177,6 +177,7 @@ private:
     // it gets one of its own.
     double fitError_ = 0;
     PendingFrame pending_;
+    bool first_ = true;
 };
 
 // The frame as screen pixels: less than half opaque is see-through, the
@@ -362,7 +363,12 @@ bool GifFrameWriter::Add(CRaster& frame, uint32_t delayMs) {
         ClearForNext();
         if (!WritePending()) return false;
     }
-    Rect rect = BoundingBox(width_, height_, [&](size_t p) { return current_[p] != shown_[p]; });
+    // The first frame covers the screen: readers that show one picture take
+    // its size from the first image.
+    Rect rect = first_ ? Rect{0, 0, width_, height_}
+                       : BoundingBox(width_, height_,
+                                     [&](size_t p) { return current_[p] != shown_[p]; });
+    first_ = false;
     // A frame that changes nothing still shows for its time.
     if (rect.Empty()) rect = Rect{0, 0, 1, 1};
     return MakeFrame(rect, delayMs);
