@@ -3,6 +3,7 @@
 #pragma once
 
 #include "OperationSettings.h"
+#include "RunOptions.h"
 #include "StampFont.h"
 
 #include <QMap>
@@ -43,8 +44,12 @@ public:
     // settings and font belong to the main window and outlive the pane.
     CDialogOperation2(OperationSettings& settings, StampFont& font, QWidget* parent);
 
+    // The run options whose controls are in the pane (Cover and Pad, the
+    // anchor); without them those lines show their defaults.
+    void SetRunOptions(RunOptions* options) { options_ = options; }
     void InitOperationPane();
     void CollectSettings(OperationSettings& settings) const;
+    void CollectOptions(RunOptions& options) const;
     void ApplyFormatRule();
     void ApplyResizeModeRule();
     // Adds or selects a chosen folder in the Output list.
@@ -64,6 +69,9 @@ public:
     QRect DialogRect(int x, int y, int w, int h) const;
     QSize DesignedSize() const;
     static constexpr int kDesignedWidth = 595; // dialog units
+    // The Resize list's lines after the record's modes: "Fixed Size" with
+    // another fit.
+    static constexpr int kCoverLine = kResizeModeCount, kPadLine = kResizeModeCount + 1;
     PaneLayout& Layout() { return layout_; }
 
     // Replaces the folder dialog, for tests.
@@ -113,6 +121,8 @@ private:
     QLineEdit* height_ = nullptr;
     CSpinButton* heightSpin_ = nullptr;
     QComboBox* resizeMode_ = nullptr;
+    QComboBox* anchor_ = nullptr;
+    RunOptions* options_ = nullptr;
     CGroupLine* rotate_ = nullptr;
     QComboBox* rotation_ = nullptr;
     QCheckBox* sharpen_ = nullptr;

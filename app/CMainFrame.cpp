@@ -290,6 +290,7 @@ PreviewInputs CMainFrame::PreviewInputsFor(const QString& path) {
     in.settings = settings_;
     if (operation_) operation_->CollectSettings(in.settings);
     in.options = options_;
+    if (operation_) operation_->CollectOptions(in.options);
     in.row = batchList_->topLevelItemCount();
     for (int row = 0; row < batchList_->topLevelItemCount(); ++row)
         if (batchList_->RowPath(row) == path) in.row = row;
@@ -297,6 +298,7 @@ PreviewInputs CMainFrame::PreviewInputsFor(const QString& path) {
 }
 
 void CMainFrame::OnOptions() {
+    if (operation_) operation_->CollectOptions(options_);
     OptionsDialog dialog(options_, this);
     if (dialog.exec() != QDialog::Accepted) return;
     options_ = dialog.Options();
@@ -357,6 +359,7 @@ void CMainFrame::AttachPane(int id) {
     case ids::kPaneBatchList: docks_->AttachWindow(id, batchList_); break;
     case ids::kPaneOperation:
         operation_ = new CDialogOperation2(settings_, stampFont_, this);
+        operation_->SetRunOptions(&options_);
         operation_->InitOperationPane();
         operation_->onOptions = [this] { OnOptions(); };
         connect(operation_, &CDialogOperation2::changed, preview_, &CPreviewPane::SettingsChanged);
@@ -640,7 +643,7 @@ void CMainFrame::SaveCommandBarSettings() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    if (operation_) operation_->CollectSettings(settings_);
+    if (operation_) operation_->CollectSettings(settings_), operation_->CollectOptions(options_);
     SaveSettings(settingsWritePath_.toStdString(), settings_, &options_);
     SaveWindowState();
     // The run finishes the row in hand; the loader stops after its tile.
@@ -758,7 +761,7 @@ void CMainFrame::StopThumbnailLoader() { view_->StopThumbnailLoader(); }
 // The pane's values over the window's record; without the pane the record
 // stays as loaded.
 void CMainFrame::CollectSettings(OperationSettings& settings, RunOptions& options) {
-    if (operation_) operation_->CollectSettings(settings_);
+    if (operation_) operation_->CollectSettings(settings_), operation_->CollectOptions(options_);
     settings = settings_;
     options = options_;
 }

@@ -133,6 +133,9 @@ QRect ApplyTransformsFindingStamp(CRaster& image, const PreviewInputs& in) {
     stampOnly.resizeEnabled = 0;
     RunOptions options = in.options;
     options.autoRotate = false;
+    options.crop = CropOption{};
+    options.border = BorderOption{};
+    options.watermark.enabled = false;
     ApplyRowTransforms(image, stampOnly, options);
     return ChangedPixels(before, image);
 }
@@ -202,10 +205,12 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
 QSize PredictOutputSize(const CRaster& image, const OperationSettings& settings, const RunOptions& options) {
     uint32_t w = image.GetWidth(), h = image.GetHeight();
     if (options.autoRotate) UprightSize(image, &w, &h);
+    if (const auto crop = ComputeCropWindow(w, h, options.crop, options.anchor)) w = crop->window.width, h = crop->window.height;
     if (settings.rotateEnabled && (settings.rotation == kRotate90 || settings.rotation == kRotate270))
         std::swap(w, h);
     if (settings.resizeEnabled)
-        if (const auto target = ComputeResizeTarget(w, h, settings, options)) w = target->width, h = target->height;
+        if (const auto shape = ComputeResizeShape(w, h, settings, options)) w = shape->Width(), h = shape->Height();
+    w += 2 * uint32_t(std::max(0, options.border.width)), h += 2 * uint32_t(std::max(0, options.border.width));
     return QSize(int(w), int(h));
 }
 

@@ -7,7 +7,10 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
 #include <QGroupBox>
 #include <QPainter>
 #include <QPushButton>
@@ -111,6 +114,8 @@ OptionsDialog::OptionsDialog(const RunOptions& options, QWidget* parent) : QDial
     outputForm->addRow(tr("Images at once:"), threads_);
     layout->addWidget(output);
 
+    BuildShapeGroup(layout);
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel |
                                          QDialogButtonBox::RestoreDefaults, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -134,6 +139,15 @@ void OptionsDialog::Show(const RunOptions& o) {
     ShowBackground();
     lossless_->setChecked(o.lossless);
     threads_->setValue(o.threads);
+    crop_->setText(QString::fromStdString(CropText(o.crop)));
+    border_->setText(QString::fromStdString(BorderText(o.border)));
+    watermark_->setChecked(o.watermark.enabled);
+    watermarkFile_->setText(QString::fromStdString(o.watermark.file));
+    Select(watermarkAnchor_, int(o.watermark.anchor));
+    watermarkMargin_->setValue(o.watermark.margin);
+    watermarkScale_->setValue(o.watermark.scale);
+    watermarkOpacity_->setValue(o.watermark.opacity);
+    watermarkTile_->setChecked(o.watermark.tile);
 }
 
 // Fields this dialog does not show keep their values.
@@ -148,7 +162,64 @@ RunOptions OptionsDialog::Options() const {
     o.background = backgroundColour_;
     o.lossless = lossless_->isChecked();
     o.threads = threads_->value();
+    // Texts that do not parse keep the values the dialog was opened with.
+    const std::string crop = crop_->text().trimmed().toStdString();
+    if (crop.empty() || crop == "none") o.crop = CropOption{};
+    else if (!ParseCropRectangle(crop, o.crop)) ParseCropAspect(crop, o.crop);
+    ParseBorder(border_->text().trimmed().toStdString(), o.border);
+    o.watermark.enabled = watermark_->isChecked();
+    o.watermark.file = watermarkFile_->text().toStdString();
+    o.watermark.anchor = Anchor(watermarkAnchor_->currentData().toInt());
+    o.watermark.margin = watermarkMargin_->value();
+    o.watermark.scale = watermarkScale_->value();
+    o.watermark.opacity = watermarkOpacity_->value();
+    o.watermark.tile = watermarkTile_->isChecked();
     return o;
+}
+
+// Crop and border as their keys write them; the watermark's file and place.
+void OptionsDialog::BuildShapeGroup(QVBoxLayout* layout) {
+    auto* shape = new QGroupBox(tr("Crop, border and image watermark"), this);
+    auto* form = new QFormLayout(shape);
+    crop_ = new QLineEdit;
+    crop_->setObjectName("crop");
+    crop_->setToolTip(tr("Before the resize: none, X,Y,W,H in pixels of the upright picture, or an "
+                         "aspect ratio A:B placed by the pane's Anchor list"));
+    form->addRow(tr("Crop (none, X,Y,W,H or A:B):"), crop_);
+    border_ = new QLineEdit;
+    border_->setObjectName("border");
+    border_->setToolTip(tr("After the resize: N pixels, or N,RRGGBB for a colour (without one, "
+                           "see-through where the output holds alpha)"));
+    form->addRow(tr("Border (N or N,RRGGBB):"), border_);
+    watermark_ = new QCheckBox(tr("Lay an image watermark over each output"));
+    watermark_->setObjectName("watermark");
+    form->addRow(watermark_);
+    auto* fileRow = new QHBoxLayout;
+    watermarkFile_ = new QLineEdit;
+    watermarkFile_->setObjectName("watermark-file");
+    auto* choose = new QPushButton("...");
+    connect(choose, &QPushButton::clicked, this, [this] {
+        const QString path = watermarkChooser ? watermarkChooser()
+                                              : QFileDialog::getOpenFileName(this, tr("Watermark Image"));
+        if (!path.isEmpty()) watermarkFile_->setText(path), watermark_->setChecked(true);
+    });
+    fileRow->addWidget(watermarkFile_, 1);
+    fileRow->addWidget(choose);
+    form->addRow(tr("Watermark file:"), fileRow);
+    watermarkAnchor_ = new QComboBox;
+    watermarkAnchor_->setObjectName("watermark-anchor");
+    for (int i = 0; i <= int(Anchor::kNorthWest); ++i)
+        watermarkAnchor_->addItem(QString::fromLatin1(AnchorName(Anchor(i))), i);
+    form->addRow(tr("Watermark place:"), watermarkAnchor_);
+    watermarkMargin_ = Spin(0, kMarginMax, tr(" pixels from the edges"));
+    form->addRow(tr("Watermark margin:"), watermarkMargin_);
+    watermarkScale_ = Spin(1, 100, tr(" % of the output's width"));
+    form->addRow(tr("Watermark width:"), watermarkScale_);
+    watermarkOpacity_ = Spin(0, 100, tr(" % opaque"));
+    form->addRow(tr("Watermark opacity:"), watermarkOpacity_);
+    watermarkTile_ = new QCheckBox(tr("Repeat it over the whole picture"));
+    form->addRow(watermarkTile_);
+    layout->addWidget(shape);
 }
 
 void OptionsDialog::ShowBackground() {

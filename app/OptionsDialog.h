@@ -5,9 +5,12 @@
 #include "RunOptions.h"
 
 #include <QDialog>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
+class QLineEdit;
+class QVBoxLayout;
 class QPushButton;
 class QSpinBox;
 
@@ -21,6 +24,11 @@ public:
 
 private:
     void ShowBackground();
+    void BuildShapeGroup(QVBoxLayout* layout);
+
+public:
+    // Replaces the file dialog of the watermark's "...", for tests.
+    std::function<QString()> watermarkChooser;
 
     QComboBox* resample_;
     QCheckBox* onlyShrink_;
@@ -31,6 +39,15 @@ private:
     QPushButton* background_;
     QCheckBox* lossless_;
     QSpinBox* threads_;
+    QLineEdit* crop_;
+    QLineEdit* border_;
+    QCheckBox* watermark_;
+    QLineEdit* watermarkFile_;
+    QComboBox* watermarkAnchor_;
+    QSpinBox* watermarkMargin_;
+    QSpinBox* watermarkScale_;
+    QSpinBox* watermarkOpacity_;
+    QCheckBox* watermarkTile_;
     COLORREF backgroundColour_ = 0x00FFFFFF;
     RunOptions base_;
 };

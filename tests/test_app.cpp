@@ -485,6 +485,9 @@ private slots:
         wanted.background = MakeColorRef(0x10, 0x20, 0x30);
         wanted.lossless = true;
         wanted.threads = 3;
+        QVERIFY(ParseCropAspect("16:9", wanted.crop));
+        wanted.border = BorderOption{3, true, MakeColorRef(1, 2, 3)};
+        wanted.watermark = WatermarkOption{true, "/logos/a.png", Anchor::kNorth, 5, 20, 70, true};
         {
             CMainFrame frame(Ini());
             frame.show();
@@ -493,8 +496,9 @@ private slots:
             auto* formats = Find<QComboBox>(pane, ids::kFormatList);
             auto* modes = Find<QComboBox>(pane, ids::kResizeModeList);
             QCOMPARE(formats->count(), int(kFormatCount));
-            QCOMPARE(modes->count(), int(kResizeModeCount));
+            QCOMPARE(modes->count(), int(kResizeModeCount) + 2);
             for (int i = 0; i < kResizeModeCount; ++i) QCOMPARE(modes->itemText(i), QString(kResizeModeTexts[i]));
+            QCOMPARE(modes->itemText(CDialogOperation2::kCoverLine), QString("Cover W x H"));
             for (int i = 0; i < kFormatCount; ++i) QCOMPARE(formats->itemText(i), QString(kOutputFormatTexts[i]));
             Find<CGroupLine>(pane, ids::kGroupResize)->SetCheck(true);
             modes->setCurrentIndex(kResizeLongestSide);
@@ -503,6 +507,11 @@ private slots:
             modes->setCurrentIndex(kResizeFitInside);
             QVERIFY(Find<QLineEdit>(pane, ids::kWidthEdit)->isEnabled());
             QVERIFY(Find<QLineEdit>(pane, ids::kHeightEdit)->isEnabled());
+            // Pad is "Fixed Size" in the record and a fit beside it.
+            modes->setCurrentIndex(CDialogOperation2::kPadLine);
+            QVERIFY(Find<QLineEdit>(pane, ids::kHeightEdit)->isEnabled());
+            auto* anchor = Find<QComboBox>(pane, ids::kAnchorList);
+            anchor->setCurrentIndex(anchor->findData(int(Anchor::kAttention)));
 
             QTimer::singleShot(0, [&] {
                 auto* dialog = qobject_cast<OptionsDialog*>(QApplication::activeModalWidget());
@@ -525,6 +534,15 @@ private slots:
         QCOMPARE(got.background, wanted.background);
         QCOMPARE(got.lossless, wanted.lossless);
         QCOMPARE(got.threads, wanted.threads);
+        QVERIFY(got.crop == wanted.crop);
+        QVERIFY(got.border == wanted.border);
+        QVERIFY(got.watermark == wanted.watermark);
+        QCOMPARE(int(got.fixedSizeFit), int(FixedSizeFit::kPad));
+        QCOMPARE(int(got.anchor), int(Anchor::kAttention));
+        again.show();
+        QVERIFY(again.OperationPane());
+        QCOMPARE(Find<QComboBox>(again.OperationPane(), ids::kResizeModeList)->currentIndex(),
+                 CDialogOperation2::kPadLine);
         // The dialog shows them as they are and gives back what it shows.
         OptionsDialog dialog(got, &again);
         const RunOptions round = dialog.Options();
@@ -532,6 +550,7 @@ private slots:
         QCOMPARE(int(round.metadata), int(wanted.metadata));
         QCOMPARE(round.background, wanted.background);
         QCOMPARE(round.threads, wanted.threads);
+        QVERIFY(round.crop == wanted.crop && round.border == wanted.border && round.watermark == wanted.watermark);
         QCOMPARE(dialog.findChild<QComboBox*>("resample")->count(), 2);
     }
 
