@@ -15,6 +15,7 @@ class CGroupLine;
 class CSpinButton;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -44,9 +45,11 @@ public:
     // settings and font belong to the main window and outlive the pane.
     CDialogOperation2(OperationSettings& settings, StampFont& font, QWidget* parent);
 
-    // The run options whose controls are in the pane (Cover and Pad, the
-    // anchor); without them those lines show their defaults.
-    void SetRunOptions(RunOptions* options) { options_ = options; }
+    // The run options whose values the Resize group shows for "Longest Side"
+    // and "Percent"; edited there, they change at once.
+    void SetRunOptions(RunOptions* options);
+    // Shows the options' values again (after the Options dialog).
+    void ShowRunOptions();
     void InitOperationPane();
     void CollectSettings(OperationSettings& settings) const;
     void CollectOptions(RunOptions& options) const;
@@ -72,6 +75,8 @@ public:
     // The Resize list's lines after the record's modes: "Fixed Size" with
     // another fit.
     static constexpr int kCoverLine = kResizeModeCount, kPadLine = kResizeModeCount + 1;
+    // Dialog units the Rename group is widened by, and where it ended.
+    static constexpr int kRenameWidening = 24, kRenameRight = 231;
     PaneLayout& Layout() { return layout_; }
 
     // Replaces the folder dialog, for tests.
@@ -96,9 +101,15 @@ private:
     QWidget* BuildRotateStampAndMoreGroups();
     void ConnectControls();
     QWidget* Place(QWidget* w, int x, int y, int width, int height);
-    void Label(const char* text, int x, int y, int w, int h);
+    QLabel* Label(const char* text, int x, int y, int w, int h, QWidget* buddy = nullptr);
     void CheckOutputFolder();
     void ShowPrefixHint();
+    void CheckPrefix();
+    // The path typed into the Output box as the folder it names ("~" is the
+    // home folder), empty for the "Original Folder" line.
+    QString TypedOutputFolder() const;
+    void CommitTypedOutputFolder();
+    void DescribeControls();
 
     OperationSettings& settings_;
     StampFont& font_;
@@ -122,7 +133,14 @@ private:
     CSpinButton* heightSpin_ = nullptr;
     QComboBox* resizeMode_ = nullptr;
     QComboBox* anchor_ = nullptr;
+    // The one value "Longest Side" and "Percent" use, in place of W and H.
+    QLabel* widthLabel_ = nullptr;
+    QLabel* heightLabel_ = nullptr;
+    QLineEdit* value_ = nullptr;
+    CSpinButton* valueSpin_ = nullptr;
+    QLabel* valueUnit_ = nullptr;
     RunOptions* options_ = nullptr;
+    bool showingOptions_ = false;
     CGroupLine* rotate_ = nullptr;
     QComboBox* rotation_ = nullptr;
     QCheckBox* sharpen_ = nullptr;
@@ -132,4 +150,6 @@ private:
     QPushButton* colourButton_ = nullptr;
     QPushButton* optionsButton_ = nullptr;
     QString outputProblem_;
+    QString prefixTip_;
+    QString outputTip_;
 };
