@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
 #include <QProgressDialog>
 #include <QUrl>
 
@@ -43,6 +44,24 @@ namespace {
 
 constexpr int kStateRole = Qt::UserRole + 1;
 
+// An amber disc with an exclamation mark: saved, but less than was read.
+QIcon WarningMark() {
+    static const QIcon mark = [] {
+        QPixmap pixmap(16, 16);
+        pixmap.fill(Qt::transparent);
+        QPainter paint(&pixmap);
+        paint.setRenderHint(QPainter::Antialiasing);
+        paint.setPen(Qt::NoPen);
+        paint.setBrush(QColor(0xF0, 0xA0, 0x00));
+        paint.drawEllipse(QRectF(1, 1, 14, 14));
+        paint.setBrush(Qt::white);
+        paint.drawRect(QRectF(7, 3.5, 2, 6.5));
+        paint.drawRect(QRectF(7, 11, 2, 2));
+        return QIcon(pixmap);
+    }();
+    return mark;
+}
+
 } // namespace
 
 void CBatchList::SetRowState(int row, RowState state, const QString& detail) {
@@ -52,16 +71,26 @@ void CBatchList::SetRowState(int row, RowState state, const QString& detail) {
     switch (state) {
     case RowState::kWaiting: text = tr("waiting"); break;
     case RowState::kWorking: text = tr("working"); break;
-    case RowState::kSaved: text = QFileInfo(detail).fileName(); break;
+    case RowState::kSaved:
+    case RowState::kSavedWithWarnings: text = QFileInfo(detail).fileName(); break;
     case RowState::kFailed: text = tr("failed: %1").arg(detail); break;
     }
     it->setText(kStatusColumn, text);
-    it->setToolTip(kStatusColumn, state == RowState::kSaved || state == RowState::kFailed ? detail : QString());
+    it->setIcon(kStatusColumn, state == RowState::kSavedWithWarnings ? WarningMark() : QIcon());
+    const bool finished = state != RowState::kWaiting && state != RowState::kWorking;
+    it->setToolTip(kStatusColumn, finished ? detail : QString());
     it->setData(kStatusColumn, kStateRole, int(state));
     const QBrush ink = state == RowState::kFailed ? QBrush(QColor(200, 0, 0)) : QBrush();
     for (int c = 0; c < columnCount(); ++c) it->setForeground(c, ink);
     // The run can be followed in a long list.
     if (state == RowState::kWorking) scrollToItem(it);
+}
+
+void CBatchList::SetRowWarnings(int row, const QStringList& warnings) {
+    QTreeWidgetItem* it = topLevelItem(row);
+    if (!it || warnings.isEmpty()) return;
+    const QString path = it->toolTip(kStatusColumn).section('\n', 0, 0);
+    it->setToolTip(kStatusColumn, path + "\n" + tr("Saved with warnings:") + "\n" + warnings.join('\n'));
 }
 
 void CBatchList::MarkAllWaiting() {

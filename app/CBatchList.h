@@ -24,9 +24,12 @@ public:
     static constexpr Qt::KeyboardModifier kSubfoldersModifier = Qt::ControlModifier;
     bool Contains(const QString& path) const;
     QString RowPath(int row) const;
-    // The "Status" column: waiting, working, the output's name, or
-    // "failed: reason" with the row in red.
+    // The "Status" column: waiting, working, the output's name (with an
+    // amber mark when saved with warnings), or "failed: reason" with the row
+    // in red.
     void SetRowState(int row, RowState state, const QString& detail);
+    // A row saved with warnings: the mark's tooltip says what was lost.
+    void SetRowWarnings(int row, const QStringList& warnings);
     void MarkAllWaiting();
     int CountRows(RowState state) const;
     void RemoveSelectedRows();

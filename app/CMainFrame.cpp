@@ -726,19 +726,32 @@ void CMainFrame::SetRowState(size_t row, RowState state, const std::string& deta
     OnGuiThread([&] {
         const QString text = QString::fromStdString(detail);
         batchList_->SetRowState(int(row), state, text);
-        if (state == RowState::kSaved) lastOutputFolder_ = QFileInfo(text).absolutePath();
+        if (state == RowState::kSaved || state == RowState::kSavedWithWarnings)
+            lastOutputFolder_ = QFileInfo(text).absolutePath();
     });
+}
+
+// Only rows with warnings need the GUI thread here.
+void CMainFrame::RowReported(size_t row, const RowReport& report) {
+    if (report.warnings.empty()) return;
+    QStringList warnings;
+    for (const std::string& text : report.warnings) warnings << QString::fromStdString(text);
+    OnGuiThread([&] { batchList_->SetRowWarnings(int(row), warnings); });
 }
 
 // The run's last line, added here rather than by the run so the command
 // line's output stays two lines per row; the status bar shows it too.
 void CMainFrame::FinishRunFeedback() {
     runHasRows_ = false;
-    const int saved = batchList_->CountRows(RowState::kSaved);
+    const int warned = batchList_->CountRows(RowState::kSavedWithWarnings);
+    const int saved = batchList_->CountRows(RowState::kSaved) + warned;
     const int failed = batchList_->CountRows(RowState::kFailed);
     const int left = batchList_->CountRows(RowState::kWaiting);
-    runSummary_ = left > 0 ? tr("Stopped: %1 saved, %2 failed, %3 not started").arg(saved).arg(failed).arg(left)
-                           : tr("Done: %1 saved, %2 failed").arg(saved).arg(failed);
+    // A run without warnings says what it always said.
+    const QString savedText = warned ? tr("%1 saved (%2 with warnings)").arg(saved).arg(warned)
+                                     : tr("%1 saved").arg(saved);
+    runSummary_ = left > 0 ? tr("Stopped: %1, %2 failed, %3 not started").arg(savedText).arg(failed).arg(left)
+                           : tr("Done: %1, %2 failed").arg(savedText).arg(failed);
     AppendReportText(runSummary_.toStdString() + "\n");
     idleText_ = runSummary_;
     statusBar()->showMessage(idleText_);

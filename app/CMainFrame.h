@@ -99,6 +99,7 @@ public:
     void AppendReportText(const std::string& text) override;
     void SetBatchControlsEnabled(bool enable) override;
     void SetRowState(size_t row, RowState state, const std::string& detail) override;
+    void RowReported(size_t row, const RowReport& report) override;
     void StopThumbnailLoader() override;
     void CollectSettings(OperationSettings& settings, RunOptions& options) override;
 

@@ -109,6 +109,9 @@ OptionsDialog::OptionsDialog(const RunOptions& options, QWidget* parent) : QDial
     threads_->setObjectName("threads");
     threads_->setSpecialValueText(tr("one per core"));
     outputForm->addRow(tr("Images at once:"), threads_);
+    strict_ = new QCheckBox(tr("Fail images that would lose something (no warnings, nothing written)"));
+    strict_->setObjectName("strict");
+    outputForm->addRow(strict_);
     layout->addWidget(output);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel |
@@ -134,6 +137,7 @@ void OptionsDialog::Show(const RunOptions& o) {
     ShowBackground();
     lossless_->setChecked(o.lossless);
     threads_->setValue(o.threads);
+    strict_->setChecked(o.strict);
 }
 
 // Fields this dialog does not show keep their values.
@@ -148,6 +152,7 @@ RunOptions OptionsDialog::Options() const {
     o.background = backgroundColour_;
     o.lossless = lossless_->isChecked();
     o.threads = threads_->value();
+    o.strict = strict_->isChecked();
     return o;
 }
 

@@ -31,6 +31,7 @@ private:
     QPushButton* background_;
     QCheckBox* lossless_;
     QSpinBox* threads_;
+    QCheckBox* strict_;
     COLORREF backgroundColour_ = 0x00FFFFFF;
     RunOptions base_;
 };

@@ -6,14 +6,33 @@
 #include "WorkerPool.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <map>
 #include <new>
+#include <sys/stat.h>
 
 namespace {
 
 constexpr int kNamingAttempts = 100;
+
+// The warnings as the reason a strict run fails the row; empty without any.
+std::string StrictFailure(const CRaster& image) {
+    std::string reason;
+    for (const std::string& text : image.Warnings()) reason += (reason.empty() ? "" : "; ") + text;
+    return reason;
+}
+
+uint64_t FileBytes(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+}
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
 
 std::string ErrorOr(const CRaster& image, const char* fallback) {
     const char* text = image.LastErrorText();
@@ -60,6 +79,7 @@ bool BatchRun::StartBatch(const EventPump& pump) {
     ::clock_gettime(CLOCK_REALTIME, &runStart_);
     swept_.clear();
     saved_ = 0;
+    warned_ = 0;
     failed_ = 0;
     finished_ = false;
     running_ = true;
@@ -137,14 +157,16 @@ void BatchRun::RunRows() {
             done_.pop_front();
         }
         auto& [row, outcome] = result;
-        ++(outcome.saved ? saved_ : failed_);
-        const RowState state = outcome.saved ? RowState::kSaved : RowState::kFailed;
-        if (row != reported) host_.SetRowState(row, state, outcome.detail);
+        const RowState state = outcome.report.state;
+        ++(state == RowState::kFailed ? failed_ : saved_);
+        if (state == RowState::kSavedWithWarnings) ++warned_;
+        if (row != reported) host_.SetRowState(row, state, outcome.Detail());
         finished.emplace(row, std::move(outcome));
         for (auto it = finished.find(reported); it != finished.end();
              it = finished.find(reported)) {
             host_.AppendReportText(it->second.line);
-            if (it->first == row) host_.SetRowState(row, state, it->second.detail);
+            if (it->first == row) host_.SetRowState(row, state, it->second.Detail());
+            host_.RowReported(it->first, it->second.report);
             finished.erase(it);
             pending.erase(reported++);
             if (pending.count(reported)) startReport(reported);
@@ -182,30 +204,52 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
         size_t row;
         ~Turn() { turns.Leave(row); }
     } turn{turns_, job.row};
+    RowReport report;
+    report.input = job.path;
+    report.inputBytes = FileBytes(job.path);
+    const auto start = std::chrono::steady_clock::now();
     auto failed = [&](std::string reason) {
-        return RowOutcome{false, "failed to load image: " + job.path + ": " + reason + "\n",
-                          std::move(reason)};
+        report.input = job.path;
+        report.reason = std::move(reason);
+        report.milliseconds = MillisecondsSince(start);
+        std::string line = "failed to load image: " + job.path + ": " + report.reason + "\n";
+        return RowOutcome{std::move(line), std::move(report)};
     };
     if (job.type == kTypeUnknown) return failed("unknown file type");
     try {
         CRaster image;
         const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
         if (!image.HasPixels()) return failed(LoadFailureText(image));
+        report.inputWidth = loaded.fileWidth, report.inputHeight = loaded.fileHeight;
         ApplyRowTransforms(image, settings_, options_, loaded);
         PrepareForSave(image, job.stem.saveType, settings_, options_);
-        return SaveRow(image, job);
+        RowOutcome outcome = SaveRow(image, job, std::move(report), {});
+        outcome.report.milliseconds = MillisecondsSince(start);
+        return outcome;
     } catch (const std::bad_alloc&) {
         return failed("out of memory");
     }
 }
 
 // The picture is written before the row's turn, so rows encode at once;
-// only moving it onto a free name waits for earlier rows.
-BatchRun::RowOutcome BatchRun::SaveRow(CRaster& image, const RowJob& job) {
-    if (!job.subfolder.empty()) MakeSubfolder(job.stem.folder, job.subfolder);
-    std::string error;
+// only moving it onto a free name waits for earlier rows. A failed row
+// still takes its turn: the name it gives back goes to the next row.
+BatchRun::RowOutcome BatchRun::SaveRow(CRaster& image, const RowJob& job, RowReport report,
+                                       std::string failure) {
+    if (failure.empty() && options_.strict) failure = StrictFailure(image);
+    std::string error = std::move(failure);
     PendingFile pending;
-    const bool written = pending.Write(image, job.stem.folder, job.stem.saveType, error);
+    bool written = false;
+    if (error.empty()) {
+        if (!job.subfolder.empty()) MakeSubfolder(job.stem.folder, job.subfolder);
+        written = pending.Write(image, job.stem.folder, job.stem.saveType, error);
+        // An encoder that could not write everything says so as it writes.
+        if (written && options_.strict && !(error = StrictFailure(image)).empty()) {
+            pending.Discard();
+            written = false;
+        }
+    }
+    report.outputBytes = written ? pending.Bytes() : 0;
     turns_.Wait(job.row);
     std::string path = FirstFreeName(job.stem);
     SaveOutcome outcome = written ? pending.Publish(path, error) : SaveOutcome::kFailed;
@@ -216,8 +260,16 @@ BatchRun::RowOutcome BatchRun::SaveRow(CRaster& image, const RowJob& job) {
         path = FirstFreeName(job.stem);
         outcome = pending.Publish(path, error);
     }
-    if (outcome == SaveOutcome::kSaved)
-        return RowOutcome{true, "save resized image to: " + path + "\n", path};
-    return RowOutcome{false, "failed to save resized image to: " + path + ": " + error + "\n",
-                      error};
+    report.output = path;
+    report.warnings = image.Warnings();
+    if (outcome == SaveOutcome::kSaved) {
+        report.state = report.warnings.empty() ? RowState::kSaved : RowState::kSavedWithWarnings;
+        report.outputWidth = image.GetWidth(), report.outputHeight = image.GetHeight();
+        return RowOutcome{"save resized image to: " + path + "\n", std::move(report)};
+    }
+    report.state = RowState::kFailed;
+    report.outputBytes = 0;
+    report.reason = error;
+    return RowOutcome{"failed to save resized image to: " + path + ": " + error + "\n",
+                      std::move(report)};
 }

@@ -57,8 +57,10 @@ public:
 
     bool IsRunning() const { return running_; }
     bool IsStopRequested() const { return stopRequested_; }
-    // Rows of the last run that were saved or failed; read after it ended.
+    // Rows of the last run that were saved (of them, with warnings) or
+    // failed; read after it ended.
     size_t SavedCount() const { return saved_; }
+    size_t WarnedCount() const { return warned_; }
     size_t FailedCount() const { return failed_; }
     // The record and options of the current or last run.
     const OperationSettings& RunSettings() const { return settings_; }
@@ -73,18 +75,22 @@ private:
         OutputStem stem;
         std::string subfolder; // made below the output folder when missing
     };
-    // The second report line of a row, and its state's detail.
+    // The second report line of a row, and what became of it.
     struct RowOutcome {
-        bool saved;
         std::string line;
-        std::string detail;
+        RowReport report;
+        const std::string& Detail() const {
+            return report.state == RowState::kFailed ? report.reason : report.output;
+        }
     };
     void BatchWorker();
     void RunRows();
     RowJob MakeJob(size_t row, const std::string& path);
     // One row from load to save, on a thread of the pool.
     RowOutcome ProcessRow(const RowJob& job);
-    RowOutcome SaveRow(CRaster& image, const RowJob& job);
+    // Saves the picture, or with a failure reason names the row's output
+    // without writing it; report holds what the row knows so far.
+    RowOutcome SaveRow(CRaster& image, const RowJob& job, RowReport report, std::string failure);
     void RowDone(size_t row, RowOutcome outcome);
     void SweepOnce(const std::string& folder);
     void Join(const EventPump& pump);
@@ -94,6 +100,7 @@ private:
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> finished_{true};
     std::atomic<size_t> saved_{0};
+    std::atomic<size_t> warned_{0};
     std::atomic<size_t> failed_{0};
     std::thread workerThread_;
     bool busy_ = false; // a Start or a wait is under way on the caller's thread

@@ -139,6 +139,11 @@ bool PendingFile::Write(CRaster& image, const std::string& folder, ImageType typ
     return false;
 }
 
+uint64_t PendingFile::Bytes() const {
+    struct stat st;
+    return fd_ >= 0 && ::fstat(fd_, &st) == 0 ? uint64_t(st.st_size) : 0;
+}
+
 SaveOutcome PendingFile::Publish(const std::string& path, std::string& error) {
     if (fd_ < 0) {
         error = "nothing written";

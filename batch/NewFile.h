@@ -24,6 +24,8 @@ public:
     // folder, else ending in '/'); on failure nothing is left and error
     // holds the reason.
     bool Write(CRaster& image, const std::string& folder, ImageType type, std::string& error);
+    // Size of the written temporary.
+    uint64_t Bytes() const;
     // Moves the temporary onto path unless anything exists under it.
     SaveOutcome Publish(const std::string& path, std::string& error);
     void Discard();

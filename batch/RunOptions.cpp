@@ -111,6 +111,7 @@ void ReadRunOptions(const IniFile& file, RunOptions& o) {
     if (auto v = get("IconEntry")) {
         if (*v == "first" || *v == "largest") o.iconFirstEntry = *v == "first";
     }
+    if (auto v = get("Strict")) ParseBool(*v, o.strict);
 }
 
 void WriteRunOptions(IniFile& file, const RunOptions& o) {
@@ -127,4 +128,5 @@ void WriteRunOptions(IniFile& file, const RunOptions& o) {
     set("Threads", std::to_string(o.threads));
     set("Lossless", o.lossless ? "1" : "0");
     set("IconEntry", o.iconFirstEntry ? "first" : "largest");
+    set("Strict", o.strict ? "1" : "0");
 }

@@ -39,6 +39,9 @@ struct RunOptions {
     // Icons give their directory's first entry rather than the largest,
     // deepest one.
     bool iconFirstEntry = false;
+    // A row whose output would hold less than its input (warnings) fails
+    // instead of being saved.
+    bool strict = false;
 };
 
 inline constexpr int32_t kPercentMin = 1, kPercentMax = 1000;

@@ -2,6 +2,7 @@
 #include "BatchOptions.h"
 #include "BatchRun.h"
 #include "CliHost.h"
+#include "JsonReport.h"
 #include "RowList.h"
 #include "Commands.h"
 #include "OutputNaming.h"
@@ -99,14 +100,24 @@ std::string RenameProblem(const RowList& rows, const OperationSettings& settings
     return {};
 }
 
-int RunRows(RowList rows, const OperationSettings& settings, const RunOptions& options) {
+JsonReport* gJson = nullptr;
+
+// Notes about files, lines and folders left out become "skipped" objects.
+void JsonSkipped(const std::string& where, const std::string& why) {
+    constexpr std::string_view kSkipped = ", skipped";
+    if (gJson && why.ends_with(kSkipped))
+        gJson->Skipped(where, why.substr(0, why.size() - kSkipped.size()));
+}
+
+int RunRows(RowList rows, const OperationSettings& settings, const RunOptions& options,
+            JsonReport* json) {
     const size_t count = rows.Count();
     // A photo's block is left to malloc's own mapping: kept in the heap, the
     // freed block was not reused whole (the save's small allocations land in
     // it), so the next row grew the heap by a second photo (peak doubled).
     // Fresh mappings are zero, so calloc skips clearing them, and huge pages
     // keep the faults few.
-    CliHost host(std::move(rows), settings, options, ::isatty(STDERR_FILENO) == 1);
+    CliHost host(std::move(rows), settings, options, ::isatty(STDERR_FILENO) == 1, json);
     BatchRun run(host);
     {
         StopSignals signals(&run);
@@ -146,14 +157,29 @@ int RunBatch(const std::vector<std::string>& args) {
     if (line.saveSettings && !StoreRunSettings(line, where, settings, options)) status = kExitFailed;
     if (!listed) return status;
 
+    JsonReport json;
+    if (!line.reportJson.empty()) {
+        if (!json.Open(line.reportJson, error))
+            return UsageError("--report-json: " + line.reportJson + ": " + error);
+        gJson = &json;
+        SetSkipObserver(JsonSkipped);
+    }
     bool skipped = false;
     RowList rows(line.source.shard, line.source.shards);
-    if (!ListRows(line.files, line.source, ChosenOutputFolder(settings), rows, skipped))
-        return kExitUsage;
+    const bool listedRows =
+        ListRows(line.files, line.source, ChosenOutputFolder(settings), rows, skipped);
+    SetSkipObserver(nullptr);
+    gJson = nullptr;
+    if (!listedRows) return kExitUsage;
     if (skipped) status = kExitFailed;
     if (const std::string problem = RenameProblem(rows, settings); !problem.empty())
         return UsageError("--rename: " + problem);
     MakeOutputFolder(settings);
-    const int ran = RunRows(std::move(rows), settings, options);
+    const int ran = RunRows(std::move(rows), settings, options, line.reportJson.empty() ? nullptr : &json);
+    if (!json.Close()) {
+        std::fprintf(stderr, "tessaline-batch: --report-json: %s: cannot write the report\n",
+                     line.reportJson.c_str());
+        status = kExitFailed;
+    }
     return ran == kExitOk ? status : ran == kExitStopped ? ran : kExitFailed;
 }

@@ -130,6 +130,7 @@ const std::vector<BatchOption>& BatchOptionTable() {
         AppendParallelOptions(table);
         AppendPhotoOptions(table);
         AppendFormatOptions(table);
+        AppendReportOptions(table);
         return table;
     }();
     return kTable;
@@ -189,6 +190,14 @@ bool ParseOption(const std::vector<std::string>& args, size_t& i, BatchCommandLi
         if (!takeValue(line.settingsFile)) return false;
         if (line.settingsFile.empty()) {
             error = "--settings: the file name is empty";
+            return false;
+        }
+        return true;
+    }
+    if (name == "--report-json") {
+        if (!takeValue(line.reportJson)) return false;
+        if (line.reportJson.empty()) {
+            error = "--report-json: the file name is empty";
             return false;
         }
         return true;

@@ -16,6 +16,7 @@ struct RowSource {
 
 struct BatchCommandLine {
     std::string settingsFile; // --settings; empty: the desktop program's file
+    std::string reportJson;   // --report-json FILE, "-" for stdout; empty: none
     bool saveSettings = false;
     bool help = false; // --help anywhere among the options
     std::vector<std::string> files;
@@ -59,6 +60,8 @@ void AppendParallelOptions(std::vector<BatchOption>& table);
 void AppendPhotoOptions(std::vector<BatchOption>& table);
 // Adds --lossless and --lossy (FormatOptions.cpp).
 void AppendFormatOptions(std::vector<BatchOption>& table);
+// Adds --strict and --no-strict (ReportOptions.cpp).
+void AppendReportOptions(std::vector<BatchOption>& table);
 
 // False with a message for a usage error.
 bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLine& line,

@@ -28,7 +28,10 @@ const char kSettings[] =
     "  --settings FILE          read (and with --save-settings write) FILE instead of\n"
     "                           the desktop program's settings file\n"
     "  --save-settings          write the resulting settings back; without FILEs\n"
-    "                           nothing else is done\n";
+    "                           nothing else is done\n"
+    "  --report-json FILE       one JSON object per row (and per skipped file) to FILE\n"
+    "                           as it is reported; '-' is stdout, the report lines\n"
+    "                           then go to stderr\n";
 
 const char kTail[] =
     "\n"

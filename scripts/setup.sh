@@ -16,6 +16,7 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev
   imagemagick
   python3-pil netpbm
+  nlohmann-json3-dev
 )
 
 missing=()

@@ -399,6 +399,35 @@ private slots:
         if (problem.isEmpty()) QVERIFY(QFileInfo(path).isDir());
     }
 
+    // A row that lost something: its output's name with an amber mark whose
+    // tooltip says what, and the summary counts it.
+    void rowSavedWithWarningsShowsAMark() {
+        CMainFrame frame(Ini());
+        frame.show();
+        CDialogOperation2* pane = frame.OperationPane();
+        const QString out = dir_.filePath("out-warned");
+        pane->AddOutputFolder(out);
+        Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(kFormatBmp);
+        const QString lossy = dir_.filePath("see-through.png");
+        CRaster see(6, 5, 24, kTypePng);
+        see.AddAlpha();
+        see.WriteAlpha(2, 2, 0);
+        QVERIFY(see.SaveFile(lossy.toStdString(), kTypePng));
+        frame.BatchList()->AddToBatchList({lossy, Photos() + "/b.bmp"});
+        frame.OnStart();
+        frame.WaitForRunDone();
+        QTreeWidgetItem* warned = frame.BatchList()->topLevelItem(0);
+        QTreeWidgetItem* clean = frame.BatchList()->topLevelItem(1);
+        QCOMPARE(warned->text(CBatchList::kStatusColumn), QString("see-through.bmp"));
+        QVERIFY(!warned->icon(CBatchList::kStatusColumn).isNull());
+        QVERIFY(clean->icon(CBatchList::kStatusColumn).isNull());
+        QVERIFY(warned->toolTip(CBatchList::kStatusColumn).contains("transparency flattened onto FFFFFF"));
+        QCOMPARE(frame.BatchList()->CountRows(RowState::kSavedWithWarnings), 1);
+        QCOMPARE(frame.RunSummary(), QString("Done: 2 saved (1 with warnings), 0 failed"));
+        // Two lines a row as always, then the summary.
+        QCOMPARE(frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts).size(), 5);
+    }
+
     void startRefusedForAnUnwritableFolder() {
         CMainFrame frame(Ini());
         frame.show();
@@ -485,6 +514,7 @@ private slots:
         wanted.background = MakeColorRef(0x10, 0x20, 0x30);
         wanted.lossless = true;
         wanted.threads = 3;
+        wanted.strict = true;
         {
             CMainFrame frame(Ini());
             frame.show();
@@ -525,6 +555,7 @@ private slots:
         QCOMPARE(got.background, wanted.background);
         QCOMPARE(got.lossless, wanted.lossless);
         QCOMPARE(got.threads, wanted.threads);
+        QCOMPARE(got.strict, wanted.strict);
         // The dialog shows them as they are and gives back what it shows.
         OptionsDialog dialog(got, &again);
         const RunOptions round = dialog.Options();

@@ -326,6 +326,7 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     o.threads = 3;
     o.lossless = true;
     o.iconFirstEntry = true;
+    o.strict = true;
     ASSERT_TRUE(SaveSettings(dir / "o.ini", s, &o));
     const std::string text = ReadWholeFile(dir / "o.ini");
     // The record's line is the one the Windows program reads, byte for byte.
@@ -347,6 +348,7 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     EXPECT_EQ(back.threads, o.threads);
     EXPECT_EQ(back.lossless, o.lossless);
     EXPECT_EQ(back.iconFirstEntry, o.iconFirstEntry);
+    EXPECT_EQ(back.strict, o.strict);
 }
 
 TEST(RunOptionsSection, UnreadableKeysKeepTheirDefaults) {
