@@ -56,6 +56,14 @@ void PumpEvents() {
 
 QString ProgramPath() { return QCoreApplication::applicationFilePath(); }
 
+// Beside the program in the build tree; installed, in share/tessaline, since
+// a text file has no place among the programs in bin/.
+QString HelpTextPath() {
+    const QString beside = QString::fromStdString(CompanionFilePath(ProgramPath().toStdString(), "txt"));
+    const QString shared = QCoreApplication::applicationDirPath() + "/../share/tessaline/tessaline.txt";
+    return QFileInfo(beside).isFile() || !QFileInfo(shared).isFile() ? beside : QFileInfo(shared).canonicalFilePath();
+}
+
 // QDesktopServices reports success as soon as the opener starts, even when no
 // program takes the file's type; the desktop's association is asked first.
 bool OpenWithDesktop(const QUrl& url) {
@@ -73,7 +81,7 @@ bool OpenWithDesktop(const QUrl& url) {
 
 CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
     : QMainWindow(parent), openUrl(OpenWithDesktop),
-      helpPath(QString::fromStdString(CompanionFilePath(ProgramPath().toStdString(), "txt"))),
+      helpPath(HelpTextPath()),
       settings_(MakeUnsetSettings()) {
     setWindowTitle(tr("Quorvel Image Resizer"));
     setObjectName("main-frame");

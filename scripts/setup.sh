@@ -17,6 +17,7 @@ PACKAGES=(
   imagemagick
   python3-pil netpbm
   nlohmann-json3-dev
+  dpkg-dev file man-db zsh appstream
 )
 
 missing=()
