@@ -73,6 +73,8 @@ bool BatchRun::StartBatch(const EventPump& pump) {
     WaitForBatchEnd(pump);
     busy_ = true;
     host_.CollectSettings(settings_, options_);
+    watermark_ = options_.watermark.enabled ? std::make_unique<WatermarkSource>(options_.watermark)
+                                            : nullptr;
     host_.SetBatchControlsEnabled(false);
     // A stop asked just as the previous run ended must not end this one.
     stopRequested_ = false;
@@ -221,7 +223,9 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
         const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
         if (!image.HasPixels()) return failed(LoadFailureText(image));
         report.inputWidth = loaded.fileWidth, report.inputHeight = loaded.fileHeight;
-        ApplyRowTransforms(image, settings_, options_, loaded);
+        std::string why;
+        if (!ApplyRowTransforms(image, settings_, options_, loaded, watermark_.get(), &why))
+            return failed(why);
         PrepareForSave(image, job.stem.saveType, settings_, options_);
         RowOutcome outcome = SaveRow(image, job, std::move(report), {});
         outcome.report.milliseconds = MillisecondsSince(start);
