@@ -4,6 +4,7 @@
 #include "ImageType.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
@@ -74,7 +75,16 @@ OutputTarget OutputExtensionAndType(int32_t outputFormat, const std::string& inp
         const std::string name = FileNameOf(inputPath);
         const size_t dot = name.rfind('.');
         if (dot == std::string::npos) return {DefaultExtension(inputType), inputType};
-        return {name.substr(dot + 1), inputType};
+        std::string extension = name.substr(dot + 1);
+        // The anymap writer makes P5 and P6, which neither a PAM nor a PBM
+        // name promises.
+        if (inputType == kTypePnm) {
+            std::string lower = extension;
+            std::transform(lower.begin(), lower.end(), lower.begin(),
+                           [](unsigned char c) { return char(std::tolower(c)); });
+            if (lower == "pam" || lower == "pbm") extension = DefaultExtension(kTypePnm);
+        }
+        return {extension, inputType};
     }
     const bool listed = outputFormat > kFormatOriginal && outputFormat < kFormatCount;
     const ImageType type = listed ? kFormatTypes[outputFormat] : kTypeJpeg;

@@ -53,12 +53,13 @@ bool LoadRunSettings(const BatchCommandLine& line, const SettingsLocation& where
     return true;
 }
 
+// Only what this command line changed: concurrent saves of other settings stay.
 bool StoreRunSettings(const BatchCommandLine& line, const SettingsLocation& where,
-                      const OperationSettings& settings, const RunOptions& options) {
+                      const SettingsChange& change) {
     std::string error;
     const bool ok = line.settingsFile.empty()
-                        ? SaveSettingsAt(where, settings, &options, &error)
-                        : SaveSettings(line.settingsFile, settings, &options, &error);
+                        ? SaveSettingsChangesAt(where, change, &error)
+                        : SaveSettingsChanges(line.settingsFile, change, &error);
     if (!ok) {
         const std::string& path = line.settingsFile.empty() ? where.writePath : line.settingsFile;
         std::fprintf(stderr, "tessaline-batch: %s: cannot write the settings: %s\n", path.c_str(),
@@ -151,10 +152,14 @@ int RunBatch(const std::vector<std::string>& args) {
     OperationSettings settings;
     RunOptions options;
     if (!LoadRunSettings(line, where, settings, options)) return kExitFailed;
+    const OperationSettings loaded = settings;
+    const RunOptions loadedOptions = options;
     if (!ApplyBatchOverrides(line, settings, options, error)) return UsageError(error);
 
     int status = kExitOk;
-    if (line.saveSettings && !StoreRunSettings(line, where, settings, options)) status = kExitFailed;
+    if (line.saveSettings &&
+        !StoreRunSettings(line, where, {loaded, settings, loadedOptions, options}))
+        status = kExitFailed;
     if (!listed) return status;
 
     JsonReport json;

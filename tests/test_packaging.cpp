@@ -236,12 +236,26 @@ for item in top.submenu.items:
     handler(item, *args)
     print(item.label, "->", ran[-1])
 )";
-    const RunResult r = testkit::Run(
-        {"/usr/bin/python3", "-c", script, kGenerated + "/actions/tessaline.py"}, Stderr::Merged);
+    // A tessaline-batch that lists one shipped and one saved preset.
+    TempDir dir;
+    WriteWholeFile(dir / "tessaline-batch",
+                   "#!/bin/sh\nprintf 'Web 1600 px JPG (shipped)\\nMine\\n'\n");
+    std::filesystem::permissions(dir / "tessaline-batch", std::filesystem::perms::owner_all);
+    WriteWholeFile(dir / "check.py", script);
+    const RunResult r = RunShell("PATH=" + Quote(dir.path()) + ":/usr/bin:/bin /usr/bin/python3 " +
+                                     Quote(dir / "check.py") + " " +
+                                     Quote(kGenerated + "/actions/tessaline.py"),
+                                 Stderr::Merged);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("text: 0\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Resize with the saved settings -> ['tessaline-action', '--', '/p/-b.jpg', "
                          "'/p/d']\n"),
               std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Web 1600 px JPG -> ['tessaline-action', '--preset', 'Web 1600 px JPG', "
+                         "'--', '/p/-b.jpg', '/p/d']\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Mine -> ['tessaline-action', '--preset', 'Mine', '--'"), std::string::npos)
         << r.out;
 }
