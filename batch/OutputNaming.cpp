@@ -169,6 +169,15 @@ long NameMaxOf(const std::string& folder) {
 
 } // namespace
 
+std::string PrefixProblem(const std::string& prefix) {
+    if (prefix.find('/') != std::string::npos) return "the prefix must not contain '/'";
+    for (unsigned char c : prefix)
+        if (c < 0x20 || c == 0x7f) return "the prefix must not contain control characters";
+    if (prefix == "." || prefix == "..")
+        return "a prefix of \".\" or \"..\" makes hidden files; use letters, such as \"photo_\"";
+    return {};
+}
+
 std::string RenamedNamesProblem(const OperationSettings& settings, const std::string& folder,
                                 int64_t rowCount) {
     if (!settings.renameEnabled) return {};
