@@ -54,6 +54,7 @@ void CBatchList::SetRowState(int row, RowState state, const QString& detail) {
     case RowState::kWorking: text = tr("working"); break;
     case RowState::kSaved: text = QFileInfo(detail).fileName(); break;
     case RowState::kFailed: text = tr("failed: %1").arg(detail); break;
+    case RowState::kSkipped: text = tr("skipped: %1").arg(detail); break;
     }
     it->setText(kStatusColumn, text);
     it->setToolTip(kStatusColumn, state == RowState::kSaved || state == RowState::kFailed ? detail : QString());

@@ -737,8 +737,11 @@ void CMainFrame::FinishRunFeedback() {
     const int saved = batchList_->CountRows(RowState::kSaved);
     const int failed = batchList_->CountRows(RowState::kFailed);
     const int left = batchList_->CountRows(RowState::kWaiting);
-    runSummary_ = left > 0 ? tr("Stopped: %1 saved, %2 failed, %3 not started").arg(saved).arg(failed).arg(left)
-                           : tr("Done: %1 saved, %2 failed").arg(saved).arg(failed);
+    const int skipped = batchList_->CountRows(RowState::kSkipped);
+    // Skips are named only when there are some: the described line stays.
+    const QString savedText = skipped ? tr("%1 saved, %2 skipped").arg(saved).arg(skipped) : tr("%1 saved").arg(saved);
+    runSummary_ = left > 0 ? tr("Stopped: %1, %2 failed, %3 not started").arg(savedText).arg(failed).arg(left)
+                           : tr("Done: %1, %2 failed").arg(savedText).arg(failed);
     AppendReportText(runSummary_.toStdString() + "\n");
     idleText_ = runSummary_;
     statusBar()->showMessage(idleText_);

@@ -13,7 +13,9 @@
 #include <string>
 
 // Where a row of the batch list stands in a run.
-enum class RowState { kWaiting, kWorking, kSaved, kFailed };
+// Skipped: the output existed and the run was told to leave it (detail
+// "exists"); no output written, not a failure.
+enum class RowState { kWaiting, kWorking, kSaved, kFailed, kSkipped };
 
 // What names a row's output beyond the settings.
 struct RowPlacement {
@@ -48,6 +50,10 @@ public:
     // output path) or failed (detail: the reason). Hosts that show no
     // per-row state ignore it.
     virtual void SetRowState(size_t /*row*/, RowState /*state*/, const std::string& /*detail*/) {}
+    // Something a row's outcome should be read with ("no Exif Model: named
+    // 'unknown'"), in row order, before the row's second report line.
+    virtual void RowWarning(size_t /*row*/, const std::string& /*path*/,
+                            const std::string& /*text*/) {}
 
     // Called on the caller's thread by StartBatch, before anything else.
     virtual void StopThumbnailLoader() = 0;

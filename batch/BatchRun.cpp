@@ -2,6 +2,7 @@
 
 #include "ImageType.h"
 #include "OutputNaming.h"
+#include "RowPlan.h"
 #include "RowTransforms.h"
 #include "WorkerPool.h"
 
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <new>
+#include <sys/stat.h>
 
 namespace {
 
@@ -39,6 +41,17 @@ std::string LoadFailureText(const CRaster& image) {
     return ErrorOr(image, "cannot open file");
 }
 
+namespace {
+
+bool IdOf(const std::string& path, std::pair<uint64_t, uint64_t>& id) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    id = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    return true;
+}
+
+} // namespace
+
 BatchRun::~BatchRun() {
     if (workerThread_.joinable()) {
         stopRequested_ = true;
@@ -61,6 +74,9 @@ bool BatchRun::StartBatch(const EventPump& pump) {
     swept_.clear();
     saved_ = 0;
     failed_ = 0;
+    skipped_ = 0;
+    inputs_.clear();
+    written_.clear();
     finished_ = false;
     running_ = true;
     workerThread_ = std::thread(&BatchRun::BatchWorker, this);
@@ -96,6 +112,7 @@ void BatchRun::BatchWorker() {
         host_.SetProgressRange(0, int(std::min<size_t>(count, INT_MAX)));
         host_.SetProgressPosition(0);
         host_.EmptyReport();
+        if (options_.onExists == OnExists::kReplace) ProtectInputs();
         RunRows();
     }
     running_ = false;
@@ -126,7 +143,12 @@ void BatchRun::RunRows() {
             host_.SetRowState(row, RowState::kWorking, "");
             if (row == reported) startReport(row);
             turns_.Enter(row, job.stem);
-            pool.Submit([this, job = std::move(job)] { RowDone(job.row, ProcessRow(job)); });
+            pool.Submit([this, job = std::move(job)] {
+                RowOutcome outcome = ProcessRow(job);
+                outcome.warnings.insert(outcome.warnings.begin(), job.warnings.begin(),
+                                        job.warnings.end());
+                RowDone(job.row, std::move(outcome));
+            });
         }
         if (pending.empty()) break;
         std::pair<size_t, RowOutcome> result;
@@ -137,12 +159,14 @@ void BatchRun::RunRows() {
             done_.pop_front();
         }
         auto& [row, outcome] = result;
-        ++(outcome.saved ? saved_ : failed_);
-        const RowState state = outcome.saved ? RowState::kSaved : RowState::kFailed;
+        const RowState state = outcome.state;
+        ++(state == RowState::kSaved ? saved_ : state == RowState::kSkipped ? skipped_ : failed_);
         if (row != reported) host_.SetRowState(row, state, outcome.detail);
         finished.emplace(row, std::move(outcome));
         for (auto it = finished.find(reported); it != finished.end();
              it = finished.find(reported)) {
+            for (const std::string& warning : it->second.warnings)
+                host_.RowWarning(it->first, pending[it->first], warning);
             host_.AppendReportText(it->second.line);
             if (it->first == row) host_.SetRowState(row, state, it->second.detail);
             finished.erase(it);
@@ -155,9 +179,57 @@ void BatchRun::RunRows() {
 BatchRun::RowJob BatchRun::MakeJob(size_t row, const std::string& path) {
     const RowPlacement place = host_.RowPlacementOf(row);
     const ImageType type = ImageTypeFromExtension(path);
-    return RowJob{row, path, type,
-                  MakeOutputStem(settings_, path, type, place.number, place.subfolder),
-                  place.subfolder};
+    // Rows added while the run goes are inputs too.
+    if (options_.onExists == OnExists::kReplace) {
+        FileId id;
+        std::lock_guard lock(filesMutex_);
+        if (IdOf(path, id)) inputs_.insert(id);
+    }
+    RowNaming naming = NameRow(settings_, options_, path, type, place);
+    return RowJob{row,
+                  path,
+                  type,
+                  std::move(naming.stem),
+                  std::move(naming.subfolder),
+                  std::move(naming.warnings),
+                  std::move(naming.error)};
+}
+
+// Every input of the run, so that "replace" never takes one for an old
+// output, whatever its path is spelled like.
+void BatchRun::ProtectInputs() {
+    const size_t count = host_.RowCount();
+    std::lock_guard lock(filesMutex_);
+    for (size_t row = 0; row < count; ++row) {
+        FileId id;
+        if (IdOf(host_.RowPath(row), id)) inputs_.insert(id);
+    }
+}
+
+bool BatchRun::Protected(const std::string& path) {
+    FileId id;
+    if (!IdOf(path, id)) return false;
+    std::lock_guard lock(filesMutex_);
+    return inputs_.count(id) || written_.count(id);
+}
+
+void BatchRun::NoteWritten(const std::string& path) {
+    FileId id;
+    if (!IdOf(path, id)) return;
+    std::lock_guard lock(filesMutex_);
+    written_.insert(id);
+}
+
+std::string BatchRun::ChooseName(const RowJob& job, bool& replace) {
+    replace = false;
+    if (options_.onExists == OnExists::kReplace) {
+        std::string exact = ExactName(job.stem);
+        if (!Protected(exact)) {
+            replace = true;
+            return exact;
+        }
+    }
+    return FirstFreeName(job.stem);
 }
 
 // Temporaries a killed run left in an output folder go before this run
@@ -183,10 +255,25 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
         ~Turn() { turns.Leave(row); }
     } turn{turns_, job.row};
     auto failed = [&](std::string reason) {
-        return RowOutcome{false, "failed to load image: " + job.path + ": " + reason + "\n",
-                          std::move(reason)};
+        return RowOutcome{RowState::kFailed,
+                          "failed to load image: " + job.path + ": " + reason + "\n",
+                          std::move(reason),
+                          {}};
     };
     if (job.type == kTypeUnknown) return failed("unknown file type");
+    if (!job.namingError.empty())
+        return RowOutcome{RowState::kFailed,
+                          "failed to save resized image to: " + ExactName(job.stem) + ": " +
+                              job.namingError + "\n",
+                          job.namingError,
+                          {}};
+    // An output this run did not write is what a stopped run left: the row
+    // is done. One this run wrote is a rival of the same name.
+    if (options_.onExists == OnExists::kSkip) {
+        const std::string exact = ExactName(job.stem);
+        if (OutputNameTaken(exact) && !Protected(exact))
+            return RowOutcome{RowState::kSkipped, "skipped: exists: " + exact + "\n", "exists", {}};
+    }
     try {
         CRaster image;
         const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
@@ -206,18 +293,25 @@ BatchRun::RowOutcome BatchRun::SaveRow(CRaster& image, const RowJob& job) {
     std::string error;
     PendingFile pending;
     const bool written = pending.Write(image, job.stem.folder, job.stem.saveType, error);
+    if (written && options_.keepDates) {
+        timespec date;
+        if (KeptDate(job.path, options_.dateFrom, date)) pending.SetDate(date);
+    }
     turns_.Wait(job.row);
-    std::string path = FirstFreeName(job.stem);
-    SaveOutcome outcome = written ? pending.Publish(path, error) : SaveOutcome::kFailed;
+    bool replace = false;
+    std::string path = ChooseName(job, replace);
+    SaveOutcome outcome = written ? pending.Publish(path, error, replace) : SaveOutcome::kFailed;
     // Another program can take a name between the test and the move;
     // after this many such races the row gives up rather than loop.
     for (int attempt = 1; outcome == SaveOutcome::kNameTaken && attempt < kNamingAttempts;
          ++attempt) {
-        path = FirstFreeName(job.stem);
-        outcome = pending.Publish(path, error);
+        path = ChooseName(job, replace);
+        outcome = pending.Publish(path, error, replace);
     }
-    if (outcome == SaveOutcome::kSaved)
-        return RowOutcome{true, "save resized image to: " + path + "\n", path};
-    return RowOutcome{false, "failed to save resized image to: " + path + ": " + error + "\n",
-                      error};
+    if (outcome == SaveOutcome::kSaved) {
+        if (options_.onExists != OnExists::kNewName) NoteWritten(path);
+        return RowOutcome{RowState::kSaved, "save resized image to: " + path + "\n", path, {}};
+    }
+    return RowOutcome{RowState::kFailed,
+                      "failed to save resized image to: " + path + ": " + error + "\n", error, {}};
 }

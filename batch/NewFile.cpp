@@ -139,10 +139,24 @@ bool PendingFile::Write(CRaster& image, const std::string& folder, ImageType typ
     return false;
 }
 
-SaveOutcome PendingFile::Publish(const std::string& path, std::string& error) {
+void PendingFile::SetDate(const timespec& date) {
+    if (fd_ < 0) return;
+    const timespec times[2] = {date, date};
+    ::futimens(fd_, times);
+}
+
+SaveOutcome PendingFile::Publish(const std::string& path, std::string& error, bool replace) {
     if (fd_ < 0) {
         error = "nothing written";
         return SaveOutcome::kFailed;
+    }
+    if (replace) {
+        if (::rename(temp_.c_str(), path.c_str()) != 0) {
+            error = std::strerror(errno);
+            return SaveOutcome::kFailed;
+        }
+        Forget();
+        return SaveOutcome::kSaved;
     }
     int result = ::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
     // File systems without the flag still refuse a link over a name.

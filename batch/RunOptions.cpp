@@ -8,6 +8,8 @@ namespace {
 
 constexpr const char* kMetadataNames[] = {"keep", "no-location", "strip"};
 constexpr const char* kResampleNames[] = {"nearest", "smooth"};
+constexpr const char* kOnExistsNames[] = {"new-name", "skip", "replace"};
+constexpr const char* kDateSourceNames[] = {"file", "exif"};
 
 bool ParseBool(std::string_view text, bool& value) {
     if (text == "1" || text == "true" || text == "yes") return value = true, true;
@@ -74,6 +76,24 @@ bool ParseResampleFilter(std::string_view text, ResampleFilter& filter) {
     return ParseName(text, kResampleNames, filter);
 }
 
+const char* OnExistsName(OnExists mode) {
+    const auto i = size_t(mode);
+    return i < std::size(kOnExistsNames) ? kOnExistsNames[i] : kOnExistsNames[0];
+}
+
+bool ParseOnExists(std::string_view text, OnExists& mode) {
+    return ParseName(text, kOnExistsNames, mode);
+}
+
+const char* DateSourceName(DateSource source) {
+    const auto i = size_t(source);
+    return i < std::size(kDateSourceNames) ? kDateSourceNames[i] : kDateSourceNames[0];
+}
+
+bool ParseDateSource(std::string_view text, DateSource& source) {
+    return ParseName(text, kDateSourceNames, source);
+}
+
 std::string ColourHex(COLORREF colour) {
     static const char kDigits[] = "0123456789ABCDEF";
     const uint8_t rgb[3] = {uint8_t(colour), uint8_t(colour >> 8), uint8_t(colour >> 16)};
@@ -97,8 +117,8 @@ bool ParseColourHex(std::string_view text, COLORREF& colour) {
     return true;
 }
 
-void ReadRunOptions(const IniFile& file, RunOptions& o) {
-    auto get = [&](const char* key) { return file.Get(kRunOptionsSection, key); };
+void ReadRunOptions(const IniFile& file, RunOptions& o, std::string_view section) {
+    auto get = [&](const char* key) { return file.Get(section, key); };
     if (auto v = get("AutoRotate")) ParseBool(*v, o.autoRotate);
     if (auto v = get("Metadata")) ParseMetadataMode(*v, o.metadata);
     if (auto v = get("Background")) ParseColourHex(*v, o.background);
@@ -111,12 +131,14 @@ void ReadRunOptions(const IniFile& file, RunOptions& o) {
     if (auto v = get("IconEntry")) {
         if (*v == "first" || *v == "largest") o.iconFirstEntry = *v == "first";
     }
+    if (auto v = get("OnExists")) ParseOnExists(*v, o.onExists);
+    if (auto v = get("KeepDates")) ParseBool(*v, o.keepDates);
+    if (auto v = get("DateFrom")) ParseDateSource(*v, o.dateFrom);
+    if (auto v = get("NameTemplate")) o.nameTemplate = *v;
 }
 
-void WriteRunOptions(IniFile& file, const RunOptions& o) {
-    auto set = [&](const char* key, const std::string& value) {
-        file.Set(kRunOptionsSection, key, value);
-    };
+void WriteRunOptions(IniFile& file, const RunOptions& o, std::string_view section) {
+    auto set = [&](const char* key, const std::string& value) { file.Set(section, key, value); };
     set("AutoRotate", o.autoRotate ? "1" : "0");
     set("Metadata", MetadataModeName(o.metadata));
     set("Background", ColourHex(o.background));
@@ -127,4 +149,8 @@ void WriteRunOptions(IniFile& file, const RunOptions& o) {
     set("Threads", std::to_string(o.threads));
     set("Lossless", o.lossless ? "1" : "0");
     set("IconEntry", o.iconFirstEntry ? "first" : "largest");
+    set("OnExists", OnExistsName(o.onExists));
+    set("KeepDates", o.keepDates ? "1" : "0");
+    set("DateFrom", DateSourceName(o.dateFrom));
+    set("NameTemplate", o.nameTemplate);
 }

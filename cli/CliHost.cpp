@@ -7,8 +7,8 @@ namespace {
 
 constexpr int kBarWidth = 30;
 
-// Control characters and the backslash as C escapes, so a path with a
-// newline cannot break the two-lines-per-row report.
+} // namespace
+
 std::string Escaped(std::string_view text) {
     std::string out;
     for (const char c : text) {
@@ -27,8 +27,6 @@ std::string Escaped(std::string_view text) {
     }
     return out;
 }
-
-} // namespace
 
 void CliHost::SetProgressRange(int lower, int upper) {
     lower_ = lower;
@@ -54,6 +52,12 @@ void CliHost::AppendReportText(const std::string& text) {
     std::fputs(line.c_str(), stdout);
     if (ended) std::fputc('\n', stdout);
     std::fflush(stdout);
+    DrawBar();
+}
+
+void CliHost::RowWarning(size_t, const std::string& path, const std::string& text) {
+    EraseBar();
+    std::fprintf(stderr, "warning: %s: %s\n", Escaped(path).c_str(), Escaped(text).c_str());
     DrawBar();
 }
 

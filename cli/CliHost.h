@@ -6,6 +6,11 @@
 #include "RowList.h"
 
 #include <string>
+#include <string_view>
+
+// Control characters and the backslash as C escapes, so a path with a
+// newline cannot break the two-lines-per-row report.
+std::string Escaped(std::string_view text);
 
 class CliHost : public IBatchHost {
 public:
@@ -23,6 +28,7 @@ public:
     void EmptyReport() override {}
     void AppendReportText(const std::string& text) override;
     void SetBatchControlsEnabled(bool enable) override;
+    void RowWarning(size_t row, const std::string& path, const std::string& text) override;
     void StopThumbnailLoader() override {}
     void CollectSettings(OperationSettings& settings, RunOptions& options) override {
         settings = settings_;

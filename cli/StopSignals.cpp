@@ -38,6 +38,8 @@ StopSignals::StopSignals(BatchRun* run) {
         sigaction(kStopSignals[i], &action, &gPrevious[i]);
 }
 
+bool StopSignals::Received() { return gReceived > 0; }
+
 StopSignals::~StopSignals() {
     for (size_t i = 0; i < std::size(kStopSignals); ++i)
         sigaction(kStopSignals[i], &gPrevious[i], nullptr);

@@ -87,6 +87,9 @@ std::string UsageText() {
     text += "\nRows beside the FILEs (a FILE that is a folder adds its images):\n";
     for (const SourceOption& option : SourceOptionTable())
         text += OptionText(option.name, option.valueName, option.help);
+    text += "\nPlans, presets and watched folders:\n";
+    for (const CommandOption& option : CommandOptionTable())
+        text += OptionText(option.name, option.valueName, option.help);
     return text + kTail;
 }
 
