@@ -42,6 +42,8 @@ QString CBatchList::RowPath(int row) const {
 namespace {
 
 constexpr int kStateRole = Qt::UserRole + 1;
+constexpr int kDetailRole = Qt::UserRole + 2;
+constexpr int kWarningsRole = Qt::UserRole + 3;
 
 } // namespace
 
@@ -56,13 +58,55 @@ void CBatchList::SetRowState(int row, RowState state, const QString& detail) {
     case RowState::kFailed: text = tr("failed: %1").arg(detail); break;
     case RowState::kSkipped: text = tr("skipped: %1").arg(detail); break;
     }
+    if (state == RowState::kWaiting || state == RowState::kWorking) it->setData(kStatusColumn, kWarningsRole, {});
+    const QStringList warnings = it->data(kStatusColumn, kWarningsRole).toStringList();
+    QString tip = state == RowState::kSaved || state == RowState::kFailed ? detail : QString();
+    if (!warnings.isEmpty()) {
+        text += tr(" (%n warning(s))", nullptr, int(warnings.size()));
+        tip += (tip.isEmpty() ? "" : "\n") + warnings.join('\n');
+    }
     it->setText(kStatusColumn, text);
-    it->setToolTip(kStatusColumn, state == RowState::kSaved || state == RowState::kFailed ? detail : QString());
+    it->setToolTip(kStatusColumn, tip);
     it->setData(kStatusColumn, kStateRole, int(state));
+    it->setData(kStatusColumn, kDetailRole, detail);
     const QBrush ink = state == RowState::kFailed ? QBrush(QColor(200, 0, 0)) : QBrush();
     for (int c = 0; c < columnCount(); ++c) it->setForeground(c, ink);
     // The run can be followed in a long list.
     if (state == RowState::kWorking) scrollToItem(it);
+}
+
+RowState CBatchList::StateOf(int row) const {
+    const QTreeWidgetItem* it = topLevelItem(row);
+    const QVariant v = it ? it->data(kStatusColumn, kStateRole) : QVariant();
+    return v.isValid() ? RowState(v.toInt()) : RowState::kWaiting;
+}
+
+void CBatchList::AddRowWarning(int row, const QString& text) {
+    QTreeWidgetItem* it = topLevelItem(row);
+    if (!it) return;
+    QStringList warnings = it->data(kStatusColumn, kWarningsRole).toStringList();
+    warnings << text;
+    it->setData(kStatusColumn, kWarningsRole, warnings);
+    const RowState state = StateOf(row);
+    // Shown with the state the row ends in; a working row gets it then.
+    if (state != RowState::kWorking && state != RowState::kWaiting)
+        SetRowState(row, state, it->data(kStatusColumn, kDetailRole).toString());
+}
+
+void CBatchList::SetPlannedState(int row, RowState planned, const QString& detail, const QString& size,
+                                 const QString& warnings) {
+    SetRowState(row, RowState::kWaiting, {});
+    QTreeWidgetItem* it = topLevelItem(row);
+    if (!it) return;
+    QString text;
+    switch (planned) {
+    case RowState::kSaved: text = tr("plan: %1 (%2)").arg(QFileInfo(detail).fileName(), size); break;
+    case RowState::kSkipped: text = tr("plan: skipped: %1").arg(detail); break;
+    default: text = tr("plan: failed: %1").arg(detail); break;
+    }
+    if (!warnings.isEmpty()) text += tr(" (warning)");
+    it->setText(kStatusColumn, text);
+    it->setToolTip(kStatusColumn, planned == RowState::kSaved ? detail + (warnings.isEmpty() ? "" : "\n" + warnings) : warnings);
 }
 
 void CBatchList::MarkAllWaiting() {

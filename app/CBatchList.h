@@ -28,6 +28,13 @@ public:
     // "failed: reason" with the row in red.
     void SetRowState(int row, RowState state, const QString& detail);
     void MarkAllWaiting();
+    RowState StateOf(int row) const;
+    // A warning the run gave the row: the Status column says how many, its
+    // tooltip what they are.
+    void AddRowWarning(int row, const QString& text);
+    // What a run would do with the row ("Show plan"); the row stays waiting.
+    void SetPlannedState(int row, RowState planned, const QString& detail, const QString& size,
+                         const QString& warnings);
     int CountRows(RowState state) const;
     void RemoveSelectedRows();
     void ClearRows();

@@ -14,6 +14,7 @@
 #include "InputChecks.h"
 #include "OptionsDialog.h"
 #include "OutputNaming.h"
+#include "RowPlan.h"
 #include "SettingsFile.h"
 #include "WindowState.h"
 
@@ -33,6 +34,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSet>
 #include <QSplitter>
@@ -327,6 +329,14 @@ void CMainFrame::CreatePanes() {
         if (item) preview_->ShowFile(item->text(CBatchList::kPathColumn));
     });
     batchList_->canEdit = [this] { return !run_->IsRunning(); };
+    // What a run would write, without writing anything.
+    auto* showPlan = new QAction(tr("Show plan"), batchList_);
+    showPlan->setObjectName("show-plan");
+    connect(showPlan, &QAction::triggered, this, [this] {
+        if (!run_->IsRunning()) ShowPlan();
+    });
+    batchList_->addAction(showPlan);
+    batchList_->setContextMenuPolicy(Qt::ActionsContextMenu);
     view_->addToBatchList = [this](const QStringList& paths) { batchList_->AddToBatchList(paths); };
 
     report_ = new QTextEdit(this);
@@ -509,8 +519,61 @@ void CMainFrame::OnStart() {
         box->open();
         return;
     }
+    const int left = batchList_->CountRows(RowState::kWaiting);
+    if (!run_->IsRunning() && lastRunStopped_ && left > 0 && left < batchList_->topLevelItemCount()) {
+        auto* box = new QMessageBox(QMessageBox::Question, tr("Start"),
+                                    tr("The last run was stopped before %1 rows.").arg(left), QMessageBox::NoButton, this);
+        box->setObjectName("continue-or-again");
+        QAbstractButton* continueButton =
+            box->addButton(tr("Continue with the %1 rows not done").arg(left), QMessageBox::AcceptRole);
+        QAbstractButton* againButton = box->addButton(tr("Run all again"), QMessageBox::DestructiveRole);
+        box->addButton(QMessageBox::Cancel);
+        box->setDefaultButton(qobject_cast<QPushButton*>(continueButton));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        connect(box, &QMessageBox::buttonClicked, this, [this, continueButton, againButton](QAbstractButton* b) {
+            if (b == continueButton || b == againButton) StartRun(b == continueButton);
+        });
+        FitTitle(box);
+        box->open();
+        return;
+    }
+    StartRun(false);
+}
+
+void CMainFrame::StartRun(bool continueStopped) {
+    if (run_->IsRunning()) continueStopped = false;
+    // Ends a run in progress first, so its rows' states are final.
+    run_->WaitForBatchEnd(PumpEvents);
+    std::vector<int> rows;
+    if (continueStopped)
+        for (int row = 0; row < batchList_->topLevelItemCount(); ++row)
+            if (batchList_->StateOf(row) == RowState::kWaiting) rows.push_back(row);
+    runRows_ = std::move(rows);
     docks_->ShowPane(ids::kPaneReport);
     run_->StartBatch(PumpEvents);
+}
+
+void CMainFrame::ShowPlan() {
+    OperationSettings s = settings_;
+    if (operation_) operation_->CollectSettings(s);
+    RunPlanner planner(s, options_);
+    const int count = batchList_->topLevelItemCount();
+    if (options_.onExists == OnExists::kReplace)
+        for (int row = 0; row < count; ++row) planner.AddInput(batchList_->RowPath(row).toStdString());
+    for (int row = 0; row < count; ++row) {
+        const PlannedRow plan = planner.Plan(batchList_->RowPath(row).toStdString(), {row, {}});
+        QString detail = QString::fromStdString(plan.state == RowState::kFailed ? plan.reason : plan.output);
+        if (plan.state == RowState::kSkipped) detail = tr("exists");
+        batchList_->SetPlannedState(row, plan.state, detail,
+                                    plan.state == RowState::kSaved
+                                        ? tr("%1 x %2 %3").arg(plan.width).arg(plan.height).arg(plan.format)
+                                        : QString(),
+                                    QString::fromStdString([&] {
+                                        std::string text;
+                                        for (const std::string& w : plan.warnings) text += (text.empty() ? "" : "\n") + w;
+                                        return text;
+                                    }()));
+    }
 }
 
 // What would make every row fail, said once before the run instead: a
@@ -657,14 +720,25 @@ void CMainFrame::OnGuiThread(const std::function<void()>& fn) {
 
 size_t CMainFrame::RowCount() {
     size_t n = 0;
-    OnGuiThread([&] { n = size_t(batchList_->topLevelItemCount()); });
+    OnGuiThread([&] { n = runRows_.empty() ? size_t(batchList_->topLevelItemCount()) : runRows_.size(); });
     return n;
 }
 
 std::string CMainFrame::RowPath(size_t row) {
     std::string path;
-    OnGuiThread([&] { path = batchList_->RowPath(int(row)).toStdString(); });
+    OnGuiThread([&] { path = batchList_->RowPath(ListRow(row)).toStdString(); });
     return path;
+}
+
+// Series numbers count by the whole list, also when a run continues.
+RowPlacement CMainFrame::RowPlacementOf(size_t row) {
+    int listRow = 0;
+    OnGuiThread([&] { listRow = ListRow(row); });
+    return {listRow, {}};
+}
+
+void CMainFrame::RowWarning(size_t row, const std::string&, const std::string& text) {
+    OnGuiThread([&] { batchList_->AddRowWarning(ListRow(row), QString::fromStdString(text)); });
 }
 
 void CMainFrame::SetProgressRange(int lower, int upper) {
@@ -712,7 +786,8 @@ void CMainFrame::SetBatchControlsEnabled(bool enable) {
         commands_[ids::kCmdClearBatchList]->setEnabled(enable);
         if (!enable) {
             // Called once per Start, after any earlier run has ended.
-            batchList_->MarkAllWaiting();
+            if (runRows_.empty()) batchList_->MarkAllWaiting();
+            for (int row : runRows_) batchList_->SetRowState(row, RowState::kWaiting, {});
             runHasRows_ = false;
             lastOutputFolder_.clear();
             commands_[ids::kCmdOpenOutputFolder]->setEnabled(false);
@@ -725,7 +800,7 @@ void CMainFrame::SetBatchControlsEnabled(bool enable) {
 void CMainFrame::SetRowState(size_t row, RowState state, const std::string& detail) {
     OnGuiThread([&] {
         const QString text = QString::fromStdString(detail);
-        batchList_->SetRowState(int(row), state, text);
+        batchList_->SetRowState(ListRow(row), state, text);
         if (state == RowState::kSaved) lastOutputFolder_ = QFileInfo(text).absolutePath();
     });
 }
@@ -738,6 +813,7 @@ void CMainFrame::FinishRunFeedback() {
     const int failed = batchList_->CountRows(RowState::kFailed);
     const int left = batchList_->CountRows(RowState::kWaiting);
     const int skipped = batchList_->CountRows(RowState::kSkipped);
+    lastRunStopped_ = left > 0;
     // Skips are named only when there are some: the described line stays.
     const QString savedText = skipped ? tr("%1 saved, %2 skipped").arg(saved).arg(skipped) : tr("%1 saved").arg(saved);
     runSummary_ = left > 0 ? tr("Stopped: %1, %2 failed, %3 not started").arg(savedText).arg(failed).arg(left)

@@ -13,6 +13,7 @@
 #include <QMap>
 
 #include <memory>
+#include <vector>
 
 class CBatchList;
 class CDialogOperation2;
@@ -54,7 +55,13 @@ public:
     RunOptions& Options() { return options_; }
     const QString& SettingsWritePath() const { return settingsWritePath_; }
 
+    // After a run that was stopped, asks whether to continue with the rows
+    // not done or to run all again.
     void OnStart();
+    // Starts a run over every row, or over the rows a stopped run left.
+    void StartRun(bool continueStopped);
+    // "Show plan": the Status column shows each row's planned output.
+    void ShowPlan();
     // Why Start would be refused, empty when it may go ahead.
     QString CheckBeforeStart();
     void OnStop();
@@ -92,6 +99,8 @@ public:
     // IBatchHost, answered on the GUI thread.
     size_t RowCount() override;
     std::string RowPath(size_t row) override;
+    RowPlacement RowPlacementOf(size_t row) override;
+    void RowWarning(size_t row, const std::string& path, const std::string& text) override;
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPosition(int position) override;
     void StepProgress() override;
@@ -158,6 +167,11 @@ private:
     bool fittedToScreen_ = false;
     std::pair<int, int> heightsBeforeReport_; // batch list, operation pane
     bool runHasRows_ = false;
+    bool lastRunStopped_ = false;
+    // The list rows a run works on, when it continues a stopped one; empty
+    // for every row. Read on the GUI thread only.
+    std::vector<int> runRows_;
+    int ListRow(size_t row) const { return runRows_.empty() ? int(row) : runRows_[row]; }
     QString runSummary_;
     QString idleText_;
     QString lastOutputFolder_;
