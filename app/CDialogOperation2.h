@@ -44,6 +44,8 @@ public:
     CDialogOperation2(OperationSettings& settings, StampFont& font, QWidget* parent);
 
     void InitOperationPane();
+    // The controls show the settings (a preset was chosen).
+    void ShowSettings();
     void CollectSettings(OperationSettings& settings) const;
     void ApplyFormatRule();
     void ApplyResizeModeRule();

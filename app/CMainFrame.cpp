@@ -14,11 +14,16 @@
 #include "InputChecks.h"
 #include "OptionsDialog.h"
 #include "OutputNaming.h"
+#include "Presets.h"
 #include "RowPlan.h"
 #include "SettingsFile.h"
 #include "WindowState.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QVBoxLayout>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -58,6 +63,14 @@ void PumpEvents() {
 
 QString ProgramPath() { return QCoreApplication::applicationFilePath(); }
 
+// Beside the program in the build tree; installed, in share/tessaline, since
+// a text file has no place among the programs in bin/.
+QString HelpTextPath() {
+    const QString beside = QString::fromStdString(CompanionFilePath(ProgramPath().toStdString(), "txt"));
+    const QString shared = QCoreApplication::applicationDirPath() + "/../share/tessaline/tessaline.txt";
+    return QFileInfo(beside).isFile() || !QFileInfo(shared).isFile() ? beside : QFileInfo(shared).canonicalFilePath();
+}
+
 // QDesktopServices reports success as soon as the opener starts, even when no
 // program takes the file's type; the desktop's association is asked first.
 bool OpenWithDesktop(const QUrl& url) {
@@ -75,7 +88,7 @@ bool OpenWithDesktop(const QUrl& url) {
 
 CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
     : QMainWindow(parent), openUrl(OpenWithDesktop),
-      helpPath(QString::fromStdString(CompanionFilePath(ProgramPath().toStdString(), "txt"))),
+      helpPath(HelpTextPath()),
       settings_(MakeUnsetSettings()) {
     setWindowTitle(tr("Quorvel Image Resizer"));
     setObjectName("main-frame");
@@ -375,16 +388,119 @@ void CMainFrame::TogglePane(int id) {
 }
 
 // Below its designed size the pane scrolls, so no control is ever out of reach.
+// The pane with the Presets list above it, scrolling together.
 QScrollArea* CMainFrame::WrapInScrollArea(QWidget* pane) {
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName("operation-scroll");
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
-    scroll->setWidget(pane);
+    auto* holder = new QWidget;
+    auto* column = new QVBoxLayout(holder);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    QWidget* bar = MakePresetBar();
+    column->addWidget(bar);
+    column->addWidget(pane, 1);
+    scroll->setWidget(holder);
     // Taller than designed would only add empty space; the rest goes to the
     // other panes and the centre.
-    scroll->setMaximumHeight(pane->minimumHeight() + style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    scroll->setMaximumHeight(bar->sizeHint().height() + pane->minimumHeight() +
+                             style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     return scroll;
+}
+
+QWidget* CMainFrame::MakePresetBar() {
+    auto* bar = new QWidget;
+    bar->setObjectName("preset-bar");
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(4, 2, 4, 2);
+    row->addWidget(new QLabel(tr("Presets:"), bar));
+    presets_ = new QComboBox(bar);
+    presets_->setObjectName("presets");
+    presets_->setMinimumContentsLength(20);
+    presets_->setPlaceholderText(tr("Choose a preset"));
+    row->addWidget(presets_);
+    auto* saveAs = new QPushButton(tr("Save as..."), bar);
+    saveAs->setObjectName("preset-save-as");
+    row->addWidget(saveAs);
+    deletePreset_ = new QPushButton(tr("Delete"), bar);
+    deletePreset_->setObjectName("preset-delete");
+    row->addWidget(deletePreset_);
+    row->addStretch(1);
+    FillPresetList();
+    connect(presets_, &QComboBox::activated, this, [this](int index) { ApplyPresetNamed(presets_->itemText(index)); });
+    connect(presets_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        deletePreset_->setEnabled(index >= 0 && !IsShippedPreset(presets_->itemText(index).toStdString()));
+    });
+    connect(saveAs, &QPushButton::clicked, this, [this] {
+        const QString name = presetNameAsker ? presetNameAsker()
+                                             : QInputDialog::getText(this, tr("Save Preset"), tr("Name of the preset:"),
+                                                                     QLineEdit::Normal, presets_->currentText());
+        if (!name.isEmpty()) SavePresetAs(name);
+    });
+    connect(deletePreset_, &QPushButton::clicked, this, [this] {
+        if (presets_->currentIndex() >= 0) DeletePreset(presets_->currentText());
+    });
+    deletePreset_->setEnabled(false);
+    return bar;
+}
+
+void CMainFrame::FillPresetList() {
+    if (!presets_) return;
+    const QString current = presets_->currentText();
+    IniFile ini;
+    ini.Load(settingsReadPath_.toStdString());
+    const QSignalBlocker quiet(presets_);
+    presets_->clear();
+    for (const std::string& name : PresetNames(ini)) presets_->addItem(QString::fromStdString(name));
+    presets_->setCurrentIndex(presets_->findText(current));
+    deletePreset_->setEnabled(presets_->currentIndex() >= 0 && !IsShippedPreset(current.toStdString()));
+}
+
+void CMainFrame::ApplyPresetNamed(const QString& name) {
+    if (run_->IsRunning()) return;
+    IniFile ini;
+    ini.Load(settingsReadPath_.toStdString());
+    if (operation_) operation_->CollectSettings(settings_);
+    std::string error;
+    if (!ApplyPreset(ini, name.toStdString(), settings_, options_, error)) {
+        statusBar()->showMessage(QString::fromStdString(error));
+        return;
+    }
+    if (operation_) operation_->ShowSettings();
+    preview_->SettingsChanged();
+    statusBar()->showMessage(tr("Preset \"%1\" applied").arg(name));
+}
+
+bool CMainFrame::SavePresetAs(const QString& name) {
+    const std::string text = name.toStdString();
+    std::string error = PresetNameProblem(text);
+    OperationSettings s = settings_;
+    if (operation_) operation_->CollectSettings(s);
+    if (error.empty())
+        UpdateSettingsFile(settingsWritePath_.toStdString(), [&](IniFile& ini) { WritePreset(ini, text, s, options_); }, &error);
+    if (!error.empty()) {
+        statusBar()->showMessage(tr("Preset not saved: %1").arg(QString::fromStdString(error)));
+        return false;
+    }
+    FillPresetList();
+    presets_->setCurrentIndex(presets_->findText(name));
+    statusBar()->showMessage(tr("Preset \"%1\" saved").arg(name));
+    return true;
+}
+
+bool CMainFrame::DeletePreset(const QString& name) {
+    std::string error, changeError;
+    bool removed = false;
+    UpdateSettingsFile(
+        settingsWritePath_.toStdString(),
+        [&](IniFile& ini) { removed = RemovePreset(ini, name.toStdString(), changeError); }, &error);
+    if (!removed) {
+        statusBar()->showMessage(tr("Preset not deleted: %1").arg(QString::fromStdString(error.empty() ? changeError : error)));
+        return false;
+    }
+    FillPresetList();
+    return true;
 }
 
 void CMainFrame::RestoreDefaultLayout() {

@@ -25,7 +25,9 @@ class CTessalineDoc;
 class CTessalineView;
 class QAction;
 class QLabel;
+class QComboBox;
 class QProgressBar;
+class QPushButton;
 class QScrollArea;
 class QSplitter;
 class QUrl;
@@ -62,6 +64,16 @@ public:
     void StartRun(bool continueStopped);
     // "Show plan": the Status column shows each row's planned output.
     void ShowPlan();
+    // The Presets list above the Operation pane: choosing one puts its
+    // settings into the pane and the options; Save as and Delete change the
+    // settings file at once.
+    void ApplyPresetNamed(const QString& name);
+    bool SavePresetAs(const QString& name);
+    bool DeletePreset(const QString& name);
+    void FillPresetList();
+    QComboBox* PresetList() const { return presets_; }
+    // Asks for the name Save as uses; tests replace it.
+    std::function<QString()> presetNameAsker;
     // Why Start would be refused, empty when it may go ahead.
     QString CheckBeforeStart();
     void OnStop();
@@ -125,6 +137,7 @@ private:
     void CreatePanes();
     void AttachPane(int id);
     QScrollArea* WrapInScrollArea(QWidget* pane);
+    QWidget* MakePresetBar();
     int OperationPaneHeight() const;
     void KeepBottomPaneHeights(int listHeight, int operationHeight);
     void LoadWindowState();
@@ -161,6 +174,8 @@ private:
     QTextEdit* report_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QToolBar* toolbar_ = nullptr;
+    QComboBox* presets_ = nullptr;
+    QPushButton* deletePreset_ = nullptr;
     QLabel* indicators_[3] = {};
     QMap<int, QAction*> commands_;
     WindowRecord window_;

@@ -3,6 +3,7 @@
 #include "CMainFrame.h"
 #include "FontSubstitutes.h"
 #include "Icons.h"
+#include "WindowCommandLine.h"
 
 #include <QCommandLineParser>
 #include <QFont>
@@ -25,11 +26,11 @@ void CTessalineApp::InstallFontSubstitutions() {
 bool CTessalineApp::InitInstance() {
     // The file manager's "Open With" passes files and folders (%F).
     QCommandLineParser parser;
-    parser.setApplicationDescription(tr("Resize, rotate, rename and stamp many images at once."));
+    namespace line = window_command_line;
+    parser.setApplicationDescription(tr(line::kSummary));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(tr("FILE|FOLDER"), tr("Images for the batch list; a folder adds its images."),
-                                 tr("[FILE|FOLDER...]"));
+    parser.addPositionalArgument(tr(line::kFilesName), tr(line::kFilesHelp), tr(line::kFilesSyntax));
     parser.process(arguments());
 
     frame_ = new CMainFrame();

@@ -105,7 +105,45 @@ bool ApplyOriginalFolder(OperationSettings& s, RunOptions&, const std::string&, 
     return true;
 }
 
+// The Format list's texts in lower case, as --format takes them.
+const char* FormatChoices() {
+    static const std::string kChoices = [] {
+        std::string text;
+        for (int i = 0; i < kFormatCount; ++i)
+            text += (i ? " " : "") + Lower(kOutputFormatTexts[i]);
+        return text;
+    }();
+    return kChoices.c_str();
+}
+
+bool ApplySettingsFile(BatchCommandLine& line, const std::string& value, std::string& error) {
+    if (value.empty()) {
+        error = "--settings: the file name is empty";
+        return false;
+    }
+    line.settingsFile = value;
+    return true;
+}
+
+bool ApplySaveSettings(BatchCommandLine& line, const std::string&, std::string&) {
+    line.saveSettings = true;
+    return true;
+}
+
 } // namespace
+
+const std::vector<LineOption>& LineOptionTable() {
+    static const std::vector<LineOption> kTable = {
+        {"--settings", "FILE",
+         "read (and with --save-settings write) FILE instead of the desktop program's settings "
+         "file",
+         ApplySettingsFile},
+        {"--save-settings", nullptr,
+         "write the resulting settings back; without FILEs nothing else is done",
+         ApplySaveSettings},
+    };
+    return kTable;
+}
 
 const std::vector<BatchOption>& BatchOptionTable() {
     static const std::vector<BatchOption> kTable = [] {
@@ -113,7 +151,7 @@ const std::vector<BatchOption>& BatchOptionTable() {
             {"--format", "FORMAT",
              "output format: original (each file in its own type; HEIC as AVIF), jpg, gif, bmp, "
              "png, tif, pcx, webp, avif",
-             ApplyFormat},
+             ApplyFormat, FormatChoices()},
             {"--quality", "N", "quality of JPEG, WebP and AVIF outputs, 1..100", ApplyQuality},
             {"--out", "DIR",
              "output folder (created when missing); it heads the folder history, as chosen in the "
@@ -139,7 +177,8 @@ const std::vector<BatchOption>& BatchOptionTable() {
 
 namespace {
 
-// An option of the row-source or record tables; takeValue reads its value.
+// An option of the row-source, command-line or record tables; takeValue reads
+// its value.
 bool TableOption(const std::string& name, bool inlineValue,
                  const std::function<bool(std::string&)>& takeValue, BatchCommandLine& line,
                  std::string& error) {
@@ -161,6 +200,11 @@ bool TableOption(const std::string& name, bool inlineValue,
     if (command != commands.end())
         return optionValue(command->valueName, value) &&
                command->apply(line.command, value, error);
+    const auto& lineOptions = LineOptionTable();
+    const auto lineOption = std::find_if(lineOptions.begin(), lineOptions.end(),
+                                         [&](const LineOption& o) { return name == o.name; });
+    if (lineOption != lineOptions.end())
+        return optionValue(lineOption->valueName, value) && lineOption->apply(line, value, error);
     const auto& table = BatchOptionTable();
     const auto option = std::find_if(table.begin(), table.end(),
                                      [&](const BatchOption& o) { return name == o.name; });
@@ -193,24 +237,8 @@ bool ParseOption(const std::vector<std::string>& args, size_t& i, BatchCommandLi
         value = args[++i];
         return true;
     };
-    if (name == "--settings") {
-        if (!takeValue(line.settingsFile)) return false;
-        if (line.settingsFile.empty()) {
-            error = "--settings: the file name is empty";
-            return false;
-        }
-        return true;
-    }
     if ((name == "--help" || name == "-h") && !inlineValue) {
         line.help = true;
-        return true;
-    }
-    if (name == "--save-settings") {
-        if (inlineValue) {
-            error = name + " takes no value";
-            return false;
-        }
-        line.saveSettings = true;
         return true;
     }
     return TableOption(name, inlineValue, takeValue, line, error);

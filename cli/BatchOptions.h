@@ -44,6 +44,9 @@ struct BatchOption {
     // message for a bad value.
     bool (*apply)(OperationSettings& settings, RunOptions& options, const std::string& value,
                   std::string& error);
+    // The values it takes when they are a fixed few, space-separated
+    // ("nearest smooth"): the shell completion offers them.
+    const char* choices = nullptr;
 };
 
 struct SourceOption {
@@ -65,6 +68,17 @@ const std::vector<CommandOption>& CommandOptionTable();
 
 // --files-from, --recursive, --shard (ListOptions.cpp).
 const std::vector<SourceOption>& SourceOptionTable();
+
+// Options about the command line itself rather than the record.
+struct LineOption {
+    const char* name;
+    const char* valueName; // nullptr for a switch
+    const char* help;
+    bool (*apply)(BatchCommandLine& line, const std::string& value, std::string& error);
+};
+
+// --settings, --save-settings.
+const std::vector<LineOption>& LineOptionTable();
 
 // A whole decimal number in lo..hi, else false with a message naming the option.
 bool ParseNumber(const std::string& value, const char* option, int32_t lo, int32_t hi, int32_t& out,

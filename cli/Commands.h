@@ -16,6 +16,16 @@ int UsageError(const std::string& message);
 // The whole help text.
 std::string UsageText();
 
+// The commands other than a batch run, named by the first argument.
+struct Command {
+    const char* name;
+    const char* args; // "FILE...", or nullptr when it takes none
+    const char* help;
+    int (*run)(const std::vector<std::string>& args); // the arguments after the name
+};
+
+const std::vector<Command>& CommandTable();
+
 int RunInfo(const std::vector<std::string>& files);
 int RunConvert(const std::string& in, const std::string& out);
 int RunBatch(const std::vector<std::string>& args);

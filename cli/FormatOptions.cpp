@@ -37,7 +37,7 @@ void AppendFormatOptions(std::vector<BatchOption>& table) {
         {"--lossy", nullptr, "write WebP and AVIF outputs at the --quality (the default)", ApplyLossy},
         {"--icon-entry", "WHICH",
          "which picture of an icon is read: largest (the default; then the deepest) or first",
-         ApplyIconEntry},
+         ApplyIconEntry, "largest first"},
     };
     table.insert(table.end(), std::begin(options), std::end(options));
 }

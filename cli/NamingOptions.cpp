@@ -57,14 +57,14 @@ void AppendNamingOptions(std::vector<BatchOption>& table) {
          "when the output's name exists: new-name (add _001, _002, ...; the default), skip "
          "(leave it; the row is 'skipped: exists', so a stopped run can be finished) or replace "
          "(replace it whole; never an input, never an output of the same run)",
-         ApplyOnExists},
+         ApplyOnExists, "new-name skip replace"},
         {"--keep-dates", nullptr, "give each output its input's modification time", ApplyKeepDates},
         {"--no-keep-dates", nullptr, "outputs carry the time they were written (the default)",
          ApplyNoKeepDates},
         {"--date-from", "SOURCE",
          "the date --keep-dates gives: file (the input's modification time) or exif (the photo's "
          "DateTimeOriginal where it has one); implies --keep-dates",
-         ApplyDateFrom},
+         ApplyDateFrom, "file exif"},
         {"--name", "TEMPLATE",
          "name outputs by TEMPLATE, the extension added: {name} {ext} {n} {n:5} {date:%Y-%m-%d} "
          "{exif:Model} {w} {h} {folder}; '/' makes subfolders inside the output folder; replaces "

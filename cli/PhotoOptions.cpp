@@ -42,7 +42,7 @@ void AppendPhotoOptions(std::vector<BatchOption>& table) {
         {"--metadata", "MODE",
          "keep (Exif, XMP, IPTC, colour profile), no-location (all but GPS) or strip (none; "
          "colours converted to sRGB)",
-         ApplyMetadata},
+         ApplyMetadata, "keep no-location strip"},
         {"--background", "RRGGBB",
          "colour transparency is flattened onto where the output cannot hold it, e.g. FFFFFF",
          ApplyBackground},

@@ -260,8 +260,9 @@ void AppendTransformOptions(std::vector<BatchOption>& table) {
         {"--resample", "FILTER",
          "how the resize samples: nearest (each output pixel one input pixel's colour, the "
          "default) or smooth (a Lanczos filter that weighs every input pixel)",
-         ApplyResample},
-        {"--rotate", "DEGREES", "turn each image clockwise by 90, 180 or 270 degrees", ApplyRotate},
+         ApplyResample, "nearest smooth"},
+        {"--rotate", "DEGREES", "turn each image clockwise by 90, 180 or 270 degrees", ApplyRotate,
+         "90 180 270"},
         {"--no-rotate", nullptr, "switch the rotation (and with it the sharpening) off",
          ApplyNoRotate},
         {"--sharpen", nullptr, "sharpen each image after turning it; acts only with a rotation",

@@ -1,96 +1,127 @@
 #include "BatchOptions.h"
+#include "CommandLineDoc.h"
 #include "Commands.h"
 
 #include <cstdio>
 
 namespace {
 
-const char kHead[] =
-    "Usage: tessaline-batch [options] FILE...\n"
-    "       tessaline-batch --info FILE...\n"
-    "       tessaline-batch --convert IN OUT\n"
-    "       tessaline-batch --help | --version\n"
-    "\n"
-    "Runs one batch: the FILEs become the rows of the batch list in the order given\n"
-    "(unknown image types and files already listed are skipped with a note on\n"
-    "stderr). Each row is loaded, named and saved as a new file; an existing file is\n"
-    "never replaced: the new name gets _001, _002, ... Two report lines per row go to\n"
-    "stdout; a progress bar goes to stderr when it is a terminal. Ctrl+C, SIGTERM\n"
-    "or SIGHUP stops after the rows in hand. A file appears under its name only\n"
-    "when complete.\n"
-    "\n"
-    "The settings come from the desktop program's settings file; the options below\n"
-    "change single fields of them for this run.\n"
-    "\n"
-    "Batch options:\n";
+const char* const kDescription[] = {
+    "Runs one batch: the FILEs become the rows of the batch list in the order given (unknown "
+    "image types and files already listed are skipped with a note on stderr). Each row is "
+    "loaded, named and saved as a new file; by default an existing file is never replaced: the "
+    "new name gets _001, _002, ... (--on-exists skips or replaces instead). Two report lines per row go to stdout; a progress bar goes to stderr "
+    "when it is a terminal. Ctrl+C, SIGTERM or SIGHUP stops after the rows in hand. A file "
+    "appears under its name only when complete.",
+    "The settings come from the desktop program's settings file; the options below change "
+    "single fields of them for this run.",
+};
 
-const char kSettings[] =
-    "  --settings FILE          read (and with --save-settings write) FILE instead of\n"
-    "                           the desktop program's settings file\n"
-    "  --save-settings          write the resulting settings back; without FILEs\n"
-    "                           nothing else is done\n";
+const char kExitStatus[] =
+    "0 when every row was saved (or skipped by --on-exists skip), 1 when any row failed, a file, line or folder was skipped as of "
+    "unknown type, unreadable or a loop, or the settings could not be written, 2 for usage "
+    "errors and a --files-from list that cannot be read (nothing is run then), 3 when the run "
+    "was stopped before every row had started.";
 
-const char kTail[] =
-    "\n"
-    "Other commands:\n"
-    "  --info FILE...           print size, depth, format, resolution and transparency\n"
-    "                           of each file; exit 1 when any fails to load\n"
-    "  --convert IN OUT         load IN (type from its extension) and save OUT (type from\n"
-    "                           its extension); never overwrites an existing OUT\n"
-    "  --help                   show this text\n"
-    "  --version                show the version\n"
-    "\n"
-    "Exit status: 0 when every row was saved, 1 when any row failed, a file, line\n"
-    "or folder was skipped as of unknown type, unreadable or a loop, or the settings\n"
-    "could not be written, 2 for usage errors and a --files-from list that cannot\n"
-    "be read (nothing is run then), 3 when the run was stopped before every row\n"
-    "had started.\n";
+template <class Option>
+OptionDoc Doc(const Option& o) {
+    return {o.name, o.valueName ? o.valueName : "", o.help, {}};
+}
 
-} // namespace
+constexpr size_t kWidth = 80, kHelpColumn = 27;
 
-namespace {
-
-// One option with its help wrapped at about 80 columns.
-std::string OptionText(const char* name, const char* valueName, const char* helpText) {
-    std::string left = std::string("  ") + name;
-    if (valueName) left += std::string(" ") + valueName;
-    if (left.size() < 27)
-        left.append(27 - left.size(), ' ');
-    else
-        left += "\n" + std::string(27, ' ');
-    std::string help = helpText, lineText = left, text;
+// Words of text laid in lines of at most kWidth columns, each starting with
+// indent spaces; the first line continues first when given.
+std::string Wrap(const std::string& text, size_t indent, std::string first = {}) {
+    std::string out, line = first.empty() ? std::string(indent, ' ') : first;
     size_t pos = 0;
-    while (pos < help.size()) {
-        size_t next = help.find(' ', pos);
-        if (next == std::string::npos) next = help.size();
-        const std::string word = help.substr(pos, next - pos);
-        if (lineText.size() + word.size() > 80 && lineText.size() > 27) {
-            lineText.pop_back();
-            text += lineText + "\n";
-            lineText = std::string(27, ' ');
+    while (pos < text.size()) {
+        size_t next = text.find(' ', pos);
+        if (next == std::string::npos) next = text.size();
+        const std::string word = text.substr(pos, next - pos);
+        if (line.size() + word.size() > kWidth && line.size() > indent) {
+            line.pop_back();
+            out += line + "\n";
+            line = std::string(indent, ' ');
         }
-        lineText += word + " ";
+        line += word + " ";
         pos = next + 1;
     }
-    while (!lineText.empty() && lineText.back() == ' ')
-        lineText.pop_back();
-    return text + lineText + "\n";
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return out + line + "\n";
+}
+
+// One option with its help in a column of its own.
+std::string OptionText(const OptionDoc& o) {
+    std::string left = "  " + o.name + (o.valueName.empty() ? "" : " " + o.valueName);
+    if (left.size() < kHelpColumn)
+        left.append(kHelpColumn - left.size(), ' ');
+    else
+        left += "\n" + std::string(kHelpColumn, ' ');
+    return Wrap(o.help, kHelpColumn, left);
 }
 
 } // namespace
 
+std::vector<std::string> SplitWords(const char* text) {
+    std::vector<std::string> words;
+    std::string word;
+    for (const char* p = text; p && *p; ++p) {
+        if (*p != ' ') {
+            word += *p;
+        } else if (!word.empty()) {
+            words.push_back(word);
+            word.clear();
+        }
+    }
+    if (!word.empty()) words.push_back(word);
+    return words;
+}
+
+CommandLineDoc BatchCommandDoc() {
+    CommandLineDoc doc;
+    doc.program = "tessaline-batch";
+    doc.summary = "resize, convert, rename and stamp many images from the command line";
+    doc.synopsis.push_back("[options] FILE...");
+    for (const Command& c : CommandTable())
+        doc.synopsis.push_back(std::string(c.name) + (c.args ? std::string(" ") + c.args : ""));
+    doc.description.assign(std::begin(kDescription), std::end(kDescription));
+
+    OptionSection batch{"Batch options", {}};
+    for (const BatchOption& o : BatchOptionTable()) {
+        batch.options.push_back(Doc(o));
+        batch.options.back().choices = SplitWords(o.choices);
+    }
+    for (const LineOption& o : LineOptionTable())
+        batch.options.push_back(Doc(o));
+    OptionSection rows{"Rows beside the FILEs (a FILE that is a folder adds its images)", {}};
+    for (const SourceOption& o : SourceOptionTable())
+        rows.options.push_back(Doc(o));
+    OptionSection plans{"Plans, presets and watched folders", {}};
+    for (const CommandOption& o : CommandOptionTable())
+        plans.options.push_back(Doc(o));
+    OptionSection commands{"Other commands", {}, true};
+    for (const Command& c : CommandTable())
+        commands.options.push_back({c.name, c.args ? c.args : "", c.help, {}});
+    doc.sections = {batch, rows, plans, commands};
+    doc.exitStatus = kExitStatus;
+    return doc;
+}
+
 std::string UsageText() {
-    std::string text = kHead;
-    for (const BatchOption& option : BatchOptionTable())
-        text += OptionText(option.name, option.valueName, option.help);
-    text += kSettings;
-    text += "\nRows beside the FILEs (a FILE that is a folder adds its images):\n";
-    for (const SourceOption& option : SourceOptionTable())
-        text += OptionText(option.name, option.valueName, option.help);
-    text += "\nPlans, presets and watched folders:\n";
-    for (const CommandOption& option : CommandOptionTable())
-        text += OptionText(option.name, option.valueName, option.help);
-    return text + kTail;
+    const CommandLineDoc doc = BatchCommandDoc();
+    std::string text;
+    for (size_t i = 0; i < doc.synopsis.size(); ++i)
+        text += (i ? "       " : "Usage: ") + doc.program + " " + doc.synopsis[i] + "\n";
+    for (const std::string& paragraph : doc.description)
+        text += "\n" + Wrap(paragraph, 0);
+    for (const OptionSection& section : doc.sections) {
+        text += "\n" + section.title + ":\n";
+        for (const OptionDoc& option : section.options)
+            text += OptionText(option);
+    }
+    return text + "\n" + Wrap(doc.exitStatus, 0, "Exit status: ");
 }
 
 int UsageError(const std::string& message) {

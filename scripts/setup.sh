@@ -16,6 +16,7 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev
   imagemagick
   python3-pil netpbm
+  dpkg-dev file man-db zsh appstream
 )
 
 missing=()

@@ -1,0 +1,198 @@
+// The man pages and shell completion made at build time, as a user meets
+// them: every option --help shows is in both, the pages format cleanly, and
+// bash completes option names and fixed values.
+#include "BatchOptions.h"
+#include "CommandLineDoc.h"
+#include "support/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+using namespace testkit;
+
+namespace {
+
+const std::string kGenerated = TESSALINE_GENERATED_DIR;
+
+std::set<std::string> Lines(const std::string& text) {
+    std::set<std::string> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t end = text.find('\n', pos);
+        lines.insert(text.substr(pos, end - pos));
+        pos = end == std::string::npos ? text.size() : end + 1;
+    }
+    lines.erase("");
+    return lines;
+}
+
+// What bash's completion offers for the words typed so far (the last one
+// being completed), from the generated script alone.
+std::set<std::string> Complete(const std::vector<std::string>& words, const std::string& cwd = ".") {
+    std::string array;
+    for (const std::string& w : words)
+        array += " " + Quote(w);
+    const std::string script = "cd " + Quote(cwd) + " && source " +
+                               Quote(kGenerated + "/tessaline-batch.bash") +
+                               " && COMP_WORDS=(tessaline-batch" + array + ") && COMP_CWORD=" +
+                               std::to_string(words.size()) +
+                               " && _tessaline_batch && printf '%s\\n' \"${COMPREPLY[@]}\"";
+    const RunResult r = Run({"/bin/bash", "-c", script});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return Lines(r.out);
+}
+
+std::set<std::string> FormatNames() {
+    std::set<std::string> names;
+    for (const char* text : kOutputFormatTexts) {
+        std::string name = text;
+        for (char& c : name)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        names.insert(name);
+    }
+    return names;
+}
+
+} // namespace
+
+TEST(Packaging, EveryOptionInHelpIsInManPageAndCompletion) {
+    const RunResult help = RunBatch({"--help"});
+    ASSERT_EQ(help.status, 0);
+    const std::string man = ReadWholeFile(kGenerated + "/tessaline-batch.1");
+    const std::string bash = ReadWholeFile(kGenerated + "/tessaline-batch.bash");
+    const std::string zsh = ReadWholeFile(kGenerated + "/_tessaline-batch");
+    const std::regex option(R"(^  (--[a-z0-9-]+))");
+    int count = 0;
+    for (const std::string& line : Lines(help.out)) {
+        std::smatch m;
+        if (!std::regex_search(line, m, option)) continue;
+        ++count;
+        std::string roff = "\\fB";
+        for (char c : m[1].str())
+            roff += c == '-' ? std::string("\\-") : std::string(1, c);
+        EXPECT_NE(man.find(roff + "\\fR"), std::string::npos) << m[1];
+        EXPECT_TRUE(std::regex_search(bash, std::regex("[ ']" + m[1].str() + "[ ']"))) << m[1];
+        EXPECT_NE(zsh.find("'" + m[1].str()), std::string::npos) << m[1];
+    }
+    EXPECT_GT(count, 40);
+}
+
+// A choice the shell offers must be one the parser takes, and the parser
+// must not take just anything.
+TEST(Packaging, EveryChoiceIsAccepted) {
+    for (const BatchOption& o : BatchOptionTable()) {
+        if (!o.choices) continue;
+        for (const std::string& choice : SplitWords(o.choices)) {
+            OperationSettings settings{};
+            RunOptions options;
+            std::string error;
+            EXPECT_TRUE(o.apply(settings, options, choice, error)) << o.name << " " << choice;
+        }
+        OperationSettings settings{};
+        RunOptions options;
+        std::string error;
+        EXPECT_FALSE(o.apply(settings, options, "no-such-value", error)) << o.name;
+    }
+}
+
+TEST(Packaging, BashCompletes) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "sub");
+    WriteWholeFile(dir / "a.jpg", "x");
+    const std::set<std::string> formats = FormatNames();
+    EXPECT_EQ(Complete({"--format", ""}), formats);
+    EXPECT_EQ(Complete({"a.jpg", "--format", "=", "w"}), (std::set<std::string>{"webp"}));
+    EXPECT_EQ(Complete({"--format=p"}), (std::set<std::string>{"png", "pcx"}));
+    EXPECT_EQ(Complete({"--resample", "s"}), (std::set<std::string>{"smooth"}));
+    EXPECT_EQ(Complete({"--metad"}), (std::set<std::string>{"--metadata"}));
+    EXPECT_EQ(Complete({"--quality", ""}), std::set<std::string>{}) << "a number: nothing to offer";
+    EXPECT_EQ(Complete({"--out", ""}, dir.path()), (std::set<std::string>{"sub"}));
+    EXPECT_EQ(Complete({"--jobs", "2", ""}, dir.path()), (std::set<std::string>{"a.jpg", "sub"}));
+    EXPECT_EQ(Complete({"--settings", "a"}, dir.path()), (std::set<std::string>{"a.jpg"}));
+}
+
+// Each generated or shipped file read by the tool its consumer uses.
+TEST(Packaging, InstalledFilesParse) {
+    struct Case {
+        const char* tool;
+        std::vector<std::string> argv;
+    } cases[] = {
+        {"/usr/bin/zsh", {"/usr/bin/zsh", "-n", kGenerated + "/_tessaline-batch"}},
+        {"/usr/bin/python3",
+         {"/usr/bin/python3", "-c",
+          "import ast, sys; ast.parse(open(sys.argv[1]).read())",
+          kGenerated + "/actions/tessaline.py"}},
+        {"/usr/bin/appstreamcli",
+         {"/usr/bin/appstreamcli", "validate", "--no-net", "--pedantic",
+          std::string(TESSALINE_SOURCE_DIR) + "/packaging/org.quorvel.tessaline.metainfo.xml"}},
+    };
+    for (const Case& c : cases) {
+        if (!FileExists(c.tool)) {
+            std::printf("skipped: %s is not installed\n", c.tool);
+            continue;
+        }
+        const RunResult r = testkit::Run(c.argv, Stderr::Merged);
+        EXPECT_EQ(r.status, 0) << c.argv.back() << "\n" << r.out;
+    }
+}
+
+TEST(Packaging, ManPagesFormatCleanly) {
+    if (!FileExists("/usr/bin/groff") || !FileExists("/usr/bin/man")) GTEST_SKIP() << "no groff";
+    for (const char* page : {"tessaline-batch", "tessaline"}) {
+        const std::string path = kGenerated + "/" + page + ".1";
+        const RunResult lint = testkit::Run({"/usr/bin/groff", "-man", "-ww", "-z", "-Tutf8", path});
+        EXPECT_EQ(lint.status, 0) << page;
+        EXPECT_EQ(lint.err, "") << page;
+        const RunResult shown =
+            RunShell("MANWIDTH=80 man -l " + Quote(path + ".gz") + " | col -b", Stderr::Merged);
+        EXPECT_EQ(shown.status, 0) << shown.out;
+        EXPECT_NE(shown.out.find("SYNOPSIS"), std::string::npos) << page;
+        EXPECT_NE(shown.out.find(std::string("SEE ALSO")), std::string::npos) << page;
+    }
+    const RunResult batch = RunShell(
+        "MANWIDTH=80 man -l " + Quote(kGenerated + "/tessaline-batch.1.gz") + " | col -b");
+    EXPECT_NE(batch.out.find("--format FORMAT"), std::string::npos) << "a copyable option name";
+}
+
+// The file managers' entry point: the report goes to a log, and the
+// notification says what failed, never "Done" over a lost row.
+TEST(Packaging, FileManagerActionTellsTheOutcome) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "bin");
+    WriteWholeFile(dir / "bin/notify-send", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$NOTIFIED\"\n");
+    std::filesystem::permissions(dir / "bin/notify-send", std::filesystem::perms::owner_all);
+    ASSERT_EQ(RunShell("convert -size 8x6 xc:red " + Quote(dir / "good.bmp")).status, 0);
+    WriteWholeFile(dir / "junk.bmp", "BM not a picture");
+    const std::string batchDir = std::filesystem::path(TESSALINE_BATCH_EXE).parent_path();
+    const std::string action = std::string(TESSALINE_SOURCE_DIR) + "/packaging/tessaline-action";
+    struct Case {
+        std::vector<std::string> files;
+        int status;
+        const char* title;
+    } cases[] = {
+        {{"good.bmp"}, 0, "Done: 1 saved"},
+        {{"good.bmp", "junk.bmp"}, 1, "1 saved, 1 failed"},
+        {{}, 2, "Nothing was run"},
+    };
+    for (const Case& c : cases) {
+        std::string command = "cd " + Quote(dir.path()) + " && PATH=" + Quote(dir / "bin") + ":" +
+                              Quote(batchDir) + ":/usr/bin:/bin XDG_STATE_HOME=" +
+                              Quote(dir / "state") + " NOTIFIED=" + Quote(dir / "notified") +
+                              " " + Quote(action) + " --settings s.ini --format png --out out";
+        for (const std::string& f : c.files)
+            command += " " + f;
+        const RunResult r = RunShell(command, Stderr::Merged);
+        EXPECT_EQ(r.status, c.status) << r.out;
+        const std::string notified = ReadWholeFile(dir / "notified");
+        EXPECT_NE(notified.find(std::string(c.title) + "\n"), std::string::npos) << notified;
+        EXPECT_NE(notified.find("Report: " + dir / "state/tessaline/file-manager.log"),
+                  std::string::npos);
+    }
+    EXPECT_NE(ReadWholeFile(dir / "notified").find("tessaline-batch: no files given"),
+              std::string::npos)
+        << "the reason a run did not start is shown";
+    const std::string log = ReadWholeFile(dir / "state/tessaline/file-manager.log");
+    EXPECT_NE(log.find("failed to load image: "), std::string::npos) << log;
+}
