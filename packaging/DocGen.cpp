@@ -64,6 +64,22 @@ CommandLineDoc WindowDoc() {
     return doc;
 }
 
+CommandLineDoc ActionDoc() {
+    CommandLineDoc doc;
+    doc.program = "tessaline-action";
+    doc.summary = "run tessaline-batch from a file manager's menu";
+    doc.synopsis = {"[OPTIONS] FILE..."};
+    doc.description = {
+        "Runs tessaline-batch with the OPTIONS and FILEs given, as the file managers' \"Quorvel "
+        "Image Resizer\" entries do for the selected images and folders. No terminal shows the "
+        "report there, so it is appended to $XDG_STATE_HOME/tessaline/file-manager.log "
+        "(~/.local/state/tessaline/file-manager.log; the last few thousand lines are kept) and "
+        "the outcome is shown by notify-send: \"Done: N saved\", \"S saved, F failed\" with "
+        "the first failures, or \"Nothing was run\" with the reason."};
+    doc.exitStatus = "that of tessaline-batch.";
+    return doc;
+}
+
 // The MimeType= list of the desktop file, so the file-manager entries show
 // for exactly the types the program declares.
 std::string DesktopMimeTypes(const std::string& desktopFile) {
@@ -107,7 +123,7 @@ int main(int argc, char** argv) {
     const std::string kind = argc > 1 ? argv[1] : "";
     if (kind == "actions" && argc == 4) return WriteActions(argv[2], argv[3]);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: tessaline-docgen man-batch|man-window|bash|zsh OUT\n"
+        std::fprintf(stderr, "usage: tessaline-docgen man-batch|man-window|man-action|bash|zsh OUT\n"
                              "       tessaline-docgen actions FOLDER DESKTOP-FILE\n");
         return 2;
     }
@@ -117,6 +133,8 @@ int main(int argc, char** argv) {
     else if (kind == "man-window")
         text = ManPage(WindowDoc(), TESSALINE_VERSION,
                        {kSettingsFiles, {"See also", {"tessaline-batch(1)"}}});
+    else if (kind == "man-action")
+        text = ManPage(ActionDoc(), TESSALINE_VERSION, {{"See also", {"tessaline-batch(1)"}}});
     else if (kind == "bash")
         text = BashCompletion(BatchCommandDoc());
     else if (kind == "zsh")

@@ -61,12 +61,14 @@ std::string ManPage(const CommandLineDoc& doc, const std::string& version,
     std::string page = ".\\\" Generated from the program's option tables; do not edit.\n";
     page += ".TH " + Upper(doc.program) + " 1 \"\" \"Tessaline " + version +
             "\" \"User Commands\"\n";
+    // Ragged right, unhyphenated: paths and option names stay whole.
+    page += ".ad l\n.nh\n";
     page += ".SH NAME\n" + RoffText(doc.program) + " \\- " + RoffText(doc.summary) + "\n";
     page += ".SH SYNOPSIS\n.nf\n";
     for (const std::string& form : doc.synopsis)
         page += "\\fB" + RoffText(doc.program) + "\\fR " + RoffText(form) + "\n";
     page += ".fi\n.SH DESCRIPTION\n" + Paragraphs(doc.description);
-    page += ".SH OPTIONS\n";
+    if (!doc.sections.empty()) page += ".SH OPTIONS\n";
     for (const OptionSection& section : doc.sections) {
         page += ".SS \"" + RoffText(section.title) + "\"\n";
         for (const OptionDoc& o : section.options)

@@ -140,7 +140,7 @@ TEST(Packaging, InstalledFilesParse) {
 
 TEST(Packaging, ManPagesFormatCleanly) {
     if (!FileExists("/usr/bin/groff") || !FileExists("/usr/bin/man")) GTEST_SKIP() << "no groff";
-    for (const char* page : {"tessaline-batch", "tessaline"}) {
+    for (const char* page : {"tessaline-batch", "tessaline", "tessaline-action"}) {
         const std::string path = kGenerated + "/" + page + ".1";
         const RunResult lint = testkit::Run({"/usr/bin/groff", "-man", "-ww", "-z", "-Tutf8", path});
         EXPECT_EQ(lint.status, 0) << page;
@@ -195,4 +195,50 @@ TEST(Packaging, FileManagerActionTellsTheOutcome) {
         << "the reason a run did not start is shown";
     const std::string log = ReadWholeFile(dir / "state/tessaline/file-manager.log");
     EXPECT_NE(log.find("failed to load image: "), std::string::npos) << log;
+}
+
+// The Nautilus extension against a stand-in for Nautilus's Python module:
+// a menu for images and folders only, and the entry runs tessaline-action
+// on exactly the selected paths.
+TEST(Packaging, NautilusExtensionRunsTheAction) {
+    if (!FileExists("/usr/bin/python3")) GTEST_SKIP() << "no python3";
+    const char* script = R"(
+import importlib.util, subprocess, sys, types
+class MenuItem:
+    def __init__(self, name, label, **_):
+        self.label, self.submenu, self.handler = label, None, None
+    def set_submenu(self, menu): self.submenu = menu
+    def connect(self, _signal, handler, *args): self.handler = (handler, args)
+class Menu:
+    def __init__(self): self.items = []
+    def append_item(self, item): self.items.append(item)
+repo = types.ModuleType("gi.repository")
+repo.GObject = types.SimpleNamespace(GObject=type("GObject", (), {}))
+repo.Nautilus = types.SimpleNamespace(MenuProvider=type("MenuProvider", (), {}), MenuItem=MenuItem, Menu=Menu)
+sys.modules["gi"], sys.modules["gi.repository"] = types.ModuleType("gi"), repo
+spec = importlib.util.spec_from_file_location("extension", sys.argv[1])
+extension = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(extension)
+def selected(*files):
+    return [types.SimpleNamespace(get_mime_type=lambda t=t: t,
+                                  get_location=lambda p=p: types.SimpleNamespace(get_path=lambda: p))
+            for p, t in files]
+menu = extension.TessalineMenu()
+print("text:", len(menu.get_file_items(selected(("/p/a.txt", "text/plain"), ("/p/b.jpg", "image/jpeg")))))
+top, = menu.get_file_items(selected(("/p/-b.jpg", "image/jpeg"), ("/p/d", "inode/directory")))
+ran = []
+subprocess.Popen = lambda argv, **_: ran.append(argv)
+for item in top.submenu.items:
+    handler, args = item.handler
+    handler(item, *args)
+    print(item.label, "->", ran[-1])
+)";
+    const RunResult r = testkit::Run(
+        {"/usr/bin/python3", "-c", script, kGenerated + "/actions/tessaline.py"}, Stderr::Merged);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("text: 0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Resize with the saved settings -> ['tessaline-action', '--', '/p/-b.jpg', "
+                         "'/p/d']\n"),
+              std::string::npos)
+        << r.out;
 }
