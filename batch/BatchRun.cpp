@@ -67,6 +67,8 @@ bool BatchRun::StartBatch(const EventPump& pump) {
     WaitForBatchEnd(pump);
     busy_ = true;
     host_.CollectSettings(settings_, options_);
+    watermark_ = options_.watermark.enabled ? std::make_unique<WatermarkSource>(options_.watermark)
+                                            : nullptr;
     host_.SetBatchControlsEnabled(false);
     // A stop asked just as the previous run ended must not end this one.
     stopRequested_ = false;
@@ -278,7 +280,9 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
         CRaster image;
         const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
         if (!image.HasPixels()) return failed(LoadFailureText(image));
-        ApplyRowTransforms(image, settings_, options_, loaded);
+        std::string why;
+        if (!ApplyRowTransforms(image, settings_, options_, loaded, watermark_.get(), &why))
+            return failed(why);
         PrepareForSave(image, job.stem.saveType, settings_, options_);
         return SaveRow(image, job);
     } catch (const std::bad_alloc&) {

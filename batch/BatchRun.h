@@ -9,12 +9,14 @@
 #include "NameTurns.h"
 #include "NewFile.h"
 #include "OperationSettings.h"
+#include "Watermark.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -117,6 +119,8 @@ private:
     bool busy_ = false; // a Start or a wait is under way on the caller's thread
     OperationSettings settings_ = MakeUnsetSettings();
     RunOptions options_;
+    // The image watermark, read once for the whole run.
+    std::unique_ptr<WatermarkSource> watermark_;
     NameTurns turns_;
     timespec runStart_{};
     std::unordered_set<std::string> swept_; // output folders already swept

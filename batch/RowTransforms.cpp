@@ -1,11 +1,13 @@
 #include "RowTransforms.h"
 
+#include "Canvas.h"
 #include "Colour.h"
 #include "DepthChange.h"
 #include "Device.h"
 #include "Font.h"
 #include "FormatTable.h"
 #include "ImageType.h"
+#include "Interest.h"
 #include "Metadata.h"
 #include "Orientation.h"
 #include "Resize.h"
@@ -13,9 +15,12 @@
 #include "StampFont.h"
 #include "TextStamp.h"
 #include "TransparencyForms.h"
+#include "Watermark.h"
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -40,26 +45,79 @@ void RotateRow(CRaster& image, const OperationSettings& settings) {
     if (settings.sharpen) image.ApplyKernel(kSharpenKernel, 3, kSharpenDivisor, 0);
 }
 
+// Whether the image is a picture of full size w x h decoded at 1 / scale.
+bool IsReduced(const CRaster& image, uint8_t scale, uint32_t w, uint32_t h) {
+    return scale > 1 && image.GetWidth() == ScaledSide(w, scale) &&
+           image.GetHeight() == ScaledSide(h, scale);
+}
+
+// A window of width x height placed by what the pixels hold.
+PixelWindow FindWindow(const CRaster& image, Anchor anchor, uint32_t width, uint32_t height) {
+    const WindowPlace at = anchor == Anchor::kEntropy ? FindEntropyWindow(image, width, height)
+                                                      : FindAttentionWindow(image, width, height);
+    return PixelWindow{at.x, at.y, width, height};
+}
+
+// The crop, measured on the full-size upright picture; a reduced decode
+// cuts the same part of its smaller picture.
+void CropRow(CRaster& image, const RunOptions& options, const LoadedScale& loaded) {
+    const uint8_t s = loaded.scale;
+    const bool reduced = IsReduced(image, s, loaded.uprightWidth, loaded.uprightHeight);
+    const uint32_t w = reduced ? loaded.uprightWidth : image.GetWidth();
+    const uint32_t h = reduced ? loaded.uprightHeight : image.GetHeight();
+    const auto plan = ComputeCropWindow(w, h, options.crop, options.anchor);
+    if (!plan || plan->outside) return;
+    PixelWindow window = plan->window;
+    if (reduced)
+        window = {window.x / s, window.y / s, ScaledSide(window.width, s), ScaledSide(window.height, s)};
+    if (options.crop.kind == CropOption::Kind::kAspect && !IsCompassAnchor(options.anchor))
+        window = FindWindow(image, options.anchor, window.width, window.height);
+    CropRaster(image, window.x, window.y, window.width, window.height);
+}
+
+// Cover's cut or Pad's canvas around the resampled picture.
+void ShapeRow(CRaster& image, const ResizeShape& shape, const RunOptions& options) {
+    PixelWindow window = shape.window;
+    if (shape.fit == FixedSizeFit::kPad) {
+        // See-through where the output holds alpha, the background elsewhere.
+        ExtendCanvas(image, window.width, window.height, window.x, window.y,
+                     ColorRefToQuad(options.background), true);
+        return;
+    }
+    if (!IsCompassAnchor(options.anchor))
+        window = FindWindow(image, options.anchor, window.width, window.height);
+    CropRaster(image, window.x, window.y, window.width, window.height);
+}
+
 void ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptions& options,
                const LoadedScale& loaded) {
     uint32_t w = image.GetWidth(), h = image.GetHeight();
+    const bool reduced = !loaded.sampled && IsReduced(image, loaded.scale, loaded.width, loaded.height);
+    if (reduced) w = loaded.width, h = loaded.height;
+    const auto shape = ComputeResizeShape(w, h, settings, options);
+    // A reduced decode always comes back to a full-size picture's size.
+    ResizeTarget target{w, h};
+    if (shape && shape->resample) target = *shape->resample;
+    const bool resample = (shape && shape->resample) || reduced;
     // Sampled at its size already; the resize at that size is a plain copy
     // that leaves the image as a resize does.
-    if (loaded.sampled) {
-        ResizeNearest(image, w, h);
-        return;
-    }
-    const bool reduced = loaded.scale > 1 && w == ScaledSide(loaded.width, loaded.scale) &&
-                         h == ScaledSide(loaded.height, loaded.scale);
-    if (reduced) w = loaded.width, h = loaded.height;
-    auto target = ComputeResizeTarget(w, h, settings, options);
-    // A reduced decode always comes back to a full-size picture's size.
-    if (!target && reduced) target = ResizeTarget{w, h};
-    if (!target) return;
-    if (options.resample == ResampleFilter::kSmooth)
-        ResizeSmooth(image, target->width, target->height);
-    else // the same pixels as drawing into a compatible device bitmap and importing it
-        ResizeNearest(image, target->width, target->height);
+    if (loaded.sampled)
+        ResizeNearest(image, image.GetWidth(), image.GetHeight());
+    else if (resample && options.resample == ResampleFilter::kSmooth)
+        ResizeSmooth(image, target.width, target.height);
+    else if (resample) // the same pixels as drawing into a compatible device bitmap and importing it
+        ResizeNearest(image, target.width, target.height);
+    if (shape && shape->fit != FixedSizeFit::kStretch) ShapeRow(image, *shape, options);
+}
+
+// See-through without a colour, as a pad is.
+void BorderRow(CRaster& image, const BorderOption& border, const RunOptions& options) {
+    const uint64_t n = uint64_t(border.width);
+    const uint64_t w = image.GetWidth() + 2 * n, h = image.GetHeight() + 2 * n;
+    if (!image.HasPixels() || w > UINT32_MAX || h > UINT32_MAX) return;
+    const COLORREF colour = border.coloured ? border.colour : options.background;
+    ExtendCanvas(image, uint32_t(w), uint32_t(h), uint32_t(n), uint32_t(n), ColorRefToQuad(colour),
+                 !border.coloured);
 }
 
 void StampRow(CRaster& image, const OperationSettings& settings) {
@@ -141,18 +199,31 @@ void PrepareLayout(CRaster& image, uint32_t needs, RGBQUAD background) {
 
 } // namespace
 
-void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
-                        const RunOptions& options, const LoadedScale& loaded) {
-    // Upright first, so that a user's "Rotate 90" turns the picture as seen.
+bool ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
+                        const RunOptions& options, const LoadedScale& loaded,
+                        WatermarkSource* watermark, std::string* error) {
+    // Upright first, so that a user's "Rotate 90" turns the picture as seen
+    // and a crop measures it as seen.
     if (options.autoRotate) TurnUpright(image);
     // Steps may build a new image; the photo's blocks and orientation stay its own.
     const ImageMetadataPtr metadata = image.MetadataPtr();
     const uint8_t orientation = image.GetOrientation();
+    if (options.crop.kind != CropOption::Kind::kNone) CropRow(image, options, loaded);
     if (settings.rotateEnabled) RotateRow(image, settings);
     if (settings.resizeEnabled) ResizeRow(image, settings, options, loaded);
+    if (options.border.width > 0) BorderRow(image, options.border, options);
+    bool ok = true;
+    if (options.watermark.enabled) {
+        std::optional<WatermarkSource> own;
+        if (!watermark) watermark = &own.emplace(options.watermark);
+        std::string why;
+        ok = ApplyWatermark(image, *watermark, why);
+        if (!ok && error) *error = why;
+    }
     if (settings.stampEnabled) StampRow(image, settings);
     image.SetMetadata(metadata);
     image.SetOrientation(orientation);
+    return ok;
 }
 
 void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,

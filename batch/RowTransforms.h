@@ -6,15 +6,21 @@
 #include "RowLoad.h"
 #include "RunOptions.h"
 
+class WatermarkSource;
+
 // Turning upright by the camera's orientation (when the options ask for it),
-// then rotation and sharpening, then resize, then the text stamp, each only
-// when its group is switched on. Runs after the load, before naming.
+// the crop, then rotation and sharpening, then resize (with Cover's cut or
+// Pad's canvas), the border, the image watermark and the text stamp, each
+// only when its group or option is on. Runs after the load, before naming.
 // Options default to the record's described behaviour. A picture decoded
 // at a reduced scale (loaded) is resized to the size its full-size picture
-// would have been given.
-void ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
+// would have been given. The watermark is the run's (read once); without
+// one, a watermark the options ask for is read here. False, with the reason,
+// only when the watermark cannot be read.
+bool ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
                         const RunOptions& options = DescribedRunOptions(),
-                        const LoadedScale& loaded = LoadedScale());
+                        const LoadedScale& loaded = LoadedScale(),
+                        WatermarkSource* watermark = nullptr, std::string* error = nullptr);
 
 // After naming, before the save: what the save type's format row asks for
 // (reduction to 8 bits for GIF and TIFF, the quality for JPEG).

@@ -10,6 +10,12 @@ constexpr const char* kMetadataNames[] = {"keep", "no-location", "strip"};
 constexpr const char* kResampleNames[] = {"nearest", "smooth"};
 constexpr const char* kOnExistsNames[] = {"new-name", "skip", "replace"};
 constexpr const char* kDateSourceNames[] = {"file", "exif"};
+constexpr const char* kFixedSizeFitNames[] = {"stretch", "cover", "pad"};
+constexpr const char* kAnchorNames[] = {"centre",     "north", "north-east", "east",
+                                        "south-east", "south", "south-west", "west",
+                                        "north-west", "attention", "entropy"};
+// Crop rectangles and aspect terms; far beyond any picture, far from overflow.
+constexpr int32_t kCropMax = 1000000, kAspectMax = 10000;
 
 bool ParseBool(std::string_view text, bool& value) {
     if (text == "1" || text == "true" || text == "yes") return value = true, true;
@@ -36,6 +42,18 @@ bool ParseName(std::string_view text, const char* const (&names)[N], Enum& value
         }
     }
     return false;
+}
+
+// Whole numbers in lo..hi separated by sep, exactly count of them.
+bool ParseList(std::string_view text, char sep, int32_t lo, int32_t hi, int32_t* out,
+               size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        const size_t end = i + 1 < count ? text.find(sep) : text.size();
+        if (end == std::string_view::npos || !ParseInt(text.substr(0, end), lo, hi, out[i]))
+            return false;
+        text.remove_prefix(i + 1 < count ? end + 1 : end);
+    }
+    return true;
 }
 
 int HexDigit(char c) {
@@ -94,6 +112,74 @@ bool ParseDateSource(std::string_view text, DateSource& source) {
     return ParseName(text, kDateSourceNames, source);
 }
 
+const char* FixedSizeFitName(FixedSizeFit fit) {
+    const auto i = size_t(fit);
+    return i < std::size(kFixedSizeFitNames) ? kFixedSizeFitNames[i] : kFixedSizeFitNames[0];
+}
+
+bool ParseFixedSizeFit(std::string_view text, FixedSizeFit& fit) {
+    return ParseName(text, kFixedSizeFitNames, fit);
+}
+
+const char* AnchorName(Anchor anchor) {
+    const auto i = size_t(anchor);
+    return i < std::size(kAnchorNames) ? kAnchorNames[i] : kAnchorNames[0];
+}
+
+bool ParseAnchor(std::string_view text, Anchor& anchor) {
+    return ParseName(text, kAnchorNames, anchor);
+}
+
+bool IsCompassAnchor(Anchor anchor) {
+    return anchor >= Anchor::kCentre && anchor <= Anchor::kNorthWest;
+}
+
+std::string CropText(const CropOption& c) {
+    switch (c.kind) {
+    case CropOption::Kind::kRectangle:
+        return std::to_string(c.x) + "," + std::to_string(c.y) + "," + std::to_string(c.width) +
+               "," + std::to_string(c.height);
+    case CropOption::Kind::kAspect:
+        return std::to_string(c.aspectX) + ":" + std::to_string(c.aspectY);
+    default:
+        return "none";
+    }
+}
+
+bool ParseCropRectangle(std::string_view text, CropOption& crop) {
+    int32_t v[4];
+    if (!ParseList(text, ',', 0, kCropMax, v, 4) || v[2] == 0 || v[3] == 0) return false;
+    crop = CropOption{CropOption::Kind::kRectangle, v[0], v[1], v[2], v[3]};
+    return true;
+}
+
+bool ParseCropAspect(std::string_view text, CropOption& crop) {
+    int32_t v[2];
+    if (!ParseList(text, ':', 1, kAspectMax, v, 2)) return false;
+    crop = CropOption{};
+    crop.kind = CropOption::Kind::kAspect;
+    crop.aspectX = v[0], crop.aspectY = v[1];
+    return true;
+}
+
+std::string BorderText(const BorderOption& b) {
+    return std::to_string(b.width) + (b.coloured ? "," + ColourHex(b.colour) : "");
+}
+
+bool ParseBorder(std::string_view text, BorderOption& border) {
+    BorderOption b;
+    const size_t comma = text.find(',');
+    if (!ParseInt(text.substr(0, comma), 0, kBorderMax, b.width)) return false;
+    if (comma != std::string_view::npos) {
+        std::string_view colour = text.substr(comma + 1);
+        if (!colour.empty() && colour[0] == '#') colour.remove_prefix(1);
+        if (!ParseColourHex(colour, b.colour)) return false;
+        b.coloured = true;
+    }
+    border = b;
+    return true;
+}
+
 std::string ColourHex(COLORREF colour) {
     static const char kDigits[] = "0123456789ABCDEF";
     const uint8_t rgb[3] = {uint8_t(colour), uint8_t(colour >> 8), uint8_t(colour >> 16)};
@@ -117,6 +203,34 @@ bool ParseColourHex(std::string_view text, COLORREF& colour) {
     return true;
 }
 
+namespace {
+
+void ReadWatermark(const IniFile& file, WatermarkOption& w, std::string_view section) {
+    auto get = [&](const char* key) { return file.Get(section, key); };
+    if (auto v = get("Watermark")) ParseBool(*v, w.enabled);
+    if (auto v = get("WatermarkFile")) w.file = *v;
+    Anchor anchor;
+    if (auto v = get("WatermarkAnchor"); v && ParseAnchor(*v, anchor) && IsCompassAnchor(anchor))
+        w.anchor = anchor;
+    if (auto v = get("WatermarkMargin")) ParseInt(*v, 0, kMarginMax, w.margin);
+    if (auto v = get("WatermarkScale")) ParseInt(*v, 1, 100, w.scale);
+    if (auto v = get("WatermarkOpacity")) ParseInt(*v, 0, 100, w.opacity);
+    if (auto v = get("WatermarkTile")) ParseBool(*v, w.tile);
+}
+
+void WriteWatermark(IniFile& file, const WatermarkOption& w, std::string_view section) {
+    auto set = [&](const char* key, const std::string& value) { file.Set(section, key, value); };
+    set("Watermark", w.enabled ? "1" : "0");
+    set("WatermarkFile", w.file);
+    set("WatermarkAnchor", AnchorName(w.anchor));
+    set("WatermarkMargin", std::to_string(w.margin));
+    set("WatermarkScale", std::to_string(w.scale));
+    set("WatermarkOpacity", std::to_string(w.opacity));
+    set("WatermarkTile", w.tile ? "1" : "0");
+}
+
+} // namespace
+
 void ReadRunOptions(const IniFile& file, RunOptions& o, std::string_view section) {
     auto get = [&](const char* key) { return file.Get(section, key); };
     if (auto v = get("AutoRotate")) ParseBool(*v, o.autoRotate);
@@ -135,6 +249,14 @@ void ReadRunOptions(const IniFile& file, RunOptions& o, std::string_view section
     if (auto v = get("KeepDates")) ParseBool(*v, o.keepDates);
     if (auto v = get("DateFrom")) ParseDateSource(*v, o.dateFrom);
     if (auto v = get("NameTemplate")) o.nameTemplate = *v;
+    if (auto v = get("FixedSize")) ParseFixedSizeFit(*v, o.fixedSizeFit);
+    if (auto v = get("Anchor")) ParseAnchor(*v, o.anchor);
+    if (auto v = get("Crop")) {
+        if (*v == "none") o.crop = CropOption{};
+        else if (!ParseCropRectangle(*v, o.crop)) ParseCropAspect(*v, o.crop);
+    }
+    if (auto v = get("Border")) ParseBorder(*v, o.border);
+    ReadWatermark(file, o.watermark, section);
 }
 
 void WriteRunOptions(IniFile& file, const RunOptions& o, std::string_view section) {
@@ -153,4 +275,9 @@ void WriteRunOptions(IniFile& file, const RunOptions& o, std::string_view sectio
     set("KeepDates", o.keepDates ? "1" : "0");
     set("DateFrom", DateSourceName(o.dateFrom));
     set("NameTemplate", o.nameTemplate);
+    set("FixedSize", FixedSizeFitName(o.fixedSizeFit));
+    set("Anchor", AnchorName(o.anchor));
+    set("Crop", CropText(o.crop));
+    set("Border", BorderText(o.border));
+    WriteWatermark(file, o.watermark, section);
 }

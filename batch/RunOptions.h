@@ -27,6 +27,56 @@ enum class OnExists : int32_t { kNewName = 0, kSkip = 1, kReplace = 2 };
 // Where a kept date comes from: the input's modification time, or the
 // photo's DateTimeOriginal where it has one.
 enum class DateSource : int32_t { kFile = 0, kExif = 1 };
+// What "Fixed Size" does with a picture of another shape: stretch it (the
+// described behaviour), cover the box and cut off what overhangs, or fit
+// inside and pad the rest.
+enum class FixedSizeFit : int32_t { kStretch = 0, kCover = 1, kPad = 2 };
+
+// Where a crop keeps its window or a pad sets the picture: an edge or corner
+// by the compass (north is the top), the centre, or found in the pixels.
+enum class Anchor : int32_t {
+    kCentre = 0,
+    kNorth,
+    kNorthEast,
+    kEast,
+    kSouthEast,
+    kSouth,
+    kSouthWest,
+    kWest,
+    kNorthWest,
+    kAttention,
+    kEntropy,
+};
+
+// A crop before the resize: a rectangle of the upright picture, or the
+// largest window of an aspect ratio placed by the anchor.
+struct CropOption {
+    enum class Kind : int32_t { kNone = 0, kRectangle, kAspect } kind = Kind::kNone;
+    int32_t x = 0, y = 0, width = 0, height = 0; // kRectangle
+    int32_t aspectX = 0, aspectY = 0;            // kAspect, e.g. 16:9
+    bool operator==(const CropOption&) const = default;
+};
+
+// Pixels added around the result; without a colour they are see-through
+// (the background colour where the output holds no alpha), like a pad.
+struct BorderOption {
+    int32_t width = 0;
+    bool coloured = false;
+    COLORREF colour = 0;
+    bool operator==(const BorderOption&) const = default;
+};
+
+// An image laid over each result after the resize and border.
+struct WatermarkOption {
+    bool enabled = false;
+    std::string file;
+    Anchor anchor = Anchor::kSouthEast; // compass points only
+    int32_t margin = 16;                // pixels from the edges
+    int32_t scale = 10;                 // width, percent of the output's width
+    int32_t opacity = 50;               // percent
+    bool tile = false;                  // repeated over the whole picture
+    bool operator==(const WatermarkOption&) const = default;
+};
 
 struct RunOptions {
     // Turn and mirror by the camera's orientation before the other steps.
@@ -55,10 +105,18 @@ struct RunOptions {
     // Output names from tokens ("{date:%Y}/{name}"); empty: the record's
     // naming (the input's name, or prefix plus series number).
     std::string nameTemplate;
+    // "Fixed Size" only; the record keeps mode and size, so the Windows
+    // program still reads the same box.
+    FixedSizeFit fixedSizeFit = FixedSizeFit::kStretch;
+    Anchor anchor = Anchor::kCentre;
+    CropOption crop;
+    BorderOption border;
+    WatermarkOption watermark;
 };
 
 inline constexpr int32_t kPercentMin = 1, kPercentMax = 1000;
 inline constexpr int32_t kThreadsMax = 256;
+inline constexpr int32_t kBorderMax = 10000, kMarginMax = 30000;
 
 // The run exactly as the settings record alone describes it: no turning by
 // orientation, nearest resampling, one row at a time, nothing carried over.
@@ -74,6 +132,18 @@ const char* OnExistsName(OnExists mode);
 bool ParseOnExists(std::string_view text, OnExists& mode);
 const char* DateSourceName(DateSource source);
 bool ParseDateSource(std::string_view text, DateSource& source);
+const char* FixedSizeFitName(FixedSizeFit fit);
+bool ParseFixedSizeFit(std::string_view text, FixedSizeFit& fit);
+// "centre", "north", ... "north-west", "attention", "entropy".
+const char* AnchorName(Anchor anchor);
+bool ParseAnchor(std::string_view text, Anchor& anchor);
+bool IsCompassAnchor(Anchor anchor);
+// "X,Y,W,H" or "A:B", and "none"; "N" or "N,RRGGBB".
+std::string CropText(const CropOption& crop);
+bool ParseCropRectangle(std::string_view text, CropOption& crop);
+bool ParseCropAspect(std::string_view text, CropOption& crop);
+std::string BorderText(const BorderOption& border);
+bool ParseBorder(std::string_view text, BorderOption& border);
 // "RRGGBB" for a COLORREF (red in the low byte), and back.
 std::string ColourHex(COLORREF colour);
 bool ParseColourHex(std::string_view text, COLORREF& colour);

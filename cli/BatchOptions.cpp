@@ -166,6 +166,7 @@ const std::vector<BatchOption>& BatchOptionTable() {
             {"--series", "N", "first series number for --rename, 1..30000", ApplySeries},
         };
         AppendTransformOptions(table);
+        AppendShapeOptions(table);
         AppendParallelOptions(table);
         AppendPhotoOptions(table);
         AppendFormatOptions(table);

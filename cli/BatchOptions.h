@@ -89,6 +89,15 @@ const std::vector<BatchOption>& BatchOptionTable();
 
 // Adds the resize, rotate and stamp options (TransformOptions.cpp).
 void AppendTransformOptions(std::vector<BatchOption>& table);
+// "WxH", each side 1..30000, else false with a message naming the option.
+bool ParseSize(const std::string& value, const char* option, int32_t& w, int32_t& h,
+               std::string& error);
+// Switches the resize on with mode, box and how "Fixed Size" fits.
+bool ApplyBox(OperationSettings& s, RunOptions& o, const std::string& value, const char* option,
+              int32_t mode, FixedSizeFit fit, std::string& error);
+// Adds Cover, Pad, the anchor, the crop, the border and the image
+// watermark (ShapeOptions.cpp).
+void AppendShapeOptions(std::vector<BatchOption>& table);
 // Adds --jobs (ListOptions.cpp).
 void AppendParallelOptions(std::vector<BatchOption>& table);
 // Adds --no-auto-rotate, --metadata and --background (PhotoOptions.cpp).

@@ -9,21 +9,25 @@
 
 namespace {
 
-bool ApplyResizeWidth(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
+bool ApplyResizeWidth(OperationSettings& s, RunOptions& o, const std::string& value, std::string& error) {
     if (!ParseNumber(value, "--resize-width", kSpinMin, kSpinMax, s.targetWidth, error))
         return false;
     s.resizeEnabled = 1;
     s.resizeMode = kResizeKeepWidth;
+    o.fixedSizeFit = FixedSizeFit::kStretch;
     return true;
 }
 
-bool ApplyResizeHeight(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
+bool ApplyResizeHeight(OperationSettings& s, RunOptions& o, const std::string& value, std::string& error) {
     if (!ParseNumber(value, "--resize-height", kSpinMin, kSpinMax, s.targetHeight, error))
         return false;
     s.resizeEnabled = 1;
     s.resizeMode = kResizeKeepHeight;
+    o.fixedSizeFit = FixedSizeFit::kStretch;
     return true;
 }
+
+} // namespace
 
 // "WxH", each side 1..30000.
 bool ParseSize(const std::string& value, const char* option, int32_t& w, int32_t& h,
@@ -37,24 +41,26 @@ bool ParseSize(const std::string& value, const char* option, int32_t& w, int32_t
            ParseNumber(value.substr(x + 1), option, kSpinMin, kSpinMax, h, error);
 }
 
-// Both sides given: "Fixed Size" or "Fit Inside W x H".
-bool ApplyBox(OperationSettings& s, const std::string& value, const char* option, int32_t mode,
-              std::string& error) {
+bool ApplyBox(OperationSettings& s, RunOptions& o, const std::string& value, const char* option,
+              int32_t mode, FixedSizeFit fit, std::string& error) {
     int32_t w = 0, h = 0;
     if (!ParseSize(value, option, w, h, error)) return false;
     s.resizeEnabled = 1;
     s.resizeMode = mode;
     s.targetWidth = w;
     s.targetHeight = h;
+    o.fixedSizeFit = fit;
     return true;
 }
 
-bool ApplyResizeFixed(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
-    return ApplyBox(s, value, "--resize", kResizeFixed, error);
+namespace {
+
+bool ApplyResizeFixed(OperationSettings& s, RunOptions& o, const std::string& value, std::string& error) {
+    return ApplyBox(s, o, value, "--resize", kResizeFixed, FixedSizeFit::kStretch, error);
 }
 
-bool ApplyResizeFit(OperationSettings& s, RunOptions&, const std::string& value, std::string& error) {
-    return ApplyBox(s, value, "--resize-fit", kResizeFitInside, error);
+bool ApplyResizeFit(OperationSettings& s, RunOptions& o, const std::string& value, std::string& error) {
+    return ApplyBox(s, o, value, "--resize-fit", kResizeFitInside, FixedSizeFit::kStretch, error);
 }
 
 bool ApplyResizeLongest(OperationSettings& s, RunOptions& o, const std::string& value,
@@ -63,6 +69,7 @@ bool ApplyResizeLongest(OperationSettings& s, RunOptions& o, const std::string& 
         return false;
     s.resizeEnabled = 1;
     s.resizeMode = kResizeLongestSide;
+    o.fixedSizeFit = FixedSizeFit::kStretch;
     return true;
 }
 
@@ -72,6 +79,7 @@ bool ApplyResizePercent(OperationSettings& s, RunOptions& o, const std::string& 
         return false;
     s.resizeEnabled = 1;
     s.resizeMode = kResizePercent;
+    o.fixedSizeFit = FixedSizeFit::kStretch;
     return true;
 }
 

@@ -14,7 +14,7 @@ PACKAGES=(
   libwebp-dev webp libheif-dev libheif-examples libavif-bin
   fonts-liberation2 fonts-dejavu-core
   qt6-base-dev qt6-svg-dev
-  imagemagick
+  imagemagick libvips-tools
   python3-pil netpbm
   dpkg-dev file man-db zsh appstream
 )

@@ -93,4 +93,86 @@ TEST(ResizeTarget, EveryModeAndOnlyShrink) {
     }
 }
 
+// Cover and Pad on "Fixed Size": the resample, then the window cut or the
+// canvas with the picture's place on it.
+TEST(ResizeTarget, CoverAndPad) {
+    struct Case {
+        FixedSizeFit fit;
+        Anchor anchor;
+        bool onlyShrink;
+        uint32_t srcW, srcH;
+        int32_t boxW, boxH;
+        uint32_t rw, rh;    // resampled, 0 x 0 for none
+        PixelWindow window; // Cover: kept; Pad: canvas and the picture's place
+    };
+    using F = FixedSizeFit;
+    using A = Anchor;
+    const Case cases[] = {
+        {F::kCover, A::kCentre, false, 4000, 3000, 1080, 1080, 1440, 1080, {180, 0, 1080, 1080}},
+        {F::kCover, A::kWest, false, 4000, 3000, 1080, 1080, 1440, 1080, {0, 0, 1080, 1080}},
+        {F::kCover, A::kNorthEast, false, 4000, 3000, 1080, 1080, 1440, 1080, {360, 0, 1080, 1080}},
+        {F::kCover, A::kSouth, false, 3000, 4000, 1080, 1080, 1080, 1440, {0, 360, 1080, 1080}},
+        {F::kCover, A::kNorth, false, 3000, 4000, 1080, 1080, 1080, 1440, {0, 0, 1080, 1080}},
+        {F::kCover, A::kAttention, false, 3000, 4000, 1080, 1080, 1080, 1440, {0, 180, 1080, 1080}},
+        {F::kCover, A::kCentre, false, 100, 50, 400, 300, 600, 300, {100, 0, 400, 300}}, // enlarged
+        // Never enlarged: the largest window of the box's shape.
+        {F::kCover, A::kCentre, true, 100, 50, 400, 300, 0, 0, {16, 0, 67, 50}},
+        {F::kCover, A::kEast, true, 1080, 500, 1080, 1080, 0, 0, {580, 0, 500, 500}},
+        {F::kCover, A::kCentre, true, 30000, 1, 2, 2, 0, 0, {14999, 0, 1, 1}},
+        {F::kPad, A::kCentre, false, 4000, 3000, 1080, 1920, 1080, 810, {0, 555, 1080, 1920}},
+        {F::kPad, A::kSouthWest, false, 4000, 3000, 1080, 1920, 1080, 810, {0, 1110, 1080, 1920}},
+        {F::kPad, A::kEast, false, 3000, 4000, 1920, 1080, 810, 1080, {1110, 0, 1920, 1080}},
+        {F::kPad, A::kCentre, true, 200, 100, 1080, 1080, 0, 0, {440, 490, 1080, 1080}},
+        {F::kPad, A::kCentre, false, 30000, 1, 100, 100, 100, 1, {0, 49, 100, 100}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << FixedSizeFitName(c.fit) << " " << AnchorName(c.anchor)
+                                        << (c.onlyShrink ? " only shrinking " : " ") << c.srcW << "x"
+                                        << c.srcH << " into " << c.boxW << "x" << c.boxH);
+        OperationSettings s = MakeUnsetSettings();
+        s.resizeEnabled = 1;
+        s.resizeMode = kResizeFixed;
+        s.targetWidth = c.boxW, s.targetHeight = c.boxH;
+        RunOptions o;
+        o.fixedSizeFit = c.fit, o.anchor = c.anchor, o.onlyShrink = c.onlyShrink;
+        const auto shape = ComputeResizeShape(c.srcW, c.srcH, s, o);
+        ASSERT_TRUE(shape.has_value());
+        EXPECT_EQ(shape->resample.value_or(ResizeTarget{0, 0}), (ResizeTarget{c.rw, c.rh}));
+        EXPECT_EQ(ComputeResizeTarget(c.srcW, c.srcH, s, o), shape->resample);
+        EXPECT_EQ(shape->window, c.window);
+        // Other modes leave the fit alone.
+        s.resizeMode = kResizeFitInside;
+        EXPECT_EQ(ComputeResizeShape(c.srcW, c.srcH, s, o)->fit, FixedSizeFit::kStretch);
+    }
+}
+
+TEST(ResizeTarget, CropWindows) {
+    struct Case {
+        CropOption crop;
+        Anchor anchor;
+        uint32_t w, h;
+        PixelWindow window;
+        bool clamped, outside;
+    };
+    using K = CropOption::Kind;
+    const Case cases[] = {
+        {{K::kRectangle, 10, 20, 300, 200}, Anchor::kCentre, 4000, 3000, {10, 20, 300, 200}, false, false},
+        {{K::kRectangle, 3900, 2900, 300, 200}, Anchor::kCentre, 4000, 3000, {3900, 2900, 100, 100}, true, false},
+        {{K::kRectangle, 4000, 0, 10, 10}, Anchor::kCentre, 4000, 3000, {0, 0, 4000, 3000}, true, true},
+        {{K::kAspect, 0, 0, 0, 0, 16, 9}, Anchor::kCentre, 4000, 3000, {0, 375, 4000, 2250}, false, false},
+        {{K::kAspect, 0, 0, 0, 0, 16, 9}, Anchor::kSouth, 4000, 3000, {0, 750, 4000, 2250}, false, false},
+        {{K::kAspect, 0, 0, 0, 0, 1, 1}, Anchor::kEast, 4000, 3000, {1000, 0, 3000, 3000}, false, false},
+        {{K::kAspect, 0, 0, 0, 0, 10000, 1}, Anchor::kCentre, 5, 5, {0, 2, 5, 1}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(CropText(c.crop) + " " + AnchorName(c.anchor));
+        const auto plan = ComputeCropWindow(c.w, c.h, c.crop, c.anchor);
+        ASSERT_TRUE(plan.has_value());
+        EXPECT_EQ(plan->window, c.window);
+        EXPECT_EQ(plan->clamped, c.clamped);
+        EXPECT_EQ(plan->outside, c.outside);
+    }
+    EXPECT_FALSE(ComputeCropWindow(100, 100, CropOption{}, Anchor::kCentre).has_value());
+}
+
 } // namespace

@@ -44,6 +44,32 @@ TEST(RowLoad, DecodeScaleLeavesTheFilterItsShare) {
             << c.w << "x" << c.h << " to " << c.tw << "x" << c.th;
 }
 
+// Cover decodes as Fit into the same box does while its larger picture
+// still shrinks by 1.3; Pad is Fit.
+TEST(RowLoad, CoverAndPadDecodeAsFitDoes) {
+    const struct {
+        FixedSizeFit fit;
+        uint32_t w, h, boxW, boxH;
+        uint8_t scale;
+    } cases[] = {
+        {FixedSizeFit::kCover, 4000, 3000, 1080, 1080, 2}, // Fit: 1080 x 810 from 2000 x 1500
+        {FixedSizeFit::kPad, 4000, 3000, 1080, 1080, 2},
+        {FixedSizeFit::kCover, 4000, 3000, 500, 500, 4},
+        {FixedSizeFit::kCover, 4000, 1000, 500, 500, 1}, // 2000 x 500 would be enlarged
+        {FixedSizeFit::kCover, 4000, 3000, 1200, 1200, 1},
+        {FixedSizeFit::kPad, 4000, 1000, 500, 500, 4},
+    };
+    for (const auto& c : cases) {
+        OperationSettings s = MakeUnsetSettings();
+        s.resizeEnabled = 1, s.resizeMode = kResizeFixed, s.targetWidth = int32_t(c.boxW),
+        s.targetHeight = int32_t(c.boxH);
+        RunOptions o;
+        o.fixedSizeFit = c.fit;
+        EXPECT_EQ(PlanDecodeScale(c.w, c.h, s, o), c.scale)
+            << FixedSizeFitName(c.fit) << " " << c.w << "x" << c.h << " into " << c.boxW;
+    }
+}
+
 // A 1600 x 1200 photo-like JPEG with fine detail, optionally tagged with an
 // Exif orientation.
 std::string MakeJpeg(const fs::path& dir, int orientation) {
@@ -84,8 +110,18 @@ TEST(RowLoad, ReducedDecodesComeOutAsFullOnes) {
         int32_t mode, w, h;
         bool rotate, sharpen;
         bool reduced;
+        FixedSizeFit fit = FixedSizeFit::kStretch;
+        std::string crop = ""; // X,Y,W,H of the upright picture, or A:B
     };
     const Case cases[] = {
+        // Crops measured on the upright picture, then cut from the smaller one.
+        {1, kResizeKeepWidth, 300, 1, false, false, true, FixedSizeFit::kStretch, "100,50,1200,900"},
+        {6, kResizeKeepWidth, 200, 1, false, false, true, FixedSizeFit::kStretch, "52,100,900,1900"},
+        {1, kResizeKeepWidth, 200, 1, false, false, false, FixedSizeFit::kStretch, "52,100,900,1001"},
+        {1, kResizeKeepWidth, 200, 1, true, false, true, FixedSizeFit::kStretch, "16:9"},
+        {1, kResizeFixed, 300, 300, false, false, true, FixedSizeFit::kCover},
+        {6, kResizeFixed, 300, 200, false, false, true, FixedSizeFit::kCover},
+        {1, kResizeFixed, 300, 400, false, false, true, FixedSizeFit::kPad},
         {1, kResizeKeepWidth, 300, 1, false, false, true},
         {1, kResizeFixed, 250, 90, false, false, true},
         {1, kResizeKeepWidth, 300, 1, true, false, true}, // turned by 90 degrees first
@@ -107,6 +143,11 @@ TEST(RowLoad, ReducedDecodesComeOutAsFullOnes) {
         RunOptions o;
         o.resample = ResampleFilter::kSmooth;
         o.percent = 20;
+        o.fixedSizeFit = c.fit;
+        o.anchor = Anchor::kSouthEast;
+        if (!c.crop.empty()) {
+            ASSERT_TRUE(ParseCropRectangle(c.crop, o.crop) || ParseCropAspect(c.crop, o.crop));
+        }
         CRaster reduced;
         const LoadedScale loaded = LoadRowImage(reduced, path, kTypeJpeg, s, o);
         EXPECT_EQ(loaded.scale > 1, c.reduced);
@@ -123,12 +164,14 @@ TEST(RowLoad, ReducedDecodesComeOutAsFullOnes) {
 // The nearest resize to w x h taken from the rows as they are decoded
 // against a full decode resized.
 void ExpectSampledIsFull(const std::string& path, int32_t mode, int32_t w, int32_t h,
-                         bool expectSampled) {
+                         bool expectSampled, FixedSizeFit fit = FixedSizeFit::kStretch) {
     OperationSettings s = MakeUnsetSettings();
     ApplySettingsDefaults(s);
     s.resizeEnabled = 1, s.resizeMode = mode, s.targetWidth = w, s.targetHeight = h;
     RunOptions o;
     o.percent = 3;
+    o.fixedSizeFit = fit;
+    o.anchor = Anchor::kAttention;
     CRaster sampled;
     const LoadedScale loaded = LoadRowImage(sampled, path, kTypeJpeg, s, o);
     EXPECT_EQ(loaded.sampled, expectSampled);
@@ -162,8 +205,11 @@ TEST(RowLoad, SampledDecodesAreFullDecodesResized) {
         const std::string& path;
         int32_t mode, w, h;
         bool sampled;
+        FixedSizeFit fit = FixedSizeFit::kStretch;
     };
     const Case cases[] = {
+        {colour, kResizeFixed, 300, 300, true, FixedSizeFit::kCover},
+        {colour, kResizeFixed, 300, 500, true, FixedSizeFit::kPad},
         {colour, kResizeKeepWidth, 333, 1, true},
         {colour, kResizeFixed, 2000, 1500, true}, // enlarged
         {colour, kResizeFixed, 1601, 7, true},
@@ -174,7 +220,7 @@ TEST(RowLoad, SampledDecodesAreFullDecodesResized) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path + " mode " + std::to_string(c.mode) + " " + std::to_string(c.w));
-        ExpectSampledIsFull(c.path, c.mode, c.w, c.h, c.sampled);
+        ExpectSampledIsFull(c.path, c.mode, c.w, c.h, c.sampled, c.fit);
     }
     fs::remove_all(dir);
 }

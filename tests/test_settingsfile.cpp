@@ -326,6 +326,11 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     o.threads = 3;
     o.lossless = true;
     o.iconFirstEntry = true;
+    o.fixedSizeFit = FixedSizeFit::kPad;
+    o.anchor = Anchor::kSouthWest;
+    ASSERT_TRUE(ParseCropRectangle("1,2,300,400", o.crop));
+    o.border = BorderOption{9, true, MakeColorRef(1, 2, 3)};
+    o.watermark = WatermarkOption{true, "/logos/a b=c.png", Anchor::kNorth, 0, 33, 0, true};
     ASSERT_TRUE(SaveSettings(dir / "o.ini", s, &o));
     const std::string text = ReadWholeFile(dir / "o.ini");
     // The record's line is the one the Windows program reads, byte for byte.
@@ -347,6 +352,18 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     EXPECT_EQ(back.threads, o.threads);
     EXPECT_EQ(back.lossless, o.lossless);
     EXPECT_EQ(back.iconFirstEntry, o.iconFirstEntry);
+    EXPECT_EQ(back.fixedSizeFit, o.fixedSizeFit);
+    EXPECT_EQ(back.anchor, o.anchor);
+    EXPECT_EQ(back.crop, o.crop);
+    EXPECT_EQ(back.border, o.border);
+    EXPECT_EQ(back.watermark, o.watermark);
+    // An aspect crop and a border without a colour read back as such.
+    ASSERT_TRUE(ParseCropAspect("4:3", o.crop));
+    o.border = BorderOption{2, false, 0};
+    ASSERT_TRUE(SaveSettings(dir / "o.ini", s, &o));
+    ASSERT_TRUE(LoadSettings(dir / "o.ini", loaded, &back));
+    EXPECT_EQ(back.crop, o.crop);
+    EXPECT_EQ(back.border, o.border);
 }
 
 TEST(RunOptionsSection, UnreadableKeysKeepTheirDefaults) {
