@@ -186,7 +186,7 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
         QRect stamp;
         if (showOutput) {
             stamp = ApplyTransformsFindingStamp(image, in);
-            PrepareForSave(image, target.saveType, in.settings, in.options);
+            PrepareForSave(image, stem.saveType, in.settings, in.options);
         } else {
             TurnUpright(image);
         }
