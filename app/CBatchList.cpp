@@ -3,6 +3,7 @@
 #include "BatchList.h"
 #include "CTessalineDoc.h"
 #include "FolderWalk.h"
+#include "Colours.h"
 #include "Ids.h"
 
 #include <QApplication>
@@ -11,9 +12,16 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QUrl>
+
+namespace {
+
+constexpr int kStateRole = Qt::UserRole + 1;
+
+} // namespace
 
 CBatchList::CBatchList(QWidget* parent) : QTreeWidget(parent) {
     setObjectName(ids::Name(ids::kBatchList));
@@ -31,7 +39,46 @@ CBatchList::CBatchList(QWidget* parent) : QTreeWidget(parent) {
     header()->moveSection(kStatusColumn, 1);
     headerItem()->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
     header()->setSectionsClickable(false);
-    setStyleSheet("QTreeView::item { border-right: 1px solid #d0d0d0; border-bottom: 1px solid #d0d0d0; }");
+    ShowGridLines();
+    setAccessibleName(tr("Batch Process List"));
+    setAccessibleDescription(tr("The images the next run works on, and how each one went"));
+}
+
+// Lines between the cells, a little apart from the base colour whether the
+// palette is light or dark.
+void CBatchList::ShowGridLines() {
+    const QColor base = palette().color(QPalette::Base);
+    const QColor line = base.lightness() < 128 ? base.lighter(170) : base.darker(120);
+    setStyleSheet(QString("QTreeView::item { border-right: 1px solid %1; border-bottom: 1px solid %1; }").arg(line.name()));
+}
+
+void CBatchList::changeEvent(QEvent* event) {
+    QTreeWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        ShowGridLines();
+        for (int row = 0; row < topLevelItemCount(); ++row) {
+            const QVariant state = topLevelItem(row)->data(kStatusColumn, kStateRole);
+            if (state.isValid() && state.toInt() == int(RowState::kFailed)) PaintRow(topLevelItem(row), true);
+        }
+    }
+}
+
+void CBatchList::PaintRow(QTreeWidgetItem* it, bool failed) {
+    const QBrush ink = failed ? QBrush(ErrorText(palette())) : QBrush();
+    for (int c = 0; c < columnCount(); ++c) it->setForeground(c, ink);
+}
+
+QString CBatchList::SizeText(qint64 bytes) {
+    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
+}
+
+QString CBatchList::DateText(const QDateTime& when) {
+    const QLocale locale;
+    if (locale.language() == QLocale::C) return when.toString(Qt::ISODate).replace('T', ' ');
+    // Two-digit years read ambiguously; the locale's order is kept.
+    QString format = locale.dateTimeFormat(QLocale::ShortFormat);
+    if (!format.contains("yyyy")) format.replace("yy", "yyyy");
+    return locale.toString(when, format);
 }
 
 QString CBatchList::RowPath(int row) const {
@@ -41,7 +88,6 @@ QString CBatchList::RowPath(int row) const {
 
 namespace {
 
-constexpr int kStateRole = Qt::UserRole + 1;
 constexpr int kDetailRole = Qt::UserRole + 2;
 constexpr int kWarningsRole = Qt::UserRole + 3;
 
@@ -69,8 +115,7 @@ void CBatchList::SetRowState(int row, RowState state, const QString& detail) {
     it->setToolTip(kStatusColumn, tip);
     it->setData(kStatusColumn, kStateRole, int(state));
     it->setData(kStatusColumn, kDetailRole, detail);
-    const QBrush ink = state == RowState::kFailed ? QBrush(QColor(200, 0, 0)) : QBrush();
-    for (int c = 0; c < columnCount(); ++c) it->setForeground(c, ink);
+    PaintRow(it, state == RowState::kFailed);
     // The run can be followed in a long list.
     if (state == RowState::kWorking) scrollToItem(it);
 }
@@ -113,6 +158,14 @@ void CBatchList::MarkAllWaiting() {
     for (int row = 0; row < topLevelItemCount(); ++row) SetRowState(row, RowState::kWaiting, {});
 }
 
+void CBatchList::MarkWaitingNotStarted() {
+    for (int row = 0; row < topLevelItemCount(); ++row) {
+        QTreeWidgetItem* it = topLevelItem(row);
+        const QVariant v = it->data(kStatusColumn, kStateRole);
+        if (v.isValid() && v.toInt() == int(RowState::kWaiting)) it->setText(kStatusColumn, tr("not started"));
+    }
+}
+
 int CBatchList::CountRows(RowState state) const {
     int n = 0;
     for (int row = 0; row < topLevelItemCount(); ++row) {
@@ -134,21 +187,34 @@ int CBatchList::AddToBatchList(const QStringList& paths) {
         progress->setMinimumDuration(300);
     }
     int added = 0;
+    QStringList notAdded;
     for (int i = 0; i < paths.size(); ++i) {
         if (progress) {
             progress->setValue(i);
             QApplication::processEvents();
             if (progress->wasCanceled()) break;
         }
+        const QString name = QFileInfo(paths[i]).fileName();
         // Checked before the file is read: a repeat costs nothing.
-        if (Contains(paths[i])) continue;
-        const std::optional<BatchItem> row = MakeBatchItem(paths[i].toStdString());
-        if (!row) continue;
+        if (Contains(paths[i])) {
+            notAdded << tr("%1 (already in the list)").arg(name);
+            continue;
+        }
+        std::string why;
+        const std::optional<BatchItem> row = MakeBatchItem(paths[i].toStdString(), &why);
+        if (!row) {
+            QString reason = QString::fromStdString(why);
+            // Inside a sentence: "Not a PNG file" reads "not a PNG file".
+            if (reason.size() > 1 && reason[0].isUpper() && reason[1].isLower()) reason[0] = reason[0].toLower();
+            notAdded << tr("%1 (%2)").arg(name, reason);
+            continue;
+        }
+        const QFileInfo info(paths[i]);
         auto* it = new QTreeWidgetItem(this);
         it->setText(0, QString::fromStdString(row->fileName));
         it->setText(1, QString::fromStdString(row->imageSize));
-        it->setText(2, QString::fromStdString(row->fileDate));
-        it->setText(3, QString::fromStdString(row->fileSize));
+        it->setText(2, DateText(info.lastModified()));
+        it->setText(3, SizeText(info.size()));
         it->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
         it->setText(kPathColumn, QString::fromStdString(row->path));
         paths_.insert(it->text(kPathColumn));
@@ -157,6 +223,7 @@ int CBatchList::AddToBatchList(const QStringList& paths) {
         ++added;
     }
     if (progress) progress->setValue(int(paths.size()));
+    emit this->added(added, notAdded);
     return added;
 }
 

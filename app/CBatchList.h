@@ -15,8 +15,13 @@ public:
     explicit CBatchList(QWidget* parent = nullptr);
 
     // Adds each path by the list's rules; shows a cancellable progress dialog
-    // when many files are added. Returns the number of rows added.
+    // when many files are added. Returns the number of rows added; what was
+    // not added, and why, goes out with the added signal.
     int AddToBatchList(const QStringList& paths);
+    // "822 bytes", "2.5 MB".
+    static QString SizeText(qint64 bytes);
+    // The locale's short date and time, ISO 8601 where no locale is set.
+    static QString DateText(const QDateTime& when);
     // Files as they come from a drop: folders contribute their image files,
     // with subfolders those of every folder below them too (loops skipped).
     static QStringList ExpandDroppedPaths(const QList<QUrl>& urls, bool subfolders = false);
@@ -35,6 +40,8 @@ public:
     // What a run would do with the row ("Show plan"); the row stays waiting.
     void SetPlannedState(int row, RowState planned, const QString& detail, const QString& size,
                          const QString& warnings);
+    // Rows a stopped run left waiting say so.
+    void MarkWaitingNotStarted();
     int CountRows(RowState state) const;
     void RemoveSelectedRows();
     void ClearRows();
@@ -45,13 +52,22 @@ public:
     static constexpr int kPathColumn = 4;
     static constexpr int kStatusColumn = 5;
 
+signals:
+    // After every AddToBatchList: the rows added, and "name (reason)" for
+    // each path that was not.
+    void added(int count, const QStringList& notAdded);
+
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void ShowGridLines();
+    void PaintRow(QTreeWidgetItem* it, bool failed);
+
     // The rows' paths, so a repeat is found without walking the list.
     QSet<QString> paths_;
 };

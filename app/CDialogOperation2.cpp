@@ -1,6 +1,8 @@
 #include "CDialogOperation2.h"
 
 #include "CGroupLine.h"
+#include "Colours.h"
+#include "DialogFit.h"
 #include "CSpinButton.h"
 #include "FormatTable.h"
 #include "ImageType.h"
@@ -12,7 +14,10 @@
 #include <QCheckBox>
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QCompleter>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
 #include <QFontMetrics>
 #include <QIntValidator>
 #include <QLabel>
@@ -83,18 +88,25 @@ QRect CDialogOperation2::DialogRect(int x, int y, int w, int h) const {
 
 // 494 x 58 dialog units as designed, widened for the stamp's colour button
 // and the Options group at the right.
-QSize CDialogOperation2::DesignedSize() const { return DialogRect(0, 0, kDesignedWidth, 58).size(); }
+QSize CDialogOperation2::DesignedSize() const {
+    return DialogRect(0, 0, kDesignedWidth + kRenameWidening, 58).size();
+}
 
+// The Rename group is wider than designed so a prefix can be read: what lies
+// right of it moves over by as much.
 QWidget* CDialogOperation2::Place(QWidget* w, int x, int y, int width, int height) {
-    w->setGeometry(DialogRect(x, y, width, height));
+    w->setGeometry(DialogRect(x >= kRenameRight ? x + kRenameWidening : x, y, width, height));
     return w;
 }
 
-void CDialogOperation2::Label(const char* text, int x, int y, int w, int h) {
+// The label names its control for the keyboard and for screen readers.
+QLabel* CDialogOperation2::Label(const char* text, int x, int y, int w, int h, QWidget* buddy) {
     auto* label = new QLabel(tr(text), this);
     Place(label, x, y, w, h);
     // Faces here run a little wider than the dialog font's design.
     label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+    if (buddy) label->setBuddy(buddy);
+    return label;
 }
 
 QComboBox* CDialogOperation2::MakeCombo(int id) {
@@ -124,16 +136,29 @@ QWidget* CDialogOperation2::BuildOutputGroup() {
     auto* output = new QGroupBox(tr("Output"), this);
     output->setObjectName(ids::Name(ids::kGroupOutput));
     Place(output, 3, 3, 165, 47);
-    Label("Format:", 7, 16, 24, 8);
     format_ = MakeCombo(ids::kFormatList);
     Place(format_, 35, 14, 55, 14);
-    Label("Quality:", 97, 15, 24, 8);
+    Label("Format:", 7, 16, 24, 8, format_);
     quality_ = MakeEdit(ids::kQualityEdit, true);
     Place(quality_, 122, 14, 42, 14);
     qualitySpin_ = AttachSpin(ids::kQualitySpin, quality_);
-    Label("Output:", 7, 33, 24, 8);
+    Label("Quality:", 97, 15, 24, 8, quality_);
     output_ = MakeCombo(ids::kOutputList);
     Place(output_, 35, 32, 113, 14);
+    // A path may be typed, completed from the folders on disk; the list
+    // keeps the recent ones.
+    output_->setEditable(true);
+    output_->setInsertPolicy(QComboBox::NoInsert);
+    auto* folders = new QFileSystemModel(output_);
+    folders->setFilter(QDir::Dirs | QDir::NoDotAndDotDot);
+    folders->setRootPath("/");
+    auto* completer = new QCompleter(folders, output_);
+    completer->setCaseSensitivity(Qt::CaseSensitive);
+    // On the edit itself: the box would take a completion's row for one of
+    // its own entries.
+    delete output_->lineEdit()->completer();
+    output_->lineEdit()->setCompleter(completer);
+    Label("Output:", 7, 33, 24, 8, output_);
     chooseFolder_ = new QPushButton("...", this);
     chooseFolder_->setObjectName(ids::Name(ids::kChooseFolder));
     Place(chooseFolder_, 150, 32, 14, 12);
@@ -143,26 +168,33 @@ QWidget* CDialogOperation2::BuildOutputGroup() {
 
 void CDialogOperation2::BuildRenameAndResizeGroups() {
     rename_ = new CGroupLine(ids::kGroupRename, tr("Rename"), this);
-    Place(rename_, 171, 3, 59, 47);
-    Label("Prefix:", 175, 16, 20, 8);
+    Place(rename_, 171, 3, 59 + kRenameWidening, 47);
     prefix_ = MakeEdit(ids::kPrefixEdit, false);
     prefix_->setMaxLength(259);
-    Place(prefix_, 198, 14, 28, 14);
-    Label("Series:", 175, 33, 23, 12);
+    Place(prefix_, 198, 14, 28 + kRenameWidening, 14);
+    Label("Prefix:", 175, 16, 20, 8, prefix_);
     series_ = MakeEdit(ids::kSeriesEdit, true);
     Place(series_, 197, 32, 28, 14);
     seriesSpin_ = AttachSpin(ids::kSeriesSpin, series_);
+    Label("Series:", 175, 33, 23, 12, series_);
 
     resize_ = new CGroupLine(ids::kGroupResize, tr("Resize"), this);
     Place(resize_, 233, 3, 109, 47);
-    Label("W:", 237, 16, 10, 8);
     width_ = MakeEdit(ids::kWidthEdit, true);
     Place(width_, 250, 14, 38, 14);
     widthSpin_ = AttachSpin(ids::kWidthSpin, width_);
-    Label("H:", 289, 16, 8, 8);
+    widthLabel_ = Label("W:", 237, 16, 10, 8, width_);
     height_ = MakeEdit(ids::kHeightEdit, true);
     Place(height_, 299, 14, 38, 14);
     heightSpin_ = AttachSpin(ids::kHeightSpin, height_);
+    heightLabel_ = Label("H:", 289, 16, 8, 8, height_);
+    // Where W and H were: the one number "Longest Side" and "Percent" take.
+    value_ = MakeEdit(ids::kResizeValueEdit, true);
+    Place(value_, 237, 14, 51, 14);
+    valueSpin_ = AttachSpin(ids::kResizeValueSpin, value_);
+    valueUnit_ = Label("pixels", 291, 16, 46, 8, value_);
+    valueUnit_->setObjectName(ids::Name(ids::kResizeValueUnit));
+    for (QWidget* w : std::initializer_list<QWidget*>{value_, valueSpin_, valueUnit_}) w->hide();
     resizeMode_ = MakeCombo(ids::kResizeModeList);
     Place(resizeMode_, 237, 32, 100, 14);
 }
@@ -193,8 +225,6 @@ QWidget* CDialogOperation2::BuildRotateStampAndMoreGroups() {
     Place(more, 531, 3, 60, 47);
     optionsButton_ = new QPushButton(tr("Options..."), this);
     optionsButton_->setObjectName(ids::Name(ids::kOptionsButton));
-    optionsButton_->setToolTip(tr("Resampling, resize values, threads, rotation by the camera, metadata, "
-                                  "background colour, lossless output"));
     Place(optionsButton_, 535, 14, 52, 14);
 
     return more;
@@ -212,10 +242,18 @@ void CDialogOperation2::BuildControls() {
 }
 
 void CDialogOperation2::ConnectControls() {
-    quality_->setToolTip(tr("Quality of JPG, WEBP and AVIF outputs, 1 to 100"));
+    DescribeControls();
     prefix_->setValidator(new PrefixValidator(prefix_));
     connect(prefix_, &QLineEdit::inputRejected, this, &CDialogOperation2::ShowPrefixHint);
+    connect(prefix_, &QLineEdit::textChanged, this, &CDialogOperation2::CheckPrefix);
     connect(output_, &QComboBox::currentIndexChanged, this, &CDialogOperation2::CheckOutputFolder);
+    connect(output_, &QComboBox::editTextChanged, this, &CDialogOperation2::CheckOutputFolder);
+    connect(output_->lineEdit(), &QLineEdit::editingFinished, this, &CDialogOperation2::CommitTypedOutputFolder);
+    connect(value_, &QLineEdit::textChanged, this, [this] {
+        if (!options_ || showingOptions_) return;
+        if (resizeMode_->currentIndex() == kResizePercent) options_->percent = valueSpin_->GetPos();
+        else if (resizeMode_->currentIndex() == kResizeLongestSide) options_->longestSide = valueSpin_->GetPos();
+    });
 
     connect(format_, &QComboBox::currentIndexChanged, this, [this] { ApplyFormatRule(); });
     connect(resizeMode_, &QComboBox::currentIndexChanged, this, [this] { ApplyResizeModeRule(); });
@@ -231,22 +269,87 @@ void CDialogOperation2::ConnectControls() {
     for (QCheckBox* b : findChildren<QCheckBox*>()) connect(b, &QCheckBox::toggled, this, &CDialogOperation2::changed);
 }
 
+// Names for the controls no label names, and a description for every one:
+// what screen readers say, and the tooltips.
+void CDialogOperation2::DescribeControls() {
+    struct Text {
+        QWidget* control;
+        const char* name; // empty: the label's or the control's own text
+        const char* description;
+    };
+    const Text texts[] = {
+        {format_, "", "The type of the outputs; Original keeps each input's type"},
+        {quality_, "", "Quality of JPG, WEBP and AVIF outputs, 1 to 100"},
+        {output_, "Output folder", "The folder the outputs go into: type a path, or pick a recent one"},
+        {chooseFolder_, "Choose output folder", "Pick the output folder in a dialog"},
+        {prefix_, "Name prefix", "The outputs are named this prefix and a series number"},
+        {series_, "Series start", "The number of the first renamed output"},
+        {width_, "Width", "The width of the outputs in pixels"},
+        {height_, "Height", "The height of the outputs in pixels"},
+        {resizeMode_, "Resize kind", "How W and H, or the one number, set the outputs' size"},
+        {rotation_, "Rotation", "Turn every output by this angle"},
+        {sharpen_, "", "Sharpen the outputs after turning them"},
+        {stampText_, "Stamp text", "Text drawn on every output"},
+        {fontButton_, "Stamp font", "The face and size of the stamp text"},
+        {colourButton_, "Stamp colour", "The colour of the stamp text"},
+        {optionsButton_, "", "Resampling, resize values, threads, rotation by the camera, metadata, "
+                             "background colour, lossless output"},
+    };
+    for (const Text& t : texts) {
+        if (*t.name) t.control->setAccessibleName(tr(t.name));
+        t.control->setAccessibleDescription(tr(t.description));
+        t.control->setToolTip(tr(t.description));
+    }
+    for (CGroupLine* group : {rename_, resize_, rotate_, stamp_})
+        group->CheckBox()->setAccessibleDescription(tr("Use the %1 settings in the run").arg(group->CheckBox()->text()));
+    output_->lineEdit()->setAccessibleName(output_->accessibleName());
+    output_->lineEdit()->setAccessibleDescription(output_->accessibleDescription());
+    prefixTip_ = prefix_->toolTip();
+    outputTip_ = output_->toolTip();
+}
+
 void CDialogOperation2::ShowPrefixHint() {
     QToolTip::showText(prefix_->mapToGlobal(QPoint(0, prefix_->height())),
                        tr("A file name cannot hold \"/\" or control characters."), prefix_);
 }
 
-// Shown in the list itself (red, with the reason as its tooltip), so the
-// problem is seen before Start.
+// "." and ".." pass the validator while typed (".x" is fine) but are shown
+// refused, with the reason, until they become a longer prefix.
+void CDialogOperation2::CheckPrefix() {
+    const QString problem = PrefixValidator::Problem(prefix_->text());
+    prefix_->setPalette(problem.isEmpty() ? QPalette() : ErrorPalette(QPalette()));
+    prefix_->setToolTip(problem.isEmpty() ? prefixTip_ : problem);
+    if (!problem.isEmpty() && prefix_->hasFocus())
+        QToolTip::showText(prefix_->mapToGlobal(QPoint(0, prefix_->height())), problem, prefix_);
+}
+
+QString CDialogOperation2::TypedOutputFolder() const {
+    QString text = output_->currentText().trimmed();
+    if (text.isEmpty() || text == output_->itemText(0)) return {};
+    if (text == "~" || text.startsWith("~/")) text = QDir::homePath() + text.mid(1);
+    return QDir::isAbsolutePath(text) ? QDir::cleanPath(text) : text;
+}
+
+// Enter or leaving the box takes the typed path as the chosen folder.
+void CDialogOperation2::CommitTypedOutputFolder() {
+    const QString folder = TypedOutputFolder();
+    if (folder.isEmpty()) {
+        if (output_->currentIndex() != 0) output_->setCurrentIndex(0);
+        return;
+    }
+    if (!QDir::isAbsolutePath(folder)) return;
+    AddOutputFolder(folder);
+}
+
+// Shown in the box itself (red, with the reason as its tooltip), so the
+// problem is seen before Start, and as the path is typed.
 void CDialogOperation2::CheckOutputFolder() {
-    const int line = output_->currentIndex();
-    outputProblem_ = line > 0 ? OutputFolderProblem(output_->itemText(line)) : QString();
-    QPalette palette = output_->palette();
-    palette.setColor(QPalette::ButtonText, outputProblem_.isEmpty() ? QPalette().color(QPalette::ButtonText)
-                                                                    : QColor(200, 0, 0));
-    palette.setColor(QPalette::Text, outputProblem_.isEmpty() ? QPalette().color(QPalette::Text) : QColor(200, 0, 0));
-    output_->setPalette(palette);
-    output_->setToolTip(outputProblem_);
+    const QString folder = TypedOutputFolder();
+    outputProblem_ = folder.isEmpty() || QDir::isAbsolutePath(folder)
+                         ? OutputFolderProblem(folder)
+                         : tr("%1 is not a full path: start it with / or ~").arg(folder);
+    output_->setPalette(outputProblem_.isEmpty() ? QPalette() : ErrorPalette(QPalette()));
+    output_->setToolTip(outputProblem_.isEmpty() ? outputTip_ : outputProblem_);
 }
 
 void CDialogOperation2::InitOperationPane() {
@@ -269,6 +372,7 @@ void CDialogOperation2::ShowSettings() {
     qualitySpin_->SetRange(kQualityMin, kQualityMax);
     qualitySpin_->SetPos(settings_.jpegQuality);
     select(output_, settings_.outputFolderIndex);
+    ShowRunOptions();
     const std::string prefix = FieldText(settings_.namePrefix);
     prefix_->setText(QString::fromStdString(prefix));
     seriesSpin_->SetRange(kSpinMin, kSpinMax);
@@ -300,9 +404,18 @@ void CDialogOperation2::ShowSettings() {
 void CDialogOperation2::CollectSettings(OperationSettings& s) const {
     s.outputFormat = format_->currentIndex();
     s.jpegQuality = qualitySpin_->GetPos();
-    for (int line = 1; line < output_->count() && line <= kRecentFolderCount; ++line)
-        SetFieldText(s.recentFolders[line - 1], output_->itemText(line).toStdString());
+    QStringList history;
+    for (int line = 1; line < output_->count(); ++line) history << output_->itemText(line);
     s.outputFolderIndex = output_->currentIndex();
+    // A path typed and not yet committed is the chosen one, as it will be.
+    if (const QString typed = TypedOutputFolder(); !typed.isEmpty() && QDir::isAbsolutePath(typed) &&
+                                                    typed != output_->itemText(s.outputFolderIndex)) {
+        history.removeAll(typed);
+        history.prepend(typed);
+        s.outputFolderIndex = 1;
+    }
+    for (int line = 0; line < history.size() && line < kRecentFolderCount; ++line)
+        SetFieldText(s.recentFolders[line], history[line].toStdString());
     SetFieldText(s.namePrefix, prefix_->text().toStdString());
     s.seriesStart = seriesSpin_->GetPos();
     s.targetWidth = widthSpin_->GetPos();
@@ -332,17 +445,45 @@ void CDialogOperation2::ApplyFormatRule() {
     qualitySpin_->setEnabled(quality);
 }
 
-// Longest Side and Percent take their value from the Options dialog.
-void CDialogOperation2::ApplyResizeModeRule() {
-    if (!resize_->GetCheck()) return;
+void CDialogOperation2::SetRunOptions(RunOptions* options) {
+    options_ = options;
+    ShowRunOptions();
+}
+
+void CDialogOperation2::ShowRunOptions() {
     const int mode = resizeMode_->currentIndex();
-    if (mode < 0) return;
-    const bool own = mode == kResizeLongestSide || mode == kResizePercent;
-    const bool w = !own && mode != kResizeKeepHeight, h = !own && mode != kResizeKeepWidth;
+    if (!options_ || (mode != kResizeLongestSide && mode != kResizePercent)) return;
+    const bool percent = mode == kResizePercent;
+    // The new range clamps the other kind's number on its way: not a value typed.
+    showingOptions_ = true;
+    valueSpin_->SetRange(percent ? kPercentMin : kSpinMin, percent ? kPercentMax : kSpinMax);
+    valueSpin_->SetPos(percent ? options_->percent : options_->longestSide);
+    showingOptions_ = false;
+}
+
+// "Longest Side" and "Percent" show their one number where W and H are, the
+// other kinds W and H, greyed where a kind does not use one.
+void CDialogOperation2::ApplyResizeModeRule() {
+    const int mode = resizeMode_->currentIndex();
+    const bool one = mode == kResizeLongestSide || mode == kResizePercent;
+    for (QWidget* w : std::initializer_list<QWidget*>{widthLabel_, width_, widthSpin_, heightLabel_, height_, heightSpin_})
+        w->setVisible(!one);
+    for (QWidget* w : std::initializer_list<QWidget*>{value_, valueSpin_, valueUnit_}) w->setVisible(one);
+    if (one) {
+        valueUnit_->setText(mode == kResizePercent ? tr("percent") : tr("pixels"));
+        value_->setAccessibleName(mode == kResizePercent ? tr("Percent of the size") : tr("Longest side in pixels"));
+        value_->setToolTip(mode == kResizePercent ? tr("The size of the outputs in percent of the inputs' size, 1 to 1000")
+                                                  : tr("The length of the outputs' longer side in pixels"));
+        ShowRunOptions();
+    }
+    if (!resize_->GetCheck() || mode < 0) return;
+    const bool w = !one && mode != kResizeKeepHeight, h = !one && mode != kResizeKeepWidth;
     width_->setEnabled(w);
     widthSpin_->setEnabled(w);
     height_->setEnabled(h);
     heightSpin_->setEnabled(h);
+    value_->setEnabled(one);
+    valueSpin_->setEnabled(one);
 }
 
 // Paths compare exactly: folder names are case-sensitive here.
@@ -359,9 +500,18 @@ void CDialogOperation2::AddOutputFolder(const QString& path) {
 }
 
 void CDialogOperation2::ChooseOutputFolder() {
-    const QString path = folderChooser ? folderChooser()
-                                       : QFileDialog::getExistingDirectory(this, tr("Choose folder:"), QDir::homePath());
-    AddOutputFolder(path);
+    if (folderChooser) {
+        AddOutputFolder(folderChooser());
+        return;
+    }
+    // Wide enough for its title, which the desktop otherwise cuts.
+    const QString current = TypedOutputFolder();
+    QFileDialog dialog(this, tr("Choose Output Folder"),
+                       QFileInfo(current).isDir() ? current : QDir::homePath());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    FitTitle(&dialog);
+    if (dialog.exec() == QDialog::Accepted) AddOutputFolder(dialog.selectedFiles().value(0));
 }
 
 void CDialogOperation2::ChooseFont() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "OperationSettings.h"
+#include "RunOptions.h"
 #include "StampFont.h"
 
 #include <QMap>
@@ -14,6 +15,7 @@ class CGroupLine;
 class CSpinButton;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -43,6 +45,11 @@ public:
     // settings and font belong to the main window and outlive the pane.
     CDialogOperation2(OperationSettings& settings, StampFont& font, QWidget* parent);
 
+    // The run options whose values the Resize group shows for "Longest Side"
+    // and "Percent"; edited there, they change at once.
+    void SetRunOptions(RunOptions* options);
+    // Shows the options' values again (after the Options dialog).
+    void ShowRunOptions();
     void InitOperationPane();
     // The controls show the settings (a preset was chosen).
     void ShowSettings();
@@ -66,6 +73,8 @@ public:
     QRect DialogRect(int x, int y, int w, int h) const;
     QSize DesignedSize() const;
     static constexpr int kDesignedWidth = 595; // dialog units
+    // Dialog units the Rename group is widened by, and where it ended.
+    static constexpr int kRenameWidening = 24, kRenameRight = 231;
     PaneLayout& Layout() { return layout_; }
 
     // Replaces the folder dialog, for tests.
@@ -90,9 +99,15 @@ private:
     QWidget* BuildRotateStampAndMoreGroups();
     void ConnectControls();
     QWidget* Place(QWidget* w, int x, int y, int width, int height);
-    void Label(const char* text, int x, int y, int w, int h);
+    QLabel* Label(const char* text, int x, int y, int w, int h, QWidget* buddy = nullptr);
     void CheckOutputFolder();
     void ShowPrefixHint();
+    void CheckPrefix();
+    // The path typed into the Output box as the folder it names ("~" is the
+    // home folder), empty for the "Original Folder" line.
+    QString TypedOutputFolder() const;
+    void CommitTypedOutputFolder();
+    void DescribeControls();
 
     OperationSettings& settings_;
     StampFont& font_;
@@ -115,6 +130,14 @@ private:
     QLineEdit* height_ = nullptr;
     CSpinButton* heightSpin_ = nullptr;
     QComboBox* resizeMode_ = nullptr;
+    // The one value "Longest Side" and "Percent" use, in place of W and H.
+    QLabel* widthLabel_ = nullptr;
+    QLabel* heightLabel_ = nullptr;
+    QLineEdit* value_ = nullptr;
+    CSpinButton* valueSpin_ = nullptr;
+    QLabel* valueUnit_ = nullptr;
+    RunOptions* options_ = nullptr;
+    bool showingOptions_ = false;
     CGroupLine* rotate_ = nullptr;
     QComboBox* rotation_ = nullptr;
     QCheckBox* sharpen_ = nullptr;
@@ -124,4 +147,6 @@ private:
     QPushButton* colourButton_ = nullptr;
     QPushButton* optionsButton_ = nullptr;
     QString outputProblem_;
+    QString prefixTip_;
+    QString outputTip_;
 };

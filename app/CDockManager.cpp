@@ -148,6 +148,7 @@ void CDockManager::HidePane(int id) {
     tab->setText(it->dock->windowTitle());
     tab->setObjectName("tab-" + ids::Name(id));
     tab->setCheckable(true);
+    tab->setToolTip(tr("Show or hide the %1 pane").arg(it->dock->windowTitle()));
     connect(tab, &QToolButton::clicked, this, [this, id] { TogglePopOut(id); });
     bar->addWidget(tab);
     bar->show();

@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFileIconProvider>
+#include <QFileSystemWatcher>
+#include <QTimer>
 
 namespace {
 
@@ -23,9 +25,26 @@ CFolderTree::CFolderTree(QWidget* parent) : QTreeWidget(parent) {
     setRootIsDecorated(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
-        if (item != root_ && item->childCount() == 0) ReadChildren(item);
+    setAccessibleName(tr("Browse"));
+    setAccessibleDescription(tr("Folders; the selected one's images are shown beside"));
+    watcher_ = new QFileSystemWatcher(this);
+    // Changes come in bursts (a run saving into a folder): read a little
+    // after the first, not after the last, which in a busy folder never comes.
+    settle_ = new QTimer(this);
+    settle_->setSingleShot(true);
+    settle_->setInterval(250);
+    connect(settle_, &QTimer::timeout, this, &CFolderTree::RereadChanged);
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this](const QString& path) {
+        changed_.insert(path);
+        if (!settle_->isActive()) settle_->start();
     });
+    connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
+        if (item == root_) return;
+        if (item->childCount() == 0) ReadChildren(item);
+        else RereadChildren(item);
+        Watch(item);
+    });
+    connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) { Unwatch(item); });
     connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
         if (!item) return;
         currentPath_ = PathOf(item);
@@ -40,7 +59,7 @@ QString CFolderTree::PathOf(const QTreeWidgetItem* item) {
 
 QTreeWidgetItem* CFolderTree::AddFolder(QTreeWidgetItem* parent, const QString& label, const QString& path) {
     static const QFileIconProvider icons;
-    auto* item = new QTreeWidgetItem(parent, {label});
+    auto* item = parent ? new QTreeWidgetItem(parent, {label}) : new QTreeWidgetItem(QStringList{label});
     item->setData(0, kPathRole, path);
     item->setIcon(0, icons.icon(QFileIconProvider::Folder));
     item->setChildIndicatorPolicy(HasSubfolders(path) ? QTreeWidgetItem::ShowIndicator
@@ -49,6 +68,8 @@ QTreeWidgetItem* CFolderTree::AddFolder(QTreeWidgetItem* parent, const QString& 
 }
 
 void CFolderTree::Initialize(const QString& home, const QString& fileSystemRoot) {
+    if (!watched_.isEmpty()) watcher_->removePaths(watched_.keys());
+    watched_.clear();
     clear();
     root_ = new QTreeWidgetItem(this, {tr("Computer")});
     root_->setIcon(0, QFileIconProvider().icon(QFileIconProvider::Computer));
@@ -91,4 +112,75 @@ bool CFolderTree::SelectPath(const QString& path) {
         return true;
     }
     return false;
+}
+
+void CFolderTree::RereadChildren(QTreeWidgetItem* item) {
+    const QString path = PathOf(item);
+    const QDir dir(path);
+    if (!dir.exists() || !dir.isReadable()) {
+        Unwatch(item);
+        qDeleteAll(item->takeChildren());
+        item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
+        return;
+    }
+    const QStringList names = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    const QSet<QString> now(names.begin(), names.end());
+    for (int c = item->childCount() - 1; c >= 0; --c) {
+        QTreeWidgetItem* child = item->child(c);
+        if (now.contains(child->text(0))) continue;
+        Unwatch(child);
+        if (currentItem() && (currentItem() == child || PathOf(currentItem()).startsWith(PathOf(child) + '/')))
+            setCurrentItem(item);
+        delete item->takeChild(c);
+    }
+    // Both lists are in the same order: walk them together.
+    for (int i = 0; i < names.size(); ++i) {
+        if (i < item->childCount() && item->child(i)->text(0) == names[i]) continue;
+        QTreeWidgetItem* added = AddFolder(nullptr, names[i], dir.filePath(names[i]));
+        item->insertChild(i, added);
+    }
+    item->setChildIndicatorPolicy(item->childCount() ? QTreeWidgetItem::ShowIndicator
+                                                     : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+}
+
+void CFolderTree::Refresh() {
+    if (!root_) return;
+    QList<QTreeWidgetItem*> open;
+    for (int r = 0; r < root_->childCount(); ++r) open << root_->child(r);
+    while (!open.isEmpty()) {
+        QTreeWidgetItem* item = open.takeFirst();
+        if (!item->isExpanded()) {
+            // Closed: read when opened; its button follows the disk now.
+            if (item->childCount() == 0)
+                item->setChildIndicatorPolicy(HasSubfolders(PathOf(item)) ? QTreeWidgetItem::ShowIndicator
+                                                                          : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+            continue;
+        }
+        RereadChildren(item);
+        for (int c = 0; c < item->childCount(); ++c) open << item->child(c);
+    }
+}
+
+QStringList CFolderTree::Watched() const { return watched_.keys(); }
+
+void CFolderTree::Watch(QTreeWidgetItem* item) {
+    const QString path = PathOf(item);
+    if (path.isEmpty() || watched_.contains(path) || watched_.size() >= kMaxWatched) return;
+    if (watcher_->addPath(path)) watched_.insert(path, item);
+}
+
+// A closed folder and everything below it stop being watched.
+void CFolderTree::Unwatch(QTreeWidgetItem* item) {
+    const QString path = PathOf(item);
+    QStringList gone;
+    for (auto it = watched_.begin(); it != watched_.end(); ++it)
+        if (it.key() == path || it.key().startsWith(path == "/" ? path : path + '/')) gone << it.key();
+    for (const QString& p : gone) watched_.remove(p);
+    if (!gone.isEmpty()) watcher_->removePaths(gone);
+}
+
+void CFolderTree::RereadChanged() {
+    const QSet<QString> paths = std::exchange(changed_, {});
+    for (const QString& path : paths)
+        if (QTreeWidgetItem* item = watched_.value(path)) RereadChildren(item);
 }

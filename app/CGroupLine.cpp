@@ -10,6 +10,9 @@ CGroupLine::CGroupLine(int id, const QString& caption, QWidget* parent)
     : QGroupBox(parent), id_(id), caption_(caption) {
     setObjectName(ids::Name(id));
     setFocusPolicy(Qt::TabFocus);
+    // The frame's caption is blanks; readers get the box's text.
+    setAccessibleName(caption);
+    setAccessibleDescription(tr("The %1 settings; Tab moves on to the box that turns them on").arg(caption));
     const QFontMetrics metrics(font());
     const int w = metrics.horizontalAdvance(caption);
     // The frame's own caption becomes blanks at least 21 pixels wider than the

@@ -12,6 +12,7 @@
 #include "Icons.h"
 #include "Ids.h"
 #include "InputChecks.h"
+#include "LibraryVersions.h"
 #include "OptionsDialog.h"
 #include "OutputNaming.h"
 #include "Presets.h"
@@ -25,7 +26,11 @@
 #include <QInputDialog>
 #include <QVBoxLayout>
 #include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QGridLayout>
+#include <QPushButton>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDialogButtonBox>
@@ -126,6 +131,32 @@ CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
     docks_->ShowPane(ids::kPaneOperation);
     ApplyDefaultLayout();
     LoadWindowState();
+    ChainTabOrder();
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { KeepFocusInView(now); });
+}
+
+// Tab reads the window as it is laid out: the folders, their images, the
+// preview's switch, the batch list, the operation pane's controls left to
+// right, then the report.
+void CMainFrame::ChainTabOrder() {
+    QList<QWidget*> chain{tree_, view_};
+    for (QCheckBox* box : preview_->findChildren<QCheckBox*>()) chain << box;
+    chain << batchList_;
+    if (operation_) {
+        for (QWidget* w = operation_->nextInFocusChain(); w != operation_; w = w->nextInFocusChain()) {
+            if (!operation_->isAncestorOf(w)) break;
+            if (w->focusPolicy() & Qt::TabFocus) chain << w;
+        }
+    }
+    chain << report_;
+    for (qsizetype i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+}
+
+// Tab from outside into the operation pane does not pass its scroll area,
+// which would bring the control into view: done here, for every way in.
+void CMainFrame::KeepFocusInView(QWidget* now) {
+    auto* scroll = findChild<QScrollArea*>("operation-scroll");
+    if (scroll && now && scroll->widget() && scroll->widget()->isAncestorOf(now)) scroll->ensureWidgetVisible(now);
 }
 
 CMainFrame::~CMainFrame() {
@@ -158,7 +189,15 @@ void CMainFrame::CreateActions() {
          "Clear"},
         {ids::kCmdOpenOutputFolder, "Open Output Folder", "Open the folder the last run saved into.",
          "Open Output Folder"},
-        {ids::kCmdCustomize, "&Customize...", "", "&Customize..."},
+        {ids::kCmdCustomize, "&Customize...", "Show or hide toolbar buttons and change keyboard shortcuts.",
+         "&Customize..."},
+        {ids::kCmdRefresh, "&Refresh", "Read the folders and the images again.", "Refresh"},
+        {ids::kCmdAddToBatchList, "&Add to Batch Process List", "Add the selected images to the batch process list.",
+         "Add to batch"},
+        {ids::kCmdRemoveFromBatchList, "&Remove from Batch Process List",
+         "Remove the selected rows from the batch process list.", "Remove"},
+        {ids::kCmdOptions, "&Options...", "Resampling, resize values, threads, metadata and other choices.",
+         "Options"},
     };
     for (const Spec& s : specs) {
         QString text = tr(s.text);
@@ -172,6 +211,18 @@ void CMainFrame::CreateActions() {
         commands_.insert(s.id, a);
     }
     commands_[ids::kCmdStart]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    commands_[ids::kCmdRefresh]->setShortcut(QKeySequence(Qt::Key_F5));
+    commands_[ids::kCmdAddToBatchList]->setShortcut(QKeySequence(Qt::Key_Insert));
+    commands_[ids::kCmdRemoveFromBatchList]->setShortcut(QKeySequence(Qt::Key_Delete));
+    // Delete removes rows only where the rows are; elsewhere it edits text.
+    commands_[ids::kCmdRemoveFromBatchList]->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    commands_[ids::kCmdAddToBatchList]->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    // "Reset all" in Customize goes back to these.
+    for (QAction* a : commands_) a->setProperty(kDefaultShortcutProperty, a->shortcut());
+    // Stop is there to press during a run only.
+    commands_[ids::kCmdStop]->setEnabled(false);
+    for (int id : {ids::kCmdBrowsePane, ids::kCmdBatchListPane, ids::kCmdOperationPane})
+        commands_[id]->setCheckable(true);
     commands_[ids::kCmdToolbar]->setCheckable(true);
     commands_[ids::kCmdToolbar]->setChecked(true);
     commands_[ids::kCmdStatusBar]->setCheckable(true);
@@ -192,6 +243,12 @@ void CMainFrame::CreateActions() {
     connect(commands_[ids::kCmdOpenOutputFolder], &QAction::triggered, this, &CMainFrame::OnOpenOutputFolder);
     commands_[ids::kCmdOpenOutputFolder]->setEnabled(false);
     connect(commands_[ids::kCmdCustomize], &QAction::triggered, this, &CMainFrame::OnCustomize);
+    connect(commands_[ids::kCmdRefresh], &QAction::triggered, this, &CMainFrame::Refresh);
+    connect(commands_[ids::kCmdOptions], &QAction::triggered, this, &CMainFrame::OnOptions);
+    connect(commands_[ids::kCmdAddToBatchList], &QAction::triggered, this,
+            [this] { batchList_->AddToBatchList(view_->SelectedPaths()); });
+    connect(commands_[ids::kCmdRemoveFromBatchList], &QAction::triggered, this,
+            [this] { batchList_->RemoveSelectedRows(); });
 }
 
 void CMainFrame::CreateMenus() {
@@ -202,6 +259,8 @@ void CMainFrame::CreateMenus() {
     file->addAction(commands_[ids::kCmdStop]);
     file->addAction(commands_[ids::kCmdOpenOutputFolder]);
     file->addSeparator();
+    file->addAction(commands_[ids::kCmdAddToBatchList]);
+    file->addAction(commands_[ids::kCmdRemoveFromBatchList]);
     file->addAction(commands_[ids::kCmdClearBatchList]);
     file->addSeparator();
     file->addAction(commands_[ids::kCmdExit]);
@@ -215,6 +274,11 @@ void CMainFrame::CreateMenus() {
     view->addAction(commands_[ids::kCmdBatchListPane]);
     view->addAction(commands_[ids::kCmdOperationPane]);
     view->addAction(commands_[ids::kCmdRestoreLayout]);
+    view->addSeparator();
+    view->addAction(commands_[ids::kCmdRefresh]);
+    view->addSeparator();
+    view->addAction(commands_[ids::kCmdOptions]);
+    view->addAction(commands_[ids::kCmdCustomize]);
     QMenu* help = bar->addMenu(tr("&Help"));
     help->addAction(commands_[ids::kCmdOnlineHelp]);
     help->addSeparator();
@@ -288,6 +352,13 @@ void CMainFrame::CreateCentre() {
     connect(view_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
         if (item) preview_->ShowFile(doc_->PathOf(view_->row(item)));
     });
+    // A picture of another folder, or of a file that went, is not kept.
+    connect(doc_, &CTessalineDoc::folderChanged, this, [this] { preview_->ShowFile(QString()); });
+    connect(doc_, &CTessalineDoc::refreshed, this, [this](const QStringList& changed) {
+        if (!changed.contains(preview_->Path())) return;
+        if (QFileInfo::exists(preview_->Path())) preview_->SettingsChanged();
+        else preview_->ShowFile(QString());
+    });
 }
 
 // The pane's values over the record, as Start would collect them, and the
@@ -307,6 +378,7 @@ void CMainFrame::OnOptions() {
     OptionsDialog dialog(options_, this);
     if (dialog.exec() != QDialog::Accepted) return;
     options_ = dialog.Options();
+    if (operation_) operation_->ShowRunOptions();
     preview_->SettingsChanged();
 }
 
@@ -317,6 +389,14 @@ void CMainFrame::CreatePanes() {
     docks_->CreatePane(ids::kPaneBatchList, tr("Batch Process List"), initial, DockSide::Bottom);
     docks_->CreatePane(ids::kPaneOperation, tr("Operation"), initial, DockSide::Bottom);
     docks_->CreatePane(ids::kPaneReport, tr("Progress Report"), initial, DockSide::Bottom);
+    // The View menu's pane entries are ticked while their pane is open.
+    const std::pair<int, int> toggles[] = {{ids::kPaneBrowse, ids::kCmdBrowsePane},
+                                           {ids::kPaneBatchList, ids::kCmdBatchListPane},
+                                           {ids::kPaneOperation, ids::kCmdOperationPane}};
+    // Captured, not looked up: docks hide while the frame is destroyed.
+    for (auto [pane, command] : toggles)
+        connect(docks_->Pane(pane), &QDockWidget::visibilityChanged, commands_[command],
+                [docks = docks_, pane, action = commands_[command]] { action->setChecked(!docks->IsPaneClosed(pane)); });
     connect(docks_, &CDockManager::paneAboutToShow, this, [this](int id, bool attached) {
         if (!attached) AttachPane(id);
     });
@@ -351,6 +431,9 @@ void CMainFrame::CreatePanes() {
     batchList_->addAction(showPlan);
     batchList_->setContextMenuPolicy(Qt::ActionsContextMenu);
     view_->addToBatchList = [this](const QStringList& paths) { batchList_->AddToBatchList(paths); };
+    view_->addAction(commands_[ids::kCmdAddToBatchList]);
+    batchList_->addAction(commands_[ids::kCmdRemoveFromBatchList]);
+    connect(batchList_, &CBatchList::added, this, &CMainFrame::ReportNotAdded);
 
     report_ = new QTextEdit(this);
     report_->setObjectName(ids::Name(ids::kReport));
@@ -358,10 +441,8 @@ void CMainFrame::CreatePanes() {
     report_->setAcceptRichText(false);
     report_->setLineWrapMode(QTextEdit::NoWrap);
     report_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont reportFont("MS Sans Serif");
-    reportFont.setPixelSize(8 + 3); // 8 pixels of character height
-    reportFont.setWeight(QFont::Normal);
-    report_->setFont(reportFont);
+    report_->setAccessibleName(tr("Progress Report"));
+    report_->setAccessibleDescription(tr("Two lines for every image of the run, and its summary"));
     report_->hide();
     docks_->HidePane(ids::kPaneReport);
 }
@@ -374,6 +455,7 @@ void CMainFrame::AttachPane(int id) {
         operation_ = new CDialogOperation2(settings_, stampFont_, this);
         operation_->InitOperationPane();
         operation_->onOptions = [this] { OnOptions(); };
+        operation_->SetRunOptions(&options_);
         connect(operation_, &CDialogOperation2::changed, preview_, &CPreviewPane::SettingsChanged);
         docks_->AttachWindow(id, WrapInScrollArea(operation_));
         break;
@@ -392,6 +474,8 @@ void CMainFrame::TogglePane(int id) {
 QScrollArea* CMainFrame::WrapInScrollArea(QWidget* pane) {
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName("operation-scroll");
+    // Tab goes through the pane's controls, never to the area around them.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     auto* holder = new QWidget;
@@ -530,7 +614,8 @@ void CMainFrame::ApplyDefaultLayout() {
     splitDockWidget(list, report, Qt::Vertical);
     splitDockWidget(report, operation, Qt::Vertical);
     for (QDockWidget* d : {browse, list, report, operation}) d->show();
-    resizeDocks({browse}, {kDefaultPaneSize.width()}, Qt::Horizontal);
+    // Wide enough for folder names of about 30 characters, a level or two deep.
+    resizeDocks({browse}, {std::max(kDefaultPaneSize.width(), fontMetrics().averageCharWidth() * 34)}, Qt::Horizontal);
     for (QDockWidget* d : {browse, list, report, operation})
         if (!shown.contains(d)) d->hide();
     KeepBottomPaneHeights(kDefaultPaneSize.height(), OperationPaneHeight());
@@ -699,9 +784,8 @@ QString CMainFrame::CheckBeforeStart() {
     OperationSettings s = settings_;
     if (operation_) operation_->CollectSettings(s);
     const QString prefix = QString::fromStdString(FieldText(s.namePrefix));
-    if (s.renameEnabled && !PrefixValidator::IsValid(prefix))
-        return tr("The prefix \"%1\" cannot be part of a file name: it holds \"/\" or a control character.")
-            .arg(prefix);
+    if (const QString problem = PrefixValidator::Problem(prefix); s.renameEnabled && !problem.isEmpty())
+        return tr("The prefix \"%1\" cannot begin the names: %2.").arg(prefix, problem);
     QSet<QString> folders;
     for (int row = 0; row < batchList_->topLevelItemCount(); ++row) {
         const std::string folder = OutputFolder(s, batchList_->RowPath(row).toStdString());
@@ -738,6 +822,11 @@ void CMainFrame::OnOpenOutputFolder() {
 void CMainFrame::WaitForRunDone() { run_->WaitForBatchDone(PumpEvents); }
 
 void CMainFrame::ClearBatchList() { batchList_->ClearRows(); }
+
+void CMainFrame::Refresh() {
+    tree_->Refresh();
+    doc_->Refresh();
+}
 
 void CMainFrame::OnOnlineHelp() {
     if (QFileInfo(helpPath).isFile() && openUrl(QUrl::fromLocalFile(helpPath))) return;
@@ -776,14 +865,42 @@ void CMainFrame::ShowHelpWindow() {
     window->show();
 }
 
+QString CMainFrame::AboutText() {
+    QString version = QStringLiteral(TESSALINE_VERSION);
+    if (const QString commit = QStringLiteral(TESSALINE_COMMIT); !commit.isEmpty())
+        version += tr(" (build %1)").arg(commit);
+    QStringList lines{tr("Quorvel Image Resizer %1").arg(version), tr("Licence: %1").arg(TESSALINE_LICENCE), QString(),
+                      tr("Qt %1 (built with %2)").arg(qVersion(), QT_VERSION_STR)};
+    for (const auto& [name, number] : ImageLibraryVersions())
+        lines << QString::fromStdString(name) + ' ' + QString::fromStdString(number);
+    return lines.join('\n');
+}
+
+// Name, version, licence and the libraries in use, with a button that
+// copies it all for a bug report.
 void CMainFrame::OnAbout() {
-    auto* box = new QMessageBox(this);
+    auto* box = new QDialog(this);
     box->setObjectName(ids::Name(ids::kDialogAbout));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowTitle(tr("About Quorvel Image Resizer"));
-    box->setIconPixmap(ProgramIcon().pixmap(32, 32));
-    box->setText(tr("Quorvel Image Resizer 1.0"));
-    box->setStandardButtons(QMessageBox::Ok);
+    auto* layout = new QGridLayout(box);
+    auto* icon = new QLabel(box);
+    icon->setPixmap(ProgramIcon().pixmap(32, 32));
+    layout->addWidget(icon, 0, 0, Qt::AlignTop);
+    const QString text = AboutText();
+    auto* facts = new QLabel(text, box);
+    facts->setObjectName("about-text");
+    facts->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    facts->setAccessibleName(tr("Program information"));
+    facts->setAccessibleDescription(tr("Version, licence and the libraries in use"));
+    layout->addWidget(facts, 0, 1);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, box);
+    QPushButton* copy = buttons->addButton(tr("Copy"), QDialogButtonBox::ActionRole);
+    copy->setObjectName("about-copy");
+    copy->setAccessibleDescription(tr("Copy this text to the clipboard, for a bug report"));
+    connect(copy, &QPushButton::clicked, box, [text] { QGuiApplication::clipboard()->setText(text); });
+    connect(buttons, &QDialogButtonBox::accepted, box, &QDialog::accept);
+    layout->addWidget(buttons, 1, 0, 1, 2);
     FitTitle(box);
     box->open();
 }
@@ -862,15 +979,29 @@ void CMainFrame::SetProgressRange(int lower, int upper) {
     OnGuiThread([&] {
         progress_->setRange(lower, std::min(upper, 65535));
         progress_->setTextVisible(true);
+        ShowRunProgress();
     });
 }
 
 void CMainFrame::SetProgressPosition(int position) {
-    OnGuiThread([&] { progress_->setValue(position); });
+    OnGuiThread([&] {
+        progress_->setValue(position);
+        ShowRunProgress();
+    });
 }
 
 void CMainFrame::StepProgress() {
-    OnGuiThread([&] { progress_->setValue(std::min(progress_->value() + 1, progress_->maximum())); });
+    OnGuiThread([&] {
+        progress_->setValue(std::min(progress_->value() + 1, progress_->maximum()));
+        ShowRunProgress();
+    });
+}
+
+// "Running: n / N" while a run lasts, the idle text between prompts.
+void CMainFrame::ShowRunProgress() {
+    if (!run_->IsRunning()) return;
+    idleText_ = tr("Running: %1 / %2").arg(progress_->value() - progress_->minimum()).arg(progress_->maximum() - progress_->minimum());
+    statusBar()->showMessage(idleText_);
 }
 
 void CMainFrame::EmptyReport() {
@@ -900,6 +1031,8 @@ void CMainFrame::SetBatchControlsEnabled(bool enable) {
         batchList_->setEnabled(enable);
         if (operation_) operation_->SetBatchControlsEnabled(enable);
         commands_[ids::kCmdClearBatchList]->setEnabled(enable);
+        commands_[ids::kCmdRemoveFromBatchList]->setEnabled(enable);
+        commands_[ids::kCmdStop]->setEnabled(!enable);
         if (!enable) {
             // Called once per Start, after any earlier run has ended.
             if (runRows_.empty()) batchList_->MarkAllWaiting();
@@ -928,6 +1061,7 @@ void CMainFrame::FinishRunFeedback() {
     const int saved = batchList_->CountRows(RowState::kSaved);
     const int failed = batchList_->CountRows(RowState::kFailed);
     const int left = batchList_->CountRows(RowState::kWaiting);
+    batchList_->MarkWaitingNotStarted();
     const int skipped = batchList_->CountRows(RowState::kSkipped);
     lastRunStopped_ = left > 0;
     // Skips are named only when there are some: the described line stays.
@@ -938,6 +1072,25 @@ void CMainFrame::FinishRunFeedback() {
     idleText_ = runSummary_;
     statusBar()->showMessage(idleText_);
     commands_[ids::kCmdOpenOutputFolder]->setEnabled(!lastOutputFolder_.isEmpty());
+}
+
+// "2 files not added: empty.jpg (empty file), notes.png (not an image)" in
+// the status bar; the whole list in its tooltip when it is long.
+void CMainFrame::ReportNotAdded(int count, const QStringList& notAdded) {
+    const auto files = [](qsizetype n) { return n == 1 ? tr("1 file") : tr("%1 files").arg(n); };
+    if (notAdded.isEmpty()) {
+        statusBar()->setToolTip(QString());
+        if (count > 0) idleText_ = tr("%1 added").arg(files(count));
+        statusBar()->showMessage(idleText_);
+        return;
+    }
+    constexpr int kShown = 4;
+    QString names = notAdded.mid(0, kShown).join(", ");
+    if (notAdded.size() > kShown) names += tr(" and %1 more").arg(notAdded.size() - kShown);
+    idleText_ = (count > 0 ? tr("%1 added; ").arg(files(count)) : QString()) +
+                tr("%1 not added: ").arg(files(notAdded.size())) + names;
+    statusBar()->showMessage(idleText_);
+    statusBar()->setToolTip(notAdded.join('\n'));
 }
 
 void CMainFrame::StopThumbnailLoader() { view_->StopThumbnailLoader(); }

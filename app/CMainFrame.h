@@ -86,10 +86,14 @@ public:
     void ShowHelpWindow();
     static constexpr char kHelpWindowName[] = "help-window";
     void OnCustomize();
+    // View > Refresh: the folder tree and the thumbnails read again.
+    void Refresh();
     // "Options...": the choices beside the record.
     void OnOptions();
     PreviewInputs PreviewInputsFor(const QString& path);
     void OnAbout();
+    // Name, build, licence, Qt and the image libraries, one a line.
+    static QString AboutText();
     void ClearBatchList();
     // Opens the folder of the last run's last saved output.
     void OnOpenOutputFolder();
@@ -145,6 +149,10 @@ private:
     void LoadCommandBarSettings();
     void SaveCommandBarSettings();
     void UpdateKeyIndicators();
+    void ShowRunProgress();
+    void ChainTabOrder();
+    void KeepFocusInView(QWidget* now);
+    void ReportNotAdded(int count, const QStringList& notAdded);
     void FinishRunFeedback();
     // Runs fn on the GUI thread; from the worker it waits for the answer.
     void OnGuiThread(const std::function<void()>& fn);

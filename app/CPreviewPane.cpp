@@ -5,6 +5,7 @@
 #include "BatchList.h"
 #include "CRaster.h"
 #include "Colour.h"
+#include "Colours.h"
 #include "FormatTable.h"
 #include "ImageType.h"
 #include "Orientation.h"
@@ -18,6 +19,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QPainter>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -43,7 +45,8 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         if (image_.isNull()) {
-            p.setPen(message_.isEmpty() ? palette().color(QPalette::PlaceholderText) : QColor(200, 0, 0));
+            p.setPen(message_.isEmpty() ? ReadableOn(palette().color(QPalette::PlaceholderText), palette().color(QPalette::Window))
+                                        : ErrorText(palette(), QPalette::Window));
             p.drawText(rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
                        message_.isEmpty() ? tr("Select an image to see it here.") : message_);
             return;
@@ -60,7 +63,9 @@ protected:
             const double f = double(size.width()) / image_.width();
             const QRectF mark(target.x() + stamp_.x() * f - 2, target.y() + stamp_.y() * f - 2,
                               stamp_.width() * f + 4, stamp_.height() * f + 4);
-            p.setPen(QPen(QColor(220, 0, 0), 1, Qt::DashLine));
+            // On the picture, whatever the palette: a line needs 3:1 against
+            // the light checkerboard and most photos' light areas.
+            p.setPen(QPen(ReadableOn(QColor(220, 0, 0), Qt::white, 3.0), 1, Qt::DashLine));
             p.drawRect(mark.intersected(QRectF(target).adjusted(0, 0, -1, -1)));
         }
     }
@@ -86,6 +91,8 @@ namespace {
 constexpr int kPictureSide = 1600;
 
 QString Tr(const char* text) { return QCoreApplication::translate("CPreviewPane", text); }
+
+QString FileSizeText(qint64 bytes) { return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat); }
 
 QString Dpi(const CRaster& image) {
     const int x = image.GetResolutionX(), y = image.GetResolutionY();
@@ -151,26 +158,63 @@ QString StampPlacement(const QRect& stamp, uint32_t width, uint32_t height) {
     return where;
 }
 
-// Everything off the GUI thread: decode, facts, naming, the picture.
-CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, bool showOutput) {
+// The largest power of two, up to 8, by which a w x h picture may be
+// reduced while decoding and still be at least need on both sides.
+uint8_t DecodeScale(uint32_t w, uint32_t h, QSize need) {
+    uint8_t scale = 1;
+    while (scale < 8 && w / (scale * 2u) >= uint32_t(need.width()) && h / (scale * 2u) >= uint32_t(need.height()))
+        scale = uint8_t(scale * 2);
+    return scale;
+}
+
+// What the picture must keep for the preview: the area it is shown in, or,
+// shown as saved and resized, the output's size (a stamp on an output of the
+// input's size needs every pixel). Sides are the stored picture's.
+QSize NeededSize(uint32_t w, uint32_t h, const PreviewInputs& in, bool showOutput, QSize area, QSize output) {
+    if (showOutput && in.settings.resizeEnabled) {
+        const int side = std::max(output.width(), output.height());
+        return QSize(side, side);
+    }
+    if (showOutput && in.settings.stampEnabled) return QSize(int(w), int(h));
+    // Either orientation may end up upright: the longer side decides.
+    const QSize fitted = QSize(int(std::max(w, h)), int(std::min(w, h))).scaled(area, Qt::KeepAspectRatio);
+    const int side = std::max(fitted.width(), fitted.height());
+    return QSize(side, side).boundedTo(QSize(int(std::max(w, h)), int(std::max(w, h))));
+}
+
+// Everything off the GUI thread: decode, facts, naming, the picture. The
+// size comes from the headers and the pixels are decoded only at the scale
+// the area (or the output) needs.
+CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, bool showOutput, QSize area) {
     CPreviewPane::Result r;
     const std::string file = path.toStdString();
     const ImageType type = ImageTypeFromExtension(file);
-    r.facts << Tr("File size:\t%1").arg(QString::fromStdString(FormatFileSize(uint64_t(QFileInfo(path).size()))));
+    r.facts << Tr("File size:\t%1").arg(FileSizeText(QFileInfo(path).size()));
     if (type == kTypeUnknown) {
         r.error = Tr("Cannot read %1: not a type this program reads.").arg(QFileInfo(path).fileName());
         return r;
     }
     try {
+        CRaster header(type);
+        header.SetHeaderOnly(true);
+        uint32_t fullW = 0, fullH = 0;
+        const bool sized = header.LoadFile(file, type) && header.GetWidth() > 0;
+        if (sized) UprightSize(header, &fullW, &fullH);
+        const QSize output = sized ? PredictOutputSize(header, in.settings, in.options) : QSize();
         CRaster image;
+        uint8_t scale = 1;
+        if (sized && type == kTypeJpeg)
+            scale = DecodeScale(header.GetWidth(), header.GetHeight(),
+                                NeededSize(header.GetWidth(), header.GetHeight(), in, showOutput, area, output));
+        image.SetJpegScale(scale);
         if (!image.LoadFile(file, type) || !image.HasPixels()) {
             const char* why = image.LastErrorText();
             r.error = Tr("Cannot read %1: %2").arg(QFileInfo(path).fileName(), *why ? why : Tr("not an image"));
             return r;
         }
         const ImageFormat* format = FindImageFormat(image.GetImageType() ? image.GetImageType() : type);
-        uint32_t w = 0, h = 0;
-        UprightSize(image, &w, &h);
+        uint32_t w = fullW, h = fullH;
+        if (!sized || image.GetWidth() == header.GetWidth()) UprightSize(image, &w, &h);
         r.facts.prepend(Tr("Colour profile:\t%1").arg(Profile(image)));
         r.facts.prepend(Tr("Resolution:\t%1").arg(Dpi(image)));
         r.facts.prepend(Tr("Depth:\t%1").arg(Depth(image)));
@@ -179,13 +223,22 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
         // As the run names it: the name template's subfolders are shown too.
         const RowNaming naming = NameRow(in.settings, in.options, file, type, {in.row, {}});
         const OutputStem& stem = naming.stem;
-        const std::string output = naming.error.empty() ? FirstFreeName(stem) : ExactName(stem);
+        const std::string outputPath = naming.error.empty() ? FirstFreeName(stem) : ExactName(stem);
         const std::string base = OutputFolder(in.settings, file);
-        r.outputName = QString::fromStdString(output.rfind(base, 0) == 0 ? output.substr(base.size()) : output);
-        r.outputSize = PredictOutputSize(image, in.settings, in.options);
+        r.outputName = QString::fromStdString(outputPath.rfind(base, 0) == 0 ? outputPath.substr(base.size()) : outputPath);
+        r.outputSize = sized ? output : PredictOutputSize(image, in.settings, in.options);
         QRect stamp;
         if (showOutput) {
-            stamp = ApplyTransformsFindingStamp(image, in);
+            PreviewInputs reduced = in;
+            // Decoded smaller: resized to the output's size outright, which a
+            // percentage or "never enlarge" would no longer give.
+            if (image.GetWidth() != header.GetWidth() && in.settings.resizeEnabled) {
+                reduced.settings.resizeMode = kResizeFixed;
+                reduced.settings.targetWidth = r.outputSize.width();
+                reduced.settings.targetHeight = r.outputSize.height();
+                reduced.options.onlyShrink = false;
+            }
+            stamp = ApplyTransformsFindingStamp(image, reduced);
             PrepareForSave(image, stem.saveType, in.settings, in.options);
         } else {
             TurnUpright(image);
@@ -239,12 +292,16 @@ CPreviewPane::CPreviewPane(QWidget* parent) : QWidget(parent) {
     sideLayout->setContentsMargins(0, 0, 0, 0);
     showOutput_ = new QCheckBox(tr("Show as the run would save it"), side);
     showOutput_->setObjectName("preview-output");
+    showOutput_->setAccessibleDescription(tr("Rotation, resize and stamp as the current settings would apply them"));
     showOutput_->setToolTip(tr("Rotation, resize and stamp as the current settings would apply them"));
     showOutput_->setChecked(true);
     connect(showOutput_, &QCheckBox::toggled, this, [this] { Start(); });
     sideLayout->addWidget(showOutput_);
     info_ = new QLabel(side);
     info_->setObjectName("preview-info");
+    info_->setAccessibleName(tr("Image facts"));
+    info_->setAccessibleDescription(tr("Type, size, depth, resolution, file size and colour profile of the image, "
+                                       "and the output the settings would make"));
     info_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     info_->setWordWrap(true);
     sideLayout->addWidget(info_);
@@ -303,16 +360,17 @@ void CPreviewPane::Start() {
     const PreviewInputs in = inputs ? inputs(path_) : PreviewInputs{};
     const QString path = path_;
     const bool showOutput = showOutput_->isChecked();
+    const QSize area = picture_->size() * picture_->devicePixelRatioF();
     // Queued requests that are no longer the newest end at once.
     ++pending_;
     // The destructor waits for the pool, so this outlives the job; an answer
     // still queued when it goes is dropped with it.
-    pool_.start([this, path, in, showOutput, generation] {
+    pool_.start([this, path, in, showOutput, generation, area] {
         if (generation != generation_) {
             QMetaObject::invokeMethod(this, [this] { --pending_; }, Qt::QueuedConnection);
             return;
         }
-        Result r = MakePreview(path, in, showOutput);
+        Result r = MakePreview(path, in, showOutput, area);
         r.generation = generation;
         QMetaObject::invokeMethod(this, [this, r] {
             --pending_;

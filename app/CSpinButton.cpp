@@ -18,6 +18,12 @@ CSpinButton::CSpinButton(int id, QLineEdit* buddy, QWidget* parent)
     down_->setArrowType(Qt::DownArrow);
     down_->setAutoRepeat(true);
     down_->setAutoRaise(true);
+    // The buddy takes the arrow keys; the buttons are for the mouse only, so
+    // Tab never lands on an arrow that shows no focus.
+    for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(up_), static_cast<QWidget*>(down_)})
+        w->setFocusPolicy(Qt::NoFocus);
+    up_->setAccessibleName(tr("Increase"));
+    down_->setAccessibleName(tr("Decrease"));
     connect(up_, &QToolButton::clicked, this, [this] { Step(1); });
     connect(down_, &QToolButton::clicked, this, [this] { Step(-1); });
     connect(buddy_, &QLineEdit::textEdited, this, &CSpinButton::OnTextEdited);

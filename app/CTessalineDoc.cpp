@@ -4,6 +4,10 @@
 #include "ImageType.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QSet>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -25,11 +29,74 @@ QStringList CTessalineDoc::ListImageFiles(const QString& folder) {
     return sorted;
 }
 
+CTessalineDoc::CTessalineDoc(QObject* parent) : QObject(parent) {
+    watcher_ = new QFileSystemWatcher(this);
+    // A run saving into the folder changes it many times: read a little after
+    // the first change, not after the last, which in a busy folder never comes.
+    settle_ = new QTimer(this);
+    settle_->setSingleShot(true);
+    settle_->setInterval(300);
+    connect(settle_, &QTimer::timeout, this, &CTessalineDoc::Refresh);
+    const auto changed = [this] {
+        if (!settle_->isActive()) settle_->start();
+    };
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, changed);
+    connect(watcher_, &QFileSystemWatcher::fileChanged, this, changed);
+}
+
 void CTessalineDoc::SetFolder(const QString& folder) {
     if (view_) view_->StopThumbnailLoader();
     folder_ = folder;
     names_ = ListImageFiles(folder);
+    stamps_ = StampNames();
+    WatchFolder();
     if (view_) view_->StartThumbnailLoader();
+    emit folderChanged();
+}
+
+void CTessalineDoc::Refresh() {
+    settle_->stop();
+    if (folder_.isEmpty()) return;
+    const QStringList before = names_;
+    const QHash<QString, Stamp> old = stamps_;
+    names_ = ListImageFiles(folder_);
+    stamps_ = StampNames();
+    QStringList changed;
+    QSet<QString> redraw;
+    for (int i = 0; i < names_.size(); ++i) {
+        const auto was = old.constFind(names_[i]);
+        if (was != old.constEnd() && *was != stamps_.value(names_[i])) {
+            changed << PathOf(i);
+            redraw.insert(names_[i]);
+        }
+    }
+    const QSet<QString> now(names_.begin(), names_.end());
+    for (const QString& name : before)
+        if (!now.contains(name)) changed << (folder_.endsWith('/') ? folder_ + name : folder_ + '/' + name);
+    WatchFolder();
+    if (before == names_ && redraw.isEmpty()) return;
+    if (view_) view_->ReloadThumbnails(redraw);
+    emit refreshed(changed);
+}
+
+QHash<QString, CTessalineDoc::Stamp> CTessalineDoc::StampNames() const {
+    QHash<QString, Stamp> stamps;
+    for (int i = 0; i < names_.size(); ++i) {
+        const QFileInfo info(PathOf(i));
+        stamps.insert(names_[i], {info.lastModified().toMSecsSinceEpoch(), info.size()});
+    }
+    return stamps;
+}
+
+// Files written in place change no folder entry, so the files are watched
+// too, up to a bound that keeps huge folders within the system's limits.
+void CTessalineDoc::WatchFolder() {
+    if (const QStringList old = watcher_->files() + watcher_->directories(); !old.isEmpty())
+        watcher_->removePaths(old);
+    if (folder_.isEmpty()) return;
+    QStringList paths{folder_};
+    for (int i = 0; i < names_.size() && i < kMaxWatchedFiles; ++i) paths << PathOf(i);
+    watcher_->addPaths(paths);
 }
 
 QString CTessalineDoc::PathOf(int index) const {

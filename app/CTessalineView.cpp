@@ -3,6 +3,7 @@
 #include "CRaster.h"
 #include "BrowseTiles.h"
 #include "CTessalineDoc.h"
+#include "Colours.h"
 #include "Ids.h"
 #include "Thumbnail.h"
 #include "ThumbnailQueue.h"
@@ -19,11 +20,18 @@
 
 #include <algorithm>
 
+namespace {
+// Set on an item once its tile is drawn (or known not to decode).
+constexpr int kDrawnRole = Qt::UserRole + 1;
+} // namespace
+
 #include <sys/resource.h>
 #include <unistd.h>
 
 CTessalineView::CTessalineView(CTessalineDoc* doc, QWidget* parent) : QListWidget(parent), doc_(doc) {
     setObjectName("browse-view");
+    setAccessibleName(tr("Images"));
+    setAccessibleDescription(tr("The images of the folder chosen in Browse; select some and add them to the batch"));
     setViewMode(QListView::IconMode);
     setIconSize(QSize(kTileWidth, kTileHeight));
     setResizeMode(QListView::Adjust);
@@ -51,33 +59,75 @@ QImage CTessalineView::PlaceholderTile() {
     const QString text = QStringLiteral("Loading ...");
     const QFontMetrics m(p.font());
     const int w = m.horizontalAdvance(text), h = m.height();
-    p.setPen(QColor(0, 153, 0));
+    p.setPen(ReadableOn(QColor(0, 153, 0), Qt::white));
     p.drawText(QRect((kTileWidth - w) / 2, (kTileHeight - h) / 2, w, h), Qt::AlignLeft | Qt::AlignTop, text);
     return tile;
 }
 
-void CTessalineView::StartThumbnailLoader() {
+void CTessalineView::StartThumbnailLoader() { StartLoader({}); }
+
+void CTessalineView::ReloadThumbnails(const QSet<QString>& redraw) {
+    QHash<QString, QIcon> kept;
+    QSet<QString> selected;
+    QString current = currentItem() ? currentItem()->text() : QString();
+    for (int i = 0; i < count(); ++i) {
+        QListWidgetItem* it = item(i);
+        if (it->data(kDrawnRole).toBool() && !redraw.contains(it->text())) kept.insert(it->text(), it->icon());
+        if (it->isSelected()) selected.insert(it->text());
+    }
+    const int scrolled = verticalScrollBar()->value();
+    blockSignals(true);
+    StartLoader(kept);
+    for (int i = 0; i < count(); ++i) {
+        QListWidgetItem* it = item(i);
+        if (it->text() == current) setCurrentItem(it, QItemSelectionModel::NoUpdate);
+        it->setSelected(selected.contains(it->text()));
+    }
+    blockSignals(false);
+    verticalScrollBar()->setValue(scrolled);
+}
+
+void CTessalineView::StartLoader(const QHash<QString, QIcon>& kept) {
     StopThumbnailLoader();
     const QString folder = doc_->Folder();
     const QStringList names = doc_->Names();
     const QIcon placeholder(QPixmap::fromImage(PlaceholderTile()));
+    std::vector<char> done(size_t(names.size()), 0);
     setUpdatesEnabled(false);
     clear();
-    for (const QString& name : names) {
-        auto* item = new QListWidgetItem(placeholder, name, this);
+    int reused = 0;
+    for (int i = 0; i < names.size(); ++i) {
+        const auto tile = kept.constFind(names[i]);
+        auto* item = new QListWidgetItem(tile == kept.constEnd() ? placeholder : *tile, names[i], this);
         item->setSizeHint(QSize(kTileWidth + 24, kTileHeight + 2 * fontMetrics().height() + 8));
+        if (tile != kept.constEnd()) {
+            item->setData(kDrawnRole, true);
+            done[size_t(i)] = 1;
+            ++reused;
+        }
     }
     setUpdatesEnabled(true);
-    drawn_ = 0;
+    drawn_ = reused;
     loaderRunning_ = true;
     queue_ = std::make_shared<ThumbnailQueue>(int(names.size()));
     UpdateVisibleRange();
     const size_t threads = std::min<size_t>(ThreadsFor(loaderThreads ? loaderThreads() : 0),
-                                            std::max<qsizetype>(names.size(), 1));
+                                            std::max<qsizetype>(names.size() - reused, 1));
     threadsRunning_ = int(threads);
     for (size_t t = 0; t < threads; ++t)
-        loaderThreads_.emplace_back(&CTessalineView::LoaderThread, this, queue_, generation_, folder, names);
+        loaderThreads_.emplace_back(&CTessalineView::LoaderThread, this, queue_, generation_, folder, names, done);
 }
+
+// An empty folder says so instead of showing a blank view.
+void CTessalineView::paintEvent(QPaintEvent* event) {
+    QListWidget::paintEvent(event);
+    if (count() > 0 || doc_->Folder().isEmpty()) return;
+    QPainter p(viewport());
+    p.setPen(palette().color(QPalette::Text));
+    p.drawText(viewport()->rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap, EmptyFolderText());
+}
+
+QString CTessalineView::EmptyFolderText() { return tr("No images in this folder"); }
 
 void CTessalineView::StopThumbnailLoader() {
     if (queue_) queue_->Close();
@@ -95,11 +145,12 @@ constexpr int kLoaderNice = 10;
 // Widgets are only touched on the GUI thread: tiles travel there as queued
 // calls, which never wait, so the GUI thread never waits for a decode.
 void CTessalineView::LoaderThread(std::shared_ptr<ThumbnailQueue> queue, int generation, QString folder,
-                                  QStringList names) {
+                                  QStringList names, std::vector<char> done) {
     // Decoding yields to the GUI thread, which shares the cores with it: a
     // tile may wait a little, the event loop should not.
     setpriority(PRIO_PROCESS, id_t(gettid()), kLoaderNice);
     for (int i; (i = queue->Next()) >= 0;) {
+        if (done[size_t(i)]) continue; // kept from before a refresh
         const QString path = folder.endsWith('/') ? folder + names[i] : folder + '/' + names[i];
         CRaster image;
         QImage tile; // null: the file does not decode
@@ -121,6 +172,7 @@ void CTessalineView::ShowTile(int generation, int index, const QImage& tile) {
     QListWidgetItem* it = item(index);
     if (!it) return;
     it->setIcon(QIcon(QPixmap::fromImage(tile.isNull() ? BrokenTile() : tile)));
+    it->setData(kDrawnRole, true);
     if (!tile.isNull()) ++drawn_;
 }
 

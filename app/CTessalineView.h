@@ -3,8 +3,11 @@
 // asks for), the ones in sight first.
 #pragma once
 
+#include <QHash>
+#include <QIcon>
 #include <QImage>
 #include <QListWidget>
+#include <QSet>
 
 #include <atomic>
 #include <functional>
@@ -23,6 +26,10 @@ public:
     ~CTessalineView() override;
 
     void StartThumbnailLoader();
+    // The document's names again: tiles of files not in redraw are kept,
+    // the rest drawn anew; selection and the current item stay where their
+    // files still are.
+    void ReloadThumbnails(const QSet<QString>& redraw);
     // Ends the loader at once: its threads finish the file in hand in the
     // background and what they deliver is dropped.
     void StopThumbnailLoader();
@@ -39,11 +46,13 @@ public:
     // The Threads setting (0: one per core) for the loader; unset means 0.
     std::function<int()> loaderThreads;
     static QImage PlaceholderTile();
+    static QString EmptyFolderText();
 
 signals:
     void loaderFinished();
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void startDrag(Qt::DropActions supportedActions) override;
     QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override;
@@ -51,7 +60,9 @@ protected:
 private:
     // One loader thread: draws tiles until the queue has none left.
     void LoaderThread(std::shared_ptr<ThumbnailQueue> queue, int generation, QString folder,
-                      QStringList names);
+                      QStringList names, std::vector<char> done);
+    // Fills the list with the document's names, tiles from kept where given.
+    void StartLoader(const QHash<QString, QIcon>& kept);
     // On the GUI thread: a tile of the given loader arrives.
     void ShowTile(int generation, int index, const QImage& tile);
     void LoaderThreadEnded(int generation, std::thread::id id);

@@ -42,6 +42,9 @@ constexpr int kReport = 1025;
 constexpr int kColourButton = 1026;
 constexpr int kOptionsButton = 1027;
 constexpr int kGroupOptions = 1028;
+constexpr int kResizeValueEdit = 1040;
+constexpr int kResizeValueSpin = 1041;
+constexpr int kResizeValueUnit = 1042;
 constexpr int kGroupCheckBox = 65534;
 
 // Dialog templates.
@@ -58,6 +61,9 @@ constexpr int kCmdOnlineHelp = 32780;
 constexpr int kCmdStop = 32781;
 constexpr int kCmdClearBatchList = 32790;
 constexpr int kCmdOpenOutputFolder = 32791;
+constexpr int kCmdRefresh = 32792;
+constexpr int kCmdRemoveFromBatchList = 32793;
+constexpr int kCmdOptions = 32794;
 constexpr int kCmdCustomize = 35001;
 constexpr int kCmdAddToBatchList = 6000;
 constexpr int kCmdAbout = 57664;

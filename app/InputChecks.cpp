@@ -1,5 +1,7 @@
 #include "InputChecks.h"
 
+#include "OutputNaming.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -32,13 +34,14 @@ QString WritableProblem(const QString& folder) {
 } // namespace
 
 QValidator::State PrefixValidator::validate(QString& text, int&) const {
-    return IsValid(text) ? Acceptable : Invalid;
+    if (IsValid(text)) return Acceptable;
+    return text == "." || text == ".." ? Intermediate : Invalid;
 }
 
-bool PrefixValidator::IsValid(const QString& text) {
-    for (QChar c : text)
-        if (c == '/' || c.unicode() < 0x20 || c.unicode() == 0x7f) return false;
-    return true;
+bool PrefixValidator::IsValid(const QString& text) { return Problem(text).isEmpty(); }
+
+QString PrefixValidator::Problem(const QString& text) {
+    return QString::fromStdString(PrefixProblem(text.toStdString()));
 }
 
 QString OutputFolderProblem(const QString& folder) {

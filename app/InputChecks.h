@@ -6,12 +6,15 @@
 #include <QValidator>
 
 // A name prefix: no '/' and no control characters, which no file name here
-// may hold.
+// may hold; "." and ".." may still become a longer prefix while typed, but
+// are not valid as they stand.
 class PrefixValidator : public QValidator {
 public:
     using QValidator::QValidator;
     State validate(QString& text, int& pos) const override;
     static bool IsValid(const QString& text);
+    // Why the prefix is refused, empty when it is valid.
+    static QString Problem(const QString& text);
 };
 
 // Why nothing can be written into folder, or empty when it can: it exists

@@ -3,7 +3,9 @@
 #include "ImageType.h"
 #include "Orientation.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
 ImageType BatchPathType(const std::string& path) {
@@ -12,16 +14,31 @@ ImageType BatchPathType(const std::string& path) {
     return ImageTypeFromExtension(path.substr(slash + 1));
 }
 
-std::optional<BatchItem> MakeBatchItem(const std::string& path) {
+namespace {
+
+std::optional<BatchItem> Refused(std::string* why, std::string reason) {
+    if (why) *why = std::move(reason);
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<BatchItem> MakeBatchItem(const std::string& path, std::string* why) {
     const ImageType type = BatchPathType(path);
-    if (type == kTypeUnknown) return std::nullopt;
+    if (type == kTypeUnknown) return Refused(why, "not a type this program reads");
     BatchItem item;
     {
         // The headers give the size: a list of thousands of photos is not
         // decoded twice, once here and once in the run.
         CRaster image(type);
         image.SetHeaderOnly(true);
-        if (!image.LoadFile(path, type)) return std::nullopt;
+        if (!image.LoadFile(path, type)) {
+            struct stat status;
+            if (::stat(path.c_str(), &status) != 0) return Refused(why, std::strerror(errno));
+            if (S_ISDIR(status.st_mode)) return Refused(why, "a folder");
+            if (status.st_size == 0) return Refused(why, "empty file");
+            return Refused(why, *image.LastErrorText() ? image.LastErrorText() : "not an image");
+        }
         uint32_t w = 0, h = 0;
         UprightSize(image, &w, &h); // as every viewer shows the photo
         item.imageSize = FormatImageSize(w, h);

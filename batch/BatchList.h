@@ -24,7 +24,8 @@ ImageType BatchPathType(const std::string& path);
 // A row for path, or nothing when the path does not qualify or the file does
 // not decode to an image with pixels. Date and size cells stay empty when the
 // file's status cannot be read.
-std::optional<BatchItem> MakeBatchItem(const std::string& path);
+// why, when given, receives the reason there is no row ("empty file").
+std::optional<BatchItem> MakeBatchItem(const std::string& path, std::string* why = nullptr);
 
 // True when some row's path equals path exactly (names are case-sensitive).
 bool FindBatchItem(size_t rowCount, const std::function<std::string(size_t)>& pathOfRow,

@@ -70,7 +70,15 @@ void FolderWalk::WalkFolder(const std::string& folder, const std::string& subfol
         const std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
         struct stat target;
-        if (::stat(Join(folder, name).c_str(), &target) != 0) continue; // a dangling link
+        const std::string path = Join(folder, name);
+        if (::stat(path.c_str(), &target) != 0) {
+            // A path too long, a folder that cannot be searched, a link to
+            // nothing that names an image: each is said. Only links to nothing
+            // under other names stay unsaid, as the files they are not.
+            if (errno != ENOENT || ImageTypeFromExtension(name) != kTypeUnknown)
+                sink.skipped(path, std::strerror(errno), true);
+            continue;
+        }
         if (S_ISDIR(target.st_mode))
             folders.push_back(name);
         else if (S_ISREG(target.st_mode) && ImageTypeFromExtension(name) != kTypeUnknown)

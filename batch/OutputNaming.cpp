@@ -4,6 +4,7 @@
 #include "ImageType.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
@@ -74,7 +75,16 @@ OutputTarget OutputExtensionAndType(int32_t outputFormat, const std::string& inp
         const std::string name = FileNameOf(inputPath);
         const size_t dot = name.rfind('.');
         if (dot == std::string::npos) return {DefaultExtension(inputType), inputType};
-        return {name.substr(dot + 1), inputType};
+        std::string extension = name.substr(dot + 1);
+        // The anymap writer makes P5 and P6, which neither a PAM nor a PBM
+        // name promises.
+        if (inputType == kTypePnm) {
+            std::string lower = extension;
+            std::transform(lower.begin(), lower.end(), lower.begin(),
+                           [](unsigned char c) { return char(std::tolower(c)); });
+            if (lower == "pam" || lower == "pbm") extension = DefaultExtension(kTypePnm);
+        }
+        return {extension, inputType};
     }
     const bool listed = outputFormat > kFormatOriginal && outputFormat < kFormatCount;
     const ImageType type = listed ? kFormatTypes[outputFormat] : kTypeJpeg;
@@ -159,6 +169,15 @@ long NameMaxOf(const std::string& folder) {
 }
 
 } // namespace
+
+std::string PrefixProblem(const std::string& prefix) {
+    if (prefix.find('/') != std::string::npos) return "the prefix must not contain '/'";
+    for (unsigned char c : prefix)
+        if (c < 0x20 || c == 0x7f) return "the prefix must not contain control characters";
+    if (prefix == "." || prefix == "..")
+        return "a prefix of \".\" or \"..\" makes hidden files; use letters, such as \"photo_\"";
+    return {};
+}
 
 std::string RenamedNamesProblem(const OperationSettings& settings, const std::string& folder,
                                 int64_t rowCount) {

@@ -52,6 +52,11 @@ bool NamesMayCollide(const std::string& a, const std::string& b);
 // True when anything at all exists under the name, so it must not be taken.
 bool OutputNameTaken(const std::string& path);
 
+// Why prefix cannot begin the output names, empty when it can: a '/' would
+// reach outside the output folder, control characters break listings, and
+// "." or ".." make hidden files ("..00001.jpg").
+std::string PrefixProblem(const std::string& prefix);
+
 // Why the names renaming gives rowCount rows cannot exist in folder (empty
 // for the current folder), or empty when they can: the longest of them
 // (prefix, series number, a "_001" variant, the extension) against the

@@ -160,6 +160,9 @@ void PrepareBlocks(CRaster& image, const ImageFormat& format, const RunOptions& 
         image.SetMetadata(nullptr);
         return;
     }
+    // A profile that is not of the pixels' space (CMYK on converted colours)
+    // cannot go with them: the pixels leave it for sRGB where they can.
+    if (!ProfileFitsPixels(image)) ConvertToSrgb(image);
     OutputMetadataSpec spec;
     spec.keepLocation = options.metadata != MetadataMode::kKeepAllButLocation;
     spec.splitXmp = format.type == kTypeJpeg;

@@ -192,8 +192,9 @@ private:
     int fd_ = -1;
 };
 
-bool UpdateLocked(const std::string& path, const std::function<void(IniFile&)>& change,
-                  std::string& error) {
+// change returns false, with a reason, to leave the file as it is.
+bool UpdateLocked(const std::string& path,
+                  const std::function<bool(IniFile&, std::string&)>& change, std::string& error) {
     std::string target;
     if (!SaveTarget(path, target)) return Fail(error, std::strerror(ELOOP));
     SaveLock lock;
@@ -201,9 +202,22 @@ bool UpdateLocked(const std::string& path, const std::function<void(IniFile&)>& 
     RemoveStaleTemporaries(target);
     IniFile file;
     if (!file.Load(target)) return Fail(error, file.Error());
-    change(file);
+    if (!change(file, error)) return false;
     if (!file.Save(target)) return Fail(error, file.Error());
     return true;
+}
+
+// The record as the file holds it; false with a reason when it is there but
+// damaged, true and present unset when the file has none.
+bool StoredRecord(const IniFile& file, OperationSettings& record, bool& present,
+                  std::string& error) {
+    const auto value = file.Get(kSettingsSection, kSettingsKey);
+    present = value.has_value();
+    if (!present) return true;
+    const std::string problem = RecordProblem(*value, sizeof record);
+    if (!problem.empty()) return Fail(error, problem);
+    auto bytes = std::span(reinterpret_cast<uint8_t*>(&record), sizeof record);
+    return DecodeProfileStruct(*value, bytes);
 }
 
 } // namespace
@@ -344,7 +358,13 @@ bool IniFile::Save(const std::string& path) {
 bool UpdateSettingsFile(const std::string& path, const std::function<void(IniFile&)>& change,
                         std::string* error) {
     std::string reason;
-    const bool ok = UpdateLocked(path, change, reason);
+    const bool ok = UpdateLocked(
+        path,
+        [&](IniFile& file, std::string&) {
+            change(file);
+            return true;
+        },
+        reason);
     if (error) *error = reason;
     return ok;
 }
@@ -362,6 +382,18 @@ std::string EncodeProfileStruct(std::span<const uint8_t> bytes) {
     text += kDigits[sum >> 4];
     text += kDigits[sum & 15];
     return text;
+}
+
+std::string RecordProblem(std::string_view text, size_t size) {
+    const std::string damaged = "settings record damaged: ";
+    if (text.size() != size * 2 + 2)
+        return damaged + std::to_string(text.size() / 2) + " bytes where " +
+               std::to_string(size + 1) + " belong";
+    for (char c : text)
+        if (HexValue(c) < 0) return damaged + "not hexadecimal";
+    std::vector<uint8_t> scratch(size);
+    if (!DecodeProfileStruct(text, scratch)) return damaged + "wrong checksum";
+    return {};
 }
 
 bool DecodeProfileStruct(std::string_view text, std::span<uint8_t> bytes) {
@@ -385,16 +417,17 @@ bool LoadSettings(const std::string& path, OperationSettings& settings, RunOptio
     IniFile file;
     OperationSettings loaded;
     const bool read = file.Load(path);
-    if (unreadable) *unreadable = file.Error();
+    std::string error = file.Error();
     if (read) {
         if (options) ReadRunOptions(file, *options);
-        const auto value = file.Get(kSettingsSection, kSettingsKey);
-        auto bytes = std::span(reinterpret_cast<uint8_t*>(&loaded), sizeof loaded);
-        if (value && DecodeProfileStruct(*value, bytes)) {
+        bool present = false;
+        if (StoredRecord(file, loaded, present, error) && present) {
+            if (unreadable) unreadable->clear();
             settings = loaded;
             return true;
         }
     }
+    if (unreadable) *unreadable = error;
     settings = MakeUnsetSettings();
     return false;
 }
@@ -402,13 +435,84 @@ bool LoadSettings(const std::string& path, OperationSettings& settings, RunOptio
 bool SaveSettings(const std::string& path, const OperationSettings& settings,
                   const RunOptions* options, std::string* error) {
     auto bytes = std::span(reinterpret_cast<const uint8_t*>(&settings), sizeof settings);
-    return UpdateSettingsFile(
+    std::string reason;
+    // A damaged record is left for the user to look at, not written over.
+    const bool ok = UpdateLocked(
         path,
-        [&](IniFile& file) {
+        [&](IniFile& file, std::string& why) {
+            OperationSettings stored;
+            bool present = false;
+            if (!StoredRecord(file, stored, present, why)) return false;
             file.Set(kSettingsSection, kSettingsKey, EncodeProfileStruct(bytes));
             if (options) WriteRunOptions(file, *options);
+            return true;
         },
-        error);
+        reason);
+    if (error) *error = reason;
+    return ok;
+}
+
+namespace {
+
+struct OptionKeys {
+    std::vector<std::pair<std::string, std::string>> changed, all;
+};
+
+// The option keys as after writes them, and those whose values differ from before's.
+OptionKeys ChangedOptions(const RunOptions& before, const RunOptions& after) {
+    IniFile a, b;
+    WriteRunOptions(a, before);
+    WriteRunOptions(b, after);
+    OptionKeys keys;
+    const std::string text = b.Text();
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string_view line = std::string_view(text).substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        std::string_view key, value;
+        if (SplitKey(line, key, value) && !SectionName(line)) {
+            keys.all.emplace_back(std::string(key), std::string(value));
+            if (a.Get(kRunOptionsSection, key) != std::optional<std::string>(std::string(value)))
+                keys.changed.emplace_back(std::string(key), std::string(value));
+        }
+        start = end + 1;
+    }
+    return keys;
+}
+
+} // namespace
+
+bool SaveSettingsChanges(const std::string& path, const SettingsChange& change,
+                         std::string* error) {
+    std::string reason;
+    const auto options = ChangedOptions(change.optionsBefore, change.optionsAfter);
+    const bool ok = UpdateLocked(
+        path,
+        [&](IniFile& file, std::string& why) {
+            OperationSettings stored = change.before;
+            bool present = false;
+            if (!StoredRecord(file, stored, present, why)) return false;
+            // A record still asking for defaults gets the defaults this
+            // command line started from.
+            if (!present || stored.useDefaults) stored = change.before;
+            auto* to = reinterpret_cast<uint8_t*>(&stored);
+            const auto* from = reinterpret_cast<const uint8_t*>(&change.before);
+            const auto* wanted = reinterpret_cast<const uint8_t*>(&change.after);
+            for (size_t i = 0; i < sizeof stored; ++i)
+                if (from[i] != wanted[i]) to[i] = wanted[i];
+            file.Set(kSettingsSection, kSettingsKey,
+                     EncodeProfileStruct(std::span(to, sizeof stored)));
+            for (const auto& [key, value] : options.changed)
+                file.Set(kRunOptionsSection, key, value);
+            // Keys the file lacks get this command line's values, changed or not.
+            for (const auto& [key, value] : options.all)
+                if (!file.Get(kRunOptionsSection, key)) file.Set(kRunOptionsSection, key, value);
+            return true;
+        },
+        reason);
+    if (error) *error = reason;
+    return ok;
 }
 
 std::string CompanionFilePath(const std::string& programPath, const std::string& suffix) {
@@ -449,14 +553,30 @@ SettingsLocation ResolveSettingsLocation(const std::string& programPath) {
     return ResolveSettingsLocation(programPath, xdg ? xdg : "", home ? home : "");
 }
 
-bool SaveSettingsAt(const SettingsLocation& location, const OperationSettings& settings,
-                    const RunOptions* options, std::string* error) {
+namespace {
+
+bool SaveAt(const SettingsLocation& location, const std::function<bool(const std::string&)>& save) {
     if (location.writePath.empty()) return false;
     if (location.writePath == location.userPath) MakeFolders(ParentOf(location.userPath));
-    if (SaveSettings(location.writePath, settings, options, error)) return true;
+    if (save(location.writePath)) return true;
     if (location.writePath == location.userPath || location.userPath.empty()) return false;
     MakeFolders(ParentOf(location.userPath));
-    return SaveSettings(location.userPath, settings, options, error);
+    return save(location.userPath);
+}
+
+} // namespace
+
+bool SaveSettingsAt(const SettingsLocation& location, const OperationSettings& settings,
+                    const RunOptions* options, std::string* error) {
+    return SaveAt(location, [&](const std::string& path) {
+        return SaveSettings(path, settings, options, error);
+    });
+}
+
+bool SaveSettingsChangesAt(const SettingsLocation& location, const SettingsChange& change,
+                           std::string* error) {
+    return SaveAt(location,
+                  [&](const std::string& path) { return SaveSettingsChanges(path, change, error); });
 }
 
 std::string CurrentProgramPath() {

@@ -55,12 +55,13 @@ bool LoadRunSettings(const BatchCommandLine& line, const SettingsLocation& where
     return true;
 }
 
+// Only what this command line changed: concurrent saves of other settings stay.
 bool StoreRunSettings(const BatchCommandLine& line, const SettingsLocation& where,
-                      const OperationSettings& settings, const RunOptions& options) {
+                      const SettingsChange& change) {
     std::string error;
     const bool ok = line.settingsFile.empty()
-                        ? SaveSettingsAt(where, settings, &options, &error)
-                        : SaveSettings(line.settingsFile, settings, &options, &error);
+                        ? SaveSettingsChangesAt(where, change, &error)
+                        : SaveSettingsChanges(line.settingsFile, change, &error);
     if (!ok) {
         const std::string& path = line.settingsFile.empty() ? where.writePath : line.settingsFile;
         std::fprintf(stderr, "tessaline-batch: %s: cannot write the settings: %s\n", path.c_str(),
@@ -234,12 +235,16 @@ int RunBatch(const std::vector<std::string>& args) {
     OperationSettings settings;
     RunOptions options;
     if (!LoadRunSettings(line, where, settings, options)) return kExitFailed;
+    const OperationSettings loaded = settings;
+    const RunOptions loadedOptions = options;
     if (!ApplyNamedPreset(line, where, settings, options)) return kExitUsage;
     if (!ApplyBatchOverrides(line, settings, options, error)) return UsageError(error);
 
     int status = kExitOk;
     if (!PresetCommands(line, where, settings, options)) status = kExitFailed;
-    if (line.saveSettings && !StoreRunSettings(line, where, settings, options)) status = kExitFailed;
+    if (line.saveSettings &&
+        !StoreRunSettings(line, where, {loaded, settings, loadedOptions, options}))
+        status = kExitFailed;
     if (!command.watch.empty()) {
         const int watched = RunWatch(command.watch, command.settleMs, settings, options);
         return watched == kExitOk ? status : watched;

@@ -1,6 +1,8 @@
 #include "BatchOptions.h"
 #include "Presets.h"
 
+#include "OutputNaming.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -63,9 +65,8 @@ bool ApplyRename(OperationSettings& s, RunOptions&, const std::string& value, st
                 " bytes";
         return false;
     }
-    // A prefix names files inside the output folder, never a path elsewhere.
-    if (value.find('/') != std::string::npos) {
-        error = "--rename: the prefix must not contain '/'";
+    if (const std::string problem = PrefixProblem(value); !problem.empty()) {
+        error = "--rename: " + problem;
         return false;
     }
     s.renameEnabled = 1;

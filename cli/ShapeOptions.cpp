@@ -131,7 +131,9 @@ void AppendShapeOptions(std::vector<BatchOption>& table) {
          "where Cover and --crop-aspect keep their window and Pad sets the picture: centre (the "
          "default), north, north-east, east, south-east, south, south-west, west, north-west, "
          "attention (detail, saturated colour and skin) or entropy",
-         ApplyAnchor},
+         ApplyAnchor,
+         "centre north north-east east south-east south south-west west north-west attention "
+         "entropy"},
         {"--crop", "X,Y,W,H",
          "before the resize, keep the W x H window at X,Y (pixels of the upright picture; "
          "clamped to the picture with a warning)",
@@ -150,7 +152,8 @@ void AppendShapeOptions(std::vector<BatchOption>& table) {
         {"--no-watermark", nullptr, "no image watermark", ApplyNoWatermark},
         {"--watermark-anchor", "NAME",
          "where the watermark goes: a compass point or centre (south-east by default)",
-         ApplyWatermarkAnchor},
+         ApplyWatermarkAnchor,
+         "centre north north-east east south-east south south-west west north-west"},
         {"--watermark-margin", "N", "pixels between the watermark and the edges, 0..30000 (16)",
          ApplyWatermarkMargin},
         {"--watermark-scale", "P%", "the watermark's width as P percent of the output's, 1..100 (10)",

@@ -34,8 +34,13 @@ StopSignals::StopSignals(BatchRun* run) {
     struct sigaction action = {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < std::size(kStopSignals); ++i)
-        sigaction(kStopSignals[i], &action, &gPrevious[i]);
+    for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+        sigaction(kStopSignals[i], nullptr, &gPrevious[i]);
+        // An interrupt or hangup ignored by whoever started us (nohup, a
+        // background job) stays ignored; a stop request is always heard.
+        if (gPrevious[i].sa_handler == SIG_IGN && kStopSignals[i] != SIGTERM) continue;
+        sigaction(kStopSignals[i], &action, nullptr);
+    }
 }
 
 bool StopSignals::Received() { return gReceived > 0; }

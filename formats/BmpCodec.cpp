@@ -100,11 +100,12 @@ bool BmpCodec::ReadInfoHeader(ImageStream* stream, BITMAPINFOHEADER* header, uin
     } else if (h.biSize == 52 || h.biSize == 56 || h.biSize == 108 || h.biSize == 124) {
         // Version 2 to 5 headers: an info header followed by the channel masks
         // (and colour space data we do not use). Most files written today are like that.
-        uint8_t extra[12];
-        const bool gotMasks = stream->Read(extra, sizeof extra, 1) == 1;
+        uint8_t extra[16] = {};
+        const uint32_t maskBytes = h.biSize == 52 ? 12 : 16;
+        const bool gotMasks = stream->Read(extra, maskBytes, 1) == 1;
         if (gotMasks && masks)
-            for (int i = 0; i < 3; ++i) masks[i] = GetLE32(extra + 4 * i);
-        stream->Seek(int32_t(h.biSize - 40 - 12), SEEK_CUR);
+            for (uint32_t i = 0; i < maskBytes / 4; ++i) masks[i] = GetLE32(extra + 4 * i);
+        stream->Seek(int32_t(h.biSize - 40 - maskBytes), SEEK_CUR);
     } else {
         stream->Seek(int32_t(h.biSize - 40), SEEK_CUR);
     }
@@ -133,7 +134,6 @@ bool BmpCodec::Decode(ImageStream* stream) {
         layout.pixelOffset = 0;
     }
     BITMAPINFOHEADER& bih = layout.bih;
-    layout.masks[0] = layout.masks[1] = layout.masks[2] = 0;
     if (!ReadInfoHeader(stream, &bih, layout.masks)) {
         SetLastError("Error reading BMP info");
         return false;
@@ -160,6 +160,9 @@ bool BmpCodec::Decode(ImageStream* stream) {
     info_.yDpi = bih.biYPelsPerMeter > 0 ? DpiFromPelsPerMeter(bih.biYPelsPerMeter) : 96;
     if (info_.xDpi <= 0) info_.xDpi = 96;
     if (info_.yDpi <= 0) info_.yDpi = 96;
+    // Only a bit-field header's own alpha mask gives alpha: the fourth byte of
+    // a plain 32-bit file is dropped, as it always was.
+    if (bih.biBitCount == 32 && bih.biCompression == 3 && layout.masks[3]) AddAlpha();
     if (GetPaletteCount() && !ReadPalette(stream, layout)) return false;
     if (HeaderOnly()) return true;
     if (!ReadPixels(stream, layout)) return false;
@@ -267,7 +270,7 @@ bool BmpCodec::ReadPixels(ImageStream* stream, Layout& layout) {
             if (stream->Read(raw, 4, 3) == 3)
                 for (int i = 0; i < 3; ++i) layout.masks[i] = GetLE32(raw + 4 * i);
         }
-        if (bih.biCompression != 3) layout.masks[0] = layout.masks[1] = layout.masks[2] = 0;
+        if (bih.biCompression != 3) std::fill(std::begin(layout.masks), std::end(layout.masks), 0u);
         SeekToPixels(stream, layout);
         Read32(stream, layout);
         return true;
@@ -320,6 +323,7 @@ void BmpCodec::Read32(ImageStream* stream, const Layout& layout) {
     const uint32_t* masks = layout.masks;
     const bool useMasks = (masks[0] | masks[1] | masks[2]) != 0;
     const uint32_t w = GetWidth(), h = GetHeight();
+    uint8_t* alpha = useMasks ? AlphaPlane() : nullptr;
     std::vector<uint8_t> row(size_t(w) * 4);
     for (uint32_t y = 0; y < h; ++y) {
         const size_t got = stream->Read(row.data(), 4, w);
@@ -330,6 +334,7 @@ void BmpCodec::Read32(ImageStream* stream, const Layout& layout) {
                 d[3 * x] = MaskedChannel(v, masks[2]);
                 d[3 * x + 1] = MaskedChannel(v, masks[1]);
                 d[3 * x + 2] = MaskedChannel(v, masks[0]);
+                if (alpha) alpha[size_t(y) * w + x] = MaskedChannel(v, masks[3]);
             } else {
                 std::memcpy(d + 3 * x, &row[4 * x], 3);
             }

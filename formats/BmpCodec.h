@@ -17,7 +17,8 @@ public:
     static bool Sniff(std::span<const uint8_t> head);
     bool Encode(ImageStream* stream);
     // Reads and normalises a 40-, 64-, 12-byte or longer info header. Headers of
-    // version 2 to 5 carry the red, green and blue masks, stored into masks.
+    // version 2 to 5 carry the red, green and blue masks, version 3 to 5 also
+    // the alpha mask; stored into masks (four entries).
     static bool ReadInfoHeader(ImageStream* stream, BITMAPINFOHEADER* header,
                                uint32_t* masks = nullptr);
 
@@ -28,7 +29,7 @@ private:
         int32_t start;
         uint32_t pixelOffset;
         bool headerMasks;
-        uint32_t masks[3];
+        uint32_t masks[4]; // red, green, blue, alpha
     };
     bool DecodeEmbedded(ImageStream* stream, const Layout& layout);
     bool ReadPalette(ImageStream* stream, const Layout& layout);

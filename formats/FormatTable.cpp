@@ -1,6 +1,7 @@
 #include "FormatTable.h"
 
 #include "BmpCodec.h"
+#include "Colour.h"
 #include "GifCodec.h"
 #include "HeifCodec.h"
 #include "IcoCodec.h"
@@ -197,7 +198,18 @@ bool DecodeUntyped(CRaster& target, ImageStream* s) {
 }
 
 bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
-    if (const ImageFormat* f = FindImageFormat(type)) return f->encode(source, s, type);
+    if (const ImageFormat* f = FindImageFormat(type)) {
+        // A profile of another colour space than the pixels (a CMYK one on
+        // the colours it was converted to) would make readers misread them.
+        if (ProfileFitsPixels(source)) return f->encode(source, s, type);
+        const ImageMetadataPtr kept = source.MetadataPtr();
+        auto without = std::make_shared<ImageMetadata>(*kept);
+        without->icc.clear();
+        source.SetMetadata(without->Empty() ? nullptr : std::move(without));
+        const bool ok = f->encode(source, s, type);
+        source.SetMetadata(kept);
+        return ok;
+    }
     source.SetLastError("Encode: Unknown format");
     return false;
 }

@@ -334,6 +334,7 @@ bool GifCodec::ExpandFrame(ImageStream* stream, const Descriptor& d, const Colou
     InputBuffer input(stream);
     FrameSink sink(frame, (d.flags & 0x40) != 0);
     const LzwDecoder::Result expanded = c.decoder.Expand(input, d.width, sink);
+    if (expanded.badCodeSize) return Fail("GIF LZW code size out of range");
     if (!expanded.badCodes) c.decoder.SkipRemainingBlocks(input);
     Reposition(stream, dataStart, expanded.badCodes, input.Unread());
     return true;

@@ -3,8 +3,10 @@
 #include "ByteOrder.h"
 #include "HeifLibrary.h"
 #include "ImageStream.h"
+#include "InputLimits.h"
 #include "PixelRows.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -94,6 +96,105 @@ heif_error SinkWrite(heif_context*, const void* data, size_t size, void* userdat
     auto* stream = static_cast<ImageStream*>(userdata);
     if (stream->Write(data, size, 1) == 1 || size == 0) return {heif_error_Ok, heif_suberror_Unspecified, "ok"};
     return {heif_error_Encoding_error, heif_suberror_Cannot_write_output_data, "write error"};
+}
+
+// ---- grids ------------------------------------------------------------------
+
+// A grid image is drawn from tiles its 'dimg' references name; one small tile
+// named thousands of times makes a huge picture from a few hundred bytes.
+// Camera grids have some 50 tiles; 2048 tiles of 512 pixels make 500 MP.
+constexpr uint64_t kMaxGridTiles = 2048;
+// Bytes of 8-bit RGB a byte of the file may become: a 16384 x 16384
+// picture needs at least 24 KB.
+constexpr uint64_t kMaxHeifExpansion = 8192;
+
+uint32_t FourCc(const char* s) { return GetBE32(reinterpret_cast<const uint8_t*>(s)); }
+
+// The box starting at `at` in data[0, end): its type and payload [from, to).
+bool NextBox(const std::vector<uint8_t>& data, size_t at, size_t end, uint32_t& type, size_t& from,
+             size_t& to) {
+    if (at + 8 > end) return false;
+    uint64_t size = GetBE32(&data[at]);
+    type = GetBE32(&data[at + 4]);
+    from = at + 8;
+    if (size == 1) {
+        if (at + 16 > end) return false;
+        size = uint64_t(GetBE32(&data[at + 8])) << 32 | GetBE32(&data[at + 12]);
+        from = at + 16;
+    } else if (size == 0) {
+        size = end - at;
+    }
+    if (size < from - at || size > end - at) return false;
+    to = at + size_t(size);
+    return true;
+}
+
+// The 'meta' box's payload, read from the top-level boxes of the stream.
+std::vector<uint8_t> MetaPayload(ImageStream* stream, int64_t start, int64_t size) {
+    constexpr uint64_t kMaxMeta = uint64_t(16) << 20;
+    int64_t at = start;
+    for (int boxes = 0; boxes < 64 && at + 8 <= start + size; ++boxes) {
+        uint8_t head[16];
+        if (!stream->Seek(int32_t(at), SEEK_SET) || stream->Read(head, 1, 16) < 8) break;
+        uint64_t length = GetBE32(head);
+        uint64_t header = 8;
+        if (length == 1) length = uint64_t(GetBE32(head + 8)) << 32 | GetBE32(head + 12), header = 16;
+        if (length == 0) length = uint64_t(start + size - at);
+        if (length < header || length > uint64_t(start + size - at)) break;
+        if (GetBE32(head + 4) == FourCc("meta")) {
+            if (length - header > kMaxMeta) break;
+            std::vector<uint8_t> payload(size_t(length - header));
+            stream->Seek(int32_t(at + int64_t(header)), SEEK_SET);
+            if (stream->Read(payload.data(), 1, payload.size()) != payload.size()) break;
+            return payload;
+        }
+        at += int64_t(length);
+    }
+    return {};
+}
+
+// Item ids are 16 bits in version 0 boxes, 32 in later ones.
+uint32_t ItemId(const std::vector<uint8_t>& d, size_t& at, bool wide) {
+    const uint32_t id = wide ? GetBE32(&d[at]) : GetBE16(&d[at]);
+    at += wide ? 4 : 2;
+    return id;
+}
+
+// The tiles the primary item draws from: its 'dimg' references.
+uint64_t PrimaryTileCount(const std::vector<uint8_t>& meta) {
+    uint32_t type = 0;
+    size_t from = 0, to = 0;
+    uint32_t primary = 0;
+    uint64_t tiles = 0;
+    std::vector<std::pair<size_t, size_t>> references;
+    for (size_t at = 4; NextBox(meta, at, meta.size(), type, from, to); at = to) {
+        if (type == FourCc("pitm") && to - from >= 6) {
+            size_t p = from + 4;
+            primary = ItemId(meta, p, meta[from] != 0 && to - from >= 8);
+        } else if (type == FourCc("iref") && to > from + 4) {
+            references.emplace_back(from, to);
+        }
+    }
+    for (auto [start, end] : references) {
+        const bool wide = meta[start] != 0;
+        for (size_t at = start + 4; NextBox(meta, at, end, type, from, to); at = to) {
+            size_t p = from;
+            if (type != FourCc("dimg") || p + (wide ? 6 : 4) > to) continue;
+            if (ItemId(meta, p, wide) != primary) continue;
+            tiles += GetBE16(&meta[p]);
+        }
+    }
+    return tiles;
+}
+
+// Why the file's grid or declared size cannot be decoded, or null.
+const char* ImplausibleGrid(ImageStream* stream, const StreamSource& source, uint64_t pixels) {
+    const int64_t position = stream->Tell();
+    const uint64_t tiles = PrimaryTileCount(MetaPayload(stream, source.start, source.size));
+    stream->Seek(int32_t(position), SEEK_SET);
+    if (tiles > kMaxGridTiles) return "HEIF: grid of more tiles than a picture has";
+    if (ImplausibleSize(pixels, pixels * 3, source.size, kMaxHeifExpansion)) return kDataCannotFill;
+    return nullptr;
 }
 
 // The primary image of the file the stream holds; null with the reason in error.
@@ -297,6 +398,9 @@ bool HeifCodec::Decode(ImageStream* stream) {
     const char* error = nullptr;
     const Handle handle = OpenPrimary(stream, context, source, &error);
     if (!handle) return Fail(error);
+    const uint64_t pixels = uint64_t(std::max(Heif().heif_image_handle_get_width(handle.get()), 0)) *
+                            uint64_t(std::max(Heif().heif_image_handle_get_height(handle.get()), 0));
+    if (const char* why = ImplausibleGrid(stream, source, pixels)) return Fail(why);
     const Handle thumbnail = ThumbnailFor(handle.get(), GetJpegScale());
     if (!DecodeHandle(thumbnail ? thumbnail.get() : handle.get(), type)) return false;
     ReadMetadata(handle.get());

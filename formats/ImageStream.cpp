@@ -17,7 +17,18 @@ bool FileImageStream::Open(const char* path, const char* mode) {
 
 bool FileImageStream::OpenInput(const char* path) {
     Close();
-    // Non-blocking, so opening a FIFO with no writer returns at once.
+    // Looked at before it is opened: opening a device can act on it (a tape
+    // rewinds, a terminal becomes ours).
+    struct stat named;
+    if (::stat(path, &named) != 0) {
+        openError_ = strerrordesc_np(errno);
+        return false;
+    }
+    if (!S_ISREG(named.st_mode)) {
+        openError_ = S_ISDIR(named.st_mode) ? "is a directory" : "is not a regular file";
+        return false;
+    }
+    // Non-blocking, so a FIFO put in its place meanwhile returns at once.
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0) {

@@ -131,7 +131,13 @@ LzwDecoder::Result LzwDecoder::Expand(LzwByteSource& source, uint32_t lineWidth,
     bytesLeft_ = bitsLeft_ = 0;
     terminator_ = false;
     const int c = source.Next();
-    if (c < 2 || c > 9 || lineWidth == 0) return result;
+    if (lineWidth == 0) return result;
+    // Sizes 2 to 11 leave room in a 12-bit table for the clear and end codes
+    // and strings; readers refuse 12 and more, and disagree on what 1 means.
+    if (c < 2 || c > 11) {
+        result.badCodeSize = true;
+        return result;
+    }
     codeSize0_ = c + 1;
     const int clearCode = 1 << c;
     const int endCode = clearCode + 1;

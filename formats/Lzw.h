@@ -27,6 +27,7 @@ public:
         bool badCodes = false;       // codes beyond the table (or loops in it) were met
         bool reachedEnd = false;     // the end code, or the zero-length block, was read
         bool readTerminator = false; // the zero-length block itself was consumed
+        bool badCodeSize = false;    // a minimum code size no 12-bit table can hold
     };
     // Reads the code-size byte and the sub-blocks from source and hands lines of
     // lineWidth pixels to sink. Damaged data ends the expansion, never more.

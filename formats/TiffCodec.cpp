@@ -1,5 +1,6 @@
 #include "TiffCodec.h"
 
+#include "Colour.h"
 #include "DepthChange.h"
 #include "ImageStream.h"
 #include "InputLimits.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -154,6 +156,11 @@ RGBQUAD CmykToColour(const uint8_t* s) {
                    uint8_t((255u - s[0]) * white / 255), 0};
 }
 
+// A colour multiplied by its alpha, apart from it again.
+uint8_t Straight(uint32_t c, uint32_t a) {
+    return uint8_t(a == 255 ? c : a == 0 ? 0 : std::min<uint32_t>(255, (c * 255 + a / 2) / a));
+}
+
 // Sample i of a row of 32-bit floating-point samples, 0 to 1 from black to
 // full intensity, in native order as libtiff hands them out.
 uint32_t FloatSampleAt(const uint8_t* row, uint64_t i) {
@@ -175,6 +182,10 @@ struct CRasterTIF::Page {
     bool scaleToRamp = false;
     // 32-bit floating-point samples, which libtiff's RGBA reader refuses.
     bool floating = false;
+    // Inks through the embedded CMYK profile rather than by formula.
+    std::shared_ptr<const CmykConverter> cmyk;
+    // Colours stored multiplied by their alpha.
+    bool premultiplied = false;
 };
 
 CRasterTIF::~CRasterTIF() {
@@ -245,6 +256,7 @@ bool CRasterTIF::Decode(ImageStream* stream) {
     // Exif needs the whole file, which a header-only load never reads.
     const bool exif = ok && ReadMetadataTags(tif, blocks) && !HeaderOnly();
     TIFFClose(tif);
+    if (cmykProfileApplied_) blocks.icc.clear();
     if (ok) TakeMetadata(stream, start, exif, blocks);
     return ok;
 }
@@ -278,6 +290,19 @@ std::vector<uint8_t> WholeStream(ImageStream* stream, int32_t start) {
     std::vector<uint8_t> bytes(size_t(size - start));
     if (stream->Read(bytes.data(), 1, bytes.size()) != bytes.size()) return {};
     return bytes;
+}
+
+// CMYK goes through its embedded profile, as a CMYK JPEG does; without one
+// (or with one Little CMS cannot use) the inks are turned into colour by formula.
+std::shared_ptr<const CmykConverter> ProfileConverter(TIFF* tif, uint16_t photometric,
+                                                      uint16_t samples, uint16_t bps) {
+    if (photometric != PHOTOMETRIC_SEPARATED || samples < 4 || (bps != 8 && bps != 16))
+        return nullptr;
+    uint16_t inkset = INKSET_CMYK;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkset);
+    if (inkset != INKSET_CMYK) return nullptr;
+    auto converter = std::make_shared<const CmykConverter>(TagBytes(tif, TIFFTAG_ICCPROFILE), false);
+    return converter->Valid() ? converter : nullptr;
 }
 
 } // namespace
@@ -380,6 +405,7 @@ bool CRasterTIF::DataCanFill(TIFF* tif, const Page& page) {
 }
 
 bool CRasterTIF::ReadPage(TIFF* tif) {
+    cmykProfileApplied_ = false;
     SetNumFrames(int32_t(TIFFNumberOfDirectories(tif)));
     if (GetFrame() < 0 || !TIFFSetDirectory(tif, tdir_t(GetFrame()))) {
         Fail("Error: page not present in TIFF file");
@@ -424,9 +450,13 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
     SetFormatOption(compression, kTypeTiff);
     if (HeaderOnly()) return DescribePage(tif, page, rgb);
     // Samples libtiff's RGBA reader refuses are read here: floating-point
-    // RGB, and 16-bit CMYK.
-    const bool ownSamples = (page.floating && pm == PHOTOMETRIC_RGB) ||
-                            (pm == PHOTOMETRIC_SEPARATED && page.bps == 16 && page.samples >= 4);
+    // RGB, and 16-bit CMYK; so is CMYK that goes through its profile.
+    page.cmyk = ProfileConverter(tif, pm, page.samples, page.bps);
+    cmykProfileApplied_ = page.cmyk != nullptr;
+    const bool ownSamples = (page.floating && pm == PHOTOMETRIC_RGB) || page.cmyk ||
+                            (pm == PHOTOMETRIC_SEPARATED && page.bps == 16 && page.samples >= 4) ||
+                            PlainTiles(tif, page, compression);
+    page.premultiplied = HasAlpha() && PremultipliedAlpha(tif, page);
     if (rgb && !ownSamples) return ReadRgba(tif, page);
     BuildPalette(tif, page);
     if (!ReadBands(tif, page)) return false;
@@ -468,6 +498,28 @@ bool CRasterTIF::HasAlphaSample(TIFF* tif, const Page& page) {
     return page.samples == 4 && page.photometric != PHOTOMETRIC_SEPARATED;
 }
 
+// libtiff's RGBA reader cannot read uncompressed tiles from a stream it
+// does not map ("Invalid tile byte count"); tile by tile they read.
+bool CRasterTIF::PlainTiles(TIFF* tif, const Page& page, uint16_t compression) {
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    const uint16_t pm = page.photometric;
+    return TIFFIsTiled(tif) && compression == COMPRESSION_NONE && planar == PLANARCONFIG_CONTIG &&
+           (page.bps == 8 || page.bps == 16) &&
+           ((pm == PHOTOMETRIC_RGB && page.samples >= 3) ||
+            (pm == PHOTOMETRIC_SEPARATED && page.samples >= 4));
+}
+
+// As libtiff's RGBA reader takes it: a fourth RGB sample without
+// ExtraSamples is associated alpha.
+bool CRasterTIF::PremultipliedAlpha(TIFF* tif, const Page& page) {
+    uint16_t count = 0;
+    uint16_t* types = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &count, &types);
+    if (count > 0 && types) return types[0] == EXTRASAMPLE_ASSOCALPHA;
+    return page.photometric == PHOTOMETRIC_RGB && page.samples == 4;
+}
+
 // libtiff's RGBA reader turns orientations 1 to 4 upright itself; of 5 to 8
 // it undoes only the flips, leaving the transposition to us.
 bool CRasterTIF::ReadRgba(TIFF* tif, const Page& page) {
@@ -485,17 +537,14 @@ bool CRasterTIF::ReadRgba(TIFF* tif, const Page& page) {
     // libtiff hands out colours multiplied by alpha; the image keeps them
     // apart from its alpha plane, as the writers expect.
     uint8_t* alpha = AlphaPlane();
-    auto straight = [](uint32_t c, uint32_t a) {
-        return uint8_t(a == 255 ? c : a == 0 ? 0 : std::min<uint32_t>(255, (c * 255 + a / 2) / a));
-    };
     for (uint32_t y = 0; y < page.height; ++y) {
         uint8_t* dst = RowPointer(y);
         const uint32_t* src = raster + size_t(y) * page.width;
         for (uint32_t x = 0; x < page.width; ++x) {
             const uint32_t a = alpha ? TIFFGetA(src[x]) : 255;
-            dst[3 * x] = straight(TIFFGetB(src[x]), a);
-            dst[3 * x + 1] = straight(TIFFGetG(src[x]), a);
-            dst[3 * x + 2] = straight(TIFFGetR(src[x]), a);
+            dst[3 * x] = Straight(TIFFGetB(src[x]), a);
+            dst[3 * x + 1] = Straight(TIFFGetG(src[x]), a);
+            dst[3 * x + 2] = Straight(TIFFGetR(src[x]), a);
             if (alpha) alpha[size_t(y) * page.width + x] = uint8_t(a);
         }
     }
@@ -649,12 +698,20 @@ bool CRasterTIF::StoreRow(const Page& page, const uint8_t* src, uint32_t y, uint
             if (spp == 4) AddAlpha();
         }
         uint8_t* dst = RowPointer(y);
+        if (page.cmyk && spp == 4) page.cmyk->Row(samples, dst, w);
         for (uint32_t x = 0; x < w; ++x) {
             const uint8_t* s = samples + size_t(x) * spp;
+            if (page.cmyk) {
+                if (spp != 4) page.cmyk->Row(s, dst + 3 * x, 1);
+                if (HasAlpha()) WriteAlpha(x, y, s[spp - 1]);
+                continue;
+            }
             const RGBQUAD c = page.photometric == PHOTOMETRIC_RGB         ? RGBQUAD{s[2], s[1], s[0], 0}
                               : page.photometric == PHOTOMETRIC_SEPARATED ? CmykToColour(s)
                                                                           : LabToColour(s[0], s[1], s[2]);
             dst[3 * x] = c.rgbBlue, dst[3 * x + 1] = c.rgbGreen, dst[3 * x + 2] = c.rgbRed;
+            if (page.premultiplied)
+                for (int k = 0; k < 3; ++k) dst[3 * x + k] = Straight(dst[3 * x + k], s[spp - 1]);
             if (HasAlpha()) WriteAlpha(x, y, s[spp - 1]);
         }
     }

@@ -39,6 +39,8 @@ private:
     static bool DataCanFill(TIFF* tif, const Page& page);
     void ReadPlacement(TIFF* tif);
     static bool HasAlphaSample(TIFF* tif, const Page& page);
+    static bool PlainTiles(TIFF* tif, const Page& page, uint16_t compression);
+    static bool PremultipliedAlpha(TIFF* tif, const Page& page);
     bool ReadRgba(TIFF* tif, const Page& page);
     void BuildPalette(TIFF* tif, const Page& page);
     bool ReadBands(TIFF* tif, const Page& page);
@@ -56,4 +58,6 @@ private:
     bool WriteScanlines(TIFF* tif, uint32_t depth, uint32_t samples);
 
     TIFF* tif_ = nullptr;
+    // The page's pixels went through its CMYK profile, which is then not theirs.
+    bool cmykProfileApplied_ = false;
 };

@@ -33,6 +33,10 @@ const char* EncodeErrorText(WebPEncodingError error) {
     }
 }
 
+// Canvas bytes a byte of WebP data may become: a 16383 x 16383 picture
+// needs at least 64 KB.
+constexpr uint64_t kMaxWebpExpansion = 4096;
+
 struct DemuxDeleter {
     void operator()(WebPDemuxer* d) const { WebPDemuxDelete(d); }
 };
@@ -77,6 +81,11 @@ bool WebpCodec::Decode(ImageStream* stream) {
     // The library allocates a four-byte canvas of its own before ours.
     if (!FitsMemoryLimit(uint32_t(features.width), uint32_t(features.height), 32))
         return Fail("RASTER_MAX_MEMORY exceeded");
+    // Lossless codes of one symbol take no bits at all, so no ratio is
+    // strictly out of reach; past this one only a made file goes.
+    const uint64_t pixels = uint64_t(features.width) * uint64_t(features.height);
+    if (ImplausibleSize(pixels, pixels * 4, int64_t(data.size()), kMaxWebpExpansion))
+        return Fail(kDataCannotFill);
     bool ok = false;
     if (HeaderOnly()) {
         ok = Create(uint32_t(features.width), uint32_t(features.height), 24, kTypeWebp);

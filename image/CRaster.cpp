@@ -115,9 +115,13 @@ void CRaster::SetLastError(const char* text) {
     info_.lastError[sizeof info_.lastError - 1] = '\0';
 }
 
+// One limit for every caller: the described share of memory, and what the
+// header can describe (a signed width and height, the pixel bytes in 32 bits).
 bool CRaster::FitsMemoryLimit(uint64_t width, uint64_t height, uint32_t bpp) {
     const unsigned __int128 bits = (unsigned __int128)width * height * bpp;
-    return bits / 256 <= RASTER_MAX_MEMORY;
+    if (bits / 256 > RASTER_MAX_MEMORY) return false;
+    if (width > uint64_t(INT32_MAX) || height > uint64_t(INT32_MAX)) return false;
+    return (unsigned __int128)RasterStride(width, RoundDepth(bpp)) * height <= UINT32_MAX;
 }
 
 uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageType type,
@@ -137,12 +141,8 @@ uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, ImageTyp
     const uint32_t entries = PaletteEntriesFor(bpp);
     const uint64_t rowBytes = info_.headerOnly ? 0 : imageSize;
     const uint64_t total = 40 + uint64_t(entries) * 4 + rowBytes;
-    // The header stores the width signed and the image size in 32 bits.
-    uint8_t* block = nullptr;
-    if (width <= uint32_t(INT32_MAX) && height <= uint32_t(INT32_MAX) && imageSize <= UINT32_MAX)
-        block = AllocateBlock(size_t(total),
-                              size_t(fill == PixelFill::kZero ? total : total - imageSize),
-                              &blockBytes_);
+    uint8_t* block = AllocateBlock(
+        size_t(total), size_t(fill == PixelFill::kZero ? total : total - imageSize), &blockBytes_);
     if (!block) {
         SetLastError("CRaster::Create can't allocate memory");
         return nullptr;

@@ -34,10 +34,20 @@ endif()
 if(TESSALINE_HEIF_PKG_VERSION)
   set(heif_package "${heif_package} (>= ${TESSALINE_HEIF_PKG_VERSION})")
 endif()
+# Debian 12's libheif has its codecs built in; later ones load them as
+# plugins of their own packages: those present at build time are needed.
+foreach(plugin libheif-plugin-libde265 libheif-plugin-dav1d libheif-plugin-aomenc)
+  execute_process(COMMAND dpkg-query -W "-f=\${Status}" ${plugin}
+                  OUTPUT_VARIABLE plugin_status ERROR_QUIET)
+  if(plugin_status MATCHES "install ok installed")
+    string(APPEND heif_package ", ${plugin}")
+  endif()
+endforeach()
 # The stamp's faces resolve to Liberation; Open Output Folder and Online Help
-# go through xdg-open; the file-manager actions tell the outcome with
-# notify-send; the Nautilus action needs its Python extension host.
+# go through xdg-open; Qt draws on Wayland through its plugin (else through
+# X); the file-manager actions tell the outcome with notify-send; the
+# Nautilus action needs its Python extension host.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${heif_package}, fonts-liberation2")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, fonts-dejavu-core, libnotify-bin")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, fonts-dejavu-core, qt6-wayland, libnotify-bin")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-nautilus")
 include(CPack)

@@ -59,11 +59,11 @@ cmsHTRANSFORM Handle(const Transform& t) {
     return static_cast<cmsHTRANSFORM>(t.get());
 }
 
-enum class Space { kOther, kRgb, kGrey, kCmyk, kSrgb };
+enum class Space { kUnreadable, kOther, kRgb, kGrey, kCmyk, kSrgb };
 
 Space SpaceOf(const std::vector<uint8_t>& icc) {
     cmsHPROFILE p = OpenProfile(icc);
-    if (!p) return Space::kOther;
+    if (!p) return Space::kUnreadable;
     Space s = Space::kOther;
     switch (cmsGetColorSpace(p)) {
     case cmsSigRgbData:
@@ -109,7 +109,7 @@ void DropProfile(CRaster& image) {
 
 bool IsUsableProfile(const std::vector<uint8_t>& icc) {
     const Space s = SpaceOf(icc);
-    return s != Space::kOther;
+    return s != Space::kOther && s != Space::kUnreadable;
 }
 
 std::string ProfileDescription(const std::vector<uint8_t>& icc) {
@@ -119,6 +119,24 @@ std::string ProfileDescription(const std::vector<uint8_t>& icc) {
     cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text, sizeof text);
     cmsCloseProfile(profile);
     return text;
+}
+
+bool ProfileFitsPixels(const CRaster& image) {
+    const ImageMetadata* meta = image.Metadata();
+    if (!meta || meta->icc.empty()) return true;
+    const bool grey = image.GetPaletteCount() != 0 && image.HasGrayRamp();
+    switch (SpaceOf(meta->icc)) {
+    case Space::kRgb:
+    case Space::kSrgb:
+        return !grey;
+    case Space::kGrey:
+        return grey;
+    case Space::kUnreadable:
+        // Nothing to tell it by: a codec carries it as it came.
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool ConvertToSrgb(CRaster& image) {

@@ -17,6 +17,11 @@ bool IsUsableProfile(const std::vector<uint8_t>& icc);
 // opened or has none.
 std::string ProfileDescription(const std::vector<uint8_t>& icc);
 
+// False when the image's profile is not of its pixels' colour space: CMYK
+// or another space never written, grey on colour pixels, colour on a grey
+// ramp. True without a profile, and for one Little CMS cannot read.
+bool ProfileFitsPixels(const CRaster& image);
+
 // The pixels of 24-bit, palette and grey images converted from the image's
 // embedded profile to sRGB, and the profile dropped from its metadata.
 // Nothing happens without a profile, for an sRGB one, or for one that does

@@ -277,14 +277,43 @@ bool EmbedInTiff(Bytes& tiff, const ImageMetadata& blocks) {
     return ok;
 }
 
+namespace {
+
+std::string Megabytes(size_t bytes) {
+    return std::to_string((bytes + (size_t(1) << 19)) >> 20) + " MB";
+}
+
+std::string DroppedText(const char* what, size_t bytes, size_t cap) {
+    return std::string(what) + " of " + Megabytes(bytes) + " dropped: over the " + Megabytes(cap) +
+           " cap";
+}
+
+size_t XmpBytes(const ImageMetadata& m) { return m.xmp.size() + m.xmpExtension.size(); }
+
+} // namespace
+
+std::vector<std::string> OversizedBlocks(const ImageMetadata* input) {
+    std::vector<std::string> texts;
+    if (!input) return texts;
+    if (input->exif.size() > kMaxExifBytes)
+        texts.push_back(DroppedText("Exif", input->exif.size(), kMaxExifBytes));
+    if (XmpBytes(*input) > kMaxXmpBytes)
+        texts.push_back(DroppedText("XMP", XmpBytes(*input), kMaxXmpBytes));
+    if (input->icc.size() > kMaxIccBytes)
+        texts.push_back(DroppedText("colour profile", input->icc.size(), kMaxIccBytes));
+    return texts;
+}
+
 ImageMetadataPtr OutputMetadata(const ImageMetadata* input, const OutputMetadataSpec& spec) {
     if (!input || !spec.keep || input->Empty()) return nullptr;
     InitialiseOnce();
     auto out = std::make_shared<ImageMetadata>();
-    Guarded([&] { out->exif = UpdatedExif(input->exif, spec); });
-    Guarded([&] { UpdateXmp(*input, spec, *out); });
+    if (input->exif.size() <= kMaxExifBytes)
+        Guarded([&] { out->exif = UpdatedExif(input->exif, spec); });
+    if (XmpBytes(*input) <= kMaxXmpBytes) Guarded([&] { UpdateXmp(*input, spec, *out); });
     Guarded([&] { out->iptc = ValidIptc(input->iptc); });
-    if (spec.keepIcc && IsUsableProfile(input->icc)) out->icc = input->icc;
+    if (spec.keepIcc && input->icc.size() <= kMaxIccBytes && IsUsableProfile(input->icc))
+        out->icc = input->icc;
     if (out->Empty()) return nullptr;
     return out;
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -36,6 +37,18 @@ struct OutputMetadataSpec {
     uint32_t width = 0, height = 0;
 };
 
+// Blocks larger than these are dropped rather than parsed: Exiv2's XMP
+// parse costs some 50 times the packet, and no camera or editor writes
+// blocks of this size.
+constexpr size_t kMaxXmpBytes = size_t(4) << 20;  // packet and extension together
+constexpr size_t kMaxExifBytes = size_t(4) << 20;
+constexpr size_t kMaxIccBytes = size_t(16) << 20;
+
+// One phrase for each block of input over its cap ("XMP of 15 MB dropped:
+// over the 4 MB cap"), in the order Exif, XMP, profile.
+std::vector<std::string> OversizedBlocks(const ImageMetadata* input);
+
 // The blocks to write: orientation and pixel size of the output, no stale
-// thumbnail, location and profile as asked. Null when nothing is left.
+// thumbnail, location and profile as asked, nothing over its cap. Null when
+// nothing is left.
 ImageMetadataPtr OutputMetadata(const ImageMetadata* input, const OutputMetadataSpec& spec);

@@ -86,7 +86,12 @@ check "tessaline starts (offscreen)" window
 
 echo "== man pages and completion (man-db and bash installed for the look)"
 in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q man-db >/dev/null 2>&1
-man_shows() { in_root man -l "/usr/share/man/man1/$1.1.gz" 2>&1 | col -b | grep -q "^SYNOPSIS"; }
+# Read whole before searching: grep -q stopping early would end man with
+# SIGPIPE, which pipefail reports as a failure.
+man_shows() {
+  in_root man -l "/usr/share/man/man1/$1.1.gz" 2>&1 | col -bx >"$root/tmp/$1.txt"
+  grep -q "^SYNOPSIS" "$root/tmp/$1.txt"
+}
 for page in tessaline-batch tessaline; do
   check "man -l $page.1.gz" man_shows $page
 done

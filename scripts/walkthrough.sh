@@ -1,7 +1,7 @@
 #!/bin/bash
 # A first run of the desktop program under Xvfb with openbox, for looking at
 # the window: screenshots before, during and after a run at 1280x800 and at
-# 1920x1080 with QT_SCALE_FACTOR=1.5.
+# 1920x1080 with QT_SCALE_FACTOR=1.5, and at 1280x800 with a dark palette.
 # usage: scripts/walkthrough.sh [BUILD_DIR] [SHOT_DIR]
 # Needs xvfb and openbox; photos come from ../benchcorpus and ../shared/corpus.
 set -euo pipefail
@@ -27,8 +27,8 @@ for f in png/pil123rgba.png jpeg/hopper_orientation_6.jpg; do
 done
 printf 'not a picture' > "$PHOTOS/broken.jpg"
 
-run() { # NAME WIDTH HEIGHT SCALE
-  local name=$1 w=$2 h=$3 scale=$4 display=:$((90 + RANDOM % 100))
+run() { # NAME WIDTH HEIGHT SCALE [dark]
+  local name=$1 w=$2 h=$3 scale=$4 look=${5:-} display=:$((90 + RANDOM % 100))
   local out=$WORK/out-$name
   mkdir -p "$out"
   Xvfb "$display" -screen 0 "${w}x${h}x24" -nolisten tcp >/dev/null 2>&1 &
@@ -38,11 +38,12 @@ run() { # NAME WIDTH HEIGHT SCALE
   local wm=$!
   sleep 1
   DISPLAY=$display QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale \
-    "$BUILD/tests/gui_walkthrough" "$PHOTOS" "$out" "$SHOTS/$name" || echo "walkthrough $name failed"
+    "$BUILD/tests/gui_walkthrough" "$PHOTOS" "$out" "$SHOTS/$name" $look || echo "walkthrough $name failed"
   kill "$wm" "$xvfb" 2>/dev/null || true
   wait "$wm" "$xvfb" 2>/dev/null || true
 }
 
 run 1280x800 1280 800 1
 run 1920x1080-150 1920 1080 1.5
+run 1280x800-dark 1280 800 1 dark
 ls -1 "$SHOTS"/*.png

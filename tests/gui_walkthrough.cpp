@@ -1,7 +1,8 @@
 // Walks through a user's first run in the real window (under Xvfb, see
 // scripts/walkthrough.sh): picks a folder, adds its images and one that
 // fails, sets JPG at quality 75, width 800 and a stamp, presses Start and
-// saves screenshots before, during and after the run. A tool for looking,
+// saves screenshots before, during and after the run; with "dark" after the
+// arguments, in the Fusion style with a dark palette. A tool for looking,
 // not a test.
 #include "CBatchList.h"
 #include "CDialogOperation2.h"
@@ -12,10 +13,12 @@
 #include "CTessalineApp.h"
 #include "CTessalineView.h"
 #include "Ids.h"
+#include "support/DarkPalette.h"
 
 #include "CRaster.h"
 #include "ImageType.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -33,6 +36,10 @@ int main(int argc, char** argv) {
     }
     CTessalineApp app(argc, argv);
     const QString photos = argv[1], out = argv[2], shots = argv[3];
+    if (argc > 4 && QString(argv[4]) == "dark") {
+        QApplication::setStyle("Fusion");
+        QApplication::setPalette(DarkPalette());
+    }
     CMainFrame frame(out + "/walkthrough.ini");
     frame.show();
     QTest::qWait(500);

@@ -6,6 +6,7 @@
 #include "SettingsFile.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,6 +103,9 @@ TEST(CliBatch, ValuesOutOfRangeAreUsageErrors) {
         {{"--format", "heic"}, "--format: 'heic' is not one of original, jpg, gif, bmp, png, tif, pcx, webp, avif"},
         {{"--lossless=1"}, "--lossless takes no value"},
         {{"--rename", "a/b"}, "--rename: the prefix must not contain '/'"},
+        {{"--rename", "."}, "--rename: a prefix of \".\" or \"..\" makes hidden files"},
+        {{"--rename", ".."}, "--rename: a prefix of \".\" or \"..\" makes hidden files"},
+        {{"--rename", "a\tb"}, "--rename: the prefix must not contain control characters"},
         {{"--rename", std::string(260, 'p')}, "--rename: the prefix is longer than 259 bytes"},
         {{"--rename", std::string(245, 'p'), "--format", "bmp", "--out", in.dir / "o"},
          "--rename: names made with this prefix would be up to 258 bytes long, more than the 255"},
@@ -192,6 +196,66 @@ TEST(CliBatch, SavedSettingsAreTheNextRunsDefaults) {
     EXPECT_TRUE(FileExists(in.dir / "saved/kept00003.bmp"));
 }
 
+// Each --save-settings writes only what its own command line changed, read
+// again under the lock: five at once, each of another setting, keep all five.
+TEST(CliBatch, ConcurrentSaveSettingsKeepEachOthersChanges) {
+    Inputs in;
+    const std::vector<std::vector<std::string>> changes = {
+        {"--format", "bmp"}, {"--quality", "77"}, {"--rename", "kept"},
+        {"--jobs", "3"},     {"--background", "123456"}};
+    std::vector<pid_t> children;
+    for (const auto& change : changes) {
+        std::vector<std::string> argv = {TESSALINE_BATCH_EXE, "--settings", in.settings};
+        argv.insert(argv.end(), change.begin(), change.end());
+        argv.push_back("--save-settings");
+        children.push_back(Spawn(argv, "/dev/null", "/dev/null", "/dev/null"));
+    }
+    for (pid_t pid : children) {
+        int status = -1;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    OperationSettings s;
+    RunOptions options;
+    ASSERT_TRUE(LoadSettings(in.settings, s, &options));
+    EXPECT_EQ(s.outputFormat, 3);
+    EXPECT_EQ(s.jpegQuality, 77);
+    EXPECT_EQ(s.renameEnabled, 1);
+    EXPECT_EQ(options.threads, 3);
+    EXPECT_EQ(options.background, 0x563412u);
+}
+
+// Paths a folder walk cannot read are said and skipped, and the run exits 1
+// as for any skip: a link to nothing named as an image, and a path longer
+// than the system takes (which root, whom permissions do not stop, meets too).
+TEST(CliBatch, RecursiveWalkSaysWhatItCannotRead) {
+    Inputs in;
+    const std::string top = in.dir / "in";
+    ASSERT_EQ(::symlink("nowhere.bmp", (top + "/lost.bmp").c_str()), 0);
+    // 17 folders of 250 characters each: deeper than a path can name.
+    std::vector<int> parents = {::open(top.c_str(), O_RDONLY | O_DIRECTORY)};
+    std::vector<std::string> names;
+    for (int i = 0; i < 17; ++i) {
+        names.push_back(std::string(250, char('a' + i)));
+        ASSERT_EQ(::mkdirat(parents.back(), names.back().c_str(), 0755), 0);
+        parents.push_back(::openat(parents.back(), names.back().c_str(), O_RDONLY | O_DIRECTORY));
+        ASSERT_GE(parents.back(), 0);
+    }
+    const RunResult r = RunBatch({"--settings", in.settings, "--format", "bmp", "--out",
+                                  in.dir / "out", "--recursive", top});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find(top + "/lost.bmp: No such file or directory, skipped"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("File name too long, skipped"), std::string::npos) << r.err;
+    EXPECT_TRUE(FileExists(in.dir / "out/photo0.bmp")) << "the readable files are still done";
+    // Removed through the open folders: no path names the deepest ones.
+    for (size_t i = names.size(); i-- > 0;) {
+        ::close(parents[i + 1]);
+        ::unlinkat(parents[i], names[i].c_str(), AT_REMOVEDIR);
+    }
+    ::close(parents[0]);
+}
+
 TEST(CliBatch, ResizeModesAndResamplingOptions) {
     // Inputs of 7x5, 16x1 and 3x9 pixels.
     const struct {
@@ -219,18 +283,10 @@ TEST(CliBatch, ResizeModesAndResamplingOptions) {
     }
 }
 
-TEST(CliBatch, DamagedSettingsRunWithTheDefaults) {
-    Inputs in;
-    WriteWholeFile(in.settings, "[Quorvel Image Resizer]\r\nAppSettings=0011\r\n");
-    const RunResult r = RunBatch(in.Args({}));
-    EXPECT_EQ(r.status, 0) << r.err;
-    // "Original" beside the input, no renaming.
-    EXPECT_TRUE(FileExists(in.dir / "in/photo1_001.bmp"));
-}
-
 // A settings file that exists but cannot be read stops the run before any
 // row: the defaults would put the outputs where the user did not ask.
-// Saving over a read-only one is refused.
+// So does a damaged record, which is left as it is; saving over a read-only
+// file is refused.
 TEST(CliBatch, SettingsThatCannotBeReadOrWrittenStopTheRun) {
     const struct {
         const char* name;
@@ -239,25 +295,31 @@ TEST(CliBatch, SettingsThatCannotBeReadOrWrittenStopTheRun) {
     } cases[] = {
         {"folder", {}, ": cannot read the settings: Is a directory"},
         {"read-only", {"--save-settings"}, ": cannot write the settings: Read-only file"},
+        {"damaged", {"--save-settings"},
+         ": cannot read the settings: settings record damaged: 2 bytes where 5009 belong"},
     };
     for (const auto& c : cases) {
         Inputs in;
         if (std::string(c.name) == "folder") {
             std::filesystem::create_directory(in.settings);
+        } else if (std::string(c.name) == "damaged") {
+            WriteWholeFile(in.settings, "[Quorvel Image Resizer]\r\nAppSettings=0000\r\n");
         } else {
             WriteWholeFile(in.settings, "[A]\r\nx=1\r\n");
             ::chmod(in.settings.c_str(), 0444);
         }
+        const std::string before = std::string(c.name) == "folder" ? "" : ReadWholeFile(in.settings);
         std::vector<std::string> options = c.options;
         options.insert(options.end(), {"--format", "bmp", "--out", in.dir / "out"});
         const RunResult r = RunBatch(in.Args(options));
         EXPECT_EQ(r.status, 1) << c.name;
         EXPECT_NE(r.err.find(in.settings + c.message), std::string::npos) << r.err;
-        if (std::string(c.name) == "folder") {
+        if (std::string(c.name) != "read-only") {
             EXPECT_EQ(r.out, "");
             EXPECT_FALSE(FileExists(in.dir / "out"));
-        } else {
-            EXPECT_EQ(ReadWholeFile(in.settings), "[A]\r\nx=1\r\n");
+        }
+        if (!before.empty()) {
+            EXPECT_EQ(ReadWholeFile(in.settings), before) << c.name;
         }
     }
 }

@@ -270,8 +270,9 @@ TEST(Heif, DamagedFilesFailCleanly) {
 }
 
 // The declared size is checked before any picture data is decoded: one far
-// beyond the limits is refused for its size, one that disagrees with the
-// coded picture fails instead of giving a wrongly sized image.
+// beyond the limits is refused for its size, one far beyond what the file's
+// bytes could fill for that, and one that disagrees with the coded picture
+// fails instead of giving a wrongly sized image.
 TEST(Heif, DeclaredSizeIsCheckedBeforeDecoding) {
     CRaster image = Marked(40, 24);
     bool encoded = false;
@@ -281,7 +282,8 @@ TEST(Heif, DeclaredSizeIsCheckedBeforeDecoding) {
         uint32_t width, height;
         const char* error;
     } cases[] = {{60000, 60000, "HEIF: picture larger than the decoder allows"},
-                 {30000, 30000, "corrupted HEIF"},
+                 {30000, 30000, "picture larger than its data can fill"},
+                 {1000, 1000, "corrupted HEIF"},
                  {2, 2, "corrupted HEIF"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));

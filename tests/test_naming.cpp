@@ -59,6 +59,13 @@ TEST(OutputNaming, OriginalKeepsTheInputsSpellingAndType) {
     t = BuildOutputPath(s, "/in/x.HEIC", kTypeHeif, 0);
     EXPECT_EQ(t.path, dir / "x.avif");
     EXPECT_EQ(t.saveType, kTypeAvif);
+    // The anymap writer's P5 and P6 go under .pnm, not a PAM or PBM name.
+    for (auto [in, out] : {std::pair{"x.pam", "x.pnm"}, {"y.PBM", "y.pnm"}, {"z.pgm", "z.pgm"},
+                           {"w.ppm", "w.ppm"}}) {
+        t = BuildOutputPath(s, std::string("/in/") + in, kTypePnm, 0);
+        EXPECT_EQ(t.path, dir / out);
+        EXPECT_EQ(t.saveType, kTypePnm);
+    }
     // A dot in a folder name is no extension.
     t = BuildOutputPath(s, "/in/a.b/scan", kTypeBmp, 0);
     EXPECT_EQ(t.path, dir / "scan.bmp");

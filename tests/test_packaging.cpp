@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <set>
 
 using namespace testkit;
@@ -63,18 +62,22 @@ TEST(Packaging, EveryOptionInHelpIsInManPageAndCompletion) {
     const std::string man = ReadWholeFile(kGenerated + "/tessaline-batch.1");
     const std::string bash = ReadWholeFile(kGenerated + "/tessaline-batch.bash");
     const std::string zsh = ReadWholeFile(kGenerated + "/_tessaline-batch");
-    const std::regex option(R"(^  (--[a-z0-9-]+))");
+    // The bash script's list of option names, as words.
+    const size_t list = bash.find("compgen -W '--");
+    ASSERT_NE(list, std::string::npos);
+    const std::string names = " " + bash.substr(list + 12, bash.find('\'', list + 12) - list - 12) + " ";
     int count = 0;
     for (const std::string& line : Lines(help.out)) {
-        std::smatch m;
-        if (!std::regex_search(line, m, option)) continue;
+        // An option line: two spaces, then the option's name up to a space.
+        if (line.rfind("  --", 0) != 0) continue;
+        const std::string name = line.substr(2, line.find(' ', 2) - 2);
         ++count;
         std::string roff = "\\fB";
-        for (char c : m[1].str())
+        for (char c : name)
             roff += c == '-' ? std::string("\\-") : std::string(1, c);
-        EXPECT_NE(man.find(roff + "\\fR"), std::string::npos) << m[1];
-        EXPECT_TRUE(std::regex_search(bash, std::regex("[ ']" + m[1].str() + "[ ']"))) << m[1];
-        EXPECT_NE(zsh.find("'" + m[1].str()), std::string::npos) << m[1];
+        EXPECT_NE(man.find(roff + "\\fR"), std::string::npos) << name;
+        EXPECT_NE(names.find(" " + name + " "), std::string::npos) << name;
+        EXPECT_NE(zsh.find("'" + name), std::string::npos) << name;
     }
     EXPECT_GT(count, 40);
 }
@@ -233,12 +236,26 @@ for item in top.submenu.items:
     handler(item, *args)
     print(item.label, "->", ran[-1])
 )";
-    const RunResult r = testkit::Run(
-        {"/usr/bin/python3", "-c", script, kGenerated + "/actions/tessaline.py"}, Stderr::Merged);
+    // A tessaline-batch that lists one shipped and one saved preset.
+    TempDir dir;
+    WriteWholeFile(dir / "tessaline-batch",
+                   "#!/bin/sh\nprintf 'Web 1600 px JPG (shipped)\\nMine\\n'\n");
+    std::filesystem::permissions(dir / "tessaline-batch", std::filesystem::perms::owner_all);
+    WriteWholeFile(dir / "check.py", script);
+    const RunResult r = RunShell("PATH=" + Quote(dir.path()) + ":/usr/bin:/bin /usr/bin/python3 " +
+                                     Quote(dir / "check.py") + " " +
+                                     Quote(kGenerated + "/actions/tessaline.py"),
+                                 Stderr::Merged);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("text: 0\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Resize with the saved settings -> ['tessaline-action', '--', '/p/-b.jpg', "
                          "'/p/d']\n"),
               std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Web 1600 px JPG -> ['tessaline-action', '--preset', 'Web 1600 px JPG', "
+                         "'--', '/p/-b.jpg', '/p/d']\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Mine -> ['tessaline-action', '--preset', 'Mine', '--'"), std::string::npos)
         << r.out;
 }

@@ -46,9 +46,15 @@ TEST(RasterCreate, RefusesEmptyAndHugeSizes) {
     EXPECT_STREQ(img.LastErrorText(), "RASTER_MAX_MEMORY exceeded");
     EXPECT_EQ(img.Create(65536, 65536, 24), nullptr);
     EXPECT_STREQ(img.LastErrorText(), "RASTER_MAX_MEMORY exceeded");
-    // Just inside the limit for 1 bit but a width the header cannot hold.
-    EXPECT_EQ(img.Create(0x80000000u, 1, 1), nullptr);
-    EXPECT_STREQ(img.LastErrorText(), "CRaster::Create can't allocate memory");
+    // Inside the described share but beyond what the header holds (a signed
+    // width, 4 GiB of pixel bytes): the same limit, the same reason, and
+    // FitsMemoryLimit says so beforehand.
+    for (auto [w, h, bpp] : {std::tuple{0x80000000u, 1u, 1u}, {40000u, 40000u, 24u}}) {
+        EXPECT_FALSE(CRaster::FitsMemoryLimit(w, h, bpp)) << w << "x" << h;
+        EXPECT_EQ(img.Create(w, h, bpp), nullptr);
+        EXPECT_STREQ(img.LastErrorText(), "RASTER_MAX_MEMORY exceeded");
+    }
+    EXPECT_TRUE(CRaster::FitsMemoryLimit(30000, 30000, 24)) << "2.7 GB of pixels";
     EXPECT_FALSE(img.HasPixels());
 }
 

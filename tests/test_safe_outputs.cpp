@@ -6,6 +6,8 @@
 #include "support/Process.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -94,6 +96,26 @@ TEST(SafeOutputs, ASignalDuringASaveLeavesNoBrokenOutput) {
     child.Signal(SIGINT);
     EXPECT_EQ(child.Wait(120), 128 + SIGINT);
     EXPECT_EQ(FolderNames(out), std::vector<std::string>{});
+}
+
+// A hangup ignored by whoever started the run (nohup) stays ignored: the
+// run goes on to its end.
+TEST(SafeOutputs, NohupKeepsARunGoingThroughAHangup) {
+    if (::access("/usr/bin/nohup", X_OK) != 0) GTEST_SKIP() << "no nohup";
+    TempDir dir;
+    const std::string big = dir / "big.bmp", small = dir / "small.bmp", out = dir / "out";
+    WriteNoiseBmp(big, 3000, 2000);
+    WriteNoiseBmp(small, 4, 4);
+    std::filesystem::create_directory(out);
+    Child child({"/usr/bin/nohup", TESSALINE_BATCH_EXE, "--settings", dir / "s.ini", "--format",
+                 "png", "--out", out, "--jobs", "1", big, small});
+    WaitForAnyEntry(out, child);
+    ASSERT_TRUE(child.Running()) << "the save ended before the signal";
+    child.Signal(SIGHUP);
+    EXPECT_EQ(child.Wait(120), 0) << child.Err();
+    std::vector<std::string> names = FolderNames(out);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"big.png", "small.png"}));
 }
 
 // Only our own temporaries, older than the run and not being written, go.

@@ -90,8 +90,9 @@ TEST(SettingsFile, ReadsAFileInTheWindowsLayout) {
 TEST(SettingsFile, WritingKeepsEveryOtherSectionAndKey) {
     TempDir dir;
     const std::string before = "; comment\r\n[Shortcuts]\r\nStart=Ctrl+S\r\n\r\n"
-                               "[Quorvel Image Resizer]\r\nOther=1\r\nAppSettings=00\r\n"
-                               "Later=2\r\n\r\n[Tail]\r\nAppSettings=keep\r\n";
+                               "[Quorvel Image Resizer]\r\nOther=1\r\nAppSettings=" +
+                               WindowsValue(MakeUnsetSettings()) +
+                               "\r\nLater=2\r\n\r\n[Tail]\r\nAppSettings=keep\r\n";
     WriteWholeFile(dir / "k.ini", before);
     const OperationSettings s = SampleSettings();
     ASSERT_TRUE(SaveSettings(dir / "k.ini", s));
@@ -112,26 +113,42 @@ TEST(SettingsFile, KeyIsAddedToItsSectionOrANewOne) {
     EXPECT_EQ(ini.Text(), "[A]\r\nx=1\r\n\r\n[Quorvel Image Resizer]\r\nAppSettings=V\r\n");
 }
 
-TEST(SettingsFile, DamagedOrMissingValuesLoadAsUseDefaults) {
+// A damaged record is refused with its reason, like an unreadable file, and
+// never saved over; a missing one gives the defaults without a word.
+TEST(SettingsFile, DamagedRecordsAreRefusedMissingOnesGiveDefaults) {
     TempDir dir;
     const std::string good = WindowsValue(SampleSettings());
     std::string wrongSum = good;
     wrongSum.back() = wrongSum.back() == '0' ? '1' : '0';
     std::string nonHex = good;
     nonHex[100] = 'Z';
-    const std::string texts[] = {
-        "[Quorvel Image Resizer]\r\nAppSettings=" + good.substr(0, good.size() - 4) + "\r\n",
-        "[Quorvel Image Resizer]\r\nAppSettings=" + good + "00\r\n",
-        "[Quorvel Image Resizer]\r\nAppSettings=" + wrongSum + "\r\n",
-        "[Quorvel Image Resizer]\r\nAppSettings=" + nonHex + "\r\n",
-        "[Another Section]\r\nAppSettings=" + good + "\r\n",
-        "",
+    const struct {
+        std::string value;
+        const char* reason;
+    } cases[] = {
+        {"[Quorvel Image Resizer]\r\nAppSettings=" + good.substr(0, good.size() - 4),
+         "settings record damaged: 5007 bytes where 5009 belong"},
+        {"[Quorvel Image Resizer]\r\nAppSettings=" + good + "00",
+         "settings record damaged: 5010 bytes where 5009 belong"},
+        {"[Quorvel Image Resizer]\r\nAppSettings=" + wrongSum, "settings record damaged: wrong checksum"},
+        {"[Quorvel Image Resizer]\r\nAppSettings=" + nonHex, "settings record damaged: not hexadecimal"},
+        {"[Another Section]\r\nAppSettings=" + good, ""},
+        {"", ""},
     };
-    for (const std::string& text : texts) {
+    for (const auto& c : cases) {
+        const std::string text = c.value.empty() ? "" : c.value + "\r\n";
         WriteWholeFile(dir / "d.ini", text);
         OperationSettings loaded = SampleSettings();
-        EXPECT_FALSE(LoadSettings(dir / "d.ini", loaded));
+        std::string why = "unset";
+        EXPECT_FALSE(LoadSettings(dir / "d.ini", loaded, nullptr, &why));
         EXPECT_TRUE(SameRecord(loaded, MakeUnsetSettings()));
+        EXPECT_EQ(why, c.reason);
+        const bool saved = SaveSettings(dir / "d.ini", SampleSettings(), nullptr, &why);
+        EXPECT_EQ(saved, !*c.reason) << c.reason;
+        if (*c.reason) {
+            EXPECT_EQ(why, c.reason);
+            EXPECT_EQ(ReadWholeFile(dir / "d.ini"), text) << "left for the user to look at";
+        }
     }
     OperationSettings loaded = SampleSettings();
     EXPECT_FALSE(LoadSettings(dir / "missing.ini", loaded));
@@ -175,7 +192,7 @@ TEST(SettingsFile, UnreadableFilesSayWhyAndAreNeverSavedOver) {
     }
     EXPECT_TRUE(std::filesystem::is_directory(dir / "adir.ini"));
     EXPECT_FALSE(SaveSettings(dir / "no/such/folder.ini", SampleSettings()));
-    // Missing files and damaged values are no read error: they give the defaults.
+    // A missing file is no read error: it gives the defaults.
     std::string why = "unset";
     OperationSettings loaded;
     EXPECT_FALSE(LoadSettings(dir / "missing.ini", loaded, nullptr, &why));

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -145,4 +150,28 @@ TEST(FileStream, ConventionsWithAndWithoutHandle) {
         full.Write(data.data(), 1, data.size());
         EXPECT_FALSE(full.Flush() && full.Error() == 0) << "a full disk is seen";
     }
+}
+
+// An input that is no regular file is refused before it is opened: a writer
+// waiting for a FIFO's reader stays waiting.
+TEST(FileStream, InputsThatAreNoFilesAreRefusedUnopened) {
+    char dir[] = "/tmp/streamXXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string fifo = std::string(dir) + "/pipe.png";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) _exit(::open(fifo.c_str(), O_WRONLY) >= 0 ? 0 : 1);
+    ::usleep(100000); // the writer is in its open by now
+    FileImageStream stream;
+    EXPECT_FALSE(stream.OpenInput(fifo.c_str()));
+    EXPECT_STREQ(stream.OpenError(), "is not a regular file");
+    ::usleep(50000);
+    EXPECT_EQ(::waitpid(writer, nullptr, WNOHANG), 0) << "the FIFO was opened";
+    // Lets the writer go.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ::waitpid(writer, nullptr, 0);
+    ::close(reader);
+    ::unlink(fifo.c_str());
+    ::rmdir(dir);
 }

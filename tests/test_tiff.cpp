@@ -6,6 +6,7 @@
 #include "support/Magick.h"
 
 #include <gtest/gtest.h>
+#include <lcms2.h>
 #include <tiffio.h>
 
 #include <cmath>
@@ -314,6 +315,110 @@ TEST(TiffRead, CmykAsImageMagickShowsIt) {
         }
 }
 
+namespace {
+
+// A CMYK output profile whose inks are not the naive formula: cyan leans to
+// blue, black is a little warm, and the curve is not straight.
+Bytes MadeCmykProfile() {
+    cmsHPROFILE p = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(p, 2.1);
+    cmsSetDeviceClass(p, cmsSigOutputClass);
+    cmsSetColorSpace(p, cmsSigCmykData);
+    cmsSetPCS(p, cmsSigLabData);
+    cmsMLU* text = cmsMLUalloc(nullptr, 1);
+    cmsMLUsetASCII(text, "en", "US", "test CMYK");
+    cmsWriteTag(p, cmsSigProfileDescriptionTag, text);
+    cmsWriteTag(p, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab2Profile(nullptr);
+    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
+    cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(
+        clut,
+        [](const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) -> cmsInt32Number {
+            double ink[4];
+            for (int i = 0; i < 4; ++i) ink[i] = std::pow(in[i] / 65535.0, 0.8);
+            const double white = 1 - 0.9 * ink[3];
+            const double rgb[3] = {(1 - ink[0]) * white, (1 - 0.8 * ink[1] - 0.1 * ink[0]) * white * 0.97,
+                                   (1 - 0.9 * ink[2]) * white * 0.9};
+            cmsCIELab l;
+            cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), rgb, &l, 1);
+            cmsFloat2LabEncodedV2(out, &l);
+            return 1;
+        },
+        toLab, 0);
+    cmsPipelineInsertStage(lut, cmsAT_BEGIN, clut);
+    cmsWriteTag(p, cmsSigAToB0Tag, lut);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(p, nullptr, &size);
+    Bytes icc(size);
+    cmsSaveProfileToMem(p, icc.data(), &size);
+    cmsPipelineFree(lut);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(lab), cmsCloseProfile(srgb), cmsCloseProfile(p);
+    cmsMLUfree(text);
+    return icc;
+}
+
+} // namespace
+
+// A CMYK page with its profile reads as ImageMagick converts it through that
+// profile; no output of it, RGB now, carries the CMYK profile.
+TEST(TiffRead, CmykThroughItsEmbeddedProfile) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "ImageMagick absent";
+    TempDir dir;
+    const Bytes icc = MadeCmykProfile();
+    ASSERT_GT(icc.size(), 132u);
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsUInt32Number srgbSize = 0;
+    cmsSaveProfileToMem(srgb, nullptr, &srgbSize);
+    Bytes srgbBytes(srgbSize);
+    cmsSaveProfileToMem(srgb, srgbBytes.data(), &srgbSize);
+    cmsCloseProfile(srgb);
+    WriteBytes(dir / "srgb.icc", srgbBytes);
+    for (const uint16_t bps : {8, 16}) {
+        SCOPED_TRACE(bps);
+        const uint32_t w = 48, h = 20;
+        const std::string path = dir / "cmyk.tif";
+        TIFF* tif = TIFFOpen(path.c_str(), "w");
+        ASSERT_TRUE(tif);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bps);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, h);
+        TIFFSetField(tif, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
+        for (uint32_t r = 0; r < h; ++r) {
+            std::vector<uint16_t> row(size_t(w) * 4);
+            for (uint32_t x = 0; x < w; ++x) {
+                const uint32_t v[4] = {x * 5, r * 12, (x * 7 + r * 3) % 256, (x / 12) * 60};
+                for (int k = 0; k < 4; ++k) row[4 * x + k] = uint16_t(v[k] * 257);
+            }
+            Bytes bytes(size_t(w) * 4 * bps / 8);
+            for (size_t i = 0; i < row.size(); ++i)
+                if (bps == 8) bytes[i] = uint8_t(row[i] >> 8);
+                else std::memcpy(&bytes[2 * i], &row[i], 2);
+            TIFFWriteScanline(tif, bytes.data(), r, 0);
+        }
+        TIFFClose(tif);
+        CRaster image(path, kTypeTiff);
+        ASSERT_TRUE(image.HasPixels()) << image.LastErrorText();
+        const auto reference = MagickDecode(path, "-profile " + Quote(dir / "srgb.icc"));
+        ASSERT_TRUE(reference);
+        EXPECT_GT(RgbPsnr(ReadBack(image), *reference), 38.0);
+        EXPECT_TRUE(!image.Metadata() || image.Metadata()->icc.empty()) << "the profile is no longer the pixels'";
+        // Through the command line, every output that carries profiles.
+        for (const char* name : {"out.jpg", "out.tif", "out.png"}) {
+            const std::string out = dir / name;
+            std::filesystem::remove(out);
+            ASSERT_EQ(RunBatch({"--convert", path, out}).status, 0) << name;
+            EXPECT_EQ(Identify(out, "%[profile:icc]"), "") << name << " carries no CMYK profile";
+        }
+    }
+}
+
 // Every orientation, on the palette path (grey) and the RGB path, shown
 // upright: stored pixel (c, r) lands where the tag says row 0 and column 0 go.
 TEST(TiffRead, OrientationsShowUpright) {
@@ -418,6 +523,40 @@ TEST(TiffRead, TilesAndStrips) {
                 }
         }
     }
+}
+
+// Uncompressed tiles as tiffcp lays them out, smaller than 64 pixels, read
+// as ImageMagick reads them; 8 and 16 bits, with and without alpha.
+TEST(TiffRead, SmallUncompressedTilesFromTiffcp) {
+    if (!HaveImageMagick() || ::access("/usr/bin/tiffcp", X_OK) != 0)
+        GTEST_SKIP() << "ImageMagick or tiffcp absent";
+    TempDir dir;
+    for (const char* depth : {"8", "16"})
+        for (const bool alpha : {false, true}) {
+            const std::string source = dir / "strips.tif";
+            ASSERT_EQ(RunShell("/usr/bin/convert -size 100x70 gradient:#E02010-#2050F0 " +
+                               std::string(alpha ? "\\( -size 70x100 gradient: -rotate 90 \\) -alpha off "
+                                                   "-compose CopyOpacity -composite "
+                                                 : "") +
+                               "-depth " + depth + " -compress none " + Quote(source))
+                          .status,
+                      0);
+            for (auto [tw, tl] : {std::pair{16, 16}, {32, 16}, {48, 32}}) {
+                SCOPED_TRACE(testing::Message() << depth << " bits, " << tw << "x" << tl
+                                                << (alpha ? ", alpha" : ""));
+                const std::string tiled = dir / "tiled.tif";
+                ASSERT_EQ(testkit::Run({"/usr/bin/tiffcp", "-c", "none", "-t", "-w", std::to_string(tw), "-l",
+                               std::to_string(tl), source, tiled})
+                              .status,
+                          0);
+                CRaster image(tiled, kTypeTiff);
+                ASSERT_TRUE(image.HasPixels()) << image.LastErrorText();
+                EXPECT_EQ(image.HasAlpha(), alpha);
+                const auto reference = MagickDecode(tiled);
+                ASSERT_TRUE(reference);
+                EXPECT_EQ(CountDifferences(ReadBack(image), *reference, 1), 0u);
+            }
+        }
 }
 
 TEST(TiffRead, ResolutionAndCompressionRemembered) {
