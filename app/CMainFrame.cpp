@@ -503,12 +503,16 @@ QWidget* CMainFrame::MakePresetBar() {
     presets_->setObjectName("presets");
     presets_->setMinimumContentsLength(20);
     presets_->setPlaceholderText(tr("Choose a preset"));
+    presets_->setAccessibleName(tr("Presets"));
+    presets_->setToolTip(tr("Choosing a preset puts its settings into the Operation pane and the Options"));
     row->addWidget(presets_);
     auto* saveAs = new QPushButton(tr("Save as..."), bar);
     saveAs->setObjectName("preset-save-as");
+    saveAs->setToolTip(tr("Save the Operation pane and the Options as a preset"));
     row->addWidget(saveAs);
     deletePreset_ = new QPushButton(tr("Delete"), bar);
     deletePreset_->setObjectName("preset-delete");
+    deletePreset_->setToolTip(tr("Delete the chosen preset (shipped ones stay)"));
     row->addWidget(deletePreset_);
     row->addStretch(1);
     FillPresetList();
