@@ -7,6 +7,7 @@
 #include "Ids.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFileInfo>
@@ -34,6 +35,9 @@ CBatchList::CBatchList(QWidget* parent) : QTreeWidget(parent) {
     setHeaderLabels({tr("File Name"), tr("Image Size"), tr("File Date"), tr("File Size"), tr("Path"), tr("Status")});
     const int widths[] = {150, 90, 80, 80, 260, 200};
     for (int c = 0; c < 6; ++c) setColumnWidth(c, widths[c]);
+    // Dates now carry a four-digit year and the time: the column fits one.
+    setColumnWidth(2, std::max(widths[2], fontMetrics().horizontalAdvance(
+                                              DateText(QDateTime(QDate(2026, 12, 28), QTime(23, 59)))) + 16));
     // Shown beside the name, where it is read at a glance; the long path
     // stays last.
     header()->moveSection(kStatusColumn, 1);

@@ -115,15 +115,22 @@ bool PendingFile::Write(CRaster& image, const std::string& folder, ImageType typ
     Discard();
     for (int attempt = 0; fd_ < 0 && attempt < kTempAttempts; ++attempt) {
         temp_ = folder + kTempPrefix + RandomDigits() + kTempSuffix;
+        // Known to the signal handler before it exists: a signal between the
+        // open and the registration left the temporary behind.
+        slot_ = TakeSlot(temp_);
         fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ < 0 && errno != EEXIST) break;
+        if (fd_ >= 0) break;
+        const int reason = errno;
+        FreeSlot(slot_);
+        slot_ = -1;
+        errno = reason;
+        if (errno != EEXIST) break;
     }
     if (fd_ < 0) {
         error = std::strerror(errno);
         temp_.clear();
         return false;
     }
-    slot_ = TakeSlot(temp_);
     ::flock(fd_, LOCK_EX);
     // The encoder gets its own descriptor; the lock stays with ours.
     const int encoderFd = ::dup(fd_);
