@@ -33,9 +33,14 @@ public:
     // amber mark when saved with warnings), or "failed: reason" with the row
     // in red.
     void SetRowState(int row, RowState state, const QString& detail);
-    // A row saved with warnings: the mark's tooltip says what was lost.
+    // A row saved with warnings: the mark's tooltip says what was lost or
+    // how its name fell back.
     void SetRowWarnings(int row, const QStringList& warnings);
     void MarkAllWaiting();
+    RowState StateOf(int row) const;
+    // What a run would do with the row ("Show plan"); the row stays waiting.
+    void SetPlannedState(int row, RowState planned, const QString& detail, const QString& size,
+                         const QString& warnings);
     // Rows a stopped run left waiting say so.
     void MarkWaitingNotStarted();
     int CountRows(RowState state) const;

@@ -7,6 +7,8 @@
 #include <QDialog>
 
 class QCheckBox;
+class QLabel;
+class QLineEdit;
 class QComboBox;
 class QPushButton;
 class QSpinBox;
@@ -21,6 +23,7 @@ public:
 
 private:
     void ShowBackground();
+    void CheckName();
 
     QComboBox* resample_;
     QCheckBox* onlyShrink_;
@@ -32,6 +35,12 @@ private:
     QCheckBox* lossless_;
     QSpinBox* threads_;
     QCheckBox* strict_;
+    QComboBox* onExists_;
+    QCheckBox* keepDates_;
+    QComboBox* dateFrom_;
+    QLineEdit* name_;
+    QLabel* nameProblem_;
+    QPushButton* ok_ = nullptr;
     COLORREF backgroundColour_ = 0x00FFFFFF;
     RunOptions base_;
 };

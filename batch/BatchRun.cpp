@@ -2,6 +2,7 @@
 
 #include "ImageType.h"
 #include "OutputNaming.h"
+#include "RowPlan.h"
 #include "RowTransforms.h"
 #include "WorkerPool.h"
 
@@ -58,6 +59,17 @@ std::string LoadFailureText(const CRaster& image) {
     return ErrorOr(image, "cannot open file");
 }
 
+namespace {
+
+bool IdOf(const std::string& path, std::pair<uint64_t, uint64_t>& id) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    id = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    return true;
+}
+
+} // namespace
+
 BatchRun::~BatchRun() {
     if (workerThread_.joinable()) {
         stopRequested_ = true;
@@ -83,6 +95,9 @@ bool BatchRun::StartBatch(const EventPump& pump) {
     saved_ = 0;
     warned_ = 0;
     failed_ = 0;
+    skipped_ = 0;
+    inputs_.clear();
+    written_.clear();
     finished_ = false;
     running_ = true;
     workerThread_ = std::thread(&BatchRun::BatchWorker, this);
@@ -118,6 +133,7 @@ void BatchRun::BatchWorker() {
         host_.SetProgressRange(0, int(std::min<size_t>(count, INT_MAX)));
         host_.SetProgressPosition(0);
         host_.EmptyReport();
+        if (options_.onExists == OnExists::kReplace) ProtectInputs();
         RunRows();
     }
     running_ = false;
@@ -148,7 +164,9 @@ void BatchRun::RunRows() {
             host_.SetRowState(row, RowState::kWorking, "");
             if (row == reported) startReport(row);
             turns_.Enter(row, job.stem);
-            pool.Submit([this, job = std::move(job)] { RowDone(job.row, ProcessRow(job)); });
+            pool.Submit([this, job = std::move(job)] {
+                RowDone(job.row, ProcessRow(job));
+            });
         }
         if (pending.empty()) break;
         std::pair<size_t, RowOutcome> result;
@@ -160,7 +178,9 @@ void BatchRun::RunRows() {
         }
         auto& [row, outcome] = result;
         const RowState state = outcome.report.state;
-        ++(state == RowState::kFailed ? failed_ : saved_);
+        ++(state == RowState::kFailed    ? failed_
+           : state == RowState::kSkipped ? skipped_
+                                         : saved_);
         if (state == RowState::kSavedWithWarnings) ++warned_;
         if (row != reported) host_.SetRowState(row, state, outcome.Detail());
         finished.emplace(row, std::move(outcome));
@@ -179,9 +199,57 @@ void BatchRun::RunRows() {
 BatchRun::RowJob BatchRun::MakeJob(size_t row, const std::string& path) {
     const RowPlacement place = host_.RowPlacementOf(row);
     const ImageType type = ImageTypeFromExtension(path);
-    return RowJob{row, path, type,
-                  MakeOutputStem(settings_, path, type, place.number, place.subfolder),
-                  place.subfolder};
+    // Rows added while the run goes are inputs too.
+    if (options_.onExists == OnExists::kReplace) {
+        FileId id;
+        std::lock_guard lock(filesMutex_);
+        if (IdOf(path, id)) inputs_.insert(id);
+    }
+    RowNaming naming = NameRow(settings_, options_, path, type, place);
+    return RowJob{row,
+                  path,
+                  type,
+                  std::move(naming.stem),
+                  std::move(naming.subfolder),
+                  std::move(naming.warnings),
+                  std::move(naming.error)};
+}
+
+// Every input of the run, so that "replace" never takes one for an old
+// output, whatever its path is spelled like.
+void BatchRun::ProtectInputs() {
+    const size_t count = host_.RowCount();
+    std::lock_guard lock(filesMutex_);
+    for (size_t row = 0; row < count; ++row) {
+        FileId id;
+        if (IdOf(host_.RowPath(row), id)) inputs_.insert(id);
+    }
+}
+
+bool BatchRun::Protected(const std::string& path) {
+    FileId id;
+    if (!IdOf(path, id)) return false;
+    std::lock_guard lock(filesMutex_);
+    return inputs_.count(id) || written_.count(id);
+}
+
+void BatchRun::NoteWritten(const std::string& path) {
+    FileId id;
+    if (!IdOf(path, id)) return;
+    std::lock_guard lock(filesMutex_);
+    written_.insert(id);
+}
+
+std::string BatchRun::ChooseName(const RowJob& job, bool& replace) {
+    replace = false;
+    if (options_.onExists == OnExists::kReplace) {
+        std::string exact = ExactName(job.stem);
+        if (!Protected(exact)) {
+            replace = true;
+            return exact;
+        }
+    }
+    return FirstFreeName(job.stem);
 }
 
 // Temporaries a killed run left in an output folder go before this run
@@ -218,6 +286,24 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
         return RowOutcome{std::move(line), std::move(report)};
     };
     if (job.type == kTypeUnknown) return failed("unknown file type");
+    if (!job.namingError.empty()) {
+        report.output = ExactName(job.stem);
+        report.reason = job.namingError;
+        return RowOutcome{"failed to save resized image to: " + report.output + ": " +
+                              job.namingError + "\n",
+                          std::move(report)};
+    }
+    // An output this run did not write is what a stopped run left: the row
+    // is done. One this run wrote is a rival of the same name.
+    if (options_.onExists == OnExists::kSkip) {
+        const std::string exact = ExactName(job.stem);
+        if (OutputNameTaken(exact) && !Protected(exact)) {
+            report.state = RowState::kSkipped;
+            report.output = exact;
+            report.reason = "exists";
+            return RowOutcome{"skipped: exists: " + exact + "\n", std::move(report)};
+        }
+    }
     try {
         CRaster image;
         const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
@@ -253,20 +339,28 @@ BatchRun::RowOutcome BatchRun::SaveRow(CRaster& image, const RowJob& job, RowRep
             written = false;
         }
     }
+    if (written && options_.keepDates) {
+        timespec date;
+        if (KeptDate(job.path, options_.dateFrom, date)) pending.SetDate(date);
+    }
     report.outputBytes = written ? pending.Bytes() : 0;
     turns_.Wait(job.row);
-    std::string path = FirstFreeName(job.stem);
-    SaveOutcome outcome = written ? pending.Publish(path, error) : SaveOutcome::kFailed;
+    bool replace = false;
+    std::string path = ChooseName(job, replace);
+    SaveOutcome outcome = written ? pending.Publish(path, error, replace) : SaveOutcome::kFailed;
     // Another program can take a name between the test and the move;
     // after this many such races the row gives up rather than loop.
     for (int attempt = 1; outcome == SaveOutcome::kNameTaken && attempt < kNamingAttempts;
          ++attempt) {
-        path = FirstFreeName(job.stem);
-        outcome = pending.Publish(path, error);
+        path = ChooseName(job, replace);
+        outcome = pending.Publish(path, error, replace);
     }
     report.output = path;
-    report.warnings = image.Warnings();
+    // How the name fell back first, then what the picture lost.
+    report.warnings = job.warnings;
+    for (const std::string& warning : image.Warnings()) report.warnings.push_back(warning);
     if (outcome == SaveOutcome::kSaved) {
+        if (options_.onExists != OnExists::kNewName) NoteWritten(path);
         report.state = report.warnings.empty() ? RowState::kSaved : RowState::kSavedWithWarnings;
         report.outputWidth = image.GetWidth(), report.outputHeight = image.GetHeight();
         return RowOutcome{"save resized image to: " + path + "\n", std::move(report)};

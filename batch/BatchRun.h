@@ -22,6 +22,8 @@
 #include <thread>
 #include <ctime>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 // Why a load left no pixels: the decoder's text, or "cannot open file" when
 // no decoder ran (every decoder leaves its reason).
@@ -64,6 +66,7 @@ public:
     size_t SavedCount() const { return saved_; }
     size_t WarnedCount() const { return warned_; }
     size_t FailedCount() const { return failed_; }
+    size_t SkippedCount() const { return skipped_; }
     // The record and options of the current or last run.
     const OperationSettings& RunSettings() const { return settings_; }
     const RunOptions& Options() const { return options_; }
@@ -76,14 +79,23 @@ private:
         ImageType type;
         OutputStem stem;
         std::string subfolder; // made below the output folder when missing
+        std::vector<std::string> warnings;
+        std::string namingError;
     };
     // The second report line of a row, and what became of it.
     struct RowOutcome {
         std::string line;
         RowReport report;
         const std::string& Detail() const {
-            return report.state == RowState::kFailed ? report.reason : report.output;
+            const RowState state = report.state;
+            return state == RowState::kFailed || state == RowState::kSkipped ? report.reason
+                                                                              : report.output;
         }
+    };
+    // A file by device and inode, whatever the spelling of its path.
+    using FileId = std::pair<uint64_t, uint64_t>;
+    struct FileIdHash {
+        size_t operator()(const FileId& id) const { return id.first * 31 + id.second; }
     };
     void BatchWorker();
     void RunRows();
@@ -93,6 +105,12 @@ private:
     // Saves the picture, or with a failure reason names the row's output
     // without writing it; report holds what the row knows so far.
     RowOutcome SaveRow(CRaster& image, const RowJob& job, RowReport report, std::string failure);
+    // The name a row publishes under, after its turn: a free one, or with
+    // "replace" the exact one unless that is an input or this run's.
+    std::string ChooseName(const RowJob& job, bool& replace);
+    bool Protected(const std::string& path);
+    void NoteWritten(const std::string& path);
+    void ProtectInputs();
     void RowDone(size_t row, RowOutcome outcome);
     void SweepOnce(const std::string& folder);
     void Join(const EventPump& pump);
@@ -104,6 +122,7 @@ private:
     std::atomic<size_t> saved_{0};
     std::atomic<size_t> warned_{0};
     std::atomic<size_t> failed_{0};
+    std::atomic<size_t> skipped_{0};
     std::thread workerThread_;
     bool busy_ = false; // a Start or a wait is under way on the caller's thread
     OperationSettings settings_ = MakeUnsetSettings();
@@ -117,4 +136,8 @@ private:
     std::mutex doneMutex_;
     std::condition_variable rowDone_;
     std::deque<std::pair<size_t, RowOutcome>> done_;
+    // Files a "replace" or "skip" must tell apart from older outputs: this
+    // run's inputs (with "replace") and what it has written.
+    std::mutex filesMutex_;
+    std::unordered_set<FileId, FileIdHash> inputs_, written_;
 };

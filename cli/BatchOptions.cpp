@@ -1,4 +1,5 @@
 #include "BatchOptions.h"
+#include "Presets.h"
 
 #include "OutputNaming.h"
 
@@ -184,6 +185,7 @@ const std::vector<BatchOption>& BatchOptionTable() {
         AppendPhotoOptions(table);
         AppendFormatOptions(table);
         AppendReportOptions(table);
+        AppendNamingOptions(table);
         return table;
     }();
     return kTable;
@@ -208,6 +210,12 @@ bool TableOption(const std::string& name, bool inlineValue,
     std::string value;
     if (source != sources.end())
         return optionValue(source->valueName, value) && source->apply(line.source, value, error);
+    const auto& commands = CommandOptionTable();
+    const auto command = std::find_if(commands.begin(), commands.end(),
+                                      [&](const CommandOption& o) { return name == o.name; });
+    if (command != commands.end())
+        return optionValue(command->valueName, value) &&
+               command->apply(line.command, value, error);
     const auto& lineOptions = LineOptionTable();
     const auto lineOption = std::find_if(lineOptions.begin(), lineOptions.end(),
                                          [&](const LineOption& o) { return name == o.name; });
@@ -274,18 +282,4 @@ bool ApplyBatchOverrides(const BatchCommandLine& line, OperationSettings& settin
     for (const auto& [option, value] : line.overrides)
         if (!option->apply(settings, options, value, error)) return false;
     return true;
-}
-
-void ChooseOutputFolder(OperationSettings& s, const std::string& folder) {
-    for (int k = 0; k < kRecentFolderCount; ++k) {
-        if (FieldText(s.recentFolders[k]) == folder) {
-            s.outputFolderIndex = k + 1;
-            return;
-        }
-    }
-    // The oldest folder drops out of a full history.
-    std::memmove(s.recentFolders[1], s.recentFolders[0],
-                 sizeof s.recentFolders - sizeof s.recentFolders[0]);
-    SetFieldText(s.recentFolders[0], folder);
-    s.outputFolderIndex = 1;
 }

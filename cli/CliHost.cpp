@@ -7,8 +7,8 @@ namespace {
 
 constexpr int kBarWidth = 30;
 
-// Control characters and the backslash as C escapes, so a path with a
-// newline cannot break the two-lines-per-row report.
+} // namespace
+
 std::string Escaped(std::string_view text) {
     std::string out;
     for (const char c : text) {
@@ -27,8 +27,6 @@ std::string Escaped(std::string_view text) {
     }
     return out;
 }
-
-} // namespace
 
 void CliHost::SetProgressRange(int lower, int upper) {
     lower_ = lower;

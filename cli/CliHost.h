@@ -7,6 +7,11 @@
 #include "RowList.h"
 
 #include <string>
+#include <string_view>
+
+// Control characters and the backslash as C escapes, so a path with a
+// newline cannot break the two-lines-per-row report.
+std::string Escaped(std::string_view text);
 
 class CliHost : public IBatchHost {
 public:

@@ -12,6 +12,7 @@ const char* StatusName(RowState state) {
     switch (state) {
     case RowState::kSaved: return "saved";
     case RowState::kSavedWithWarnings: return "warning";
+    case RowState::kSkipped: return "skipped";
     default: return "failed";
     }
 }

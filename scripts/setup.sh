@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev googletest
-  libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libopenjp2-7-dev libopenjp2-tools
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libtiff-tools libopenjp2-7-dev libopenjp2-tools
   libcairo2-dev libfreetype-dev libfontconfig-dev
   libexiv2-dev liblcms2-dev libimage-exiftool-perl
   libwebp-dev webp libheif-dev libheif-examples libavif-bin

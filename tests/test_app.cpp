@@ -238,8 +238,10 @@ private slots:
         for (QWidget* w : pane->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
             if (w->isHidden()) continue;
             // Scrolled to as far as the bars go, the whole control shows.
-            scroll->horizontalScrollBar()->setValue(w->x());
-            scroll->verticalScrollBar()->setValue(w->y());
+            // The Presets list lies above the pane in the same scroll area.
+            const QPoint at = w->mapTo(scroll->widget(), QPoint(0, 0));
+            scroll->horizontalScrollBar()->setValue(at.x());
+            scroll->verticalScrollBar()->setValue(at.y());
             const QRect inViewport(w->mapTo(scroll->viewport(), QPoint(0, 0)), w->size());
             QVERIFY2(scroll->viewport()->rect().contains(inViewport), qPrintable(w->objectName()));
             ++checked;
@@ -1203,6 +1205,57 @@ private slots:
         QVERIFY(frame.Docks()->Pane(ids::kPaneReport)->isVisible());
         QVERIFY(frame.BatchList()->isEnabled());
         QVERIFY(Find<CGroupLine>(pane, ids::kGroupResize)->isEnabled());
+    }
+
+    // After Stop, Start offers the rows not done; "Show plan" names each
+    // row's output without writing; a preset saved from the pane comes back.
+    void continuePlanAndPresets() {
+        CMainFrame frame(Ini());
+        frame.show();
+        const QString big = dir_.filePath("big-continue"), out = dir_.filePath("out-continue");
+        QDir().mkpath(big);
+        QDir().mkpath(out);
+        QStringList files;
+        for (int i = 0; i < 8; ++i) files << WriteImage(QString("%1/c%2.bmp").arg(big).arg(i), 2400, 1800);
+        frame.BatchList()->AddToBatchList(files);
+        CDialogOperation2* pane = frame.OperationPane();
+        pane->AddOutputFolder(out);
+        Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(5); // TIF: slow enough to stop
+        frame.Options().threads = 1;
+
+        frame.ShowPlan();
+        QCOMPARE(frame.BatchList()->topLevelItem(0)->text(CBatchList::kStatusColumn), QString("plan: c0.tif (2400 x 1800 TIFF)"));
+        QVERIFY(QDir(out).isEmpty());
+
+        frame.OnStart();
+        QVERIFY(WaitFor([&] { return frame.BatchList()->CountRows(RowState::kSaved) >= 1; }));
+        frame.OnStop();
+        const int saved = frame.BatchList()->CountRows(RowState::kSaved);
+        QVERIFY(saved < 8);
+        frame.OnStart();
+        auto* box = frame.findChild<QMessageBox*>("continue-or-again");
+        QVERIFY(box);
+        QAbstractButton* continueButton = nullptr;
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == QString("Continue with the %1 rows not done").arg(8 - saved)) continueButton = b;
+        QVERIFY(continueButton);
+        continueButton->click();
+        frame.WaitForRunDone();
+        QCOMPARE(frame.RunSummary(), QString("Done: 8 saved, 0 failed"));
+        QCOMPARE(QDir(out).entryList(QDir::Files).size(), 8); // no _001: nothing ran twice
+
+        frame.presetNameAsker = [] { return QString("Mine"); };
+        frame.findChild<QPushButton*>("preset-save-as")->click();
+        QComboBox* presets = frame.PresetList();
+        QCOMPARE(presets->currentText(), QString("Mine"));
+        Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(1);
+        frame.ApplyPresetNamed("Mine");
+        QCOMPARE(Find<QComboBox>(pane, ids::kFormatList)->currentIndex(), 5);
+        frame.ApplyPresetNamed("Web 1600 px JPG");
+        QCOMPARE(Find<QComboBox>(pane, ids::kFormatList)->currentIndex(), 1);
+        QCOMPARE(frame.Options().longestSide, 1600);
+        QVERIFY(frame.DeletePreset("Mine"));
+        QCOMPARE(presets->findText("Mine"), -1);
     }
 
     // Closing the window while eight rows are in hand: each started row is
