@@ -358,6 +358,10 @@ void CDialogOperation2::CheckOutputFolder() {
 
 void CDialogOperation2::InitOperationPane() {
     layout_.Record();
+    ShowSettings();
+}
+
+void CDialogOperation2::ShowSettings() {
     output_->clear();
     output_->addItem(tr("Original Folder"));
     if (settings_.useDefaults) ApplySettingsDefaults(settings_);
@@ -374,7 +378,7 @@ void CDialogOperation2::InitOperationPane() {
     select(output_, settings_.outputFolderIndex);
     ShowRunOptions();
     const std::string prefix = FieldText(settings_.namePrefix);
-    if (!prefix.empty()) prefix_->setText(QString::fromStdString(prefix));
+    prefix_->setText(QString::fromStdString(prefix));
     seriesSpin_->SetRange(kSpinMin, kSpinMax);
     seriesSpin_->SetPos(settings_.seriesStart);
     widthSpin_->SetRange(kSpinMin, kSpinMax);
@@ -402,7 +406,7 @@ void CDialogOperation2::InitOperationPane() {
     select(rotation_, settings_.rotation);
     sharpen_->setChecked(settings_.sharpen != 0);
     const std::string stamp = FieldText(settings_.stampText);
-    if (!stamp.empty()) stampText_->setText(QString::fromStdString(stamp));
+    stampText_->setText(QString::fromStdString(stamp));
     if (!settings_.useDefaults) font_.FromRecord(settings_);
     ShowStampFont();
     rename_->SetCheck(settings_.renameEnabled);

@@ -51,6 +51,8 @@ public:
     // Shows the options' values again (after the Options dialog).
     void ShowRunOptions();
     void InitOperationPane();
+    // The controls show the settings (a preset was chosen).
+    void ShowSettings();
     void CollectSettings(OperationSettings& settings) const;
     void CollectOptions(RunOptions& options) const;
     void ApplyFormatRule();

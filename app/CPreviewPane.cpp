@@ -1,5 +1,7 @@
 #include "CPreviewPane.h"
 
+#include "RowPlan.h"
+
 #include "BatchList.h"
 #include "CRaster.h"
 #include "Colour.h"
@@ -221,8 +223,12 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
         r.facts.prepend(Tr("Depth:\t%1").arg(Depth(image)));
         r.facts.prepend(Tr("Size:\t%1 x %2 pixels").arg(w).arg(h));
         r.facts.prepend(Tr("Type:\t%1").arg(format ? format->name : "?"));
-        const OutputTarget target = BuildOutputPath(in.settings, file, type, in.row);
-        r.outputName = QFileInfo(QString::fromStdString(target.path)).fileName();
+        // As the run names it: the name template's subfolders are shown too.
+        const RowNaming naming = NameRow(in.settings, in.options, file, type, {in.row, {}});
+        const OutputStem& stem = naming.stem;
+        const std::string outputPath = naming.error.empty() ? FirstFreeName(stem) : ExactName(stem);
+        const std::string base = OutputFolder(in.settings, file);
+        r.outputName = QString::fromStdString(outputPath.rfind(base, 0) == 0 ? outputPath.substr(base.size()) : outputPath);
         r.outputSize = sized ? output : PredictOutputSize(image, in.settings, in.options);
         QRect stamp;
         if (showOutput) {
@@ -236,7 +242,7 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
                 reduced.options.onlyShrink = false;
             }
             stamp = ApplyTransformsFindingStamp(image, reduced);
-            PrepareForSave(image, target.saveType, in.settings, in.options);
+            PrepareForSave(image, stem.saveType, in.settings, in.options);
         } else {
             TurnUpright(image);
         }

@@ -8,8 +8,9 @@
 #include <functional>
 
 class QCheckBox;
-class QComboBox;
+class QLabel;
 class QLineEdit;
+class QComboBox;
 class QVBoxLayout;
 class QPushButton;
 class QSpinBox;
@@ -25,10 +26,13 @@ public:
 private:
     void ShowBackground();
     void BuildShapeGroup(QVBoxLayout* layout);
+    void CheckName();
 
 public:
     // Replaces the file dialog of the watermark's "...", for tests.
     std::function<QString()> watermarkChooser;
+
+private:
 
     QComboBox* resample_;
     QCheckBox* onlyShrink_;
@@ -48,6 +52,13 @@ public:
     QSpinBox* watermarkScale_;
     QSpinBox* watermarkOpacity_;
     QCheckBox* watermarkTile_;
+    QCheckBox* strict_;
+    QComboBox* onExists_;
+    QCheckBox* keepDates_;
+    QComboBox* dateFrom_;
+    QLineEdit* name_;
+    QLabel* nameProblem_;
+    QPushButton* ok_ = nullptr;
     COLORREF backgroundColour_ = 0x00FFFFFF;
     RunOptions base_;
 };

@@ -19,6 +19,14 @@ enum class MetadataMode : int32_t { kKeepAll = 0, kKeepAllButLocation = 1, kStri
 // How a resize samples the source.
 enum class ResampleFilter : int32_t { kNearest = 0, kSmooth = 1 };
 
+// What a row does when its output's name is taken: another name with "_001"
+// (the described behaviour), nothing (a re-run finishes a stopped one), or
+// the old file replaced whole.
+enum class OnExists : int32_t { kNewName = 0, kSkip = 1, kReplace = 2 };
+
+// Where a kept date comes from: the input's modification time, or the
+// photo's DateTimeOriginal where it has one.
+enum class DateSource : int32_t { kFile = 0, kExif = 1 };
 // What "Fixed Size" does with a picture of another shape: stretch it (the
 // described behaviour), cover the box and cut off what overhangs, or fit
 // inside and pad the rest.
@@ -90,6 +98,13 @@ struct RunOptions {
     // Icons give their directory's first entry rather than the largest,
     // deepest one.
     bool iconFirstEntry = false;
+    OnExists onExists = OnExists::kNewName;
+    // Outputs get their input's date instead of the time of the run.
+    bool keepDates = false;
+    DateSource dateFrom = DateSource::kFile;
+    // Output names from tokens ("{date:%Y}/{name}"); empty: the record's
+    // naming (the input's name, or prefix plus series number).
+    std::string nameTemplate;
     // "Fixed Size" only; the record keeps mode and size, so the Windows
     // program still reads the same box.
     FixedSizeFit fixedSizeFit = FixedSizeFit::kStretch;
@@ -97,6 +112,9 @@ struct RunOptions {
     CropOption crop;
     BorderOption border;
     WatermarkOption watermark;
+    // A row whose output would hold less than its input (warnings) fails
+    // instead of being saved.
+    bool strict = false;
 };
 
 inline constexpr int32_t kPercentMin = 1, kPercentMax = 1000;
@@ -112,6 +130,11 @@ const char* MetadataModeName(MetadataMode mode);
 bool ParseMetadataMode(std::string_view text, MetadataMode& mode);
 const char* ResampleFilterName(ResampleFilter filter);
 bool ParseResampleFilter(std::string_view text, ResampleFilter& filter);
+// "new-name", "skip", "replace"; "file", "exif".
+const char* OnExistsName(OnExists mode);
+bool ParseOnExists(std::string_view text, OnExists& mode);
+const char* DateSourceName(DateSource source);
+bool ParseDateSource(std::string_view text, DateSource& source);
 const char* FixedSizeFitName(FixedSizeFit fit);
 bool ParseFixedSizeFit(std::string_view text, FixedSizeFit& fit);
 // "centre", "north", ... "north-west", "attention", "entropy".
@@ -129,5 +152,8 @@ std::string ColourHex(COLORREF colour);
 bool ParseColourHex(std::string_view text, COLORREF& colour);
 
 // Each key that is missing or unreadable keeps the value options already has.
-void ReadRunOptions(const IniFile& file, RunOptions& options);
-void WriteRunOptions(IniFile& file, const RunOptions& options);
+// Presets keep the same keys in sections of their own.
+void ReadRunOptions(const IniFile& file, RunOptions& options,
+                    std::string_view section = kRunOptionsSection);
+void WriteRunOptions(IniFile& file, const RunOptions& options,
+                     std::string_view section = kRunOptionsSection);
