@@ -1,5 +1,7 @@
 #include "CPreviewPane.h"
 
+#include "RowPlan.h"
+
 #include "BatchList.h"
 #include "BrowseTiles.h"
 #include "CRaster.h"
@@ -143,6 +145,9 @@ QRect ApplyTransformsFindingStamp(CRaster& image, const PreviewInputs& in) {
     stampOnly.resizeEnabled = 0;
     RunOptions options = in.options;
     options.autoRotate = false;
+    options.crop = CropOption{};
+    options.border = BorderOption{};
+    options.watermark.enabled = false;
     ApplyRowTransforms(image, stampOnly, options);
     return ChangedPixels(before, image);
 }
@@ -221,8 +226,12 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
         r.facts.prepend(Tr("Depth:\t%1").arg(Depth(image)));
         r.facts.prepend(Tr("Size:\t%1 x %2 pixels").arg(w).arg(h));
         r.facts.prepend(Tr("Type:\t%1").arg(format ? format->name : "?"));
-        const OutputTarget target = BuildOutputPath(in.settings, file, type, in.row);
-        r.outputName = QFileInfo(QString::fromStdString(target.path)).fileName();
+        // As the run names it: the name template's subfolders are shown too.
+        const RowNaming naming = NameRow(in.settings, in.options, file, type, {in.row, {}});
+        const OutputStem& stem = naming.stem;
+        const std::string outputPath = naming.error.empty() ? FirstFreeName(stem) : ExactName(stem);
+        const std::string base = OutputFolder(in.settings, file);
+        r.outputName = QString::fromStdString(outputPath.rfind(base, 0) == 0 ? outputPath.substr(base.size()) : outputPath);
         r.outputSize = sized ? output : PredictOutputSize(image, in.settings, in.options);
         // An animation or a TIFF of several pages shows its first picture.
         const int frames = image.GetNumFrames();
@@ -242,7 +251,7 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
                 reduced.options.onlyShrink = false;
             }
             stamp = ApplyTransformsFindingStamp(image, reduced);
-            PrepareForSave(image, target.saveType, in.settings, in.options);
+            PrepareForSave(image, stem.saveType, in.settings, in.options);
         } else {
             TurnUpright(image);
         }
@@ -265,10 +274,12 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
 QSize PredictOutputSize(const CRaster& image, const OperationSettings& settings, const RunOptions& options) {
     uint32_t w = image.GetWidth(), h = image.GetHeight();
     if (options.autoRotate) UprightSize(image, &w, &h);
+    if (const auto crop = ComputeCropWindow(w, h, options.crop, options.anchor)) w = crop->window.width, h = crop->window.height;
     if (settings.rotateEnabled && (settings.rotation == kRotate90 || settings.rotation == kRotate270))
         std::swap(w, h);
     if (settings.resizeEnabled)
-        if (const auto target = ComputeResizeTarget(w, h, settings, options)) w = target->width, h = target->height;
+        if (const auto shape = ComputeResizeShape(w, h, settings, options)) w = shape->Width(), h = shape->Height();
+    w += 2 * uint32_t(std::max(0, options.border.width)), h += 2 * uint32_t(std::max(0, options.border.width));
     return QSize(int(w), int(h));
 }
 

@@ -127,15 +127,22 @@ bool PendingFile::WriteWith(const std::string& folder, const Encoder& encode,
     Discard();
     for (int attempt = 0; fd_ < 0 && attempt < kTempAttempts; ++attempt) {
         temp_ = folder + kTempPrefix + RandomDigits() + kTempSuffix;
+        // Known to the signal handler before it exists: a signal between the
+        // open and the registration left the temporary behind.
+        slot_ = TakeSlot(temp_);
         fd_ = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ < 0 && errno != EEXIST) break;
+        if (fd_ >= 0) break;
+        const int reason = errno;
+        FreeSlot(slot_);
+        slot_ = -1;
+        errno = reason;
+        if (errno != EEXIST) break;
     }
     if (fd_ < 0) {
         error = std::strerror(errno);
         temp_.clear();
         return false;
     }
-    slot_ = TakeSlot(temp_);
     ::flock(fd_, LOCK_EX);
     // The encoder gets its own descriptor; the lock stays with ours.
     const int encoderFd = ::dup(fd_);
@@ -152,10 +159,29 @@ bool PendingFile::WriteWith(const std::string& folder, const Encoder& encode,
     return false;
 }
 
-SaveOutcome PendingFile::Publish(const std::string& path, std::string& error) {
+uint64_t PendingFile::Bytes() const {
+    struct stat st;
+    return fd_ >= 0 && ::fstat(fd_, &st) == 0 ? uint64_t(st.st_size) : 0;
+}
+
+void PendingFile::SetDate(const timespec& date) {
+    if (fd_ < 0) return;
+    const timespec times[2] = {date, date};
+    ::futimens(fd_, times);
+}
+
+SaveOutcome PendingFile::Publish(const std::string& path, std::string& error, bool replace) {
     if (fd_ < 0) {
         error = "nothing written";
         return SaveOutcome::kFailed;
+    }
+    if (replace) {
+        if (::rename(temp_.c_str(), path.c_str()) != 0) {
+            error = std::strerror(errno);
+            return SaveOutcome::kFailed;
+        }
+        Forget();
+        return SaveOutcome::kSaved;
     }
     int result = ::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
     // File systems without the flag still refuse a link over a name.

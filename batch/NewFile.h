@@ -31,8 +31,14 @@ public:
     // can also be read back); false with the reason in error.
     using Encoder = std::function<bool(ImageStream* stream, std::string& error)>;
     bool WriteWith(const std::string& folder, const Encoder& encode, std::string& error);
-    // Moves the temporary onto path unless anything exists under it.
-    SaveOutcome Publish(const std::string& path, std::string& error);
+    // Size of the written temporary.
+    uint64_t Bytes() const;
+    // Moves the temporary onto path unless anything exists under it; with
+    // replace, over what is there, in one step (a reader sees the old file
+    // or the new one, never part of either).
+    SaveOutcome Publish(const std::string& path, std::string& error, bool replace = false);
+    // The written file's modification (and access) time.
+    void SetDate(const timespec& date);
     void Discard();
 
 private:

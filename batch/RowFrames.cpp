@@ -22,7 +22,7 @@ int32_t FramesWritten(int32_t frames, ImageType inputType, ImageType saveType,
 bool WriteEveryFrame(const std::string& path, ImageType inputType, ImageType saveType,
                      ImageStream* stream, const OperationSettings& settings,
                      const RunOptions& options, WatermarkSource* watermark, std::string& error,
-                     std::vector<std::string>& warnings) {
+                     std::vector<std::string>& warnings, uint32_t& width, uint32_t& height) {
     auto reader = OpenFrameReader(path, inputType, error);
     if (!reader) return false;
     FrameWriterSpec spec;
@@ -42,6 +42,10 @@ bool WriteEveryFrame(const std::string& path, ImageType inputType, ImageType sav
         if (!ApplyRowTransforms(frame, settings, options, LoadedScale(), watermark, &error))
             return false;
         PrepareFrameForSave(frame, saveType, settings, options);
+        for (const std::string& text : frame.Warnings())
+            if (std::find(warnings.begin(), warnings.end(), text) == warnings.end())
+                warnings.push_back(text);
+        width = frame.GetWidth(), height = frame.GetHeight();
         if (!writer->Add(frame, delay)) {
             error = writer->Error();
             return false;

@@ -25,8 +25,9 @@ int32_t FramesWritten(int32_t frames, ImageType inputType, ImageType saveType,
 // Reads every picture of path (of inputType), applies the row's steps to
 // each (the very function a row of one picture runs, with the run's
 // watermark) and encodes them in order into stream as saveType. False with
-// the reason in error; losses the writer had to make are added to warnings.
+// the reason in error; losses the steps or the writer had to make are added
+// to warnings (each once), the last picture's size to width and height.
 bool WriteEveryFrame(const std::string& path, ImageType inputType, ImageType saveType,
                      ImageStream* stream, const OperationSettings& settings,
                      const RunOptions& options, WatermarkSource* watermark, std::string& error,
-                     std::vector<std::string>& warnings);
+                     std::vector<std::string>& warnings, uint32_t& width, uint32_t& height);

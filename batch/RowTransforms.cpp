@@ -177,7 +177,12 @@ void PrepareBlocks(CRaster& image, const ImageFormat& format, const RunOptions& 
 // palettes and depths its encoder refuses are changed. Opaque 24-bit images
 // a format takes as they are cost nothing here.
 void PrepareLayout(CRaster& image, uint32_t needs, RGBQUAD background) {
-    if (needs & kSaveNoAlpha) FlattenTransparency(image, background);
+    bool blended = false;
+    if (needs & kSaveNoAlpha) FlattenTransparency(image, background, &blended);
+    if (blended) {
+        const COLORREF onto = MakeColorRef(background.rgbRed, background.rgbGreen, background.rgbBlue);
+        image.AddWarning("transparency flattened onto " + ColourHex(onto));
+    }
     if (needs & kSaveAlphaAsIndex) PrepareIndexTransparency(image, background);
     if (needs & kSaveAlphaPlane) TransparencyToAlphaPlane(image);
     if ((needs & kSaveAlphaTrueColour) && image.HasAlpha()) PromoteToTrueColour(image);

@@ -12,7 +12,7 @@ ROUNDS=${ROUNDS:-5}
 cmake --build "$BUILD" --target preview_bench >/dev/null
 W=$(mktemp -d /tmp/tessaline-preview.XXXXXX)
 trap 'rm -rf "$W"' EXIT
-convert -size 1500x1125 plasma:fractal -resize 12000x9000\! -quality 90 "$W/big.jpg"
+convert -size 12000x9000 gradient:red-blue -quality 90 "$W/big.jpg"
 echo "load: $(uptime)"
 echo "input: $(identify -format '%wx%h' "$W/big.jpg"), $(stat -c %s "$W/big.jpg") bytes"
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev googletest
-  libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libopenjp2-7-dev libopenjp2-tools
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libtiff-tools libopenjp2-7-dev libopenjp2-tools
   libcairo2-dev libfreetype-dev libfontconfig-dev
   libexiv2-dev liblcms2-dev libimage-exiftool-perl
   libwebp-dev webp libheif-dev libheif-examples libavif-bin
@@ -16,6 +16,7 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev
   imagemagick libvips-tools
   python3-pil netpbm
+  nlohmann-json3-dev
   dpkg-dev file man-db zsh appstream
   libimagequant-dev gifsicle libvips-tools
 )

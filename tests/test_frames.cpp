@@ -133,6 +133,7 @@ protected:
         options.push_back(In(input));
         const RunResult r = RunBatch(options);
         EXPECT_EQ(r.status, 0) << r.out << r.err;
+        lastErr_ = r.err;
         const std::string stem = input.substr(0, input.rfind('.'));
         const std::string ext = format == "original" ? input.substr(input.rfind('.') + 1)
                                 : format == "tif"    ? "tif"
@@ -142,6 +143,7 @@ protected:
 
     static inline std::unique_ptr<TempDir> dir_ = std::make_unique<TempDir>();
     static inline int runs_ = 0;
+    static inline std::string lastErr_; // the last run's stderr
 };
 
 struct Case {
@@ -217,12 +219,20 @@ TEST_F(Frames, GifAndWebpRoundTripsKeepCountDelaysAndLoops) {
 }
 
 TEST_F(Frames, FirstFrameOnlyWhereAskedOrWhereTheOutputHoldsOne) {
+    // Dropped pictures are a warning unless the run asked for one.
     const std::string described = RunOn("none.gif", {"--frames", "first", "--resize-width", "80"}, "gif");
     EXPECT_EQ(MagickFrames(described).size(), 1u);
+    EXPECT_EQ(lastErr_.find("dropped"), std::string::npos) << lastErr_;
     const std::string jpeg = RunOn("none.gif", {"--resize-width", "80"}, "jpg");
     EXPECT_EQ(MagickFrames(jpeg).size(), 1u);
+    EXPECT_NE(lastErr_.find("none.gif: 2 frames dropped: JPEG holds one\n"), std::string::npos)
+        << lastErr_;
+    RunOn("pages.tif", {}, "png");
+    EXPECT_NE(lastErr_.find("pages.tif: 2 pages dropped: PNG holds one\n"), std::string::npos)
+        << lastErr_;
     // A chosen page of a TIFF is the picture.
     const std::string page = RunOn("pages.tif", {"--page", "3"}, "tif");
+    EXPECT_EQ(lastErr_.find("dropped"), std::string::npos) << lastErr_;
     const std::vector<Rgba> pages = MagickFrames(page);
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].width, 24u);

@@ -350,6 +350,7 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     ASSERT_TRUE(ParseCropRectangle("1,2,300,400", o.crop));
     o.border = BorderOption{9, true, MakeColorRef(1, 2, 3)};
     o.watermark = WatermarkOption{true, "/logos/a b=c.png", Anchor::kNorth, 0, 33, 0, true};
+    o.strict = true;
     ASSERT_TRUE(SaveSettings(dir / "o.ini", s, &o));
     const std::string text = ReadWholeFile(dir / "o.ini");
     // The record's line is the one the Windows program reads, byte for byte.
@@ -385,6 +386,7 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     ASSERT_TRUE(LoadSettings(dir / "o.ini", loaded, &back));
     EXPECT_EQ(back.crop, o.crop);
     EXPECT_EQ(back.border, o.border);
+    EXPECT_EQ(back.strict, o.strict);
 }
 
 TEST(RunOptionsSection, UnreadableKeysKeepTheirDefaults) {
