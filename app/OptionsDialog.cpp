@@ -1,14 +1,21 @@
 #include "OptionsDialog.h"
 
 #include "DialogFit.h"
+#include "NameTemplate.h"
 #include "OperationSettings.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QToolButton>
 #include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
@@ -66,6 +73,23 @@ QString FilterText(PngFilter f) {
 QString PaletteText(PaletteMode mode) {
     return mode == PaletteMode::kFixed ? QObject::tr("Fixed 256 colours (as designed)")
                                        : QObject::tr("Made for each picture (best for photos)");
+}
+
+QString OnExistsText(OnExists mode) {
+    switch (mode) {
+    case OnExists::kNewName: return QObject::tr("Give the new file another name (_001)");
+    case OnExists::kSkip: return QObject::tr("Skip the row: it is done");
+    case OnExists::kReplace: return QObject::tr("Replace the old file");
+    }
+    return QString::fromLatin1(OnExistsName(mode));
+}
+
+QString DateSourceText(DateSource source) {
+    switch (source) {
+    case DateSource::kFile: return QObject::tr("The input's modification time");
+    case DateSource::kExif: return QObject::tr("The photo's date taken (Exif), else the file's");
+    }
+    return QString::fromLatin1(DateSourceName(source));
 }
 
 template <class Enum> void Fill(QComboBox* combo, const char* (*name)(Enum), QString (*text)(Enum)) {
@@ -137,14 +161,82 @@ OptionsDialog::OptionsDialog(const RunOptions& options, QWidget* parent) : QDial
     lossless_ = new QCheckBox(tr("Lossless where the format has it (WEBP, AVIF, JXL)"));
     lossless_->setObjectName("lossless");
     outputForm->addRow(lossless_);
+    frames_ = new QComboBox;
+    frames_->setObjectName("frames");
+    frames_->addItem(tr("Every frame or page (GIF, WEBP, TIF outputs)"), int(FrameChoice::kAll));
+    frames_->addItem(tr("The first only"), int(FrameChoice::kFirst));
+    outputForm->addRow(tr("Animations, TIFF pages:"), frames_);
+    page_ = Spin(0, kPageMax, QString());
+    page_->setObjectName("page");
+    page_->setSpecialValueText(tr("all pages"));
+    outputForm->addRow(tr("TIFF page taken:"), page_);
     threads_ = Spin(0, kThreadsMax, QString());
     threads_->setObjectName("threads");
     threads_->setSpecialValueText(tr("one per core"));
     outputForm->addRow(tr("Images at once:"), threads_);
+    strict_ = new QCheckBox(tr("Fail images that would lose something (no warnings, nothing written)"));
+    strict_->setObjectName("strict");
+    outputForm->addRow(strict_);
+    onExists_ = new QComboBox;
+    onExists_->setObjectName("on-exists");
+    Fill(onExists_, &OnExistsName, &OnExistsText);
+    outputForm->addRow(tr("When the output's name exists:"), onExists_);
+    keepDates_ = new QCheckBox(tr("Outputs keep their input's date"));
+    keepDates_->setObjectName("keep-dates");
+    outputForm->addRow(keepDates_);
+    dateFrom_ = new QComboBox;
+    dateFrom_->setObjectName("date-from");
+    Fill(dateFrom_, &DateSourceName, &DateSourceText);
+    outputForm->addRow(tr("Date kept:"), dateFrom_);
+    connect(keepDates_, &QCheckBox::toggled, dateFrom_, &QWidget::setEnabled);
     layout->addWidget(output);
+
+    BuildShapeGroup(layout);
+    auto* naming = new QGroupBox(tr("Names"), this);
+    auto* namingForm = new QFormLayout(naming);
+    name_ = new QLineEdit;
+    name_->setObjectName("name-template");
+    name_->setPlaceholderText(tr("as Rename says: prefix and series, or the input's name"));
+    name_->setToolTip(tr("Tokens make the name; \"/\" makes subfolders inside the output folder"));
+    auto* tokens = new QToolButton;
+    tokens->setObjectName("name-tokens");
+    tokens->setText(tr("Insert"));
+    tokens->setPopupMode(QToolButton::InstantPopup);
+    auto* menu = new QMenu(tokens);
+    const std::pair<const char*, const char*> kTokens[] = {
+        {"{name}", QT_TR_NOOP("Input name")},
+        {"{ext}", QT_TR_NOOP("Input extension")},
+        {"{n:5}", QT_TR_NOOP("Series number, 5 digits")},
+        {"{n}", QT_TR_NOOP("Series number")},
+        {"{date:%Y-%m-%d}", QT_TR_NOOP("Date taken (else the file's date)")},
+        {"{date:%Y}/{date:%m}/", QT_TR_NOOP("Folders by year and month")},
+        {"{date:%Y%m%d-%H%M%S}", QT_TR_NOOP("Date and time taken")},
+        {"{exif:Model}", QT_TR_NOOP("Camera model")},
+        {"{exif:Make}", QT_TR_NOOP("Camera maker")},
+        {"{w}", QT_TR_NOOP("Output width")},
+        {"{h}", QT_TR_NOOP("Output height")},
+        {"{folder}", QT_TR_NOOP("Input's folder name")},
+    };
+    for (const auto& [token, text] : kTokens) {
+        const QString t = QString::fromLatin1(token);
+        menu->addAction(tr("%1\t%2").arg(tr(text), t), this, [this, t] { name_->insert(t); });
+    }
+    tokens->setMenu(menu);
+    auto* nameRow = new QHBoxLayout;
+    nameRow->addWidget(name_, 1);
+    nameRow->addWidget(tokens);
+    namingForm->addRow(tr("Name:"), nameRow);
+    nameProblem_ = new QLabel;
+    nameProblem_->setObjectName("name-problem");
+    nameProblem_->setStyleSheet("color: rgb(200, 0, 0)");
+    nameProblem_->setWordWrap(true);
+    namingForm->addRow(nameProblem_);
+    connect(name_, &QLineEdit::textChanged, this, &OptionsDialog::CheckName);
+    layout->addWidget(naming);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel |
                                          QDialogButtonBox::RestoreDefaults, this);
+    ok_ = buttons->button(QDialogButtonBox::Ok);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked, this,
@@ -165,6 +257,8 @@ void OptionsDialog::Show(const RunOptions& o) {
     backgroundColour_ = o.background;
     ShowBackground();
     lossless_->setChecked(o.lossless);
+    Select(frames_, int(o.frames));
+    page_->setValue(o.page);
     threads_->setValue(o.threads);
     jpegOptimize_->setChecked(o.encode.jpegOptimize);
     jpegProgressive_->setChecked(o.encode.jpegProgressive);
@@ -178,6 +272,31 @@ void OptionsDialog::Show(const RunOptions& o) {
     dither_->setChecked(o.paletteDither);
     maxSize_->setValue(int(std::min<int64_t>(o.maxSize / 1000, maxSize_->maximum())));
     neverLarger_->setChecked(o.neverLarger);
+    crop_->setText(QString::fromStdString(CropText(o.crop)));
+    border_->setText(QString::fromStdString(BorderText(o.border)));
+    watermark_->setChecked(o.watermark.enabled);
+    watermarkFile_->setText(QString::fromStdString(o.watermark.file));
+    Select(watermarkAnchor_, int(o.watermark.anchor));
+    watermarkMargin_->setValue(o.watermark.margin);
+    watermarkScale_->setValue(o.watermark.scale);
+    watermarkOpacity_->setValue(o.watermark.opacity);
+    watermarkTile_->setChecked(o.watermark.tile);
+    strict_->setChecked(o.strict);
+    Select(onExists_, int(o.onExists));
+    keepDates_->setChecked(o.keepDates);
+    Select(dateFrom_, int(o.dateFrom));
+    dateFrom_->setEnabled(o.keepDates);
+    name_->setText(QString::fromStdString(o.nameTemplate));
+    CheckName();
+}
+
+// A template that would write outside the output folder cannot be taken.
+void OptionsDialog::CheckName() {
+    const std::string text = name_->text().toStdString();
+    const QString problem = text.empty() ? QString() : QString::fromStdString(NameTemplateProblem(text));
+    nameProblem_->setText(problem);
+    nameProblem_->setVisible(!problem.isEmpty());
+    if (ok_) ok_->setEnabled(problem.isEmpty());
 }
 
 QWidget* OptionsDialog::MakeEncodingGroup() {
@@ -232,6 +351,8 @@ RunOptions OptionsDialog::Options() const {
     o.metadata = MetadataMode(metadata_->currentData().toInt());
     o.background = backgroundColour_;
     o.lossless = lossless_->isChecked();
+    o.frames = FrameChoice(frames_->currentData().toInt());
+    o.page = page_->value();
     o.threads = threads_->value();
     o.encode.jpegOptimize = jpegOptimize_->isChecked();
     o.encode.jpegProgressive = jpegProgressive_->isChecked();
@@ -247,7 +368,70 @@ RunOptions OptionsDialog::Options() const {
     if (maxSize_->value() != int(std::min<int64_t>(base_.maxSize / 1000, maxSize_->maximum())))
         o.maxSize = int64_t(maxSize_->value()) * 1000;
     o.neverLarger = neverLarger_->isChecked();
+    // Texts that do not parse keep the values the dialog was opened with.
+    const std::string crop = crop_->text().trimmed().toStdString();
+    if (crop.empty() || crop == "none") o.crop = CropOption{};
+    else if (!ParseCropRectangle(crop, o.crop)) ParseCropAspect(crop, o.crop);
+    ParseBorder(border_->text().trimmed().toStdString(), o.border);
+    o.watermark.enabled = watermark_->isChecked();
+    o.watermark.file = watermarkFile_->text().toStdString();
+    o.watermark.anchor = Anchor(watermarkAnchor_->currentData().toInt());
+    o.watermark.margin = watermarkMargin_->value();
+    o.watermark.scale = watermarkScale_->value();
+    o.watermark.opacity = watermarkOpacity_->value();
+    o.watermark.tile = watermarkTile_->isChecked();
+    o.strict = strict_->isChecked();
+    o.onExists = OnExists(onExists_->currentData().toInt());
+    o.keepDates = keepDates_->isChecked();
+    o.dateFrom = DateSource(dateFrom_->currentData().toInt());
+    const std::string name = name_->text().toStdString();
+    if (NameTemplateProblem(name).empty() || name.empty()) o.nameTemplate = name;
     return o;
+}
+
+// Crop and border as their keys write them; the watermark's file and place.
+void OptionsDialog::BuildShapeGroup(QVBoxLayout* layout) {
+    auto* shape = new QGroupBox(tr("Crop, border and image watermark"), this);
+    auto* form = new QFormLayout(shape);
+    crop_ = new QLineEdit;
+    crop_->setObjectName("crop");
+    crop_->setToolTip(tr("Before the resize: none, X,Y,W,H in pixels of the upright picture, or an "
+                         "aspect ratio A:B placed by the pane's Anchor list"));
+    form->addRow(tr("Crop (none, X,Y,W,H or A:B):"), crop_);
+    border_ = new QLineEdit;
+    border_->setObjectName("border");
+    border_->setToolTip(tr("After the resize: N pixels, or N,RRGGBB for a colour (without one, "
+                           "see-through where the output holds alpha)"));
+    form->addRow(tr("Border (N or N,RRGGBB):"), border_);
+    watermark_ = new QCheckBox(tr("Lay an image watermark over each output"));
+    watermark_->setObjectName("watermark");
+    form->addRow(watermark_);
+    auto* fileRow = new QHBoxLayout;
+    watermarkFile_ = new QLineEdit;
+    watermarkFile_->setObjectName("watermark-file");
+    auto* choose = new QPushButton("...");
+    connect(choose, &QPushButton::clicked, this, [this] {
+        const QString path = watermarkChooser ? watermarkChooser()
+                                              : QFileDialog::getOpenFileName(this, tr("Watermark Image"));
+        if (!path.isEmpty()) watermarkFile_->setText(path), watermark_->setChecked(true);
+    });
+    fileRow->addWidget(watermarkFile_, 1);
+    fileRow->addWidget(choose);
+    form->addRow(tr("Watermark file:"), fileRow);
+    watermarkAnchor_ = new QComboBox;
+    watermarkAnchor_->setObjectName("watermark-anchor");
+    for (int i = 0; i <= int(Anchor::kNorthWest); ++i)
+        watermarkAnchor_->addItem(QString::fromLatin1(AnchorName(Anchor(i))), i);
+    form->addRow(tr("Watermark place:"), watermarkAnchor_);
+    watermarkMargin_ = Spin(0, kMarginMax, tr(" pixels from the edges"));
+    form->addRow(tr("Watermark margin:"), watermarkMargin_);
+    watermarkScale_ = Spin(1, 100, tr(" % of the output's width"));
+    form->addRow(tr("Watermark width:"), watermarkScale_);
+    watermarkOpacity_ = Spin(0, 100, tr(" % opaque"));
+    form->addRow(tr("Watermark opacity:"), watermarkOpacity_);
+    watermarkTile_ = new QCheckBox(tr("Repeat it over the whole picture"));
+    form->addRow(watermarkTile_);
+    layout->addWidget(shape);
 }
 
 void OptionsDialog::ShowBackground() {

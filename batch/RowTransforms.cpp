@@ -185,7 +185,9 @@ void ReduceTo8(CRaster& image, const RunOptions& options) {
 
 void PrepareLayout(CRaster& image, uint32_t needs, const RunOptions& options) {
     const RGBQUAD background = ColorRefToQuad(options.background);
-    if (needs & kSaveNoAlpha) FlattenTransparency(image, background);
+    bool blended = false;
+    if (needs & kSaveNoAlpha) FlattenTransparency(image, background, &blended);
+    if (blended) image.AddWarning("transparency flattened onto " + ColourHex(options.background));
     if (needs & kSaveAlphaAsIndex) PrepareIndexTransparency(image, background);
     if (needs & kSaveAlphaPlane) TransparencyToAlphaPlane(image);
     if ((needs & kSaveAlphaTrueColour) && image.HasAlpha()) PromoteToTrueColour(image);
@@ -260,6 +262,16 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
     if (saveType == kTypePng && options.palette == PaletteMode::kAdaptive && !image.HasAlpha() &&
         image.GetTransparentIndex() == -1)
         ReduceToAdaptivePalette(image, options.paletteDither);
+}
+
+void PrepareFrameForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
+                         const RunOptions& options) {
+    const ImageFormat* format = FindImageFormat(saveType);
+    if (!format) return;
+    if (saveType == kTypeGif)
+        PrepareBlocks(image, *format, options);
+    else
+        PrepareForSave(image, saveType, settings, options);
 }
 
 void PrepareLayoutForSave(CRaster& image, ImageType saveType, const RunOptions& options,

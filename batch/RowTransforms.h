@@ -33,6 +33,12 @@ bool OptionsChangePixels(const OperationSettings& settings, const RunOptions& op
 void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
                     const RunOptions& options = DescribedRunOptions());
 
+// PrepareForSave for a picture handed to an animation's writer: a GIF's
+// frames get no colour reduction of their own, the writer chooses palettes
+// for the whole animation.
+void PrepareFrameForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
+                         const RunOptions& options = DescribedRunOptions());
+
 // Only the pixels and transparency part of PrepareForSave: what the save
 // type's encoder can write (an 8-bit palette for GIF), blocks and quality
 // left as they are. Without reduce, colours stay as they are where the

@@ -12,6 +12,9 @@ constexpr const char* kPaletteNames[] = {"fixed", "adaptive"};
 constexpr const char* kJpegTurnNames[] = {"trim", "re-encode", "off"};
 constexpr const char* kSubsamplingNames[] = {"420", "422", "444"};
 constexpr const char* kPngFilterNames[] = {"adaptive", "none", "sub", "up", "average", "paeth"};
+constexpr const char* kFrameNames[] = {"all", "first"};
+constexpr const char* kOnExistsNames[] = {"new-name", "skip", "replace"};
+constexpr const char* kDateSourceNames[] = {"file", "exif"};
 constexpr const char* kFixedSizeFitNames[] = {"stretch", "cover", "pad"};
 constexpr const char* kAnchorNames[] = {"centre",     "north", "north-east", "east",
                                         "south-east", "south", "south-west", "west",
@@ -82,6 +85,7 @@ RunOptions DescribedRunOptions() {
     options.iconFirstEntry = true;
     options.encode = EncodeOptions();
     options.jpegTurn = JpegTurnEdges::kOff;
+    options.frames = FrameChoice::kFirst;
     return options;
 }
 
@@ -103,6 +107,18 @@ bool ParseResampleFilter(std::string_view text, ResampleFilter& filter) {
     return ParseName(text, kResampleNames, filter);
 }
 
+const char* FrameChoiceName(FrameChoice choice) { return NameOf(choice, kFrameNames); }
+bool ParseFrameChoice(std::string_view text, FrameChoice& choice) {
+    return ParseName(text, kFrameNames, choice);
+}
+const char* OnExistsName(OnExists mode) { return NameOf(mode, kOnExistsNames); }
+bool ParseOnExists(std::string_view text, OnExists& mode) {
+    return ParseName(text, kOnExistsNames, mode);
+}
+const char* DateSourceName(DateSource source) { return NameOf(source, kDateSourceNames); }
+bool ParseDateSource(std::string_view text, DateSource& source) {
+    return ParseName(text, kDateSourceNames, source);
+}
 const char* PaletteModeName(PaletteMode mode) { return NameOf(mode, kPaletteNames); }
 bool ParsePaletteMode(std::string_view text, PaletteMode& mode) {
     return ParseName(text, kPaletteNames, mode);
@@ -231,8 +247,8 @@ bool ParseColourHex(std::string_view text, COLORREF& colour) {
 
 namespace {
 
-void ReadWatermark(const IniFile& file, WatermarkOption& w) {
-    auto get = [&](const char* key) { return file.Get(kRunOptionsSection, key); };
+void ReadWatermark(const IniFile& file, WatermarkOption& w, std::string_view section) {
+    auto get = [&](const char* key) { return file.Get(section, key); };
     if (auto v = get("Watermark")) ParseBool(*v, w.enabled);
     if (auto v = get("WatermarkFile")) w.file = *v;
     Anchor anchor;
@@ -244,10 +260,8 @@ void ReadWatermark(const IniFile& file, WatermarkOption& w) {
     if (auto v = get("WatermarkTile")) ParseBool(*v, w.tile);
 }
 
-void WriteWatermark(IniFile& file, const WatermarkOption& w) {
-    auto set = [&](const char* key, const std::string& value) {
-        file.Set(kRunOptionsSection, key, value);
-    };
+void WriteWatermark(IniFile& file, const WatermarkOption& w, std::string_view section) {
+    auto set = [&](const char* key, const std::string& value) { file.Set(section, key, value); };
     set("Watermark", w.enabled ? "1" : "0");
     set("WatermarkFile", w.file);
     set("WatermarkAnchor", AnchorName(w.anchor));
@@ -259,8 +273,8 @@ void WriteWatermark(IniFile& file, const WatermarkOption& w) {
 
 } // namespace
 
-void ReadRunOptions(const IniFile& file, RunOptions& o) {
-    auto get = [&](const char* key) { return file.Get(kRunOptionsSection, key); };
+void ReadRunOptions(const IniFile& file, RunOptions& o, std::string_view section) {
+    auto get = [&](const char* key) { return file.Get(section, key); };
     if (auto v = get("AutoRotate")) ParseBool(*v, o.autoRotate);
     if (auto v = get("Metadata")) ParseMetadataMode(*v, o.metadata);
     if (auto v = get("Background")) ParseColourHex(*v, o.background);
@@ -287,6 +301,12 @@ void ReadRunOptions(const IniFile& file, RunOptions& o) {
     if (auto v = get("MaxSize")) ParseByteSize(*v, o.maxSize);
     if (auto v = get("NeverLarger")) ParseBool(*v, o.neverLarger);
     if (auto v = get("JpegTurn")) ParseJpegTurnEdges(*v, o.jpegTurn);
+    if (auto v = get("Frames")) ParseFrameChoice(*v, o.frames);
+    if (auto v = get("Page")) ParseInt(*v, 0, kPageMax, o.page);
+    if (auto v = get("OnExists")) ParseOnExists(*v, o.onExists);
+    if (auto v = get("KeepDates")) ParseBool(*v, o.keepDates);
+    if (auto v = get("DateFrom")) ParseDateSource(*v, o.dateFrom);
+    if (auto v = get("NameTemplate")) o.nameTemplate = *v;
     if (auto v = get("FixedSize")) ParseFixedSizeFit(*v, o.fixedSizeFit);
     if (auto v = get("Anchor")) ParseAnchor(*v, o.anchor);
     if (auto v = get("Crop")) {
@@ -294,13 +314,12 @@ void ReadRunOptions(const IniFile& file, RunOptions& o) {
         else if (!ParseCropRectangle(*v, o.crop)) ParseCropAspect(*v, o.crop);
     }
     if (auto v = get("Border")) ParseBorder(*v, o.border);
-    ReadWatermark(file, o.watermark);
+    ReadWatermark(file, o.watermark, section);
+    if (auto v = get("Strict")) ParseBool(*v, o.strict);
 }
 
-void WriteRunOptions(IniFile& file, const RunOptions& o) {
-    auto set = [&](const char* key, const std::string& value) {
-        file.Set(kRunOptionsSection, key, value);
-    };
+void WriteRunOptions(IniFile& file, const RunOptions& o, std::string_view section) {
+    auto set = [&](const char* key, const std::string& value) { file.Set(section, key, value); };
     set("AutoRotate", o.autoRotate ? "1" : "0");
     set("Metadata", MetadataModeName(o.metadata));
     set("Background", ColourHex(o.background));
@@ -323,9 +342,16 @@ void WriteRunOptions(IniFile& file, const RunOptions& o) {
     set("MaxSize", ByteSizeText(o.maxSize));
     set("NeverLarger", o.neverLarger ? "1" : "0");
     set("JpegTurn", JpegTurnEdgesName(o.jpegTurn));
+    set("Frames", FrameChoiceName(o.frames));
+    set("Page", std::to_string(o.page));
+    set("OnExists", OnExistsName(o.onExists));
+    set("KeepDates", o.keepDates ? "1" : "0");
+    set("DateFrom", DateSourceName(o.dateFrom));
+    set("NameTemplate", o.nameTemplate);
     set("FixedSize", FixedSizeFitName(o.fixedSizeFit));
     set("Anchor", AnchorName(o.anchor));
     set("Crop", CropText(o.crop));
     set("Border", BorderText(o.border));
-    WriteWatermark(file, o.watermark);
+    WriteWatermark(file, o.watermark, section);
+    set("Strict", o.strict ? "1" : "0");
 }

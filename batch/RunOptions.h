@@ -37,6 +37,16 @@ constexpr EncodeOptions RecommendedEncodeOptions() {
     return e;
 }
 
+// Which pictures of an animation or a TIFF of several pages a row takes.
+enum class FrameChoice : int32_t { kAll = 0, kFirst = 1 };
+// What a row does when its output's name is taken: another name with "_001"
+// (the described behaviour), nothing (a re-run finishes a stopped one), or
+// the old file replaced whole.
+enum class OnExists : int32_t { kNewName = 0, kSkip = 1, kReplace = 2 };
+
+// Where a kept date comes from: the input's modification time, or the
+// photo's DateTimeOriginal where it has one.
+enum class DateSource : int32_t { kFile = 0, kExif = 1 };
 // What "Fixed Size" does with a picture of another shape: stretch it (the
 // described behaviour), cover the box and cut off what overhangs, or fit
 // inside and pad the rest.
@@ -121,6 +131,18 @@ struct RunOptions {
     bool neverLarger = false;
     // Keeping every pixel by default: a trim drops up to 15 pixels of an edge.
     JpegTurnEdges jpegTurn = JpegTurnEdges::kReEncode;
+    // Every frame or page where the output type holds several, or the
+    // first only (the described behaviour).
+    FrameChoice frames = FrameChoice::kAll;
+    // A TIFF's page to take (from 1) instead of its pages; 0 for none.
+    int32_t page = 0;
+    OnExists onExists = OnExists::kNewName;
+    // Outputs get their input's date instead of the time of the run.
+    bool keepDates = false;
+    DateSource dateFrom = DateSource::kFile;
+    // Output names from tokens ("{date:%Y}/{name}"); empty: the record's
+    // naming (the input's name, or prefix plus series number).
+    std::string nameTemplate;
     // "Fixed Size" only; the record keeps mode and size, so the Windows
     // program still reads the same box.
     FixedSizeFit fixedSizeFit = FixedSizeFit::kStretch;
@@ -128,11 +150,15 @@ struct RunOptions {
     CropOption crop;
     BorderOption border;
     WatermarkOption watermark;
+    // A row whose output would hold less than its input (warnings) fails
+    // instead of being saved.
+    bool strict = false;
 };
 
 inline constexpr int32_t kPercentMin = 1, kPercentMax = 1000;
 inline constexpr int32_t kThreadsMax = 256;
 inline constexpr int64_t kMaxSizeLimit = int64_t(1) << 40;
+inline constexpr int32_t kPageMax = 65535;
 inline constexpr int32_t kBorderMax = 10000, kMarginMax = 30000;
 
 // The run exactly as the settings record alone describes it: no turning by
@@ -156,6 +182,13 @@ bool ParsePngFilter(std::string_view text, PngFilter& f);
 // no limit. The text, in the same form, back.
 bool ParseByteSize(std::string_view text, int64_t& bytes);
 std::string ByteSizeText(int64_t bytes);
+const char* FrameChoiceName(FrameChoice choice); // "all", "first"
+bool ParseFrameChoice(std::string_view text, FrameChoice& choice);
+// "new-name", "skip", "replace"; "file", "exif".
+const char* OnExistsName(OnExists mode);
+bool ParseOnExists(std::string_view text, OnExists& mode);
+const char* DateSourceName(DateSource source);
+bool ParseDateSource(std::string_view text, DateSource& source);
 const char* FixedSizeFitName(FixedSizeFit fit);
 bool ParseFixedSizeFit(std::string_view text, FixedSizeFit& fit);
 // "centre", "north", ... "north-west", "attention", "entropy".
@@ -173,5 +206,8 @@ std::string ColourHex(COLORREF colour);
 bool ParseColourHex(std::string_view text, COLORREF& colour);
 
 // Each key that is missing or unreadable keeps the value options already has.
-void ReadRunOptions(const IniFile& file, RunOptions& options);
-void WriteRunOptions(IniFile& file, const RunOptions& options);
+// Presets keep the same keys in sections of their own.
+void ReadRunOptions(const IniFile& file, RunOptions& options,
+                    std::string_view section = kRunOptionsSection);
+void WriteRunOptions(IniFile& file, const RunOptions& options,
+                     std::string_view section = kRunOptionsSection);

@@ -29,7 +29,9 @@ bool DecodeAs(CRaster& target, bool quiet, bool keepFrameCount, DecodeCall decod
     // What a decode finds is the file's own, never left from an earlier load.
     codec.SetMetadata(nullptr);
     codec.SetOrientation(1);
+    codec.ClearWarnings();
     if (decode(codec)) {
+        target.ClearWarnings();
         target.TakeOver(codec);
         return true;
     }
@@ -58,6 +60,8 @@ template <class Codec, class EncodeCall> bool EncodeAs(CRaster& source, EncodeCa
     codec.ShareFrom(source);
     const bool ok = encode(codec);
     if (!ok) source.SetLastError(codec.LastErrorText());
+    // The view started with the source's warnings; what the encoder added goes back.
+    for (const std::string& text : codec.Warnings()) source.AddWarning(text);
     return ok;
 }
 

@@ -17,7 +17,9 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev
   imagemagick libvips-tools
   python3-pil netpbm
+  nlohmann-json3-dev
   dpkg-dev file man-db zsh appstream
+  libimagequant-dev gifsicle libvips-tools
 )
 
 missing=()

@@ -349,11 +349,14 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     o.maxSize = 250000;
     o.neverLarger = true;
     o.jpegTurn = JpegTurnEdges::kReEncode;
+    o.frames = FrameChoice::kFirst;
+    o.page = 3;
     o.fixedSizeFit = FixedSizeFit::kPad;
     o.anchor = Anchor::kSouthWest;
     ASSERT_TRUE(ParseCropRectangle("1,2,300,400", o.crop));
     o.border = BorderOption{9, true, MakeColorRef(1, 2, 3)};
     o.watermark = WatermarkOption{true, "/logos/a b=c.png", Anchor::kNorth, 0, 33, 0, true};
+    o.strict = true;
     ASSERT_TRUE(SaveSettings(dir / "o.ini", s, &o));
     const std::string text = ReadWholeFile(dir / "o.ini");
     // The record's line is the one the Windows program reads, byte for byte.
@@ -387,6 +390,8 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     EXPECT_EQ(back.maxSize, o.maxSize);
     EXPECT_EQ(back.neverLarger, o.neverLarger);
     EXPECT_EQ(back.jpegTurn, o.jpegTurn);
+    EXPECT_EQ(back.frames, o.frames);
+    EXPECT_EQ(back.page, o.page);
     EXPECT_EQ(back.fixedSizeFit, o.fixedSizeFit);
     EXPECT_EQ(back.anchor, o.anchor);
     EXPECT_EQ(back.crop, o.crop);
@@ -399,6 +404,7 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     ASSERT_TRUE(LoadSettings(dir / "o.ini", loaded, &back));
     EXPECT_EQ(back.crop, o.crop);
     EXPECT_EQ(back.border, o.border);
+    EXPECT_EQ(back.strict, o.strict);
 }
 
 TEST(RunOptionsSection, ByteSizesReadAsWritten) {
