@@ -1,6 +1,7 @@
 #include "BatchRun.h"
 
 #include "Frames.h"
+#include "ImageStream.h"
 #include "ImageType.h"
 #include "OutputNaming.h"
 #include "RowEncode.h"

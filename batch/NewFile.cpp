@@ -159,18 +159,6 @@ bool PendingFile::WriteWith(const std::string& folder, const Encoder& encode,
     return false;
 }
 
-bool PendingFile::Write(const std::vector<uint8_t>& bytes, const std::string& folder,
-                        std::string& error) {
-    return WriteWith(
-        folder,
-        [&](ImageStream* stream, std::string& reason) {
-            if (stream->Write(bytes.data(), 1, bytes.size()) == bytes.size()) return true;
-            reason = std::strerror(errno ? errno : EIO);
-            return false;
-        },
-        error);
-}
-
 uint64_t PendingFile::Bytes() const {
     struct stat st;
     return fd_ >= 0 && ::fstat(fd_, &st) == 0 ? uint64_t(st.st_size) : 0;

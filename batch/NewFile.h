@@ -9,7 +9,6 @@
 #include <ctime>
 #include <functional>
 #include <string>
-#include <vector>
 
 class ImageStream;
 
@@ -32,8 +31,6 @@ public:
     // can also be read back); false with the reason in error.
     using Encoder = std::function<bool(ImageStream* stream, std::string& error)>;
     bool WriteWith(const std::string& folder, const Encoder& encode, std::string& error);
-    // The same with bytes already encoded (or copied from the input).
-    bool Write(const std::vector<uint8_t>& bytes, const std::string& folder, std::string& error);
     // Size of the written temporary.
     uint64_t Bytes() const;
     // Moves the temporary onto path unless anything exists under it; with
