@@ -1,5 +1,10 @@
 #include "Actions.h"
 
+#include "Presets.h"
+#include "SettingsFile.h"
+
+#include <cctype>
+
 namespace {
 
 constexpr char kProgram[] = "tessaline-action";
@@ -64,10 +69,30 @@ std::vector<std::string> SplitTypes(const std::string& mimeTypes) {
     return types;
 }
 
+std::string PresetActionLabel(const std::string& preset) { return "Resize with \"" + preset + "\""; }
+
 } // namespace
 
+// The shipped presets are known at build time; presets the user saves are
+// added by the Nautilus extension, which asks tessaline-batch when shown.
 std::vector<FileManagerAction> FileManagerActions() {
-    return {{"saved", "Resize with the saved settings", {}}};
+    std::vector<FileManagerAction> actions = {{"saved", "Resize with the saved settings", {}}};
+    for (const std::string& name : PresetNames(IniFile{})) {
+        std::string id = "preset-";
+        bool gap = false;
+        for (char c : name) {
+            const auto u = static_cast<unsigned char>(c);
+            if (!std::isalnum(u)) {
+                gap = true;
+                continue;
+            }
+            if (gap && id.back() != '-') id += '-';
+            gap = false;
+            id += char(std::tolower(u));
+        }
+        actions.push_back({id, PresetActionLabel(name), {"--preset", name}});
+    }
+    return actions;
 }
 
 std::string DolphinServiceMenu(const std::vector<FileManagerAction>& actions,
@@ -106,7 +131,7 @@ std::string NautilusExtension(const std::vector<FileManagerAction>& actions,
             s += (i ? ", " : "") + PythonString(a.args[i]);
         s += "]),\n";
     }
-    s += "]\nTYPES = {\n";
+    s += "]\nPRESET_LABEL = " + PythonString(PresetActionLabel("%s")) + "\nTYPES = {\n";
     for (const std::string& type : SplitTypes(mimeTypes + kFolderType))
         s += "    " + PythonString(type) + ",\n";
     s += "}\n\n\n"
@@ -134,7 +159,8 @@ std::string NautilusExtension(const std::vector<FileManagerAction>& actions,
          ")\n"
          "        menu = Nautilus.Menu()\n"
          "        top.set_submenu(menu)\n"
-         "        own = [(name, [\"--preset\", name]) for name in presets()]\n"
+         "        own = [(PRESET_LABEL % name, [\"--preset\", name]) for name in presets()\n"
+         "               if [\"--preset\", name] not in [options for _, options in ACTIONS]]\n"
          "        for i, (label, options) in enumerate(ACTIONS + own):\n"
          "            item = Nautilus.MenuItem(name=\"Tessaline::Action%d\" % i, label=label)\n"
          "            item.connect(\"activate\", self.run, options, paths)\n"

@@ -7,12 +7,12 @@
 #include <vector>
 
 struct FileManagerAction {
-    std::string id;    // "saved": part of file and entry names
+    std::string id;    // "saved", "preset-web-1600-px-jpg": part of file and entry names
     std::string label; // the menu text
     std::vector<std::string> args; // tessaline-batch options before the files
 };
 
-// The entries every file manager gets.
+// The entries every file manager gets: the saved settings and each shipped preset.
 std::vector<FileManagerAction> FileManagerActions();
 
 // mimeTypes: "image/png;image/jpeg;..." as the desktop file lists them.

@@ -252,10 +252,49 @@ for item in top.submenu.items:
                          "'/p/d']\n"),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("Web 1600 px JPG -> ['tessaline-action', '--preset', 'Web 1600 px JPG', "
-                         "'--', '/p/-b.jpg', '/p/d']\n"),
+    const std::string shipped = "Resize with \"Web 1600 px JPG\" -> ['tessaline-action', '--preset', "
+                                "'Web 1600 px JPG', '--', '/p/-b.jpg', '/p/d']\n";
+    ASSERT_NE(r.out.find(shipped), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(shipped, r.out.find(shipped) + 1), std::string::npos) << "listed once\n" << r.out;
+    EXPECT_NE(r.out.find("Resize with \"Mine\" -> ['tessaline-action', '--preset', 'Mine', '--'"),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("Mine -> ['tessaline-action', '--preset', 'Mine', '--'"), std::string::npos)
-        << r.out;
+}
+
+// The static entries (Dolphin, Nemo, Thunar) each run tessaline-action with
+// the saved settings or one shipped preset, the name surviving its quoting.
+TEST(Packaging, FileManagerEntriesRunEachShippedPreset) {
+    TempDir dir;
+    WriteWholeFile(dir / "tessaline-action", "#!/bin/sh\nprintf '[%s]' \"$@\"\n");
+    std::filesystem::permissions(dir / "tessaline-action", std::filesystem::perms::owner_all);
+    // What each entry runs, with %F as one selected file.
+    const auto ran = [&](std::string command) {
+        for (size_t at; (at = command.find("%F")) != std::string::npos;) command.replace(at, 2, "a.jpg");
+        for (size_t at = 0; (at = command.find("%%", at)) != std::string::npos; ++at) command.erase(at, 1);
+        return RunShell("PATH=" + Quote(dir.path()) + ":/usr/bin:/bin; " + command).out;
+    };
+    const auto after = [](const std::string& text, const std::string& start, const std::string& end) {
+        std::vector<std::string> found;
+        for (size_t at = 0; (at = text.find(start, at)) != std::string::npos;) {
+            at += start.size();
+            found.push_back(text.substr(at, text.find(end, at) - at));
+        }
+        return found;
+    };
+    const std::multiset<std::string> expected = {
+        "[a.jpg]", "[--preset][Web 1600 px JPG][a.jpg]", "[--preset][Email 1024 px][a.jpg]",
+        "[--preset][Square 1080 WebP][a.jpg]"};
+    std::multiset<std::string> dolphin, nemo, thunar;
+    for (const std::string& exec : after(ReadWholeFile(kGenerated + "/actions/tessaline.desktop"), "\nExec=", "\n"))
+        dolphin.insert(ran(exec));
+    for (const auto& entry : std::filesystem::directory_iterator(kGenerated + "/actions/nemo"))
+        for (const std::string& exec : after(ReadWholeFile(entry.path()), "\nExec=", "\n"))
+            nemo.insert(ran(exec));
+    for (std::string command : after(ReadWholeFile(kGenerated + "/actions/thunar-uca.xml"), "<command>", "</command>")) {
+        for (size_t at; (at = command.find("&amp;")) != std::string::npos;) command.replace(at, 5, "&");
+        thunar.insert(ran(command));
+    }
+    EXPECT_EQ(dolphin, expected);
+    EXPECT_EQ(nemo, expected);
+    EXPECT_EQ(thunar, expected);
 }
