@@ -296,8 +296,8 @@ void CDialogOperation2::DescribeControls() {
         {stampText_, "Stamp text", "Text drawn on every output"},
         {fontButton_, "Stamp font", "The face and size of the stamp text"},
         {colourButton_, "Stamp colour", "The colour of the stamp text"},
-        {optionsButton_, "", "Resampling, resize values, threads, rotation by the camera, metadata, "
-                             "background colour, lossless output"},
+        {optionsButton_, "", "Resampling, resize values, photos and metadata, frames, names, crop, border, "
+                             "watermark and encoding"},
     };
     for (const Text& t : texts) {
         if (*t.name) t.control->setAccessibleName(tr(t.name));

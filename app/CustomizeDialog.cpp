@@ -31,6 +31,8 @@ CustomizeDialog::CustomizeDialog(QToolBar* toolbar, const QList<QAction*>& comma
     table_ = new QTableWidget(int(commands_.size()), 4, this);
     table_->setHorizontalHeaderLabels({tr("Command"), tr("On toolbar"), tr("Shortcut"), QString()});
     table_->verticalHeader()->hide();
+    table_->setAccessibleName(tr("Commands"));
+    table_->setAccessibleDescription(tr("Each command, whether the toolbar shows it, and its shortcut"));
     for (int row = 0; row < commands_.size(); ++row) {
         QAction* a = commands_[row];
         auto* name = new QTableWidgetItem(Plain(a->text()));
@@ -80,6 +82,8 @@ CustomizeDialog::CustomizeDialog(QToolBar* toolbar, const QList<QAction*>& comma
     reset->setObjectName("reset-all");
     reset->setAccessibleDescription(tr("Every command gets its original shortcut back"));
     connect(reset, &QPushButton::clicked, this, &CustomizeDialog::ResetAll);
+    buttons_->button(QDialogButtonBox::Ok)->setAccessibleDescription(tr("Keep these buttons and shortcuts"));
+    buttons_->button(QDialogButtonBox::Cancel)->setAccessibleDescription(tr("Close, keeping them as they were"));
     connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons_);

@@ -1,5 +1,6 @@
 #include "OptionsDialog.h"
 
+#include "Colours.h"
 #include "DialogFit.h"
 #include "NameTemplate.h"
 #include "OperationSettings.h"
@@ -10,14 +11,17 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QToolButton>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -105,44 +109,112 @@ QSpinBox* Spin(int lo, int hi, const QString& suffix) {
     return spin;
 }
 
+// For screen readers, and the same words as the tooltip. A control beside
+// a label is named by it unless accessible says otherwise.
+void Describe(QWidget* control, const QString& accessible, const QString& description) {
+    if (!accessible.isEmpty()) control->setAccessibleName(accessible);
+    control->setAccessibleDescription(description);
+    control->setToolTip(description);
+}
+
 } // namespace
 
 OptionsDialog::OptionsDialog(const RunOptions& options, QWidget* parent) : QDialog(parent) {
     setObjectName("options-dialog");
     setWindowTitle(tr("Options"));
     auto* outer = new QVBoxLayout(this);
-    auto* columns = new QHBoxLayout;
-    auto* layout = new QVBoxLayout;
-    columns->addLayout(layout);
-    columns->addWidget(MakeEncodingGroup(), 0, Qt::AlignTop);
-    outer->addLayout(columns);
+    // The groups are taller than a 1280 x 800 screen's work area with some
+    // styles and fonts: what does not fit scrolls. The area itself takes no
+    // focus, and scrolls to the control Tab moves to.
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName("options-scroll");
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setWidgetResizable(true);
+    auto* content = new QWidget;
+    scroll->setWidget(content);
+    outer->addWidget(scroll, 1);
+    auto* columns = new QHBoxLayout(content);
+    columns->setContentsMargins(0, 0, 0, 0);
+    auto* left = new QVBoxLayout;
+    auto* right = new QVBoxLayout;
+    columns->addLayout(left);
+    columns->addLayout(right);
+    // Made in reading order, down the left column and then the right, which
+    // makes it the Tab order.
+    left->addWidget(MakeResizeGroup(content));
+    left->addWidget(MakePhotoGroup(content));
+    left->addWidget(MakeOutputGroup(content));
+    left->addWidget(MakeNamingGroup(content));
+    left->addStretch();
+    right->addWidget(MakeShapeGroup(content));
+    right->addWidget(MakeEncodingGroup(content));
+    right->addStretch();
 
-    auto* resize = new QGroupBox(tr("Resize"), this);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel |
+                                         QDialogButtonBox::RestoreDefaults, this);
+    ok_ = buttons->button(QDialogButtonBox::Ok);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked, this,
+            [this] { Show(RunOptions{}); });
+    buttons->button(QDialogButtonBox::RestoreDefaults)
+        ->setAccessibleDescription(tr("Every option here back to its default"));
+    buttons->button(QDialogButtonBox::Ok)->setAccessibleDescription(tr("Keep these options for the next run"));
+    buttons->button(QDialogButtonBox::Cancel)->setAccessibleDescription(tr("Close, keeping the options as they were"));
+    outer->addWidget(buttons);
+    Show(options);
+    FitTitle(this);
+    FitScreen(scroll);
+}
+
+// As large as the groups want, within the screen's work area.
+void OptionsDialog::FitScreen(QScrollArea* scroll) {
+    const QWidget* near = parentWidget() ? parentWidget() : this;
+    const QScreen* where = near->screen() ? near->screen() : QGuiApplication::primaryScreen();
+    if (!where) return;
+    // The window manager's frame is not known before the dialog shows.
+    const QSize room = where->availableGeometry().size() - QSize(16, 48);
+    QSize want = scroll->widget()->sizeHint() + (sizeHint() - scroll->sizeHint());
+    if (want.height() > room.height()) want.rwidth() += scroll->verticalScrollBar()->sizeHint().width();
+    resize(want.boundedTo(room).expandedTo(QSize(minimumWidth(), 0)));
+}
+
+QGroupBox* OptionsDialog::MakeResizeGroup(QWidget* parent) {
+    auto* resize = new QGroupBox(tr("Resize"), parent);
     auto* resizeForm = new QFormLayout(resize);
     resample_ = new QComboBox;
     resample_->setObjectName("resample");
     Fill(resample_, &ResampleFilterName, &ResampleText);
     resizeForm->addRow(tr("Resampling:"), resample_);
+    Describe(resample_, tr("Resampling"), tr("How a resize samples: nearest pixel keeps exact colours, smooth keeps detail"));
     onlyShrink_ = new QCheckBox(tr("Never enlarge: smaller images keep their size"));
     onlyShrink_->setObjectName("only-shrink");
     resizeForm->addRow(onlyShrink_);
+    Describe(onlyShrink_, {}, tr("Images already smaller than the target keep their size and pixels"));
     longestSide_ = Spin(kSpinMin, kSpinMax, tr(" pixels"));
     longestSide_->setObjectName("longest-side");
     resizeForm->addRow(tr("\"Longest Side\":"), longestSide_);
+    Describe(longestSide_, tr("Longest side"), tr("The longer side of the outputs when the resize kind is Longest Side"));
     percent_ = Spin(kPercentMin, kPercentMax, tr(" %"));
     percent_->setObjectName("percent");
     resizeForm->addRow(tr("\"Percent\":"), percent_);
-    layout->addWidget(resize);
+    Describe(percent_, tr("Percent"), tr("Both sides of the outputs, in percent, when the resize kind is Percent"));
+    return resize;
+}
 
-    auto* photos = new QGroupBox(tr("Photos and metadata"), this);
+QGroupBox* OptionsDialog::MakePhotoGroup(QWidget* parent) {
+    auto* photos = new QGroupBox(tr("Photos and metadata"), parent);
     auto* photoForm = new QFormLayout(photos);
     autoRotate_ = new QCheckBox(tr("Turn photos upright by their camera orientation"));
     autoRotate_->setObjectName("auto-rotate");
     photoForm->addRow(autoRotate_);
+    Describe(autoRotate_, {}, tr("Photos are turned as the camera's orientation tag says before the other steps"));
     metadata_ = new QComboBox;
     metadata_->setObjectName("metadata");
     Fill(metadata_, &MetadataModeName, &MetadataText);
     photoForm->addRow(tr("Exif, XMP, IPTC, colour profile:"), metadata_);
+    Describe(metadata_, tr("Metadata"), tr("What the outputs keep of the inputs' Exif, XMP, IPTC and colour profile"));
     background_ = new QPushButton;
     background_->setObjectName("background");
     connect(background_, &QPushButton::clicked, this, [this] {
@@ -154,54 +226,66 @@ OptionsDialog::OptionsDialog(const RunOptions& options, QWidget* parent) : QDial
         ShowBackground();
     });
     photoForm->addRow(tr("Transparency flattened onto:"), background_);
-    layout->addWidget(photos);
+    Describe(background_, tr("Background colour"),
+             tr("See-through pixels are blended onto this colour where the output cannot hold them"));
+    return photos;
+}
 
-    auto* output = new QGroupBox(tr("Output and run"), this);
+QGroupBox* OptionsDialog::MakeOutputGroup(QWidget* parent) {
+    auto* output = new QGroupBox(tr("Output and run"), parent);
     auto* outputForm = new QFormLayout(output);
     lossless_ = new QCheckBox(tr("Lossless where the format has it (WEBP, AVIF, JXL)"));
     lossless_->setObjectName("lossless");
     outputForm->addRow(lossless_);
+    Describe(lossless_, {}, tr("WEBP, AVIF and JXL outputs keep every pixel; the quality is not used for them"));
     frames_ = new QComboBox;
     frames_->setObjectName("frames");
     frames_->addItem(tr("Every frame or page (GIF, WEBP, TIF outputs)"), int(FrameChoice::kAll));
     frames_->addItem(tr("The first only"), int(FrameChoice::kFirst));
     outputForm->addRow(tr("Animations, TIFF pages:"), frames_);
+    Describe(frames_, tr("Frames and pages"), tr("What a run takes of an animation or a TIFF of several pages"));
     page_ = Spin(0, kPageMax, QString());
     page_->setObjectName("page");
     page_->setSpecialValueText(tr("all pages"));
     outputForm->addRow(tr("TIFF page taken:"), page_);
+    Describe(page_, tr("TIFF page"), tr("The one page of a TIFF a run takes, from 1; all pages at 0"));
     threads_ = Spin(0, kThreadsMax, QString());
     threads_->setObjectName("threads");
     threads_->setSpecialValueText(tr("one per core"));
     outputForm->addRow(tr("Images at once:"), threads_);
+    Describe(threads_, tr("Images at once"), tr("How many images a run works on at once; 0 is one per processor core"));
     strict_ = new QCheckBox(tr("Fail images that would lose something (no warnings, nothing written)"));
     strict_->setObjectName("strict");
     outputForm->addRow(strict_);
+    Describe(strict_, {}, tr("An image that would be saved with warnings fails instead, and nothing is written"));
     onExists_ = new QComboBox;
     onExists_->setObjectName("on-exists");
     Fill(onExists_, &OnExistsName, &OnExistsText);
     outputForm->addRow(tr("When the output's name exists:"), onExists_);
+    Describe(onExists_, tr("When the output's name exists"), tr("Another name, skip the row, or replace the old file"));
     keepDates_ = new QCheckBox(tr("Outputs keep their input's date"));
     keepDates_->setObjectName("keep-dates");
     outputForm->addRow(keepDates_);
+    Describe(keepDates_, {}, tr("Each output gets its input's date instead of the time it was written"));
     dateFrom_ = new QComboBox;
     dateFrom_->setObjectName("date-from");
     Fill(dateFrom_, &DateSourceName, &DateSourceText);
     outputForm->addRow(tr("Date kept:"), dateFrom_);
+    Describe(dateFrom_, tr("Date kept"), tr("The file's modification time, or the photo's date taken"));
     connect(keepDates_, &QCheckBox::toggled, dateFrom_, &QWidget::setEnabled);
-    layout->addWidget(output);
+    return output;
+}
 
-    BuildShapeGroup(layout);
-    auto* naming = new QGroupBox(tr("Names"), this);
+QGroupBox* OptionsDialog::MakeNamingGroup(QWidget* parent) {
+    auto* naming = new QGroupBox(tr("Names"), parent);
     auto* namingForm = new QFormLayout(naming);
     name_ = new QLineEdit;
     name_->setObjectName("name-template");
     name_->setPlaceholderText(tr("as Rename says: prefix and series, or the input's name"));
-    name_->setToolTip(tr("Tokens make the name; \"/\" makes subfolders inside the output folder"));
-    auto* tokens = new QToolButton;
+    Describe(name_, tr("Name template"), tr("Tokens make the name; \"/\" makes subfolders inside the output folder"));
+    auto* tokens = new QPushButton(tr("Insert"));
     tokens->setObjectName("name-tokens");
-    tokens->setText(tr("Insert"));
-    tokens->setPopupMode(QToolButton::InstantPopup);
+    Describe(tokens, tr("Insert a token"), tr("Puts a token such as the date taken or the camera model into the name"));
     auto* menu = new QMenu(tokens);
     const std::pair<const char*, const char*> kTokens[] = {
         {"{name}", QT_TR_NOOP("Input name")},
@@ -228,22 +312,13 @@ OptionsDialog::OptionsDialog(const RunOptions& options, QWidget* parent) : QDial
     namingForm->addRow(tr("Name:"), nameRow);
     nameProblem_ = new QLabel;
     nameProblem_->setObjectName("name-problem");
-    nameProblem_->setStyleSheet("color: rgb(200, 0, 0)");
+    QPalette problemColours = nameProblem_->palette();
+    problemColours.setColor(QPalette::WindowText, ErrorText(problemColours, QPalette::Window));
+    nameProblem_->setPalette(problemColours);
     nameProblem_->setWordWrap(true);
     namingForm->addRow(nameProblem_);
     connect(name_, &QLineEdit::textChanged, this, &OptionsDialog::CheckName);
-    layout->addWidget(naming);
-
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel |
-                                         QDialogButtonBox::RestoreDefaults, this);
-    ok_ = buttons->button(QDialogButtonBox::Ok);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked, this,
-            [this] { Show(RunOptions{}); });
-    outer->addWidget(buttons);
-    Show(options);
-    FitTitle(this);
+    return naming;
 }
 
 void OptionsDialog::Show(const RunOptions& o) {
@@ -299,44 +374,56 @@ void OptionsDialog::CheckName() {
     if (ok_) ok_->setEnabled(problem.isEmpty());
 }
 
-QWidget* OptionsDialog::MakeEncodingGroup() {
-    auto* group = new QGroupBox(tr("Encoding"), this);
+QGroupBox* OptionsDialog::MakeEncodingGroup(QWidget* parent) {
+    auto* group = new QGroupBox(tr("Encoding"), parent);
     auto* form = new QFormLayout(group);
-    auto check = [&](const char* name, const QString& text) {
+    auto check = [&](const char* name, const QString& text, const QString& description) {
         auto* box = new QCheckBox(text);
         box->setObjectName(name);
         form->addRow(box);
+        Describe(box, {}, description);
         return box;
     };
-    auto combo = [&](const char* name, const QString& label) {
+    auto combo = [&](const char* name, const QString& label, const QString& accessible, const QString& description) {
         auto* box = new QComboBox;
         box->setObjectName(name);
         form->addRow(label, box);
+        Describe(box, accessible, description);
         return box;
     };
-    jpegOptimize_ = check("jpeg-optimize", tr("JPG: tables made for each picture (smaller, same pixels)"));
-    jpegProgressive_ = check("jpeg-progressive", tr("JPG: progressive"));
-    jpegSubsampling_ = combo("jpeg-subsampling", tr("JPG colour resolution:"));
+    jpegOptimize_ = check("jpeg-optimize", tr("JPG: tables made for each picture (smaller, same pixels)"),
+                          tr("Huffman tables made for each JPG: a smaller file, the same pixels, a slower save"));
+    jpegProgressive_ = check("jpeg-progressive", tr("JPG: progressive"),
+                             tr("JPG files that show coarse first while they load"));
+    jpegSubsampling_ = combo("jpeg-subsampling", tr("JPG colour resolution:"), tr("JPG colour resolution"),
+                             tr("How much colour detail a JPG keeps beside the brightness"));
     Fill(jpegSubsampling_, &SubsamplingName, &SubsamplingText);
-    jpegTurn_ = combo("jpeg-turn", tr("JPG only turned:"));
+    jpegTurn_ = combo("jpeg-turn", tr("JPG only turned:"), tr("JPG only turned"),
+                      tr("How a JPG that is only rotated is written: turned without re-encoding where possible"));
     Fill(jpegTurn_, &JpegTurnEdgesName, &TurnText);
     pngLevel_ = Spin(kPngLevelMin, kPngLevelMax, QString());
     pngLevel_->setObjectName("png-level");
-    pngLevel_->setToolTip(tr("6 is fast; 7 to 9 also try a full search and keep the smaller file"));
     form->addRow(tr("PNG compression level:"), pngLevel_);
-    pngFilter_ = combo("png-filter", tr("PNG row filter:"));
+    Describe(pngLevel_, tr("PNG compression level"), tr("6 is fast; 7 to 9 also try a full search and keep the smaller file"));
+    pngFilter_ = combo("png-filter", tr("PNG row filter:"), tr("PNG row filter"),
+                       tr("The filter PNG rows are written with before compression"));
     Fill(pngFilter_, &PngFilterName, &FilterText);
-    pngReduce_ = check("png-reduce", tr("PNG: at most 256 colours or greys written as such (exact)"));
-    zopfli_ = check("zopfli", tr("PNG: compress with zopfli (smallest, many times slower)"));
-    palette_ = combo("palette", tr("GIF, TIF and 8-bit PNG palette:"));
+    pngReduce_ = check("png-reduce", tr("PNG: at most 256 colours or greys written as such (exact)"),
+                       tr("A picture of at most 256 colours or of greys is written with a palette or as grey, every pixel kept"));
+    zopfli_ = check("zopfli", tr("PNG: compress with zopfli (smallest, many times slower)"),
+                    tr("The smallest PNG files, at many times the time"));
+    palette_ = combo("palette", tr("GIF, TIF and 8-bit PNG palette:"), tr("Palette"),
+                     tr("The 256 colours GIF, TIF and 8-bit PNG outputs are reduced to"));
     Fill(palette_, &PaletteModeName, &PaletteText);
-    dither_ = check("dither", tr("Diffuse the error of a palette made for the picture"));
+    dither_ = check("dither", tr("Diffuse the error of a palette made for the picture"),
+                    tr("Spreads what a made palette misses over neighbouring pixels"));
     maxSize_ = Spin(0, 1000000, tr(" KB"));
     maxSize_->setObjectName("max-size");
     maxSize_->setSpecialValueText(tr("no limit"));
-    maxSize_->setToolTip(tr("JPG, WEBP, AVIF and JXL files are written at the highest quality that fits"));
     form->addRow(tr("Largest file:"), maxSize_);
-    neverLarger_ = check("never-larger", tr("Keep the input when only the encoding changes and it is smaller"));
+    Describe(maxSize_, tr("Largest file"), tr("JPG, WEBP, AVIF and JXL files are written at the highest quality that fits"));
+    neverLarger_ = check("never-larger", tr("Keep the input when only the encoding changes and it is smaller"),
+                         tr("An output that would be larger than its input, only re-encoded, is the input's bytes instead"));
     return group;
 }
 
@@ -390,26 +477,30 @@ RunOptions OptionsDialog::Options() const {
 }
 
 // Crop and border as their keys write them; the watermark's file and place.
-void OptionsDialog::BuildShapeGroup(QVBoxLayout* layout) {
-    auto* shape = new QGroupBox(tr("Crop, border and image watermark"), this);
+QGroupBox* OptionsDialog::MakeShapeGroup(QWidget* parent) {
+    auto* shape = new QGroupBox(tr("Crop, border and image watermark"), parent);
     auto* form = new QFormLayout(shape);
     crop_ = new QLineEdit;
     crop_->setObjectName("crop");
-    crop_->setToolTip(tr("Before the resize: none, X,Y,W,H in pixels of the upright picture, or an "
-                         "aspect ratio A:B placed by the pane's Anchor list"));
     form->addRow(tr("Crop (none, X,Y,W,H or A:B):"), crop_);
+    Describe(crop_, tr("Crop"), tr("Before the resize: none, X,Y,W,H in pixels of the upright picture, or an "
+                                   "aspect ratio A:B placed by the pane's Anchor list"));
     border_ = new QLineEdit;
     border_->setObjectName("border");
-    border_->setToolTip(tr("After the resize: N pixels, or N,RRGGBB for a colour (without one, "
-                           "see-through where the output holds alpha)"));
     form->addRow(tr("Border (N or N,RRGGBB):"), border_);
+    Describe(border_, tr("Border"), tr("After the resize: N pixels, or N,RRGGBB for a colour (without one, "
+                                       "see-through where the output holds alpha)"));
     watermark_ = new QCheckBox(tr("Lay an image watermark over each output"));
     watermark_->setObjectName("watermark");
     form->addRow(watermark_);
+    Describe(watermark_, {}, tr("After the resize and border, the picture in the watermark file is laid over each output"));
     auto* fileRow = new QHBoxLayout;
     watermarkFile_ = new QLineEdit;
     watermarkFile_->setObjectName("watermark-file");
+    Describe(watermarkFile_, tr("Watermark file"), tr("The picture laid over the outputs, any type the program reads"));
     auto* choose = new QPushButton("...");
+    choose->setObjectName("watermark-choose");
+    Describe(choose, tr("Choose the watermark file"), tr("Pick the watermark's picture in a dialog"));
     connect(choose, &QPushButton::clicked, this, [this] {
         const QString path = watermarkChooser ? watermarkChooser()
                                               : QFileDialog::getOpenFileName(this, tr("Watermark Image"));
@@ -423,15 +514,24 @@ void OptionsDialog::BuildShapeGroup(QVBoxLayout* layout) {
     for (int i = 0; i <= int(Anchor::kNorthWest); ++i)
         watermarkAnchor_->addItem(QString::fromLatin1(AnchorName(Anchor(i))), i);
     form->addRow(tr("Watermark place:"), watermarkAnchor_);
+    Describe(watermarkAnchor_, tr("Watermark place"), tr("The corner, edge or centre the watermark is set at"));
     watermarkMargin_ = Spin(0, kMarginMax, tr(" pixels from the edges"));
+    watermarkMargin_->setObjectName("watermark-margin");
     form->addRow(tr("Watermark margin:"), watermarkMargin_);
+    Describe(watermarkMargin_, tr("Watermark margin"), tr("Pixels between the watermark and the output's edges"));
     watermarkScale_ = Spin(1, 100, tr(" % of the output's width"));
+    watermarkScale_->setObjectName("watermark-scale");
     form->addRow(tr("Watermark width:"), watermarkScale_);
+    Describe(watermarkScale_, tr("Watermark width"), tr("The watermark's width as a share of the output's width"));
     watermarkOpacity_ = Spin(0, 100, tr(" % opaque"));
+    watermarkOpacity_->setObjectName("watermark-opacity");
     form->addRow(tr("Watermark opacity:"), watermarkOpacity_);
+    Describe(watermarkOpacity_, tr("Watermark opacity"), tr("0 leaves the output unchanged, 100 lays the watermark as it is"));
     watermarkTile_ = new QCheckBox(tr("Repeat it over the whole picture"));
+    watermarkTile_->setObjectName("watermark-tile");
     form->addRow(watermarkTile_);
-    layout->addWidget(shape);
+    Describe(watermarkTile_, {}, tr("The watermark repeated over the output, margin pixels apart"));
+    return shape;
 }
 
 void OptionsDialog::ShowBackground() {

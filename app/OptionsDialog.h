@@ -11,7 +11,8 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QComboBox;
-class QVBoxLayout;
+class QGroupBox;
+class QScrollArea;
 class QPushButton;
 class QSpinBox;
 
@@ -25,8 +26,13 @@ public:
 
 private:
     void ShowBackground();
-    QWidget* MakeEncodingGroup();
-    void BuildShapeGroup(QVBoxLayout* layout);
+    QGroupBox* MakeResizeGroup(QWidget* parent);
+    QGroupBox* MakePhotoGroup(QWidget* parent);
+    QGroupBox* MakeOutputGroup(QWidget* parent);
+    QGroupBox* MakeNamingGroup(QWidget* parent);
+    QGroupBox* MakeShapeGroup(QWidget* parent);
+    QGroupBox* MakeEncodingGroup(QWidget* parent);
+    void FitScreen(QScrollArea* scroll);
     void CheckName();
 
 public:

@@ -16,23 +16,31 @@
 #include "CustomizeDialog.h"
 #include "Ids.h"
 #include "InputChecks.h"
+#include "OptionsDialog.h"
 #include "SettingsFile.h"
 #include "support/DarkPalette.h"
 
 #include "CRaster.h"
 #include "ImageType.h"
 
+#include <array>
+#include <climits>
+
+#include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDockWidget>
+#include <QFormLayout>
+#include <QGroupBox>
 #include <QKeySequenceEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -70,6 +78,25 @@ QTreeWidgetItem* ChildNamed(QTreeWidgetItem* item, const QString& name) {
     for (int c = 0; c < item->childCount(); ++c)
         if (item->child(c)->text(0) == name) return item->child(c);
     return nullptr;
+}
+
+// Focusable controls under top whose screen-reader name or description is
+// missing, one line each.
+QStringList Unnamed(QWidget* top) {
+    QStringList unnamed;
+    QList<QAccessibleInterface*> todo{QAccessible::queryAccessibleInterface(top)};
+    while (!todo.isEmpty()) {
+        QAccessibleInterface* a = todo.takeFirst();
+        if (!a) continue;
+        for (int c = 0; c < a->childCount(); ++c) todo << a->child(c);
+        auto* w = qobject_cast<QWidget*>(a->object());
+        if (!w || !a->state().focusable || a->state().invisible) continue;
+        if (a->text(QAccessible::Name).trimmed().isEmpty())
+            unnamed << QString("%1 (%2): no name").arg(w->objectName(), w->metaObject()->className());
+        else if (a->text(QAccessible::Description).trimmed().isEmpty())
+            unnamed << QString("%1 (%2): no description").arg(a->text(QAccessible::Name), w->metaObject()->className());
+    }
+    return unnamed;
 }
 
 int RowOf(CustomizeDialog& dialog, const QString& command) {
@@ -312,19 +339,7 @@ private slots:
                  Find<QWidget>(frame.OperationPane(), ids::kOptionsButton)})
             QVERIFY2(stops.contains(must), qPrintable(must->objectName() + " " + must->metaObject()->className()));
 
-        QStringList unnamed;
-        QList<QAccessibleInterface*> todo{QAccessible::queryAccessibleInterface(&frame)};
-        while (!todo.isEmpty()) {
-            QAccessibleInterface* a = todo.takeFirst();
-            if (!a) continue;
-            for (int c = 0; c < a->childCount(); ++c) todo << a->child(c);
-            auto* w = qobject_cast<QWidget*>(a->object());
-            if (!w || !a->state().focusable || a->state().invisible) continue;
-            if (a->text(QAccessible::Name).trimmed().isEmpty())
-                unnamed << QString("%1 (%2): no name").arg(w->objectName(), w->metaObject()->className());
-            else if (a->text(QAccessible::Description).trimmed().isEmpty())
-                unnamed << QString("%1 (%2): no description").arg(a->text(QAccessible::Name), w->metaObject()->className());
-        }
+        const QStringList unnamed = Unnamed(&frame);
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join('\n')));
 
         QSet<QAction*> inMenus;
@@ -337,6 +352,60 @@ private slots:
         QVERIFY(frame.Command(ids::kCmdBrowsePane)->isChecked());
         frame.TogglePane(ids::kPaneBrowse);
         QVERIFY(!frame.Command(ids::kCmdBrowsePane)->isChecked());
+    }
+
+    // The Options dialog on a screen smaller than it: it stays inside the
+    // work area and scrolls; Tab reads it down the left column, then the
+    // right, each stop scrolled into sight; every control is named and
+    // described; Customize too.
+    void dialogsKeyboardAndScreenReaders() {
+        CMainFrame frame(Ini());
+        frame.show();
+        RunOptions options;
+        options.keepDates = true; // every control enabled
+        OptionsDialog dialog(options, &frame);
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(dialog.screen()->availableGeometry().contains(dialog.geometry()));
+        auto* content = dialog.findChild<QScrollArea*>("options-scroll")->widget();
+        // Where a control is read: its group's column and row, then its own place.
+        const auto place = [&](QWidget* w) {
+            QWidget* group = w;
+            while (group && !qobject_cast<QGroupBox*>(group)) group = group->parentWidget();
+            if (!group) return std::array<int, 4>{INT_MAX, INT_MAX, INT_MAX, INT_MAX}; // the buttons below
+            auto* form = qobject_cast<QFormLayout*>(group->layout());
+            int row = -1;
+            QFormLayout::ItemRole role;
+            form->getWidgetPosition(w, &row, &role);
+            for (int r = 0; row < 0 && r < form->rowCount(); ++r)
+                if (QLayoutItem* field = form->itemAt(r, QFormLayout::FieldRole); field && field->layout() && field->layout()->indexOf(w) >= 0) row = r;
+            const QPoint g = group->mapTo(content, QPoint());
+            return std::array<int, 4>{g.x(), g.y(), row, w->mapTo(group, QPoint()).x()};
+        };
+        QList<QWidget*> stops;
+        dialog.findChild<QComboBox*>("resample")->setFocus();
+        for (QWidget* w = QApplication::focusWidget(); w && !stops.contains(w); w = QApplication::focusWidget()) {
+            QVERIFY2(w->isVisible() && !w->visibleRegion().isEmpty(), qPrintable(w->objectName()));
+            if (!stops.isEmpty())
+                QVERIFY2(place(stops.last()) < place(w) || place(w)[0] == INT_MAX,
+                         qPrintable(stops.last()->objectName() + " before " + w->objectName()));
+            stops << w;
+            QTest::keyClick(w, Qt::Key_Tab);
+        }
+        for (QWidget* w : content->findChildren<QWidget*>()) {
+            // A spin box's text field stands for it.
+            QWidget* owner = qobject_cast<QAbstractSpinBox*>(w->parentWidget()) ? w->parentWidget() : w;
+            if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus))
+                QVERIFY2(stops.contains(w) || stops.contains(owner), qPrintable(owner->objectName() + " is not a Tab stop"));
+        }
+        QStringList unnamed = Unnamed(&dialog);
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join('\n')));
+
+        CustomizeDialog customize(frame.StandardToolBar(), {frame.Command(ids::kCmdStart)}, &frame);
+        customize.show();
+        unnamed = Unnamed(&customize);
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join('\n')));
     }
 
     // Stop only while running; the status bar counts the run; rows a Stop
