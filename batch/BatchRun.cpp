@@ -9,6 +9,7 @@
 #include "RowFrames.h"
 #include "RowPlan.h"
 #include "RowTransforms.h"
+#include "TransparencyForms.h"
 #include "WorkerPool.h"
 
 #include <algorithm>
@@ -351,9 +352,10 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
                              (inputType == kTypeTiff ? " pages" : " frames") + " dropped: " +
                              ImageTypeName(job.stem.saveType) + " holds one");
         std::string why;
+        const bool seeThrough = HasTransparency(image);
         if (!ApplyRowTransforms(image, settings_, options_, loaded, watermark_.get(), &why))
             return failed(why);
-        PrepareForSave(image, job.stem.saveType, settings_, options_);
+        PrepareForSave(image, job.stem.saveType, settings_, options_, seeThrough);
         image.SetLastError("");
         const bool onlyEncoding =
             OnlyEncodingChanges(facts, image, job.stem.saveType, settings_, options_);

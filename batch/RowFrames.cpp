@@ -3,6 +3,7 @@
 #include "Frames.h"
 #include "ImageType.h"
 #include "RowTransforms.h"
+#include "TransparencyForms.h"
 
 #include <algorithm>
 
@@ -39,9 +40,10 @@ bool WriteEveryFrame(const std::string& path, ImageType inputType, ImageType sav
     CRaster frame;
     uint32_t delay = 0;
     while (reader->Next(frame, delay)) {
+        const bool seeThrough = HasTransparency(frame);
         if (!ApplyRowTransforms(frame, settings, options, LoadedScale(), watermark, &error))
             return false;
-        PrepareFrameForSave(frame, saveType, settings, options);
+        PrepareFrameForSave(frame, saveType, settings, options, seeThrough);
         for (const std::string& text : frame.Warnings())
             if (std::find(warnings.begin(), warnings.end(), text) == warnings.end())
                 warnings.push_back(text);

@@ -183,11 +183,11 @@ void ReduceTo8(CRaster& image, const RunOptions& options) {
     image.ReduceColors(8, true, nullptr, 0);
 }
 
-void PrepareLayout(CRaster& image, uint32_t needs, const RunOptions& options) {
+void PrepareLayout(CRaster& image, uint32_t needs, const RunOptions& options, bool inputSeeThrough = true) {
     const RGBQUAD background = ColorRefToQuad(options.background);
     bool blended = false;
     if (needs & kSaveNoAlpha) FlattenTransparency(image, background, &blended);
-    if (blended) image.AddWarning("transparency flattened onto " + ColourHex(options.background));
+    if (blended && inputSeeThrough) image.AddWarning("transparency flattened onto " + ColourHex(options.background));
     if (needs & kSaveAlphaAsIndex) PrepareIndexTransparency(image, background);
     if (needs & kSaveAlphaPlane) TransparencyToAlphaPlane(image);
     if ((needs & kSaveAlphaTrueColour) && image.HasAlpha()) PromoteToTrueColour(image);
@@ -246,7 +246,7 @@ bool OptionsChangePixels(const OperationSettings& settings, const RunOptions& op
 }
 
 void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
-                    const RunOptions& options) {
+                    const RunOptions& options, bool inputSeeThrough) {
     const ImageFormat* format = FindImageFormat(saveType);
     if (!format) return;
     PrepareBlocks(image, *format, options);
@@ -257,7 +257,7 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
     }
     if (format->saveNeeds & kSaveLossless) image.SetLossless(options.lossless);
     image.SetEncodeOptions(options.encode);
-    PrepareLayout(image, format->saveNeeds, options);
+    PrepareLayout(image, format->saveNeeds, options, inputSeeThrough);
     // An adaptive palette makes an opaque true-colour PNG an 8-bit one.
     if (saveType == kTypePng && options.palette == PaletteMode::kAdaptive && !image.HasAlpha() &&
         image.GetTransparentIndex() == -1)
@@ -265,13 +265,13 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
 }
 
 void PrepareFrameForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
-                         const RunOptions& options) {
+                         const RunOptions& options, bool inputSeeThrough) {
     const ImageFormat* format = FindImageFormat(saveType);
     if (!format) return;
     if (saveType == kTypeGif)
         PrepareBlocks(image, *format, options);
     else
-        PrepareForSave(image, saveType, settings, options);
+        PrepareForSave(image, saveType, settings, options, inputSeeThrough);
 }
 
 void PrepareLayoutForSave(CRaster& image, ImageType saveType, const RunOptions& options,

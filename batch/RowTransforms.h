@@ -30,14 +30,18 @@ bool OptionsChangePixels(const OperationSettings& settings, const RunOptions& op
 
 // After naming, before the save: what the save type's format row asks for
 // (reduction to 8 bits for GIF and TIFF, the quality for JPEG).
+// inputSeeThrough: whether the picture had transparency before the steps.
+// Without it, the see-through canvas a Pad or an uncoloured border added
+// takes the background colour where the output holds no alpha, as asked:
+// nothing of the input is lost, so no warning.
 void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
-                    const RunOptions& options = DescribedRunOptions());
+                    const RunOptions& options = DescribedRunOptions(), bool inputSeeThrough = true);
 
 // PrepareForSave for a picture handed to an animation's writer: a GIF's
 // frames get no colour reduction of their own, the writer chooses palettes
 // for the whole animation.
 void PrepareFrameForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
-                         const RunOptions& options = DescribedRunOptions());
+                         const RunOptions& options = DescribedRunOptions(), bool inputSeeThrough = true);
 
 // Only the pixels and transparency part of PrepareForSave: what the save
 // type's encoder can write (an 8-bit palette for GIF), blocks and quality
