@@ -29,6 +29,25 @@ QImage BrokenTile() {
     return tile;
 }
 
+QString FrameCountText(int count, bool pages) {
+    return pages ? QCoreApplication::translate("BrowseTiles", "%1 pages").arg(count)
+                 : QCoreApplication::translate("BrowseTiles", "%1 frames").arg(count);
+}
+
+void DrawFrameBadge(QImage& picture, int count, bool pages) {
+    if (count <= 1 || picture.isNull()) return;
+    QPainter p(&picture);
+    QFont f = p.font();
+    f.setPixelSize(11);
+    f.setBold(true);
+    p.setFont(f);
+    const QString text = FrameCountText(count, pages);
+    const QRect band(0, picture.height() - 16, std::min(picture.width(), p.fontMetrics().horizontalAdvance(text) + 8), 16);
+    p.fillRect(band, QColor(40, 110, 200, 220));
+    p.setPen(Qt::white);
+    p.drawText(band, Qt::AlignCenter, text);
+}
+
 QPixmap DragImage(const QList<QPixmap>& tiles, int count) {
     const int shown = std::min<int>(int(tiles.size()), kDragStacked);
     const int badge = count > 1 ? 22 : 0;

@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMimeData>
+#include <QPainter>
 #include <QProgressDialog>
 #include <QUrl>
 
@@ -90,6 +91,29 @@ QString CBatchList::RowPath(int row) const {
     return it ? it->text(kPathColumn) : QString();
 }
 
+namespace {
+
+// An amber disc with an exclamation mark: saved, but less than was read.
+QIcon WarningMark() {
+    static const QIcon mark = [] {
+        QPixmap pixmap(16, 16);
+        pixmap.fill(Qt::transparent);
+        QPainter paint(&pixmap);
+        paint.setRenderHint(QPainter::Antialiasing);
+        paint.setPen(Qt::NoPen);
+        paint.setBrush(QColor(0xF0, 0xA0, 0x00));
+        paint.drawEllipse(QRectF(1, 1, 14, 14));
+        paint.setBrush(Qt::white);
+        paint.drawRect(QRectF(7, 3.5, 2, 6.5));
+        paint.drawRect(QRectF(7, 11, 2, 2));
+        return QIcon(pixmap);
+    }();
+    return mark;
+}
+constexpr int kDetailRole = Qt::UserRole + 2;
+constexpr int kWarningsRole = Qt::UserRole + 3;
+
+} // namespace
 
 void CBatchList::SetRowState(int row, RowState state, const QString& detail) {
     QTreeWidgetItem* it = topLevelItem(row);
@@ -98,15 +122,55 @@ void CBatchList::SetRowState(int row, RowState state, const QString& detail) {
     switch (state) {
     case RowState::kWaiting: text = tr("waiting"); break;
     case RowState::kWorking: text = tr("working"); break;
-    case RowState::kSaved: text = QFileInfo(detail).fileName(); break;
+    case RowState::kSaved:
+    case RowState::kSavedWithWarnings: text = QFileInfo(detail).fileName(); break;
     case RowState::kFailed: text = tr("failed: %1").arg(detail); break;
+    case RowState::kSkipped: text = tr("skipped: %1").arg(detail); break;
     }
+    if (state == RowState::kWaiting || state == RowState::kWorking) it->setData(kStatusColumn, kWarningsRole, {});
+    const QStringList warnings = it->data(kStatusColumn, kWarningsRole).toStringList();
+    const bool finished = state != RowState::kWaiting && state != RowState::kWorking;
+    QString tip = finished ? detail : QString();
+    if (!warnings.isEmpty())
+        tip += (tip.isEmpty() ? "" : "\n") + tr("Saved with warnings:") + "\n" + warnings.join('\n');
     it->setText(kStatusColumn, text);
-    it->setToolTip(kStatusColumn, state == RowState::kSaved || state == RowState::kFailed ? detail : QString());
+    it->setIcon(kStatusColumn, state == RowState::kSavedWithWarnings ? WarningMark() : QIcon());
+    it->setToolTip(kStatusColumn, tip);
     it->setData(kStatusColumn, kStateRole, int(state));
+    it->setData(kStatusColumn, kDetailRole, detail);
     PaintRow(it, state == RowState::kFailed);
     // The run can be followed in a long list.
     if (state == RowState::kWorking) scrollToItem(it);
+}
+
+RowState CBatchList::StateOf(int row) const {
+    const QTreeWidgetItem* it = topLevelItem(row);
+    const QVariant v = it ? it->data(kStatusColumn, kStateRole) : QVariant();
+    return v.isValid() ? RowState(v.toInt()) : RowState::kWaiting;
+}
+
+// A finished row's warnings, shown with the state it ended in.
+void CBatchList::SetRowWarnings(int row, const QStringList& warnings) {
+    QTreeWidgetItem* it = topLevelItem(row);
+    if (!it || warnings.isEmpty()) return;
+    it->setData(kStatusColumn, kWarningsRole, warnings);
+    SetRowState(row, StateOf(row), it->data(kStatusColumn, kDetailRole).toString());
+}
+
+void CBatchList::SetPlannedState(int row, RowState planned, const QString& detail, const QString& size,
+                                 const QString& warnings) {
+    SetRowState(row, RowState::kWaiting, {});
+    QTreeWidgetItem* it = topLevelItem(row);
+    if (!it) return;
+    QString text;
+    switch (planned) {
+    case RowState::kSaved: text = tr("plan: %1 (%2)").arg(QFileInfo(detail).fileName(), size); break;
+    case RowState::kSkipped: text = tr("plan: skipped: %1").arg(detail); break;
+    default: text = tr("plan: failed: %1").arg(detail); break;
+    }
+    if (!warnings.isEmpty()) text += tr(" (warning)");
+    it->setText(kStatusColumn, text);
+    it->setToolTip(kStatusColumn, planned == RowState::kSaved ? detail + (warnings.isEmpty() ? "" : "\n" + warnings) : warnings);
 }
 
 void CBatchList::MarkAllWaiting() {

@@ -29,10 +29,18 @@ public:
     static constexpr Qt::KeyboardModifier kSubfoldersModifier = Qt::ControlModifier;
     bool Contains(const QString& path) const;
     QString RowPath(int row) const;
-    // The "Status" column: waiting, working, the output's name, or
-    // "failed: reason" with the row in red.
+    // The "Status" column: waiting, working, the output's name (with an
+    // amber mark when saved with warnings), or "failed: reason" with the row
+    // in red.
     void SetRowState(int row, RowState state, const QString& detail);
+    // A row saved with warnings: the mark's tooltip says what was lost or
+    // how its name fell back.
+    void SetRowWarnings(int row, const QStringList& warnings);
     void MarkAllWaiting();
+    RowState StateOf(int row) const;
+    // What a run would do with the row ("Show plan"); the row stays waiting.
+    void SetPlannedState(int row, RowState planned, const QString& detail, const QString& size,
+                         const QString& warnings);
     // Rows a stopped run left waiting say so.
     void MarkWaitingNotStarted();
     int CountRows(RowState state) const;

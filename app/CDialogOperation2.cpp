@@ -196,7 +196,11 @@ void CDialogOperation2::BuildRenameAndResizeGroups() {
     valueUnit_->setObjectName(ids::Name(ids::kResizeValueUnit));
     for (QWidget* w : std::initializer_list<QWidget*>{value_, valueSpin_, valueUnit_}) w->hide();
     resizeMode_ = MakeCombo(ids::kResizeModeList);
-    Place(resizeMode_, 237, 32, 100, 14);
+    Place(resizeMode_, 237, 32, 64, 14);
+    anchor_ = MakeCombo(ids::kAnchorList);
+    Place(anchor_, 303, 32, 34, 14);
+    anchor_->setToolTip(tr("Anchor: where Cover keeps its window, Pad sets the picture and an aspect "
+                           "crop keeps its window"));
 }
 
 QWidget* CDialogOperation2::BuildRotateStampAndMoreGroups() {
@@ -354,6 +358,10 @@ void CDialogOperation2::CheckOutputFolder() {
 
 void CDialogOperation2::InitOperationPane() {
     layout_.Record();
+    ShowSettings();
+}
+
+void CDialogOperation2::ShowSettings() {
     output_->clear();
     output_->addItem(tr("Original Folder"));
     if (settings_.useDefaults) ApplySettingsDefaults(settings_);
@@ -370,7 +378,7 @@ void CDialogOperation2::InitOperationPane() {
     select(output_, settings_.outputFolderIndex);
     ShowRunOptions();
     const std::string prefix = FieldText(settings_.namePrefix);
-    if (!prefix.empty()) prefix_->setText(QString::fromStdString(prefix));
+    prefix_->setText(QString::fromStdString(prefix));
     seriesSpin_->SetRange(kSpinMin, kSpinMax);
     seriesSpin_->SetPos(settings_.seriesStart);
     widthSpin_->SetRange(kSpinMin, kSpinMax);
@@ -379,13 +387,26 @@ void CDialogOperation2::InitOperationPane() {
     heightSpin_->SetPos(settings_.targetHeight);
     resizeMode_->clear();
     for (const char* text : kResizeModeTexts) resizeMode_->addItem(text);
-    select(resizeMode_, settings_.resizeMode);
+    resizeMode_->addItem(tr("Cover W x H"));
+    resizeMode_->addItem(tr("Pad W x H"));
+    const RunOptions shown = options_ ? *options_ : RunOptions{};
+    int modeLine = settings_.resizeMode;
+    if (modeLine == kResizeFixed && shown.fixedSizeFit == FixedSizeFit::kCover) modeLine = kCoverLine;
+    if (modeLine == kResizeFixed && shown.fixedSizeFit == FixedSizeFit::kPad) modeLine = kPadLine;
+    select(resizeMode_, modeLine);
+    anchor_->clear();
+    for (int i = 0; i <= int(Anchor::kEntropy); ++i) {
+        QString name = QString::fromLatin1(AnchorName(Anchor(i)));
+        name[0] = name[0].toUpper();
+        anchor_->addItem(name, i);
+    }
+    anchor_->setCurrentIndex(std::max(0, anchor_->findData(int(shown.anchor))));
     rotation_->clear();
     for (const char* text : kRotationTexts) rotation_->addItem(text);
     select(rotation_, settings_.rotation);
     sharpen_->setChecked(settings_.sharpen != 0);
     const std::string stamp = FieldText(settings_.stampText);
-    if (!stamp.empty()) stampText_->setText(QString::fromStdString(stamp));
+    stampText_->setText(QString::fromStdString(stamp));
     if (!settings_.useDefaults) font_.FromRecord(settings_);
     ShowStampFont();
     rename_->SetCheck(settings_.renameEnabled);
@@ -416,7 +437,8 @@ void CDialogOperation2::CollectSettings(OperationSettings& s) const {
     s.seriesStart = seriesSpin_->GetPos();
     s.targetWidth = widthSpin_->GetPos();
     s.targetHeight = heightSpin_->GetPos();
-    s.resizeMode = resizeMode_->currentIndex();
+    const int mode = resizeMode_->currentIndex();
+    s.resizeMode = mode == kCoverLine || mode == kPadLine ? kResizeFixed : mode;
     s.rotation = rotation_->currentIndex();
     s.sharpen = sharpen_->isChecked() ? 1 : 0;
     SetFieldText(s.stampText, stampText_->text().toStdString());
@@ -425,6 +447,14 @@ void CDialogOperation2::CollectSettings(OperationSettings& s) const {
     s.resizeEnabled = resize_->GetCheck() ? 1 : 0;
     s.rotateEnabled = rotate_->GetCheck() ? 1 : 0;
     s.stampEnabled = stamp_->GetCheck() ? 1 : 0;
+}
+
+void CDialogOperation2::CollectOptions(RunOptions& o) const {
+    const int mode = resizeMode_->currentIndex();
+    o.fixedSizeFit = mode == kCoverLine  ? FixedSizeFit::kCover
+                     : mode == kPadLine ? FixedSizeFit::kPad
+                                        : FixedSizeFit::kStretch;
+    o.anchor = Anchor(anchor_->currentData().toInt());
 }
 
 // Quality applies where the chosen format's save takes it (JPG, and the

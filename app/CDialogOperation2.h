@@ -51,7 +51,10 @@ public:
     // Shows the options' values again (after the Options dialog).
     void ShowRunOptions();
     void InitOperationPane();
+    // The controls show the settings (a preset was chosen).
+    void ShowSettings();
     void CollectSettings(OperationSettings& settings) const;
+    void CollectOptions(RunOptions& options) const;
     void ApplyFormatRule();
     void ApplyResizeModeRule();
     // Adds or selects a chosen folder in the Output list.
@@ -71,6 +74,9 @@ public:
     QRect DialogRect(int x, int y, int w, int h) const;
     QSize DesignedSize() const;
     static constexpr int kDesignedWidth = 595; // dialog units
+    // The Resize list's lines after the record's modes: "Fixed Size" with
+    // another fit.
+    static constexpr int kCoverLine = kResizeModeCount, kPadLine = kResizeModeCount + 1;
     // Dialog units the Rename group is widened by, and where it ended.
     static constexpr int kRenameWidening = 24, kRenameRight = 231;
     PaneLayout& Layout() { return layout_; }
@@ -128,6 +134,7 @@ private:
     QLineEdit* height_ = nullptr;
     CSpinButton* heightSpin_ = nullptr;
     QComboBox* resizeMode_ = nullptr;
+    QComboBox* anchor_ = nullptr;
     // The one value "Longest Side" and "Percent" use, in place of W and H.
     QLabel* widthLabel_ = nullptr;
     QLabel* heightLabel_ = nullptr;

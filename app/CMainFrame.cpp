@@ -15,10 +15,16 @@
 #include "LibraryVersions.h"
 #include "OptionsDialog.h"
 #include "OutputNaming.h"
+#include "Presets.h"
+#include "RowPlan.h"
 #include "SettingsFile.h"
 #include "WindowState.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QVBoxLayout>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -38,6 +44,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSet>
 #include <QSplitter>
@@ -361,6 +368,7 @@ PreviewInputs CMainFrame::PreviewInputsFor(const QString& path) {
     in.settings = settings_;
     if (operation_) operation_->CollectSettings(in.settings);
     in.options = options_;
+    if (operation_) operation_->CollectOptions(in.options);
     in.row = batchList_->topLevelItemCount();
     for (int row = 0; row < batchList_->topLevelItemCount(); ++row)
         if (batchList_->RowPath(row) == path) in.row = row;
@@ -368,6 +376,7 @@ PreviewInputs CMainFrame::PreviewInputsFor(const QString& path) {
 }
 
 void CMainFrame::OnOptions() {
+    if (operation_) operation_->CollectOptions(options_);
     OptionsDialog dialog(options_, this);
     if (dialog.exec() != QDialog::Accepted) return;
     options_ = dialog.Options();
@@ -415,6 +424,14 @@ void CMainFrame::CreatePanes() {
         if (item) preview_->ShowFile(item->text(CBatchList::kPathColumn));
     });
     batchList_->canEdit = [this] { return !run_->IsRunning(); };
+    // What a run would write, without writing anything.
+    auto* showPlan = new QAction(tr("Show plan"), batchList_);
+    showPlan->setObjectName("show-plan");
+    connect(showPlan, &QAction::triggered, this, [this] {
+        if (!run_->IsRunning()) ShowPlan();
+    });
+    batchList_->addAction(showPlan);
+    batchList_->setContextMenuPolicy(Qt::ActionsContextMenu);
     view_->addToBatchList = [this](const QStringList& paths) { batchList_->AddToBatchList(paths); };
     view_->addAction(commands_[ids::kCmdAddToBatchList]);
     batchList_->addAction(commands_[ids::kCmdRemoveFromBatchList]);
@@ -438,6 +455,7 @@ void CMainFrame::AttachPane(int id) {
     case ids::kPaneBatchList: docks_->AttachWindow(id, batchList_); break;
     case ids::kPaneOperation:
         operation_ = new CDialogOperation2(settings_, stampFont_, this);
+        operation_->SetRunOptions(&options_);
         operation_->InitOperationPane();
         operation_->onOptions = [this] { OnOptions(); };
         operation_->SetRunOptions(&options_);
@@ -455,6 +473,7 @@ void CMainFrame::TogglePane(int id) {
 }
 
 // Below its designed size the pane scrolls, so no control is ever out of reach.
+// The pane with the Presets list above it, scrolling together.
 QScrollArea* CMainFrame::WrapInScrollArea(QWidget* pane) {
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName("operation-scroll");
@@ -462,11 +481,117 @@ QScrollArea* CMainFrame::WrapInScrollArea(QWidget* pane) {
     scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
-    scroll->setWidget(pane);
+    auto* holder = new QWidget;
+    auto* column = new QVBoxLayout(holder);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    QWidget* bar = MakePresetBar();
+    column->addWidget(bar);
+    column->addWidget(pane, 1);
+    scroll->setWidget(holder);
     // Taller than designed would only add empty space; the rest goes to the
     // other panes and the centre.
-    scroll->setMaximumHeight(pane->minimumHeight() + style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    scroll->setMaximumHeight(bar->sizeHint().height() + pane->minimumHeight() +
+                             style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     return scroll;
+}
+
+QWidget* CMainFrame::MakePresetBar() {
+    auto* bar = new QWidget;
+    bar->setObjectName("preset-bar");
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(4, 2, 4, 2);
+    row->addWidget(new QLabel(tr("Presets:"), bar));
+    presets_ = new QComboBox(bar);
+    presets_->setObjectName("presets");
+    presets_->setMinimumContentsLength(20);
+    presets_->setPlaceholderText(tr("Choose a preset"));
+    presets_->setAccessibleName(tr("Presets"));
+    presets_->setToolTip(tr("Choosing a preset puts its settings into the Operation pane and the Options"));
+    row->addWidget(presets_);
+    auto* saveAs = new QPushButton(tr("Save as..."), bar);
+    saveAs->setObjectName("preset-save-as");
+    saveAs->setToolTip(tr("Save the Operation pane and the Options as a preset"));
+    row->addWidget(saveAs);
+    deletePreset_ = new QPushButton(tr("Delete"), bar);
+    deletePreset_->setObjectName("preset-delete");
+    deletePreset_->setToolTip(tr("Delete the chosen preset (shipped ones stay)"));
+    row->addWidget(deletePreset_);
+    row->addStretch(1);
+    FillPresetList();
+    connect(presets_, &QComboBox::activated, this, [this](int index) { ApplyPresetNamed(presets_->itemText(index)); });
+    connect(presets_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        deletePreset_->setEnabled(index >= 0 && !IsShippedPreset(presets_->itemText(index).toStdString()));
+    });
+    connect(saveAs, &QPushButton::clicked, this, [this] {
+        const QString name = presetNameAsker ? presetNameAsker()
+                                             : QInputDialog::getText(this, tr("Save Preset"), tr("Name of the preset:"),
+                                                                     QLineEdit::Normal, presets_->currentText());
+        if (!name.isEmpty()) SavePresetAs(name);
+    });
+    connect(deletePreset_, &QPushButton::clicked, this, [this] {
+        if (presets_->currentIndex() >= 0) DeletePreset(presets_->currentText());
+    });
+    deletePreset_->setEnabled(false);
+    return bar;
+}
+
+void CMainFrame::FillPresetList() {
+    if (!presets_) return;
+    const QString current = presets_->currentText();
+    IniFile ini;
+    ini.Load(settingsReadPath_.toStdString());
+    const QSignalBlocker quiet(presets_);
+    presets_->clear();
+    for (const std::string& name : PresetNames(ini)) presets_->addItem(QString::fromStdString(name));
+    presets_->setCurrentIndex(presets_->findText(current));
+    deletePreset_->setEnabled(presets_->currentIndex() >= 0 && !IsShippedPreset(current.toStdString()));
+}
+
+void CMainFrame::ApplyPresetNamed(const QString& name) {
+    if (run_->IsRunning()) return;
+    IniFile ini;
+    ini.Load(settingsReadPath_.toStdString());
+    if (operation_) operation_->CollectSettings(settings_);
+    std::string error;
+    if (!ApplyPreset(ini, name.toStdString(), settings_, options_, error)) {
+        statusBar()->showMessage(QString::fromStdString(error));
+        return;
+    }
+    if (operation_) operation_->ShowSettings();
+    preview_->SettingsChanged();
+    statusBar()->showMessage(tr("Preset \"%1\" applied").arg(name));
+}
+
+bool CMainFrame::SavePresetAs(const QString& name) {
+    const std::string text = name.toStdString();
+    std::string error = PresetNameProblem(text);
+    OperationSettings s = settings_;
+    if (operation_) operation_->CollectSettings(s);
+    if (error.empty())
+        UpdateSettingsFile(settingsWritePath_.toStdString(), [&](IniFile& ini) { WritePreset(ini, text, s, options_); }, &error);
+    if (!error.empty()) {
+        statusBar()->showMessage(tr("Preset not saved: %1").arg(QString::fromStdString(error)));
+        return false;
+    }
+    FillPresetList();
+    presets_->setCurrentIndex(presets_->findText(name));
+    statusBar()->showMessage(tr("Preset \"%1\" saved").arg(name));
+    return true;
+}
+
+bool CMainFrame::DeletePreset(const QString& name) {
+    std::string error, changeError;
+    bool removed = false;
+    UpdateSettingsFile(
+        settingsWritePath_.toStdString(),
+        [&](IniFile& ini) { removed = RemovePreset(ini, name.toStdString(), changeError); }, &error);
+    if (!removed) {
+        statusBar()->showMessage(tr("Preset not deleted: %1").arg(QString::fromStdString(error.empty() ? changeError : error)));
+        return false;
+    }
+    FillPresetList();
+    return true;
 }
 
 void CMainFrame::RestoreDefaultLayout() {
@@ -602,8 +727,61 @@ void CMainFrame::OnStart() {
         box->open();
         return;
     }
+    const int left = batchList_->CountRows(RowState::kWaiting);
+    if (!run_->IsRunning() && lastRunStopped_ && left > 0 && left < batchList_->topLevelItemCount()) {
+        auto* box = new QMessageBox(QMessageBox::Question, tr("Start"),
+                                    tr("The last run was stopped before %1 rows.").arg(left), QMessageBox::NoButton, this);
+        box->setObjectName("continue-or-again");
+        QAbstractButton* continueButton =
+            box->addButton(tr("Continue with the %1 rows not done").arg(left), QMessageBox::AcceptRole);
+        QAbstractButton* againButton = box->addButton(tr("Run all again"), QMessageBox::DestructiveRole);
+        box->addButton(QMessageBox::Cancel);
+        box->setDefaultButton(qobject_cast<QPushButton*>(continueButton));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        connect(box, &QMessageBox::buttonClicked, this, [this, continueButton, againButton](QAbstractButton* b) {
+            if (b == continueButton || b == againButton) StartRun(b == continueButton);
+        });
+        FitTitle(box);
+        box->open();
+        return;
+    }
+    StartRun(false);
+}
+
+void CMainFrame::StartRun(bool continueStopped) {
+    if (run_->IsRunning()) continueStopped = false;
+    // Ends a run in progress first, so its rows' states are final.
+    run_->WaitForBatchEnd(PumpEvents);
+    std::vector<int> rows;
+    if (continueStopped)
+        for (int row = 0; row < batchList_->topLevelItemCount(); ++row)
+            if (batchList_->StateOf(row) == RowState::kWaiting) rows.push_back(row);
+    runRows_ = std::move(rows);
     docks_->ShowPane(ids::kPaneReport);
     run_->StartBatch(PumpEvents);
+}
+
+void CMainFrame::ShowPlan() {
+    OperationSettings s = settings_;
+    if (operation_) operation_->CollectSettings(s);
+    RunPlanner planner(s, options_);
+    const int count = batchList_->topLevelItemCount();
+    if (options_.onExists == OnExists::kReplace)
+        for (int row = 0; row < count; ++row) planner.AddInput(batchList_->RowPath(row).toStdString());
+    for (int row = 0; row < count; ++row) {
+        const PlannedRow plan = planner.Plan(batchList_->RowPath(row).toStdString(), {row, {}});
+        QString detail = QString::fromStdString(plan.state == RowState::kFailed ? plan.reason : plan.output);
+        if (plan.state == RowState::kSkipped) detail = tr("exists");
+        batchList_->SetPlannedState(row, plan.state, detail,
+                                    plan.state == RowState::kSaved
+                                        ? tr("%1 x %2 %3").arg(plan.width).arg(plan.height).arg(plan.format)
+                                        : QString(),
+                                    QString::fromStdString([&] {
+                                        std::string text;
+                                        for (const std::string& w : plan.warnings) text += (text.empty() ? "" : "\n") + w;
+                                        return text;
+                                    }()));
+    }
 }
 
 // What would make every row fail, said once before the run instead: a
@@ -757,7 +935,7 @@ void CMainFrame::SaveCommandBarSettings() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    if (operation_) operation_->CollectSettings(settings_);
+    if (operation_) operation_->CollectSettings(settings_), operation_->CollectOptions(options_);
     SaveSettings(settingsWritePath_.toStdString(), settings_, &options_);
     SaveWindowState();
     // The run finishes the row in hand; the loader stops after its tile.
@@ -782,14 +960,21 @@ void CMainFrame::OnGuiThread(const std::function<void()>& fn) {
 
 size_t CMainFrame::RowCount() {
     size_t n = 0;
-    OnGuiThread([&] { n = size_t(batchList_->topLevelItemCount()); });
+    OnGuiThread([&] { n = runRows_.empty() ? size_t(batchList_->topLevelItemCount()) : runRows_.size(); });
     return n;
 }
 
 std::string CMainFrame::RowPath(size_t row) {
     std::string path;
-    OnGuiThread([&] { path = batchList_->RowPath(int(row)).toStdString(); });
+    OnGuiThread([&] { path = batchList_->RowPath(ListRow(row)).toStdString(); });
     return path;
+}
+
+// Series numbers count by the whole list, also when a run continues.
+RowPlacement CMainFrame::RowPlacementOf(size_t row) {
+    int listRow = 0;
+    OnGuiThread([&] { listRow = ListRow(row); });
+    return {listRow, {}};
 }
 
 void CMainFrame::SetProgressRange(int lower, int upper) {
@@ -853,7 +1038,8 @@ void CMainFrame::SetBatchControlsEnabled(bool enable) {
         commands_[ids::kCmdStop]->setEnabled(!enable);
         if (!enable) {
             // Called once per Start, after any earlier run has ended.
-            batchList_->MarkAllWaiting();
+            if (runRows_.empty()) batchList_->MarkAllWaiting();
+            for (int row : runRows_) batchList_->SetRowState(row, RowState::kWaiting, {});
             runHasRows_ = false;
             lastOutputFolder_.clear();
             commands_[ids::kCmdOpenOutputFolder]->setEnabled(false);
@@ -866,21 +1052,38 @@ void CMainFrame::SetBatchControlsEnabled(bool enable) {
 void CMainFrame::SetRowState(size_t row, RowState state, const std::string& detail) {
     OnGuiThread([&] {
         const QString text = QString::fromStdString(detail);
-        batchList_->SetRowState(int(row), state, text);
-        if (state == RowState::kSaved) lastOutputFolder_ = QFileInfo(text).absolutePath();
+        batchList_->SetRowState(ListRow(row), state, text);
+        if (state == RowState::kSaved || state == RowState::kSavedWithWarnings)
+            lastOutputFolder_ = QFileInfo(text).absolutePath();
     });
+}
+
+// Only rows with warnings need the GUI thread here.
+void CMainFrame::RowReported(size_t row, const RowReport& report) {
+    if (report.warnings.empty()) return;
+    QStringList warnings;
+    for (const std::string& text : report.warnings) warnings << QString::fromStdString(text);
+    OnGuiThread([&] { batchList_->SetRowWarnings(ListRow(row), warnings); });
 }
 
 // The run's last line, added here rather than by the run so the command
 // line's output stays two lines per row; the status bar shows it too.
 void CMainFrame::FinishRunFeedback() {
     runHasRows_ = false;
-    const int saved = batchList_->CountRows(RowState::kSaved);
+    const int warned = batchList_->CountRows(RowState::kSavedWithWarnings);
+    const int saved = batchList_->CountRows(RowState::kSaved) + warned;
     const int failed = batchList_->CountRows(RowState::kFailed);
     const int left = batchList_->CountRows(RowState::kWaiting);
     batchList_->MarkWaitingNotStarted();
-    runSummary_ = left > 0 ? tr("Stopped: %1 saved, %2 failed, %3 not started").arg(saved).arg(failed).arg(left)
-                           : tr("Done: %1 saved, %2 failed").arg(saved).arg(failed);
+    const int skipped = batchList_->CountRows(RowState::kSkipped);
+    lastRunStopped_ = left > 0;
+    // Warnings and skips are named only when there are some: the described
+    // line stays.
+    QString savedText = warned ? tr("%1 saved (%2 with warnings)").arg(saved).arg(warned)
+                               : tr("%1 saved").arg(saved);
+    if (skipped) savedText += tr(", %1 skipped").arg(skipped);
+    runSummary_ = left > 0 ? tr("Stopped: %1, %2 failed, %3 not started").arg(savedText).arg(failed).arg(left)
+                           : tr("Done: %1, %2 failed").arg(savedText).arg(failed);
     AppendReportText(runSummary_.toStdString() + "\n");
     idleText_ = runSummary_;
     statusBar()->showMessage(idleText_);
@@ -911,7 +1114,7 @@ void CMainFrame::StopThumbnailLoader() { view_->StopThumbnailLoader(); }
 // The pane's values over the window's record; without the pane the record
 // stays as loaded.
 void CMainFrame::CollectSettings(OperationSettings& settings, RunOptions& options) {
-    if (operation_) operation_->CollectSettings(settings_);
+    if (operation_) operation_->CollectSettings(settings_), operation_->CollectOptions(options_);
     settings = settings_;
     options = options_;
 }

@@ -13,6 +13,7 @@
 #include <QMap>
 
 #include <memory>
+#include <vector>
 
 class CBatchList;
 class CDialogOperation2;
@@ -24,7 +25,9 @@ class CTessalineDoc;
 class CTessalineView;
 class QAction;
 class QLabel;
+class QComboBox;
 class QProgressBar;
+class QPushButton;
 class QScrollArea;
 class QSplitter;
 class QUrl;
@@ -54,7 +57,23 @@ public:
     RunOptions& Options() { return options_; }
     const QString& SettingsWritePath() const { return settingsWritePath_; }
 
+    // After a run that was stopped, asks whether to continue with the rows
+    // not done or to run all again.
     void OnStart();
+    // Starts a run over every row, or over the rows a stopped run left.
+    void StartRun(bool continueStopped);
+    // "Show plan": the Status column shows each row's planned output.
+    void ShowPlan();
+    // The Presets list above the Operation pane: choosing one puts its
+    // settings into the pane and the options; Save as and Delete change the
+    // settings file at once.
+    void ApplyPresetNamed(const QString& name);
+    bool SavePresetAs(const QString& name);
+    bool DeletePreset(const QString& name);
+    void FillPresetList();
+    QComboBox* PresetList() const { return presets_; }
+    // Asks for the name Save as uses; tests replace it.
+    std::function<QString()> presetNameAsker;
     // Why Start would be refused, empty when it may go ahead.
     QString CheckBeforeStart();
     void OnStop();
@@ -96,6 +115,7 @@ public:
     // IBatchHost, answered on the GUI thread.
     size_t RowCount() override;
     std::string RowPath(size_t row) override;
+    RowPlacement RowPlacementOf(size_t row) override;
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPosition(int position) override;
     void StepProgress() override;
@@ -103,6 +123,7 @@ public:
     void AppendReportText(const std::string& text) override;
     void SetBatchControlsEnabled(bool enable) override;
     void SetRowState(size_t row, RowState state, const std::string& detail) override;
+    void RowReported(size_t row, const RowReport& report) override;
     void StopThumbnailLoader() override;
     void CollectSettings(OperationSettings& settings, RunOptions& options) override;
 
@@ -120,6 +141,7 @@ private:
     void CreatePanes();
     void AttachPane(int id);
     QScrollArea* WrapInScrollArea(QWidget* pane);
+    QWidget* MakePresetBar();
     int OperationPaneHeight() const;
     void KeepBottomPaneHeights(int listHeight, int operationHeight);
     void LoadWindowState();
@@ -160,12 +182,19 @@ private:
     QTextEdit* report_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QToolBar* toolbar_ = nullptr;
+    QComboBox* presets_ = nullptr;
+    QPushButton* deletePreset_ = nullptr;
     QLabel* indicators_[3] = {};
     QMap<int, QAction*> commands_;
     WindowRecord window_;
     bool fittedToScreen_ = false;
     std::pair<int, int> heightsBeforeReport_; // batch list, operation pane
     bool runHasRows_ = false;
+    bool lastRunStopped_ = false;
+    // The list rows a run works on, when it continues a stopped one; empty
+    // for every row. Read on the GUI thread only.
+    std::vector<int> runRows_;
+    int ListRow(size_t row) const { return runRows_.empty() ? int(row) : runRows_[row]; }
     QString runSummary_;
     QString idleText_;
     QString lastOutputFolder_;

@@ -1,6 +1,9 @@
 #include "CPreviewPane.h"
 
+#include "RowPlan.h"
+
 #include "BatchList.h"
+#include "BrowseTiles.h"
 #include "CRaster.h"
 #include "Colour.h"
 #include "Colours.h"
@@ -9,6 +12,9 @@
 #include "Orientation.h"
 #include "OutputNaming.h"
 #include "ResizeTarget.h"
+#include "RowEncode.h"
+#include "RowShortcuts.h"
+#include "RowFrames.h"
 #include "RowTransforms.h"
 #include "PixelRows.h"
 #include "Transparency.h"
@@ -81,6 +87,8 @@ struct CPreviewPane::Result {
     QStringList facts; // "label\tvalue"
     QString outputName;
     QSize outputSize;
+    QString outputBytes; // the file's predicted size and what the run says of it
+    QString outputFrames; // ", 12 frames" when the run writes several
     QRect stamp; // in the picture's pixels, empty without a stamp
 };
 
@@ -140,6 +148,9 @@ QRect ApplyTransformsFindingStamp(CRaster& image, const PreviewInputs& in) {
     stampOnly.resizeEnabled = 0;
     RunOptions options = in.options;
     options.autoRotate = false;
+    options.crop = CropOption{};
+    options.border = BorderOption{};
+    options.watermark.enabled = false;
     ApplyRowTransforms(image, stampOnly, options);
     return ChangedPixels(before, image);
 }
@@ -154,6 +165,22 @@ QString StampPlacement(const QRect& stamp, uint32_t width, uint32_t height) {
     if (stamp.bottom() >= int(height) - 1) edges << Tr("bottom");
     if (!edges.isEmpty()) where += Tr("; it reaches the %1 edge and may be cut").arg(edges.join(Tr(" and ")));
     return where;
+}
+
+// The output file's size as the run would write it: the row's shortcut or
+// its encoding, a copy of the prepared picture encoded in memory. Without
+// the output's pixels (a reduced decode) only a shortcut can tell.
+QString PredictBytes(const std::string& file, ImageType type, ImageType saveType, const CRaster& prepared,
+                     const LoadedFacts& facts, const PreviewInputs& in, bool outputPixels) {
+    RowBytes bytes = RowShortcut(file, type, saveType, in.settings, in.options);
+    if (!bytes.ready && !outputPixels) return Tr("file size not estimated from the reduced preview");
+    if (!bytes.ready) {
+        CRaster copy(prepared);
+        const bool onlyEncoding = OnlyEncodingChanges(facts, copy, saveType, in.settings, in.options);
+        bytes = EncodeRow(copy, saveType, in.options, onlyEncoding, file);
+    }
+    if (!bytes.ready) return Tr("not written: %1").arg(QString::fromStdString(bytes.error));
+    return QString::fromStdString(FormatFileSize(bytes.bytes.size()) + bytes.note);
 }
 
 // The largest power of two, up to 8, by which a w x h picture may be
@@ -218,11 +245,23 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
         r.facts.prepend(Tr("Depth:\t%1").arg(Depth(image)));
         r.facts.prepend(Tr("Size:\t%1 x %2 pixels").arg(w).arg(h));
         r.facts.prepend(Tr("Type:\t%1").arg(format ? format->name : "?"));
-        const OutputTarget target = BuildOutputPath(in.settings, file, type, in.row);
-        r.outputName = QFileInfo(QString::fromStdString(target.path)).fileName();
+        // As the run names it: the name template's subfolders are shown too.
+        const RowNaming naming = NameRow(in.settings, in.options, file, type, {in.row, {}});
+        const OutputStem& stem = naming.stem;
+        const std::string outputPath = naming.error.empty() ? FirstFreeName(stem) : ExactName(stem);
+        const std::string base = OutputFolder(in.settings, file);
+        r.outputName = QString::fromStdString(outputPath.rfind(base, 0) == 0 ? outputPath.substr(base.size()) : outputPath);
         r.outputSize = sized ? output : PredictOutputSize(image, in.settings, in.options);
+        // An animation or a TIFF of several pages shows its first picture.
+        const int frames = image.GetNumFrames();
+        const bool pages = image.GetImageType() == kTypeTiff;
+        if (frames > 1) r.facts << Tr("Pictures:\t%1").arg(FrameCountText(frames, pages));
+        const int written = FramesWritten(frames, image.GetImageType(), stem.saveType, in.options);
+        if (written > 1) r.outputFrames = ", " + FrameCountText(written, pages);
         QRect stamp;
         if (showOutput) {
+            const bool reducedDecode = scale > 1;
+            const LoadedFacts facts = FactsOf(image, reducedDecode);
             PreviewInputs reduced = in;
             // Decoded smaller: resized to the output's size outright, which a
             // percentage or "never enlarge" would no longer give.
@@ -233,13 +272,17 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
                 reduced.options.onlyShrink = false;
             }
             stamp = ApplyTransformsFindingStamp(image, reduced);
-            PrepareForSave(image, target.saveType, in.settings, in.options);
+            PrepareForSave(image, stem.saveType, in.settings, in.options);
+            // A smaller decode holds the output's pixels only when resized to them.
+            const bool outputPixels = !reducedDecode || in.settings.resizeEnabled;
+            r.outputBytes = PredictBytes(file, type, stem.saveType, image, facts, in, outputPixels);
         } else {
             TurnUpright(image);
         }
         if (in.settings.stampEnabled && showOutput)
             r.facts << Tr("Stamp:\t%1").arg(StampPlacement(stamp, image.GetWidth(), image.GetHeight()));
         r.picture = RenderPreview(image, kPictureSide);
+        DrawFrameBadge(r.picture, frames, pages);
         if (!stamp.isEmpty()) {
             const double f = double(r.picture.width()) / image.GetWidth();
             r.stamp = QRectF(stamp.x() * f, stamp.y() * f, stamp.width() * f, stamp.height() * f).toAlignedRect();
@@ -255,10 +298,12 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
 QSize PredictOutputSize(const CRaster& image, const OperationSettings& settings, const RunOptions& options) {
     uint32_t w = image.GetWidth(), h = image.GetHeight();
     if (options.autoRotate) UprightSize(image, &w, &h);
+    if (const auto crop = ComputeCropWindow(w, h, options.crop, options.anchor)) w = crop->window.width, h = crop->window.height;
     if (settings.rotateEnabled && (settings.rotation == kRotate90 || settings.rotation == kRotate270))
         std::swap(w, h);
     if (settings.resizeEnabled)
-        if (const auto target = ComputeResizeTarget(w, h, settings, options)) w = target->width, h = target->height;
+        if (const auto shape = ComputeResizeShape(w, h, settings, options)) w = shape->Width(), h = shape->Height();
+    w += 2 * uint32_t(std::max(0, options.border.width)), h += 2 * uint32_t(std::max(0, options.border.width));
     return QSize(int(w), int(h));
 }
 
@@ -387,7 +432,9 @@ void CPreviewPane::Apply(const Result& r) {
     if (!path_.isEmpty()) row(tr("File:"), QFileInfo(path_).fileName());
     for (const QString& fact : r.facts) row(fact.section('\t', 0, 0), fact.section('\t', 1));
     if (!r.outputName.isEmpty())
-        row(tr("Output:"), tr("%1, %2 x %3 pixels").arg(r.outputName).arg(r.outputSize.width()).arg(r.outputSize.height()));
+        row(tr("Output:"), tr("%1, %2 x %3 pixels").arg(r.outputName).arg(r.outputSize.width()).arg(r.outputSize.height()) +
+                               r.outputFrames +
+                               (r.outputBytes.isEmpty() ? QString() : tr(", %1").arg(r.outputBytes)));
     info_->setText(path_.isEmpty() ? QString() : html + "</table>");
     emit updated();
 }

@@ -4,6 +4,7 @@
 #include "BrowseTiles.h"
 #include "CTessalineDoc.h"
 #include "Colours.h"
+#include "ImageType.h"
 #include "Ids.h"
 #include "Thumbnail.h"
 #include "ThumbnailQueue.h"
@@ -158,6 +159,7 @@ void CTessalineView::LoaderThread(std::shared_ptr<ThumbnailQueue> queue, int gen
             CDeviceBitmap bitmap = MakeThumbnailTile(image);
             tile = QImage(bitmap.Bits(), bitmap.Width(), bitmap.Height(), bitmap.Stride(), QImage::Format_RGB32)
                        .copy();
+            DrawFrameBadge(tile, image.GetNumFrames(), image.GetImageType() == kTypeTiff);
         }
         QMetaObject::invokeMethod(this, [this, generation, i, tile] { ShowTile(generation, i, tile); },
                                   Qt::QueuedConnection);

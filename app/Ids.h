@@ -42,6 +42,7 @@ constexpr int kReport = 1025;
 constexpr int kColourButton = 1026;
 constexpr int kOptionsButton = 1027;
 constexpr int kGroupOptions = 1028;
+constexpr int kAnchorList = 1029;
 constexpr int kResizeValueEdit = 1040;
 constexpr int kResizeValueSpin = 1041;
 constexpr int kResizeValueUnit = 1042;

@@ -11,9 +11,35 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
-// Where a row of the batch list stands in a run.
-enum class RowState { kWaiting, kWorking, kSaved, kFailed };
+// Where a row of the batch list stands in a run. "Saved with warnings": the
+// output was written but holds less than the input did, or its name had to
+// fall back (see RowReport). Skipped: the output existed and the run was told
+// to leave it (detail "exists"); no output written, not a failure.
+enum class RowState { kWaiting, kWorking, kSaved, kSavedWithWarnings, kFailed, kSkipped };
+
+// What became of a finished row.
+struct RowReport {
+    RowState state = RowState::kFailed; // kSaved, kSavedWithWarnings, kFailed or kSkipped
+    std::string input;
+    // The file written, or for a failed save the name it was to have; empty
+    // when the row failed before it had one.
+    std::string output;
+    std::string reason; // why it failed, or "exists" for a skipped row
+    // What the output lost or how its name fell back, one short phrase each
+    // ("2 pages dropped", "no Exif Model: named with 'unknown'"); with the
+    // strict option a row that lost something fails and they are its reason.
+    std::vector<std::string> warnings;
+    // The input as decoded (0 x 0 when it was not) and its file's size; the
+    // output as written (0 when nothing was).
+    uint32_t inputWidth = 0, inputHeight = 0;
+    uint64_t inputBytes = 0;
+    uint32_t outputWidth = 0, outputHeight = 0;
+    uint64_t outputBytes = 0;
+    // From the row's start to its save, in milliseconds.
+    double milliseconds = 0;
+};
 
 // What names a row's output beyond the settings.
 struct RowPlacement {
@@ -44,10 +70,14 @@ public:
 
     virtual void SetBatchControlsEnabled(bool enable) = 0;
 
-    // A row's state as the run reaches it: working, then saved (detail: the
-    // output path) or failed (detail: the reason). Hosts that show no
-    // per-row state ignore it.
+    // A row's state as the run reaches it: working, then saved or saved with
+    // warnings (detail: the output path), failed (detail: the reason) or
+    // skipped (detail: "exists"), as soon as it is finished. Hosts that show
+    // no per-row state ignore it.
     virtual void SetRowState(size_t /*row*/, RowState /*state*/, const std::string& /*detail*/) {}
+    // Each finished row once, in row order, right after its second report
+    // line: its whole outcome (warnings, sizes, time).
+    virtual void RowReported(size_t /*row*/, const RowReport& /*report*/) {}
 
     // Called on the caller's thread by StartBatch, before anything else.
     virtual void StopThumbnailLoader() = 0;

@@ -1,19 +1,44 @@
 #include "BatchRun.h"
 
+#include "Frames.h"
+#include "ImageStream.h"
 #include "ImageType.h"
 #include "OutputNaming.h"
+#include "RowEncode.h"
+#include "RowShortcuts.h"
+#include "RowFrames.h"
+#include "RowPlan.h"
 #include "RowTransforms.h"
 #include "WorkerPool.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <map>
 #include <new>
+#include <sys/stat.h>
 
 namespace {
 
 constexpr int kNamingAttempts = 100;
+
+// The losses as the reason a strict run fails the row; empty without any.
+std::string Joined(const std::vector<std::string>& losses) {
+    std::string reason;
+    for (const std::string& text : losses) reason += (reason.empty() ? "" : "; ") + text;
+    return reason;
+}
+
+uint64_t FileBytes(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+}
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
 
 std::string ErrorOr(const CRaster& image, const char* fallback) {
     const char* text = image.LastErrorText();
@@ -39,6 +64,17 @@ std::string LoadFailureText(const CRaster& image) {
     return ErrorOr(image, "cannot open file");
 }
 
+namespace {
+
+bool IdOf(const std::string& path, std::pair<uint64_t, uint64_t>& id) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    id = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    return true;
+}
+
+} // namespace
+
 BatchRun::~BatchRun() {
     if (workerThread_.joinable()) {
         stopRequested_ = true;
@@ -62,7 +98,11 @@ bool BatchRun::StartBatch(const EventPump& pump) {
     ::clock_gettime(CLOCK_REALTIME, &runStart_);
     swept_.clear();
     saved_ = 0;
+    warned_ = 0;
     failed_ = 0;
+    skipped_ = 0;
+    inputs_.clear();
+    written_.clear();
     finished_ = false;
     running_ = true;
     workerThread_ = std::thread(&BatchRun::BatchWorker, this);
@@ -98,6 +138,7 @@ void BatchRun::BatchWorker() {
         host_.SetProgressRange(0, int(std::min<size_t>(count, INT_MAX)));
         host_.SetProgressPosition(0);
         host_.EmptyReport();
+        if (options_.onExists == OnExists::kReplace) ProtectInputs();
         RunRows();
     }
     running_ = false;
@@ -128,7 +169,9 @@ void BatchRun::RunRows() {
             host_.SetRowState(row, RowState::kWorking, "");
             if (row == reported) startReport(row);
             turns_.Enter(row, job.stem);
-            pool.Submit([this, job = std::move(job)] { RowDone(job.row, ProcessRow(job)); });
+            pool.Submit([this, job = std::move(job)] {
+                RowDone(job.row, ProcessRow(job));
+            });
         }
         if (pending.empty()) break;
         std::pair<size_t, RowOutcome> result;
@@ -139,14 +182,18 @@ void BatchRun::RunRows() {
             done_.pop_front();
         }
         auto& [row, outcome] = result;
-        ++(outcome.saved ? saved_ : failed_);
-        const RowState state = outcome.saved ? RowState::kSaved : RowState::kFailed;
-        if (row != reported) host_.SetRowState(row, state, outcome.detail);
+        const RowState state = outcome.report.state;
+        ++(state == RowState::kFailed    ? failed_
+           : state == RowState::kSkipped ? skipped_
+                                         : saved_);
+        if (state == RowState::kSavedWithWarnings) ++warned_;
+        if (row != reported) host_.SetRowState(row, state, outcome.Detail());
         finished.emplace(row, std::move(outcome));
         for (auto it = finished.find(reported); it != finished.end();
              it = finished.find(reported)) {
             host_.AppendReportText(it->second.line);
-            if (it->first == row) host_.SetRowState(row, state, it->second.detail);
+            if (it->first == row) host_.SetRowState(row, state, it->second.Detail());
+            host_.RowReported(it->first, it->second.report);
             finished.erase(it);
             pending.erase(reported++);
             if (pending.count(reported)) startReport(reported);
@@ -157,9 +204,57 @@ void BatchRun::RunRows() {
 BatchRun::RowJob BatchRun::MakeJob(size_t row, const std::string& path) {
     const RowPlacement place = host_.RowPlacementOf(row);
     const ImageType type = ImageTypeFromExtension(path);
-    return RowJob{row, path, type,
-                  MakeOutputStem(settings_, path, type, place.number, place.subfolder),
-                  place.subfolder};
+    // Rows added while the run goes are inputs too.
+    if (options_.onExists == OnExists::kReplace) {
+        FileId id;
+        std::lock_guard lock(filesMutex_);
+        if (IdOf(path, id)) inputs_.insert(id);
+    }
+    RowNaming naming = NameRow(settings_, options_, path, type, place);
+    return RowJob{row,
+                  path,
+                  type,
+                  std::move(naming.stem),
+                  std::move(naming.subfolder),
+                  std::move(naming.warnings),
+                  std::move(naming.error)};
+}
+
+// Every input of the run, so that "replace" never takes one for an old
+// output, whatever its path is spelled like.
+void BatchRun::ProtectInputs() {
+    const size_t count = host_.RowCount();
+    std::lock_guard lock(filesMutex_);
+    for (size_t row = 0; row < count; ++row) {
+        FileId id;
+        if (IdOf(host_.RowPath(row), id)) inputs_.insert(id);
+    }
+}
+
+bool BatchRun::Protected(const std::string& path) {
+    FileId id;
+    if (!IdOf(path, id)) return false;
+    std::lock_guard lock(filesMutex_);
+    return inputs_.count(id) || written_.count(id);
+}
+
+void BatchRun::NoteWritten(const std::string& path) {
+    FileId id;
+    if (!IdOf(path, id)) return;
+    std::lock_guard lock(filesMutex_);
+    written_.insert(id);
+}
+
+std::string BatchRun::ChooseName(const RowJob& job, bool& replace) {
+    replace = false;
+    if (options_.onExists == OnExists::kReplace) {
+        std::string exact = ExactName(job.stem);
+        if (!Protected(exact)) {
+            replace = true;
+            return exact;
+        }
+    }
+    return FirstFreeName(job.stem);
 }
 
 // Temporaries a killed run left in an output folder go before this run
@@ -184,44 +279,175 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
         size_t row;
         ~Turn() { turns.Leave(row); }
     } turn{turns_, job.row};
+    RowReport report;
+    report.input = job.path;
+    report.inputBytes = FileBytes(job.path);
+    const auto start = std::chrono::steady_clock::now();
     auto failed = [&](std::string reason) {
-        return RowOutcome{false, "failed to load image: " + job.path + ": " + reason + "\n",
-                          std::move(reason)};
+        report.input = job.path;
+        report.reason = std::move(reason);
+        report.milliseconds = MillisecondsSince(start);
+        std::string line = "failed to load image: " + job.path + ": " + report.reason + "\n";
+        return RowOutcome{std::move(line), std::move(report)};
     };
     if (job.type == kTypeUnknown) return failed("unknown file type");
+    if (!job.namingError.empty()) {
+        report.output = ExactName(job.stem);
+        report.reason = job.namingError;
+        return RowOutcome{"failed to save resized image to: " + report.output + ": " +
+                              job.namingError + "\n",
+                          std::move(report)};
+    }
+    // An output this run did not write is what a stopped run left: the row
+    // is done. One this run wrote is a rival of the same name.
+    if (options_.onExists == OnExists::kSkip) {
+        const std::string exact = ExactName(job.stem);
+        if (OutputNameTaken(exact) && !Protected(exact)) {
+            report.state = RowState::kSkipped;
+            report.output = exact;
+            report.reason = "exists";
+            return RowOutcome{"skipped: exists: " + exact + "\n", std::move(report)};
+        }
+    }
     try {
+        std::vector<std::string> losses;
+        RowBytes shortcut = RowShortcut(job.path, job.type, job.stem.saveType, settings_, options_);
+        if (shortcut.ready) {
+            RowOutcome outcome = SaveRow(job, shortcut, losses, std::move(report));
+            outcome.report.milliseconds = MillisecondsSince(start);
+            return outcome;
+        }
         CRaster image;
         const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
         if (!image.HasPixels()) return failed(LoadFailureText(image));
+        const LoadedFacts facts = FactsOf(image, loaded.scale > 1 || loaded.sampled);
+        report.inputWidth = loaded.fileWidth, report.inputHeight = loaded.fileHeight;
+        if (TakesEveryFrame(image, job.stem.saveType, options_)) {
+            // The frames are read again one at a time; the first is not kept.
+            const ImageType inputType = image.GetImageType();
+            losses = image.Warnings();
+            image.Discard();
+            uint32_t width = 0, height = 0;
+            RowOutcome outcome = SaveRow(
+                job,
+                [&](ImageStream* stream, std::string& error) {
+                    return WriteEveryFrame(job.path, inputType, job.stem.saveType, stream,
+                                           settings_, options_, watermark_.get(), error, losses,
+                                           width, height);
+                },
+                losses, std::move(report));
+            if (outcome.report.outputBytes)
+                outcome.report.outputWidth = width, outcome.report.outputHeight = height;
+            outcome.report.milliseconds = MillisecondsSince(start);
+            return outcome;
+        }
+        // Only the first picture goes on: a loss unless the run asked for it.
+        const ImageType inputType = image.GetImageType();
+        const int32_t pictures = image.GetNumFrames();
+        const bool asked = options_.frames == FrameChoice::kFirst ||
+                           (inputType == kTypeTiff && options_.page > 0);
+        if (pictures > 1 && !asked && HasFrameReader(inputType))
+            image.AddWarning(std::to_string(pictures - 1) +
+                             (inputType == kTypeTiff ? " pages" : " frames") + " dropped: " +
+                             ImageTypeName(job.stem.saveType) + " holds one");
         std::string why;
         if (!ApplyRowTransforms(image, settings_, options_, loaded, watermark_.get(), &why))
             return failed(why);
         PrepareForSave(image, job.stem.saveType, settings_, options_);
-        return SaveRow(image, job);
+        image.SetLastError("");
+        const bool onlyEncoding =
+            OnlyEncodingChanges(facts, image, job.stem.saveType, settings_, options_);
+        RowOutcome outcome;
+        if (EncodesInMemory(job.stem.saveType, options_, onlyEncoding)) {
+            const RowBytes encoded =
+                EncodeRow(image, job.stem.saveType, options_, onlyEncoding, job.path);
+            losses = image.Warnings();
+            outcome = SaveRow(job, encoded, losses, std::move(report));
+        } else {
+            losses = image.Warnings();
+            outcome = SaveRow(
+                job,
+                [&](ImageStream* stream, std::string& error) {
+                    const bool encoded = image.Encode(stream, job.stem.saveType);
+                    // An encoder that could not write everything says so as it writes.
+                    losses = image.Warnings();
+                    if (!encoded) error = image.LastErrorText();
+                    return encoded;
+                },
+                losses, std::move(report));
+        }
+        if (outcome.report.outputBytes)
+            outcome.report.outputWidth = image.GetWidth(), outcome.report.outputHeight = image.GetHeight();
+        outcome.report.milliseconds = MillisecondsSince(start);
+        return outcome;
     } catch (const std::bad_alloc&) {
         return failed("out of memory");
     }
 }
 
 // The picture is written before the row's turn, so rows encode at once;
-// only moving it onto a free name waits for earlier rows.
-BatchRun::RowOutcome BatchRun::SaveRow(CRaster& image, const RowJob& job) {
-    if (!job.subfolder.empty()) MakeSubfolder(job.stem.folder, job.subfolder);
-    std::string error;
+// only moving it onto a free name waits for earlier rows. A failed row
+// still takes its turn: the name it gives back goes to the next row.
+BatchRun::RowOutcome BatchRun::SaveRow(const RowJob& job, const RowBytes& bytes,
+                                       std::vector<std::string>& losses, RowReport report) {
+    return SaveRow(
+        job,
+        [&](ImageStream* stream, std::string& error) {
+            if (!bytes.ready) {
+                error = bytes.error;
+                return false;
+            }
+            if (stream->Write(bytes.bytes.data(), 1, bytes.bytes.size()) == bytes.bytes.size())
+                return true;
+            error = "write error";
+            return false;
+        },
+        losses, std::move(report), bytes.note);
+}
+
+BatchRun::RowOutcome BatchRun::SaveRow(const RowJob& job, const PendingFile::Encoder& encode,
+                                       std::vector<std::string>& losses, RowReport report,
+                                       const std::string& note) {
+    std::string error = options_.strict ? Joined(losses) : std::string();
     PendingFile pending;
-    const bool written = pending.Write(image, job.stem.folder, job.stem.saveType, error);
+    bool written = false;
+    if (error.empty()) {
+        if (!job.subfolder.empty()) MakeSubfolder(job.stem.folder, job.subfolder);
+        written = pending.WriteWith(job.stem.folder, encode, error);
+        // An encoder that could not write everything says so as it writes.
+        if (written && options_.strict && !(error = Joined(losses)).empty()) {
+            pending.Discard();
+            written = false;
+        }
+    }
+    if (written && options_.keepDates) {
+        timespec date;
+        if (KeptDate(job.path, options_.dateFrom, date)) pending.SetDate(date);
+    }
+    report.outputBytes = written ? pending.Bytes() : 0;
     turns_.Wait(job.row);
-    std::string path = FirstFreeName(job.stem);
-    SaveOutcome outcome = written ? pending.Publish(path, error) : SaveOutcome::kFailed;
+    bool replace = false;
+    std::string path = ChooseName(job, replace);
+    SaveOutcome outcome = written ? pending.Publish(path, error, replace) : SaveOutcome::kFailed;
     // Another program can take a name between the test and the move;
     // after this many such races the row gives up rather than loop.
     for (int attempt = 1; outcome == SaveOutcome::kNameTaken && attempt < kNamingAttempts;
          ++attempt) {
-        path = FirstFreeName(job.stem);
-        outcome = pending.Publish(path, error);
+        path = ChooseName(job, replace);
+        outcome = pending.Publish(path, error, replace);
     }
-    if (outcome == SaveOutcome::kSaved)
-        return RowOutcome{true, "save resized image to: " + path + "\n", path};
-    return RowOutcome{false, "failed to save resized image to: " + path + ": " + error + "\n",
-                      error};
+    report.output = path;
+    // How the name fell back first, then what the picture lost.
+    report.warnings = job.warnings;
+    report.warnings.insert(report.warnings.end(), losses.begin(), losses.end());
+    if (outcome == SaveOutcome::kSaved) {
+        if (options_.onExists != OnExists::kNewName) NoteWritten(path);
+        report.state = report.warnings.empty() ? RowState::kSaved : RowState::kSavedWithWarnings;
+        return RowOutcome{"save resized image to: " + path + note + "\n", std::move(report)};
+    }
+    report.state = RowState::kFailed;
+    report.outputBytes = 0;
+    report.reason = error;
+    return RowOutcome{"failed to save resized image to: " + path + ": " + error + "\n",
+                      std::move(report)};
 }

@@ -22,6 +22,10 @@
 #include <thread>
 #include <ctime>
 #include <unordered_set>
+#include <utility>
+#include <vector>
+
+struct RowBytes;
 
 // Why a load left no pixels: the decoder's text, or "cannot open file" when
 // no decoder ran (every decoder leaves its reason).
@@ -59,9 +63,12 @@ public:
 
     bool IsRunning() const { return running_; }
     bool IsStopRequested() const { return stopRequested_; }
-    // Rows of the last run that were saved or failed; read after it ended.
+    // Rows of the last run that were saved (of them, with warnings) or
+    // failed; read after it ended.
     size_t SavedCount() const { return saved_; }
+    size_t WarnedCount() const { return warned_; }
     size_t FailedCount() const { return failed_; }
+    size_t SkippedCount() const { return skipped_; }
     // The record and options of the current or last run.
     const OperationSettings& RunSettings() const { return settings_; }
     const RunOptions& Options() const { return options_; }
@@ -74,19 +81,45 @@ private:
         ImageType type;
         OutputStem stem;
         std::string subfolder; // made below the output folder when missing
+        std::vector<std::string> warnings;
+        std::string namingError;
     };
-    // The second report line of a row, and its state's detail.
+    // The second report line of a row, and what became of it.
     struct RowOutcome {
-        bool saved;
         std::string line;
-        std::string detail;
+        RowReport report;
+        const std::string& Detail() const {
+            const RowState state = report.state;
+            return state == RowState::kFailed || state == RowState::kSkipped ? report.reason
+                                                                              : report.output;
+        }
+    };
+    // A file by device and inode, whatever the spelling of its path.
+    using FileId = std::pair<uint64_t, uint64_t>;
+    struct FileIdHash {
+        size_t operator()(const FileId& id) const { return id.first * 31 + id.second; }
     };
     void BatchWorker();
     void RunRows();
     RowJob MakeJob(size_t row, const std::string& path);
     // One row from load to save, on a thread of the pool.
     RowOutcome ProcessRow(const RowJob& job);
-    RowOutcome SaveRow(CRaster& image, const RowJob& job);
+    // Writes through encode and publishes the file; losses are what the row
+    // lost so far (encode adds the encoder's), report what it knows so far,
+    // note what the save line adds (" (quality 72 to fit 200K)").
+    RowOutcome SaveRow(const RowJob& job, const PendingFile::Encoder& encode,
+                       std::vector<std::string>& losses, RowReport report,
+                       const std::string& note = {});
+    // The same with bytes made before the save; the row fails with their
+    // reason when there are none.
+    RowOutcome SaveRow(const RowJob& job, const RowBytes& bytes, std::vector<std::string>& losses,
+                       RowReport report);
+    // The name a row publishes under, after its turn: a free one, or with
+    // "replace" the exact one unless that is an input or this run's.
+    std::string ChooseName(const RowJob& job, bool& replace);
+    bool Protected(const std::string& path);
+    void NoteWritten(const std::string& path);
+    void ProtectInputs();
     void RowDone(size_t row, RowOutcome outcome);
     void SweepOnce(const std::string& folder);
     void Join(const EventPump& pump);
@@ -96,7 +129,9 @@ private:
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> finished_{true};
     std::atomic<size_t> saved_{0};
+    std::atomic<size_t> warned_{0};
     std::atomic<size_t> failed_{0};
+    std::atomic<size_t> skipped_{0};
     std::thread workerThread_;
     bool busy_ = false; // a Start or a wait is under way on the caller's thread
     OperationSettings settings_ = MakeUnsetSettings();
@@ -110,4 +145,8 @@ private:
     std::mutex doneMutex_;
     std::condition_variable rowDone_;
     std::deque<std::pair<size_t, RowOutcome>> done_;
+    // Files a "replace" or "skip" must tell apart from older outputs: this
+    // run's inputs (with "replace") and what it has written.
+    std::mutex filesMutex_;
+    std::unordered_set<FileId, FileIdHash> inputs_, written_;
 };

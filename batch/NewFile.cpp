@@ -63,18 +63,16 @@ std::string FolderOf(const std::string& path) {
 }
 
 // Encodes into an open file and closes it; false with the reason.
-bool EncodeInto(CRaster& image, FILE* file, ImageType type, std::string& error) {
-    // A text left by a load that needed a second attempt is not this save's.
-    image.SetLastError("");
+bool EncodeInto(const PendingFile::Encoder& encode, FILE* file, std::string& error) {
     FileImageStream stream(file, true);
-    bool ok = image.Encode(&stream, type);
+    bool ok = encode(&stream, error);
     const bool flushed = stream.Flush() && stream.Error() == 0;
     const bool closed = stream.Close();
     if (ok && !(flushed && closed)) {
-        image.SetLastError("write error");
+        error = "write error";
         ok = false;
     }
-    if (!ok) error = *image.LastErrorText() ? image.LastErrorText() : "write error";
+    if (!ok && error.empty()) error = "write error";
     return ok;
 }
 
@@ -112,13 +110,27 @@ bool IsTemporaryName(const std::string& name) {
 
 bool PendingFile::Write(CRaster& image, const std::string& folder, ImageType type,
                         std::string& error) {
+    // A text left by a load that needed a second attempt is not this save's.
+    image.SetLastError("");
+    return WriteWith(
+        folder,
+        [&](ImageStream* stream, std::string& reason) {
+            if (image.Encode(stream, type)) return true;
+            reason = image.LastErrorText();
+            return false;
+        },
+        error);
+}
+
+bool PendingFile::WriteWith(const std::string& folder, const Encoder& encode,
+                            std::string& error) {
     Discard();
     for (int attempt = 0; fd_ < 0 && attempt < kTempAttempts; ++attempt) {
         temp_ = folder + kTempPrefix + RandomDigits() + kTempSuffix;
         // Known to the signal handler before it exists: a signal between the
         // open and the registration left the temporary behind.
         slot_ = TakeSlot(temp_);
-        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd_ = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) break;
         const int reason = errno;
         FreeSlot(slot_);
@@ -134,22 +146,42 @@ bool PendingFile::Write(CRaster& image, const std::string& folder, ImageType typ
     ::flock(fd_, LOCK_EX);
     // The encoder gets its own descriptor; the lock stays with ours.
     const int encoderFd = ::dup(fd_);
-    FILE* file = encoderFd < 0 ? nullptr : ::fdopen(encoderFd, "wb");
+    // Readable too: a TIFF of several pages reads back its directories.
+    FILE* file = encoderFd < 0 ? nullptr : ::fdopen(encoderFd, "w+b");
     if (!file) {
         error = std::strerror(errno);
         if (encoderFd >= 0) ::close(encoderFd);
         Discard();
         return false;
     }
-    if (EncodeInto(image, file, type, error)) return true;
+    if (EncodeInto(encode, file, error)) return true;
     Discard();
     return false;
 }
 
-SaveOutcome PendingFile::Publish(const std::string& path, std::string& error) {
+uint64_t PendingFile::Bytes() const {
+    struct stat st;
+    return fd_ >= 0 && ::fstat(fd_, &st) == 0 ? uint64_t(st.st_size) : 0;
+}
+
+void PendingFile::SetDate(const timespec& date) {
+    if (fd_ < 0) return;
+    const timespec times[2] = {date, date};
+    ::futimens(fd_, times);
+}
+
+SaveOutcome PendingFile::Publish(const std::string& path, std::string& error, bool replace) {
     if (fd_ < 0) {
         error = "nothing written";
         return SaveOutcome::kFailed;
+    }
+    if (replace) {
+        if (::rename(temp_.c_str(), path.c_str()) != 0) {
+            error = std::strerror(errno);
+            return SaveOutcome::kFailed;
+        }
+        Forget();
+        return SaveOutcome::kSaved;
     }
     int result = ::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
     // File systems without the flag still refuse a link over a name.

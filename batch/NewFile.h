@@ -7,7 +7,10 @@
 #include "CRaster.h"
 
 #include <ctime>
+#include <functional>
 #include <string>
+
+class ImageStream;
 
 // How a new output file came out.
 enum class SaveOutcome { kSaved, kNameTaken, kFailed };
@@ -24,8 +27,18 @@ public:
     // folder, else ending in '/'); on failure nothing is left and error
     // holds the reason.
     bool Write(CRaster& image, const std::string& folder, ImageType type, std::string& error);
-    // Moves the temporary onto path unless anything exists under it.
-    SaveOutcome Publish(const std::string& path, std::string& error);
+    // The same with the encoding done by encode into the open stream (which
+    // can also be read back); false with the reason in error.
+    using Encoder = std::function<bool(ImageStream* stream, std::string& error)>;
+    bool WriteWith(const std::string& folder, const Encoder& encode, std::string& error);
+    // Size of the written temporary.
+    uint64_t Bytes() const;
+    // Moves the temporary onto path unless anything exists under it; with
+    // replace, over what is there, in one step (a reader sees the old file
+    // or the new one, never part of either).
+    SaveOutcome Publish(const std::string& path, std::string& error, bool replace = false);
+    // The written file's modification (and access) time.
+    void SetDate(const timespec& date);
     void Discard();
 
 private:

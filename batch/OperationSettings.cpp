@@ -4,7 +4,7 @@
 #include <cstring>
 
 const char* const kOutputFormatTexts[kFormatCount] = {"Original", "JPG", "GIF",  "BMP", "PNG",
-                                                      "TIF",      "PCX", "WEBP", "AVIF"};
+                                                      "TIF",      "PCX", "WEBP", "AVIF", "JXL"};
 const char* const kResizeModeTexts[kResizeModeCount] = {
     "Keep Aspect Ratio (Width)", "Keep Aspect Ratio (Height)", "Fixed Size", "Fit Inside W x H",
     "Longest Side",              "Percent"};

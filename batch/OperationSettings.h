@@ -85,7 +85,8 @@ enum OutputFormat : int32_t {
     // Appended: the Windows program writes an index it does not know as JPG.
     kFormatWebp = 7,
     kFormatAvif = 8,
-    kFormatCount = 9,
+    kFormatJxl = 9,
+    kFormatCount = 10,
 };
 
 // Positions in the Resize-mode list; any other value means a fixed size.

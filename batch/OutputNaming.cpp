@@ -35,7 +35,8 @@ const char* DefaultExtension(ImageType type) {
 // The type each entry of the Format list writes; "Original" has none.
 constexpr ImageType kFormatTypes[kFormatCount] = {kTypeUnknown, kTypeJpeg, kTypeGif,
                                                   kTypeBmp,     kTypePng,  kTypeTiff,
-                                                  kTypePcx,     kTypeWebp, kTypeAvif};
+                                                  kTypePcx,     kTypeWebp, kTypeAvif,
+                                                  kTypeJxl};
 
 // "_" and what "%03d" makes of a number from 1 up: three digits other than
 // 000, or more without a leading zero.
@@ -132,10 +133,11 @@ OutputStem MakeOutputStem(const OperationSettings& settings, const std::string& 
     return stem;
 }
 
-std::string FirstFreeName(const OutputStem& stem) {
+std::string FirstFreeName(const OutputStem& stem,
+                          const std::function<bool(const std::string&)>& alsoTaken) {
     const std::string extension = "." + stem.extension;
     std::string path = stem.folder + stem.name + extension;
-    for (int64_t n = 1; OutputNameTaken(path); ++n)
+    for (int64_t n = 1; OutputNameTaken(path) || (alsoTaken && alsoTaken(path)); ++n)
         path = stem.folder + stem.name + "_" + FormatNumber("%03" PRId64, n) + extension;
     return path;
 }

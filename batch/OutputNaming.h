@@ -4,6 +4,7 @@
 #include "CRaster.h"
 #include "OperationSettings.h"
 
+#include <functional>
 #include <string>
 
 struct OutputTarget {
@@ -34,8 +35,10 @@ OutputStem MakeOutputStem(const OperationSettings& settings, const std::string& 
                           ImageType inputType, int64_t index, const std::string& subfolder = {});
 
 // folder + name + "." + extension, or with "_001", "_002", ... (no bound)
-// when something exists under that name.
-std::string FirstFreeName(const OutputStem& stem);
+// when something exists under that name (or alsoTaken says it is taken: a
+// plan's earlier rows).
+std::string FirstFreeName(const OutputStem& stem,
+                          const std::function<bool(const std::string&)>& alsoTaken = {});
 
 // Folder, name (input's base name, or prefix plus series number) and
 // extension; a name already in use gets "_001", "_002", ... with no bound.

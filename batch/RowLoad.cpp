@@ -103,6 +103,7 @@ LoadedScale LoadRowImage(CRaster& image, const std::string& path, ImageType type
     image.Initialize(type);
     if (loaded.scale > 1) image.SetJpegScale(loaded.scale);
     if (options.iconFirstEntry) image.SetFormatOption(kIcoFirstEntry, kTypeIco);
+    if (type == kTypeTiff && options.page > 0) image.SetFrame(options.page - 1);
     if (sample)
         image.SetJpegSample(sample->width, sample->height,
                             options.resample == ResampleFilter::kSmooth);
@@ -110,6 +111,9 @@ LoadedScale LoadRowImage(CRaster& image, const std::string& path, ImageType type
     // Grey and CMYK pictures come back whole.
     loaded.sampled = sample && image.GetWidth() == sample->width &&
                      image.GetHeight() == sample->height;
+    const bool fromHeader = loaded.sampled || loaded.scale > 1;
+    loaded.fileWidth = fromHeader ? header.width : image.GetWidth();
+    loaded.fileHeight = fromHeader ? header.height : image.GetHeight();
     if (loaded.scale > 1) {
         // The steps before the resize turn by what the decoder reported.
         loaded.uprightWidth = header.width, loaded.uprightHeight = header.height;

@@ -20,6 +20,8 @@ struct LoadedScale {
     uint32_t uprightWidth = 0, uprightHeight = 0;
     // Already at the nearest resize's size: sampled while decoding.
     bool sampled = false;
+    // The picture's size as stored in the file, whatever was decoded.
+    uint32_t fileWidth = 0, fileHeight = 0;
 };
 
 // Largest libjpeg reduction (2, 4 or 8; 1 for none) that still leaves the

@@ -1,5 +1,6 @@
 #include "RowTransforms.h"
 
+#include "AdaptivePalette.h"
 #include "Canvas.h"
 #include "Colour.h"
 #include "DepthChange.h"
@@ -176,8 +177,17 @@ void PrepareBlocks(CRaster& image, const ImageFormat& format, const RunOptions& 
 // hold is blended onto the background, or turned into the form it holds;
 // palettes and depths its encoder refuses are changed. Opaque 24-bit images
 // a format takes as they are cost nothing here.
-void PrepareLayout(CRaster& image, uint32_t needs, RGBQUAD background) {
-    if (needs & kSaveNoAlpha) FlattenTransparency(image, background);
+void ReduceTo8(CRaster& image, const RunOptions& options) {
+    if (options.palette == PaletteMode::kAdaptive && ReduceToAdaptivePalette(image, options.paletteDither))
+        return;
+    image.ReduceColors(8, true, nullptr, 0);
+}
+
+void PrepareLayout(CRaster& image, uint32_t needs, const RunOptions& options) {
+    const RGBQUAD background = ColorRefToQuad(options.background);
+    bool blended = false;
+    if (needs & kSaveNoAlpha) FlattenTransparency(image, background, &blended);
+    if (blended) image.AddWarning("transparency flattened onto " + ColourHex(options.background));
     if (needs & kSaveAlphaAsIndex) PrepareIndexTransparency(image, background);
     if (needs & kSaveAlphaPlane) TransparencyToAlphaPlane(image);
     if ((needs & kSaveAlphaTrueColour) && image.HasAlpha()) PromoteToTrueColour(image);
@@ -191,7 +201,7 @@ void PrepareLayout(CRaster& image, uint32_t needs, RGBQUAD background) {
     // away with the colours.
     const bool keepsTrueColourAlpha = (needs & kSaveAlphaPlane) && image.HasAlpha() &&
                                       image.GetBitsPerPixel() == 24;
-    if ((needs & kSaveReduceTo8) && !keepsTrueColourAlpha) image.ReduceColors(8, true, nullptr, 0);
+    if ((needs & kSaveReduceTo8) && !keepsTrueColourAlpha) ReduceTo8(image, options);
     // These writers drop an alpha plane beside 1- or 4-bit pixels, and write
     // 1-bit pixels as black and white whatever the two colours are.
     if ((needs & kSaveAlphaByteIndex) && image.HasAlpha()) WidenPalette(image, 8);
@@ -229,6 +239,12 @@ bool ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
     return ok;
 }
 
+bool OptionsChangePixels(const OperationSettings& settings, const RunOptions& options) {
+    return options.crop.kind != CropOption::Kind::kNone || options.border.width > 0 ||
+           options.watermark.enabled ||
+           (settings.resizeEnabled && ActiveFit(settings, options) != FixedSizeFit::kStretch);
+}
+
 void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
                     const RunOptions& options) {
     const ImageFormat* format = FindImageFormat(saveType);
@@ -240,13 +256,28 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
         image.SetQuality(uint32_t(std::clamp(settings.jpegQuality, kQualityMin, kQualityMax)));
     }
     if (format->saveNeeds & kSaveLossless) image.SetLossless(options.lossless);
-    PrepareLayout(image, format->saveNeeds, ColorRefToQuad(options.background));
+    image.SetEncodeOptions(options.encode);
+    PrepareLayout(image, format->saveNeeds, options);
+    // An adaptive palette makes an opaque true-colour PNG an 8-bit one.
+    if (saveType == kTypePng && options.palette == PaletteMode::kAdaptive && !image.HasAlpha() &&
+        image.GetTransparentIndex() == -1)
+        ReduceToAdaptivePalette(image, options.paletteDither);
+}
+
+void PrepareFrameForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
+                         const RunOptions& options) {
+    const ImageFormat* format = FindImageFormat(saveType);
+    if (!format) return;
+    if (saveType == kTypeGif)
+        PrepareBlocks(image, *format, options);
+    else
+        PrepareForSave(image, saveType, settings, options);
 }
 
 void PrepareLayoutForSave(CRaster& image, ImageType saveType, const RunOptions& options,
                           bool reduce) {
     if (const ImageFormat* format = FindImageFormat(saveType)) {
         const uint32_t needs = reduce ? format->saveNeeds : format->saveNeeds & ~kSaveReduceTo8;
-        PrepareLayout(image, needs, ColorRefToQuad(options.background));
+        PrepareLayout(image, needs, options);
     }
 }

@@ -22,10 +22,22 @@ bool ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
                         const LoadedScale& loaded = LoadedScale(),
                         WatermarkSource* watermark = nullptr, std::string* error = nullptr);
 
+// Whether the steps the run options add always change the pixels: a crop,
+// Cover's cut or Pad's canvas, a border, an image watermark. Shortcuts that
+// keep the input's pixels (lossless turns, recompression, keeping a smaller
+// input) are never taken with them.
+bool OptionsChangePixels(const OperationSettings& settings, const RunOptions& options);
+
 // After naming, before the save: what the save type's format row asks for
 // (reduction to 8 bits for GIF and TIFF, the quality for JPEG).
 void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
                     const RunOptions& options = DescribedRunOptions());
+
+// PrepareForSave for a picture handed to an animation's writer: a GIF's
+// frames get no colour reduction of their own, the writer chooses palettes
+// for the whole animation.
+void PrepareFrameForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
+                         const RunOptions& options = DescribedRunOptions());
 
 // Only the pixels and transparency part of PrepareForSave: what the save
 // type's encoder can write (an 8-bit palette for GIF), blocks and quality

@@ -8,6 +8,13 @@ namespace {
 
 constexpr const char* kMetadataNames[] = {"keep", "no-location", "strip"};
 constexpr const char* kResampleNames[] = {"nearest", "smooth"};
+constexpr const char* kPaletteNames[] = {"fixed", "adaptive"};
+constexpr const char* kJpegTurnNames[] = {"trim", "re-encode", "off"};
+constexpr const char* kSubsamplingNames[] = {"420", "422", "444"};
+constexpr const char* kPngFilterNames[] = {"adaptive", "none", "sub", "up", "average", "paeth"};
+constexpr const char* kFrameNames[] = {"all", "first"};
+constexpr const char* kOnExistsNames[] = {"new-name", "skip", "replace"};
+constexpr const char* kDateSourceNames[] = {"file", "exif"};
 constexpr const char* kFixedSizeFitNames[] = {"stretch", "cover", "pad"};
 constexpr const char* kAnchorNames[] = {"centre",     "north", "north-east", "east",
                                         "south-east", "south", "south-west", "west",
@@ -42,6 +49,11 @@ bool ParseName(std::string_view text, const char* const (&names)[N], Enum& value
     return false;
 }
 
+template <class Enum, size_t N> const char* NameOf(Enum value, const char* const (&names)[N]) {
+    const auto i = size_t(value);
+    return i < N ? names[i] : names[0];
+}
+
 // Whole numbers in lo..hi separated by sep, exactly count of them.
 bool ParseList(std::string_view text, char sep, int32_t lo, int32_t hi, int32_t* out,
                size_t count) {
@@ -71,6 +83,9 @@ RunOptions DescribedRunOptions() {
     options.onlyShrink = false;
     options.threads = 1;
     options.iconFirstEntry = true;
+    options.encode = EncodeOptions();
+    options.jpegTurn = JpegTurnEdges::kOff;
+    options.frames = FrameChoice::kFirst;
     return options;
 }
 
@@ -92,19 +107,66 @@ bool ParseResampleFilter(std::string_view text, ResampleFilter& filter) {
     return ParseName(text, kResampleNames, filter);
 }
 
-const char* FixedSizeFitName(FixedSizeFit fit) {
-    const auto i = size_t(fit);
-    return i < std::size(kFixedSizeFitNames) ? kFixedSizeFitNames[i] : kFixedSizeFitNames[0];
+const char* FrameChoiceName(FrameChoice choice) { return NameOf(choice, kFrameNames); }
+bool ParseFrameChoice(std::string_view text, FrameChoice& choice) {
+    return ParseName(text, kFrameNames, choice);
 }
+const char* OnExistsName(OnExists mode) { return NameOf(mode, kOnExistsNames); }
+bool ParseOnExists(std::string_view text, OnExists& mode) {
+    return ParseName(text, kOnExistsNames, mode);
+}
+const char* DateSourceName(DateSource source) { return NameOf(source, kDateSourceNames); }
+bool ParseDateSource(std::string_view text, DateSource& source) {
+    return ParseName(text, kDateSourceNames, source);
+}
+const char* PaletteModeName(PaletteMode mode) { return NameOf(mode, kPaletteNames); }
+bool ParsePaletteMode(std::string_view text, PaletteMode& mode) {
+    return ParseName(text, kPaletteNames, mode);
+}
+const char* JpegTurnEdgesName(JpegTurnEdges edges) { return NameOf(edges, kJpegTurnNames); }
+bool ParseJpegTurnEdges(std::string_view text, JpegTurnEdges& edges) {
+    return ParseName(text, kJpegTurnNames, edges);
+}
+const char* SubsamplingName(ChromaSubsampling s) { return NameOf(s, kSubsamplingNames); }
+bool ParseSubsampling(std::string_view text, ChromaSubsampling& s) {
+    return ParseName(text, kSubsamplingNames, s);
+}
+const char* PngFilterName(PngFilter f) { return NameOf(f, kPngFilterNames); }
+bool ParsePngFilter(std::string_view text, PngFilter& f) {
+    return ParseName(text, kPngFilterNames, f);
+}
+
+bool ParseByteSize(std::string_view text, int64_t& bytes) {
+    if (text == "none") return bytes = 0, true;
+    int64_t unit = 1;
+    if (!text.empty() && (text.back() == 'K' || text.back() == 'k')) unit = 1000;
+    if (!text.empty() && (text.back() == 'M' || text.back() == 'm')) unit = 1000000;
+    if (unit != 1) text.remove_suffix(1);
+    double value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+        !(value >= 0) || value * double(unit) > double(kMaxSizeLimit))
+        return false;
+    const auto n = int64_t(value * double(unit) + 0.5);
+    if (n == 0 && value != 0) return false;
+    bytes = n;
+    return true;
+}
+
+std::string ByteSizeText(int64_t bytes) {
+    if (bytes <= 0) return "none";
+    if (bytes % 1000000 == 0) return std::to_string(bytes / 1000000) + "M";
+    if (bytes % 1000 == 0) return std::to_string(bytes / 1000) + "K";
+    return std::to_string(bytes);
+}
+
+const char* FixedSizeFitName(FixedSizeFit fit) { return NameOf(fit, kFixedSizeFitNames); }
 
 bool ParseFixedSizeFit(std::string_view text, FixedSizeFit& fit) {
     return ParseName(text, kFixedSizeFitNames, fit);
 }
 
-const char* AnchorName(Anchor anchor) {
-    const auto i = size_t(anchor);
-    return i < std::size(kAnchorNames) ? kAnchorNames[i] : kAnchorNames[0];
-}
+const char* AnchorName(Anchor anchor) { return NameOf(anchor, kAnchorNames); }
 
 bool ParseAnchor(std::string_view text, Anchor& anchor) {
     return ParseName(text, kAnchorNames, anchor);
@@ -185,8 +247,8 @@ bool ParseColourHex(std::string_view text, COLORREF& colour) {
 
 namespace {
 
-void ReadWatermark(const IniFile& file, WatermarkOption& w) {
-    auto get = [&](const char* key) { return file.Get(kRunOptionsSection, key); };
+void ReadWatermark(const IniFile& file, WatermarkOption& w, std::string_view section) {
+    auto get = [&](const char* key) { return file.Get(section, key); };
     if (auto v = get("Watermark")) ParseBool(*v, w.enabled);
     if (auto v = get("WatermarkFile")) w.file = *v;
     Anchor anchor;
@@ -198,10 +260,8 @@ void ReadWatermark(const IniFile& file, WatermarkOption& w) {
     if (auto v = get("WatermarkTile")) ParseBool(*v, w.tile);
 }
 
-void WriteWatermark(IniFile& file, const WatermarkOption& w) {
-    auto set = [&](const char* key, const std::string& value) {
-        file.Set(kRunOptionsSection, key, value);
-    };
+void WriteWatermark(IniFile& file, const WatermarkOption& w, std::string_view section) {
+    auto set = [&](const char* key, const std::string& value) { file.Set(section, key, value); };
     set("Watermark", w.enabled ? "1" : "0");
     set("WatermarkFile", w.file);
     set("WatermarkAnchor", AnchorName(w.anchor));
@@ -213,8 +273,8 @@ void WriteWatermark(IniFile& file, const WatermarkOption& w) {
 
 } // namespace
 
-void ReadRunOptions(const IniFile& file, RunOptions& o) {
-    auto get = [&](const char* key) { return file.Get(kRunOptionsSection, key); };
+void ReadRunOptions(const IniFile& file, RunOptions& o, std::string_view section) {
+    auto get = [&](const char* key) { return file.Get(section, key); };
     if (auto v = get("AutoRotate")) ParseBool(*v, o.autoRotate);
     if (auto v = get("Metadata")) ParseMetadataMode(*v, o.metadata);
     if (auto v = get("Background")) ParseColourHex(*v, o.background);
@@ -227,6 +287,26 @@ void ReadRunOptions(const IniFile& file, RunOptions& o) {
     if (auto v = get("IconEntry")) {
         if (*v == "first" || *v == "largest") o.iconFirstEntry = *v == "first";
     }
+    if (auto v = get("JpegOptimize")) ParseBool(*v, o.encode.jpegOptimize);
+    if (auto v = get("JpegProgressive")) ParseBool(*v, o.encode.jpegProgressive);
+    if (auto v = get("JpegSubsampling")) ParseSubsampling(*v, o.encode.jpegSubsampling);
+    int32_t level = o.encode.pngLevel;
+    if (auto v = get("PngLevel"); v && ParseInt(*v, kPngLevelMin, kPngLevelMax, level))
+        o.encode.pngLevel = int8_t(level);
+    if (auto v = get("PngFilter")) ParsePngFilter(*v, o.encode.pngFilter);
+    if (auto v = get("PngReduce")) ParseBool(*v, o.encode.pngReduce);
+    if (auto v = get("Zopfli")) ParseBool(*v, o.encode.zopfli);
+    if (auto v = get("Palette")) ParsePaletteMode(*v, o.palette);
+    if (auto v = get("PaletteDither")) ParseBool(*v, o.paletteDither);
+    if (auto v = get("MaxSize")) ParseByteSize(*v, o.maxSize);
+    if (auto v = get("NeverLarger")) ParseBool(*v, o.neverLarger);
+    if (auto v = get("JpegTurn")) ParseJpegTurnEdges(*v, o.jpegTurn);
+    if (auto v = get("Frames")) ParseFrameChoice(*v, o.frames);
+    if (auto v = get("Page")) ParseInt(*v, 0, kPageMax, o.page);
+    if (auto v = get("OnExists")) ParseOnExists(*v, o.onExists);
+    if (auto v = get("KeepDates")) ParseBool(*v, o.keepDates);
+    if (auto v = get("DateFrom")) ParseDateSource(*v, o.dateFrom);
+    if (auto v = get("NameTemplate")) o.nameTemplate = *v;
     if (auto v = get("FixedSize")) ParseFixedSizeFit(*v, o.fixedSizeFit);
     if (auto v = get("Anchor")) ParseAnchor(*v, o.anchor);
     if (auto v = get("Crop")) {
@@ -234,13 +314,12 @@ void ReadRunOptions(const IniFile& file, RunOptions& o) {
         else if (!ParseCropRectangle(*v, o.crop)) ParseCropAspect(*v, o.crop);
     }
     if (auto v = get("Border")) ParseBorder(*v, o.border);
-    ReadWatermark(file, o.watermark);
+    ReadWatermark(file, o.watermark, section);
+    if (auto v = get("Strict")) ParseBool(*v, o.strict);
 }
 
-void WriteRunOptions(IniFile& file, const RunOptions& o) {
-    auto set = [&](const char* key, const std::string& value) {
-        file.Set(kRunOptionsSection, key, value);
-    };
+void WriteRunOptions(IniFile& file, const RunOptions& o, std::string_view section) {
+    auto set = [&](const char* key, const std::string& value) { file.Set(section, key, value); };
     set("AutoRotate", o.autoRotate ? "1" : "0");
     set("Metadata", MetadataModeName(o.metadata));
     set("Background", ColourHex(o.background));
@@ -251,9 +330,28 @@ void WriteRunOptions(IniFile& file, const RunOptions& o) {
     set("Threads", std::to_string(o.threads));
     set("Lossless", o.lossless ? "1" : "0");
     set("IconEntry", o.iconFirstEntry ? "first" : "largest");
+    set("JpegOptimize", o.encode.jpegOptimize ? "1" : "0");
+    set("JpegProgressive", o.encode.jpegProgressive ? "1" : "0");
+    set("JpegSubsampling", SubsamplingName(o.encode.jpegSubsampling));
+    set("PngLevel", std::to_string(o.encode.pngLevel));
+    set("PngFilter", PngFilterName(o.encode.pngFilter));
+    set("PngReduce", o.encode.pngReduce ? "1" : "0");
+    set("Zopfli", o.encode.zopfli ? "1" : "0");
+    set("Palette", PaletteModeName(o.palette));
+    set("PaletteDither", o.paletteDither ? "1" : "0");
+    set("MaxSize", ByteSizeText(o.maxSize));
+    set("NeverLarger", o.neverLarger ? "1" : "0");
+    set("JpegTurn", JpegTurnEdgesName(o.jpegTurn));
+    set("Frames", FrameChoiceName(o.frames));
+    set("Page", std::to_string(o.page));
+    set("OnExists", OnExistsName(o.onExists));
+    set("KeepDates", o.keepDates ? "1" : "0");
+    set("DateFrom", DateSourceName(o.dateFrom));
+    set("NameTemplate", o.nameTemplate);
     set("FixedSize", FixedSizeFitName(o.fixedSizeFit));
     set("Anchor", AnchorName(o.anchor));
     set("Crop", CropText(o.crop));
     set("Border", BorderText(o.border));
-    WriteWatermark(file, o.watermark);
+    WriteWatermark(file, o.watermark, section);
+    set("Strict", o.strict ? "1" : "0");
 }

@@ -295,6 +295,30 @@ void IniFile::Set(std::string_view section, std::string_view key, std::string_vi
     lines_.insert(lines_.begin() + std::ptrdiff_t(lastEntry + 1), entry);
 }
 
+std::vector<std::string> IniFile::Sections() const {
+    std::vector<std::string> names;
+    for (const std::string& line : lines_)
+        if (auto name = SectionName(line)) names.emplace_back(*name);
+    return names;
+}
+
+bool IniFile::RemoveSection(std::string_view section) {
+    bool removed = false;
+    for (size_t i = 0; i < lines_.size();) {
+        auto name = SectionName(lines_[i]);
+        if (!name || !SameName(*name, section)) {
+            ++i;
+            continue;
+        }
+        size_t end = i + 1;
+        while (end < lines_.size() && !SectionName(lines_[end]))
+            ++end;
+        lines_.erase(lines_.begin() + std::ptrdiff_t(i), lines_.begin() + std::ptrdiff_t(end));
+        removed = true;
+    }
+    return removed;
+}
+
 std::string IniFile::Text() const {
     std::string text;
     for (const std::string& line : lines_)

@@ -24,6 +24,10 @@ public:
     void Parse(const std::string& text);
     std::optional<std::string> Get(std::string_view section, std::string_view key) const;
     void Set(std::string_view section, std::string_view key, std::string_view value);
+    // Section names in the order of the file.
+    std::vector<std::string> Sections() const;
+    // The section's header and lines; false when there is none.
+    bool RemoveSection(std::string_view section);
     std::string Text() const;
     // Replaces the file as a whole, so a failed write leaves the old one. A
     // link is followed and its target written; a read-only file is refused.

@@ -1,4 +1,5 @@
 #include "BatchOptions.h"
+#include "Presets.h"
 
 #include "OutputNaming.h"
 
@@ -130,6 +131,15 @@ bool ApplySaveSettings(BatchCommandLine& line, const std::string&, std::string&)
     return true;
 }
 
+bool ApplyReportJson(BatchCommandLine& line, const std::string& value, std::string& error) {
+    if (value.empty()) {
+        error = "--report-json: the file name is empty";
+        return false;
+    }
+    line.reportJson = value;
+    return true;
+}
+
 } // namespace
 
 const std::vector<LineOption>& LineOptionTable() {
@@ -141,6 +151,10 @@ const std::vector<LineOption>& LineOptionTable() {
         {"--save-settings", nullptr,
          "write the resulting settings back; without FILEs nothing else is done",
          ApplySaveSettings},
+        {"--report-json", "FILE",
+         "write one JSON object per row (and per skipped file) to FILE as it is reported; '-' is "
+         "stdout, and the report lines then go to stderr",
+         ApplyReportJson},
     };
     return kTable;
 }
@@ -150,9 +164,9 @@ const std::vector<BatchOption>& BatchOptionTable() {
         std::vector<BatchOption> table = {
             {"--format", "FORMAT",
              "output format: original (each file in its own type; HEIC as AVIF), jpg, gif, bmp, "
-             "png, tif, pcx, webp, avif",
+             "png, tif, pcx, webp, avif, jxl",
              ApplyFormat, FormatChoices()},
-            {"--quality", "N", "quality of JPEG, WebP and AVIF outputs, 1..100", ApplyQuality},
+            {"--quality", "N", "quality of JPEG, WebP, AVIF and JXL outputs, 1..100", ApplyQuality},
             {"--out", "DIR",
              "output folder (created when missing); it heads the folder history, as chosen in the "
              "window",
@@ -170,6 +184,9 @@ const std::vector<BatchOption>& BatchOptionTable() {
         AppendParallelOptions(table);
         AppendPhotoOptions(table);
         AppendFormatOptions(table);
+        AppendEncoderOptions(table);
+        AppendReportOptions(table);
+        AppendNamingOptions(table);
         return table;
     }();
     return kTable;
@@ -194,6 +211,12 @@ bool TableOption(const std::string& name, bool inlineValue,
     std::string value;
     if (source != sources.end())
         return optionValue(source->valueName, value) && source->apply(line.source, value, error);
+    const auto& commands = CommandOptionTable();
+    const auto command = std::find_if(commands.begin(), commands.end(),
+                                      [&](const CommandOption& o) { return name == o.name; });
+    if (command != commands.end())
+        return optionValue(command->valueName, value) &&
+               command->apply(line.command, value, error);
     const auto& lineOptions = LineOptionTable();
     const auto lineOption = std::find_if(lineOptions.begin(), lineOptions.end(),
                                          [&](const LineOption& o) { return name == o.name; });
@@ -260,18 +283,4 @@ bool ApplyBatchOverrides(const BatchCommandLine& line, OperationSettings& settin
     for (const auto& [option, value] : line.overrides)
         if (!option->apply(settings, options, value, error)) return false;
     return true;
-}
-
-void ChooseOutputFolder(OperationSettings& s, const std::string& folder) {
-    for (int k = 0; k < kRecentFolderCount; ++k) {
-        if (FieldText(s.recentFolders[k]) == folder) {
-            s.outputFolderIndex = k + 1;
-            return;
-        }
-    }
-    // The oldest folder drops out of a full history.
-    std::memmove(s.recentFolders[1], s.recentFolders[0],
-                 sizeof s.recentFolders - sizeof s.recentFolders[0]);
-    SetFieldText(s.recentFolders[0], folder);
-    s.outputFolderIndex = 1;
 }

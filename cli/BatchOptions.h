@@ -14,12 +14,25 @@ struct RowSource {
     int64_t shard = 0, shards = 1; // --shard K/N
 };
 
+// What the command does beside or instead of a plain run.
+struct RunCommand {
+    bool dryRun = false;
+    std::string preset;       // --preset: applied before the other options
+    std::string savePreset;   // --save-preset: the resulting settings
+    std::string deletePreset; // --delete-preset
+    bool listPresets = false;
+    std::string watch;     // --watch DIR
+    int64_t settleMs = 2000; // --settle
+};
+
 struct BatchCommandLine {
     std::string settingsFile; // --settings; empty: the desktop program's file
+    std::string reportJson;   // --report-json FILE, "-" for stdout; empty: none
     bool saveSettings = false;
     bool help = false; // --help anywhere among the options
     std::vector<std::string> files;
     RowSource source;
+    RunCommand command;
     // Options that change the record, applied in the order given.
     std::vector<std::pair<const struct BatchOption*, std::string>> overrides;
 };
@@ -43,6 +56,16 @@ struct SourceOption {
     const char* help;
     bool (*apply)(RowSource& source, const std::string& value, std::string& error);
 };
+
+struct CommandOption {
+    const char* name;
+    const char* valueName; // nullptr for a switch
+    const char* help;
+    bool (*apply)(RunCommand& command, const std::string& value, std::string& error);
+};
+
+// --dry-run, the preset commands and --watch (CommandOptions.cpp).
+const std::vector<CommandOption>& CommandOptionTable();
 
 // --files-from, --recursive, --shard (ListOptions.cpp).
 const std::vector<SourceOption>& SourceOptionTable();
@@ -82,6 +105,14 @@ void AppendParallelOptions(std::vector<BatchOption>& table);
 void AppendPhotoOptions(std::vector<BatchOption>& table);
 // Adds --lossless and --lossy (FormatOptions.cpp).
 void AppendFormatOptions(std::vector<BatchOption>& table);
+// Adds the encoders' options: JPEG, PNG, palettes, --max-size, --never-larger,
+// --jpeg-turn (EncoderOptions.cpp).
+void AppendEncoderOptions(std::vector<BatchOption>& table);
+// Adds --strict and --no-strict (ReportOptions.cpp).
+void AppendReportOptions(std::vector<BatchOption>& table);
+
+// Adds --on-exists, --keep-dates, --date-from and --name (NamingOptions.cpp).
+void AppendNamingOptions(std::vector<BatchOption>& table);
 
 // False with a message for a usage error.
 bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLine& line,
@@ -91,6 +122,3 @@ bool ParseBatchCommandLine(const std::vector<std::string>& args, BatchCommandLin
 bool ApplyBatchOverrides(const BatchCommandLine& line, OperationSettings& settings,
                          RunOptions& options, std::string& error);
 
-// Inserts folder at the top of the output-folder history, as the folder
-// chooser does, and selects it; a folder already listed is only selected.
-void ChooseOutputFolder(OperationSettings& settings, const std::string& folder);

@@ -7,8 +7,8 @@ namespace {
 
 constexpr int kBarWidth = 30;
 
-// Control characters and the backslash as C escapes, so a path with a
-// newline cannot break the two-lines-per-row report.
+} // namespace
+
 std::string Escaped(std::string_view text) {
     std::string out;
     for (const char c : text) {
@@ -27,8 +27,6 @@ std::string Escaped(std::string_view text) {
     }
     return out;
 }
-
-} // namespace
 
 void CliHost::SetProgressRange(int lower, int upper) {
     lower_ = lower;
@@ -51,9 +49,25 @@ void CliHost::AppendReportText(const std::string& text) {
     // Each text is one line ending in its newline.
     const bool ended = !text.empty() && text.back() == '\n';
     const std::string line = Escaped(std::string_view(text).substr(0, text.size() - ended));
-    std::fputs(line.c_str(), stdout);
-    if (ended) std::fputc('\n', stdout);
-    std::fflush(stdout);
+    std::fputs(line.c_str(), report_);
+    if (ended) std::fputc('\n', report_);
+    std::fflush(report_);
+    DrawBar();
+}
+
+void CliHost::RowReported(size_t, const RowReport& report) {
+    // A failed row's reason already says it.
+    if (report.state == RowState::kSavedWithWarnings) PrintWarnings(report);
+    if (json_) json_->Row(report);
+}
+
+// One line per warning, after the row's report lines, with the input's path.
+void CliHost::PrintWarnings(const RowReport& report) {
+    EraseBar();
+    const std::string path = Escaped(report.input);
+    for (const std::string& text : report.warnings)
+        std::fprintf(stderr, "warning: %s: %s\n", path.c_str(), Escaped(text).c_str());
+    std::fflush(stderr);
     DrawBar();
 }
 

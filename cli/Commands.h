@@ -1,6 +1,7 @@
 // The commands of tessaline-batch, one file each.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,3 +29,9 @@ const std::vector<Command>& CommandTable();
 int RunInfo(const std::vector<std::string>& files);
 int RunConvert(const std::string& in, const std::string& out);
 int RunBatch(const std::vector<std::string>& args);
+
+struct OperationSettings;
+struct RunOptions;
+// Processes the image files that arrive in folder until a stop signal.
+int RunWatch(const std::string& folder, int64_t settleMs, const OperationSettings& settings,
+             const RunOptions& options);

@@ -27,6 +27,9 @@ int RunInfo(const std::vector<std::string>& files) {
         if (image.HasAlpha()) extra += ", alpha";
         if (image.GetTransparentIndex() != -1)
             extra += ", transparent index " + std::to_string(image.GetTransparentIndex());
+        if (image.GetNumFrames() > 1)
+            extra += ", " + std::to_string(image.GetNumFrames()) +
+                     (image.GetImageType() == kTypeTiff ? " pages" : " frames");
         uint32_t width = 0, height = 0;
         UprightSize(image, &width, &height); // as the photo is shown
         std::printf("%s: %ux%u, %u bpp, %s, %dx%d dpi%s\n", path.c_str(), width, height,

@@ -34,8 +34,11 @@ std::string RowPathOf(const std::string& arg) {
     return path.empty() ? "/" : path;
 }
 
+void (*gSkipObserver)(const std::string&, const std::string&) = nullptr;
+
 void Note(const std::string& where, const std::string& what) {
     std::fprintf(stderr, "tessaline-batch: %s: %s\n", where.c_str(), what.c_str());
+    if (gSkipObserver) gSkipObserver(where, what);
 }
 
 // Adds what one argument or line names. where is how messages name it.
@@ -119,6 +122,10 @@ bool ListFile(const std::string& name, Lister& lister, bool& failed) {
 }
 
 } // namespace
+
+void SetSkipObserver(void (*observer)(const std::string&, const std::string&)) {
+    gSkipObserver = observer;
+}
 
 bool ListRows(const std::vector<std::string>& files, const RowSource& source,
               const std::string& excludedFolder, RowList& rows, bool& failed) {

@@ -50,3 +50,7 @@ private:
 // cannot be read: nothing should run then.
 bool ListRows(const std::vector<std::string>& files, const RowSource& source,
               const std::string& excludedFolder, RowList& rows, bool& failed);
+
+// Told of each note ListRows writes about something left out: where (the
+// path, or the list line) and why.
+void SetSkipObserver(void (*observer)(const std::string& where, const std::string& why));

@@ -43,6 +43,8 @@ StopSignals::StopSignals(BatchRun* run) {
     }
 }
 
+bool StopSignals::Received() { return gReceived > 0; }
+
 StopSignals::~StopSignals() {
     for (size_t i = 0; i < std::size(kStopSignals); ++i)
         sigaction(kStopSignals[i], &gPrevious[i], nullptr);

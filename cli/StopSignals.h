@@ -11,4 +11,6 @@ public:
     ~StopSignals();
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
+    // Whether a stop signal came while these were installed.
+    static bool Received();
 };

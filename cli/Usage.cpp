@@ -9,8 +9,8 @@ namespace {
 const char* const kDescription[] = {
     "Runs one batch: the FILEs become the rows of the batch list in the order given (unknown "
     "image types and files already listed are skipped with a note on stderr). Each row is "
-    "loaded, named and saved as a new file; an existing file is never replaced: the new name "
-    "gets _001, _002, ... Two report lines per row go to stdout; a progress bar goes to stderr "
+    "loaded, named and saved as a new file; by default an existing file is never replaced: the "
+    "new name gets _001, _002, ... (--on-exists skips or replaces instead). Two report lines per row go to stdout; a progress bar goes to stderr "
     "when it is a terminal. Ctrl+C, SIGTERM or SIGHUP stops after the rows in hand. A file "
     "appears under its name only when complete.",
     "The settings come from the desktop program's settings file; the options below change "
@@ -18,7 +18,7 @@ const char* const kDescription[] = {
 };
 
 const char kExitStatus[] =
-    "0 when every row was saved, 1 when any row failed, a file, line or folder was skipped as of "
+    "0 when every row was saved (or skipped by --on-exists skip), 1 when any row failed, a file, line or folder was skipped as of "
     "unknown type, unreadable or a loop, or the settings could not be written, 2 for usage "
     "errors and a --files-from list that cannot be read (nothing is run then), 3 when the run "
     "was stopped before every row had started.";
@@ -98,10 +98,13 @@ CommandLineDoc BatchCommandDoc() {
     OptionSection rows{"Rows beside the FILEs (a FILE that is a folder adds its images)", {}};
     for (const SourceOption& o : SourceOptionTable())
         rows.options.push_back(Doc(o));
+    OptionSection plans{"Plans, presets and watched folders", {}};
+    for (const CommandOption& o : CommandOptionTable())
+        plans.options.push_back(Doc(o));
     OptionSection commands{"Other commands", {}, true};
     for (const Command& c : CommandTable())
         commands.options.push_back({c.name, c.args ? c.args : "", c.help, {}});
-    doc.sections = {batch, rows, commands};
+    doc.sections = {batch, rows, plans, commands};
     doc.exitStatus = kExitStatus;
     return doc;
 }

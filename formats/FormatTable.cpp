@@ -9,6 +9,7 @@
 #include "ImageType.h"
 #include "Jpeg2000FamilyCodec.h"
 #include "JpegCodec.h"
+#include "JxlCodec.h"
 #include "MetafileCodec.h"
 #include "PcxCodec.h"
 #include "PngCodec.h"
@@ -28,7 +29,9 @@ bool DecodeAs(CRaster& target, bool quiet, bool keepFrameCount, DecodeCall decod
     // What a decode finds is the file's own, never left from an earlier load.
     codec.SetMetadata(nullptr);
     codec.SetOrientation(1);
+    codec.ClearWarnings();
     if (decode(codec)) {
+        target.ClearWarnings();
         target.TakeOver(codec);
         return true;
     }
@@ -57,6 +60,8 @@ template <class Codec, class EncodeCall> bool EncodeAs(CRaster& source, EncodeCa
     codec.ShareFrom(source);
     const bool ok = encode(codec);
     if (!ok) source.SetLastError(codec.LastErrorText());
+    // The view started with the source's warnings; what the encoder added goes back.
+    for (const std::string& text : codec.Warnings()) source.AddWarning(text);
     return ok;
 }
 
@@ -116,6 +121,7 @@ constexpr Ext kRasExt[] = {".ras"};
 constexpr Ext kWebpExt[] = {".webp"};
 constexpr Ext kHeifExt[] = {".heic", ".heif", ".hif"};
 constexpr Ext kAvifExt[] = {".avif"};
+constexpr Ext kJxlExt[] = {".jxl"};
 
 constexpr uint32_t kFamilyNeeds = kSaveNoAlpha | kSaveNoPalette;
 
@@ -164,6 +170,8 @@ const ImageFormat kFormats[] = {
      HeifCodec::ReadSize, 0, false, kTypeAvif},
     {kTypeAvif, "AVIF", kAvifExt, "avif", HeifCodec::SniffAvif, Decode<HeifCodec>, EncodeHeif,
      HeifCodec::ReadSize, kSaveQuality | kSaveLossless | kSaveMetadata, true, kTypeAvif},
+    {kTypeJxl, "JXL", kJxlExt, "jxl", JxlCodec::Sniff, Decode<JxlCodec>, Encode<JxlCodec>,
+     JxlCodec::ReadSize, kSaveQuality | kSaveLossless | kSaveMetadata, true, kTypeJxl},
 };
 
 } // namespace

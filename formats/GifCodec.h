@@ -1,20 +1,32 @@
 // GIF87a/89a reader and GIF89a writer with our own LZW coder. The reader gives
 // the first image composed onto the logical screen, or, for the mosaic layout
-// the writer uses for 24-bit images, all images assembled into one picture.
+// the writer uses for 24-bit images, all images assembled into one picture;
+// as an animation, every frame as a viewer shows it, one at a time.
 #pragma once
 
 #include "CRaster.h"
+#include "Frames.h"
 #include "ImageType.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 class ImageStream;
 
 class GifCodec : public CRaster {
 public:
-    GifCodec() : CRaster(kTypeGif) {}
+    GifCodec();
+    ~GifCodec() override;
     bool Decode(ImageStream* stream);
+    // The animation: reads the screen and counts the frames (refusing more
+    // than AnimationWithinLimits allows); the stream stays in use.
+    bool StartFrames(ImageStream* stream, AnimationInfo& info);
+    // The next frame composed onto the screen after the previous frame's
+    // disposal: a 24-bit picture of screen size with an alpha plane when
+    // any pixel is see-through. False at the end (no error text) or when
+    // the file fails (error text).
+    bool NextFrame(CRaster& frame, uint32_t& delayMs);
     // False when the first bytes rule the format out.
     static bool Sniff(std::span<const uint8_t> head);
     bool Encode(ImageStream* stream);
@@ -43,7 +55,7 @@ private:
     // The block walk shared by counting and reading: extensions are read as
     // met, and images that have pixels handed out.
     struct BlockScan {
-        ImageStream* stream;
+        ImageStream* stream = nullptr;
         bool previousZero = true;
     };
     struct Composition;
@@ -74,6 +86,12 @@ private:
     bool WriteControl(ImageStream* stream, const CRaster& image);
     bool WriteImageBlock(ImageStream* stream, CRaster& image, bool localTable);
 
+    bool PaintFrame(const Descriptor& d, const ColourTable& table, Composition& c);
+    void DisposeFrame(Composition& c);
+
     ControlRecord control_;
     int disposal_ = 0;
+    // The application block's loop count; -1 without one.
+    int32_t loops_ = -1;
+    std::unique_ptr<Composition> animation_;
 };

@@ -26,7 +26,8 @@ enum : ImageType {
     kTypeWebp = 16,
     kTypeHeif = 17,
     kTypeAvif = 18,
-    kTypeCount = 19,
+    kTypeJxl = 19,
+    kTypeCount = 20,
 };
 
 // Looks at the name only; never opens the file.

@@ -832,6 +832,19 @@ void ExpandIndices(const CRaster& image, uint32_t y, JSAMPLE* out) {
         out[x] = image.ReadIndex(x, y);
 }
 
+// The encoder's choices beyond quality. Sampling factors are the luma
+// component's; chroma stays at 1x1.
+void ApplyEncodeOptions(jpeg_compress_struct* cinfo, const EncodeOptions& options) {
+    cinfo->optimize_coding = options.jpegOptimize ? TRUE : FALSE;
+    if (cinfo->num_components == 3) {
+        const int h = options.jpegSubsampling == ChromaSubsampling::k444 ? 1 : 2;
+        const int v = options.jpegSubsampling == ChromaSubsampling::k420 ? 2 : 1;
+        cinfo->comp_info[0].h_samp_factor = h;
+        cinfo->comp_info[0].v_samp_factor = v;
+    }
+    if (options.jpegProgressive) jpeg_simple_progression(cinfo);
+}
+
 } // namespace
 
 bool JpegCodec::Encode(ImageStream* stream) {
@@ -861,6 +874,7 @@ bool JpegCodec::Encode(ImageStream* stream) {
     cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, GetQuality(), FALSE);
+    ApplyEncodeOptions(&cinfo, GetEncodeOptions());
     cinfo.density_unit = 1;
     cinfo.X_density = Density(GetResolutionX());
     cinfo.Y_density = Density(GetResolutionY());

@@ -4,6 +4,7 @@
 #include "InputLimits.h"
 #include "JpegCodec.h"
 #include "Metadata.h"
+#include "PngOptimise.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -542,19 +544,53 @@ void WritePaletteChunks(png_structp png, png_infop info, CRaster& image, bool ke
     png_set_bKGD(png, info, &background);
 }
 
+// An opaque 8-bit grey ramp is written as grey, without a palette, when the
+// writer may reduce.
+bool WritesAsGrey(const CRaster& image) {
+    return image.GetEncodeOptions().pngReduce && image.GetBitsPerPixel() == 8 &&
+           image.GetPaletteCount() == 256 && image.HasGrayRamp() && !image.HasAlpha() &&
+           !image.GetPaletteAlphaEnabled() && image.GetTransparentIndex() == -1;
+}
+
+// How zlib compresses the rows. Level 6 with run-length matching for true
+// colour is the writer's old default.
+struct Compression {
+    int level = 6;
+    bool searchFully = false;
+};
+
+void SetCompression(png_structp png, const EncodeOptions& options, bool trueColour,
+                    Compression compression) {
+    png_set_compression_level(png, compression.level);
+    // True-colour rows after adaptive filtering compress about as well with
+    // run-length matching alone, several times faster; palette rows repeat
+    // over longer distances and keep the full search.
+    if (trueColour && !compression.searchFully) png_set_compression_strategy(png, Z_RLE);
+    static constexpr int kFilters[] = {0, PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP,
+                                       PNG_FILTER_AVG, PNG_FILTER_PAETH};
+    if (options.pngFilter != PngFilter::kAdaptive)
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, kFilters[size_t(options.pngFilter)]);
+}
+
 void WriteHeader(png_structp png, png_infop info, CRaster& image, bool rgba) {
     const uint32_t w = image.GetWidth(), h = image.GetHeight();
     const int interlace =
         image.GetFormatOption(kTypePng) == 1 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
-    const bool palette = image.GetPaletteCount() != 0;
+    const bool grey = !rgba && WritesAsGrey(image);
+    const bool palette = image.GetPaletteCount() != 0 && !grey;
     const int colorType = rgba      ? PNG_COLOR_TYPE_RGB_ALPHA
+                          : grey    ? PNG_COLOR_TYPE_GRAY
                           : palette ? PNG_COLOR_TYPE_PALETTE
                                     : PNG_COLOR_TYPE_RGB;
     const int bitDepth = rgba || !palette ? 8 : int(image.GetBitsPerPixel());
     png_set_IHDR(png, info, w, h, bitDepth, colorType, interlace, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     if (palette) WritePaletteChunks(png, info, image, !rgba);
-    if (!palette) {
+    if (grey) {
+        png_color_16 background{};
+        background.gray = 255;
+        png_set_bKGD(png, info, &background);
+    } else if (!palette) {
         png_color_16 background{};
         background.red = background.green = background.blue = 255;
         if (image.GetTransparentIndex() != -1) {
@@ -642,16 +678,14 @@ static void WriteMetadataChunks(png_structp png, png_infop info, const ImageMeta
     if (count) png_set_text(png, info, texts, count);
 }
 
-static void WriteImage(png_structp png, png_infop info, PngContext& ctx, const MetadataTexts& texts) {
+static void WriteImage(png_structp png, png_infop info, PngContext& ctx, const MetadataTexts& texts,
+                       Compression compression) {
     CRaster& image = *ctx.image;
     const bool rgba =
         image.HasAlpha() || (image.GetBitsPerPixel() == 24 && image.GetTransparentIndex() != -1);
     WriteHeader(png, info, image, rgba);
     if (const ImageMetadata* meta = image.Metadata()) WriteMetadataChunks(png, info, *meta, texts);
-    // True-colour rows after adaptive filtering compress about as well with
-    // run-length matching alone, several times faster; palette rows repeat
-    // over longer distances and keep the full search.
-    if (rgba || !image.GetPaletteCount()) png_set_compression_strategy(png, Z_RLE);
+    SetCompression(png, image.GetEncodeOptions(), rgba || !image.GetPaletteCount(), compression);
     png_write_info(png, info);
     const int passes = png_set_interlace_handling(png);
     const uint32_t h = image.GetHeight();
@@ -672,32 +706,79 @@ static void WriteImage(png_structp png, png_infop info, PngContext& ctx, const M
     png_write_end(png, nullptr);
 }
 
-bool PngCodec::Encode(ImageStream* stream) {
-    if (CheckEncodable(stream)) return false;
+// The library's whole write of image; false with the image's error text.
+static bool WritePng(CRaster& image, ImageStream* stream, Compression compression) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!png) {
-        SetLastError("Failed to create PNG structure");
+        image.SetLastError("Failed to create PNG structure");
         return false;
     }
     png_infop info = png_create_info_struct(png);
     if (!info) {
         png_destroy_write_struct(&png, nullptr);
-        SetLastError("Failed to initialize PNG info structure");
+        image.SetLastError("Failed to initialize PNG info structure");
         return false;
     }
-    PngContext ctx{stream, this, nullptr};
+    PngContext ctx{stream, &image, nullptr};
     // Made before the library can jump out of this function.
-    const MetadataTexts texts = MakeTexts(Metadata());
+    const MetadataTexts texts = MakeTexts(image.Metadata());
     png_set_error_fn(png, &ctx, WriteError, IgnoreWarning);
     if (setjmp(png_jmpbuf(png))) {
         std::free(ctx.buffer);
         png_destroy_write_struct(&png, &info);
-        SetLastError("Error saving PNG file");
+        image.SetLastError("Error saving PNG file");
         return false;
     }
     png_set_write_fn(png, &ctx, WriteData, FlushData);
-    WriteImage(png, info, ctx, texts);
+    WriteImage(png, info, ctx, texts, compression);
     std::free(ctx.buffer);
     png_destroy_write_struct(&png, &info);
     return true;
+}
+
+// The smallest of several encodings in memory: run-length matching at the
+// level, a full search at levels 7 to 9 (not always smaller on true colour),
+// zopfli's recompression of stored rows when asked (not always smaller than
+// run-length matching either).
+static bool WriteSmallest(CRaster& image, ImageStream* stream) {
+    const EncodeOptions& options = image.GetEncodeOptions();
+    MemoryImageStream best;
+    if (!best.Open() || !WritePng(image, &best, Compression{options.pngLevel, false})) return false;
+    auto keep = [&](MemoryImageStream& other) {
+        if (other.Size() >= best.Size()) return;
+        best.Close();
+        best.Open();
+        best.Write(other.GetBuffer(false), 1, size_t(other.Size()));
+    };
+    if (options.pngLevel >= 7 && image.GetPaletteCount() == 0) {
+        MemoryImageStream full;
+        if (!full.Open() || !WritePng(image, &full, Compression{options.pngLevel, true})) return false;
+        keep(full);
+    }
+    if (options.zopfli) {
+        MemoryImageStream stored, zopfli;
+        if (!stored.Open() || !zopfli.Open() || !WritePng(image, &stored, Compression{0, false}) ||
+            !WriteWithZopfli(stored.GetBuffer(false), size_t(stored.Size()), &zopfli)) {
+            image.SetLastError("Error saving PNG file");
+            return false;
+        }
+        keep(zopfli);
+    }
+    if (stream->Write(best.GetBuffer(false), 1, size_t(best.Size())) == size_t(best.Size()))
+        return true;
+    image.SetLastError("Error saving PNG file");
+    return false;
+}
+
+bool PngCodec::Encode(ImageStream* stream) {
+    if (CheckEncodable(stream)) return false;
+    const EncodeOptions& options = GetEncodeOptions();
+    std::unique_ptr<CRaster> reduced = options.pngReduce ? ReduceExactly(*this) : nullptr;
+    CRaster& image = reduced ? *reduced : *this;
+    const bool severalWays =
+        options.zopfli || (options.pngLevel >= 7 && image.GetPaletteCount() == 0);
+    const bool ok = severalWays ? WriteSmallest(image, stream)
+                                : WritePng(image, stream, Compression{options.pngLevel, false});
+    if (!ok && reduced) SetLastError(reduced->LastErrorText());
+    return ok;
 }

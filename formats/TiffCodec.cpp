@@ -903,3 +903,29 @@ bool CRasterTIF::EncodePlain(ImageStream* stream, bool append) {
     if (!ok) Fail("Error saving TIFF file");
     return ok;
 }
+
+bool CRasterTIF::BeginPages(ImageStream* stream) {
+    tif_ = stream ? OpenStream(stream, "w") : nullptr;
+    if (!tif_) Fail("initialization fail");
+    return tif_ != nullptr;
+}
+
+bool CRasterTIF::AddPage(CRaster& page) {
+    if (!tif_) return false;
+    CRasterTIF view;
+    view.ShareFrom(page);
+    const bool ok = view.WriteDirectoryBody(tif_) && TIFFWriteDirectory(tif_);
+    // The writer may renumber the palette and move the transparent index with it.
+    page.SetTransparentIndex(view.GetTransparentIndex());
+    if (!ok) Fail("Error saving TIFF file");
+    return ok;
+}
+
+bool CRasterTIF::EndPages() {
+    if (!tif_) return false;
+    const bool ok = TIFFFlush(tif_) != 0;
+    TIFFClose(tif_);
+    tif_ = nullptr;
+    if (!ok) Fail("Error saving TIFF file");
+    return ok;
+}

@@ -1,6 +1,7 @@
 // TIFF files through libtiff over the image stream. Reading picks one page
-// (the frame to read) and counts them all; writing makes one page, its
-// compression chosen by depth unless the image remembers the one it was read with.
+// (the frame to read) and counts them all; writing makes one page, or pages
+// one at a time, each one's compression chosen by depth unless the image
+// remembers the one it was read with.
 #pragma once
 
 #include "CRaster.h"
@@ -24,6 +25,11 @@ public:
     // append adds a page to a TIFF the stream already holds.
     bool Encode(ImageStream* stream, bool append = false);
     bool WriteDirectoryBody(TIFF* tif);
+    // Several pages into one file, each through libtiff's directories:
+    // BeginPages, AddPage for each picture (its own size and depth), EndPages.
+    bool BeginPages(ImageStream* stream);
+    bool AddPage(CRaster& page);
+    bool EndPages();
     // Copies rows of width bytes, skipping outSkew bytes after each output
     // row and inSkew bytes after each input row.
     static void TileToStrip(uint8_t* out, const uint8_t* in, uint32_t rows, uint32_t width,

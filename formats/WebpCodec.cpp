@@ -10,8 +10,10 @@
 #include <webp/encode.h>
 #include <webp/mux.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -39,9 +41,6 @@ constexpr uint64_t kMaxWebpExpansion = 4096;
 
 struct DemuxDeleter {
     void operator()(WebPDemuxer* d) const { WebPDemuxDelete(d); }
-};
-struct AnimDeleter {
-    void operator()(WebPAnimDecoder* d) const { WebPAnimDecoderDelete(d); }
 };
 struct MuxDeleter {
     void operator()(WebPMux* m) const { WebPMuxDelete(m); }
@@ -90,6 +89,11 @@ bool WebpCodec::Decode(ImageStream* stream) {
     if (HeaderOnly()) {
         ok = Create(uint32_t(features.width), uint32_t(features.height), 24, kTypeWebp);
         if (ok && features.has_alpha) AddAlpha();
+        if (ok && features.has_animation) {
+            const WebPData input{data.data(), data.size()};
+            std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&input));
+            if (demux) SetNumFrames(int32_t(WebPDemuxGetI(demux.get(), WEBP_FF_FRAME_COUNT)));
+        }
     } else {
         ok = features.has_animation ? DecodeFirstFrame(data, features.has_alpha)
                                     : DecodeStill(data, features.has_alpha);
@@ -136,27 +140,157 @@ bool WebpCodec::DecodeStill(const std::vector<uint8_t>& data, bool alpha) {
     return true;
 }
 
+// An animation's walk: the file, its demuxer, the canvas as shown and what
+// the last frame asked to be cleared.
+struct WebpCodec::Animation {
+    std::vector<uint8_t> data;
+    std::unique_ptr<WebPDemuxer, DemuxDeleter> demux;
+    uint32_t width = 0, height = 0, count = 0, loops = 0;
+    std::vector<uint8_t> canvas; // RGBA, top row first
+    int index = 0;               // frames handed out
+    bool clearLast = false;
+    uint32_t lastX = 0, lastY = 0, lastW = 0, lastH = 0;
+};
+
+WebpCodec::WebpCodec() : CRaster(kTypeWebp) {}
+WebpCodec::~WebpCodec() = default;
+
+namespace {
+
+// No WebP bitstream makes more than this many pixels a byte short of
+// pathological files (a lossless picture of one colour); a canvas or frame
+// beyond it, and beyond a small picture, is a bomb, refused before its
+// memory is taken.
+constexpr uint64_t kPixelsPerByte = uint64_t(1) << 16;
+
+bool DataCanFillPixels(uint64_t pixels, size_t bytes) {
+    return pixels <= kSmallPicturePixels || pixels / kPixelsPerByte <= bytes;
+}
+
+// Non-premultiplied "source over", as libwebp's own animation decoder blends.
+void BlendPixel(const uint8_t* src, uint8_t* dst) {
+    const uint32_t srcA = src[3];
+    if (srcA == 0) return;
+    if (srcA == 255) {
+        std::memcpy(dst, src, 4);
+        return;
+    }
+    const uint32_t dstA = dst[3];
+    const uint32_t dstFactor = (dstA * (256 - srcA)) >> 8;
+    const uint32_t blendA = srcA + dstFactor;
+    const uint32_t scale = (1u << 24) / blendA;
+    for (int c = 0; c < 3; ++c) {
+        const uint32_t mixed = src[c] * srcA + dst[c] * dstFactor;
+        dst[c] = uint8_t((uint64_t(mixed) * scale) >> 24);
+    }
+    dst[3] = uint8_t(blendA);
+}
+
+} // namespace
+
+bool WebpCodec::OpenAnimation(std::vector<uint8_t> data) {
+    auto a = std::make_unique<Animation>();
+    a->data = std::move(data);
+    const WebPData input{a->data.data(), a->data.size()};
+    a->demux.reset(WebPDemux(&input));
+    if (!a->demux) return Fail("corrupted WebP");
+    WebPDemuxer* d = a->demux.get();
+    a->width = WebPDemuxGetI(d, WEBP_FF_CANVAS_WIDTH);
+    a->height = WebPDemuxGetI(d, WEBP_FF_CANVAS_HEIGHT);
+    a->count = WebPDemuxGetI(d, WEBP_FF_FRAME_COUNT);
+    a->loops = WebPDemuxGetI(d, WEBP_FF_LOOP_COUNT);
+    if (a->width == 0 || a->height == 0 || a->count == 0) return Fail("corrupted WebP");
+    if (!DataCanFillPixels(uint64_t(a->width) * a->height, a->data.size()))
+        return Fail(kDataCannotFill);
+    std::string refusal;
+    if (!AnimationWithinLimits(a->count, a->width, a->height, refusal))
+        return Fail(refusal.c_str());
+    if (!FitsMemoryLimit(a->width, a->height, 32)) return Fail("RASTER_MAX_MEMORY exceeded");
+    animation_ = std::move(a);
+    return true;
+}
+
+bool WebpCodec::StartFrames(ImageStream* stream, AnimationInfo& info) {
+    if (!stream) return Fail("null file handler");
+    std::vector<uint8_t> data;
+    if (!ReadRemaining(stream, data)) return Fail("Not a WebP");
+    if (!OpenAnimation(std::move(data))) return false;
+    ReadMetadata(animation_->data);
+    info.count = animation_->count;
+    info.width = animation_->width;
+    info.height = animation_->height;
+    info.loops = animation_->loops;
+    info.timed = true;
+    return true;
+}
+
+bool WebpCodec::NextFrame(CRaster& frame, uint32_t& delayMs) {
+    if (!animation_) return Fail("WebP animation not started");
+    Animation& a = *animation_;
+    if (a.index >= int(a.count)) return false;
+    WebPIterator it;
+    if (!WebPDemuxGetFrame(a.demux.get(), a.index + 1, &it)) return Fail("corrupted WebP");
+    struct Release {
+        WebPIterator& it;
+        ~Release() { WebPDemuxReleaseIterator(&it); }
+    } release{it};
+    const uint32_t fx = uint32_t(it.x_offset), fy = uint32_t(it.y_offset);
+    const uint32_t fw = uint32_t(it.width), fh = uint32_t(it.height);
+    if (fx + uint64_t(fw) > a.width || fy + uint64_t(fh) > a.height) return Fail("corrupted WebP");
+    if (!DataCanFillPixels(uint64_t(fw) * fh, it.fragment.size)) return Fail(kDataCannotFill);
+    if (a.canvas.empty()) a.canvas.assign(size_t(a.width) * a.height * 4, 0);
+    const size_t stride = size_t(a.width) * 4;
+    if (a.clearLast)
+        for (uint32_t y = a.lastY; y < a.lastY + a.lastH; ++y)
+            std::memset(a.canvas.data() + y * stride + size_t(a.lastX) * 4, 0, size_t(a.lastW) * 4);
+    int w = 0, h = 0;
+    uint8_t* pixels = WebPDecodeRGBA(it.fragment.bytes, it.fragment.size, &w, &h);
+    if (!pixels || uint32_t(w) != fw || uint32_t(h) != fh) {
+        WebPFree(pixels);
+        return Fail("corrupted WebP");
+    }
+    const bool blend = it.blend_method == WEBP_MUX_BLEND && it.has_alpha;
+    for (uint32_t y = 0; y < fh; ++y) {
+        const uint8_t* src = pixels + size_t(y) * fw * 4;
+        uint8_t* dst = a.canvas.data() + (fy + y) * stride + size_t(fx) * 4;
+        if (!blend) {
+            std::memcpy(dst, src, size_t(fw) * 4);
+            continue;
+        }
+        for (uint32_t x = 0; x < fw; ++x) BlendPixel(src + 4 * x, dst + 4 * x);
+    }
+    WebPFree(pixels);
+    a.clearLast = it.dispose_method == WEBP_MUX_DISPOSE_BACKGROUND;
+    a.lastX = fx, a.lastY = fy, a.lastW = fw, a.lastH = fh;
+    ++a.index;
+    delayMs = uint32_t(std::max(it.duration, 0));
+    bool opaque = true;
+    for (size_t i = 3; opaque && i < a.canvas.size(); i += 4) opaque = a.canvas[i] == 255;
+    if (!frame.Create(a.width, a.height, 24, kTypeWebp)) return Fail(frame.LastErrorText());
+    if (!opaque) frame.AddAlpha();
+    for (uint32_t y = 0; y < a.height; ++y)
+        WriteRgbRow(frame, y, a.canvas.data() + y * stride, !opaque);
+    return true;
+}
+
 // The first frame as the animation shows it: drawn on its canvas.
 bool WebpCodec::DecodeFirstFrame(const std::vector<uint8_t>& data, bool alpha) {
-    WebPAnimDecoderOptions options;
-    if (!WebPAnimDecoderOptionsInit(&options)) return Fail("WebP: library version mismatch");
-    options.color_mode = MODE_RGBA;
-    options.use_threads = 0;
-    const WebPData input{data.data(), data.size()};
-    std::unique_ptr<WebPAnimDecoder, AnimDeleter> decoder(WebPAnimDecoderNew(&input, &options));
-    WebPAnimInfo info;
-    if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info) || info.frame_count == 0)
-        return Fail("corrupted WebP");
-    uint8_t* canvas = nullptr;
-    int timestamp = 0;
-    if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp))
-        return Fail("corrupted WebP");
-    const uint32_t w = info.canvas_width, h = info.canvas_height;
-    if (!Create(w, h, 24, kTypeWebp)) return false;
-    if (alpha) AddAlpha();
-    for (uint32_t y = 0; y < h; ++y)
-        WriteRgbRow(*this, y, canvas + size_t(y) * w * 4, true);
-    SetNumFrames(int32_t(info.frame_count));
+    if (!OpenAnimation(data)) return false;
+    const uint32_t count = animation_->count;
+    CRaster first(kTypeWebp);
+    uint32_t delay = 0;
+    if (!NextFrame(first, delay)) return Fail(*LastErrorText() ? LastErrorText() : "corrupted WebP");
+    animation_.reset();
+    if (alpha && !first.HasAlpha()) first.AddAlpha();
+    RasterSettings kept = info_;
+    TakeOver(first);
+    kept.stride = info_.stride;
+    kept.pixels = info_.pixels;
+    kept.owner = nullptr;
+    kept.imageType = kTypeWebp;
+    kept.cacheValid = false;
+    info_ = kept;
+    SetNumFrames(int32_t(count));
     return true;
 }
 
@@ -274,4 +408,122 @@ bool WebpCodec::WriteWithMetadata(ImageStream* stream, const uint8_t* data, size
     WebPDataClear(&assembled);
     if (!ok) SetLastError("write error");
     return ok;
+}
+
+namespace {
+
+struct AnimEncoderDeleter {
+    void operator()(WebPAnimEncoder* e) const { WebPAnimEncoderDelete(e); }
+};
+
+class WebpFrameWriter : public FrameWriter {
+public:
+    WebpFrameWriter(ImageStream* stream, const FrameWriterSpec& spec)
+        : stream_(stream), spec_(spec) {}
+    bool Add(CRaster& frame, uint32_t delayMs) override;
+    bool Finish() override;
+
+private:
+    bool Start(const CRaster& frame);
+    bool Failed(const char* text) {
+        error_ = text;
+        return false;
+    }
+
+    ImageStream* stream_;
+    FrameWriterSpec spec_;
+    std::unique_ptr<WebPAnimEncoder, AnimEncoderDeleter> encoder_;
+    WebPConfig config_{};
+    uint32_t width_ = 0, height_ = 0;
+    int timestamp_ = 0;
+    ImageMetadataPtr metadata_;
+    std::vector<uint8_t> rows_;
+};
+
+bool WebpFrameWriter::Start(const CRaster& frame) {
+    width_ = frame.GetWidth(), height_ = frame.GetHeight();
+    if (width_ > WEBP_MAX_DIMENSION || height_ > WEBP_MAX_DIMENSION)
+        return Failed(EncodeErrorText(VP8_ENC_ERROR_BAD_DIMENSION));
+    WebPAnimEncoderOptions options;
+    if (!WebPAnimEncoderOptionsInit(&options) || !WebPConfigInit(&config_))
+        return Failed("WebP: library version mismatch");
+    options.anim_params.loop_count = int(std::min<uint32_t>(spec_.loops, 0xFFFF));
+    if (spec_.lossless) {
+        // cwebp's defaults for lossless; exact keeps colours under transparent pixels.
+        config_.lossless = 1;
+        config_.exact = 1;
+    } else {
+        config_.quality = float(spec_.quality);
+    }
+    encoder_.reset(WebPAnimEncoderNew(int(width_), int(height_), &options));
+    if (!encoder_) return Failed("WebP: out of memory");
+    metadata_ = frame.MetadataPtr();
+    rows_.resize(size_t(width_) * height_ * 4);
+    return true;
+}
+
+bool WebpFrameWriter::Add(CRaster& frame, uint32_t delayMs) {
+    if (!frame.HasPixels()) return Failed("null image!!!");
+    if (!encoder_ && !Start(frame)) return false;
+    // Pictures of another size (pages of a TIFF) sit at the top left.
+    const uint32_t fw = frame.GetWidth(), fh = frame.GetHeight();
+    if ((fw != width_ || fh != height_) && warning_.empty())
+        warning_ = "pictures of another size than the first placed at its top left";
+    std::fill(rows_.begin(), rows_.end(), 0);
+    std::vector<uint8_t> row(size_t(fw) * 4);
+    for (uint32_t y = 0; y < std::min(fh, height_); ++y) {
+        ReadRgbRow(frame, y, true, row.data());
+        std::memcpy(rows_.data() + size_t(y) * width_ * 4, row.data(),
+                    size_t(std::min(fw, width_)) * 4);
+    }
+    WebPPicture picture;
+    if (!WebPPictureInit(&picture)) return Failed("WebP: library version mismatch");
+    picture.width = int(width_), picture.height = int(height_);
+    picture.use_argb = 1;
+    bool ok = WebPPictureImportRGBA(&picture, rows_.data(), int(width_ * 4));
+    ok = ok && WebPAnimEncoderAdd(encoder_.get(), &picture, timestamp_, &config_);
+    const WebPEncodingError error = picture.error_code;
+    WebPPictureFree(&picture);
+    if (!ok) return Failed(EncodeErrorText(error));
+    timestamp_ += int(std::min<uint32_t>(delayMs, 1u << 24));
+    return true;
+}
+
+bool WebpFrameWriter::Finish() {
+    if (!encoder_) return Failed("no frames to write");
+    WebPData data;
+    WebPDataInit(&data);
+    if (!WebPAnimEncoderAdd(encoder_.get(), nullptr, timestamp_, nullptr) ||
+        !WebPAnimEncoderAssemble(encoder_.get(), &data))
+        return Failed("WebP: cannot encode animation");
+    encoder_.reset();
+    const ImageMetadata* meta = metadata_.get();
+    if (meta && !meta->Empty()) {
+        std::unique_ptr<WebPMux, MuxDeleter> mux(WebPMuxCreate(&data, 1));
+        bool ok = mux != nullptr;
+        auto add = [&](const char* fourcc, const std::vector<uint8_t>& bytes) {
+            const WebPData chunk{bytes.data(), bytes.size()};
+            if (ok && !bytes.empty()) ok = WebPMuxSetChunk(mux.get(), fourcc, &chunk, 1) == WEBP_MUX_OK;
+        };
+        add("ICCP", meta->icc);
+        add("EXIF", meta->exif);
+        add("XMP ", meta->xmp);
+        WebPData assembled;
+        WebPDataInit(&assembled);
+        if (ok && WebPMuxAssemble(mux.get(), &assembled) == WEBP_MUX_OK) {
+            WebPDataClear(&data);
+            data = assembled;
+        } else {
+            warning_ = "metadata could not be added to the animation";
+        }
+    }
+    const bool written = stream_->Write(data.bytes, 1, data.size) == data.size;
+    WebPDataClear(&data);
+    return written || Failed("write error");
+}
+
+} // namespace
+
+std::unique_ptr<FrameWriter> MakeWebpFrameWriter(ImageStream* stream, const FrameWriterSpec& spec) {
+    return std::make_unique<WebpFrameWriter>(stream, spec);
 }

@@ -71,6 +71,11 @@ void ReleaseBlock(uint8_t* block, size_t capacity) {
     std::free(block);
 }
 
+void AddWarningTo(std::vector<std::string>& warnings, std::string text) {
+    if (std::find(warnings.begin(), warnings.end(), text) == warnings.end())
+        warnings.push_back(std::move(text));
+}
+
 int32_t PelsPerMeter(int32_t dpi) { return int32_t(double(dpi) * 39.37007874015748 + 0.5); }
 
 } // namespace
@@ -114,6 +119,8 @@ void CRaster::SetLastError(const char* text) {
     std::strncpy(info_.lastError, text, sizeof info_.lastError - 1);
     info_.lastError[sizeof info_.lastError - 1] = '\0';
 }
+
+void CRaster::AddWarning(std::string text) { AddWarningTo(info_.warnings, std::move(text)); }
 
 // One limit for every caller: the described share of memory, and what the
 // header can describe (a signed width and height, the pixel bytes in 32 bits).
@@ -180,8 +187,14 @@ bool CRaster::Discard() {
 bool CRaster::TakeOver(CRaster& source) {
     if (&source == this) return true;
     if (!Discard()) return false;
+    // What this picture lost stays said; the source's losses join it.
+    std::vector<std::string> said = std::move(info_.warnings);
     head_ = source.head_;
-    info_ = source.info_;
+    info_ = std::move(source.info_);
+    if (!said.empty()) {
+        for (std::string& text : info_.warnings) AddWarningTo(said, std::move(text));
+        info_.warnings = std::move(said);
+    }
     block_ = source.block_;
     blockBytes_ = source.blockBytes_;
     alpha_ = source.alpha_;

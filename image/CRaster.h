@@ -3,12 +3,14 @@
 // a settings block and an optional alpha plane. Codecs derive from it.
 #pragma once
 
+#include "EncodeOptions.h"
 #include "ImageMetadata.h"
 #include "WinTypes.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 class ImageStream;
 class CDeviceBitmap;
@@ -59,6 +61,9 @@ struct RasterSettings {
     // Set before a load that wants the picture's description only (--info):
     // decoders stop before the rows, Create makes no room for them.
     bool headerOnly = false;
+    EncodeOptions encode;
+    // What the picture lost on its way (see CRaster::AddWarning).
+    std::vector<std::string> warnings;
 };
 
 class CRaster {
@@ -118,6 +123,8 @@ public:
     uint8_t GetQuality() const { return info_.jpegQuality; }
     void SetLossless(bool on) { info_.lossless = on; }
     bool GetLossless() const { return info_.lossless; }
+    const EncodeOptions& GetEncodeOptions() const { return info_.encode; }
+    void SetEncodeOptions(const EncodeOptions& options) { info_.encode = options; }
     void SetJpegScale(uint8_t scale) { info_.jpegScale = scale; }
     uint8_t GetJpegScale() const { return info_.jpegScale; }
     // Asks a JPEG decode for the nearest-neighbour (or smooth) resize to this
@@ -157,6 +164,25 @@ public:
     void SetPaletteAlphaEnabled(bool on) { info_.paletteAlpha = on; }
     bool GetDrawingEnabled() const { return info_.drawEnabled; }
     void SetDrawingEnabled(bool on) { info_.drawEnabled = on; }
+
+    // Warnings: what the picture lost on its way from the input to the
+    // output, while still being saved. One short phrase each, lower case, no
+    // full stop, numbers first where they help: "input cut short: 7% of rows
+    // decoded", "8 frames dropped: JPG holds one", "transparency flattened
+    // onto FFFFFF". A decoder that recovers from damage, a step or a save
+    // preparation that drops something, an encoder that cannot write all of
+    // it: each adds its phrase where it knows the loss (in an encoder, on
+    // the codec itself: the dispatch carries its warnings back to the caller's
+    // image). Clean pictures add none, so they cost nothing.
+    // They stay with the picture through InheritSettings, Duplicate and
+    // ShareFrom (copied) and TakeOver (the image taking over keeps its own and
+    // gains the source's), so a resize or turn that builds a new image keeps
+    // them; Initialize clears them. A batch row reports them beside its
+    // result ("saved with warnings"), and the strict option fails the row
+    // instead. A phrase already there is not added again.
+    void AddWarning(std::string text);
+    const std::vector<std::string>& Warnings() const { return info_.warnings; }
+    void ClearWarnings() { info_.warnings.clear(); }
 
     // Metadata and orientation as decoded; null when the file had none.
     const ImageMetadata* Metadata() const { return info_.metadata.get(); }

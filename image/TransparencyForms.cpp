@@ -67,6 +67,17 @@ int32_t FreeEntry(CRaster& image, const std::vector<bool>& hidden) {
     return int32_t(least);
 }
 
+// Whether a pixel of a palette image is less than opaque.
+bool AnySeeThrough(const CRaster& image) {
+    std::vector<uint8_t> alpha(image.GetWidth());
+    for (uint32_t y = 0; y < image.GetHeight(); ++y) {
+        ReadAlphaRow(image, y, alpha.data());
+        if (std::find_if(alpha.begin(), alpha.end(), [](uint8_t a) { return a != 255; }) != alpha.end())
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool HasTransparency(const CRaster& image) {
@@ -110,10 +121,13 @@ RGBQUAD BlendOnto(RGBQUAD c, RGBQUAD background, uint8_t a) {
                    mix(c.rgbRed, background.rgbRed), 0};
 }
 
-bool FlattenTransparency(CRaster& image, RGBQUAD background) {
+bool FlattenTransparency(CRaster& image, RGBQUAD background, bool* blended) {
+    bool seeThrough = false;
+    if (blended) *blended = false;
     if (!HasTransparency(image)) return true;
     if (image.GetPaletteCount() && image.HasAlpha() && !PromoteToTrueColour(image)) return false;
     if (image.GetPaletteCount()) {
+        if (blended) seeThrough = AnySeeThrough(image);
         const bool paletteAlpha = image.GetPaletteAlphaEnabled();
         const bool keyed = KeyedIndex(image);
         for (uint32_t i = 0; i < image.GetPaletteCount(); ++i) {
@@ -129,6 +143,7 @@ bool FlattenTransparency(CRaster& image, RGBQUAD background) {
             uint8_t* p = image.RowPointer(y);
             for (uint32_t x = 0; x < w; ++x, p += 3) {
                 if (alpha[x] == 255) continue;
+                seeThrough = true;
                 const RGBQUAD c = BlendOnto(RGBQUAD{p[0], p[1], p[2], 0}, background, alpha[x]);
                 p[0] = c.rgbBlue, p[1] = c.rgbGreen, p[2] = c.rgbRed;
             }
@@ -137,6 +152,7 @@ bool FlattenTransparency(CRaster& image, RGBQUAD background) {
     }
     image.SetTransparentIndex(-1);
     image.SetPaletteAlphaEnabled(false);
+    if (blended) *blended = seeThrough;
     return true;
 }
 

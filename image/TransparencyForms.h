@@ -23,8 +23,9 @@ RGBQUAD BlendOnto(RGBQUAD c, RGBQUAD background, uint8_t a);
 // Every pixel blended onto background; the image is opaque afterwards.
 // Palette images keep their pixels (their entries are blended) unless they
 // carry an alpha plane, which makes them 24-bit. False only when memory runs
-// out, the image unchanged then.
-bool FlattenTransparency(CRaster& image, RGBQUAD background);
+// out, the image unchanged then. blended (when given) says whether any pixel
+// was in fact less than opaque.
+bool FlattenTransparency(CRaster& image, RGBQUAD background, bool* blended = nullptr);
 
 // Transparent indexes, key colours and palette alpha become an alpha plane
 // beside the pixels, which stay as they are.

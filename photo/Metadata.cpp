@@ -1,6 +1,7 @@
 #include "Metadata.h"
 
 #include "Colour.h"
+#include "PhotoTags.h"
 
 // Exiv2 0.27 still hands out std::auto_ptr.
 #pragma GCC diagnostic push
@@ -315,4 +316,72 @@ ImageMetadataPtr OutputMetadata(const ImageMetadata* input, const OutputMetadata
         out->icc = input->icc;
     if (out->Empty()) return nullptr;
     return out;
+}
+
+bool ParseExifDateTime(std::string_view text, std::tm& out) {
+    // Digits where the form has them; a date with a zero month is unset.
+    static constexpr std::string_view kForm = "dddd:dd:dd dd:dd:dd";
+    if (text.size() < kForm.size()) return false;
+    for (size_t i = 0; i < kForm.size(); ++i)
+        if ((kForm[i] == 'd') != (text[i] >= '0' && text[i] <= '9') ||
+            (kForm[i] != 'd' && text[i] != kForm[i]))
+            return false;
+    auto number = [&](size_t at, size_t n) {
+        int v = 0;
+        for (size_t i = at; i < at + n; ++i)
+            v = v * 10 + (text[i] - '0');
+        return v;
+    };
+    std::tm tm{};
+    tm.tm_year = number(0, 4) - 1900;
+    tm.tm_mon = number(5, 2) - 1;
+    tm.tm_mday = number(8, 2);
+    tm.tm_hour = number(11, 2);
+    tm.tm_min = number(14, 2);
+    tm.tm_sec = number(17, 2);
+    tm.tm_isdst = -1;
+    if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 ||
+        tm.tm_min > 59 || tm.tm_sec > 60)
+        return false;
+    out = tm;
+    return true;
+}
+
+PhotoTags ReadPhotoTags(const std::string& path, const std::vector<std::string>& names,
+                        bool wantTaken) {
+    PhotoTags tags;
+    if (names.empty() && !wantTaken) return tags;
+    InitialiseOnce();
+    try {
+        auto image = Exiv2::ImageFactory::open(path);
+        if (!image.get()) return tags;
+        image->readMetadata();
+        const Exiv2::ExifData& exif = image->exifData();
+        auto find = [&](const std::string& name) -> const Exiv2::Exifdatum* {
+            for (const char* group : {"Exif.Image.", "Exif.Photo.", "Exif.GPSInfo."}) {
+                try {
+                    const auto it = exif.findKey(Exiv2::ExifKey(group + name));
+                    if (it != exif.end()) return &*it;
+                } catch (const Exiv2::AnyError&) {
+                    // Not a tag of this group.
+                }
+            }
+            return nullptr;
+        };
+        if (wantTaken)
+            if (const auto* d = find("DateTimeOriginal")) {
+                std::tm tm;
+                if (ParseExifDateTime(d->toString(), tm)) tags.taken = tm;
+            }
+        for (const std::string& name : names)
+            if (const auto* d = find(name)) {
+                std::string value = d->print(&exif);
+                while (!value.empty() && (value.back() == ' ' || value.back() == '\0'))
+                    value.pop_back();
+                if (!value.empty()) tags.values[name] = std::move(value);
+            }
+    } catch (const std::exception&) {
+        // Unreadable metadata names nothing.
+    }
+    return tags;
 }

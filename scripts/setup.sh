@@ -12,11 +12,14 @@ PACKAGES=(
   libcairo2-dev libfreetype-dev libfontconfig-dev
   libexiv2-dev liblcms2-dev libimage-exiftool-perl
   libwebp-dev webp libheif-dev libheif-examples libavif-bin
+  libjxl-dev libjxl-tools libturbojpeg0-dev libjpeg-turbo-progs libimagequant-dev libzopfli-dev
   fonts-liberation2 fonts-dejavu-core
   qt6-base-dev qt6-svg-dev
   imagemagick libvips-tools
   python3-pil netpbm
+  nlohmann-json3-dev
   dpkg-dev file man-db zsh appstream
+  libimagequant-dev gifsicle libvips-tools
 )
 
 missing=()

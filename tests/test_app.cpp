@@ -238,8 +238,10 @@ private slots:
         for (QWidget* w : pane->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
             if (w->isHidden()) continue;
             // Scrolled to as far as the bars go, the whole control shows.
-            scroll->horizontalScrollBar()->setValue(w->x());
-            scroll->verticalScrollBar()->setValue(w->y());
+            // The Presets list lies above the pane in the same scroll area.
+            const QPoint at = w->mapTo(scroll->widget(), QPoint(0, 0));
+            scroll->horizontalScrollBar()->setValue(at.x());
+            scroll->verticalScrollBar()->setValue(at.y());
             const QRect inViewport(w->mapTo(scroll->viewport(), QPoint(0, 0)), w->size());
             QVERIFY2(scroll->viewport()->rect().contains(inViewport), qPrintable(w->objectName()));
             ++checked;
@@ -401,6 +403,35 @@ private slots:
         if (problem.isEmpty()) QVERIFY(QFileInfo(path).isDir());
     }
 
+    // A row that lost something: its output's name with an amber mark whose
+    // tooltip says what, and the summary counts it.
+    void rowSavedWithWarningsShowsAMark() {
+        CMainFrame frame(Ini());
+        frame.show();
+        CDialogOperation2* pane = frame.OperationPane();
+        const QString out = dir_.filePath("out-warned");
+        pane->AddOutputFolder(out);
+        Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(kFormatBmp);
+        const QString lossy = dir_.filePath("see-through.png");
+        CRaster see(6, 5, 24, kTypePng);
+        see.AddAlpha();
+        see.WriteAlpha(2, 2, 0);
+        QVERIFY(see.SaveFile(lossy.toStdString(), kTypePng));
+        frame.BatchList()->AddToBatchList({lossy, Photos() + "/b.bmp"});
+        frame.OnStart();
+        frame.WaitForRunDone();
+        QTreeWidgetItem* warned = frame.BatchList()->topLevelItem(0);
+        QTreeWidgetItem* clean = frame.BatchList()->topLevelItem(1);
+        QCOMPARE(warned->text(CBatchList::kStatusColumn), QString("see-through.bmp"));
+        QVERIFY(!warned->icon(CBatchList::kStatusColumn).isNull());
+        QVERIFY(clean->icon(CBatchList::kStatusColumn).isNull());
+        QVERIFY(warned->toolTip(CBatchList::kStatusColumn).contains("transparency flattened onto FFFFFF"));
+        QCOMPARE(frame.BatchList()->CountRows(RowState::kSavedWithWarnings), 1);
+        QCOMPARE(frame.RunSummary(), QString("Done: 2 saved (1 with warnings), 0 failed"));
+        // Two lines a row as always, then the summary.
+        QCOMPARE(frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts).size(), 5);
+    }
+
     void startRefusedForAnUnwritableFolder() {
         CMainFrame frame(Ini());
         frame.show();
@@ -487,6 +518,10 @@ private slots:
         wanted.background = MakeColorRef(0x10, 0x20, 0x30);
         wanted.lossless = true;
         wanted.threads = 3;
+        QVERIFY(ParseCropAspect("16:9", wanted.crop));
+        wanted.border = BorderOption{3, true, MakeColorRef(1, 2, 3)};
+        wanted.watermark = WatermarkOption{true, "/logos/a.png", Anchor::kNorth, 5, 20, 70, true};
+        wanted.strict = true;
         {
             CMainFrame frame(Ini());
             frame.show();
@@ -495,8 +530,9 @@ private slots:
             auto* formats = Find<QComboBox>(pane, ids::kFormatList);
             auto* modes = Find<QComboBox>(pane, ids::kResizeModeList);
             QCOMPARE(formats->count(), int(kFormatCount));
-            QCOMPARE(modes->count(), int(kResizeModeCount));
+            QCOMPARE(modes->count(), int(kResizeModeCount) + 2);
             for (int i = 0; i < kResizeModeCount; ++i) QCOMPARE(modes->itemText(i), QString(kResizeModeTexts[i]));
+            QCOMPARE(modes->itemText(CDialogOperation2::kCoverLine), QString("Cover W x H"));
             for (int i = 0; i < kFormatCount; ++i) QCOMPARE(formats->itemText(i), QString(kOutputFormatTexts[i]));
             Find<CGroupLine>(pane, ids::kGroupResize)->SetCheck(true);
             modes->setCurrentIndex(kResizeLongestSide);
@@ -505,6 +541,11 @@ private slots:
             modes->setCurrentIndex(kResizeFitInside);
             QVERIFY(Find<QLineEdit>(pane, ids::kWidthEdit)->isEnabled());
             QVERIFY(Find<QLineEdit>(pane, ids::kHeightEdit)->isEnabled());
+            // Pad is "Fixed Size" in the record and a fit beside it.
+            modes->setCurrentIndex(CDialogOperation2::kPadLine);
+            QVERIFY(Find<QLineEdit>(pane, ids::kHeightEdit)->isEnabled());
+            auto* anchor = Find<QComboBox>(pane, ids::kAnchorList);
+            anchor->setCurrentIndex(anchor->findData(int(Anchor::kAttention)));
 
             QTimer::singleShot(0, [&] {
                 auto* dialog = qobject_cast<OptionsDialog*>(QApplication::activeModalWidget());
@@ -527,6 +568,16 @@ private slots:
         QCOMPARE(got.background, wanted.background);
         QCOMPARE(got.lossless, wanted.lossless);
         QCOMPARE(got.threads, wanted.threads);
+        QVERIFY(got.crop == wanted.crop);
+        QVERIFY(got.border == wanted.border);
+        QVERIFY(got.watermark == wanted.watermark);
+        QCOMPARE(int(got.fixedSizeFit), int(FixedSizeFit::kPad));
+        QCOMPARE(int(got.anchor), int(Anchor::kAttention));
+        again.show();
+        QVERIFY(again.OperationPane());
+        QCOMPARE(Find<QComboBox>(again.OperationPane(), ids::kResizeModeList)->currentIndex(),
+                 CDialogOperation2::kPadLine);
+        QCOMPARE(got.strict, wanted.strict);
         // The dialog shows them as they are and gives back what it shows.
         OptionsDialog dialog(got, &again);
         const RunOptions round = dialog.Options();
@@ -534,6 +585,7 @@ private slots:
         QCOMPARE(int(round.metadata), int(wanted.metadata));
         QCOMPARE(round.background, wanted.background);
         QCOMPARE(round.threads, wanted.threads);
+        QVERIFY(round.crop == wanted.crop && round.border == wanted.border && round.watermark == wanted.watermark);
         QCOMPARE(dialog.findChild<QComboBox*>("resample")->count(), 2);
     }
 
@@ -1172,6 +1224,57 @@ private slots:
         QVERIFY(frame.Docks()->Pane(ids::kPaneReport)->isVisible());
         QVERIFY(frame.BatchList()->isEnabled());
         QVERIFY(Find<CGroupLine>(pane, ids::kGroupResize)->isEnabled());
+    }
+
+    // After Stop, Start offers the rows not done; "Show plan" names each
+    // row's output without writing; a preset saved from the pane comes back.
+    void continuePlanAndPresets() {
+        CMainFrame frame(Ini());
+        frame.show();
+        const QString big = dir_.filePath("big-continue"), out = dir_.filePath("out-continue");
+        QDir().mkpath(big);
+        QDir().mkpath(out);
+        QStringList files;
+        for (int i = 0; i < 8; ++i) files << WriteImage(QString("%1/c%2.bmp").arg(big).arg(i), 2400, 1800);
+        frame.BatchList()->AddToBatchList(files);
+        CDialogOperation2* pane = frame.OperationPane();
+        pane->AddOutputFolder(out);
+        Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(5); // TIF: slow enough to stop
+        frame.Options().threads = 1;
+
+        frame.ShowPlan();
+        QCOMPARE(frame.BatchList()->topLevelItem(0)->text(CBatchList::kStatusColumn), QString("plan: c0.tif (2400 x 1800 TIFF)"));
+        QVERIFY(QDir(out).isEmpty());
+
+        frame.OnStart();
+        QVERIFY(WaitFor([&] { return frame.BatchList()->CountRows(RowState::kSaved) >= 1; }));
+        frame.OnStop();
+        const int saved = frame.BatchList()->CountRows(RowState::kSaved);
+        QVERIFY(saved < 8);
+        frame.OnStart();
+        auto* box = frame.findChild<QMessageBox*>("continue-or-again");
+        QVERIFY(box);
+        QAbstractButton* continueButton = nullptr;
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == QString("Continue with the %1 rows not done").arg(8 - saved)) continueButton = b;
+        QVERIFY(continueButton);
+        continueButton->click();
+        frame.WaitForRunDone();
+        QCOMPARE(frame.RunSummary(), QString("Done: 8 saved, 0 failed"));
+        QCOMPARE(QDir(out).entryList(QDir::Files).size(), 8); // no _001: nothing ran twice
+
+        frame.presetNameAsker = [] { return QString("Mine"); };
+        frame.findChild<QPushButton*>("preset-save-as")->click();
+        QComboBox* presets = frame.PresetList();
+        QCOMPARE(presets->currentText(), QString("Mine"));
+        Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(1);
+        frame.ApplyPresetNamed("Mine");
+        QCOMPARE(Find<QComboBox>(pane, ids::kFormatList)->currentIndex(), 5);
+        frame.ApplyPresetNamed("Web 1600 px JPG");
+        QCOMPARE(Find<QComboBox>(pane, ids::kFormatList)->currentIndex(), 1);
+        QCOMPARE(frame.Options().longestSide, 1600);
+        QVERIFY(frame.DeletePreset("Mine"));
+        QCOMPARE(presets->findText("Mine"), -1);
     }
 
     // Closing the window while eight rows are in hand: each started row is

@@ -25,6 +25,7 @@ public:
     std::vector<std::string> calls;
     std::vector<std::string> report;
     std::vector<std::string> states;
+    std::vector<RowReport> reports;
     std::function<void(const std::string&)> onReport;
     int collected = 0;
 
@@ -55,9 +56,13 @@ public:
     }
     void SetBatchControlsEnabled(bool on) override { Record(on ? "enable" : "disable"); }
     void SetRowState(size_t row, RowState state, const std::string& detail) override {
-        static const char* const kNames[] = {"waiting", "working", "saved", "failed"};
+        static const char* const kNames[] = {"waiting", "working", "saved", "warned", "failed"};
         std::lock_guard lock(mutex_);
         states.push_back(std::to_string(row) + " " + kNames[int(state)] + " " + detail);
+    }
+    void RowReported(size_t, const RowReport& r) override {
+        std::lock_guard lock(mutex_);
+        reports.push_back(r);
     }
     void StopThumbnailLoader() override { Record("stop loader"); }
     void CollectSettings(OperationSettings& s, RunOptions& o) override {
@@ -318,6 +323,52 @@ TEST(BatchRun, FailedRowsSayWhyAndLeaveNothingBehind) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f.out),
                             std::filesystem::directory_iterator()),
               1);
+}
+
+// A loss is said beside the result (the report lines unchanged), or with
+// the strict option fails the row and writes nothing.
+TEST(BatchRun, LossesAreWarningsOrStrictFailures) {
+    for (const bool strict : {false, true}) {
+        Fixture f(0);
+        CRaster see(5, 4, 24, kTypePng);
+        see.AddAlpha();
+        see.WriteAlpha(1, 1, 0);
+        const std::string seeThrough = f.dir / "alpha.png", opaque = f.dir / "opaque.bmp";
+        ASSERT_TRUE(see.SaveFile(seeThrough, kTypePng));
+        ASSERT_TRUE(WriteTestBmp(opaque, 3, 2));
+        f.host.rows = {seeThrough, opaque};
+        f.host.options.strict = strict;
+        BatchRun run(f.host);
+        ASSERT_TRUE(run.StartBatch());
+        run.WaitForBatchDone();
+        const std::string flattened = "transparency flattened onto FFFFFF";
+        ASSERT_EQ(f.host.report.size(), 4u);
+        ASSERT_EQ(f.host.reports.size(), 2u);
+        const RowReport& lossy = f.host.reports[0];
+        EXPECT_EQ(lossy.input, seeThrough);
+        EXPECT_EQ(lossy.warnings, std::vector<std::string>{flattened});
+        EXPECT_EQ(lossy.inputWidth, 5u);
+        EXPECT_EQ(f.host.reports[1].state, RowState::kSaved);
+        EXPECT_TRUE(f.host.reports[1].warnings.empty());
+        EXPECT_EQ(f.host.reports[1].outputBytes,
+                  std::filesystem::file_size(f.out + "/opaque.bmp"));
+        if (!strict) {
+            EXPECT_EQ(f.host.report[1], "save resized image to: " + f.out + "/alpha.bmp\n");
+            EXPECT_EQ(lossy.state, RowState::kSavedWithWarnings);
+            EXPECT_EQ(f.host.states[1], "0 warned " + f.out + "/alpha.bmp");
+            EXPECT_EQ(run.SavedCount(), 2u);
+            EXPECT_EQ(run.WarnedCount(), 1u);
+        } else {
+            EXPECT_EQ(f.host.report[1],
+                      "failed to save resized image to: " + f.out + "/alpha.bmp: " + flattened + "\n");
+            EXPECT_EQ(lossy.state, RowState::kFailed);
+            EXPECT_EQ(lossy.reason, flattened);
+            EXPECT_FALSE(FileExists(f.out + "/alpha.bmp"));
+            EXPECT_EQ(run.FailedCount(), 1u);
+            EXPECT_EQ(run.WarnedCount(), 0u);
+        }
+        EXPECT_EQ(FolderContents(f.out).size(), strict ? 1u : 2u);
+    }
 }
 
 TEST(BatchRun, SaveIntoAMissingFolderIsReported) {

@@ -2,6 +2,7 @@
 // a child process, which must refuse it quickly, within little memory, and
 // say why.
 #include "CRaster.h"
+#include "Frames.h"
 #include "ImageType.h"
 #include "Metadata.h"
 #include "support/Codec.h"
@@ -334,6 +335,50 @@ Bytes AvifGrid() {
     return Grid(EncodeBytes(tile, kTypeAvif), "avif", "av01", 255, 255 * 64);
 }
 
+void Put24(Bytes& b, uint32_t v) {
+    b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)});
+}
+
+Bytes Chunk(const char* id, const Bytes& body) {
+    Bytes b(id, id + 4);
+    Put32(b, uint32_t(body.size()));
+    b.insert(b.end(), body.begin(), body.end());
+    if (body.size() % 2) b.push_back(0);
+    return b;
+}
+
+// An animation on a 16384 x 16384 canvas whose one frame is a pixel.
+Bytes AnimatedWebp() {
+    CRaster pixel(1, 1, 24);
+    pixel.SetLossless(true);
+    const Bytes still = EncodeBytes(pixel, kTypeWebp);
+    EXPECT_EQ(std::string(still.begin() + 12, still.begin() + 16), "VP8L");
+    Bytes vp8x = {0x02, 0, 0, 0}, anim = {0, 0, 0, 0, 0, 0}, anmf;
+    Put24(vp8x, 16383), Put24(vp8x, 16383);
+    for (uint32_t v : {0u, 0u, 0u, 0u, 100u}) Put24(anmf, v);
+    anmf.push_back(0);
+    anmf.insert(anmf.end(), still.begin() + 12, still.end());
+    Bytes body = {'W', 'E', 'B', 'P'};
+    for (const Bytes& c : {Chunk("VP8X", vp8x), Chunk("ANIM", anim), Chunk("ANMF", anmf)})
+        body.insert(body.end(), c.begin(), c.end());
+    return Chunk("RIFF", body);
+}
+
+// Thousands of one-pixel frames, each a whole 4000 x 4000 screen to show.
+Bytes GifFrames() {
+    Bytes b = {'G', 'I', 'F', '8', '9', 'a'};
+    Put16(b, 4000), Put16(b, 4000);
+    b.insert(b.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255});
+    for (int i = 0; i < 2000; ++i) {
+        b.insert(b.end(), {0x21, 0xF9, 4, 0, 1, 0, 0, 0, ','});
+        for (uint32_t v : {0u, 0u, 1u, 1u}) Put16(b, v);
+        // No table; code size 2: clear, 0, end in one byte.
+        b.insert(b.end(), {0, 2, 2, 0x44, 0x01, 0});
+    }
+    b.push_back(';');
+    return b;
+}
+
 struct Bomb {
     const char* name;
     ImageType type;
@@ -341,6 +386,7 @@ struct Bomb {
     // The picture is fine and decodes; what it carries must be refused
     // before the blocks for an output are made from it.
     bool blocks = false;
+    bool everyFrame = false; // read as an animation, every frame
 };
 
 const Bomb kBombs[] = {
@@ -374,7 +420,22 @@ const Bomb kBombs[] = {
     {"HEIF grid of 255 x 255 tiles", kTypeHeif, [] { return HeifGrid(255, 255 * 64); }},
     {"HEIF grid declaring 16384 x 16384", kTypeHeif, [] { return HeifGrid(2, 16384); }},
     {"AVIF grid of 255 x 255 tiles", kTypeAvif, AvifGrid},
+    {"WebP animation canvas", kTypeWebp, AnimatedWebp},
+    {"WebP animation canvas, every frame", kTypeWebp, AnimatedWebp, false, true},
+    {"GIF animation, every frame", kTypeGif, GifFrames, false, true},
 };
+
+// Every frame read as a run reads them; the text of the refusal, if any.
+bool ReadEveryFrame(const std::string& path, ImageType type, std::string& text) {
+    auto reader = OpenFrameReader(path, type, text);
+    if (!reader) return false;
+    CRaster frame;
+    uint32_t delay = 0;
+    while (reader->Next(frame, delay)) {
+    }
+    text = reader->Error();
+    return text.empty();
+}
 
 struct ChildOutcome {
     int exitCode = -1; // 0 refused with a text, 1 decoded, 2 refused without one
@@ -407,7 +468,23 @@ long StatusKiB(const char* key) {
     return value;
 }
 
-ChildOutcome DecodeInChild(const std::string& path, ImageType type, bool blocks) {
+// The child's exit code: 0 refused with a text (sent down pipe), 1 decoded,
+// 2 refused without one, 3 the pipe failed.
+int DecodeHere(const std::string& path, ImageType type, bool blocks, bool everyFrame, int pipe) {
+    if (everyFrame) {
+        std::string text;
+        const bool decoded = ReadEveryFrame(path, type, text);
+        if (write(pipe, text.data(), text.size()) < 0) return 3;
+        return decoded ? 1 : !text.empty() ? 0 : 2;
+    }
+    CRaster image(path, type);
+    if (blocks) return RefuseBlocks(image, pipe);
+    const char* text = image.LastErrorText();
+    if (write(pipe, text, strlen(text)) < 0) return 3;
+    return image.HasPixels() ? 1 : text[0] ? 0 : 2;
+}
+
+ChildOutcome DecodeInChild(const std::string& path, ImageType type, bool blocks, bool everyFrame) {
     ChildOutcome outcome;
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) return outcome;
@@ -422,12 +499,7 @@ ChildOutcome DecodeInChild(const std::string& path, ImageType type, bool blocks)
         // only what the decode adds is measured.
         if (FILE* clear = fopen("/proc/self/clear_refs", "w")) fputs("5", clear), fclose(clear);
         const long before = StatusKiB("VmHWM:");
-        CRaster image(path, type);
-        const int code = blocks ? RefuseBlocks(image, pipeEnds[1]) : [&] {
-            const char* text = image.LastErrorText();
-            if (write(pipeEnds[1], text, strlen(text)) < 0) return 3;
-            return image.HasPixels() ? 1 : text[0] ? 0 : 2;
-        }();
+        const int code = DecodeHere(path, type, blocks, everyFrame, pipeEnds[1]);
         const long growth = StatusKiB("VmHWM:") - before;
         if (write(growthEnds[1], &growth, sizeof growth) < 0) _exit(3);
         _exit(code);
@@ -462,7 +534,7 @@ TEST(Bombs, TinyFilesDeclaringHugePicturesAreRefusedCheaply) {
         ASSERT_TRUE(WriteBytes(path, bytes));
         const size_t size = bytes.size();
         Bytes().swap(bytes); // not in the child's resident memory
-        const ChildOutcome got = DecodeInChild(path, bomb.type, bomb.blocks);
+        const ChildOutcome got = DecodeInChild(path, bomb.type, bomb.blocks, bomb.everyFrame);
         const std::string what =
             std::string(bomb.name) + " (" + std::to_string(size) + " bytes): " + got.text;
         EXPECT_EQ(got.exitCode, 0) << what << "; 1 decoded, 2 failed without a message";

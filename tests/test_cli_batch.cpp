@@ -555,3 +555,55 @@ TEST(CliBatch, FourShardsMakeWhatOneRunMakes) {
         std::filesystem::remove_all(t.dir / "shared");
     }
 }
+
+namespace {
+
+// Each line of a JSON-lines report read by Python's parser, as
+// "status reason|warnings" lines; "unparsable" for a line that does not parse.
+std::string JsonLines(const std::string& text) {
+    const RunResult r = RunShell(
+        "python3 -c 'import json,sys\n"
+        "for l in sys.stdin:\n"
+        "  o=json.loads(l); print(o[\"status\"], o[\"reason\"] or \"\", \"|\".join(o[\"warnings\"]),"
+        " o[\"output_bytes\"] > 0 if \"output_bytes\" in o else \"-\")' || echo unparsable",
+        Stderr::Merged, text);
+    return r.out;
+}
+
+} // namespace
+
+// A row that loses something is saved with a warning on stderr (its path
+// escaped), the report lines as always; --strict fails it and writes nothing.
+// The JSON report has a line per row and per skipped file.
+TEST(CliBatch, LossesAreWarnedOnStderrInTheJsonReportOrFailedWhenStrict) {
+    Inputs in;
+    CRaster see(5, 4, 24, kTypePng);
+    see.AddAlpha();
+    see.WriteAlpha(1, 1, 0);
+    const std::string odd = in.dir / "in/see\nthrough.png";
+    ASSERT_TRUE(see.SaveFile(odd, kTypePng));
+    in.files.push_back(odd);
+    in.files.push_back(in.dir / "in/notes.txt");
+    const std::string out = in.dir / "out", json = in.dir / "report.json";
+    const std::string flat = "transparency flattened onto FFFFFF";
+    const std::string warning = "warning: " + in.dir.path() + "/in/see\\nthrough.png: " + flat + "\n";
+
+    RunResult r = RunBatch(in.Args({"--format", "bmp", "--out", out, "--report-json", json}));
+    EXPECT_EQ(r.status, 1) << r.err; // the skipped notes.txt
+    EXPECT_NE(r.out.find("save resized image to: " + out + "/see\\nthrough.bmp\n"), std::string::npos);
+    EXPECT_NE(r.err.find(warning), std::string::npos) << r.err;
+    EXPECT_EQ(JsonLines(ReadWholeFile(json)), "skipped unknown image file type  -\n"
+                                              "saved   True\nsaved   True\nsaved   True\n"
+                                              "warning  " + flat + " True\n");
+
+    // To stdout the report is JSON alone; the report lines go to stderr.
+    r = RunBatch(in.Args({"--format", "bmp", "--out", out + "2", "--strict", "--report-json", "-"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(JsonLines(r.out), "skipped unknown image file type  -\n"
+                                "saved   True\nsaved   True\nsaved   True\n"
+                                "failed " + flat + " " + flat + " False\n");
+    EXPECT_NE(r.err.find("failed to save resized image to: " + out + "2/see\\nthrough.bmp: " + flat),
+              std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("warning: "), std::string::npos);
+    EXPECT_EQ(FolderContents(out + "2").size(), 3u);
+}

@@ -114,7 +114,10 @@ TEST(FormatTable, WritableRowsRoundTripAndSniffOnlyTheirOwnOutput) {
         EXPECT_EQ(back.GetImageType(), f.type);
         ASSERT_EQ(back.GetWidth(), image.GetWidth());
         ASSERT_EQ(back.GetHeight(), image.GetHeight());
-        EXPECT_LE(LargestDifference(image, back), f.saveNeeds & kSaveQuality ? 16 : 0);
+        // JPEG XL spends its error by a perceptual distance: single samples
+        // stray further than JPEG's at the same quality.
+        const int lossy = f.type == kTypeJxl ? 24 : 16;
+        EXPECT_LE(LargestDifference(image, back), f.saveNeeds & kSaveQuality ? lossy : 0);
 
         CRaster header;
         ASSERT_TRUE(DecodeHeader(header, copy, f.type)) << header.LastErrorText();

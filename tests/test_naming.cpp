@@ -33,6 +33,7 @@ TEST(OutputNaming, ExtensionAndSaveTypePerFormat) {
         {kFormatBmp, "bmp", kTypeBmp},  {kFormatPng, "png", kTypePng},
         {kFormatTif, "tif", kTypeTiff}, {kFormatPcx, "pcx", kTypePcx},
         {kFormatWebp, "webp", kTypeWebp}, {kFormatAvif, "avif", kTypeAvif},
+        {kFormatJxl, "jxl", kTypeJxl},
         {-1, "jpg", kTypeJpeg},         {kFormatCount, "jpg", kTypeJpeg},
     };
     TempDir dir;

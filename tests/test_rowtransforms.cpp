@@ -301,6 +301,33 @@ TEST(RowTransforms, PrepareForTheSaveType) {
     EXPECT_FALSE(empty.HasPixels());
 }
 
+// What a decoder said is still there at the save, whatever the steps built.
+TEST(RowTransforms, WarningsSurviveEveryStepAndSavePreparation) {
+    OperationSettings all = StampSettings("Text", "Arial", "12");
+    all.rotateEnabled = 1;
+    all.rotation = kRotate90;
+    all.sharpen = 1;
+    all.resizeEnabled = 1;
+    all.resizeMode = kResizeFixed;
+    all.targetWidth = 9;
+    all.targetHeight = 7;
+    RunOptions options;
+    for (const ResampleFilter filter : {ResampleFilter::kNearest, ResampleFilter::kSmooth})
+        for (const uint32_t bpp : {1u, 8u, 24u})
+            for (const ImageType type : {kTypeGif, kTypeTiff, kTypeJpeg, kTypePng, kTypeBmp, kTypeWbmp}) {
+                SCOPED_TRACE(std::to_string(bpp) + " " + ImageTypeName(type));
+                CRaster image = Random(13, 6, bpp, 9);
+                image.SetOrientation(6);
+                image.AddWarning("input cut short");
+                image.AddWarning("input cut short");
+                options.resample = filter;
+                ApplyRowTransforms(image, all, options);
+                PrepareForSave(image, type, all, options);
+                ASSERT_TRUE(image.HasPixels());
+                EXPECT_EQ(image.Warnings(), std::vector<std::string>{"input cut short"});
+            }
+}
+
 TEST(StampFont, CreateFontHeightFromPoints) {
     struct Case {
         const char* points;

@@ -343,11 +343,20 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     o.threads = 3;
     o.lossless = true;
     o.iconFirstEntry = true;
+    o.encode = EncodeOptions{false, true, ChromaSubsampling::k444, 9, PngFilter::kPaeth, false, true};
+    o.palette = PaletteMode::kAdaptive;
+    o.paletteDither = false;
+    o.maxSize = 250000;
+    o.neverLarger = true;
+    o.jpegTurn = JpegTurnEdges::kReEncode;
+    o.frames = FrameChoice::kFirst;
+    o.page = 3;
     o.fixedSizeFit = FixedSizeFit::kPad;
     o.anchor = Anchor::kSouthWest;
     ASSERT_TRUE(ParseCropRectangle("1,2,300,400", o.crop));
     o.border = BorderOption{9, true, MakeColorRef(1, 2, 3)};
     o.watermark = WatermarkOption{true, "/logos/a b=c.png", Anchor::kNorth, 0, 33, 0, true};
+    o.strict = true;
     ASSERT_TRUE(SaveSettings(dir / "o.ini", s, &o));
     const std::string text = ReadWholeFile(dir / "o.ini");
     // The record's line is the one the Windows program reads, byte for byte.
@@ -369,6 +378,20 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     EXPECT_EQ(back.threads, o.threads);
     EXPECT_EQ(back.lossless, o.lossless);
     EXPECT_EQ(back.iconFirstEntry, o.iconFirstEntry);
+    EXPECT_EQ(back.encode.jpegOptimize, o.encode.jpegOptimize);
+    EXPECT_EQ(back.encode.jpegProgressive, o.encode.jpegProgressive);
+    EXPECT_EQ(back.encode.jpegSubsampling, o.encode.jpegSubsampling);
+    EXPECT_EQ(back.encode.pngLevel, o.encode.pngLevel);
+    EXPECT_EQ(back.encode.pngFilter, o.encode.pngFilter);
+    EXPECT_EQ(back.encode.pngReduce, o.encode.pngReduce);
+    EXPECT_EQ(back.encode.zopfli, o.encode.zopfli);
+    EXPECT_EQ(back.palette, o.palette);
+    EXPECT_EQ(back.paletteDither, o.paletteDither);
+    EXPECT_EQ(back.maxSize, o.maxSize);
+    EXPECT_EQ(back.neverLarger, o.neverLarger);
+    EXPECT_EQ(back.jpegTurn, o.jpegTurn);
+    EXPECT_EQ(back.frames, o.frames);
+    EXPECT_EQ(back.page, o.page);
     EXPECT_EQ(back.fixedSizeFit, o.fixedSizeFit);
     EXPECT_EQ(back.anchor, o.anchor);
     EXPECT_EQ(back.crop, o.crop);
@@ -381,6 +404,26 @@ TEST(RunOptionsSection, RoundTripsBesideAnUnchangedRecord) {
     ASSERT_TRUE(LoadSettings(dir / "o.ini", loaded, &back));
     EXPECT_EQ(back.crop, o.crop);
     EXPECT_EQ(back.border, o.border);
+    EXPECT_EQ(back.strict, o.strict);
+}
+
+TEST(RunOptionsSection, ByteSizesReadAsWritten) {
+    const struct {
+        const char* text;
+        bool ok;
+        int64_t bytes;
+    } cases[] = {{"200K", true, 200000}, {"1.5M", true, 1500000}, {"350000", true, 350000},
+                 {"none", true, 0},      {"0", true, 0},          {"0.0001K", false, 0},
+                 {"K", false, 0},        {"-5K", false, 0},       {"12KB", false, 0}};
+    for (const auto& c : cases) {
+        int64_t bytes = -1;
+        EXPECT_EQ(ParseByteSize(c.text, bytes), c.ok) << c.text;
+        if (!c.ok) continue;
+        EXPECT_EQ(bytes, c.bytes) << c.text;
+        int64_t back = -1;
+        EXPECT_TRUE(ParseByteSize(ByteSizeText(bytes), back));
+        EXPECT_EQ(back, bytes) << c.text;
+    }
 }
 
 TEST(RunOptionsSection, UnreadableKeysKeepTheirDefaults) {

@@ -1,0 +1,63 @@
+// Outputs encoded in memory before they are written, where the run must see
+// the bytes first: a size budget searched over quality, and an input kept
+// when the new encoding would only be larger.
+#pragma once
+
+#include "CRaster.h"
+#include "OperationSettings.h"
+#include "RunOptions.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The bytes a row writes, what the report adds about them, or why it fails.
+struct RowBytes {
+    bool ready = false;
+    std::vector<uint8_t> bytes;
+    std::string note;  // e.g. " (quality 72 to fit 200K)"; empty when nothing to say
+    std::string error; // when not ready
+};
+
+// The picture as loaded, before the row's steps.
+struct LoadedFacts {
+    ImageType type = 0;
+    uint32_t width = 0, height = 0;
+    uint8_t orientation = 1;
+    bool reduced = false; // decoded at a reduced scale or sampled
+};
+LoadedFacts FactsOf(const CRaster& image, bool reduced);
+
+// Same type and size, no turn, stamp, crop, border, watermark, Cover or Pad
+// and no change of metadata: only the encoding differs from the input's.
+bool OnlyEncodingChanges(const LoadedFacts& loaded, const CRaster& saved, ImageType saveType,
+                         const OperationSettings& settings, const RunOptions& options);
+
+// At most this many encodes find the quality for a size budget.
+inline constexpr int kBudgetEncodes = 7;
+
+// True when a save of this type needs its bytes in memory first.
+bool EncodesInMemory(ImageType saveType, const RunOptions& options, bool onlyEncodingChanges);
+
+// Encodes the prepared image as saveType. With a budget (options.maxSize)
+// and a type that has a quality, the highest quality up to the image's own
+// whose file fits, in at most kBudgetEncodes encodes; none fits: not ready,
+// with the reason. When onlyEncodingChanges and options.neverLarger, an
+// input file smaller than the result is taken instead, byte for byte.
+RowBytes EncodeRow(CRaster& image, ImageType saveType, const RunOptions& options,
+                   bool onlyEncodingChanges, const std::string& inputPath);
+
+// The quality search alone: encode(q) gives the size at quality q (or -1 on
+// failure); the highest q in 1..top whose size is at most budget (0 for
+// none), -1 when an encode failed. encodes counts the calls; settled says
+// the answer is proven (the next quality up was over, or it is top), not
+// the best found when the encodes ran out.
+template <class Encode>
+int SearchQuality(int top, int64_t budget, Encode encode, int& encodes, bool& settled);
+
+// An estimate of the quality that gives `target` bytes, from one encode of
+// `size` bytes at `quality`: JPEG-like files halve about every 18 quality
+// steps below 90 and faster above.
+int EstimateQuality(int quality, int64_t size, int64_t target);
+
+#include "RowEncode.inl"

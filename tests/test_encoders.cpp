@@ -1,0 +1,269 @@
+// The encoders' choices as a batch run makes them: JPEG tables, progression
+// and subsampling; exact PNG reduction, levels and zopfli; adaptive palettes.
+#include "support/Corpus.h"
+#include "support/Magick.h"
+#include "support/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+using namespace testkit;
+
+namespace {
+
+// One input converted by a batch run into out/ with the options; the
+// output's path, or "" when the run failed.
+struct Run1 {
+    TempDir dir;
+    std::string Convert(const std::string& input, const std::string& format,
+                        std::vector<std::string> options, const std::string& out = "out") {
+        options.insert(options.begin(), {"--settings", dir / "s.ini", "--format", format, "--out",
+                                         dir / out, "--no-rename"});
+        options.push_back(input);
+        last = RunBatch(options);
+        if (last.status != 0) return "";
+        const std::string stem = std::filesystem::path(input).stem();
+        for (const auto& entry : std::filesystem::directory_iterator(dir / out))
+            if (entry.path().stem() == stem) return entry.path();
+        return "";
+    }
+    // A picture made by ImageMagick.
+    std::string Make(const std::string& name, const std::string& magickArgs) {
+        const std::string path = dir / name;
+        RunShell("/usr/bin/convert " + magickArgs + " " + Quote(path), Stderr::Dropped);
+        return path;
+    }
+    RunResult last;
+};
+
+double Metric(const std::string& metric, const std::string& a, const std::string& b) {
+    const RunResult r =
+        Run({"/usr/bin/compare", "-metric", metric, a, b, "null:"}, Stderr::Merged);
+    return std::atof(r.out.c_str());
+}
+
+uintmax_t SizeOf(const std::string& path) { return std::filesystem::file_size(path); }
+
+// The IHDR's colour type and bit depth.
+std::pair<int, int> PngKind(const std::string& path) {
+    const Bytes b = ReadBytes(path);
+    return b.size() > 26 ? std::pair<int, int>{b[25], b[24]} : std::pair<int, int>{-1, -1};
+}
+
+constexpr const char* kPhotoArgs = "-size 480x360 -seed 7 plasma:fractal -blur 0x1";
+
+} // namespace
+
+TEST(JpegEncoding, OptimisedTablesKeepThePixelsInFewerBytes) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
+    Run1 run;
+    const std::string photo = run.Make("photo.bmp", kPhotoArgs);
+    const std::string plain = run.Convert(photo, "jpg", {"--no-jpeg-optimize"}, "plain");
+    const std::string optimised = run.Convert(photo, "jpg", {}, "optimised");
+    ASSERT_NE(plain, "");
+    ASSERT_NE(optimised, "") << run.last.err;
+    EXPECT_EQ(Metric("AE", plain, optimised), 0.0);
+    EXPECT_LT(SizeOf(optimised), SizeOf(plain));
+}
+
+TEST(JpegEncoding, ProgressionAndSubsamplingShowInTheFile) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
+    const struct {
+        std::vector<std::string> options;
+        const char* interlace;
+        const char* sampling;
+    } cases[] = {
+        {{}, "None", "2x2,1x1,1x1"},
+        {{"--jpeg-progressive", "--jpeg-subsampling", "444"}, "JPEG", "1x1,1x1,1x1"},
+        {{"--jpeg-subsampling", "422"}, "None", "2x1,1x1,1x1"},
+    };
+    Run1 run;
+    const std::string photo = run.Make("photo.bmp", kPhotoArgs);
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string out = run.Convert(photo, "jpg", c.options, "o" + std::to_string(n++));
+        ASSERT_NE(out, "") << run.last.err;
+        const std::string verbose =
+            testkit::Run({"/usr/bin/identify", "-verbose", out}, Stderr::Dropped).out;
+        EXPECT_NE(verbose.find(std::string("Interlace: ") + c.interlace), std::string::npos);
+        EXPECT_NE(verbose.find(std::string("sampling-factor: ") + c.sampling), std::string::npos)
+            << c.sampling;
+        EXPECT_EQ(Identify(out), "480x360");
+    }
+}
+
+TEST(PngEncoding, ExactReductionPicksTheSmallestKindAndKeepsEveryPixel) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
+    const struct {
+        const char* magick;
+        std::vector<std::string> options;
+        int colourType, depth;
+    } cases[] = {
+        // 16 colours: a 4-bit palette.
+        {"-size 64x48 xc: +noise Random -colors 16 -type TrueColor", {}, 3, 4},
+        {"-size 64x48 xc: +noise Random -colors 16 -type TrueColor", {"--no-png-reduce"}, 2, 8},
+        {"-size 64x48 pattern:checkerboard -type TrueColor", {}, 3, 1},
+        // 256 greys: grey, no palette.
+        {"-size 8x256 gradient:black-white -type TrueColor", {}, 0, 8},
+        // Over 256 colours stay true colour.
+        {"-size 64x48 xc: +noise Random -type TrueColor", {}, 2, 8},
+    };
+    Run1 run;
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string in = run.Make("in" + std::to_string(n) + ".bmp", c.magick);
+        const std::string out = run.Convert(in, "png", c.options, "o" + std::to_string(n++));
+        ASSERT_NE(out, "") << run.last.err;
+        EXPECT_EQ(PngKind(out), std::make_pair(c.colourType, c.depth)) << c.magick;
+        EXPECT_EQ(Metric("AE", in, out), 0.0) << c.magick;
+    }
+}
+
+TEST(PngEncoding, LevelsFiltersAndZopfliChangeOnlyTheSize) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
+    Run1 run;
+    const std::string photo = run.Make("photo.bmp", kPhotoArgs);
+    const std::string normal = run.Convert(photo, "png", {}, "normal");
+    const std::string stored = run.Convert(photo, "png", {"--png-level", "0"}, "stored");
+    const std::string best = run.Convert(photo, "png", {"--png-level", "9"}, "best");
+    const std::string paeth = run.Convert(photo, "png", {"--png-filter", "paeth"}, "paeth");
+    const std::string zopfli = run.Convert(photo, "png", {"--zopfli"}, "zopfli");
+    for (const std::string& out : {normal, stored, best, paeth, zopfli}) {
+        ASSERT_NE(out, "");
+        EXPECT_EQ(Metric("AE", photo, out), 0.0) << out;
+    }
+    EXPECT_GT(SizeOf(stored), SizeOf(normal));
+    EXPECT_LE(SizeOf(best), SizeOf(normal));
+    EXPECT_LE(SizeOf(zopfli), SizeOf(normal));
+    // Zopfli's gain shows on drawn pictures.
+    const std::string drawing = run.Make("drawing.bmp", "-size 300x200 -seed 3 plasma:fractal "
+                                                        "-colors 64 -type TrueColor");
+    const std::string zlib = run.Convert(drawing, "png", {}, "zlib");
+    const std::string zopfliDrawing = run.Convert(drawing, "png", {"--zopfli"}, "zopfli2");
+    EXPECT_LT(SizeOf(zopfliDrawing), SizeOf(zlib));
+    EXPECT_EQ(Metric("AE", drawing, zopfliDrawing), 0.0);
+    EXPECT_EQ(RunBatch({"--png-level", "10", "x.png"}).status, 2);
+}
+
+TEST(AdaptivePalette, KeepsAPhotosColoursInAGif) {
+    if (!HaveCorpus() || !HaveImageMagick()) GTEST_SKIP() << "no corpus or ImageMagick";
+    Run1 run;
+    const std::string photo = run.dir / "flower.bmp";
+    testkit::Run({"/usr/bin/convert", CorpusDir() + "/jpeg/flower.jpg", photo});
+    const std::string fixed = run.Convert(photo, "gif", {}, "fixed");
+    const std::string adaptive = run.Convert(photo, "gif", {"--palette", "adaptive"}, "adaptive");
+    const std::string plain =
+        run.Convert(photo, "gif", {"--palette", "adaptive", "--no-dither"}, "plain");
+    ASSERT_NE(fixed, "");
+    ASSERT_NE(adaptive, "");
+    ASSERT_NE(plain, "");
+    const double fixedPsnr = Metric("PSNR", photo, fixed);
+    EXPECT_GE(Metric("PSNR", photo, adaptive), 29.0);
+    EXPECT_GE(Metric("PSNR", photo, plain), 29.0);
+    EXPECT_LT(fixedPsnr, 26.0);
+    // An opaque photo as PNG becomes an 8-bit palette PNG.
+    const std::string png = run.Convert(photo, "png", {"--palette", "adaptive"}, "png");
+    EXPECT_EQ(PngKind(png), std::make_pair(3, 8));
+}
+
+namespace {
+
+// The bytes from the first start-of-scan marker on.
+Bytes ScanData(const std::string& path) {
+    const Bytes b = ReadBytes(path);
+    for (size_t i = 0; i + 1 < b.size(); ++i)
+        if (b[i] == 0xFF && b[i + 1] == 0xDA) return Bytes(b.begin() + std::ptrdiff_t(i), b.end());
+    return {};
+}
+
+} // namespace
+
+TEST(SizeBudget, HighestQualityThatFitsAndAFailureWhenNoneDoes) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
+    Run1 run;
+    const std::string photo =
+        run.Make("photo.bmp", "-size 1200x900 -seed 9 plasma:fractal -attenuate 0.3 +noise Gaussian");
+    for (const char* format : {"jpg", "webp"}) {
+        const std::string out =
+            run.Convert(photo, format, {"--quality", "95", "--max-size", "120K"}, format);
+        ASSERT_NE(out, "") << run.last.out;
+        EXPECT_LE(SizeOf(out), 120000u);
+        const size_t at = run.last.out.find("(quality ");
+        ASSERT_NE(at, std::string::npos) << run.last.out;
+        const int quality = std::atoi(run.last.out.c_str() + at + 9);
+        ASSERT_GT(quality, 0);
+        ASSERT_LT(quality, 95);
+        // One step up no longer fits.
+        const std::string over = run.Convert(photo, format, {"--quality", std::to_string(quality + 1)},
+                                             std::string(format) + "-over");
+        EXPECT_GT(SizeOf(over), 120000u) << format << " at " << quality + 1;
+    }
+    EXPECT_EQ(run.Convert(photo, "jpg", {"--max-size", "1K"}, "none"), "");
+    EXPECT_NE(run.last.out.find("cannot fit in 1K even at quality 1"), std::string::npos)
+        << run.last.out;
+    EXPECT_TRUE(std::filesystem::is_empty(run.dir / "none"));
+}
+
+TEST(NeverLarger, KeepsAnInputThatIsAlreadySmaller) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
+    Run1 run;
+    const std::string small = run.dir / "small.png";
+    RunShell("/usr/bin/convert -size 300x200 -seed 3 plasma:fractal -colors 64 " + Quote(small),
+             Stderr::Dropped);
+    ASSERT_EQ(run.Convert(small, "png", {"--zopfli"}, "optimised").empty(), false);
+    const std::string optimised = run.dir / "optimised/small.png";
+    // The optimised file again: a plain encoding would be larger.
+    const std::string kept = run.Convert(optimised, "png", {"--never-larger"}, "kept");
+    EXPECT_EQ(ReadBytes(kept), ReadBytes(optimised));
+    EXPECT_NE(run.last.out.find("(input kept"), std::string::npos) << run.last.out;
+    // A change of size is more than the encoding: the new file is written.
+    const std::string resized =
+        run.Convert(optimised, "png", {"--never-larger", "--resize-width", "299"}, "resized");
+    EXPECT_NE(ReadBytes(resized), ReadBytes(optimised));
+}
+
+TEST(LosslessTurn, EqualsJpegtranInItsScanData) {
+    if (!HaveImageMagick() || ::access("/usr/bin/jpegtran", X_OK) != 0)
+        GTEST_SKIP() << "no ImageMagick or jpegtran";
+    const struct {
+        const char* size;
+        const char* degrees;
+        const char* edges;
+        const char* jpegtran;
+    } cases[] = {
+        {"640x480", "90", "trim", "-perfect"},
+        {"640x480", "270", "trim", "-perfect"},
+        {"643x477", "90", "trim", "-trim"},
+        {"643x477", "180", "trim", "-trim"},
+    };
+    Run1 run;
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string in = run.Make(std::string("in") + std::to_string(n) + ".jpg",
+                                        std::string("-size ") + c.size +
+                                            " -seed 5 plasma:fractal -quality 88");
+        const std::string out = run.Convert(
+            in, "jpg", {"--rotate", c.degrees, "--no-sharpen", "--jpeg-turn", c.edges},
+            "o" + std::to_string(n++));
+        ASSERT_NE(out, "") << run.last.err;
+        // Only trims are named on the report line.
+        EXPECT_EQ(run.last.out.find("(turned without re-encoding; edge blocks trimmed)") !=
+                      std::string::npos,
+                  std::string(c.jpegtran) == "-trim");
+        const std::string reference = run.dir / "reference.jpg";
+        RunShell(std::string("/usr/bin/jpegtran -rotate ") + c.degrees + " " + c.jpegtran + " " +
+                     Quote(in) + " > " + Quote(reference),
+                 Stderr::Dropped);
+        EXPECT_EQ(ScanData(out), ScanData(reference)) << c.size << " " << c.degrees;
+        EXPECT_EQ(Identify(out), Identify(reference));
+    }
+    // Keeping every pixel of a picture with partial edge blocks decodes instead.
+    const std::string in = run.dir / "in2.jpg";
+    const std::string kept =
+        run.Convert(in, "jpg", {"--rotate", "90", "--no-sharpen", "--jpeg-turn", "re-encode"}, "all");
+    EXPECT_EQ(run.last.out.find("(turned"), std::string::npos);
+    EXPECT_EQ(Identify(kept), "477x643");
+}

@@ -1,0 +1,257 @@
+// Animations and pages through a batch run: every frame of a GIF or WebP
+// and every page of a TIFF transformed and written in order, checked
+// against ImageMagick's coalesced frames of the input, transformed by it.
+#include "support/Magick.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using namespace testkit;
+
+namespace {
+
+// Every frame as a viewer shows it, ImageMagick's options applied after
+// coalescing.
+std::vector<Rgba> MagickFrames(const std::string& file, const std::string& options = "") {
+    const RunResult size = RunShell("/usr/bin/convert " + Quote(file) + " -coalesce " + options +
+                                        " -format '%w %h\\n' info:- | head -1",
+                                    Stderr::Dropped);
+    Rgba one;
+    if (std::sscanf(size.out.c_str(), "%u %u", &one.width, &one.height) != 2) return {};
+    const RunResult r = RunShell("/usr/bin/convert " + Quote(file) + " -coalesce " + options +
+                                     " -depth 8 rgba:-",
+                                 Stderr::Dropped);
+    const size_t bytes = size_t(one.width) * one.height * 4;
+    std::vector<Rgba> frames;
+    for (size_t at = 0; bytes && at + bytes <= r.out.size(); at += bytes) {
+        one.pixels.assign(r.out.begin() + long(at), r.out.begin() + long(at + bytes));
+        frames.push_back(one);
+    }
+    return frames;
+}
+
+// A TIFF's pages, each on its own (coalescing would put them on the first
+// page's canvas).
+std::vector<Rgba> MagickPages(const std::string& file, const std::string& options = "") {
+    std::vector<Rgba> pages;
+    for (int i = 0;; ++i) {
+        std::optional<Rgba> page = MagickDecode(file, options, i);
+        if (!page) return pages;
+        pages.push_back(std::move(*page));
+    }
+}
+
+// What the frame looks like over mid grey: colours under transparency do
+// not count.
+Rgba OverGrey(const Rgba& in) {
+    Rgba out = in;
+    for (size_t i = 0; i < out.pixels.size(); i += 4) {
+        const int a = in.pixels[i + 3];
+        for (int c = 0; c < 3; ++c)
+            out.pixels[i + c] = uint8_t((in.pixels[i + c] * a + 128 * (255 - a) + 127) / 255);
+        out.pixels[i + 3] = 255;
+    }
+    return out;
+}
+
+// Delays (hundredths) of every frame, "7,7,7,".
+std::string Delays(const std::string& file) {
+    return Run({"/usr/bin/identify", "-format", "%T,", file}, Stderr::Dropped).out;
+}
+
+// The loop count as the file says it: GIF through ImageMagick, WebP through webpinfo.
+std::string Loops(const std::string& file) {
+    const bool webp = file.ends_with(".webp");
+    const RunResult r = webp ? Run({"/usr/bin/webpinfo", file}, Stderr::Dropped)
+                             : Run({"/usr/bin/identify", "-verbose", file}, Stderr::Dropped);
+    const char* key = webp ? "Loop count      : " : "Iterations: ";
+    const size_t at = r.out.find(key);
+    if (at == std::string::npos) return "none";
+    std::istringstream value(r.out.substr(at + std::strlen(key)));
+    std::string n;
+    value >> n;
+    return n;
+}
+
+// The inputs, made by ImageMagick (and gif2webp) from these commands.
+struct Input {
+    const char* name;
+    const char* make; // shell command; IN is the file to write
+};
+
+const Input kInputs[] = {
+    // Whole frames replacing each other, in a global palette.
+    {"none.gif", "/usr/bin/convert -size 40x30 xc:red -size 40x30 pattern:checkerboard "
+                 "-size 40x30 gradient:blue-yellow -colors 64 -set delay 7 -loop 0 IN"},
+    // Frames smaller than the screen at odd places, cleared after showing,
+    // on a transparent screen.
+    {"background.gif",
+     "/usr/bin/convert -dispose background -page 40x30+0+0 -size 1x1 xc:none "
+     "-page 40x30+5+3 -size 13x9 xc:red -page 40x30+20+11 -size 7x17 xc:blue "
+     "-page 40x30+1+17 -size 21x5 xc:lime -set delay 20 -loop 2 IN"},
+    // A frame restoring what was under it.
+    {"previous.gif", "/usr/bin/convert -dispose none -size 40x30 xc:yellow -dispose previous "
+                     "-page 40x30+4+4 -size 10x10 xc:red -page 40x30+20+8 -size 11x13 xc:blue "
+                     "-dispose none -page 40x30+30+20 -size 5x5 xc:black -set delay 5 -loop 0 IN"},
+    // Frames with colours of their own.
+    {"local.gif", "/usr/bin/convert -size 40x30 gradient:red-blue gradient:lime-yellow "
+                  "gradient:white-black -set delay 12 -loop 0 IN"},
+    // An animated WebP with alpha, blended frames and offsets, from a GIF.
+    {"anim.webp", "/usr/bin/convert -dispose background -page 40x30+0+0 -size 40x30 xc:none "
+                  "-page 40x30+5+3 -size 13x9 xc:red -dispose none -page 40x30+20+11 -size 7x17 "
+                  "xc:blue -set delay 20 -loop 3 IN.gif && /usr/bin/gif2webp -quiet IN.gif -o IN"},
+    // Three pages of colours the 8-bit reduction keeps.
+    {"pages.tif", "/usr/bin/convert -size 40x30 xc:red -size 30x20 xc:white -fill black "
+                  "-draw 'rectangle 5,5 20,12' -size 24x36 xc:blue IN"},
+};
+
+class Frames : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveImageMagick()) GTEST_SKIP() << "ImageMagick not installed";
+    }
+    // The input, made on first use.
+    static std::string In(const std::string& name) {
+        const std::string path = *dir_ / name;
+        for (const Input& in : kInputs) {
+            if (name != in.name || FileExists(path)) continue;
+            std::string command = in.make;
+            for (size_t at; (at = command.find("IN")) != std::string::npos;)
+                command.replace(at, 2, Quote(path));
+            EXPECT_EQ(RunShell(command, Stderr::Dropped).status, 0) << command;
+        }
+        return path;
+    }
+
+    // Runs the batch on input into a folder of its own; the output's path.
+    static std::string RunOn(const std::string& input, std::vector<std::string> options,
+                             const std::string& format) {
+        const std::string out = *dir_ / ("out" + std::to_string(runs_++));
+        options.insert(options.begin(), {"--settings", *dir_ / "settings.ini", "--format",
+                                         format, "--out", out, "--jobs", "1"});
+        options.push_back(In(input));
+        const RunResult r = RunBatch(options);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        lastErr_ = r.err;
+        const std::string stem = input.substr(0, input.rfind('.'));
+        const std::string ext = format == "original" ? input.substr(input.rfind('.') + 1)
+                                : format == "tif"    ? "tif"
+                                                     : format;
+        return out + "/" + stem + "." + ext;
+    }
+
+    static inline std::unique_ptr<TempDir> dir_ = std::make_unique<TempDir>();
+    static inline int runs_ = 0;
+    static inline std::string lastErr_; // the last run's stderr
+};
+
+struct Case {
+    const char* input;
+    std::vector<std::string> options; // ours
+    const char* magick;               // ImageMagick's after -coalesce
+    const char* format;
+    double minPsnr; // 0: the same pixels
+};
+
+const Case kCases[] = {
+    {"none.gif", {"--resize-width", "80"}, "-sample 80x60", "gif", 0},
+    {"background.gif", {"--resize-width", "80"}, "-sample 80x60", "gif", 0},
+    {"previous.gif", {"--resize-width", "80"}, "-sample 80x60", "gif", 0},
+    {"local.gif", {"--resize-width", "80"}, "-sample 80x60", "gif", 0},
+    {"previous.gif", {"--rotate", "90"}, "-rotate 90", "original", 0},
+    {"background.gif", {"--rotate", "270", "--resize-width", "60"}, "-rotate 270 -sample 60x80",
+     "gif", 0},
+    {"anim.webp", {"--resize-width", "80"}, "-sample 80x60", "gif", 0},
+    {"anim.webp", {"--resize-width", "80", "--lossless"}, "-sample 80x60", "original", 0},
+    {"pages.tif", {"--resize-percent", "200"}, "-sample 200%", "tif", 0},
+    // Smooth: within 35 dB of ImageMagick's Lanczos.
+    {"none.gif", {"--resize-width", "24", "--resample", "smooth"}, "-filter Lanczos -resize 24x18!",
+     "gif", 35},
+    {"local.gif", {"--resize-width", "24", "--resample", "smooth"},
+     "-filter Lanczos -resize 24x18!", "gif", 35},
+    {"background.gif", {"--resize-width", "24", "--resample", "smooth", "--lossless"},
+     "-filter Lanczos -resize 24x18!", "webp", 35},
+    {"anim.webp", {"--resize-width", "24", "--resample", "smooth", "--lossless"},
+     "-filter Lanczos -resize 24x18!", "webp", 35},
+};
+
+} // namespace
+
+TEST_F(Frames, EveryFrameTransformedAsImageMagickCoalescesAndTransformsIt) {
+    for (const Case& c : kCases) {
+        std::string what = std::string(c.input) + " to " + c.format;
+        for (const std::string& o : c.options) what += " " + o;
+        const std::string out = RunOn(c.input, c.options, c.format);
+        const bool pages = std::string(c.format) == "tif";
+        const std::vector<Rgba> want =
+            pages ? MagickPages(In(c.input), c.magick) : MagickFrames(In(c.input), c.magick);
+        const std::vector<Rgba> got = pages ? MagickPages(out) : MagickFrames(out);
+        ASSERT_FALSE(want.empty()) << what;
+        ASSERT_EQ(got.size(), want.size()) << what;
+        EXPECT_EQ(Delays(out), Delays(In(c.input))) << what;
+        if (!pages) {
+            EXPECT_EQ(Loops(out), Loops(In(c.input))) << what;
+        }
+        for (size_t i = 0; i < want.size(); ++i) {
+            const Rgba a = OverGrey(got[i]), b = OverGrey(want[i]);
+            if (c.minPsnr == 0)
+                EXPECT_EQ(FirstDifference(a, b), "") << what << ", frame " << i;
+            else
+                EXPECT_GE(RgbPsnr(a, b), c.minPsnr) << what << ", frame " << i;
+        }
+    }
+}
+
+TEST_F(Frames, GifAndWebpRoundTripsKeepCountDelaysAndLoops) {
+    for (const char* input : {"background.gif", "local.gif", "anim.webp"}) {
+        const std::string from(input);
+        const bool gif = from.ends_with(".gif");
+        const std::string there = RunOn(input, {"--resize-width", "20"}, gif ? "webp" : "gif");
+        const std::string name = there.substr(there.rfind('/') + 1);
+        std::filesystem::copy_file(there, In("rt-" + name));
+        const std::string back = RunOn("rt-" + name, {}, gif ? "gif" : "webp");
+        for (const std::string& file : {there, back}) {
+            EXPECT_EQ(Delays(file), Delays(In(input))) << file;
+            EXPECT_EQ(Loops(file), Loops(In(input))) << file;
+        }
+    }
+}
+
+TEST_F(Frames, FirstFrameOnlyWhereAskedOrWhereTheOutputHoldsOne) {
+    // Dropped pictures are a warning unless the run asked for one.
+    const std::string described = RunOn("none.gif", {"--frames", "first", "--resize-width", "80"}, "gif");
+    EXPECT_EQ(MagickFrames(described).size(), 1u);
+    EXPECT_EQ(lastErr_.find("dropped"), std::string::npos) << lastErr_;
+    const std::string jpeg = RunOn("none.gif", {"--resize-width", "80"}, "jpg");
+    EXPECT_EQ(MagickFrames(jpeg).size(), 1u);
+    EXPECT_NE(lastErr_.find("none.gif: 2 frames dropped: JPEG holds one\n"), std::string::npos)
+        << lastErr_;
+    RunOn("pages.tif", {}, "png");
+    EXPECT_NE(lastErr_.find("pages.tif: 2 pages dropped: PNG holds one\n"), std::string::npos)
+        << lastErr_;
+    // A chosen page of a TIFF is the picture.
+    const std::string page = RunOn("pages.tif", {"--page", "3"}, "tif");
+    EXPECT_EQ(lastErr_.find("dropped"), std::string::npos) << lastErr_;
+    const std::vector<Rgba> pages = MagickFrames(page);
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].width, 24u);
+}
+
+TEST_F(Frames, StampedFramesKeepTheirCountAndDelays) {
+    const std::string out = RunOn("previous.gif", {"--stamp", "12", "--font-size", "6"}, "gif");
+    EXPECT_EQ(MagickFrames(out).size(), MagickFrames(In("previous.gif")).size());
+    EXPECT_EQ(Delays(out), Delays(In("previous.gif")));
+}
+
+TEST_F(Frames, InfoCountsFramesAndPages) {
+    const RunResult r = RunBatch({"--info", In("none.gif"), In("pages.tif"), In("anim.webp")});
+    EXPECT_NE(r.out.find("none.gif: 40x30, 1 bpp, GIF, 96x96 dpi, 3 frames\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("pages.tif: 40x30, 24 bpp, TIFF, 96x96 dpi, alpha, 3 pages\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("anim.webp: 40x30, 24 bpp, WEBP, 96x96 dpi, alpha, 3 frames\n"),
+              std::string::npos)
+        << r.out;
+}
