@@ -665,3 +665,19 @@ TEST(CliBatch, CutInputsAreNeverSilentSuccesses) {
     EXPECT_TRUE(said.ends_with("% of rows decoded")) << said;
     EXPECT_EQ(JsonLines(ReadWholeFile(json)), "warning  " + said + " True\n");
 }
+
+// A step that cannot be done fails the row with its reason and writes nothing.
+TEST(CliBatch, AFailedResizeFailsTheRowWithItsReason) {
+    Inputs in;
+    const std::string big = in.dir / "in/big.png";
+    CRaster bilevel(6000, 5000, 1);
+    bilevel.FillGrayRamp();
+    ASSERT_TRUE(bilevel.SaveFile(big, kTypePng));
+    const RunResult r = RunBatch({"--settings", in.settings, "--format", "png", "--resize-percent",
+                                  "1000", "--out", in.dir / "o", big});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, Lines({"resize image: " + big,
+                            "failed to load image: " + big +
+                                ": resize to 60000 x 50000: RASTER_MAX_MEMORY exceeded"}));
+    EXPECT_TRUE(FolderContents(in.dir / "o").empty());
+}
