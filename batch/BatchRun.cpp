@@ -355,7 +355,8 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
         const bool seeThrough = HasTransparency(image);
         if (!ApplyRowTransforms(image, settings_, options_, loaded, watermark_.get(), &why))
             return failed(why);
-        PrepareForSave(image, job.stem.saveType, settings_, options_, seeThrough);
+        if (!PrepareForSave(image, job.stem.saveType, settings_, options_, &why, seeThrough))
+            return failed(why);
         image.SetLastError("");
         const bool onlyEncoding =
             OnlyEncodingChanges(facts, image, job.stem.saveType, settings_, options_);

@@ -43,7 +43,7 @@ bool WriteEveryFrame(const std::string& path, ImageType inputType, ImageType sav
         const bool seeThrough = HasTransparency(frame);
         if (!ApplyRowTransforms(frame, settings, options, LoadedScale(), watermark, &error))
             return false;
-        PrepareFrameForSave(frame, saveType, settings, options, seeThrough);
+        if (!PrepareFrameForSave(frame, saveType, settings, options, &error, seeThrough)) return false;
         for (const std::string& text : frame.Warnings())
             if (std::find(warnings.begin(), warnings.end(), text) == warnings.end())
                 warnings.push_back(text);
