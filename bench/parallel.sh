@@ -8,9 +8,14 @@
 # Targets: default threads at most 0.55x the wall time of --jobs 1, and at
 # least 3x faster in wall time than vipsthumbnail. A last row runs ours with
 # --resample smooth (shrink-on-load, as vipsthumbnail resizes) for reference.
+# BASELINE=path/to/an/older/tessaline-batch adds its row and the ratio of
+# processor times (target: new options cost at most 1% while unused), then
+# compares the instructions both execute under callgrind on CALLGRIND photos
+# (default 2), which the machine's load cannot move.
 #
 #   bench/parallel.sh                # uses build/, ../benchcorpus, ROUNDS=5
 #   BUILD_DIR=build ROUNDS=9 CORPUS=/path bench/parallel.sh
+#   BASELINE=../base/build/cli/tessaline-batch bench/parallel.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -35,6 +40,13 @@ trap 'rm -rf "$W"' EXIT
 : >"$W/empty.ini" # no Threads key: one per core
 ours=("$BIN" --settings "$W/empty.ini" --format jpg --quality 90 --resize-width 800 --no-rename --out "$W/out")
 names=("tessaline" "tessaline --jobs 1" "vipsthumbnail" "mogrify -resize" "tessaline smooth")
+commands=(0 1 2 3 4)
+if [ -n "${BASELINE:-}" ]; then
+  [ -x "$BASELINE" ] || { echo "BASELINE $BASELINE is not a program" >&2; exit 1; }
+  names+=("baseline")
+  commands+=(5)
+  export BASELINE
+fi
 run() { # index: runs one command into a fresh $W/out
   case $1 in
     0) "${ours[@]}" "${files[@]}" ;;
@@ -42,12 +54,13 @@ run() { # index: runs one command into a fresh $W/out
     2) env -u VIPS_CONCURRENCY vipsthumbnail --size 800x -o "$W/out/%s.jpg[Q=90]" "${files[@]}" ;;
     3) env -u MAGICK_THREAD_LIMIT mogrify -path "$W/out" -resize 800x -quality 90 "${files[@]}" ;;
     4) "${ours[@]}" --resample smooth "${files[@]}" ;;
+    5) "$BASELINE" "${ours[@]:1}" "${files[@]}" ;;
   esac
 }
 echo "== ${#files[@]} photos, $ROUNDS rounds, $(nproc) processors"
 echo "load before: $(uptime)"
 for ((r = 0; r < ROUNDS; r++)); do
-  for i in 0 1 2 3 4; do
+  for i in "${commands[@]}"; do
     rm -rf "$W/out" && mkdir -p "$W/out"
     /usr/bin/time -o "$W/t" -f '%e %U %S %M' bash -c "$(declare -f run); $(declare -p ours files W); run $i" >/dev/null 2>&1
     echo "$i $(cat "$W/t")" >>"$W/times"
@@ -75,4 +88,17 @@ vips = med[2][0] / med[0][0]
 print("default threads: %.2fx faster than vipsthumbnail in wall time (target 3): %s" %
       (vips, "met" if vips >= 3 else "MISSED"))
 print("mogrify -resize: %.2fx our wall time" % (med[3][0] / med[0][0]))
+if 5 in med:
+    print("this build: %.3fx the processor time of the baseline" % (med[0][1] / med[5][1]))
 PY
+
+[ -n "${BASELINE:-}" ] && [ "${CALLGRIND:-2}" -gt 0 ] && command -v valgrind >/dev/null || exit 0
+echo -e "\n== callgrind instructions, --jobs 1, ${CALLGRIND:-2} photos"
+count() { # PROGRAM: instructions of one run
+  rm -rf "$W/out" && mkdir -p "$W/out"
+  valgrind --tool=callgrind --callgrind-out-file="$W/cg" "$1" "${ours[@]:1}" --jobs 1 \
+    "${files[@]:0:${CALLGRIND:-2}}" 2>&1 >/dev/null | sed -n 's/.*Collected : //p'
+}
+ours_n=$(count "$BIN")
+base_n=$(count "$BASELINE")
+echo "this build $ours_n, baseline $base_n: $(python3 -c "print('%.4f' % ($ours_n / $base_n))")x"
