@@ -136,12 +136,15 @@ CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
 }
 
 // Tab reads the window as it is laid out: the folders, their images, the
-// preview's switch, the batch list, the operation pane's controls left to
-// right, then the report.
+// preview's switch, the batch list, the Presets list and its buttons above
+// the operation pane, the pane's controls left to right, then the report.
 void CMainFrame::ChainTabOrder() {
     QList<QWidget*> chain{tree_, view_};
     for (QCheckBox* box : preview_->findChildren<QCheckBox*>()) chain << box;
     chain << batchList_;
+    if (auto* bar = findChild<QWidget*>("preset-bar"))
+        for (QWidget* w : bar->findChildren<QWidget*>())
+            if (w->focusPolicy() & Qt::TabFocus) chain << w;
     if (operation_) {
         for (QWidget* w = operation_->nextInFocusChain(); w != operation_; w = w->nextInFocusChain()) {
             if (!operation_->isAncestorOf(w)) break;

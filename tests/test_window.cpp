@@ -332,8 +332,10 @@ private slots:
         QVERIFY(at(frame.FolderTree()) < at(frame.View()));
         QVERIFY(at(frame.View()) < at(frame.BatchList()));
         QVERIFY(at(frame.BatchList()) < at(Find<QWidget>(frame.OperationPane(), ids::kFormatList)));
+        // The Presets list heads the Operation pane.
+        QVERIFY(at(frame.PresetList()) < at(Find<QWidget>(frame.OperationPane(), ids::kFormatList)));
         for (QWidget* must : std::initializer_list<QWidget*>{
-                 frame.FolderTree(), frame.View(), frame.BatchList(),
+                 frame.FolderTree(), frame.View(), frame.BatchList(), frame.PresetList(),
                  Find<QWidget>(frame.OperationPane(), ids::kFormatList),
                  Find<QComboBox>(frame.OperationPane(), ids::kOutputList),
                  Find<QWidget>(frame.OperationPane(), ids::kOptionsButton)})
