@@ -456,39 +456,70 @@ int RefuseBlocks(const CRaster& image, int pipe) {
     return write(pipe, texts[0].data(), texts[0].size()) < 0 ? 3 : 0;
 }
 
+// A line of /proc/self/status in KiB, 0 when absent.
+long StatusKiB(const char* key) {
+    FILE* status = fopen("/proc/self/status", "r");
+    if (!status) return 0;
+    char line[256];
+    long value = 0;
+    while (fgets(line, sizeof line, status))
+        if (strncmp(line, key, strlen(key)) == 0) value = atol(line + strlen(key));
+    fclose(status);
+    return value;
+}
+
+// The child's exit code: 0 refused with a text (sent down pipe), 1 decoded,
+// 2 refused without one, 3 the pipe failed.
+int DecodeHere(const std::string& path, ImageType type, bool blocks, bool everyFrame, int pipe) {
+    if (everyFrame) {
+        std::string text;
+        const bool decoded = ReadEveryFrame(path, type, text);
+        if (write(pipe, text.data(), text.size()) < 0) return 3;
+        return decoded ? 1 : !text.empty() ? 0 : 2;
+    }
+    CRaster image(path, type);
+    if (blocks) return RefuseBlocks(image, pipe);
+    const char* text = image.LastErrorText();
+    if (write(pipe, text, strlen(text)) < 0) return 3;
+    return image.HasPixels() ? 1 : text[0] ? 0 : 2;
+}
+
 ChildOutcome DecodeInChild(const std::string& path, ImageType type, bool blocks, bool everyFrame) {
     ChildOutcome outcome;
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) return outcome;
+    int growthEnds[2];
+    if (pipe(growthEnds) != 0) return outcome;
     const pid_t pid = fork();
     if (pid == 0) {
         // A regression must not stall the suite.
         const rlimit cpu{20, 20};
         setrlimit(RLIMIT_CPU, &cpu);
-        if (everyFrame) {
-            std::string text;
-            const bool decoded = ReadEveryFrame(path, type, text);
-            if (write(pipeEnds[1], text.data(), text.size()) < 0) _exit(3);
-            _exit(decoded ? 1 : !text.empty() ? 0 : 2);
-        }
-        CRaster image(path, type);
-        if (blocks) _exit(RefuseBlocks(image, pipeEnds[1]));
-        const char* text = image.LastErrorText();
-        if (write(pipeEnds[1], text, strlen(text)) < 0) _exit(3);
-        _exit(image.HasPixels() ? 1 : text[0] ? 0 : 2);
+        // The parent's pages count as the child's own until the peak is reset;
+        // only what the decode adds is measured.
+        if (FILE* clear = fopen("/proc/self/clear_refs", "w")) fputs("5", clear), fclose(clear);
+        const long before = StatusKiB("VmHWM:");
+        const int code = DecodeHere(path, type, blocks, everyFrame, pipeEnds[1]);
+        const long growth = StatusKiB("VmHWM:") - before;
+        if (write(growthEnds[1], &growth, sizeof growth) < 0) _exit(3);
+        _exit(code);
     }
     close(pipeEnds[1]);
+    close(growthEnds[1]);
     char text[256];
     const ssize_t got = pid > 0 ? read(pipeEnds[0], text, sizeof text) : 0;
     close(pipeEnds[0]);
     if (got > 0) outcome.text.assign(text, size_t(got));
+    long growth = 0;
+    if (pid > 0 && read(growthEnds[0], &growth, sizeof growth) == sizeof growth)
+        outcome.peakKiB = growth;
+    close(growthEnds[0]);
     int status = 0;
     rusage usage{};
     if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return outcome;
     if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
     outcome.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    outcome.peakKiB = usage.ru_maxrss;
     return outcome;
 }
 
