@@ -353,7 +353,7 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
         std::string why;
         if (!ApplyRowTransforms(image, settings_, options_, loaded, watermark_.get(), &why))
             return failed(why);
-        PrepareForSave(image, job.stem.saveType, settings_, options_);
+        if (!PrepareForSave(image, job.stem.saveType, settings_, options_, &why)) return failed(why);
         image.SetLastError("");
         const bool onlyEncoding =
             OnlyEncodingChanges(facts, image, job.stem.saveType, settings_, options_);

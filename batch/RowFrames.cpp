@@ -41,7 +41,7 @@ bool WriteEveryFrame(const std::string& path, ImageType inputType, ImageType sav
     while (reader->Next(frame, delay)) {
         if (!ApplyRowTransforms(frame, settings, options, LoadedScale(), watermark, &error))
             return false;
-        PrepareFrameForSave(frame, saveType, settings, options);
+        if (!PrepareFrameForSave(frame, saveType, settings, options, &error)) return false;
         for (const std::string& text : frame.Warnings())
             if (std::find(warnings.begin(), warnings.end(), text) == warnings.end())
                 warnings.push_back(text);

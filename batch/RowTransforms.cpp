@@ -29,21 +29,34 @@ namespace {
 constexpr int32_t kSharpenKernel[9] = {-1, -1, -1, -1, 15, -1, -1, -1, -1};
 constexpr int32_t kSharpenDivisor = 7;
 
-void RotateRow(CRaster& image, const OperationSettings& settings) {
+// A step that failed: its name and the reason the image was left with.
+bool StepFailed(const CRaster& image, const std::string& step, std::string* error) {
+    const char* why = image.LastErrorText();
+    if (error) *error = step + ": " + (*why ? why : "CRaster::Create can't allocate memory");
+    return false;
+}
+
+// Steps pass a picture that did not load through as it is.
+bool RotateRow(CRaster& image, const OperationSettings& settings, std::string* error) {
+    if (!image.HasPixels()) return true;
+    bool turned = true;
     switch (settings.rotation) {
     case kRotate90:
-        image.Rotate90();
+        turned = image.Rotate90();
         break;
     case kRotate180:
-        image.Rotate180();
+        turned = image.Rotate180();
         break;
     case kRotate270:
-        image.Rotate270();
+        turned = image.Rotate270();
         break;
     default:
         break;
     }
-    if (settings.sharpen) image.ApplyKernel(kSharpenKernel, 3, kSharpenDivisor, 0);
+    if (!turned) return StepFailed(image, "rotate", error);
+    if (settings.sharpen && !image.ApplyKernel(kSharpenKernel, 3, kSharpenDivisor, 0))
+        return StepFailed(image, "sharpen", error);
+    return true;
 }
 
 // Whether the image is a picture of full size w x h decoded at 1 / scale.
@@ -61,37 +74,37 @@ PixelWindow FindWindow(const CRaster& image, Anchor anchor, uint32_t width, uint
 
 // The crop, measured on the full-size upright picture; a reduced decode
 // cuts the same part of its smaller picture.
-void CropRow(CRaster& image, const RunOptions& options, const LoadedScale& loaded) {
+bool CropRow(CRaster& image, const RunOptions& options, const LoadedScale& loaded) {
+    if (!image.HasPixels()) return true;
     const uint8_t s = loaded.scale;
     const bool reduced = IsReduced(image, s, loaded.uprightWidth, loaded.uprightHeight);
     const uint32_t w = reduced ? loaded.uprightWidth : image.GetWidth();
     const uint32_t h = reduced ? loaded.uprightHeight : image.GetHeight();
     const auto plan = ComputeCropWindow(w, h, options.crop, options.anchor);
-    if (!plan || plan->outside) return;
+    if (!plan || plan->outside) return true;
     PixelWindow window = plan->window;
     if (reduced)
         window = {window.x / s, window.y / s, ScaledSide(window.width, s), ScaledSide(window.height, s)};
     if (options.crop.kind == CropOption::Kind::kAspect && !IsCompassAnchor(options.anchor))
         window = FindWindow(image, options.anchor, window.width, window.height);
-    CropRaster(image, window.x, window.y, window.width, window.height);
+    return CropRaster(image, window.x, window.y, window.width, window.height);
 }
 
 // Cover's cut or Pad's canvas around the resampled picture.
-void ShapeRow(CRaster& image, const ResizeShape& shape, const RunOptions& options) {
+bool ShapeRow(CRaster& image, const ResizeShape& shape, const RunOptions& options) {
     PixelWindow window = shape.window;
     if (shape.fit == FixedSizeFit::kPad) {
         // See-through where the output holds alpha, the background elsewhere.
-        ExtendCanvas(image, window.width, window.height, window.x, window.y,
-                     ColorRefToQuad(options.background), true);
-        return;
+        return ExtendCanvas(image, window.width, window.height, window.x, window.y,
+                            ColorRefToQuad(options.background), true);
     }
     if (!IsCompassAnchor(options.anchor))
         window = FindWindow(image, options.anchor, window.width, window.height);
-    CropRaster(image, window.x, window.y, window.width, window.height);
+    return CropRaster(image, window.x, window.y, window.width, window.height);
 }
 
-void ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptions& options,
-               const LoadedScale& loaded) {
+bool ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptions& options,
+               const LoadedScale& loaded, std::string* error) {
     uint32_t w = image.GetWidth(), h = image.GetHeight();
     const bool reduced = !loaded.sampled && IsReduced(image, loaded.scale, loaded.width, loaded.height);
     if (reduced) w = loaded.width, h = loaded.height;
@@ -102,26 +115,37 @@ void ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptio
     const bool resample = (shape && shape->resample) || reduced;
     // Sampled at its size already; the resize at that size is a plain copy
     // that leaves the image as a resize does.
+    bool resized = true;
     if (loaded.sampled)
-        ResizeNearest(image, image.GetWidth(), image.GetHeight());
+        resized = ResizeNearest(image, image.GetWidth(), image.GetHeight());
     else if (resample && options.resample == ResampleFilter::kSmooth)
-        ResizeSmooth(image, target.width, target.height);
+        resized = ResizeSmooth(image, target.width, target.height);
     else if (resample) // the same pixels as drawing into a compatible device bitmap and importing it
-        ResizeNearest(image, target.width, target.height);
-    if (shape && shape->fit != FixedSizeFit::kStretch) ShapeRow(image, *shape, options);
+        resized = ResizeNearest(image, target.width, target.height);
+    if (!resized)
+        return StepFailed(image, "resize to " + std::to_string(target.width) + " x " +
+                                     std::to_string(target.height), error);
+    if (shape && shape->fit != FixedSizeFit::kStretch && !ShapeRow(image, *shape, options))
+        return StepFailed(image, shape->fit == FixedSizeFit::kPad ? "pad" : "cover", error);
+    return true;
 }
 
 // See-through without a colour, as a pad is.
-void BorderRow(CRaster& image, const BorderOption& border, const RunOptions& options) {
+bool BorderRow(CRaster& image, const BorderOption& border, const RunOptions& options) {
     const uint64_t n = uint64_t(border.width);
     const uint64_t w = image.GetWidth() + 2 * n, h = image.GetHeight() + 2 * n;
-    if (!image.HasPixels() || w > UINT32_MAX || h > UINT32_MAX) return;
+    if (!image.HasPixels()) return true;
+    if (w > UINT32_MAX || h > UINT32_MAX) {
+        image.SetLastError("RASTER_MAX_MEMORY exceeded");
+        return false;
+    }
     const COLORREF colour = border.coloured ? border.colour : options.background;
-    ExtendCanvas(image, uint32_t(w), uint32_t(h), uint32_t(n), uint32_t(n), ColorRefToQuad(colour),
-                 !border.coloured);
+    return ExtendCanvas(image, uint32_t(w), uint32_t(h), uint32_t(n), uint32_t(n),
+                        ColorRefToQuad(colour), !border.coloured);
 }
 
-void StampRow(CRaster& image, const OperationSettings& settings) {
+bool StampRow(CRaster& image, const OperationSettings& settings) {
+    if (!image.HasPixels()) return true;
     StampFont description;
     description.FromRecord(settings);
     CFont font;
@@ -147,8 +171,8 @@ void StampRow(CRaster& image, const OperationSettings& settings) {
     const int64_t x = int64_t(image.GetWidth()) - extent.cx;
     const int64_t y = int64_t(image.GetHeight()) - extent.cy;
     // The text is opaque on see-through pixels too.
-    image.StampText(nullptr, int(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX)),
-                    int(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX)), &spec, true);
+    return image.StampText(nullptr, int(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX)),
+                           int(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX)), &spec, true) >= 0;
 }
 
 // Blocks an output can carry go with it, brought up to date; where they
@@ -177,37 +201,43 @@ void PrepareBlocks(CRaster& image, const ImageFormat& format, const RunOptions& 
 // hold is blended onto the background, or turned into the form it holds;
 // palettes and depths its encoder refuses are changed. Opaque 24-bit images
 // a format takes as they are cost nothing here.
-void ReduceTo8(CRaster& image, const RunOptions& options) {
+bool ReduceTo8(CRaster& image, const RunOptions& options) {
+    // Palette images are already within 8 bits.
+    if (image.GetBitsPerPixel() <= 8) return true;
     if (options.palette == PaletteMode::kAdaptive && ReduceToAdaptivePalette(image, options.paletteDither))
-        return;
-    image.ReduceColors(8, true, nullptr, 0);
+        return true;
+    return image.ReduceColors(8, true, nullptr, 0);
 }
 
-void PrepareLayout(CRaster& image, uint32_t needs, const RunOptions& options) {
+// False when a change ran out of memory; the image's text says so where it can.
+bool PrepareLayout(CRaster& image, uint32_t needs, const RunOptions& options) {
     const RGBQUAD background = ColorRefToQuad(options.background);
     bool blended = false;
-    if (needs & kSaveNoAlpha) FlattenTransparency(image, background, &blended);
+    if ((needs & kSaveNoAlpha) && !FlattenTransparency(image, background, &blended)) return false;
     if (blended) image.AddWarning("transparency flattened onto " + ColourHex(options.background));
-    if (needs & kSaveAlphaAsIndex) PrepareIndexTransparency(image, background);
-    if (needs & kSaveAlphaPlane) TransparencyToAlphaPlane(image);
-    if ((needs & kSaveAlphaTrueColour) && image.HasAlpha()) PromoteToTrueColour(image);
-    if (needs & kSaveOneBit)
-        ReduceToBilevel(image);
-    else if (needs & kSaveNoColour)
-        ConvertToGrey(image);
-    else if (needs & kSaveNoPalette)
-        PromoteColourPalette(image);
+    if ((needs & kSaveAlphaAsIndex) && !PrepareIndexTransparency(image, background)) return false;
+    if ((needs & kSaveAlphaPlane) && !TransparencyToAlphaPlane(image)) return false;
+    if ((needs & kSaveAlphaTrueColour) && image.HasAlpha() && !PromoteToTrueColour(image))
+        return false;
+    if (needs & kSaveOneBit) {
+        if (!ReduceToBilevel(image)) return false;
+    } else if (needs & kSaveNoColour) {
+        if (!ConvertToGrey(image)) return false;
+    } else if (needs & kSaveNoPalette) {
+        if (!PromoteColourPalette(image)) return false;
+    }
     // An alpha plane the format keeps beside 24-bit pixels is not reduced
     // away with the colours.
     const bool keepsTrueColourAlpha = (needs & kSaveAlphaPlane) && image.HasAlpha() &&
                                       image.GetBitsPerPixel() == 24;
-    if ((needs & kSaveReduceTo8) && !keepsTrueColourAlpha) ReduceTo8(image, options);
+    if ((needs & kSaveReduceTo8) && !keepsTrueColourAlpha && !ReduceTo8(image, options)) return false;
     // These writers drop an alpha plane beside 1- or 4-bit pixels, and write
     // 1-bit pixels as black and white whatever the two colours are.
-    if ((needs & kSaveAlphaByteIndex) && image.HasAlpha()) WidenPalette(image, 8);
-    if ((needs & kSaveBilevelBlackWhite) && image.GetBitsPerPixel() == 1 && !IsBlackAndWhite(image))
-        WidenPalette(image, 4);
-    if (needs & kSaveAlphaAsIndex) TransparencyToIndex(image, background);
+    if ((needs & kSaveAlphaByteIndex) && image.HasAlpha() && !WidenPalette(image, 8)) return false;
+    if ((needs & kSaveBilevelBlackWhite) && image.GetBitsPerPixel() == 1 &&
+        !IsBlackAndWhite(image) && !WidenPalette(image, 4))
+        return false;
+    return !(needs & kSaveAlphaAsIndex) || TransparencyToIndex(image, background);
 }
 
 } // namespace
@@ -215,28 +245,34 @@ void PrepareLayout(CRaster& image, uint32_t needs, const RunOptions& options) {
 bool ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
                         const RunOptions& options, const LoadedScale& loaded,
                         WatermarkSource* watermark, std::string* error) {
+    // A failed step leaves its reason here; an earlier one is not it.
+    image.SetLastError("");
     // Upright first, so that a user's "Rotate 90" turns the picture as seen
     // and a crop measures it as seen.
-    if (options.autoRotate) TurnUpright(image);
+    if (options.autoRotate && !TurnUpright(image)) return StepFailed(image, "turn upright", error);
     // Steps may build a new image; the photo's blocks and orientation stay its own.
     const ImageMetadataPtr metadata = image.MetadataPtr();
     const uint8_t orientation = image.GetOrientation();
-    if (options.crop.kind != CropOption::Kind::kNone) CropRow(image, options, loaded);
-    if (settings.rotateEnabled) RotateRow(image, settings);
-    if (settings.resizeEnabled) ResizeRow(image, settings, options, loaded);
-    if (options.border.width > 0) BorderRow(image, options.border, options);
-    bool ok = true;
+    if (options.crop.kind != CropOption::Kind::kNone && !CropRow(image, options, loaded))
+        return StepFailed(image, "crop", error);
+    if (settings.rotateEnabled && !RotateRow(image, settings, error)) return false;
+    if (settings.resizeEnabled && !ResizeRow(image, settings, options, loaded, error)) return false;
+    if (options.border.width > 0 && !BorderRow(image, options.border, options))
+        return StepFailed(image, "border", error);
     if (options.watermark.enabled) {
         std::optional<WatermarkSource> own;
         if (!watermark) watermark = &own.emplace(options.watermark);
         std::string why;
-        ok = ApplyWatermark(image, *watermark, why);
-        if (!ok && error) *error = why;
+        if (!ApplyWatermark(image, *watermark, why)) {
+            if (error) *error = why;
+            return false;
+        }
     }
-    if (settings.stampEnabled) StampRow(image, settings);
+    if (settings.stampEnabled && !StampRow(image, settings))
+        return StepFailed(image, "stamp", error);
     image.SetMetadata(metadata);
     image.SetOrientation(orientation);
-    return ok;
+    return true;
 }
 
 bool OptionsChangePixels(const OperationSettings& settings, const RunOptions& options) {
@@ -245,10 +281,11 @@ bool OptionsChangePixels(const OperationSettings& settings, const RunOptions& op
            (settings.resizeEnabled && ActiveFit(settings, options) != FixedSizeFit::kStretch);
 }
 
-void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
-                    const RunOptions& options) {
+bool PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
+                    const RunOptions& options, std::string* error) {
     const ImageFormat* format = FindImageFormat(saveType);
-    if (!format) return;
+    if (!format) return true;
+    image.SetLastError("");
     PrepareBlocks(image, *format, options);
     if (format->saveNeeds & kSaveQuality) {
         // The image keeps the quality in one byte: a damaged record's value
@@ -257,27 +294,28 @@ void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
     }
     if (format->saveNeeds & kSaveLossless) image.SetLossless(options.lossless);
     image.SetEncodeOptions(options.encode);
-    PrepareLayout(image, format->saveNeeds, options);
+    if (!PrepareLayout(image, format->saveNeeds, options))
+        return StepFailed(image, std::string("prepare for ") + format->name, error);
     // An adaptive palette makes an opaque true-colour PNG an 8-bit one.
     if (saveType == kTypePng && options.palette == PaletteMode::kAdaptive && !image.HasAlpha() &&
         image.GetTransparentIndex() == -1)
         ReduceToAdaptivePalette(image, options.paletteDither);
+    return true;
 }
 
-void PrepareFrameForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
-                         const RunOptions& options) {
+bool PrepareFrameForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
+                         const RunOptions& options, std::string* error) {
     const ImageFormat* format = FindImageFormat(saveType);
-    if (!format) return;
-    if (saveType == kTypeGif)
-        PrepareBlocks(image, *format, options);
-    else
-        PrepareForSave(image, saveType, settings, options);
+    if (!format) return true;
+    if (saveType != kTypeGif) return PrepareForSave(image, saveType, settings, options, error);
+    PrepareBlocks(image, *format, options);
+    return true;
 }
 
-void PrepareLayoutForSave(CRaster& image, ImageType saveType, const RunOptions& options,
+bool PrepareLayoutForSave(CRaster& image, ImageType saveType, const RunOptions& options,
                           bool reduce) {
-    if (const ImageFormat* format = FindImageFormat(saveType)) {
-        const uint32_t needs = reduce ? format->saveNeeds : format->saveNeeds & ~kSaveReduceTo8;
-        PrepareLayout(image, needs, options);
-    }
+    const ImageFormat* format = FindImageFormat(saveType);
+    if (!format) return true;
+    const uint32_t needs = reduce ? format->saveNeeds : format->saveNeeds & ~kSaveReduceTo8;
+    return PrepareLayout(image, needs, options);
 }

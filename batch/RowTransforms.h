@@ -6,6 +6,8 @@
 #include "RowLoad.h"
 #include "RunOptions.h"
 
+#include <string>
+
 class WatermarkSource;
 
 // Turning upright by the camera's orientation (when the options ask for it),
@@ -15,8 +17,9 @@ class WatermarkSource;
 // Options default to the record's described behaviour. A picture decoded
 // at a reduced scale (loaded) is resized to the size its full-size picture
 // would have been given. The watermark is the run's (read once); without
-// one, a watermark the options ask for is read here. False, with the reason,
-// only when the watermark cannot be read.
+// one, a watermark the options ask for is read here. False, with the reason
+// ("resize to 60000 x 50000: RASTER_MAX_MEMORY exceeded"), as soon as a
+// step fails: the picture is then not fit to be saved.
 bool ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
                         const RunOptions& options = DescribedRunOptions(),
                         const LoadedScale& loaded = LoadedScale(),
@@ -29,19 +32,22 @@ bool ApplyRowTransforms(CRaster& image, const OperationSettings& settings,
 bool OptionsChangePixels(const OperationSettings& settings, const RunOptions& options);
 
 // After naming, before the save: what the save type's format row asks for
-// (reduction to 8 bits for GIF and TIFF, the quality for JPEG).
-void PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
-                    const RunOptions& options = DescribedRunOptions());
+// (reduction to 8 bits for GIF and TIFF, the quality for JPEG). False, with
+// the reason, when a change ran out of memory.
+bool PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
+                    const RunOptions& options = DescribedRunOptions(),
+                    std::string* error = nullptr);
 
 // PrepareForSave for a picture handed to an animation's writer: a GIF's
 // frames get no colour reduction of their own, the writer chooses palettes
 // for the whole animation.
-void PrepareFrameForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
-                         const RunOptions& options = DescribedRunOptions());
+bool PrepareFrameForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
+                         const RunOptions& options = DescribedRunOptions(),
+                         std::string* error = nullptr);
 
 // Only the pixels and transparency part of PrepareForSave: what the save
 // type's encoder can write (an 8-bit palette for GIF), blocks and quality
 // left as they are. Without reduce, colours stay as they are where the
 // format could also hold them unreduced (TIFF).
-void PrepareLayoutForSave(CRaster& image, ImageType saveType,
+bool PrepareLayoutForSave(CRaster& image, ImageType saveType,
                           const RunOptions& options = DescribedRunOptions(), bool reduce = true);

@@ -166,6 +166,7 @@ bool BmpCodec::Decode(ImageStream* stream) {
     if (GetPaletteCount() && !ReadPalette(stream, layout)) return false;
     if (HeaderOnly()) return true;
     if (!ReadPixels(stream, layout)) return false;
+    if (layout.rowsRead < height) AddWarning(CutShortWarning(layout.rowsRead, height));
     if (topDown) FlipVertical();
     return true;
 }
@@ -223,19 +224,28 @@ void BmpCodec::SeekToPixels(ImageStream* stream, const Layout& layout) {
                      SEEK_SET);
 }
 
+// Whole rows of srcStride bytes the data held; the last row's padding may be missing.
+uint64_t BmpCodec::ReadPlain(ImageStream* stream, uint64_t srcStride) {
+    const uint64_t h = GetHeight();
+    const uint64_t got = stream->Read(Pixels(), 1, size_t(srcStride * h));
+    const uint64_t padding = srcStride - (uint64_t(GetWidth()) * GetBitsPerPixel() + 7) / 8;
+    return got + padding >= srcStride * h ? h : got / srcStride;
+}
+
 bool BmpCodec::ReadPixels(ImageStream* stream, Layout& layout) {
     const BITMAPINFOHEADER& bih = layout.bih;
+    layout.rowsRead = GetHeight();
     switch (bih.biBitCount) {
     case 1:
     case 4:
     case 8:
         SeekToPixels(stream, layout);
         if (bih.biCompression == 0) {
-            stream->Read(Pixels(), 1, size_t(PixelBytes()));
+            layout.rowsRead = ReadPlain(stream, GetStride());
         } else if (bih.biCompression == 1) {
-            DecodeRle8(stream);
+            layout.rowsRead = DecodeRle8(stream);
         } else if (bih.biCompression == 2) {
-            DecodeRle4(stream);
+            layout.rowsRead = DecodeRle4(stream);
         } else {
             SetLastError("compression type not supported");
             return false;
@@ -247,7 +257,7 @@ bool BmpCodec::ReadPixels(ImageStream* stream, Layout& layout) {
             SetLastError("unknown compression");
             return false;
         }
-        stream->Read(Pixels(), 1, size_t(PixelBytes()));
+        layout.rowsRead = ReadPlain(stream, GetStride());
         return true;
     case 16:
         if (bih.biCompression == 3 && !layout.headerMasks) {
@@ -258,7 +268,7 @@ bool BmpCodec::ReadPixels(ImageStream* stream, Layout& layout) {
             layout.masks[0] = 0x7C00, layout.masks[1] = 0x03E0, layout.masks[2] = 0x001F;
         }
         SeekToPixels(stream, layout);
-        Read16(stream, layout);
+        layout.rowsRead = Read16(stream, layout);
         return true;
     case 32:
         if (bih.biCompression != 0 && bih.biCompression != 3) {
@@ -272,7 +282,7 @@ bool BmpCodec::ReadPixels(ImageStream* stream, Layout& layout) {
         }
         if (bih.biCompression != 3) std::fill(std::begin(layout.masks), std::end(layout.masks), 0u);
         SeekToPixels(stream, layout);
-        Read32(stream, layout);
+        layout.rowsRead = Read32(stream, layout);
         return true;
     default:
         // Other depths have no reader; the pixels stay as created.
@@ -280,12 +290,13 @@ bool BmpCodec::ReadPixels(ImageStream* stream, Layout& layout) {
     }
 }
 
-void BmpCodec::Read16(ImageStream* stream, const Layout& layout) {
+uint64_t BmpCodec::Read16(ImageStream* stream, const Layout& layout) {
     const uint32_t* masks = layout.masks;
     const uint32_t w = GetWidth(), h = GetHeight();
     const size_t srcStride = size_t((w + 1) / 2) * 4;
     uint8_t* px = Pixels();
-    stream->Read(px, 1, srcStride * h);
+    const size_t got = stream->Read(px, 1, srcStride * h);
+    const uint64_t rows = got + srcStride - 2 * size_t(w) >= srcStride * h ? h : got / srcStride;
     const int r = std::popcount(masks[0] & 0xFFFF);
     const int g = std::popcount(masks[1] & 0xFFFF);
     const int b = std::popcount(masks[2] & 0xFFFF);
@@ -300,6 +311,7 @@ void BmpCodec::Read16(ImageStream* stream, const Layout& layout) {
             d[2] = uint8_t(ShiftBy(v & masks[0], -(r + g + b - 8)));
         }
     }
+    return rows;
 }
 
 namespace {
@@ -319,7 +331,7 @@ uint8_t MaskedChannel(uint32_t v, uint32_t mask) {
 // Row by row rather than through one whole-image buffer: the same pixels for
 // a complete file, and a short file leaves the missing rows as created.
 // Bit-field files are read through their masks; channel orders vary.
-void BmpCodec::Read32(ImageStream* stream, const Layout& layout) {
+uint64_t BmpCodec::Read32(ImageStream* stream, const Layout& layout) {
     const uint32_t* masks = layout.masks;
     const bool useMasks = (masks[0] | masks[1] | masks[2]) != 0;
     const uint32_t w = GetWidth(), h = GetHeight();
@@ -339,8 +351,9 @@ void BmpCodec::Read32(ImageStream* stream, const Layout& layout) {
                 std::memcpy(d + 3 * x, &row[4 * x], 3);
             }
         }
-        if (got < w) break;
+        if (got < w) return y;
     }
+    return h;
 }
 
 namespace {
@@ -353,31 +366,34 @@ struct RleCursor {
 // The code walk both depths share. Each depth stores through its own callbacks, so each
 // keeps its own write limit: run(count, value) returns false to end the walk, and
 // literal(byte, pixelsLeft) stores one byte of an absolute run.
+// True when the walk ended by the codes (or the last row), false when the data ran out.
 template <class Run, class Literal>
-void WalkRle(ImageStream* stream, uint64_t height, int pixelsPerByte, RleCursor& at, Run run,
+bool WalkRle(ImageStream* stream, uint64_t height, int pixelsPerByte, RleCursor& at, Run run,
              Literal literal) {
     for (;;) {
-        if (at.row >= height) return;
+        if (at.row >= height) return true;
         const int count = stream->GetC();
-        if (count < 0) return;
+        if (count < 0) return false;
         if (count > 0) {
             const int value = stream->GetC();
-            if (value < 0 || !run(count, uint8_t(value))) return;
+            if (value < 0) return false;
+            if (!run(count, uint8_t(value))) return true;
             continue;
         }
         const int escape = stream->GetC();
-        if (escape < 0 || escape == 1) return;
+        if (escape < 0) return false;
+        if (escape == 1) return true;
         if (escape == 0) {
             ++at.row, at.x = 0, at.low = false;
         } else if (escape == 2) {
             const int dx = stream->GetC(), dy = stream->GetC();
-            if (dx < 0 || dy < 0) return;
+            if (dx < 0 || dy < 0) return false;
             at.x += dx / pixelsPerByte, at.row += dy;
         } else {
             const int bytes = (escape + pixelsPerByte - 1) / pixelsPerByte;
             for (int i = 0; i < bytes; ++i) {
                 const int v = stream->GetC();
-                if (v < 0) return;
+                if (v < 0) return false;
                 literal(uint8_t(v), escape - pixelsPerByte * i);
             }
             if (bytes & 1) stream->GetC();
@@ -388,7 +404,7 @@ void WalkRle(ImageStream* stream, uint64_t height, int pixelsPerByte, RleCursor&
 
 // Damaged streams: every step consumes input or ends, and nothing is stored
 // outside the current row (encoded runs) or the pixel buffer.
-void BmpCodec::DecodeRle8(ImageStream* stream) {
+uint64_t BmpCodec::DecodeRle8(ImageStream* stream) {
     const uint32_t stride = GetStride();
     uint8_t* px = Pixels();
     RleCursor at;
@@ -403,10 +419,10 @@ void BmpCodec::DecodeRle8(ImageStream* stream) {
         if (at.x < stride) px[at.row * stride + at.x] = v;
         ++at.x;
     };
-    WalkRle(stream, GetHeight(), 1, at, run, literal);
+    return WalkRle(stream, GetHeight(), 1, at, run, literal) ? GetHeight() : std::min<uint64_t>(at.row, GetHeight());
 }
 
-void BmpCodec::DecodeRle4(ImageStream* stream) {
+uint64_t BmpCodec::DecodeRle4(ImageStream* stream) {
     const uint64_t stride = GetStride(), height = GetHeight();
     const uint64_t bufferSize = stride * height;
     uint8_t* px = Pixels();
@@ -428,7 +444,7 @@ void BmpCodec::DecodeRle4(ImageStream* stream) {
         store(uint8_t(v >> 4));
         if (pixelsLeft > 1) store(uint8_t(v & 0x0F));
     };
-    WalkRle(stream, height, 2, at, run, literal);
+    return WalkRle(stream, height, 2, at, run, literal) ? height : std::min(at.row, height);
 }
 
 bool BmpCodec::Encode(ImageStream* stream) {

@@ -30,13 +30,15 @@ private:
         uint32_t pixelOffset;
         bool headerMasks;
         uint32_t masks[4]; // red, green, blue, alpha
+        uint64_t rowsRead; // whole rows the data held
     };
     bool DecodeEmbedded(ImageStream* stream, const Layout& layout);
     bool ReadPalette(ImageStream* stream, const Layout& layout);
     bool ReadPixels(ImageStream* stream, Layout& layout);
     void SeekToPixels(ImageStream* stream, const Layout& layout);
-    void Read16(ImageStream* stream, const Layout& layout);
-    void Read32(ImageStream* stream, const Layout& layout);
-    void DecodeRle8(ImageStream* stream);
-    void DecodeRle4(ImageStream* stream);
+    uint64_t ReadPlain(ImageStream* stream, uint64_t srcStride);
+    uint64_t Read16(ImageStream* stream, const Layout& layout);
+    uint64_t Read32(ImageStream* stream, const Layout& layout);
+    uint64_t DecodeRle8(ImageStream* stream);
+    uint64_t DecodeRle4(ImageStream* stream);
 };

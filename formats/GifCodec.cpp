@@ -2,11 +2,13 @@
 
 #include "ByteOrder.h"
 #include "ImageStream.h"
+#include "InputLimits.h"
 #include "Lzw.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -21,10 +23,14 @@ public:
             fill_ = int(stream_->Read(buffer_, 1, kSize));
             pos_ = 0;
         }
-        if (pos_ >= fill_) return -1;
+        if (pos_ >= fill_) {
+            ranOut_ = true;
+            return -1;
+        }
         return buffer_[pos_++];
     }
     int32_t Unread() const { return pos_ >= kSize ? 0 : fill_ - pos_; }
+    bool RanOut() const { return ranOut_; }
 
 private:
     static constexpr int kSize = 16383;
@@ -32,6 +38,7 @@ private:
     uint8_t buffer_[kSize];
     int pos_ = kSize + 1;
     int fill_ = 0;
+    bool ranOut_ = false;
 };
 
 // Lines from the top of the picture down, in the four passes when interlaced.
@@ -45,6 +52,7 @@ public:
             if (row_ >= height) return -1;
             std::memcpy(image_.RowPointer(height - 1 - row_), line, bytes);
             ++row_;
+            ++stored_;
             return 0;
         }
         // Passes start at rows 0, 4, 2, 1 with steps 8, 8, 4, 2; a pass that
@@ -52,7 +60,10 @@ public:
         static constexpr uint32_t kStart[] = {0, 4, 2, 1};
         static constexpr uint32_t kStep[] = {8, 8, 4, 2};
         if (pass_ >= 4) return -1;
-        if (row_ < height) std::memcpy(image_.RowPointer(height - 1 - row_), line, bytes);
+        if (row_ < height) {
+            std::memcpy(image_.RowPointer(height - 1 - row_), line, bytes);
+            ++stored_;
+        }
         row_ += kStep[pass_];
         while (row_ >= height) {
             if (++pass_ >= 4) break;
@@ -60,6 +71,7 @@ public:
         }
         return 0;
     }
+    uint32_t Stored() const { return stored_; }
 
 private:
     // One index per byte to the image's depth, in place; returns the packed length.
@@ -93,6 +105,7 @@ private:
     bool interlaced_;
     uint32_t row_ = 0;
     int pass_ = 0;
+    uint32_t stored_ = 0;
 };
 
 // The next byte the block scanner interprets: '!', ',' or ';', or -1 at the end.
@@ -352,6 +365,13 @@ bool GifCodec::ExpandFrame(ImageStream* stream, const Descriptor& d, const Colou
     FrameSink sink(frame, (d.flags & 0x40) != 0);
     const LzwDecoder::Result expanded = c.decoder.Expand(input, d.width, sink);
     if (expanded.badCodeSize) return Fail("GIF LZW code size out of range");
+    if (sink.Stored() < d.height) {
+        if (input.RanOut())
+            AddWarning(CutShortWarning(sink.Stored(), d.height));
+        else if (expanded.badCodes)
+            AddWarning("image data damaged: " + std::to_string(uint64_t(sink.Stored()) * 100 / d.height) +
+                       "% of rows decoded");
+    }
     if (!expanded.badCodes) c.decoder.SkipRemainingBlocks(input);
     Reposition(stream, dataStart, expanded.badCodes, input.Unread());
     return true;

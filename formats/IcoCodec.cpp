@@ -2,6 +2,7 @@
 
 #include "ByteOrder.h"
 #include "ImageStream.h"
+#include "InputLimits.h"
 
 #include <algorithm>
 #include <cstring>
@@ -125,13 +126,15 @@ void IcoCodec::ReadPalette(ImageStream* stream, const uint8_t dib[40]) {
     LoadPalette(pal.data(), GetPaletteCount());
 }
 
-// 32-bit pixels into colour and alpha; false when the alpha plane cannot be had.
-bool IcoCodec::ReadBgra(ImageStream* stream, bool* realAlpha) {
+// 32-bit pixels into colour and alpha; false when the alpha plane cannot be
+// had. Rows counts the whole rows the data held.
+bool IcoCodec::ReadBgra(ImageStream* stream, bool* realAlpha, uint32_t* rows) {
     const uint32_t width = GetWidth(), height = GetHeight();
     AddAlpha();
     if (!HasAlpha()) return Fail("Can't allocate memory");
     std::vector<uint8_t> row(size_t(width) * 4);
-    for (uint32_t y = 0; y < height; ++y) {
+    for (*rows = 0; *rows < height; ++*rows) {
+        const uint32_t y = *rows;
         if (stream->Read(row.data(), 4, width) != width) break;
         uint8_t* d = RowPointer(y);
         for (uint32_t x = 0; x < width; ++x) {
@@ -165,17 +168,25 @@ bool IcoCodec::Decode(ImageStream* stream) {
     if (!Create(width, height, bitCount, kTypeIco)) return false;
     if (bitCount <= 8) ReadPalette(stream, dib);
     bool realAlpha = false;
+    uint32_t rows = height;
     if (bitCount <= 24)
-        stream->Read(Pixels(), 1, size_t(PixelBytes()));
-    else if (!ReadBgra(stream, &realAlpha))
+        rows = uint32_t(stream->Read(Pixels(), 1, size_t(PixelBytes())) / GetStride());
+    else if (!ReadBgra(stream, &realAlpha, &rows))
         return false;
+    if (rows < height) {
+        AddWarning(CutShortWarning(rows, height));
+        return true;
+    }
     // A real alpha channel rules: the mask beside it is only for old readers
     // and often hides pixels the alpha shows.
     if (realAlpha) return true;
 
     const uint32_t maskRow = MaskRowBytes(width);
     std::vector<uint8_t> mask(size_t(maskRow) * height);
-    if (stream->Read(mask.data(), 1, mask.size()) != mask.size()) return true;
+    if (stream->Read(mask.data(), 1, mask.size()) != mask.size()) {
+        AddWarning(CutShortWarning(height, height));
+        return true;
+    }
     bool allSet = true;
     for (uint8_t b : mask)
         allSet &= b == 0xFF;

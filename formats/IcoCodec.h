@@ -26,7 +26,7 @@ private:
     bool ReadEntry(ImageStream* stream, uint8_t entry[16], int64_t* offset);
     int32_t SelectEntry(const std::vector<uint8_t>& directory, uint32_t count) const;
     void ReadPalette(ImageStream* stream, const uint8_t dib[40]);
-    bool ReadBgra(ImageStream* stream, bool* realAlpha);
+    bool ReadBgra(ImageStream* stream, bool* realAlpha, uint32_t* rows);
     bool DecodePng(ImageStream* stream, int32_t offset);
     void ApplyMask(const uint8_t* mask, uint32_t maskRow, uint32_t bitCount);
     bool WriteHeaders(ImageStream* stream, uint32_t bitCount, uint64_t imageSize, size_t maskSize);

@@ -5,6 +5,7 @@
 #include "ImageStream.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // Bytes from the current position to the end, or -1 when the stream cannot say.
@@ -32,6 +33,13 @@ inline bool CannotFill(uint64_t pixels, uint64_t neededBytes, int64_t bytesLeft)
 inline bool ImplausibleSize(uint64_t pixels, uint64_t outputBytes, int64_t bytesLeft,
                             uint64_t maxExpansion) {
     return CannotFill(pixels, outputBytes / maxExpansion, bytesLeft);
+}
+
+// The warning of a picture whose data ran out after `done` of its `rows`;
+// a file that lost only its end (a marker, a terminator) says just that.
+inline std::string CutShortWarning(uint64_t done, uint64_t rows) {
+    if (rows == 0 || done >= rows) return "input cut short";
+    return "input cut short: " + std::to_string(done * 100 / rows) + "% of rows decoded";
 }
 
 constexpr char kDataCannotFill[] = "picture larger than its data can fill";

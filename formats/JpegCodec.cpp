@@ -791,8 +791,11 @@ bool JpegCodec::Decode(ImageStream* stream, bool rawPlanes) {
         ReadRows(&cinfo, grey, cmyk);
     }
     // Finishing a picture left short would only read on for nothing.
-    if (cinfo.output_scanline < cinfo.output_height) jpeg_abort_decompress(&cinfo);
+    const JDIMENSION rowsRead = cinfo.output_scanline, rows = cinfo.output_height;
+    if (rowsRead < rows) jpeg_abort_decompress(&cinfo);
     else jpeg_finish_decompress(&cinfo);
+    // A progressive file's rows all come back, however few of its scans did.
+    if (source.ended) AddWarning(CutShortWarning(cinfo.progressive_mode ? rows : rowsRead, rows));
     jpeg_destroy_decompress(&cinfo);
     return true;
 }

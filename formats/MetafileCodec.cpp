@@ -148,10 +148,8 @@ bool MetafileCodec::Decode(ImageStream* stream, uint32_t forcedWidth, uint32_t f
         cairo_surface_destroy(surface);
         return Fail("Can't allocate memory");
     }
-    if (enhanced)
-        metafile::PlayEmf(data.data(), data.size(), surface);
-    else
-        metafile::PlayWmf(data.data(), data.size(), box, surface);
+    const bool ended = enhanced ? metafile::PlayEmf(data.data(), data.size(), surface)
+                                : metafile::PlayWmf(data.data(), data.size(), box, surface);
     cairo_surface_finish(surface);
     cairo_surface_destroy(surface);
     data.clear();
@@ -165,6 +163,7 @@ bool MetafileCodec::Decode(ImageStream* stream, uint32_t forcedWidth, uint32_t f
         for (uint32_t x = 0; x < width; ++x, src += 4, dst += 3)
             dst[0] = src[0], dst[1] = src[1], dst[2] = src[2];
     }
+    if (!ended) AddWarning("input cut short");
     return true;
 }
 

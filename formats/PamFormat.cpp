@@ -136,7 +136,10 @@ bool ReadPam(ImageStream* stream, CRaster* out, ImageType type, std::string* err
     std::memset(out->Pixels(), 0, size_t(out->PixelBytes()));
     std::vector<uint8_t> line(rowBytes);
     for (uint32_t y = 0; y < h.height; ++y) {
-        if (in.Read(line.data(), line.size()) != line.size()) break;
+        if (in.Read(line.data(), line.size()) != line.size()) {
+            out->AddWarning(CutShortWarning(y, h.height));
+            break;
+        }
         StoreRow(out, h, line.data(), bytes, h.height - 1 - y);
     }
     return true;

@@ -83,6 +83,7 @@ bool ReadPgx(ImageStream* stream, CRaster* out, ImageType type, std::string* err
         uint8_t* row = out->RowPointer(height - 1 - y);
         for (uint32_t x = 0; x < width; ++x) {
             if (in.Read(s, bytes) != bytes) {
+                out->AddWarning(CutShortWarning(y, height));
                 error->clear();
                 return true;
             }

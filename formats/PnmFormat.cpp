@@ -130,28 +130,30 @@ struct Target {
     }
 };
 
-// The file's bit 1 is black, index 0 of the picture's ramp.
-void ReadRawBitmap(StreamReader& in, const Target& t) {
+// The file's bit 1 is black, index 0 of the picture's ramp. Each reader
+// returns the whole rows the data held.
+uint32_t ReadRawBitmap(StreamReader& in, const Target& t) {
     const size_t rowBytes = (size_t(t.h.width) + 7) / 8;
     const uint8_t lastMask = uint8_t(0xFF << ((8 - t.h.width % 8) % 8));
     for (uint32_t y = 0; y < t.h.height; ++y) {
         uint8_t* row = t.Row(y);
         if (in.Read(row, rowBytes) != rowBytes) {
             std::memset(row, 0, rowBytes);
-            break;
+            return y;
         }
         for (size_t i = 0; i < rowBytes; ++i)
             row[i] = uint8_t(~row[i]);
         row[rowBytes - 1] &= lastMask;
     }
+    return t.h.height;
 }
 
-void ReadRawSamples(StreamReader& in, const Target& t) {
+uint32_t ReadRawSamples(StreamReader& in, const Target& t) {
     const uint32_t channels = t.h.Channels(), maxValue = t.h.maxValue;
     const size_t bytes = maxValue > 255 ? 2 : 1;
     std::vector<uint8_t> line(size_t(t.h.width) * channels * bytes);
     for (uint32_t y = 0; y < t.h.height; ++y) {
-        if (in.Read(line.data(), line.size()) != line.size()) break;
+        if (in.Read(line.data(), line.size()) != line.size()) return y;
         const uint8_t* s = line.data();
         uint8_t* row = t.Row(y);
         for (uint32_t x = 0; x < t.h.width; ++x)
@@ -160,10 +162,11 @@ void ReadRawSamples(StreamReader& in, const Target& t) {
                 t.Put(row, y, x, c, v > maxValue ? maxValue : v);
             }
     }
+    return t.h.height;
 }
 
 // Plain data: stops at the first character that is not part of a sample.
-void ReadPlainSamples(StreamReader& in, const Target& t) {
+uint32_t ReadPlainSamples(StreamReader& in, const Target& t) {
     const PnmHeader& h = t.h;
     const uint32_t channels = h.Channels();
     for (uint32_t y = 0; y < h.height; ++y) {
@@ -173,15 +176,16 @@ void ReadPlainSamples(StreamReader& in, const Target& t) {
                 uint32_t v = 0;
                 if (h.Bitmap()) {
                     const int ch = SkipSpace(in);
-                    if (ch != '0' && ch != '1') return;
+                    if (ch != '0' && ch != '1') return y;
                     v = ch == '1' ? 0 : 1;
                 } else {
-                    if (!ReadNumber(in, UINT32_MAX / 10, &v, nullptr)) return;
+                    if (!ReadNumber(in, UINT32_MAX / 10, &v, nullptr)) return y;
                     if (v > h.maxValue) v = h.maxValue;
                 }
                 t.Put(row, y, x, c, v);
             }
     }
+    return h.height;
 }
 
 } // namespace
@@ -201,12 +205,10 @@ bool ReadPnm(ImageStream* stream, CRaster* out, ImageType type, std::string* err
     if (!CreatePicture(*out, h.Channels() == 1 ? &t.grey : nullptr, h.width, h.height, type, error))
         return false;
     if (out->HeaderOnly()) return true;
-    if (h.kind == 4)
-        ReadRawBitmap(in, t);
-    else if (!h.Plain())
-        ReadRawSamples(in, t);
-    else
-        ReadPlainSamples(in, t);
+    const uint32_t rows = h.kind == 4    ? ReadRawBitmap(in, t)
+                          : !h.Plain() ? ReadRawSamples(in, t)
+                                       : ReadPlainSamples(in, t);
+    if (rows < h.height) out->AddWarning(CutShortWarning(rows, h.height));
     return true;
 }
 

@@ -204,7 +204,10 @@ bool ReadSunRaster(ImageStream* stream, CRaster* out, ImageType type, std::strin
     std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
     RasterBytes bytes(in, rle);
     for (uint32_t y = 0; y < h.height; ++y) {
-        if (bytes.Read(row.data(), row.size()) != row.size()) break;
+        if (bytes.Read(row.data(), row.size()) != row.size()) {
+            out->AddWarning(CutShortWarning(y, h.height));
+            break;
+        }
         StoreRow(row.data(), h.height - 1 - y, t);
     }
     if (h.depth == 32 && !t.anyAlpha) out->DropAlpha();

@@ -82,7 +82,10 @@ bool WbmpCodec::Decode(ImageStream* stream) {
     // Rows not in the file stay black.
     FillBytes(0);
     for (uint32_t row = 0; row < height; ++row) {
-        if (stream->Read(RowPointer(height - 1 - row), 1, size_t(rowBytes)) != rowBytes) break;
+        if (stream->Read(RowPointer(height - 1 - row), 1, size_t(rowBytes)) != rowBytes) {
+            AddWarning(CutShortWarning(row, height));
+            break;
+        }
     }
     return true;
 }

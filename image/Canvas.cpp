@@ -25,6 +25,8 @@ void CopyIndexes(const uint8_t* in, uint8_t* out, uint32_t bpp, uint32_t x, uint
     }
 }
 
+constexpr char kNoMemory[] = "CRaster::Create can't allocate memory";
+
 } // namespace
 
 bool CropRaster(CRaster& image, uint32_t x, uint32_t y, uint32_t width, uint32_t height) {
@@ -35,13 +37,14 @@ bool CropRaster(CRaster& image, uint32_t x, uint32_t y, uint32_t width, uint32_t
     if (width == w && height == h) return true;
     CRaster result(0);
     result.InheritSettings(image);
-    if (!result.Create(width, height, bpp, image.GetImageType())) return false;
+    if (!result.Create(width, height, bpp, image.GetImageType()))
+        return image.SetLastError(result.LastErrorText()), false;
     if (image.GetPaletteCount()) result.LoadPalette(image.Palette(), image.GetPaletteCount());
     result.SetResolutionX(image.GetResolutionX());
     result.SetResolutionY(image.GetResolutionY());
     if (image.HasAlpha()) {
         result.AddAlpha();
-        if (!result.HasAlpha()) return false;
+        if (!result.HasAlpha()) return image.SetLastError(kNoMemory), false;
     }
     // Rows are stored bottom-up: the window's last row is stored first.
     const uint32_t firstStored = h - y - height;
@@ -68,13 +71,13 @@ bool ExtendCanvas(CRaster& image, uint32_t width, uint32_t height, uint32_t x, u
     CRaster result(0);
     result.InheritSettings(image);
     if (!result.Create(width, height, 24, image.GetImageType(), CRaster::PixelFill::kCallerWrites))
-        return false;
+        return image.SetLastError(result.LastErrorText()), false;
     result.SetResolutionX(image.GetResolutionX());
     result.SetResolutionY(image.GetResolutionY());
     const bool alpha = transparentFill || image.HasAlpha();
     if (alpha) {
         result.AddAlpha();
-        if (!result.HasAlpha()) return false;
+        if (!result.HasAlpha()) return image.SetLastError(kNoMemory), false;
         std::memset(result.AlphaPlane(), transparentFill ? 0 : 255, size_t(width) * height);
     }
     const uint8_t colour[3] = {fill.rgbBlue, fill.rgbGreen, fill.rgbRed};

@@ -174,12 +174,13 @@ bool Rotate(CRaster& src, CRaster* dest, Turn turn) {
     tmp.InheritSettings(src);
     // Exhausted memory leaves the image as it was rather than writing into a
     // missing bitmap.
-    if (!tmp.Create(w, h, src.GetBitsPerPixel(), src.GetImageType())) return false;
+    if (!tmp.Create(w, h, src.GetBitsPerPixel(), src.GetImageType()))
+        return src.SetLastError(tmp.LastErrorText()), false;
     if (src.GetPaletteCount())
         tmp.LoadPalette(src.Palette(), std::min(256u, src.GetPaletteCount()));
     if (src.HasAlpha()) {
         tmp.AddAlpha();
-        if (!tmp.HasAlpha()) return false;
+        if (!tmp.HasAlpha()) return src.SetLastError("CRaster::Create can't allocate memory"), false;
     }
     // Pixels of 1 and 4 bits are or-ed into cleared bytes; cleared padding
     // keeps the rows' unused bits 0 at every depth.

@@ -235,7 +235,10 @@ void ClearRowPadding(CRaster& image) {
 bool CRaster::ApplyKernel(const int32_t* kernel, int32_t size, int32_t divisor, int32_t offset) {
     if (!block_ || !kernel || size <= 0 || size > 255) return false;
     CRaster work(*this, false, false, true);
-    if (!work.HasPixels() || work.HasAlpha() != HasAlpha()) return false;
+    if (!work.HasPixels() || work.HasAlpha() != HasAlpha()) {
+        SetLastError(*work.LastErrorText() ? work.LastErrorText() : "CRaster::Create can't allocate memory");
+        return false;
+    }
 
     const int32_t k = size, h = k / 2;
     const uint32_t width = GetWidth(), height = GetHeight();

@@ -2,13 +2,18 @@
 #include "support/Codec.h"
 #include "support/Corpus.h"
 #include "support/Magick.h"
+#include "support/Images.h"
 #include "support/Pixels.h"
+#include "support/Samples.h"
 #include "SettingsFile.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <random>
+#include <sstream>
 
 using namespace testkit;
 
@@ -606,4 +611,73 @@ TEST(CliBatch, LossesAreWarnedOnStderrInTheJsonReportOrFailedWhenStrict) {
               std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("warning: "), std::string::npos);
     EXPECT_EQ(FolderContents(out + "2").size(), 3u);
+}
+
+// Every type we write, cut at a tenth, half and nine tenths: each row fails
+// with its reason or is saved saying it was cut short, and --strict fails
+// them all. A JPEG cut to 3% says how little of it came through.
+TEST(CliBatch, CutInputsAreNeverSilentSuccesses) {
+    Inputs in;
+    std::vector<std::string> cuts;
+    for (const ImageFormat& f : ImageFormats()) {
+        const Bytes file = SampleFile(f);
+        if (file.empty() || f.type == kTypeMetafile) continue;
+        for (const int percent : {10, 50, 90}) {
+            cuts.push_back(in.dir / ("in/" + std::string(f.name) + std::to_string(percent) + "." +
+                                     f.defaultExtension));
+            WriteBytes(cuts.back(), Bytes(file.begin(), file.begin() + long(file.size() * percent / 100)));
+        }
+    }
+    const auto run = [&](const std::string& out, std::vector<std::string> options) {
+        options.insert(options.end(), {"--settings", in.settings, "--format", "png", "--out", out});
+        options.insert(options.end(), cuts.begin(), cuts.end());
+        return RunBatch(options);
+    };
+    RunResult r = run(in.dir / "o", {"--report-json", "-"});
+    std::istringstream lines(JsonLines(r.out));
+    size_t rows = 0;
+    for (std::string status; std::getline(lines, status);) {
+        ++rows;
+        EXPECT_TRUE(status.starts_with("failed") || status.find("input cut short") != std::string::npos)
+            << status;
+    }
+    EXPECT_EQ(rows, cuts.size());
+    r = run(in.dir / "strict", {"--strict"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(FolderContents(in.dir / "strict").size(), 0u) << r.out;
+
+    CRaster photo(400, 300, 24);
+    std::mt19937 rng(3);
+    FillRandom(photo, rng);
+    const Bytes jpeg = EncodeBytes(photo, kTypeJpeg);
+    const std::string cut = in.dir / "in/cut.jpg", json = in.dir / "cut.json";
+    WriteBytes(cut, Bytes(jpeg.begin(), jpeg.begin() + long(jpeg.size() * 3 / 100)));
+    r = RunBatch({"--settings", in.settings, "--format", "bmp", "--out", in.dir / "j",
+                  "--report-json", json, cut});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("save resized image to: " + in.dir.path() + "/j/cut.bmp"), std::string::npos);
+    // The rows decoded are about the share of the data that was there.
+    const std::string prefix = "warning: " + cut + ": input cut short: ";
+    const size_t at = r.err.find(prefix);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    const std::string said = r.err.substr(at + 9 + cut.size() + 2, r.err.find('\n', at) - at - 11 - cut.size());
+    EXPECT_LE(std::stoi(said.substr(said.find(": ") + 2)), 3) << said;
+    EXPECT_TRUE(said.ends_with("% of rows decoded")) << said;
+    EXPECT_EQ(JsonLines(ReadWholeFile(json)), "warning  " + said + " True\n");
+}
+
+// A step that cannot be done fails the row with its reason and writes nothing.
+TEST(CliBatch, AFailedResizeFailsTheRowWithItsReason) {
+    Inputs in;
+    const std::string big = in.dir / "in/big.png";
+    CRaster bilevel(6000, 5000, 1);
+    bilevel.FillGrayRamp();
+    ASSERT_TRUE(bilevel.SaveFile(big, kTypePng));
+    const RunResult r = RunBatch({"--settings", in.settings, "--format", "png", "--resize-percent",
+                                  "1000", "--out", in.dir / "o", big});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, Lines({"resize image: " + big,
+                            "failed to load image: " + big +
+                                ": resize to 60000 x 50000: RASTER_MAX_MEMORY exceeded"}));
+    EXPECT_TRUE(FolderContents(in.dir / "o").empty());
 }

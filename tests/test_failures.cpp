@@ -52,6 +52,23 @@ TEST_P(DecodeFailures, LeaveText) {
     }
 }
 
+// A file cut at a tenth, half or nine tenths of its bytes either fails with
+// a text or keeps a picture that says it was cut short: never a silent success.
+TEST_P(DecodeFailures, CutFilesSayTheyWereCut) {
+    const Bytes file = SampleFile(*GetParam());
+    if (file.empty()) GTEST_SKIP() << "no sample of this type";
+    for (const int percent : {10, 50, 90}) {
+        SCOPED_TRACE(std::to_string(percent) + "%");
+        const Bytes cut(file.begin(), file.begin() + long(file.size() * percent / 100));
+        CRaster image;
+        if (!DecodeOrFailCleanly(image, cut, GetParam()->type)) continue;
+        const auto& said = image.Warnings();
+        EXPECT_TRUE(std::any_of(said.begin(), said.end(),
+                                [](const std::string& w) { return w.starts_with("input cut short"); }))
+            << "decoded " << image.GetWidth() << " x " << image.GetHeight() << " without a word";
+    }
+}
+
 // Streams that fill up anywhere in the file.
 class EncodeFailures : public ::testing::TestWithParam<const ImageFormat*> {};
 

@@ -10,8 +10,12 @@
 #include "TextStamp.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <set>
 #include <string>
@@ -73,6 +77,14 @@ OperationSettings Resize(int32_t mode, int32_t w, int32_t h) {
     s.targetWidth = w;
     s.targetHeight = h;
     return s;
+}
+
+// The process's address space in bytes.
+uint64_t VirtualBytes() {
+    std::ifstream statm("/proc/self/statm");
+    uint64_t pages = 0;
+    statm >> pages;
+    return pages * uint64_t(sysconf(_SC_PAGESIZE));
 }
 
 CRaster Random(uint32_t w, uint32_t h, uint32_t bpp, unsigned seed) {
@@ -166,7 +178,10 @@ TEST(RowTransforms, SmoothResampleBlends) {
 TEST(RowTransforms, HugeTargetsFailCleanly) {
     // 30000 wide from a 1 x 30000 column asks for 30000 x 900000000 pixels.
     CRaster image(1, 30000, 24);
-    ApplyRowTransforms(image, Resize(kResizeKeepWidth, 30000, 1));
+    std::string why;
+    EXPECT_FALSE(ApplyRowTransforms(image, Resize(kResizeKeepWidth, 30000, 1), DescribedRunOptions(),
+                                    LoadedScale(), nullptr, &why));
+    EXPECT_EQ(why, "resize to 30000 x 900000000: RASTER_MAX_MEMORY exceeded");
     EXPECT_FALSE(image.HasPixels());
     EXPECT_STREQ(image.LastErrorText(), "RASTER_MAX_MEMORY exceeded");
     // The rest of the row goes on without trouble.
@@ -234,6 +249,53 @@ TEST(RowTransforms, RotationAndSharpening) {
         EXPECT_TRUE(SamePixels(viaRow, expected));
         EXPECT_EQ(SamePixels(viaRow, source), e.empty());
     }
+}
+
+// A turn or a sharpening that runs out of memory fails the row with its
+// reason; tried in a child whose address space cannot hold a second picture.
+TEST(RowTransforms, StepsOutOfMemoryFailWithTheirReason) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers need more address space than the limit leaves";
+#else
+    struct Case {
+        int32_t rotation;
+        uint8_t sharpen;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {kRotate90, 0, "rotate: CRaster::Create can't allocate memory"},
+        {kRotate180, 0, "rotate: CRaster::Create can't allocate memory"},
+        {-1, 1, "sharpen: CRaster::Create can't allocate memory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        CRaster image = Grey(4000, 3000); // 36 MB
+        OperationSettings s = Plain();
+        s.rotateEnabled = 1, s.rotation = c.rotation, s.sharpen = c.sharpen;
+        int pipeEnds[2];
+        ASSERT_EQ(pipe(pipeEnds), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            rlimit room{};
+            room.rlim_cur = room.rlim_max = rlim_t(VirtualBytes() + (16 << 20));
+            setrlimit(RLIMIT_AS, &room);
+            std::string why;
+            const bool ok = ApplyRowTransforms(image, s, DescribedRunOptions(), LoadedScale(),
+                                               nullptr, &why);
+            if (ok) why = "succeeded";
+            (void)!write(pipeEnds[1], why.data(), why.size());
+            _exit(0);
+        }
+        close(pipeEnds[1]);
+        std::string said;
+        char buffer[256];
+        for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) said.append(buffer, size_t(n));
+        close(pipeEnds[0]);
+        waitpid(child, nullptr, 0);
+        EXPECT_EQ(said, c.reason);
+    }
+#endif
 }
 
 TEST(RowTransforms, FixedOrderRotateSharpenResizeStamp) {

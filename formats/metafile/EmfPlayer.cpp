@@ -807,9 +807,9 @@ bool ParseEmfHeader(const uint8_t* data, size_t size, EmfHeader* h) {
     return true;
 }
 
-void PlayEmf(const uint8_t* data, size_t size, cairo_surface_t* surface) {
+bool PlayEmf(const uint8_t* data, size_t size, cairo_surface_t* surface) {
     EmfHeader h;
-    if (!ParseEmfHeader(data, size, &h)) return;
+    if (!ParseEmfHeader(data, size, &h)) return false;
     GdiCanvas canvas(surface);
     // Pixels per millimetre of the reference device.
     double ppmX = 96 / 25.4, ppmY = 96 / 25.4;
@@ -843,10 +843,11 @@ void PlayEmf(const uint8_t* data, size_t size, cairo_surface_t* surface) {
         const uint32_t length = RecordReader(data + offset, 8).U32(4);
         // A record that claims more than is left, or less than its own header, ends playback.
         if (length < 8 || length > size - offset) break;
-        if (!player.Play(type, RecordReader(data + offset, length))) break;
-        if (canvas.Exhausted()) break;
+        if (!player.Play(type, RecordReader(data + offset, length))) return true;
+        if (canvas.Exhausted()) return true;
         offset += length;
     }
+    return false;
 }
 
 } // namespace metafile

@@ -23,12 +23,15 @@ struct EmfHeader {
 // Checks the header record of an EMF held in data; true when it is one.
 bool ParseEmfHeader(const uint8_t* data, size_t size, EmfHeader* header);
 
+// Both players return false when the records ran out before the end record:
+// the file was cut short.
+
 // Plays a whole EMF (header record first), its picture frame filling the surface.
-void PlayEmf(const uint8_t* data, size_t size, cairo_surface_t* surface);
+bool PlayEmf(const uint8_t* data, size_t size, cairo_surface_t* surface);
 
 // Plays WMF records (starting with the 18-byte standard header); the logical
 // rectangle (left, top, right, bottom) of the placeable header fills the surface
 // unless the records set their own window.
-void PlayWmf(const uint8_t* data, size_t size, const int16_t box[4], cairo_surface_t* surface);
+bool PlayWmf(const uint8_t* data, size_t size, const int16_t box[4], cairo_surface_t* surface);
 
 } // namespace metafile

@@ -483,11 +483,11 @@ bool WmfPlayer::Play(uint16_t function, const RecordReader& r) {
 
 } // namespace
 
-void PlayWmf(const uint8_t* data, size_t size, const int16_t box[4], cairo_surface_t* surface) {
+bool PlayWmf(const uint8_t* data, size_t size, const int16_t box[4], cairo_surface_t* surface) {
     RecordReader header(data, size);
-    if (size < 18) return;
+    if (size < 18) return false;
     const size_t headerBytes = size_t(header.U16(2)) * 2;
-    if (headerBytes < 18 || headerBytes > size) return;
+    if (headerBytes < 18 || headerBytes > size) return false;
     GdiCanvas canvas(surface);
     canvas.SetMapMode(8);
     canvas.SetViewportOrg(0, 0);
@@ -501,10 +501,11 @@ void PlayWmf(const uint8_t* data, size_t size, const int16_t box[4], cairo_surfa
         const uint64_t bytes = uint64_t(head.U32(0)) * 2;
         // A record that claims more than is left, or less than its own header, ends playback.
         if (bytes < 6 || bytes > size - offset) break;
-        if (!player.Play(head.U16(4), RecordReader(data + offset, size_t(bytes)))) break;
-        if (canvas.Exhausted()) break;
+        if (!player.Play(head.U16(4), RecordReader(data + offset, size_t(bytes)))) return true;
+        if (canvas.Exhausted()) return true;
         offset += size_t(bytes);
     }
+    return false;
 }
 
 } // namespace metafile
