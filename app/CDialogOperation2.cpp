@@ -92,10 +92,12 @@ QSize CDialogOperation2::DesignedSize() const {
     return DialogRect(0, 0, kDesignedWidth + kRenameWidening, 58).size();
 }
 
-// The Rename group is wider than designed so a prefix can be read: what lies
-// right of it moves over by as much.
+// The Rename group is wider than designed so a prefix can be read, and the
+// Resize group so its kinds can: what lies right of them moves over by as
+// much (Stamp and More give the Resize group's back).
 QWidget* CDialogOperation2::Place(QWidget* w, int x, int y, int width, int height) {
-    w->setGeometry(DialogRect(x >= kRenameRight ? x + kRenameWidening : x, y, width, height));
+    const int shift = (x >= kRenameRight ? kRenameWidening : 0) + (x >= kResizeRight ? kResizeWidening : 0);
+    w->setGeometry(DialogRect(x + shift, y, width, height));
     return w;
 }
 
@@ -179,7 +181,7 @@ void CDialogOperation2::BuildRenameAndResizeGroups() {
     Label("Series:", 175, 33, 23, 12, series_);
 
     resize_ = new CGroupLine(ids::kGroupResize, tr("Resize"), this);
-    Place(resize_, 233, 3, 109, 47);
+    Place(resize_, 233, 3, 109 + kResizeWidening, 47);
     width_ = MakeEdit(ids::kWidthEdit, true);
     Place(width_, 250, 14, 38, 14);
     widthSpin_ = AttachSpin(ids::kWidthSpin, width_);
@@ -196,9 +198,9 @@ void CDialogOperation2::BuildRenameAndResizeGroups() {
     valueUnit_->setObjectName(ids::Name(ids::kResizeValueUnit));
     for (QWidget* w : std::initializer_list<QWidget*>{value_, valueSpin_, valueUnit_}) w->hide();
     resizeMode_ = MakeCombo(ids::kResizeModeList);
-    Place(resizeMode_, 237, 32, 64, 14);
+    Place(resizeMode_, 237, 32, 64 + kResizeWidening, 14);
     anchor_ = MakeCombo(ids::kAnchorList);
-    Place(anchor_, 303, 32, 34, 14);
+    Place(anchor_, 303 + kResizeWidening, 32, 34, 14);
     anchor_->setToolTip(tr("Anchor: where Cover keeps its window, Pad sets the picture and an aspect "
                            "crop keeps its window"));
 }
@@ -213,23 +215,23 @@ QWidget* CDialogOperation2::BuildRotateStampAndMoreGroups() {
     Place(sharpen_, 350, 33, 70, 10);
 
     stamp_ = new CGroupLine(ids::kGroupStamp, tr("Stamp"), this);
-    Place(stamp_, 428, 3, 100, 47);
+    Place(stamp_, 428, 3, 96, 47);
     stampText_ = MakeEdit(ids::kStampEdit, false);
     stampText_->setMaxLength(2047);
-    Place(stampText_, 433, 14, 90, 14);
+    Place(stampText_, 433, 14, 86, 14);
     fontButton_ = new QPushButton(tr("Font"), this);
     fontButton_->setObjectName(ids::Name(ids::kFontButton));
-    Place(fontButton_, 433, 32, 64, 12);
+    Place(fontButton_, 433, 32, 60, 12);
     colourButton_ = new QPushButton(this);
     colourButton_->setObjectName(ids::Name(ids::kColourButton));
-    Place(colourButton_, 499, 32, 24, 12);
+    Place(colourButton_, 495, 32, 24, 12);
 
     auto* more = new QGroupBox(tr("More"), this);
     more->setObjectName(ids::Name(ids::kGroupOptions));
-    Place(more, 531, 3, 60, 47);
+    Place(more, 527, 3, 48, 47);
     optionsButton_ = new QPushButton(tr("Options..."), this);
     optionsButton_->setObjectName(ids::Name(ids::kOptionsButton));
-    Place(optionsButton_, 535, 14, 52, 14);
+    Place(optionsButton_, 531, 14, 40, 14);
 
     return more;
 }

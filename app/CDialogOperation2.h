@@ -77,8 +77,10 @@ public:
     // The Resize list's lines after the record's modes: "Fixed Size" with
     // another fit.
     static constexpr int kCoverLine = kResizeModeCount, kPadLine = kResizeModeCount + 1;
-    // Dialog units the Rename group is widened by, and where it ended.
+    // Dialog units the Rename and Resize groups are widened by, and where
+    // they ended.
     static constexpr int kRenameWidening = 24, kRenameRight = 231;
+    static constexpr int kResizeWidening = 16, kResizeRight = 342;
     PaneLayout& Layout() { return layout_; }
 
     // Replaces the folder dialog, for tests.
