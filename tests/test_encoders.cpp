@@ -4,8 +4,11 @@
 #include "support/Magick.h"
 #include "support/Process.h"
 
+#include "RowEncode.h"
+
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
@@ -230,6 +233,26 @@ TEST(SizeBudget, HighestQualityThatFitsAndAFailureWhenNoneDoes) {
     EXPECT_NE(run.last.out.find("cannot fit in 1K even at quality 1"), std::string::npos)
         << run.last.out;
     EXPECT_TRUE(std::filesystem::is_empty(run.dir / "none"));
+}
+
+// Sizes that fall slowly with quality (a detailed photo resized: a third
+// from quality 90 to 50), as the model says, and steeply: the search settles
+// on the highest quality that fits within its encodes.
+TEST(SizeBudget, SearchSettlesOnTheHighestQualityThatFits) {
+    for (const double perStep : {0.016, 0.039, 0.08}) {
+        const auto size = [&](int q) { return int64_t(200000 * std::exp(perStep * (q - 46))); };
+        for (const int64_t budget : {20000, 150000, 199999, 200000, 400000, 900000}) {
+            int encodes = 0;
+            bool settled = false;
+            const int got = SearchQuality(90, budget, size, encodes, settled);
+            int best = 0;
+            for (int q = 1; q <= 90; ++q)
+                if (size(q) <= budget) best = q;
+            EXPECT_TRUE(settled || best == 90) << perStep << " " << budget;
+            EXPECT_EQ(got, best) << perStep << " " << budget;
+            EXPECT_LE(encodes, kBudgetEncodes);
+        }
+    }
 }
 
 TEST(NeverLarger, KeepsAnInputThatIsAlreadySmaller) {
