@@ -72,6 +72,8 @@ bool EncodeInto(const PendingFile::Encoder& encode, FILE* file, std::string& err
         error = "write error";
         ok = false;
     }
+    // The system's reason is the real one; the codec's text only guesses.
+    if (!ok && stream.WriteErrno()) error = std::strerror(stream.WriteErrno());
     if (!ok && error.empty()) error = "write error";
     return ok;
 }

@@ -14,10 +14,7 @@
 
 namespace {
 
-// Only regular files: the load reports folders, pipes and devices.
 bool ReadInput(const std::string& path, std::vector<uint8_t>& bytes) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     bytes.assign(std::istreambuf_iterator<char>(in), {});
@@ -114,6 +111,16 @@ RowBytes RowShortcut(const std::string& path, ImageType inputType, ImageType sav
         (settings.rotateEnabled && settings.sharpen) || OptionsChangePixels(settings, options) ||
         (!recompress && !settings.rotateEnabled && !options.autoRotate))
         return RowBytes{};
+    // Only regular files: the load reports folders, pipes and devices.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return RowBytes{};
+    // Most photos are upright: their header settles it without reading the file.
+    JpegHeader upright;
+    if (!recompress && ReadJpegHeader(path, upright)) {
+        const uint16_t o = upright.orientation;
+        if (RowQuarterTurns(o >= 1 && o <= 8 ? uint8_t(o) : 1, settings, options) == 0)
+            return RowBytes{};
+    }
     std::vector<uint8_t> input;
     CRaster header;
     if (!ReadInput(path, input) || !ReadHeader(input, header)) return RowBytes{};

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -178,13 +179,29 @@ bool StampRow(CRaster& image, const OperationSettings& settings) {
 // Blocks an output can carry go with it, brought up to date; where they
 // cannot, or "strip" drops them, the pixels leave their profile for sRGB
 // first so that their colours look the same without it.
+// What blocks are lost is said, unless the run asked to strip them.
 void PrepareBlocks(CRaster& image, const ImageFormat& format, const RunOptions& options) {
-    const bool keep = (format.saveNeeds & kSaveMetadata) && options.metadata != MetadataMode::kStripAll;
-    if (!keep) {
-        ConvertToSrgb(image);
+    const bool stripped = options.metadata == MetadataMode::kStripAll;
+    const ImageMetadata* input = image.Metadata();
+    if (!(format.saveNeeds & kSaveMetadata) || stripped) {
+        if (input && !stripped) {
+            const std::string cannot = std::string(" dropped: ") + ImageTypeName(format.type) +
+                                       " cannot hold it";
+            if (!input->exif.empty()) image.AddWarning("Exif" + cannot);
+            if (!input->xmp.empty()) image.AddWarning("XMP" + cannot);
+            if (!input->iptc.empty()) image.AddWarning("IPTC" + cannot);
+        }
+        // An sRGB profile stays until the blocks go: nothing changed then.
+        const bool profiled = input && !input->icc.empty();
+        const bool converted = ConvertToSrgb(image);
+        const bool left = profiled && (!image.Metadata() || image.Metadata()->icc.empty());
+        if (left && !stripped)
+            image.AddWarning(converted ? "colour profile converted to sRGB" : "colour profile dropped");
         image.SetMetadata(nullptr);
         return;
     }
+    for (const std::string& text : OversizedBlocks(input))
+        image.AddWarning(text);
     // A profile that is not of the pixels' space (CMYK on converted colours)
     // cannot go with them: the pixels leave it for sRGB where they can.
     if (!ProfileFitsPixels(image)) ConvertToSrgb(image);
@@ -201,9 +218,26 @@ void PrepareBlocks(CRaster& image, const ImageFormat& format, const RunOptions& 
 // hold is blended onto the background, or turned into the form it holds;
 // palettes and depths its encoder refuses are changed. Opaque 24-bit images
 // a format takes as they are cost nothing here.
+// Whether a 24-bit picture holds more colours than a palette does.
+bool MoreColoursThanAPalette(const CRaster& image) {
+    std::vector<bool> seen(size_t(1) << 24);
+    uint32_t colours = 0;
+    for (uint32_t y = 0; y < image.GetHeight(); ++y) {
+        const uint8_t* p = image.RowPointer(y);
+        for (uint32_t x = 0; x < image.GetWidth(); ++x, p += 3) {
+            const size_t key = size_t(p[0]) | size_t(p[1]) << 8 | size_t(p[2]) << 16;
+            if (seen[key]) continue;
+            seen[key] = true;
+            if (++colours > 256) return true;
+        }
+    }
+    return false;
+}
+
 bool ReduceTo8(CRaster& image, const RunOptions& options) {
     // Palette images are already within 8 bits.
     if (image.GetBitsPerPixel() <= 8) return true;
+    if (MoreColoursThanAPalette(image)) image.AddWarning("reduced to 256 colours");
     if (options.palette == PaletteMode::kAdaptive && ReduceToAdaptivePalette(image, options.paletteDither))
         return true;
     return image.ReduceColors(8, true, nullptr, 0);

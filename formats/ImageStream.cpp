@@ -54,7 +54,8 @@ bool FileImageStream::OpenInput(const char* path) {
 
 bool FileImageStream::Close() {
     if (!file_ || !closeOnDestruction_) return true;
-    const bool ok = std::fclose(file_) == 0;
+    errno = 0;
+    const bool ok = Failed(std::fclose(file_) == 0);
     file_ = nullptr;
     return ok;
 }
@@ -64,7 +65,11 @@ size_t FileImageStream::Read(void* buffer, size_t size, size_t count) {
 }
 
 size_t FileImageStream::Write(const void* buffer, size_t size, size_t count) {
-    return file_ ? std::fwrite(buffer, size, count, file_) : 0;
+    if (!file_) return 0;
+    errno = 0;
+    const size_t done = std::fwrite(buffer, size, count, file_);
+    Failed(done == count);
+    return done;
 }
 
 bool FileImageStream::Seek(int32_t offset, int origin) {
@@ -82,13 +87,21 @@ int32_t FileImageStream::Size() {
     return int32_t(size);
 }
 
-bool FileImageStream::Flush() { return file_ && std::fflush(file_) == 0; }
+bool FileImageStream::Flush() {
+    if (!file_) return false;
+    errno = 0;
+    return Failed(std::fflush(file_) == 0);
+}
 
 bool FileImageStream::Eof() { return !file_ || std::feof(file_) != 0; }
 
 int32_t FileImageStream::Error() { return file_ ? std::ferror(file_) : -1; }
 
-bool FileImageStream::PutC(uint8_t c) { return file_ && std::fputc(c, file_) == c; }
+bool FileImageStream::PutC(uint8_t c) {
+    if (!file_) return false;
+    errno = 0;
+    return Failed(std::fputc(c, file_) == c);
+}
 
 int32_t FileImageStream::GetC() { return file_ ? std::fgetc(file_) : -1; }
 

@@ -3,6 +3,7 @@
 // without a stream, GetC gives -1 at the end.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -38,6 +39,10 @@ public:
     // directory", "is not a regular file", or the system's reason).
     bool OpenInput(const char* path);
     const char* OpenError() const { return openError_; }
+    // The system's reason (errno) for the first write, flush or close that
+    // failed, 0 when none did: a full disk is "No space left on device",
+    // whatever the codec made of it.
+    int WriteErrno() const { return writeErrno_; }
     bool Close() override;
     size_t Read(void* buffer, size_t size, size_t count) override;
     size_t Write(const void* buffer, size_t size, size_t count) override;
@@ -55,6 +60,11 @@ private:
     FILE* file_ = nullptr;
     bool closeOnDestruction_ = false;
     const char* openError_ = "";
+    int writeErrno_ = 0;
+    bool Failed(bool ok) {
+        if (!ok && writeErrno_ == 0) writeErrno_ = errno ? errno : EIO;
+        return ok;
+    }
 };
 
 class MemoryImageStream : public ImageStream {

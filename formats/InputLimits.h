@@ -42,6 +42,11 @@ inline std::string CutShortWarning(uint64_t done, uint64_t rows) {
     return "input cut short: " + std::to_string(done * 100 / rows) + "% of rows decoded";
 }
 
+// The warning of samples deeper than the 8 bits a picture keeps.
+inline std::string DepthReducedWarning(uint32_t bits) {
+    return std::to_string(bits) + "-bit samples reduced to 8";
+}
+
 constexpr char kDataCannotFill[] = "picture larger than its data can fill";
 // The same with the "error: " the sample-based readers start their texts with.
 constexpr char kDataCannotFillError[] = "error: picture larger than its data can fill";

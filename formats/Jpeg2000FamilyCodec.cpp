@@ -2,6 +2,7 @@
 
 #include "ByteOrder.h"
 #include "ImageStream.h"
+#include "InputLimits.h"
 #include "PamFormat.h"
 #include "SampleImage.h"
 #include "SampleScale.h"
@@ -80,6 +81,9 @@ bool Jpeg2000FamilyCodec::FromSamples(const SampleImage& si, ImageType type) {
     if (rgb && !alpha && colour.size() == 4) alpha = colour[3];
     if (!(rgb ? StoreColour(si, colour, type) : StoreGrey(si, colour, type))) return false;
     if (alpha) StoreAlpha(si, *alpha);
+    uint32_t deepest = 0;
+    for (const SampleComponent& c : si.comps) deepest = std::max(deepest, c.precision);
+    if (deepest > 8) AddWarning(DepthReducedWarning(deepest));
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "Device.h"
 #include "ImageStream.h"
 #include "InputLimits.h"
+#include "JpegHuffman.h"
 #include "JpegRawSample.h"
 #include "Metadata.h"
 #include "Resize.h"
@@ -848,6 +849,101 @@ void ApplyEncodeOptions(jpeg_compress_struct* cinfo, const EncodeOptions& option
     if (options.jpegProgressive) jpeg_simple_progression(cinfo);
 }
 
+// Size, colour, quality and the encoder's choices: the same for the sample
+// the tables are made from and for the picture.
+void Configure(jpeg_compress_struct* cinfo, const CRaster& image, bool grey, JDIMENSION height) {
+    cinfo->image_width = image.GetWidth();
+    cinfo->image_height = height;
+    cinfo->input_components = grey ? 1 : 3;
+    cinfo->in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    jpeg_set_defaults(cinfo);
+    jpeg_set_quality(cinfo, image.GetQuality(), FALSE);
+    ApplyEncodeOptions(cinfo, image.GetEncodeOptions());
+}
+
+// Below a megapixel the library's two passes cost little; above it, about a
+// quarter of a megapixel is sampled.
+constexpr uint64_t kSampleFrom = uint64_t(1) << 20;
+constexpr int kSampleShift = 18;
+
+// Every stride-th MCU row of the picture, encoded with the standard tables
+// into a malloc'd buffer. Strips start on MCU rows, so their blocks are the
+// picture's own.
+bool EncodeSample(const CRaster& image, bool grey, std::vector<JSAMPROW>& rows,
+                  unsigned char** out, unsigned long* size) {
+    CRaster errors;
+    jpeg_compress_struct cinfo;
+    ErrorManager jerr;
+    AttachErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), &jerr, &errors);
+    if (setjmp(jerr.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, out, size);
+    Configure(&cinfo, image, grey, JDIMENSION(rows.size()));
+    cinfo.optimize_coding = FALSE;
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height)
+        jpeg_write_scanlines(&cinfo, rows.data() + cinfo.next_scanline,
+                             cinfo.image_height - cinfo.next_scanline);
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+bool CountSample(const unsigned char* bytes, unsigned long size, HuffmanCounts& counts) {
+    CRaster errors;
+    jpeg_decompress_struct cinfo;
+    ErrorManager jerr;
+    AttachErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), &jerr, &errors);
+    if (setjmp(jerr.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, bytes, size);
+    jpeg_read_header(&cinfo, TRUE);
+    CountHuffmanSymbols(&cinfo, jpeg_read_coefficients(&cinfo), counts);
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+struct HuffmanTables {
+    JHUFF_TBL dc[2], ac[2];
+};
+
+// Tables from a sample of a large picture; false to leave the optimisation
+// to the library (small, packed or progressive pictures, or a failure).
+bool SampledTables(const CRaster& image, bool grey, HuffmanTables& tables) {
+    const EncodeOptions& options = image.GetEncodeOptions();
+    const uint64_t pixels = uint64_t(image.GetWidth()) * image.GetHeight();
+    if (!options.jpegOptimize || options.jpegProgressive || image.GetBitsPerPixel() < 8 ||
+        pixels < kSampleFrom)
+        return false;
+    const bool tall = !grey && options.jpegSubsampling == ChromaSubsampling::k420;
+    const uint32_t mcuRows = tall ? 16 : 8;
+    const uint32_t stride = mcuRows * uint32_t(pixels >> kSampleShift);
+    const uint32_t height = image.GetHeight();
+    std::vector<JSAMPROW> rows; // top-down
+    for (uint32_t y = 0; y < height; y += stride)
+        for (uint32_t j = 0; j < mcuRows && y + j < height; ++j)
+            rows.push_back(image.RowPointer(height - 1 - (y + j)));
+    unsigned char* bytes = nullptr;
+    unsigned long size = 0;
+    HuffmanCounts counts;
+    const bool counted = EncodeSample(image, grey, rows, &bytes, &size) &&
+                         CountSample(bytes, size, counts);
+    std::free(bytes);
+    if (!counted) return false;
+    for (int t = 0; t < 2; ++t) {
+        MakeHuffmanTable(counts.dc[t], false, &tables.dc[t]);
+        MakeHuffmanTable(counts.ac[t], true, &tables.ac[t]);
+    }
+    return true;
+}
+
 } // namespace
 
 bool JpegCodec::Encode(ImageStream* stream) {
@@ -861,6 +957,8 @@ bool JpegCodec::Encode(ImageStream* stream) {
     // Made before the library can jump out of this function.
     const std::vector<uint8_t> resources =
         Metadata() ? ResourcesFromIptc(Metadata()->iptc) : std::vector<uint8_t>();
+    HuffmanTables tables;
+    const volatile bool sampled = SampledTables(*this, grey, tables);
     jpeg_compress_struct cinfo;
     ErrorManager jerr;
     StreamDestination dest;
@@ -871,13 +969,14 @@ bool JpegCodec::Encode(ImageStream* stream) {
     }
     jpeg_create_compress(&cinfo);
     AttachDestination(&cinfo, &dest, stream);
-    cinfo.image_width = GetWidth();
-    cinfo.image_height = GetHeight();
-    cinfo.input_components = grey ? 1 : 3;
-    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, GetQuality(), FALSE);
-    ApplyEncodeOptions(&cinfo, GetEncodeOptions());
+    Configure(&cinfo, *this, grey, GetHeight());
+    if (sampled) {
+        for (int t = 0; t < 2; ++t) {
+            *cinfo.dc_huff_tbl_ptrs[t] = tables.dc[t];
+            *cinfo.ac_huff_tbl_ptrs[t] = tables.ac[t];
+        }
+        cinfo.optimize_coding = FALSE;
+    }
     cinfo.density_unit = 1;
     cinfo.X_density = Density(GetResolutionX());
     cinfo.Y_density = Density(GetResolutionY());

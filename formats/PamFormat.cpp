@@ -5,6 +5,7 @@
 #include "InputLimits.h"
 #include "StreamReader.h"
 
+#include <bit>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -132,6 +133,7 @@ bool ReadPam(ImageStream* stream, CRaster* out, ImageType type, std::string* err
         return false;
     }
     if (out->HeaderOnly()) return true;
+    if (h.maxValue > 255) out->AddWarning(DepthReducedWarning(uint32_t(std::bit_width(h.maxValue))));
     // A short file leaves the rest of the picture black.
     std::memset(out->Pixels(), 0, size_t(out->PixelBytes()));
     std::vector<uint8_t> line(rowBytes);

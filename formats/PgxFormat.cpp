@@ -76,6 +76,7 @@ bool ReadPgx(ImageStream* stream, CRaster* out, ImageType type, std::string* err
     if (!CreatePicture(*out, &grey, width, height, type, error)) return false;
     error->clear();
     if (out->HeaderOnly()) return true;
+    if (precision > 8) out->AddWarning(DepthReducedWarning(precision));
     const uint32_t mask = uint32_t((uint64_t(1) << precision) - 1);
     uint8_t s[4];
     // A short file leaves the remaining samples 0.

@@ -409,7 +409,10 @@ static bool ReadImage(png_structp png, png_infop info, PngContext& ctx) {
     const int bitDepth = png_get_bit_depth(png, info);
     const bool rgba = ReadsAsRgba(png, info);
     ReadBackground(png, info, image);
-    if (bitDepth == 16) png_set_strip_16(png);
+    if (bitDepth == 16) {
+        png_set_strip_16(png);
+        image.AddWarning(DepthReducedWarning(16));
+    }
     const uint32_t depth = rgba || pixelDepth > 16 ? 24 : pixelDepth == 16 ? 8 : pixelDepth;
     const uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
     if (CRaster::FitsMemoryLimit(w, h, depth) && !DataCanFill(png, info, ctx.stream)) {

@@ -4,6 +4,7 @@
 #include "SampleScale.h"
 #include "StreamReader.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -205,6 +206,7 @@ bool ReadPnm(ImageStream* stream, CRaster* out, ImageType type, std::string* err
     if (!CreatePicture(*out, h.Channels() == 1 ? &t.grey : nullptr, h.width, h.height, type, error))
         return false;
     if (out->HeaderOnly()) return true;
+    if (h.maxValue > 255) out->AddWarning(DepthReducedWarning(uint32_t(std::bit_width(h.maxValue))));
     const uint32_t rows = h.kind == 4    ? ReadRawBitmap(in, t)
                           : !h.Plain() ? ReadRawSamples(in, t)
                                        : ReadPlainSamples(in, t);

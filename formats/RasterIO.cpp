@@ -84,5 +84,7 @@ bool CRaster::SaveFile(const std::string& path, ImageType type) {
         SetLastError("write error");
         ok = false;
     }
+    // The system's reason ("No space left on device") over the codec's guess.
+    if (!ok && file.WriteErrno()) SetLastError(std::strerror(file.WriteErrno()));
     return ok;
 }

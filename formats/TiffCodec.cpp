@@ -422,6 +422,7 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
     uint16_t sampleFormat = SAMPLEFORMAT_UINT;
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
     page.floating = sampleFormat == SAMPLEFORMAT_IEEEFP && page.bps == 32;
+    if (page.bps > 8) AddWarning(DepthReducedWarning(page.bps));
     ReadPlacement(tif);
     SetTransparentIndex(-1);
     if (page.rowsPerStrip > page.height || page.rowsPerStrip == 0) page.rowsPerStrip = page.height;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -680,4 +681,22 @@ TEST(CliBatch, AFailedResizeFailsTheRowWithItsReason) {
                             "failed to load image: " + big +
                                 ": resize to 60000 x 50000: RASTER_MAX_MEMORY exceeded"}));
     EXPECT_TRUE(FolderContents(in.dir / "o").empty());
+}
+
+// A full disk is said in the system's words, and leaves nothing behind.
+TEST(CliBatch, AFullDiskGivesTheSystemsReason) {
+    Inputs in;
+    const std::string small = in.dir / "small";
+    std::filesystem::create_directory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs: " << std::strerror(errno);
+    const std::string big = in.dir / "in/big.bmp";
+    ASSERT_TRUE(WriteTestBmp(big, 300, 300));
+    const RunResult r = RunBatch({"--settings", in.settings, "--format", "bmp", "--out", small, big});
+    const auto left = FolderContents(small);
+    ::umount(small.c_str());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, Lines({"resize image: " + big, "failed to save resized image to: " + small +
+                                                        "/big.bmp: No space left on device"}));
+    EXPECT_TRUE(left.empty());
 }

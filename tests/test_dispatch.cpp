@@ -103,3 +103,35 @@ TEST(Dispatch, FailedDecodeKeepsPreviousImage) {
     EXPECT_TRUE(img.HasPixels());
     EXPECT_EQ(img.GetWidth(), 3u);
 }
+
+// Samples deeper than 8 bits are kept at 8, and the picture says so.
+TEST(Dispatch, DeepSamplesSayTheyWereReduced) {
+    const auto text = [](const char* s) { return std::string(s); };
+    struct Case {
+        const char* what;
+        std::string file;
+        ImageType type;
+        const char* said; // null: nothing to say
+    };
+    const Case cases[] = {
+        {"PGM of 16 bits", text("P5 2 1 65535\n") + std::string("\x12\x34\xff\xff", 4), kTypePnm,
+         "16-bit samples reduced to 8"},
+        {"PGM of 10 bits", text("P5 2 1 1023\n") + std::string("\x01\x00\x03\xff", 4), kTypePnm,
+         "10-bit samples reduced to 8"},
+        {"PGM of 8 bits", text("P5 2 1 255\n") + std::string("\x12\x34", 2), kTypePnm, nullptr},
+        {"PAM of 16 bits",
+         text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 65535\nTUPLTYPE GRAYSCALE\nENDHDR\n") +
+             std::string("\x80\x00", 2),
+         kTypePnm, "16-bit samples reduced to 8"},
+        {"PGX of 12 bits", text("PG ML + 12 2 1\n") + std::string("\x01\x00\x0f\xff", 4), kTypePgx,
+         "12-bit samples reduced to 8"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> bytes(c.file.begin(), c.file.end());
+        MemoryImageStream stream(bytes.data(), int32_t(bytes.size()));
+        CRaster image;
+        ASSERT_TRUE(image.Decode(&stream, c.type)) << image.LastErrorText();
+        EXPECT_EQ(image.Warnings(), c.said ? std::vector<std::string>{c.said} : std::vector<std::string>{});
+    }
+}

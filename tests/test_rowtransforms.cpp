@@ -10,6 +10,7 @@
 #include "TextStamp.h"
 
 #include <gtest/gtest.h>
+#include <lcms2.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -388,6 +389,63 @@ TEST(RowTransforms, WarningsSurviveEveryStepAndSavePreparation) {
                 ASSERT_TRUE(image.HasPixels());
                 EXPECT_EQ(image.Warnings(), std::vector<std::string>{"input cut short"});
             }
+}
+
+// An RGB profile other than sRGB: the sRGB primaries at gamma 1.8.
+std::vector<uint8_t> WideGammaProfile() {
+    cmsCIExyY white;
+    cmsWhitePointFromTemp(&white, 6504);
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.8);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE p = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(p, nullptr, &size);
+    std::vector<uint8_t> icc(size);
+    cmsSaveProfileToMem(p, icc.data(), &size);
+    cmsCloseProfile(p);
+    cmsFreeToneCurve(curve);
+    return icc;
+}
+
+// What the save preparation loses is said, unless the run asked for it.
+TEST(RowTransforms, SavePreparationSaysWhatItDrops) {
+    auto blocks = std::make_shared<ImageMetadata>();
+    blocks->iptc = {0x1C, 2, 5, 0, 1, 'x'};
+    blocks->xmp.assign(5 << 20, ' ');
+    auto profiled = std::make_shared<ImageMetadata>();
+    profiled->icc = WideGammaProfile();
+    struct Case {
+        const char* what;
+        ImageType type;
+        uint32_t colours; // of the picture, at 24 bits
+        ImageMetadataPtr metadata;
+        MetadataMode mode;
+        std::vector<std::string> said;
+    };
+    const Case cases[] = {
+        {"many colours to GIF", kTypeGif, 4096, nullptr, MetadataMode::kKeepAll, {"reduced to 256 colours"}},
+        {"few colours to GIF", kTypeGif, 200, nullptr, MetadataMode::kKeepAll, {}},
+        {"blocks to BMP", kTypeBmp, 2, blocks, MetadataMode::kKeepAll,
+         {"XMP dropped: BMP cannot hold it", "IPTC dropped: BMP cannot hold it"}},
+        {"blocks stripped", kTypeBmp, 2, blocks, MetadataMode::kStripAll, {}},
+        {"oversized XMP to JPEG", kTypeJpeg, 2, blocks, MetadataMode::kKeepAll,
+         {"XMP of 5 MB dropped: over the 4 MB cap"}},
+        {"profile to BMP", kTypeBmp, 2, profiled, MetadataMode::kKeepAll,
+         {"colour profile converted to sRGB"}},
+        {"profile to JPEG", kTypeJpeg, 2, profiled, MetadataMode::kKeepAll, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CRaster image(64, 64, 24);
+        for (uint32_t i = 0; i < 64 * 64; ++i)
+            image.WriteColor(i % 64, i / 64, RGBQUAD{uint8_t(i % c.colours), uint8_t(i % c.colours >> 8), 7, 0});
+        image.SetMetadata(c.metadata);
+        RunOptions options;
+        options.metadata = c.mode;
+        ASSERT_TRUE(PrepareForSave(image, c.type, Plain(), options));
+        EXPECT_EQ(image.Warnings(), c.said);
+    }
 }
 
 TEST(StampFont, CreateFontHeightFromPoints) {
