@@ -54,6 +54,8 @@ public:
     bool Next(CRaster& frame, uint32_t& delayMs) override {
         if (next_ >= info_.count) return false;
         delayMs = 0;
+        // The last page's pixels go first: Initialize only forgets them.
+        frame.Discard();
         frame.Initialize(kTypeTiff);
         return Load(frame, next_++);
     }
