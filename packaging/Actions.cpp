@@ -12,7 +12,7 @@ constexpr char kMenuTitle[] = "Quorvel Image Resizer";
 // Folders too: a folder adds its images, as in a run.
 constexpr char kFolderType[] = "inode/directory";
 
-// An Exec argument as the desktop entry specification quotes it.
+// An Exec argument quoted as .desktop files quote it.
 std::string DesktopArg(const std::string& arg) {
     if (arg.find_first_of(" \t\"'`$\\%") == std::string::npos) return arg;
     std::string out = "\"";
