@@ -57,11 +57,6 @@ std::string RandomDigits() {
     return text;
 }
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 // Encodes into an open file and closes it; false with the reason.
 bool EncodeInto(const PendingFile::Encoder& encode, FILE* file, std::string& error) {
     FileImageStream stream(file, true);

@@ -49,11 +49,6 @@ bool IsVariantSuffix(std::string_view text) {
     return digits[0] != '0';
 }
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 std::string FormatNumber(const char* format, int64_t value) {
     char text[32];
     std::snprintf(text, sizeof text, format, value);
@@ -61,6 +56,11 @@ std::string FormatNumber(const char* format, int64_t value) {
 }
 
 } // namespace
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
 
 OutputTarget OutputExtensionAndType(int32_t outputFormat, const std::string& inputPath,
                                     ImageType inputType) {

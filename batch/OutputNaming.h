@@ -47,6 +47,9 @@ OutputTarget BuildOutputPath(const OperationSettings& settings, const std::strin
 
 // True when two names (same folder and extension) can end up wanting the
 // same file: equal, or one is the other plus a variant suffix ("a", "a_001").
+// The folder part of a path, with its trailing slash; empty for a bare name.
+std::string FolderOf(const std::string& path);
+
 bool NamesMayCollide(const std::string& a, const std::string& b);
 
 // True when anything at all exists under the name, so it must not be taken.

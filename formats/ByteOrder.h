@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 inline uint16_t GetLE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 inline uint32_t GetLE32(const uint8_t* p) {
@@ -24,4 +25,10 @@ inline void PutBE16(uint8_t* p, uint16_t v) {
 }
 inline void PutBE32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (24 - 8 * i));
+}
+
+// Appends a little-endian 16-bit field.
+inline void AppendLE16(std::vector<uint8_t>& out, uint32_t v) {
+    out.push_back(uint8_t(v));
+    out.push_back(uint8_t(v >> 8));
 }

@@ -1,5 +1,6 @@
 #include "GifAnimationWriter.h"
 
+#include "ByteOrder.h"
 #include "ImageStream.h"
 #include "Lzw.h"
 #include "PaletteSearch.h"
@@ -121,11 +122,6 @@ uint32_t TableBits(size_t entries) {
     return bits;
 }
 
-void Put16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
-}
-
 void PutTable(std::vector<uint8_t>& out, const std::vector<uint32_t>& colours, uint32_t bits) {
     for (size_t i = 0; i < (size_t(1) << bits); ++i) {
         const uint32_t c = i < colours.size() ? colours[i] : 0;
@@ -229,8 +225,8 @@ bool GifFrameWriter::Start(const CRaster& frame) {
 
     const uint32_t bits = TableBits(global_.size() + 1);
     std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
-    Put16(out, width_);
-    Put16(out, height_);
+    AppendLE16(out, width_);
+    AppendLE16(out, height_);
     out.push_back(uint8_t(0xF0 | (bits - 1)));
     out.insert(out.end(), {0, 0});
     PutTable(out, global_, bits);
@@ -239,7 +235,7 @@ bool GifFrameWriter::Start(const CRaster& frame) {
         const uint8_t loop[] = {0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2',
                                 '.',  '0',  3,  1};
         out.insert(out.end(), std::begin(loop), std::end(loop));
-        Put16(out, spec_.loops == 0 ? 0 : std::min<uint32_t>(spec_.loops - 1, 0xFFFF));
+        AppendLE16(out, spec_.loops == 0 ? 0 : std::min<uint32_t>(spec_.loops - 1, 0xFFFF));
         out.push_back(0);
     }
     started_ = true;
@@ -321,12 +317,12 @@ bool GifFrameWriter::WritePending() {
     if (!f.present) return true;
     f.present = false;
     std::vector<uint8_t> out = {0x21, 0xF9, 4, uint8_t(f.disposal << 2 | 1)};
-    Put16(out, std::min<uint32_t>(f.delay, 0xFFFF));
+    AppendLE16(out, std::min<uint32_t>(f.delay, 0xFFFF));
     out.insert(out.end(), {f.transparent, 0, ','});
-    Put16(out, f.rect.x);
-    Put16(out, f.rect.y);
-    Put16(out, f.rect.w);
-    Put16(out, f.rect.h);
+    AppendLE16(out, f.rect.x);
+    AppendLE16(out, f.rect.y);
+    AppendLE16(out, f.rect.w);
+    AppendLE16(out, f.rect.h);
     const size_t entries = (f.local.empty() ? global_.size() : f.local.size()) + 1;
     const uint32_t bits = TableBits(entries);
     if (f.local.empty()) {

@@ -653,11 +653,6 @@ bool GifCodec::NextFrame(CRaster& frame, uint32_t& delayMs) {
 
 namespace {
 
-void Put16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
-}
-
 bool WriteAll(ImageStream* stream, const std::vector<uint8_t>& bytes) {
     return bytes.empty() || stream->Write(bytes.data(), 1, bytes.size()) == bytes.size();
 }
@@ -668,7 +663,7 @@ bool GifCodec::WriteControl(ImageStream* stream, const CRaster& image) {
     const int32_t ti = image.GetTransparentIndex();
     std::vector<uint8_t> out = {0x21, 0xF9, 0x04};
     out.push_back(uint8_t(((disposal_ & 7) << 2) | (ti != -1 ? 1 : 0)));
-    Put16(out, image.GetFrameDelay() & 0xFFFF);
+    AppendLE16(out, image.GetFrameDelay() & 0xFFFF);
     out.push_back(uint8_t(ti));
     out.push_back(0);
     return WriteAll(stream, out);
@@ -677,10 +672,10 @@ bool GifCodec::WriteControl(ImageStream* stream, const CRaster& image) {
 bool GifCodec::WriteImageBlock(ImageStream* stream, CRaster& image, bool localTable) {
     const uint32_t w = image.GetWidth(), h = image.GetHeight(), bpp = image.GetBitsPerPixel();
     std::vector<uint8_t> out = {','};
-    Put16(out, uint32_t(image.GetXOffset()));
-    Put16(out, uint32_t(image.GetYOffset()));
-    Put16(out, w);
-    Put16(out, h);
+    AppendLE16(out, uint32_t(image.GetXOffset()));
+    AppendLE16(out, uint32_t(image.GetYOffset()));
+    AppendLE16(out, w);
+    AppendLE16(out, h);
     out.push_back(localTable ? 0x87 : 0x00);
     if (localTable) {
         for (uint32_t i = 0; i < 256; ++i) {
@@ -714,8 +709,8 @@ bool GifCodec::WritePaletted(ImageStream* stream) {
     SetOffset(0, 0);
 
     std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
-    Put16(out, w);
-    Put16(out, h);
+    AppendLE16(out, w);
+    AppendLE16(out, h);
     out.push_back(bpp == 1 ? 0x80 : bpp == 4 ? 0xE3 : 0xE7);
     out.push_back(0);
     out.push_back(0);
@@ -732,8 +727,8 @@ bool GifCodec::WritePaletted(ImageStream* stream) {
 bool GifCodec::WriteTiles(ImageStream* stream) {
     const uint32_t w = GetWidth(), h = GetHeight();
     std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
-    Put16(out, w);
-    Put16(out, h);
+    AppendLE16(out, w);
+    AppendLE16(out, h);
     out.insert(out.end(), {0x11, 0, 0});
     if (!WriteAll(stream, out)) return false;
 

@@ -1,0 +1,1 @@
+// Owner of the tests' precompiled header; holds no code.
