@@ -262,6 +262,22 @@ TEST_F(Frames, SmoothGifFramesAfterTheFirstWriteOnlyWhatChanged) {
     EXPECT_LT(all, 3 * one) << all << " bytes for 6 frames, " << one << " for the first";
 }
 
+// A frame after the first cut short is said with its number, never a silent
+// success; strict fails the row.
+TEST_F(Frames, AFrameCutShortIsAWarningNamingIt) {
+    Bytes bytes = ReadBytes(In("local.gif"));
+    ASSERT_GT(bytes.size(), 1000u);
+    bytes.resize(bytes.size() - 100); // into the third frame's data
+    ASSERT_TRUE(WriteBytes(*dir_ / "cut.gif", bytes));
+    EXPECT_EQ(MagickFrames(RunOn("cut.gif", {}, "gif")).size(), 3u);
+    EXPECT_NE(lastErr_.find("cut.gif: frame 3: input cut short: "), std::string::npos) << lastErr_;
+    const std::string out = *dir_ / "strict";
+    const RunResult r = RunBatch({"--settings", *dir_ / "settings.ini", "--format", "gif", "--out",
+                                  out, "--strict", *dir_ / "cut.gif"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_FALSE(FileExists(out + "/cut.gif"));
+}
+
 TEST_F(Frames, StampedFramesKeepTheirCountAndDelays) {
     const std::string out = RunOn("previous.gif", {"--stamp", "12", "--font-size", "6"}, "gif");
     EXPECT_EQ(MagickFrames(out).size(), MagickFrames(In("previous.gif")).size());
