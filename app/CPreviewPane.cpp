@@ -25,16 +25,22 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
 #include <new>
 
 // The picture, scaled to fit and centred, or the reason there is none.
 class CPreviewPicture : public QWidget {
 public:
     explicit CPreviewPicture(QWidget* parent) : QWidget(parent) {
-        setMinimumSize(120, 90);
+        setMinimumSize(64, 64);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     }
     void Show(const QImage& image, const QString& message, const QRect& stamp) {
@@ -78,6 +84,49 @@ private:
     QImage image_;
     QString message_;
     QRect stamp_;
+};
+
+// The check box and the facts, scrolled when the pane is too low for them
+// (150% scaling on a 1080-line screen, the report open). It asks for the
+// height its text needs at its width, so the picture gives way first, but
+// can go down to a line or two, so the pane never needs more than before.
+class CPreviewFacts : public QScrollArea {
+public:
+    explicit CPreviewFacts(QWidget* parent) : QScrollArea(parent) {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // Not a stop of its own: Tab goes to the check box inside.
+        setFocusPolicy(Qt::NoFocus);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    }
+    // Beside the picture, as wide as the longest line unwrapped: a wrapped
+    // line costs a line of height, which is what a wide, low pane lacks.
+    void SetTextWidth(int width) {
+        textWidth_ = width;
+        updateGeometry();
+    }
+    QSize sizeHint() const override {
+        if (!widget()) return QScrollArea::sizeHint();
+        const QSize inner = widget()->sizeHint();
+        const int bar = verticalScrollBar()->sizeHint().width();
+        const int w = width() > 0 ? width() - bar : inner.width();
+        const int h = widget()->hasHeightForWidth() ? widget()->heightForWidth(std::max(w, 1)) : inner.height();
+        return {std::max(inner.width(), textWidth_) + bar, h};
+    }
+    QSize minimumSizeHint() const override {
+        return {QScrollArea::minimumSizeHint().width(), 2 * fontMetrics().height()};
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QScrollArea::resizeEvent(event);
+        // A wrapped text needs another height at another width.
+        if (event->size().width() != event->oldSize().width()) updateGeometry();
+    }
+
+private:
+    int textWidth_ = 0;
 };
 
 struct CPreviewPane::Result {
@@ -326,7 +375,8 @@ CPreviewPane::CPreviewPane(QWidget* parent) : QWidget(parent) {
     layout_->setContentsMargins(4, 4, 4, 4);
     picture_ = new CPreviewPicture(this);
     layout_->addWidget(picture_, 1);
-    auto* side = new QWidget(this);
+    facts_ = new CPreviewFacts(this);
+    auto* side = new QWidget(facts_);
     auto* sideLayout = new QVBoxLayout(side);
     sideLayout->setContentsMargins(0, 0, 0, 0);
     showOutput_ = new QCheckBox(tr("Show as the run would save it"), side);
@@ -345,7 +395,8 @@ CPreviewPane::CPreviewPane(QWidget* parent) : QWidget(parent) {
     info_->setWordWrap(true);
     sideLayout->addWidget(info_);
     sideLayout->addStretch(1);
-    layout_->addWidget(side);
+    facts_->setWidget(side);
+    layout_->addWidget(facts_);
     refresh_ = new QTimer(this);
     refresh_->setSingleShot(true);
     refresh_->setInterval(250);
@@ -436,5 +487,10 @@ void CPreviewPane::Apply(const Result& r) {
                                r.outputFrames +
                                (r.outputBytes.isEmpty() ? QString() : tr(", %1").arg(r.outputBytes)));
     info_->setText(path_.isEmpty() ? QString() : html + "</table>");
+    QTextDocument unwrapped;
+    unwrapped.setDefaultFont(info_->font());
+    unwrapped.setDocumentMargin(0);
+    unwrapped.setHtml(info_->text());
+    facts_->SetTextWidth(int(std::ceil(unwrapped.idealWidth())) + 2 * info_->margin());
     emit updated();
 }

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <functional>
 
+class CPreviewFacts;
 class CPreviewPicture;
 class CRaster;
 class QBoxLayout;
@@ -74,6 +75,7 @@ private:
     QString path_;
     QBoxLayout* layout_ = nullptr;
     CPreviewPicture* picture_ = nullptr;
+    CPreviewFacts* facts_ = nullptr;
     QLabel* info_ = nullptr;
     QCheckBox* showOutput_ = nullptr;
     QTimer* refresh_ = nullptr;

@@ -31,6 +31,10 @@ std::string Joined(const std::vector<std::string>& losses) {
     return reason;
 }
 
+std::string SavedLine(const std::string& path, const std::string& note) {
+    return "save resized image to: " + path + note + "\n";
+}
+
 uint64_t FileBytes(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
@@ -104,6 +108,7 @@ bool BatchRun::StartBatch(const EventPump& pump) {
     skipped_ = 0;
     inputs_.clear();
     written_.clear();
+    ResetReportLines();
     finished_ = false;
     running_ = true;
     workerThread_ = std::thread(&BatchRun::BatchWorker, this);
@@ -140,6 +145,11 @@ void BatchRun::BatchWorker() {
         host_.SetProgressPosition(0);
         host_.EmptyReport();
         if (options_.onExists == OnExists::kReplace) ProtectInputs();
+        // Read here, not by the first row: its long-lived pixels stay out of
+        // the pool threads' heaps, where each row takes and gives back its
+        // buffers (in the first row they left a hole that every later row's
+        // buffers refilled by growing and trimming the heap).
+        if (watermark_) watermark_->Ready();
         RunRows();
     }
     running_ = false;
@@ -159,6 +169,7 @@ void BatchRun::RunRows() {
     auto startReport = [&](size_t row) {
         host_.StepProgress();
         host_.AppendReportText("resize image: " + pending[row] + "\n");
+        NoteReportStarted(row + 1);
     };
     for (;;) {
         while (pending.size() - finished.size() < pool.MaxThreads() && !stopRequested_ &&
@@ -193,6 +204,7 @@ void BatchRun::RunRows() {
         for (auto it = finished.find(reported); it != finished.end();
              it = finished.find(reported)) {
             host_.AppendReportText(it->second.line);
+            ReleaseReportLines(it->first);
             if (it->first == row) host_.SetRowState(row, state, it->second.Detail());
             host_.RowReported(it->first, it->second.report);
             finished.erase(it);
@@ -431,13 +443,20 @@ BatchRun::RowOutcome BatchRun::SaveRow(const RowJob& job, const PendingFile::Enc
     turns_.Wait(job.row);
     bool replace = false;
     std::string path = ChooseName(job, replace);
-    SaveOutcome outcome = written ? pending.Publish(path, error, replace) : SaveOutcome::kFailed;
+    const auto publish = [&] {
+        HeldReportLines held(job.row, "resize image: " + job.path + "\n",
+                             SavedLine(path, note), pending.TemporaryPath());
+        const SaveOutcome published = pending.Publish(path, error, replace);
+        if (published == SaveOutcome::kSaved) held.Published();
+        return published;
+    };
+    SaveOutcome outcome = written ? publish() : SaveOutcome::kFailed;
     // Another program can take a name between the test and the move;
     // after this many such races the row gives up rather than loop.
     for (int attempt = 1; outcome == SaveOutcome::kNameTaken && attempt < kNamingAttempts;
          ++attempt) {
         path = ChooseName(job, replace);
-        outcome = pending.Publish(path, error, replace);
+        outcome = publish();
     }
     report.output = path;
     // How the name fell back first, then what the picture lost.
@@ -446,7 +465,7 @@ BatchRun::RowOutcome BatchRun::SaveRow(const RowJob& job, const PendingFile::Enc
     if (outcome == SaveOutcome::kSaved) {
         if (options_.onExists != OnExists::kNewName) NoteWritten(path);
         report.state = report.warnings.empty() ? RowState::kSaved : RowState::kSavedWithWarnings;
-        return RowOutcome{"save resized image to: " + path + note + "\n", std::move(report)};
+        return RowOutcome{SavedLine(path, note), std::move(report)};
     }
     report.state = RowState::kFailed;
     report.outputBytes = 0;

@@ -3,6 +3,7 @@
 #include "ImageStream.h"
 #include "OutputNaming.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -233,4 +234,111 @@ size_t RemoveLeftoverTemporaries(const std::string& folder, const timespec& befo
 void RemovePendingTemporaries() {
     for (Slot& slot : gSlots)
         if (slot.state.load(std::memory_order_acquire) == 2) ::unlink(slot.path);
+}
+
+// Held report lines: a list only ever pushed onto, so a signal handler can
+// walk it while threads add to it; a node whose lines were written goes back
+// to free and is reused, so the list stays as long as the most rows held at once.
+namespace {
+
+enum HeldState : int { kFreeLines = 0, kFillingLines, kPublishingLines, kHeldLines };
+
+} // namespace
+
+struct HeldLinesNode {
+    std::atomic<int> state{kFillingLines};
+    HeldLinesNode* next = nullptr; // set before the node is pushed, never changed
+    size_t row = 0;
+    size_t capacity = 0;
+    size_t startLength = 0, savedLength = 0;
+    char* text = nullptr; // the start line, the saved line, the temporary's path and a NUL
+};
+
+namespace {
+
+std::atomic<HeldLinesNode*> gHeld{nullptr};
+std::atomic<size_t> gStarted{0};
+
+HeldLinesNode* ClaimNode(size_t bytes) {
+    for (HeldLinesNode* n = gHeld.load(std::memory_order_acquire); n; n = n->next) {
+        int expected = kFreeLines;
+        if (n->capacity >= bytes && n->state.compare_exchange_strong(expected, kFillingLines))
+            return n;
+    }
+    HeldLinesNode* n = new HeldLinesNode;
+    n->capacity = (bytes + 255) & ~size_t(255);
+    n->text = new char[n->capacity];
+    n->next = gHeld.load(std::memory_order_relaxed);
+    while (!gHeld.compare_exchange_weak(n->next, n, std::memory_order_release)) {
+    }
+    return n;
+}
+
+void WriteNode(const HeldLinesNode& n, void (*write)(const char*, size_t)) {
+    if (n.row >= gStarted.load(std::memory_order_acquire)) write(n.text, n.startLength);
+    write(n.text + n.startLength, n.savedLength);
+}
+
+} // namespace
+
+HeldReportLines::HeldReportLines(size_t row, const std::string& start, const std::string& saved,
+                                 const std::string& temporary) {
+    node_ = ClaimNode(start.size() + saved.size() + temporary.size() + 1);
+    node_->row = row;
+    node_->startLength = start.size();
+    node_->savedLength = saved.size();
+    char* at = node_->text;
+    for (const std::string* part : {&start, &saved, &temporary})
+        at = std::copy(part->begin(), part->end(), at);
+    *at = '\0';
+    node_->state.store(kPublishingLines, std::memory_order_release);
+}
+
+HeldReportLines::~HeldReportLines() {
+    int expected = kPublishingLines;
+    node_->state.compare_exchange_strong(expected, kFreeLines);
+}
+
+void HeldReportLines::Published() {
+    int expected = kPublishingLines;
+    node_->state.compare_exchange_strong(expected, kHeldLines);
+}
+
+void NoteReportStarted(size_t rows) { gStarted.store(rows, std::memory_order_release); }
+
+void ReleaseReportLines(size_t row) {
+    for (HeldLinesNode* n = gHeld.load(std::memory_order_acquire); n; n = n->next) {
+        int expected = kHeldLines;
+        if (n->row == row) n->state.compare_exchange_strong(expected, kFreeLines);
+    }
+}
+
+void ResetReportLines() {
+    for (HeldLinesNode* n = gHeld.load(std::memory_order_acquire); n; n = n->next)
+        n->state.store(kFreeLines);
+    gStarted.store(0);
+}
+
+void WriteHeldReportLines(void (*write)(const char* line, size_t length)) {
+    // A move under way is settled first: once its temporary is removed it
+    // cannot happen any more, and a temporary already gone was moved. (Where
+    // the file system lacks a no-replace rename, a link followed by removing
+    // the temporary is seen as not moved.)
+    for (HeldLinesNode* n = gHeld.load(std::memory_order_acquire); n; n = n->next) {
+        if (n->state.load(std::memory_order_acquire) != kPublishingLines) continue;
+        const char* temporary = n->text + n->startLength + n->savedLength;
+        if (::unlink(temporary) != 0 && errno == ENOENT) n->state.store(kHeldLines);
+    }
+    bool any = false;
+    for (size_t after = 0;;) {
+        const HeldLinesNode* next = nullptr;
+        for (const HeldLinesNode* n = gHeld.load(std::memory_order_acquire); n; n = n->next)
+            if (n->state.load(std::memory_order_acquire) == kHeldLines &&
+                (!any || n->row > after) && (!next || n->row < next->row))
+                next = n;
+        if (!next) return;
+        WriteNode(*next, write);
+        any = true;
+        after = next->row;
+    }
 }

@@ -39,6 +39,7 @@ public:
     SaveOutcome Publish(const std::string& path, std::string& error, bool replace = false);
     // The written file's modification (and access) time.
     void SetDate(const timespec& date);
+    const std::string& TemporaryPath() const { return temp_; }
     void Discard();
 
 private:
@@ -63,3 +64,36 @@ size_t RemoveLeftoverTemporaries(const std::string& folder, const timespec& befo
 
 // Removes every temporary this process is writing; safe in a signal handler.
 void RemovePendingTemporaries();
+
+struct HeldLinesNode;
+
+// Report lines of outputs on disk but not yet reported: rows report in
+// order, so a quick row's file can stand under its name while an earlier
+// row still works. A process ended by a second stop signal writes them
+// before it goes (WriteHeldReportLines), so no published file goes unsaid.
+// Held before the move, since the signal can come between the move and the
+// report; the move is known to have happened when its temporary is gone.
+class HeldReportLines {
+public:
+    // start: the row's first report line, written only when the run has not
+    // written it yet; saved: the line of its published file.
+    HeldReportLines(size_t row, const std::string& start, const std::string& saved,
+                    const std::string& temporary);
+    // Drops the lines unless Published was called.
+    ~HeldReportLines();
+    HeldReportLines(const HeldReportLines&) = delete;
+    HeldReportLines& operator=(const HeldReportLines&) = delete;
+    void Published();
+
+private:
+    HeldLinesNode* node_;
+};
+// The run wrote the first report line of rows before `rows`.
+void NoteReportStarted(size_t rows);
+// The run wrote the row's lines itself.
+void ReleaseReportLines(size_t row);
+// A new run: no row is held, none started.
+void ResetReportLines();
+// Writes the held lines in row order through write, each a whole line ending
+// in '\n'; safe in a signal handler when write is.
+void WriteHeldReportLines(void (*write)(const char* line, size_t length));

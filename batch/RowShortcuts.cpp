@@ -23,7 +23,7 @@ bool ReadInput(const std::string& path, std::vector<uint8_t>& bytes) {
 
 // The JPEG's header: its size, orientation and blocks, no pixels.
 bool ReadHeader(std::vector<uint8_t>& bytes, CRaster& header) {
-    MemoryImageStream stream(bytes.data(), int32_t(bytes.size()));
+    MemoryImageStream stream(bytes.data(), bytes.size());
     header.SetHeaderOnly(true);
     return bytes.size() < INT32_MAX && header.Decode(&stream, kTypeJpeg);
 }

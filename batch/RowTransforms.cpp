@@ -104,6 +104,14 @@ bool ShapeRow(CRaster& image, const ResizeShape& shape, const RunOptions& option
     return CropRaster(image, window.x, window.y, window.width, window.height);
 }
 
+// Whether a step after the resize paints colours of its own: a palette image
+// is then widened by the resize, as it always was, so that the paint is not
+// held to the palette.
+bool LaterStepsPaint(const OperationSettings& settings, const RunOptions& options) {
+    return settings.stampEnabled || options.watermark.enabled || options.border.width > 0 ||
+           ActiveFit(settings, options) == FixedSizeFit::kPad;
+}
+
 bool ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptions& options,
                const LoadedScale& loaded, std::string* error) {
     uint32_t w = image.GetWidth(), h = image.GetHeight();
@@ -117,12 +125,14 @@ bool ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptio
     // Sampled at its size already; the resize at that size is a plain copy
     // that leaves the image as a resize does.
     bool resized = true;
+    // Picking pixels makes no new colour: a palette image stays one.
+    const auto nearest = LaterStepsPaint(settings, options) ? ResizeNearest : ResizeNearestIndexed;
     if (loaded.sampled)
-        resized = ResizeNearest(image, image.GetWidth(), image.GetHeight());
+        resized = nearest(image, image.GetWidth(), image.GetHeight());
     else if (resample && options.resample == ResampleFilter::kSmooth)
         resized = ResizeSmooth(image, target.width, target.height);
-    else if (resample) // the same pixels as drawing into a compatible device bitmap and importing it
-        resized = ResizeNearest(image, target.width, target.height);
+    else if (resample) // the pixels of drawing into a compatible device bitmap and importing it
+        resized = nearest(image, target.width, target.height);
     if (!resized)
         return StepFailed(image, "resize to " + std::to_string(target.width) + " x " +
                                      std::to_string(target.height), error);

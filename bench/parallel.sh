@@ -94,10 +94,10 @@ PY
 
 [ -n "${BASELINE:-}" ] && [ "${CALLGRIND:-2}" -gt 0 ] && command -v valgrind >/dev/null || exit 0
 echo -e "\n== callgrind instructions, --jobs 1, ${CALLGRIND:-2} photos"
+source "$ROOT/bench/callgrind.sh"
 count() { # PROGRAM: instructions of one run
   rm -rf "$W/out" && mkdir -p "$W/out"
-  valgrind --tool=callgrind --callgrind-out-file="$W/cg" "$1" "${ours[@]:1}" --jobs 1 \
-    "${files[@]:0:${CALLGRIND:-2}}" 2>&1 >/dev/null | sed -n 's/.*Collected : //p'
+  callgrind_count "$1" "${ours[@]:1}" --jobs 1 "${files[@]:0:${CALLGRIND:-2}}"
 }
 ours_n=$(count "$BIN")
 base_n=$(count "$BASELINE")

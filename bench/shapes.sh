@@ -79,11 +79,11 @@ PY
 
 [ "$CALLGRIND" -gt 0 ] && command -v valgrind >/dev/null || exit 0
 echo -e "\n== callgrind instructions on $CALLGRIND photos"
+source "$ROOT/bench/callgrind.sh"
 for name in "${order[@]}"; do
   rm -rf "$W/out" && mkdir "$W/out"
   # shellcheck disable=SC2086
-  n=$(valgrind --tool=callgrind --callgrind-out-file="$W/cg" "$BIN" "${common[@]}" --out "$W/out" \
-      ${args[$name]} "${files[@]:0:$CALLGRIND}" 2>&1 >/dev/null | sed -n 's/.*Collected : //p')
+  n=$(callgrind_count "$BIN" "${common[@]}" --out "$W/out" ${args[$name]} "${files[@]:0:$CALLGRIND}")
   echo "$name $n" | tee -a "$W/counts"
 done
 python3 - "$W/counts" <<'PY'

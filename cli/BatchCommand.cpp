@@ -124,7 +124,7 @@ int RunRows(RowList rows, const OperationSettings& settings, const RunOptions& o
     CliHost host(std::move(rows), settings, options, ::isatty(STDERR_FILENO) == 1, json);
     BatchRun run(host);
     {
-        StopSignals signals(&run);
+        StopSignals signals(&run, host.ReportDescriptor());
         run.StartBatch();
         run.WaitForBatchDone();
     }

@@ -1,31 +1,65 @@
 #include "CliHost.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string_view>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
 constexpr int kBarWidth = 30;
 
+// One byte as the report prints it, into out; its length (at most 4).
+size_t EscapeByte(char c, char out[4]) {
+    const auto byte = static_cast<unsigned char>(c);
+    const char* named = c == '\\' ? "\\\\"
+                        : c == '\n' ? "\\n"
+                        : c == '\t' ? "\\t"
+                        : c == '\r' ? "\\r"
+                                    : nullptr;
+    if (named) {
+        out[0] = named[0], out[1] = named[1];
+        return 2;
+    }
+    if (byte < 0x20 || byte == 0x7f) {
+        constexpr char kHex[] = "0123456789abcdef";
+        out[0] = '\\', out[1] = 'x', out[2] = kHex[byte >> 4], out[3] = kHex[byte & 15];
+        return 4;
+    }
+    out[0] = c;
+    return 1;
+}
+
+bool WriteAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        const ssize_t done = ::write(fd, data, length);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return false;
+        data += done, length -= size_t(done);
+    }
+    return true;
+}
+
 } // namespace
 
 std::string Escaped(std::string_view text) {
     std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\r') out += "\\r";
-        else if (byte < 0x20 || byte == 0x7f) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-            out += hex;
-        } else {
-            out += c;
-        }
-    }
+    char escaped[4];
+    for (const char c : text) out.append(escaped, EscapeByte(c, escaped));
     return out;
+}
+
+void WriteEscapedLine(int fd, const char* line, size_t length) {
+    const bool ended = length > 0 && line[length - 1] == '\n';
+    char buffer[512];
+    size_t used = 0;
+    for (size_t i = 0; i + ended < length; ++i) {
+        if (used + 5 > sizeof buffer && !WriteAll(fd, buffer, std::exchange(used, 0))) return;
+        used += EscapeByte(line[i], buffer + used);
+    }
+    if (ended) buffer[used++] = '\n';
+    WriteAll(fd, buffer, used);
 }
 
 void CliHost::SetProgressRange(int lower, int upper) {

@@ -12,6 +12,9 @@
 // Control characters and the backslash as C escapes, so a path with a
 // newline cannot break the two-lines-per-row report.
 std::string Escaped(std::string_view text);
+// The same for one line ending in '\n', straight to fd: safe in a signal
+// handler.
+void WriteEscapedLine(int fd, const char* line, size_t length);
 
 class CliHost : public IBatchHost {
 public:
@@ -34,6 +37,7 @@ public:
     void SetBatchControlsEnabled(bool enable) override;
     void RowReported(size_t row, const RowReport& report) override;
     void StopThumbnailLoader() override {}
+    int ReportDescriptor() const { return ::fileno(report_); }
     void CollectSettings(OperationSettings& settings, RunOptions& options) override {
         settings = settings_;
         options = options_;

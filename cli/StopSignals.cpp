@@ -1,6 +1,7 @@
 #include "StopSignals.h"
 
 #include "BatchRun.h"
+#include "CliHost.h"
 #include "NewFile.h"
 
 #include <atomic>
@@ -11,6 +12,7 @@ namespace {
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 BatchRun* volatile gRun = nullptr;
+volatile int gReportFd = 1;
 std::atomic<int> gReceived{0};
 struct sigaction gPrevious[sizeof kStopSignals / sizeof kStopSignals[0]];
 
@@ -20,6 +22,9 @@ void OnStopSignal(int signal) {
         run->RequestStop();
         return;
     }
+    if (run) WriteHeldReportLines([](const char* line, size_t length) {
+        WriteEscapedLine(gReportFd, line, length);
+    });
     RemovePendingTemporaries();
     // Ends the process as the signal would have, once this handler returns.
     std::signal(signal, SIG_DFL);
@@ -28,8 +33,9 @@ void OnStopSignal(int signal) {
 
 } // namespace
 
-StopSignals::StopSignals(BatchRun* run) {
+StopSignals::StopSignals(BatchRun* run, int reportFd) {
     gRun = run;
+    gReportFd = reportFd;
     gReceived = 0;
     struct sigaction action = {};
     action.sa_handler = OnStopSignal;

@@ -216,7 +216,7 @@ int Watcher::Process(const std::vector<std::string>& paths) {
     WatchHost host(std::move(rows), std::move(keys), settings, options_, state_);
     BatchRun run(host);
     {
-        StopSignals signals(&run);
+        StopSignals signals(&run, host.ReportDescriptor());
         run.StartBatch();
         run.WaitForBatchDone();
         if (StopSignals::Received()) gStop = true;

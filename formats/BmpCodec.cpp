@@ -96,7 +96,7 @@ bool BmpCodec::ReadInfoHeader(ImageStream* stream, BITMAPINFOHEADER* header, uin
         core.biPlanes = GetLE16(raw + 8);
         core.biBitCount = GetLE16(raw + 10);
         h = core;
-        stream->Seek(-int32_t(got - 12), SEEK_CUR);
+        stream->Seek(-int64_t(got - 12), SEEK_CUR);
     } else if (h.biSize == 52 || h.biSize == 56 || h.biSize == 108 || h.biSize == 124) {
         // Version 2 to 5 headers: an info header followed by the channel masks
         // (and colour space data we do not use). Most files written today are like that.
@@ -105,9 +105,9 @@ bool BmpCodec::ReadInfoHeader(ImageStream* stream, BITMAPINFOHEADER* header, uin
         const bool gotMasks = stream->Read(extra, maskBytes, 1) == 1;
         if (gotMasks && masks)
             for (uint32_t i = 0; i < maskBytes / 4; ++i) masks[i] = GetLE32(extra + 4 * i);
-        stream->Seek(int32_t(h.biSize - 40 - maskBytes), SEEK_CUR);
+        stream->Seek(int64_t(h.biSize) - 40 - maskBytes, SEEK_CUR);
     } else {
-        stream->Seek(int32_t(h.biSize - 40), SEEK_CUR);
+        stream->Seek(int64_t(h.biSize) - 40, SEEK_CUR);
     }
     if (h.biSizeImage == 0) {
         const uint64_t rowBytes = ((uint64_t(h.biBitCount) * uint32_t(h.biWidth) + 31) / 8) & ~3ull;
@@ -201,7 +201,7 @@ bool BmpCodec::ReadPalette(ImageStream* stream, const Layout& layout) {
     stream->Read(pal, entryBytes, kept);
     if (stored > kept && layout.pixelOffset == 0) {
         const uint64_t skip = (stored - kept) * entryBytes;
-        stream->Seek(int32_t(std::min<uint64_t>(skip, INT32_MAX)), SEEK_CUR);
+        stream->Seek(int64_t(skip), SEEK_CUR);
     }
     uint8_t* bytes = reinterpret_cast<uint8_t*>(pal);
     if (layout.core) {
@@ -220,8 +220,7 @@ bool BmpCodec::ReadPalette(ImageStream* stream, const Layout& layout) {
 
 void BmpCodec::SeekToPixels(ImageStream* stream, const Layout& layout) {
     if (layout.pixelOffset)
-        stream->Seek(int32_t(std::min<int64_t>(int64_t(layout.start) + layout.pixelOffset, INT32_MAX)),
-                     SEEK_SET);
+        stream->Seek(layout.start + layout.pixelOffset, SEEK_SET);
 }
 
 // Whole rows of srcStride bytes the data held; the last row's padding may be missing.

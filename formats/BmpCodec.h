@@ -26,7 +26,7 @@ private:
     struct Layout {
         BITMAPINFOHEADER bih;
         bool core;
-        int32_t start;
+        int64_t start;
         uint32_t pixelOffset;
         bool headerMasks;
         uint32_t masks[4]; // red, green, blue, alpha

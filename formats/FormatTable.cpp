@@ -192,7 +192,7 @@ bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet
 
 bool DecodeUntyped(CRaster& target, ImageStream* s) {
     if (!s) return false;
-    const int32_t start = s->Tell();
+    const int64_t start = s->Tell();
     uint8_t head[kSniffBytes];
     const size_t got = s->Read(head, 1, sizeof head);
     s->Seek(start, SEEK_SET);

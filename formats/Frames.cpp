@@ -31,12 +31,20 @@ public:
         // Every frame is the file's picture: its blocks and orientation.
         frame.SetMetadata(codec_.MetadataPtr());
         frame.SetOrientation(codec_.GetOrientation());
+        // What a frame lost (a cut or damaged image) goes with it, named by
+        // its number; the first frame's words are the one-picture load's,
+        // so they are not said twice.
+        ++shown_;
+        for (const std::string& text : codec_.Warnings())
+            frame.AddWarning(shown_ == 1 ? text : "frame " + std::to_string(shown_) + ": " + text);
+        codec_.ClearWarnings();
         return true;
     }
 
 private:
     FileImageStream file_;
     Codec codec_;
+    uint32_t shown_ = 0;
 };
 
 // TIFF: each page read by the codec on its own, as a load of that page.

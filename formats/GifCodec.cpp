@@ -147,9 +147,9 @@ bool DataCanFill(uint64_t pixels, int64_t bytes) {
 }
 
 // Bytes left after the stream's position, -1 when a stream cannot tell.
-int64_t Remaining(ImageStream* stream, int32_t end) {
-    const int32_t pos = stream->Tell();
-    return end < 0 || pos < 0 ? -1 : int64_t(end) - pos;
+int64_t Remaining(ImageStream* stream, int64_t end) {
+    const int64_t pos = stream->Tell();
+    return end < 0 || pos < 0 ? -1 : end - pos;
 }
 
 constexpr char kTooLargeForData[] = "GIF image larger than its data can fill";
@@ -229,7 +229,7 @@ int32_t GifCodec::CountImages(ImageStream* stream) {
     const int32_t savedTransparent = info_.transparentIndex;
     const uint32_t savedDelay = info_.frameDelay;
     const int savedDisposal = disposal_;
-    const int32_t start = stream->Tell();
+    const int64_t start = stream->Tell();
     int32_t count = 0;
     BlockScan scan{stream};
     Descriptor d;
@@ -247,7 +247,7 @@ int32_t GifCodec::CountImages(ImageStream* stream) {
     return count;
 }
 
-void GifCodec::Reposition(ImageStream* stream, int32_t dataStart, bool badCodes,
+void GifCodec::Reposition(ImageStream* stream, int64_t dataStart, bool badCodes,
                           int32_t unreadInBuffer) {
     if (!badCodes) {
         stream->Seek(-unreadInBuffer, SEEK_CUR);
@@ -274,7 +274,7 @@ bool GifCodec::Sniff(std::span<const uint8_t> head) {
 // What stays from one image of the file to the next while they are composed.
 struct GifCodec::Composition {
     Screen screen;
-    int32_t streamEnd = -1;
+    int64_t streamEnd = -1;
     ColourTable global, lastLocal;
     int trueColour = 0;
     int32_t found = 0, wanted = 0;
@@ -344,7 +344,7 @@ bool GifCodec::PrepareBackground(const Descriptor& d, Composition& c, uint32_t d
 // One image's data expanded into c.frame; the stream is left after it.
 bool GifCodec::ExpandFrame(ImageStream* stream, const Descriptor& d, const ColourTable& table,
                            uint32_t depth, Composition& c) {
-    const int32_t dataStart = stream->Tell();
+    const int64_t dataStart = stream->Tell();
     if (!DataCanFill(uint64_t(d.width) * d.height, Remaining(stream, c.streamEnd)))
         return Fail(kTooLargeForData);
     CRaster& frame = c.frame;
@@ -548,6 +548,10 @@ bool GifCodec::StartFrames(ImageStream* stream, AnimationInfo& info) {
     info.width = c.screen.width;
     info.height = c.screen.height;
     info.timed = true;
+    info.palette.clear();
+    for (uint32_t i = 0; c.global.present && i < c.global.size; ++i)
+        info.palette.push_back(uint32_t(c.global.rgb[3 * i]) << 16 |
+                               uint32_t(c.global.rgb[3 * i + 1]) << 8 | c.global.rgb[3 * i + 2]);
     // The count walked the blocks; a loop block anywhere counts. It holds the
     // repeats after the first showing (0 for ever), as viewers read it.
     info.loops = loops_ < 0 ? 1 : loops_ == 0 ? 0 : uint32_t(loops_) + 1;

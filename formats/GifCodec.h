@@ -78,7 +78,7 @@ private:
     void TakeComposed(Composition& c);
     static bool ReadDescriptor(ImageStream* stream, Descriptor* d);
     static bool ReadTable(ImageStream* stream, uint8_t flags, ColourTable* table);
-    static void Reposition(ImageStream* stream, int32_t dataStart, bool badCodes,
+    static void Reposition(ImageStream* stream, int64_t dataStart, bool badCodes,
                            int32_t unreadInBuffer);
 
     bool WritePaletted(ImageStream* stream);

@@ -74,7 +74,7 @@ struct StreamSource {
 
 int64_t SourcePosition(void* data) {
     auto* s = static_cast<StreamSource*>(data);
-    return int64_t(s->stream->Tell()) - s->start;
+    return s->stream->Tell() - s->start;
 }
 int SourceRead(void* out, size_t size, void* data) {
     auto* s = static_cast<StreamSource*>(data);
@@ -83,7 +83,7 @@ int SourceRead(void* out, size_t size, void* data) {
 int SourceSeek(int64_t position, void* data) {
     auto* s = static_cast<StreamSource*>(data);
     if (position < 0 || position > s->size) return -1;
-    return s->stream->Seek(int32_t(s->start + position), SEEK_SET) ? 0 : -1;
+    return s->stream->Seek(s->start + position, SEEK_SET) ? 0 : -1;
 }
 heif_reader_grow_status SourceGrow(int64_t target, void* data) {
     const auto* s = static_cast<StreamSource*>(data);
@@ -135,7 +135,7 @@ std::vector<uint8_t> MetaPayload(ImageStream* stream, int64_t start, int64_t siz
     int64_t at = start;
     for (int boxes = 0; boxes < 64 && at + 8 <= start + size; ++boxes) {
         uint8_t head[16];
-        if (!stream->Seek(int32_t(at), SEEK_SET) || stream->Read(head, 1, 16) < 8) break;
+        if (!stream->Seek(at, SEEK_SET) || stream->Read(head, 1, 16) < 8) break;
         uint64_t length = GetBE32(head);
         uint64_t header = 8;
         if (length == 1) length = uint64_t(GetBE32(head + 8)) << 32 | GetBE32(head + 12), header = 16;
@@ -144,7 +144,7 @@ std::vector<uint8_t> MetaPayload(ImageStream* stream, int64_t start, int64_t siz
         if (GetBE32(head + 4) == FourCc("meta")) {
             if (length - header > kMaxMeta) break;
             std::vector<uint8_t> payload(size_t(length - header));
-            stream->Seek(int32_t(at + int64_t(header)), SEEK_SET);
+            stream->Seek(at + int64_t(header), SEEK_SET);
             if (stream->Read(payload.data(), 1, payload.size()) != payload.size()) break;
             return payload;
         }
@@ -191,7 +191,7 @@ uint64_t PrimaryTileCount(const std::vector<uint8_t>& meta) {
 const char* ImplausibleGrid(ImageStream* stream, const StreamSource& source, uint64_t pixels) {
     const int64_t position = stream->Tell();
     const uint64_t tiles = PrimaryTileCount(MetaPayload(stream, source.start, source.size));
-    stream->Seek(int32_t(position), SEEK_SET);
+    stream->Seek(position, SEEK_SET);
     if (tiles > kMaxGridTiles) return "HEIF: grid of more tiles than a picture has";
     if (ImplausibleSize(pixels, pixels * 3, source.size, kMaxHeifExpansion)) return kDataCannotFill;
     return nullptr;
@@ -203,7 +203,7 @@ Handle OpenPrimary(ImageStream* stream, Context& context, StreamSource& source, 
         *error = HeifLibraryError();
         return nullptr;
     }
-    source = StreamSource{stream, stream->Tell(), int64_t(stream->Size()) - stream->Tell()};
+    source = StreamSource{stream, stream->Tell(), stream->Size() - stream->Tell()};
     context.reset(Heif().heif_context_alloc());
     *error = "Not a HEIF";
     if (!context || source.start < 0 || source.size <= 0) return nullptr;
@@ -389,7 +389,7 @@ bool HeifCodec::ReadSize(ImageStream* stream, uint32_t* width, uint32_t* height)
 bool HeifCodec::Decode(ImageStream* stream) {
     if (!stream) return false;
     uint8_t head[64] = {};
-    const int32_t start = stream->Tell();
+    const int64_t start = stream->Tell();
     const size_t got = stream->Read(head, 1, sizeof head);
     stream->Seek(start, SEEK_SET);
     const ImageType type = SniffAvif({head, got}) ? kTypeAvif : kTypeHeif;

@@ -24,7 +24,7 @@ bool MaskBit(const uint8_t* mask, uint32_t maskRow, uint32_t x, uint32_t y) {
 
 } // namespace
 
-bool IcoCodec::DecodePng(ImageStream* stream, int32_t offset) {
+bool IcoCodec::DecodePng(ImageStream* stream, int64_t offset) {
     if (!stream->Seek(offset, SEEK_SET)) return Fail(kCorrupted);
     CRaster inner;
     inner.InheritSettings(*this);
@@ -73,7 +73,7 @@ int32_t IcoCodec::SelectEntry(const std::vector<uint8_t>& directory, uint32_t co
 
 // The selected entry of the directory; the stream is left at its resource.
 bool IcoCodec::ReadEntry(ImageStream* stream, uint8_t entry[16], int64_t* offset) {
-    const int32_t start = stream->Tell();
+    const int64_t start = stream->Tell();
     uint8_t header[6];
     if (stream->Read(header, sizeof header, 1) != 1) return Fail("Not an icon");
     const uint16_t kind = GetLE16(header + 2);
@@ -88,8 +88,8 @@ bool IcoCodec::ReadEntry(ImageStream* stream, uint8_t entry[16], int64_t* offset
     if (uint32_t(GetFrame()) >= got) return Fail(kCorrupted);
     const int32_t selected = SelectEntry(directory, uint32_t(got));
     std::memcpy(entry, &directory[16 * size_t(selected)], 16);
-    *offset = int64_t(start) + GetLE32(entry + 12);
-    if (*offset > INT32_MAX || !stream->Seek(int32_t(*offset), SEEK_SET)) return Fail(kCorrupted);
+    *offset = start + GetLE32(entry + 12);
+    if (start < 0 || !stream->Seek(*offset, SEEK_SET)) return Fail(kCorrupted);
     return true;
 }
 
@@ -156,7 +156,7 @@ bool IcoCodec::Decode(ImageStream* stream) {
     uint8_t dib[40];
     if (stream->Read(dib, sizeof dib, 1) != 1) return Fail(kCorrupted);
     if (std::memcmp(dib, kPngSignature, sizeof kPngSignature) == 0)
-        return DecodePng(stream, int32_t(offset));
+        return DecodePng(stream, offset);
     const uint32_t bitCount = GetLE16(dib + 14);
     if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32)
         return Fail("unsupported icon bit depth");

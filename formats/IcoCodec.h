@@ -27,7 +27,7 @@ private:
     int32_t SelectEntry(const std::vector<uint8_t>& directory, uint32_t count) const;
     void ReadPalette(ImageStream* stream, const uint8_t dib[40]);
     bool ReadBgra(ImageStream* stream, bool* realAlpha, uint32_t* rows);
-    bool DecodePng(ImageStream* stream, int32_t offset);
+    bool DecodePng(ImageStream* stream, int64_t offset);
     void ApplyMask(const uint8_t* mask, uint32_t maskRow, uint32_t bitCount);
     bool WriteHeaders(ImageStream* stream, uint32_t bitCount, uint64_t imageSize, size_t maskSize);
     bool WriteBgra(ImageStream* stream);

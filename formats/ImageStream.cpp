@@ -72,19 +72,19 @@ size_t FileImageStream::Write(const void* buffer, size_t size, size_t count) {
     return done;
 }
 
-bool FileImageStream::Seek(int32_t offset, int origin) {
-    return file_ && std::fseek(file_, offset, origin) == 0;
+bool FileImageStream::Seek(int64_t offset, int origin) {
+    return file_ && ::fseeko(file_, off_t(offset), origin) == 0;
 }
 
-int32_t FileImageStream::Tell() { return file_ ? int32_t(std::ftell(file_)) : -1; }
+int64_t FileImageStream::Tell() { return file_ ? int64_t(::ftello(file_)) : -1; }
 
-int32_t FileImageStream::Size() {
+int64_t FileImageStream::Size() {
     if (!file_) return -1;
-    const long pos = std::ftell(file_);
-    std::fseek(file_, 0, SEEK_END);
-    const long size = std::ftell(file_);
-    std::fseek(file_, pos, SEEK_SET);
-    return int32_t(size);
+    const off_t pos = ::ftello(file_);
+    if (pos < 0 || ::fseeko(file_, 0, SEEK_END) != 0) return -1;
+    const off_t size = ::ftello(file_);
+    ::fseeko(file_, pos, SEEK_SET);
+    return int64_t(size);
 }
 
 bool FileImageStream::Flush() {
@@ -130,25 +130,26 @@ bool MemoryImageStream::Close() {
 
 // Capacity grows in whole 4 KiB pages, always strictly past the length asked,
 // and at least by half of what it was: a stream written a row at a time is
-// copied a few times, not once a page. A length beyond the 32-bit positions,
-// or a failed reallocation, fails the write.
+// copied a few times, not once a page. A length no pointer difference can
+// hold, or a failed reallocation, fails the write.
 bool MemoryImageStream::Grow(uint64_t length) {
     if (length <= capacity_) return true;
-    if (length >= uint64_t(INT32_MAX)) return false;
-    const uint64_t wanted = std::max(length, uint64_t(capacity_) + capacity_ / 2);
-    const uint64_t capacity = std::min((wanted & ~uint64_t(4095)) + 4096, uint64_t(INT32_MAX));
+    constexpr uint64_t kMost = uint64_t(PTRDIFF_MAX) / 2;
+    if (length >= kMost) return false;
+    const uint64_t wanted = std::max(length, capacity_ + capacity_ / 2);
+    const uint64_t capacity = std::min((wanted & ~uint64_t(4095)) + 4096, kMost);
     uint8_t* grown;
     if (freeOnClose_) {
         grown = static_cast<uint8_t*>(std::realloc(buffer_, size_t(capacity)));
     } else {
         // A buffer the caller still owns is copied, never reallocated under it.
         grown = static_cast<uint8_t*>(std::malloc(size_t(capacity)));
-        if (grown && buffer_) std::memcpy(grown, buffer_, size_t(std::max(size_, 0)));
+        if (grown && buffer_) std::memcpy(grown, buffer_, size_t(std::max<int64_t>(size_, 0)));
     }
     if (!grown) return false;
     buffer_ = grown;
     freeOnClose_ = true;
-    capacity_ = uint32_t(capacity);
+    capacity_ = capacity;
     return true;
 }
 
@@ -157,7 +158,7 @@ size_t MemoryImageStream::Read(void* buffer, size_t size, size_t count) {
     if (count > SIZE_MAX / size) return 0;
     const size_t bytes = std::min(size * count, size_t(size_ - position_));
     std::memcpy(buffer, buffer_ + position_, bytes);
-    position_ += int32_t(bytes);
+    position_ += int64_t(bytes);
     return bytes / size;
 }
 
@@ -165,33 +166,36 @@ size_t MemoryImageStream::Write(const void* buffer, size_t size, size_t count) {
     if (!buffer || !buffer_ || size == 0 || count == 0) return 0;
     if (count > SIZE_MAX / size) return 0;
     const uint64_t bytes = uint64_t(size) * count;
+    if (bytes > UINT64_MAX - uint64_t(position_)) return 0;
     const uint64_t end = uint64_t(position_) + bytes;
     if (!Grow(end)) return 0;
     // A write past the end leaves zeros before it, as a file does: libtiff
     // seeks over pad bytes, which would otherwise carry old heap contents.
     if (position_ > size_) std::memset(buffer_ + size_, 0, size_t(position_ - size_));
     std::memcpy(buffer_ + position_, buffer, size_t(bytes));
-    position_ = int32_t(end);
+    position_ = int64_t(end);
     size_ = std::max(size_, position_);
     return count;
 }
 
-bool MemoryImageStream::Seek(int32_t offset, int origin) {
+bool MemoryImageStream::Seek(int64_t offset, int origin) {
     if (!buffer_) return false;
-    int64_t pos;
+    int64_t base;
     switch (origin) {
-    case SEEK_SET: pos = offset; break;
-    case SEEK_CUR: pos = int64_t(position_) + offset; break;
-    case SEEK_END: pos = int64_t(size_) + offset; break;
+    case SEEK_SET: base = 0; break;
+    case SEEK_CUR: base = position_; break;
+    case SEEK_END: base = size_; break;
     default: return false;
     }
-    position_ = int32_t(std::clamp<int64_t>(pos, 0, INT32_MAX));
+    // Clamped, never wrapped: a seek far past the end reads nothing.
+    if (offset > 0 && base > INT64_MAX - offset) position_ = INT64_MAX;
+    else position_ = std::max<int64_t>(base + offset, 0);
     return true;
 }
 
-int32_t MemoryImageStream::Tell() { return buffer_ ? position_ : -1; }
+int64_t MemoryImageStream::Tell() { return buffer_ ? position_ : -1; }
 
-int32_t MemoryImageStream::Size() { return buffer_ ? size_ : -1; }
+int64_t MemoryImageStream::Size() { return buffer_ ? size_ : -1; }
 
 bool MemoryImageStream::Flush() { return buffer_ != nullptr; }
 

@@ -1,6 +1,7 @@
 // The byte stream every codec reads and writes through. Codecs rely on the
 // exact conventions: Read and Write count whole items, Tell and Size give -1
-// without a stream, GetC gives -1 at the end.
+// without a stream, GetC gives -1 at the end. Positions and sizes are 64-bit:
+// a file past 2 or 4 GiB neither wraps nor slips past the size guards.
 #pragma once
 
 #include <cerrno>
@@ -13,9 +14,9 @@ public:
     virtual bool Close() = 0;
     virtual size_t Read(void* buffer, size_t size, size_t count) = 0;
     virtual size_t Write(const void* buffer, size_t size, size_t count) = 0;
-    virtual bool Seek(int32_t offset, int origin) = 0;
-    virtual int32_t Tell() = 0;
-    virtual int32_t Size() = 0;
+    virtual bool Seek(int64_t offset, int origin) = 0;
+    virtual int64_t Tell() = 0;
+    virtual int64_t Size() = 0;
     virtual bool Flush() = 0;
     virtual bool Eof() = 0;
     virtual int32_t Error() = 0;
@@ -46,9 +47,9 @@ public:
     bool Close() override;
     size_t Read(void* buffer, size_t size, size_t count) override;
     size_t Write(const void* buffer, size_t size, size_t count) override;
-    bool Seek(int32_t offset, int origin) override;
-    int32_t Tell() override;
-    int32_t Size() override;
+    bool Seek(int64_t offset, int origin) override;
+    int64_t Tell() override;
+    int64_t Size() override;
     bool Flush() override;
     bool Eof() override;
     int32_t Error() override;
@@ -71,22 +72,22 @@ class MemoryImageStream : public ImageStream {
 public:
     MemoryImageStream() = default;
     // Adopts the caller's buffer without taking ownership.
-    MemoryImageStream(uint8_t* buffer, int32_t size)
-        : buffer_(buffer), size_(size), position_(0), capacity_(uint32_t(size)) {}
+    MemoryImageStream(uint8_t* buffer, size_t size)
+        : buffer_(buffer), size_(int64_t(size)), position_(0), capacity_(size) {}
     ~MemoryImageStream() override { Close(); }
     MemoryImageStream(const MemoryImageStream&) = delete;
     MemoryImageStream& operator=(const MemoryImageStream&) = delete;
 
     bool Open();
     uint8_t* GetBuffer(bool detach = true);
-    uint32_t Capacity() const { return capacity_; }
+    uint64_t Capacity() const { return capacity_; }
 
     bool Close() override;
     size_t Read(void* buffer, size_t size, size_t count) override;
     size_t Write(const void* buffer, size_t size, size_t count) override;
-    bool Seek(int32_t offset, int origin) override;
-    int32_t Tell() override;
-    int32_t Size() override;
+    bool Seek(int64_t offset, int origin) override;
+    int64_t Tell() override;
+    int64_t Size() override;
     bool Flush() override;
     bool Eof() override;
     int32_t Error() override;
@@ -97,8 +98,8 @@ private:
     bool Grow(uint64_t length);
 
     uint8_t* buffer_ = nullptr;
-    int32_t size_ = 0;
+    int64_t size_ = 0;
     bool freeOnClose_ = false;
-    int32_t position_ = 0;
-    uint32_t capacity_ = 0;
+    int64_t position_ = 0;
+    uint64_t capacity_ = 0;
 };

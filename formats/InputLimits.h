@@ -10,10 +10,10 @@
 
 // Bytes from the current position to the end, or -1 when the stream cannot say.
 inline int64_t StreamBytesLeft(ImageStream* stream) {
-    const int32_t pos = stream->Tell();
-    const int32_t size = stream->Size();
+    const int64_t pos = stream->Tell();
+    const int64_t size = stream->Size();
     if (pos < 0 || size < 0) return -1;
-    return size > pos ? int64_t(size) - pos : 0;
+    return size > pos ? size - pos : 0;
 }
 
 // Pictures up to this many pixels are always allocated: a truncated small
@@ -51,11 +51,14 @@ constexpr char kDataCannotFill[] = "picture larger than its data can fill";
 // The same with the "error: " the sample-based readers start their texts with.
 constexpr char kDataCannotFillError[] = "error: picture larger than its data can fill";
 
+// Files read whole into memory stop here: no picture we can hold needs more.
+constexpr int64_t kMaxWholeFileBytes = int64_t(2) << 30;
+
 // The rest of the stream in memory, for libraries that parse a whole file;
 // bounded by the stream's own size.
 inline bool ReadRemaining(ImageStream* stream, std::vector<uint8_t>& out) {
     const int64_t left = StreamBytesLeft(stream);
-    if (left <= 0) return false;
+    if (left <= 0 || left > kMaxWholeFileBytes) return false;
     out.resize(size_t(left));
     return stream->Read(out.data(), 1, out.size()) == out.size();
 }

@@ -23,7 +23,7 @@ void OnMessage(const char*, void*) {}
 
 struct Bridge {
     ImageStream* stream;
-    int32_t start;
+    int64_t start;
 };
 
 OPJ_SIZE_T BridgeRead(void* buffer, OPJ_SIZE_T n, void* user) {
@@ -39,15 +39,17 @@ OPJ_SIZE_T BridgeWrite(void* buffer, OPJ_SIZE_T n, void* user) {
 
 OPJ_OFF_T BridgeSkip(OPJ_OFF_T n, void* user) {
     auto* b = static_cast<Bridge*>(user);
-    const int64_t target = int64_t(b->stream->Tell()) + n;
-    if (target < 0 || target > INT32_MAX || !b->stream->Seek(int32_t(target), SEEK_SET)) return -1;
+    const int64_t at = b->stream->Tell();
+    if (at < 0 || n > INT64_MAX - at) return -1;
+    const int64_t target = at + n;
+    if (target < 0 || !b->stream->Seek(target, SEEK_SET)) return -1;
     return n;
 }
 
 OPJ_BOOL BridgeSeek(OPJ_OFF_T pos, void* user) {
     auto* b = static_cast<Bridge*>(user);
-    const int64_t target = int64_t(b->start) + pos;
-    return target >= 0 && target <= INT32_MAX && b->stream->Seek(int32_t(target), SEEK_SET);
+    if (pos < 0 || pos > INT64_MAX - b->start) return OPJ_FALSE;
+    return b->stream->Seek(b->start + pos, SEEK_SET);
 }
 
 opj_stream_t* OpenBridge(Bridge* bridge, bool input) {

@@ -185,7 +185,7 @@ bool Jpeg2000FamilyCodec::Direct(bool ok, const std::string& error) {
 
 bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type) {
     if (!stream) return Fail("null file handler");
-    const int32_t start = stream->Tell();
+    const int64_t start = stream->Tell();
     uint8_t magic[12] = {};
     const size_t got = stream->Read(magic, 1, sizeof magic);
     stream->Seek(start, SEEK_SET);

@@ -725,7 +725,7 @@ bool JpegCodec::Decode(ImageStream* stream) {
 
 bool JpegCodec::Decode(ImageStream* stream, bool rawPlanes) {
     if (!stream) return Fail("null file handler");
-    const int32_t start = stream->Tell();
+    const int64_t start = stream->Tell();
     const int64_t fileBytes = StreamBytesLeft(stream);
     exif_ = ExifInfo{};
     jpeg_decompress_struct cinfo;

@@ -53,8 +53,8 @@ bool MetafileCodec::Sniff(std::span<const uint8_t> head) {
 
 bool MetafileCodec::ReadPlaceable(ImageStream* stream, std::vector<uint8_t>* records,
                                   int16_t box[4], uint32_t* width, uint32_t* height) {
-    const int32_t start = stream->Tell();
-    const int32_t streamSize = stream->Size();
+    const int64_t start = stream->Tell();
+    const int64_t streamSize = stream->Size();
     uint8_t head[22];
     if (start < 0 || stream->Read(head, 1, sizeof head) != sizeof head) return false;
     if (GetLE32(head) != kPlaceableKey) return false;
@@ -91,8 +91,8 @@ bool MetafileCodec::ReadPlaceable(ImageStream* stream, std::vector<uint8_t>* rec
 
 bool MetafileCodec::ReadEnhanced(ImageStream* stream, std::vector<uint8_t>* data, uint32_t* width,
                                  uint32_t* height) {
-    const int32_t start = stream->Tell();
-    const int32_t size = stream->Size();
+    const int64_t start = stream->Tell();
+    const int64_t size = stream->Size();
     if (start < 0 || size < start + 88) return false;
     // Look at the header before reading everything: most files tried here are no EMF.
     uint8_t head[88];
@@ -113,7 +113,7 @@ bool MetafileCodec::ReadEnhanced(ImageStream* stream, std::vector<uint8_t>* data
 
 bool MetafileCodec::Decode(ImageStream* stream, uint32_t forcedWidth, uint32_t forcedHeight) {
     if (!stream) return Fail("null file handler");
-    const int32_t start = stream->Tell();
+    const int64_t start = stream->Tell();
     std::vector<uint8_t> data;
     int16_t box[4] = {};
     uint32_t width = 0, height = 0;

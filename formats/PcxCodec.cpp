@@ -165,7 +165,7 @@ bool PcxCodec::ReadLayout(ImageStream* stream, Layout* l) {
     l->total = l->fileLine * l->height;
     // Two bytes expand to at most 63: a short file cannot hold the data it
     // declares, so it is refused before the image is allocated.
-    const int32_t size = stream->Size(), pos = stream->Tell();
+    const int64_t size = stream->Size(), pos = stream->Tell();
     if (size >= 0 && pos >= 0 && (l->total + 62) / 63 * 2 > uint64_t(size - pos) + 1)
         return Fail("corrupted PCX");
     // Lines shorter than the picture leave the rest blank; the picture must

@@ -45,9 +45,9 @@ public:
     bool AtEnd() { return pos_ == len_ && !Refill(); }
     // Bytes still to come, buffered or not; -1 when the stream cannot say.
     int64_t BytesLeft() {
-        const int32_t at = stream_->Tell(), size = stream_->Size();
+        const int64_t at = stream_->Tell(), size = stream_->Size();
         if (at < 0 || size < 0) return -1;
-        return std::max<int64_t>(int64_t(size) - at, 0) + int64_t(len_ - pos_);
+        return std::max<int64_t>(size - at, 0) + int64_t(len_ - pos_);
     }
 
 private:

@@ -72,15 +72,15 @@ tmsize_t WriteProc(thandle_t h, void* buffer, tmsize_t size) {
     return tmsize_t(StreamOf(h)->Write(buffer, 1, size_t(size)));
 }
 
-// Streams address 32-bit offsets; anything beyond is a failed seek.
+// libtiff passes relative seeks as unsigned wrapped values; a position
+// before the start is a failed seek.
 toff_t SeekProc(thandle_t h, toff_t offset, int origin) {
     if (offset == toff_t(-1)) return toff_t(-1);
     const int64_t signedOffset = int64_t(offset);
-    if (signedOffset > INT32_MAX || signedOffset < INT32_MIN) return toff_t(-1);
     if (origin == SEEK_SET && signedOffset < 0) return toff_t(-1);
-    if (!StreamOf(h)->Seek(int32_t(signedOffset), origin)) return toff_t(-1);
+    if (!StreamOf(h)->Seek(signedOffset, origin)) return toff_t(-1);
     if (origin == SEEK_SET) return offset;
-    const int32_t at = StreamOf(h)->Tell();
+    const int64_t at = StreamOf(h)->Tell();
     return at < 0 ? toff_t(-1) : toff_t(at);
 }
 
@@ -89,7 +89,7 @@ int CloseProc(thandle_t) {
 }
 
 toff_t SizeProc(thandle_t h) {
-    const int32_t size = StreamOf(h)->Size();
+    const int64_t size = StreamOf(h)->Size();
     return size < 0 ? 0 : toff_t(size);
 }
 
@@ -245,7 +245,7 @@ bool CRasterTIF::Decode(ImageStream* stream) {
         SetLastError("Error encountered while opening TIFF file");
         return false;
     }
-    const int32_t start = stream->Tell();
+    const int64_t start = stream->Tell();
     TIFF* tif = OpenStream(stream, "rb");
     if (!tif) {
         Fail("Error encountered while opening TIFF file");
@@ -284,8 +284,8 @@ bool HasTag(TIFF* tif, uint32_t tag) {
 
 // Whole files are read only for files with camera tags: a scan's few
 // hundred megabytes are not read twice for nothing.
-std::vector<uint8_t> WholeStream(ImageStream* stream, int32_t start) {
-    const int32_t size = stream->Size();
+std::vector<uint8_t> WholeStream(ImageStream* stream, int64_t start) {
+    const int64_t size = stream->Size();
     if (start < 0 || size <= start || !stream->Seek(start, SEEK_SET)) return {};
     std::vector<uint8_t> bytes(size_t(size - start));
     if (stream->Read(bytes.data(), 1, bytes.size()) != bytes.size()) return {};
@@ -324,7 +324,7 @@ bool CRasterTIF::ReadMetadataTags(TIFF* tif, ImageMetadata& blocks) {
     return false;
 }
 
-void CRasterTIF::TakeMetadata(ImageStream* stream, int32_t start, bool exif, ImageMetadata& blocks) {
+void CRasterTIF::TakeMetadata(ImageStream* stream, int64_t start, bool exif, ImageMetadata& blocks) {
     try {
         if (exif) {
             const std::vector<uint8_t> file = WholeStream(stream, start);
@@ -879,7 +879,7 @@ bool CRasterTIF::Encode(ImageStream* stream, bool append) {
         return false;
     }
     if (!EncodePlain(&memory, false)) return false;
-    const int32_t size = memory.Size();
+    const int64_t size = memory.Size();
     uint8_t* buffer = memory.GetBuffer(false);
     std::vector<uint8_t> file(buffer, buffer + size);
     EmbedInTiff(file, *meta);

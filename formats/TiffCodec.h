@@ -54,7 +54,7 @@ private:
                   uint8_t* tile);
     bool StoreRow(const Page& page, const uint8_t* src, uint32_t y, uint8_t* samples);
     bool ReadMetadataTags(TIFF* tif, ImageMetadata& blocks);
-    void TakeMetadata(ImageStream* stream, int32_t start, bool exif, ImageMetadata& blocks);
+    void TakeMetadata(ImageStream* stream, int64_t start, bool exif, ImageMetadata& blocks);
     bool EncodePlain(ImageStream* stream, bool append);
     bool Transpose(bool transverse);
     bool SwapResolution();

@@ -44,7 +44,7 @@ bool WbmpCodec::Sniff(std::span<const uint8_t> head) {
     uint8_t bytes[16] = {};
     const size_t n = std::min(head.size(), sizeof bytes);
     std::copy_n(head.begin(), n, bytes);
-    MemoryImageStream s(bytes, int32_t(n));
+    MemoryImageStream s(bytes, n);
     uint32_t type = 1, width = 0, height = 0;
     return GetMultiByte(&s, &type) && type == 0 && s.GetC() >= 0 && GetMultiByte(&s, &width) &&
            GetMultiByte(&s, &height) && width != 0 && height != 0 && width <= INT32_MAX &&

@@ -98,7 +98,7 @@ void ThroughBlocks(const uint8_t* data, size_t size) {
 
 bool DecodeBytes(CRaster& image, ImageType type, const uint8_t* data, size_t size) {
     std::vector<uint8_t> file(data, data + size);
-    MemoryImageStream stream(file.data(), int32_t(file.size()));
+    MemoryImageStream stream(file.data(), file.size());
     return image.Decode(&stream, type);
 }
 

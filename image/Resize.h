@@ -15,6 +15,13 @@
 // of 0, or one beyond the image memory limit).
 bool ResizeNearest(CRaster& image, uint32_t width, uint32_t height);
 
+// The same sampling for a palette image, which stays one: the result is of
+// type 0 with default settings but the source's depth, palette and
+// transparency (index, palette alpha, alpha plane). It only picks source
+// pixels, so it makes no colour the picture lacked, and a 16-colour file
+// need not come back as true colour. Other images go through ResizeNearest.
+bool ResizeNearestIndexed(CRaster& image, uint32_t width, uint32_t height);
+
 // A windowed-sinc (Lanczos, 3 lobes) resample whose support widens with the
 // shrink factor, so every source pixel counts. The image becomes a 24-bit
 // image of type 0 with default settings, like the nearest resize; one with

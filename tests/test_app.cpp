@@ -1065,6 +1065,33 @@ private slots:
         QVERIFY(preview->OutputName().isEmpty());
     }
 
+    // A pane too low or too narrow for its facts scrolls them: scrolled to
+    // either end, the first and the last line are in sight.
+    void previewFactsScrollInsteadOfBeingCut() {
+        // A child, as in the window, where its place may be below what it asks.
+        QWidget window;
+        window.resize(1000, 800);
+        CPreviewPane preview(&window);
+        preview.ShowFile(Photos() + "/2.bmp");
+        window.show();
+        QVERIFY(WaitFor([&] { return !preview.IsBusy(); }));
+        auto* info = preview.findChild<QLabel*>("preview-info");
+        QScrollBar* bar = nullptr;
+        for (QWidget* w = info; w && !bar; w = w->parentWidget())
+            if (auto* area = qobject_cast<QScrollArea*>(w)) bar = area->verticalScrollBar();
+        for (const QSize size : {QSize(700, 110), QSize(230, 300), QSize(900, 700)}) {
+            preview.setGeometry(QRect(QPoint(0, 0), size));
+            QTest::qWait(50);
+            const QString at = QString("%1 x %2").arg(size.width()).arg(size.height());
+            QVERIFY2(info->height() >= info->heightForWidth(info->width()), qPrintable(at));
+            if (bar) bar->setValue(bar->minimum());
+            QVERIFY2(info->visibleRegion().boundingRect().top() == 0, qPrintable(at));
+            if (bar) bar->setValue(bar->maximum());
+            QVERIFY2(info->visibleRegion().boundingRect().bottom() == info->height() - 1, qPrintable(at));
+            if (size.height() >= 700) QVERIFY(!bar || bar->maximum() == 0);
+        }
+    }
+
     // The stamp goes where the run puts it, placed by the screen's font: a
     // long text runs off the left, a large font off the right.
     void previewMarksTheStamp_data() {

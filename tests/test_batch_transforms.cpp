@@ -16,12 +16,17 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 
 namespace fs = std::filesystem;
 using namespace testkit;
 
 namespace {
+
+uint32_t Bgr(RGBQUAD q) {
+    return uint32_t(q.rgbBlue) | uint32_t(q.rgbGreen) << 8 | uint32_t(q.rgbRed) << 16;
+}
 
 class BatchTransforms : public ::testing::Test {
 protected:
@@ -262,6 +267,48 @@ TEST_F(BatchTransforms, PhotoRotatedSharpenedResizedAndStampedAsInProcess) {
     EXPECT_GT(stamped, 15);
     EXPECT_EQ(above, 0);
     EXPECT_NEAR((left + right) / 2, 74 - extent.cx, 3);
+}
+
+// A nearest resize or a plain turn keeps a palette file a palette file of
+// its own colours in every type that holds one: a shrink never grows it
+// into true colour.
+TEST_F(BatchTransforms, PaletteInputsStayPaletteOutputs) {
+    CRaster picture(64, 48, 4);
+    for (uint32_t i = 0; i < 16; ++i)
+        picture.WritePaletteEntry(i, uint8_t(i * 16), uint8_t(255 - i * 16), uint8_t(i * 37));
+    std::set<uint32_t> colours;
+    for (uint32_t y = 0; y < 48; ++y)
+        for (uint32_t x = 0; x < 64; ++x) {
+            picture.WriteIndex(x, y, uint8_t((x / 4 + y / 3) % 16));
+            colours.insert(Bgr(picture.ReadColor(x, y, false)));
+        }
+    const struct {
+        const char* ext;
+        ImageType type;
+    } types[] = {{"png", kTypePng}, {"gif", kTypeGif}, {"bmp", kTypeBmp}, {"tif", kTypeTiff}};
+    const struct {
+        const char* args;
+        uint32_t width, height;
+    } transforms[] = {{"--resize-percent 99", 63, 48}, {"--rotate 90", 48, 64}};
+    int run = 0;
+    for (const auto& t : types)
+        for (const auto& [transform, width, height] : transforms) {
+            SCOPED_TRACE(std::string(t.ext) + " " + transform);
+            const std::string in = P(std::string("in.") + t.ext), out = P("out" + std::to_string(run++));
+            ASSERT_TRUE(picture.SaveFile(in, t.type));
+            const RunResult r = RunBatchLine(Settings() + " --format original " + transform +
+                                             " --out " + Quote(out) + " " + Quote(in));
+            ASSERT_EQ(r.status, 0) << r.out << r.err;
+            EXPECT_EQ(r.err, "");
+            CRaster saved(out + "/in." + t.ext, t.type);
+            ASSERT_TRUE(saved.HasPixels()) << r.out;
+            EXPECT_LE(saved.GetBitsPerPixel(), 8u);
+            EXPECT_EQ(saved.GetWidth(), width);
+            EXPECT_EQ(saved.GetHeight(), height);
+            for (uint32_t y = 0; y < saved.GetHeight(); ++y)
+                for (uint32_t x = 0; x < saved.GetWidth(); ++x)
+                    ASSERT_TRUE(colours.count(Bgr(saved.ReadColor(x, y, false)))) << x << "," << y;
+        }
 }
 
 TEST_F(BatchTransforms, GifAndTiffOutputsAreReducedToEightBits) {

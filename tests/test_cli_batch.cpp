@@ -671,9 +671,10 @@ TEST(CliBatch, CutInputsAreNeverSilentSuccesses) {
 TEST(CliBatch, AFailedResizeFailsTheRowWithItsReason) {
     Inputs in;
     const std::string big = in.dir / "in/big.png";
-    CRaster bilevel(6000, 5000, 1);
-    bilevel.FillGrayRamp();
-    ASSERT_TRUE(bilevel.SaveFile(big, kTypePng));
+    // True colour: a palette picture would stay one, and fit.
+    CRaster flat(6000, 5000, 24);
+    flat.FillBytes(0x80);
+    ASSERT_TRUE(flat.SaveFile(big, kTypePng));
     const RunResult r = RunBatch({"--settings", in.settings, "--format", "png", "--resize-percent",
                                   "1000", "--out", in.dir / "o", big});
     EXPECT_EQ(r.status, 1);

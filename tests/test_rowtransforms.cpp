@@ -125,7 +125,7 @@ TEST(RowTransforms, ResizeArithmetic) {
         ASSERT_TRUE(image.HasPixels());
         EXPECT_EQ(image.GetWidth(), c.cx);
         EXPECT_EQ(image.GetHeight(), c.cy);
-        EXPECT_EQ(image.GetBitsPerPixel(), 24u);
+        EXPECT_EQ(image.GetBitsPerPixel(), 8u) << "a palette image stays one";
         EXPECT_EQ(image.GetImageType(), 0u);
     }
 }
@@ -147,6 +147,48 @@ TEST(RowTransforms, ResizeIsNearestNeighbourWithoutBlending) {
             ASSERT_TRUE(colours.count(PixelValue(viaRow, x, y)));
 }
 
+// Picking pixels makes no colour: a palette image resized nearest stays one,
+// showing what the 24-bit resize shows; a smooth resize blends, and leaves it.
+TEST(RowTransforms, NearestResizeKeepsAPaletteImageOne) {
+    const struct {
+        uint32_t bpp;
+        int32_t key; // transparent index
+        bool alpha;
+    } cases[] = {{1, -1, false}, {4, 3, false}, {8, -1, true}, {8, 200, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bpp) + " bits, key " + std::to_string(c.key));
+        std::mt19937 rng(c.bpp);
+        CRaster source(37, 23, c.bpp);
+        FillRandom(source, rng, c.alpha);
+        source.SetTransparentIndex(c.key);
+        CRaster kept(source), widened(source), smooth(source);
+        ASSERT_TRUE(ApplyRowTransforms(kept, Resize(kResizeFixed, 50, 11)));
+        ASSERT_TRUE(ResizeNearest(widened, 50, 11));
+        ASSERT_EQ(kept.GetBitsPerPixel(), c.bpp);
+        EXPECT_EQ(kept.GetTransparentIndex(), c.key);
+        ASSERT_EQ(kept.GetPaletteCount(), source.GetPaletteCount());
+        EXPECT_EQ(std::memcmp(kept.Palette(), source.Palette(), 4 * source.GetPaletteCount()), 0);
+        const auto bgr = [](RGBQUAD q) {
+            return uint32_t(q.rgbBlue) | uint32_t(q.rgbGreen) << 8 | uint32_t(q.rgbRed) << 16;
+        };
+        for (uint32_t y = 0; y < 11; ++y)
+            for (uint32_t x = 0; x < 50; ++x) {
+                // The 24-bit resize paints the transparent index black.
+                const bool keyed = int32_t(kept.ReadIndex(x, y)) == c.key;
+                const uint32_t colour = keyed ? 0 : bgr(kept.ReadColor(x, y, false));
+                ASSERT_EQ(colour, bgr(widened.ReadColor(x, y, false))) << x << "," << y;
+            }
+        ASSERT_EQ(kept.HasAlpha(), c.alpha);
+        if (c.alpha) {
+            EXPECT_EQ(std::memcmp(kept.AlphaPlane(), widened.AlphaPlane(), 50 * 11), 0);
+        }
+        RunOptions blend = DescribedRunOptions();
+        blend.resample = ResampleFilter::kSmooth;
+        ASSERT_TRUE(ApplyRowTransforms(smooth, Resize(kResizeFixed, 50, 11), blend));
+        EXPECT_EQ(smooth.GetBitsPerPixel(), 24u);
+    }
+}
+
 TEST(RowTransforms, OurModesAndOnlyShrink) {
     const CRaster source = Random(10, 6, 8, 3);
     RunOptions options = DescribedRunOptions();
@@ -155,7 +197,7 @@ TEST(RowTransforms, OurModesAndOnlyShrink) {
     ApplyRowTransforms(half, Resize(kResizePercent, 1, 1), options);
     EXPECT_EQ(half.GetWidth(), 5u);
     EXPECT_EQ(half.GetHeight(), 3u);
-    EXPECT_EQ(half.GetBitsPerPixel(), 24u);
+    EXPECT_EQ(half.GetBitsPerPixel(), 8u);
     // Nothing to shrink: the image keeps its depth and pixels.
     options.onlyShrink = true;
     options.percent = 150;

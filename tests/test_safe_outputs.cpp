@@ -98,6 +98,29 @@ TEST(SafeOutputs, ASignalDuringASaveLeavesNoBrokenOutput) {
     EXPECT_EQ(FolderNames(out), std::vector<std::string>{});
 }
 
+// A second stop signal ends the process at once, yet a file already under
+// its name has its report lines, though an earlier row held them back.
+TEST(SafeOutputs, ASecondSignalLeavesNoPublishedFileUnreported) {
+    TempDir dir;
+    const std::string big = dir / "big.bmp", small = dir / "small.bmp", out = dir / "out";
+    WriteNoiseBmp(big, 3000, 2000);
+    WriteNoiseBmp(small, 4, 4);
+    std::filesystem::create_directory(out);
+    Child child({TESSALINE_BATCH_EXE, "--settings", dir / "s.ini", "--format", "png", "--out", out,
+                 "--jobs", "2", big, small});
+    for (int i = 0; i < 60000 && child.Running() && !FileExists(out + "/small.png"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(child.Running() && !FileExists(out + "/big.png")) << "the run ended first";
+    child.Signal(SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    child.Signal(SIGTERM);
+    EXPECT_EQ(child.Wait(120), 128 + SIGTERM);
+    std::vector<std::string> names = FolderNames(out);
+    EXPECT_EQ(names, std::vector<std::string>{"small.png"});
+    EXPECT_EQ(child.Out(), "resize image: " + big + "\nresize image: " + small +
+                               "\nsave resized image to: " + out + "/small.png\n");
+}
+
 // A hangup ignored by whoever started the run (nohup) stays ignored: the
 // run goes on to its end.
 TEST(SafeOutputs, NohupKeepsARunGoingThroughAHangup) {

@@ -1,4 +1,7 @@
 #include "ImageStream.h"
+#include "support/Files.h"
+#include "support/Pixels.h"
+#include "support/Samples.h"
 
 #include <gtest/gtest.h>
 
@@ -34,12 +37,12 @@ TEST(MemoryStream, GrowsInWholePages) {
 
     // Written a page at a time, 64 MiB take a few dozen reallocations, not 16384.
     int grown = 0;
-    for (uint32_t capacity = big.Capacity(); big.Size() < (64 << 20); capacity = big.Capacity()) {
+    for (uint64_t capacity = big.Capacity(); big.Size() < (64 << 20); capacity = big.Capacity()) {
         ASSERT_EQ(big.Write(page.data(), 4096, 1), 1u);
         grown += big.Capacity() != capacity;
     }
     EXPECT_LT(grown, 40);
-    EXPECT_LT(big.Capacity(), 2u * uint32_t(big.Size()));
+    EXPECT_LT(big.Capacity(), 2u * uint64_t(big.Size()));
 }
 
 TEST(MemoryStream, ReadCountsWholeItems) {
@@ -174,4 +177,67 @@ TEST(FileStream, InputsThatAreNoFilesAreRefusedUnopened) {
     ::close(reader);
     ::unlink(fifo.c_str());
     ::rmdir(dir);
+}
+
+constexpr int64_t kPastFourGiB = (int64_t(4) << 30) + 100;
+
+// Positions past 4 GiB neither wrap nor clamp: a sparse file, so nothing of
+// that size is written, and a memory stream sought far past its end.
+TEST(Streams, PositionsPastFourGiB) {
+    testkit::TempDir dir;
+    const std::string path = dir / "sparse";
+    FileImageStream file;
+    ASSERT_TRUE(file.Open(path.c_str(), "w+b"));
+    ASSERT_EQ(::ftruncate(::fileno(file.Handle()), kPastFourGiB + 1000), 0);
+    ASSERT_TRUE(file.Seek(kPastFourGiB, SEEK_SET));
+    ASSERT_EQ(file.Write("XY", 1, 2), 2u);
+    EXPECT_EQ(file.Tell(), kPastFourGiB + 2);
+    EXPECT_EQ(file.Size(), kPastFourGiB + 1000);
+    EXPECT_EQ(file.Tell(), kPastFourGiB + 2) << "Size keeps the position";
+    ASSERT_TRUE(file.Seek(-2, SEEK_CUR));
+    EXPECT_EQ(file.GetC(), 'X');
+    ASSERT_TRUE(file.Seek(-999, SEEK_END));
+    EXPECT_EQ(file.Tell(), kPastFourGiB + 1);
+    EXPECT_EQ(file.GetC(), 'Y');
+
+    uint8_t data[4] = {1, 2, 3, 4};
+    MemoryImageStream memory(data, sizeof data);
+    ASSERT_TRUE(memory.Seek(kPastFourGiB, SEEK_SET));
+    EXPECT_EQ(memory.Tell(), kPastFourGiB);
+    EXPECT_EQ(memory.GetC(), -1);
+    ASSERT_TRUE(memory.Seek(-kPastFourGiB + 2, SEEK_CUR));
+    EXPECT_EQ(memory.GetC(), 3);
+    ASSERT_TRUE(memory.Seek(INT64_MAX, SEEK_CUR));
+    EXPECT_EQ(memory.Tell(), INT64_MAX) << "clamped, not wrapped";
+    EXPECT_EQ(memory.Write(data, 1, 1), 0u);
+}
+
+// A picture that starts past 4 GiB into its stream decodes as one that starts
+// 100 bytes in: codecs that seek relative to where they began keep 64 bits.
+TEST(Streams, PicturesPastFourGiBDecodeAsNearTheStart) {
+    testkit::TempDir dir;
+    const std::string path = dir / "sparse";
+    const auto decodeAt = [&](const testkit::Bytes& bytes, int64_t at, ImageType type,
+                              CRaster& image) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+        const bool written = fd >= 0 && ::pwrite(fd, bytes.data(), bytes.size(), at) ==
+                                            ssize_t(bytes.size());
+        if (fd >= 0) ::close(fd);
+        FileImageStream stream;
+        return written && stream.Open(path.c_str(), "rb") && stream.Seek(at, SEEK_SET) &&
+               image.Decode(&stream, type);
+    };
+    int decoded = 0;
+    for (const ImageFormat& f : ImageFormats()) {
+        const testkit::Bytes bytes = testkit::SampleFile(f);
+        if (bytes.empty()) continue;
+        SCOPED_TRACE(f.name);
+        CRaster near, far;
+        const bool nearOk = decodeAt(bytes, 100, f.type, near);
+        EXPECT_EQ(decodeAt(bytes, kPastFourGiB, f.type, far), nearOk) << far.LastErrorText();
+        if (!nearOk) continue;
+        ++decoded;
+        EXPECT_TRUE(testkit::SamePixels(near, far));
+    }
+    EXPECT_GE(decoded, 8);
 }

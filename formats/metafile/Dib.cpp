@@ -71,7 +71,7 @@ bool DecodeAsBmpFile(const uint8_t* info, size_t infoSize, const uint8_t* bits, 
     std::memcpy(&file[14], info, infoSize);
     if (bitsSize) std::memcpy(&file[14 + infoSize], bits, bitsSize);
     if (h.size >= 40) PutLE32(&file[14 + 20], 0); // image size: let the codec compute it
-    MemoryImageStream stream(file.data(), int32_t(total));
+    MemoryImageStream stream(file.data(), total);
     return codec.Decode(&stream) && codec.GetWidth() == uint32_t(h.width) &&
            codec.GetHeight() == uint32_t(h.Rows());
 }

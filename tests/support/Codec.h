@@ -36,7 +36,7 @@ inline Bytes EncodeBytes(CRaster& image, ImageType type, bool* ok = nullptr) {
     const bool done = image.Encode(&stream, type);
     if (ok) *ok = done;
     const uint8_t* p = stream.GetBuffer(false);
-    return Bytes(p, p + std::max(stream.Size(), 0));
+    return Bytes(p, p + std::max<int64_t>(stream.Size(), 0));
 }
 
 // A disk that fills up: writes that would end beyond limit bytes fail, and
