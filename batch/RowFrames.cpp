@@ -32,6 +32,7 @@ bool WriteEveryFrame(const std::string& path, ImageType inputType, ImageType sav
     spec.quality = uint8_t(std::clamp(settings.jpegQuality, kQualityMin, kQualityMax));
     spec.lossless = options.lossless;
     spec.background = ColorRefToQuad(options.background);
+    spec.palette = reader->Info().palette;
     auto writer = MakeFrameWriter(saveType, stream, spec);
     if (!writer) {
         error = "the output type holds one picture";

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class ImageStream;
 
@@ -20,6 +21,9 @@ struct AnimationInfo {
     uint32_t height = 0;
     uint32_t loops = 0;     // times shown in all, 0 for ever (a GIF without a loop block: 1)
     bool timed = false;     // frames with delays on one screen; false: independent pages
+    // A GIF's global colour table (0xRRGGBB): the colours its later frames
+    // bring, known before they are read.
+    std::vector<uint32_t> palette;
 };
 
 // Animations larger than this (frames times screen pixels) are refused
@@ -62,6 +66,8 @@ struct FrameWriterSpec {
     bool lossless = false;  // WebP
     // GIF: what pixels at least half opaque are blended onto.
     RGBQUAD background{255, 255, 255, 0};
+    // GIF: colours later frames are likely to bring (AnimationInfo::palette).
+    std::vector<uint32_t> palette;
 };
 
 class FrameWriter {

@@ -16,6 +16,20 @@ namespace {
 // Screen pixels as 0xFFRRGGBB when shown, 0 when see-through.
 using Pixel = uint32_t;
 
+// A frame's changed pixels get a palette of their own only when the global
+// one serves them this much worse (mean squared distance) than the first
+// frame, and never under the floor: a local table costs up to 768 bytes, and
+// the few hundred new pixels of a typical frame are not worth it.
+constexpr double kFitTimes = 4, kFitFloor = 300;
+// A shown pixel stays when it is at most this much (squared distance, about
+// 4 levels a channel) farther from the new colour than the palette's best,
+// and never farther than twice that: a smooth resize shifts many pixels by a
+// level or two wherever the input changed, and rewriting them costs bytes
+// without a visible gain, while colours the palette holds stay exact.
+constexpr uint32_t kSameTolerance = 48;
+// Differences no one sees (two levels a channel) are never worth a pixel.
+constexpr uint32_t kUnseen = 12;
+
 struct Rect {
     uint32_t x = 0, y = 0, w = 0, h = 0;
     bool Empty() const { return w == 0 || h == 0; }
@@ -86,9 +100,7 @@ std::vector<uint32_t> ChoosePalette(const Histogram& histogram) {
 // Palette colours in the form the nearest-colour search takes.
 struct Mapping {
     explicit Mapping(const std::vector<uint32_t>& colours)
-        : quads(Quads(colours)), search(quads.data(), uint32_t(quads.size())) {
-        for (size_t i = 0; i < colours.size(); ++i) exact.emplace(colours[i], uint8_t(i));
-    }
+        : quads(Quads(colours)), search(quads.data(), uint32_t(quads.size())) {}
     static std::vector<RGBQUAD> Quads(const std::vector<uint32_t>& colours) {
         std::vector<RGBQUAD> quads;
         for (uint32_t c : colours)
@@ -98,22 +110,32 @@ struct Mapping {
     }
     // The index for colour and its squared distance.
     uint8_t Map(uint32_t colour, uint32_t& error) {
-        const auto hit = exact.find(colour & 0xFFFFFF);
-        if (hit != exact.end()) {
-            error = 0;
-            return hit->second;
-        }
         const uint8_t r = uint8_t(colour >> 16), g = uint8_t(colour >> 8), b = uint8_t(colour);
         const uint32_t entry = search.NearestEntry(b, g, r);
-        const int db = int(entry & 0xFF) - b, dg = int((entry >> 8) & 0xFF) - g;
-        const int dr = int((entry >> 16) & 0xFF) - r;
-        error = uint32_t(db * db + dg * dg + dr * dr);
+        error = Distance(entry, colour);
         return uint8_t(entry >> 24);
+    }
+    // Squared distance of two 0x..RRGGBB colours.
+    static uint32_t Distance(uint32_t a, uint32_t b) {
+        const int dr = int((a >> 16) & 0xFF) - int((b >> 16) & 0xFF);
+        const int dg = int((a >> 8) & 0xFF) - int((b >> 8) & 0xFF);
+        const int db = int(a & 0xFF) - int(b & 0xFF);
+        return uint32_t(dr * dr + dg * dg + db * db);
     }
     std::vector<RGBQUAD> quads;
     CPaletteSearch search;
-    std::unordered_map<uint32_t, uint8_t> exact;
 };
+
+// The mean squared distance of a histogram's colours from a palette.
+double MeanError(Mapping& map, const Histogram& histogram) {
+    double sum = 0, count = 0;
+    for (const auto& [colour, n] : histogram) {
+        uint32_t e = 0;
+        map.Map(colour, e);
+        sum += double(e) * n, count += n;
+    }
+    return count ? sum / count : 0;
+}
 
 uint32_t TableBits(size_t entries) {
     uint32_t bits = 1;
@@ -137,7 +159,11 @@ void PutTable(std::vector<uint8_t>& out, const std::vector<uint32_t>& colours, u
 struct PendingFrame {
     bool present = false;
     Rect rect;
-    std::vector<uint8_t> indexes; // rect.w x rect.h, top row first
+    std::vector<uint8_t> indexes; // rect.w x rect.h, top row first; unchanged pixels transparent
+    // The same with unchanged pixels as the colour shown where the palette
+    // has it (fewer breaks in runs); empty when no such pixel. The smaller
+    // encoding of the two is written.
+    std::vector<uint8_t> filled;
     std::vector<uint32_t> local;  // empty: the global palette
     uint8_t transparent = 0;      // the index after the palette's colours
     uint32_t delay = 0;           // hundredths of a second
@@ -155,8 +181,12 @@ private:
     bool Start(const CRaster& frame);
     void Normalise(const CRaster& frame);
     void ClearForNext();
+    void MarkChanges();
+    void AddLikelyColours(const Histogram& histogram);
     void Grow(PendingFrame& f, const Rect& to) const;
     bool MakeFrame(const Rect& rect, uint32_t delayMs);
+    bool Compress(const PendingFrame& f, const std::vector<uint8_t>& indexes, int codeSize,
+                  std::vector<uint8_t>& out);
     bool WritePending();
     bool Write(const std::vector<uint8_t>& bytes) {
         if (bytes.empty() || stream_->Write(bytes.data(), 1, bytes.size()) == bytes.size())
@@ -170,11 +200,15 @@ private:
     std::unique_ptr<LzwEncoder> lzw_;
     uint32_t width_ = 0, height_ = 0;
     bool started_ = false;
+    // shown_: the palette colours a viewer shows; current_: the frame to show.
     std::vector<Pixel> shown_, current_;
+    // Per screen pixel: the frame's global palette index, and whether it must
+    // be written (what is shown is farther from it than that index).
+    std::vector<uint8_t> index_, changed_;
     std::vector<uint32_t> global_;
     std::unique_ptr<Mapping> globalMap_;
-    // The mean squared error a frame may have in the global palette before
-    // it gets one of its own.
+    // The mean squared error a frame's changed pixels may have in the global
+    // palette before they get one of their own.
     double fitError_ = 0;
     PendingFrame pending_;
     bool first_ = true;
@@ -213,19 +247,17 @@ bool GifFrameWriter::Start(const CRaster& frame) {
     }
     shown_.assign(size_t(width_) * height_, 0);
     current_.assign(shown_.size(), 0);
+    index_.assign(shown_.size(), 0);
+    changed_.assign(shown_.size(), 0);
     Normalise(frame);
     Histogram histogram;
     for (Pixel p : current_)
         if (p) ++histogram[p & 0xFFFFFF];
     global_ = ChoosePalette(histogram);
     globalMap_ = std::make_unique<Mapping>(global_);
-    double sum = 0, count = 0;
-    for (const auto& [colour, n] : histogram) {
-        uint32_t e = 0;
-        globalMap_->Map(colour, e);
-        sum += double(e) * n, count += n;
-    }
-    fitError_ = std::max(30.0, 2 * (count ? sum / count : 0));
+    const double error = MeanError(*globalMap_, histogram);
+    fitError_ = std::max(kFitFloor, kFitTimes * error);
+    AddLikelyColours(histogram);
 
     const uint32_t bits = TableBits(global_.size() + 1);
     std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
@@ -260,13 +292,62 @@ void GifFrameWriter::ClearForNext() {
         std::fill_n(shown_.begin() + long(size_t(y) * width_ + r.x), r.w, 0);
 }
 
+// Change is judged on what a viewer sees, not on the frame's own colours:
+// a pixel whose shown colour is about as near to it as its palette colour
+// would be stays, so the small colour shifts a smooth resize spreads around
+// every changed input pixel do not each become a written pixel. Each frame
+// is judged against its own colours, so the shown picture never drifts.
+void GifFrameWriter::MarkChanges() {
+    for (size_t p = 0; p < current_.size(); ++p) {
+        const Pixel c = current_[p];
+        if (!c) {
+            // Shown pixels that must turn see-through were cleared before.
+            changed_[p] = 0;
+            continue;
+        }
+        uint32_t error = 0;
+        index_[p] = globalMap_->Map(c, error);
+        const Pixel s = shown_[p];
+        // Colours the global palette shows poorly are changed unless what is
+        // shown is near them: they may call for a palette of their own.
+        const uint32_t near = std::min(error, uint32_t(fitError_));
+        const uint32_t slack = std::max(kUnseen, std::min(near, kSameTolerance));
+        changed_[p] = !s || Mapping::Distance(c, s) > near + slack;
+    }
+}
+
+// The first frame seldom shows every colour of an animation, and a frame
+// whose colours the global palette lacks costs a palette of its own. Spare
+// entries take the colours the input says its frames use, when they show the
+// first frame well enough that the steps between kept its colours.
+void GifFrameWriter::AddLikelyColours(const Histogram& histogram) {
+    if (global_.size() >= 255 || spec_.palette.size() <= global_.size()) return;
+    Mapping likely(spec_.palette);
+    if (MeanError(likely, histogram) > fitError_) return;
+    std::vector<uint32_t> sorted = global_;
+    std::sort(sorted.begin(), sorted.end());
+    for (uint32_t colour : spec_.palette) {
+        colour &= 0xFFFFFF;
+        if (global_.size() >= 255) break;
+        if (std::binary_search(sorted.begin(), sorted.end(), colour)) continue;
+        sorted.insert(std::upper_bound(sorted.begin(), sorted.end(), colour), colour);
+        global_.push_back(colour);
+    }
+    globalMap_ = std::make_unique<Mapping>(global_);
+}
+
 // A larger rectangle, the added pixels left as they are shown.
 void GifFrameWriter::Grow(PendingFrame& f, const Rect& to) const {
-    std::vector<uint8_t> grown(size_t(to.w) * to.h, f.transparent);
-    for (uint32_t y = 0; y < f.rect.h; ++y)
-        std::memcpy(grown.data() + size_t(f.rect.y - to.y + y) * to.w + (f.rect.x - to.x),
-                    f.indexes.data() + size_t(y) * f.rect.w, f.rect.w);
-    f.indexes = std::move(grown);
+    auto grow = [&](std::vector<uint8_t>& indexes) {
+        if (indexes.empty()) return;
+        std::vector<uint8_t> grown(size_t(to.w) * to.h, f.transparent);
+        for (uint32_t y = 0; y < f.rect.h; ++y)
+            std::memcpy(grown.data() + size_t(f.rect.y - to.y + y) * to.w + (f.rect.x - to.x),
+                        indexes.data() + size_t(y) * f.rect.w, f.rect.w);
+        indexes = std::move(grown);
+    };
+    grow(f.indexes);
+    grow(f.filled);
     f.rect = to;
 }
 
@@ -277,42 +358,61 @@ bool GifFrameWriter::MakeFrame(const Rect& rect, uint32_t delayMs) {
     f.present = true;
     f.rect = rect;
     f.delay = (delayMs + 5) / 10;
-    f.indexes.assign(size_t(rect.w) * rect.h, 0);
-    auto changedAt = [&](uint32_t x, uint32_t y) {
-        const size_t p = size_t(y) * width_ + x;
-        return current_[p] != shown_[p] ? current_[p] : 0;
-    };
+    auto at = [&](uint32_t x, uint32_t y) { return size_t(y + rect.y) * width_ + rect.x + x; };
     Histogram histogram;
-    for (uint32_t y = rect.y; y < rect.y + rect.h; ++y)
-        for (uint32_t x = rect.x; x < rect.x + rect.w; ++x)
-            if (const Pixel p = changedAt(x, y)) ++histogram[p & 0xFFFFFF];
+    for (uint32_t y = 0; y < rect.h; ++y)
+        for (uint32_t x = 0; x < rect.w; ++x)
+            if (changed_[at(x, y)]) ++histogram[current_[at(x, y)] & 0xFFFFFF];
     double sum = 0, count = 0;
-    std::unordered_map<uint32_t, uint8_t> indexOf;
     for (const auto& [colour, n] : histogram) {
         uint32_t e = 0;
-        indexOf[colour] = globalMap_->Map(colour, e);
+        globalMap_->Map(colour, e);
         sum += double(e) * n, count += n;
     }
+    std::unique_ptr<Mapping> local;
     if (count > 0 && sum / count > fitError_) {
         f.local = ChoosePalette(histogram);
-        Mapping local(f.local);
-        for (auto& [colour, index] : indexOf) {
-            uint32_t e = 0;
-            index = local.Map(colour, e);
-        }
+        local = std::make_unique<Mapping>(f.local);
     }
-    f.transparent = uint8_t(f.local.empty() ? global_.size() : f.local.size());
+    Mapping& map = local ? *local : *globalMap_;
+    const std::vector<uint32_t>& colours = local ? f.local : global_;
+    f.transparent = uint8_t(colours.size());
+    f.indexes.assign(size_t(rect.w) * rect.h, f.transparent);
+    f.filled.assign(f.indexes.size(), f.transparent);
+    bool anyFilled = false;
     for (uint32_t y = 0; y < rect.h; ++y) {
         uint8_t* out = f.indexes.data() + size_t(y) * rect.w;
+        uint8_t* filled = f.filled.data() + size_t(y) * rect.w;
         for (uint32_t x = 0; x < rect.w; ++x) {
-            const Pixel p = changedAt(rect.x + x, rect.y + y);
-            out[x] = p ? indexOf[p & 0xFFFFFF] : f.transparent;
+            const size_t p = at(x, y);
+            uint32_t e = 0;
+            if (changed_[p]) {
+                const uint8_t i = local ? map.Map(current_[p], e) : index_[p];
+                out[x] = filled[x] = i;
+                shown_[p] = 0xFF000000u | colours[i];
+            } else if (shown_[p]) {
+                const uint8_t i = map.Map(shown_[p], e);
+                if (e == 0) filled[x] = i, anyFilled = true;
+            }
         }
     }
-    for (uint32_t y = rect.y; y < rect.y + rect.h; ++y)
-        std::memcpy(shown_.data() + size_t(y) * width_ + rect.x,
-                    current_.data() + size_t(y) * width_ + rect.x, rect.w * sizeof(Pixel));
+    if (!anyFilled) f.filled.clear();
     pending_ = std::move(f);
+    return true;
+}
+
+bool GifFrameWriter::Compress(const PendingFrame& f, const std::vector<uint8_t>& indexes,
+                              int codeSize, std::vector<uint8_t>& out) {
+    MemoryImageStream memory;
+    const uint32_t w = f.rect.w;
+    if (!memory.Open() || !lzw_->Compress(&memory, codeSize + 1, w, f.rect.h, [&](uint32_t r) {
+            return indexes.data() + size_t(r) * w;
+        })) {
+        error_ = "Write Error in GIF file";
+        return false;
+    }
+    const uint8_t* data = memory.GetBuffer(false);
+    out.assign(data, data + memory.Size());
     return true;
 }
 
@@ -337,16 +437,14 @@ bool GifFrameWriter::WritePending() {
     }
     const int codeSize = int(std::max<uint32_t>(bits, 2));
     out.push_back(uint8_t(codeSize));
-    if (!Write(out)) return false;
-    const uint32_t w = f.rect.w;
-    const bool ok = lzw_->Compress(stream_, codeSize + 1, w, f.rect.h, [&](uint32_t r) {
-        return f.indexes.data() + size_t(r) * w;
-    });
-    if (!ok || !stream_->PutC(0)) {
-        error_ = "Write Error in GIF file";
-        return false;
+    std::vector<uint8_t> data, other;
+    if (!Compress(f, f.indexes, codeSize, data)) return false;
+    if (!f.filled.empty()) {
+        if (!Compress(f, f.filled, codeSize, other)) return false;
+        if (other.size() < data.size()) data.swap(other);
     }
-    return true;
+    data.push_back(0);
+    return Write(out) && Write(data);
 }
 
 bool GifFrameWriter::Add(CRaster& frame, uint32_t delayMs) {
@@ -365,9 +463,9 @@ bool GifFrameWriter::Add(CRaster& frame, uint32_t delayMs) {
     }
     // The first frame covers the screen: readers that show one picture take
     // its size from the first image.
+    MarkChanges();
     Rect rect = first_ ? Rect{0, 0, width_, height_}
-                       : BoundingBox(width_, height_,
-                                     [&](size_t p) { return current_[p] != shown_[p]; });
+                       : BoundingBox(width_, height_, [&](size_t p) { return changed_[p] != 0; });
     first_ = false;
     // A frame that changes nothing still shows for its time.
     if (rect.Empty()) rect = Rect{0, 0, 1, 1};

@@ -548,6 +548,10 @@ bool GifCodec::StartFrames(ImageStream* stream, AnimationInfo& info) {
     info.width = c.screen.width;
     info.height = c.screen.height;
     info.timed = true;
+    info.palette.clear();
+    for (uint32_t i = 0; c.global.present && i < c.global.size; ++i)
+        info.palette.push_back(uint32_t(c.global.rgb[3 * i]) << 16 |
+                               uint32_t(c.global.rgb[3 * i + 1]) << 8 | c.global.rgb[3 * i + 2]);
     // The count walked the blocks; a loop block anywhere counts. It holds the
     // repeats after the first showing (0 for ever), as viewers read it.
     info.loops = loops_ < 0 ? 1 : loops_ == 0 ? 0 : uint32_t(loops_) + 1;
