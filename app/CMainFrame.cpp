@@ -23,7 +23,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QHBoxLayout>
-#include <QInputDialog>
+#include <QLineEdit>
 #include <QVBoxLayout>
 #include <QApplication>
 #include <QCheckBox>
@@ -56,6 +56,8 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QUrl>
+
+#include <memory>
 
 namespace {
 
@@ -527,9 +529,13 @@ QWidget* CMainFrame::MakePresetBar() {
         deletePreset_->setEnabled(index >= 0 && !IsShippedPreset(presets_->itemText(index).toStdString()));
     });
     connect(saveAs, &QPushButton::clicked, this, [this] {
-        const QString name = presetNameAsker ? presetNameAsker()
-                                             : QInputDialog::getText(this, tr("Save Preset"), tr("Name of the preset:"),
-                                                                     QLineEdit::Normal, presets_->currentText());
+        QString name;
+        if (presetNameAsker) {
+            name = presetNameAsker();
+        } else {
+            std::unique_ptr<QDialog> ask(MakePresetNameDialog());
+            if (ask->exec() == QDialog::Accepted) name = ask->findChild<QLineEdit*>("preset-name")->text();
+        }
         if (!name.isEmpty()) SavePresetAs(name);
     });
     connect(deletePreset_, &QPushButton::clicked, this, [this] {
@@ -564,6 +570,34 @@ void CMainFrame::ApplyPresetNamed(const QString& name) {
     if (operation_) operation_->ShowSettings();
     preview_->SettingsChanged();
     statusBar()->showMessage(tr("Preset \"%1\" applied").arg(name));
+}
+
+QDialog* CMainFrame::MakePresetNameDialog() {
+    auto* ask = new QDialog(this);
+    ask->setObjectName("save-preset");
+    ask->setWindowTitle(tr("Save Preset"));
+    auto* layout = new QVBoxLayout(ask);
+    auto* label = new QLabel(tr("&Name of the preset:"), ask);
+    auto* name = new QLineEdit(presets_ ? presets_->currentText() : QString(), ask);
+    name->setObjectName("preset-name");
+    name->setAccessibleName(tr("Name of the preset"));
+    name->setAccessibleDescription(tr("The current settings are saved under this name; "
+                                      "a preset of the same name is replaced"));
+    name->selectAll();
+    label->setBuddy(name);
+    layout->addWidget(label);
+    layout->addWidget(name);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, ask);
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setAccessibleDescription(tr("Save the current settings under this name"));
+    buttons->button(QDialogButtonBox::Cancel)->setAccessibleDescription(tr("Close without saving a preset"));
+    ok->setEnabled(!name->text().trimmed().isEmpty());
+    connect(name, &QLineEdit::textChanged, ok, [ok](const QString& text) { ok->setEnabled(!text.trimmed().isEmpty()); });
+    connect(buttons, &QDialogButtonBox::accepted, ask, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, ask, &QDialog::reject);
+    layout->addWidget(buttons);
+    FitTitle(ask);
+    return ask;
 }
 
 bool CMainFrame::SavePresetAs(const QString& name) {
@@ -888,7 +922,9 @@ QString CMainFrame::AboutText() {
 
 // Name, version, licence and the libraries in use, with a button that
 // copies it all for a bug report.
-void CMainFrame::OnAbout() {
+void CMainFrame::OnAbout() { MakeAboutDialog()->open(); }
+
+QDialog* CMainFrame::MakeAboutDialog() {
     auto* box = new QDialog(this);
     box->setObjectName(ids::Name(ids::kDialogAbout));
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -905,6 +941,7 @@ void CMainFrame::OnAbout() {
     facts->setAccessibleDescription(tr("Version, licence and the libraries in use"));
     layout->addWidget(facts, 0, 1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, box);
+    buttons->button(QDialogButtonBox::Ok)->setAccessibleDescription(tr("Close this window"));
     QPushButton* copy = buttons->addButton(tr("Copy"), QDialogButtonBox::ActionRole);
     copy->setObjectName("about-copy");
     copy->setAccessibleDescription(tr("Copy this text to the clipboard, for a bug report"));
@@ -912,7 +949,7 @@ void CMainFrame::OnAbout() {
     connect(buttons, &QDialogButtonBox::accepted, box, &QDialog::accept);
     layout->addWidget(buttons, 1, 0, 1, 2);
     FitTitle(box);
-    box->open();
+    return box;
 }
 
 void CMainFrame::OnCustomize() {

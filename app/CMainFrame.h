@@ -74,6 +74,9 @@ public:
     QComboBox* PresetList() const { return presets_; }
     // Asks for the name Save as uses; tests replace it.
     std::function<QString()> presetNameAsker;
+    // The dialog Save as asks with: the name in a line edit "preset-name",
+    // the current preset's to start with.
+    QDialog* MakePresetNameDialog();
     // Why Start would be refused, empty when it may go ahead.
     QString CheckBeforeStart();
     void OnStop();
@@ -92,6 +95,8 @@ public:
     void OnOptions();
     PreviewInputs PreviewInputsFor(const QString& path);
     void OnAbout();
+    // The About box, deleted when closed.
+    QDialog* MakeAboutDialog();
     // Name, build, licence, Qt and the image libraries, one a line.
     static QString AboutText();
     void ClearBatchList();

@@ -3,6 +3,7 @@
 #include "RunOptions.h"
 
 #include <algorithm>
+#include <malloc.h>
 #include <sched.h>
 
 WorkerPool::WorkerPool(size_t maxThreads) : max_(std::max<size_t>(maxThreads, 1)) {}
@@ -50,4 +51,15 @@ size_t ThreadsFor(int32_t setting) {
     if (::sched_getaffinity(0, sizeof set, &set) == 0) count = CPU_COUNT(&set);
     if (count <= 0) count = int(std::thread::hardware_concurrency());
     return size_t(std::clamp(count, 1, int(kThreadsMax)));
+}
+
+void KeepRowBuffers() {
+    // glibc's default moves its thresholds as blocks come and go, and still
+    // hands each row's buffers back to the system between rows: a Fit to
+    // 1080 x 1080 of 24 photos took 41,000 page faults, 30% of its processor
+    // time. Fixed thresholds: blocks up to 32 MiB (11 megapixels at 24 bits)
+    // come from the heap, and up to 32 MiB of free heap stays mapped.
+    constexpr int kKeep = 32 << 20;
+    mallopt(M_MMAP_THRESHOLD, kKeep);
+    mallopt(M_TRIM_THRESHOLD, kKeep);
 }

@@ -37,3 +37,8 @@ private:
 // The thread count a "Threads" setting asks for: 0 is one per processor this
 // process may run on; at least 1, at most kThreadsMax.
 size_t ThreadsFor(int32_t setting);
+
+// Called first by each program: the allocator keeps the buffers a row gives
+// back for the next row instead of returning them to the system, which the
+// next row then faults in again page by page.
+void KeepRowBuffers();

@@ -408,6 +408,26 @@ private slots:
         customize.show();
         unnamed = Unnamed(&customize);
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join('\n')));
+        customize.close();
+        dialog.close();
+
+        // The small ones: every stop Tab reaches shows, and all are named.
+        for (QDialog* box : {frame.MakeAboutDialog(), frame.MakePresetNameDialog()}) {
+            box->show();
+            box->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(box));
+            QSet<QWidget*> seen;
+            for (QWidget* w = QApplication::focusWidget(); w && !seen.contains(w); w = QApplication::focusWidget()) {
+                QVERIFY2(w->window() == box && w->isVisible() && !w->visibleRegion().isEmpty(),
+                         qPrintable(box->objectName() + ": " + w->objectName()));
+                seen << w;
+                QTest::keyClick(w, Qt::Key_Tab);
+            }
+            QVERIFY2(seen.size() >= 2, qPrintable(box->objectName()));
+            unnamed = Unnamed(box);
+            QVERIFY2(unnamed.isEmpty(), qPrintable(box->objectName() + ": " + unnamed.join('\n')));
+            delete box;
+        }
     }
 
     // Stop only while running; the status bar counts the run; rows a Stop
