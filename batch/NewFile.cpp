@@ -307,10 +307,10 @@ void HeldReportLines::Published() {
 void NoteReportStarted(size_t rows) { gStarted.store(rows, std::memory_order_release); }
 
 void ReleaseReportLines(size_t row) {
-    for (HeldLinesNode* n = gHeld.load(std::memory_order_acquire); n; n = n->next) {
-        int expected = kHeldLines;
-        if (n->row == row) n->state.compare_exchange_strong(expected, kFreeLines);
-    }
+    // Only this thread frees held lines, so a node seen held stays so.
+    for (HeldLinesNode* n = gHeld.load(std::memory_order_acquire); n; n = n->next)
+        if (n->state.load(std::memory_order_acquire) == kHeldLines && n->row == row)
+            n->state.store(kFreeLines, std::memory_order_release);
 }
 
 void ResetReportLines() {
