@@ -55,6 +55,17 @@ RowBytes EncodeRow(CRaster& image, ImageType saveType, const RunOptions& options
 template <class Encode>
 int SearchQuality(int top, int64_t budget, Encode encode, int& encodes, bool& settled);
 
+// The same answer with most of the looking done on a cheap stand-in:
+// sample(q) is the size of a part of the picture (a few bands of its rows)
+// at quality q, and ratio the expected full size over the sample's. Each
+// full encode goes to the highest quality the sample puts under the budget,
+// and its size corrects the ratio, so a sample that tracks the picture
+// leaves two full encodes: the answer and the quality above it. sample(q)
+// < 0 is a failure (-1). encodes and settled count full encodes as above.
+template <class Encode, class Sample>
+int SearchQualitySampled(int top, int64_t budget, double ratio, Encode encode, Sample sample,
+                         int& encodes, bool& settled);
+
 // An estimate of the quality that gives `target` bytes, from one encode of
 // `size` bytes at `quality`: JPEG-like files halve about every 18 quality
 // steps below 90 and faster above.

@@ -1,7 +1,8 @@
-// The quality search of RowEncode.h: a bracket [fits, over] narrowed by
+// The quality searches of RowEncode.h: a bracket [fits, over] narrowed by
 // interpolating log size over quality, bisecting when that stalls.
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 // How far under the budget (in log size) a probe aims while nothing fits.
 inline constexpr double kAimUnder = 0.05;
@@ -47,6 +48,65 @@ int SearchQuality(int top, int64_t budget, Encode encode, int& encodes, bool& se
             // most likely to be the answer.
             next = std::clamp(next, fits + 1, over - 1);
         }
+    }
+    settled = true;
+    return fits;
+}
+
+template <class Encode, class Sample>
+int SearchQualitySampled(int top, int64_t budget, double ratio, Encode encode, Sample sample,
+                         int& encodes, bool& settled) {
+    encodes = 0;
+    settled = false;
+    std::vector<int64_t> sampled(size_t(top) + 2, -1);
+    bool failed = false;
+    auto estimate = [&](int q) {
+        if (sampled[size_t(q)] < 0 && (sampled[size_t(q)] = sample(q)) < 0) failed = true;
+        return ratio * double(sampled[size_t(q)]);
+    };
+    const double goal = std::log(double(budget));
+    int fits = 0, over = top + 1; // known from full encodes
+    while (over - fits > 1) {
+        if (encodes == kBudgetEncodes) return fits;
+        // On the sample: a estimated to fit (or fits), b estimated over (or
+        // over); interpolate in log size where both ends are sampled, else
+        // start at the top, and bisect when a step did not halve the range.
+        int a = fits, b = over;
+        bool bisect = false;
+        while (b - a > 1) {
+            int m = (a + b) / 2;
+            const bool knownA = a > fits, knownB = b < over;
+            const bool guess = !bisect;
+            if (guess && knownA && knownB) {
+                const double la = std::log(estimate(a)), lb = std::log(estimate(b));
+                if (lb > la)
+                    m = std::clamp(a + int(std::floor((goal - la) / (lb - la) * (b - a))), a + 1, b - 1);
+            } else if (guess && knownB) {
+                m = std::clamp(EstimateQuality(b, int64_t(estimate(b)), budget), a + 1, b - 1);
+            } else if (guess && knownA) {
+                m = std::clamp(EstimateQuality(a, int64_t(estimate(a)), budget), a + 1, b - 1);
+            } else if (guess) {
+                m = b - 1;
+            }
+            const int width = b - a;
+            (estimate(m) <= double(budget) ? a : b) = m;
+            if (failed) return -1;
+            // The first look at the top narrows little by design.
+            bisect = guess && (knownA || knownB) && 2 * (b - a) > width + 1;
+        }
+        // Nothing between estimated to fit: the lowest open quality shows
+        // whether the sample was wrong.
+        const int next = std::max(a, fits + 1);
+        const int64_t size = encode(next);
+        ++encodes;
+        if (size < 0) return -1;
+        if (size <= budget)
+            fits = next;
+        else
+            over = next;
+        estimate(next);
+        if (failed) return -1;
+        if (sampled[size_t(next)] > 0) ratio = double(size) / double(sampled[size_t(next)]);
     }
     settled = true;
     return fits;

@@ -13,6 +13,7 @@
 # their processor time (user + system, from wait4) are reported.
 #
 #   bench/encoders.sh                 # build/, ../benchcorpus, ROUNDS=5, PHOTOS=8
+#   PARTS=2 bench/encoders.sh         # only the size budget (any of 1234)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -20,6 +21,7 @@ BIN=${BIN:-"$ROOT/${BUILD_DIR:-build}/cli/tessaline-batch"}
 CORPUS=${CORPUS:-$(cd .. && pwd)/benchcorpus}
 ROUNDS=${ROUNDS:-5}
 PHOTOS=${PHOTOS:-8}
+PARTS=${PARTS:-1234}
 [ -x "$BIN" ] || { echo "build first: $BIN is missing" >&2; exit 1; }
 for tool in jpegtran cjxl convert python3; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
@@ -35,9 +37,9 @@ W=$(mktemp -d /tmp/tessaline-encoders.XXXXXX)
 trap 'rm -rf "$W"' EXIT
 printf '[Tessaline Options]\nThreads=1\n' >"$W/s.ini"
 echo "load: $(uptime)"
-python3 - "$BIN" "$W" "$ROUNDS" "${files[@]}" <<'PY'
+python3 - "$BIN" "$W" "$ROUNDS" "$PARTS" "${files[@]}" <<'PY'
 import os, re, statistics, subprocess, sys, shutil
-bin_, work, rounds, files = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4:]
+bin_, work, rounds, parts, files = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5:]
 settings = os.path.join(work, "s.ini")
 
 def cpu(cmd, out=None):
@@ -71,81 +73,85 @@ n = len(files)
 print("== %d photos, %d rounds, medians of processor time" % (n, rounds))
 
 # 1. Optimised Huffman tables.
-t = rounds_of({
-    "standard": batch(os.path.join(work, "std"), "--format", "jpg", "--quality", "90",
-                      "--no-jpeg-optimize"),
-    "optimised": batch(os.path.join(work, "opt"), "--format", "jpg", "--quality", "90"),
-})
-std, opt = folder_bytes(os.path.join(work, "std")), folder_bytes(os.path.join(work, "opt"))
-print("\n1. JPEG q90 full size      bytes      ms/photo")
-print("   standard tables   %12d %10.1f" % (std, 1000 * t["standard"] / n))
-print("   optimised tables  %12d %10.1f" % (opt, 1000 * t["optimised"] / n))
-print("   optimised: %.1f%% smaller, %.1f%% more processor time (targets: >= 4%%, <= 10%%)" %
-      (100 * (1 - opt / std), 100 * (t["optimised"] / t["standard"] - 1)))
+if "1" in parts:
+    t = rounds_of({
+        "standard": batch(os.path.join(work, "std"), "--format", "jpg", "--quality", "90",
+                          "--no-jpeg-optimize"),
+        "optimised": batch(os.path.join(work, "opt"), "--format", "jpg", "--quality", "90"),
+    })
+    std, opt = folder_bytes(os.path.join(work, "std")), folder_bytes(os.path.join(work, "opt"))
+    print("\n1. JPEG q90 full size      bytes      ms/photo")
+    print("   standard tables   %12d %10.1f" % (std, 1000 * t["standard"] / n))
+    print("   optimised tables  %12d %10.1f" % (opt, 1000 * t["optimised"] / n))
+    print("   optimised: %.1f%% smaller, %.1f%% more processor time (targets: >= 4%%, <= 10%%)" %
+          (100 * (1 - opt / std), 100 * (t["optimised"] / t["standard"] - 1)))
 
 # 2. Size budget on photos resized to 1600 wide.
-common = ["--resize-width", "1600", "--resample", "smooth"]
-t = rounds_of({
-    "bmp": batch(os.path.join(work, "bmp"), "--format", "bmp", *common),
-    "jpg": batch(os.path.join(work, "jpg"), "--format", "jpg", "--quality", "90", *common),
-    "budget": batch(os.path.join(work, "budget"), "--format", "jpg", "--quality", "90",
-                    "--max-size", "200K", *common),
-})
-encode = (t["jpg"] - t["bmp"]) / n
-budget = (t["budget"] - t["bmp"]) / n
-print("\n2. --max-size 200K, 1600 wide: one encode %.1f ms, the budget's encodes %.1f ms: %.2fx"
-      " one encode (target <= 3x)" % (1000 * encode, 1000 * budget, budget / encode))
-_, report = cpu(batch(os.path.join(work, "check"), "--format", "jpg", "--quality", "90",
-                      "--max-size", "200K", *common)[0])
-largest, failures = 0, 0
-for path, q in re.findall(r"save resized image to: (\S+) \(quality (\d+) to fit", report):
-    largest = max(largest, os.path.getsize(path))
-    if int(q) < 90:
-        src = files[[os.path.splitext(os.path.basename(f))[0] for f in files].index(
-            os.path.splitext(os.path.basename(path))[0])]
-        up = os.path.join(work, "up")
-        cpu(batch(up, "--format", "jpg", "--quality", str(int(q) + 1), *common, inputs=[src])[0], up)
-        size = folder_bytes(up)
-        if size <= 200000:
-            failures += 1
-            print("   %s: quality %s fits, %d fits too (%d bytes)" % (path, q, int(q) + 1, size))
-print("   largest file %d bytes (limit 200000); quality + 1 fits for %d of %d" %
-      (largest, failures, n))
+if "2" in parts:
+    common = ["--resize-width", "1600", "--resample", "smooth"]
+    t = rounds_of({
+        "bmp": batch(os.path.join(work, "bmp"), "--format", "bmp", *common),
+        "jpg": batch(os.path.join(work, "jpg"), "--format", "jpg", "--quality", "90", *common),
+        "budget": batch(os.path.join(work, "budget"), "--format", "jpg", "--quality", "90",
+                        "--max-size", "200K", *common),
+    })
+    encode = (t["jpg"] - t["bmp"]) / n
+    budget = (t["budget"] - t["bmp"]) / n
+    print("\n2. --max-size 200K, 1600 wide: one encode %.1f ms, the budget's encodes %.1f ms: %.2fx"
+          " one encode (target <= 3x)" % (1000 * encode, 1000 * budget, budget / encode))
+    _, report = cpu(batch(os.path.join(work, "check"), "--format", "jpg", "--quality", "90",
+                          "--max-size", "200K", *common)[0])
+    largest, failures = 0, 0
+    for path, q in re.findall(r"save resized image to: (\S+) \(quality (\d+) to fit", report):
+        largest = max(largest, os.path.getsize(path))
+        if int(q) < 90:
+            src = files[[os.path.splitext(os.path.basename(f))[0] for f in files].index(
+                os.path.splitext(os.path.basename(path))[0])]
+            up = os.path.join(work, "up")
+            cpu(batch(up, "--format", "jpg", "--quality", str(int(q) + 1), *common, inputs=[src])[0], up)
+            size = folder_bytes(up)
+            if size <= 200000:
+                failures += 1
+                print("   %s: quality %s fits, %d fits too (%d bytes)" % (path, q, int(q) + 1, size))
+    print("   largest file %d bytes (limit 200000); quality + 1 fits for %d of %d" %
+          (largest, failures, n))
 
 # 3. Lossless turns.
-jt = os.path.join(work, "jt")
-os.makedirs(jt, exist_ok=True)
-tran = " ; ".join("jpegtran -rotate 90 -trim %s > %s/%d.jpg" % (f, jt, i)
-                  for i, f in enumerate(files))
-t = rounds_of({
-    "ours": batch(os.path.join(work, "turn"), "--format", "jpg", "--rotate", "90",
-                  "--no-sharpen"),
-    "jpegtran": (tran, None),
-})
-print("\n3. turn 90 losslessly: ours %.1f ms/photo, jpegtran -trim %.1f ms/photo: %.2fx"
-      " (target <= 1.2x)" % (1000 * t["ours"] / n, 1000 * t["jpegtran"] / n,
-                             t["ours"] / t["jpegtran"]))
+if "3" in parts:
+    jt = os.path.join(work, "jt")
+    os.makedirs(jt, exist_ok=True)
+    tran = " ; ".join("jpegtran -rotate 90 -trim %s > %s/%d.jpg" % (f, jt, i)
+                      for i, f in enumerate(files))
+    t = rounds_of({
+        "ours": batch(os.path.join(work, "turn"), "--format", "jpg", "--rotate", "90",
+                      "--no-sharpen"),
+        "jpegtran": (tran, None),
+    })
+    print("\n3. turn 90 losslessly: ours %.1f ms/photo, jpegtran -trim %.1f ms/photo: %.2fx"
+          " (target <= 1.2x)" % (1000 * t["ours"] / n, 1000 * t["jpegtran"] / n,
+                                 t["ours"] / t["jpegtran"]))
 
 # 4. JXL against cjxl at effort 7, one thread each, from the same PPMs.
-ppm = os.path.join(work, "ppm")
-os.makedirs(ppm, exist_ok=True)
-few = files[:4]
-ppms = []
-for i, f in enumerate(few):
-    ppms.append(os.path.join(ppm, "p%d.ppm" % i))
-    subprocess.run(["convert", f, "-resize", "1600x", ppms[-1]], check=True)
-cj = os.path.join(work, "cjxl")
-os.makedirs(cj, exist_ok=True)
-cjxl = " ; ".join("cjxl -q 90 -e 7 --num_threads=0 %s %s/%d.jxl >/dev/null 2>&1" % (p, cj, i)
-                  for i, p in enumerate(ppms))
-t = rounds_of({
-    "ours": batch(os.path.join(work, "jxl"), "--format", "jxl", "--quality", "90",
-                  inputs=ppms),
-    "cjxl": (cjxl, None),
-})
-ours_bytes, cjxl_bytes = folder_bytes(os.path.join(work, "jxl")), folder_bytes(cj)
-print("\n4. JXL q90 effort 7, 1600 wide, one thread: ours %.0f ms/photo (%d bytes),"
-      " cjxl %.0f ms/photo (%d bytes): %.2fx" %
-      (1000 * t["ours"] / len(ppms), ours_bytes, 1000 * t["cjxl"] / len(ppms), cjxl_bytes,
-       t["ours"] / t["cjxl"]))
+if "4" in parts:
+    ppm = os.path.join(work, "ppm")
+    os.makedirs(ppm, exist_ok=True)
+    few = files[:4]
+    ppms = []
+    for i, f in enumerate(few):
+        ppms.append(os.path.join(ppm, "p%d.ppm" % i))
+        subprocess.run(["convert", f, "-resize", "1600x", ppms[-1]], check=True)
+    cj = os.path.join(work, "cjxl")
+    os.makedirs(cj, exist_ok=True)
+    cjxl = " ; ".join("cjxl -q 90 -e 7 --num_threads=0 %s %s/%d.jxl >/dev/null 2>&1" % (p, cj, i)
+                      for i, p in enumerate(ppms))
+    t = rounds_of({
+        "ours": batch(os.path.join(work, "jxl"), "--format", "jxl", "--quality", "90",
+                      inputs=ppms),
+        "cjxl": (cjxl, None),
+    })
+    ours_bytes, cjxl_bytes = folder_bytes(os.path.join(work, "jxl")), folder_bytes(cj)
+    print("\n4. JXL q90 effort 7, 1600 wide, one thread: ours %.0f ms/photo (%d bytes),"
+          " cjxl %.0f ms/photo (%d bytes): %.2fx" %
+          (1000 * t["ours"] / len(ppms), ours_bytes, 1000 * t["cjxl"] / len(ppms), cjxl_bytes,
+           t["ours"] / t["cjxl"]))
 PY

@@ -251,6 +251,23 @@ TEST(SizeBudget, SearchSettlesOnTheHighestQualityThatFits) {
             EXPECT_TRUE(settled || best == 90) << perStep << " " << budget;
             EXPECT_EQ(got, best) << perStep << " " << budget;
             EXPECT_LE(encodes, kBudgetEncodes);
+            // A sample an eighth of the picture, as it is or with its size
+            // or its fall with quality a little off: the same answer, and
+            // no more than three or four full encodes when it tracks the
+            // picture closely.
+            const struct {
+                double scale, slope;
+                int most;
+            } samples[] = {{1, 1, 3}, {1.25, 1, 4}, {0.8, 1.1, kBudgetEncodes}, {1, 0.85, kBudgetEncodes}};
+            for (const auto& s : samples) {
+                const auto sample = [&](int q) {
+                    return int64_t(s.scale * 25000 * std::exp(s.slope * perStep * (q - 46)));
+                };
+                const int sampled = SearchQualitySampled(90, budget, 8.0, size, sample, encodes, settled);
+                EXPECT_EQ(sampled, best) << perStep << " " << budget << " " << s.scale << " " << s.slope;
+                EXPECT_TRUE(settled || best == 90);
+                EXPECT_LE(encodes, s.most) << perStep << " " << budget << " " << s.scale << " " << s.slope;
+            }
         }
     }
 }
