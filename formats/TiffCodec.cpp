@@ -411,6 +411,11 @@ bool CRasterTIF::ReadPage(TIFF* tif) {
         Fail("Error: page not present in TIFF file");
         return false;
     }
+    // The last page read points on to a directory that could not be read:
+    // the file lost its end, and the pages there with it.
+    if (GetFrame() + 1 == GetNumFrames() && !TIFFLastDirectory(tif))
+        AddWarning("input cut short: " + std::to_string(GetNumFrames()) +
+                   (GetNumFrames() == 1 ? " page readable" : " pages readable"));
     Page page;
     TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &page.width);
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &page.height);

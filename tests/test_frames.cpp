@@ -263,8 +263,8 @@ TEST_F(Frames, SmoothGifFramesAfterTheFirstWriteOnlyWhatChanged) {
 }
 
 // A frame after the first cut short is said with its number, never a silent
-// success; strict fails the row.
-TEST_F(Frames, AFrameCutShortIsAWarningNamingIt) {
+// success; strict fails the row. Pages a TIFF lost are said too.
+TEST_F(Frames, FramesAndPagesCutShortAreWarnings) {
     Bytes bytes = ReadBytes(In("local.gif"));
     ASSERT_GT(bytes.size(), 1000u);
     bytes.resize(bytes.size() - 100); // into the third frame's data
@@ -276,6 +276,13 @@ TEST_F(Frames, AFrameCutShortIsAWarningNamingIt) {
                                   out, "--strict", *dir_ / "cut.gif"});
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_FALSE(FileExists(out + "/cut.gif"));
+    // A TIFF that lost its last page's directory says how many it read.
+    bytes = ReadBytes(In("pages.tif"));
+    bytes.resize(bytes.size() - 300);
+    ASSERT_TRUE(WriteBytes(*dir_ / "cut.tif", bytes));
+    EXPECT_EQ(MagickFrames(RunOn("cut.tif", {}, "tif")).size(), 2u);
+    EXPECT_NE(lastErr_.find("cut.tif: input cut short: 2 pages readable\n"), std::string::npos)
+        << lastErr_;
 }
 
 TEST_F(Frames, StampedFramesKeepTheirCountAndDelays) {
