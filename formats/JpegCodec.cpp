@@ -5,6 +5,7 @@
 #include "Device.h"
 #include "ImageStream.h"
 #include "InputLimits.h"
+#include "JpegErrors.h"
 #include "JpegHuffman.h"
 #include "JpegRawSample.h"
 #include "Metadata.h"
@@ -38,11 +39,7 @@ constexpr int kMaxScans = 500;
 
 // ---- error manager ------------------------------------------------------------
 
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    jmp_buf jump;
-    CRaster* image;
-};
+using ErrorManager = JpegErrorManager;
 
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) {
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
@@ -629,9 +626,9 @@ void JpegCodec::ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk) {
         std::memset(RowPointer(height - 1 - s), 0, GetStride());
 }
 
-// The same from the raw planes: false when a sequential file ran out, where
-// only a decode by rows stops where a full decode stops.
-bool JpegCodec::SampleRawPlanes(jpeg_decompress_struct* cinfo) {
+// The same from the raw planes: kRanOut when a sequential file ran out,
+// where only a decode by rows stops where a full decode stops.
+JpegCodec::RawResult JpegCodec::SampleRawPlanes(jpeg_decompress_struct* cinfo) {
     const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
     const uint32_t w = GetWidth(), h = GetHeight();
     std::vector<uint32_t> columns(w), rows(h);
@@ -646,21 +643,27 @@ bool JpegCodec::SampleRawPlanes(jpeg_decompress_struct* cinfo) {
         return row;
     };
     const bool sequential = !cinfo->progressive_mode;
-    const uint32_t done = SampleRawRows(cinfo, columns, rows, outRow,
-                                        [&] { return sequential && source->ended; });
-    if (sequential && source->ended) return false;
+    const std::function<bool()> stop = [&] { return sequential && source->ended; };
+    const std::function<uint8_t*(uint32_t)> out = outRow;
+    LocalJump local(cinfo);
+    if (setjmp(local.Target())) return RawResult::kFailed;
+    uint32_t done = 0;
+    if (!SampleRawRows(cinfo, columns, rows, out, stop, &done)) return RawResult::kFailed;
+    if (sequential && source->ended) return RawResult::kRanOut;
     for (uint32_t top = done; top < h; ++top)
         std::memset(RowPointer(h - 1 - top), 0, GetStride());
-    return true;
+    return RawResult::kDone;
 }
 
 // The nearest resize to this raster's size, sampled from the rows as they are
 // decoded: the pixels of a full decode resized, without holding the picture.
-void JpegCodec::SampleRows(jpeg_decompress_struct* cinfo) {
+bool JpegCodec::SampleRows(jpeg_decompress_struct* cinfo) {
     const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
     const JDIMENSION srcW = cinfo->output_width, srcH = cinfo->output_height;
     const uint32_t w = GetWidth(), h = GetHeight();
     std::vector<uint32_t> column(w);
+    LocalJump local(cinfo);
+    if (setjmp(local.Target())) return false;
     for (uint32_t x = 0; x < w; ++x)
         column[x] = 3 * uint32_t(StretchSource(x, w, srcW));
     // One spare byte per row for the four-byte loads below.
@@ -686,12 +689,15 @@ void JpegCodec::SampleRows(jpeg_decompress_struct* cinfo) {
     }
     for (; top < h; ++top)
         std::memset(RowPointer(h - 1 - top), 0, GetStride());
+    return true;
 }
 
 // The smooth resize to this raster's size, fed the rows as they are decoded.
-void JpegCodec::FilterRows(jpeg_decompress_struct* cinfo) {
+bool JpegCodec::FilterRows(jpeg_decompress_struct* cinfo) {
     const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
     SmoothRowSink sink(cinfo->output_width, cinfo->output_height, *this);
+    LocalJump local(cinfo);
+    if (setjmp(local.Target())) return false;
     while (cinfo->output_scanline < cinfo->output_height) {
         JSAMPROW rows[SmoothRowSink::kBatch];
         const JDIMENSION n = std::min<JDIMENSION>(SmoothRowSink::kBatch,
@@ -704,6 +710,7 @@ void JpegCodec::FilterRows(jpeg_decompress_struct* cinfo) {
         if (source->ended && !cinfo->progressive_mode) break;
     }
     sink.Finish();
+    return true;
 }
 
 namespace {
@@ -777,18 +784,28 @@ bool JpegCodec::Decode(ImageStream* stream, bool rawPlanes) {
     cinfo.raw_data_out = raw;
     jpeg_start_decompress(&cinfo);
 
+    // The sampled paths hold objects with destructors while the library
+    // reads, so they catch its errors themselves and say so here.
+    bool read = true;
     if (sample && smooth) {
-        FilterRows(&cinfo);
+        read = FilterRows(&cinfo);
     } else if (raw) {
-        if (!SampleRawPlanes(&cinfo)) {
+        const RawResult result = SampleRawPlanes(&cinfo);
+        if (result == RawResult::kRanOut) {
             jpeg_destroy_decompress(&cinfo);
             if (!stream->Seek(start, SEEK_SET)) return Fail("JPEG file cannot be read again");
             return Decode(stream, false);
         }
+        read = result == RawResult::kDone;
     } else if (sample) {
-        SampleRows(&cinfo);
+        read = SampleRows(&cinfo);
     } else {
         ReadRows(&cinfo, grey, cmyk);
+    }
+    if (!read) {
+        jpeg_destroy_decompress(&cinfo);
+        Discard();
+        return false;
     }
     // Finishing a picture left short would only read on for nothing.
     const JDIMENSION rowsRead = cinfo.output_scanline, rows = cinfo.output_height;

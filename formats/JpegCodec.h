@@ -79,9 +79,11 @@ private:
     void ReadHeader(jpeg_decompress_struct* cinfo);
     void ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk);
     bool Decode(ImageStream* stream, bool rawPlanes);
-    void SampleRows(jpeg_decompress_struct* cinfo);
-    bool SampleRawPlanes(jpeg_decompress_struct* cinfo);
-    void FilterRows(jpeg_decompress_struct* cinfo);
+    // The sampled paths: false (or kFailed) after a library error.
+    bool SampleRows(jpeg_decompress_struct* cinfo);
+    enum class RawResult { kDone, kRanOut, kFailed };
+    RawResult SampleRawPlanes(jpeg_decompress_struct* cinfo);
+    bool FilterRows(jpeg_decompress_struct* cinfo);
 
     ExifInfo exif_;
     std::shared_ptr<const CmykConverter> cmykProfile_;

@@ -1,5 +1,6 @@
 #include "JpegRawSample.h"
 
+#include "JpegErrors.h"
 #include "JpegSampledIdct.h"
 
 #include <algorithm>
@@ -83,11 +84,20 @@ bool CanSampleRaw(const jpeg_decompress_struct& c) {
     return (h == 1 && v == 1) || (h == 2 && v == 1) || (h == 2 && v == 2);
 }
 
-uint32_t SampleRawRows(jpeg_decompress_struct* cinfo, const std::vector<uint32_t>& columns,
-                       const std::vector<uint32_t>& rows,
-                       const std::function<uint8_t*(uint32_t)>& outRow,
-                       const std::function<bool()>& stop) {
+bool SampleRawRows(jpeg_decompress_struct* cinfo, const std::vector<uint32_t>& columns,
+                   const std::vector<uint32_t>& rows,
+                   const std::function<uint8_t*(uint32_t)>& outRow,
+                   const std::function<bool()>& stop, uint32_t* done) {
     const jpeg_component_info* k = cinfo->comp_info;
+    // Three reads kept: an output row's chroma may come from the read before
+    // or after its own. Allocated while this frame holds nothing to destroy:
+    // a failure here goes to the caller's jump.
+    JSAMPARRAY planes[3][3];
+    for (auto& read : planes)
+        for (int i = 0; i < 3; ++i)
+            read[i] = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                                  k[i].width_in_blocks * DCTSIZE,
+                                                  JDIMENSION(k[i].v_samp_factor * DCTSIZE));
     const uint32_t hs = uint32_t(k[0].h_samp_factor), vs = uint32_t(k[0].v_samp_factor);
     const uint32_t lumaRows = vs * DCTSIZE; // per read: one row of MCUs
     const uint32_t reads = (cinfo->output_height + lumaRows - 1) / lumaRows;
@@ -111,14 +121,6 @@ uint32_t SampleRawRows(jpeg_decompress_struct* cinfo, const std::vector<uint32_t
     const auto convert = hs == 1   ? ConvertRow<1, 1>
                          : vs == 1 ? ConvertRow<2, 1>
                                    : ConvertRow<2, 2>;
-    // Three reads kept: an output row's chroma may come from the read before
-    // or after its own.
-    JSAMPARRAY planes[3][3];
-    for (auto& read : planes)
-        for (int i = 0; i < 3; ++i)
-            read[i] = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-                                                  k[i].width_in_blocks * DCTSIZE,
-                                                  JDIMENSION(k[i].v_samp_factor * DCTSIZE));
     auto chromaRow = [&](int comp, uint32_t r) {
         return planes[(r / DCTSIZE) % 3][comp][r % DCTSIZE];
     };
@@ -142,13 +144,18 @@ uint32_t SampleRawRows(jpeg_decompress_struct* cinfo, const std::vector<uint32_t
         }
     }
     SampledIdct idct(cinfo, needs, planes);
-    uint32_t top = 0, done = 0;
+    LocalJump local(cinfo);
+    if (setjmp(local.Target())) return false;
+    uint32_t top = 0, decoded = 0;
     for (uint32_t read = 0; read < reads && top < h; ++read) {
         // The read after this one too, for the chroma row below its last.
-        for (; done < std::min(read + 2, reads); ++done) {
-            idct.StartRead(done, done % 3);
-            if (jpeg_read_raw_data(cinfo, planes[done % 3], lumaRows) != lumaRows) return top;
-            if (stop()) return top;
+        for (; decoded < std::min(read + 2, reads); ++decoded) {
+            idct.StartRead(decoded, decoded % 3);
+            if (jpeg_read_raw_data(cinfo, planes[decoded % 3], lumaRows) != lumaRows ||
+                stop()) {
+                *done = top;
+                return true;
+            }
         }
         for (; top < h && rows[top] < (read + 1) * lumaRows; ++top) {
             const uint32_t s = rows[top];
@@ -158,5 +165,6 @@ uint32_t SampleRawRows(jpeg_decompress_struct* cinfo, const std::vector<uint32_t
             convert(planes[read % 3][0][s % lumaRows], chroma, taps.data(), w, outRow(top));
         }
     }
-    return top;
+    *done = top;
+    return true;
 }

@@ -17,8 +17,9 @@ bool CanSampleRaw(const jpeg_decompress_struct& cinfo);
 
 // Reads the picture with raw_data_out (set before jpeg_start_decompress) and
 // writes output row y (from the top) from source row rows[y], columns[x].
-// Stops when stop() says so after a read; returns the output rows written.
-uint32_t SampleRawRows(jpeg_decompress_struct* cinfo, const std::vector<uint32_t>& columns,
-                       const std::vector<uint32_t>& rows,
-                       const std::function<uint8_t*(uint32_t)>& outRow,
-                       const std::function<bool()>& stop);
+// Stops when stop() says so after a read; *done is the output rows written.
+// False after a library error (the error manager must be a JpegErrorManager).
+bool SampleRawRows(jpeg_decompress_struct* cinfo, const std::vector<uint32_t>& columns,
+                   const std::vector<uint32_t>& rows,
+                   const std::function<uint8_t*(uint32_t)>& outRow,
+                   const std::function<bool()>& stop, uint32_t* done);
