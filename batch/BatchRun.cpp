@@ -361,7 +361,8 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
                            (inputType == kTypeTiff && options_.page > 0);
         if (pictures > 1 && !asked && HasFrameReader(inputType))
             image.AddWarning(std::to_string(pictures - 1) +
-                             (inputType == kTypeTiff ? " pages" : " frames") + " dropped: " +
+                             (inputType == kTypeTiff ? " page" : " frame") +
+                             (pictures == 2 ? "" : "s") + " dropped: " +
                              ImageTypeName(job.stem.saveType) + " holds one");
         std::string why;
         const bool seeThrough = HasTransparency(image);

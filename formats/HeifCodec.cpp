@@ -420,6 +420,7 @@ bool HeifCodec::DecodeHandle(const heif_image_handle* handle, ImageType type) {
         return true;
     }
     heif_decoding_options* options = Heif().heif_decoding_options_alloc();
+    if (!options) return Fail("Can't allocate memory");
     options->convert_hdr_to_8bit = 1;
     heif_image* decoded = nullptr;
     const heif_error error =

@@ -3,6 +3,7 @@
 #include "ByteOrder.h"
 #include "Device.h"
 #include "ImageStream.h"
+#include "InputLimits.h"
 #include "metafile/MetafilePlayer.h"
 
 #include <cairo.h>
@@ -72,7 +73,9 @@ bool MetafileCodec::ReadPlaceable(ImageStream* stream, std::vector<uint8_t>* rec
     // Writers often count the 22 bytes of this header into the metafile's size, so
     // the records may end before the size says: take what the stream holds.
     const uint64_t available = uint64_t(streamSize) - uint64_t(start) - 22;
-    if (!Reserve(records, size_t(std::min(bytes, available)))) return false;
+    if (std::min(bytes, available) > uint64_t(kMaxWholeFileBytes) ||
+        !Reserve(records, size_t(std::min(bytes, available))))
+        return false;
     if (!stream->Seek(start + 22, SEEK_SET) ||
         stream->Read(records->data(), 1, records->size()) != records->size())
         return false;
@@ -98,7 +101,8 @@ bool MetafileCodec::ReadEnhanced(ImageStream* stream, std::vector<uint8_t>* data
     uint8_t head[88];
     if (stream->Read(head, 1, sizeof head) != sizeof head) return false;
     if (GetLE32(head) != 1 || GetLE32(head + 40) != 0x464D4520) return false;
-    if (!Reserve(data, size_t(size - start))) return false;
+    // Held whole while drawn: the cap of every file read whole.
+    if (size - start > kMaxWholeFileBytes || !Reserve(data, size_t(size - start))) return false;
     std::memcpy(data->data(), head, sizeof head);
     const size_t rest = data->size() - sizeof head;
     if (stream->Read(data->data() + sizeof head, 1, rest) != rest) return false;

@@ -422,7 +422,8 @@ uint8_t CRaster::NearestPaletteIndex(RGBQUAD c) {
 }
 
 uint8_t CRaster::ReadIndex(int64_t x, int64_t y) const {
-    if (!block_ || !head_.biClrUsed) return 0;
+    // A header-only load has a palette but no pixels.
+    if (!info_.pixels || !head_.biClrUsed) return 0;
     if (!InsideImage(x, y)) {
         if (info_.transparentIndex != -1) return uint8_t(info_.transparentIndex);
         x = 0, y = 0;
@@ -437,7 +438,7 @@ uint8_t CRaster::ReadIndex(int64_t x, int64_t y) const {
 }
 
 void CRaster::WriteIndex(int64_t x, int64_t y, uint8_t i) {
-    if (!block_ || !head_.biClrUsed || !InsideImage(x, y)) return;
+    if (!info_.pixels || !head_.biClrUsed || !InsideImage(x, y)) return;
     uint8_t* row = info_.pixels + size_t(y) * info_.stride;
     switch (head_.biBitCount) {
     case 8: row[x] = i; break;
@@ -469,6 +470,8 @@ RGBQUAD CRaster::ReadColor(int64_t x, int64_t y, bool withAlpha) const {
     RGBQUAD c;
     if (head_.biClrUsed) {
         c = ReadPaletteEntry(ReadIndex(x, y));
+    } else if (!info_.pixels) {
+        c = info_.transparentColor;
     } else {
         const uint8_t* p = info_.pixels + size_t(y) * info_.stride + size_t(x) * 3;
         c = RGBQUAD{p[0], p[1], p[2], info_.transparentColor.rgbReserved};
@@ -478,7 +481,7 @@ RGBQUAD CRaster::ReadColor(int64_t x, int64_t y, bool withAlpha) const {
 }
 
 void CRaster::WriteColor(int64_t x, int64_t y, RGBQUAD c, bool withAlpha) {
-    if (!block_ || !InsideImage(x, y)) return;
+    if (!info_.pixels || !InsideImage(x, y)) return;
     if (head_.biClrUsed) {
         WriteIndex(x, y, NearestPaletteIndex(c));
         return;
@@ -525,7 +528,7 @@ void CRaster::WriteAlpha(int64_t x, int64_t y, uint8_t a) {
 // The flips work in place: the result equals building a reversed copy and
 // taking it over, without the second allocation.
 bool CRaster::FlipVertical() {
-    if (!block_) return false;
+    if (!info_.pixels) return false;
     const size_t stride = info_.stride;
     const uint32_t h = GetHeight();
     uint8_t* tmp = static_cast<uint8_t*>(std::malloc(std::max<size_t>(stride, GetWidth())));
@@ -552,7 +555,7 @@ bool CRaster::FlipVertical() {
 }
 
 bool CRaster::MirrorHorizontal() {
-    if (!block_) return false;
+    if (!info_.pixels) return false;
     const int64_t w = GetWidth(), h = GetHeight();
     for (int64_t y = 0; y < h; ++y) {
         uint8_t* row = info_.pixels + size_t(y) * info_.stride;
@@ -574,7 +577,7 @@ bool CRaster::MirrorHorizontal() {
 }
 
 bool CRaster::Negate() {
-    if (!block_) return false;
+    if (!info_.pixels) return false;
     if (head_.biBitCount == 24) {
         uint8_t* p = info_.pixels;
         for (uint64_t i = 0, n = PixelBytes(); i < n; ++i) p[i] = uint8_t(255 - p[i]);

@@ -2,7 +2,7 @@
 #include "Device.h"
 
 bool CRaster::DrawToDevice(CMemoryDevice* dc, int x, int y, int width, int height) {
-    if (!block_ || !dc || width == 0 || height == 0 || !info_.drawEnabled) return false;
+    if (!info_.pixels || !dc || width == 0 || height == 0 || !info_.drawEnabled) return false;
     if (width < 0) width = int(GetWidth());
     if (height < 0) height = int(GetHeight());
     if (info_.transparentIndex == -1) {
@@ -18,7 +18,7 @@ bool CRaster::DrawToDevice(CMemoryDevice* dc, int x, int y, int width, int heigh
 }
 
 bool CRaster::DrawToDevice(CMemoryDevice* dc, int x, int y, int width, int height, uint32_t rop) {
-    if (!block_ || !dc) return false;
+    if (!info_.pixels || !dc) return false;
     dc->SetStretchBltMode(COLORONCOLOR);
     StretchDIBits(dc, x, y, width, height, head_, Palette(), info_.pixels, rop);
     return true;

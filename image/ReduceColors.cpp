@@ -207,7 +207,7 @@ void CRaster::FillStandardPalette() {
 }
 
 bool CRaster::ReduceColors(uint32_t bpp, bool diffuse, const RGBQUAD* palette, uint32_t important) {
-    if (!block_) return false;
+    if (!info_.pixels) return false;
     const uint32_t depth = head_.biBitCount;
     if (depth < bpp) return false;
     if (depth == bpp) {

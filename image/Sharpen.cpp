@@ -233,7 +233,7 @@ void ClearRowPadding(CRaster& image) {
 } // namespace
 
 bool CRaster::ApplyKernel(const int32_t* kernel, int32_t size, int32_t divisor, int32_t offset) {
-    if (!block_ || !kernel || size <= 0 || size > 255) return false;
+    if (!info_.pixels || !kernel || size <= 0 || size > 255) return false;
     CRaster work(*this, false, false, true);
     if (!work.HasPixels() || work.HasAlpha() != HasAlpha()) {
         SetLastError(*work.LastErrorText() ? work.LastErrorText() : "CRaster::Create can't allocate memory");

@@ -119,7 +119,7 @@ void CRaster::DefaultTextSpec(TextStampSpec* spec) {
 
 int CRaster::StampText(const CMemoryDevice* /*dc*/, int x, int y, TextStampSpec* spec,
                        bool setAlpha) {
-    if (!block_) return -1;
+    if (!info_.pixels) return -1;
     if (!spec) return 1;
     // Every device here is the 96 dpi screen, so the reference device only
     // matters for its existence.

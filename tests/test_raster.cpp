@@ -110,6 +110,16 @@ TEST(RasterPixels, IndexAccessAtEveryDepth) {
     EXPECT_EQ(none.ReadIndex(0, 0), 0);
     CRaster rgb(2, 2, 24);
     EXPECT_EQ(rgb.ReadIndex(0, 0), 0) << "no palette";
+    // A header-only load describes the picture and holds no pixels.
+    for (uint32_t bpp : {8u, 24u}) {
+        CRaster header;
+        header.SetHeaderOnly(true);
+        ASSERT_TRUE(header.Create(4, 4, bpp)) << bpp;
+        header.WriteIndex(1, 1, 3);
+        header.WriteColor(1, 1, RGBQUAD{1, 2, 3, 0});
+        EXPECT_EQ(header.ReadIndex(1, 1), 0) << bpp;
+        header.ReadColor(1, 1);
+    }
 }
 
 TEST(RasterPixels, ColourAccess) {
