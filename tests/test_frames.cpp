@@ -128,8 +128,11 @@ protected:
         for (const Input& in : kInputs) {
             if (name != in.name || FileExists(path)) continue;
             std::string command = in.make;
-            for (size_t at; (at = command.find("IN")) != std::string::npos;)
-                command.replace(at, 2, Quote(path));
+            // On past each replacement: the temporary folder's name may hold "IN".
+            const std::string quoted = Quote(path);
+            for (size_t at = 0; (at = command.find("IN", at)) != std::string::npos;
+                 at += quoted.size())
+                command.replace(at, 2, quoted);
             EXPECT_EQ(RunShell(command, Stderr::Dropped).status, 0) << command;
         }
         return path;
