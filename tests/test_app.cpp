@@ -417,19 +417,30 @@ private slots:
         see.AddAlpha();
         see.WriteAlpha(2, 2, 0);
         QVERIFY(see.SaveFile(lossy.toStdString(), kTypePng));
-        frame.BatchList()->AddToBatchList({lossy, Photos() + "/b.bmp"});
+        // A photo cut to 3% of its bytes decodes to mostly nothing: said, not saved as good.
+        const QString cut = dir_.filePath("cut.jpg");
+        CRaster photo(600, 400, 24, kTypeJpeg);
+        for (int y = 0; y < 400; ++y)
+            for (int x = 0; x < 600; ++x)
+                photo.WriteColor(x, y, RGBQUAD{uint8_t(x * 7 + y), uint8_t(y * 3), uint8_t(x ^ y), 0});
+        QVERIFY(photo.SaveFile(cut.toStdString(), kTypeJpeg));
+        QFile cutFile(cut);
+        QVERIFY(cutFile.open(QIODevice::ReadWrite) && cutFile.resize(cutFile.size() * 3 / 100));
+        cutFile.close();
+        frame.BatchList()->AddToBatchList({lossy, Photos() + "/b.bmp", cut});
         frame.OnStart();
         frame.WaitForRunDone();
         QTreeWidgetItem* warned = frame.BatchList()->topLevelItem(0);
         QTreeWidgetItem* clean = frame.BatchList()->topLevelItem(1);
+        QVERIFY(frame.BatchList()->topLevelItem(2)->toolTip(CBatchList::kStatusColumn).contains("input cut short"));
         QCOMPARE(warned->text(CBatchList::kStatusColumn), QString("see-through.bmp"));
         QVERIFY(!warned->icon(CBatchList::kStatusColumn).isNull());
         QVERIFY(clean->icon(CBatchList::kStatusColumn).isNull());
         QVERIFY(warned->toolTip(CBatchList::kStatusColumn).contains("transparency flattened onto FFFFFF"));
-        QCOMPARE(frame.BatchList()->CountRows(RowState::kSavedWithWarnings), 1);
-        QCOMPARE(frame.RunSummary(), QString("Done: 2 saved (1 with warnings), 0 failed"));
+        QCOMPARE(frame.BatchList()->CountRows(RowState::kSavedWithWarnings), 2);
+        QCOMPARE(frame.RunSummary(), QString("Done: 3 saved (2 with warnings), 0 failed"));
         // Two lines a row as always, then the summary.
-        QCOMPARE(frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts).size(), 5);
+        QCOMPARE(frame.Report()->toPlainText().split('\n', Qt::SkipEmptyParts).size(), 7);
     }
 
     void startRefusedForAnUnwritableFolder() {
