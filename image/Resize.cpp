@@ -129,34 +129,19 @@ bool FillAlpha(const CRaster& src, CRaster& dst) {
     return true;
 }
 
-uint8_t IndexAt(const uint8_t* row, uint32_t x, uint32_t bpp) {
-    if (bpp == 8) return row[x];
-    if (bpp == 4) return (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4;
-    return (row[x >> 3] >> (7 - (x & 7))) & 1;
-}
-
-// Indexes or-ed into a cleared row.
-void PutIndex(uint8_t* row, uint32_t x, uint32_t bpp, uint8_t index) {
-    if (bpp == 8) row[x] = index;
-    else if (bpp == 4) row[x >> 1] |= uint8_t((x & 1) ? index : index << 4);
-    else row[x >> 3] |= uint8_t((index & 1) << (7 - (x & 7)));
-}
-
 // Source columns and rows as FillRows maps them, so both resizes pick the
 // same pixels.
 void SampleIndexes(const CRaster& src, CRaster& dst) {
     const uint32_t srcW = src.GetWidth(), srcH = src.GetHeight();
-    const uint32_t w = dst.GetWidth(), h = dst.GetHeight(), bpp = src.GetBitsPerPixel();
+    const uint32_t w = dst.GetWidth(), h = dst.GetHeight();
     std::vector<uint32_t> column(w);
     for (uint32_t x = 0; x < w; ++x)
         column[x] = uint32_t(StretchSource(x, w, srcW));
     std::memset(dst.Pixels(), 0, dst.PixelBytes());
     for (uint32_t y = 0; y < h; ++y) {
         const uint32_t sy = srcH - 1 - uint32_t(StretchSource(h - 1 - y, h, srcH));
-        const uint8_t* in = src.RowPointer(sy);
-        uint8_t* out = dst.RowPointer(y);
         for (uint32_t x = 0; x < w; ++x)
-            PutIndex(out, x, bpp, IndexAt(in, column[x], bpp));
+            dst.WriteIndex(x, y, src.ReadIndex(column[x], sy));
         if (src.HasAlpha()) {
             const uint8_t* a = src.AlphaPlane() + size_t(sy) * srcW;
             uint8_t* b = dst.AlphaPlane() + size_t(y) * w;
