@@ -63,11 +63,6 @@ namespace {
 
 constexpr char kCommandBarSection[] = "Command Bars";
 
-void PumpEvents() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
-}
-
 QString ProgramPath() { return QCoreApplication::applicationFilePath(); }
 
 // Beside the program in the build tree; installed, in share/tessaline, since
@@ -99,7 +94,7 @@ CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
       settings_(MakeUnsetSettings()) {
     setWindowTitle(tr("Quorvel Image Resizer"));
     setObjectName("main-frame");
-    run_ = std::make_unique<BatchRun>(static_cast<IBatchHost&>(*this));
+    runHost_ = std::make_unique<RunHost>(static_cast<IBatchHost&>(*this));
     CreateActions();
     CreateStatusBar();
     CreateMenus();
@@ -166,8 +161,10 @@ void CMainFrame::KeepFocusInView(QWidget* now) {
 
 CMainFrame::~CMainFrame() {
     // Neither thread may outlive the widgets it calls into.
-    run_->WaitForBatchEnd(PumpEvents);
+    runHost_->Stop();
     view_->StopThumbnailLoader();
+    // Children dying below move the focus; this frame must not hear of it.
+    disconnect(qApp, nullptr, this, nullptr);
 }
 
 void CMainFrame::CreateActions() {
@@ -428,12 +425,12 @@ void CMainFrame::CreatePanes() {
     connect(batchList_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
         if (item) preview_->ShowFile(item->text(CBatchList::kPathColumn));
     });
-    batchList_->canEdit = [this] { return !run_->IsRunning(); };
+    batchList_->canEdit = [this] { return !runHost_->IsRunning(); };
     // What a run would write, without writing anything.
     auto* showPlan = new QAction(tr("Show plan"), batchList_);
     showPlan->setObjectName("show-plan");
     connect(showPlan, &QAction::triggered, this, [this] {
-        if (!run_->IsRunning()) ShowPlan();
+        if (!runHost_->IsRunning()) ShowPlan();
     });
     batchList_->addAction(showPlan);
     batchList_->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -558,7 +555,7 @@ void CMainFrame::FillPresetList() {
 }
 
 void CMainFrame::ApplyPresetNamed(const QString& name) {
-    if (run_->IsRunning()) return;
+    if (runHost_->IsRunning()) return;
     IniFile ini;
     ini.Load(settingsReadPath_.toStdString());
     if (operation_) operation_->CollectSettings(settings_);
@@ -765,7 +762,7 @@ void CMainFrame::OnStart() {
         return;
     }
     const int left = batchList_->CountRows(RowState::kWaiting);
-    if (!run_->IsRunning() && lastRunStopped_ && left > 0 && left < batchList_->topLevelItemCount()) {
+    if (!runHost_->IsRunning() && lastRunStopped_ && left > 0 && left < batchList_->topLevelItemCount()) {
         auto* box = new QMessageBox(QMessageBox::Question, tr("Start"),
                                     tr("The last run was stopped before %1 rows.").arg(left), QMessageBox::NoButton, this);
         box->setObjectName("continue-or-again");
@@ -786,16 +783,16 @@ void CMainFrame::OnStart() {
 }
 
 void CMainFrame::StartRun(bool continueStopped) {
-    if (run_->IsRunning()) continueStopped = false;
+    if (runHost_->IsRunning()) continueStopped = false;
     // Ends a run in progress first, so its rows' states are final.
-    run_->WaitForBatchEnd(PumpEvents);
+    runHost_->Stop();
     std::vector<int> rows;
     if (continueStopped)
         for (int row = 0; row < batchList_->topLevelItemCount(); ++row)
             if (batchList_->StateOf(row) == RowState::kWaiting) rows.push_back(row);
     runRows_ = std::move(rows);
     docks_->ShowPane(ids::kPaneReport);
-    run_->StartBatch(PumpEvents);
+    runHost_->Start();
 }
 
 void CMainFrame::ShowPlan() {
@@ -847,7 +844,7 @@ QString CMainFrame::CheckBeforeStart() {
 }
 
 // The report stays in view, so the summary it ends with can be read.
-void CMainFrame::OnStop() { run_->WaitForBatchEnd(PumpEvents); }
+void CMainFrame::OnStop() { runHost_->Stop(); }
 
 void CMainFrame::OnOpenOutputFolder() {
     if (lastOutputFolder_.isEmpty()) return;
@@ -863,7 +860,7 @@ void CMainFrame::OnOpenOutputFolder() {
     }
 }
 
-void CMainFrame::WaitForRunDone() { run_->WaitForBatchDone(PumpEvents); }
+void CMainFrame::WaitForRunDone() { runHost_->WaitUntilDone(); }
 
 void CMainFrame::ClearBatchList() { batchList_->ClearRows(); }
 
@@ -979,7 +976,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     SaveSettings(settingsWritePath_.toStdString(), settings_, &options_);
     SaveWindowState();
     // The run finishes the row in hand; the loader stops after its tile.
-    run_->WaitForBatchEnd(PumpEvents);
+    runHost_->Stop();
     view_->StopThumbnailLoader();
     event->accept();
 }
@@ -993,117 +990,88 @@ bool CMainFrame::event(QEvent* e) {
 // greyed, as a keyboard with the locks off shows them.
 void CMainFrame::UpdateKeyIndicators() {}
 
-void CMainFrame::OnGuiThread(const std::function<void()>& fn) {
-    if (QThread::currentThread() == thread()) fn();
-    else QMetaObject::invokeMethod(this, fn, Qt::BlockingQueuedConnection);
-}
-
+// The run's host calls, on the GUI thread (RunHost brings them here).
 size_t CMainFrame::RowCount() {
-    size_t n = 0;
-    OnGuiThread([&] { n = runRows_.empty() ? size_t(batchList_->topLevelItemCount()) : runRows_.size(); });
-    return n;
+    return runRows_.empty() ? size_t(batchList_->topLevelItemCount()) : runRows_.size();
 }
 
-std::string CMainFrame::RowPath(size_t row) {
-    std::string path;
-    OnGuiThread([&] { path = batchList_->RowPath(ListRow(row)).toStdString(); });
-    return path;
-}
+std::string CMainFrame::RowPath(size_t row) { return batchList_->RowPath(ListRow(row)).toStdString(); }
 
 // Series numbers count by the whole list, also when a run continues.
-RowPlacement CMainFrame::RowPlacementOf(size_t row) {
-    int listRow = 0;
-    OnGuiThread([&] { listRow = ListRow(row); });
-    return {listRow, {}};
-}
+RowPlacement CMainFrame::RowPlacementOf(size_t row) { return {ListRow(row), {}}; }
 
 void CMainFrame::SetProgressRange(int lower, int upper) {
     // The upper bound travels as a 16-bit number.
-    OnGuiThread([&] {
-        progress_->setRange(lower, std::min(upper, 65535));
-        progress_->setTextVisible(true);
-        ShowRunProgress();
-    });
+    progress_->setRange(lower, std::min(upper, 65535));
+    progress_->setTextVisible(true);
+    ShowRunProgress();
 }
 
 void CMainFrame::SetProgressPosition(int position) {
-    OnGuiThread([&] {
-        progress_->setValue(position);
-        ShowRunProgress();
-    });
+    progress_->setValue(position);
+    ShowRunProgress();
 }
 
 void CMainFrame::StepProgress() {
-    OnGuiThread([&] {
-        progress_->setValue(std::min(progress_->value() + 1, progress_->maximum()));
-        ShowRunProgress();
-    });
+    progress_->setValue(std::min(progress_->value() + 1, progress_->maximum()));
+    ShowRunProgress();
 }
 
 // "Running: n / N" while a run lasts, the idle text between prompts.
 void CMainFrame::ShowRunProgress() {
-    if (!run_->IsRunning()) return;
+    if (!runHasRows_) return;
     idleText_ = tr("Running: %1 / %2").arg(progress_->value() - progress_->minimum()).arg(progress_->maximum() - progress_->minimum());
     statusBar()->showMessage(idleText_);
 }
 
 void CMainFrame::EmptyReport() {
-    OnGuiThread([&] {
-        report_->clear();
-        runHasRows_ = true;
-    });
+    report_->clear();
+    runHasRows_ = true;
 }
 
 // Appends at the end and gives the user's selection back.
 void CMainFrame::AppendReportText(const std::string& text) {
-    OnGuiThread([&] {
-        QTextCursor keep = report_->textCursor();
-        QTextCursor end(report_->document());
-        end.movePosition(QTextCursor::End);
-        end.insertText(QString::fromStdString(text));
-        report_->setTextCursor(keep);
-        if (!keep.hasSelection()) {
-            report_->moveCursor(QTextCursor::End);
-            report_->ensureCursorVisible();
-        }
-    });
+    QTextCursor keep = report_->textCursor();
+    QTextCursor end(report_->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(QString::fromStdString(text));
+    report_->setTextCursor(keep);
+    if (!keep.hasSelection()) {
+        report_->moveCursor(QTextCursor::End);
+        report_->ensureCursorVisible();
+    }
 }
 
 void CMainFrame::SetBatchControlsEnabled(bool enable) {
-    OnGuiThread([&] {
-        batchList_->setEnabled(enable);
-        if (operation_) operation_->SetBatchControlsEnabled(enable);
-        commands_[ids::kCmdClearBatchList]->setEnabled(enable);
-        commands_[ids::kCmdRemoveFromBatchList]->setEnabled(enable);
-        commands_[ids::kCmdStop]->setEnabled(!enable);
-        if (!enable) {
-            // Called once per Start, after any earlier run has ended.
-            if (runRows_.empty()) batchList_->MarkAllWaiting();
-            for (int row : runRows_) batchList_->SetRowState(row, RowState::kWaiting, {});
-            runHasRows_ = false;
-            lastOutputFolder_.clear();
-            commands_[ids::kCmdOpenOutputFolder]->setEnabled(false);
-        } else if (runHasRows_) {
-            FinishRunFeedback();
-        }
-    });
+    batchList_->setEnabled(enable);
+    if (operation_) operation_->SetBatchControlsEnabled(enable);
+    commands_[ids::kCmdClearBatchList]->setEnabled(enable);
+    commands_[ids::kCmdRemoveFromBatchList]->setEnabled(enable);
+    commands_[ids::kCmdStop]->setEnabled(!enable);
+    if (!enable) {
+        // Called once per Start, after any earlier run has ended.
+        if (runRows_.empty()) batchList_->MarkAllWaiting();
+        for (int row : runRows_) batchList_->SetRowState(row, RowState::kWaiting, {});
+        runHasRows_ = false;
+        lastOutputFolder_.clear();
+        commands_[ids::kCmdOpenOutputFolder]->setEnabled(false);
+    } else if (runHasRows_) {
+        FinishRunFeedback();
+    }
 }
 
 void CMainFrame::SetRowState(size_t row, RowState state, const std::string& detail) {
-    OnGuiThread([&] {
-        const QString text = QString::fromStdString(detail);
-        batchList_->SetRowState(ListRow(row), state, text);
-        if (state == RowState::kSaved || state == RowState::kSavedWithWarnings)
-            lastOutputFolder_ = QFileInfo(text).absolutePath();
-    });
+    const QString text = QString::fromStdString(detail);
+    batchList_->SetRowState(ListRow(row), state, text);
+    if (state == RowState::kSaved || state == RowState::kSavedWithWarnings)
+        lastOutputFolder_ = QFileInfo(text).absolutePath();
 }
 
-// Only rows with warnings need the GUI thread here.
 void CMainFrame::RowReported(size_t row, const RowReport& report) {
     if (report.warnings.empty()) return;
     QStringList warnings;
     for (const std::string& text : report.warnings) warnings << QString::fromStdString(text);
-    OnGuiThread([&] { batchList_->SetRowWarnings(ListRow(row), warnings); });
+    batchList_->SetRowWarnings(ListRow(row), warnings);
 }
 
 // The run's last line, added here rather than by the run so the command
