@@ -136,7 +136,6 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    bool event(QEvent* event) override;
 
 private:
     void CreateActions();
@@ -154,7 +153,6 @@ private:
     void SaveWindowState();
     void LoadCommandBarSettings();
     void SaveCommandBarSettings();
-    void UpdateKeyIndicators();
     void ShowRunProgress();
     void ChainTabOrder();
     void KeepFocusInView(QWidget* now);
