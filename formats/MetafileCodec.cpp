@@ -163,7 +163,7 @@ bool MetafileCodec::Decode(ImageStream* stream, uint32_t forcedWidth, uint32_t f
     // Device rows run top-down; the image keeps its bottom row first.
     for (uint32_t y = 0; y < height; ++y) {
         const uint8_t* src = bitmap.Row(int(y));
-        uint8_t* dst = RowPointer(height - 1 - y);
+        uint8_t* dst = TopDownRow(y);
         for (uint32_t x = 0; x < width; ++x, src += 4, dst += 3)
             dst[0] = src[0], dst[1] = src[1], dst[2] = src[2];
     }

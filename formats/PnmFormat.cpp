@@ -122,7 +122,7 @@ struct Target {
     Target(CRaster& o, const PnmHeader& header)
         : out(o), h(header), scale(PrecisionOf(header.maxValue), false, header.maxValue),
           grey(scale) {}
-    uint8_t* Row(uint32_t y) const { return out.RowPointer(h.height - 1 - y); }
+    uint8_t* Row(uint32_t y) const { return out.TopDownRow(y); }
     void Put(uint8_t* row, uint32_t y, uint32_t x, uint32_t c, uint32_t v) const {
         if (h.Channels() == 1)
             grey.Put(out, row, x, h.height - 1 - y, v);

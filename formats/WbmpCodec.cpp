@@ -82,7 +82,7 @@ bool WbmpCodec::Decode(ImageStream* stream) {
     // Rows not in the file stay black.
     FillBytes(0);
     for (uint32_t row = 0; row < height; ++row) {
-        if (stream->Read(RowPointer(height - 1 - row), 1, size_t(rowBytes)) != rowBytes) {
+        if (stream->Read(TopDownRow(row), 1, size_t(rowBytes)) != rowBytes) {
             AddWarning(CutShortWarning(row, height));
             break;
         }
@@ -110,7 +110,7 @@ bool WbmpCodec::Encode(ImageStream* stream) {
     const size_t rowBytes = (size_t(width) + 7) / 8;
     std::vector<uint8_t> line(rowBytes);
     for (uint32_t row = 0; ok && row < height; ++row) {
-        const uint8_t* src = RowPointer(height - 1 - row);
+        const uint8_t* src = TopDownRow(row);
         for (size_t i = 0; i < rowBytes; ++i)
             line[i] = invert ? uint8_t(~src[i]) : src[i];
         ok = stream->Write(line.data(), rowBytes, 1) == 1;

@@ -106,6 +106,9 @@ public:
     const char* LastErrorText() const { return info_.lastError; }
     void SetLastError(const char* text);
     uint8_t* RowPointer(uint32_t y) const;
+    // Row y counted from the top of the picture: the rows are stored bottom
+    // first, and most formats and steps read or write them top first.
+    uint8_t* TopDownRow(uint32_t y) const { return y < GetHeight() ? RowPointer(GetHeight() - 1 - y) : nullptr; }
     uint8_t* Pixels() const { return info_.pixels; }
     uint8_t* Block() const { return block_; }
     RGBQUAD* Palette() const;

@@ -86,7 +86,7 @@ void PaintStampMask(CRaster& image, const CRaster& mask, const StampBox& part, C
     colour.rgbReserved = 255;
     const int32_t opaque = image.GetPaletteCount() ? NearestOpaqueEntry(image, colour) : -1;
     for (uint32_t my = 0; my < maskH; ++my) {
-        const uint8_t* row = mask.RowPointer(maskH - 1 - my);
+        const uint8_t* row = mask.TopDownRow(my);
         const int64_t imageY = height - 1 - (part.top + int64_t(my));
         for (uint32_t mx = 0; mx < mask.GetWidth(); ++mx) {
             if (!row[3 * mx]) continue;
