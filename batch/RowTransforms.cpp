@@ -76,13 +76,23 @@ PixelWindow FindWindow(const CRaster& image, Anchor anchor, uint32_t width, uint
 // The crop, measured on the full-size upright picture; a reduced decode
 // cuts the same part of its smaller picture.
 bool CropRow(CRaster& image, const RunOptions& options, const LoadedScale& loaded) {
-    if (!image.HasPixels() || loaded.cropped) return true;
+    if (!image.HasPixels()) return true;
     const uint8_t s = loaded.scale;
-    const bool reduced = IsReduced(image, s, loaded.uprightWidth, loaded.uprightHeight);
-    const uint32_t w = reduced ? loaded.uprightWidth : image.GetWidth();
-    const uint32_t h = reduced ? loaded.uprightHeight : image.GetHeight();
+    const bool reduced = !loaded.cropped && IsReduced(image, s, loaded.uprightWidth, loaded.uprightHeight);
+    const bool measured = reduced || loaded.cropped;
+    const uint32_t w = measured ? loaded.uprightWidth : image.GetWidth();
+    const uint32_t h = measured ? loaded.uprightHeight : image.GetHeight();
     const auto plan = ComputeCropWindow(w, h, options.crop, options.anchor);
-    if (!plan || plan->outside) return true;
+    if (!plan) return true;
+    // The output is not the part asked for: said, so --strict refuses it.
+    if (plan->outside) {
+        image.AddWarning("crop outside the picture: not cropped");
+        return true;
+    }
+    if (plan->clamped)
+        image.AddWarning("crop reaches outside the picture: cut to " + std::to_string(plan->window.width) + " x " +
+                         std::to_string(plan->window.height));
+    if (loaded.cropped) return true;
     PixelWindow window = plan->window;
     if (reduced)
         window = {window.x / s, window.y / s, ScaledSide(window.width, s), ScaledSide(window.height, s)};

@@ -136,7 +136,7 @@ void AppendShapeOptions(std::vector<BatchOption>& table) {
          "entropy"},
         {"--crop", "X,Y,W,H",
          "before the resize, keep the W x H window at X,Y (pixels of the upright picture; "
-         "clamped to the picture)",
+         "clamped to the picture, with a warning)",
          ApplyCrop},
         {"--crop-aspect", "A:B", "before the resize, keep the largest A:B window, placed by --anchor",
          ApplyCropAspect},

@@ -214,6 +214,35 @@ TEST_F(Shapes, PadAndBorderTransparencyByOutput) {
     }
 }
 
+// A crop reaching outside the picture is cut at its edges, one wholly outside
+// leaves the picture whole; both say so, as a JPEG decoded only in its window.
+TEST_F(Shapes, CropOutsideThePictureIsCutAndSaid) {
+    CRaster source(80, 60, 24);
+    ASSERT_TRUE(source.SaveFile(P("in.jpg"), kTypeJpeg));
+    struct Case {
+        const char* crop;
+        uint32_t w, h;
+        const char* warning;
+    };
+    const Case cases[] = {
+        {"10,10,20,20", 20, 20, nullptr},
+        {"50,40,40,30", 30, 20, "crop reaches outside the picture: cut to 30 x 20"},
+        {"100,0,5,5", 80, 60, "crop outside the picture: not cropped"},
+    };
+    for (const Case& c : cases) {
+        OperationSettings s = MakeUnsetSettings();
+        RunOptions o;
+        ASSERT_TRUE(ParseCropRectangle(c.crop, o.crop));
+        const CRaster out = RunRow(P("in.jpg"), s, o);
+        EXPECT_EQ(out.GetWidth(), c.w) << c.crop;
+        EXPECT_EQ(out.GetHeight(), c.h) << c.crop;
+        if (c.warning)
+            EXPECT_EQ(out.Warnings(), std::vector<std::string>{c.warning}) << c.crop;
+        else
+            EXPECT_TRUE(out.Warnings().empty()) << c.crop;
+    }
+}
+
 // Crop rectangles are in pixels of the upright picture: a photo stored on its
 // side is cut where it is seen.
 TEST_F(Shapes, CropMeasuresTheUprightPicture) {
