@@ -263,7 +263,7 @@ TEST(SizeBudget, SearchSettlesOnTheHighestQualityThatFits) {
                 const auto sample = [&](int q) {
                     return int64_t(s.scale * 25000 * std::exp(s.slope * perStep * (q - 46)));
                 };
-                const int sampled = SearchQualitySampled(90, budget, 8.0, size, sample, encodes, settled);
+                const int sampled = SearchQualitySampled(90, budget, 0, 8.0, size, sample, encodes, settled);
                 EXPECT_EQ(sampled, best) << perStep << " " << budget << " " << s.scale << " " << s.slope;
                 EXPECT_TRUE(settled || best == 90);
                 EXPECT_LE(encodes, s.most) << perStep << " " << budget << " " << s.scale << " " << s.slope;
