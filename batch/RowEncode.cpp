@@ -104,14 +104,17 @@ std::unique_ptr<CRaster> SampleOf(const CRaster& image, uint32_t tile) {
 }
 
 // SearchQualitySampled on a sample of the picture. What a file holds
-// whatever its pixels (headers, tables, the metadata) is measured on one
-// tile, with the metadata and without, so that only the rest is scaled up.
+// whatever its pixels (headers, tables, the metadata) is measured on a
+// 16-pixel square, with the metadata and without, so that only the rest
+// is scaled up.
 template <class Encode>
-int SearchOnSample(const CRaster& image, CRaster& sample, uint32_t tile, ImageType type,
+int SearchOnSample(const CRaster& image, CRaster& sample, ImageType type,
                    const RunOptions& options, int top, Encode encode, RowBytes& row, int& encodes,
                    bool& settled) {
     std::vector<uint8_t> bytes;
-    const std::unique_ptr<CRaster> one = TilesOf(image, tile, {{0, image.GetHeight() / tile / 2}}, 1);
+    constexpr uint32_t kSquare = 16;
+    const std::unique_ptr<CRaster> one =
+        TilesOf(image, kSquare, {{0, image.GetHeight() / kSquare / 2}}, 1);
     if (!one) return SearchQuality(top, options.maxSize, encode, encodes, settled);
     one->SetQuality(uint32_t(top));
     if (!EncodeToMemory(*one, type, bytes, row.error)) return -1;
@@ -156,7 +159,7 @@ RowBytes WithinBudget(CRaster& image, ImageType type, const RunOptions& options)
     const uint32_t tile = type == kTypeJpeg ? 16 : 64;
     const std::unique_ptr<CRaster> sample = SampleOf(image, tile);
     const int quality =
-        sample ? SearchOnSample(image, *sample, tile, type, options, top, encode, row, encodes, settled)
+        sample ? SearchOnSample(image, *sample, type, options, top, encode, row, encodes, settled)
                : SearchQuality(top, options.maxSize, encode, encodes, settled);
     row.encodes += encodes;
     if (quality < 0) return row;

@@ -65,12 +65,14 @@ public:
     double Part(int q) {
         int64_t& size = sizes_[size_t(q)];
         if (size < 0 && (size = sample_(q)) < 0) failed_ = true;
-        return ratio_ * double(std::max<int64_t>(1, size));
+        return Ratio(q) * double(std::max<int64_t>(1, size));
     }
-    // A full encode at q measured part: the scale from then on.
+    // A full encode at q measured part: the scale there, and between it
+    // and the next measured quality, where the sample's size may fall more
+    // or less steeply than the picture's.
     void Calibrate(int q, double part) {
         Part(q);
-        ratio_ = part / double(std::max<int64_t>(1, sizes_[size_t(q)]));
+        measured_.emplace_back(q, part / double(std::max<int64_t>(1, sizes_[size_t(q)])));
     }
     // a estimated to fit (or known to), b the next estimated over (or known
     // over), from what is sampled already; then narrowed by a guess and its
@@ -95,29 +97,49 @@ public:
     }
 
 private:
-    // Between both ends along log size; from one end along the slope of
-    // its two nearest (the fixed model of quality creeps on a flat
-    // picture), or the model; with nothing known, the top.
+    // From the end nearer the budget along the slope of it and the known
+    // quality next to it, beyond it: size falls with quality along a curve,
+    // and a line to the far end creeps a step at a time along its flat
+    // part. Else between both ends along log size, or from one end by the
+    // model; with nothing known, the top.
     int Guess(int a, int b, double room) {
-        if (Known(a) && Known(b)) {
-            const double la = std::log(Part(a)), lb = std::log(Part(b));
-            return lb > la ? a + int(std::floor((std::log(room) - la) / (lb - la) * (b - a))) : b - 1;
-        }
         if (!Known(a) && !Known(b)) return b - 1;
-        const int near = Known(b) ? b : a, step = Known(b) ? 1 : -1;
+        const double goal = std::log(room);
+        const bool fromB = !Known(a) || (Known(b) && std::log(Part(b)) - goal < goal - std::log(Part(a)));
+        const int near = fromB ? b : a, step = fromB ? 1 : -1;
         int far = 0;
         for (int q = near + step; q >= 1 && q <= top_ && !far; q += step)
             if (Known(q)) far = q;
         const double ln = std::log(Part(near));
-        if (!far || std::log(Part(far)) == ln)
-            return EstimateQuality(near, int64_t(Part(near)), int64_t(room));
-        const double perStep = (std::log(Part(far)) - ln) / (far - near);
-        return near + int(std::floor((std::log(room) - ln) / perStep));
+        if (far && std::log(Part(far)) != ln) {
+            const double perStep = (std::log(Part(far)) - ln) / (far - near);
+            return near + int(std::floor((goal - ln) / perStep));
+        }
+        if (Known(a) && Known(b)) {
+            const double la = std::log(Part(a)), lb = std::log(Part(b));
+            return lb > la ? a + int(std::floor((goal - la) / (lb - la) * (b - a))) : b - 1;
+        }
+        return EstimateQuality(near, int64_t(Part(near)), int64_t(room));
+    }
+
+    // Full over sample at q: the nearest measured, interpolated in log
+    // between measured qualities on either side.
+    double Ratio(int q) const {
+        const std::pair<int, double>*below = nullptr, *above = nullptr;
+        for (const auto& m : measured_) {
+            if (m.first <= q && (!below || m.first > below->first)) below = &m;
+            if (m.first >= q && (!above || m.first < above->first)) above = &m;
+        }
+        if (!below && !above) return ratio_;
+        if (!below || !above || below->first == above->first) return (below ? below : above)->second;
+        const double t = double(q - below->first) / (above->first - below->first);
+        return std::exp(std::log(below->second) * (1 - t) + std::log(above->second) * t);
     }
 
     int top_;
     Sample sample_;
     double ratio_;
+    std::vector<std::pair<int, double>> measured_;
     std::vector<int64_t> sizes_;
     bool failed_ = false;
 };
