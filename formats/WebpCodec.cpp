@@ -70,7 +70,7 @@ bool WebpCodec::ReadSize(ImageStream* stream, uint32_t* width, uint32_t* height)
 }
 
 bool WebpCodec::Decode(ImageStream* stream) {
-    if (!stream) return false;
+    if (!stream) return Fail("Not a WebP");
     std::vector<uint8_t> data;
     if (!ReadRemaining(stream, data)) return Fail("Not a WebP");
     WebPBitstreamFeatures features;
