@@ -387,7 +387,7 @@ bool HeifCodec::ReadSize(ImageStream* stream, uint32_t* width, uint32_t* height)
 }
 
 bool HeifCodec::Decode(ImageStream* stream) {
-    if (!stream) return false;
+    if (!stream) return Fail("Not a HEIF");
     uint8_t head[64] = {};
     const int64_t start = stream->Tell();
     const size_t got = stream->Read(head, 1, sizeof head);

@@ -194,9 +194,10 @@ bool ReadJp2(ImageStream* stream, bool codeStream, SampleImage* image, std::stri
     return AdoptComponents(img, image, error);
 }
 
-bool WriteJp2(ImageStream* stream, bool codeStream, const SampleImage& image, double rate,
-              std::string* error) {
-    g_libraryError.clear();
+namespace {
+
+// The samples as an 8-bit OpenJPEG image of one or three components.
+std::shared_ptr<opj_image_t> MakeImage(const SampleImage& image) {
     const uint32_t n = uint32_t(image.comps.size());
     opj_image_cmptparm_t parms[3] = {};
     for (uint32_t i = 0; i < n && i < 3; ++i) {
@@ -209,16 +210,19 @@ bool WriteJp2(ImageStream* stream, bool codeStream, const SampleImage& image, do
         opj_image_create(n, parms, n == 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY), [](opj_image_t* p) {
             if (p) opj_image_destroy(p);
         });
-    if (!img) {
-        *error = "error : jas_image_create";
-        return false;
-    }
+    if (!img) return nullptr;
     img->x0 = img->y0 = 0;
     img->x1 = image.width, img->y1 = image.height;
     const size_t count = size_t(image.width) * image.height;
     for (uint32_t i = 0; i < n; ++i)
         std::memcpy(img->comps[i].data, image.comps[i].data, count * 4);
+    return img;
+}
 
+// One quality layer at the rate, reversible, with as many resolution levels
+// as the picture's shorter side allows.
+opj_cparameters_t EncoderParameters(const SampleImage& image, double rate) {
+    const uint32_t n = uint32_t(image.comps.size());
     opj_cparameters_t p;
     opj_set_default_encoder_parameters(&p);
     p.tcp_numlayers = 1;
@@ -237,7 +241,20 @@ bool WriteJp2(ImageStream* stream, bool codeStream, const SampleImage& image, do
     const uint32_t side = std::min(image.width, image.height);
     while (p.numresolution > 1 && (uint32_t(1) << (p.numresolution - 1)) > side)
         --p.numresolution;
+    return p;
+}
 
+} // namespace
+
+bool WriteJp2(ImageStream* stream, bool codeStream, const SampleImage& image, double rate,
+              std::string* error) {
+    g_libraryError.clear();
+    std::shared_ptr<opj_image_t> img = MakeImage(image);
+    if (!img) {
+        *error = "error : jas_image_create";
+        return false;
+    }
+    opj_cparameters_t p = EncoderParameters(image, rate);
     Bridge bridge{stream, stream->Tell()};
     CodecHolder h;
     h.codec = opj_create_compress(codeStream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);

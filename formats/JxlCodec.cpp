@@ -31,8 +31,8 @@ constexpr int kEffort = 7;
 // An Exif box starts with the offset of the TIFF header in what follows.
 std::vector<uint8_t> ExifFromBox(const std::vector<uint8_t>& box) {
     if (box.size() < 4) return {};
-    const uint32_t offset = uint32_t(box[0]) << 24 | uint32_t(box[1]) << 16 |
-                            uint32_t(box[2]) << 8 | box[3];
+    const uint32_t offset =
+        uint32_t(box[0]) << 24 | uint32_t(box[1]) << 16 | uint32_t(box[2]) << 8 | box[3];
     if (offset > box.size() - 4) return {};
     return std::vector<uint8_t>(box.begin() + 4 + offset, box.end());
 }
@@ -107,6 +107,102 @@ bool GrowBox(JxlDecoder* dec, DecodeState& s) {
     return true;
 }
 
+// Orientations 5 to 8 swap the sides; the decoder turns the picture.
+void UprightSize(const JxlBasicInfo& info, uint32_t& w, uint32_t& h) {
+    const bool swapped = info.orientation >= JXL_ORIENT_TRANSPOSE;
+    w = swapped ? info.ysize : info.xsize;
+    h = swapped ? info.xsize : info.ysize;
+}
+
+// The profile is kept only where the colours are not plain sRGB.
+void ReadProfile(JxlDecoder* dec, DecodeState& s) {
+    JxlColorEncoding encoded;
+    const bool srgb =
+        JxlDecoderGetColorAsEncodedProfile(dec, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &encoded) ==
+            JXL_DEC_SUCCESS &&
+        IsSrgb(encoded);
+    size_t size = 0;
+    if (srgb ||
+        JxlDecoderGetICCProfileSize(dec, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
+            JXL_DEC_SUCCESS ||
+        !size)
+        return;
+    s.icc.resize(size);
+    if (JxlDecoderGetColorAsICCProfile(dec, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, s.icc.data(),
+                                       size) != JXL_DEC_SUCCESS)
+        s.icc.clear();
+}
+
+bool SetOutBuffer(JxlDecoder* dec, const JxlPixelFormat& format, std::vector<uint8_t>& pixels) {
+    size_t size = 0;
+    if (JxlDecoderImageOutBufferSize(dec, &format, &size) != JXL_DEC_SUCCESS) return false;
+    pixels.resize(size);
+    return JxlDecoderSetImageOutBuffer(dec, &format, pixels.data(), size) == JXL_DEC_SUCCESS;
+}
+
+// Only the first frame: an animation gives its first picture.
+bool StorePixels(CRaster& image, const DecodeState& s, const JxlPixelFormat& format,
+                 const std::vector<uint8_t>& pixels) {
+    uint32_t w, h;
+    UprightSize(s.info, w, h);
+    if (!image.Create(w, h, 24, kTypeJxl)) return false;
+    const bool alpha = format.num_channels == 4;
+    if (alpha) image.AddAlpha();
+    const size_t row = size_t(w) * format.num_channels;
+    for (uint32_t y = 0; y < h; ++y)
+        WriteRgbRow(image, y, pixels.data() + y * row, alpha);
+    return true;
+}
+
+void TakeBoxes(CRaster& image, DecodeState& s) {
+    auto metadata = std::make_shared<ImageMetadata>();
+    metadata->icc = std::move(s.icc);
+    metadata->exif = std::move(s.exif);
+    metadata->xmp = std::move(s.xmp);
+    // The decoder has turned the picture by the codestream's orientation.
+    image.SetOrientation(1);
+    if (!metadata->Empty()) image.SetMetadata(std::move(metadata));
+}
+
+// The picture's size and channels, its colours (the profile, or sRGB) and
+// the Exif and XMP boxes, which need the container.
+bool DescribeImage(JxlEncoder* enc, const JxlBasicInfo& info, const ImageMetadata* meta) {
+    const bool boxes = meta && (!meta->exif.empty() || !meta->xmp.empty());
+    bool ok = JxlEncoderUseContainer(enc, boxes ? JXL_TRUE : JXL_FALSE) == JXL_ENC_SUCCESS &&
+              JxlEncoderSetBasicInfo(enc, &info) == JXL_ENC_SUCCESS;
+    if (ok && meta && !meta->icc.empty()) {
+        ok = JxlEncoderSetICCProfile(enc, meta->icc.data(), meta->icc.size()) == JXL_ENC_SUCCESS;
+    } else if (ok) {
+        JxlColorEncoding srgb;
+        JxlColorEncodingSetToSRGB(&srgb, JXL_FALSE);
+        ok = JxlEncoderSetColorEncoding(enc, &srgb) == JXL_ENC_SUCCESS;
+    }
+    if (!ok || !boxes) return ok;
+    ok = JxlEncoderUseBoxes(enc) == JXL_ENC_SUCCESS;
+    if (ok && !meta->exif.empty()) {
+        const std::vector<uint8_t> box = ExifBox(meta->exif);
+        ok = JxlEncoderAddBox(enc, "Exif", box.data(), box.size(), JXL_FALSE) == JXL_ENC_SUCCESS;
+    }
+    if (ok && !meta->xmp.empty())
+        ok = JxlEncoderAddBox(enc, "xml ", meta->xmp.data(), meta->xmp.size(), JXL_FALSE) ==
+             JXL_ENC_SUCCESS;
+    JxlEncoderCloseBoxes(enc);
+    return ok;
+}
+
+// A decoder over the whole file, told to give the boxes it holds too.
+DecoderPtr StartDecoder(const std::vector<uint8_t>& data) {
+    DecoderPtr dec(JxlDecoderCreate(nullptr));
+    const int events =
+        JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE | JXL_DEC_BOX;
+    if (!dec || JxlDecoderSubscribeEvents(dec.get(), events) != JXL_DEC_SUCCESS ||
+        JxlDecoderSetDecompressBoxes(dec.get(), JXL_TRUE) != JXL_DEC_SUCCESS ||
+        JxlDecoderSetInput(dec.get(), data.data(), data.size()) != JXL_DEC_SUCCESS)
+        return nullptr;
+    JxlDecoderCloseInput(dec.get());
+    return dec;
+}
+
 } // namespace
 
 float JxlDistanceForQuality(int quality) {
@@ -138,24 +234,16 @@ bool JxlCodec::ReadSize(ImageStream* stream, uint32_t* width, uint32_t* height) 
     if (JxlDecoderProcessInput(dec.get()) != JXL_DEC_BASIC_INFO ||
         JxlDecoderGetBasicInfo(dec.get(), &info) != JXL_DEC_SUCCESS)
         return false;
-    // Orientations 5 to 8 swap the sides; the decoder turns the picture.
-    const bool swapped = info.orientation >= JXL_ORIENT_TRANSPOSE;
-    *width = swapped ? info.ysize : info.xsize;
-    *height = swapped ? info.xsize : info.ysize;
+    UprightSize(info, *width, *height);
     return true;
 }
 
 bool JxlCodec::Decode(ImageStream* stream) {
-    if (!stream) return false;
+    if (!stream) return Fail("Not a JPEG XL file");
     std::vector<uint8_t> data;
     if (!ReadRemaining(stream, data) || !Sniff(data)) return Fail("Not a JPEG XL file");
-    DecoderPtr dec(JxlDecoderCreate(nullptr));
-    const int events = JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE | JXL_DEC_BOX;
-    if (!dec || JxlDecoderSubscribeEvents(dec.get(), events) != JXL_DEC_SUCCESS ||
-        JxlDecoderSetDecompressBoxes(dec.get(), JXL_TRUE) != JXL_DEC_SUCCESS ||
-        JxlDecoderSetInput(dec.get(), data.data(), data.size()) != JXL_DEC_SUCCESS)
-        return Fail("JPEG XL: cannot start the decoder");
-    JxlDecoderCloseInput(dec.get());
+    DecoderPtr dec = StartDecoder(data);
+    if (!dec) return Fail("JPEG XL: cannot start the decoder");
     DecodeState s;
     std::vector<uint8_t> pixels;
     JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
@@ -170,9 +258,8 @@ bool JxlCodec::Decode(ImageStream* stream) {
         if (status == JXL_DEC_BASIC_INFO) {
             if (JxlDecoderGetBasicInfo(dec.get(), &s.info) != JXL_DEC_SUCCESS)
                 return Fail("corrupted JPEG XL file");
-            const bool swapped = s.info.orientation >= JXL_ORIENT_TRANSPOSE;
-            const uint32_t w = swapped ? s.info.ysize : s.info.xsize;
-            const uint32_t h = swapped ? s.info.xsize : s.info.ysize;
+            uint32_t w, h;
+            UprightSize(s.info, w, h);
             if (!FitsMemoryLimit(w, h, 32)) return Fail("RASTER_MAX_MEMORY exceeded");
             format.num_channels = s.info.alpha_bits ? 4 : 3;
             if (HeaderOnly()) {
@@ -181,39 +268,11 @@ bool JxlCodec::Decode(ImageStream* stream) {
                 break;
             }
         } else if (status == JXL_DEC_COLOR_ENCODING) {
-            JxlColorEncoding encoded;
-            const bool srgb = JxlDecoderGetColorAsEncodedProfile(dec.get(), nullptr,
-                                                                 JXL_COLOR_PROFILE_TARGET_DATA,
-                                                                 &encoded) == JXL_DEC_SUCCESS &&
-                              IsSrgb(encoded);
-            size_t size = 0;
-            if (!srgb && JxlDecoderGetICCProfileSize(dec.get(), nullptr,
-                                                     JXL_COLOR_PROFILE_TARGET_DATA,
-                                                     &size) == JXL_DEC_SUCCESS && size) {
-                s.icc.resize(size);
-                if (JxlDecoderGetColorAsICCProfile(dec.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
-                                                   s.icc.data(), size) != JXL_DEC_SUCCESS)
-                    s.icc.clear();
-            }
+            ReadProfile(dec.get(), s);
         } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
-            size_t size = 0;
-            if (JxlDecoderImageOutBufferSize(dec.get(), &format, &size) != JXL_DEC_SUCCESS)
-                return Fail("corrupted JPEG XL file");
-            pixels.resize(size);
-            if (JxlDecoderSetImageOutBuffer(dec.get(), &format, pixels.data(), size) !=
-                JXL_DEC_SUCCESS)
-                return Fail("corrupted JPEG XL file");
+            if (!SetOutBuffer(dec.get(), format, pixels)) return Fail("corrupted JPEG XL file");
         } else if (status == JXL_DEC_FULL_IMAGE) {
-            // Only the first frame: an animation gives its first picture.
-            const bool swapped = s.info.orientation >= JXL_ORIENT_TRANSPOSE;
-            const uint32_t w = swapped ? s.info.ysize : s.info.xsize;
-            const uint32_t h = swapped ? s.info.xsize : s.info.ysize;
-            if (!Create(w, h, 24, kTypeJxl)) return false;
-            const bool alpha = format.num_channels == 4;
-            if (alpha) AddAlpha();
-            const size_t row = size_t(w) * format.num_channels;
-            for (uint32_t y = 0; y < h; ++y)
-                WriteRgbRow(*this, y, pixels.data() + y * row, alpha);
+            if (!StorePixels(*this, s, format, pixels)) return false;
             // An animation gives its first frame; a still picture reads on for
             // boxes that follow its codestream.
             if (s.info.have_animation) {
@@ -224,18 +283,10 @@ bool JxlCodec::Decode(ImageStream* stream) {
             StartBox(dec.get(), s);
         } else if (status == JXL_DEC_BOX_NEED_MORE_OUTPUT) {
             if (!GrowBox(dec.get(), s)) return Fail("JPEG XL: metadata box too large");
-        } else if (status == JXL_DEC_FRAME || status == JXL_DEC_NEED_PREVIEW_OUT_BUFFER) {
-            continue;
         }
     }
     if (!HasPixels()) return Fail("JPEG XL file holds no picture");
-    auto metadata = std::make_shared<ImageMetadata>();
-    metadata->icc = std::move(s.icc);
-    metadata->exif = std::move(s.exif);
-    metadata->xmp = std::move(s.xmp);
-    // The decoder has turned the picture by the codestream's orientation.
-    SetOrientation(1);
-    if (!metadata->Empty()) SetMetadata(std::move(metadata));
+    TakeBoxes(*this, s);
     return true;
 }
 
@@ -266,31 +317,9 @@ bool JxlCodec::Encode(ImageStream* stream) {
     info.num_extra_channels = alpha ? 1 : 0;
     // Lossless keeps the samples themselves, not their XYB transform.
     info.uses_original_profile = lossless ? JXL_TRUE : JXL_FALSE;
-    const ImageMetadata* meta = Metadata();
-    const bool boxes = meta && (!meta->exif.empty() || !meta->xmp.empty());
-    bool ok = JxlEncoderUseContainer(enc.get(), boxes ? JXL_TRUE : JXL_FALSE) == JXL_ENC_SUCCESS &&
-              JxlEncoderSetBasicInfo(enc.get(), &info) == JXL_ENC_SUCCESS;
-    if (ok && meta && !meta->icc.empty()) {
-        ok = JxlEncoderSetICCProfile(enc.get(), meta->icc.data(), meta->icc.size()) ==
-             JXL_ENC_SUCCESS;
-    } else if (ok) {
-        JxlColorEncoding srgb;
-        JxlColorEncodingSetToSRGB(&srgb, JXL_FALSE);
-        ok = JxlEncoderSetColorEncoding(enc.get(), &srgb) == JXL_ENC_SUCCESS;
-    }
-    if (ok && boxes) {
-        ok = JxlEncoderUseBoxes(enc.get()) == JXL_ENC_SUCCESS;
-        if (ok && !meta->exif.empty()) {
-            const std::vector<uint8_t> box = ExifBox(meta->exif);
-            ok = JxlEncoderAddBox(enc.get(), "Exif", box.data(), box.size(), JXL_FALSE) ==
-                 JXL_ENC_SUCCESS;
-        }
-        if (ok && !meta->xmp.empty())
-            ok = JxlEncoderAddBox(enc.get(), "xml ", meta->xmp.data(), meta->xmp.size(),
-                                  JXL_FALSE) == JXL_ENC_SUCCESS;
-        JxlEncoderCloseBoxes(enc.get());
-    }
-    JxlEncoderFrameSettings* frame = ok ? JxlEncoderFrameSettingsCreate(enc.get(), nullptr) : nullptr;
+    bool ok = DescribeImage(enc.get(), info, Metadata());
+    JxlEncoderFrameSettings* frame =
+        ok ? JxlEncoderFrameSettingsCreate(enc.get(), nullptr) : nullptr;
     ok = frame && JxlEncoderFrameSettingsSetOption(frame, JXL_ENC_FRAME_SETTING_EFFORT, kEffort) ==
                       JXL_ENC_SUCCESS;
     if (ok && lossless)
@@ -314,7 +343,8 @@ bool RecompressJpeg(std::span<const uint8_t> jpeg, std::vector<uint8_t>& jxl, st
     EncoderPtr enc(JxlEncoderCreate(nullptr));
     bool ok = enc && JxlEncoderUseContainer(enc.get(), JXL_TRUE) == JXL_ENC_SUCCESS &&
               JxlEncoderStoreJPEGMetadata(enc.get(), JXL_TRUE) == JXL_ENC_SUCCESS;
-    JxlEncoderFrameSettings* frame = ok ? JxlEncoderFrameSettingsCreate(enc.get(), nullptr) : nullptr;
+    JxlEncoderFrameSettings* frame =
+        ok ? JxlEncoderFrameSettingsCreate(enc.get(), nullptr) : nullptr;
     ok = frame &&
          JxlEncoderFrameSettingsSetOption(frame, JXL_ENC_FRAME_SETTING_EFFORT, kEffort) ==
              JXL_ENC_SUCCESS &&

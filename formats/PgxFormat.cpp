@@ -36,36 +36,46 @@ bool ReadDecimal(StreamReader& in, int first, uint32_t* value, int* next) {
     return true;
 }
 
+struct PgxHeader {
+    bool bigEndian = true, isSigned = false;
+    uint32_t precision = 0, width = 0, height = 0;
+};
+
+// The text line up to and with its line end; false where it is not one.
+bool ReadHeader(StreamReader& in, PgxHeader& h) {
+    if (in.Get() != 'P' || in.Get() != 'G') return false;
+    int c = SkipBlanks(in);
+    const int c2 = in.Get();
+    if (c == 'M' && c2 == 'L')
+        h.bigEndian = true;
+    else if (c == 'L' && c2 == 'M')
+        h.bigEndian = false;
+    else
+        return false;
+    c = SkipBlanks(in);
+    if (c == '+' || c == '-') {
+        h.isSigned = c == '-';
+        c = SkipBlanks(in);
+    }
+    if (!ReadDecimal(in, c, &h.precision, &c) || !IsBlank(c) ||
+        !ReadDecimal(in, SkipBlanks(in), &h.width, &c) || !IsBlank(c) ||
+        !ReadDecimal(in, SkipBlanks(in), &h.height, &c))
+        return false;
+    while (IsBlank(c))
+        c = in.Get();
+    if (c == '\r') c = in.Get();
+    return c == '\n' && h.precision != 0 && h.precision <= 31 && h.width != 0 && h.height != 0;
+}
+
 } // namespace
 
 bool ReadPgx(ImageStream* stream, CRaster* out, ImageType type, std::string* error) {
     *error = "error: cannot load image data";
     StreamReader in(stream);
-    if (in.Get() != 'P' || in.Get() != 'G') return false;
-    int c = SkipBlanks(in);
-    const int c2 = in.Get();
-    bool bigEndian;
-    if (c == 'M' && c2 == 'L')
-        bigEndian = true;
-    else if (c == 'L' && c2 == 'M')
-        bigEndian = false;
-    else
-        return false;
-    c = SkipBlanks(in);
-    bool isSigned = false;
-    if (c == '+' || c == '-') {
-        isSigned = c == '-';
-        c = SkipBlanks(in);
-    }
-    uint32_t precision = 0, width = 0, height = 0;
-    if (!ReadDecimal(in, c, &precision, &c) || !IsBlank(c) ||
-        !ReadDecimal(in, SkipBlanks(in), &width, &c) || !IsBlank(c) ||
-        !ReadDecimal(in, SkipBlanks(in), &height, &c))
-        return false;
-    while (IsBlank(c))
-        c = in.Get();
-    if (c == '\r') c = in.Get();
-    if (c != '\n' || precision == 0 || precision > 31 || width == 0 || height == 0) return false;
+    PgxHeader h;
+    if (!ReadHeader(in, h)) return false;
+    const bool bigEndian = h.bigEndian, isSigned = h.isSigned;
+    const uint32_t precision = h.precision, width = h.width, height = h.height;
     const uint32_t bytes = precision <= 8 ? 1 : precision <= 16 ? 2 : 4;
     const uint64_t samples = uint64_t(width) * height;
     if (CannotFill(samples, samples * bytes, in.BytesLeft())) {
@@ -93,7 +103,8 @@ bool ReadPgx(ImageStream* stream, CRaster* out, ImageType type, std::string* err
                 v |= uint32_t(s[bigEndian ? b : bytes - 1 - b]) << (8 * (bytes - 1 - b));
             v &= mask;
             int64_t value = v;
-            if (isSigned && (v >> (precision - 1)) & 1) value = int64_t(v) - (int64_t(1) << precision);
+            if (isSigned && (v >> (precision - 1)) & 1)
+                value = int64_t(v) - (int64_t(1) << precision);
             grey.Put(*out, row, x, height - 1 - y, value);
         }
     }

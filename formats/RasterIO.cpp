@@ -3,6 +3,7 @@
 #include "FormatTable.h"
 #include "ImageStream.h"
 
+#include <cerrno>
 #include <cstring>
 
 CRaster::CRaster(const std::string& path, ImageType type) {
@@ -78,7 +79,8 @@ bool LoadFileAsked(CRaster& image, const std::string& path, ImageType type,
 
 bool CRaster::SaveFile(const std::string& path, ImageType type) {
     FileImageStream file;
-    if (!file.Open(path.c_str(), "wb")) return false;
+    // The system's reason: "Permission denied", "No such file or directory".
+    if (!file.Open(path.c_str(), "wb")) return Fail(std::strerror(errno));
     bool ok = Encode(&file, type);
     // Data still in the file buffer can fail to reach the disk.
     if (!file.Flush() || file.Error()) {

@@ -69,12 +69,40 @@ TEST_P(DecodeFailures, CutFilesSayTheyWereCut) {
     }
 }
 
+// The table's own entry points with nothing to work on: no stream, or (to
+// write) no picture. Each refuses, and says why.
+TEST_P(DecodeFailures, NoStreamSaysWhy) {
+    CRaster image;
+    EXPECT_FALSE(GetParam()->decode(image, nullptr, GetParam()->type, false));
+    EXPECT_STRNE(image.LastErrorText(), "");
+}
+
 // Streams that fill up anywhere in the file.
 class EncodeFailures : public ::testing::TestWithParam<const ImageFormat*> {};
 
 TEST_P(EncodeFailures, LeaveText) {
     CRaster image = SamplePicture(SampleDepth(*GetParam()));
     ExpectFailedWritesFail(image, GetParam()->type, 2);
+}
+
+TEST_P(EncodeFailures, NoStreamOrNoPictureSaysWhy) {
+    const ImageFormat& f = *GetParam();
+    CRaster image = SamplePicture(SampleDepth(f)), empty;
+    MemoryImageStream stream;
+    ASSERT_TRUE(stream.Open());
+    struct Case {
+        const char* what;
+        CRaster& source;
+        ImageStream* to;
+    } const cases[] = {{"no stream", image, nullptr}, {"no picture", empty, &stream}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_FALSE(f.encode(c.source, c.to, f.type));
+        EXPECT_STRNE(c.source.LastErrorText(), "");
+    }
+    // A file that cannot be made gives the system's reason.
+    EXPECT_FALSE(image.SaveFile("/nonexistent-folder/out", f.type));
+    EXPECT_STREQ(image.LastErrorText(), "No such file or directory");
 }
 
 std::string FormatName(const ::testing::TestParamInfo<const ImageFormat*>& info) {
