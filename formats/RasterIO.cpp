@@ -36,16 +36,6 @@ bool CRaster::Encode(ImageStream* stream, ImageType type) {
     return false;
 }
 
-bool CRaster::Decode(FILE* file, ImageType type) {
-    FileImageStream stream(file, false);
-    return Decode(&stream, type);
-}
-
-bool CRaster::Encode(FILE* file, ImageType type) {
-    FileImageStream stream(file, false);
-    return Encode(&stream, type);
-}
-
 namespace {
 
 // The reason a file could not be opened is the load's error.

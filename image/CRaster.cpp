@@ -90,9 +90,9 @@ CRaster::CRaster(uint32_t width, uint32_t height, uint32_t bpp, ImageType type) 
     Create(width, height, bpp, type);
 }
 
-CRaster::CRaster(const CRaster& source, bool copyPixels, bool copySelection, bool copyAlpha) {
+CRaster::CRaster(const CRaster& source, bool copyPixels, bool copyAlpha) {
     Initialize(source.GetImageType());
-    Duplicate(source, copyPixels, copySelection, copyAlpha);
+    Duplicate(source, copyPixels, copyAlpha);
 }
 
 CRaster::~CRaster() { Discard(); }
@@ -206,7 +206,7 @@ bool CRaster::TakeOver(CRaster& source) {
     return true;
 }
 
-bool CRaster::Duplicate(const CRaster& source, bool copyPixels, bool /*copySelection*/,
+bool CRaster::Duplicate(const CRaster& source, bool copyPixels,
                         bool copyAlpha) {
     if (&source == this) return true;
     if (!Discard()) return false;

@@ -31,8 +31,6 @@ struct RasterSettings {
     CRaster* owner = nullptr;
     ImageType imageType = 0;
     char lastError[256] = {};
-    int32_t progress = 0;
-    int32_t escape = 0;
     int32_t transparentIndex = 0;
     RGBQUAD transparentColor{};
     uint8_t jpegQuality = 0;
@@ -70,8 +68,7 @@ class CRaster {
 public:
     explicit CRaster(ImageType type = 0);
     CRaster(uint32_t width, uint32_t height, uint32_t bpp, ImageType type = 0);
-    CRaster(const CRaster& source, bool copyPixels = true, bool copySelection = true,
-            bool copyAlpha = true);
+    CRaster(const CRaster& source, bool copyPixels = true, bool copyAlpha = true);
     CRaster(const std::string& path, ImageType type);
     CRaster& operator=(const CRaster&) = delete;
     virtual ~CRaster();
@@ -88,7 +85,7 @@ public:
                     PixelFill fill = PixelFill::kZero);
     bool Discard();
     bool TakeOver(CRaster& source);
-    bool Duplicate(const CRaster& source, bool copyPixels = true, bool copySelection = true,
+    bool Duplicate(const CRaster& source, bool copyPixels = true,
                    bool copyAlpha = true);
     void ShareFrom(CRaster& source);
     void InheritSettings(const CRaster& source);
@@ -138,10 +135,6 @@ public:
     bool GetJpegSampleSmooth() const { return info_.sampleSmooth; }
     uint32_t GetJpegSampleWidth() const { return info_.sampleWidth; }
     uint32_t GetJpegSampleHeight() const { return info_.sampleHeight; }
-    int32_t GetEscape() const { return info_.escape; }
-    void SetEscape(int32_t e) { info_.escape = e; }
-    void SetProgress(int32_t p) { info_.progress = p; }
-    int32_t GetProgress() const { return info_.progress; }
 
     // Frames (GIF, TIFF, ICO).
     int32_t GetFrame() const { return info_.frame; }
@@ -268,8 +261,6 @@ public:
     bool SaveFile(const std::string& path, ImageType type);
     bool Decode(ImageStream* stream, ImageType type);
     bool Encode(ImageStream* stream, ImageType type);
-    bool Decode(FILE* file, ImageType type);
-    bool Encode(FILE* file, ImageType type);
     // True when encoding must not start (no stream, or no bitmap).
     bool CheckEncodable(ImageStream* stream);
 

@@ -150,10 +150,8 @@ bool ReduceTrueColourRows(CRaster& src, CRaster& dst, uint32_t bpp, bool diffuse
                           CPaletteSearch& search) {
     const uint32_t width = src.GetWidth(), height = src.GetHeight();
     for (uint32_t y = 0; y < height; ++y) {
-        if (src.GetEscape()) return false;
         uint8_t* up = y + 1 < height ? src.RowPointer(y + 1) : nullptr;
         ReduceRow24(src.RowPointer(y), up, dst.RowPointer(y), width, bpp, diffuse, search);
-        src.SetProgress(int32_t(uint64_t(y + 1) * 100 / height));
     }
     return true;
 }
@@ -174,7 +172,6 @@ bool ReducePaletteRows(CRaster& src, CRaster& dst, uint32_t bpp, bool diffuse,
                                    AddShare(q.rgbRed, e[2] * sixteenths / 16)));
     };
     for (uint32_t y = 0; y < height; ++y) {
-        if (src.GetEscape()) return false;
         uint8_t* out = dst.RowPointer(y);
         for (uint32_t x = 0; x < width; ++x) {
             const RGBQUAD c = src.ReadColor(x, y, false);
@@ -188,7 +185,6 @@ bool ReducePaletteRows(CRaster& src, CRaster& dst, uint32_t bpp, bool diffuse,
             spread(x, int64_t(y) + 1, e, 4);
             spread(int64_t(x) + 1, int64_t(y) + 1, e, 1);
         }
-        src.SetProgress(int32_t(uint64_t(y + 1) * 100 / height));
     }
     return true;
 }

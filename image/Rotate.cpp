@@ -30,7 +30,6 @@ void VisitQuarterTurn(CRaster& src, uint32_t w, uint32_t h, Copy copy) {
                 }
             }
         }
-        src.SetProgress(int32_t(uint64_t(yEnd) * 100 / h));
     }
 }
 
@@ -91,7 +90,6 @@ template <Turn turn> void QuarterTurn24(CRaster& src, CRaster& dst) {
                     std::memcpy(out, in, 3);
             }
         }
-        src.SetProgress(int32_t(uint64_t(yEnd) * 100 / h));
     }
 }
 
@@ -162,7 +160,6 @@ void FillHalfTurn(CRaster& src, CRaster& dst) {
             const uint8_t* a = src.AlphaPlane() + size_t(h - 1 - y) * w;
             std::reverse_copy(a, a + w, dst.AlphaPlane() + size_t(y) * w);
         }
-        src.SetProgress(int32_t(uint64_t(y + 1) * 100 / h));
     }
 }
 

@@ -261,7 +261,6 @@ bool CRaster::ApplyKernel(const int32_t* kernel, int32_t size, int32_t divisor, 
     const ColourWindow colour(*this, work, kernel, k, divisor, offset, search ? &*search : nullptr);
 
     for (uint32_t y = 0; y < height; ++y) {
-        if (info_.escape) return false;
         const bool inner = fits && y >= yIn0 && y < yIn1;
         if (gray) {
             ConvolveGrayRow(*this, y, kernel, k, mapper, inner, xIn0, xIn1, acc,
@@ -278,7 +277,6 @@ bool CRaster::ApplyKernel(const int32_t* kernel, int32_t size, int32_t divisor, 
             for (uint32_t x = 0; x < width; ++x)
                 colour.Pixel(x, y);
         }
-        info_.progress = int32_t(uint64_t(y) * 100 / height);
     }
     ClearRowPadding(work);
     return TakeOver(work);
