@@ -28,7 +28,7 @@ JpegCodec::RawResult JpegCodec::SampleRawPlanes(jpeg_decompress_struct* cinfo, D
         rows[y] = uint32_t(StretchSource(window.y + y, fullH, cinfo->output_height));
     const size_t padding = GetStride() - 3 * size_t(w);
     auto outRow = [&](uint32_t top) {
-        uint8_t* row = RowPointer(h - 1 - top);
+        uint8_t* row = TopDownRow(top);
         std::memset(row + 3 * size_t(w), 0, padding);
         return row;
     };
@@ -41,7 +41,7 @@ JpegCodec::RawResult JpegCodec::SampleRawPlanes(jpeg_decompress_struct* cinfo, D
     if (!SampleRawRows(cinfo, columns, rows, out, stop, &done)) return RawResult::kFailed;
     if (sequential && source->ended) return RawResult::kRanOut;
     for (uint32_t top = done; top < h; ++top)
-        std::memset(RowPointer(h - 1 - top), 0, GetStride());
+        std::memset(TopDownRow(top), 0, GetStride());
     return RawResult::kDone;
 }
 
@@ -72,7 +72,7 @@ bool JpegCodec::SampleRows(jpeg_decompress_struct* cinfo, DecodeWindow window, u
             const uint32_t s = uint32_t(StretchSource(window.y + top, fullH, srcH));
             if (s >= first + got) break;
             const JSAMPLE* row = batch[s - first];
-            uint8_t* out = RowPointer(h - 1 - top);
+            uint8_t* out = TopDownRow(top);
             // Each four-byte store's last byte is overwritten by the next pixel.
             for (uint32_t x = 0; x + 1 < w; ++x)
                 std::memcpy(out + 3 * x, row + column[x], 4);
@@ -82,7 +82,7 @@ bool JpegCodec::SampleRows(jpeg_decompress_struct* cinfo, DecodeWindow window, u
         if (source->ended && !cinfo->progressive_mode) break;
     }
     for (; top < h; ++top)
-        std::memset(RowPointer(h - 1 - top), 0, GetStride());
+        std::memset(TopDownRow(top), 0, GetStride());
     return true;
 }
 
@@ -136,7 +136,7 @@ SmoothSpan SpanOfWindow(uint32_t from, uint32_t to, uint32_t start, uint32_t cou
 void CopyPart(const CRaster& from, uint32_t x, uint32_t y, CRaster& to) {
     const uint32_t w = to.GetWidth(), h = to.GetHeight(), fromH = from.GetHeight();
     for (uint32_t top = 0; top < h; ++top) {
-        uint8_t* row = to.RowPointer(h - 1 - top);
+        uint8_t* row = to.TopDownRow(top);
         std::memcpy(row, from.RowPointer(fromH - 1 - (y + top)) + 3 * size_t(x), 3 * size_t(w));
         std::memset(row + 3 * size_t(w), 0, to.GetStride() - 3 * size_t(w));
     }

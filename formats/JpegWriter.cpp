@@ -116,7 +116,7 @@ bool SampledTables(const CRaster& image, bool grey, HuffmanTables& tables) {
     std::vector<JSAMPROW> rows; // top-down
     for (uint32_t y = 0; y < height; y += stride)
         for (uint32_t j = 0; j < mcuRows && y + j < height; ++j)
-            rows.push_back(image.RowPointer(height - 1 - (y + j)));
+            rows.push_back(image.TopDownRow(y + j));
     unsigned char* bytes = nullptr;
     unsigned long size = 0;
     HuffmanCounts counts;

@@ -184,7 +184,7 @@ void WriteImage(png_structp png, png_infop info, PngContext& ctx, const Metadata
         if (!image.GetPaletteCount()) png_set_bgr(png);
         for (int pass = 0; pass < passes; ++pass)
             for (uint32_t row = 0; row < h; ++row)
-                png_write_row(png, image.RowPointer(h - 1 - row));
+                png_write_row(png, image.TopDownRow(row));
     }
     png_write_end(png, nullptr);
 }

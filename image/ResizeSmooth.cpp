@@ -103,7 +103,7 @@ struct SmoothRowSink::State {
                                     down.taps, size_t(srcW) * 3);
             smooth::SpreadToFour(acc.data(), pixels.data(), srcW);
             smooth::FilterAlongRow(pixels.data(), across, spread.data(), lanes,
-                                   result.RowPointer(h - 1 - next), nullptr);
+                                   result.TopDownRow(next), nullptr);
         }
     }
 };
