@@ -234,7 +234,7 @@ void ClearRowPadding(CRaster& image) {
 
 bool CRaster::ApplyKernel(const int32_t* kernel, int32_t size, int32_t divisor, int32_t offset) {
     if (!info_.pixels || !kernel || size <= 0 || size > 255) return false;
-    CRaster work(*this, false, false, true);
+    CRaster work(*this, false, true);
     if (!work.HasPixels() || work.HasAlpha() != HasAlpha()) {
         SetLastError(*work.LastErrorText() ? work.LastErrorText() : "CRaster::Create can't allocate memory");
         return false;

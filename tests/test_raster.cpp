@@ -217,7 +217,7 @@ TEST(RasterLifecycle, TakeOverDuplicateShare) {
     EXPECT_EQ(copy.Header().biXPelsPerMeter, 3780) << "header keeps its own resolution";
     EXPECT_EQ(copy.GetTransparentIndex(), 1);
 
-    CRaster noPixels(src, false, false, false);
+    CRaster noPixels(src, false, false);
     EXPECT_EQ(noPixels.ReadPaletteEntry(1), Quad(50, 60, 70));
     EXPECT_FALSE(noPixels.HasAlpha());
 
