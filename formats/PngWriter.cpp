@@ -7,6 +7,8 @@
 #include "PngLibrary.h"
 #include "PngOptimise.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
