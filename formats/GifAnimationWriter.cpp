@@ -1,12 +1,11 @@
 #include "GifAnimationWriter.h"
 
+#include "AdaptivePalette.h"
 #include "ByteOrder.h"
 #include "ImageStream.h"
 #include "Lzw.h"
 #include "PaletteSearch.h"
 #include "PixelRows.h"
-
-#include <libimagequant.h>
 
 #include <algorithm>
 #include <cstring>
@@ -72,30 +71,10 @@ std::vector<uint32_t> ChoosePalette(const Histogram& histogram) {
         std::sort(palette.begin(), palette.end());
         return palette;
     }
-    liq_attr* attr = liq_attr_create();
-    if (!attr) return palette;
-    liq_set_max_colors(attr, 255);
-    liq_set_speed(attr, 5);
-    liq_histogram* hist = liq_histogram_create(attr);
-    std::vector<liq_histogram_entry> entries;
-    entries.reserve(histogram.size());
-    for (const auto& [colour, count] : histogram) {
-        const liq_color c{uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour), 255};
-        entries.push_back(liq_histogram_entry{c, count});
-    }
-    liq_result* result = nullptr;
-    if (hist && liq_histogram_add_colors(hist, attr, entries.data(), int(entries.size()), 0) ==
-                    LIQ_OK &&
-        liq_histogram_quantize(hist, attr, &result) == LIQ_OK) {
-        const liq_palette* p = liq_get_palette(result);
-        for (unsigned i = 0; i < p->count; ++i)
-            palette.push_back(uint32_t(p->entries[i].r) << 16 | uint32_t(p->entries[i].g) << 8 |
-                              p->entries[i].b);
-        liq_result_destroy(result);
-    }
-    if (hist) liq_histogram_destroy(hist);
-    liq_attr_destroy(attr);
-    return palette;
+    std::vector<ColourCount> counts;
+    counts.reserve(histogram.size());
+    for (const auto& [colour, count] : histogram) counts.push_back({colour, count});
+    return ChooseColours(counts, {}, 255, 5);
 }
 
 // Palette colours in the form the nearest-colour search takes.
