@@ -7,6 +7,7 @@
 #include "CRaster.h"
 #include "ImageType.h"
 
+#include <cstdarg>
 #include <span>
 
 class ImageStream;
@@ -34,14 +35,21 @@ public:
     // row and inSkew bytes after each input row.
     static void TileToStrip(uint8_t* out, const uint8_t* in, uint32_t rows, uint32_t width,
                             uint32_t outSkew, uint32_t inSkew);
-    // The last error libtiff reported on this thread (empty when none).
-    static const char* LibraryMessage();
+    // The last error libtiff reported to this codec (empty when none).
+    const char* LibraryMessage() const { return libraryMessage_; }
 
 private:
+    // libtiff's error handler: the message goes to the codec given as user_data.
+    static int RecordLibraryError(TIFF*, void* codec, const char* module, const char* fmt,
+                                  va_list ap);
     struct Page;
     TIFF* OpenStream(ImageStream* stream, const char* mode);
-    void Fail(const char* text, const char* detail = nullptr);
+    // False, with our fixed text followed by why (libtiff's last message
+    // when detail is null) when known.
+    bool Fail(const char* text, const char* detail = nullptr);
     bool ReadPage(TIFF* tif);
+    static Page ReadTags(TIFF* tif);
+    bool ReadPixels(TIFF* tif, Page& page, bool rgb, uint16_t compression);
     static bool DataCanFill(TIFF* tif, const Page& page);
     void ReadPlacement(TIFF* tif);
     static bool HasAlphaSample(TIFF* tif, const Page& page);
@@ -64,6 +72,7 @@ private:
     bool WriteScanlines(TIFF* tif, uint32_t depth, uint32_t samples);
 
     TIFF* tif_ = nullptr;
+    char libraryMessage_[256] = {};
     // The page's pixels went through its CMYK profile, which is then not theirs.
     bool cmykProfileApplied_ = false;
 };
