@@ -1,9 +1,11 @@
 #include "RowLoad.h"
 
+#include "FormatTable.h"
 #include "IcoCodec.h"
 #include "ImageType.h"
 #include "JpegCodec.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -80,13 +82,54 @@ uint8_t PlanDecodeScale(uint32_t w, uint32_t h, const OperationSettings& s, cons
                     ChooseDecodeScale(w, h, *target, kMinCoverShrink));
 }
 
+namespace {
+
+// The crop's window of the picture decoded at 1 / scale, as CropRow cuts
+// it from a whole decode; empty where the decode cannot cut it (a turned
+// picture, a window placed by the pixels).
+DecodeWindow CropInDecode(const JpegHeader& header, const RunOptions& o, uint8_t scale) {
+    if (o.autoRotate && header.orientation > 1) return {};
+    if (o.crop.kind == CropOption::Kind::kAspect && !IsCompassAnchor(o.anchor)) return {};
+    const auto plan = ComputeCropWindow(header.width, header.height, o.crop, o.anchor);
+    if (!plan || plan->outside) return {};
+    const PixelWindow& c = plan->window;
+    return {c.x / scale, c.y / scale, ScaledSide(c.width, scale), ScaledSide(c.height, scale)};
+}
+
+// The resize the decode makes as it reads: the shape's resample, and for a
+// Cover placed by a compass anchor only the window it keeps.
+void SampleInDecode(const JpegHeader& header, const OperationSettings& s, const RunOptions& o,
+                    DecodeRequest& request) {
+    const auto shape = ComputeResizeShape(header.width, header.height, s, o);
+    if (!shape || !shape->resample) return;
+    request.width = shape->resample->width, request.height = shape->resample->height;
+    request.smooth = o.resample == ResampleFilter::kSmooth;
+    if (shape->fit == FixedSizeFit::kCover && IsCompassAnchor(o.anchor)) {
+        const PixelWindow& w = shape->window;
+        request.window = {w.x, w.y, w.width, w.height};
+    }
+}
+
+// The size a request gives when the decode honours it.
+bool Honoured(const CRaster& image, const DecodeRequest& r, uint32_t fullW, uint32_t fullH) {
+    const DecodeWindow& w = r.window;
+    const uint32_t width = w.Empty() ? fullW : std::min(w.width, fullW - std::min(w.x, fullW));
+    const uint32_t height = w.Empty() ? fullH : std::min(w.height, fullH - std::min(w.y, fullH));
+    return image.GetWidth() == width && image.GetHeight() == height;
+}
+
+} // namespace
+
 LoadedScale LoadRowImage(CRaster& image, const std::string& path, ImageType type,
                          const OperationSettings& settings, const RunOptions& options) {
     LoadedScale loaded;
     JpegHeader header;
-    std::optional<ResizeTarget> sample;
+    DecodeRequest request;
     const bool reduce = MayReduce(type, settings, options);
-    if ((reduce || MaySample(type, settings, options)) && ReadJpegHeader(path, header)) {
+    const bool cropping = options.crop.kind != CropOption::Kind::kNone;
+    const bool sampling = MaySample(type, settings, options);
+    const bool jpeg = type == kTypeJpeg && (reduce || sampling || cropping) && ReadJpegHeader(path, header);
+    if (jpeg && (reduce || sampling)) {
         if (reduce) {
             LoadedScale full;
             full.uprightWidth = header.width, full.uprightHeight = header.height;
@@ -96,25 +139,25 @@ LoadedScale LoadRowImage(CRaster& image, const std::string& path, ImageType type
                 while (!CropAligns(full, options, loaded.scale)) loaded.scale /= 2;
         }
         // Upright pictures whose resize comes first resize as they decode.
-        if (!settings.rotateEnabled && (!options.autoRotate || header.orientation <= 1) &&
-            options.crop.kind == CropOption::Kind::kNone)
-            sample = ComputeResizeTarget(header.width, header.height, settings, options);
+        if (!settings.rotateEnabled && (!options.autoRotate || header.orientation <= 1) && !cropping)
+            SampleInDecode(header, settings, options, request);
     }
+    if (jpeg && cropping) request.window = CropInDecode(header, options, loaded.scale);
+    request.scale = loaded.scale;
     image.Initialize(type);
-    if (loaded.scale > 1) image.SetJpegScale(loaded.scale);
     if (options.iconFirstEntry) image.SetFormatOption(kIcoFirstEntry, kTypeIco);
     if (type == kTypeTiff && options.page > 0) image.SetFrame(options.page - 1);
-    if (sample)
-        image.SetJpegSample(sample->width, sample->height,
-                            options.resample == ResampleFilter::kSmooth);
-    image.LoadFile(path, type);
+    LoadFileAsked(image, path, type, &request);
+    const uint32_t scaledW = ScaledSide(header.width, loaded.scale);
+    const uint32_t scaledH = ScaledSide(header.height, loaded.scale);
     // Grey and CMYK pictures come back whole.
-    loaded.sampled = sample && image.GetWidth() == sample->width &&
-                     image.GetHeight() == sample->height;
-    const bool fromHeader = loaded.sampled || loaded.scale > 1;
+    loaded.sampled = request.width > 0 && Honoured(image, request, request.width, request.height);
+    loaded.windowed = loaded.sampled && !request.window.Empty();
+    loaded.cropped = cropping && !request.window.Empty() && Honoured(image, request, scaledW, scaledH);
+    const bool fromHeader = loaded.sampled || loaded.scale > 1 || loaded.cropped;
     loaded.fileWidth = fromHeader ? header.width : image.GetWidth();
     loaded.fileHeight = fromHeader ? header.height : image.GetHeight();
-    if (loaded.scale > 1) {
+    if (loaded.scale > 1 || loaded.cropped) {
         // The steps before the resize turn by what the decoder reported.
         loaded.uprightWidth = header.width, loaded.uprightHeight = header.height;
         StepSizes(image.GetOrientation(), settings, options, loaded);

@@ -20,6 +20,10 @@ struct LoadedScale {
     uint32_t uprightWidth = 0, uprightHeight = 0;
     // Already at the nearest resize's size: sampled while decoding.
     bool sampled = false;
+    // Sampled as only the window Cover keeps: the cut is made.
+    bool windowed = false;
+    // Only the crop's window was decoded: the crop is made.
+    bool cropped = false;
     // The picture's size as stored in the file, whatever was decoded.
     uint32_t fileWidth = 0, fileHeight = 0;
 };

@@ -76,7 +76,7 @@ PixelWindow FindWindow(const CRaster& image, Anchor anchor, uint32_t width, uint
 // The crop, measured on the full-size upright picture; a reduced decode
 // cuts the same part of its smaller picture.
 bool CropRow(CRaster& image, const RunOptions& options, const LoadedScale& loaded) {
-    if (!image.HasPixels()) return true;
+    if (!image.HasPixels() || loaded.cropped) return true;
     const uint8_t s = loaded.scale;
     const bool reduced = IsReduced(image, s, loaded.uprightWidth, loaded.uprightHeight);
     const uint32_t w = reduced ? loaded.uprightWidth : image.GetWidth();
@@ -136,7 +136,8 @@ bool ResizeRow(CRaster& image, const OperationSettings& settings, const RunOptio
     if (!resized)
         return StepFailed(image, "resize to " + std::to_string(target.width) + " x " +
                                      std::to_string(target.height), error);
-    if (shape && shape->fit != FixedSizeFit::kStretch && !ShapeRow(image, *shape, options))
+    const bool cut = shape && shape->fit == FixedSizeFit::kCover && loaded.windowed;
+    if (shape && shape->fit != FixedSizeFit::kStretch && !cut && !ShapeRow(image, *shape, options))
         return StepFailed(image, shape->fit == FixedSizeFit::kPad ? "pad" : "cover", error);
     return true;
 }

@@ -190,6 +190,12 @@ bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet
     return false;
 }
 
+bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, const DecodeRequest& request) {
+    if (type != kTypeJpeg) return DecodeWithCodec(target, s, type);
+    return DecodeAs<JpegCodec>(target, false, false,
+                               [&](JpegCodec& c) { return c.Decode(s, request); });
+}
+
 bool DecodeUntyped(CRaster& target, ImageStream* s) {
     if (!s) return false;
     const int64_t start = s->Tell();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -63,6 +64,16 @@ const ImageFormat* FindImageFormat(ImageType type);
 // Decodes with the codec of type into target; on failure copies the codec's
 // error text (unless quiet) and leaves target's pixels as they were.
 bool DecodeWithCodec(CRaster& target, ImageStream* stream, ImageType type, bool quiet = false);
+
+// The same with a request the codec takes with the call (JPEG); the other
+// codecs decode as the fields of target ask.
+bool DecodeWithCodec(CRaster& target, ImageStream* stream, ImageType type,
+                     const DecodeRequest& request);
+
+// CRaster::LoadFile with a request (null: the image's fields): the typed
+// decode, then an untyped one keeping the typed decode's error.
+bool LoadFileAsked(CRaster& image, const std::string& path, ImageType type,
+                   const DecodeRequest* request);
 
 // Tries the formats whose sniff accepts the stream's first bytes, in table
 // order, from the current position; the first success is kept.

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <numeric>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -570,14 +571,14 @@ bool JpegCodec::ReadFrameSize(ImageStream* stream, uint32_t* width, uint32_t* he
 }
 
 // Reads the markers and picks the output: colour space, scale and memory limit.
-void JpegCodec::ReadHeader(jpeg_decompress_struct* cinfo) {
+void JpegCodec::ReadHeader(jpeg_decompress_struct* cinfo, uint8_t scale) {
     jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_save_markers(cinfo, JPEG_APP0 + 13, 0xFFFF);
     jpeg_read_header(cinfo, TRUE);
     ReadExif(cinfo, &exif_);
     if (!ChooseOutput(cinfo)) ERREXIT(cinfo, JERR_CONVERSION_NOTIMPL);
-    if (const uint8_t scale = GetJpegScale(); scale > 1) {
+    if (scale > 1) {
         cinfo->scale_num = 1;
         cinfo->scale_denom = scale;
     }
@@ -628,14 +629,15 @@ void JpegCodec::ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk) {
 
 // The same from the raw planes: kRanOut when a sequential file ran out,
 // where only a decode by rows stops where a full decode stops.
-JpegCodec::RawResult JpegCodec::SampleRawPlanes(jpeg_decompress_struct* cinfo) {
+JpegCodec::RawResult JpegCodec::SampleRawPlanes(jpeg_decompress_struct* cinfo, DecodeWindow window,
+                                                uint32_t fullW, uint32_t fullH) {
     const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
     const uint32_t w = GetWidth(), h = GetHeight();
     std::vector<uint32_t> columns(w), rows(h);
     for (uint32_t x = 0; x < w; ++x)
-        columns[x] = uint32_t(StretchSource(x, w, cinfo->output_width));
+        columns[x] = uint32_t(StretchSource(window.x + x, fullW, cinfo->output_width));
     for (uint32_t y = 0; y < h; ++y)
-        rows[y] = uint32_t(StretchSource(y, h, cinfo->output_height));
+        rows[y] = uint32_t(StretchSource(window.y + y, fullH, cinfo->output_height));
     const size_t padding = GetStride() - 3 * size_t(w);
     auto outRow = [&](uint32_t top) {
         uint8_t* row = RowPointer(h - 1 - top);
@@ -657,7 +659,8 @@ JpegCodec::RawResult JpegCodec::SampleRawPlanes(jpeg_decompress_struct* cinfo) {
 
 // The nearest resize to this raster's size, sampled from the rows as they are
 // decoded: the pixels of a full decode resized, without holding the picture.
-bool JpegCodec::SampleRows(jpeg_decompress_struct* cinfo) {
+bool JpegCodec::SampleRows(jpeg_decompress_struct* cinfo, DecodeWindow window, uint32_t fullW,
+                           uint32_t fullH) {
     const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
     const JDIMENSION srcW = cinfo->output_width, srcH = cinfo->output_height;
     const uint32_t w = GetWidth(), h = GetHeight();
@@ -665,17 +668,20 @@ bool JpegCodec::SampleRows(jpeg_decompress_struct* cinfo) {
     LocalJump local(cinfo);
     if (setjmp(local.Target())) return false;
     for (uint32_t x = 0; x < w; ++x)
-        column[x] = 3 * uint32_t(StretchSource(x, w, srcW));
+        column[x] = 3 * uint32_t(StretchSource(window.x + x, fullW, srcW));
     // One spare byte per row for the four-byte loads below.
     const JSAMPARRAY batch = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
                                                          JPOOL_IMAGE, srcW * 3 + 1, kRowBatch);
+    // Rows above the window are only entropy-decoded.
+    if (const JDIMENSION above = JDIMENSION(StretchSource(window.y, fullH, srcH)); above > 0)
+        jpeg_skip_scanlines(cinfo, above);
     uint32_t top = 0; // the next output row, counted from the top
     while (cinfo->output_scanline < srcH && top < h) {
         const JDIMENSION first = cinfo->output_scanline;
         const JDIMENSION got = jpeg_read_scanlines(cinfo, batch, std::min(kRowBatch, srcH - first));
         if (got == 0) break;
         for (; top < h; ++top) {
-            const uint32_t s = uint32_t(StretchSource(top, h, srcH));
+            const uint32_t s = uint32_t(StretchSource(window.y + top, fullH, srcH));
             if (s >= first + got) break;
             const JSAMPLE* row = batch[s - first];
             uint8_t* out = RowPointer(h - 1 - top);
@@ -715,6 +721,117 @@ bool JpegCodec::FilterRows(jpeg_decompress_struct* cinfo) {
 
 namespace {
 
+// One axis of a smooth resize from -> to of which only outputs start ..
+// start + count - 1 are wanted: the source run [first, first + length) that
+// resamples to outputs [out, out + outLength) with exactly the whole
+// resize's scale and pixel centres. Its ends fall where a source pixel meets
+// an output pixel (multiples of from / gcd), so some runs cannot be shorter
+// than the whole axis.
+struct SmoothSpan {
+    uint32_t first, length, out, outLength;
+};
+
+SmoothSpan SpanOfWindow(uint32_t from, uint32_t to, uint32_t start, uint32_t count) {
+    const uint64_t g = std::gcd(from, to), p = from / g, q = to / g;
+    const double scale = double(from) / to;
+    // Beyond the Lanczos-3 support, with room to spare.
+    const double reach = 4 * std::max(scale, 1.0) + 2;
+    const double lo = (start + 0.5) * scale - reach, hi = (start + count - 0.5) * scale + reach;
+    const uint64_t a = lo <= 0 ? 0 : uint64_t(lo) / p * p;
+    const uint64_t b = hi >= from ? from : std::min<uint64_t>(from, (uint64_t(hi) / p + 1) * p);
+    const uint64_t out = a / p * q;
+    const uint64_t outEnd = b == from ? to : b / p * q;
+    return {uint32_t(a), uint32_t(b - a), uint32_t(out), uint32_t(outEnd - out)};
+}
+
+// Copies rows of a smaller picture into the window-sized one (both bottom-up).
+void CopyPart(const CRaster& from, uint32_t x, uint32_t y, CRaster& to) {
+    const uint32_t w = to.GetWidth(), h = to.GetHeight(), fromH = from.GetHeight();
+    for (uint32_t top = 0; top < h; ++top) {
+        uint8_t* row = to.RowPointer(h - 1 - top);
+        std::memcpy(row, from.RowPointer(fromH - 1 - (y + top)) + 3 * size_t(x), 3 * size_t(w));
+        std::memset(row + 3 * size_t(w), 0, to.GetStride() - 3 * size_t(w));
+    }
+}
+
+} // namespace
+
+// The window of the smooth resize to fullW x fullH: only the source run each
+// axis needs is decoded (columns by the library's crop, rows above skipped,
+// rows below never read) and resampled, then the window is cut from it.
+bool JpegCodec::FilterWindow(jpeg_decompress_struct* cinfo, DecodeWindow window, uint32_t fullW,
+                             uint32_t fullH) {
+    const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
+    const JDIMENSION srcW = cinfo->output_width, srcH = cinfo->output_height;
+    SmoothSpan across = SpanOfWindow(srcW, fullW, window.x, window.width);
+    SmoothSpan down = SpanOfWindow(srcH, fullH, window.y, window.height);
+    // A run too short to stream (one output row) takes the whole axes.
+    if (!SmoothRowSink::CanStream(across.length, down.length, across.outLength, down.outLength))
+        across = {0, srcW, 0, fullW}, down = {0, srcH, 0, fullH};
+    CRaster part(kTypeJpeg);
+    if (!part.Create(across.outLength, down.outLength, 24, kTypeJpeg)) return false;
+    SmoothRowSink sink(across.length, down.length, part);
+    LocalJump local(cinfo);
+    if (setjmp(local.Target())) return false;
+    // A pixel of margin keeps the library's upsampling at the run's ends as
+    // in the whole picture; the crop widens to whole blocks.
+    JDIMENSION cropX = across.first > 0 ? across.first - 1 : 0;
+    JDIMENSION cropW = std::min(across.first + across.length + 1, srcW) - cropX;
+    if (cropW < srcW) jpeg_crop_scanline(cinfo, &cropX, &cropW);
+    const size_t skip = 3 * size_t(across.first - cropX), bytes = 3 * size_t(across.length);
+    const JSAMPARRAY batch = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
+                                                         JPOOL_IMAGE, cropW * 3, SmoothRowSink::kBatch);
+    if (down.first > 0) jpeg_skip_scanlines(cinfo, down.first);
+    const JDIMENSION end = down.first + down.length;
+    while (cinfo->output_scanline < end) {
+        const JDIMENSION n = std::min<JDIMENSION>(SmoothRowSink::kBatch, end - cinfo->output_scanline);
+        const JDIMENSION got = jpeg_read_scanlines(cinfo, batch, n);
+        if (got == 0) break;
+        for (JDIMENSION i = 0; i < got; ++i)
+            std::memcpy(sink.NextRow(i), batch[i] + skip, bytes);
+        sink.Commit(got);
+        if (source->ended && !cinfo->progressive_mode) break;
+    }
+    sink.Finish();
+    CopyPart(part, window.x - across.out, window.y - down.out, *this);
+    return true;
+}
+
+// The window of the picture decoded at its scale, as the whole decode gives
+// it: columns by the library's crop, rows above skipped, rows below unread.
+bool JpegCodec::ReadWindowRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk,
+                               DecodeWindow window) {
+    const auto* source = reinterpret_cast<const StreamSource*>(cinfo->src);
+    const uint32_t w = window.width, h = window.height, bpp = grey ? 1 : 3;
+    JDIMENSION cropX = window.x > 0 ? window.x - 1 : 0;
+    JDIMENSION cropW = std::min<JDIMENSION>(window.x + w + 1, cinfo->output_width) - cropX;
+    if (cropW < cinfo->output_width) jpeg_crop_scanline(cinfo, &cropX, &cropW);
+    const uint32_t channels = cmyk ? 4 : bpp;
+    const JSAMPARRAY batch = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
+                                                         JPOOL_IMAGE, cropW * channels, kRowBatch);
+    const size_t skip = size_t(window.x - cropX) * channels, padding = GetStride() - size_t(w) * bpp;
+    if (window.y > 0) jpeg_skip_scanlines(cinfo, window.y);
+    uint32_t top = 0;
+    while (top < h) {
+        const JDIMENSION got = jpeg_read_scanlines(cinfo, batch, std::min<JDIMENSION>(kRowBatch, h - top));
+        if (got == 0) break;
+        for (JDIMENSION i = 0; i < got; ++i, ++top) {
+            uint8_t* out = RowPointer(h - 1 - top);
+            const JSAMPLE* in = batch[i] + skip;
+            if (cmyk && cmykProfile_) cmykProfile_->Row(in, out, w);
+            else if (cmyk) CmykToBgr(in, out, w);
+            else std::memcpy(out, in, size_t(w) * bpp);
+            std::memset(out + size_t(w) * bpp, 0, padding);
+        }
+        if (source->ended && !cinfo->progressive_mode) break;
+    }
+    for (; top < h; ++top)
+        std::memset(RowPointer(h - 1 - top), 0, GetStride());
+    return true;
+}
+
+namespace {
+
 // Each 8x8 block of a component costs at least one bit of Huffman-coded data
 // (its DC code), so a grey picture fills at most 512 pixels per byte.
 // Arithmetic-coded data has no such floor.
@@ -727,10 +844,35 @@ bool DataCanFill(const jpeg_decompress_struct& cinfo, int64_t bytes) {
 } // namespace
 
 bool JpegCodec::Decode(ImageStream* stream) {
-    return Decode(stream, true);
+    DecodeRequest request;
+    request.scale = std::max<uint8_t>(GetJpegScale(), 1);
+    request.width = GetJpegSampleWidth(), request.height = GetJpegSampleHeight();
+    request.smooth = GetJpegSampleSmooth();
+    request.headerOnly = HeaderOnly();
+    return Decode(stream, request, true);
 }
 
-bool JpegCodec::Decode(ImageStream* stream, bool rawPlanes) {
+bool JpegCodec::Decode(ImageStream* stream, const DecodeRequest& request) {
+    SetHeaderOnly(request.headerOnly);
+    return Decode(stream, request, true);
+}
+
+namespace {
+
+// The request's window within a full x full picture; all of it when the
+// window is empty or lies outside.
+DecodeWindow WindowIn(DecodeWindow w, uint32_t fullW, uint32_t fullH) {
+    if (w.Empty() || w.x >= fullW || w.y >= fullH) return {0, 0, fullW, fullH};
+    return {w.x, w.y, std::min(w.width, fullW - w.x), std::min(w.height, fullH - w.y)};
+}
+
+bool Whole(DecodeWindow w, uint32_t fullW, uint32_t fullH) {
+    return w.width == fullW && w.height == fullH;
+}
+
+} // namespace
+
+bool JpegCodec::Decode(ImageStream* stream, const DecodeRequest& request, bool rawPlanes) {
     if (!stream) return Fail("null file handler");
     const int64_t start = stream->Tell();
     const int64_t fileBytes = StreamBytesLeft(stream);
@@ -749,24 +891,28 @@ bool JpegCodec::Decode(ImageStream* stream, bool rawPlanes) {
     AttachSource(&cinfo, &source, stream);
     scanLimit.pub.progress_monitor = CheckScanCount;
     cinfo.progress = &scanLimit.pub;
-    ReadHeader(&cinfo);
+    ReadHeader(&cinfo, request.scale);
     const bool cmyk = cinfo.out_color_space == JCS_CMYK;
     const bool grey = cinfo.out_color_space == JCS_GRAYSCALE;
     if (!DataCanFill(cinfo, fileBytes)) {
         jpeg_destroy_decompress(&cinfo);
         return Fail(kDataCannotFill);
     }
-    // Grey and CMYK pictures resize through their own depths: decoded whole.
-    const uint32_t sampleW = GetJpegSampleWidth(), sampleH = GetJpegSampleHeight();
-    const bool smooth = GetJpegSampleSmooth();
+    // Grey and CMYK pictures resize through their own depths: decoded whole,
+    // and a window of the resize is then no window of theirs.
+    const uint32_t sampleW = request.width, sampleH = request.height;
+    const bool smooth = request.smooth;
     const bool sample = !grey && !cmyk && sampleW > 0 && sampleH > 0 &&
                         (smooth ? SmoothRowSink::CanStream(cinfo.output_width,
                                                            cinfo.output_height, sampleW, sampleH)
-                                : GetJpegScale() <= 1);
-    const uint32_t width = sample ? sampleW : cinfo.output_width;
-    const uint32_t height = sample ? sampleH : cinfo.output_height;
+                                : request.scale <= 1);
+    const bool asked = sample || sampleW == 0 || sampleH == 0;
+    const uint32_t fullW = sample ? sampleW : cinfo.output_width;
+    const uint32_t fullH = sample ? sampleH : cinfo.output_height;
+    const DecodeWindow window = asked ? WindowIn(request.window, fullW, fullH) : DecodeWindow{0, 0, fullW, fullH};
+    const bool whole = Whole(window, fullW, fullH);
     // The filter writes no row padding.
-    if (!Create(width, height, grey ? 8 : 24, kTypeJpeg,
+    if (!Create(window.width, window.height, grey ? 8 : 24, kTypeJpeg,
                 sample && smooth ? PixelFill::kZero : PixelFill::kCallerWrites)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
@@ -788,17 +934,19 @@ bool JpegCodec::Decode(ImageStream* stream, bool rawPlanes) {
     // reads, so they catch its errors themselves and say so here.
     bool read = true;
     if (sample && smooth) {
-        read = FilterRows(&cinfo);
+        read = whole ? FilterRows(&cinfo) : FilterWindow(&cinfo, window, fullW, fullH);
     } else if (raw) {
-        const RawResult result = SampleRawPlanes(&cinfo);
+        const RawResult result = SampleRawPlanes(&cinfo, window, fullW, fullH);
         if (result == RawResult::kRanOut) {
             jpeg_destroy_decompress(&cinfo);
             if (!stream->Seek(start, SEEK_SET)) return Fail("JPEG file cannot be read again");
-            return Decode(stream, false);
+            return Decode(stream, request, false);
         }
         read = result == RawResult::kDone;
     } else if (sample) {
-        read = SampleRows(&cinfo);
+        read = SampleRows(&cinfo, window, fullW, fullH);
+    } else if (!whole) {
+        read = ReadWindowRows(&cinfo, grey, cmyk, window);
     } else {
         ReadRows(&cinfo, grey, cmyk);
     }

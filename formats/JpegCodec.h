@@ -4,6 +4,7 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
 #include "ImageType.h"
 
 #include <cstddef>
@@ -65,7 +66,9 @@ bool ReadJpegHeader(const std::string& path, JpegHeader& header);
 class JpegCodec : public CRaster {
 public:
     JpegCodec() : CRaster(kTypeJpeg) {}
+    // As the image's scale and sample fields ask.
     bool Decode(ImageStream* stream);
+    bool Decode(ImageStream* stream, const DecodeRequest& request);
     // False when the first bytes rule the format out.
     static bool Sniff(std::span<const uint8_t> head);
     // The frame size, walking the markers up to the first start-of-frame.
@@ -76,14 +79,19 @@ public:
 private:
     void ApplyResolution(uint8_t unit, uint16_t xDensity, uint16_t yDensity);
     void TakeMetadata(jpeg_decompress_struct* cinfo, bool cmyk);
-    void ReadHeader(jpeg_decompress_struct* cinfo);
+    void ReadHeader(jpeg_decompress_struct* cinfo, uint8_t scale);
     void ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk);
-    bool Decode(ImageStream* stream, bool rawPlanes);
-    // The sampled paths: false (or kFailed) after a library error.
-    bool SampleRows(jpeg_decompress_struct* cinfo);
+    bool ReadWindowRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk, DecodeWindow window);
+    bool Decode(ImageStream* stream, const DecodeRequest& request, bool rawPlanes);
+    // The sampled paths, making the window of a full x full sample: false
+    // (or kFailed) after a library error.
+    bool SampleRows(jpeg_decompress_struct* cinfo, DecodeWindow window, uint32_t fullW, uint32_t fullH);
     enum class RawResult { kDone, kRanOut, kFailed };
-    RawResult SampleRawPlanes(jpeg_decompress_struct* cinfo);
+    RawResult SampleRawPlanes(jpeg_decompress_struct* cinfo, DecodeWindow window, uint32_t fullW,
+                              uint32_t fullH);
     bool FilterRows(jpeg_decompress_struct* cinfo);
+    bool FilterWindow(jpeg_decompress_struct* cinfo, DecodeWindow window, uint32_t fullW,
+                      uint32_t fullH);
 
     ExifInfo exif_;
     std::shared_ptr<const CmykConverter> cmykProfile_;

@@ -57,17 +57,22 @@ bool OpenInput(CRaster& image, FileImageStream& file, const std::string& path) {
 } // namespace
 
 bool CRaster::LoadFile(const std::string& path, ImageType type) {
+    return LoadFileAsked(*this, path, type, nullptr);
+}
+
+bool LoadFileAsked(CRaster& image, const std::string& path, ImageType type,
+                   const DecodeRequest* request) {
     if (FindImageFormat(type)) {
         FileImageStream file;
-        if (!OpenInput(*this, file, path)) return false;
-        if (Decode(&file, type)) return true;
+        if (!OpenInput(image, file, path)) return false;
+        if (request ? DecodeWithCodec(image, &file, type, *request) : image.Decode(&file, type))
+            return true;
     }
-    char kept[sizeof info_.lastError];
-    std::memcpy(kept, info_.lastError, sizeof kept);
+    const std::string kept = image.LastErrorText();
     FileImageStream file;
-    if (!OpenInput(*this, file, path)) return false;
-    const bool ok = Decode(&file, 0);
-    if (!ok && type != 0) SetLastError(kept);
+    if (!OpenInput(image, file, path)) return false;
+    const bool ok = image.Decode(&file, 0);
+    if (!ok && type != 0) image.SetLastError(kept.c_str());
     return ok;
 }
 

@@ -694,6 +694,73 @@ TEST(JpegDecode, ScaledDecodingFollowsTheImageSetting) {
     }
 }
 
+// A decode asked for a window gives that window of the whole decode: of the
+// nearest or smooth resize made while decoding, or of the picture at its
+// scale, in every colour model, for progressive files too.
+TEST(JpegDecode, WindowsAreCutsOfTheWholeDecode) {
+    auto spec = [](J_COLOR_SPACE input, bool progressive) {
+        Spec s;
+        s.width = 1000, s.height = 750, s.input = input, s.progressive = progressive, s.quality = 90;
+        s.pixel = [input](int x, int y, JSAMPLE* px) {
+            const uint32_t h = uint32_t(x * 73856093 ^ y * 19349663) >> 24;
+            px[0] = JSAMPLE(x / 4 + h / 4);
+            if (input == JCS_GRAYSCALE) return;
+            px[1] = JSAMPLE(y / 3 + (h & 63)), px[2] = JSAMPLE(h);
+            if (input == JCS_CMYK) px[3] = 40;
+        };
+        return s;
+    };
+    const Bytes colour = MakeJpeg(spec(JCS_RGB, false)), progressive = MakeJpeg(spec(JCS_RGB, true));
+    const Bytes grey = MakeJpeg(spec(JCS_GRAYSCALE, false)), cmyk = MakeJpeg(spec(JCS_CMYK, false));
+    struct Case {
+        const Bytes& file;
+        uint8_t scale;
+        uint32_t w, h;
+        bool smooth;
+        DecodeWindow window;
+    };
+    const Case cases[] = {
+        {colour, 1, 1333, 1000, false, {166, 0, 1000, 1000}}, // a Cover's window, sampled
+        {colour, 1, 300, 600, false, {0, 75, 300, 450}},
+        {progressive, 1, 1333, 1000, false, {333, 0, 1000, 1000}},
+        {colour, 2, 400, 300, true, {50, 0, 300, 300}},      // runs on the grid
+        {colour, 2, 397, 298, true, {51, 9, 250, 280}},      // no grid: every column
+        {progressive, 1, 600, 450, true, {0, 100, 600, 200}},
+        {colour, 1, 0, 0, false, {17, 33, 500, 401}},        // a crop
+        {colour, 4, 0, 0, false, {9, 1, 120, 150}},
+        {progressive, 2, 0, 0, false, {100, 64, 399, 300}},
+        {grey, 1, 0, 0, false, {501, 3, 499, 700}},
+        {cmyk, 2, 0, 0, false, {3, 5, 200, 100}},
+        {grey, 1, 300, 200, false, {10, 10, 50, 50}}, // grey is never sampled: whole
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.scale) + " " + std::to_string(c.w) + (c.smooth ? " smooth" : "") +
+                     " at " + std::to_string(c.window.x) + "," + std::to_string(c.window.y));
+        DecodeRequest request{c.scale, c.w, c.h, c.smooth, {}, false, 0};
+        JpegCodec whole, part;
+        Bytes copy = c.file;
+        MemoryImageStream a(copy.data(), int32_t(copy.size()));
+        ASSERT_TRUE(whole.Decode(&a, request));
+        request.window = c.window;
+        MemoryImageStream b(copy.data(), int32_t(copy.size()));
+        ASSERT_TRUE(part.Decode(&b, request));
+        const bool sampled = c.file != grey || c.w == 0;
+        const DecodeWindow want = sampled ? c.window : DecodeWindow{0, 0, whole.GetWidth(), whole.GetHeight()};
+        ASSERT_EQ(part.GetWidth(), want.width);
+        ASSERT_EQ(part.GetHeight(), want.height);
+        const size_t bytes = size_t(want.width) * part.GetBitsPerPixel() / 8;
+        size_t differ = 0;
+        for (uint32_t y = 0; y < want.height; ++y) {
+            const uint8_t* from = whole.RowPointer(whole.GetHeight() - 1 - (want.y + y)) +
+                                  size_t(want.x) * part.GetBitsPerPixel() / 8;
+            const uint8_t* got = part.RowPointer(want.height - 1 - y);
+            for (size_t i = 0; i < bytes; ++i)
+                differ += from[i] != got[i];
+        }
+        EXPECT_EQ(differ, 0u);
+    }
+}
+
 // Two threads decode, fail and encode at once; each gets exactly what it gets alone.
 // The transform of chosen pixels gives the library's bytes, both its SIMD
 // and its C transform, wherever it accepts a block, and accepts real ones.

@@ -164,17 +164,19 @@ TEST(RowLoad, ReducedDecodesComeOutAsFullOnes) {
 // The nearest resize to w x h taken from the rows as they are decoded
 // against a full decode resized.
 void ExpectSampledIsFull(const std::string& path, int32_t mode, int32_t w, int32_t h,
-                         bool expectSampled, FixedSizeFit fit = FixedSizeFit::kStretch) {
+                         bool expectSampled, FixedSizeFit fit = FixedSizeFit::kStretch,
+                         Anchor anchor = Anchor::kAttention) {
     OperationSettings s = MakeUnsetSettings();
     ApplySettingsDefaults(s);
     s.resizeEnabled = 1, s.resizeMode = mode, s.targetWidth = w, s.targetHeight = h;
     RunOptions o;
     o.percent = 3;
     o.fixedSizeFit = fit;
-    o.anchor = Anchor::kAttention;
+    o.anchor = anchor;
     CRaster sampled;
     const LoadedScale loaded = LoadRowImage(sampled, path, kTypeJpeg, s, o);
     EXPECT_EQ(loaded.sampled, expectSampled);
+    EXPECT_EQ(loaded.windowed, expectSampled && fit == FixedSizeFit::kCover && IsCompassAnchor(anchor));
     ApplyRowTransforms(sampled, s, o, loaded);
     CRaster full(path, kTypeJpeg);
     ApplyRowTransforms(full, s, o);
@@ -206,9 +208,12 @@ TEST(RowLoad, SampledDecodesAreFullDecodesResized) {
         int32_t mode, w, h;
         bool sampled;
         FixedSizeFit fit = FixedSizeFit::kStretch;
+        Anchor anchor = Anchor::kAttention;
     };
     const Case cases[] = {
         {colour, kResizeFixed, 300, 300, true, FixedSizeFit::kCover},
+        {colour, kResizeFixed, 300, 300, true, FixedSizeFit::kCover, Anchor::kNorthEast}, // only the window
+        {cut, kResizeFixed, 200, 400, true, FixedSizeFit::kCover, Anchor::kSouth},
         {colour, kResizeFixed, 300, 500, true, FixedSizeFit::kPad},
         {colour, kResizeKeepWidth, 333, 1, true},
         {colour, kResizeFixed, 2000, 1500, true}, // enlarged
@@ -220,7 +225,7 @@ TEST(RowLoad, SampledDecodesAreFullDecodesResized) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path + " mode " + std::to_string(c.mode) + " " + std::to_string(c.w));
-        ExpectSampledIsFull(c.path, c.mode, c.w, c.h, c.sampled, c.fit);
+        ExpectSampledIsFull(c.path, c.mode, c.w, c.h, c.sampled, c.fit, c.anchor);
     }
     fs::remove_all(dir);
 }
