@@ -9,6 +9,7 @@
 #include "CTessalineView.h"
 #include "CustomizeDialog.h"
 #include "DialogFit.h"
+#include "HelpWindows.h"
 #include "Icons.h"
 #include "Ids.h"
 #include "InputChecks.h"
@@ -61,35 +62,7 @@
 
 namespace {
 
-constexpr char kCommandBarSection[] = "Command Bars";
-
-void PumpEvents() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
-}
-
 QString ProgramPath() { return QCoreApplication::applicationFilePath(); }
-
-// Beside the program in the build tree; installed, in share/tessaline, since
-// a text file has no place among the programs in bin/.
-QString HelpTextPath() {
-    const QString beside = QString::fromStdString(CompanionFilePath(ProgramPath().toStdString(), "txt"));
-    const QString shared = QCoreApplication::applicationDirPath() + "/../share/tessaline/tessaline.txt";
-    return QFileInfo(beside).isFile() || !QFileInfo(shared).isFile() ? beside : QFileInfo(shared).canonicalFilePath();
-}
-
-// QDesktopServices reports success as soon as the opener starts, even when no
-// program takes the file's type; the desktop's association is asked first.
-bool OpenWithDesktop(const QUrl& url) {
-    if (url.isLocalFile()) {
-        QProcess query;
-        query.start("xdg-mime", {"query", "default", QMimeDatabase().mimeTypeForFile(url.toLocalFile()).name()});
-        if (query.waitForFinished(3000) && query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0 &&
-            query.readAllStandardOutput().trimmed().isEmpty())
-            return false;
-    }
-    return QDesktopServices::openUrl(url);
-}
 
 } // namespace
 
@@ -99,7 +72,7 @@ CMainFrame::CMainFrame(const QString& settingsPath, QWidget* parent)
       settings_(MakeUnsetSettings()) {
     setWindowTitle(tr("Quorvel Image Resizer"));
     setObjectName("main-frame");
-    run_ = std::make_unique<BatchRun>(static_cast<IBatchHost&>(*this));
+    runHost_ = std::make_unique<RunHost>(static_cast<IBatchHost&>(*this));
     CreateActions();
     CreateStatusBar();
     CreateMenus();
@@ -166,180 +139,10 @@ void CMainFrame::KeepFocusInView(QWidget* now) {
 
 CMainFrame::~CMainFrame() {
     // Neither thread may outlive the widgets it calls into.
-    run_->WaitForBatchEnd(PumpEvents);
+    runHost_->Stop();
     view_->StopThumbnailLoader();
-}
-
-void CMainFrame::CreateActions() {
-    struct Spec {
-        int id;
-        const char* text;
-        const char* prompt;
-        const char* tooltip;
-    };
-    const Spec specs[] = {
-        {ids::kCmdStart, "&Start\tCtrl+S", "Resize selected images", "Resize"},
-        {ids::kCmdStop, "Stop", "Stop resizing.", "Stop"},
-        {ids::kCmdExit, "E&xit", "Quit the application; prompts to save documents", "Exit"},
-        {ids::kCmdToolbar, "&Toolbar", "Show or hide the toolbar", "Toggle ToolBar"},
-        {ids::kCmdStatusBar, "&Status Bar", "Show or hide the status bar", "Toggle StatusBar"},
-        {ids::kCmdBrowsePane, "Browse Pane", "Show or hide browse pane", "Browse"},
-        {ids::kCmdBatchListPane, "Batch Process List Pane", "Show or hide batch process list pane.",
-         "Batch process list"},
-        {ids::kCmdOperationPane, "Operation Pane", "Show or hide operation pane.", "Operation"},
-        {ids::kCmdRestoreLayout, "Restore Default Layout", "Restore default layout.", "Default"},
-        {ids::kCmdOnlineHelp, "Online Help", "", "Online Help"},
-        {ids::kCmdAbout, "&About...", "Display program information, version number and copyright", "About"},
-        {ids::kCmdClearBatchList, "Clear Batch Process List", "Remove every row of the batch process list.",
-         "Clear"},
-        {ids::kCmdOpenOutputFolder, "Open Output Folder", "Open the folder the last run saved into.",
-         "Open Output Folder"},
-        {ids::kCmdCustomize, "&Customize...", "Show or hide toolbar buttons and change keyboard shortcuts.",
-         "&Customize..."},
-        {ids::kCmdRefresh, "&Refresh", "Read the folders and the images again.", "Refresh"},
-        {ids::kCmdAddToBatchList, "&Add to Batch Process List", "Add the selected images to the batch process list.",
-         "Add to batch"},
-        {ids::kCmdRemoveFromBatchList, "&Remove from Batch Process List",
-         "Remove the selected rows from the batch process list.", "Remove"},
-        {ids::kCmdOptions, "&Options...", "Resampling, resize values, threads, metadata and other choices.",
-         "Options"},
-    };
-    for (const Spec& s : specs) {
-        QString text = tr(s.text);
-        const int tab = text.indexOf('\t');
-        if (tab >= 0) text = text.left(tab);
-        auto* a = new QAction(text, this);
-        a->setObjectName(ids::Name(s.id));
-        a->setStatusTip(tr(s.prompt));
-        a->setToolTip(tr(s.tooltip));
-        a->setIcon(CommandIcon(s.id));
-        commands_.insert(s.id, a);
-    }
-    commands_[ids::kCmdStart]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    commands_[ids::kCmdRefresh]->setShortcut(QKeySequence(Qt::Key_F5));
-    commands_[ids::kCmdAddToBatchList]->setShortcut(QKeySequence(Qt::Key_Insert));
-    commands_[ids::kCmdRemoveFromBatchList]->setShortcut(QKeySequence(Qt::Key_Delete));
-    // Delete removes rows only where the rows are; elsewhere it edits text.
-    commands_[ids::kCmdRemoveFromBatchList]->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    commands_[ids::kCmdAddToBatchList]->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    // "Reset all" in Customize goes back to these.
-    for (QAction* a : commands_) a->setProperty(kDefaultShortcutProperty, a->shortcut());
-    // Stop is there to press during a run only.
-    commands_[ids::kCmdStop]->setEnabled(false);
-    for (int id : {ids::kCmdBrowsePane, ids::kCmdBatchListPane, ids::kCmdOperationPane})
-        commands_[id]->setCheckable(true);
-    commands_[ids::kCmdToolbar]->setCheckable(true);
-    commands_[ids::kCmdToolbar]->setChecked(true);
-    commands_[ids::kCmdStatusBar]->setCheckable(true);
-    commands_[ids::kCmdStatusBar]->setChecked(true);
-
-    connect(commands_[ids::kCmdStart], &QAction::triggered, this, &CMainFrame::OnStart);
-    connect(commands_[ids::kCmdStop], &QAction::triggered, this, &CMainFrame::OnStop);
-    connect(commands_[ids::kCmdExit], &QAction::triggered, this, &QWidget::close);
-    connect(commands_[ids::kCmdToolbar], &QAction::toggled, this, [this](bool on) { toolbar_->setVisible(on); });
-    connect(commands_[ids::kCmdStatusBar], &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
-    connect(commands_[ids::kCmdBrowsePane], &QAction::triggered, this, [this] { TogglePane(ids::kPaneBrowse); });
-    connect(commands_[ids::kCmdBatchListPane], &QAction::triggered, this, [this] { TogglePane(ids::kPaneBatchList); });
-    connect(commands_[ids::kCmdOperationPane], &QAction::triggered, this, [this] { TogglePane(ids::kPaneOperation); });
-    connect(commands_[ids::kCmdRestoreLayout], &QAction::triggered, this, &CMainFrame::RestoreDefaultLayout);
-    connect(commands_[ids::kCmdOnlineHelp], &QAction::triggered, this, &CMainFrame::OnOnlineHelp);
-    connect(commands_[ids::kCmdAbout], &QAction::triggered, this, &CMainFrame::OnAbout);
-    connect(commands_[ids::kCmdClearBatchList], &QAction::triggered, this, &CMainFrame::ClearBatchList);
-    connect(commands_[ids::kCmdOpenOutputFolder], &QAction::triggered, this, &CMainFrame::OnOpenOutputFolder);
-    commands_[ids::kCmdOpenOutputFolder]->setEnabled(false);
-    connect(commands_[ids::kCmdCustomize], &QAction::triggered, this, &CMainFrame::OnCustomize);
-    connect(commands_[ids::kCmdRefresh], &QAction::triggered, this, &CMainFrame::Refresh);
-    connect(commands_[ids::kCmdOptions], &QAction::triggered, this, &CMainFrame::OnOptions);
-    connect(commands_[ids::kCmdAddToBatchList], &QAction::triggered, this,
-            [this] { batchList_->AddToBatchList(view_->SelectedPaths()); });
-    connect(commands_[ids::kCmdRemoveFromBatchList], &QAction::triggered, this,
-            [this] { batchList_->RemoveSelectedRows(); });
-}
-
-void CMainFrame::CreateMenus() {
-    QMenuBar* bar = menuBar();
-    bar->setObjectName("Menu Bar");
-    QMenu* file = bar->addMenu(tr("&File"));
-    file->addAction(commands_[ids::kCmdStart]);
-    file->addAction(commands_[ids::kCmdStop]);
-    file->addAction(commands_[ids::kCmdOpenOutputFolder]);
-    file->addSeparator();
-    file->addAction(commands_[ids::kCmdAddToBatchList]);
-    file->addAction(commands_[ids::kCmdRemoveFromBatchList]);
-    file->addAction(commands_[ids::kCmdClearBatchList]);
-    file->addSeparator();
-    file->addAction(commands_[ids::kCmdExit]);
-    // The menu shows the shortcut the action carries.
-    commands_[ids::kCmdStart]->setShortcutVisibleInContextMenu(true);
-    QMenu* view = bar->addMenu(tr("&View"));
-    view->addAction(commands_[ids::kCmdToolbar]);
-    view->addAction(commands_[ids::kCmdStatusBar]);
-    view->addSeparator();
-    view->addAction(commands_[ids::kCmdBrowsePane]);
-    view->addAction(commands_[ids::kCmdBatchListPane]);
-    view->addAction(commands_[ids::kCmdOperationPane]);
-    view->addAction(commands_[ids::kCmdRestoreLayout]);
-    view->addSeparator();
-    view->addAction(commands_[ids::kCmdRefresh]);
-    view->addSeparator();
-    view->addAction(commands_[ids::kCmdOptions]);
-    view->addAction(commands_[ids::kCmdCustomize]);
-    QMenu* help = bar->addMenu(tr("&Help"));
-    help->addAction(commands_[ids::kCmdOnlineHelp]);
-    help->addSeparator();
-    help->addAction(commands_[ids::kCmdAbout]);
-    bar->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(bar, &QWidget::customContextMenuRequested, this, [this, bar](const QPoint& p) {
-        QMenu menu(this);
-        menu.addAction(commands_[ids::kCmdCustomize]);
-        menu.exec(bar->mapToGlobal(p));
-    });
-}
-
-void CMainFrame::CreateToolBar() {
-    toolbar_ = addToolBar(tr("Standard"));
-    toolbar_->setObjectName("Standard");
-    toolbar_->setIconSize(QSize(16, 16));
-    const int buttons[] = {ids::kCmdStart, ids::kCmdStop, 0, ids::kCmdBrowsePane, ids::kCmdBatchListPane,
-                           ids::kCmdOperationPane, ids::kCmdRestoreLayout, 0, ids::kCmdAbout};
-    for (int id : buttons) {
-        if (id) toolbar_->addAction(commands_[id]);
-        else toolbar_->addSeparator();
-    }
-    toolbar_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(toolbar_, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
-        QMenu menu(this);
-        menu.addAction(commands_[ids::kCmdCustomize]);
-        menu.exec(toolbar_->mapToGlobal(p));
-    });
-}
-
-void CMainFrame::CreateStatusBar() {
-    QStatusBar* bar = statusBar();
-    idleText_ = tr("Ready");
-    bar->showMessage(idleText_);
-    // The idle text comes back after every prompt: "Ready", or the last
-    // run's summary.
-    connect(bar, &QStatusBar::messageChanged, this, [this, bar](const QString& text) {
-        if (text.isEmpty()) bar->showMessage(idleText_);
-    });
-    progress_ = new QProgressBar(bar);
-    progress_->setObjectName(ids::Name(ids::kStringBatchProgress));
-    progress_->setToolTip(tr("Batch Progress"));
-    progress_->setFixedWidth(150);
-    // "n / N" once a run has set the range.
-    progress_->setFormat(tr("%v / %m"));
-    progress_->setAlignment(Qt::AlignCenter);
-    progress_->setTextVisible(false);
-    progress_->setValue(0);
-    bar->addPermanentWidget(progress_);
-    const char* names[3] = {"CAP", "NUM", "SCRL"};
-    for (int i = 0; i < 3; ++i) {
-        indicators_[i] = new QLabel(names[i], bar);
-        indicators_[i]->setObjectName(names[i]);
-        indicators_[i]->setEnabled(false);
-        bar->addPermanentWidget(indicators_[i]);
-    }
+    // Children dying below move the focus; this frame must not hear of it.
+    disconnect(qApp, nullptr, this, nullptr);
 }
 
 // The thumbnails with the preview of the selected file beside them.
@@ -428,12 +231,12 @@ void CMainFrame::CreatePanes() {
     connect(batchList_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
         if (item) preview_->ShowFile(item->text(CBatchList::kPathColumn));
     });
-    batchList_->canEdit = [this] { return !run_->IsRunning(); };
+    batchList_->canEdit = [this] { return !runHost_->IsRunning(); };
     // What a run would write, without writing anything.
     auto* showPlan = new QAction(tr("Show plan"), batchList_);
     showPlan->setObjectName("show-plan");
     connect(showPlan, &QAction::triggered, this, [this] {
-        if (!run_->IsRunning()) ShowPlan();
+        if (!runHost_->IsRunning()) ShowPlan();
     });
     batchList_->addAction(showPlan);
     batchList_->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -499,136 +302,6 @@ QScrollArea* CMainFrame::WrapInScrollArea(QWidget* pane) {
     scroll->setMaximumHeight(bar->sizeHint().height() + pane->minimumHeight() +
                              style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     return scroll;
-}
-
-QWidget* CMainFrame::MakePresetBar() {
-    auto* bar = new QWidget;
-    bar->setObjectName("preset-bar");
-    auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(4, 2, 4, 2);
-    row->addWidget(new QLabel(tr("Presets:"), bar));
-    presets_ = new QComboBox(bar);
-    presets_->setObjectName("presets");
-    presets_->setMinimumContentsLength(20);
-    presets_->setPlaceholderText(tr("Choose a preset"));
-    presets_->setAccessibleName(tr("Presets"));
-    presets_->setToolTip(tr("Choosing a preset puts its settings into the Operation pane and the Options"));
-    row->addWidget(presets_);
-    auto* saveAs = new QPushButton(tr("Save as..."), bar);
-    saveAs->setObjectName("preset-save-as");
-    saveAs->setToolTip(tr("Save the Operation pane and the Options as a preset"));
-    row->addWidget(saveAs);
-    deletePreset_ = new QPushButton(tr("Delete"), bar);
-    deletePreset_->setObjectName("preset-delete");
-    deletePreset_->setToolTip(tr("Delete the chosen preset (shipped ones stay)"));
-    row->addWidget(deletePreset_);
-    row->addStretch(1);
-    FillPresetList();
-    connect(presets_, &QComboBox::activated, this, [this](int index) { ApplyPresetNamed(presets_->itemText(index)); });
-    connect(presets_, &QComboBox::currentIndexChanged, this, [this](int index) {
-        deletePreset_->setEnabled(index >= 0 && !IsShippedPreset(presets_->itemText(index).toStdString()));
-    });
-    connect(saveAs, &QPushButton::clicked, this, [this] {
-        QString name;
-        if (presetNameAsker) {
-            name = presetNameAsker();
-        } else {
-            std::unique_ptr<QDialog> ask(MakePresetNameDialog());
-            if (ask->exec() == QDialog::Accepted) name = ask->findChild<QLineEdit*>("preset-name")->text();
-        }
-        if (!name.isEmpty()) SavePresetAs(name);
-    });
-    connect(deletePreset_, &QPushButton::clicked, this, [this] {
-        if (presets_->currentIndex() >= 0) DeletePreset(presets_->currentText());
-    });
-    deletePreset_->setEnabled(false);
-    return bar;
-}
-
-void CMainFrame::FillPresetList() {
-    if (!presets_) return;
-    const QString current = presets_->currentText();
-    IniFile ini;
-    ini.Load(settingsReadPath_.toStdString());
-    const QSignalBlocker quiet(presets_);
-    presets_->clear();
-    for (const std::string& name : PresetNames(ini)) presets_->addItem(QString::fromStdString(name));
-    presets_->setCurrentIndex(presets_->findText(current));
-    deletePreset_->setEnabled(presets_->currentIndex() >= 0 && !IsShippedPreset(current.toStdString()));
-}
-
-void CMainFrame::ApplyPresetNamed(const QString& name) {
-    if (run_->IsRunning()) return;
-    IniFile ini;
-    ini.Load(settingsReadPath_.toStdString());
-    if (operation_) operation_->CollectSettings(settings_);
-    std::string error;
-    if (!ApplyPreset(ini, name.toStdString(), settings_, options_, error)) {
-        statusBar()->showMessage(QString::fromStdString(error));
-        return;
-    }
-    if (operation_) operation_->ShowSettings();
-    preview_->SettingsChanged();
-    statusBar()->showMessage(tr("Preset \"%1\" applied").arg(name));
-}
-
-QDialog* CMainFrame::MakePresetNameDialog() {
-    auto* ask = new QDialog(this);
-    ask->setObjectName("save-preset");
-    ask->setWindowTitle(tr("Save Preset"));
-    auto* layout = new QVBoxLayout(ask);
-    auto* label = new QLabel(tr("&Name of the preset:"), ask);
-    auto* name = new QLineEdit(presets_ ? presets_->currentText() : QString(), ask);
-    name->setObjectName("preset-name");
-    name->setAccessibleName(tr("Name of the preset"));
-    name->setAccessibleDescription(tr("The current settings are saved under this name; "
-                                      "a preset of the same name is replaced"));
-    name->selectAll();
-    label->setBuddy(name);
-    layout->addWidget(label);
-    layout->addWidget(name);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, ask);
-    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
-    ok->setAccessibleDescription(tr("Save the current settings under this name"));
-    buttons->button(QDialogButtonBox::Cancel)->setAccessibleDescription(tr("Close without saving a preset"));
-    ok->setEnabled(!name->text().trimmed().isEmpty());
-    connect(name, &QLineEdit::textChanged, ok, [ok](const QString& text) { ok->setEnabled(!text.trimmed().isEmpty()); });
-    connect(buttons, &QDialogButtonBox::accepted, ask, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, ask, &QDialog::reject);
-    layout->addWidget(buttons);
-    FitTitle(ask);
-    return ask;
-}
-
-bool CMainFrame::SavePresetAs(const QString& name) {
-    const std::string text = name.toStdString();
-    std::string error = PresetNameProblem(text);
-    OperationSettings s = settings_;
-    if (operation_) operation_->CollectSettings(s);
-    if (error.empty())
-        UpdateSettingsFile(settingsWritePath_.toStdString(), [&](IniFile& ini) { WritePreset(ini, text, s, options_); }, &error);
-    if (!error.empty()) {
-        statusBar()->showMessage(tr("Preset not saved: %1").arg(QString::fromStdString(error)));
-        return false;
-    }
-    FillPresetList();
-    presets_->setCurrentIndex(presets_->findText(name));
-    statusBar()->showMessage(tr("Preset \"%1\" saved").arg(name));
-    return true;
-}
-
-bool CMainFrame::DeletePreset(const QString& name) {
-    std::string error, changeError;
-    bool removed = false;
-    UpdateSettingsFile(
-        settingsWritePath_.toStdString(),
-        [&](IniFile& ini) { removed = RemovePreset(ini, name.toStdString(), changeError); }, &error);
-    if (!removed) {
-        statusBar()->showMessage(tr("Preset not deleted: %1").arg(QString::fromStdString(error.empty() ? changeError : error)));
-        return false;
-    }
-    FillPresetList();
-    return true;
 }
 
 void CMainFrame::RestoreDefaultLayout() {
@@ -755,116 +428,6 @@ void CMainFrame::showEvent(QShowEvent* event) {
     setGeometry(FirstWindowGeometry(available, size(), frame));
 }
 
-void CMainFrame::OnStart() {
-    if (const QString problem = CheckBeforeStart(); !problem.isEmpty()) {
-        auto* box = new QMessageBox(QMessageBox::Warning, tr("Cannot Start"), problem, QMessageBox::Ok, this);
-        box->setObjectName("start-refused");
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        FitTitle(box);
-        box->open();
-        return;
-    }
-    const int left = batchList_->CountRows(RowState::kWaiting);
-    if (!run_->IsRunning() && lastRunStopped_ && left > 0 && left < batchList_->topLevelItemCount()) {
-        auto* box = new QMessageBox(QMessageBox::Question, tr("Start"),
-                                    tr("The last run was stopped before %1 rows.").arg(left), QMessageBox::NoButton, this);
-        box->setObjectName("continue-or-again");
-        QAbstractButton* continueButton =
-            box->addButton(tr("Continue with the %1 rows not done").arg(left), QMessageBox::AcceptRole);
-        QAbstractButton* againButton = box->addButton(tr("Run all again"), QMessageBox::DestructiveRole);
-        box->addButton(QMessageBox::Cancel);
-        box->setDefaultButton(qobject_cast<QPushButton*>(continueButton));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        connect(box, &QMessageBox::buttonClicked, this, [this, continueButton, againButton](QAbstractButton* b) {
-            if (b == continueButton || b == againButton) StartRun(b == continueButton);
-        });
-        FitTitle(box);
-        box->open();
-        return;
-    }
-    StartRun(false);
-}
-
-void CMainFrame::StartRun(bool continueStopped) {
-    if (run_->IsRunning()) continueStopped = false;
-    // Ends a run in progress first, so its rows' states are final.
-    run_->WaitForBatchEnd(PumpEvents);
-    std::vector<int> rows;
-    if (continueStopped)
-        for (int row = 0; row < batchList_->topLevelItemCount(); ++row)
-            if (batchList_->StateOf(row) == RowState::kWaiting) rows.push_back(row);
-    runRows_ = std::move(rows);
-    docks_->ShowPane(ids::kPaneReport);
-    run_->StartBatch(PumpEvents);
-}
-
-void CMainFrame::ShowPlan() {
-    OperationSettings s = settings_;
-    if (operation_) operation_->CollectSettings(s);
-    RunPlanner planner(s, options_);
-    const int count = batchList_->topLevelItemCount();
-    if (options_.onExists == OnExists::kReplace)
-        for (int row = 0; row < count; ++row) planner.AddInput(batchList_->RowPath(row).toStdString());
-    for (int row = 0; row < count; ++row) {
-        const PlannedRow plan = planner.Plan(batchList_->RowPath(row).toStdString(), {row, {}});
-        QString detail = QString::fromStdString(plan.state == RowState::kFailed ? plan.reason : plan.output);
-        if (plan.state == RowState::kSkipped) detail = tr("exists");
-        batchList_->SetPlannedState(row, plan.state, detail,
-                                    plan.state == RowState::kSaved
-                                        ? tr("%1 x %2 %3").arg(plan.width).arg(plan.height).arg(plan.format)
-                                        : QString(),
-                                    QString::fromStdString([&] {
-                                        std::string text;
-                                        for (const std::string& w : plan.warnings) text += (text.empty() ? "" : "\n") + w;
-                                        return text;
-                                    }()));
-    }
-}
-
-// What would make every row fail, said once before the run instead: a
-// prefix no file name can hold, an output folder that cannot be made or
-// written. Missing output folders are made here.
-QString CMainFrame::CheckBeforeStart() {
-    OperationSettings s = settings_;
-    if (operation_) operation_->CollectSettings(s);
-    const QString prefix = QString::fromStdString(FieldText(s.namePrefix));
-    if (const QString problem = PrefixValidator::Problem(prefix); s.renameEnabled && !problem.isEmpty())
-        return tr("The prefix \"%1\" cannot begin the names: %2.").arg(prefix, problem);
-    QSet<QString> folders;
-    for (int row = 0; row < batchList_->topLevelItemCount(); ++row) {
-        const std::string folder = OutputFolder(s, batchList_->RowPath(row).toStdString());
-        folders.insert(QString::fromStdString(folder.empty() ? "." : folder));
-    }
-    for (const QString& folder : folders)
-        if (const std::string problem =
-                RenamedNamesProblem(s, folder.toStdString(), batchList_->topLevelItemCount());
-            !problem.empty())
-            return tr("The prefix \"%1\" is too long: %2.").arg(prefix, QString::fromStdString(problem));
-    for (const QString& folder : folders)
-        if (const QString problem = PrepareOutputFolder(folder); !problem.isEmpty())
-            return tr("Nothing can be saved into the output folder.\n\n%1").arg(problem);
-    return {};
-}
-
-// The report stays in view, so the summary it ends with can be read.
-void CMainFrame::OnStop() { run_->WaitForBatchEnd(PumpEvents); }
-
-void CMainFrame::OnOpenOutputFolder() {
-    if (lastOutputFolder_.isEmpty()) return;
-    if (!openUrl(QUrl::fromLocalFile(lastOutputFolder_))) {
-        auto* box = new QMessageBox(QMessageBox::Information, tr("Open Output Folder"),
-                                    tr("No program is set up to open folders. The outputs are in:\n%1")
-                                        .arg(lastOutputFolder_),
-                                    QMessageBox::Ok, this);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        FitTitle(box);
-        box->open();
-    }
-}
-
-void CMainFrame::WaitForRunDone() { run_->WaitForBatchDone(PumpEvents); }
-
 void CMainFrame::ClearBatchList() { batchList_->ClearRows(); }
 
 void CMainFrame::Refresh() {
@@ -872,106 +435,18 @@ void CMainFrame::Refresh() {
     doc_->Refresh();
 }
 
+// Where no program shows text files, the help is shown by us.
+void CMainFrame::ShowHelpWindow() { ShowHelpText(this, helpPath, kHelpWindowName); }
+
+QString CMainFrame::AboutText() { return ProgramAboutText(); }
+
+void CMainFrame::OnAbout() { MakeAboutDialog()->open(); }
+
+QDialog* CMainFrame::MakeAboutDialog() { return MakeAboutBox(this); }
+
 void CMainFrame::OnOnlineHelp() {
     if (QFileInfo(helpPath).isFile() && openUrl(QUrl::fromLocalFile(helpPath))) return;
     ShowHelpWindow();
-}
-
-// Where no program shows text files, the help is shown by us.
-void CMainFrame::ShowHelpWindow() {
-    if (auto* open = findChild<QDialog*>(kHelpWindowName)) {
-        open->raise();
-        open->activateWindow();
-        return;
-    }
-    QFile file(helpPath);
-    const QString text = file.open(QIODevice::ReadOnly)
-                             ? QString::fromUtf8(file.readAll())
-                             : tr("The help text %1 cannot be read: %2").arg(helpPath, file.errorString());
-    auto* window = new QDialog(this);
-    window->setObjectName(kHelpWindowName);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(tr("Quorvel Image Resizer Help"));
-    auto* layout = new QVBoxLayout(window);
-    auto* view = new QPlainTextEdit(text, window);
-    view->setReadOnly(true);
-    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    layout->addWidget(view);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, window);
-    connect(buttons, &QDialogButtonBox::rejected, window, &QDialog::close);
-    layout->addWidget(buttons);
-    // Wide enough for the text's 80 columns, never beyond the screen.
-    const QFontMetrics metrics(view->font());
-    const QRect available = (screen() ? screen() : QGuiApplication::primaryScreen())->availableGeometry();
-    window->resize(std::min(metrics.horizontalAdvance(QString(82, 'm')) + 60, available.width() - 40),
-                   std::min(metrics.lineSpacing() * 30 + 80, available.height() - 60));
-    FitTitle(window);
-    window->show();
-}
-
-QString CMainFrame::AboutText() {
-    QString version = QStringLiteral(TESSALINE_VERSION);
-    if (const QString commit = QStringLiteral(TESSALINE_COMMIT); !commit.isEmpty())
-        version += tr(" (build %1)").arg(commit);
-    QStringList lines{tr("Quorvel Image Resizer %1").arg(version), tr("Licence: %1").arg(TESSALINE_LICENCE), QString(),
-                      tr("Qt %1 (built with %2)").arg(qVersion(), QT_VERSION_STR)};
-    for (const auto& [name, number] : ImageLibraryVersions())
-        lines << QString::fromStdString(name) + ' ' + QString::fromStdString(number);
-    return lines.join('\n');
-}
-
-// Name, version, licence and the libraries in use, with a button that
-// copies it all for a bug report.
-void CMainFrame::OnAbout() { MakeAboutDialog()->open(); }
-
-QDialog* CMainFrame::MakeAboutDialog() {
-    auto* box = new QDialog(this);
-    box->setObjectName(ids::Name(ids::kDialogAbout));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowTitle(tr("About Quorvel Image Resizer"));
-    auto* layout = new QGridLayout(box);
-    auto* icon = new QLabel(box);
-    icon->setPixmap(ProgramIcon().pixmap(32, 32));
-    layout->addWidget(icon, 0, 0, Qt::AlignTop);
-    const QString text = AboutText();
-    auto* facts = new QLabel(text, box);
-    facts->setObjectName("about-text");
-    facts->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    facts->setAccessibleName(tr("Program information"));
-    facts->setAccessibleDescription(tr("Version, licence and the libraries in use"));
-    layout->addWidget(facts, 0, 1);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, box);
-    buttons->button(QDialogButtonBox::Ok)->setAccessibleDescription(tr("Close this window"));
-    QPushButton* copy = buttons->addButton(tr("Copy"), QDialogButtonBox::ActionRole);
-    copy->setObjectName("about-copy");
-    copy->setAccessibleDescription(tr("Copy this text to the clipboard, for a bug report"));
-    connect(copy, &QPushButton::clicked, box, [text] { QGuiApplication::clipboard()->setText(text); });
-    connect(buttons, &QDialogButtonBox::accepted, box, &QDialog::accept);
-    layout->addWidget(buttons, 1, 0, 1, 2);
-    FitTitle(box);
-    return box;
-}
-
-void CMainFrame::OnCustomize() {
-    CustomizeDialog dialog(toolbar_, commands_.values(), this);
-    if (dialog.exec() == QDialog::Accepted) SaveCommandBarSettings();
-}
-
-void CMainFrame::LoadCommandBarSettings() {
-    IniFile ini;
-    if (!ini.Load(settingsReadPath_.toStdString())) return;
-    ApplyCommandBarSettings(ini, kCommandBarSection, toolbar_, commands_.values());
-}
-
-void CMainFrame::SaveCommandBarSettings() {
-    std::string error;
-    const bool saved = UpdateSettingsFile(
-        settingsWritePath_.toStdString(),
-        [this](IniFile& ini) { StoreCommandBarSettings(ini, kCommandBarSection, toolbar_, commands_.values()); },
-        &error);
-    if (!saved)
-        statusBar()->showMessage(tr("Toolbar and shortcuts not saved to %1: %2")
-                                     .arg(settingsWritePath_, QString::fromStdString(error)));
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
@@ -979,156 +454,12 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     SaveSettings(settingsWritePath_.toStdString(), settings_, &options_);
     SaveWindowState();
     // The run finishes the row in hand; the loader stops after its tile.
-    run_->WaitForBatchEnd(PumpEvents);
+    runHost_->Stop();
     view_->StopThumbnailLoader();
     event->accept();
 }
 
-bool CMainFrame::event(QEvent* e) {
-    if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) UpdateKeyIndicators();
-    return QMainWindow::event(e);
-}
 
-// The platform reports no lock-key states through Qt; the indicators stay
-// greyed, as a keyboard with the locks off shows them.
-void CMainFrame::UpdateKeyIndicators() {}
-
-void CMainFrame::OnGuiThread(const std::function<void()>& fn) {
-    if (QThread::currentThread() == thread()) fn();
-    else QMetaObject::invokeMethod(this, fn, Qt::BlockingQueuedConnection);
-}
-
-size_t CMainFrame::RowCount() {
-    size_t n = 0;
-    OnGuiThread([&] { n = runRows_.empty() ? size_t(batchList_->topLevelItemCount()) : runRows_.size(); });
-    return n;
-}
-
-std::string CMainFrame::RowPath(size_t row) {
-    std::string path;
-    OnGuiThread([&] { path = batchList_->RowPath(ListRow(row)).toStdString(); });
-    return path;
-}
-
-// Series numbers count by the whole list, also when a run continues.
-RowPlacement CMainFrame::RowPlacementOf(size_t row) {
-    int listRow = 0;
-    OnGuiThread([&] { listRow = ListRow(row); });
-    return {listRow, {}};
-}
-
-void CMainFrame::SetProgressRange(int lower, int upper) {
-    // The upper bound travels as a 16-bit number.
-    OnGuiThread([&] {
-        progress_->setRange(lower, std::min(upper, 65535));
-        progress_->setTextVisible(true);
-        ShowRunProgress();
-    });
-}
-
-void CMainFrame::SetProgressPosition(int position) {
-    OnGuiThread([&] {
-        progress_->setValue(position);
-        ShowRunProgress();
-    });
-}
-
-void CMainFrame::StepProgress() {
-    OnGuiThread([&] {
-        progress_->setValue(std::min(progress_->value() + 1, progress_->maximum()));
-        ShowRunProgress();
-    });
-}
-
-// "Running: n / N" while a run lasts, the idle text between prompts.
-void CMainFrame::ShowRunProgress() {
-    if (!run_->IsRunning()) return;
-    idleText_ = tr("Running: %1 / %2").arg(progress_->value() - progress_->minimum()).arg(progress_->maximum() - progress_->minimum());
-    statusBar()->showMessage(idleText_);
-}
-
-void CMainFrame::EmptyReport() {
-    OnGuiThread([&] {
-        report_->clear();
-        runHasRows_ = true;
-    });
-}
-
-// Appends at the end and gives the user's selection back.
-void CMainFrame::AppendReportText(const std::string& text) {
-    OnGuiThread([&] {
-        QTextCursor keep = report_->textCursor();
-        QTextCursor end(report_->document());
-        end.movePosition(QTextCursor::End);
-        end.insertText(QString::fromStdString(text));
-        report_->setTextCursor(keep);
-        if (!keep.hasSelection()) {
-            report_->moveCursor(QTextCursor::End);
-            report_->ensureCursorVisible();
-        }
-    });
-}
-
-void CMainFrame::SetBatchControlsEnabled(bool enable) {
-    OnGuiThread([&] {
-        batchList_->setEnabled(enable);
-        if (operation_) operation_->SetBatchControlsEnabled(enable);
-        commands_[ids::kCmdClearBatchList]->setEnabled(enable);
-        commands_[ids::kCmdRemoveFromBatchList]->setEnabled(enable);
-        commands_[ids::kCmdStop]->setEnabled(!enable);
-        if (!enable) {
-            // Called once per Start, after any earlier run has ended.
-            if (runRows_.empty()) batchList_->MarkAllWaiting();
-            for (int row : runRows_) batchList_->SetRowState(row, RowState::kWaiting, {});
-            runHasRows_ = false;
-            lastOutputFolder_.clear();
-            commands_[ids::kCmdOpenOutputFolder]->setEnabled(false);
-        } else if (runHasRows_) {
-            FinishRunFeedback();
-        }
-    });
-}
-
-void CMainFrame::SetRowState(size_t row, RowState state, const std::string& detail) {
-    OnGuiThread([&] {
-        const QString text = QString::fromStdString(detail);
-        batchList_->SetRowState(ListRow(row), state, text);
-        if (state == RowState::kSaved || state == RowState::kSavedWithWarnings)
-            lastOutputFolder_ = QFileInfo(text).absolutePath();
-    });
-}
-
-// Only rows with warnings need the GUI thread here.
-void CMainFrame::RowReported(size_t row, const RowReport& report) {
-    if (report.warnings.empty()) return;
-    QStringList warnings;
-    for (const std::string& text : report.warnings) warnings << QString::fromStdString(text);
-    OnGuiThread([&] { batchList_->SetRowWarnings(ListRow(row), warnings); });
-}
-
-// The run's last line, added here rather than by the run so the command
-// line's output stays two lines per row; the status bar shows it too.
-void CMainFrame::FinishRunFeedback() {
-    runHasRows_ = false;
-    const int warned = batchList_->CountRows(RowState::kSavedWithWarnings);
-    const int saved = batchList_->CountRows(RowState::kSaved) + warned;
-    const int failed = batchList_->CountRows(RowState::kFailed);
-    const int left = batchList_->CountRows(RowState::kWaiting);
-    batchList_->MarkWaitingNotStarted();
-    const int skipped = batchList_->CountRows(RowState::kSkipped);
-    lastRunStopped_ = left > 0;
-    // Warnings and skips are named only when there are some: the described
-    // line stays.
-    QString savedText = warned ? tr("%1 saved (%2 with warnings)").arg(saved).arg(warned)
-                               : tr("%1 saved").arg(saved);
-    if (skipped) savedText += tr(", %1 skipped").arg(skipped);
-    runSummary_ = left > 0 ? tr("Stopped: %1, %2 failed, %3 not started").arg(savedText).arg(failed).arg(left)
-                           : tr("Done: %1, %2 failed").arg(savedText).arg(failed);
-    AppendReportText(runSummary_.toStdString() + "\n");
-    idleText_ = runSummary_;
-    statusBar()->showMessage(idleText_);
-    commands_[ids::kCmdOpenOutputFolder]->setEnabled(!lastOutputFolder_.isEmpty());
-}
 
 // "2 files not added: empty.jpg (empty file), notes.png (not an image)" in
 // the status bar; the whole list in its tooltip when it is long.
@@ -1149,12 +480,3 @@ void CMainFrame::ReportNotAdded(int count, const QStringList& notAdded) {
     statusBar()->setToolTip(notAdded.join('\n'));
 }
 
-void CMainFrame::StopThumbnailLoader() { view_->StopThumbnailLoader(); }
-
-// The pane's values over the window's record; without the pane the record
-// stays as loaded.
-void CMainFrame::CollectSettings(OperationSettings& settings, RunOptions& options) {
-    if (operation_) operation_->CollectSettings(settings_), operation_->CollectOptions(options_);
-    settings = settings_;
-    options = options_;
-}

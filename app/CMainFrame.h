@@ -5,6 +5,7 @@
 
 #include "BatchHost.h"
 #include "BatchRun.h"
+#include "RunHost.h"
 #include "OperationSettings.h"
 #include "StampFont.h"
 #include "WindowState.h"
@@ -52,7 +53,7 @@ public:
     QProgressBar* ProgressBar() const { return progress_; }
     QToolBar* StandardToolBar() const { return toolbar_; }
     QAction* Command(int id) const { return commands_.value(id); }
-    BatchRun& Run() { return *run_; }
+    BatchRun& Run() { return runHost_->Run(); }
     OperationSettings& Settings() { return settings_; }
     RunOptions& Options() { return options_; }
     const QString& SettingsWritePath() const { return settingsWritePath_; }
@@ -117,7 +118,7 @@ public:
     // Waits for the run to finish its rows (tests, and the command line).
     void WaitForRunDone();
 
-    // IBatchHost, answered on the GUI thread.
+    // The run's host calls, which RunHost brings to the GUI thread.
     size_t RowCount() override;
     std::string RowPath(size_t row) override;
     RowPlacement RowPlacementOf(size_t row) override;
@@ -135,7 +136,6 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    bool event(QEvent* event) override;
 
 private:
     void CreateActions();
@@ -153,14 +153,11 @@ private:
     void SaveWindowState();
     void LoadCommandBarSettings();
     void SaveCommandBarSettings();
-    void UpdateKeyIndicators();
     void ShowRunProgress();
     void ChainTabOrder();
     void KeepFocusInView(QWidget* now);
     void ReportNotAdded(int count, const QStringList& notAdded);
     void FinishRunFeedback();
-    // Runs fn on the GUI thread; from the worker it waits for the answer.
-    void OnGuiThread(const std::function<void()>& fn);
 
     // Bumped when the panes change, so an old layout is not restored.
     static constexpr int kWindowStateVersion = 2;
@@ -174,7 +171,7 @@ private:
     OperationSettings settings_;
     RunOptions options_;
     StampFont stampFont_;
-    std::unique_ptr<BatchRun> run_;
+    std::unique_ptr<RunHost> runHost_;
 
     CDockManager* docks_ = nullptr;
     CTessalineDoc* doc_ = nullptr;

@@ -1,8 +1,9 @@
 // What the batch run needs of the window around it. The run's own worker
 // (never the threads working on its rows) calls every member except
-// CollectSettings and StopThumbnailLoader; the desktop program answers them
-// with blocking queued calls into its GUI thread, the command line directly. SetBatchControlsEnabled(false) comes
-// from the caller's thread (in StartBatch), (true) from the worker's.
+// CollectSettings and StopThumbnailLoader; the desktop program queues them
+// to its GUI thread (waiting only for answers), the command line answers
+// directly. SetBatchControlsEnabled(false) comes from the caller's thread
+// (in StartBatch), (true) from the worker's.
 #pragma once
 
 #include "OperationSettings.h"
@@ -78,6 +79,10 @@ public:
     // Each finished row once, in row order, right after its second report
     // line: its whole outcome (warnings, sizes, time).
     virtual void RowReported(size_t /*row*/, const RowReport& /*report*/) {}
+
+    // The worker's last call: after it the run touches nothing of the host,
+    // so a host that queues the calls knows the run's end is in the queue.
+    virtual void RunFinished() {}
 
     // Called on the caller's thread by StartBatch, before anything else.
     virtual void StopThumbnailLoader() = 0;

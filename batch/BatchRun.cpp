@@ -156,6 +156,7 @@ void BatchRun::BatchWorker() {
     stopRequested_ = false;
     host_.SetBatchControlsEnabled(true);
     finished_ = true;
+    host_.RunFinished();
 }
 
 // Starts rows in order while fewer than "Threads" are in hand, and reports

@@ -545,6 +545,11 @@ private slots:
             for (int i = 0; i < kResizeModeCount; ++i) QCOMPARE(modes->itemText(i), QString(kResizeModeTexts[i]));
             QCOMPARE(modes->itemText(CDialogOperation2::kCoverLine), QString("Cover W x H"));
             for (int i = 0; i < kFormatCount; ++i) QCOMPARE(formats->itemText(i), QString(kOutputFormatTexts[i]));
+            // The lists show the texts the settings file's users know.
+            QCOMPARE(formats->itemText(kFormatOriginal), QString("Original"));
+            QCOMPARE(formats->itemText(kFormatPcx), QString("PCX"));
+            QCOMPARE(modes->itemText(kResizeKeepHeight), QString("Keep Aspect Ratio (Height)"));
+            QCOMPARE(modes->itemText(kResizeFixed), QString("Fixed Size"));
             Find<CGroupLine>(pane, ids::kGroupResize)->SetCheck(true);
             modes->setCurrentIndex(kResizeLongestSide);
             QVERIFY(!Find<QLineEdit>(pane, ids::kWidthEdit)->isEnabled());
