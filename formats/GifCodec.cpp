@@ -192,7 +192,7 @@ bool GifCodec::NextImage(BlockScan& scan, Descriptor* d) {
     }
 }
 
-int32_t GifCodec::CountImages(ImageStream* stream) {
+int32_t GifCodec::CountImages(ImageStream* stream, std::vector<uint32_t>* colours) {
     // The count must not leave the last graphic control of the file in effect
     // for the first image.
     const ControlRecord savedControl = control_;
@@ -205,7 +205,15 @@ int32_t GifCodec::CountImages(ImageStream* stream) {
     Descriptor d;
     while (NextImage(scan, &d)) {
         ++count;
-        if (d.flags & 0x80) stream->Seek(int32_t(3 * (2u << (d.flags & 7))), SEEK_CUR);
+        ColourTable local;
+        if ((d.flags & 0x80) && colours && colours->size() < kColoursKept) {
+            if (!ReadTable(stream, d.flags, &local)) break;
+            for (uint32_t i = 0; i < local.size; ++i)
+                colours->push_back(uint32_t(local.rgb[3 * i]) << 16 |
+                                   uint32_t(local.rgb[3 * i + 1]) << 8 | local.rgb[3 * i + 2]);
+        } else if (d.flags & 0x80) {
+            stream->Seek(int32_t(3 * (2u << (d.flags & 7))), SEEK_CUR);
+        }
         if (stream->GetC() < 0) break;
         SkipSubBlocks(stream);
     }

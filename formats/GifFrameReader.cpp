@@ -16,7 +16,8 @@ bool GifCodec::StartFrames(ImageStream* stream, AnimationInfo& info) {
     animation_ = std::make_unique<Composition>();
     Composition& c = *animation_;
     if (!ReadScreen(stream, c)) return false;
-    c.found = CountImages(stream);
+    std::vector<uint32_t> localColours;
+    c.found = CountImages(stream, &localColours);
     if (c.found == 0) return Fail(kNoImage);
     std::string refusal;
     if (!AnimationWithinLimits(uint32_t(c.found), c.screen.width, c.screen.height, refusal))
@@ -32,6 +33,7 @@ bool GifCodec::StartFrames(ImageStream* stream, AnimationInfo& info) {
     for (uint32_t i = 0; c.global.present && i < c.global.size; ++i)
         info.palette.push_back(uint32_t(c.global.rgb[3 * i]) << 16 |
                                uint32_t(c.global.rgb[3 * i + 1]) << 8 | c.global.rgb[3 * i + 2]);
+    info.palette.insert(info.palette.end(), localColours.begin(), localColours.end());
     // The count walked the blocks; a loop block anywhere counts. It holds the
     // repeats after the first showing (0 for ever), as viewers read it.
     info.loops = loops_ < 0 ? 1 : loops_ == 0 ? 0 : uint32_t(loops_) + 1;
