@@ -297,14 +297,7 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
     report.input = job.path;
     report.inputBytes = FileBytes(job.path);
     const auto start = std::chrono::steady_clock::now();
-    auto failed = [&](std::string reason) {
-        report.input = job.path;
-        report.reason = std::move(reason);
-        report.milliseconds = MillisecondsSince(start);
-        std::string line = "failed to load image: " + job.path + ": " + report.reason + "\n";
-        return RowOutcome{std::move(line), std::move(report)};
-    };
-    if (job.type == kTypeUnknown) return failed("unknown file type");
+    if (job.type == kTypeUnknown) return FailedRow(job, report, "unknown file type", start);
     if (!job.namingError.empty()) {
         report.output = ExactName(job.stem);
         report.reason = job.namingError;
@@ -324,82 +317,107 @@ BatchRun::RowOutcome BatchRun::ProcessRow(const RowJob& job) {
         }
     }
     try {
-        std::vector<std::string> losses;
-        RowBytes shortcut = RowShortcut(job.path, job.type, job.stem.saveType, settings_, options_);
-        if (shortcut.ready) {
-            RowOutcome outcome = SaveRow(job, shortcut, losses, std::move(report));
-            outcome.report.milliseconds = MillisecondsSince(start);
-            return outcome;
-        }
-        CRaster image;
-        const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
-        if (!image.HasPixels()) return failed(LoadFailureText(image));
-        const LoadedFacts facts = FactsOf(image, loaded.scale > 1 || loaded.sampled);
-        report.inputWidth = loaded.fileWidth, report.inputHeight = loaded.fileHeight;
-        if (TakesEveryFrame(image, job.stem.saveType, options_)) {
-            // The frames are read again one at a time; the first is not kept.
-            const ImageType inputType = image.GetImageType();
-            losses = image.Warnings();
-            image.Discard();
-            uint32_t width = 0, height = 0;
-            RowOutcome outcome = SaveRow(
-                job,
-                [&](ImageStream* stream, std::string& error) {
-                    return WriteEveryFrame(job.path, inputType, job.stem.saveType, stream,
-                                           settings_, options_, watermark_.get(), error, losses,
-                                           width, height);
-                },
-                losses, std::move(report));
-            if (outcome.report.outputBytes)
-                outcome.report.outputWidth = width, outcome.report.outputHeight = height;
-            outcome.report.milliseconds = MillisecondsSince(start);
-            return outcome;
-        }
-        // Only the first picture goes on: a loss unless the run asked for it.
-        const ImageType inputType = image.GetImageType();
-        const int32_t pictures = image.GetNumFrames();
-        const bool asked = options_.frames == FrameChoice::kFirst ||
-                           (inputType == kTypeTiff && options_.page > 0);
-        if (pictures > 1 && !asked && HasFrameReader(inputType))
-            image.AddWarning(std::to_string(pictures - 1) +
-                             (inputType == kTypeTiff ? " page" : " frame") +
-                             (pictures == 2 ? "" : "s") + " dropped: " +
-                             ImageTypeName(job.stem.saveType) + " holds one");
-        std::string why;
-        const bool seeThrough = HasTransparency(image);
-        if (!ApplyRowTransforms(image, settings_, options_, loaded, watermark_.get(), &why))
-            return failed(why);
-        if (!PrepareForSave(image, job.stem.saveType, settings_, options_, &why, seeThrough))
-            return failed(why);
-        image.SetLastError("");
-        const bool onlyEncoding =
-            OnlyEncodingChanges(facts, image, job.stem.saveType, settings_, options_);
-        RowOutcome outcome;
-        if (EncodesInMemory(job.stem.saveType, options_, onlyEncoding)) {
-            const RowBytes encoded =
-                EncodeRow(image, job.stem.saveType, options_, onlyEncoding, job.path);
-            losses = image.Warnings();
-            outcome = SaveRow(job, encoded, losses, std::move(report));
-        } else {
-            losses = image.Warnings();
-            outcome = SaveRow(
-                job,
-                [&](ImageStream* stream, std::string& error) {
-                    const bool encoded = image.Encode(stream, job.stem.saveType);
-                    // An encoder that could not write everything says so as it writes.
-                    losses = image.Warnings();
-                    if (!encoded) error = image.LastErrorText();
-                    return encoded;
-                },
-                losses, std::move(report));
-        }
-        if (outcome.report.outputBytes)
-            outcome.report.outputWidth = image.GetWidth(), outcome.report.outputHeight = image.GetHeight();
+        return LoadAndSave(job, report, start);
+    } catch (const std::bad_alloc&) {
+        return FailedRow(job, report, "out of memory", start);
+    }
+}
+
+BatchRun::RowOutcome BatchRun::FailedRow(const RowJob& job, RowReport& report, std::string reason,
+                                         std::chrono::steady_clock::time_point start) {
+    report.input = job.path;
+    report.reason = std::move(reason);
+    report.milliseconds = MillisecondsSince(start);
+    std::string line = "failed to load image: " + job.path + ": " + report.reason + "\n";
+    return RowOutcome{std::move(line), std::move(report)};
+}
+
+BatchRun::RowOutcome BatchRun::LoadAndSave(const RowJob& job, RowReport& report,
+                                           std::chrono::steady_clock::time_point start) {
+    std::vector<std::string> losses;
+    RowBytes shortcut = RowShortcut(job.path, job.type, job.stem.saveType, settings_, options_);
+    if (shortcut.ready) {
+        RowOutcome outcome = SaveRow(job, shortcut, losses, std::move(report));
         outcome.report.milliseconds = MillisecondsSince(start);
         return outcome;
-    } catch (const std::bad_alloc&) {
-        return failed("out of memory");
     }
+    CRaster image;
+    const LoadedScale loaded = LoadRowImage(image, job.path, job.type, settings_, options_);
+    if (!image.HasPixels()) return FailedRow(job, report, LoadFailureText(image), start);
+    const LoadedFacts facts = FactsOf(image, loaded.scale > 1 || loaded.sampled);
+    report.inputWidth = loaded.fileWidth, report.inputHeight = loaded.fileHeight;
+    if (TakesEveryFrame(image, job.stem.saveType, options_)) {
+        // The frames are read again one at a time; the first is not kept.
+        const ImageType inputType = image.GetImageType();
+        losses = image.Warnings();
+        image.Discard();
+        uint32_t width = 0, height = 0;
+        RowOutcome outcome = SaveRow(
+            job,
+            [&](ImageStream* stream, std::string& error) {
+                return WriteEveryFrame(job.path, inputType, job.stem.saveType, stream,
+                                       settings_, options_, watermark_.get(), error, losses,
+                                       width, height);
+            },
+            losses, std::move(report));
+        if (outcome.report.outputBytes)
+            outcome.report.outputWidth = width, outcome.report.outputHeight = height;
+        outcome.report.milliseconds = MillisecondsSince(start);
+        return outcome;
+    }
+    WarnDroppedPictures(image, job.stem.saveType);
+    std::string why;
+    const bool seeThrough = HasTransparency(image);
+    if (!ApplyRowTransforms(image, settings_, options_, loaded, watermark_.get(), &why))
+        return FailedRow(job, report, why, start);
+    if (!PrepareForSave(image, job.stem.saveType, settings_, options_, &why, seeThrough))
+        return FailedRow(job, report, why, start);
+    RowOutcome outcome = SavePicture(job, image, facts, std::move(report));
+    outcome.report.milliseconds = MillisecondsSince(start);
+    return outcome;
+}
+
+// Only the first picture goes on: a loss unless the run asked for it.
+void BatchRun::WarnDroppedPictures(CRaster& image, ImageType saveType) const {
+    const ImageType inputType = image.GetImageType();
+    const int32_t pictures = image.GetNumFrames();
+    const bool asked = options_.frames == FrameChoice::kFirst ||
+                       (inputType == kTypeTiff && options_.page > 0);
+    if (pictures > 1 && !asked && HasFrameReader(inputType))
+        image.AddWarning(std::to_string(pictures - 1) +
+                         (inputType == kTypeTiff ? " page" : " frame") +
+                         (pictures == 2 ? "" : "s") + " dropped: " + ImageTypeName(saveType) +
+                         " holds one");
+}
+
+BatchRun::RowOutcome BatchRun::SavePicture(const RowJob& job, CRaster& image,
+                                           const LoadedFacts& facts, RowReport report) {
+    image.SetLastError("");
+    const bool onlyEncoding =
+        OnlyEncodingChanges(facts, image, job.stem.saveType, settings_, options_);
+    std::vector<std::string> losses;
+    RowOutcome outcome;
+    if (EncodesInMemory(job.stem.saveType, options_, onlyEncoding)) {
+        const RowBytes encoded =
+            EncodeRow(image, job.stem.saveType, options_, onlyEncoding, job.path);
+        losses = image.Warnings();
+        outcome = SaveRow(job, encoded, losses, std::move(report));
+    } else {
+        losses = image.Warnings();
+        outcome = SaveRow(
+            job,
+            [&](ImageStream* stream, std::string& error) {
+                const bool encoded = image.Encode(stream, job.stem.saveType);
+                // An encoder that could not write everything says so as it writes.
+                losses = image.Warnings();
+                if (!encoded) error = image.LastErrorText();
+                return encoded;
+            },
+            losses, std::move(report));
+    }
+    if (outcome.report.outputBytes)
+        outcome.report.outputWidth = image.GetWidth(), outcome.report.outputHeight = image.GetHeight();
+    return outcome;
 }
 
 // The picture is written before the row's turn, so rows encode at once;

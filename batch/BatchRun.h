@@ -12,6 +12,7 @@
 #include "Watermark.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -26,6 +27,7 @@
 #include <vector>
 
 struct RowBytes;
+struct LoadedFacts;
 
 // Why a load left no pixels: the decoder's text, or "cannot open file" when
 // no decoder ran (every decoder leaves its reason).
@@ -104,6 +106,17 @@ private:
     RowJob MakeJob(size_t row, const std::string& path);
     // One row from load to save, on a thread of the pool.
     RowOutcome ProcessRow(const RowJob& job);
+    // The row failed to load or transform, for reason.
+    static RowOutcome FailedRow(const RowJob& job, RowReport& report, std::string reason,
+                                std::chrono::steady_clock::time_point start);
+    // ProcessRow once the row is known to be attempted; report is what it
+    // knows so far, left for a failure's line when memory runs out.
+    RowOutcome LoadAndSave(const RowJob& job, RowReport& report,
+                           std::chrono::steady_clock::time_point start);
+    void WarnDroppedPictures(CRaster& image, ImageType saveType) const;
+    // Encodes the prepared picture and saves it.
+    RowOutcome SavePicture(const RowJob& job, CRaster& image, const LoadedFacts& facts,
+                           RowReport report);
     // Writes through encode and publishes the file; losses are what the row
     // lost so far (encode adds the encoder's), report what it knows so far,
     // note what the save line adds (" (quality 72 to fit 200K)").

@@ -45,43 +45,101 @@ bool HasBudget(ImageType type, const RunOptions& options) {
     return options.maxSize > 0 && format && (format->saveNeeds & kSaveQuality);
 }
 
-// Bands of 16 rows (whole blocks at any chroma subsampling) spread down the
-// picture, one in every 16 where the picture is tall enough, and at least
-// four: a sixteenth of an encode's work whose size changes with quality
-// about as the whole picture's does. Null for a picture under 256 rows,
-// where a sample would save little.
-std::unique_ptr<CRaster> SampleOf(const CRaster& image) {
-    constexpr uint32_t kBand = 16, kMostApart = 16, kLeastApart = 4, kFewest = 4;
+// Tiles of the picture (columns and rows of tiles, top-down), side by side,
+// across to a row: the picture's own blocks where tiles are whole blocks of
+// its format. A last row the tiles do not fill is left out.
+std::unique_ptr<CRaster> TilesOf(const CRaster& image, uint32_t tile,
+                                 const std::vector<std::pair<uint32_t, uint32_t>>& tiles,
+                                 uint32_t across) {
     const uint32_t width = image.GetWidth(), height = image.GetHeight();
-    const uint32_t every = std::min(kMostApart, height / (kBand * kFewest));
-    if (every < kLeastApart) return nullptr;
-    const uint32_t bpp = image.GetBitsPerPixel(), bands = height / (kBand * every);
+    const uint32_t down = uint32_t(tiles.size()) / across;
+    const uint32_t bytes = image.GetBitsPerPixel() / 8;
     auto sample = std::make_unique<CRaster>(0);
     sample->InheritSettings(image);
-    if (!sample->Create(width, bands * kBand, bpp, image.GetImageType())) return nullptr;
+    if (!sample->Create(across * tile, down * tile, image.GetBitsPerPixel(), image.GetImageType()))
+        return nullptr;
     if (image.GetPaletteCount()) sample->LoadPalette(image.Palette(), image.GetPaletteCount());
     if (image.HasAlpha() && image.AlphaPlane()) {
         sample->AddAlpha();
         if (!sample->AlphaPlane()) return nullptr;
     }
-    const size_t rowBytes = (size_t(width) * bpp + 7) / 8;
-    const uint32_t sampleHeight = bands * kBand;
-    for (uint32_t r = 0; r < sampleHeight; ++r) {
-        // Top-down row y of the picture; rows are stored bottom-up.
-        const uint32_t y = (r / kBand * every + every / 2) * kBand + r % kBand;
-        const uint32_t from = height - 1 - y, to = sampleHeight - 1 - r;
-        std::memcpy(sample->RowPointer(to), image.RowPointer(from), rowBytes);
-        if (sample->AlphaPlane())
-            std::memcpy(sample->AlphaPlane() + size_t(to) * width,
-                        image.AlphaPlane() + size_t(from) * width, width);
+    const uint32_t sampleWidth = across * tile, sampleHeight = down * tile;
+    for (uint32_t i = 0; i < down * across; ++i) {
+        const auto [tx, ty] = tiles[i];
+        for (uint32_t r = 0; r < tile; ++r) {
+            // Top-down rows; stored bottom-up.
+            const uint32_t from = height - 1 - (ty * tile + r);
+            const uint32_t to = sampleHeight - 1 - (i / across * tile + r);
+            const uint32_t x = tx * tile, at = i % across * tile;
+            std::memcpy(sample->RowPointer(to) + size_t(at) * bytes,
+                        image.RowPointer(from) + size_t(x) * bytes, size_t(tile) * bytes);
+            if (sample->AlphaPlane())
+                std::memcpy(sample->AlphaPlane() + size_t(to) * sampleWidth + at,
+                            image.AlphaPlane() + size_t(from) * width + x, tile);
+        }
     }
     return sample;
+}
+
+// A sixteenth of the picture in runs of 64 pixels, on a slanted lattice so
+// that every row of tiles and every part of it gives some: an uneven
+// picture (sky above, detail below) is sampled as it is spread, and few
+// tiles sit beside a stranger (a JPEG block's DC is coded against its
+// neighbour's). Tiles of 16 pixels are whole JPEG MCUs at any subsampling;
+// formats that predict across larger blocks get 64. Null where the sample
+// would be small or the pixels are packed.
+std::unique_ptr<CRaster> SampleOf(const CRaster& image, uint32_t tile) {
+    constexpr uint32_t kEvery = 16, kSlant = 5, kRunPixels = 64, kSampleWidth = 512,
+                       kLeastDown = 2;
+    if (image.GetBitsPerPixel() < 8 || image.GetBitsPerPixel() % 8) return nullptr;
+    const uint32_t cols = image.GetWidth() / tile, rows = image.GetHeight() / tile;
+    const uint32_t run = kRunPixels / tile, runs = cols / run, across = kSampleWidth / tile;
+    std::vector<std::pair<uint32_t, uint32_t>> tiles;
+    for (uint32_t ty = 0; ty < rows; ++ty)
+        for (uint32_t r = (kEvery - ty * kSlant % kEvery) % kEvery; r < runs; r += kEvery)
+            for (uint32_t k = 0; k < run; ++k)
+                tiles.emplace_back(r * run + k, ty);
+    if (tiles.size() < size_t(across) * kLeastDown) return nullptr;
+    return TilesOf(image, tile, tiles, across);
+}
+
+// SearchQualitySampled on a sample of the picture. What a file holds
+// whatever its pixels (headers, tables, the metadata) is measured on a
+// 16-pixel square, with the metadata and without, so that only the rest
+// is scaled up.
+template <class Encode>
+int SearchOnSample(const CRaster& image, CRaster& sample, ImageType type,
+                   const RunOptions& options, int top, Encode encode, RowBytes& row, int& encodes,
+                   bool& settled) {
+    std::vector<uint8_t> bytes;
+    constexpr uint32_t kSquare = 16;
+    const std::unique_ptr<CRaster> one =
+        TilesOf(image, kSquare, {{0, image.GetHeight() / kSquare / 2}}, 1);
+    if (!one) return SearchQuality(top, options.maxSize, encode, encodes, settled);
+    one->SetQuality(uint32_t(top));
+    if (!EncodeToMemory(*one, type, bytes, row.error)) return -1;
+    const double fixed = double(bytes.size());
+    one->SetMetadata(nullptr);
+    if (!EncodeToMemory(*one, type, bytes, row.error)) return -1;
+    const double sampleFixed = double(bytes.size());
+    sample.SetMetadata(nullptr);
+    const double ratio = double(image.GetWidth()) * image.GetHeight() /
+                         (double(sample.GetWidth()) * sample.GetHeight());
+    auto encodeSample = [&](int q) -> int64_t {
+        sample.SetQuality(uint32_t(q));
+        row.sampled += 1 / ratio;
+        if (!EncodeToMemory(sample, type, bytes, row.error)) return -1;
+        return std::max<int64_t>(1, int64_t(double(bytes.size()) - sampleFixed));
+    };
+    return SearchQualitySampled(top, options.maxSize, fixed, ratio, encode, encodeSample, encodes,
+                                settled);
 }
 
 RowBytes WithinBudget(CRaster& image, ImageType type, const RunOptions& options) {
     RowBytes row;
     // A lossless file that fits is kept; otherwise the budget asks for loss.
     if (image.GetLossless()) {
+        row.encodes = 1;
         if (!EncodeToMemory(image, type, row.bytes, row.error)) return row;
         if (int64_t(row.bytes.size()) <= options.maxSize) return row.ready = true, row;
         image.SetLossless(false);
@@ -98,18 +156,12 @@ RowBytes WithinBudget(CRaster& image, ImageType type, const RunOptions& options)
         if (size <= options.maxSize && q > bestQuality) best = std::move(bytes), bestQuality = q;
         return size;
     };
-    const std::unique_ptr<CRaster> sample = SampleOf(image);
-    int quality = 0;
-    if (sample) {
-        const double ratio = double(image.GetHeight()) / double(sample->GetHeight());
-        quality = SearchQualitySampled(top, options.maxSize, ratio, encode, [&](int q) -> int64_t {
-            sample->SetQuality(uint32_t(q));
-            std::vector<uint8_t> bytes;
-            return EncodeToMemory(*sample, type, bytes, row.error) ? int64_t(bytes.size()) : -1;
-        }, encodes, settled);
-    } else {
-        quality = SearchQuality(top, options.maxSize, encode, encodes, settled);
-    }
+    const uint32_t tile = type == kTypeJpeg ? 16 : 64;
+    const std::unique_ptr<CRaster> sample = SampleOf(image, tile);
+    const int quality =
+        sample ? SearchOnSample(image, *sample, type, options, top, encode, row, encodes, settled)
+               : SearchQuality(top, options.maxSize, encode, encodes, settled);
+    row.encodes += encodes;
     if (quality < 0) return row;
     if (quality == 0 || bestQuality != quality) {
         row.error = "cannot fit in " + ByteSizeText(options.maxSize) +
@@ -117,6 +169,7 @@ RowBytes WithinBudget(CRaster& image, ImageType type, const RunOptions& options)
         return row;
     }
     row.bytes = std::move(best);
+    row.quality = quality;
     row.note = " (quality " + std::to_string(quality) + " to fit " + ByteSizeText(options.maxSize) + ")";
     row.ready = true;
     return row;

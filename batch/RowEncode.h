@@ -17,6 +17,10 @@ struct RowBytes {
     std::vector<uint8_t> bytes;
     std::string note;  // e.g. " (quality 72 to fit 200K)"; empty when nothing to say
     std::string error; // when not ready
+    // A size budget's search: the quality chosen (0 without a budget), the
+    // full encodes made, and the rows of samples encoded over the picture's.
+    int quality = 0, encodes = 0;
+    double sampled = 0;
 };
 
 // The picture as loaded, before the row's steps.
@@ -56,15 +60,16 @@ template <class Encode>
 int SearchQuality(int top, int64_t budget, Encode encode, int& encodes, bool& settled);
 
 // The same answer with most of the looking done on a cheap stand-in:
-// sample(q) is the size of a part of the picture (a few bands of its rows)
-// at quality q, and ratio the expected full size over the sample's. Each
+// sample(q) is the size of a part of the picture (tiles spread over it) at
+// quality q less what any file of the sample's holds, and the full size
+// is expected at fixed + ratio * sample(q). Each
 // full encode goes to the highest quality the sample puts under the budget,
 // and its size corrects the ratio, so a sample that tracks the picture
 // leaves two full encodes: the answer and the quality above it. sample(q)
 // < 0 is a failure (-1). encodes and settled count full encodes as above.
 template <class Encode, class Sample>
-int SearchQualitySampled(int top, int64_t budget, double ratio, Encode encode, Sample sample,
-                         int& encodes, bool& settled);
+int SearchQualitySampled(int top, int64_t budget, double fixed, double ratio, Encode encode,
+                         Sample sample, int& encodes, bool& settled);
 
 // An estimate of the quality that gives `target` bytes, from one encode of
 // `size` bytes at `quality`: JPEG-like files halve about every 18 quality

@@ -53,60 +53,124 @@ int SearchQuality(int top, int64_t budget, Encode encode, int& encodes, bool& se
     return fits;
 }
 
+// The sample's sizes by quality, each encoded once, scaled to the picture:
+// the part of the full size that grows with quality.
+template <class Sample>
+class SampledSizes {
+public:
+    SampledSizes(int top, Sample sample, double ratio)
+        : top_(top), sample_(sample), ratio_(ratio), sizes_(size_t(top) + 2, -1) {}
+    bool Failed() const { return failed_; }
+    bool Known(int q) const { return q >= 1 && q <= top_ && sizes_[size_t(q)] >= 0; }
+    double Part(int q) {
+        int64_t& size = sizes_[size_t(q)];
+        if (size < 0 && (size = sample_(q)) < 0) failed_ = true;
+        return Ratio(q) * double(std::max<int64_t>(1, size));
+    }
+    // A full encode at q measured part: the scale there, and between it
+    // and the next measured quality, where the sample's size may fall more
+    // or less steeply than the picture's.
+    void Calibrate(int q, double part) {
+        Part(q);
+        measured_.emplace_back(q, part / double(std::max<int64_t>(1, sizes_[size_t(q)])));
+    }
+    // a estimated to fit (or known to), b the next estimated over (or known
+    // over), from what is sampled already; then narrowed by a guess and its
+    // neighbour on the other side of room until they are adjacent: the pair
+    // is the answer when the guess was close, and otherwise gives the next
+    // guess a slope measured where the answer is. False on a failure.
+    bool Narrow(int fits, int over, double room, int& a, int& b) {
+        a = fits, b = over;
+        for (int q = fits + 1; q < over; ++q)
+            if (Known(q) && Part(q) <= room) a = q;
+        for (int q = over - 1; q > a; --q)
+            if (Known(q) && Part(q) > room) b = q;
+        bool guessed = false;
+        for (int last = 0; b - a > 1 && !failed_;) {
+            const bool informed = Known(a) || Known(b);
+            const int m = std::clamp(guessed ? (last == a ? a + 1 : b - 1) : Guess(a, b, room),
+                                     a + 1, b - 1);
+            (Part(m) <= room ? a : b) = m;
+            guessed = !guessed && informed, last = m;
+        }
+        return !failed_;
+    }
+
+private:
+    // From the end nearer the budget along the slope of it and the known
+    // quality next to it, beyond it: size falls with quality along a curve,
+    // and a line to the far end creeps a step at a time along its flat
+    // part. Else between both ends along log size, or from one end by the
+    // model; with nothing known, the top.
+    int Guess(int a, int b, double room) {
+        if (!Known(a) && !Known(b)) return b - 1;
+        const double goal = std::log(room);
+        const bool fromB = !Known(a) || (Known(b) && std::log(Part(b)) - goal < goal - std::log(Part(a)));
+        const int near = fromB ? b : a, step = fromB ? 1 : -1;
+        int far = 0;
+        for (int q = near + step; q >= 1 && q <= top_ && !far; q += step)
+            if (Known(q)) far = q;
+        const double ln = std::log(Part(near));
+        if (far && std::log(Part(far)) != ln) {
+            const double perStep = (std::log(Part(far)) - ln) / (far - near);
+            return near + int(std::floor((goal - ln) / perStep));
+        }
+        if (Known(a) && Known(b)) {
+            const double la = std::log(Part(a)), lb = std::log(Part(b));
+            return lb > la ? a + int(std::floor((goal - la) / (lb - la) * (b - a))) : b - 1;
+        }
+        return EstimateQuality(near, int64_t(Part(near)), int64_t(room));
+    }
+
+    // Full over sample at q: the nearest measured, interpolated in log
+    // between measured qualities on either side.
+    double Ratio(int q) const {
+        const std::pair<int, double>*below = nullptr, *above = nullptr;
+        for (const auto& m : measured_) {
+            if (m.first <= q && (!below || m.first > below->first)) below = &m;
+            if (m.first >= q && (!above || m.first < above->first)) above = &m;
+        }
+        if (!below && !above) return ratio_;
+        if (!below || !above || below->first == above->first) return (below ? below : above)->second;
+        const double t = double(q - below->first) / (above->first - below->first);
+        return std::exp(std::log(below->second) * (1 - t) + std::log(above->second) * t);
+    }
+
+    int top_;
+    Sample sample_;
+    double ratio_;
+    std::vector<std::pair<int, double>> measured_;
+    std::vector<int64_t> sizes_;
+    bool failed_ = false;
+};
+
 template <class Encode, class Sample>
-int SearchQualitySampled(int top, int64_t budget, double ratio, Encode encode, Sample sample,
-                         int& encodes, bool& settled) {
+int SearchQualitySampled(int top, int64_t budget, double fixed, double ratio, Encode encode,
+                         Sample sample, int& encodes, bool& settled) {
     encodes = 0;
     settled = false;
-    std::vector<int64_t> sampled(size_t(top) + 2, -1);
-    bool failed = false;
-    auto estimate = [&](int q) {
-        if (sampled[size_t(q)] < 0 && (sampled[size_t(q)] = sample(q)) < 0) failed = true;
-        return ratio * double(sampled[size_t(q)]);
-    };
-    const double goal = std::log(double(budget));
+    SampledSizes<Sample> sizes(top, sample, ratio);
+    // The estimate's part that grows with quality, against the budget's.
+    const double room = std::max(1.0, double(budget) - fixed);
     int fits = 0, over = top + 1; // known from full encodes
     while (over - fits > 1) {
         if (encodes == kBudgetEncodes) return fits;
-        // On the sample: a estimated to fit (or fits), b estimated over (or
-        // over); interpolate in log size where both ends are sampled, else
-        // start at the top, and bisect when a step did not halve the range.
-        int a = fits, b = over;
-        bool bisect = false;
-        while (b - a > 1) {
-            int m = (a + b) / 2;
-            const bool knownA = a > fits, knownB = b < over;
-            const bool guess = !bisect;
-            if (guess && knownA && knownB) {
-                const double la = std::log(estimate(a)), lb = std::log(estimate(b));
-                if (lb > la)
-                    m = std::clamp(a + int(std::floor((goal - la) / (lb - la) * (b - a))), a + 1, b - 1);
-            } else if (guess && knownB) {
-                m = std::clamp(EstimateQuality(b, int64_t(estimate(b)), budget), a + 1, b - 1);
-            } else if (guess && knownA) {
-                m = std::clamp(EstimateQuality(a, int64_t(estimate(a)), budget), a + 1, b - 1);
-            } else if (guess) {
-                m = b - 1;
-            }
-            const int width = b - a;
-            (estimate(m) <= double(budget) ? a : b) = m;
-            if (failed) return -1;
-            // The first look at the top narrows little by design.
-            bisect = guess && (knownA || knownB) && 2 * (b - a) > width + 1;
-        }
-        // Nothing between estimated to fit: the lowest open quality shows
-        // whether the sample was wrong.
-        const int next = std::max(a, fits + 1);
+        int a = 0, b = 0;
+        if (!sizes.Narrow(fits, over, room, a, b)) return -1;
+        // The full encode goes to whichever of the pair the sample puts
+        // nearer the budget: the one it is least sure of. Nothing between
+        // estimated to fit: the lowest open quality shows whether the
+        // sample was wrong.
+        int next = std::max(a, fits + 1);
+        if (next == a && a + 1 < over && sizes.Known(a + 1) &&
+            sizes.Part(a + 1) / room < room / sizes.Part(a))
+            next = a + 1;
         const int64_t size = encode(next);
         ++encodes;
         if (size < 0) return -1;
-        if (size <= budget)
-            fits = next;
-        else
-            over = next;
-        estimate(next);
-        if (failed) return -1;
-        if (sampled[size_t(next)] > 0) ratio = double(size) / double(sampled[size_t(next)]);
+        (size <= budget ? fits : over) = next;
+        sizes.Calibrate(next, std::max(1.0, double(size) - fixed));
+        if (sizes.Failed()) return -1;
     }
     settled = true;
     return fits;

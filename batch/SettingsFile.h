@@ -2,50 +2,16 @@
 // functions read and write, so files move between the two programs.
 #pragma once
 
+#include "IniFile.h"
 #include "OperationSettings.h"
 #include "RunOptions.h"
 
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
-#include <vector>
 
 inline constexpr char kSettingsSection[] = "Quorvel Image Resizer";
 inline constexpr char kSettingsKey[] = "AppSettings";
-
-// Lines of an INI file, kept as they are so that a write changes only the key
-// it sets. Section and key names compare without regard to ASCII case.
-class IniFile {
-public:
-    // False when the file exists but cannot be read (Error() says why); a
-    // missing file is empty.
-    bool Load(const std::string& path);
-    void Parse(const std::string& text);
-    std::optional<std::string> Get(std::string_view section, std::string_view key) const;
-    void Set(std::string_view section, std::string_view key, std::string_view value);
-    // Section names in the order of the file.
-    std::vector<std::string> Sections() const;
-    // The section's header and lines; false when there is none.
-    bool RemoveSection(std::string_view section);
-    std::string Text() const;
-    // Replaces the file as a whole, so a failed write leaves the old one. A
-    // link is followed and its target written; a read-only file is refused.
-    // Callers that read the file first hold its lock (UpdateSettingsFile).
-    bool Save(const std::string& path);
-    const std::string& Error() const { return error_; }
-
-private:
-    std::vector<std::string> lines_;
-    std::string eol_ = "\r\n";
-    std::string error_;
-};
-
-// Locks the file against other saves (a lock file beside it), reads it, lets
-// change edit it and writes it back. A file that cannot be read is left as it
-// is, and so is a read-only one; error then says why.
-bool UpdateSettingsFile(const std::string& path, const std::function<void(IniFile&)>& change,
-                        std::string* error = nullptr);
 
 // Bytes as upper-case hex pairs followed by the hex of their sum mod 256.
 std::string EncodeProfileStruct(std::span<const uint8_t> bytes);

@@ -4,8 +4,9 @@
 #     processor time of whole rows (decode + encode) at quality 90;
 #  2. --max-size 200K on photos resized to 1600 wide: every file at most
 #     200 KB, quality + 1 over it (re-encoded to check), and the budget's
-#     cost in encodes: (t(max-size) - t(bmp)) / (t(jpg) - t(bmp)), the BMP
-#     row standing for the same row without a JPEG encode;
+#     cost against one encode at the quality it chose, per photo, on the
+#     thread's processor clock (bench/budget_bench.cpp, FORMAT=jpg by
+#     default: webp, avif, jxl too);
 #  3. lossless JPEG turns (--rotate 90 --no-sharpen) against jpegtran -trim;
 #  4. JXL encoding at effort 7 on one thread against cjxl -e 7 on one thread,
 #     both from the same PPM files.
@@ -18,11 +19,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 BIN=${BIN:-"$ROOT/${BUILD_DIR:-build}/cli/tessaline-batch"}
+BUDGET=${BUDGET:-"$ROOT/${BUILD_DIR:-build}/bench/tessaline-budget"}
+FORMAT=${FORMAT:-jpg}
 CORPUS=${CORPUS:-$(cd .. && pwd)/benchcorpus}
 ROUNDS=${ROUNDS:-5}
 PHOTOS=${PHOTOS:-8}
 PARTS=${PARTS:-1234}
 [ -x "$BIN" ] || { echo "build first: $BIN is missing" >&2; exit 1; }
+[[ $PARTS != *2* ]] || [ -x "$BUDGET" ] || { echo "build first: $BUDGET is missing" >&2; exit 1; }
 for tool in jpegtran cjxl convert python3; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
@@ -37,9 +41,10 @@ W=$(mktemp -d /tmp/tessaline-encoders.XXXXXX)
 trap 'rm -rf "$W"' EXIT
 printf '[Tessaline Options]\nThreads=1\n' >"$W/s.ini"
 echo "load: $(uptime)"
-python3 - "$BIN" "$W" "$ROUNDS" "$PARTS" "${files[@]}" <<'PY'
+python3 - "$BIN" "$W" "$ROUNDS" "$PARTS" "$BUDGET" "$FORMAT" "${files[@]}" <<'PY'
 import os, re, statistics, subprocess, sys, shutil
-bin_, work, rounds, parts, files = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5:]
+bin_, work, rounds, parts, budget_bin, fmt = sys.argv[1:7]
+rounds, files = int(rounds), sys.argv[7:]
 settings = os.path.join(work, "s.ini")
 
 def cpu(cmd, out=None):
@@ -89,17 +94,12 @@ if "1" in parts:
 # 2. Size budget on photos resized to 1600 wide.
 if "2" in parts:
     common = ["--resize-width", "1600", "--resample", "smooth"]
-    t = rounds_of({
-        "bmp": batch(os.path.join(work, "bmp"), "--format", "bmp", *common),
-        "jpg": batch(os.path.join(work, "jpg"), "--format", "jpg", "--quality", "90", *common),
-        "budget": batch(os.path.join(work, "budget"), "--format", "jpg", "--quality", "90",
-                        "--max-size", "200K", *common),
-    })
-    encode = (t["jpg"] - t["bmp"]) / n
-    budget = (t["budget"] - t["bmp"]) / n
-    print("\n2. --max-size 200K, 1600 wide: one encode %.1f ms, the budget's encodes %.1f ms: %.2fx"
-          " one encode (target <= 3x)" % (1000 * encode, 1000 * budget, budget / encode))
-    _, report = cpu(batch(os.path.join(work, "check"), "--format", "jpg", "--quality", "90",
+    print("\n2. --max-size 200K, %s, 1600 wide: the search against one encode at the quality it"
+          " chose (target <= 3x)" % fmt)
+    sys.stdout.flush()
+    subprocess.run([budget_bin, "--rounds", str(rounds), "--format", fmt, "--quality", "90",
+                    "--max-size", "200K", *common, *files], check=True)
+    _, report = cpu(batch(os.path.join(work, "check"), "--format", fmt, "--quality", "90",
                           "--max-size", "200K", *common)[0])
     largest, failures = 0, 0
     for path, q in re.findall(r"save resized image to: (\S+) \(quality (\d+) to fit", report):
@@ -108,7 +108,7 @@ if "2" in parts:
             src = files[[os.path.splitext(os.path.basename(f))[0] for f in files].index(
                 os.path.splitext(os.path.basename(path))[0])]
             up = os.path.join(work, "up")
-            cpu(batch(up, "--format", "jpg", "--quality", str(int(q) + 1), *common, inputs=[src])[0], up)
+            cpu(batch(up, "--format", fmt, "--quality", str(int(q) + 1), *common, inputs=[src])[0], up)
             size = folder_bytes(up)
             if size <= 200000:
                 failures += 1

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace {
 
@@ -70,6 +71,53 @@ void ConvertRow(const uint8_t* luma, const uint8_t* const chroma[2][2], const Co
     }
 }
 
+// Where each output column takes its samples.
+std::vector<Column> MakeTaps(const std::vector<uint32_t>& columns, uint32_t hs, uint32_t vs,
+                             uint32_t chromaWidth) {
+    std::vector<Column> taps(columns.size());
+    for (size_t x = 0; x < columns.size(); ++x) {
+        const uint32_t sx = columns[x], j = sx / hs;
+        const bool right = hs == 2 && sx % 2 == 1;
+        const uint32_t side = right ? std::min(j + 1, chromaWidth - 1) : j ? j - 1 : 0;
+        // Rounding: 8 and 7 of 16 with both ways halved, 1 and 2 of 4 across.
+        const int32_t bias = vs == 2 ? (right ? 7 : 8) : (right ? 2 : 1);
+        taps[x] = Column{sx, j, side, bias};
+    }
+    return taps;
+}
+
+// Marks sample `at` of a component's rows or columns as read.
+void Need(std::vector<uint8_t>& masks, uint32_t at) {
+    if (at / DCTSIZE < masks.size()) masks[at / DCTSIZE] |= uint8_t(1u << at % DCTSIZE);
+}
+
+// The stored chroma row of source row s, and its neighbour towards s:
+// above for the upper of two, below for the lower, itself at the edges.
+std::pair<uint32_t, uint32_t> ChromaRows(uint32_t s, uint32_t vs, uint32_t chromaHeight) {
+    const uint32_t c = s / vs;
+    return {c, vs == 1 ? c : s % 2 ? std::min(c + 1, chromaHeight - 1) : c ? c - 1 : 0};
+}
+
+void MarkNeeds(const jpeg_component_info* k, const std::vector<uint32_t>& rows,
+               const std::vector<Column>& taps, uint32_t vs, uint32_t chromaHeight,
+               SampledIdct::Needs needs[3]) {
+    for (int i = 0; i < 3; ++i)
+        needs[i] = {std::vector<uint8_t>(k[i].height_in_blocks), std::vector<uint8_t>(k[i].width_in_blocks)};
+    for (uint32_t s : rows) {
+        Need(needs[0].rows, s);
+        const auto [c, far] = ChromaRows(s, vs, chromaHeight);
+        for (int i = 1; i < 3; ++i) Need(needs[i].rows, c), Need(needs[i].rows, far);
+    }
+    const bool halved = k[0].h_samp_factor == 2;
+    for (const Column& t : taps) {
+        Need(needs[0].cols, t.luma);
+        for (int i = 1; i < 3; ++i) {
+            Need(needs[i].cols, t.near);
+            if (halved) Need(needs[i].cols, t.side);
+        }
+    }
+}
+
 } // namespace
 
 bool CanSampleRaw(const jpeg_decompress_struct& c) {
@@ -103,21 +151,8 @@ bool SampleRawRows(jpeg_decompress_struct* cinfo, const std::vector<uint32_t>& c
     const uint32_t reads = (cinfo->output_height + lumaRows - 1) / lumaRows;
     const uint32_t chromaWidth = k[1].downsampled_width, chromaHeight = k[1].downsampled_height;
     const uint32_t h = uint32_t(rows.size()), w = uint32_t(columns.size());
-    std::vector<Column> taps(w);
-    for (uint32_t x = 0; x < w; ++x) {
-        const uint32_t sx = columns[x], j = sx / hs;
-        const bool right = hs == 2 && sx % 2 == 1;
-        const uint32_t side = right ? std::min(j + 1, chromaWidth - 1) : j ? j - 1 : 0;
-        // Rounding: 8 and 7 of 16 with both ways halved, 1 and 2 of 4 across.
-        const int32_t bias = vs == 2 ? (right ? 7 : 8) : (right ? 2 : 1);
-        taps[x] = Column{sx, j, side, bias};
-    }
-    // The stored chroma row of source row s, and its neighbour towards s:
-    // above for the upper of two, below for the lower, itself at the edges.
-    auto chromaRows = [&](uint32_t s) {
-        const uint32_t c = s / vs;
-        return std::pair{c, vs == 1 ? c : s % 2 ? std::min(c + 1, chromaHeight - 1) : c ? c - 1 : 0};
-    };
+    const std::vector<Column> taps = MakeTaps(columns, hs, vs, chromaWidth);
+    auto chromaRows = [&](uint32_t s) { return ChromaRows(s, vs, chromaHeight); };
     const auto convert = hs == 1   ? ConvertRow<1, 1>
                          : vs == 1 ? ConvertRow<2, 1>
                                    : ConvertRow<2, 2>;
@@ -126,23 +161,7 @@ bool SampleRawRows(jpeg_decompress_struct* cinfo, const std::vector<uint32_t>& c
     };
     // The pixels the conversion reads, so the transform makes only those.
     SampledIdct::Needs needs[3];
-    for (int i = 0; i < 3; ++i)
-        needs[i] = {std::vector<uint8_t>(k[i].height_in_blocks), std::vector<uint8_t>(k[i].width_in_blocks)};
-    auto need = [](std::vector<uint8_t>& masks, uint32_t at) {
-        if (at / DCTSIZE < masks.size()) masks[at / DCTSIZE] |= uint8_t(1u << at % DCTSIZE);
-    };
-    for (uint32_t s : rows) {
-        need(needs[0].rows, s);
-        const auto [c, far] = chromaRows(s);
-        for (int i = 1; i < 3; ++i) need(needs[i].rows, c), need(needs[i].rows, far);
-    }
-    for (const Column& t : taps) {
-        need(needs[0].cols, t.luma);
-        for (int i = 1; i < 3; ++i) {
-            need(needs[i].cols, t.near);
-            if (hs == 2) need(needs[i].cols, t.side);
-        }
-    }
+    MarkNeeds(k, rows, taps, vs, chromaHeight, needs);
     SampledIdct idct(cinfo, needs, planes);
     LocalJump local(cinfo);
     if (setjmp(local.Target())) return false;

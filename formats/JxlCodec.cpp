@@ -2,7 +2,6 @@
 
 #include "ImageStream.h"
 #include "InputLimits.h"
-#include "JpegCodec.h"
 #include "PixelRows.h"
 #include "TransparencyForms.h"
 

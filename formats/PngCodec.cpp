@@ -2,7 +2,7 @@
 
 #include "ImageStream.h"
 #include "InputLimits.h"
-#include "JpegCodec.h"
+#include "Exif.h"
 #include "Metadata.h"
 #include "PngOptimise.h"
 

@@ -2,7 +2,7 @@
 
 #include "ImageStream.h"
 #include "InputLimits.h"
-#include "JpegCodec.h"
+#include "Exif.h"
 #include "PixelRows.h"
 
 #include <webp/decode.h>

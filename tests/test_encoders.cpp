@@ -4,6 +4,8 @@
 #include "support/Magick.h"
 #include "support/Process.h"
 
+#include "ImageStream.h"
+#include "ImageType.h"
 #include "RowEncode.h"
 
 #include <gtest/gtest.h>
@@ -263,12 +265,55 @@ TEST(SizeBudget, SearchSettlesOnTheHighestQualityThatFits) {
                 const auto sample = [&](int q) {
                     return int64_t(s.scale * 25000 * std::exp(s.slope * perStep * (q - 46)));
                 };
-                const int sampled = SearchQualitySampled(90, budget, 8.0, size, sample, encodes, settled);
+                const int sampled = SearchQualitySampled(90, budget, 0, 8.0, size, sample, encodes, settled);
                 EXPECT_EQ(sampled, best) << perStep << " " << budget << " " << s.scale << " " << s.slope;
                 EXPECT_TRUE(settled || best == 90);
                 EXPECT_LE(encodes, s.most) << perStep << " " << budget << " " << s.scale << " " << s.slope;
             }
         }
+    }
+}
+
+// A picture detailed below and plain above, with a camera's metadata,
+// under a budget halfway between two qualities: a sample that tracks the
+// picture (its spread, the metadata not scaled up with it) leaves the two
+// full encodes a JPEG answer needs (WebP's sample tracks less closely),
+// and the bytes are a plain encode's.
+TEST(SizeBudget, ASampleThatTracksThePictureLeavesTwoFullEncodes) {
+    if (!HaveImageMagick() || ::access("/usr/bin/exiftool", X_OK) != 0)
+        GTEST_SKIP() << "no ImageMagick or exiftool";
+    Run1 run;
+    const std::string photo = run.Make(
+        "uneven.jpg", "-size 1600x500 gradient:skyblue-white \\( -size 400x175 -seed 4 plasma:fractal "
+                      "-resize 400% -attenuate 0.4 +noise Gaussian \\) -append -quality 95");
+    RunShell("/usr/bin/exiftool -q -overwrite_original -Make=Quill -Model='Q 1' "
+             "-XMP-dc:Description=" + std::string(3000, 'x') + " " + Quote(photo), Stderr::Dropped);
+    CRaster image(kTypeJpeg);
+    ASSERT_TRUE(image.LoadFile(photo, kTypeJpeg));
+    ASSERT_NE(image.Metadata(), nullptr);
+    const struct {
+        ImageType type;
+        int encodes;
+    } cases[] = {{kTypeJpeg, 2}, {kTypeWebp, 3}};
+    for (const auto [type, most] : cases) {
+        auto encoded = [&](int quality) {
+            CRaster copy(image);
+            copy.SetQuality(uint32_t(quality));
+            MemoryImageStream stream;
+            EXPECT_TRUE(stream.Open() && copy.Encode(&stream, type));
+            return Bytes(stream.GetBuffer(false), stream.GetBuffer(false) + stream.Size());
+        };
+        const size_t at70 = encoded(70).size(), at71 = encoded(71).size();
+        ASSERT_LT(at70, at71);
+        RunOptions options;
+        options.maxSize = int64_t(std::sqrt(double(at70) * double(at71)));
+        CRaster copy(image);
+        copy.SetQuality(90);
+        const RowBytes row = EncodeRow(copy, type, options, false, "");
+        ASSERT_TRUE(row.ready) << row.error;
+        EXPECT_EQ(row.quality, 70) << type;
+        EXPECT_LE(row.encodes, most) << type;
+        EXPECT_EQ(row.bytes, encoded(70)) << type;
     }
 }
 

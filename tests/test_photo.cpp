@@ -3,7 +3,7 @@
 #include "CRaster.h"
 #include "Colour.h"
 #include "ImageType.h"
-#include "JpegCodec.h"
+#include "Exif.h"
 #include "Metadata.h"
 #include "support/Photos.h"
 #include "RowTransforms.h"
