@@ -10,14 +10,25 @@
 # medians are printed: wall and processor time (user + system, from wait4),
 # the peak resident set, and the output's bytes.
 #
-#   bench/frames.sh                 # uses build/, ROUNDS=7
+# The second part sizes every animated GIF of the corpus and the 200-frame
+# input, each resized to half its width (nearest and smooth), against
+# gifsicle -O2 --resize-width of the same width: the bytes' ratio, and the
+# lowest PSNR of a frame (coalesced, over mid grey) against ImageMagick's
+# coalesce + resize (-sample for nearest, Lanczos for smooth). Target: every
+# file within 1.3x, smooth frames at least 35 dB.
+#
+#   bench/frames.sh                 # uses build/, ROUNDS=7, both parts
 #   BUILD_DIR=build ROUNDS=9 bench/frames.sh
 #   INPUT=/tmp/in.gif bench/frames.sh   # reuses an input made before (KEEP=1 keeps it)
+#   PARTS=2 bench/frames.sh         # only the sizes (1: only the timed runs)
+#   DETAIL=1 ONLY=chi PARTS=2 bench/frames.sh   # files named ...chi..., every frame's PSNR
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 BIN=${BIN:-"$ROOT/${BUILD_DIR:-build}/cli/tessaline-batch"}
 ROUNDS=${ROUNDS:-7}
+PARTS=${PARTS:-12}
+CORPUS=${CORPUS:-$ROOT/../shared/corpus}
 [ -x "$BIN" ] || { echo "build first: $BIN is missing" >&2; exit 1; }
 for tool in /usr/bin/convert gifsicle vips python3; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
@@ -39,6 +50,7 @@ done
 fi
 printf '[Tessaline Options]\nThreads=1\n' >"$W/bench.ini"
 
+if [[ $PARTS == *1* ]]; then
 python3 - "$W" "$IN" "$BIN" "$ROUNDS" <<'PY'
 import os, statistics, subprocess, sys, time
 w, src, bin_, rounds = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
@@ -83,4 +95,74 @@ for ours in ("tessaline nearest", "tessaline smooth"):
     print(f"{ours}: cpu {o[1] / med['gifsicle'][1]:.2f}x gifsicle, "
           f"{o[1] / med['vips thumbnail'][1]:.2f}x vips; "
           f"bytes {o[3] / med['gifsicle -O2'][3]:.2f}x gifsicle -O2; peak {o[2]:.1f} MB")
+PY
+fi
+
+[[ $PARTS == *2* ]] || exit 0
+files=()
+if [ -f "$CORPUS/MANIFEST.tsv" ]; then
+  mapfile -t files < <(awk -F'\t' -v dir="$CORPUS" '$1 ~ /^gif\// && $6 > 1 { print dir "/" $1 }' \
+    "$CORPUS/MANIFEST.tsv")
+else
+  echo "no corpus at $CORPUS: only the 200-frame input" >&2
+fi
+python3 - "$W" "$BIN" "$IN" "${files[@]}" <<'PY'
+import os, subprocess, sys
+w, bin_, inputs = sys.argv[1], sys.argv[2], sys.argv[3:]
+
+def run(argv):
+    return subprocess.run(argv, check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+
+# Every frame coalesced, after ImageMagick's options, over mid grey, as RGB bytes.
+def frames(path, ops=()):
+    conv = ["/usr/bin/convert", path, "-coalesce", *ops]
+    first = run(conv + ["-format", "%w %h\\n", "info:-"]).split(b"\n")[0].split()
+    width, height = int(first[0]), int(first[1])
+    raw = run(conv + ["-depth", "8", "rgba:-"])
+    size = width * height * 4
+    out = []
+    for at in range(0, len(raw) - size + 1, size):
+        px = raw[at:at + size]
+        a = px[3::4]
+        out.append(bytes((c * al + 128 * (255 - al) + 127) // 255
+                         for ch in range(3) for c, al in zip(px[ch::4], a)))
+    return (width, height), out
+
+def psnr(x, y):
+    import math
+    s = sum((p - q) * (p - q) for p, q in zip(x, y))
+    return 99.0 if s == 0 else 10 * math.log10(255 * 255 * len(x) / s)
+
+print("%-34s %-7s %8s %8s %6s %8s %8s" %
+      ("file", "resize", "bytes", "gifsicle", "ratio", "min dB", "gifs dB"))
+worst = {}
+only = os.environ.get("ONLY", "")
+for src in inputs:
+    name = os.path.basename(src)
+    if only and only not in name: continue
+    width = int(run(["/usr/bin/identify", "-format", "%W\\n", src]).split()[0])
+    half = str(max(1, width // 2))
+    g = f"{w}/sizes-g.gif"
+    run(["gifsicle", "-O2", "--resize-width", half, src, "-o", g])
+    for mode in ("nearest", "smooth"):
+        out = f"{w}/sizes-{mode}"
+        run([bin_, "--settings", f"{w}/bench.ini", "--format", "gif", "--resize-width", half,
+             "--resample", mode, "--no-rename", "--jobs", "1", "--out", out, src])
+        ours = f"{out}/{os.path.splitext(name)[0]}.gif"
+        (ow, oh), got = frames(ours)
+        ops = ["-sample" if mode == "nearest" else "-resize", f"{ow}x{oh}!"]
+        if mode == "smooth": ops = ["-filter", "Lanczos"] + ops
+        _, want = frames(src, ops)
+        _, theirs = frames(g)
+        if len(got) != len(want): sys.exit(f"{name} {mode}: {len(got)} frames, want {len(want)}")
+        each = [psnr(a, b) for a, b in zip(got, want)]
+        low = min(each)
+        glow = min(psnr(a, b) for a, b in zip(theirs, want)) if len(theirs) == len(want) else 0
+        ratio = os.path.getsize(ours) / os.path.getsize(g)
+        worst[mode] = max(worst.get(mode, 0), ratio)
+        print("%-34s %-7s %8d %8d %5.2fx %8.1f %8.1f" % (name, mode, os.path.getsize(ours),
+              os.path.getsize(g), ratio, low, glow), flush=True)
+        if os.environ.get("DETAIL"): print("  frames dB: " + " ".join("%.1f" % e for e in each))
+for mode, r in worst.items():
+    print(f"{mode}: largest ratio {r:.2f}x gifsicle -O2")
 PY

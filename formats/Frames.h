@@ -21,8 +21,9 @@ struct AnimationInfo {
     uint32_t height = 0;
     uint32_t loops = 0;     // times shown in all, 0 for ever (a GIF without a loop block: 1)
     bool timed = false;     // frames with delays on one screen; false: independent pages
-    // A GIF's global colour table (0xRRGGBB): the colours its later frames
-    // bring, known before they are read.
+    // A GIF's colour tables (0xRRGGBB), the global one first, then the
+    // local ones: the colours its later frames bring, known before they are
+    // read.
     std::vector<uint32_t> palette;
 };
 

@@ -2,26 +2,27 @@
 
 #include "ByteOrder.h"
 #include "ImageStream.h"
+#include "GifFramePalette.h"
 #include "Lzw.h"
-#include "PaletteSearch.h"
 #include "PixelRows.h"
-
-#include <libimagequant.h>
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
 
 namespace {
 
 // Screen pixels as 0xFFRRGGBB when shown, 0 when see-through.
 using Pixel = uint32_t;
 
-// A frame's changed pixels get a palette of their own only when the global
-// one serves them this much worse (mean squared distance) than the first
-// frame, and never under the floor: a local table costs up to 768 bytes, and
-// the few hundred new pixels of a typical frame are not worth it.
-constexpr double kFitTimes = 4, kFitFloor = 300;
+// A frame may differ from its smooth resize by this much: the mean squared
+// distance over the screen, the three channels summed (about 38 dB).
+// Palettes take as few colours as keep within it, and a frame's written
+// pixels get a palette of their own only when the global one does not.
+constexpr double kFrameError = 30;
+// The pixels a frame writes may take up the error the rest of the screen
+// leaves, but never more than this on average (about 28 dB): a small moving
+// sprite keeps its colours.
+constexpr double kWrittenErrorAtMost = 300;
 // A shown pixel stays when it is at most this much (squared distance, about
 // 4 levels a channel) farther from the new colour than the palette's best,
 // and never farther than twice that: a smooth resize shifts many pixels by a
@@ -58,84 +59,6 @@ Rect BoundingBox(uint32_t width, uint32_t height, Differs differs) {
     }
     if (left > right) return Rect{};
     return Rect{left, top, right - left + 1, bottom - top + 1};
-}
-
-// Colours of a frame and how often they occur.
-using Histogram = std::unordered_map<uint32_t, uint32_t>;
-
-// At most 255 colours, leaving an index for transparency: the colours
-// themselves when they fit, else the library's choice for them.
-std::vector<uint32_t> ChoosePalette(const Histogram& histogram) {
-    std::vector<uint32_t> palette;
-    if (histogram.size() <= 255) {
-        for (const auto& [colour, count] : histogram) palette.push_back(colour);
-        std::sort(palette.begin(), palette.end());
-        return palette;
-    }
-    liq_attr* attr = liq_attr_create();
-    if (!attr) return palette;
-    liq_set_max_colors(attr, 255);
-    liq_set_speed(attr, 5);
-    liq_histogram* hist = liq_histogram_create(attr);
-    std::vector<liq_histogram_entry> entries;
-    entries.reserve(histogram.size());
-    for (const auto& [colour, count] : histogram) {
-        const liq_color c{uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour), 255};
-        entries.push_back(liq_histogram_entry{c, count});
-    }
-    liq_result* result = nullptr;
-    if (hist && liq_histogram_add_colors(hist, attr, entries.data(), int(entries.size()), 0) ==
-                    LIQ_OK &&
-        liq_histogram_quantize(hist, attr, &result) == LIQ_OK) {
-        const liq_palette* p = liq_get_palette(result);
-        for (unsigned i = 0; i < p->count; ++i)
-            palette.push_back(uint32_t(p->entries[i].r) << 16 | uint32_t(p->entries[i].g) << 8 |
-                              p->entries[i].b);
-        liq_result_destroy(result);
-    }
-    if (hist) liq_histogram_destroy(hist);
-    liq_attr_destroy(attr);
-    return palette;
-}
-
-// Palette colours in the form the nearest-colour search takes.
-struct Mapping {
-    explicit Mapping(const std::vector<uint32_t>& colours)
-        : quads(Quads(colours)), search(quads.data(), uint32_t(quads.size())) {}
-    static std::vector<RGBQUAD> Quads(const std::vector<uint32_t>& colours) {
-        std::vector<RGBQUAD> quads;
-        for (uint32_t c : colours)
-            quads.push_back(RGBQUAD{uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), 0});
-        if (quads.empty()) quads.push_back(RGBQUAD{});
-        return quads;
-    }
-    // The index for colour and its squared distance.
-    uint8_t Map(uint32_t colour, uint32_t& error) {
-        const uint8_t r = uint8_t(colour >> 16), g = uint8_t(colour >> 8), b = uint8_t(colour);
-        const uint32_t entry = search.NearestEntry(b, g, r);
-        error = Distance(entry, colour);
-        return uint8_t(entry >> 24);
-    }
-    // Squared distance of two 0x..RRGGBB colours.
-    static uint32_t Distance(uint32_t a, uint32_t b) {
-        const int dr = int((a >> 16) & 0xFF) - int((b >> 16) & 0xFF);
-        const int dg = int((a >> 8) & 0xFF) - int((b >> 8) & 0xFF);
-        const int db = int(a & 0xFF) - int(b & 0xFF);
-        return uint32_t(dr * dr + dg * dg + db * db);
-    }
-    std::vector<RGBQUAD> quads;
-    CPaletteSearch search;
-};
-
-// The mean squared distance of a histogram's colours from a palette.
-double MeanError(Mapping& map, const Histogram& histogram) {
-    double sum = 0, count = 0;
-    for (const auto& [colour, n] : histogram) {
-        uint32_t e = 0;
-        map.Map(colour, e);
-        sum += double(e) * n, count += n;
-    }
-    return count ? sum / count : 0;
 }
 
 uint32_t TableBits(size_t entries) {
@@ -178,6 +101,7 @@ private:
     void Normalise(const CRaster& frame);
     void ClearForNext();
     void MarkChanges();
+    double Allowance(uint64_t written) const;
     void AddLikelyColours(const Histogram& histogram);
     void Grow(PendingFrame& f, const Rect& to) const;
     bool MakeFrame(const Rect& rect, uint32_t delayMs);
@@ -198,14 +122,16 @@ private:
     bool started_ = false;
     // shown_: the palette colours a viewer shows; current_: the frame to show.
     std::vector<Pixel> shown_, current_;
+    // Per screen pixel: the frame colour its shown colour was written for.
+    std::vector<Pixel> written_;
     // Per screen pixel: the frame's global palette index, and whether it must
     // be written (what is shown is farther from it than that index).
     std::vector<uint8_t> index_, changed_;
     std::vector<uint32_t> global_;
+    std::vector<uint32_t> input_; // the input's colours, sorted
     std::unique_ptr<Mapping> globalMap_;
-    // The mean squared error a frame's changed pixels may have in the global
-    // palette before they get one of their own.
-    double fitError_ = 0;
+    // The last MarkChanges: the squared error of the pixels left as shown.
+    double unchangedError_ = 0;
     PendingFrame pending_;
     bool first_ = true;
 };
@@ -242,6 +168,7 @@ bool GifFrameWriter::Start(const CRaster& frame) {
         return false;
     }
     shown_.assign(size_t(width_) * height_, 0);
+    written_.assign(shown_.size(), 0);
     current_.assign(shown_.size(), 0);
     index_.assign(shown_.size(), 0);
     changed_.assign(shown_.size(), 0);
@@ -249,10 +176,15 @@ bool GifFrameWriter::Start(const CRaster& frame) {
     Histogram histogram;
     for (Pixel p : current_)
         if (p) ++histogram[p & 0xFFFFFF];
-    global_ = ChoosePalette(histogram);
+    for (uint32_t c : spec_.palette) input_.push_back(c & 0xFFFFFF);
+    std::sort(input_.begin(), input_.end());
+    input_.erase(std::unique(input_.begin(), input_.end()), input_.end());
+    uint64_t opaque = 0;
+    for (const auto& [colour, n] : histogram) opaque += n;
+    // The first frame's palette takes half the bound, leaving the rest to
+    // the pixels later frames write over it.
+    global_ = SizedPalette(histogram, input_, Allowance(opaque) / 2);
     globalMap_ = std::make_unique<Mapping>(global_);
-    const double error = MeanError(*globalMap_, histogram);
-    fitError_ = std::max(kFitFloor, kFitTimes * error);
     AddLikelyColours(histogram);
 
     const uint32_t bits = TableBits(global_.size() + 1);
@@ -294,6 +226,7 @@ void GifFrameWriter::ClearForNext() {
 // every changed input pixel do not each become a written pixel. Each frame
 // is judged against its own colours, so the shown picture never drifts.
 void GifFrameWriter::MarkChanges() {
+    unchangedError_ = 0;
     for (size_t p = 0; p < current_.size(); ++p) {
         const Pixel c = current_[p];
         if (!c) {
@@ -306,10 +239,23 @@ void GifFrameWriter::MarkChanges() {
         const Pixel s = shown_[p];
         // Colours the global palette shows poorly are changed unless what is
         // shown is near them: they may call for a palette of their own.
-        const uint32_t near = std::min(error, uint32_t(fitError_));
+        const uint32_t near = std::min(error, uint32_t(kWrittenErrorAtMost));
         const uint32_t slack = std::max(kUnseen, std::min(near, kSameTolerance));
-        changed_[p] = !s || Mapping::Distance(c, s) > near + slack;
+        // A pixel whose colour is about what it was when written shows as
+        // well as rewriting it would: it may be far from its palette colour
+        // (an edge of a few-colour palette), but a new palette gains little.
+        const bool same = Mapping::Distance(c, written_[p]) <= kSameTolerance;
+        changed_[p] = !s || (!same && Mapping::Distance(c, s) > near + slack);
+        if (!changed_[p]) unchangedError_ += Mapping::Distance(c, s);
     }
+}
+
+// The mean squared error written pixels may have: what the screen's bound
+// leaves after the pixels left as shown.
+double GifFrameWriter::Allowance(uint64_t written) const {
+    if (written == 0) return kFrameError;
+    const double left = kFrameError * double(width_) * height_ - unchangedError_;
+    return std::clamp(left / double(written), kFrameError, kWrittenErrorAtMost);
 }
 
 // The first frame seldom shows every colour of an animation, and a frame
@@ -317,12 +263,15 @@ void GifFrameWriter::MarkChanges() {
 // entries take the colours the input says its frames use, when they show the
 // first frame well enough that the steps between kept its colours.
 void GifFrameWriter::AddLikelyColours(const Histogram& histogram) {
-    if (global_.size() >= 255 || spec_.palette.size() <= global_.size()) return;
-    Mapping likely(spec_.palette);
-    if (MeanError(likely, histogram) > fitError_) return;
+    // The global table comes first; a search takes 256 colours at most.
+    const std::vector<uint32_t> first(spec_.palette.begin(),
+                                      spec_.palette.begin() + long(std::min<size_t>(spec_.palette.size(), 256)));
+    if (global_.size() >= 255 || first.size() <= global_.size()) return;
+    Mapping likely(first);
+    if (MeanError(likely, histogram) > kWrittenErrorAtMost) return;
     std::vector<uint32_t> sorted = global_;
     std::sort(sorted.begin(), sorted.end());
-    for (uint32_t colour : spec_.palette) {
+    for (uint32_t colour : first) {
         colour &= 0xFFFFFF;
         if (global_.size() >= 255) break;
         if (std::binary_search(sorted.begin(), sorted.end(), colour)) continue;
@@ -366,8 +315,9 @@ bool GifFrameWriter::MakeFrame(const Rect& rect, uint32_t delayMs) {
         sum += double(e) * n, count += n;
     }
     std::unique_ptr<Mapping> local;
-    if (count > 0 && sum / count > fitError_) {
-        f.local = ChoosePalette(histogram);
+    const double allowed = Allowance(uint64_t(count));
+    if (count > 0 && sum / count > allowed) {
+        f.local = SizedPalette(histogram, input_, allowed);
         local = std::make_unique<Mapping>(f.local);
     }
     Mapping& map = local ? *local : *globalMap_;
@@ -386,6 +336,7 @@ bool GifFrameWriter::MakeFrame(const Rect& rect, uint32_t delayMs) {
                 const uint8_t i = local ? map.Map(current_[p], e) : index_[p];
                 out[x] = filled[x] = i;
                 shown_[p] = 0xFF000000u | colours[i];
+                written_[p] = current_[p];
             } else if (shown_[p]) {
                 const uint8_t i = map.Map(shown_[p], e);
                 if (e == 0) filled[x] = i, anyFilled = true;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 class ImageStream;
 
@@ -62,7 +63,10 @@ private:
 
     bool ReadExtension(ImageStream* stream);
     bool NextImage(BlockScan& scan, Descriptor* d);
-    int32_t CountImages(ImageStream* stream);
+    // Also appends the local tables' colours to colours when given, up to
+    // about kColoursKept: a file of many frames may bring a table each.
+    int32_t CountImages(ImageStream* stream, std::vector<uint32_t>* colours = nullptr);
+    static constexpr size_t kColoursKept = 4096;
     bool ReadScreen(ImageStream* stream, Composition& c);
     const ColourTable* TableFor(ImageStream* stream, const Descriptor& d, Composition& c,
                                 ColourTable* local);
