@@ -44,6 +44,7 @@ public:
         ok_ = ok_ && input && liq_histogram_add_image(histogram_.get(), attr_.get(), input.get()) == LIQ_OK;
     }
     void AddColours(std::span<const ColourCount> colours) {
+        if (colours.empty()) return;
         std::vector<liq_histogram_entry> entries;
         entries.reserve(colours.size());
         for (const ColourCount& c : colours) entries.push_back({Opaque(c.colour), c.count});

@@ -702,7 +702,7 @@ TEST(JpegDecode, WindowsAreCutsOfTheWholeDecode) {
         Spec s;
         s.width = 1000, s.height = 750, s.input = input, s.progressive = progressive, s.quality = 90;
         s.pixel = [input](int x, int y, JSAMPLE* px) {
-            const uint32_t h = uint32_t(x * 73856093 ^ y * 19349663) >> 24;
+            const uint32_t h = (uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u) >> 24;
             px[0] = JSAMPLE(x / 4 + h / 4);
             if (input == JCS_GRAYSCALE) return;
             px[1] = JSAMPLE(y / 3 + (h & 63)), px[2] = JSAMPLE(h);
