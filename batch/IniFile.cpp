@@ -221,17 +221,29 @@ void IniFile::Parse(const std::string& text) {
     }
 }
 
-std::optional<std::string> IniFile::Get(std::string_view section, std::string_view key) const {
+namespace {
+
+// Calls f(key, value) for each entry of the section, in file order.
+template <class F> void ForEachKey(const std::vector<std::string>& lines, std::string_view section, F f) {
     bool inSection = false;
-    for (const std::string& line : lines_) {
+    for (const std::string& line : lines) {
         if (auto name = SectionName(line)) {
             inSection = SameName(*name, section);
             continue;
         }
         std::string_view k, v;
-        if (inSection && SplitKey(line, k, v) && SameName(k, key)) return std::string(v);
+        if (inSection && SplitKey(line, k, v)) f(k, v);
     }
-    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> IniFile::Get(std::string_view section, std::string_view key) const {
+    std::optional<std::string> value;
+    ForEachKey(lines_, section, [&](std::string_view k, std::string_view v) {
+        if (!value && SameName(k, key)) value = std::string(v);
+    });
+    return value;
 }
 
 void IniFile::Set(std::string_view section, std::string_view key, std::string_view value) {
@@ -264,15 +276,8 @@ void IniFile::Set(std::string_view section, std::string_view key, std::string_vi
 
 std::vector<std::pair<std::string, std::string>> IniFile::Keys(std::string_view section) const {
     std::vector<std::pair<std::string, std::string>> keys;
-    bool inSection = false;
-    for (const std::string& line : lines_) {
-        if (auto name = SectionName(line)) {
-            inSection = SameName(*name, section);
-            continue;
-        }
-        std::string_view k, v;
-        if (inSection && SplitKey(line, k, v)) keys.emplace_back(std::string(k), std::string(v));
-    }
+    ForEachKey(lines_, section,
+               [&](std::string_view k, std::string_view v) { keys.emplace_back(std::string(k), std::string(v)); });
     return keys;
 }
 
