@@ -357,12 +357,6 @@ void AddMetadataItems(heif_context* context, const heif_image_handle* handle, co
 
 } // namespace
 
-bool HeifCodec::Fail(const char* text) {
-    SetLastError(text);
-    Discard();
-    return false;
-}
-
 bool HeifCodec::SniffAvif(std::span<const uint8_t> head) {
     return AnyOf(Brands(head), kAvifBrands);
 }
@@ -480,39 +474,22 @@ void HeifCodec::ReadMetadata(const heif_image_handle* handle) {
 
 bool HeifCodec::Encode(ImageStream* stream, ImageType type) {
     if (CheckEncodable(stream)) return false;
-    if (type != kTypeAvif) {
-        SetLastError("HEIC cannot be written: save as AVIF");
-        return false;
-    }
-    if (!LoadHeifLibrary()) {
-        SetLastError(HeifLibraryError());
-        return false;
-    }
+    if (type != kTypeAvif) return Fail("HEIC cannot be written: save as AVIF");
+    if (!LoadHeifLibrary()) return Fail(HeifLibraryError());
     const bool lossless = GetLossless();
     const Image image = ToHeifImage(*this, HasTransparency(*this), lossless);
-    if (!image) {
-        SetLastError("AVIF: out of memory");
-        return false;
-    }
+    if (!image) return Fail("AVIF: out of memory");
     const ImageMetadata* metadata = Metadata();
     if (metadata && !metadata->icc.empty())
         Heif().heif_image_set_raw_color_profile(image.get(), "prof", metadata->icc.data(), metadata->icc.size());
     const Context context(Heif().heif_context_alloc());
     const Encoder encoder = context ? AvifEncoder(context.get(), lossless, GetQuality()) : nullptr;
-    if (!encoder) {
-        SetLastError("AVIF: no AV1 encoder");
-        return false;
-    }
+    if (!encoder) return Fail("AVIF: no AV1 encoder");
     const Handle handle = EncodePrimary(context.get(), image.get(), encoder.get(), lossless, GetOrientation());
-    if (!handle) {
-        SetLastError("AVIF: cannot encode image");
-        return false;
-    }
+    if (!handle) return Fail("AVIF: cannot encode image");
     AddMetadataItems(context.get(), handle.get(), metadata);
     heif_writer writer = {1, SinkWrite};
-    if (Heif().heif_context_write(context.get(), &writer, stream).code != heif_error_Ok) {
-        SetLastError("write error");
-        return false;
-    }
+    if (Heif().heif_context_write(context.get(), &writer, stream).code != heif_error_Ok)
+        return Fail("write error");
     return true;
 }

@@ -34,7 +34,6 @@ public:
     static bool ReadSize(ImageStream* stream, uint32_t* width, uint32_t* height);
 
 private:
-    bool Fail(const char* text);
     bool DecodeHandle(const heif_image_handle* handle, ImageType type);
     void ReadMetadata(const heif_image_handle* handle);
 };

@@ -1,5 +1,6 @@
 // JPEG-2000 files and code streams through OpenJPEG. Its streams run over the
-// ImageStream; its messages go to a thread-local text, never to stderr.
+// ImageStream; its first error message is kept on the codec's holder, never
+// written to stderr.
 #include "InputLimits.h"
 #include "SampleImage.h"
 
@@ -10,14 +11,11 @@
 
 namespace {
 
-thread_local std::string g_libraryError;
-
-void OnError(const char* msg, void*) {
-    if (!g_libraryError.empty()) return; // the first message says what went wrong
-    g_libraryError = msg ? msg : "";
-    while (!g_libraryError.empty() &&
-           (g_libraryError.back() == '\n' || g_libraryError.back() == ' '))
-        g_libraryError.pop_back();
+void OnError(const char* msg, void* user) {
+    auto* kept = static_cast<std::string*>(user);
+    if (!kept->empty()) return; // the first message says what went wrong
+    *kept = msg ? msg : "";
+    while (!kept->empty() && (kept->back() == '\n' || kept->back() == ' ')) kept->pop_back();
 }
 void OnMessage(const char*, void*) {}
 
@@ -68,29 +66,30 @@ opj_stream_t* OpenBridge(Bridge* bridge, bool input) {
     return s;
 }
 
-void SetHandlers(opj_codec_t* codec) {
-    opj_set_error_handler(codec, OnError, nullptr);
-    opj_set_warning_handler(codec, OnMessage, nullptr);
-    opj_set_info_handler(codec, OnMessage, nullptr);
-}
-
-// The fixed text, with the library's own reason before any final newline.
-std::string WithLibraryText(const char* text) {
-    std::string s = text;
-    if (g_libraryError.empty()) return s;
-    const bool newline = !s.empty() && s.back() == '\n';
-    if (newline) s.pop_back();
-    s += ": " + g_libraryError;
-    if (newline) s += '\n';
-    return s;
-}
-
 struct CodecHolder {
     opj_codec_t* codec = nullptr;
     opj_stream_t* stream = nullptr;
+    std::string libraryError;
     ~CodecHolder() {
         if (stream) opj_stream_destroy(stream);
         if (codec) opj_destroy_codec(codec);
+    }
+
+    void SetHandlers() {
+        opj_set_error_handler(codec, OnError, &libraryError);
+        opj_set_warning_handler(codec, OnMessage, nullptr);
+        opj_set_info_handler(codec, OnMessage, nullptr);
+    }
+
+    // The fixed text, with the library's own reason before any final newline.
+    std::string WithLibraryText(const char* text) const {
+        std::string s = text;
+        if (libraryError.empty()) return s;
+        const bool newline = !s.empty() && s.back() == '\n';
+        if (newline) s.pop_back();
+        s += ": " + libraryError;
+        if (newline) s += '\n';
+        return s;
     }
 };
 
@@ -153,7 +152,7 @@ bool DescribeComponents(CodecHolder& h, const std::shared_ptr<opj_image_t>& img,
     if (!codeStream && (!opj_set_decode_area(h.codec, img.get(), OPJ_INT32(x0), OPJ_INT32(y0),
                                              OPJ_INT32(x0 + 1), OPJ_INT32(y0 + 1)) ||
                         !opj_decode(h.codec, h.stream, img.get()))) {
-        *error = WithLibraryText("error: cannot load image data");
+        *error = h.WithLibraryText("error: cannot load image data");
         return false;
     }
     if (!AdoptComponents(img, image, error)) return false;
@@ -165,7 +164,6 @@ bool DescribeComponents(CodecHolder& h, const std::shared_ptr<opj_image_t>& img,
 } // namespace
 
 bool ReadJp2(ImageStream* stream, bool codeStream, SampleImage* image, std::string* error) {
-    g_libraryError.clear();
     Bridge bridge{stream, stream->Tell()};
     CodecHolder h;
     h.codec = opj_create_decompress(codeStream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
@@ -174,20 +172,20 @@ bool ReadJp2(ImageStream* stream, bool codeStream, SampleImage* image, std::stri
         *error = "error: cannot open standard input";
         return false;
     }
-    SetHandlers(h.codec);
+    h.SetHandlers();
     opj_dparameters_t params;
     opj_set_default_decoder_parameters(&params);
     opj_image_t* raw = nullptr;
     if (!opj_setup_decoder(h.codec, &params) || !opj_read_header(h.stream, h.codec, &raw) || !raw) {
         if (raw) opj_image_destroy(raw);
-        *error = WithLibraryText("error: cannot load image data");
+        *error = h.WithLibraryText("error: cannot load image data");
         return false;
     }
     std::shared_ptr<opj_image_t> img(raw, opj_image_destroy);
     if (!CheckHeader(*img, stream, error)) return false;
     if (image->headerOnly) return DescribeComponents(h, img, codeStream, image, error);
     if (!opj_decode(h.codec, h.stream, img.get())) {
-        *error = WithLibraryText("error: cannot load image data");
+        *error = h.WithLibraryText("error: cannot load image data");
         return false;
     }
     opj_end_decompress(h.codec, h.stream);
@@ -248,7 +246,6 @@ opj_cparameters_t EncoderParameters(const SampleImage& image, double rate) {
 
 bool WriteJp2(ImageStream* stream, bool codeStream, const SampleImage& image, double rate,
               std::string* error) {
-    g_libraryError.clear();
     std::shared_ptr<opj_image_t> img = MakeImage(image);
     if (!img) {
         *error = "error : jas_image_create";
@@ -263,11 +260,11 @@ bool WriteJp2(ImageStream* stream, bool codeStream, const SampleImage& image, do
         *error = "error: cannot open standard output";
         return false;
     }
-    SetHandlers(h.codec);
+    h.SetHandlers();
     if (!opj_setup_encoder(h.codec, &p, img.get()) ||
         !opj_start_compress(h.codec, img.get(), h.stream) || !opj_encode(h.codec, h.stream) ||
         !opj_end_compress(h.codec, h.stream)) {
-        *error = WithLibraryText("error: cannot encode image\n");
+        *error = h.WithLibraryText("error: cannot encode image\n");
         return false;
     }
     return true;

@@ -91,7 +91,7 @@ bool ReadPgx(ImageStream* stream, CRaster* out, ImageType type, std::string* err
     uint8_t s[4];
     // A short file leaves the remaining samples 0.
     for (uint32_t y = 0; y < height; ++y) {
-        uint8_t* row = out->RowPointer(height - 1 - y);
+        uint8_t* row = out->TopDownRow(y);
         for (uint32_t x = 0; x < width; ++x) {
             if (in.Read(s, bytes) != bytes) {
                 out->AddWarning(CutShortWarning(y, height));

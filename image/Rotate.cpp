@@ -135,7 +135,7 @@ void FillQuarterTurn(CRaster& src, CRaster& dst, Turn turn) {
 void FillHalfTurn(CRaster& src, CRaster& dst) {
     const uint32_t w = dst.GetWidth(), h = dst.GetHeight();
     for (uint32_t y = 0; y < h; ++y) {
-        const uint8_t* in = src.RowPointer(h - 1 - y);
+        const uint8_t* in = src.TopDownRow(y);
         uint8_t* out = dst.RowPointer(y);
         switch (src.GetBitsPerPixel()) {
         case 24:
