@@ -119,6 +119,21 @@ void DrawRun(FontFace& face, const LOGFONT& lf, Painter& painter, const std::vec
     }
 }
 
+// A call's text in its font's face, the face locked while the call draws or
+// measures: its glyph cache is shared by every thread using the font.
+struct TextInFace {
+    TextInFace(const CFont& font, const char* text, int count)
+        : face(*font.Face()), cps(DecodeText(text ? text : "", TextLength(text, count))),
+          lock(face.mutex) {
+        font.GetLogFont(&lf);
+        face.TrimCache();
+    }
+    FontFace& face;
+    const std::vector<uint32_t> cps;
+    std::lock_guard<std::mutex> lock;
+    LOGFONT lf{};
+};
+
 bool ClipToBitmap(const CDeviceBitmap* bitmap, const RECT* limit, RECT* clip) {
     if (!bitmap || !bitmap->IsValid()) return false;
     *clip = RECT{0, 0, bitmap->Width(), bitmap->Height()};
@@ -136,15 +151,9 @@ bool ClipToBitmap(const CDeviceBitmap* bitmap, const RECT* limit, RECT* clip) {
 int DrawText(CMemoryDevice& dc, const char* text, int count, RECT* rect, uint32_t format) {
     const CFont* font = FontOf(dc);
     if (!font || !rect) return 0;
-    const std::vector<uint32_t> cps = DecodeText(text ? text : "", TextLength(text, count));
-    FontFace& face = *font->Face();
-    LOGFONT lf{};
-    font->GetLogFont(&lf);
-
-    std::lock_guard<std::mutex> lock(face.mutex);
-    face.TrimCache();
-    const std::vector<Line> lines = SplitLines(face, cps);
-    const int lineHeight = face.ascent + face.descent;
+    const TextInFace t(*font, text, count);
+    const std::vector<Line> lines = SplitLines(t.face, t.cps);
+    const int lineHeight = t.face.ascent + t.face.descent;
     const int height = ClampInt(int64_t(lineHeight) * int64_t(lines.size()));
     if (format & DT_CALCRECT) {
         int widest = 0;
@@ -167,7 +176,7 @@ int DrawText(CMemoryDevice& dc, const char* text, int count, RECT* rect, uint32_
             x = rect->left + (int64_t(rect->right) - rect->left - l.width) / 2;
         if (top >= clip.bottom) break;
         if (top + lineHeight > clip.top)
-            DrawRun(face, lf, painter, cps, l, x, top, opaque, dc.GetBkColor());
+            DrawRun(t.face, t.lf, painter, t.cps, l, x, top, opaque, dc.GetBkColor());
         top += lineHeight;
     }
     return height;
@@ -176,28 +185,20 @@ int DrawText(CMemoryDevice& dc, const char* text, int count, RECT* rect, uint32_
 bool GetTextExtentPoint32(const CMemoryDevice& dc, const char* text, int count, SIZE* size) {
     const CFont* font = FontOf(dc);
     if (!font || !size) return false;
-    const std::vector<uint32_t> cps = DecodeText(text ? text : "", TextLength(text, count));
-    FontFace& face = *font->Face();
-    std::lock_guard<std::mutex> lock(face.mutex);
-    face.TrimCache();
-    size->cx = RunWidth(face, cps, 0, cps.size());
-    size->cy = face.ascent + face.descent;
+    const TextInFace t(*font, text, count);
+    size->cx = RunWidth(t.face, t.cps, 0, t.cps.size());
+    size->cy = t.face.ascent + t.face.descent;
     return true;
 }
 
 bool TextOut(CMemoryDevice& dc, int x, int y, const char* text, int count) {
     const CFont* font = FontOf(dc);
     if (!font) return false;
-    const std::vector<uint32_t> cps = DecodeText(text ? text : "", TextLength(text, count));
-    FontFace& face = *font->Face();
-    LOGFONT lf{};
-    font->GetLogFont(&lf);
-    std::lock_guard<std::mutex> lock(face.mutex);
-    face.TrimCache();
+    const TextInFace t(*font, text, count);
     RECT clip;
     if (!ClipToBitmap(dc.Bitmap(), nullptr, &clip)) return true;
     Painter painter{*dc.Bitmap(), clip, dc.GetTextColor()};
-    const Line line{0, cps.size(), RunWidth(face, cps, 0, cps.size())};
-    DrawRun(face, lf, painter, cps, line, x, y, dc.GetBkMode() == OPAQUE_MODE, dc.GetBkColor());
+    const Line line{0, t.cps.size(), RunWidth(t.face, t.cps, 0, t.cps.size())};
+    DrawRun(t.face, t.lf, painter, t.cps, line, x, y, dc.GetBkMode() == OPAQUE_MODE, dc.GetBkColor());
     return true;
 }
