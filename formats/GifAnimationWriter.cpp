@@ -15,20 +15,27 @@ namespace {
 using Pixel = uint32_t;
 
 // A frame may differ from its smooth resize by this much: the mean squared
-// distance over the screen, the three channels summed (about 38 dB).
+// distance over the screen, the three channels summed (about 36 dB).
 // Palettes take as few colours as keep within it, and a frame's written
 // pixels get a palette of their own only when the global one does not.
-constexpr double kFrameError = 30;
+constexpr double kFrameError = 45;
 // The pixels a frame writes may take up the error the rest of the screen
-// leaves, but never more than this on average (about 28 dB): a small moving
+// leaves, but never more than this on average (about 25 dB): a small moving
 // sprite keeps its colours.
-constexpr double kWrittenErrorAtMost = 300;
+constexpr double kWrittenErrorAtMost = 600;
 // A shown pixel stays when it is at most this much (squared distance, about
 // 4 levels a channel) farther from the new colour than the palette's best,
 // and never farther than twice that: a smooth resize shifts many pixels by a
 // level or two wherever the input changed, and rewriting them costs bytes
 // without a visible gain, while colours the palette holds stay exact.
 constexpr uint32_t kSameTolerance = 48;
+// A pixel on the rim of a place turning see-through may show what it showed
+// before the frame at up to this distance (about 20 levels a channel): the
+// tail of a smooth resize around a sprite that goes away.
+constexpr uint32_t kRimGivenBackAtMost = 1200;
+// Opacity from which a see-through pixel is shown, and down to which a
+// shown one stays (past the first frame).
+constexpr uint32_t kShownFrom = 192, kShownTo = 64;
 // Differences no one sees (two levels a channel) are never worth a pixel.
 constexpr uint32_t kUnseen = 12;
 
@@ -87,6 +94,10 @@ struct PendingFrame {
     uint8_t transparent = 0;      // the index after the palette's colours
     uint32_t delay = 0;           // hundredths of a second
     uint8_t disposal = 1;         // 1 leave in place, 2 clear to transparency
+    bool first = false;           // covers the screen whatever it changes
+    // Per rect pixel, shown_ and written_ before the frame: a pixel it wrote
+    // can be given back when that was about the same.
+    std::vector<Pixel> before, writtenBefore;
 };
 
 class GifFrameWriter : public FrameWriter {
@@ -103,7 +114,8 @@ private:
     void MarkChanges();
     double Allowance(uint64_t written) const;
     void AddLikelyColours(const Histogram& histogram);
-    void Grow(PendingFrame& f, const Rect& to) const;
+    void Reframe(PendingFrame& f, const Rect& to) const;
+    Rect GiveBack(const Rect& clear);
     bool MakeFrame(const Rect& rect, uint32_t delayMs);
     bool Compress(const PendingFrame& f, const std::vector<uint8_t>& indexes, int codeSize,
                   std::vector<uint8_t>& out);
@@ -127,6 +139,7 @@ private:
     // Per screen pixel: the frame's global palette index, and whether it must
     // be written (what is shown is farther from it than that index).
     std::vector<uint8_t> index_, changed_;
+    std::vector<uint8_t> alpha_; // the frame's opacity
     std::vector<uint32_t> global_;
     std::vector<uint32_t> input_; // the input's colours, sorted
     std::unique_ptr<Mapping> globalMap_;
@@ -144,6 +157,7 @@ void GifFrameWriter::Normalise(const CRaster& frame) {
     if ((fw != width_ || fh != height_) && warning_.empty())
         warning_ = "pictures of another size than the first placed at its top left";
     std::fill(current_.begin(), current_.end(), 0);
+    std::fill(alpha_.begin(), alpha_.end(), 0);
     std::vector<uint8_t> row(size_t(fw) * 4);
     const RGBQUAD back = spec_.background;
     for (uint32_t y = 0; y < std::min(fh, height_); ++y) {
@@ -152,7 +166,12 @@ void GifFrameWriter::Normalise(const CRaster& frame) {
         for (uint32_t x = 0; x < std::min(fw, width_); ++x) {
             const uint8_t* p = row.data() + 4 * size_t(x);
             const uint32_t a = p[3];
-            if (a < 128) continue;
+            // Past the first frame a pixel shown stays so while a quarter
+            // opaque and one see-through shows from three quarters: the
+            // edges of a smoothly resized shape would otherwise flicker, and
+            // each pixel turning see-through clears a whole earlier frame.
+            alpha_[size_t(y) * width_ + x] = uint8_t(a);
+            if (a < (first_ ? 128 : shown_[size_t(y) * width_ + x] ? kShownTo : kShownFrom)) continue;
             auto mix = [&](uint32_t c, uint32_t under) { return (c * a + under * (255 - a) + 127) / 255; };
             const uint32_t r = mix(p[0], back.rgbRed), g = mix(p[1], back.rgbGreen),
                            b = mix(p[2], back.rgbBlue);
@@ -170,6 +189,7 @@ bool GifFrameWriter::Start(const CRaster& frame) {
     shown_.assign(size_t(width_) * height_, 0);
     written_.assign(shown_.size(), 0);
     current_.assign(shown_.size(), 0);
+    alpha_.assign(shown_.size(), 0);
     index_.assign(shown_.size(), 0);
     changed_.assign(shown_.size(), 0);
     Normalise(frame);
@@ -213,11 +233,16 @@ void GifFrameWriter::ClearForNext() {
         return shown_[p] != 0 && current_[p] == 0;
     });
     if (clear.Empty()) return;
-    Grow(pending_, Union(pending_.rect, clear));
+    Reframe(pending_, Union(GiveBack(clear), clear));
     pending_.disposal = 2;
     const Rect& r = pending_.rect;
     for (uint32_t y = r.y; y < r.y + r.h; ++y)
-        std::fill_n(shown_.begin() + long(size_t(y) * width_ + r.x), r.w, 0);
+        for (size_t p = size_t(y) * width_ + r.x; p < size_t(y) * width_ + r.x + r.w; ++p) {
+            shown_[p] = 0;
+            // The half-covered rim of what went away is not written again,
+            // so the next frame need not span both places.
+            if (alpha_[p] < kShownFrom) current_[p] = 0;
+        }
 }
 
 // Change is judged on what a viewer sees, not on the frame's own colours:
@@ -281,19 +306,61 @@ void GifFrameWriter::AddLikelyColours(const Histogram& histogram) {
     globalMap_ = std::make_unique<Mapping>(global_);
 }
 
-// A larger rectangle, the added pixels left as they are shown.
-void GifFrameWriter::Grow(PendingFrame& f, const Rect& to) const {
-    auto grow = [&](std::vector<uint8_t>& indexes) {
+// Another rectangle, the added pixels left as they are shown; pixels left
+// out must have been given back.
+void GifFrameWriter::Reframe(PendingFrame& f, const Rect& to) const {
+    const uint32_t x0 = std::max(f.rect.x, to.x), y0 = std::max(f.rect.y, to.y);
+    const uint32_t x1 = std::min(f.rect.x + f.rect.w, to.x + to.w),
+                   y1 = std::min(f.rect.y + f.rect.h, to.y + to.h);
+    auto move = [&](std::vector<uint8_t>& indexes) {
         if (indexes.empty()) return;
-        std::vector<uint8_t> grown(size_t(to.w) * to.h, f.transparent);
-        for (uint32_t y = 0; y < f.rect.h; ++y)
-            std::memcpy(grown.data() + size_t(f.rect.y - to.y + y) * to.w + (f.rect.x - to.x),
-                        indexes.data() + size_t(y) * f.rect.w, f.rect.w);
-        indexes = std::move(grown);
+        std::vector<uint8_t> moved(size_t(to.w) * to.h, f.transparent);
+        for (uint32_t y = y0; x0 < x1 && y < y1; ++y)
+            std::memcpy(moved.data() + size_t(y - to.y) * to.w + (x0 - to.x),
+                        indexes.data() + size_t(y - f.rect.y) * f.rect.w + (x0 - f.rect.x), x1 - x0);
+        indexes = std::move(moved);
     };
-    grow(f.indexes);
-    grow(f.filled);
+    move(f.indexes);
+    move(f.filled);
     f.rect = to;
+}
+
+// The held frame is cleared over its whole rectangle, and the next frame
+// must write again whatever of it stays: a sprite's blurred rim around the
+// place that turns see-through would make the next frame span both sprites,
+// and that one clear again. Pixels written outside the place to clear that
+// show about what was there before are given back; the rest stay written.
+// Returns the rectangle of those.
+Rect GifFrameWriter::GiveBack(const Rect& clear) {
+    PendingFrame& f = pending_;
+    const Rect& r = f.rect;
+    auto inside = [](const Rect& a, uint32_t x, uint32_t y) {
+        return x >= a.x && x < a.x + a.w && y >= a.y && y < a.y + a.h;
+    };
+    // The rim of the place to clear, the reach of a smooth resize's blur
+    // from what goes away there (its half-covered pixels may stay shown).
+    const uint32_t left = std::min(clear.x, 2u), top = std::min(clear.y, 2u);
+    const Rect rim{clear.x - left, clear.y - top, clear.w + left + 2, clear.h + top + 2};
+    auto back = [&](uint32_t x, uint32_t y) {
+        const size_t i = size_t(y - r.y) * r.w + (x - r.x), p = size_t(y) * width_ + x;
+        const uint32_t most = inside(rim, x, y) ? kRimGivenBackAtMost : kWrittenErrorAtMost;
+        return f.indexes[i] == f.transparent || inside(clear, x, y) ||
+               (f.before[i] && Mapping::Distance(written_[p], f.before[i]) <= most);
+    };
+    if (f.first) return r;
+    Rect keep;
+    for (uint32_t y = r.y; y < r.y + r.h; ++y)
+        for (uint32_t x = r.x; x < r.x + r.w; ++x)
+            if (!back(x, y)) keep = Union(keep, Rect{x, y, 1, 1});
+    const Rect to = Union(keep, clear);
+    for (uint32_t y = r.y; y < r.y + r.h; ++y)
+        for (uint32_t x = r.x; x < r.x + r.w; ++x) {
+            if (inside(to, x, y)) continue;
+            const size_t i = size_t(y - r.y) * r.w + (x - r.x), p = size_t(y) * width_ + x;
+            if (f.indexes[i] == f.transparent) continue;
+            shown_[p] = f.before[i], written_[p] = f.writtenBefore[i];
+        }
+    return keep;
 }
 
 // The changed pixels of rect in the global palette, or in one of their own
@@ -323,6 +390,14 @@ bool GifFrameWriter::MakeFrame(const Rect& rect, uint32_t delayMs) {
     Mapping& map = local ? *local : *globalMap_;
     const std::vector<uint32_t>& colours = local ? f.local : global_;
     f.transparent = uint8_t(colours.size());
+    f.first = first_;
+    f.before.resize(size_t(rect.w) * rect.h);
+    f.writtenBefore.resize(f.before.size());
+    for (uint32_t y = 0; y < rect.h; ++y) {
+        std::copy_n(shown_.begin() + long(at(0, y)), rect.w, f.before.begin() + long(y) * rect.w);
+        std::copy_n(written_.begin() + long(at(0, y)), rect.w,
+                    f.writtenBefore.begin() + long(y) * rect.w);
+    }
     f.indexes.assign(size_t(rect.w) * rect.h, f.transparent);
     f.filled.assign(f.indexes.size(), f.transparent);
     bool anyFilled = false;
@@ -413,10 +488,11 @@ bool GifFrameWriter::Add(CRaster& frame, uint32_t delayMs) {
     MarkChanges();
     Rect rect = first_ ? Rect{0, 0, width_, height_}
                        : BoundingBox(width_, height_, [&](size_t p) { return changed_[p] != 0; });
-    first_ = false;
     // A frame that changes nothing still shows for its time.
     if (rect.Empty()) rect = Rect{0, 0, 1, 1};
-    return MakeFrame(rect, delayMs);
+    const bool made = MakeFrame(rect, delayMs);
+    first_ = false;
+    return made;
 }
 
 bool GifFrameWriter::Finish() {

@@ -52,7 +52,7 @@ public:
         const uint32_t bytes = std::min(Pack(line, length), image_.GetStride());
         if (!interlaced_) {
             if (row_ >= height) return -1;
-            std::memcpy(image_.RowPointer(height - 1 - row_), line, bytes);
+            std::memcpy(image_.TopDownRow(row_), line, bytes);
             ++row_;
             ++stored_;
             return 0;
@@ -63,7 +63,7 @@ public:
         static constexpr uint32_t kStep[] = {8, 8, 4, 2};
         if (pass_ >= 4) return -1;
         if (row_ < height) {
-            std::memcpy(image_.RowPointer(height - 1 - row_), line, bytes);
+            std::memcpy(image_.TopDownRow(row_), line, bytes);
             ++stored_;
         }
         row_ += kStep[pass_];

@@ -67,7 +67,7 @@ bool GifCodec::PasteIntoMosaic(const Descriptor& d, Composition& c) {
     const uint32_t rows = d.top < c.screen.height ? std::min(d.height, c.screen.height - d.top) : 0;
     const uint32_t cols = d.left < c.screen.width ? std::min(d.width, c.screen.width - d.left) : 0;
     for (uint32_t y = 0; y < rows; ++y) {
-        uint8_t* out = picture.RowPointer(c.screen.height - 1 - d.top - y);
+        uint8_t* out = picture.TopDownRow(d.top + y);
         for (uint32_t x = 0; x < cols; ++x) {
             const RGBQUAD col = c.frame.ReadColor(x, d.height - 1 - y, false);
             uint8_t* p = out + 3 * size_t(d.left + x);

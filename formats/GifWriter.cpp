@@ -48,7 +48,7 @@ bool GifCodec::WriteImageBlock(ImageStream* stream, CRaster& image, bool localTa
 
     std::vector<uint8_t> row(w);
     auto rowAt = [&](uint32_t r) -> const uint8_t* {
-        const uint8_t* src = image.RowPointer(h - 1 - r);
+        const uint8_t* src = image.TopDownRow(r);
         if (bpp == 8) return src;
         for (uint32_t x = 0; x < w; ++x)
             row[x] = bpp == 4 ? uint8_t((src[x / 2] >> ((x & 1) ? 0 : 4)) & 15)

@@ -112,6 +112,12 @@ const Input kInputs[] = {
                   "'(' -clone 0 -fill red -draw 'circle 26,30 34,30' ')' "
                   "'(' -clone 0 -fill red -draw 'circle 30,30 38,30' ')' "
                   "-delete 0 -set delay 4 -loop 0 +dither -colors 256 -layers Optimize IN"},
+    // Flat squares of a few colours on a disc, each cleared to transparency
+    // before the next shows.
+    {"few.gif", "/usr/bin/convert -size 80x60 xc:'#1E90FF' -fill '#87CEEB' "
+                "-draw 'circle 40,30 40,5' -dispose background -page 80x60+6+8 -size 18x16 "
+                "xc:red -page 80x60+30+20 -size 18x16 xc:yellow -page 80x60+52+36 -size 18x16 "
+                "xc:red -page 80x60+10+40 -size 18x16 xc:'#208020' -set delay 10 -loop 0 IN"},
     // Three pages of colours the 8-bit reduction keeps.
     {"pages.tif", "/usr/bin/convert -size 40x30 xc:red -size 30x20 xc:white -fill black "
                   "-draw 'rectangle 5,5 20,12' -size 24x36 xc:blue IN"},
@@ -263,6 +269,50 @@ TEST_F(Frames, SmoothGifFramesAfterTheFirstWriteOnlyWhatChanged) {
     const auto all = std::filesystem::file_size(RunOn("noisy.gif", smooth, "gif"));
     const auto one = std::filesystem::file_size(RunOn("noisy.gif", first, "gif"));
     EXPECT_LT(all, 3 * one) << all << " bytes for 6 frames, " << one << " for the first";
+}
+
+// Entries of every colour table of a GIF, the global one first.
+std::vector<size_t> ColourTables(const std::string& file) {
+    const Bytes d = ReadBytes(file);
+    std::vector<size_t> tables;
+    auto table = [&](uint8_t flags) { return flags & 0x80 ? size_t(2) << (flags & 7) : 0; };
+    if (d.size() < 13) return tables;
+    tables.push_back(table(d[10]));
+    size_t at = 13 + 3 * tables[0];
+    auto skipBlocks = [&] {
+        while (at < d.size() && d[at]) at += 1 + d[at];
+        ++at;
+    };
+    while (at < d.size() && d[at] != ';') {
+        if (d[at] == '!') {
+            at += 2;
+            skipBlocks();
+        } else if (d[at] == ',' && at + 10 < d.size()) {
+            const size_t local = table(d[at + 9]);
+            if (local) tables.push_back(local);
+            at += 10 + 3 * local + 1;
+            skipBlocks();
+        } else {
+            break;
+        }
+    }
+    return tables;
+}
+
+// A smooth resize of a few flat colours needs a few blends between them, not
+// a photo's palette, and a file about the size the palette-domain resize of
+// gifsicle -O2 makes (the squares that go away must not make every later
+// frame span the old and new places).
+TEST_F(Frames, SmoothFewColourGifStaysSmall) {
+    const std::string out = RunOn("few.gif", {"--resize-width", "40", "--resample", "smooth"}, "gif");
+    for (size_t entries : ColourTables(out)) EXPECT_LE(entries, 32u) << "for 5 input colours";
+    if (::access("/usr/bin/gifsicle", X_OK) != 0) GTEST_SKIP() << "gifsicle not installed";
+    const std::string theirs = *dir_ / "few-gifsicle.gif";
+    ASSERT_EQ(testkit::Run({"/usr/bin/gifsicle", "-O2", "--resize-width", "40", In("few.gif"), "-o", theirs})
+                  .status,
+              0);
+    EXPECT_LE(double(std::filesystem::file_size(out)),
+              1.3 * double(std::filesystem::file_size(theirs)));
 }
 
 // A frame after the first cut short is said with its number, never a silent
