@@ -358,7 +358,13 @@ Rect GifFrameWriter::GiveBack(const Rect& clear) {
             if (inside(to, x, y)) continue;
             const size_t i = size_t(y - r.y) * r.w + (x - r.x), p = size_t(y) * width_ + x;
             if (f.indexes[i] == f.transparent) continue;
-            shown_[p] = f.before[i], written_[p] = f.writtenBefore[i];
+            // Where the colour shown again is near what the next frame wants
+            // there, it stands for that colour as if written for it: that
+            // frame would otherwise write it and span this place again.
+            const bool near = current_[p] &&
+                              Mapping::Distance(current_[p], f.before[i]) <= kWrittenErrorAtMost;
+            written_[p] = near ? current_[p] : f.writtenBefore[i];
+            shown_[p] = f.before[i];
         }
     return keep;
 }
