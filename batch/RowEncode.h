@@ -66,10 +66,13 @@ int SearchQuality(int top, int64_t budget, Encode encode, int& encodes, bool& se
 // full encode goes to the highest quality the sample puts under the budget,
 // and its size corrects the ratio, so a sample that tracks the picture
 // leaves two full encodes: the answer and the quality above it. sample(q)
-// < 0 is a failure (-1). encodes and settled count full encodes as above.
-template <class Encode, class Sample>
+// < 0 is a failure (-1). Before the first full encode, widen(q, sample(q))
+// may give the full size's part at q from a larger sample, taken as the
+// scale until a full encode measures it (0: none; < 0: a failure).
+// encodes and settled count full encodes as above.
+template <class Encode, class Sample, class Widen>
 int SearchQualitySampled(int top, int64_t budget, double fixed, double ratio, Encode encode,
-                         Sample sample, int& encodes, bool& settled);
+                         Sample sample, int& encodes, bool& settled, Widen widen);
 
 // An estimate of the quality that gives `target` bytes, from one encode of
 // `size` bytes at `quality`: JPEG-like files halve about every 18 quality

@@ -4,6 +4,21 @@
 #include <cmath>
 #include <vector>
 
+// Quality on libjpeg's scale of its quantisation tables, in log: a file's
+// size falls about as a power of that scale (the power near kSizePower),
+// so sizes interpolate along it more nearly straight than along quality.
+inline double QualityAxis(double q) {
+    q = std::clamp(q, 1.0, 100.0);
+    return std::log(std::max(q < 50 ? 5000 / q : 200 - 2 * q, 1.0));
+}
+inline double QualityOnAxis(double x) {
+    const double scale = std::exp(x);
+    return scale > 100 ? 5000 / scale : (200 - scale) / 2;
+}
+inline constexpr double kSizePower = 0.7;
+// Near enough the budget, in log size, for a sample to measure the scale at.
+inline constexpr double kNearEnough = 0.04;
+
 // How far under the budget (in log size) a probe aims while nothing fits.
 inline constexpr double kAimUnder = 0.05;
 
@@ -61,6 +76,10 @@ public:
     SampledSizes(int top, Sample sample, double ratio)
         : top_(top), sample_(sample), ratio_(ratio), sizes_(size_t(top) + 2, -1) {}
     bool Failed() const { return failed_; }
+    int64_t Sampled(int q) {
+        Part(q);
+        return sizes_[size_t(q)];
+    }
     bool Known(int q) const { return q >= 1 && q <= top_ && sizes_[size_t(q)] >= 0; }
     double Part(int q) {
         int64_t& size = sizes_[size_t(q)];
@@ -70,57 +89,78 @@ public:
     // A full encode at q measured part: the scale there, and between it
     // and the next measured quality, where the sample's size may fall more
     // or less steeply than the picture's.
-    void Calibrate(int q, double part) {
+    // A provisional scale (from a larger sample) gives way to the first
+    // full encode's.
+    void Calibrate(int q, double part, bool provisional = false) {
         Part(q);
+        if (provisional_) measured_.clear();
+        provisional_ = provisional;
         measured_.emplace_back(q, part / double(std::max<int64_t>(1, sizes_[size_t(q)])));
     }
     // a estimated to fit (or known to), b the next estimated over (or known
-    // over), from what is sampled already; then narrowed by a guess and its
-    // neighbour on the other side of room until they are adjacent: the pair
-    // is the answer when the guess was close, and otherwise gives the next
-    // guess a slope measured where the answer is. False on a failure.
+    // over), from what is sampled already; then narrowed by guesses until
+    // they are adjacent. False on a failure.
     bool Narrow(int fits, int over, double room, int& a, int& b) {
+        Bracket(fits, over, room, a, b);
+        while (b - a > 1 && !failed_) {
+            const int m = std::clamp(Guess(room), a + 1, b - 1);
+            (Part(m) <= room ? a : b) = m;
+        }
+        return !failed_;
+    }
+    // Guesses until a sampled size is within `within` of room (a ratio, in
+    // log) or the pair is adjacent: the quality sampled nearest room, 0 on
+    // a failure.
+    int Approach(double room, double within) {
+        int a = 0, b = top_ + 1;
+        Bracket(a, b, room, a, b);
+        for (int m = 0; !failed_;) {
+            if (m && std::abs(Log(m) - std::log(room)) < within) return m;
+            if (b - a <= 1) return Known(a) && (!Known(b) || room / Part(a) < Part(b) / room) ? a : b;
+            m = std::clamp(Guess(room), a + 1, b - 1);
+            (Part(m) <= room ? a : b) = m;
+        }
+        return 0;
+    }
+
+private:
+    void Bracket(int fits, int over, double room, int& a, int& b) {
         a = fits, b = over;
         for (int q = fits + 1; q < over; ++q)
             if (Known(q) && Part(q) <= room) a = q;
         for (int q = over - 1; q > a; --q)
             if (Known(q) && Part(q) > room) b = q;
-        bool guessed = false;
-        for (int last = 0; b - a > 1 && !failed_;) {
-            const bool informed = Known(a) || Known(b);
-            const int m = std::clamp(guessed ? (last == a ? a + 1 : b - 1) : Guess(a, b, room),
-                                     a + 1, b - 1);
-            (Part(m) <= room ? a : b) = m;
-            guessed = !guessed && informed, last = m;
-        }
-        return !failed_;
     }
-
-private:
-    // From the end nearer the budget along the slope of it and the known
-    // quality next to it, beyond it: size falls with quality along a curve,
-    // and a line to the far end creeps a step at a time along its flat
-    // part. Else between both ends along log size, or from one end by the
-    // model; with nothing known, the top.
-    int Guess(int a, int b, double room) {
-        if (!Known(a) && !Known(b)) return b - 1;
+    // Along the line through the sampled size nearest room and the nearest
+    // on room's other side, or else the nearest far enough along the axis
+    // that a sample's noise between neighbours does not tilt the line
+    // (adjacent qualities can differ by less than a percent); from one
+    // sampled size, by the usual power; with none, the top.
+    int Guess(double room) {
+        constexpr double kLeastSpan = 0.15;
         const double goal = std::log(room);
-        const bool fromB = !Known(a) || (Known(b) && std::log(Part(b)) - goal < goal - std::log(Part(a)));
-        const int near = fromB ? b : a, step = fromB ? 1 : -1;
+        int near = 0;
+        for (int q = 1; q <= top_; ++q)
+            if (Known(q) && (!near || std::abs(Log(q) - goal) < std::abs(Log(near) - goal))) near = q;
+        if (!near) return top_;
+        const double xNear = QualityAxis(near), lNear = Log(near);
         int far = 0;
-        for (int q = near + step; q >= 1 && q <= top_ && !far; q += step)
-            if (Known(q)) far = q;
-        const double ln = std::log(Part(near));
-        if (far && std::log(Part(far)) != ln) {
-            const double perStep = (std::log(Part(far)) - ln) / (far - near);
-            return near + int(std::floor((goal - ln) / perStep));
-        }
-        if (Known(a) && Known(b)) {
-            const double la = std::log(Part(a)), lb = std::log(Part(b));
-            return lb > la ? a + int(std::floor((goal - la) / (lb - la) * (b - a))) : b - 1;
-        }
-        return EstimateQuality(near, int64_t(Part(near)), int64_t(room));
+        auto better = [&](int q) {
+            const bool across = (Log(q) > goal) != (lNear > goal);
+            const bool farAcross = far && (Log(far) > goal) != (lNear > goal);
+            if (across != farAcross) return across;
+            if (!across && (std::abs(QualityAxis(q) - xNear) >= kLeastSpan) !=
+                               (std::abs(QualityAxis(far) - xNear) >= kLeastSpan))
+                return std::abs(QualityAxis(q) - xNear) >= kLeastSpan;
+            return std::abs(Log(q) - goal) < std::abs(Log(far) - goal);
+        };
+        for (int q = 1; q <= top_; ++q)
+            if (q != near && Known(q) && Log(q) != lNear && (!far || better(q))) far = q;
+        const double x = far ? xNear + (goal - lNear) / (Log(far) - lNear) * (QualityAxis(far) - xNear)
+                             : xNear + (lNear - goal) / kSizePower;
+        return int(std::floor(QualityOnAxis(x)));
     }
+    double Log(int q) { return std::log(Part(q)); }
 
     // Full over sample at q: the nearest measured, interpolated in log
     // between measured qualities on either side.
@@ -141,18 +181,26 @@ private:
     double ratio_;
     std::vector<std::pair<int, double>> measured_;
     std::vector<int64_t> sizes_;
-    bool failed_ = false;
+    bool failed_ = false, provisional_ = false;
 };
 
-template <class Encode, class Sample>
+template <class Encode, class Sample, class Widen>
 int SearchQualitySampled(int top, int64_t budget, double fixed, double ratio, Encode encode,
-                         Sample sample, int& encodes, bool& settled) {
+                         Sample sample, int& encodes, bool& settled, Widen widen) {
     encodes = 0;
     settled = false;
     SampledSizes<Sample> sizes(top, sample, ratio);
     // The estimate's part that grows with quality, against the budget's.
     const double room = std::max(1.0, double(budget) - fixed);
     int fits = 0, over = top + 1; // known from full encodes
+    // A wider sample where the small one comes near the budget sets the
+    // scale the first full encode is placed by.
+    if (const int q = sizes.Approach(room, kNearEnough)) {
+        const double part = widen(q, sizes.Sampled(q));
+        if (part < 0) return -1;
+        if (part > 0) sizes.Calibrate(q, part, true);
+    }
+    if (sizes.Failed()) return -1;
     while (over - fits > 1) {
         if (encodes == kBudgetEncodes) return fits;
         int a = 0, b = 0;

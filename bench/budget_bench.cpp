@@ -52,7 +52,7 @@ bool Prepare(CRaster& image, const std::string& path, const OperationSettings& s
     return ok;
 }
 
-double PlainEncode(const CRaster& prepared, ImageType saveType, int quality) {
+[[gnu::noinline]] double PlainEncode(const CRaster& prepared, ImageType saveType, int quality) {
     CRaster image(prepared);
     image.SetQuality(uint32_t(quality));
     MemoryImageStream stream;
@@ -64,7 +64,7 @@ double PlainEncode(const CRaster& prepared, ImageType saveType, int quality) {
     return CpuMs() - start;
 }
 
-double Search(const CRaster& prepared, ImageType saveType, const RunOptions& options,
+[[gnu::noinline]] double Search(const CRaster& prepared, ImageType saveType, const RunOptions& options,
               RowBytes& row) {
     CRaster image(prepared);
     const double start = CpuMs();

@@ -256,19 +256,25 @@ TEST(SizeBudget, SearchSettlesOnTheHighestQualityThatFits) {
             // A sample an eighth of the picture, as it is or with its size
             // or its fall with quality a little off: the same answer, and
             // no more than three or four full encodes when it tracks the
-            // picture closely.
+            // picture closely; two when a wider sample (`wide`: its error,
+            // 0 for none) measures the scale before the first.
             const struct {
-                double scale, slope;
+                double scale, slope, wide;
                 int most;
-            } samples[] = {{1, 1, 3}, {1.25, 1, 4}, {0.8, 1.1, kBudgetEncodes}, {1, 0.85, kBudgetEncodes}};
+            } samples[] = {{1, 1, 0, 3},    {1.25, 1, 0, 4},   {0.8, 1.1, 0, kBudgetEncodes},
+                           {1, 0.85, 0, kBudgetEncodes},       {1.25, 1, 1, 2},
+                           {0.8, 1.1, 1.005, 3}, {1, 0.85, 0.995, 2}};
             for (const auto& s : samples) {
                 const auto sample = [&](int q) {
                     return int64_t(s.scale * 25000 * std::exp(s.slope * perStep * (q - 46)));
                 };
-                const int sampled = SearchQualitySampled(90, budget, 0, 8.0, size, sample, encodes, settled);
+                const auto wide = [&](int q, int64_t) { return s.wide * double(size(q)); };
+                const int sampled =
+                    SearchQualitySampled(90, budget, 0, 8.0, size, sample, encodes, settled, wide);
                 EXPECT_EQ(sampled, best) << perStep << " " << budget << " " << s.scale << " " << s.slope;
                 EXPECT_TRUE(settled || best == 90);
-                EXPECT_LE(encodes, s.most) << perStep << " " << budget << " " << s.scale << " " << s.slope;
+                EXPECT_LE(encodes, s.most) << perStep << " " << budget << " " << s.scale << " "
+                                           << s.slope << " " << s.wide;
             }
         }
     }
