@@ -14,8 +14,10 @@
 # input, each resized to half its width (nearest and smooth), against
 # gifsicle -O2 --resize-width of the same width: the bytes' ratio, and the
 # lowest PSNR of a frame (coalesced, over mid grey) against ImageMagick's
-# coalesce + resize (-sample for nearest, Lanczos for smooth). Target: every
-# file within 1.3x, smooth frames at least 35 dB.
+# coalesce + resize (-sample for nearest, Lanczos for smooth), and the same
+# over the pixels opaque in both (a GIF has no partial transparency, the
+# reference's smooth edges do). Target: every file within 1.3x, smooth frames
+# at least 35 dB.
 #
 #   bench/frames.sh                 # uses build/, ROUNDS=7, both parts
 #   BUILD_DIR=build ROUNDS=9 bench/frames.sh
@@ -113,7 +115,8 @@ w, bin_, inputs = sys.argv[1], sys.argv[2], sys.argv[3:]
 def run(argv):
     return subprocess.run(argv, check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
 
-# Every frame coalesced, after ImageMagick's options, over mid grey, as RGB bytes.
+# Every frame coalesced, after ImageMagick's options, over mid grey, as RGB
+# bytes, with its opaque pixels' mask.
 def frames(path, ops=()):
     conv = ["/usr/bin/convert", path, "-coalesce", *ops]
     first = run(conv + ["-format", "%w %h\\n", "info:-"]).split(b"\n")[0].split()
@@ -124,17 +127,22 @@ def frames(path, ops=()):
     for at in range(0, len(raw) - size + 1, size):
         px = raw[at:at + size]
         a = px[3::4]
-        out.append(bytes((c * al + 128 * (255 - al) + 127) // 255
-                         for ch in range(3) for c, al in zip(px[ch::4], a)))
+        out.append((bytes((c * al + 128 * (255 - al) + 127) // 255
+                          for ch in range(3) for c, al in zip(px[ch::4], a)),
+                    bytes(al == 255 for al in a) * 3))
     return (width, height), out
 
-def psnr(x, y):
+def psnr(x, y, only=None):
     import math
-    s = sum((p - q) * (p - q) for p, q in zip(x, y))
-    return 99.0 if s == 0 else 10 * math.log10(255 * 255 * len(x) / s)
+    pairs = [(p, q) for p, q, o in zip(x, y, only or b"\1" * len(x)) if o]
+    s = sum((p - q) * (p - q) for p, q in pairs)
+    return 99.0 if s == 0 else 10 * math.log10(255 * 255 * len(pairs) / s)
 
-print("%-34s %-7s %8s %8s %6s %8s %8s" %
-      ("file", "resize", "bytes", "gifsicle", "ratio", "min dB", "gifs dB"))
+def opaque_psnr(a, b):
+    return psnr(a[0], b[0], bytes(p & q for p, q in zip(a[1], b[1])))
+
+print("%-34s %-7s %8s %8s %6s %8s %9s %8s" %
+      ("file", "resize", "bytes", "gifsicle", "ratio", "min dB", "opaque dB", "gifs dB"))
 worst = {}
 only = os.environ.get("ONLY", "")
 for src in inputs:
@@ -155,13 +163,14 @@ for src in inputs:
         _, want = frames(src, ops)
         _, theirs = frames(g)
         if len(got) != len(want): sys.exit(f"{name} {mode}: {len(got)} frames, want {len(want)}")
-        each = [psnr(a, b) for a, b in zip(got, want)]
+        each = [psnr(a[0], b[0]) for a, b in zip(got, want)]
         low = min(each)
-        glow = min(psnr(a, b) for a, b in zip(theirs, want)) if len(theirs) == len(want) else 0
+        olow = min(opaque_psnr(a, b) for a, b in zip(got, want))
+        glow = min(psnr(a[0], b[0]) for a, b in zip(theirs, want)) if len(theirs) == len(want) else 0
         ratio = os.path.getsize(ours) / os.path.getsize(g)
         worst[mode] = max(worst.get(mode, 0), ratio)
-        print("%-34s %-7s %8d %8d %5.2fx %8.1f %8.1f" % (name, mode, os.path.getsize(ours),
-              os.path.getsize(g), ratio, low, glow), flush=True)
+        print("%-34s %-7s %8d %8d %5.2fx %8.1f %9.1f %8.1f" % (name, mode, os.path.getsize(ours),
+              os.path.getsize(g), ratio, low, olow, glow), flush=True)
         if os.environ.get("DETAIL"): print("  frames dB: " + " ".join("%.1f" % e for e in each))
 for mode, r in worst.items():
     print(f"{mode}: largest ratio {r:.2f}x gifsicle -O2")

@@ -358,7 +358,13 @@ Rect GifFrameWriter::GiveBack(const Rect& clear) {
             if (inside(to, x, y)) continue;
             const size_t i = size_t(y - r.y) * r.w + (x - r.x), p = size_t(y) * width_ + x;
             if (f.indexes[i] == f.transparent) continue;
-            shown_[p] = f.before[i], written_[p] = f.writtenBefore[i];
+            // Where the colour shown again is near what the next frame wants
+            // there, it stands for that colour as if written for it: that
+            // frame would otherwise write it and span this place again.
+            const bool near = current_[p] &&
+                              Mapping::Distance(current_[p], f.before[i]) <= kWrittenErrorAtMost;
+            written_[p] = near ? current_[p] : f.writtenBefore[i];
+            shown_[p] = f.before[i];
         }
     return keep;
 }
@@ -442,7 +448,23 @@ bool GifFrameWriter::WritePending() {
     PendingFrame& f = pending_;
     if (!f.present) return true;
     f.present = false;
-    std::vector<uint8_t> out = {0x21, 0xF9, 4, uint8_t(f.disposal << 2 | 1)};
+    // The codes start as wide as the highest index the pixels use, not the
+    // table: a frame of few colours or a first frame of the likely colours'
+    // table starts narrow.
+    auto codeSizeOf = [](const std::vector<uint8_t>& indexes) {
+        const uint8_t top = *std::max_element(indexes.begin(), indexes.end());
+        return int(std::max<uint32_t>(TableBits(size_t(top) + 1), 2));
+    };
+    std::vector<uint8_t> data, other;
+    if (!Compress(f, f.indexes, codeSizeOf(f.indexes), data)) return false;
+    const std::vector<uint8_t>* chosen = &f.indexes;
+    if (!f.filled.empty()) {
+        if (!Compress(f, f.filled, codeSizeOf(f.filled), other)) return false;
+        if (other.size() < data.size()) data.swap(other), chosen = &f.filled;
+    }
+    const bool seeThrough =
+        std::find(chosen->begin(), chosen->end(), f.transparent) != chosen->end();
+    std::vector<uint8_t> out = {0x21, 0xF9, 4, uint8_t(f.disposal << 2 | (seeThrough ? 1 : 0))};
     AppendLE16(out, std::min<uint32_t>(f.delay, 0xFFFF));
     out.insert(out.end(), {f.transparent, 0, ','});
     AppendLE16(out, f.rect.x);
@@ -457,14 +479,7 @@ bool GifFrameWriter::WritePending() {
         out.push_back(uint8_t(0x80 | (bits - 1)));
         PutTable(out, f.local, bits);
     }
-    const int codeSize = int(std::max<uint32_t>(bits, 2));
-    out.push_back(uint8_t(codeSize));
-    std::vector<uint8_t> data, other;
-    if (!Compress(f, f.indexes, codeSize, data)) return false;
-    if (!f.filled.empty()) {
-        if (!Compress(f, f.filled, codeSize, other)) return false;
-        if (other.size() < data.size()) data.swap(other);
-    }
+    out.push_back(uint8_t(codeSizeOf(*chosen)));
     data.push_back(0);
     return Write(out) && Write(data);
 }
