@@ -187,7 +187,7 @@ bool JpegCodec::Encode(ImageStream* stream, const EncodeRequest& request) {
             JSAMPROW rows[kRowBatch];
             const JDIMENSION n = std::min(kRowBatch, height - first);
             for (JDIMENSION i = 0; i < n; ++i)
-                rows[i] = RowPointer(height - 1 - (first + i));
+                rows[i] = TopDownRow(first + i);
             jpeg_write_scanlines(&cinfo, rows, n);
         }
     }

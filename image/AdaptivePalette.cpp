@@ -18,7 +18,7 @@ template <class T> using LiqPtr = std::unique_ptr<T, LiqDeleter>;
 // The palette is chosen for the colours only: the alpha plane stays as it is.
 void ReadRow(liq_color out[], int row, int width, void* user) {
     const CRaster& image = *static_cast<const CRaster*>(user);
-    const uint8_t* bgr = image.RowPointer(image.GetHeight() - 1 - uint32_t(row));
+    const uint8_t* bgr = image.TopDownRow(uint32_t(row));
     for (int x = 0; x < width; ++x, bgr += 3)
         out[x] = liq_color{bgr[2], bgr[1], bgr[0], 255};
 }
