@@ -270,18 +270,17 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
     }
     try {
         CRaster header(type);
-        header.SetHeaderOnly(true);
         uint32_t fullW = 0, fullH = 0;
-        const bool sized = header.LoadFile(file, type) && header.GetWidth() > 0;
+        const bool sized = LoadFileAsked(header, file, type, DecodeRequest::Header()) &&
+                           header.GetWidth() > 0;
         if (sized) UprightSize(header, &fullW, &fullH);
         const QSize output = sized ? PredictOutputSize(header, in.settings, in.options) : QSize();
         CRaster image;
-        uint8_t scale = 1;
+        DecodeRequest request;
         if (sized && type == kTypeJpeg)
-            scale = DecodeScale(header.GetWidth(), header.GetHeight(),
-                                NeededSize(header.GetWidth(), header.GetHeight(), in, showOutput, area, output));
-        image.SetJpegScale(scale);
-        if (!image.LoadFile(file, type) || !image.HasPixels()) {
+            request.scale = DecodeScale(header.GetWidth(), header.GetHeight(),
+                                        NeededSize(header.GetWidth(), header.GetHeight(), in, showOutput, area, output));
+        if (!LoadFileAsked(image, file, type, request) || !image.HasPixels()) {
             const char* why = image.LastErrorText();
             r.error = Tr("Cannot read %1: %2").arg(QFileInfo(path).fileName(), *why ? why : Tr("not an image"));
             return r;
@@ -309,7 +308,7 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
         if (written > 1) r.outputFrames = ", " + FrameCountText(written, pages);
         QRect stamp;
         if (showOutput) {
-            const bool reducedDecode = scale > 1;
+            const bool reducedDecode = request.scale > 1;
             const LoadedFacts facts = FactsOf(image, reducedDecode);
             PreviewInputs reduced = in;
             // Decoded smaller: resized to the output's size outright, which a

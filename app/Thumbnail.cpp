@@ -49,15 +49,15 @@ bool LoadThumbnailImage(const std::string& path, CRaster& image) {
     const ImageType type = ImageTypeFromExtension(path);
     if (type == kTypeUnknown) return false;
     uint32_t w = 0, h = 0;
+    DecodeRequest request;
     // A scale lets JPEG decode reduced and HEIF take its embedded thumbnail.
     if ((type == kTypeJpeg || type == kTypeHeif || type == kTypeAvif) &&
         ReadImageSize(path, type, &w, &h)) {
         const TileRect r = ThumbnailRect(w, h);
-        uint8_t scale = 1;
+        uint8_t& scale = request.scale;
         while (scale < 8 && w / (scale * 2) >= uint32_t(r.width) && h / (scale * 2) >= uint32_t(r.height))
             scale = uint8_t(scale * 2);
-        image.SetJpegScale(scale);
     }
     // Shown upright, as the batch turns it.
-    return image.LoadFile(path, type) && image.HasPixels() && TurnUpright(image);
+    return LoadFileAsked(image, path, type, request) && image.HasPixels() && TurnUpright(image);
 }

@@ -1,5 +1,6 @@
 #include "BatchList.h"
 
+#include "FormatTable.h"
 #include "ImageType.h"
 #include "Orientation.h"
 
@@ -31,8 +32,7 @@ std::optional<BatchItem> MakeBatchItem(const std::string& path, std::string* why
         // The headers give the size: a list of thousands of photos is not
         // decoded twice, once here and once in the run.
         CRaster image(type);
-        image.SetHeaderOnly(true);
-        if (!image.LoadFile(path, type)) {
+        if (!LoadFileAsked(image, path, type, DecodeRequest::Header())) {
             struct stat status;
             if (::stat(path.c_str(), &status) != 0) return Refused(why, std::strerror(errno));
             if (S_ISDIR(status.st_mode)) return Refused(why, "a folder");

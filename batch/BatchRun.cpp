@@ -1,5 +1,6 @@
 #include "BatchRun.h"
 
+#include "FormatTable.h"
 #include "Frames.h"
 #include "ImageStream.h"
 #include "ImageType.h"
@@ -407,7 +408,8 @@ BatchRun::RowOutcome BatchRun::SavePicture(const RowJob& job, CRaster& image,
         outcome = SaveRow(
             job,
             [&](ImageStream* stream, std::string& error) {
-                const bool encoded = image.Encode(stream, job.stem.saveType);
+                const bool encoded = EncodeWithCodec(image, stream, job.stem.saveType,
+                                                     SaveRequest(image, job.stem.saveType, options_));
                 // An encoder that could not write everything says so as it writes.
                 losses = image.Warnings();
                 if (!encoded) error = image.LastErrorText();

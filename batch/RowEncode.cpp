@@ -15,11 +15,11 @@
 
 namespace {
 
-bool EncodeToMemory(CRaster& image, ImageType type, std::vector<uint8_t>& bytes,
-                    std::string& error) {
+bool EncodeToMemory(CRaster& image, ImageType type, const EncodeRequest& request,
+                    std::vector<uint8_t>& bytes, std::string& error) {
     MemoryImageStream stream;
     image.SetLastError("");
-    if (!stream.Open() || !image.Encode(&stream, type)) {
+    if (!stream.Open() || !EncodeWithCodec(image, &stream, type, request)) {
         error = *image.LastErrorText() ? image.LastErrorText() : "write error";
         return false;
     }
@@ -115,7 +115,7 @@ std::unique_ptr<CRaster> SampleOf(const CRaster& image, uint32_t tile,
 // picture strays about half as far as a sixteenth, which mostly saves a
 // full encode placed a step off.
 template <class Encode>
-int SearchOnSample(const CRaster& image, CRaster& sample, ImageType type,
+int SearchOnSample(const CRaster& image, CRaster& sample, ImageType type, EncodeRequest request,
                    const RunOptions& options, int top, uint32_t tile, Encode encode,
                    RowBytes& row, int& encodes, bool& settled) {
     std::vector<uint8_t> bytes;
@@ -123,18 +123,18 @@ int SearchOnSample(const CRaster& image, CRaster& sample, ImageType type,
     const std::unique_ptr<CRaster> one =
         TilesOf(image, kSquare, {{0, image.GetHeight() / kSquare / 2}}, 1);
     if (!one) return SearchQuality(top, options.maxSize, encode, encodes, settled);
-    one->SetQuality(uint32_t(top));
-    if (!EncodeToMemory(*one, type, bytes, row.error)) return -1;
+    request.quality = uint8_t(top);
+    if (!EncodeToMemory(*one, type, request, bytes, row.error)) return -1;
     const double fixed = double(bytes.size());
     one->SetMetadata(nullptr);
-    if (!EncodeToMemory(*one, type, bytes, row.error)) return -1;
+    if (!EncodeToMemory(*one, type, request, bytes, row.error)) return -1;
     const double sampleFixed = double(bytes.size());
     const double area = double(image.GetWidth()) * image.GetHeight();
     auto measure = [&](CRaster& part, int q) -> int64_t {
         part.SetMetadata(nullptr);
-        part.SetQuality(uint32_t(q));
+        request.quality = uint8_t(q);
         row.sampled += double(part.GetWidth()) * part.GetHeight() / area;
-        if (!EncodeToMemory(part, type, bytes, row.error)) return -1;
+        if (!EncodeToMemory(part, type, request, bytes, row.error)) return -1;
         return std::max<int64_t>(1, int64_t(double(bytes.size()) - sampleFixed));
     };
     const double sampleArea = double(sample.GetWidth()) * sample.GetHeight();
@@ -153,21 +153,23 @@ int SearchOnSample(const CRaster& image, CRaster& sample, ImageType type,
 
 RowBytes WithinBudget(CRaster& image, ImageType type, const RunOptions& options) {
     RowBytes row;
+    EncodeRequest request = SaveRequest(image, type, options);
     // A lossless file that fits is kept; otherwise the budget asks for loss.
-    if (image.GetLossless()) {
+    if (request.lossless) {
         row.encodes = 1;
-        if (!EncodeToMemory(image, type, row.bytes, row.error)) return row;
+        if (!EncodeToMemory(image, type, request, row.bytes, row.error)) return row;
         if (int64_t(row.bytes.size()) <= options.maxSize) return row.ready = true, row;
-        image.SetLossless(false);
+        request.lossless = false;
     }
     std::vector<uint8_t> best;
     int bestQuality = 0, encodes = 0;
     bool settled = false;
-    const int top = std::max<int>(1, image.GetQuality());
+    const int top = std::max<int>(1, request.quality);
     auto encode = [&](int q) -> int64_t {
         image.SetQuality(uint32_t(q));
+        request.quality = uint8_t(q);
         std::vector<uint8_t> bytes;
-        if (!EncodeToMemory(image, type, bytes, row.error)) return -1;
+        if (!EncodeToMemory(image, type, request, bytes, row.error)) return -1;
         const auto size = int64_t(bytes.size());
         if (size <= options.maxSize && q > bestQuality) best = std::move(bytes), bestQuality = q;
         return size;
@@ -175,8 +177,8 @@ RowBytes WithinBudget(CRaster& image, ImageType type, const RunOptions& options)
     const uint32_t tile = type == kTypeJpeg ? 16 : 64;
     const std::unique_ptr<CRaster> sample = SampleOf(image, tile, {0});
     const int quality =
-        sample ? SearchOnSample(image, *sample, type, options, top, tile, encode, row, encodes,
-                                settled)
+        sample ? SearchOnSample(image, *sample, type, request, options, top, tile, encode, row,
+                                encodes, settled)
                : SearchQuality(top, options.maxSize, encode, encodes, settled);
     row.encodes += encodes;
     if (quality < 0) return row;
@@ -231,7 +233,8 @@ RowBytes EncodeRow(CRaster& image, ImageType saveType, const RunOptions& options
     if (HasBudget(saveType, options))
         row = WithinBudget(image, saveType, options);
     else
-        row.ready = EncodeToMemory(image, saveType, row.bytes, row.error);
+        row.ready = EncodeToMemory(image, saveType, SaveRequest(image, saveType, options), row.bytes,
+                                   row.error);
     if (!row.ready || !options.neverLarger || !onlyEncodingChanges) return row;
     const int64_t inputSize = FileSize(inputPath);
     std::vector<uint8_t> input;

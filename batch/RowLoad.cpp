@@ -146,8 +146,8 @@ LoadedScale LoadRowImage(CRaster& image, const std::string& path, ImageType type
     request.scale = loaded.scale;
     image.Initialize(type);
     if (options.iconFirstEntry) image.SetFormatOption(kIcoFirstEntry, kTypeIco);
-    if (type == kTypeTiff && options.page > 0) image.SetFrame(options.page - 1);
-    LoadFileAsked(image, path, type, &request);
+    if (type == kTypeTiff && options.page > 0) request.frame = options.page - 1;
+    LoadFileAsked(image, path, type, request);
     const uint32_t scaledW = ScaledSide(header.width, loaded.scale);
     const uint32_t scaledH = ScaledSide(header.height, loaded.scale);
     // Grey and CMYK pictures come back whole.

@@ -17,9 +17,8 @@ bool TurnsSides(uint32_t orientation) { return orientation >= 5 && orientation <
 bool HeaderSize(const std::string& path, ImageType type, const RunOptions& options,
                 uint32_t& width, uint32_t& height, uint32_t& orientation, std::string& error) {
     CRaster image(type);
-    image.SetHeaderOnly(true);
     if (options.iconFirstEntry) image.SetFormatOption(kIcoFirstEntry, kTypeIco);
-    if (!image.LoadFile(path, type)) {
+    if (!LoadFileAsked(image, path, type, DecodeRequest::Header())) {
         error = *image.LastErrorText() ? image.LastErrorText() : "cannot open file";
         return false;
     }

@@ -1,5 +1,6 @@
 #include "RowShortcuts.h"
 
+#include "FormatTable.h"
 #include "ImageStream.h"
 #include "ImageType.h"
 #include "JpegCodec.h"
@@ -24,8 +25,8 @@ bool ReadInput(const std::string& path, std::vector<uint8_t>& bytes) {
 // The JPEG's header: its size, orientation and blocks, no pixels.
 bool ReadHeader(std::vector<uint8_t>& bytes, CRaster& header) {
     MemoryImageStream stream(bytes.data(), bytes.size());
-    header.SetHeaderOnly(true);
-    return bytes.size() < INT32_MAX && header.Decode(&stream, kTypeJpeg);
+    return bytes.size() < INT32_MAX &&
+           DecodeWithCodec(header, &stream, kTypeJpeg, DecodeRequest::Header());
 }
 
 RowBytes LosslessTurn(std::vector<uint8_t>& input, const CRaster& header, int turns,

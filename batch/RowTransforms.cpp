@@ -349,8 +349,6 @@ bool PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
         // must not wrap (300 would become 44).
         image.SetQuality(uint32_t(std::clamp(settings.jpegQuality, kQualityMin, kQualityMax)));
     }
-    if (format->saveNeeds & kSaveLossless) image.SetLossless(options.lossless);
-    image.SetEncodeOptions(options.encode);
     if (!PrepareLayout(image, format->saveNeeds, options, inputSeeThrough))
         return StepFailed(image, std::string("prepare for ") + format->name, error);
     // An adaptive palette makes an opaque true-colour PNG an 8-bit one.
@@ -358,6 +356,14 @@ bool PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings&
         image.GetTransparentIndex() == -1)
         ReduceToAdaptivePalette(image, options.paletteDither);
     return true;
+}
+
+EncodeRequest SaveRequest(const CRaster& image, ImageType saveType, const RunOptions& options) {
+    EncodeRequest request = EncodeRequest::Of(image, saveType);
+    const ImageFormat* format = FindImageFormat(saveType);
+    request.lossless = format && (format->saveNeeds & kSaveLossless) && options.lossless;
+    request.options = options.encode;
+    return request;
 }
 
 bool PrepareFrameForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "CRaster.h"
+#include "EncodeRequest.h"
 #include "OperationSettings.h"
 #include "RowLoad.h"
 #include "RunOptions.h"
@@ -41,6 +42,12 @@ bool OptionsChangePixels(const OperationSettings& settings, const RunOptions& op
 bool PrepareForSave(CRaster& image, ImageType saveType, const OperationSettings& settings,
                     const RunOptions& options = DescribedRunOptions(),
                     std::string* error = nullptr, bool inputSeeThrough = true);
+
+// What the save of a prepared image asks of its encoder: the quality
+// PrepareForSave left on it, the run's lossless choice where the type has
+// one, and the run's encoder options.
+EncodeRequest SaveRequest(const CRaster& image, ImageType saveType,
+                          const RunOptions& options = DescribedRunOptions());
 
 // PrepareForSave for a picture handed to an animation's writer: a GIF's
 // frames get no colour reduction of their own, the writer chooses palettes

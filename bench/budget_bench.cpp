@@ -10,6 +10,7 @@
 //       --format jpg --quality 90 --max-size 200K photo-*.jpg
 #include "BatchOptions.h"
 #include "CRaster.h"
+#include "FormatTable.h"
 #include "ImageStream.h"
 #include "ImageType.h"
 #include "OutputNaming.h"
@@ -52,12 +53,14 @@ bool Prepare(CRaster& image, const std::string& path, const OperationSettings& s
     return ok;
 }
 
-[[gnu::noinline]] double PlainEncode(const CRaster& prepared, ImageType saveType, int quality) {
+[[gnu::noinline]] double PlainEncode(const CRaster& prepared, ImageType saveType,
+                                     const RunOptions& options, int quality) {
     CRaster image(prepared);
     image.SetQuality(uint32_t(quality));
     MemoryImageStream stream;
     const double start = CpuMs();
-    if (!stream.Open() || !image.Encode(&stream, saveType)) {
+    if (!stream.Open() ||
+        !EncodeWithCodec(image, &stream, saveType, SaveRequest(image, saveType, options))) {
         std::fprintf(stderr, "plain encode failed: %s\n", image.LastErrorText());
         std::exit(1);
     }
@@ -111,7 +114,8 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "%s: %s\n", path.c_str(), photo.row.error.c_str());
                 return 1;
             }
-            photo.plain = std::min(photo.plain, PlainEncode(prepared, saveType, photo.row.quality));
+            photo.plain =
+                std::min(photo.plain, PlainEncode(prepared, saveType, options, photo.row.quality));
         }
         const std::string name = path.substr(path.find_last_of('/') + 1);
         std::printf("%-28s %8zu %5d %9.2f %9.2f %7.2f %7d %7.3f\n", name.c_str(),

@@ -2,6 +2,7 @@
 #include "BatchRun.h"
 #include "CRaster.h"
 #include "Commands.h"
+#include "FormatTable.h"
 #include "ImageType.h"
 #include "Orientation.h"
 #include "RowTransforms.h"
@@ -17,8 +18,7 @@ int RunInfo(const std::vector<std::string>& files) {
         // The headers say all that is printed: no pixels are decoded.
         const ImageType type = ImageTypeFromExtension(path);
         CRaster image(type);
-        image.SetHeaderOnly(true);
-        if (!image.LoadFile(path, type)) {
+        if (!LoadFileAsked(image, path, type, DecodeRequest::Header())) {
             std::printf("%s: %s\n", path.c_str(), LoadFailureText(image).c_str());
             status = kExitFailed;
             continue;

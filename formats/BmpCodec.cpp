@@ -118,7 +118,7 @@ bool BmpCodec::ReadInfoHeader(ImageStream* stream, BITMAPINFOHEADER* header, uin
     return true;
 }
 
-bool BmpCodec::Decode(ImageStream* stream) {
+bool BmpCodec::Decode(ImageStream* stream, const DecodeRequest&) {
     if (!stream) return Fail("null file handler");
     Layout layout{};
     layout.start = stream->Tell();
@@ -446,7 +446,7 @@ uint64_t BmpCodec::DecodeRle4(ImageStream* stream) {
     return WalkRle(stream, height, 2, at, run, literal) ? height : std::min(at.row, height);
 }
 
-bool BmpCodec::Encode(ImageStream* stream) {
+bool BmpCodec::Encode(ImageStream* stream, const EncodeRequest&) {
     if (CheckEncodable(stream)) return false;
     const uint32_t paletteBytes = GetPaletteCount() * 4;
     const uint64_t dataSize = 40 + uint64_t(paletteBytes) + PixelBytes();

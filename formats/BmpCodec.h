@@ -3,6 +3,8 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
+#include "EncodeRequest.h"
 #include "ImageType.h"
 
 #include <span>
@@ -12,10 +14,10 @@ class ImageStream;
 class BmpCodec : public CRaster {
 public:
     BmpCodec() : CRaster(kTypeBmp) {}
-    bool Decode(ImageStream* stream);
+    bool Decode(ImageStream* stream, const DecodeRequest& request);
     // False when the first bytes rule the format out.
     static bool Sniff(std::span<const uint8_t> head);
-    bool Encode(ImageStream* stream);
+    bool Encode(ImageStream* stream, const EncodeRequest& request);
     // Reads and normalises a 40-, 64-, 12-byte or longer info header. Headers of
     // version 2 to 5 carry the red, green and blue masks, version 3 to 5 also
     // the alpha mask; stored into masks (four entries).

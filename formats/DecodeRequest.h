@@ -1,9 +1,10 @@
 // What a caller asks of a decode, passed with the call rather than left on
-// the image. The JPEG codec takes it; the other codecs still read the
-// matching fields of the image they decode into.
+// the image: every codec's decode takes one through the format table.
 #pragma once
 
 #include <cstdint>
+
+class CRaster;
 
 // A part of a picture, counted from its top-left corner; empty for all of it.
 struct DecodeWindow {
@@ -23,6 +24,18 @@ struct DecodeRequest {
     // asked for, else of the picture at 1 / scale. The result is the
     // window's size, its pixels those of the whole decode.
     DecodeWindow window;
+    // The picture's description only: no rows are made.
     bool headerOnly = false;
+    // Which page, frame or entry of a file that holds several (TIFF, GIF, ICO).
     int32_t frame = 0;
+
+    // The description alone: size, depth, alpha, frames, metadata.
+    static DecodeRequest Header() {
+        DecodeRequest request;
+        request.headerOnly = true;
+        return request;
+    }
+    // What CRaster::LoadFile and Decode ask: the image's frame, and only the
+    // header again for an image that holds a description only.
+    static DecodeRequest Of(const CRaster& image);
 };

@@ -23,13 +23,17 @@
 namespace {
 
 template <class Codec, class DecodeCall>
-bool DecodeAs(CRaster& target, bool quiet, bool keepFrameCount, DecodeCall decode) {
+bool DecodeAs(CRaster& target, const DecodeRequest& request, bool quiet, bool keepFrameCount,
+              DecodeCall decode) {
     Codec codec;
     codec.InheritSettings(target);
     // What a decode finds is the file's own, never left from an earlier load.
     codec.SetMetadata(nullptr);
     codec.SetOrientation(1);
     codec.ClearWarnings();
+    // The result says what it holds: which frame, and whether rows at all.
+    codec.SetFrame(request.frame);
+    codec.SetHeaderOnly(request.headerOnly);
     if (decode(codec)) {
         target.ClearWarnings();
         target.TakeOver(codec);
@@ -44,14 +48,16 @@ bool DecodeAs(CRaster& target, bool quiet, bool keepFrameCount, DecodeCall decod
 
 // Multi-frame formats report how many frames they found even when failing.
 template <class Codec, bool kKeepFrameCount = false>
-bool Decode(CRaster& target, ImageStream* s, ImageType, bool quiet) {
-    return DecodeAs<Codec>(target, quiet, kKeepFrameCount, [&](Codec& c) { return c.Decode(s); });
+bool Decode(CRaster& target, ImageStream* s, ImageType, const DecodeRequest& request, bool quiet) {
+    return DecodeAs<Codec>(target, request, quiet, kKeepFrameCount,
+                           [&](Codec& c) { return c.Decode(s, request); });
 }
 
 // Untyped, the family detects its member and leaves the image's type 0.
-bool DecodeFamily(CRaster& target, ImageStream* s, ImageType type, bool quiet) {
-    return DecodeAs<Jpeg2000FamilyCodec>(target, quiet, false, [&](Jpeg2000FamilyCodec& c) {
-        return c.Decode(s, quiet ? kTypeUnknown : type);
+bool DecodeFamily(CRaster& target, ImageStream* s, ImageType type, const DecodeRequest& request,
+                  bool quiet) {
+    return DecodeAs<Jpeg2000FamilyCodec>(target, request, quiet, false, [&](Jpeg2000FamilyCodec& c) {
+        return c.Decode(s, quiet ? kTypeUnknown : type, request);
     });
 }
 
@@ -65,36 +71,37 @@ template <class Codec, class EncodeCall> bool EncodeAs(CRaster& source, EncodeCa
     return ok;
 }
 
-template <class Codec> bool Encode(CRaster& source, ImageStream* s, ImageType) {
-    return EncodeAs<Codec>(source, [&](Codec& c) { return c.Encode(s); });
+template <class Codec>
+bool Encode(CRaster& source, ImageStream* s, ImageType, const EncodeRequest& request) {
+    return EncodeAs<Codec>(source, [&](Codec& c) { return c.Encode(s, request); });
 }
 
 // The PNG and TIFF writers may renumber the palette and move the transparent
 // index with it; the palette is shared, the index must be carried back.
-bool EncodePng(CRaster& source, ImageStream* s, ImageType) {
+bool EncodePng(CRaster& source, ImageStream* s, ImageType, const EncodeRequest& request) {
     return EncodeAs<PngCodec>(source, [&](PngCodec& c) {
-        const bool ok = c.Encode(s);
+        const bool ok = c.Encode(s, request);
         source.SetTransparentIndex(c.GetTransparentIndex());
         return ok;
     });
 }
 
-bool EncodeTiff(CRaster& source, ImageStream* s, ImageType) {
+bool EncodeTiff(CRaster& source, ImageStream* s, ImageType, const EncodeRequest& request) {
     return EncodeAs<CRasterTIF>(source, [&](CRasterTIF& c) {
-        const bool ok = c.Encode(s, false);
+        const bool ok = c.Encode(s, request, false);
         source.SetTransparentIndex(c.GetTransparentIndex());
         return ok;
     });
 }
 
-bool EncodeFamily(CRaster& source, ImageStream* s, ImageType type) {
-    return EncodeAs<Jpeg2000FamilyCodec>(source,
-                                         [&](Jpeg2000FamilyCodec& c) { return c.Encode(s, type); });
+bool EncodeFamily(CRaster& source, ImageStream* s, ImageType type, const EncodeRequest& request) {
+    return EncodeAs<Jpeg2000FamilyCodec>(
+        source, [&](Jpeg2000FamilyCodec& c) { return c.Encode(s, type, request); });
 }
 
 // HEIC files are read only: the codec refuses them with its own text.
-bool EncodeHeif(CRaster& source, ImageStream* s, ImageType type) {
-    return EncodeAs<HeifCodec>(source, [&](HeifCodec& c) { return c.Encode(s, type); });
+bool EncodeHeif(CRaster& source, ImageStream* s, ImageType type, const EncodeRequest& request) {
+    return EncodeAs<HeifCodec>(source, [&](HeifCodec& c) { return c.Encode(s, type, request); });
 }
 
 template <ImageType kMember> bool SniffFamily(std::span<const uint8_t> head) {
@@ -184,19 +191,33 @@ const ImageFormat* FindImageFormat(ImageType type) {
     return nullptr;
 }
 
-bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet) {
-    if (const ImageFormat* f = FindImageFormat(type)) return f->decode(target, s, type, quiet);
+DecodeRequest DecodeRequest::Of(const CRaster& image) {
+    DecodeRequest request;
+    request.frame = image.GetFrame();
+    request.headerOnly = image.HeaderOnly();
+    return request;
+}
+
+EncodeRequest EncodeRequest::Of(const CRaster& image, ImageType type) {
+    EncodeRequest request;
+    request.quality = image.GetQuality();
+    request.formatOption = image.GetFormatOption(type);
+    return request;
+}
+
+bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type,
+                     const DecodeRequest& request, bool quiet) {
+    if (const ImageFormat* f = FindImageFormat(type))
+        return f->decode(target, s, type, request, quiet);
     if (!quiet) target.SetLastError("Decode: Unknown or wrong format");
     return false;
 }
 
-bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, const DecodeRequest& request) {
-    if (type != kTypeJpeg) return DecodeWithCodec(target, s, type);
-    return DecodeAs<JpegCodec>(target, false, false,
-                               [&](JpegCodec& c) { return c.Decode(s, request); });
+bool DecodeWithCodec(CRaster& target, ImageStream* s, ImageType type, bool quiet) {
+    return DecodeWithCodec(target, s, type, DecodeRequest::Of(target), quiet);
 }
 
-bool DecodeUntyped(CRaster& target, ImageStream* s) {
+bool DecodeUntyped(CRaster& target, ImageStream* s, const DecodeRequest& request) {
     if (!s) return false;
     const int64_t start = s->Tell();
     uint8_t head[kSniffBytes];
@@ -205,27 +226,32 @@ bool DecodeUntyped(CRaster& target, ImageStream* s) {
     const std::span<const uint8_t> bytes(head, got);
     for (const ImageFormat& f : kFormats) {
         if (!f.sniff(bytes)) continue;
-        if (f.decode(target, s, f.type, /*quiet=*/true)) return true;
+        if (f.decode(target, s, f.type, request, /*quiet=*/true)) return true;
         s->Seek(start, SEEK_SET);
     }
     return false;
 }
 
-bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
+bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type,
+                     const EncodeRequest& request) {
     if (const ImageFormat* f = FindImageFormat(type)) {
         // A profile of another colour space than the pixels (a CMYK one on
         // the colours it was converted to) would make readers misread them.
-        if (ProfileFitsPixels(source)) return f->encode(source, s, type);
+        if (ProfileFitsPixels(source)) return f->encode(source, s, type, request);
         const ImageMetadataPtr kept = source.MetadataPtr();
         auto without = std::make_shared<ImageMetadata>(*kept);
         without->icc.clear();
         source.SetMetadata(without->Empty() ? nullptr : std::move(without));
-        const bool ok = f->encode(source, s, type);
+        const bool ok = f->encode(source, s, type, request);
         source.SetMetadata(kept);
         return ok;
     }
     source.SetLastError("Encode: Unknown format");
     return false;
+}
+
+bool EncodeWithCodec(CRaster& source, ImageStream* s, ImageType type) {
+    return EncodeWithCodec(source, s, type, EncodeRequest::Of(source, type));
 }
 
 bool ReadImageSize(const std::string& path, ImageType type, uint32_t* width, uint32_t* height) {

@@ -6,6 +6,7 @@
 
 #include "CRaster.h"
 #include "DecodeRequest.h"
+#include "EncodeRequest.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -45,8 +46,10 @@ struct ImageFormat {
     // succeed only where this holds, so untyped loads skip the others.
     bool (*sniff)(std::span<const uint8_t> head);
     // quiet: an untyped attempt, whose error text is dropped.
-    bool (*decode)(CRaster& target, ImageStream* stream, ImageType type, bool quiet);
-    bool (*encode)(CRaster& source, ImageStream* stream, ImageType type);
+    bool (*decode)(CRaster& target, ImageStream* stream, ImageType type,
+                   const DecodeRequest& request, bool quiet);
+    bool (*encode)(CRaster& source, ImageStream* stream, ImageType type,
+                   const EncodeRequest& request);
     // The picture size from the header alone; null where that costs a decode.
     bool (*readSize)(ImageStream* stream, uint32_t* width, uint32_t* height);
     uint32_t saveNeeds;
@@ -61,25 +64,32 @@ std::span<const ImageFormat> ImageFormats();
 // The row of a type, or null for 0 and unknown numbers.
 const ImageFormat* FindImageFormat(ImageType type);
 
-// Decodes with the codec of type into target; on failure copies the codec's
-// error text (unless quiet) and leaves target's pixels as they were.
+// Decodes with the codec of type into target as request asks; on failure
+// copies the codec's error text (unless quiet) and leaves target's pixels as
+// they were.
+bool DecodeWithCodec(CRaster& target, ImageStream* stream, ImageType type,
+                     const DecodeRequest& request, bool quiet = false);
+// The same as CRaster::Decode asks (DecodeRequest::Of(target)).
 bool DecodeWithCodec(CRaster& target, ImageStream* stream, ImageType type, bool quiet = false);
 
-// The same with a request the codec takes with the call (JPEG); the other
-// codecs decode as the fields of target ask.
-bool DecodeWithCodec(CRaster& target, ImageStream* stream, ImageType type,
-                     const DecodeRequest& request);
-
-// CRaster::LoadFile with a request (null: the image's fields): the typed
-// decode, then an untyped one keeping the typed decode's error.
+// CRaster::LoadFile with a request: the typed decode, then an untyped one
+// keeping the typed decode's error.
 bool LoadFileAsked(CRaster& image, const std::string& path, ImageType type,
-                   const DecodeRequest* request);
+                   const DecodeRequest& request);
+
+// CRaster::SaveFile with a request.
+bool SaveFileAsked(CRaster& image, const std::string& path, ImageType type,
+                   const EncodeRequest& request);
 
 // Tries the formats whose sniff accepts the stream's first bytes, in table
 // order, from the current position; the first success is kept.
-bool DecodeUntyped(CRaster& target, ImageStream* stream);
+bool DecodeUntyped(CRaster& target, ImageStream* stream, const DecodeRequest& request);
 
-// Encodes source with the codec of type, the codec being a shared view of it.
+// Encodes source with the codec of type as request asks, the codec being a
+// shared view of it.
+bool EncodeWithCodec(CRaster& source, ImageStream* stream, ImageType type,
+                     const EncodeRequest& request);
+// The same as CRaster::Encode asks (EncodeRequest::Of(source, type)).
 bool EncodeWithCodec(CRaster& source, ImageStream* stream, ImageType type);
 
 // The picture size a file's header declares, without decoding the pixels;

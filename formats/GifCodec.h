@@ -5,6 +5,8 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
+#include "EncodeRequest.h"
 #include "Frames.h"
 #include "ImageType.h"
 
@@ -19,7 +21,7 @@ class GifCodec : public CRaster {
 public:
     GifCodec();
     ~GifCodec() override;
-    bool Decode(ImageStream* stream);
+    bool Decode(ImageStream* stream, const DecodeRequest& request);
     // The animation: reads the screen and counts the frames (refusing more
     // than AnimationWithinLimits allows); the stream stays in use.
     bool StartFrames(ImageStream* stream, AnimationInfo& info);
@@ -30,7 +32,7 @@ public:
     bool NextFrame(CRaster& frame, uint32_t& delayMs);
     // False when the first bytes rule the format out.
     static bool Sniff(std::span<const uint8_t> head);
-    bool Encode(ImageStream* stream);
+    bool Encode(ImageStream* stream, const EncodeRequest& request);
 
 private:
     struct ControlRecord {

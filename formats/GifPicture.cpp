@@ -166,13 +166,13 @@ void GifCodec::TakeComposed(Composition& c) {
     info_ = kept;
 }
 
-bool GifCodec::Decode(ImageStream* stream) {
+bool GifCodec::Decode(ImageStream* stream, const DecodeRequest& request) {
     if (!stream) return Fail("null file handler");
     auto c = std::make_unique<Composition>();
     if (!ReadScreen(stream, *c)) return false;
     c->found = CountImages(stream);
     SetNumFrames(c->found);
-    c->wanted = GetFrame();
+    c->wanted = request.frame;
     if (c->wanted < 0 || c->wanted >= c->found) return Fail(kNoImage);
     if (c->found == 1) c->trueColour = 0;
     if (!DataCanFill(uint64_t(c->screen.width) * c->screen.height, Remaining(stream, c->streamEnd)))

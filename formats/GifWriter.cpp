@@ -127,7 +127,7 @@ bool GifCodec::WriteTiles(ImageStream* stream) {
     return stream->PutC(';');
 }
 
-bool GifCodec::Encode(ImageStream* stream) {
+bool GifCodec::Encode(ImageStream* stream, const EncodeRequest&) {
     if (CheckEncodable(stream)) return false;
     if (GetWidth() > 0xFFFF || GetHeight() > 0xFFFF) {
         SetLastError("Image too large for GIF");

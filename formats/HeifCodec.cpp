@@ -380,7 +380,7 @@ bool HeifCodec::ReadSize(ImageStream* stream, uint32_t* width, uint32_t* height)
     return true;
 }
 
-bool HeifCodec::Decode(ImageStream* stream) {
+bool HeifCodec::Decode(ImageStream* stream, const DecodeRequest& request) {
     if (!stream) return Fail("Not a HEIF");
     uint8_t head[64] = {};
     const int64_t start = stream->Tell();
@@ -395,7 +395,7 @@ bool HeifCodec::Decode(ImageStream* stream) {
     const uint64_t pixels = uint64_t(std::max(Heif().heif_image_handle_get_width(handle.get()), 0)) *
                             uint64_t(std::max(Heif().heif_image_handle_get_height(handle.get()), 0));
     if (const char* why = ImplausibleGrid(stream, source, pixels)) return Fail(why);
-    const Handle thumbnail = ThumbnailFor(handle.get(), GetJpegScale());
+    const Handle thumbnail = ThumbnailFor(handle.get(), request.scale);
     if (!DecodeHandle(thumbnail ? thumbnail.get() : handle.get(), type)) return false;
     ReadMetadata(handle.get());
     return true;
@@ -472,18 +472,18 @@ void HeifCodec::ReadMetadata(const heif_image_handle* handle) {
     if (!metadata->Empty()) SetMetadata(std::move(metadata));
 }
 
-bool HeifCodec::Encode(ImageStream* stream, ImageType type) {
+bool HeifCodec::Encode(ImageStream* stream, ImageType type, const EncodeRequest& request) {
     if (CheckEncodable(stream)) return false;
     if (type != kTypeAvif) return Fail("HEIC cannot be written: save as AVIF");
     if (!LoadHeifLibrary()) return Fail(HeifLibraryError());
-    const bool lossless = GetLossless();
+    const bool lossless = request.lossless;
     const Image image = ToHeifImage(*this, HasTransparency(*this), lossless);
     if (!image) return Fail("AVIF: out of memory");
     const ImageMetadata* metadata = Metadata();
     if (metadata && !metadata->icc.empty())
         Heif().heif_image_set_raw_color_profile(image.get(), "prof", metadata->icc.data(), metadata->icc.size());
     const Context context(Heif().heif_context_alloc());
-    const Encoder encoder = context ? AvifEncoder(context.get(), lossless, GetQuality()) : nullptr;
+    const Encoder encoder = context ? AvifEncoder(context.get(), lossless, request.quality) : nullptr;
     if (!encoder) return Fail("AVIF: no AV1 encoder");
     const Handle handle = EncodePrimary(context.get(), image.get(), encoder.get(), lossless, GetOrientation());
     if (!handle) return Fail("AVIF: cannot encode image");

@@ -6,6 +6,8 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
+#include "EncodeRequest.h"
 #include "ImageType.h"
 
 #include <cstdint>
@@ -24,9 +26,9 @@ public:
     // The type of the decoded image follows the file's brands, not the name.
     // A JPEG scale above 1 allows an embedded thumbnail of at least that
     // fraction of the size instead of the picture.
-    bool Decode(ImageStream* stream);
+    bool Decode(ImageStream* stream, const DecodeRequest& request);
     // AVIF at the image's quality, lossless when it asks; type HEIF is refused.
-    bool Encode(ImageStream* stream, ImageType type);
+    bool Encode(ImageStream* stream, ImageType type, const EncodeRequest& request);
     // False when the first bytes rule the format out; the two never both hold.
     static bool SniffHeic(std::span<const uint8_t> head);
     static bool SniffAvif(std::span<const uint8_t> head);

@@ -63,8 +63,9 @@ uint64_t EntryRank(const uint8_t e[16]) {
 // The largest, then deepest entry, as icon readers show an icon; the first
 // of equals. Where the first entry is asked for, or a frame by number, that
 // one.
-int32_t IcoCodec::SelectEntry(const std::vector<uint8_t>& directory, uint32_t count) const {
-    if (GetFrame() != 0 || (GetFormatOption(kTypeIco) & kIcoFirstEntry)) return GetFrame();
+int32_t IcoCodec::SelectEntry(const std::vector<uint8_t>& directory, uint32_t count,
+                              int32_t frame) const {
+    if (frame != 0 || (GetFormatOption(kTypeIco) & kIcoFirstEntry)) return frame;
     uint32_t best = 0;
     for (uint32_t i = 1; i < count; ++i)
         if (EntryRank(&directory[16 * i]) > EntryRank(&directory[16 * best])) best = i;
@@ -72,7 +73,7 @@ int32_t IcoCodec::SelectEntry(const std::vector<uint8_t>& directory, uint32_t co
 }
 
 // The selected entry of the directory; the stream is left at its resource.
-bool IcoCodec::ReadEntry(ImageStream* stream, uint8_t entry[16], int64_t* offset) {
+bool IcoCodec::ReadEntry(ImageStream* stream, int32_t frame, uint8_t entry[16], int64_t* offset) {
     const int64_t start = stream->Tell();
     uint8_t header[6];
     if (stream->Read(header, sizeof header, 1) != 1) return Fail("Not an icon");
@@ -80,13 +81,13 @@ bool IcoCodec::ReadEntry(ImageStream* stream, uint8_t entry[16], int64_t* offset
     if (GetLE16(header) != 0 || (kind != 1 && kind != 2)) return Fail("Not an icon");
     const uint32_t count = GetLE16(header + 4);
     SetNumFrames(int32_t(count));
-    if (count == 0 || GetFrame() < 0 || uint32_t(GetFrame()) >= count)
+    if (count == 0 || frame < 0 || uint32_t(frame) >= count)
         return Fail("icon image not found");
     // A directory cut short still serves the entries it holds.
     std::vector<uint8_t> directory(size_t(count) * 16);
     const size_t got = stream->Read(directory.data(), 16, count);
-    if (uint32_t(GetFrame()) >= got) return Fail(kCorrupted);
-    const int32_t selected = SelectEntry(directory, uint32_t(got));
+    if (uint32_t(frame) >= got) return Fail(kCorrupted);
+    const int32_t selected = SelectEntry(directory, uint32_t(got), frame);
     std::memcpy(entry, &directory[16 * size_t(selected)], 16);
     *offset = start + GetLE32(entry + 12);
     if (start < 0 || !stream->Seek(*offset, SEEK_SET)) return Fail(kCorrupted);
@@ -148,11 +149,11 @@ bool IcoCodec::ReadBgra(ImageStream* stream, bool* realAlpha, uint32_t* rows) {
     return true;
 }
 
-bool IcoCodec::Decode(ImageStream* stream) {
+bool IcoCodec::Decode(ImageStream* stream, const DecodeRequest& request) {
     if (!stream) return Fail("null file handler");
     uint8_t entry[16];
     int64_t offset = 0;
-    if (!ReadEntry(stream, entry, &offset)) return false;
+    if (!ReadEntry(stream, request.frame, entry, &offset)) return false;
     uint8_t dib[40];
     if (stream->Read(dib, sizeof dib, 1) != 1) return Fail(kCorrupted);
     if (std::memcmp(dib, kPngSignature, sizeof kPngSignature) == 0)
@@ -314,7 +315,7 @@ std::vector<uint8_t> IcoCodec::MakeMask(uint32_t maskRow) const {
     return mask;
 }
 
-bool IcoCodec::Encode(ImageStream* stream) {
+bool IcoCodec::Encode(ImageStream* stream, const EncodeRequest&) {
     if (CheckEncodable(stream)) return false;
     const uint32_t width = GetWidth(), height = GetHeight();
     if (width > kMaxIconSide || height > kMaxIconSide) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
+#include "EncodeRequest.h"
 #include "ImageType.h"
 
 #include <span>
@@ -17,14 +19,14 @@ constexpr uint32_t kIcoFirstEntry = 1;
 class IcoCodec : public CRaster {
 public:
     IcoCodec() : CRaster(kTypeIco) {}
-    bool Decode(ImageStream* stream);
+    bool Decode(ImageStream* stream, const DecodeRequest& request);
     // False when the first bytes rule the format out.
     static bool Sniff(std::span<const uint8_t> head);
-    bool Encode(ImageStream* stream);
+    bool Encode(ImageStream* stream, const EncodeRequest& request);
 
 private:
-    bool ReadEntry(ImageStream* stream, uint8_t entry[16], int64_t* offset);
-    int32_t SelectEntry(const std::vector<uint8_t>& directory, uint32_t count) const;
+    bool ReadEntry(ImageStream* stream, int32_t frame, uint8_t entry[16], int64_t* offset);
+    int32_t SelectEntry(const std::vector<uint8_t>& directory, uint32_t count, int32_t frame) const;
     void ReadPalette(ImageStream* stream, const uint8_t dib[40]);
     bool ReadBgra(ImageStream* stream, bool* realAlpha, uint32_t* rows);
     bool DecodePng(ImageStream* stream, int64_t offset);

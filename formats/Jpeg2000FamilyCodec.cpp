@@ -127,7 +127,7 @@ bool Jpeg2000FamilyCodec::StoreGrey(const SampleImage& si,
                                     ImageType type) {
     const uint32_t width = si.width, height = si.height;
     SetNumFrames(int32_t(colour.size()));
-    const int32_t frame = GetFrame();
+    const int32_t frame = si.frame;
     if (frame < 0 || size_t(frame) >= colour.size()) {
         SetLastError("wrong frame!");
         return false;
@@ -183,7 +183,8 @@ bool Jpeg2000FamilyCodec::Direct(bool ok, const std::string& error) {
     return false;
 }
 
-bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type) {
+bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type,
+                                 const DecodeRequest& request) {
     if (!stream) return Fail("null file handler");
     const int64_t start = stream->Tell();
     uint8_t magic[12] = {};
@@ -196,7 +197,8 @@ bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type) {
         return Fail(error.c_str());
     }
     SampleImage samples;
-    samples.headerOnly = HeaderOnly();
+    samples.headerOnly = request.headerOnly;
+    samples.frame = request.frame;
     std::string error;
     bool ok = false;
     switch (Sniff(magic, got)) {
@@ -223,7 +225,8 @@ bool Jpeg2000FamilyCodec::Decode(ImageStream* stream, ImageType type) {
     return FromSamples(samples, type);
 }
 
-bool Jpeg2000FamilyCodec::Encode(ImageStream* stream, ImageType type) {
+bool Jpeg2000FamilyCodec::Encode(ImageStream* stream, ImageType type,
+                                 const EncodeRequest& request) {
     if (CheckEncodable(stream)) return false;
     const bool paletted = GetPaletteCount() != 0;
     if (paletted && !HasGreyPalette()) {
@@ -236,7 +239,7 @@ bool Jpeg2000FamilyCodec::Encode(ImageStream* stream, ImageType type) {
         return false;
     }
     std::string error;
-    const bool ok = WriteSamples(stream, type, samples, &error);
+    const bool ok = WriteSamples(stream, type, samples, request.quality, &error);
     if (!ok) SetLastError(error.c_str());
     return ok;
 }
@@ -280,8 +283,9 @@ bool Jpeg2000FamilyCodec::ToSamples(SampleImage* samples) const {
 }
 
 bool Jpeg2000FamilyCodec::WriteSamples(ImageStream* stream, ImageType type,
-                                       const SampleImage& samples, std::string* error) const {
-    const double rate = GetQuality() / 100.0;
+                                       const SampleImage& samples, uint8_t quality,
+                                       std::string* error) const {
+    const double rate = quality / 100.0;
     switch (type) {
     case kTypeJp2: return WriteJp2(stream, false, samples, rate, error);
     case kTypeJpc: return WriteJp2(stream, true, samples, rate, error);

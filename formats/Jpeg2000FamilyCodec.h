@@ -4,6 +4,8 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
+#include "EncodeRequest.h"
 #include "ImageType.h"
 
 #include <span>
@@ -18,8 +20,8 @@ class Jpeg2000FamilyCodec : public CRaster {
 public:
     Jpeg2000FamilyCodec() : CRaster(0) {}
     // type 0: detect the format and leave the image's type 0.
-    bool Decode(ImageStream* stream, ImageType type);
-    bool Encode(ImageStream* stream, ImageType type);
+    bool Decode(ImageStream* stream, ImageType type, const DecodeRequest& request);
+    bool Encode(ImageStream* stream, ImageType type, const EncodeRequest& request);
     // The member of the family the first bytes belong to, or 0.
     static ImageType SniffType(std::span<const uint8_t> head);
 
@@ -34,5 +36,5 @@ private:
     bool HasGreyPalette() const;
     bool ToSamples(SampleImage* samples) const;
     bool WriteSamples(ImageStream* stream, ImageType type, const SampleImage& samples,
-                      std::string* error) const;
+                      uint8_t quality, std::string* error) const;
 };

@@ -5,6 +5,7 @@
 
 #include "CRaster.h"
 #include "DecodeRequest.h"
+#include "EncodeRequest.h"
 #include "Exif.h"
 #include "ImageType.h"
 
@@ -29,14 +30,12 @@ bool ReadJpegHeader(const std::string& path, JpegHeader& header);
 class JpegCodec : public CRaster {
 public:
     JpegCodec() : CRaster(kTypeJpeg) {}
-    // As the image's scale and sample fields ask.
-    bool Decode(ImageStream* stream);
     bool Decode(ImageStream* stream, const DecodeRequest& request);
     // False when the first bytes rule the format out.
     static bool Sniff(std::span<const uint8_t> head);
     // The frame size, walking the markers up to the first start-of-frame.
     static bool ReadFrameSize(ImageStream* stream, uint32_t* width, uint32_t* height);
-    bool Encode(ImageStream* stream);
+    bool Encode(ImageStream* stream, const EncodeRequest& request);
     const ExifInfo& Exif() const { return exif_; }
 
 private:

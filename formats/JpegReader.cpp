@@ -239,15 +239,6 @@ bool JpegCodec::ReadWindowRows(jpeg_decompress_struct* cinfo, bool grey, bool cm
     return true;
 }
 
-bool JpegCodec::Decode(ImageStream* stream) {
-    DecodeRequest request;
-    request.scale = std::max<uint8_t>(GetJpegScale(), 1);
-    request.width = GetJpegSampleWidth(), request.height = GetJpegSampleHeight();
-    request.smooth = GetJpegSampleSmooth();
-    request.headerOnly = HeaderOnly();
-    return Decode(stream, request, true);
-}
-
 bool JpegCodec::Decode(ImageStream* stream, const DecodeRequest& request) {
     SetHeaderOnly(request.headerOnly);
     return Decode(stream, request, true);

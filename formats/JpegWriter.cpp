@@ -38,14 +38,15 @@ void ApplyEncodeOptions(jpeg_compress_struct* cinfo, const EncodeOptions& option
 
 // Size, colour, quality and the encoder's choices: the same for the sample
 // the tables are made from and for the picture.
-void Configure(jpeg_compress_struct* cinfo, const CRaster& image, bool grey, JDIMENSION height) {
+void Configure(jpeg_compress_struct* cinfo, const CRaster& image, const EncodeRequest& request,
+               bool grey, JDIMENSION height) {
     cinfo->image_width = image.GetWidth();
     cinfo->image_height = height;
     cinfo->input_components = grey ? 1 : 3;
     cinfo->in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
     jpeg_set_defaults(cinfo);
-    jpeg_set_quality(cinfo, image.GetQuality(), FALSE);
-    ApplyEncodeOptions(cinfo, image.GetEncodeOptions());
+    jpeg_set_quality(cinfo, request.quality, FALSE);
+    ApplyEncodeOptions(cinfo, request.options);
 }
 
 // Below a megapixel the library's two passes cost little; above it, about a
@@ -56,8 +57,8 @@ constexpr int kSampleShift = 18;
 // Every stride-th MCU row of the picture, encoded with the standard tables
 // into a malloc'd buffer. Strips start on MCU rows, so their blocks are the
 // picture's own.
-bool EncodeSample(const CRaster& image, bool grey, std::vector<JSAMPROW>& rows,
-                  unsigned char** out, unsigned long* size) {
+bool EncodeSample(const CRaster& image, const EncodeRequest& request, bool grey,
+                  std::vector<JSAMPROW>& rows, unsigned char** out, unsigned long* size) {
     CRaster errors;
     jpeg_compress_struct cinfo;
     JpegErrorManager jerr;
@@ -68,7 +69,7 @@ bool EncodeSample(const CRaster& image, bool grey, std::vector<JSAMPROW>& rows,
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, out, size);
-    Configure(&cinfo, image, grey, JDIMENSION(rows.size()));
+    Configure(&cinfo, image, request, grey, JDIMENSION(rows.size()));
     cinfo.optimize_coding = FALSE;
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height)
@@ -103,8 +104,9 @@ struct HuffmanTables {
 
 // Tables from a sample of a large picture; false to leave the optimisation
 // to the library (small, packed or progressive pictures, or a failure).
-bool SampledTables(const CRaster& image, bool grey, HuffmanTables& tables) {
-    const EncodeOptions& options = image.GetEncodeOptions();
+bool SampledTables(const CRaster& image, const EncodeRequest& request, bool grey,
+                   HuffmanTables& tables) {
+    const EncodeOptions& options = request.options;
     const uint64_t pixels = uint64_t(image.GetWidth()) * image.GetHeight();
     if (!options.jpegOptimize || options.jpegProgressive || image.GetBitsPerPixel() < 8 ||
         pixels < kSampleFrom)
@@ -120,7 +122,7 @@ bool SampledTables(const CRaster& image, bool grey, HuffmanTables& tables) {
     unsigned char* bytes = nullptr;
     unsigned long size = 0;
     HuffmanCounts counts;
-    const bool counted = EncodeSample(image, grey, rows, &bytes, &size) &&
+    const bool counted = EncodeSample(image, request, grey, rows, &bytes, &size) &&
                          CountSample(bytes, size, counts);
     std::free(bytes);
     if (!counted) return false;
@@ -133,7 +135,7 @@ bool SampledTables(const CRaster& image, bool grey, HuffmanTables& tables) {
 
 } // namespace
 
-bool JpegCodec::Encode(ImageStream* stream) {
+bool JpegCodec::Encode(ImageStream* stream, const EncodeRequest& request) {
     if (CheckEncodable(stream)) return false;
     const bool grey = GetPaletteCount() != 0;
     if (grey && !HasGrayRamp()) {
@@ -145,7 +147,7 @@ bool JpegCodec::Encode(ImageStream* stream) {
     const std::vector<uint8_t> resources =
         Metadata() ? ResourcesFromIptc(Metadata()->iptc) : std::vector<uint8_t>();
     HuffmanTables tables;
-    const volatile bool sampled = SampledTables(*this, grey, tables);
+    const volatile bool sampled = SampledTables(*this, request, grey, tables);
     jpeg_compress_struct cinfo;
     JpegErrorManager jerr;
     StreamDestination dest;
@@ -156,7 +158,7 @@ bool JpegCodec::Encode(ImageStream* stream) {
     }
     jpeg_create_compress(&cinfo);
     AttachDestination(&cinfo, &dest, stream);
-    Configure(&cinfo, *this, grey, GetHeight());
+    Configure(&cinfo, *this, request, grey, GetHeight());
     if (sampled) {
         for (int t = 0; t < 2; ++t) {
             *cinfo.dc_huff_tbl_ptrs[t] = tables.dc[t];

@@ -238,7 +238,7 @@ bool JxlCodec::ReadSize(ImageStream* stream, uint32_t* width, uint32_t* height) 
     return true;
 }
 
-bool JxlCodec::Decode(ImageStream* stream) {
+bool JxlCodec::Decode(ImageStream* stream, const DecodeRequest&) {
     if (!stream) return Fail("Not a JPEG XL file");
     std::vector<uint8_t> data;
     if (!ReadRemaining(stream, data) || !Sniff(data)) return Fail("Not a JPEG XL file");
@@ -290,7 +290,7 @@ bool JxlCodec::Decode(ImageStream* stream) {
     return true;
 }
 
-bool JxlCodec::Encode(ImageStream* stream) {
+bool JxlCodec::Encode(ImageStream* stream, const EncodeRequest& request) {
     if (CheckEncodable(stream)) return false;
     const uint32_t w = GetWidth(), h = GetHeight();
     const bool alpha = HasTransparency(*this);
@@ -306,7 +306,7 @@ bool JxlCodec::Encode(ImageStream* stream) {
         ReadRgbRow(*this, y, alpha, rows.data() + size_t(y) * w * channels);
     EncoderPtr enc(JxlEncoderCreate(nullptr));
     if (!enc) return Fail("JPEG XL: cannot start the encoder");
-    const bool lossless = GetLossless();
+    const bool lossless = request.lossless;
     JxlBasicInfo info;
     JxlEncoderInitBasicInfo(&info);
     info.xsize = w;
@@ -325,7 +325,7 @@ bool JxlCodec::Encode(ImageStream* stream) {
     if (ok && lossless)
         ok = JxlEncoderSetFrameLossless(frame, JXL_TRUE) == JXL_ENC_SUCCESS;
     else if (ok)
-        ok = JxlEncoderSetFrameDistance(frame, JxlDistanceForQuality(GetQuality())) ==
+        ok = JxlEncoderSetFrameDistance(frame, JxlDistanceForQuality(request.quality)) ==
              JXL_ENC_SUCCESS;
     const JxlPixelFormat format{channels, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     ok = ok && JxlEncoderAddImageFrame(frame, &format, rows.data(), rows.size()) == JXL_ENC_SUCCESS;

@@ -6,6 +6,8 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
+#include "EncodeRequest.h"
 #include "ImageType.h"
 
 #include <cstdint>
@@ -17,8 +19,8 @@ class ImageStream;
 class JxlCodec : public CRaster {
 public:
     JxlCodec() : CRaster(kTypeJxl) {}
-    bool Decode(ImageStream* stream);
-    bool Encode(ImageStream* stream);
+    bool Decode(ImageStream* stream, const DecodeRequest& request);
+    bool Encode(ImageStream* stream, const EncodeRequest& request);
     // False when the first bytes rule the format out.
     static bool Sniff(std::span<const uint8_t> head);
     // The picture size from the header, upright.

@@ -171,7 +171,7 @@ bool MetafileCodec::Decode(ImageStream* stream, uint32_t forcedWidth, uint32_t f
     return true;
 }
 
-bool MetafileCodec::Encode(ImageStream* stream) {
+bool MetafileCodec::Encode(ImageStream* stream, const EncodeRequest&) {
     if (stream) SetLastError("Save WMF not supported");
     return false;
 }

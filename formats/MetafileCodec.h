@@ -3,6 +3,8 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
+#include "EncodeRequest.h"
 #include "ImageType.h"
 
 #include <cstdint>
@@ -18,9 +20,10 @@ public:
     MetafileCodec() : CRaster(kTypeMetafile) {}
     // Non-zero forced sizes replace the computed ones.
     bool Decode(ImageStream* stream, uint32_t forcedWidth = 0, uint32_t forcedHeight = 0);
+    bool Decode(ImageStream* stream, const DecodeRequest&) { return Decode(stream, 0, 0); }
     // False when the first bytes rule the format out.
     static bool Sniff(std::span<const uint8_t> head);
-    bool Encode(ImageStream* stream);
+    bool Encode(ImageStream* stream, const EncodeRequest& request);
 
     // Fits both sides within kMaxSide, the width first.
     static void Shrink(uint32_t* width, uint32_t* height);

@@ -240,7 +240,7 @@ bool PcxCodec::StoreIndexLine(const uint8_t* s, uint32_t y, const Layout& l,
     return true;
 }
 
-bool PcxCodec::Decode(ImageStream* stream) {
+bool PcxCodec::Decode(ImageStream* stream, const DecodeRequest&) {
     if (!stream) return Fail("null file handler");
     Layout l;
     if (!ReadLayout(stream, &l)) return false;
@@ -351,7 +351,7 @@ bool PcxCodec::WriteTrailerPalette(ImageStream* stream) {
     return stream->Write(tail, 1, sizeof tail) == sizeof tail;
 }
 
-bool PcxCodec::Encode(ImageStream* stream) {
+bool PcxCodec::Encode(ImageStream* stream, const EncodeRequest&) {
     if (CheckEncodable(stream)) return false;
     const uint32_t w = GetWidth(), h = GetHeight(), bpp = GetBitsPerPixel();
     const bool wide = bpp == 8 || bpp == 24;

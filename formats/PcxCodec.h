@@ -2,6 +2,8 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
+#include "EncodeRequest.h"
 #include "ImageType.h"
 
 #include <cstdint>
@@ -13,10 +15,10 @@ class ImageStream;
 class PcxCodec : public CRaster {
 public:
     PcxCodec() : CRaster(kTypePcx) {}
-    bool Decode(ImageStream* stream);
+    bool Decode(ImageStream* stream, const DecodeRequest& request);
     // False when the first bytes rule the format out.
     static bool Sniff(std::span<const uint8_t> head);
-    bool Encode(ImageStream* stream);
+    bool Encode(ImageStream* stream, const EncodeRequest& request);
 
 private:
     struct Layout;

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
+#include "EncodeRequest.h"
 #include "ImageType.h"
 
 #include <span>
@@ -14,10 +16,10 @@ class ImageStream;
 class PngCodec : public CRaster {
 public:
     PngCodec() : CRaster(kTypePng) {}
-    bool Decode(ImageStream* stream);
+    bool Decode(ImageStream* stream, const DecodeRequest& request);
     // False when the first bytes rule the format out.
     static bool Sniff(std::span<const uint8_t> head);
     // May reorder the palette of an image with a transparent index so that
     // the transparent entry is 0, and then sets the transparent index to 0.
-    bool Encode(ImageStream* stream);
+    bool Encode(ImageStream* stream, const EncodeRequest& request);
 };

@@ -210,7 +210,7 @@ bool ReadImage(png_structp png, png_infop info, PngContext& ctx) {
 
 } // namespace pngcodec
 
-bool PngCodec::Decode(ImageStream* stream) {
+bool PngCodec::Decode(ImageStream* stream, const DecodeRequest&) {
     if (!stream) {
         SetLastError("Read Error");
         return false;

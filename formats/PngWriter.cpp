@@ -79,8 +79,8 @@ void WritePaletteChunks(png_structp png, png_infop info, CRaster& image, bool ke
 
 // An opaque 8-bit grey ramp is written as grey, without a palette, when the
 // writer may reduce.
-bool WritesAsGrey(const CRaster& image) {
-    return image.GetEncodeOptions().pngReduce && image.GetBitsPerPixel() == 8 &&
+bool WritesAsGrey(const CRaster& image, const EncodeRequest& request) {
+    return request.options.pngReduce && image.GetBitsPerPixel() == 8 &&
            image.GetPaletteCount() == 256 && image.HasGrayRamp() && !image.HasAlpha() &&
            !image.GetPaletteAlphaEnabled() && image.GetTransparentIndex() == -1;
 }
@@ -105,11 +105,11 @@ void SetCompression(png_structp png, const EncodeOptions& options, bool trueColo
         png_set_filter(png, PNG_FILTER_TYPE_BASE, kFilters[size_t(options.pngFilter)]);
 }
 
-void WriteHeader(png_structp png, png_infop info, CRaster& image, bool rgba) {
+void WriteHeader(png_structp png, png_infop info, CRaster& image, const EncodeRequest& request,
+                 bool rgba) {
     const uint32_t w = image.GetWidth(), h = image.GetHeight();
-    const int interlace =
-        image.GetFormatOption(kTypePng) == 1 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
-    const bool grey = !rgba && WritesAsGrey(image);
+    const int interlace = request.formatOption == 1 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
+    const bool grey = !rgba && WritesAsGrey(image, request);
     const bool palette = image.GetPaletteCount() != 0 && !grey;
     const int colorType = rgba      ? PNG_COLOR_TYPE_RGB_ALPHA
                           : grey    ? PNG_COLOR_TYPE_GRAY
@@ -164,13 +164,13 @@ void BuildRgbaRow(const CRaster& image, uint32_t y, uint8_t* out) {
 }
 
 void WriteImage(png_structp png, png_infop info, PngContext& ctx, const MetadataTexts& texts,
-                Compression compression) {
+                const EncodeRequest& request, Compression compression) {
     CRaster& image = *ctx.image;
     const bool rgba =
         image.HasAlpha() || (image.GetBitsPerPixel() == 24 && image.GetTransparentIndex() != -1);
-    WriteHeader(png, info, image, rgba);
+    WriteHeader(png, info, image, request, rgba);
     if (const ImageMetadata* meta = image.Metadata()) WriteMetadataChunks(png, info, *meta, texts);
-    SetCompression(png, image.GetEncodeOptions(), rgba || !image.GetPaletteCount(), compression);
+    SetCompression(png, request.options, rgba || !image.GetPaletteCount(), compression);
     png_write_info(png, info);
     const int passes = png_set_interlace_handling(png);
     const uint32_t h = image.GetHeight();
@@ -192,7 +192,8 @@ void WriteImage(png_structp png, png_infop info, PngContext& ctx, const Metadata
 }
 
 // The library's whole write of image; false with the image's error text.
-bool WritePng(CRaster& image, ImageStream* stream, Compression compression) {
+bool WritePng(CRaster& image, ImageStream* stream, const EncodeRequest& request,
+              Compression compression) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!png) {
         image.SetLastError("Failed to create PNG structure");
@@ -215,7 +216,7 @@ bool WritePng(CRaster& image, ImageStream* stream, Compression compression) {
         return false;
     }
     png_set_write_fn(png, &ctx, WriteData, FlushData);
-    WriteImage(png, info, ctx, texts, compression);
+    WriteImage(png, info, ctx, texts, request, compression);
     std::free(ctx.buffer);
     png_destroy_write_struct(&png, &info);
     return true;
@@ -225,10 +226,10 @@ bool WritePng(CRaster& image, ImageStream* stream, Compression compression) {
 // level, a full search at levels 7 to 9 (not always smaller on true colour),
 // zopfli's recompression of stored rows when asked (not always smaller than
 // run-length matching either).
-bool WriteSmallest(CRaster& image, ImageStream* stream) {
-    const EncodeOptions& options = image.GetEncodeOptions();
+bool WriteSmallest(CRaster& image, ImageStream* stream, const EncodeRequest& request) {
+    const EncodeOptions& options = request.options;
     MemoryImageStream best;
-    if (!best.Open() || !WritePng(image, &best, Compression{options.pngLevel, false})) return false;
+    if (!best.Open() || !WritePng(image, &best, request, Compression{options.pngLevel, false})) return false;
     auto keep = [&](MemoryImageStream& other) {
         if (other.Size() >= best.Size()) return;
         best.Close();
@@ -237,13 +238,13 @@ bool WriteSmallest(CRaster& image, ImageStream* stream) {
     };
     if (options.pngLevel >= 7 && image.GetPaletteCount() == 0) {
         MemoryImageStream full;
-        if (!full.Open() || !WritePng(image, &full, Compression{options.pngLevel, true}))
+        if (!full.Open() || !WritePng(image, &full, request, Compression{options.pngLevel, true}))
             return false;
         keep(full);
     }
     if (options.zopfli) {
         MemoryImageStream stored, zopfli;
-        if (!stored.Open() || !zopfli.Open() || !WritePng(image, &stored, Compression{0, false}) ||
+        if (!stored.Open() || !zopfli.Open() || !WritePng(image, &stored, request, Compression{0, false}) ||
             !WriteWithZopfli(stored.GetBuffer(false), size_t(stored.Size()), &zopfli)) {
             image.SetLastError("Error saving PNG file");
             return false;
@@ -260,17 +261,17 @@ bool WriteSmallest(CRaster& image, ImageStream* stream) {
 
 } // namespace pngcodec
 
-bool PngCodec::Encode(ImageStream* stream) {
+bool PngCodec::Encode(ImageStream* stream, const EncodeRequest& request) {
     if (CheckEncodable(stream)) return false;
-    const EncodeOptions& options = GetEncodeOptions();
+    const EncodeOptions& options = request.options;
     std::unique_ptr<CRaster> reduced = options.pngReduce ? ReduceExactly(*this) : nullptr;
     CRaster& image = reduced ? *reduced : *this;
     const bool severalWays =
         options.zopfli || (options.pngLevel >= 7 && image.GetPaletteCount() == 0);
     const bool ok =
         severalWays
-            ? pngcodec::WriteSmallest(image, stream)
-            : pngcodec::WritePng(image, stream, pngcodec::Compression{options.pngLevel, false});
+            ? pngcodec::WriteSmallest(image, stream, request)
+            : pngcodec::WritePng(image, stream, request, pngcodec::Compression{options.pngLevel, false});
     if (!ok && reduced) SetLastError(reduced->LastErrorText());
     return ok;
 }

@@ -25,7 +25,7 @@ bool CRaster::CheckEncodable(ImageStream* stream) {
 
 bool CRaster::Decode(ImageStream* stream, ImageType type) {
     if (FindImageFormat(type)) return DecodeWithCodec(*this, stream, type);
-    if (type == 0 && DecodeUntyped(*this, stream)) return true;
+    if (type == 0 && DecodeUntyped(*this, stream, DecodeRequest::Of(*this))) return true;
     SetLastError("Decode: Unknown or wrong format");
     return false;
 }
@@ -48,40 +48,47 @@ bool OpenInput(CRaster& image, FileImageStream& file, const std::string& path) {
 } // namespace
 
 bool CRaster::LoadFile(const std::string& path, ImageType type) {
-    return LoadFileAsked(*this, path, type, nullptr);
+    return LoadFileAsked(*this, path, type, DecodeRequest::Of(*this));
 }
 
 bool LoadFileAsked(CRaster& image, const std::string& path, ImageType type,
-                   const DecodeRequest* request) {
+                   const DecodeRequest& request) {
     if (FindImageFormat(type)) {
         FileImageStream file;
         if (!OpenInput(image, file, path)) return false;
-        if (request ? DecodeWithCodec(image, &file, type, *request) : image.Decode(&file, type))
-            return true;
+        if (DecodeWithCodec(image, &file, type, request)) return true;
     }
     const std::string kept = image.LastErrorText();
     FileImageStream file;
     if (!OpenInput(image, file, path)) return false;
-    const bool ok = image.Decode(&file, 0);
-    if (!ok && type != 0) image.SetLastError(kept.c_str());
+    const bool ok = DecodeUntyped(image, &file, request);
+    if (!ok) image.SetLastError(type != 0 ? kept.c_str() : "Decode: Unknown or wrong format");
     return ok;
 }
 
 bool CRaster::SaveFile(const std::string& path, ImageType type) {
+    return SaveFileAsked(*this, path, type, EncodeRequest::Of(*this, type));
+}
+
+bool SaveFileAsked(CRaster& image, const std::string& path, ImageType type,
+                   const EncodeRequest& request) {
     FileImageStream file;
     // The system's reason: "Permission denied", "No such file or directory".
-    if (!file.Open(path.c_str(), "wb")) return Fail(std::strerror(errno));
-    bool ok = Encode(&file, type);
+    if (!file.Open(path.c_str(), "wb")) {
+        image.SetLastError(std::strerror(errno));
+        return false;
+    }
+    bool ok = EncodeWithCodec(image, &file, type, request);
     // Data still in the file buffer can fail to reach the disk.
     if (!file.Flush() || file.Error()) {
-        if (ok) SetLastError("write error");
+        if (ok) image.SetLastError("write error");
         ok = false;
     }
     if (!file.Close() && ok) {
-        SetLastError("write error");
+        image.SetLastError("write error");
         ok = false;
     }
     // The system's reason ("No space left on device") over the codec's guess.
-    if (!ok && file.WriteErrno()) SetLastError(std::strerror(file.WriteErrno()));
+    if (!ok && file.WriteErrno()) image.SetLastError(std::strerror(file.WriteErrno()));
     return ok;
 }

@@ -33,6 +33,8 @@ struct SampleImage {
     std::shared_ptr<void> external;
     // Set by the caller: readers declare the components and read no samples.
     bool headerOnly = false;
+    // Set by the caller: which component a grey or separate-component picture shows.
+    int32_t frame = 0;
 
     // Adds a width x height component of the grid's size; null when it
     // cannot be allocated.

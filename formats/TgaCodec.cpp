@@ -156,7 +156,7 @@ bool TgaCodec::CreateTarget(ImageStream* stream, uint32_t width, uint32_t height
     return true;
 }
 
-bool TgaCodec::Decode(ImageStream* stream) {
+bool TgaCodec::Decode(ImageStream* stream, const DecodeRequest&) {
     if (!stream) return Fail("null file handler");
     uint8_t header[18];
     bool rle = false;
@@ -179,7 +179,7 @@ bool TgaCodec::Decode(ImageStream* stream) {
     return true;
 }
 
-bool TgaCodec::Encode(ImageStream* stream) {
+bool TgaCodec::Encode(ImageStream* stream, const EncodeRequest&) {
     if (CheckEncodable(stream)) return false;
     const uint32_t bpp = GetBitsPerPixel();
     const uint32_t width = GetWidth(), height = GetHeight();

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
+#include "EncodeRequest.h"
 #include "ImageType.h"
 
 #include <span>
@@ -13,10 +15,10 @@ class StreamReader;
 class TgaCodec : public CRaster {
 public:
     TgaCodec() : CRaster(kTypeTga) {}
-    bool Decode(ImageStream* stream);
+    bool Decode(ImageStream* stream, const DecodeRequest& request);
     // False when the first bytes rule the format out.
     static bool Sniff(std::span<const uint8_t> head);
-    bool Encode(ImageStream* stream);
+    bool Encode(ImageStream* stream, const EncodeRequest& request);
 
 private:
     struct Packet;

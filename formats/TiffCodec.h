@@ -5,6 +5,8 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
+#include "EncodeRequest.h"
 #include "ImageType.h"
 
 #include <cstdarg>
@@ -20,12 +22,12 @@ public:
     CRasterTIF(const CRasterTIF&) = delete;
     CRasterTIF& operator=(const CRasterTIF&) = delete;
 
-    bool Decode(ImageStream* stream);
+    bool Decode(ImageStream* stream, const DecodeRequest& request);
     // False when the first bytes rule the format out.
     static bool Sniff(std::span<const uint8_t> head);
     // append adds a page to a TIFF the stream already holds.
-    bool Encode(ImageStream* stream, bool append = false);
-    bool WriteDirectoryBody(TIFF* tif);
+    bool Encode(ImageStream* stream, const EncodeRequest& request, bool append = false);
+    bool WriteDirectoryBody(TIFF* tif, const EncodeRequest& request);
     // Several pages into one file, each through libtiff's directories:
     // BeginPages, AddPage for each picture (its own size and depth), EndPages.
     bool BeginPages(ImageStream* stream);
@@ -47,7 +49,7 @@ private:
     // False, with our fixed text followed by why (libtiff's last message
     // when detail is null) when known.
     bool Fail(const char* text, const char* detail = nullptr);
-    bool ReadPage(TIFF* tif);
+    bool ReadPage(TIFF* tif, int32_t frame);
     static Page ReadTags(TIFF* tif);
     bool ReadPixels(TIFF* tif, Page& page, bool rgb, uint16_t compression);
     static bool DataCanFill(TIFF* tif, const Page& page);
@@ -63,12 +65,13 @@ private:
     bool StoreRow(const Page& page, const uint8_t* src, uint32_t y, uint8_t* samples);
     bool ReadMetadataTags(TIFF* tif, ImageMetadata& blocks);
     void TakeMetadata(ImageStream* stream, int64_t start, bool exif, ImageMetadata& blocks);
-    bool EncodePlain(ImageStream* stream, bool append);
+    bool EncodePlain(ImageStream* stream, const EncodeRequest& request, bool append);
     bool Transpose(bool transverse);
     bool SwapResolution();
     bool DescribePage(TIFF* tif, const Page& page, bool rgb);
     uint16_t ChoosePhotometric();
-    uint16_t ChooseCompression(uint32_t depth, uint16_t photometric, uint32_t samples) const;
+    uint16_t ChooseCompression(uint32_t option, uint32_t depth, uint16_t photometric,
+                               uint32_t samples) const;
     bool WriteScanlines(TIFF* tif, uint32_t depth, uint32_t samples);
 
     TIFF* tif_ = nullptr;

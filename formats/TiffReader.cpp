@@ -28,7 +28,7 @@ int32_t TruncateToInt(float v) {
 
 } // namespace
 
-bool CRasterTIF::Decode(ImageStream* stream) {
+bool CRasterTIF::Decode(ImageStream* stream, const DecodeRequest& request) {
     if (!stream) {
         SetLastError("Error encountered while opening TIFF file");
         return false;
@@ -38,7 +38,7 @@ bool CRasterTIF::Decode(ImageStream* stream) {
     if (!tif) {
         return Fail("Error encountered while opening TIFF file");
     }
-    const bool ok = ReadPage(tif);
+    const bool ok = ReadPage(tif, request.frame);
     ImageMetadata blocks;
     // Exif needs the whole file, which a header-only load never reads.
     const bool exif = ok && ReadMetadataTags(tif, blocks) && !HeaderOnly();
@@ -216,14 +216,14 @@ CRasterTIF::Page CRasterTIF::ReadTags(TIFF* tif) {
     return page;
 }
 
-bool CRasterTIF::ReadPage(TIFF* tif) {
+bool CRasterTIF::ReadPage(TIFF* tif, int32_t frame) {
     cmykProfileApplied_ = false;
     SetNumFrames(int32_t(TIFFNumberOfDirectories(tif)));
-    if (GetFrame() < 0 || !TIFFSetDirectory(tif, tdir_t(GetFrame())))
+    if (frame < 0 || !TIFFSetDirectory(tif, tdir_t(frame)))
         return Fail("Error: page not present in TIFF file");
     // The last page read points on to a directory that could not be read:
     // the file lost its end, and the pages there with it.
-    if (GetFrame() + 1 == GetNumFrames() && !TIFFLastDirectory(tif))
+    if (frame + 1 == GetNumFrames() && !TIFFLastDirectory(tif))
         AddWarning("input cut short: " + std::to_string(GetNumFrames()) +
                    (GetNumFrames() == 1 ? " page readable" : " pages readable"));
     Page page = ReadTags(tif);

@@ -50,9 +50,8 @@ uint16_t CRasterTIF::ChoosePhotometric() {
 
 // The remembered compression is kept when libtiff can write it for this
 // layout (a CCITT or JPEG choice read from another page may not fit).
-uint16_t CRasterTIF::ChooseCompression(uint32_t depth, uint16_t photometric,
+uint16_t CRasterTIF::ChooseCompression(uint32_t option, uint32_t depth, uint16_t photometric,
                                        uint32_t samples) const {
-    const uint32_t option = GetFormatOption(kTypeTiff);
     bool usable = option != 0 && option <= 0xFFFF && TIFFIsCODECConfigured(uint16_t(option));
     const bool bilevel = depth == 1 && photometric != PHOTOMETRIC_PALETTE;
     if (option == COMPRESSION_CCITTRLE || option == COMPRESSION_CCITTFAX3 ||
@@ -71,7 +70,7 @@ uint16_t CRasterTIF::ChooseCompression(uint32_t depth, uint16_t photometric,
     return COMPRESSION_NONE;
 }
 
-bool CRasterTIF::WriteDirectoryBody(TIFF* tif) {
+bool CRasterTIF::WriteDirectoryBody(TIFF* tif, const EncodeRequest& request) {
     uint32_t depth = GetBitsPerPixel();
     uint32_t samples = depth == 24 ? 3 : 1;
     if (depth == 24 && HasAlpha()) depth = 32, samples = 4;
@@ -104,12 +103,12 @@ bool CRasterTIF::WriteDirectoryBody(TIFF* tif) {
         }
         TIFFSetField(tif, TIFFTAG_COLORMAP, r, g, b);
     }
-    const uint16_t compression = ChooseCompression(depth, photometric, samples);
+    const uint16_t compression = ChooseCompression(request.formatOption, depth, photometric, samples);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
     if (compression == COMPRESSION_LZW && depth >= 8)
         TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     if (compression == COMPRESSION_JPEG) {
-        TIFFSetField(tif, TIFFTAG_JPEGQUALITY, int(GetQuality()));
+        TIFFSetField(tif, TIFFTAG_JPEGQUALITY, int(request.quality));
         rowsPerStrip = (rowsPerStrip + 7) / 8 * 8;
     }
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
@@ -148,16 +147,16 @@ bool CRasterTIF::WriteScanlines(TIFF* tif, uint32_t depth, uint32_t samples) {
 
 // With metadata the file is made in memory first: Exiv2 places the blocks
 // among libtiff's tags, and the result reaches the stream once.
-bool CRasterTIF::Encode(ImageStream* stream, bool append) {
+bool CRasterTIF::Encode(ImageStream* stream, const EncodeRequest& request, bool append) {
     if (CheckEncodable(stream)) return false;
     const ImageMetadata* meta = Metadata();
-    if (append || !meta || meta->Empty()) return EncodePlain(stream, append);
+    if (append || !meta || meta->Empty()) return EncodePlain(stream, request, append);
     MemoryImageStream memory;
     if (!memory.Open()) {
         SetLastError("Can't allocate memory");
         return false;
     }
-    if (!EncodePlain(&memory, false)) return false;
+    if (!EncodePlain(&memory, request, false)) return false;
     const int64_t size = memory.Size();
     uint8_t* buffer = memory.GetBuffer(false);
     std::vector<uint8_t> file(buffer, buffer + size);
@@ -168,14 +167,14 @@ bool CRasterTIF::Encode(ImageStream* stream, bool append) {
     return true;
 }
 
-bool CRasterTIF::EncodePlain(ImageStream* stream, bool append) {
+bool CRasterTIF::EncodePlain(ImageStream* stream, const EncodeRequest& request, bool append) {
     // A new file is created rather than appended to: appending first reads
     // the stream, which a write-only file reports as an error.
     tif_ = OpenStream(stream, append ? "a" : "w");
     if (!tif_) {
         return Fail("initialization fail");
     }
-    const bool ok = WriteDirectoryBody(tif_) && TIFFFlush(tif_);
+    const bool ok = WriteDirectoryBody(tif_, request) && TIFFFlush(tif_);
     TIFFClose(tif_);
     tif_ = nullptr;
     if (!ok) Fail("Error saving TIFF file");
@@ -192,7 +191,9 @@ bool CRasterTIF::AddPage(CRaster& page) {
     if (!tif_) return Fail("Error saving TIFF file", "no file begun");
     CRasterTIF view;
     view.ShareFrom(page);
-    const bool ok = view.WriteDirectoryBody(tif_) && TIFFWriteDirectory(tif_);
+    // Each page is written as its own save would be: its quality, its compression.
+    const bool ok = view.WriteDirectoryBody(tif_, EncodeRequest::Of(page, kTypeTiff)) &&
+                    TIFFWriteDirectory(tif_);
     // The writer may renumber the palette and move the transparent index with it.
     page.SetTransparentIndex(view.GetTransparentIndex());
     if (!ok) Fail("Error saving TIFF file");

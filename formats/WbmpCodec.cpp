@@ -51,7 +51,7 @@ bool WbmpCodec::Sniff(std::span<const uint8_t> head) {
            height <= INT32_MAX;
 }
 
-bool WbmpCodec::Decode(ImageStream* stream) {
+bool WbmpCodec::Decode(ImageStream* stream, const DecodeRequest&) {
     if (!stream) return Fail("null file handler");
     uint32_t type = 0, width = 0, height = 0;
     int fixed = -1;
@@ -90,7 +90,7 @@ bool WbmpCodec::Decode(ImageStream* stream) {
     return true;
 }
 
-bool WbmpCodec::Encode(ImageStream* stream) {
+bool WbmpCodec::Encode(ImageStream* stream, const EncodeRequest&) {
     if (CheckEncodable(stream)) return false;
     if (GetBitsPerPixel() != 1) {
         SetLastError("Can't save this image as WBMP");

@@ -54,7 +54,7 @@ bool WebpCodec::ReadSize(ImageStream* stream, uint32_t* width, uint32_t* height)
     return true;
 }
 
-bool WebpCodec::Decode(ImageStream* stream) {
+bool WebpCodec::Decode(ImageStream* stream, const DecodeRequest&) {
     if (!stream) return Fail("Not a WebP");
     std::vector<uint8_t> data;
     if (!ReadRemaining(stream, data)) return Fail("Not a WebP");

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "CRaster.h"
+#include "DecodeRequest.h"
+#include "EncodeRequest.h"
 #include "Frames.h"
 #include "ImageType.h"
 
@@ -19,12 +21,12 @@ class WebpCodec : public CRaster {
 public:
     WebpCodec();
     ~WebpCodec() override;
-    bool Decode(ImageStream* stream);
+    bool Decode(ImageStream* stream, const DecodeRequest& request);
     // The animation through the demuxer: frames composed as they are
     // blended and disposed, a canvas made only for what the data can fill.
     bool StartFrames(ImageStream* stream, AnimationInfo& info);
     bool NextFrame(CRaster& frame, uint32_t& delayMs);
-    bool Encode(ImageStream* stream);
+    bool Encode(ImageStream* stream, const EncodeRequest& request);
     // False when the first bytes rule the format out.
     static bool Sniff(std::span<const uint8_t> head);
     // The canvas size from the first chunks.

@@ -33,13 +33,13 @@ struct MuxDeleter {
 } // namespace
 
 
-bool WebpCodec::Encode(ImageStream* stream) {
+bool WebpCodec::Encode(ImageStream* stream, const EncodeRequest& request) {
     if (CheckEncodable(stream)) return false;
     if (GetWidth() > WEBP_MAX_DIMENSION || GetHeight() > WEBP_MAX_DIMENSION) {
         SetLastError(EncodeErrorText(VP8_ENC_ERROR_BAD_DIMENSION));
         return false;
     }
-    const bool lossless = GetLossless();
+    const bool lossless = request.lossless;
     WebPConfig config;
     WebPPicture picture;
     if (!WebPConfigInit(&config) || !WebPPictureInit(&picture)) {
@@ -51,7 +51,7 @@ bool WebpCodec::Encode(ImageStream* stream) {
         WebPConfigLosslessPreset(&config, 6);
         config.exact = 1;
     } else {
-        config.quality = float(GetQuality());
+        config.quality = float(request.quality);
     }
     picture.width = int(GetWidth());
     picture.height = int(GetHeight());

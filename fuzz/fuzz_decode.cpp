@@ -96,10 +96,12 @@ void ThroughBlocks(const uint8_t* data, size_t size) {
     WriteBlocks(&blocks, 640, 480);
 }
 
-bool DecodeBytes(CRaster& image, ImageType type, const uint8_t* data, size_t size) {
+bool DecodeBytes(CRaster& image, ImageType type, const uint8_t* data, size_t size,
+                 const DecodeRequest& request = DecodeRequest()) {
     std::vector<uint8_t> file(data, data + size);
     MemoryImageStream stream(file.data(), file.size());
-    return image.Decode(&stream, type);
+    if (FindImageFormat(type)) return DecodeWithCodec(image, &stream, type, request);
+    return type == 0 && DecodeUntyped(image, &stream, request);
 }
 
 // A disagreement is a finding: trap, so the fuzzer keeps the input.
@@ -109,8 +111,7 @@ void Agree(bool same) {
 
 void ThroughOtherReads(ImageType type, const uint8_t* data, size_t size, const CRaster* full) {
     CRaster header;
-    header.SetHeaderOnly(true);
-    if (!DecodeBytes(header, type, data, size)) return;
+    if (!DecodeBytes(header, type, data, size, DecodeRequest::Header())) return;
     // Turned pictures are described by their upright size.
     auto upright = [](const CRaster& i) {
         const bool turned = i.GetOrientation() >= 5;
@@ -126,8 +127,9 @@ void ThroughOtherReads(ImageType type, const uint8_t* data, size_t size, const C
     if (header.GetImageType() != kTypeJpeg) return;
     const uint32_t w = header.GetWidth(), h = header.GetHeight();
     CRaster scaled;
-    scaled.SetJpegScale(uint8_t(2 << size % 3));
-    (void)DecodeBytes(scaled, type, data, size);
+    DecodeRequest reduced;
+    reduced.scale = uint8_t(2 << size % 3);
+    (void)DecodeBytes(scaled, type, data, size, reduced);
     struct Target {
         uint32_t w, h;
         bool smooth;
@@ -137,8 +139,9 @@ void ThroughOtherReads(ImageType type, const uint8_t* data, size_t size, const C
     for (const Target& t : targets) {
         if (uint64_t(t.w) * t.h > (1u << 22)) continue;
         CRaster sampled;
-        sampled.SetJpegSample(t.w, t.h, t.smooth);
-        if (!DecodeBytes(sampled, type, data, size) || t.smooth || !full) continue;
+        DecodeRequest request;
+        request.width = t.w, request.height = t.h, request.smooth = t.smooth;
+        if (!DecodeBytes(sampled, type, data, size, request) || t.smooth || !full) continue;
         // Grey and CMYK pictures come back whole.
         if (sampled.GetWidth() != t.w || sampled.GetHeight() != t.h) continue;
         CRaster resized;

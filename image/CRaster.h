@@ -3,7 +3,6 @@
 // a settings block and an optional alpha plane. Codecs derive from it.
 #pragma once
 
-#include "EncodeOptions.h"
 #include "ImageMetadata.h"
 #include "WinTypes.h"
 
@@ -34,9 +33,6 @@ struct RasterSettings {
     int32_t transparentIndex = 0;
     RGBQUAD transparentColor{};
     uint8_t jpegQuality = 0;
-    uint8_t jpegScale = 0;
-    uint32_t sampleWidth = 0, sampleHeight = 0;
-    bool sampleSmooth = false;
     int32_t frame = 0;
     int32_t numFrames = 0;
     uint32_t frameDelay = 0;
@@ -48,18 +44,15 @@ struct RasterSettings {
     int32_t xOffset = 0;
     int32_t yOffset = 0;
     uint32_t formatOptions[16] = {};
-    // For formats with a lossless mode (the described options stop at type 15).
-    bool lossless = false;
     RGBQUAD cacheColor{};
     uint8_t cacheIndex = 0;
     bool cacheValid = false;
     // Exif orientation of the stored pixels (1..8; 1 is upright).
     uint8_t orientation = 1;
     ImageMetadataPtr metadata;
-    // Set before a load that wants the picture's description only (--info):
-    // decoders stop before the rows, Create makes no room for them.
+    // The picture's description only (a header-only decode request made
+    // it): Create makes no room for rows.
     bool headerOnly = false;
-    EncodeOptions encode;
     // What the picture lost on its way (see CRaster::AddWarning).
     std::vector<std::string> warnings;
 };
@@ -121,20 +114,6 @@ public:
     int32_t GetResolutionY() const { return info_.yDpi; }
     void SetQuality(uint32_t q) { info_.jpegQuality = uint8_t(q); }
     uint8_t GetQuality() const { return info_.jpegQuality; }
-    void SetLossless(bool on) { info_.lossless = on; }
-    bool GetLossless() const { return info_.lossless; }
-    const EncodeOptions& GetEncodeOptions() const { return info_.encode; }
-    void SetEncodeOptions(const EncodeOptions& options) { info_.encode = options; }
-    void SetJpegScale(uint8_t scale) { info_.jpegScale = scale; }
-    uint8_t GetJpegScale() const { return info_.jpegScale; }
-    // Asks a JPEG decode for the nearest-neighbour (or smooth) resize to this
-    // size, taken from the rows as they are decoded; 0 x 0 for the whole picture.
-    void SetJpegSample(uint32_t width, uint32_t height, bool smooth = false) {
-        info_.sampleWidth = width, info_.sampleHeight = height, info_.sampleSmooth = smooth;
-    }
-    bool GetJpegSampleSmooth() const { return info_.sampleSmooth; }
-    uint32_t GetJpegSampleWidth() const { return info_.sampleWidth; }
-    uint32_t GetJpegSampleHeight() const { return info_.sampleHeight; }
 
     // Frames (GIF, TIFF, ICO).
     int32_t GetFrame() const { return info_.frame; }

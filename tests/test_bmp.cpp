@@ -343,7 +343,7 @@ TEST(BmpRead, Failures) {
     EXPECT_FALSE(DecodeBytes(img, Build(embedded), kTypeBmp));
 
     BmpCodec codec;
-    EXPECT_FALSE(codec.Decode(nullptr));
+    EXPECT_FALSE(codec.Decode(nullptr, DecodeRequest()));
     EXPECT_FALSE(BmpCodec::ReadInfoHeader(nullptr, nullptr));
 }
 
@@ -404,13 +404,13 @@ TEST(BmpWrite, FailingStreamIsAFailure) {
     CRaster img(4, 4, 24);
     BmpCodec codec;
     codec.ShareFrom(img);
-    EXPECT_FALSE(codec.Encode(&s));
-    EXPECT_FALSE(codec.Encode(nullptr));
+    EXPECT_FALSE(codec.Encode(&s, EncodeRequest()));
+    EXPECT_FALSE(codec.Encode(nullptr, EncodeRequest()));
     EXPECT_STREQ(codec.LastErrorText(), "null file handler");
     CRaster empty;
     BmpCodec none;
     none.ShareFrom(empty);
-    EXPECT_FALSE(none.Encode(&s));
+    EXPECT_FALSE(none.Encode(&s, EncodeRequest()));
     EXPECT_STREQ(none.LastErrorText(), "null image!!!");
 }
 

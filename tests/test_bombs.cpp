@@ -199,8 +199,7 @@ Bytes IcoWithPng() {
 // bits, so the data fills any size; patched to 16383 x 16383.
 Bytes Webp() {
     CRaster image(16, 16, 24);
-    image.SetLossless(true);
-    Bytes b = EncodeBytes(image, kTypeWebp);
+    Bytes b = EncodeBytes(image, kTypeWebp, LosslessRequest(image, kTypeWebp));
     const size_t at = Find(b, {'V', 'P', '8', 'L'}) + 9;
     const uint32_t bits = (b.at(at) | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24);
     const uint32_t patched = (bits & ~0x0FFFFFFFu) | 16382u | 16382u << 14;
@@ -350,8 +349,7 @@ Bytes Chunk(const char* id, const Bytes& body) {
 // An animation on a 16384 x 16384 canvas whose one frame is a pixel.
 Bytes AnimatedWebp() {
     CRaster pixel(1, 1, 24);
-    pixel.SetLossless(true);
-    const Bytes still = EncodeBytes(pixel, kTypeWebp);
+    const Bytes still = EncodeBytes(pixel, kTypeWebp, LosslessRequest(pixel, kTypeWebp));
     EXPECT_EQ(std::string(still.begin() + 12, still.begin() + 16), "VP8L");
     Bytes vp8x = {0x02, 0, 0, 0}, anim = {0, 0, 0, 0, 0, 0}, anmf;
     Put24(vp8x, 16383), Put24(vp8x, 16383);

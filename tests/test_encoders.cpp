@@ -4,9 +4,11 @@
 #include "support/Magick.h"
 #include "support/Process.h"
 
+#include "FormatTable.h"
 #include "ImageStream.h"
 #include "ImageType.h"
 #include "RowEncode.h"
+#include "RowTransforms.h"
 
 #include <gtest/gtest.h>
 
@@ -302,16 +304,17 @@ TEST(SizeBudget, ASampleThatTracksThePictureLeavesTwoFullEncodes) {
         int encodes;
     } cases[] = {{kTypeJpeg, 2}, {kTypeWebp, 3}};
     for (const auto [type, most] : cases) {
+        RunOptions options;
         auto encoded = [&](int quality) {
             CRaster copy(image);
             copy.SetQuality(uint32_t(quality));
             MemoryImageStream stream;
-            EXPECT_TRUE(stream.Open() && copy.Encode(&stream, type));
+            EXPECT_TRUE(stream.Open() &&
+                        EncodeWithCodec(copy, &stream, type, SaveRequest(copy, type, options)));
             return Bytes(stream.GetBuffer(false), stream.GetBuffer(false) + stream.Size());
         };
         const size_t at70 = encoded(70).size(), at71 = encoded(71).size();
         ASSERT_LT(at70, at71);
-        RunOptions options;
         options.maxSize = int64_t(std::sqrt(double(at70) * double(at71)));
         CRaster copy(image);
         copy.SetQuality(90);

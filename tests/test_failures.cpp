@@ -73,7 +73,7 @@ TEST_P(DecodeFailures, CutFilesSayTheyWereCut) {
 // write) no picture. Each refuses, and says why.
 TEST_P(DecodeFailures, NoStreamSaysWhy) {
     CRaster image;
-    EXPECT_FALSE(GetParam()->decode(image, nullptr, GetParam()->type, false));
+    EXPECT_FALSE(GetParam()->decode(image, nullptr, GetParam()->type, DecodeRequest(), false));
     EXPECT_STRNE(image.LastErrorText(), "");
 }
 
@@ -97,7 +97,7 @@ TEST_P(EncodeFailures, NoStreamOrNoPictureSaysWhy) {
     } const cases[] = {{"no stream", image, nullptr}, {"no picture", empty, &stream}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_FALSE(f.encode(c.source, c.to, f.type));
+        EXPECT_FALSE(f.encode(c.source, c.to, f.type, EncodeRequest::Of(c.source, f.type)));
         EXPECT_STRNE(c.source.LastErrorText(), "");
     }
     // A file that cannot be made gives the system's reason.

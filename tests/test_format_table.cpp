@@ -143,7 +143,7 @@ TEST(FormatTable, UntypedLoadMatchesTryingEveryDecoder) {
             // The JPEG-2000 family rows share one decoder, tried once.
             if (!tried.insert(reinterpret_cast<const void*>(f.decode)).second) continue;
             MemoryImageStream s(bytes.data(), int32_t(bytes.size()));
-            if (f.decode(out, &s, f.type, true)) return true;
+            if (f.decode(out, &s, f.type, DecodeRequest::Of(out), true)) return true;
         }
         return false;
     };

@@ -154,10 +154,11 @@ TEST(Heif, PhotoRoundTripsThroughTheReferenceDecoder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lossless ? "lossless" : "lossy");
         CRaster image;
-        ASSERT_TRUE(LoadBenchmarkPhoto(image, c.scale, c.lossless));
+        ASSERT_TRUE(LoadBenchmarkPhoto(image, c.scale));
         TempDir dir;
         const std::string avif = dir / "photo.avif", ref = dir / "ref.png";
-        ASSERT_TRUE(image.SaveFile(avif, kTypeAvif)) << image.LastErrorText();
+        ASSERT_TRUE(SaveFileAsked(image, avif, kTypeAvif, LosslessRequest(image, kTypeAvif, c.lossless)))
+            << image.LastErrorText();
         ASSERT_EQ(Tool({"/usr/bin/avifdec", "-d", "8", avif, ref}), "");
         CRaster theirs(ref, kTypePng);
         ASSERT_EQ(theirs.GetWidth(), image.GetWidth());
@@ -180,10 +181,10 @@ TEST(Heif, AvifCarriesMetadataAndAlpha) {
         SCOPED_TRACE(lossless ? "lossless" : "lossy");
         CRaster image = Marked(30, 20, true);
         image.SetMetadata(metadata);
-        image.SetLossless(lossless);
         TempDir dir;
         const std::string path = dir / "meta.avif";
-        ASSERT_TRUE(image.SaveFile(path, kTypeAvif)) << image.LastErrorText();
+        ASSERT_TRUE(SaveFileAsked(image, path, kTypeAvif, LosslessRequest(image, kTypeAvif, lossless)))
+            << image.LastErrorText();
         CRaster back(path, kTypeAvif);
         ASSERT_TRUE(back.HasPixels()) << back.LastErrorText();
         ASSERT_NE(back.Metadata(), nullptr);
@@ -208,10 +209,10 @@ TEST(Heif, AvifOfUnturnedPixelsIsShownUpright) {
         SCOPED_TRACE("orientation " + std::to_string(orientation));
         CRaster image = Marked(48, 32);
         image.SetOrientation(uint8_t(orientation));
-        image.SetLossless(true);
         const std::string path = dir / "turned.avif";
         std::filesystem::remove(path);
-        ASSERT_TRUE(image.SaveFile(path, kTypeAvif)) << image.LastErrorText();
+        ASSERT_TRUE(SaveFileAsked(image, path, kTypeAvif, LosslessRequest(image, kTypeAvif)))
+            << image.LastErrorText();
         CRaster back(path, kTypeAvif);
         ASSERT_TRUE(back.HasPixels()) << back.LastErrorText();
         EXPECT_EQ(back.GetOrientation(), 1);
@@ -235,8 +236,9 @@ TEST(Heif, ReducedDecodeTakesALargeEnoughThumbnail) {
     for (auto [scale, width] : cases) {
         SCOPED_TRACE("scale " + std::to_string(scale));
         CRaster back;
-        back.SetJpegScale(scale);
-        ASSERT_TRUE(back.LoadFile(heic, kTypeHeif)) << back.LastErrorText();
+        DecodeRequest request;
+        request.scale = scale;
+        ASSERT_TRUE(LoadFileAsked(back, heic, kTypeHeif, request)) << back.LastErrorText();
         EXPECT_EQ(back.GetWidth(), width);
         EXPECT_EQ(back.GetHeight(), width * 3 / 4);
         // The white mark stays in the top left corner.

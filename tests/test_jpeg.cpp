@@ -183,9 +183,10 @@ private:
 
 // ---- our codec -----------------------------------------------------------------------
 
-bool DecodeBytes(const Bytes& file, CRaster& image, uint8_t scale = 0) {
-    image.SetJpegScale(scale);
-    return testkit::DecodeBytes(image, file, kTypeJpeg);
+bool DecodeBytes(const Bytes& file, CRaster& image, uint8_t scale = 1) {
+    DecodeRequest request;
+    request.scale = scale;
+    return testkit::DecodeBytes(image, file, kTypeJpeg, request);
 }
 
 Bytes EncodeImage(CRaster& image, bool* ok = nullptr) {
@@ -446,7 +447,7 @@ TEST(JpegResolution, OrientationDoesNotTurnThePicture) {
     JpegCodec codec;
     Bytes file = MakeJpeg(spec);
     MemoryImageStream s(file.data(), int32_t(file.size()));
-    ASSERT_TRUE(codec.Decode(&s));
+    ASSERT_TRUE(codec.Decode(&s, DecodeRequest()));
     EXPECT_EQ(codec.Exif().orientation, 6);
     EXPECT_EQ(codec.GetWidth(), 24u);
     EXPECT_EQ(codec.GetHeight(), 8u);

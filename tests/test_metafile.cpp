@@ -292,9 +292,9 @@ TEST(MetafileErrors, EncodeIsRefused) {
     MetafileCodec codec;
     MemoryImageStream s;
     ASSERT_TRUE(s.Open());
-    EXPECT_FALSE(codec.Encode(&s));
+    EXPECT_FALSE(codec.Encode(&s, EncodeRequest()));
     EXPECT_STREQ(codec.LastErrorText(), "Save WMF not supported");
-    EXPECT_FALSE(codec.Encode(nullptr));
+    EXPECT_FALSE(codec.Encode(nullptr, EncodeRequest()));
 
     // Through the dispatch, with a loaded image.
     Decoded d;

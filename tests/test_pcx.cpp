@@ -272,11 +272,11 @@ TEST(PcxRead, FailuresAndTheirTexts) {
     for (const Case& c : cases) {
         PcxCodec codec;
         MemoryImageStream s(const_cast<uint8_t*>(c.file.data()), int32_t(c.file.size()));
-        EXPECT_FALSE(codec.Decode(&s)) << c.text;
+        EXPECT_FALSE(codec.Decode(&s, DecodeRequest())) << c.text;
         EXPECT_STREQ(codec.LastErrorText(), c.text);
     }
     PcxCodec codec;
-    EXPECT_FALSE(codec.Decode(nullptr));
+    EXPECT_FALSE(codec.Decode(nullptr, DecodeRequest()));
 }
 
 TEST(PcxRead, HugeDeclaredSizesAreRefusedBeforeAllocating) {
@@ -287,7 +287,7 @@ TEST(PcxRead, HugeDeclaredSizesAreRefusedBeforeAllocating) {
         const auto f = PcxFile(h, {0xFF, 0, 0xFF, 0});
         MemoryImageStream s(const_cast<uint8_t*>(f.data()), int32_t(f.size()));
         const auto t0 = std::chrono::steady_clock::now();
-        EXPECT_FALSE(codec.Decode(&s));
+        EXPECT_FALSE(codec.Decode(&s, DecodeRequest()));
         EXPECT_STREQ(codec.LastErrorText(), "corrupted PCX");
         EXPECT_FALSE(codec.HasPixels());
         EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));

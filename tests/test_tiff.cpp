@@ -777,7 +777,7 @@ TEST(TiffRead, LibraryMessagesReachTheErrorTextNotStderr) {
     half.Open();
     half.Write(good.data(), 1, good.size() / 2);
     half.Seek(0, SEEK_SET);
-    std::thread([&] { EXPECT_FALSE(failed.Decode(&half)); }).join();
+    std::thread([&] { EXPECT_FALSE(failed.Decode(&half, DecodeRequest())); }).join();
     EXPECT_STRNE(failed.LibraryMessage(), "");
     EXPECT_STREQ(fresh.LibraryMessage(), "");
 }

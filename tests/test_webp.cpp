@@ -66,8 +66,9 @@ CRaster GradientWithAlpha(uint32_t w, uint32_t h, uint8_t shift) {
     return image;
 }
 
-std::string SaveAs(CRaster& image, ImageType type, const std::string& path) {
-    EXPECT_TRUE(image.SaveFile(path, type)) << image.LastErrorText();
+std::string SaveAs(CRaster& image, ImageType type, const std::string& path, bool lossless = false) {
+    EXPECT_TRUE(SaveFileAsked(image, path, type, LosslessRequest(image, type, lossless)))
+        << image.LastErrorText();
     return path;
 }
 
@@ -85,9 +86,9 @@ TEST(Webp, PhotoRoundTripsThroughTheReferenceDecoder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lossless ? "lossless" : "lossy");
         CRaster image;
-        ASSERT_TRUE(LoadBenchmarkPhoto(image, c.scale, c.lossless));
+        ASSERT_TRUE(LoadBenchmarkPhoto(image, c.scale));
         TempDir dir;
-        const std::optional<Rgba> theirs = Dwebp(SaveAs(image, kTypeWebp, dir / "photo.webp"));
+        const std::optional<Rgba> theirs = Dwebp(SaveAs(image, kTypeWebp, dir / "photo.webp", c.lossless));
         ASSERT_TRUE(theirs);
         ASSERT_EQ(theirs->width, image.GetWidth());
         ASSERT_EQ(theirs->height, image.GetHeight());
@@ -147,9 +148,8 @@ TEST(Webp, MetadataAndAlphaRideAlong) {
         SCOPED_TRACE(lossless ? "lossless" : "lossy");
         CRaster image = GradientWithAlpha(19, 13, 30);
         image.SetMetadata(metadata);
-        image.SetLossless(lossless);
         TempDir dir;
-        const std::string path = SaveAs(image, kTypeWebp, dir / "meta.webp");
+        const std::string path = SaveAs(image, kTypeWebp, dir / "meta.webp", lossless);
         CRaster back(path, kTypeWebp);
         ASSERT_TRUE(back.HasPixels()) << back.LastErrorText();
         ASSERT_NE(back.Metadata(), nullptr);
@@ -172,9 +172,8 @@ TEST(Webp, MetadataAndAlphaRideAlong) {
 TEST(Webp, DamagedFilesFailCleanly) {
     CRaster image = GradientWithAlpha(29, 17, 10);
     for (bool lossless : {false, true}) {
-        image.SetLossless(lossless);
         bool encoded = false;
-        const Bytes file = EncodeBytes(image, kTypeWebp, &encoded);
+        const Bytes file = EncodeBytes(image, kTypeWebp, LosslessRequest(image, kTypeWebp, lossless), &encoded);
         ASSERT_TRUE(encoded);
         ForEachDamagedCopy(file, DamagePlan{.cuts = 24, .header = 40, .spread = 40}, [](const Bytes& bytes) {
             CRaster back;

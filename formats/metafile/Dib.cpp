@@ -72,7 +72,7 @@ bool DecodeAsBmpFile(const uint8_t* info, size_t infoSize, const uint8_t* bits, 
     if (bitsSize) std::memcpy(&file[14 + infoSize], bits, bitsSize);
     if (h.size >= 40) PutLE32(&file[14 + 20], 0); // image size: let the codec compute it
     MemoryImageStream stream(file.data(), total);
-    return codec.Decode(&stream) && codec.GetWidth() == uint32_t(h.width) &&
+    return codec.Decode(&stream, DecodeRequest{}) && codec.GetWidth() == uint32_t(h.width) &&
            codec.GetHeight() == uint32_t(h.Rows());
 }
 

@@ -4,6 +4,7 @@
 
 #include "CRaster.h"
 #include "Files.h"
+#include "FormatTable.h"
 #include "ImageStream.h"
 #include "ImageType.h"
 
@@ -20,6 +21,21 @@ inline bool DecodeBytes(CRaster& image, const Bytes& bytes, ImageType type) {
     return image.Decode(&stream, type);
 }
 
+inline bool DecodeBytes(CRaster& image, const Bytes& bytes, ImageType type,
+                        const DecodeRequest& request) {
+    Bytes copy = bytes;
+    if (copy.empty()) copy.push_back(0);
+    MemoryImageStream stream(copy.data(), int32_t(bytes.size()));
+    return DecodeWithCodec(image, &stream, type, request);
+}
+
+// The save the image's own fields ask, with lossless on or off.
+inline EncodeRequest LosslessRequest(const CRaster& image, ImageType type, bool lossless = true) {
+    EncodeRequest request = EncodeRequest::Of(image, type);
+    request.lossless = lossless;
+    return request;
+}
+
 // Decodes damaged input: a failure must be clean, no pixels and a text
 // saying why; the caller checks what a success must hold.
 inline bool DecodeOrFailCleanly(CRaster& image, const Bytes& bytes, ImageType type) {
@@ -30,13 +46,18 @@ inline bool DecodeOrFailCleanly(CRaster& image, const Bytes& bytes, ImageType ty
 }
 
 // What the encoder wrote, also when it failed.
-inline Bytes EncodeBytes(CRaster& image, ImageType type, bool* ok = nullptr) {
+inline Bytes EncodeBytes(CRaster& image, ImageType type, const EncodeRequest& request,
+                         bool* ok = nullptr) {
     MemoryImageStream stream;
     stream.Open();
-    const bool done = image.Encode(&stream, type);
+    const bool done = EncodeWithCodec(image, &stream, type, request);
     if (ok) *ok = done;
     const uint8_t* p = stream.GetBuffer(false);
     return Bytes(p, p + std::max<int64_t>(stream.Size(), 0));
+}
+
+inline Bytes EncodeBytes(CRaster& image, ImageType type, bool* ok = nullptr) {
+    return EncodeBytes(image, type, EncodeRequest::Of(image, type), ok);
 }
 
 // A disk that fills up: writes that would end beyond limit bytes fail, and

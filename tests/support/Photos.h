@@ -67,13 +67,12 @@ inline std::string BenchmarkPhoto() {
     return std::string(TESSALINE_SOURCE_DIR) + "/../benchcorpus/jpeg/photo-01.jpg";
 }
 
-// The benchmark photo decoded at 1/scale, set up to be saved at quality 90,
-// lossy or lossless.
-inline bool LoadBenchmarkPhoto(CRaster& image, uint8_t scale, bool lossless) {
-    image.SetJpegScale(scale);
-    if (!image.LoadFile(BenchmarkPhoto(), kTypeJpeg)) return false;
+// The benchmark photo decoded at 1/scale, set up to be saved at quality 90.
+inline bool LoadBenchmarkPhoto(CRaster& image, uint8_t scale) {
+    DecodeRequest request;
+    request.scale = scale;
+    if (!LoadFileAsked(image, BenchmarkPhoto(), kTypeJpeg, request)) return false;
     image.SetQuality(90);
-    image.SetLossless(lossless);
     return true;
 }
 
