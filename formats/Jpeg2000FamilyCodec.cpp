@@ -101,7 +101,7 @@ bool Jpeg2000FamilyCodec::StoreColour(const SampleImage& si,
     for (int k = 0; k < 3; ++k)
         cx[k] = Columns(si, *colour[k]), cy[k] = Rows(si, *colour[k]);
     for (uint32_t y = 0; y < height; ++y) {
-        uint8_t* d = RowPointer(height - 1 - y);
+        uint8_t* d = TopDownRow(y);
         const int32_t* src[3];
         for (int k = 0; k < 3; ++k)
             src[k] = colour[k]->data + size_t(cy[k][y]) * colour[k]->width;

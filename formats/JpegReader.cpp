@@ -175,35 +175,35 @@ void JpegCodec::ReadRows(jpeg_decompress_struct* cinfo, bool grey, bool cmyk) {
     if (cmyk)
         cmykRow = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
                                               width * 4, 1);
-    // Top row of the picture first: scanline s lands in row height - 1 - s.
+    // Scanline s is the picture's row s from the top.
     while (cinfo->output_scanline < height) {
         const JDIMENSION first = cinfo->output_scanline;
         if (cmyk) {
             if (jpeg_read_scanlines(cinfo, cmykRow, 1) != 1) break;
             if (cmykProfile_)
-                cmykProfile_->Row(cmykRow[0], RowPointer(height - 1 - first), width);
+                cmykProfile_->Row(cmykRow[0], TopDownRow(first), width);
             else
-                CmykToBgr(cmykRow[0], RowPointer(height - 1 - first), width);
+                CmykToBgr(cmykRow[0], TopDownRow(first), width);
         } else {
             JSAMPROW rows[kRowBatch];
             const JDIMENSION n = std::min(kRowBatch, height - first);
             for (JDIMENSION i = 0; i < n; ++i)
-                rows[i] = RowPointer(height - 1 - (first + i));
+                rows[i] = TopDownRow(first + i);
             if (jpeg_read_scanlines(cinfo, rows, n) == 0) break;
         }
         // Past the end of a cut sequential file the library only invents rows:
         // stop, so that a tiny file declaring a huge picture costs nothing more.
         if (source->ended && !cinfo->progressive_mode) {
             for (JDIMENSION s = first; s < cinfo->output_scanline; ++s)
-                std::memset(RowPointer(height - 1 - s) + rowBytes, 0, padding);
+                std::memset(TopDownRow(s) + rowBytes, 0, padding);
             break;
         }
         for (JDIMENSION s = first; s < cinfo->output_scanline; ++s)
-            std::memset(RowPointer(height - 1 - s) + rowBytes, 0, padding);
+            std::memset(TopDownRow(s) + rowBytes, 0, padding);
     }
     // The block may hold an earlier picture: rows a short file never reached are black.
     for (JDIMENSION s = cinfo->output_scanline; s < height; ++s)
-        std::memset(RowPointer(height - 1 - s), 0, GetStride());
+        std::memset(TopDownRow(s), 0, GetStride());
 }
 
 // The window of the picture decoded at its scale, as the whole decode gives
@@ -225,7 +225,7 @@ bool JpegCodec::ReadWindowRows(jpeg_decompress_struct* cinfo, bool grey, bool cm
         const JDIMENSION got = jpeg_read_scanlines(cinfo, batch, std::min<JDIMENSION>(kRowBatch, h - top));
         if (got == 0) break;
         for (JDIMENSION i = 0; i < got; ++i, ++top) {
-            uint8_t* out = RowPointer(h - 1 - top);
+            uint8_t* out = TopDownRow(top);
             const JSAMPLE* in = batch[i] + skip;
             if (cmyk && cmykProfile_) cmykProfile_->Row(in, out, w);
             else if (cmyk) CmykToBgr(in, out, w);
@@ -235,7 +235,7 @@ bool JpegCodec::ReadWindowRows(jpeg_decompress_struct* cinfo, bool grey, bool cm
         if (source->ended && !cinfo->progressive_mode) break;
     }
     for (; top < h; ++top)
-        std::memset(RowPointer(h - 1 - top), 0, GetStride());
+        std::memset(TopDownRow(top), 0, GetStride());
     return true;
 }
 

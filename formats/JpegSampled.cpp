@@ -134,10 +134,10 @@ SmoothSpan SpanOfWindow(uint32_t from, uint32_t to, uint32_t start, uint32_t cou
 
 // Copies rows of a smaller picture into the window-sized one (both bottom-up).
 void CopyPart(const CRaster& from, uint32_t x, uint32_t y, CRaster& to) {
-    const uint32_t w = to.GetWidth(), h = to.GetHeight(), fromH = from.GetHeight();
+    const uint32_t w = to.GetWidth(), h = to.GetHeight();
     for (uint32_t top = 0; top < h; ++top) {
         uint8_t* row = to.TopDownRow(top);
-        std::memcpy(row, from.RowPointer(fromH - 1 - (y + top)) + 3 * size_t(x), 3 * size_t(w));
+        std::memcpy(row, from.TopDownRow(y + top) + 3 * size_t(x), 3 * size_t(w));
         std::memset(row + 3 * size_t(w), 0, to.GetStride() - 3 * size_t(w));
     }
 }
