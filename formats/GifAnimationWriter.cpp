@@ -140,6 +140,7 @@ private:
     // be written (what is shown is farther from it than that index).
     std::vector<uint8_t> index_, changed_;
     std::vector<uint8_t> alpha_; // the frame's opacity
+    uint64_t opaque_ = 0;         // the frame's pixels shown
     std::vector<uint32_t> global_;
     std::vector<uint32_t> input_; // the input's colours, sorted
     std::unique_ptr<Mapping> globalMap_;
@@ -158,6 +159,7 @@ void GifFrameWriter::Normalise(const CRaster& frame) {
         warning_ = "pictures of another size than the first placed at its top left";
     std::fill(current_.begin(), current_.end(), 0);
     std::fill(alpha_.begin(), alpha_.end(), 0);
+    opaque_ = 0;
     std::vector<uint8_t> row(size_t(fw) * 4);
     const RGBQUAD back = spec_.background;
     for (uint32_t y = 0; y < std::min(fh, height_); ++y) {
@@ -176,6 +178,7 @@ void GifFrameWriter::Normalise(const CRaster& frame) {
             const uint32_t r = mix(p[0], back.rgbRed), g = mix(p[1], back.rgbGreen),
                            b = mix(p[2], back.rgbBlue);
             out[x] = 0xFF000000u | r << 16 | g << 8 | b;
+            ++opaque_;
         }
     }
 }
@@ -241,7 +244,7 @@ void GifFrameWriter::ClearForNext() {
             shown_[p] = 0;
             // The half-covered rim of what went away is not written again,
             // so the next frame need not span both places.
-            if (alpha_[p] < kShownFrom) current_[p] = 0;
+            if (alpha_[p] < kShownFrom && current_[p]) current_[p] = 0, --opaque_;
         }
 }
 
@@ -279,7 +282,8 @@ void GifFrameWriter::MarkChanges() {
 // leaves after the pixels left as shown.
 double GifFrameWriter::Allowance(uint64_t written) const {
     if (written == 0) return kFrameError;
-    const double left = kFrameError * double(width_) * height_ - unchangedError_;
+    // Over the pixels shown: see-through ones hold no error to lend.
+    const double left = kFrameError * double(opaque_) - unchangedError_;
     return std::clamp(left / double(written), kFrameError, kWrittenErrorAtMost);
 }
 
