@@ -29,7 +29,7 @@ struct DecodeRequest {
     // Which page, frame or entry of a file that holds several (TIFF, GIF, ICO).
     int32_t frame = 0;
 
-    // The description alone: size, depth, alpha, frames, metadata.
+    // The header alone: size, depth, alpha, frames, metadata.
     static DecodeRequest Header() {
         DecodeRequest request;
         request.headerOnly = true;
