@@ -154,16 +154,9 @@ void GifCodec::TakeComposed(Composition& c) {
         c.picture.SetTransparentColor(c.frame.ReadPaletteEntry(control_.transparent));
         c.picture.SetTransparentIndex(0);
     }
-    RasterSettings kept = info_;
-    kept.transparentIndex = result.GetTransparentIndex();
-    kept.transparentColor = result.Settings().transparentColor;
-    TakeOver(result);
-    kept.stride = info_.stride;
-    kept.pixels = info_.pixels;
-    kept.owner = nullptr;
-    kept.imageType = kTypeGif;
-    kept.cacheValid = false;
-    info_ = kept;
+    info_.transparentIndex = result.GetTransparentIndex();
+    info_.transparentColor = result.Settings().transparentColor;
+    TakePixelsOnly(result, kTypeGif);
 }
 
 bool GifCodec::Decode(ImageStream* stream, const DecodeRequest& request) {

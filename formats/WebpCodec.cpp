@@ -267,14 +267,7 @@ bool WebpCodec::DecodeFirstFrame(const std::vector<uint8_t>& data, bool alpha) {
     if (!NextFrame(first, delay)) return Fail(*LastErrorText() ? LastErrorText() : "corrupted WebP");
     animation_.reset();
     if (alpha && !first.HasAlpha()) first.AddAlpha();
-    RasterSettings kept = info_;
-    TakeOver(first);
-    kept.stride = info_.stride;
-    kept.pixels = info_.pixels;
-    kept.owner = nullptr;
-    kept.imageType = kTypeWebp;
-    kept.cacheValid = false;
-    info_ = kept;
+    TakePixelsOnly(first, kTypeWebp);
     SetNumFrames(int32_t(count));
     return true;
 }

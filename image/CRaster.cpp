@@ -206,6 +206,17 @@ bool CRaster::TakeOver(CRaster& source) {
     return true;
 }
 
+void CRaster::TakePixelsOnly(CRaster& source, ImageType type) {
+    RasterSettings kept = info_;
+    TakeOver(source);
+    kept.stride = info_.stride;
+    kept.pixels = info_.pixels;
+    kept.owner = nullptr;
+    kept.imageType = type;
+    kept.cacheValid = false;
+    info_ = kept;
+}
+
 bool CRaster::Duplicate(const CRaster& source, bool copyPixels,
                         bool copyAlpha) {
     if (&source == this) return true;

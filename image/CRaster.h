@@ -244,6 +244,10 @@ public:
     bool CheckEncodable(ImageStream* stream);
 
 protected:
+    // Takes source's pixels and picture header, keeping this image's own
+    // settings (frames, delay, error text, metadata) with type as its type:
+    // for codecs that compose a picture in another image.
+    void TakePixelsOnly(CRaster& source, ImageType type);
     // Leaves text as the failure's reason; for codecs' "return Fail(...)".
     bool Fail(const char* text) {
         SetLastError(text);
