@@ -272,7 +272,12 @@ bool PrepareLayout(CRaster& image, uint32_t needs, const RunOptions& options,
     if ((needs & kSaveNoAlpha) && !FlattenTransparency(image, background, &blended)) return false;
     if (blended && inputSeeThrough)
         image.AddWarning("transparency flattened onto " + ColourHex(options.background));
-    if ((needs & kSaveAlphaAsIndex) && !PrepareIndexTransparency(image, background)) return false;
+    bool partial = false;
+    if ((needs & kSaveAlphaAsIndex) && !PrepareIndexTransparency(image, background, &partial))
+        return false;
+    if (partial && inputSeeThrough)
+        image.AddWarning("partial transparency made opaque or clear, blended onto " +
+                         ColourHex(options.background));
     if ((needs & kSaveAlphaPlane) && !TransparencyToAlphaPlane(image)) return false;
     if ((needs & kSaveAlphaTrueColour) && image.HasAlpha() && !PromoteToTrueColour(image))
         return false;

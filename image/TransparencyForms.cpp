@@ -171,7 +171,7 @@ bool TransparencyToAlphaPlane(CRaster& image) {
     return true;
 }
 
-bool PrepareIndexTransparency(CRaster& image, RGBQUAD background) {
+bool PrepareIndexTransparency(CRaster& image, RGBQUAD background, bool* partial) {
     if (!HasTransparency(image)) return true;
     if (image.GetPaletteCount()) {
         // Indexes and palette alpha are settled after the reduction.
@@ -185,6 +185,7 @@ bool PrepareIndexTransparency(CRaster& image, RGBQUAD background) {
         uint8_t* a = image.AlphaPlane() + size_t(y) * w;
         for (uint32_t x = 0; x < w; ++x, p += 3) {
             if (a[x] == 255) continue;
+            if (partial && a[x] != 0) *partial = true;
             const RGBQUAD c = a[x] >= 128
                                   ? BlendOnto(RGBQUAD{p[0], p[1], p[2], 0}, background, a[x])
                                   : background;

@@ -36,7 +36,8 @@ bool TransparencyToAlphaPlane(CRaster& image);
 // 24-bit) gets an alpha plane of 0 and 255 only, its pixels at least half
 // opaque blended onto background, the others painted with it so that error
 // diffusion does not carry their hidden colours into the visible ones.
-bool PrepareIndexTransparency(CRaster& image, RGBQUAD background);
+// partial, when given, says whether any pixel was neither clear nor opaque.
+bool PrepareIndexTransparency(CRaster& image, RGBQUAD background, bool* partial = nullptr);
 
 // After it: every see-through pixel of a palette image takes one palette
 // entry that no visible pixel uses (made free when none is: 1- and 4-bit

@@ -371,6 +371,30 @@ TEST(BatchRun, LossesAreWarningsOrStrictFailures) {
     }
 }
 
+// A GIF keeps one clear index: half-transparent pixels become opaque or clear,
+// which is said; pixels already clear or opaque lose nothing.
+TEST(BatchRun, GifSaysWhenPartialTransparencyBecomesAllOrNothing) {
+    const std::string said = "partial transparency made opaque or clear, blended onto FFFFFF";
+    for (const auto& [alpha, warned] : {std::pair{uint8_t(0), false}, {uint8_t(100), true}}) {
+        Fixture f(0);
+        CRaster see(5, 4, 24, kTypePng);
+        see.AddAlpha();
+        see.WriteAlpha(1, 1, alpha);
+        const std::string input = f.dir / "alpha.png";
+        ASSERT_TRUE(see.SaveFile(input, kTypePng));
+        f.host.rows = {input};
+        f.host.settings.outputFormat = kFormatGif;
+        BatchRun run(f.host);
+        ASSERT_TRUE(run.StartBatch());
+        run.WaitForBatchDone();
+        ASSERT_EQ(f.host.reports.size(), 1u);
+        EXPECT_EQ(f.host.reports[0].warnings,
+                  warned ? std::vector<std::string>{said} : std::vector<std::string>{})
+            << int(alpha);
+        EXPECT_TRUE(FileExists(f.out + "/alpha.gif"));
+    }
+}
+
 TEST(BatchRun, SaveIntoAMissingFolderIsReported) {
     Fixture f(1);
     f.host.settings = BmpInto(f.dir / "no/such/folder");
