@@ -18,8 +18,9 @@ struct RowBytes {
     std::string note;  // e.g. " (quality 72 to fit 200K)"; empty when nothing to say
     std::string error; // when not ready
     // A size budget's search: the quality chosen (0 without a budget), the
-    // full encodes made, and the rows of samples encoded over the picture's.
-    int quality = 0, encodes = 0;
+    // full encodes made, those of the whole picture at the encoder's quicker
+    // effort, and the rows of samples encoded over the picture's.
+    int quality = 0, encodes = 0, quick = 0;
     double sampled = 0;
 };
 
@@ -67,12 +68,14 @@ int SearchQuality(int top, int64_t budget, Encode encode, int& encodes, bool& se
 // and its size corrects the ratio, so a sample that tracks the picture
 // leaves two full encodes: the answer and the quality above it. sample(q)
 // < 0 is a failure (-1). Before the first full encode, widen(q, sample(q))
-// may give the full size's part at q from a larger sample, taken as the
-// scale until a full encode measures it (0: none; < 0: a failure).
+// may give the full size's part at q from a larger sample or a quicker
+// encode (0: none; < 0: a failure), taken as the scale until a full encode
+// measures it, or beside the full encodes' when widenLasts (as good as one).
 // encodes and settled count full encodes as above.
 template <class Encode, class Sample, class Widen>
 int SearchQualitySampled(int top, int64_t budget, double fixed, double ratio, Encode encode,
-                         Sample sample, int& encodes, bool& settled, Widen widen);
+                         Sample sample, int& encodes, bool& settled, Widen widen,
+                         bool widenLasts = false);
 
 // An estimate of the quality that gives `target` bytes, from one encode of
 // `size` bytes at `quality`: JPEG-like files halve about every 18 quality

@@ -81,6 +81,21 @@ public:
         return sizes_[size_t(q)];
     }
     bool Known(int q) const { return q >= 1 && q <= top_ && sizes_[size_t(q)] >= 0; }
+    // The lowest and the highest quality around q, up to `to`, whose samples
+    // are the very size of q's: the encoder was given the same settings
+    // there (AV1's level moves about one step in 1.6 of quality), so the
+    // picture's file is the same too.
+    int SameFrom(int q) const {
+        int low = q;
+        while (Known(q) && Known(low - 1) && sizes_[size_t(low - 1)] == sizes_[size_t(q)]) --low;
+        return low;
+    }
+    int SameTo(int q, int to) const {
+        int high = q;
+        while (high < to && Known(q) && Known(high + 1) && sizes_[size_t(high + 1)] == sizes_[size_t(q)])
+            ++high;
+        return high;
+    }
     double Part(int q) {
         int64_t& size = sizes_[size_t(q)];
         if (size < 0 && (size = sample_(q)) < 0) failed_ = true;
@@ -186,7 +201,7 @@ private:
 
 template <class Encode, class Sample, class Widen>
 int SearchQualitySampled(int top, int64_t budget, double fixed, double ratio, Encode encode,
-                         Sample sample, int& encodes, bool& settled, Widen widen) {
+                         Sample sample, int& encodes, bool& settled, Widen widen, bool widenLasts) {
     encodes = 0;
     settled = false;
     SampledSizes<Sample> sizes(top, sample, ratio);
@@ -198,13 +213,17 @@ int SearchQualitySampled(int top, int64_t budget, double fixed, double ratio, En
     if (const int q = sizes.Approach(room, kNearEnough)) {
         const double part = widen(q, sizes.Sampled(q));
         if (part < 0) return -1;
-        if (part > 0) sizes.Calibrate(q, part, true);
+        if (part > 0) sizes.Calibrate(q, part, !widenLasts);
     }
     if (sizes.Failed()) return -1;
     while (over - fits > 1) {
         if (encodes == kBudgetEncodes) return fits;
         int a = 0, b = 0;
         if (!sizes.Narrow(fits, over, room, a, b)) return -1;
+        if (over <= top && sizes.SameFrom(over) < over) {
+            over = std::max(fits + 1, sizes.SameFrom(over));
+            continue;
+        }
         // The full encode goes to whichever of the pair the sample puts
         // nearer the budget: the one it is least sure of. Nothing between
         // estimated to fit: the lowest open quality shows whether the
@@ -213,6 +232,10 @@ int SearchQualitySampled(int top, int64_t budget, double fixed, double ratio, En
         if (next == a && a + 1 < over && sizes.Known(a + 1) &&
             sizes.Part(a + 1) / room < room / sizes.Part(a))
             next = a + 1;
+        // The top of a run given the same settings answers for all of it:
+        // over, the run is over; fitting, the quality above is next.
+        if (next + 1 < over) sizes.Part(next + 1);
+        next = sizes.SameTo(next, over - 1);
         const int64_t size = encode(next);
         ++encodes;
         if (size < 0) return -1;

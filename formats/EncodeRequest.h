@@ -15,6 +15,9 @@ struct EncodeRequest {
     uint8_t quality = 0;
     // For the formats with a lossless mode (WebP, AVIF, JXL).
     bool lossless = false;
+    // Only the size is wanted (a size budget's search): a quicker effort
+    // whose sizes stay in step with the usual one's, for WebP, AVIF and JXL.
+    bool quick = false;
     EncodeOptions options;
     // The format's own option: a TIFF's compression, a PNG's interlacing.
     uint32_t formatOption = 0;

@@ -315,12 +315,15 @@ Handle ThumbnailFor(const heif_image_handle* primary, uint8_t scale) {
 }
 
 // The AV1 encoder at the quality asked for, or lossless with full-resolution chroma.
-Encoder AvifEncoder(heif_context* context, bool lossless, int quality) {
+Encoder AvifEncoder(heif_context* context, bool lossless, int quality, int speed) {
     heif_encoder* encoder = nullptr;
     if (Heif().heif_context_get_encoder_for_format(context, heif_compression_AV1, &encoder).code != heif_error_Ok)
         return nullptr;
     Encoder owned(encoder);
-    Heif().heif_encoder_set_parameter_integer(encoder, "speed", kAvifEncoderSpeed);
+    Heif().heif_encoder_set_parameter_integer(encoder, "speed", speed);
+    // A quick encode is mostly a small sample: starting the encoder's four
+    // worker threads would cost more than they save.
+    if (speed == kAvifQuickSpeed) Heif().heif_encoder_set_parameter_integer(encoder, "threads", 1);
     if (lossless) {
         Heif().heif_encoder_set_lossless(encoder, 1);
         Heif().heif_encoder_set_parameter_boolean(encoder, "lossless-alpha", 1);
@@ -483,7 +486,9 @@ bool HeifCodec::Encode(ImageStream* stream, ImageType type, const EncodeRequest&
     if (metadata && !metadata->icc.empty())
         Heif().heif_image_set_raw_color_profile(image.get(), "prof", metadata->icc.data(), metadata->icc.size());
     const Context context(Heif().heif_context_alloc());
-    const Encoder encoder = context ? AvifEncoder(context.get(), lossless, request.quality) : nullptr;
+    const Encoder encoder = context ? AvifEncoder(context.get(), lossless, request.quality,
+                                                     request.quick ? kAvifQuickSpeed : kAvifEncoderSpeed)
+                                       : nullptr;
     if (!encoder) return Fail("AVIF: no AV1 encoder");
     const Handle handle = EncodePrimary(context.get(), image.get(), encoder.get(), lossless, GetOrientation());
     if (!handle) return Fail("AVIF: cannot encode image");

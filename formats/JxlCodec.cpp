@@ -27,6 +27,8 @@ using EncoderPtr = std::unique_ptr<JxlEncoder, EncoderDeleter>;
 
 // cjxl's own effort; the run's rows already work in parallel, so one thread.
 constexpr int kEffort = 7;
+// For an encode whose size alone is wanted.
+constexpr int kQuickEffort = 5;
 
 // An Exif box starts with the offset of the TIFF header in what follows.
 std::vector<uint8_t> ExifFromBox(const std::vector<uint8_t>& box) {
@@ -320,7 +322,8 @@ bool JxlCodec::Encode(ImageStream* stream, const EncodeRequest& request) {
     bool ok = DescribeImage(enc.get(), info, Metadata());
     JxlEncoderFrameSettings* frame =
         ok ? JxlEncoderFrameSettingsCreate(enc.get(), nullptr) : nullptr;
-    ok = frame && JxlEncoderFrameSettingsSetOption(frame, JXL_ENC_FRAME_SETTING_EFFORT, kEffort) ==
+    ok = frame && JxlEncoderFrameSettingsSetOption(frame, JXL_ENC_FRAME_SETTING_EFFORT,
+                                                   request.quick ? kQuickEffort : kEffort) ==
                       JXL_ENC_SUCCESS;
     if (ok && lossless)
         ok = JxlEncoderSetFrameLossless(frame, JXL_TRUE) == JXL_ENC_SUCCESS;

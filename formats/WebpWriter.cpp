@@ -52,6 +52,10 @@ bool WebpCodec::Encode(ImageStream* stream, const EncodeRequest& request) {
         config.exact = 1;
     } else {
         config.quality = float(request.quality);
+        // Same analysis and segment quantisers as the default 4 without its
+        // rate-distortion passes: 0.4 of the time, sizes a few percent
+        // larger that step with quality as the default's do.
+        if (request.quick) config.method = 2;
     }
     picture.width = int(GetWidth());
     picture.height = int(GetHeight());
