@@ -5,8 +5,9 @@
 #  2. --max-size 200K on photos resized to 1600 wide: every file at most
 #     200 KB, quality + 1 over it (re-encoded to check), and the budget's
 #     cost against one encode at the quality it chose, per photo, on the
-#     thread's processor clock (bench/budget_bench.cpp, FORMAT=jpg by
-#     default: webp, avif, jxl too);
+#     process's processor clock, which counts the AV1 encoder's worker
+#     threads (bench/budget_bench.cpp, FORMAT=jpg by default: webp, avif,
+#     jxl too);
 #  3. lossless JPEG turns (--rotate 90 --no-sharpen) against jpegtran -trim;
 #  4. JXL encoding at effort 7 on one thread against cjxl -e 7 on one thread,
 #     both from the same PPM files.
