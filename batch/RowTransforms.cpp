@@ -275,9 +275,9 @@ bool PrepareLayout(CRaster& image, uint32_t needs, const RunOptions& options,
     bool partial = false;
     if ((needs & kSaveAlphaAsIndex) && !PrepareIndexTransparency(image, background, &partial))
         return false;
-    if (partial && inputSeeThrough)
-        image.AddWarning("partial transparency made opaque or clear, blended onto " +
-                         ColourHex(options.background));
+    const std::string allOrNothing =
+        "partial transparency made opaque or clear, blended onto " + ColourHex(options.background);
+    if (partial && inputSeeThrough) image.AddWarning(allOrNothing);
     if ((needs & kSaveAlphaPlane) && !TransparencyToAlphaPlane(image)) return false;
     if ((needs & kSaveAlphaTrueColour) && image.HasAlpha() && !PromoteToTrueColour(image))
         return false;
@@ -299,7 +299,12 @@ bool PrepareLayout(CRaster& image, uint32_t needs, const RunOptions& options,
     if ((needs & kSaveBilevelBlackWhite) && image.GetBitsPerPixel() == 1 &&
         !IsBlackAndWhite(image) && !WidenPalette(image, 4))
         return false;
-    return !(needs & kSaveAlphaAsIndex) || TransparencyToIndex(image, background);
+    // A palette's partly opaque entries meet the same fate after the reduction.
+    bool partEntries = false;
+    if ((needs & kSaveAlphaAsIndex) && !TransparencyToIndex(image, background, &partEntries))
+        return false;
+    if (partEntries && !partial && inputSeeThrough) image.AddWarning(allOrNothing);
+    return true;
 }
 
 } // namespace
