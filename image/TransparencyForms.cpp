@@ -85,6 +85,17 @@ bool HasTransparency(const CRaster& image) {
     return image.HasAlpha() || KeyedIndex(image) || PaletteAlpha(image);
 }
 
+bool HasPartialTransparency(const CRaster& image) {
+    if (!HasTransparency(image)) return false;
+    std::vector<uint8_t> alpha(image.GetWidth());
+    for (uint32_t y = 0; y < image.GetHeight(); ++y) {
+        ReadAlphaRow(image, y, alpha.data());
+        for (const uint8_t a : alpha)
+            if (a != 0 && a != 255) return true;
+    }
+    return false;
+}
+
 void ReadAlphaRow(const CRaster& image, uint32_t y, uint8_t* out) {
     const uint32_t w = image.GetWidth();
     const uint8_t* row = image.RowPointer(y);

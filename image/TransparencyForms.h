@@ -12,6 +12,8 @@
 
 // Whether any pixel may be less than opaque.
 bool HasTransparency(const CRaster& image);
+// True when some pixel is neither clear nor opaque.
+bool HasPartialTransparency(const CRaster& image);
 
 // The alpha of each pixel of row y (counted from the bottom), all three ways
 // combined: width bytes, 255 for opaque.
