@@ -3,6 +3,7 @@
 #include "FormatTable.h"
 #include "ImageStream.h"
 #include "ImageType.h"
+#include "JpegCodec.h"
 #include "RowTransforms.h"
 
 #include <algorithm>
@@ -110,13 +111,15 @@ std::unique_ptr<CRaster> SampleOf(const CRaster& image, uint32_t tile,
 // SearchQualitySampled on a sample of the picture (lattice 0). What a file
 // holds whatever its pixels (headers, tables, the metadata) is measured on
 // a 16-pixel square, with the metadata and without, so that only the rest
-// is scaled up. Before the first full encode, the picture's scale at the
-// quality it will take: for JPEG from three more lattices (a quarter of
-// the picture strays about half as far as a sixteenth). What WebP and JXL
-// settle over the whole picture (WebP's segment quantisers, JXL's
-// quantisation field) leaves a tiled sample of theirs 10-40% off, several
-// steps; the whole picture at the encoder's quicker effort, scaled by the
-// sample's usual size against its quick one, comes within about 1%.
+// is scaled up; JPEG samples are not encoded but their symbols counted,
+// which gives that rest alone at a fraction of an encode's cost. Before the
+// first full encode, the picture's scale at the quality it will take: for
+// JPEG from three more lattices (a quarter of the picture strays about half
+// as far as a sixteenth). What WebP and JXL settle over the whole picture
+// (WebP's segment quantisers, JXL's quantisation field) leaves a tiled
+// sample of theirs 10-40% off, several steps; the whole picture at the
+// encoder's quicker effort, scaled by the sample's usual size against its
+// quick one, comes within about 1%.
 template <class Encode>
 int SearchOnSample(CRaster& image, CRaster& sample, ImageType type, EncodeRequest request,
                    const RunOptions& options, int top, uint32_t tile, Encode encode,
@@ -126,12 +129,13 @@ int SearchOnSample(CRaster& image, CRaster& sample, ImageType type, EncodeReques
     const std::unique_ptr<CRaster> one =
         TilesOf(image, kSquare, {{0, image.GetHeight() / kSquare / 2}}, 1);
     if (!one) return SearchQuality(top, options.maxSize, encode, encodes, settled);
+    const bool counted = type == kTypeJpeg && !request.options.jpegProgressive;
     request.quality = uint8_t(top);
     if (!EncodeToMemory(*one, type, request, bytes, row.error)) return -1;
     const double fixed = double(bytes.size());
     one->SetMetadata(nullptr);
-    if (!EncodeToMemory(*one, type, request, bytes, row.error)) return -1;
-    const double sampleFixed = double(bytes.size());
+    if (!counted && !EncodeToMemory(*one, type, request, bytes, row.error)) return -1;
+    const double sampleFixed = counted ? 0 : double(bytes.size());
     // Where the format has a quicker effort, samples are encoded at it: they
     // give the curve's shape, which keeps in step.
     const bool quick = type == kTypeWebp || type == kTypeAvif || type == kTypeJxl;
@@ -141,8 +145,12 @@ int SearchOnSample(CRaster& image, CRaster& sample, ImageType type, EncodeReques
         part.SetMetadata(nullptr);
         request.quality = uint8_t(q);
         row.sampled += double(part.GetWidth()) * part.GetHeight() / area;
-        if (!EncodeToMemory(part, type, request, bytes, row.error)) return -1;
-        return std::max<int64_t>(1, int64_t(double(bytes.size()) - sampleFixed));
+        const int64_t size = counted ? CountJpegScanBytes(part, request)
+                             : EncodeToMemory(part, type, request, bytes, row.error)
+                                 ? int64_t(bytes.size())
+                                 : -1;
+        if (size < 0 && counted) row.error = part.LastErrorText();
+        return size < 0 ? -1 : std::max<int64_t>(1, int64_t(double(size) - sampleFixed));
     };
     const double sampleArea = double(sample.GetWidth()) * sample.GetHeight();
     auto encodeSample = [&](int q) { return measure(sample, q); };

@@ -264,6 +264,11 @@ bool ReduceTo8(CRaster& image, const RunOptions& options) {
     return image.ReduceColors(8, true, nullptr, 0);
 }
 
+// What a GIF, which keeps one clear colour, makes of partly opaque pixels.
+std::string AllOrNothing(const RunOptions& options) {
+    return "partial transparency made opaque or clear, blended onto " + ColourHex(options.background);
+}
+
 // False when a change ran out of memory; the image's text says so where it can.
 bool PrepareLayout(CRaster& image, uint32_t needs, const RunOptions& options,
                    bool inputSeeThrough = true) {
@@ -275,9 +280,7 @@ bool PrepareLayout(CRaster& image, uint32_t needs, const RunOptions& options,
     bool partial = false;
     if ((needs & kSaveAlphaAsIndex) && !PrepareIndexTransparency(image, background, &partial))
         return false;
-    if (partial && inputSeeThrough)
-        image.AddWarning("partial transparency made opaque or clear, blended onto " +
-                         ColourHex(options.background));
+    if (partial && inputSeeThrough) image.AddWarning(AllOrNothing(options));
     if ((needs & kSaveAlphaPlane) && !TransparencyToAlphaPlane(image)) return false;
     if ((needs & kSaveAlphaTrueColour) && image.HasAlpha() && !PromoteToTrueColour(image))
         return false;
@@ -299,7 +302,12 @@ bool PrepareLayout(CRaster& image, uint32_t needs, const RunOptions& options,
     if ((needs & kSaveBilevelBlackWhite) && image.GetBitsPerPixel() == 1 &&
         !IsBlackAndWhite(image) && !WidenPalette(image, 4))
         return false;
-    return !(needs & kSaveAlphaAsIndex) || TransparencyToIndex(image, background);
+    // A palette's partly opaque entries meet the same fate after the reduction.
+    bool partEntries = false;
+    if ((needs & kSaveAlphaAsIndex) && !TransparencyToIndex(image, background, &partEntries))
+        return false;
+    if (partEntries && !partial && inputSeeThrough) image.AddWarning(AllOrNothing(options));
+    return true;
 }
 
 } // namespace
@@ -378,6 +386,8 @@ bool PrepareFrameForSave(CRaster& image, ImageType saveType, const OperationSett
     if (saveType != kTypeGif)
         return PrepareForSave(image, saveType, settings, options, error, inputSeeThrough);
     PrepareBlocks(image, *format, options);
+    // The writer shows or clears each pixel.
+    if (inputSeeThrough && HasPartialTransparency(image)) image.AddWarning(AllOrNothing(options));
     return true;
 }
 

@@ -34,8 +34,8 @@ constexpr uint32_t kSameTolerance = 48;
 // tail of a smooth resize around a sprite that goes away.
 constexpr uint32_t kRimGivenBackAtMost = 1200;
 // Opacity from which a see-through pixel is shown, and down to which a
-// shown one stays (past the first frame).
-constexpr uint32_t kShownFrom = 192, kShownTo = 64;
+// shown one stays.
+constexpr uint32_t kShownFrom = 128, kShownTo = 64;
 // Differences no one sees (two levels a channel) are never worth a pixel.
 constexpr uint32_t kUnseen = 12;
 
@@ -168,12 +168,13 @@ void GifFrameWriter::Normalise(const CRaster& frame) {
         for (uint32_t x = 0; x < std::min(fw, width_); ++x) {
             const uint8_t* p = row.data() + 4 * size_t(x);
             const uint32_t a = p[3];
-            // Past the first frame a pixel shown stays so while a quarter
-            // opaque and one see-through shows from three quarters: the
-            // edges of a smoothly resized shape would otherwise flicker, and
-            // each pixel turning see-through clears a whole earlier frame.
+            // A pixel shown stays so while a quarter opaque, one see-through
+            // shows from half: the edges of a smoothly resized shape would
+            // otherwise flicker, and each pixel turning see-through clears a
+            // whole earlier frame. Showing only from three quarters made
+            // half-opaque shapes that turn up after the first frame vanish.
             alpha_[size_t(y) * width_ + x] = uint8_t(a);
-            if (a < (first_ ? 128 : shown_[size_t(y) * width_ + x] ? kShownTo : kShownFrom)) continue;
+            if (a < (shown_[size_t(y) * width_ + x] ? kShownTo : kShownFrom)) continue;
             auto mix = [&](uint32_t c, uint32_t under) { return (c * a + under * (255 - a) + 127) / 255; };
             const uint32_t r = mix(p[0], back.rgbRed), g = mix(p[1], back.rgbGreen),
                            b = mix(p[2], back.rgbBlue);

@@ -27,6 +27,13 @@ struct JpegHeader {
 };
 bool ReadJpegHeader(const std::string& path, JpegHeader& header);
 
+// The bytes of coded picture (no markers, tables or metadata) an encode of
+// image as request asks would write with tables made for it, counted
+// without writing them: for weighing qualities against each other. -1 on
+// failure, the image's last error saying why: packed pixels and
+// progressive scans are not counted.
+int64_t CountJpegScanBytes(CRaster& image, const EncodeRequest& request);
+
 class JpegCodec : public CRaster {
 public:
     JpegCodec() : CRaster(kTypeJpeg) {}

@@ -1,5 +1,6 @@
 #include "JpegCodec.h"
 
+#include "ImageStream.h"
 #include "JpegHuffman.h"
 #include "JpegLibrary.h"
 #include "JpegMarkers.h"
@@ -54,53 +55,36 @@ void Configure(jpeg_compress_struct* cinfo, const CRaster& image, const EncodeRe
 constexpr uint64_t kSampleFrom = uint64_t(1) << 20;
 constexpr int kSampleShift = 18;
 
-// Every stride-th MCU row of the picture, encoded with the standard tables
-// into a malloc'd buffer. Strips start on MCU rows, so their blocks are the
-// picture's own.
-bool EncodeSample(const CRaster& image, const EncodeRequest& request, bool grey,
-                  std::vector<JSAMPROW>& rows, unsigned char** out, unsigned long* size) {
-    CRaster errors;
+// The symbols an encode of rows (top-down, the image's width) as request
+// asks would code, counted instead; false after a library error, its text
+// on errors.
+bool CountSymbols(const CRaster& image, CRaster* errors, const EncodeRequest& request, bool grey,
+                  std::vector<JSAMPROW>& rows, HuffmanCounts& counts) {
+    SymbolCounter counter;
+    MemoryImageStream headers;
     jpeg_compress_struct cinfo;
     JpegErrorManager jerr;
-    AttachErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), &jerr, &errors);
+    StreamDestination dest;
+    AttachErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), &jerr, errors);
     if (setjmp(jerr.jump)) {
         jpeg_destroy_compress(&cinfo);
         return false;
     }
     jpeg_create_compress(&cinfo);
-    jpeg_mem_dest(&cinfo, out, size);
+    headers.Open();
+    AttachDestination(&cinfo, &dest, &headers);
     Configure(&cinfo, image, request, grey, JDIMENSION(rows.size()));
     cinfo.optimize_coding = FALSE;
     jpeg_start_compress(&cinfo, TRUE);
+    CountInsteadOfCoding(&cinfo, &counter);
     while (cinfo.next_scanline < cinfo.image_height)
         jpeg_write_scanlines(&cinfo, rows.data() + cinfo.next_scanline,
                              cinfo.image_height - cinfo.next_scanline);
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
+    counts = counter.counts;
     return true;
 }
-
-bool CountSample(const unsigned char* bytes, unsigned long size, HuffmanCounts& counts) {
-    CRaster errors;
-    jpeg_decompress_struct cinfo;
-    JpegErrorManager jerr;
-    AttachErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), &jerr, &errors);
-    if (setjmp(jerr.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, bytes, size);
-    jpeg_read_header(&cinfo, TRUE);
-    CountHuffmanSymbols(&cinfo, jpeg_read_coefficients(&cinfo), counts);
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return true;
-}
-
-struct HuffmanTables {
-    JHUFF_TBL dc[2], ac[2];
-};
 
 // Tables from a sample of a large picture; false to leave the optimisation
 // to the library (small, packed or progressive pictures, or a failure).
@@ -119,21 +103,31 @@ bool SampledTables(const CRaster& image, const EncodeRequest& request, bool grey
     for (uint32_t y = 0; y < height; y += stride)
         for (uint32_t j = 0; j < mcuRows && y + j < height; ++j)
             rows.push_back(image.TopDownRow(y + j));
-    unsigned char* bytes = nullptr;
-    unsigned long size = 0;
     HuffmanCounts counts;
-    const bool counted = EncodeSample(image, request, grey, rows, &bytes, &size) &&
-                         CountSample(bytes, size, counts);
-    std::free(bytes);
-    if (!counted) return false;
-    for (int t = 0; t < 2; ++t) {
-        MakeHuffmanTable(counts.dc[t], false, &tables.dc[t]);
-        MakeHuffmanTable(counts.ac[t], true, &tables.ac[t]);
-    }
+    CRaster errors;
+    if (!CountSymbols(image, &errors, request, grey, rows, counts)) return false;
+    tables = MakeHuffmanTables(counts);
     return true;
 }
 
 } // namespace
+
+int64_t CountJpegScanBytes(CRaster& image, const EncodeRequest& request) {
+    const bool grey = image.GetPaletteCount() != 0;
+    if (grey && !image.HasGrayRamp()) {
+        image.SetLastError("JPEG can save only RGB or GreyScale images");
+        return -1;
+    }
+    if (image.GetBitsPerPixel() < 8 || request.options.jpegProgressive) {
+        image.SetLastError("cannot count the symbols of this JPEG encode");
+        return -1;
+    }
+    std::vector<JSAMPROW> rows; // top-down
+    for (uint32_t y = 0; y < image.GetHeight(); ++y) rows.push_back(image.TopDownRow(y));
+    HuffmanCounts counts;
+    if (!CountSymbols(image, &image, request, grey, rows, counts)) return -1;
+    return (CodedBits(counts, MakeHuffmanTables(counts)) + 7) / 8;
+}
 
 bool JpegCodec::Encode(ImageStream* stream, const EncodeRequest& request) {
     if (CheckEncodable(stream)) return false;

@@ -85,6 +85,17 @@ bool HasTransparency(const CRaster& image) {
     return image.HasAlpha() || KeyedIndex(image) || PaletteAlpha(image);
 }
 
+bool HasPartialTransparency(const CRaster& image) {
+    if (!HasTransparency(image)) return false;
+    std::vector<uint8_t> alpha(image.GetWidth());
+    for (uint32_t y = 0; y < image.GetHeight(); ++y) {
+        ReadAlphaRow(image, y, alpha.data());
+        for (const uint8_t a : alpha)
+            if (a != 0 && a != 255) return true;
+    }
+    return false;
+}
+
 void ReadAlphaRow(const CRaster& image, uint32_t y, uint8_t* out) {
     const uint32_t w = image.GetWidth();
     const uint8_t* row = image.RowPointer(y);
@@ -196,17 +207,18 @@ bool PrepareIndexTransparency(CRaster& image, RGBQUAD background, bool* partial)
     return true;
 }
 
-bool TransparencyToIndex(CRaster& image, RGBQUAD background) {
+bool TransparencyToIndex(CRaster& image, RGBQUAD background, bool* partial) {
     if (!image.GetPaletteCount() || !HasTransparency(image)) return true;
     const uint32_t w = image.GetWidth(), h = image.GetHeight();
     // Entries less than half opaque hide their pixels; the others are blended.
     const bool paletteAlpha = image.GetPaletteAlphaEnabled();
-    std::vector<bool> hiddenEntry(256, false);
+    std::vector<bool> hiddenEntry(256, false), partEntry(256, false);
     if (KeyedIndex(image)) hiddenEntry[uint32_t(image.GetTransparentIndex())] = true;
     int32_t index = KeyedIndex(image) ? image.GetTransparentIndex() : -1;
     for (uint32_t i = 0; i < image.GetPaletteCount(); ++i) {
         const RGBQUAD c = image.ReadPaletteEntry(i);
         const uint8_t a = paletteAlpha ? c.rgbReserved : 255;
+        partEntry[i] = a != 0 && a != 255;
         if (a < 128) {
             hiddenEntry[i] = true;
             if (index < 0) index = int32_t(i);
@@ -223,6 +235,7 @@ bool TransparencyToIndex(CRaster& image, RGBQUAD background) {
             const uint32_t i = IndexAt(row, image.GetBitsPerPixel(), x);
             const bool byPlane = a && a[x] < 128;
             hidden[size_t(y) * w + x] = hiddenEntry[i] || byPlane;
+            if (partial && partEntry[i] && !byPlane) *partial = true;
             morePixels |= (byPlane && !hiddenEntry[i]) || (hiddenEntry[i] && int32_t(i) != index);
         }
     }

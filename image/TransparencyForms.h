@@ -12,6 +12,8 @@
 
 // Whether any pixel may be less than opaque.
 bool HasTransparency(const CRaster& image);
+// True when some pixel is neither clear nor opaque.
+bool HasPartialTransparency(const CRaster& image);
 
 // The alpha of each pixel of row y (counted from the bottom), all three ways
 // combined: width bytes, 255 for opaque.
@@ -44,5 +46,6 @@ bool PrepareIndexTransparency(CRaster& image, RGBQUAD background, bool* partial 
 // images widen to 8 bits, a full 8-bit palette gives up its least used
 // entry to its nearest neighbour), which becomes the transparent index;
 // partly opaque palette entries are blended onto background; the alpha plane
-// and palette alpha go. 24-bit images are left alone.
-bool TransparencyToIndex(CRaster& image, RGBQUAD background);
+// and palette alpha go. 24-bit images are left alone. partial, when given,
+// says whether a pixel's entry was neither clear nor opaque.
+bool TransparencyToIndex(CRaster& image, RGBQUAD background, bool* partial = nullptr);

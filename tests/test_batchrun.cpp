@@ -375,11 +375,23 @@ TEST(BatchRun, LossesAreWarningsOrStrictFailures) {
 // which is said; pixels already clear or opaque lose nothing.
 TEST(BatchRun, GifSaysWhenPartialTransparencyBecomesAllOrNothing) {
     const std::string said = "partial transparency made opaque or clear, blended onto FFFFFF";
-    for (const auto& [alpha, warned] : {std::pair{uint8_t(0), false}, {uint8_t(100), true}}) {
+    // An alpha plane, or a palette entry's alpha.
+    const struct {
+        bool palette;
+        uint8_t alpha;
+        bool warned;
+    } cases[] = {{false, 0, false}, {false, 100, true}, {true, 0, false}, {true, 200, true}};
+    for (const auto& [palette, alpha, warned] : cases) {
         Fixture f(0);
-        CRaster see(5, 4, 24, kTypePng);
-        see.AddAlpha();
-        see.WriteAlpha(1, 1, alpha);
+        CRaster see(5, 4, palette ? 8 : 24, kTypePng);
+        if (palette) {
+            see.WritePaletteEntry(1, 9, 9, 9, alpha);
+            see.SetPaletteAlphaEnabled(true);
+            see.WriteIndex(1, 1, 1);
+        } else {
+            see.AddAlpha();
+            see.WriteAlpha(1, 1, alpha);
+        }
         const std::string input = f.dir / "alpha.png";
         ASSERT_TRUE(see.SaveFile(input, kTypePng));
         f.host.rows = {input};
@@ -390,7 +402,7 @@ TEST(BatchRun, GifSaysWhenPartialTransparencyBecomesAllOrNothing) {
         ASSERT_EQ(f.host.reports.size(), 1u);
         EXPECT_EQ(f.host.reports[0].warnings,
                   warned ? std::vector<std::string>{said} : std::vector<std::string>{})
-            << int(alpha);
+            << palette << " " << int(alpha);
         EXPECT_TRUE(FileExists(f.out + "/alpha.gif"));
     }
 }

@@ -7,6 +7,7 @@
 #include "FormatTable.h"
 #include "ImageStream.h"
 #include "ImageType.h"
+#include "JpegCodec.h"
 #include "RowEncode.h"
 #include "RowTransforms.h"
 
@@ -98,6 +99,38 @@ TEST(JpegEncoding, OptimisedTablesKeepThePixelsInFewerBytes) {
         RunShell("/usr/bin/cjpeg -quality 90 -optimize -outfile " + Quote(best) + " " + Quote(photo),
                  Stderr::Dropped);
         EXPECT_LE(double(SizeOf(optimised)), 1.005 * double(SizeOf(best)));
+    }
+}
+
+// A size budget weighs qualities by counting a sample's symbols instead of
+// encoding it: the count is the coded file less its headers (within the
+// tables' and padding's few hundred bytes), for colour at each subsampling
+// and for grey.
+TEST(JpegEncoding, CountedScanIsTheCodedFileLessItsHeaders) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "no ImageMagick";
+    const struct {
+        const char* file;
+        ChromaSubsampling subsampling;
+        int quality;
+    } cases[] = {{"colour.bmp", ChromaSubsampling::k420, 90},
+                 {"colour.bmp", ChromaSubsampling::k444, 40},
+                 {"grey.pgm", ChromaSubsampling::k420, 75}};
+    Run1 run;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        CRaster image;
+        const std::string path = run.dir / c.file;
+        if (!std::filesystem::exists(path)) run.Make(c.file, kPhotoArgs);
+        ASSERT_TRUE(image.LoadFile(path, ImageTypeFromExtension(path)));
+        EncodeRequest request = EncodeRequest::Of(image, kTypeJpeg);
+        request.quality = uint8_t(c.quality);
+        request.options.jpegOptimize = true;
+        request.options.jpegSubsampling = c.subsampling;
+        MemoryImageStream stream;
+        ASSERT_TRUE(stream.Open() && EncodeWithCodec(image, &stream, kTypeJpeg, request));
+        const double coded = double(stream.Size()), counted = double(CountJpegScanBytes(image, request));
+        EXPECT_GT(counted, coded - 700);
+        EXPECT_LT(counted, coded - 150);
     }
 }
 

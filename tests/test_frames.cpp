@@ -118,6 +118,11 @@ const Input kInputs[] = {
                 "-draw 'circle 40,30 40,5' -dispose background -page 80x60+6+8 -size 18x16 "
                 "xc:red -page 80x60+30+20 -size 18x16 xc:yellow -page 80x60+52+36 -size 18x16 "
                 "xc:red -page 80x60+10+40 -size 18x16 xc:'#208020' -set delay 10 -loop 0 IN"},
+    // A half-opaque square, then another where the first frame was clear.
+    {"half.webp", "/usr/bin/convert -size 40x30 xc:none -fill 'rgba(255,0,0,0.5)' -draw "
+                  "'rectangle 5,5 20,20' IN.1.png && /usr/bin/convert -size 40x30 xc:none -fill "
+                  "'rgba(0,0,255,0.5)' -draw 'rectangle 10,10 30,25' IN.2.png && "
+                  "/usr/bin/img2webp -loop 0 -lossless IN.1.png IN.2.png -o IN >/dev/null"},
     // Three pages of colours the 8-bit reduction keeps.
     {"pages.tif", "/usr/bin/convert -size 40x30 xc:red -size 30x20 xc:white -fill black "
                   "-draw 'rectangle 5,5 20,12' -size 24x36 xc:blue IN"},
@@ -313,6 +318,22 @@ TEST_F(Frames, SmoothFewColourGifStaysSmall) {
               0);
     EXPECT_LE(double(std::filesystem::file_size(out)),
               1.3 * double(std::filesystem::file_size(theirs)));
+}
+
+// A GIF holds no half-opaque pixel: from one half opaque they are shown,
+// blended onto the background, in every frame (a square turning up at half
+// opacity must not vanish), and the row says so.
+TEST_F(Frames, HalfOpaqueFramesShowInAGifAndTheLossIsSaid) {
+    const std::vector<Rgba> frames = MagickFrames(RunOn("half.webp", {}, "gif"));
+    ASSERT_EQ(frames.size(), 2u);
+    const size_t onlySecond = (22 * 40 + 25) * 4; // blue over white
+    EXPECT_EQ(frames[1].pixels[onlySecond + 3], 255);
+    EXPECT_EQ(frames[1].pixels[onlySecond + 2], 255);
+    EXPECT_NEAR(frames[1].pixels[onlySecond], 127, 2);
+    EXPECT_NE(lastErr_.find("half.webp: partial transparency made opaque or clear, blended onto "
+                            "FFFFFF"),
+              std::string::npos)
+        << lastErr_;
 }
 
 // A frame after the first cut short is said with its number, never a silent
