@@ -87,20 +87,24 @@ public:
     // picture's file is the same too.
     int SameFrom(int q) const {
         int low = q;
-        while (Known(q) && Known(low - 1) && sizes_[size_t(low - 1)] == sizes_[size_t(q)]) --low;
+        while (SameAs(q, low - 1)) --low;
         return low;
     }
     int SameTo(int q, int to) const {
         int high = q;
-        while (high < to && Known(q) && Known(high + 1) && sizes_[size_t(high + 1)] == sizes_[size_t(q)])
-            ++high;
+        while (high < to && SameAs(q, high + 1)) ++high;
         return high;
     }
     double Part(int q) {
         int64_t& size = sizes_[size_t(q)];
-        if (size < 0 && (size = sample_(q)) < 0) failed_ = true;
+        if (size < 0) {
+            if ((size = sample_(q)) < 0) failed_ = true;
+            runs_ = runs_ || (size >= 0 && (SameAs(q, q - 1) || SameAs(q, q + 1)));
+        }
         return Ratio(q) * double(std::max<int64_t>(1, size));
     }
+    // Whether two neighbouring qualities were seen given the same settings.
+    bool Runs() const { return runs_; }
     // A full encode at q measured part: the scale there, and between it
     // and the next measured quality, where the sample's size may fall more
     // or less steeply than the picture's.
@@ -139,6 +143,9 @@ public:
     }
 
 private:
+    bool SameAs(int q, int other) const {
+        return Known(q) && Known(other) && sizes_[size_t(q)] == sizes_[size_t(other)];
+    }
     void Bracket(int fits, int over, double room, int& a, int& b) {
         a = fits, b = over;
         for (int q = fits + 1; q < over; ++q)
@@ -196,7 +203,7 @@ private:
     double ratio_;
     std::vector<std::pair<int, double>> measured_;
     std::vector<int64_t> sizes_;
-    bool failed_ = false, provisional_ = false;
+    bool failed_ = false, provisional_ = false, runs_ = false;
 };
 
 template <class Encode, class Sample, class Widen>
@@ -234,7 +241,7 @@ int SearchQualitySampled(int top, int64_t budget, double fixed, double ratio, En
             next = a + 1;
         // The top of a run given the same settings answers for all of it:
         // over, the run is over; fitting, the quality above is next.
-        if (next + 1 < over) sizes.Part(next + 1);
+        if (sizes.Runs() && next + 1 < over) sizes.Part(next + 1);
         next = sizes.SameTo(next, over - 1);
         const int64_t size = encode(next);
         ++encodes;

@@ -318,7 +318,8 @@ TEST(SizeBudget, SearchSettlesOnTheHighestQualityThatFits) {
 // An encoder that gives runs of qualities the same settings (AV1's level
 // moves about one step in 1.6): a full encode over also tells that the
 // qualities sharing its sample's size are over, so a scale measured before
-// the first full encode leaves two, whichever quality of a run is tried.
+// the first full encode leaves two; measured a little high, it may first
+// try a run's lower quality that fits, and then three.
 TEST(SizeBudget, QualitiesGivenTheSameSettingsAreOneStep) {
     const auto level = [](int q) { return ((100 - q) * 63 + 50) / 100; };
     const auto size = [&](int q) { return int64_t(400000 * std::exp(-0.08 * level(q))); };
@@ -336,7 +337,7 @@ TEST(SizeBudget, QualitiesGivenTheSameSettingsAreOneStep) {
                       best)
                 << budget;
             EXPECT_TRUE(settled || best == 90);
-            EXPECT_LE(encodes, 2) << budget << " " << error;
+            EXPECT_LE(encodes, error > 1 ? 3 : 2) << budget << " " << error;
         }
 }
 
