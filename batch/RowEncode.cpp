@@ -108,6 +108,21 @@ std::unique_ptr<CRaster> SampleOf(const CRaster& image, uint32_t tile,
     return TilesOf(image, tile, tiles, across);
 }
 
+// What every file of the type holds whatever its pixels: a 16-pixel
+// square's file with its metadata (fixed) and, unless samples are counted,
+// without (sampleFixed). False on a failure.
+bool FixedBytes(CRaster& one, ImageType type, const EncodeRequest& request, bool counted,
+                double& fixed, double& sampleFixed, std::string& error) {
+    std::vector<uint8_t> bytes;
+    if (!EncodeToMemory(one, type, request, bytes, error)) return false;
+    fixed = double(bytes.size());
+    one.SetMetadata(nullptr);
+    if (counted) return true;
+    if (!EncodeToMemory(one, type, request, bytes, error)) return false;
+    sampleFixed = double(bytes.size());
+    return true;
+}
+
 // SearchQualitySampled on a sample of the picture (lattice 0). What a file
 // holds whatever its pixels (headers, tables, the metadata) is measured on
 // a 16-pixel square, with the metadata and without, so that only the rest
@@ -131,11 +146,8 @@ int SearchOnSample(CRaster& image, CRaster& sample, ImageType type, EncodeReques
     if (!one) return SearchQuality(top, options.maxSize, encode, encodes, settled);
     const bool counted = type == kTypeJpeg && !request.options.jpegProgressive;
     request.quality = uint8_t(top);
-    if (!EncodeToMemory(*one, type, request, bytes, row.error)) return -1;
-    const double fixed = double(bytes.size());
-    one->SetMetadata(nullptr);
-    if (!counted && !EncodeToMemory(*one, type, request, bytes, row.error)) return -1;
-    const double sampleFixed = counted ? 0 : double(bytes.size());
+    double fixed = 0, sampleFixed = 0;
+    if (!FixedBytes(*one, type, request, counted, fixed, sampleFixed, row.error)) return -1;
     // Where the format has a quicker effort, samples are encoded at it: they
     // give the curve's shape, which keeps in step.
     const bool quick = type == kTypeWebp || type == kTypeAvif || type == kTypeJxl;
@@ -153,7 +165,6 @@ int SearchOnSample(CRaster& image, CRaster& sample, ImageType type, EncodeReques
         return size < 0 ? -1 : std::max<int64_t>(1, int64_t(double(size) - sampleFixed));
     };
     const double sampleArea = double(sample.GetWidth()) * sample.GetHeight();
-    auto encodeSample = [&](int q) { return measure(sample, q); };
     std::unique_ptr<CRaster> more = quick ? nullptr : SampleOf(image, tile, {4, 8, 12});
     auto widen = [&](int q, int64_t sampled) -> double {
         if (quick) {
@@ -182,7 +193,8 @@ int SearchOnSample(CRaster& image, CRaster& sample, ImageType type, EncodeReques
                                (sampleArea + double(more->GetWidth()) * more->GetHeight());
     };
     return SearchQualitySampled(top, options.maxSize, fixed, area / sampleArea, encode,
-                                encodeSample, encodes, settled, widen, quick);
+                                [&](int q) { return measure(sample, q); }, encodes, settled,
+                                widen, quick);
 }
 
 RowBytes WithinBudget(CRaster& image, ImageType type, const RunOptions& options) {

@@ -30,8 +30,22 @@ struct MuxDeleter {
     void operator()(WebPMux* m) const { WebPMuxDelete(m); }
 };
 
-} // namespace
+// The encoder's settings beyond the library's defaults.
+void Configure(WebPConfig& config, const EncodeRequest& request) {
+    if (request.lossless) {
+        // cwebp's own default effort; exact keeps colours under transparent pixels.
+        WebPConfigLosslessPreset(&config, 6);
+        config.exact = 1;
+        return;
+    }
+    config.quality = float(request.quality);
+    // Same analysis and segment quantisers as the default 4 without its
+    // rate-distortion passes: 0.4 of the time, sizes a few percent
+    // larger that step with quality as the default's do.
+    if (request.quick) config.method = 2;
+}
 
+} // namespace
 
 bool WebpCodec::Encode(ImageStream* stream, const EncodeRequest& request) {
     if (CheckEncodable(stream)) return false;
@@ -46,17 +60,7 @@ bool WebpCodec::Encode(ImageStream* stream, const EncodeRequest& request) {
         SetLastError("WebP: library version mismatch");
         return false;
     }
-    if (lossless) {
-        // cwebp's own default effort; exact keeps colours under transparent pixels.
-        WebPConfigLosslessPreset(&config, 6);
-        config.exact = 1;
-    } else {
-        config.quality = float(request.quality);
-        // Same analysis and segment quantisers as the default 4 without its
-        // rate-distortion passes: 0.4 of the time, sizes a few percent
-        // larger that step with quality as the default's do.
-        if (request.quick) config.method = 2;
-    }
+    Configure(config, request);
     picture.width = int(GetWidth());
     picture.height = int(GetHeight());
     picture.use_argb = lossless;
