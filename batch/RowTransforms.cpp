@@ -266,7 +266,8 @@ bool ReduceTo8(CRaster& image, const RunOptions& options) {
 
 // What a GIF, which keeps one clear colour, makes of partly opaque pixels.
 std::string AllOrNothing(const RunOptions& options) {
-    return "partial transparency made opaque or clear, blended onto " + ColourHex(options.background);
+    return "partial transparency made opaque or clear, blended onto " +
+           ColourHex(options.background);
 }
 
 // False when a change ran out of memory; the image's text says so where it can.

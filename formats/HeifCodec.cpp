@@ -486,9 +486,9 @@ bool HeifCodec::Encode(ImageStream* stream, ImageType type, const EncodeRequest&
     if (metadata && !metadata->icc.empty())
         Heif().heif_image_set_raw_color_profile(image.get(), "prof", metadata->icc.data(), metadata->icc.size());
     const Context context(Heif().heif_context_alloc());
-    const Encoder encoder = context ? AvifEncoder(context.get(), lossless, request.quality,
-                                                     request.quick ? kAvifQuickSpeed : kAvifEncoderSpeed)
-                                       : nullptr;
+    const int speed = request.quick ? kAvifQuickSpeed : kAvifEncoderSpeed;
+    const Encoder encoder =
+        context ? AvifEncoder(context.get(), lossless, request.quality, speed) : nullptr;
     if (!encoder) return Fail("AVIF: no AV1 encoder");
     const Handle handle = EncodePrimary(context.get(), image.get(), encoder.get(), lossless, GetOrientation());
     if (!handle) return Fail("AVIF: cannot encode image");

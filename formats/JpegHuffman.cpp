@@ -70,7 +70,8 @@ void CountBlock(const JCOEF* block, int& lastDc, std::array<long, 257>& dc,
     ++dc[Category(block[0] - lastDc)];
     lastDc = block[0];
     int last = 0;
-    for (uint64_t nonzero = NonzeroInZigzag(block) & ~uint64_t(1); nonzero; nonzero &= nonzero - 1) {
+    const uint64_t acs = NonzeroInZigzag(block) & ~uint64_t(1);
+    for (uint64_t nonzero = acs; nonzero; nonzero &= nonzero - 1) {
         const int k = std::countr_zero(nonzero);
         int run = k - last - 1;
         for (; run > 15; run -= 16) ++ac[0xF0];

@@ -128,7 +128,8 @@ TEST(JpegEncoding, CountedScanIsTheCodedFileLessItsHeaders) {
         request.options.jpegSubsampling = c.subsampling;
         MemoryImageStream stream;
         ASSERT_TRUE(stream.Open() && EncodeWithCodec(image, &stream, kTypeJpeg, request));
-        const double coded = double(stream.Size()), counted = double(CountJpegScanBytes(image, request));
+        const double coded = double(stream.Size());
+        const double counted = double(CountJpegScanBytes(image, request));
         EXPECT_GT(counted, coded - 700);
         EXPECT_LT(counted, coded - 150);
     }
