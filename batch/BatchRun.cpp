@@ -348,21 +348,7 @@ BatchRun::RowOutcome BatchRun::LoadAndSave(const RowJob& job, RowReport& report,
     const LoadedFacts facts = FactsOf(image, loaded.scale > 1 || loaded.sampled);
     report.inputWidth = loaded.fileWidth, report.inputHeight = loaded.fileHeight;
     if (TakesEveryFrame(image, job.stem.saveType, options_)) {
-        // The frames are read again one at a time; the first is not kept.
-        const ImageType inputType = image.GetImageType();
-        losses = image.Warnings();
-        image.Discard();
-        uint32_t width = 0, height = 0;
-        RowOutcome outcome = SaveRow(
-            job,
-            [&](ImageStream* stream, std::string& error) {
-                return WriteEveryFrame(job.path, inputType, job.stem.saveType, stream,
-                                       settings_, options_, watermark_.get(), error, losses,
-                                       width, height);
-            },
-            losses, std::move(report));
-        if (outcome.report.outputBytes)
-            outcome.report.outputWidth = width, outcome.report.outputHeight = height;
+        RowOutcome outcome = SaveFrames(job, image, facts, std::move(report));
         outcome.report.milliseconds = MillisecondsSince(start);
         return outcome;
     }
@@ -375,6 +361,40 @@ BatchRun::RowOutcome BatchRun::LoadAndSave(const RowJob& job, RowReport& report,
         return FailedRow(job, report, why, start);
     RowOutcome outcome = SavePicture(job, image, facts, std::move(report));
     outcome.report.milliseconds = MillisecondsSince(start);
+    return outcome;
+}
+
+BatchRun::RowOutcome BatchRun::SaveFrames(const RowJob& job, CRaster& first,
+                                          const LoadedFacts& facts, RowReport report) {
+    // The frames are read again one at a time; the first is not kept. The
+    // steps see the first picture as loaded: only the encoding changes
+    // where they change nothing and the frames come out the loaded size.
+    const ImageType inputType = first.GetImageType();
+    const bool mayKeepInput =
+        options_.neverLarger &&
+        OnlyEncodingChanges(facts, first, job.stem.saveType, settings_, options_);
+    std::vector<std::string> losses = first.Warnings();
+    first.Discard();
+    uint32_t width = 0, height = 0;
+    RowOutcome outcome;
+    if (EncodesInMemory(job.stem.saveType, options_, mayKeepInput)) {
+        RowBytes bytes = EncodeEveryFrame(job.path, inputType, job.stem.saveType, settings_,
+                                          options_, watermark_.get(), losses, width, height);
+        if (mayKeepInput && width == facts.width && height == facts.height)
+            KeepSmallerInput(bytes, job.path);
+        outcome = SaveRow(job, bytes, losses, std::move(report));
+    } else {
+        outcome = SaveRow(
+            job,
+            [&](ImageStream* stream, std::string& error) {
+                return WriteEveryFrame(job.path, inputType, job.stem.saveType, stream,
+                                       settings_, options_, watermark_.get(), error, losses,
+                                       width, height);
+            },
+            losses, std::move(report));
+    }
+    if (outcome.report.outputBytes)
+        outcome.report.outputWidth = width, outcome.report.outputHeight = height;
     return outcome;
 }
 

@@ -114,6 +114,10 @@ private:
     RowOutcome LoadAndSave(const RowJob& job, RowReport& report,
                            std::chrono::steady_clock::time_point start);
     void WarnDroppedPictures(CRaster& image, ImageType saveType) const;
+    // Every picture of the row's input through its steps into one file;
+    // first is the first picture as loaded, given up for the frames.
+    RowOutcome SaveFrames(const RowJob& job, CRaster& first, const LoadedFacts& facts,
+                          RowReport report);
     // Encodes the prepared picture and saves it.
     RowOutcome SavePicture(const RowJob& job, CRaster& image, const LoadedFacts& facts,
                            RowReport report);

@@ -41,11 +41,6 @@ int64_t FileSize(const std::string& path) {
     return in ? int64_t(in.tellg()) : -1;
 }
 
-bool HasBudget(ImageType type, const RunOptions& options) {
-    const ImageFormat* format = FindImageFormat(type);
-    return options.maxSize > 0 && format && (format->saveNeeds & kSaveQuality);
-}
-
 // Tiles of the picture (columns and rows of tiles, top-down), side by side,
 // across to a row: the picture's own blocks where tiles are whole blocks of
 // its format. A last row the tiles do not fill is left out.
@@ -197,6 +192,21 @@ int SearchOnSample(CRaster& image, CRaster& sample, ImageType type, EncodeReques
                                 widen, quick);
 }
 
+// The search's answer as the row's bytes and note, or why nothing fits.
+void BudgetAnswer(RowBytes& row, int quality, bool settled, std::vector<uint8_t>& best,
+                  int bestQuality, int64_t budget) {
+    if (quality < 0) return;
+    if (quality == 0 || bestQuality != quality) {
+        row.error = "cannot fit in " + ByteSizeText(budget) +
+                    (settled ? " even at quality 1" : " (no quality found in 7 encodes)");
+        return;
+    }
+    row.bytes = std::move(best);
+    row.quality = quality;
+    row.note = " (quality " + std::to_string(quality) + " to fit " + ByteSizeText(budget) + ")";
+    row.ready = true;
+}
+
 RowBytes WithinBudget(CRaster& image, ImageType type, const RunOptions& options) {
     RowBytes row;
     EncodeRequest request = SaveRequest(image, type, options);
@@ -227,20 +237,38 @@ RowBytes WithinBudget(CRaster& image, ImageType type, const RunOptions& options)
                                 encodes, settled)
                : SearchQuality(top, options.maxSize, encode, encodes, settled);
     row.encodes += encodes;
-    if (quality < 0) return row;
-    if (quality == 0 || bestQuality != quality) {
-        row.error = "cannot fit in " + ByteSizeText(options.maxSize) +
-                    (settled ? " even at quality 1" : " (no quality found in 7 encodes)");
-        return row;
-    }
-    row.bytes = std::move(best);
-    row.quality = quality;
-    row.note = " (quality " + std::to_string(quality) + " to fit " + ByteSizeText(options.maxSize) + ")";
-    row.ready = true;
+    BudgetAnswer(row, quality, settled, best, bestQuality, options.maxSize);
     return row;
 }
 
 } // namespace
+
+bool HasBudget(ImageType type, const RunOptions& options) {
+    const ImageFormat* format = FindImageFormat(type);
+    return options.maxSize > 0 && format && (format->saveNeeds & kSaveQuality);
+}
+
+RowBytes EncodeWithinBudget(int top, bool lossless, int64_t budget, const EncodeAt& encodeAt) {
+    RowBytes row;
+    if (lossless) {
+        row.encodes = 1;
+        if (!encodeAt(top, true, row.bytes, row.error)) return row;
+        if (int64_t(row.bytes.size()) <= budget) return row.ready = true, row;
+    }
+    std::vector<uint8_t> best, bytes;
+    int bestQuality = 0, encodes = 0;
+    bool settled = false;
+    auto encode = [&](int q) -> int64_t {
+        if (!encodeAt(q, false, bytes, row.error)) return -1;
+        const auto size = int64_t(bytes.size());
+        if (size <= budget && q > bestQuality) best.swap(bytes), bestQuality = q;
+        return size;
+    };
+    const int quality = SearchQuality(std::max(1, top), budget, encode, encodes, settled);
+    row.encodes += encodes;
+    BudgetAnswer(row, quality, settled, best, bestQuality, budget);
+    return row;
+}
 
 LoadedFacts FactsOf(const CRaster& image, bool reduced) {
     return LoadedFacts{image.GetImageType(), image.GetWidth(), image.GetHeight(),
@@ -281,7 +309,12 @@ RowBytes EncodeRow(CRaster& image, ImageType saveType, const RunOptions& options
     else
         row.ready = EncodeToMemory(image, saveType, SaveRequest(image, saveType, options), row.bytes,
                                    row.error);
-    if (!row.ready || !options.neverLarger || !onlyEncodingChanges) return row;
+    if (options.neverLarger && onlyEncodingChanges) KeepSmallerInput(row, inputPath);
+    return row;
+}
+
+void KeepSmallerInput(RowBytes& row, const std::string& inputPath) {
+    if (!row.ready) return;
     const int64_t inputSize = FileSize(inputPath);
     std::vector<uint8_t> input;
     if (inputSize >= 0 && inputSize < int64_t(row.bytes.size()) && ReadFile(inputPath, input) &&
@@ -289,5 +322,4 @@ RowBytes EncodeRow(CRaster& image, ImageType saveType, const RunOptions& options
         row.bytes = std::move(input);
         row.note = " (input kept: the new encoding was larger)";
     }
-    return row;
 }

@@ -8,6 +8,7 @@
 #include "RunOptions.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,22 @@ inline constexpr int kBudgetEncodes = 7;
 
 // True when a save of this type needs its bytes in memory first.
 bool EncodesInMemory(ImageType saveType, const RunOptions& options, bool onlyEncodingChanges);
+
+// Whether saveType's outputs are searched for a quality within the run's
+// size budget.
+bool HasBudget(ImageType saveType, const RunOptions& options);
+
+// A size budget over a whole encoder: encodeAt(q, lossless, bytes, error)
+// makes the file at quality q. A lossless request that fits is kept;
+// otherwise SearchQuality from top, at most kBudgetEncodes encodes. Not
+// ready, with the reason, when nothing fits.
+using EncodeAt = std::function<bool(int quality, bool lossless, std::vector<uint8_t>& bytes,
+                                    std::string& error)>;
+RowBytes EncodeWithinBudget(int top, bool lossless, int64_t budget, const EncodeAt& encodeAt);
+
+// Takes the input file's bytes instead of a ready row's when they are fewer
+// (--never-larger, where only the encoding changes), and says so.
+void KeepSmallerInput(RowBytes& row, const std::string& inputPath);
 
 // Encodes the prepared image as saveType. With a budget (options.maxSize)
 // and a type that has a quality, the highest quality up to the image's own

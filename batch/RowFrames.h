@@ -4,6 +4,7 @@
 #pragma once
 
 #include "CRaster.h"
+#include "RowEncode.h"
 #include "OperationSettings.h"
 #include "RowTransforms.h"
 #include "RunOptions.h"
@@ -31,3 +32,11 @@ bool WriteEveryFrame(const std::string& path, ImageType inputType, ImageType sav
                      ImageStream* stream, const OperationSettings& settings,
                      const RunOptions& options, WatermarkSource* watermark, std::string& error,
                      std::vector<std::string>& warnings, uint32_t& width, uint32_t& height);
+
+// The same into memory, where the run must see the bytes first (see
+// EncodesInMemory): within a size budget, the whole animation is encoded at
+// each quality the search tries.
+RowBytes EncodeEveryFrame(const std::string& path, ImageType inputType, ImageType saveType,
+                          const OperationSettings& settings, const RunOptions& options,
+                          WatermarkSource* watermark, std::vector<std::string>& warnings,
+                          uint32_t& width, uint32_t& height);

@@ -123,6 +123,10 @@ const Input kInputs[] = {
                   "'rectangle 5,5 20,20' IN.1.png && /usr/bin/convert -size 40x30 xc:none -fill "
                   "'rgba(0,0,255,0.5)' -draw 'rectangle 10,10 30,25' IN.2.png && "
                   "/usr/bin/img2webp -loop 0 -lossless IN.1.png IN.2.png -o IN >/dev/null"},
+    // Two detailed frames at a very low quality: any lossless file is larger.
+    {"lossy.webp", "/usr/bin/convert -size 60x40 -seed 3 plasma:fractal IN.1.png && "
+                   "/usr/bin/convert -size 60x40 -seed 4 plasma:fractal IN.2.png && "
+                   "/usr/bin/img2webp -loop 0 -lossy -q 5 IN.1.png IN.2.png -o IN >/dev/null"},
     // Three pages of colours the 8-bit reduction keeps.
     {"pages.tif", "/usr/bin/convert -size 40x30 xc:red -size 30x20 xc:white -fill black "
                   "-draw 'rectangle 5,5 20,12' -size 24x36 xc:blue IN"},
@@ -158,6 +162,7 @@ protected:
         options.push_back(In(input));
         const RunResult r = RunBatch(options);
         EXPECT_EQ(r.status, 0) << r.out << r.err;
+        lastOut_ = r.out;
         lastErr_ = r.err;
         const std::string stem = input.substr(0, input.rfind('.'));
         const std::string ext = format == "original" ? input.substr(input.rfind('.') + 1)
@@ -168,7 +173,7 @@ protected:
 
     static inline std::unique_ptr<TempDir> dir_ = std::make_unique<TempDir>();
     static inline int runs_ = 0;
-    static inline std::string lastErr_; // the last run's stderr
+    static inline std::string lastOut_, lastErr_; // the last run's stdout and stderr
 };
 
 struct Case {
@@ -334,6 +339,44 @@ TEST_F(Frames, HalfOpaqueFramesShowInAGifAndTheLossIsSaid) {
                             "FFFFFF"),
               std::string::npos)
         << lastErr_;
+}
+
+// A size budget holds for an animation as for a picture: every frame, the
+// highest quality that fits (the next one up is over), or a failed row.
+TEST_F(Frames, AnimatedWebpWithinASizeBudget) {
+    const std::vector<std::string> resize{"--resize-width", "60"};
+    const auto plain = std::filesystem::file_size(RunOn("noisy.gif", resize, "webp"));
+    const std::string budget = std::to_string(plain * 2 / 3);
+    std::vector<std::string> options = resize;
+    options.insert(options.end(), {"--max-size", budget});
+    const std::string fitted = RunOn("noisy.gif", options, "webp");
+    EXPECT_LE(std::filesystem::file_size(fitted), plain * 2 / 3);
+    EXPECT_EQ(MagickFrames(fitted).size(), 6u);
+    int quality = 0;
+    const size_t at = lastOut_.find("(quality ");
+    ASSERT_NE(at, std::string::npos) << lastOut_;
+    ASSERT_EQ(std::sscanf(lastOut_.c_str() + at, "(quality %d to fit", &quality), 1);
+    options = resize;
+    options.insert(options.end(), {"--quality", std::to_string(quality + 1)});
+    EXPECT_GT(std::filesystem::file_size(RunOn("noisy.gif", options, "webp")), plain * 2 / 3);
+
+    const RunResult r = RunBatch({"--settings", *dir_ / "settings.ini", "--format", "webp",
+                                  "--out", *dir_ / "tiny", "--max-size", "200", In("noisy.gif")});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find("cannot fit in 200 even at quality 1"), std::string::npos) << r.out;
+}
+
+// --never-larger keeps an animation's own bytes as a picture's, and only
+// where nothing but the encoding changes.
+TEST_F(Frames, NeverLargerKeepsASmallerAnimation) {
+    const std::string kept = RunOn("lossy.webp", {"--lossless", "--never-larger"}, "original");
+    EXPECT_EQ(ReadBytes(kept), ReadBytes(In("lossy.webp")));
+    EXPECT_NE(lastOut_.find("(input kept: the new encoding was larger)"), std::string::npos)
+        << lastOut_;
+    const std::string resized =
+        RunOn("lossy.webp", {"--lossless", "--never-larger", "--resize-width", "59"}, "original");
+    EXPECT_EQ(MagickFrames(resized).size(), 2u);
+    EXPECT_EQ(lastOut_.find("input kept"), std::string::npos) << lastOut_;
 }
 
 // A frame after the first cut short is said with its number, never a silent
