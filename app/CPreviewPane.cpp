@@ -218,10 +218,12 @@ QString StampPlacement(const QRect& stamp, uint32_t width, uint32_t height) {
 
 // The output file's size as the run would write it: the row's shortcut or
 // its encoding, a copy of the prepared picture encoded in memory. Without
-// the output's pixels (a reduced decode) only a shortcut can tell.
+// the output's pixels (a reduced decode) only a shortcut can tell; nor can
+// the first picture tell the size of a file of several.
 QString PredictBytes(const std::string& file, ImageType type, ImageType saveType, const CRaster& prepared,
-                     const LoadedFacts& facts, const PreviewInputs& in, bool outputPixels) {
+                     const LoadedFacts& facts, const PreviewInputs& in, bool outputPixels, bool pictures) {
     RowBytes bytes = RowShortcut(file, type, saveType, in.settings, in.options);
+    if (!bytes.ready && pictures) return Tr("file size not estimated from the first picture");
     if (!bytes.ready && !outputPixels) return Tr("file size not estimated from the reduced preview");
     if (!bytes.ready) {
         CRaster copy(prepared);
@@ -323,7 +325,8 @@ CPreviewPane::Result MakePreview(const QString& path, const PreviewInputs& in, b
             PrepareForSave(image, stem.saveType, in.settings, in.options);
             // A smaller decode holds the output's pixels only when resized to them.
             const bool outputPixels = !reducedDecode || in.settings.resizeEnabled;
-            r.outputBytes = PredictBytes(file, type, stem.saveType, image, facts, in, outputPixels);
+            r.outputBytes =
+                PredictBytes(file, type, stem.saveType, image, facts, in, outputPixels, written > 1);
         } else {
             TurnUpright(image);
         }

@@ -3,6 +3,8 @@
 #include "BrowseTiles.h"
 #include "CBatchList.h"
 #include "CPreviewPane.h"
+#include "Frames.h"
+#include "ImageStream.h"
 #include "CDialogOperation2.h"
 #include "CDockManager.h"
 #include "CFolderTree.h"
@@ -1074,6 +1076,25 @@ private slots:
         preview->SettingsChanged();
         QVERIFY(settle());
         QCOMPARE(preview->OutputName(), QString("pic00002_001.png"));
+        // The first picture of an animation does not tell its file's size.
+        {
+            const std::string gif = dir_.filePath("two.gif").toStdString();
+            FileImageStream stream;
+            QVERIFY(stream.Open(gif.c_str(), "wb"));
+            auto writer = MakeFrameWriter(kTypeGif, &stream, FrameWriterSpec());
+            for (uint8_t fill : {0x20, 0xC0}) {
+                CRaster frame(40, 30, 24);
+                frame.FillBytes(fill);
+                QVERIFY(writer->Add(frame, 100));
+            }
+            QVERIFY(writer->Finish());
+            stream.Close();
+            Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(kFormatGif);
+            preview->ShowFile(QString::fromStdString(gif));
+            QVERIFY(settle());
+            QVERIFY2(preview->InfoText().contains("2 frames, file size not estimated from the first picture"),
+                     qPrintable(preview->InfoText()));
+        }
         // A file that does not decode says why.
         preview->ShowFile(Photos() + "/broken.bmp");
         QVERIFY(settle());
