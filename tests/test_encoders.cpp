@@ -271,6 +271,11 @@ TEST(SizeBudget, HighestQualityThatFitsAndAFailureWhenNoneDoes) {
     EXPECT_NE(run.last.out.find("cannot fit in 1K even at quality 1"), std::string::npos)
         << run.last.out;
     EXPECT_TRUE(std::filesystem::is_empty(run.dir / "none"));
+    // A type without a quality is written whole, not said to fit.
+    EXPECT_GT(SizeOf(run.Convert(photo, "png", {"--max-size", "120K"}, "png")), 120000u);
+    EXPECT_NE(run.last.err.find("file over the size limit of 120K: PNG has no quality to lower"),
+              std::string::npos)
+        << run.last.err;
 }
 
 // Sizes that fall slowly with quality (a detailed photo resized: a third
