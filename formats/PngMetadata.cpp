@@ -43,7 +43,7 @@ bool Inflate(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
         z.next_out = out.data() + at;
         z.avail_out = uInt(out.size() - at);
         status = inflate(&z, Z_NO_FLUSH);
-        out.resize(out.size() - z.avail_out);
+        out.erase(out.end() - std::ptrdiff_t(z.avail_out), out.end());
     }
     inflateEnd(&z);
     return status == Z_STREAM_END;

@@ -119,8 +119,9 @@ void CRaster::Initialize(ImageType type) {
 
 void CRaster::SetLastError(const char* text) {
     if (!text) text = "";
-    std::strncpy(info_.lastError, text, sizeof info_.lastError - 1);
-    info_.lastError[sizeof info_.lastError - 1] = '\0';
+    const size_t n = strnlen(text, sizeof info_.lastError - 1);
+    std::memcpy(info_.lastError, text, n);
+    info_.lastError[n] = '\0';
 }
 
 void CRaster::AddWarning(std::string text) { AddWarningTo(info_.warnings, std::move(text)); }
