@@ -220,8 +220,9 @@ QString StampPlacement(const QRect& stamp, uint32_t width, uint32_t height) {
 // its encoding, a copy of the prepared picture encoded in memory. Without
 // the output's pixels (a reduced decode) only a shortcut can tell; nor can
 // the first picture tell the size of a file of several.
-QString PredictBytes(const std::string& file, ImageType type, ImageType saveType, const CRaster& prepared,
-                     const LoadedFacts& facts, const PreviewInputs& in, bool outputPixels, bool pictures) {
+QString PredictBytes(const std::string& file, ImageType type, ImageType saveType,
+                     const CRaster& prepared, const LoadedFacts& facts, const PreviewInputs& in,
+                     bool outputPixels, bool pictures) {
     RowBytes bytes = RowShortcut(file, type, saveType, in.settings, in.options);
     if (!bytes.ready && pictures) return Tr("file size not estimated from the first picture");
     if (!bytes.ready && !outputPixels) return Tr("file size not estimated from the reduced preview");

@@ -474,8 +474,9 @@ BatchRun::RowOutcome BatchRun::SaveRow(const RowJob& job, const PendingFile::Enc
         // Types without a quality are written whole, but not as fitting.
         if (written && options_.maxSize > 0 && !HasBudget(job.stem.saveType, options_) &&
             pending.Bytes() > uint64_t(options_.maxSize))
-            losses.push_back("file over the size limit of " + ByteSizeText(options_.maxSize) + ": " +
-                             ImageTypeName(job.stem.saveType) + " has no quality to lower");
+            losses.push_back("file over the size limit of " + ByteSizeText(options_.maxSize) +
+                             ": " + ImageTypeName(job.stem.saveType) +
+                             " has no quality to lower");
         // An encoder that could not write everything says so as it writes.
         if (written && options_.strict && !(error = Joined(losses)).empty()) {
             pending.Discard();

@@ -1092,8 +1092,9 @@ private slots:
             Find<QComboBox>(pane, ids::kFormatList)->setCurrentIndex(kFormatGif);
             preview->ShowFile(QString::fromStdString(gif));
             QVERIFY(settle());
-            QVERIFY2(preview->InfoText().contains("2 frames, file size not estimated from the first picture"),
-                     qPrintable(preview->InfoText()));
+            const QString text = preview->InfoText();
+            QVERIFY2(text.contains("2 frames, file size not estimated from the first picture"),
+                     qPrintable(text));
         }
         // A file that does not decode says why.
         preview->ShowFile(Photos() + "/broken.bmp");
