@@ -421,7 +421,9 @@ QGroupBox* OptionsDialog::MakeEncodingGroup(QWidget* parent) {
     maxSize_->setObjectName("max-size");
     maxSize_->setSpecialValueText(tr("no limit"));
     form->addRow(tr("Largest file:"), maxSize_);
-    Describe(maxSize_, tr("Largest file"), tr("JPG, WEBP, AVIF and JXL files are written at the highest quality that fits"));
+    Describe(maxSize_, tr("Largest file"),
+             tr("JPG, WEBP, AVIF and JXL files are written at the highest quality that fits; "
+                "other types are written whole, with a warning when over"));
     neverLarger_ = check("never-larger", tr("Keep the input when only the encoding changes and it is smaller"),
                          tr("An output that would be larger than its input, only re-encoded, is the input's bytes instead"));
     return group;
