@@ -192,53 +192,27 @@ int SearchOnSample(CRaster& image, CRaster& sample, ImageType type, EncodeReques
                                 widen, quick);
 }
 
-// The search's answer as the row's bytes and note, or why nothing fits.
-void BudgetAnswer(RowBytes& row, int quality, bool settled, std::vector<uint8_t>& best,
-                  int bestQuality, int64_t budget) {
-    if (quality < 0) return;
-    if (quality == 0 || bestQuality != quality) {
-        row.error = "cannot fit in " + ByteSizeText(budget) +
-                    (settled ? " even at quality 1" : " (no quality found in 7 encodes)");
-        return;
-    }
-    row.bytes = std::move(best);
-    row.quality = quality;
-    row.note = " (quality " + std::to_string(quality) + " to fit " + ByteSizeText(budget) + ")";
-    row.ready = true;
-}
-
 RowBytes WithinBudget(CRaster& image, ImageType type, const RunOptions& options) {
-    RowBytes row;
     EncodeRequest request = SaveRequest(image, type, options);
-    // A lossless file that fits is kept; otherwise the budget asks for loss.
-    if (request.lossless) {
-        row.encodes = 1;
-        if (!EncodeToMemory(image, type, request, row.bytes, row.error)) return row;
-        if (int64_t(row.bytes.size()) <= options.maxSize) return row.ready = true, row;
-        request.lossless = false;
-    }
-    std::vector<uint8_t> best;
-    int bestQuality = 0, encodes = 0;
-    bool settled = false;
+    const bool lossless = request.lossless;
+    request.lossless = false;
     const int top = std::max<int>(1, request.quality);
-    auto encode = [&](int q) -> int64_t {
-        image.SetQuality(uint32_t(q));
-        request.quality = uint8_t(q);
-        std::vector<uint8_t> bytes;
-        if (!EncodeToMemory(image, type, request, bytes, row.error)) return -1;
-        const auto size = int64_t(bytes.size());
-        if (size <= options.maxSize && q > bestQuality) best = std::move(bytes), bestQuality = q;
-        return size;
+    const EncodeAt encodeAt = [&](int q, bool asLossless, std::vector<uint8_t>& bytes,
+                                  std::string& error) {
+        EncodeRequest at = request;
+        at.lossless = asLossless;
+        if (!asLossless) image.SetQuality(uint32_t(q)), at.quality = uint8_t(q);
+        return EncodeToMemory(image, type, at, bytes, error);
     };
-    const uint32_t tile = type == kTypeJpeg ? 16 : 64;
-    const std::unique_ptr<CRaster> sample = SampleOf(image, tile, {0});
-    const int quality =
-        sample ? SearchOnSample(image, *sample, type, request, options, top, tile, encode, row,
-                                encodes, settled)
-               : SearchQuality(top, options.maxSize, encode, encodes, settled);
-    row.encodes += encodes;
-    BudgetAnswer(row, quality, settled, best, bestQuality, options.maxSize);
-    return row;
+    const QualitySearch search = [&](const std::function<int64_t(int)>& encode, RowBytes& row,
+                                     int& encodes, bool& settled) {
+        const uint32_t tile = type == kTypeJpeg ? 16 : 64;
+        const std::unique_ptr<CRaster> sample = SampleOf(image, tile, {0});
+        return sample ? SearchOnSample(image, *sample, type, request, options, top, tile, encode,
+                                       row, encodes, settled)
+                      : SearchQuality(top, options.maxSize, encode, encodes, settled);
+    };
+    return EncodeWithinBudget(top, lossless, options.maxSize, encodeAt, search);
 }
 
 } // namespace
@@ -248,7 +222,8 @@ bool HasBudget(ImageType type, const RunOptions& options) {
     return options.maxSize > 0 && format && (format->saveNeeds & kSaveQuality);
 }
 
-RowBytes EncodeWithinBudget(int top, bool lossless, int64_t budget, const EncodeAt& encodeAt) {
+RowBytes EncodeWithinBudget(int top, bool lossless, int64_t budget, const EncodeAt& encodeAt,
+                            const QualitySearch& search) {
     RowBytes row;
     if (lossless) {
         row.encodes = 1;
@@ -264,9 +239,19 @@ RowBytes EncodeWithinBudget(int top, bool lossless, int64_t budget, const Encode
         if (size <= budget && q > bestQuality) best.swap(bytes), bestQuality = q;
         return size;
     };
-    const int quality = SearchQuality(std::max(1, top), budget, encode, encodes, settled);
+    const int quality = search ? search(encode, row, encodes, settled)
+                               : SearchQuality(std::max(1, top), budget, encode, encodes, settled);
     row.encodes += encodes;
-    BudgetAnswer(row, quality, settled, best, bestQuality, budget);
+    if (quality < 0) return row;
+    if (quality == 0 || bestQuality != quality) {
+        row.error = "cannot fit in " + ByteSizeText(budget) +
+                    (settled ? " even at quality 1" : " (no quality found in 7 encodes)");
+        return row;
+    }
+    row.bytes = std::move(best);
+    row.quality = quality;
+    row.note = " (quality " + std::to_string(quality) + " to fit " + ByteSizeText(budget) + ")";
+    row.ready = true;
     return row;
 }
 

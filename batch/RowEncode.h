@@ -51,11 +51,15 @@ bool HasBudget(ImageType saveType, const RunOptions& options);
 
 // A size budget over a whole encoder: encodeAt(q, lossless, bytes, error)
 // makes the file at quality q. A lossless request that fits is kept;
-// otherwise SearchQuality from top, at most kBudgetEncodes encodes. Not
-// ready, with the reason, when nothing fits.
+// otherwise the search (SearchQuality from top when none is given) over
+// encode(q), at most kBudgetEncodes encodes. Not ready, with the reason,
+// when nothing fits.
 using EncodeAt = std::function<bool(int quality, bool lossless, std::vector<uint8_t>& bytes,
                                     std::string& error)>;
-RowBytes EncodeWithinBudget(int top, bool lossless, int64_t budget, const EncodeAt& encodeAt);
+using QualitySearch = std::function<int(const std::function<int64_t(int)>& encode, RowBytes& row,
+                                        int& encodes, bool& settled)>;
+RowBytes EncodeWithinBudget(int top, bool lossless, int64_t budget, const EncodeAt& encodeAt,
+                            const QualitySearch& search = {});
 
 // Takes the input file's bytes instead of a ready row's when they are fewer
 // (--never-larger, where only the encoding changes), and says so.

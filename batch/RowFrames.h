@@ -4,8 +4,8 @@
 #pragma once
 
 #include "CRaster.h"
-#include "RowEncode.h"
 #include "OperationSettings.h"
+#include "RowEncode.h"
 #include "RowTransforms.h"
 #include "RunOptions.h"
 
